@@ -1,0 +1,3 @@
+#include "app/KelvaroMain.h"
+
+int main(int argc, char** argv) { return KelvaroMain(argc, argv); }
