@@ -1,0 +1,630 @@
+#include "raster/DEM.h"
+
+#include <QFile>
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <type_traits>
+
+#include "platform/tools/ZQT.h"
+#include "platform/ui/ProgressSink.h"
+#include "raster/GDALListener.h"
+#include "raster/RasterIO.h"
+
+namespace {
+
+// Side of the blocks in which whole bands are read and written.
+constexpr int kBlock = 1024;
+
+// What the conversions need of band 1: its type, no-data value, offset and scale.
+struct BandInfo {
+    GDALRasterBandH band = nullptr;
+    GDALDataType type = GDT_Unknown;
+    double noData = 0.0;
+    double offset = 0.0;
+    double scale = 1.0;
+
+    explicit BandInfo(GDALDatasetH dataset) {
+        band = GDALGetRasterBand(dataset, 1);
+        if (!band) {
+            return;
+        }
+        type = GDALGetRasterDataType(band);
+        noData = GDALGetRasterNoDataValue(band, nullptr);
+        int set = 0;
+        double value = GDALGetRasterOffset(band, &set);
+        offset = set ? value : 0.0;
+        value = GDALGetRasterScale(band, &set);
+        scale = set ? value : 1.0;
+    }
+
+    bool Identity() const { return offset == 0.0 && scale == 1.0; }
+};
+
+// The C type of the cells of a band type. UInt32 cells travel as their bits in 32-bit buffers.
+template <GDALDataType T>
+struct CellOf;
+template <>
+struct CellOf<GDT_UInt16> {
+    using type = uint16_t;
+};
+template <>
+struct CellOf<GDT_Int16> {
+    using type = int16_t;
+};
+template <>
+struct CellOf<GDT_UInt32> {
+    using type = uint32_t;
+};
+template <>
+struct CellOf<GDT_Int32> {
+    using type = int32_t;
+};
+template <>
+struct CellOf<GDT_Float32> {
+    using type = float;
+};
+template <>
+struct CellOf<GDT_Float64> {
+    using type = double;
+};
+
+// Calls f with a value of the cell type of the band type; false for types a DEM cannot have.
+template <typename F>
+bool DispatchCellType(GDALDataType type, F&& f) {
+    switch (type) {
+        case GDT_UInt16:
+            f(CellOf<GDT_UInt16>::type{});
+            return true;
+        case GDT_Int16:
+            f(CellOf<GDT_Int16>::type{});
+            return true;
+        case GDT_UInt32:
+            f(CellOf<GDT_UInt32>::type{});
+            return true;
+        case GDT_Int32:
+            f(CellOf<GDT_Int32>::type{});
+            return true;
+        case GDT_Float32:
+            f(CellOf<GDT_Float32>::type{});
+            return true;
+        case GDT_Float64:
+            f(CellOf<GDT_Float64>::type{});
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Recognises the band's no-data cells in the band's own type.
+template <typename T>
+class NoDataTest {
+public:
+    explicit NoDataTest(double noData) : m_noData(noData) {
+        if constexpr (std::is_floating_point_v<T>) {
+            m_nan = std::isnan(noData);
+            m_inf = std::isinf(noData);
+            m_value = static_cast<T>(noData);
+        } else {
+            m_inRange = noData >= static_cast<double>(std::numeric_limits<T>::lowest()) &&
+                        noData <= static_cast<double>(std::numeric_limits<T>::max()) &&
+                        noData == std::floor(noData);
+            m_value = m_inRange ? static_cast<T>(noData) : T{};
+        }
+    }
+
+    bool operator()(T v) const {
+        if constexpr (std::is_floating_point_v<T>) {
+            if (m_nan) {
+                return std::isnan(v);
+            }
+            if (m_inf) {
+                return !std::isfinite(v);
+            }
+            return v == m_value || std::isnan(v);
+        } else {
+            return m_inRange && v == m_value;
+        }
+    }
+
+private:
+    double m_noData;
+    bool m_nan = false;
+    bool m_inf = false;
+    bool m_inRange = false;
+    T m_value{};
+};
+
+// Band cells to heights: no data (and NaN) becomes `empty`, every other cell value x scale +
+// offset. Source and target may be the same Float32 buffer.
+template <typename T>
+void CellsToHeights(const cv::Mat& cells, cv::Mat& heights, const BandInfo& info, float empty) {
+    NoDataTest<T> isNoData(info.noData);
+    bool identity = info.Identity();
+    for (int r = 0; r < cells.rows; ++r) {
+        const T* s = reinterpret_cast<const T*>(cells.ptr(r));
+        float* d = heights.ptr<float>(r);
+        for (int c = 0; c < cells.cols; ++c) {
+            T v = s[c];
+            if (isNoData(v)) {
+                d[c] = empty;
+            } else if (identity) {
+                d[c] = static_cast<float>(v);
+            } else {
+                d[c] = static_cast<float>(static_cast<double>(v) * info.scale + info.offset);
+            }
+        }
+    }
+}
+
+// A band value of type T for the stored value x (already unscaled), rounded for integer types and
+// limited to the type's range, and never equal to the band's no-data value.
+template <typename T>
+T StoreCell(double x, T noData) {
+    T v;
+    if constexpr (std::is_floating_point_v<T>) {
+        double lo = static_cast<double>(std::numeric_limits<T>::lowest());
+        double hi = static_cast<double>(std::numeric_limits<T>::max());
+        v = static_cast<T>(std::clamp(x, lo, hi));
+        if (v == noData) {
+            v = std::nextafter(v, x >= static_cast<double>(noData) ? std::numeric_limits<T>::max()
+                                                                   : std::numeric_limits<T>::lowest());
+        }
+    } else {
+        constexpr T lo = std::numeric_limits<T>::lowest();
+        constexpr T hi = std::numeric_limits<T>::max();
+        double r = std::round(x);
+        v = r <= static_cast<double>(lo) ? lo : r >= static_cast<double>(hi) ? hi : static_cast<T>(r);
+        if (v == noData) {
+            bool up = v == lo || (v != hi && x >= static_cast<double>(noData));
+            v = up ? static_cast<T>(v + 1) : static_cast<T>(v - 1);
+        }
+    }
+    return v;
+}
+
+// The band's no-data value in its own type, limited to the type's range.
+template <typename T>
+T NoDataCell(double noData) {
+    if constexpr (std::is_floating_point_v<T>) {
+        return static_cast<T>(noData);
+    } else {
+        if (std::isnan(noData)) {
+            return T{};
+        }
+        return static_cast<T>(std::clamp(noData, static_cast<double>(std::numeric_limits<T>::lowest()),
+                                         static_cast<double>(std::numeric_limits<T>::max())));
+    }
+}
+
+// Heights to band cells: -9999 and NaN become the band's no-data value, every other height
+// (value - offset) / scale.
+template <typename T>
+void HeightsToCells(const cv::Mat& heights, cv::Mat& cells, const BandInfo& info) {
+    T noData = NoDataCell<T>(info.noData);
+    bool identity = info.Identity();
+    for (int r = 0; r < heights.rows; ++r) {
+        const float* s = heights.ptr<float>(r);
+        T* d = reinterpret_cast<T*>(cells.ptr(r));
+        for (int c = 0; c < heights.cols; ++c) {
+            float v = s[c];
+            if (IsNoData(v)) {
+                d[c] = noData;
+            } else if (identity) {
+                d[c] = StoreCell<T>(v, noData);
+            } else {
+                d[c] = StoreCell<T>((static_cast<double>(v) - info.offset) / info.scale, noData);
+            }
+        }
+    }
+}
+
+// Band-to-heights conversion for the band's type.
+void ToHeights(const cv::Mat& cells, cv::Mat& heights, const BandInfo& info, float empty) {
+    DispatchCellType(info.type,
+                     [&](auto cell) { CellsToHeights<decltype(cell)>(cells, heights, info, empty); });
+}
+
+// Reads a window of the band, resampled to the buffer's size, in the band's own type.
+bool ReadCells(const BandInfo& info, const cv::Rect& window, cv::Mat& buffer) {
+    return GDALRasterIOEx(info.band, GF_Read, window.x, window.y, window.width, window.height, buffer.data,
+                          buffer.cols, buffer.rows, info.type, static_cast<GSpacing>(buffer.elemSize()),
+                          static_cast<GSpacing>(buffer.step), nullptr) == CE_None;
+}
+
+// Copies a Float32 region into a target of any size: at the same size as it is, reduced by
+// taking the nearest cell, enlarged bilinearly with every cell that draws on no data left as no
+// data.
+void ResampleHeights(const cv::Mat& source, cv::Mat& target) {
+    if (source.size() == target.size()) {
+        source.copyTo(target);
+    } else if (static_cast<double>(target.total()) <= static_cast<double>(source.total())) {
+        cv::resize(source, target, target.size(), 0, 0, cv::INTER_NEAREST_EXACT);
+    } else {
+        cv::Mat marked = source.clone();
+        marked.setTo(std::numeric_limits<float>::quiet_NaN(), marked == kNoData);
+        cv::resize(marked, target, target.size(), 0, 0, cv::INTER_LINEAR);
+    }
+    cv::patchNaNs(target, kNoData);
+}
+
+// Progress of the block walks of loading and saving.
+class BlockProgress {
+public:
+    BlockProgress(ProgressSink* sink, int blocks, const QString& caption) : m_sink(sink) {
+        if (m_sink) {
+            m_sink->SetRange(0, blocks);
+            m_sink->SetPos(0);
+            m_sink->SetStartTime();
+            ZQT_PumpMessages();
+            m_sink->SetCaption(caption);
+        }
+    }
+    ~BlockProgress() {
+        if (m_sink) {
+            m_sink->SetPos(0);
+            m_sink->SetCaption(QString());
+        }
+    }
+    BlockProgress(const BlockProgress&) = delete;
+    BlockProgress& operator=(const BlockProgress&) = delete;
+
+    void Step(int done) {
+        if (m_sink) {
+            m_sink->SetPos(done);
+        }
+        ZQT_PumpMessages();
+    }
+
+private:
+    ProgressSink* m_sink;
+};
+
+int BlockCount(int width, int height) {
+    return ((width + kBlock - 1) / kBlock) * ((height + kBlock - 1) / kBlock);
+}
+
+// Calls f(window, index) for the 1024 x 1024 blocks of a raster, row by row from the top left;
+// stops and answers false at the first block for which f answers false.
+template <typename F>
+bool ForEachBlock(int width, int height, F&& f) {
+    int index = 0;
+    for (int y = 0; y < height; y += kBlock) {
+        for (int x = 0; x < width; x += kBlock) {
+            cv::Rect window(x, y, std::min(kBlock, width - x), std::min(kBlock, height - y));
+            if (!f(window, index++)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Makes a new Float32 GeoTIFF for the grid at a temporary path.
+GDALDatasetH CreateDemFile(const QString& path, const cv::Mat& grid, const double* geoTransform,
+                           const QString& projection) {
+    GDALDriverH gtiff = GDALGetDriverByName("GTiff");
+    if (!gtiff) {
+        return nullptr;
+    }
+    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_NEEDED", nullptr};
+    GDALDatasetH ds = GDALCreate(gtiff, QFile::encodeName(path).constData(), grid.cols, grid.rows, 1,
+                                 GDT_Float32, const_cast<char**>(options));
+    if (!ds) {
+        return nullptr;
+    }
+    GDALSetGeoTransform(ds, const_cast<double*>(geoTransform));
+    if (!projection.isEmpty()) {
+        GDALSetProjection(ds, projection.toUtf8().constData());
+    }
+    GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), kNoData);
+    return ds;
+}
+
+}  // namespace
+
+CDEM::CDEM(CKelvaroDoc* owner) : m_pDoc(owner) {
+    m_sampleWindow.create(m_sampleWindowSize, m_sampleWindowSize, CV_32FC1);
+}
+
+CDEM::~CDEM() {
+    EraseLayerEntity(m_imageEntity);
+    EraseLayerEntity(m_labelImageEntity);
+    if (m_pDataset) {
+        GDALClose(m_pDataset);
+    }
+}
+
+int CDEM::Width() const {
+    if (!m_grid.empty()) {
+        return m_grid.cols;
+    }
+    return m_pDataset ? GDALGetRasterXSize(m_pDataset) : 0;
+}
+
+int CDEM::Height() const {
+    if (!m_grid.empty()) {
+        return m_grid.rows;
+    }
+    return m_pDataset ? GDALGetRasterYSize(m_pDataset) : 0;
+}
+
+bool CDEM::IsValidDemDataset(GDALDatasetH dataset) {
+    double gt[6];
+    if (!dataset || GDALGetRasterCount(dataset) != 1 || GDALGetGeoTransform(dataset, gt) != CE_None) {
+        return false;
+    }
+    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
+    int hasNoData = 0;
+    GDALGetRasterNoDataValue(band, &hasNoData);
+    GDALDataType type = GDALGetRasterDataType(band);
+    return hasNoData && type >= GDT_UInt16 && type <= GDT_Float64;
+}
+
+int CDEM::LoadData(ProgressSink* progress) {
+    if (!m_grid.empty()) {
+        return 1;
+    }
+    if (!m_pDataset) {
+        return 0;
+    }
+    int width = GDALGetRasterXSize(m_pDataset);
+    int height = GDALGetRasterYSize(m_pDataset);
+    BandInfo info(m_pDataset);
+    if (!info.band || GetCVDepth(info.type) < 0) {
+        return 0;
+    }
+    cv::Mat grid(height, width, CV_32FC1);
+    cv::Mat scratch;
+    BlockProgress steps(progress, BlockCount(width, height), QStringLiteral("Loading DEM..."));
+    bool ok = ForEachBlock(width, height, [&](const cv::Rect& window, int index) {
+        steps.Step(index);
+        cv::Mat target = grid(window);
+        if (info.type == GDT_Float32) {
+            // Read straight into the grid and converted in place.
+            if (!ReadCells(info, window, target)) {
+                return false;
+            }
+            ZQT_PumpMessages();
+            if (info.Identity() && info.noData == kNoData) {
+                cv::patchNaNs(target, kNoData);
+            } else {
+                ToHeights(target, target, info, kNoData);
+            }
+            return true;
+        }
+        if (scratch.size() != window.size()) {
+            scratch.create(window.size(), CV_MAKETYPE(GetCVDepth(info.type), 1));
+        }
+        if (!ReadCells(info, window, scratch)) {
+            return false;
+        }
+        ZQT_PumpMessages();
+        ToHeights(scratch, target, info, kNoData);
+        return true;
+    });
+    if (!ok) {
+        return 0;
+    }
+    m_grid = grid;
+    GDALClose(m_pDataset);
+    m_pDataset = nullptr;
+    return 1;
+}
+
+int CDEM::SaveData(ProgressSink* progress) {
+    if (m_grid.empty()) {
+        return 0;
+    }
+    if (m_pDataset) {
+        GDALClose(m_pDataset);
+        m_pDataset = nullptr;
+    }
+    // The layer's own file is updated in place; a new file is made beside its path and renamed
+    // into place once it is complete.
+    QString temporary;
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(m_path).constData(), GA_Update);
+    if (!ds) {
+        temporary = kv::TemporaryPathFor(m_path);
+        ds = CreateDemFile(temporary, m_grid, m_geoTransform, m_projection);
+        if (!ds) {
+            kv::RemoveRasterFile(temporary);
+            return 0;
+        }
+    }
+    BandInfo info(ds);
+    bool ok = info.band && GetCVDepth(info.type) >= 0 && GDALGetRasterXSize(ds) == m_grid.cols &&
+              GDALGetRasterYSize(ds) == m_grid.rows;
+    if (ok) {
+        cv::Mat scratch;
+        BlockProgress steps(progress, BlockCount(m_grid.cols, m_grid.rows), QStringLiteral("Saving DEM..."));
+        ok = ForEachBlock(m_grid.cols, m_grid.rows, [&](const cv::Rect& window, int index) {
+            steps.Step(index);
+            if (scratch.size() != window.size()) {
+                scratch.create(window.size(), CV_MAKETYPE(GetCVDepth(info.type), 1));
+            }
+            DispatchCellType(
+                info.type, [&](auto cell) { HeightsToCells<decltype(cell)>(m_grid(window), scratch, info); });
+            bool written = GDALRasterIOEx(info.band, GF_Write, window.x, window.y, window.width,
+                                          window.height, scratch.data, scratch.cols, scratch.rows, info.type,
+                                          static_cast<GSpacing>(scratch.elemSize()),
+                                          static_cast<GSpacing>(scratch.step), nullptr) == CE_None;
+            ZQT_PumpMessages();
+            return written;
+        });
+    }
+    if (ok) {
+        if (progress) {
+            progress->SetRange(0, 100);
+            progress->SetCaption(QStringLiteral("Building overviews..."));
+        }
+        CGDALListener listener(progress);
+        ok = kv::BuildOverviews(ds, &listener) != 0;
+        if (progress) {
+            progress->SetCaption(QString());
+        }
+    }
+    ok = kv::CloseDataset(ds) && ok;
+    if (!temporary.isEmpty() && (!ok || !kv::MoveIntoPlace(temporary, m_path))) {
+        kv::RemoveRasterFile(temporary);
+        return 0;
+    }
+    return ok ? 1 : 0;
+}
+
+int CDEM::ReadRegionFromFile(const cv::Rect& source, cv::Mat& target) {
+    BandInfo info(m_pDataset);
+    int depth = info.band ? GetCVDepth(info.type) : -1;
+    if (depth < 0) {
+        return 0;
+    }
+    if (target.total() <= static_cast<size_t>(source.area())) {
+        // Same size or reduced: GDAL resamples on the way (from overviews where there are some).
+        if (info.type == GDT_Float32) {
+            if (!ReadCells(info, source, target)) {
+                return 0;
+            }
+            ToHeights(target, target, info, kNoData);
+            return 1;
+        }
+        cv::Mat cells(target.size(), CV_MAKETYPE(depth, 1));
+        if (!ReadCells(info, source, cells)) {
+            return 0;
+        }
+        ToHeights(cells, target, info, kNoData);
+        return 1;
+    }
+    // Enlarged: the cells are read at their own size and interpolated here, so that no data
+    // never blends into a height.
+    cv::Mat cells(source.size(), CV_MAKETYPE(depth, 1));
+    if (!ReadCells(info, source, cells)) {
+        return 0;
+    }
+    cv::Mat heights(source.size(), CV_32FC1);
+    ToHeights(cells, heights, info, kNoData);
+    ResampleHeights(heights, target);
+    return 1;
+}
+
+int CDEM::GetRegion(const cv::Rect* rect, cv::Mat& image) {
+    if (image.empty() || image.type() != CV_32FC1 || (m_grid.empty() && !m_pDataset)) {
+        return 0;
+    }
+    cv::Size size(Width(), Height());
+    cv::Rect sourcePart;
+    cv::Rect targetPart;
+    if (!kv::MapRegion(rect ? *rect : cv::Rect(0, 0, size.width, size.height), size, image.size(),
+                       &sourcePart, &targetPart)) {
+        return 0;
+    }
+    image.setTo(kNoData);
+    cv::Mat target = image(targetPart);
+    if (!m_grid.empty()) {
+        ResampleHeights(m_grid(sourcePart), target);
+        return 1;
+    }
+    return ReadRegionFromFile(sourcePart, target);
+}
+
+cv::Mat CDEM::CreateRegionImage(const cv::Rect* rect, cv::Size size) {
+    if ((m_grid.empty() && !m_pDataset) || size.width <= 0 || size.height <= 0) {
+        return cv::Mat();
+    }
+    cv::Mat image(size, CV_32FC1);
+    if (!GetRegion(rect, image)) {
+        return cv::Mat();
+    }
+    return image;
+}
+
+double CDEM::GetElevation(double x, double y) {
+    if ((!m_pDataset && m_grid.empty()) || m_sampleWindow.empty()) {
+        return kNoData;
+    }
+    double c = (x - m_geoTransform[0]) / m_geoTransform[1];
+    double r = (y - m_geoTransform[3]) / m_geoTransform[5];
+    if (!(c >= 0.0 && r >= 0.0 && c < Width() && r < Height())) {
+        return kNoData;
+    }
+    int half = m_sampleWindowSize / 2;
+    cv::Rect window(static_cast<int>(c) - half, static_cast<int>(r) - half, m_sampleWindowSize,
+                    m_sampleWindowSize);
+    if (!GetRegion(&window, m_sampleWindow)) {
+        return kNoData;
+    }
+    return SampleGrid(m_sampleWindow, half, half);
+}
+
+double InterpolateBilinear(const cv::Mat& image, int column, int row, double fx, double fy) {
+    const double weights[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+    const int dc[4] = {0, 1, 0, 1};
+    const int dr[4] = {0, 0, 1, 1};
+    double sum = 0.0;
+    double weight = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        int c = column + dc[i];
+        int r = row + dr[i];
+        if (c < 0 || r < 0 || c >= image.cols || r >= image.rows) {
+            continue;
+        }
+        float v = image.at<float>(r, c);
+        if (IsNoData(v)) {
+            continue;
+        }
+        sum += weights[i] * v;
+        weight += weights[i];
+    }
+    return weight > 0.0 ? sum / weight : kNoData;
+}
+
+namespace {
+
+// Cubic through p(-1), p(0), p(1), p(2) at t.
+double Cubic(const double p[4], double t) {
+    double d1 = p[0] - p[1];
+    double d2 = p[2] - p[1];
+    double d3 = p[3] - p[1];
+    return p[1] + t * (d2 - d1 / 3 - d3 / 6) + t * t * (d1 / 2 + d2 / 2) +
+           t * t * t * (d3 / 6 - d1 / 6 - d2 / 2);
+}
+
+}  // namespace
+
+double InterpolateBicubic(const cv::Mat& image, int column, int row, double fx, double fy) {
+    if (column < 1 || row < 1 || column + 2 >= image.cols || row + 2 >= image.rows) {
+        return InterpolateBilinear(image, column, row, fx, fy);
+    }
+    double rows[4];
+    for (int j = 0; j < 4; ++j) {
+        const float* line = image.ptr<float>(row - 1 + j);
+        double p[4];
+        for (int i = 0; i < 4; ++i) {
+            float v = line[column - 1 + i];
+            if (IsNoData(v)) {
+                return InterpolateBilinear(image, column, row, fx, fy);
+            }
+            p[i] = v;
+        }
+        rows[j] = Cubic(p, fx);
+    }
+    return Cubic(rows, fy);
+}
+
+double SampleGrid(const cv::Mat& image, double x, double y) {
+    // A position left of or above the first cell lies outside, even within one cell of it.
+    if (image.empty() || !(x >= 0.0 && y >= 0.0 && x < image.cols && y < image.rows)) {
+        return kNoData;
+    }
+    int c = static_cast<int>(x);
+    int r = static_cast<int>(y);
+    if (c > 3 && c < image.cols - 3 && r > 3 && r < image.rows - 3) {
+        return InterpolateBicubic(image, c, r, x - c, y - r);
+    }
+    float v = image.at<float>(r, c);
+    return IsNoData(v) ? kNoData : v;
+}

@@ -1,0 +1,5 @@
+#include "raster/LayerEntities.h"
+
+void EraseLayerEntity(CadEntityHandle entity) {
+    (void)entity;
+}

@@ -1,0 +1,434 @@
+#include "raster/RasterIO.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cpl_error.h>
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/tools/ZQT.h"
+#include "platform/ui/Interaction.h"
+#include "platform/ui/ProgressSink.h"
+#include "raster/DEM.h"
+#include "raster/GDALListener.h"
+
+int GetCVDepth(GDALDataType type) {
+    switch (type) {
+        case GDT_Byte:
+            return CV_8U;
+        case GDT_UInt16:
+            return CV_16U;
+        case GDT_Int16:
+            return CV_16S;
+        case GDT_UInt32:
+        case GDT_Float32:
+            return CV_32F;
+        case GDT_Int32:
+            return CV_32S;
+        case GDT_Float64:
+            return CV_64F;
+        default:
+            return -1;
+    }
+}
+
+GDALDataType GetGDALDataType(int depth) {
+    switch (depth) {
+        case CV_8U:
+            return GDT_Byte;
+        case CV_16U:
+            return GDT_UInt16;
+        case CV_16S:
+            return GDT_Int16;
+        case CV_32F:
+            return GDT_Float32;
+        case CV_64F:
+            return GDT_Float64;
+        default:
+            return GDT_Unknown;
+    }
+}
+
+void GetGDALDataTypeRange(GDALDataType type, double* lower, double* upper) {
+    double lo = 0.0;
+    double hi = 0.0;
+    switch (type) {
+        case GDT_Byte:
+            hi = 255.0;
+            break;
+        case GDT_UInt16:
+            hi = 65535.0;
+            break;
+        case GDT_Int16:
+            lo = -32767.0;
+            hi = 32768.0;
+            break;
+        case GDT_UInt32:
+            hi = 4294967295.0;
+            break;
+        case GDT_Int32:
+        case GDT_Float32:
+            lo = -2147483647.0;
+            hi = 2147483648.0;
+            break;
+        case GDT_Float64:
+            lo = 1.0 - std::ldexp(1.0, 63);
+            hi = std::ldexp(1.0, 63);
+            break;
+        default:
+            break;
+    }
+    if (lower) {
+        *lower = lo;
+    }
+    if (upper) {
+        *upper = hi;
+    }
+}
+
+int GetPixelValues(const cv::Mat& image, GDALDataType type, int column, int row, double* values) {
+    int channels = image.channels();
+    for (int k = 0; k < channels; ++k) {
+        values[k] = 0.0;
+    }
+    int size = GDALGetDataTypeSizeBytes(type);
+    if (image.empty() || column < 0 || row < 0 || column >= image.cols || row >= image.rows || size <= 0 ||
+        size != static_cast<int>(image.elemSize1())) {
+        return channels;
+    }
+    const uchar* p = image.ptr(row) + static_cast<size_t>(column) * channels * size;
+    for (int k = 0; k < channels; ++k, p += size) {
+        switch (type) {
+            case GDT_Byte:
+                values[k] = *p;
+                break;
+            case GDT_UInt16: {
+                uint16_t v;
+                std::memcpy(&v, p, 2);
+                values[k] = v;
+                break;
+            }
+            case GDT_Int16: {
+                int16_t v;
+                std::memcpy(&v, p, 2);
+                values[k] = v;
+                break;
+            }
+            case GDT_UInt32: {
+                uint32_t v;
+                std::memcpy(&v, p, 4);
+                values[k] = v;
+                break;
+            }
+            case GDT_Int32: {
+                int32_t v;
+                std::memcpy(&v, p, 4);
+                values[k] = v;
+                break;
+            }
+            case GDT_Float32: {
+                float v;
+                std::memcpy(&v, p, 4);
+                values[k] = v;
+                break;
+            }
+            case GDT_Float64:
+                std::memcpy(&values[k], p, 8);
+                break;
+            default:
+                break;
+        }
+    }
+    return channels;
+}
+
+bool LoadOrthophotoImage(const QString& path, cv::Mat& image, double* geoTransform) {
+    image.release();
+    if (geoTransform) {
+        std::fill(geoTransform, geoTransform + 6, 0.0);
+    }
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    if (!ds) {
+        KvMessageBox(QStringLiteral("Unable to open OrthoPhoto file!"), MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    double gt[6];
+    bool hasGeoTransform = GDALGetGeoTransform(ds, gt) == CE_None;
+    if (hasGeoTransform && geoTransform) {
+        std::copy(gt, gt + 6, geoTransform);
+    }
+    int bands = GDALGetRasterCount(ds);
+    bool valid = hasGeoTransform && (bands == 3 || bands == 4) &&
+                 GDALGetRasterDataType(GDALGetRasterBand(ds, 1)) == GDT_Byte;
+    if (valid) {
+        image.create(GDALGetRasterYSize(ds), GDALGetRasterXSize(ds), CV_8UC3);
+        int bandMap[3] = {1, 2, 3};
+        valid =
+            GDALDatasetRasterIO(ds, GF_Read, 0, 0, image.cols, image.rows, image.data, image.cols, image.rows,
+                                GDT_Byte, 3, bandMap, 3, static_cast<GSpacing>(image.step), 1) == CE_None;
+    }
+    GDALClose(ds);
+    if (!valid) {
+        image.release();
+        KvMessageBox(QStringLiteral("Invalid OrthoPhoto file!"), MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    return true;
+}
+
+bool SaveImageAsGeoTiff(const cv::Mat& image, const double* geoTransform, const QString& projection,
+                        double noData, const QString& path, ProgressSink* progress) {
+    GDALDataType type = image.empty() ? GDT_Unknown : GetGDALDataType(image.depth());
+    GDALDriverH gtiff = GDALGetDriverByName("GTiff");
+    if (type == GDT_Unknown || !gtiff || path.isEmpty()) {
+        return false;
+    }
+    QString temporary = kv::TemporaryPathFor(path);
+    const char* options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "BIGTIFF=IF_SAFER", nullptr};
+    int channels = image.channels();
+    GDALDatasetH ds = GDALCreate(gtiff, QFile::encodeName(temporary).constData(), image.cols, image.rows,
+                                 channels, type, const_cast<char**>(options));
+    if (!ds) {
+        kv::RemoveRasterFile(temporary);
+        return false;
+    }
+    if (geoTransform) {
+        GDALSetGeoTransform(ds, const_cast<double*>(geoTransform));
+    }
+    if (!projection.isEmpty()) {
+        GDALSetProjection(ds, projection.toUtf8().constData());
+    }
+    if (progress) {
+        progress->SetRange(0, 3);
+        progress->SetPos(0);
+    }
+    ZQT_PumpMessages();
+    bool ok = true;
+    auto cell = static_cast<int>(image.elemSize1());
+    for (int i = 1; i <= channels && ok; ++i) {
+        if (progress) {
+            progress->SetPos(i - 1);
+        }
+        ZQT_PumpMessages();
+        GDALRasterBandH band = GDALGetRasterBand(ds, i);
+        GDALSetRasterNoDataValue(band, noData);
+        ok = GDALRasterIOEx(band, GF_Write, 0, 0, image.cols, image.rows,
+                            const_cast<uchar*>(image.data) + static_cast<size_t>(i - 1) * cell, image.cols,
+                            image.rows, type, static_cast<GSpacing>(cell) * channels,
+                            static_cast<GSpacing>(image.step), nullptr) == CE_None;
+    }
+    if (ok) {
+        if (progress) {
+            progress->SetRange(0, 100);
+        }
+        CGDALListener listener(progress);
+        ok = kv::BuildOverviews(ds, &listener) != 0;
+    }
+    ok = kv::CloseDataset(ds) && ok;
+    if (!ok || !kv::MoveIntoPlace(temporary, path)) {
+        kv::RemoveRasterFile(temporary);
+        return false;
+    }
+    return true;
+}
+
+cv::Mat BuildValidAreaMask(const cv::Mat& image) {
+    if (image.empty() || image.depth() != CV_8U) {
+        return cv::Mat();
+    }
+    cv::Mat grey;
+    switch (image.channels()) {
+        case 1:
+            grey = image.clone();
+            break;
+        case 3:
+            cv::cvtColor(image, grey, cv::COLOR_RGB2GRAY);
+            break;
+        case 4:
+            cv::cvtColor(image, grey, cv::COLOR_RGBA2GRAY);
+            break;
+        default:
+            return cv::Mat();
+    }
+    cv::threshold(grey, grey, 1, 255, cv::THRESH_BINARY);
+    // Padding with zeros makes the erosion take the image's own border in as well.
+    const int pad = 7;
+    cv::Mat padded = cv::Mat::zeros(grey.rows + 2 * pad, grey.cols + 2 * pad, CV_8UC1);
+    grey.copyTo(padded(cv::Rect(pad, pad, grey.cols, grey.rows)));
+    cv::Mat element = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3));
+    cv::dilate(padded, padded, element, cv::Point(-1, -1), 5);
+    cv::erode(padded, padded, element, cv::Point(-1, -1), 7);
+    return padded(cv::Rect(pad, pad, grey.cols, grey.rows)).clone();
+}
+
+cv::Mat ResizeImageRegion(const cv::Mat& image, const cv::Rect* rect, cv::Size size, double fillValue) {
+    if (image.empty() || size.width <= 0 || size.height <= 0) {
+        return cv::Mat();
+    }
+    cv::Rect whole(0, 0, image.cols, image.rows);
+    cv::Rect sourcePart;
+    cv::Rect targetPart;
+    if (!kv::MapRegion(rect ? *rect : whole, image.size(), size, &sourcePart, &targetPart)) {
+        return cv::Mat();
+    }
+    cv::Mat result(size, image.type(), cv::Scalar::all(fillValue));
+    cv::Mat target = result(targetPart);
+    cv::resize(image(sourcePart), target, targetPart.size(), 0, 0, cv::INTER_LINEAR);
+    return result;
+}
+
+CDEM* LoadDemFromGeoTiff(const QString& path) {
+    auto dem = std::make_unique<CDEM>(nullptr);
+    dem->m_path = path;
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+    if (!ds) {
+        KvMessageBox(QStringLiteral("Unable to open selected file!"), MB_OK | MB_ICONEXCLAMATION);
+        return nullptr;
+    }
+    if (!CDEM::IsValidDemDataset(ds)) {
+        GDALClose(ds);
+        KvMessageBox(QStringLiteral("Invalid DEM file!"), MB_OK | MB_ICONEXCLAMATION);
+        return nullptr;
+    }
+    dem->m_pDataset = ds;
+    GDALGetGeoTransform(ds, dem->m_geoTransform);
+    const char* wkt = GDALGetProjectionRef(ds);
+    dem->m_projection = wkt ? QString::fromUtf8(wkt) : QString();
+    dem->m_name = QFileInfo(path).fileName().toLower();
+
+    // The elevation range comes from a preview of at most 512 x 512 cells.
+    double cells = static_cast<double>(dem->Width()) * dem->Height();
+    double scale = std::sqrt(std::min(cells, 262144.0) / cells);
+    cv::Size preview(static_cast<int>(std::rint(dem->Width() * scale)),
+                     static_cast<int>(std::rint(dem->Height() * scale)));
+    cv::Mat image = dem->CreateRegionImage(nullptr, preview);
+    if (image.empty()) {
+        KvMessageBox(QStringLiteral("Invalid DEM file!"), MB_OK | MB_ICONEXCLAMATION);
+        return nullptr;
+    }
+    dem->m_minElevation = std::numeric_limits<double>::max();
+    dem->m_maxElevation = std::numeric_limits<double>::lowest();
+    for (int r = 0; r < image.rows; ++r) {
+        const float* p = image.ptr<float>(r);
+        for (int c = 0; c < image.cols; ++c) {
+            if (!IsNoData(p[c])) {
+                dem->m_minElevation = std::min<double>(dem->m_minElevation, p[c]);
+                dem->m_maxElevation = std::max<double>(dem->m_maxElevation, p[c]);
+            }
+        }
+    }
+    return dem.release();
+}
+
+namespace kv {
+
+namespace {
+
+// Notes every failure GDAL reports while it lives, and passes each report on unchanged.
+class FailureWatch {
+public:
+    FailureWatch() { CPLPushErrorHandlerEx(&FailureWatch::Handler, this); }
+    ~FailureWatch() { CPLPopErrorHandler(); }
+    FailureWatch(const FailureWatch&) = delete;
+    FailureWatch& operator=(const FailureWatch&) = delete;
+
+    bool Failed() const { return m_failed; }
+
+private:
+    static void CPL_STDCALL Handler(CPLErr type, CPLErrorNum number, const char* message) {
+        auto* self = static_cast<FailureWatch*>(CPLGetErrorHandlerUserData());
+        if (type == CE_Failure || type == CE_Fatal) {
+            self->m_failed = true;
+        }
+        // The message lives in GDAL's own buffer, which the report below overwrites.
+        std::string copy = message ? message : "";
+        CPLPopErrorHandler();
+        CPLError(type, number, "%s", copy.c_str());
+        CPLPushErrorHandlerEx(&FailureWatch::Handler, self);
+    }
+
+    bool m_failed = false;
+};
+
+}  // namespace
+
+int OverviewLevelCount(int width, int height) {
+    int m = std::max(width, height);
+    int halvings = 0;
+    while (m > 512) {
+        m /= 2;
+        ++halvings;
+    }
+    return halvings - 1;
+}
+
+int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener) {
+    int n = OverviewLevelCount(GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset));
+    if (n <= 0) {
+        return 1;
+    }
+    std::vector<int> levels;
+    for (int i = 1; i <= n; ++i) {
+        levels.push_back(1 << i);
+    }
+    GDALProgressFunc progress = listener ? GDALListenerProgress : GDALDummyProgress;
+    return GDALBuildOverviews(dataset, "NEAREST", n, levels.data(), 0, nullptr, progress, listener) ==
+           CE_None;
+}
+
+bool CloseDataset(GDALDatasetH dataset) {
+    if (!dataset) {
+        return false;
+    }
+    FailureWatch watch;
+    GDALClose(dataset);
+    return !watch.Failed();
+}
+
+QString TemporaryPathFor(const QString& path) {
+    QFileInfo info(path);
+    return ZQT_GetRandomFilePath(info.absolutePath(), QStringLiteral("tmp"));
+}
+
+bool MoveIntoPlace(const QString& temporary, const QString& path) {
+    return std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) == 0;
+}
+
+void RemoveRasterFile(const QString& path) {
+    QFile::remove(path);
+    QFile::remove(path + ".aux.xml");
+    QFile::remove(path + ".ovr");
+}
+
+bool MapRegion(const cv::Rect& rect, cv::Size source, cv::Size target, cv::Rect* sourcePart,
+               cv::Rect* targetPart) {
+    if (rect.width <= 0 || rect.height <= 0 || target.width <= 0 || target.height <= 0 ||
+        rect.x >= source.width || rect.y >= source.height || rect.x + rect.width <= 0 ||
+        rect.y + rect.height <= 0) {
+        return false;
+    }
+    cv::Rect clipped = rect & cv::Rect(0, 0, source.width, source.height);
+    double fx = static_cast<double>(target.width) / rect.width;
+    double fy = static_cast<double>(target.height) / rect.height;
+    int left = static_cast<int>((clipped.x - rect.x) * fx);
+    int top = static_cast<int>((clipped.y - rect.y) * fy);
+    int width = std::min(static_cast<int>(std::rint(fx * clipped.width)), target.width - left);
+    int height = std::min(static_cast<int>(std::rint(fy * clipped.height)), target.height - top);
+    if (clipped.width < 1 || clipped.height < 1 || width < 1 || height < 1) {
+        return false;
+    }
+    *sourcePart = clipped;
+    *targetPart = cv::Rect(left, top, width, height);
+    return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,76 @@
+// Raster input and output shared by the layers and the tools: orthophotos into memory, images out
+// as tiled GeoTIFFs with overviews, GDAL data types and image depths, pixel values, valid-area
+// masks, resampled image regions and DEM files into new layers.
+#pragma once
+
+#include <gdal.h>
+#include <opencv2/core.hpp>
+
+#include <QString>
+
+class CDEM;
+class CGDALListener;
+class ProgressSink;
+
+// Image depth (CV_8U ...) of a GDAL data type, -1 for a type without one. UInt32 cells are kept
+// in a 32-bit buffer as their bits; the depth only says how wide the buffer's cells are.
+int GetCVDepth(GDALDataType type);
+// GDAL data type of an image depth; GDT_Unknown for depths that are never written (32-bit
+// signed among them).
+GDALDataType GetGDALDataType(int depth);
+// Bounds of the values of a data type as the value writers use them.
+void GetGDALDataTypeRange(GDALDataType type, double* lower, double* upper);
+
+// Reads every channel of pixel (column, row) of an interleaved buffer whose cells have the given
+// data type into values (one double per channel, zeroed first); returns the channel count.
+int GetPixelValues(const cv::Mat& image, GDALDataType type, int column, int row, double* values);
+
+// Reads bands 1 to 3 of an orthophoto (three or four Byte bands with a geotransform) into an
+// 8-bit three-channel image. The caller's image is released first and its geotransform, when
+// given, receives the file's. Shows a message and returns false when the file is refused.
+bool LoadOrthophotoImage(const QString& path, cv::Mat& image, double* geoTransform);
+
+// Writes the image as a tiled GeoTIFF, one band per channel, every band with the no-data value.
+// Returns false, and leaves no file, when the file cannot be created or any write fails.
+bool SaveImageAsGeoTiff(const cv::Mat& image, const double* geoTransform, const QString& projection,
+                        double noData, const QString& path, ProgressSink* progress);
+
+// Mask of the image's valid area: 255 where the grey value is above 1, holes up to about ten
+// pixels closed, two pixels taken off the outer edge. Empty for images of 2 or 5+ channels.
+cv::Mat BuildValidAreaMask(const cv::Mat& image);
+
+// An image of the given size, of the source's depth and channels, filled with fillValue, into
+// which the rectangle of the source (the whole source when rect is null) is resampled
+// bilinearly. Empty when the size or the rectangle leave nothing to draw.
+cv::Mat ResizeImageRegion(const cv::Mat& image, const cv::Rect* rect, cv::Size size, double fillValue);
+
+// A new DEM without owner on the file, with its elevation range taken from a preview. Shows a
+// message and returns nullptr when the file is refused. The caller owns the DEM.
+CDEM* LoadDemFromGeoTiff(const QString& path);
+
+namespace kv {
+
+// Number n of overview levels (2, 4, ... 2^n) that a raster of this size gets: the halvings of
+// the larger side while it is above 512, less one.
+int OverviewLevelCount(int width, int height);
+// Builds the levels with "NEAREST", reporting through the listener when one is given. Returns
+// 1 when done (or nothing to do), 0 when the build failed or was stopped.
+int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener);
+
+// Closes the dataset and answers whether everything written to it reached the file.
+bool CloseDataset(GDALDatasetH dataset);
+
+// Where a new output file is written before it is renamed to its path.
+QString TemporaryPathFor(const QString& path);
+// Renames the finished temporary file to its path, replacing what is there.
+bool MoveIntoPlace(const QString& temporary, const QString& path);
+// Removes a temporary GeoTIFF and the side files GDAL may have made for it.
+void RemoveRasterFile(const QString& path);
+
+// Where the rectangle of a source lands in a target of another size: the rectangle is clipped to
+// the source and the target part scaled by target size / rectangle size. False when the
+// rectangle misses the source or a part would be empty.
+bool MapRegion(const cv::Rect& rect, cv::Size source, cv::Size target, cv::Rect* sourcePart,
+               cv::Rect* targetPart);
+
+}  // namespace kv
