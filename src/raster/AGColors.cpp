@@ -69,8 +69,9 @@ CAGColors& CAGColors::operator=(const CAGColors& source) {
 bool CAGColors::Set_Palette(int paletteIndex, bool revert, int colorCount) {
     m_paletteIndex = paletteIndex;
     m_bRevert = revert;
+    // Built afresh, so that the colours depend on the settings alone and not on the ramp before.
     int saga = SagaPaletteOf(paletteIndex);
-    bool built = saga >= 0 && CSG_Colors::Set_Palette(saga, revert, colorCount);
+    bool built = saga >= 0 && colorCount > 0 && CSG_Colors::Create(colorCount, saga, revert);
     m_colorCount = Get_Count();
     return built;
 }

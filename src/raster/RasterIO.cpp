@@ -381,8 +381,12 @@ int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener) {
         levels.push_back(1 << i);
     }
     GDALProgressFunc progress = listener ? GDALListenerProgress : GDALDummyProgress;
-    return GDALBuildOverviews(dataset, "NEAREST", n, levels.data(), 0, nullptr, progress, listener) ==
-           CE_None;
+    // A stop asked through the progress function is reported as an error while the build may
+    // still answer success, so the reports are watched as well.
+    FailureWatch watch;
+    bool built =
+        GDALBuildOverviews(dataset, "NEAREST", n, levels.data(), 0, nullptr, progress, listener) == CE_None;
+    return built && !watch.Failed();
 }
 
 bool CloseDataset(GDALDatasetH dataset) {
