@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <hpdf.h>
 #include <muParser.h>
-#include <saga/saga_api/saga_api.h>
+#include <saga_api/saga_api.h>
 #include <vtkNew.h>
 #include <vtkPoints.h>
 #include <vtkThinPlateSplineTransform.h>
