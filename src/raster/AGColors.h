@@ -3,7 +3,7 @@
 // classification, with its ".ccl" file.
 #pragma once
 
-#include <saga/saga_api/saga_api.h>
+#include <saga_api/saga_api.h>
 
 #include <QString>
 
