@@ -70,10 +70,10 @@ public:
     double m_colorRangeMin = -9999.0;
     double m_colorRangeMax = 9999.0;
     int m_imageDefId = -1;
-    CadEntityHandle m_imageEntity = nullptr;
+    CadEntity* m_imageEntity = nullptr;
     // The second image of the layer: its label mask.
     int m_labelImageDefId = -1;
-    CadEntityHandle m_labelImageEntity = nullptr;
+    CadEntity* m_labelImageEntity = nullptr;
     QString m_name;
     QString m_path;
     QString m_maskPath;

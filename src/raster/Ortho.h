@@ -1,0 +1,52 @@
+// One orthophoto of a project: an 8- or 16-bit raster of one to four bands whose dataset stays
+// open for the whole life of the layer; it is never held at full resolution, only as thumbnails.
+#pragma once
+
+#include <gdal.h>
+#include <vtkSmartPointer.h>
+#include <vtkThinPlateSplineTransform.h>
+#include <opencv2/core.hpp>
+
+#include <QString>
+
+#include "raster/LayerEntities.h"
+#include "raster/RasterDisplayCache.h"
+
+class CKelvaroDoc;
+
+class COrtho {
+public:
+    explicit COrtho(CKelvaroDoc* owner);
+    virtual ~COrtho();
+    COrtho(const COrtho&) = delete;
+    COrtho& operator=(const COrtho&) = delete;
+
+    // The whole orthophoto as an 8-bit three-channel image (blue, green, red) of the given size;
+    // empty when the dataset is not open or the read fails.
+    cv::Mat ExtractThumbnail(cv::Size size);
+    // The whole orthophoto at 1 / factor of its size with everything outside its valid area
+    // blacked out; empty when the thumbnail cannot be read.
+    cv::Mat GetScaledImage(double factor);
+    // Drops the picture of the layer's rendering so that the next paint rebuilds it.
+    void ReleaseDisplayCache() { m_display.Release(); }
+
+    // Number of bands that carry a radiometric correction surface.
+    static constexpr int kCorrectionBands = 4;
+
+    CKelvaroDoc* m_pDoc = nullptr;
+    GDALDatasetH m_pDataset = nullptr;
+    double m_geoTransform[6] = {0, 0, 0, 0, 0, 0};
+    int m_width = 0;
+    int m_height = 0;
+    RasterDisplayCache m_display;
+    int m_imageDefId = -1;
+    CadEntity* m_imageEntity = nullptr;
+    QString m_name;
+    QString m_path;
+    CadEntityList m_linkedEntities;
+    CadEntityList SeamlinePolylines;
+    // Radiometric correction of each band: a thin-plate spline through the balancing's control
+    // points, and the surface sampled from it (single-channel Float32, empty until computed).
+    vtkSmartPointer<vtkThinPlateSplineTransform> m_correction[kCorrectionBands];
+    cv::Mat m_correctionImage[kCorrectionBands];
+};
