@@ -13,6 +13,7 @@
 #include <random>
 
 #include "RasterFixtures.h"
+#include "RecordingProgress.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
 #include "support/ScriptedInteraction.h"
@@ -381,4 +382,25 @@ TEST(DemSampling, BicubicInsideBorderCellsNearTheEdgeAndNoDataLeftOut) {
     cv::Mat holes(10, 10, CV_32FC1, cv::Scalar(-9999.0f));
     EXPECT_EQ(InterpolateBilinear(holes, 4, 4, 0.5, 0.5), -9999.0);
     EXPECT_EQ(SampleGrid(holes, 1.0, 1.0), -9999.0);
+}
+
+TEST(DemLoadSave, ProgressCountsBlocksAndClearsItsCaption) {
+    QString dir = kvtest::NewTempFolder("progress");
+    cv::Mat grid(1100, 2100, CV_32FC1, cv::Scalar(1.0f));
+    auto dem = MemoryDem(grid, dir + "/p.tif");
+    rtest::RecordingProgress saving;
+    ASSERT_EQ(dem->SaveData(&saving), 1);
+    EXPECT_EQ(saving.ranges, (std::vector<std::pair<int, int>>{{0, 6}, {0, 100}}));
+    EXPECT_EQ(saving.captions, (QStringList{"Saving DEM...", "", "Building overviews...", ""}));
+    EXPECT_EQ(std::vector<int>(saving.positions.begin(), saving.positions.begin() + 7),
+              (std::vector<int>{0, 0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(saving.starts, 1);
+
+    auto loaded = OpenDem(dir + "/p.tif");
+    ASSERT_TRUE(loaded);
+    rtest::RecordingProgress loading;
+    ASSERT_EQ(loaded->LoadData(&loading), 1);
+    EXPECT_EQ(loading.ranges, (std::vector<std::pair<int, int>>{{0, 6}}));
+    EXPECT_EQ(loading.positions, (std::vector<int>{0, 0, 1, 2, 3, 4, 5, 0}));
+    EXPECT_EQ(loading.captions, (QStringList{"Loading DEM...", ""}));
 }
