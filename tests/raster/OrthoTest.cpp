@@ -49,7 +49,7 @@ TEST(Orthophoto, ScaledImageBlacksOutTheBorderAndKeepsDarkPixelsInside) {
     EXPECT_TRUE(ortho.GetScaledImage(0).empty());
 }
 
-TEST(Orthophoto, ThumbnailOfARealSceneAndCorrectionSurfaces) {
+TEST(Orthophoto, ThumbnailOfARealScene) {
     COrtho ortho(nullptr);
     ortho.m_pDataset = Open(kvtest::DataPath("L7_ETMs.tif"));
     ASSERT_NE(ortho.m_pDataset, nullptr);
@@ -61,11 +61,4 @@ TEST(Orthophoto, ThumbnailOfARealSceneAndCorrectionSurfaces) {
               CE_None);
     EXPECT_EQ(thumb.at<cv::Vec3b>(30, 20)[0], band3);
     EXPECT_TRUE(ortho.ExtractThumbnail(cv::Size(0, 5)).empty());
-
-    for (const auto& t : ortho.m_correction) {
-        ASSERT_TRUE(t);
-        EXPECT_EQ(t->GetBasis(), VTK_RBF_R);
-        EXPECT_EQ(t->GetSigma(), 0.7);
-    }
-    EXPECT_TRUE(ortho.m_correctionImage[0].empty());
 }
