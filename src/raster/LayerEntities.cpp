@@ -1,11 +1,7 @@
 #include "raster/LayerEntities.h"
 
-// Without a CAD engine in the build no entity can exist, so every handle is null here.
-void EraseLayerEntity(CadEntity* entity) {
-    (void)entity;
-}
+// This build has no CAD engine, so no layer owns an entity: there is nothing to erase, and no
+// image place can be shown.
+void EraseLayerEntity(CadEntity*) {}
 
-bool IsLayerImageShown(CadDrawing* drawing, CadEntity* image, const QString& layerName) {
-    (void)layerName;
-    return drawing && image && false;
-}
+bool IsLayerImageShown(CadDrawing*, CadEntity*, const QString&) { return false; }
