@@ -120,3 +120,28 @@ TEST(GapsFill, FilledCellsStayWithinTheRangeOfTheirSurroundings) {
     EXPECT_GE(flo, lo - 1e-3);
     EXPECT_LE(fhi, hi + 1e-3);
 }
+
+TEST(GapsFill, AFillerReusedForAnotherGridAnswersAsANewOne) {
+    cv::Mat big = Plane(300, 200);
+    cv::circle(big, {150, 100}, 60, cv::Scalar(kNoData), cv::FILLED);
+    cv::Mat small(64, 48, CV_32F);
+    cv::randu(small, cv::Scalar(0), cv::Scalar(10));
+    cv::rectangle(small, cv::Rect(5, 5, 20, 30), cv::Scalar(kNoData), cv::FILLED);
+    cv::Mat mask(small.size(), CV_8U, cv::Scalar(255));
+    mask.colRange(30, 32).setTo(0);  // two parts, the right one all valid
+
+    CGridGaps reused;
+    ASSERT_FALSE(reused.Process(big, Everywhere(big), kNoData, 0.1).empty());
+    cv::Mat again = reused.Process(small, mask, kNoData, 0.1);
+    cv::Mat fresh = CGridGaps().Process(small, mask, kNoData, 0.1);
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(cv::norm(again, fresh, cv::NORM_INF), 0.0);
+
+    // A result the caller still holds is never written over by the next call.
+    cv::Mat other = small.clone();
+    other.setTo(3.0f, other != kNoData);
+    cv::Mat third = reused.Process(other, mask, kNoData, 0.1);
+    EXPECT_EQ(cv::norm(again, fresh, cv::NORM_INF), 0.0);
+    EXPECT_NE(third.data, again.data);
+    EXPECT_NEAR(third.at<float>(20, 10), 3.0f, 1e-4);
+}

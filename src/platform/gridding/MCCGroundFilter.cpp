@@ -20,7 +20,7 @@ constexpr double kThresholdStep = 0.1;
 // A domain ends when an iteration takes off fewer than this share of the remaining ground points.
 constexpr double kConvergence[kDomains] = {0.01, 0.001, 0.001};
 constexpr int kMaxIterations = 100;
-constexpr double kMaxCells = 64.0e6;
+constexpr double kMaxCells = 16.0e6;
 constexpr uint64_t kPumpEvery = 1 << 16;
 constexpr uint8_t kGroundClass = 2;
 
