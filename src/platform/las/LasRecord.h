@@ -1,6 +1,7 @@
 // Byte layout of LAS headers, records and points, shared by the reader and the writer.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
