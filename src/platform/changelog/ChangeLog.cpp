@@ -25,6 +25,7 @@ struct FeedState {
     QPointer<QNetworkReply> reply;
     QList<RSSCL_Item> items;
     bool initialised = false;
+    bool fetching = false;
 };
 
 FeedState& State() {
@@ -77,13 +78,17 @@ bool ParseFeed(const QByteArray& data, QList<RSSCL_Item>* items) {
 
 void OnFinished(QNetworkReply* reply) {
     FeedState& s = State();
+    reply->deleteLater();
+    if (reply != s.reply) {
+        return;  // a fetch given up at exit
+    }
+    s.fetching = false;
     if (reply->error() == QNetworkReply::NoError) {
         QList<RSSCL_Item> items;
         if (ParseFeed(reply->readAll(), &items)) {
             s.items = items;
         }
     }
-    reply->deleteLater();
 }
 
 QString Escaped(const QString& text) {
@@ -155,7 +160,7 @@ int RSSCL_GrabRSS(int /*flags*/, void* /*reserved*/, int timeoutMs) {
     if (!s.initialised || QCoreApplication::instance() == nullptr) {
         return 0;
     }
-    if (s.reply && s.reply->isRunning()) {
+    if (s.fetching) {
         return 1;
     }
     if (!s.network) {
@@ -169,6 +174,7 @@ int RSSCL_GrabRSS(int /*flags*/, void* /*reserved*/, int timeoutMs) {
     }
     QNetworkReply* reply = s.network->get(request);
     s.reply = reply;
+    s.fetching = true;
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply] { OnFinished(reply); });
     return 1;
 }
@@ -180,19 +186,21 @@ int RSSCL_ShowChangeLogDlg() {
 
 void RSSCL_Uninit() {
     FeedState& s = State();
-    if (s.reply) {
-        s.reply->abort();
+    QPointer<QNetworkReply> reply = s.reply;
+    s.reply.clear();
+    s.fetching = false;
+    if (reply) {
+        reply->abort();
     }
     delete s.network.data();
     s.network.clear();
-    s.reply.clear();
     s.initialised = false;
     s.mainWindow.clear();
+    s.items.clear();
 }
 
 int RSSCL_IsFetching() {
-    const FeedState& s = State();
-    return s.reply && s.reply->isRunning() ? 1 : 0;
+    return State().fetching ? 1 : 0;
 }
 
 QList<RSSCL_Item> RSSCL_GetItems() {
