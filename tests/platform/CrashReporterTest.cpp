@@ -107,6 +107,30 @@ TEST(CrashReporter, AnEscapingExceptionIsReportedOnceAsATerminateCall) {
     EXPECT_TRUE(xml.contains("<UncaughtException>"));
 }
 
+// Recurses until the stack runs out; the buffer keeps the compiler from turning it into a loop.
+volatile int g_depthLimit = 1 << 30;
+int Deeper(int depth) {
+    if (depth >= g_depthLimit) {
+        return 0;
+    }
+    volatile char frame[1024];
+    frame[depth % 1024] = static_cast<char>(depth);
+    return Deeper(depth + 1) + frame[(depth * 7) % 1024];
+}
+
+TEST(CrashReporter, AStackOverflowIsReportedFromTheHandlersOwnStack) {
+    QString folder = kvtest::NewTempFolder("crash-overflow");
+    int status = InChild([&] {
+        InstallCrashReporter(InfoFor(folder));
+        Deeper(0);
+    });
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    QString xml = ReadReport(folder, "crashrpt.xml");
+    EXPECT_TRUE(xml.contains("<ExceptionType>11</ExceptionType>"));
+    EXPECT_TRUE(xml.contains("<FaultAddress>0x"));
+}
+
 bool Refuse() {
     return false;
 }

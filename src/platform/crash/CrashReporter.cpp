@@ -328,9 +328,9 @@ void WriteReport(int kind, int sig, const void* address, const char* exceptionNa
 void OnFatalSignal(int sig, siginfo_t* info, void*) {
     if (!g_reporting) {
         g_reporting = 1;
-        const void* address = (sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL) && info
-                                  ? info->si_addr
-                                  : nullptr;
+        // A fault raised by the processor names its address; a signal sent by a process does not.
+        const bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
+        const void* address = fault && info && info->si_code > 0 ? info->si_addr : nullptr;
         WriteReport(KindOfSignal(sig), sig, address, nullptr);
     }
     // Die of the same signal: the default action runs when the handler returns (a fault repeats,
