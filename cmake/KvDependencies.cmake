@@ -25,7 +25,7 @@ find_path(SAGA_INCLUDE_DIR saga_api/saga_api.h PATH_SUFFIXES saga REQUIRED)
 find_library(SAGA_API_LIBRARY saga_api REQUIRED)
 add_library(kv::saga UNKNOWN IMPORTED)
 set_target_properties(kv::saga PROPERTIES IMPORTED_LOCATION ${SAGA_API_LIBRARY}
-                      INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${SAGA_INCLUDE_DIR}
+                      INTERFACE_INCLUDE_DIRECTORIES ${SAGA_INCLUDE_DIR}
                       INTERFACE_COMPILE_DEFINITIONS "_TYPEDEF_BYTE;_TYPEDEF_WORD")
 get_filename_component(SAGA_API_LIBDIR ${SAGA_API_LIBRARY} DIRECTORY)
 set(KV_SAGA_TOOLS_DIR "${SAGA_API_LIBDIR}/saga" CACHE PATH "Folder of SAGA's tool libraries")

@@ -9,12 +9,21 @@ int KvDialog::DoModal() {
     return kv::GetInteraction().RunModal(*this);
 }
 
-void KvDialog::EndDialog(int result) { done(result); }
+void KvDialog::EndDialog(int result) {
+    if (m_inInit) {
+        // The modal loop has not started yet: ending now would leave exec() waiting for good.
+        QMetaObject::invokeMethod(this, [this, result] { done(result); }, Qt::QueuedConnection);
+        return;
+    }
+    done(result);
+}
 
 void KvDialog::showEvent(QShowEvent* event) {
     if (!m_initialised) {
         m_initialised = true;
+        m_inInit = true;
         OnInitDialog();
+        m_inInit = false;
     }
     QDialog::showEvent(event);
 }

@@ -28,4 +28,5 @@ protected:
 
 private:
     bool m_initialised = false;
+    bool m_inInit = false;
 };

@@ -1,0 +1,144 @@
+#include "controls/KvIcons.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPen>
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+// Icons are drawn on a 32 x 32 grid and scaled to the size asked for.
+constexpr double kGrid = 32.0;
+
+const QColor kDisabledInk(150, 150, 150);
+
+void DrawCheck(QPainter& p, const QColor& ink) {
+    QPainterPath path;
+    path.moveTo(6, 17);
+    path.lineTo(13, 24);
+    path.lineTo(26, 8);
+    p.setPen(QPen(ink, 5.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(path);
+}
+
+void DrawCross(QPainter& p, const QColor& ink) {
+    p.setPen(QPen(ink, 5.0, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(8, 8), QPointF(24, 24));
+    p.drawLine(QPointF(24, 8), QPointF(8, 24));
+}
+
+const QPolygonF& AreaOutline() {
+    static const QPolygonF outline(
+        {QPointF(4, 10), QPointF(14, 4), QPointF(27, 8), QPointF(25, 22), QPointF(12, 26), QPointF(5, 20)});
+    return outline;
+}
+
+void DrawSelectArea(QPainter& p) {
+    p.setPen(QPen(QColor(30, 90, 200), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(QColor(120, 170, 240, 110));
+    p.drawPolygon(AreaOutline());
+    // The pointer that picks it.
+    QPolygonF arrow({QPointF(16, 13), QPointF(16, 30), QPointF(20, 26), QPointF(23, 31), QPointF(26, 30),
+                     QPointF(23, 25), QPointF(28, 24)});
+    p.setPen(QPen(QColor(20, 20, 20), 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::white);
+    p.drawPolygon(arrow);
+}
+
+void DrawDrawArea(QPainter& p) {
+    const QPolygonF& outline = AreaOutline();
+    p.setPen(QPen(QColor(200, 100, 20), 2.5, Qt::DashLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPolyline(outline);
+    p.setPen(QPen(QColor(120, 50, 0), 1.0));
+    p.setBrush(QColor(255, 200, 60));
+    for (const QPointF& v : outline) {
+        p.drawRect(QRectF(v.x() - 2.5, v.y() - 2.5, 5, 5));
+    }
+}
+
+void DrawTotalArea(QPainter& p) {
+    p.setPen(QPen(QColor(20, 130, 60), 2.5));
+    p.setBrush(QColor(110, 200, 130, 120));
+    p.drawRect(QRectF(4, 5, 24, 22));
+    p.setPen(QPen(QColor(20, 90, 40), 2.0, Qt::SolidLine, Qt::RoundCap));
+    // Corner marks: the whole extent.
+    for (const QPointF& c : {QPointF(4, 5), QPointF(28, 5), QPointF(28, 27), QPointF(4, 27)}) {
+        const double dx = c.x() < 16 ? 5 : -5;
+        const double dy = c.y() < 16 ? 5 : -5;
+        p.drawLine(c, QPointF(c.x() + dx, c.y()));
+        p.drawLine(c, QPointF(c.x(), c.y() + dy));
+    }
+}
+
+struct IconEntry {
+    int id;
+    int naturalSize;
+    void (*draw)(QPainter&);
+};
+
+// Every icon of the program: its number, natural size and drawing.
+const IconEntry kIcons[] = {
+    {IDI_OK, 16, [](QPainter& p) { DrawCheck(p, QColor(20, 150, 40)); }},
+    {IDI_OK_DISABLED, 16, [](QPainter& p) { DrawCheck(p, kDisabledInk); }},
+    {IDI_CANCEL, 16, [](QPainter& p) { DrawCross(p, QColor(200, 30, 30)); }},
+    {IDI_CANCEL_DISABLED, 16, [](QPainter& p) { DrawCross(p, kDisabledInk); }},
+    {IDI_SELECT_AREA, 32, DrawSelectArea},
+    {IDI_DRAW_AREA, 32, DrawDrawArea},
+    {IDI_TOTAL_AREA, 32, DrawTotalArea},
+};
+
+// The report list's images, on black: 0 a raster band, 1 a band without data, 2 a layer.
+QPixmap ReportImages() {
+    QPixmap strip(48, 16);
+    strip.fill(Qt::black);
+    QPainter p(&strip);
+    const QColor cells[3][3] = {{QColor(70, 140, 60), QColor(120, 180, 80), QColor(200, 190, 90)},
+                                {QColor(110, 170, 70), QColor(190, 170, 80), QColor(170, 120, 60)},
+                                {QColor(180, 160, 90), QColor(160, 110, 60), QColor(130, 90, 50)}};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            p.fillRect(2 + c * 4, 2 + r * 4, 4, 4, cells[r][c]);
+        }
+    }
+    p.setPen(QColor(60, 60, 60));
+    p.drawRect(1, 1, 13, 13);
+    p.setPen(QColor(140, 140, 140));
+    p.drawRect(17, 1, 13, 13);
+    p.drawLine(18, 14, 30, 2);
+    const QColor sheets[3] = {QColor(60, 110, 190), QColor(90, 150, 220), QColor(150, 200, 245)};
+    for (int i = 0; i < 3; ++i) {
+        const int y = 10 - i * 3;
+        QPolygon sheet({QPoint(34, y + 2), QPoint(41, y - 1), QPoint(46, y + 2), QPoint(39, y + 5)});
+        p.setPen(QColor(30, 60, 120));
+        p.setBrush(sheets[i]);
+        p.drawPolygon(sheet);
+    }
+    return strip;
+}
+
+}  // namespace
+
+QPixmap KvLoadIcon(int id, int size) {
+    const auto entry =
+        std::find_if(std::begin(kIcons), std::end(kIcons), [id](const IconEntry& e) { return e.id == id; });
+    if (entry == std::end(kIcons)) {
+        return QPixmap();
+    }
+    const int side = size > 0 ? size : entry->naturalSize;
+    QPixmap icon(side, side);
+    icon.fill(Qt::transparent);
+    QPainter p(&icon);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(side / kGrid, side / kGrid);
+    entry->draw(p);
+    return icon;
+}
+
+QPixmap KvLoadBitmap(int id) {
+    if (id == IDB_REPORT_IMAGES) {
+        return ReportImages();
+    }
+    return QPixmap();
+}

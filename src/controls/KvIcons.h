@@ -1,0 +1,28 @@
+// The program's own icons and bitmaps, drawn in code and looked up by their resource numbers, so
+// that a dialog names the same numbers its layout gives:
+//
+//     m_btnOK.SetIcon(IDI_OK, IDI_OK_DISABLED);          // CButtonST looks the numbers up
+//     QPixmap exit = KvLoadIcon(IDI_CANCEL, 32);           // any size, drawn sharp
+//
+// Icons are drawn on a transparent background; each has a natural size used when none is asked.
+// Bitmaps keep pure black where the picture is empty (black is their mask colour). An unknown
+// number gives a null pixmap, which CButtonST::SetIcon refuses with its failure result.
+#pragma once
+
+#include <QPixmap>
+
+enum : int {
+    IDI_CANCEL = 319,           // Cancel, Abort and Exit
+    IDI_CANCEL_DISABLED = 320,  // the same, for the disabled state
+    IDI_OK = 322,
+    IDI_OK_DISABLED = 323,
+    IDI_DRAW_AREA = 375,      // "Draw new area" / "Draw new profile"
+    IDI_SELECT_AREA = 376,    // "Select existing area" / "Select existing profile"
+    IDI_TOTAL_AREA = 377,     // "Use total area"
+    IDB_REPORT_IMAGES = 388,  // the report list's images, 16 pixels wide each
+};
+
+// The icon of that number at size x size pixels (size 0: its natural size).
+QPixmap KvLoadIcon(int id, int size = 0);
+// The bitmap of that number.
+QPixmap KvLoadBitmap(int id);
