@@ -11,8 +11,8 @@
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : KvDialog(parent),
-      m_linkEmail(new kvstandin::CHyperLink(this)),
-      m_linkWeb(new kvstandin::CHyperLink(this)),
+      m_linkEmail(new CHyperLink(this)),
+      m_linkWeb(new CHyperLink(this)),
       m_grpVersion(new QGroupBox(this)),
       m_stVersion(new QLabel(m_grpVersion)) {
     auto* picture = new QLabel(this);

@@ -5,7 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 
-#include "app/ControlStandIns.h"
+#include "controls/HyperLink.h"
 #include "platform/ui/KvDialog.h"
 
 class CAboutDlg : public KvDialog {
@@ -13,8 +13,8 @@ class CAboutDlg : public KvDialog {
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 
-    kvstandin::CHyperLink* m_linkEmail;  // the maker's e-mail address
-    kvstandin::CHyperLink* m_linkWeb;    // the maker's web site
+    CHyperLink* m_linkEmail;  // the maker's e-mail address
+    CHyperLink* m_linkWeb;    // the maker's web site
     QGroupBox* m_grpVersion;
     QLabel* m_stVersion;  // "Ver. <version>"
 

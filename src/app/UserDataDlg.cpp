@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/AppIcons.h"
 #include "app/ProgramVersion.h"
+#include "controls/KvIcons.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
@@ -40,9 +40,9 @@ CUserDataDlg::CUserDataDlg(QWidget* parent)
       m_editEmail(new QLineEdit(this)),
       m_editCompany(new QLineEdit(this)),
       m_editTelephone(new QLineEdit(this)),
-      m_btnOK(new kvstandin::CButtonST(this)),
-      m_btnCancel(new kvstandin::CButtonST(this)),
-      m_btnCrashHistory(new kvstandin::CButtonST(this)) {
+      m_btnOK(new CButtonST(this)),
+      m_btnCancel(new CButtonST(this)),
+      m_btnCrashHistory(new CButtonST(this)) {
     for (QLabel*& label : m_labels) {
         label = new QLabel(this);
     }
@@ -102,10 +102,8 @@ bool CUserDataDlg::OnInitDialog() {
     m_editEmail->setText(m_strEmail);
     m_editCompany->setText(m_strCompany);
     m_editTelephone->setText(m_strTelephone);
-    m_btnOK->SetIcon(KvAppIconPixmap(QStringLiteral("ok"), 16),
-                     KvAppIconPixmap(QStringLiteral("ok_disabled"), 16));
-    m_btnCancel->SetIcon(KvAppIconPixmap(QStringLiteral("cancel"), 16),
-                         KvAppIconPixmap(QStringLiteral("cancel_disabled"), 16));
+    m_btnOK->SetIcon(IDI_OK, IDI_OK_DISABLED);
+    m_btnCancel->SetIcon(IDI_CANCEL, IDI_CANCEL_DISABLED);
     return true;
 }
 

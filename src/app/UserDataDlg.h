@@ -3,10 +3,11 @@
 // crash reports that were not sent.
 #pragma once
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QString>
 
-#include "app/ControlStandIns.h"
+#include "controls/ButtonST.h"
 #include "platform/ui/KvDialog.h"
 
 // The five values of the profile section "UserData".
@@ -41,9 +42,9 @@ public:
     QLineEdit* m_editEmail;
     QLineEdit* m_editCompany;
     QLineEdit* m_editTelephone;
-    kvstandin::CButtonST* m_btnOK;
-    kvstandin::CButtonST* m_btnCancel;
-    kvstandin::CButtonST* m_btnCrashHistory;
+    CButtonST* m_btnOK;
+    CButtonST* m_btnCancel;
+    CButtonST* m_btnCrashHistory;
 
     void SetValues(const UserDataValues& values);
 

@@ -10,6 +10,7 @@
 #include "app/UserDataDlg.h"
 #include "platform/tools/ZQT.h"
 #include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ TEST(UserDataDlg, OkWithTheRequiredDataStoresAllFive) {
         dlg.m_editSurname->setText("Rossi");
         dlg.m_editEmail->setText("ada@example.org");
         dlg.m_editCompany->clear();
+        kvtest::SaveScreenshot(&dlg, "user_data_dialog");
         dlg.m_btnOK->click();
         return -1;
     });
@@ -77,6 +79,7 @@ TEST(AboutDlg, ShowsTheCutVersionAndTheMakersLinks) {
         EXPECT_EQ(dlg.m_grpVersion->title(), QStringLiteral("Version"));
         EXPECT_EQ(dlg.m_linkEmail->GetURL(), QStringLiteral("mailto:info@drovane.example"));
         EXPECT_EQ(dlg.m_linkWeb->GetURL(), QStringLiteral("https://www.drovane.example"));
+        kvtest::SaveScreenshot(&dlg, "about_dialog");
         return IDOK;
     });
     CAboutDlg dlg;
