@@ -147,6 +147,7 @@ TEST_F(MainFrameTest, TheChosenLookIsAppliedStoredAndShownAsSelected) {
 }
 
 TEST(MainFrameLook, AStoredLookOutsideTheRangeGivesOffice2007) {
+    KvVisualLook(ID_VIEW_APPLOOK_OFF_2007_BLUE);  // the Office 2007 colour last used
     KvWriteProfileInt("Settings", "ApplicationLook", 4711);
     kvtest::ScriptedInteraction ui;
     AppUnderTest t;
