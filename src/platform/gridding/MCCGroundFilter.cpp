@@ -1,0 +1,240 @@
+#include "platform/gridding/MCCGroundFilter.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <opencv2/imgproc.hpp>
+#include <vector>
+
+#include "platform/gridding/GridGaps.h"
+#include "platform/las/Las.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/ProgressSink.h"
+
+namespace {
+
+constexpr int kDomains = 3;
+constexpr double kDomainScale[kDomains] = {0.5, 1.0, 1.5};
+constexpr double kThresholdStep = 0.1;
+// A domain ends when an iteration takes off fewer than this share of the remaining ground points.
+constexpr double kConvergence[kDomains] = {0.01, 0.001, 0.001};
+constexpr int kMaxIterations = 100;
+constexpr double kMaxCells = 16.0e6;
+constexpr uint64_t kPumpEvery = 1 << 16;
+constexpr uint8_t kGroundClass = 2;
+
+// One run: the points as read (integers), which are still ground, and the reporting.
+class Run {
+public:
+    Run(ProgressSink* progress, QString* status, int* abortFlag)
+        : m_progress(progress), m_status(status), m_abort(abortFlag) {}
+
+    bool Aborted() const { return (m_abort && *m_abort) || (m_progress && m_progress->IsAborted()); }
+    void Report(int pos, const QString& text = QString()) {
+        if (m_progress) {
+            m_progress->SetPos(std::clamp(pos, 0, 100));
+        }
+        if (m_status && !text.isEmpty()) {
+            *m_status = text;
+        }
+        ZQT_PumpMessages();
+    }
+    int Fail(const QString& text) {
+        if (m_status) {
+            *m_status = text;
+        }
+        return 0;
+    }
+
+    bool Read(LASreader* reader);
+    // One iteration of a domain: the number of points taken off the ground.
+    size_t Classify(double cell, double threshold);
+    size_t GroundCount() const { return size_t(std::count(m_ground.begin(), m_ground.end(), 1)); }
+    bool Write(LASreader* reader, const QString& outputPath);
+
+private:
+    // Plane coordinates from the extent's lowest corner, whatever the sign of the scale factors.
+    double X(size_t i) const { return (double(m_xyz[i][0]) - m_min[0]) * std::fabs(m_scale[0]); }
+    double Y(size_t i) const { return (double(m_xyz[i][1]) - m_min[1]) * std::fabs(m_scale[1]); }
+    double Z(size_t i) const { return m_xyz[i][2] * m_scale[2]; }
+
+    ProgressSink* m_progress;
+    QString* m_status;
+    int* m_abort;
+    std::vector<std::array<int32_t, 3>> m_xyz;
+    std::vector<uint8_t> m_ground;
+    std::array<int32_t, 2> m_min{};
+    std::array<int32_t, 2> m_max{};
+    std::array<double, 3> m_scale{};
+    CGridGaps m_gaps;
+};
+
+bool Run::Read(LASreader* reader) {
+    m_scale = {reader->header.xScaleFactor, reader->header.yScaleFactor, reader->header.zScaleFactor};
+    const uint64_t n = reader->PointCount();
+    m_xyz.reserve(size_t(n));
+    m_min = {std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max()};
+    m_max = {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::min()};
+    while (reader->ReadPoint()) {
+        const LASpoint& p = reader->point;
+        m_xyz.push_back({p.X, p.Y, p.Z});
+        m_min = {std::min(m_min[0], p.X), std::min(m_min[1], p.Y)};
+        m_max = {std::max(m_max[0], p.X), std::max(m_max[1], p.Y)};
+        if (m_xyz.size() % kPumpEvery == 0) {
+            Report(int(10 * m_xyz.size() / std::max<uint64_t>(n, 1)));
+            if (Aborted()) {
+                return false;
+            }
+        }
+    }
+    m_ground.assign(m_xyz.size(), 1);
+    return true;
+}
+
+size_t Run::Classify(double cell, double threshold) {
+    // The grid of the surface: cells of the domain's size over the points' extent, made coarser
+    // when the extent would need more cells than memory allows.
+    const double width = (double(m_max[0]) - m_min[0]) * std::fabs(m_scale[0]);
+    const double height = (double(m_max[1]) - m_min[1]) * std::fabs(m_scale[1]);
+    cell = std::max(cell, std::sqrt(width * height / kMaxCells));
+    const int cols = int(width / cell) + 1;
+    const int rows = int(height / cell) + 1;
+    const double sx = 1.0 / cell, sy = 1.0 / cell;
+
+    // Mean height of the ground points in each cell; empty cells are gaps to fill.
+    cv::Mat sum(rows, cols, CV_64F, cv::Scalar(0));
+    cv::Mat count(rows, cols, CV_32S, cv::Scalar(0));
+    for (size_t i = 0; i < m_xyz.size(); ++i) {
+        if (!m_ground[i]) {
+            continue;
+        }
+        int c = std::min(cols - 1, int(X(i) * sx));
+        int r = std::min(rows - 1, int(Y(i) * sy));
+        sum.at<double>(r, c) += Z(i);
+        ++count.at<int>(r, c);
+    }
+    cv::Mat surface(rows, cols, CV_32F);
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            int k = count.at<int>(r, c);
+            surface.at<float>(r, c) =
+                k > 0 ? float(sum.at<double>(r, c) / k) : std::numeric_limits<float>::quiet_NaN();
+        }
+    }
+    cv::Mat all(rows, cols, CV_8U, cv::Scalar(255));
+    cv::Mat filled = m_gaps.Process(surface, all, std::numeric_limits<float>::quiet_NaN(), 0.05);
+    if (filled.empty()) {
+        return 0;
+    }
+    cv::blur(filled, surface, cv::Size(3, 3), cv::Point(-1, -1), cv::BORDER_REPLICATE);
+
+    size_t removed = 0;
+    for (size_t i = 0; i < m_xyz.size(); ++i) {
+        if (!m_ground[i]) {
+            continue;
+        }
+        // Bilinear height of the surface, whose values stand at the cell centres.
+        double u = std::clamp(X(i) * sx - 0.5, 0.0, double(cols - 1));
+        double v = std::clamp(Y(i) * sy - 0.5, 0.0, double(rows - 1));
+        int c0 = std::min(int(u), std::max(cols - 2, 0)), r0 = std::min(int(v), std::max(rows - 2, 0));
+        int c1 = std::min(c0 + 1, cols - 1), r1 = std::min(r0 + 1, rows - 1);
+        double tu = u - c0, tv = v - r0;
+        double s = (1 - tv) * ((1 - tu) * surface.at<float>(r0, c0) + tu * surface.at<float>(r0, c1)) +
+                   tv * ((1 - tu) * surface.at<float>(r1, c0) + tu * surface.at<float>(r1, c1));
+        if (Z(i) - s > threshold) {
+            m_ground[i] = 0;
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+bool Run::Write(LASreader* reader, const QString& outputPath) {
+    LASwriteOpener opener;
+    opener.SetFileName(outputPath);
+    QString error;
+    std::unique_ptr<LASwriterLAS> writer = opener.Open(reader->header, &error);
+    if (!writer || !reader->Rewind()) {
+        Fail(QString("Cannot write the ground points: %1").arg(error));
+        return false;
+    }
+    size_t i = 0;
+    while (i < m_ground.size() && reader->ReadPoint()) {
+        if (m_ground[i]) {
+            LASpoint p = reader->point;
+            p.classification = kGroundClass;
+            if (!writer->WritePoint(p)) {
+                break;
+            }
+        }
+        if (++i % kPumpEvery == 0) {
+            Report(90 + int(10 * i / m_ground.size()));
+            if (Aborted()) {
+                Fail("Aborted");
+                return false;
+            }
+        }
+    }
+    if (i != m_ground.size() || !writer->Close()) {
+        Fail(QString("Cannot write the ground points: %1").arg(writer->Error()));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int CMCCGroundFilter::Process(double scale, double curvatureThreshold, const QString& inputPath,
+                              const QString& outputPath, ProgressSink* progress, QString* status,
+                              int* abortFlag) {
+    Run run(progress, status, abortFlag);
+    if (!(scale > 0) || !std::isfinite(scale) || !std::isfinite(curvatureThreshold)) {
+        return run.Fail("Invalid filter parameters");
+    }
+    if (progress) {
+        progress->SetRange(0, 100);
+        progress->SetPos(0);
+    }
+    LASreadOpener opener;
+    opener.SetFileName(inputPath);
+    QString error;
+    std::unique_ptr<LASreader> reader = opener.Open(&error);
+    if (!reader) {
+        return run.Fail(QString("Cannot open LAS file: %1").arg(error));
+    }
+    run.Report(0, "Reading points...");
+    if (!run.Read(reader.get())) {
+        return run.Fail("Aborted");
+    }
+    if (run.GroundCount() == 0) {
+        return run.Fail("The LAS file holds no points");
+    }
+    for (int d = 0; d < kDomains; ++d) {
+        const double threshold = curvatureThreshold + kThresholdStep * d;
+        for (int it = 0; it < kMaxIterations; ++it) {
+            if (run.Aborted()) {
+                return run.Fail("Aborted");
+            }
+            const size_t before = run.GroundCount();
+            const size_t removed = run.Classify(scale * kDomainScale[d], threshold);
+            run.Report(10 + d * 80 / kDomains + std::min(it, 20) * 80 / kDomains / 21,
+                       QString("Scale domain %1, iteration %2: %3 points taken off the ground")
+                           .arg(d + 1)
+                           .arg(it + 1)
+                           .arg(removed));
+            if (double(removed) < kConvergence[d] * double(before) || removed == 0) {
+                break;
+            }
+        }
+    }
+    if (run.Aborted()) {
+        return run.Fail("Aborted");
+    }
+    run.Report(90, "Writing ground points...");
+    if (!run.Write(reader.get(), outputPath)) {
+        return 0;
+    }
+    run.Report(100, QString("%1 ground points written").arg(run.GroundCount()));
+    return 1;
+}

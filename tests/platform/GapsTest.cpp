@@ -1,0 +1,147 @@
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+#include <gtest/gtest.h>
+
+#include "platform/gridding/GridGaps.h"
+
+namespace {
+
+constexpr float kNoData = -9999.0f;
+
+// A tilted plane: a membrane through its valid cells is the plane itself.
+cv::Mat Plane(int w, int h) {
+    cv::Mat m(h, w, CV_32F);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            m.at<float>(y, x) = 100.0f + 0.5f * x - 0.25f * y;
+        }
+    }
+    return m;
+}
+
+cv::Mat Everywhere(const cv::Mat& image) {
+    return cv::Mat(image.size(), CV_8U, cv::Scalar(255));
+}
+
+}  // namespace
+
+TEST(GapsFill, HolesOfEverySizeInAPlaneGetThePlaneBack) {
+    const cv::Mat plane = Plane(300, 200);
+    cv::Mat holes = plane.clone();
+    cv::circle(holes, {40, 40}, 1, cv::Scalar(kNoData), cv::FILLED);
+    cv::circle(holes, {150, 100}, 60, cv::Scalar(kNoData), cv::FILLED);
+    cv::rectangle(holes, cv::Rect(230, 20, 50, 8), cv::Scalar(kNoData), cv::FILLED);
+    holes.at<float>(180, 20) = std::numeric_limits<float>::quiet_NaN();  // NaN is a gap too
+
+    cv::Mat filled = CGridGaps().Process(holes, Everywhere(holes), kNoData, 0.1);
+    ASSERT_FALSE(filled.empty());
+    ASSERT_EQ(filled.type(), CV_32FC1);
+    ASSERT_EQ(filled.size(), holes.size());
+    double worst = 0;
+    for (int y = 0; y < plane.rows; ++y) {
+        for (int x = 0; x < plane.cols; ++x) {
+            worst = std::max(worst, double(std::fabs(filled.at<float>(y, x) - plane.at<float>(y, x))));
+        }
+    }
+    EXPECT_LT(worst, 0.5);  // over a gap 120 cells wide with a 30 m rise across it
+    EXPECT_NE(filled.data, holes.data);
+    EXPECT_EQ(holes.at<float>(100, 150), kNoData);  // the input is left alone
+}
+
+TEST(GapsFill, OnlyCellsOfTheAreaAreUsedAndChanged) {
+    cv::Mat image = Plane(120, 80);
+    cv::Mat mask(image.size(), CV_8U, cv::Scalar(0));
+    cv::rectangle(mask, cv::Rect(10, 10, 50, 50), cv::Scalar(255), cv::FILLED);  // area A
+    cv::rectangle(mask, cv::Rect(80, 10, 30, 30), cv::Scalar(255), cv::FILLED);  // area B: all gap
+    cv::rectangle(image, cv::Rect(20, 20, 30, 30), cv::Scalar(kNoData), cv::FILLED);
+    cv::rectangle(image, cv::Rect(80, 10, 30, 30), cv::Scalar(kNoData), cv::FILLED);
+    // Wild values and gaps just outside area A must neither feed the fill nor change.
+    cv::rectangle(image, cv::Rect(60, 10, 10, 50), cv::Scalar(5000), cv::FILLED);
+    image.at<float>(5, 5) = kNoData;
+
+    cv::Mat filled = CGridGaps().Process(image, mask, kNoData, 0.1);
+    ASSERT_FALSE(filled.empty());
+    for (int y = 0; y < image.rows; ++y) {
+        for (int x = 0; x < image.cols; ++x) {
+            float in = image.at<float>(y, x), out = filled.at<float>(y, x);
+            bool areaA = x >= 10 && x < 60 && y >= 10 && y < 60;
+            if (areaA && in == kNoData) {
+                EXPECT_LT(out, 200.0f) << x << "," << y;
+                EXPECT_GT(out, 50.0f) << x << "," << y;
+            } else {
+                // Outside the area, valid cells inside it, and the gaps of area B, which holds
+                // no valid cell, stay as they were.
+                EXPECT_EQ(out, in) << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(GapsFill, NothingToFillFromOrMismatchedInputsGiveNoImage) {
+    CGridGaps gaps;
+    cv::Mat empty(50, 50, CV_32F, cv::Scalar(kNoData));
+    EXPECT_TRUE(gaps.Process(empty, Everywhere(empty), kNoData, 0.1).empty());
+    cv::Mat plane = Plane(50, 50);
+    cv::Mat none(plane.size(), CV_8U, cv::Scalar(0));
+    EXPECT_TRUE(gaps.Process(plane, none, kNoData, 0.1).empty());  // valid cells, but none in the area
+    EXPECT_TRUE(gaps.Process(plane, cv::Mat(40, 50, CV_8U, cv::Scalar(255)), kNoData, 0.1).empty());
+    cv::Mat doubles;
+    plane.convertTo(doubles, CV_64F);
+    EXPECT_TRUE(gaps.Process(doubles, Everywhere(plane), kNoData, 0.1).empty());
+    EXPECT_TRUE(gaps.Process(cv::Mat(), cv::Mat(), kNoData, 0.1).empty());
+
+    // Without gaps the answer is a copy; with NaN as the no-data value NaN cells are filled.
+    cv::Mat copy = gaps.Process(plane, Everywhere(plane), kNoData, 0.1);
+    ASSERT_FALSE(copy.empty());
+    EXPECT_EQ(cv::norm(copy, plane, cv::NORM_INF), 0.0);
+    plane.at<float>(25, 25) = std::numeric_limits<float>::quiet_NaN();
+    cv::Mat filled = gaps.Process(plane, Everywhere(plane), std::numeric_limits<float>::quiet_NaN(), 0.001);
+    ASSERT_FALSE(filled.empty());
+    EXPECT_NEAR(filled.at<float>(25, 25), 100.0f + 12.5f - 6.25f, 0.001);
+}
+
+TEST(GapsFill, FilledCellsStayWithinTheRangeOfTheirSurroundings) {
+    cv::Mat rough(256, 256, CV_32F);
+    cv::randu(rough, cv::Scalar(10), cv::Scalar(90));
+    cv::GaussianBlur(rough, rough, cv::Size(0, 0), 4);
+    cv::Mat holes = rough.clone();
+    cv::RNG rng(11);
+    for (int i = 0; i < 40; ++i) {
+        cv::circle(holes, {rng.uniform(0, 256), rng.uniform(0, 256)}, rng.uniform(1, 25), cv::Scalar(kNoData),
+                   cv::FILLED);
+    }
+    double lo, hi;
+    cv::minMaxLoc(rough, &lo, &hi);
+    cv::Mat filled = CGridGaps().Process(holes, Everywhere(holes), kNoData, 0.01);
+    ASSERT_FALSE(filled.empty());
+    double flo, fhi;
+    cv::minMaxLoc(filled, &flo, &fhi);
+    EXPECT_GE(flo, lo - 1e-3);
+    EXPECT_LE(fhi, hi + 1e-3);
+}
+
+TEST(GapsFill, AFillerReusedForAnotherGridAnswersAsANewOne) {
+    cv::Mat big = Plane(300, 200);
+    cv::circle(big, {150, 100}, 60, cv::Scalar(kNoData), cv::FILLED);
+    cv::Mat small(64, 48, CV_32F);
+    cv::randu(small, cv::Scalar(0), cv::Scalar(10));
+    cv::rectangle(small, cv::Rect(5, 5, 20, 30), cv::Scalar(kNoData), cv::FILLED);
+    cv::Mat mask(small.size(), CV_8U, cv::Scalar(255));
+    mask.colRange(30, 32).setTo(0);  // two parts, the right one all valid
+
+    CGridGaps reused;
+    ASSERT_FALSE(reused.Process(big, Everywhere(big), kNoData, 0.1).empty());
+    cv::Mat again = reused.Process(small, mask, kNoData, 0.1);
+    cv::Mat fresh = CGridGaps().Process(small, mask, kNoData, 0.1);
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(cv::norm(again, fresh, cv::NORM_INF), 0.0);
+
+    // A result the caller still holds is never written over by the next call.
+    cv::Mat other = small.clone();
+    other.setTo(3.0f, other != kNoData);
+    cv::Mat third = reused.Process(other, mask, kNoData, 0.1);
+    EXPECT_EQ(cv::norm(again, fresh, cv::NORM_INF), 0.0);
+    EXPECT_NE(third.data, again.data);
+    EXPECT_NEAR(third.at<float>(20, 10), 3.0f, 1e-4);
+}
