@@ -66,12 +66,12 @@ TEST(CrashReporter, ASegmentationFaultLeavesAReportWithThePropertiesInOrder) {
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), SIGSEGV);
 
-    QString xml = ReadReport(folder, "crashrpt.xml");
+    QString xml = ReadReport(folder, "report.xml");
     ASSERT_FALSE(xml.isEmpty()) << Reports(folder).join(',').toStdString();
-    EXPECT_TRUE(xml.contains("<AppName>kelvaro</AppName>"));
-    EXPECT_TRUE(xml.contains("<AppVersion>4.2.1</AppVersion>"));
-    EXPECT_TRUE(xml.contains("<EmailTo>support@drovane.example</EmailTo>"));
-    EXPECT_TRUE(xml.contains("<ExceptionType>11</ExceptionType>"));
+    EXPECT_TRUE(xml.contains("<Program>kelvaro</Program>"));
+    EXPECT_TRUE(xml.contains("<Version>4.2.1</Version>"));
+    EXPECT_TRUE(xml.contains("<SendTo>support@drovane.example</SendTo>"));
+    EXPECT_TRUE(xml.contains("<FailureKind>11</FailureKind>"));
     EXPECT_TRUE(xml.contains("<Signal>SIGSEGV</Signal>"));
     EXPECT_TRUE(xml.contains("value=\"0 first&#10;12 last;\""));
     EXPECT_TRUE(xml.contains("value=\"Debian &lt;12&gt; &amp; &quot;bookworm&quot;\""));
@@ -102,8 +102,8 @@ TEST(CrashReporter, AnEscapingExceptionIsReportedOnceAsATerminateCall) {
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGABRT);
     ASSERT_EQ(Reports(folder).size(), 1);
-    QString xml = ReadReport(folder, "crashrpt.xml");
-    EXPECT_TRUE(xml.contains("<ExceptionType>1</ExceptionType>"));
+    QString xml = ReadReport(folder, "report.xml");
+    EXPECT_TRUE(xml.contains("<FailureKind>1</FailureKind>"));
     EXPECT_TRUE(xml.contains("<UncaughtException>"));
 }
 
@@ -126,8 +126,8 @@ TEST(CrashReporter, AStackOverflowIsReportedFromTheHandlersOwnStack) {
     });
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGSEGV);
-    QString xml = ReadReport(folder, "crashrpt.xml");
-    EXPECT_TRUE(xml.contains("<ExceptionType>11</ExceptionType>"));
+    QString xml = ReadReport(folder, "report.xml");
+    EXPECT_TRUE(xml.contains("<FailureKind>11</FailureKind>"));
     EXPECT_TRUE(xml.contains("<FaultAddress>0x"));
 }
 

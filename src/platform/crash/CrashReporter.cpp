@@ -90,11 +90,11 @@ std::string XmlEscape(const QString& text) {
 }
 
 void PublishProperties() {
-    auto block = std::make_unique<std::string>("  <CustomProps>\n");
+    auto block = std::make_unique<std::string>("  <Properties>\n");
     for (const auto& [name, value] : g_properties) {
-        *block += "    <Prop name=\"" + name + "\" value=\"" + value + "\"/>\n";
+        *block += "    <Property name=\"" + name + "\" value=\"" + value + "\"/>\n";
     }
-    *block += "  </CustomProps>\n";
+    *block += "  </Properties>\n";
     g_propertyBlock.store(block.get());
     g_blocks.push_back(std::move(block));
 }
@@ -276,14 +276,14 @@ void WriteReport(int kind, int sig, const void* address, const char* exceptionNa
 
     Buffer file;
     file.Add(folder.Data(), folder.Size());
-    file.Add("/crashrpt.xml");
+    file.Add("/report.xml");
     int fd = open(file.Data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd >= 0) {
         WriteAll(fd, g_prepared.header.data(), g_prepared.header.size());
         Buffer details;
-        details.Add("  <ExceptionType>");
+        details.Add("  <FailureKind>");
         details.AddNumber(static_cast<unsigned long long>(kind));
-        details.Add("</ExceptionType>\n");
+        details.Add("</FailureKind>\n");
         if (sig != 0) {
             details.Add("  <Signal>");
             details.Add(SignalName(sig));
@@ -300,16 +300,16 @@ void WriteReport(int kind, int sig, const void* address, const char* exceptionNa
             details.Add(exceptionName);
             details.Add("</UncaughtException>\n");
         }
-        details.Add("  <SystemTimeUTC>");
+        details.Add("  <TimeUtc>");
         AddUtcTime(details, now, false);
-        details.Add("</SystemTimeUTC>\n  <ProcessId>");
+        details.Add("</TimeUtc>\n  <ProcessId>");
         details.AddNumber(static_cast<unsigned long long>(getpid()));
         details.Add("</ProcessId>\n");
         WriteAll(fd, details.Data(), details.Size());
         if (const std::string* block = g_propertyBlock.load()) {
             WriteAll(fd, block->data(), block->size());
         }
-        static const char kEnd[] = "</CrashRpt>\n";
+        static const char kEnd[] = "</CrashReport>\n";
         WriteAll(fd, kEnd, sizeof kEnd - 1);
         close(fd);
     }
@@ -386,11 +386,11 @@ int InstallCrashReporter(const CrashReporterInstallInfo& info) {
 
     g_prepared.folder = encoded.toStdString();
     g_prepared.callback = info.crashCallback;
-    g_prepared.header = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CrashRpt version=\"1\">\n";
-    g_prepared.header += "  <AppName>" + XmlEscape(info.appName) + "</AppName>\n";
-    g_prepared.header += "  <AppVersion>" + XmlEscape(info.appVersion) + "</AppVersion>\n";
-    g_prepared.header += "  <EmailTo>" + XmlEscape(info.emailTo) + "</EmailTo>\n";
-    g_prepared.header += "  <EmailSubject>" + XmlEscape(info.emailSubject) + "</EmailSubject>\n";
+    g_prepared.header = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CrashReport version=\"1\">\n";
+    g_prepared.header += "  <Program>" + XmlEscape(info.appName) + "</Program>\n";
+    g_prepared.header += "  <Version>" + XmlEscape(info.appVersion) + "</Version>\n";
+    g_prepared.header += "  <SendTo>" + XmlEscape(info.emailTo) + "</SendTo>\n";
+    g_prepared.header += "  <Subject>" + XmlEscape(info.emailSubject) + "</Subject>\n";
     g_properties.clear();
     PublishProperties();
 
