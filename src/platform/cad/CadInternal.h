@@ -183,7 +183,52 @@ struct WaitFrame {
     int answer = 0;
     CadRubberBandProc rubberBand = nullptr;
     class QEventLoop* loop = nullptr;
+    bool haveCorner = false;  // window selection: the first corner is given
+    Vec3 corner;
 };
+
+// The registered event procedures.
+struct EventProcs {
+    CadEventDrawImage drawImage = nullptr;
+    CadEventMouseMove mouseMove = nullptr;
+    CadEventPreMouseDown preMouseDown = nullptr;
+    CadEventMouseDown mouseDown = nullptr;
+    CadEventMouseUp mouseUp = nullptr;
+    CadEventMouseWheel mouseWheel = nullptr;
+    CadEventPolyFill polyFill = nullptr;
+    CadEventEntErase entErase = nullptr;
+    CadEventDrawCursor drawCursor = nullptr;
+    CadEventSnapToImagePlace snapToImagePlace = nullptr;
+    CadEventPaint paint = nullptr;
+    CadEventKeyDown keyDown = nullptr;
+};
+EventProcs& Events();
+
+// Runs one event procedure call: CadSetReturnInt inside it overrides the procedure's return
+// value, and CadGetKeyFlags answers keyFlags meanwhile.
+class EventCall {
+public:
+    explicit EventCall(int keyFlags);
+    ~EventCall();
+    int Answer(int returned) const;
+
+private:
+    EventCall* outer_;
+    int flags_;
+    int savedFlags_;
+    bool savedValid_;
+
+public:
+    bool set = false;
+    int value = 0;
+};
+template <typename F>
+int CallEvent(int keyFlags, F&& call) {
+    EventCall c(keyFlags);
+    int r = call();
+    return c.Answer(r);
+}
+void SetKeyFlags(int flags);  // the flags of the input just taken
 
 }  // namespace cad
 
@@ -219,6 +264,13 @@ struct CadDrawing {
     CadEntity* inputEntity = nullptr;
 
     QPointer<CadView> window;
+    int busy = 0;                // user command procedures of this drawing on the stack
+    bool deletePending = false;  // CadDelete came while busy: freed when the last procedure returns
+    int lastCommand = 0;         // for "repeat"
+
+    // Entities grouped by layer id for drawing, rebuilt when the version changes.
+    std::unordered_map<int, std::vector<CadEntity*>> byLayer;
+    uint64_t byLayerVersion = 0;
 
     // Derived data, rebuilt on demand.
     uint64_t version = 1;  // bumps on every change that affects drawing or picking
@@ -247,6 +299,48 @@ void NotifyRepaint(CadDrawing* d);                     // windows repaint (defin
 void RemoveFromSelection(CadDrawing* d, CadEntity* e);
 QString ToQ(const char* s);
 int CopyOut(const std::string& s, char* buffer, int size);
+
+// Input, in CadEngine.cpp.
+// Offers operator or scripted input to the innermost waiting call of the drawing; true when it
+// took it (a point that picks nothing for an entity pick is not taken).
+bool DeliverInput(CadDrawing* d, const ScriptItem& item);
+// A typed command line: input for a waiting call, else a command name.
+void SubmitTyped(CadDrawing* d, const std::string& text);
+// Model point of the best object snap near (x, y) within the aperture, or the point itself.
+Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kind = nullptr);
+// Window selection between two corners: left to right takes the entities that lie wholly
+// inside, right to left also those the window crosses.
+void SelectWindow(CadDrawing* d, const Vec3& a, const Vec3& b);
+// The text typed for the drawing (the command line's edit when there is one).
+enum class TypedEdit { Append, Backspace, Clear, Take };
+std::string CommandLineTyped(CadDrawing* d, const std::string& text, TypedEdit op);
+void LayersOrderChanged(CadDrawing* d);  // the layers window shows the drawing's layers again
+// The entity nearest to (x, y) within the aperture (top-most first on ties), or null.
+CadEntity* PickEntity(CadDrawing* d, double x, double y, double aperture);
+double ApertureOf(CadDrawing* d);   // pick aperture in model units
+double PixelSizeOf(CadDrawing* d);  // model units of one pixel of the drawing's window, 0 without
+CadDrawing* RegisterDrawing(CadDrawing* d);
+CadDrawing* ActiveDrawing();  // the drawing the command line serves
+void SetActiveDrawing(CadDrawing* d);
+void PromptChanged(CadDrawing* d);  // the command line shows the new prompt
+void AddHistory(CadDrawing* d, const std::string& line);
+bool AcceleratorsOn();
+const std::vector<std::pair<std::string, int>>& MenuItems(int menu);
+void DestroyWindowOf(CadDrawing* d);    // CadView.cpp
+void ToggleLayersOrder(CadDrawing* d);  // CadView.cpp
+void CloseLayersOrderOf(CadDrawing* d);
+void ZoomCommand(CadDrawing* d, QWidget* window, int command);  // CadView.cpp
+// Renders the drawing's vectors (and through the draw-image event its images) into a painter
+// whose device is size pixels showing model centre (cx, cy) at scale pixels per model unit.
+struct ViewXform {
+    double cx = 0, cy = 0, scale = 1;
+    int width = 1, height = 1;
+    double X(double x) const { return (x - cx) * scale + width * 0.5; }
+    double Y(double y) const { return height * 0.5 - (y - cy) * scale; }
+    double MX(double px) const { return (px - width * 0.5) / scale + cx; }
+    double MY(double py) const { return (height * 0.5 - py) / scale + cy; }
+};
+void RenderDrawing(CadDrawing* d, QPainter& p, const ViewXform& xf, bool images, bool background);
 
 // File format, in CadFile.cpp.
 bool WriteVec(CadDrawing* d, const QString& path);

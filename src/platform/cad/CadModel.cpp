@@ -617,7 +617,7 @@ CadDrawing* CadCreate() {
     d->layers.push_back(l.get());
     d->allLayers.push_back(std::move(l));
     d->currentLayerId = 0;
-    return d;
+    return RegisterDrawing(d);
 }
 
 int CadPurge(CadDrawing* d, int mode) {
