@@ -8,7 +8,10 @@
 // payload does not parse to its last byte, before it touches the drawing. The writer writes to a
 // temporary file beside the target and renames it into place.
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cstdio>
 
 #include <cstring>
 
@@ -21,81 +24,175 @@ constexpr char kMagic[8] = {'K', 'V', 'C', 'A', 'D', 'V', 'E', 'C'};
 constexpr uint32_t kVersion = 1;
 constexpr size_t kHeader = 8 + 4 + 4 + 8;
 
-uint64_t Checksum(const uint8_t* p, size_t n) {
-    // Word-wise multiply-xorshift hash: fast over large payloads and sensitive to every byte.
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        h ^= w * 0xBF58476D1CE4E5B9ull;
-        h = (h << 29) | (h >> 35);
-        h *= 0x94D049BB133111EBull;
+// Word-wise multiply-xorshift hash of the payload, fed in pieces as the file streams: fast over
+// large payloads and sensitive to every byte.
+class Hasher {
+public:
+    void Update(const void* data, size_t n) {
+        const uint8_t* p = static_cast<const uint8_t*>(data);
+        total_ += n;
+        while (carryLen_ > 0 && n > 0) {
+            carry_[carryLen_++] = *p++;
+            --n;
+            if (carryLen_ == 8) {
+                uint64_t w;
+                std::memcpy(&w, carry_, 8);
+                Mix(w);
+                carryLen_ = 0;
+            }
+        }
+        size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            Mix(w);
+        }
+        for (; i < n; ++i)
+            carry_[carryLen_++] = p[i];
     }
-    for (; i < n; ++i) {
-        h ^= p[i];
-        h *= 0x100000001B3ull;
+    uint64_t Final() const {
+        uint64_t h = h_ ^ total_;
+        for (size_t i = 0; i < carryLen_; ++i) {
+            h ^= carry_[i];
+            h *= 0x100000001B3ull;
+        }
+        return h ^ (h >> 31);
     }
-    h ^= h >> 31;
-    return h;
-}
 
+private:
+    void Mix(uint64_t w) {
+        h_ ^= w * 0xBF58476D1CE4E5B9ull;
+        h_ = (h_ << 29) | (h_ >> 35);
+        h_ *= 0x94D049BB133111EBull;
+    }
+    uint64_t h_ = 0x9E3779B97F4A7C15ull;
+    uint64_t total_ = 0;
+    uint8_t carry_[8];
+    size_t carryLen_ = 0;
+};
+
+// Buffered writer that hashes what it writes; large blocks go to the file directly.
 class Writer {
 public:
-    std::vector<uint8_t> buf;
+    explicit Writer(QFile& f) : f_(f) { buf_.reserve(kBuffer); }
     template <typename T>
     void Put(T v) {
-        size_t o = buf.size();
-        buf.resize(o + sizeof(T));
-        std::memcpy(buf.data() + o, &v, sizeof(T));
+        if (buf_.size() + sizeof(T) > kBuffer)
+            Flush();
+        size_t o = buf_.size();
+        buf_.resize(o + sizeof(T));
+        std::memcpy(buf_.data() + o, &v, sizeof(T));
     }
     void Str(const std::string& s) {
         Put<uint32_t>(uint32_t(s.size()));
         Raw(s.data(), s.size());
     }
     void Raw(const void* p, size_t n) {
-        size_t o = buf.size();
-        buf.resize(o + n);
-        if (n)
-            std::memcpy(buf.data() + o, p, n);
+        if (n == 0)
+            return;
+        if (n >= kBuffer / 4) {
+            Flush();
+            hash.Update(p, n);
+            ok_ = ok_ && f_.write(static_cast<const char*>(p), qint64(n)) == qint64(n);
+            return;
+        }
+        if (buf_.size() + n > kBuffer)
+            Flush();
+        size_t o = buf_.size();
+        buf_.resize(o + n);
+        std::memcpy(buf_.data() + o, p, n);
     }
+    void Flush() {
+        if (buf_.empty())
+            return;
+        hash.Update(buf_.data(), buf_.size());
+        ok_ = ok_ && f_.write(reinterpret_cast<const char*>(buf_.data()), qint64(buf_.size())) ==
+                         qint64(buf_.size());
+        buf_.clear();
+    }
+    bool Ok() const { return ok_; }
+    Hasher hash;
+
+private:
+    static constexpr size_t kBuffer = 1 << 18;
+    QFile& f_;
+    std::vector<uint8_t> buf_;
+    bool ok_ = true;
 };
 
+// Buffered reader of the payload that hashes what it reads and never reads past it.
 class Reader {
 public:
-    Reader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
+    Reader(QFile& f, uint64_t payload) : f_(f), left_(payload) { buf_.resize(kBuffer); }
     template <typename T>
     bool Get(T& v) {
-        if (n_ - o_ < sizeof(T))
-            return false;
-        std::memcpy(&v, p_ + o_, sizeof(T));
-        o_ += sizeof(T);
-        return true;
+        return Raw(&v, sizeof(T));
     }
     bool Str(std::string& s) {
         uint32_t len;
-        if (!Get(len) || n_ - o_ < len)
+        if (!Get(len) || len > Left())
             return false;
-        s.assign(reinterpret_cast<const char*>(p_ + o_), len);
-        o_ += len;
-        return true;
+        s.resize(len);
+        return Raw(s.data(), len);
     }
     bool Raw(void* dst, size_t n) {
-        if (n_ - o_ < n)
+        uint8_t* out = static_cast<uint8_t*>(dst);
+        size_t have = end_ - pos_;
+        if (n <= have) {
+            std::memcpy(out, buf_.data() + pos_, n);
+            pos_ += n;
+            return true;
+        }
+        std::memcpy(out, buf_.data() + pos_, have);
+        pos_ = end_;
+        out += have;
+        n -= have;
+        if (n > left_)
             return false;
-        if (n)
-            std::memcpy(dst, p_ + o_, n);
-        o_ += n;
+        if (n >= kBuffer / 4) {
+            if (f_.read(reinterpret_cast<char*>(out), qint64(n)) != qint64(n))
+                return false;
+            hash.Update(out, n);
+            left_ -= n;
+            return true;
+        }
+        if (!Fill())
+            return false;
+        if (n > end_)
+            return false;
+        std::memcpy(out, buf_.data(), n);
+        pos_ = n;
         return true;
     }
-    bool AtEnd() const { return o_ == n_; }
-    size_t Left() const { return n_ - o_; }
+    // Payload bytes not read yet.
+    uint64_t Left() const { return left_ + (end_ - pos_); }
+    bool AtEnd() const { return Left() == 0; }
+    Hasher hash;
 
 private:
-    const uint8_t* p_;
-    size_t n_;
-    size_t o_ = 0;
+    bool Fill() {
+        size_t want = size_t(std::min<uint64_t>(left_, kBuffer));
+        if (want == 0)
+            return false;
+        if (f_.read(reinterpret_cast<char*>(buf_.data()), qint64(want)) != qint64(want))
+            return false;
+        hash.Update(buf_.data(), want);
+        left_ -= want;
+        pos_ = 0;
+        end_ = want;
+        return true;
+    }
+    static constexpr size_t kBuffer = 1 << 18;
+    QFile& f_;
+    std::vector<uint8_t> buf_;
+    uint64_t left_;
+    size_t pos_ = 0, end_ = 0;
 };
+
+size_t EntityBytes(const CadEntity* e) {
+    return 4 * 10 + sizeof e->p + 4 + e->text.size() + 4 + e->exData.size() + 4 +
+           e->pts.size() * sizeof(Vec3);
+}
 
 void PutEntity(Writer& w, const CadEntity* e) {
     w.Put<int32_t>(e->id);
@@ -155,8 +252,37 @@ bool GetEntity(Reader& r, CadEntity* e) {
 }  // namespace
 
 bool WriteVec(CadDrawing* d, const QString& path) {
-    Writer w;
-    w.buf.reserve(1024 + d->order.size() * 160);
+    // The payload's size goes into the header, so it is added up first.
+    uint64_t size = 4 * 5 + 4;
+    for (const CadLayer* l : d->layers)
+        size += 4 + 4 + l->name.size() + 4 * 5;
+    size += 4;
+    for (const CadBlock* b : d->blocks) {
+        size += 4 + 4 + b->name.size() + sizeof b->base + 4;
+        for (const CadEntity* e : b->entities)
+            if (!e->erased)
+                size += EntityBytes(e);
+    }
+    size += 4;
+    uint32_t count = 0;
+    for (const CadEntity* e : d->order)
+        if (!e->erased) {
+            size += EntityBytes(e);
+            ++count;
+        }
+
+    // Written beside the target under a temporary name, then renamed over it.
+    QFileInfo target(path);
+    QTemporaryFile f(target.absolutePath() + "/." + target.fileName() + ".XXXXXX");
+    if (!f.open())
+        return false;
+    f.write(kMagic, 8);
+    f.write(reinterpret_cast<const char*>(&kVersion), 4);
+    const uint32_t reserved = 0;
+    f.write(reinterpret_cast<const char*>(&reserved), 4);
+    f.write(reinterpret_cast<const char*>(&size), 8);
+
+    Writer w(f);
     w.Put<int32_t>(d->nextEntityId);
     w.Put<int32_t>(d->nextLayerId);
     w.Put<int32_t>(d->nextBlockId);
@@ -185,34 +311,28 @@ bool WriteVec(CadDrawing* d, const QString& path) {
             if (!e->erased)
                 PutEntity(w, e);
     }
-    uint32_t count = 0;
-    for (const CadEntity* e : d->order)
-        count += e->erased ? 0 : 1;
     w.Put<uint32_t>(count);
     for (const CadEntity* e : d->order)
         if (!e->erased)
             PutEntity(w, e);
-
-    Writer head;
-    head.Raw(kMagic, 8);
-    head.Put<uint32_t>(kVersion);
-    head.Put<uint32_t>(0);
-    head.Put<uint64_t>(uint64_t(w.buf.size()));
-    uint64_t sum = Checksum(w.buf.data(), w.buf.size());
-
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
+    w.Flush();
+    const uint64_t sum = w.hash.Final();
+    bool ok = w.Ok() && f.write(reinterpret_cast<const char*>(&sum), 8) == 8 && f.flush() &&
+              uint64_t(f.size()) == kHeader + size + 8;
+    if (!ok)
         return false;
-    bool ok =
-        f.write(reinterpret_cast<const char*>(head.buf.data()), qint64(head.buf.size())) ==
-            qint64(head.buf.size()) &&
-        f.write(reinterpret_cast<const char*>(w.buf.data()), qint64(w.buf.size())) == qint64(w.buf.size()) &&
-        f.write(reinterpret_cast<const char*>(&sum), 8) == 8;
-    if (!ok) {
-        f.cancelWriting();
+    f.setAutoRemove(false);
+    f.close();
+    const QByteArray from = QFile::encodeName(f.fileName()),
+                     to = QFile::encodeName(target.absoluteFilePath());
+    if (std::rename(from.constData(), to.constData()) != 0) {
+        QFile::remove(f.fileName());
         return false;
     }
-    return f.commit();
+    // The temporary file was private to this user; the drawing gets the usual permissions.
+    QFile::setPermissions(target.absoluteFilePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                         QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    return true;
 }
 
 bool ReadVec(CadDrawing* target, const QString& path) {
@@ -233,16 +353,10 @@ bool ReadVec(CadDrawing* target, const QString& path) {
         return false;
     if (version == 0 || version > kVersion || payload != uint64_t(size) - kHeader - 8)
         return false;
-    std::vector<uint8_t> buf(payload);
-    if (f.read(reinterpret_cast<char*>(buf.data()), qint64(payload)) != qint64(payload))
-        return false;
-    uint64_t sum = 0;
-    if (f.read(reinterpret_cast<char*>(&sum), 8) != 8 || sum != Checksum(buf.data(), buf.size()))
-        return false;
+    Reader r(f, payload);
 
     // Parse into a drawing of its own; the target changes only when everything parsed.
     std::unique_ptr<CadDrawing> tmp(new CadDrawing());
-    Reader r(buf.data(), buf.size());
     int32_t nextEntity, nextLayer, nextBlock, current;
     uint32_t lwd, nLayers;
     if (!r.Get(nextEntity) || !r.Get(nextLayer) || !r.Get(nextBlock) || !r.Get(current) || !r.Get(lwd) ||
@@ -316,6 +430,9 @@ bool ReadVec(CadDrawing* target, const QString& path) {
     }
     if (!r.AtEnd())
         return false;
+    uint64_t sum = 0;
+    if (f.read(reinterpret_cast<char*>(&sum), 8) != 8 || sum != r.hash.Final())
+        return false;
     if (!CadGetLayerByID(tmp.get(), tmp->currentLayerId))
         tmp->currentLayerId = 0;
     ReplaceContent(target, tmp.get());
@@ -336,5 +453,8 @@ int CadFileOpen(CadDrawing* d, int, const char* path) {
 int CadFileSaveAs(CadDrawing* d, int, const char* path) {
     if (!d || !path || !*path)
         return 0;
-    return cad::WriteVec(d, QString::fromUtf8(path)) ? 1 : 0;
+    if (!cad::WriteVec(d, QString::fromUtf8(path)))
+        return 0;
+    d->dirty = false;
+    return 1;
 }

@@ -442,12 +442,22 @@ void RemoveFromSelection(CadDrawing* d, CadEntity* e) {
         d->selection.erase(it);
 }
 
+// An unlinked entity keeps its handle object but gives its geometry and data back.
+static void Release(CadEntity* e) {
+    e->linked = false;
+    e->seq = -1;
+    e->selected = false;
+    std::vector<Vec3>().swap(e->pts);
+    std::vector<Vec3>().swap(e->outline);
+    std::vector<uint8_t>().swap(e->exData);
+    std::string().swap(e->text);
+    e->box = Box();
+    e->cacheValid = true;
+}
+
 void ReplaceContent(CadDrawing* d, CadDrawing* from) {
-    for (CadEntity* e : d->order) {
-        e->linked = false;
-        e->seq = -1;
-        e->selected = false;
-    }
+    for (CadEntity* e : d->order)
+        Release(e);
     for (CadLayer* l : d->layers)
         l->linked = false;
     for (CadBlock* b : d->blocks) {
@@ -627,10 +637,9 @@ int CadPurge(CadDrawing* d, int mode) {
     kept.reserve(d->order.size());
     for (CadEntity* e : d->order) {
         if (e->erased) {
-            e->linked = false;
-            e->seq = -1;
             RemoveFromSelection(d, e);
             d->byId.erase(e->id);
+            Release(e);
         } else {
             e->seq = int(kept.size());
             kept.push_back(e);

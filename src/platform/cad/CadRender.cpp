@@ -71,20 +71,57 @@ QPen PenFor(const CadEntity* e, bool lwDisplay, bool selected) {
     return pen;
 }
 
-// Window points of an outline, one per pixel at most.
-void Thin(const std::vector<Vec3>& pts, const Affine& m, QPolygonF& out) {
+// Window points of an outline, thinned to what the screen can show: a vertex is dropped while
+// the outline stays within half a pixel of the straight run from the last kept vertex
+// (Reumann-Witkam), so a zoomed-out view of a dense drawing draws a fraction of its segments.
+void Thin(const std::vector<Vec3>& pts, const Affine& m, QPolygon& out) {
     out.clear();
-    out.reserve(int(std::min<size_t>(pts.size(), 1 << 20)));
     const size_t n = pts.size();
-    double lx = 0, ly = 0;
-    for (size_t i = 0; i < n; ++i) {
-        double x = m.X(pts[i].x, pts[i].y), y = m.Y(pts[i].x, pts[i].y);
-        if (i == 0 || i + 1 == n || std::fabs(x - lx) >= 0.75 || std::fabs(y - ly) >= 0.75) {
-            out.append(QPointF(x, y));
-            lx = x;
-            ly = y;
+    if (n == 0)
+        return;
+    constexpr double kTol = 0.5;
+    auto keep = [&out](double x, double y) {
+        // Far-away points are clamped so that the integer painter path cannot overflow.
+        constexpr double kLim = 1e7;
+        QPoint p(int(std::lround(std::clamp(x, -kLim, kLim))), int(std::lround(std::clamp(y, -kLim, kLim))));
+        if (out.isEmpty() || out.last() != p)
+            out.append(p);
+    };
+    double ax = m.X(pts[0].x, pts[0].y), ay = m.Y(pts[0].x, pts[0].y);
+    keep(ax, ay);
+    if (n == 1)
+        return;
+    double dx = 0, dy = 0, lastT = 0, px = ax, py = ay;
+    bool haveDir = false;
+    for (size_t i = 1; i < n; ++i) {
+        const double x = m.X(pts[i].x, pts[i].y), y = m.Y(pts[i].x, pts[i].y);
+        if (haveDir) {
+            const double rx = x - ax, ry = y - ay;
+            const double t = rx * dx + ry * dy;
+            if (std::fabs(rx * dy - ry * dx) <= kTol && t >= lastT - kTol) {
+                lastT = std::max(lastT, t);
+                px = x;
+                py = y;
+                continue;
+            }
+            // The run ends at the previous vertex, which anchors the next run.
+            keep(px, py);
+            ax = px;
+            ay = py;
+            haveDir = false;
         }
+        const double rx = x - ax, ry = y - ay, len2 = rx * rx + ry * ry;
+        if (len2 >= kTol * kTol) {
+            const double len = std::sqrt(len2);
+            dx = rx / len;
+            dy = ry / len;
+            lastT = len;
+            haveDir = true;
+        }
+        px = x;
+        py = y;
     }
+    keep(px, py);
 }
 
 class Renderer {
@@ -430,7 +467,7 @@ private:
     ViewXform xf_;
     Affine top_;
     Box view_;
-    QPolygonF poly_;
+    QPolygon poly_;
 };
 
 }  // namespace
