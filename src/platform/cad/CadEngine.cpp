@@ -436,7 +436,7 @@ bool DeliverInput(CadDrawing* d, const ScriptItem& item) {
             Finish(f, f->kind == WaitKind::Input ? CAD_INPUT_FINISH : f->kind == WaitKind::Select ? 1 : 0);
             return true;
         case ScriptKind::Text: {
-            Vec3 p;
+            Vec3 p{0, 0, 0};
             bool isPoint = ParsePoint(item.text, p);
             if (f->kind == WaitKind::Input) {
                 d->inputText = item.text;

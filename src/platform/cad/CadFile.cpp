@@ -9,7 +9,7 @@
 // temporary file beside the target and renames it into place.
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 
 #include <cstdio>
 
@@ -23,9 +23,12 @@ namespace {
 constexpr char kMagic[8] = {'K', 'V', 'C', 'A', 'D', 'V', 'E', 'C'};
 constexpr uint32_t kVersion = 1;
 constexpr size_t kHeader = 8 + 4 + 4 + 8;
+// Blocks of this size and more (vertex arrays) move between file and model without the buffer.
+constexpr size_t kDirect = 2048;
 
-// Word-wise multiply-xorshift hash of the payload, fed in pieces as the file streams: fast over
-// large payloads and sensitive to every byte.
+// Checksum of the payload, fed in pieces as the file streams: four lanes of Fletcher-style
+// running sums over 8-byte words (a word changes the first sum, a moved or swapped word the
+// second), mixed into one value at the end. It runs at memory speed.
 class Hasher {
 public:
     void Update(const void* data, size_t n) {
@@ -34,40 +37,64 @@ public:
         while (carryLen_ > 0 && n > 0) {
             carry_[carryLen_++] = *p++;
             --n;
-            if (carryLen_ == 8) {
-                uint64_t w;
-                std::memcpy(&w, carry_, 8);
-                Mix(w);
+            if (carryLen_ == kBlock) {
+                Block(carry_);
                 carryLen_ = 0;
             }
         }
+        // The sums stay in registers across the bulk of the data.
+        uint64_t a0 = a_[0], a1 = a_[1], a2 = a_[2], a3 = a_[3];
+        uint64_t b0 = b_[0], b1 = b_[1], b2 = b_[2], b3 = b_[3];
         size_t i = 0;
-        for (; i + 8 <= n; i += 8) {
-            uint64_t w;
-            std::memcpy(&w, p + i, 8);
-            Mix(w);
+        for (; i + kBlock <= n; i += kBlock) {
+            uint64_t w[4];
+            std::memcpy(w, p + i, kBlock);
+            a0 += w[0];
+            a1 += w[1];
+            a2 += w[2];
+            a3 += w[3];
+            b0 += a0;
+            b1 += a1;
+            b2 += a2;
+            b3 += a3;
         }
+        a_[0] = a0, a_[1] = a1, a_[2] = a2, a_[3] = a3;
+        b_[0] = b0, b_[1] = b1, b_[2] = b2, b_[3] = b3;
         for (; i < n; ++i)
             carry_[carryLen_++] = p[i];
     }
     uint64_t Final() const {
-        uint64_t h = h_ ^ total_;
-        for (size_t i = 0; i < carryLen_; ++i) {
-            h ^= carry_[i];
-            h *= 0x100000001B3ull;
+        uint64_t h = total_ * 0x9E3779B97F4A7C15ull;
+        for (int k = 0; k < 4; ++k) {
+            h = Mix(h ^ a_[k]);
+            h = Mix(h ^ b_[k]);
         }
-        return h ^ (h >> 31);
+        for (size_t i = 0; i < carryLen_; ++i)
+            h = Mix(h ^ carry_[i]);
+        return h;
     }
 
 private:
-    void Mix(uint64_t w) {
-        h_ ^= w * 0xBF58476D1CE4E5B9ull;
-        h_ = (h_ << 29) | (h_ >> 35);
-        h_ *= 0x94D049BB133111EBull;
+    static constexpr size_t kBlock = 32;
+    static uint64_t Mix(uint64_t v) {
+        v ^= v >> 31;
+        v *= 0xBF58476D1CE4E5B9ull;
+        v ^= v >> 27;
+        v *= 0x94D049BB133111EBull;
+        return v ^ (v >> 31);
     }
-    uint64_t h_ = 0x9E3779B97F4A7C15ull;
+    void Block(const uint8_t* p) {
+        uint64_t w[4];
+        std::memcpy(w, p, kBlock);
+        for (int k = 0; k < 4; ++k) {
+            a_[k] += w[k];
+            b_[k] += a_[k];
+        }
+    }
+    uint64_t a_[4] = {1, 2, 3, 4};
+    uint64_t b_[4] = {0, 0, 0, 0};
     uint64_t total_ = 0;
-    uint8_t carry_[8];
+    uint8_t carry_[kBlock];
     size_t carryLen_ = 0;
 };
 
@@ -90,7 +117,7 @@ public:
     void Raw(const void* p, size_t n) {
         if (n == 0)
             return;
-        if (n >= kBuffer / 4) {
+        if (n >= kDirect) {
             Flush();
             hash.Update(p, n);
             ok_ = ok_ && f_.write(static_cast<const char*>(p), qint64(n)) == qint64(n);
@@ -120,10 +147,21 @@ private:
     bool ok_ = true;
 };
 
-// Buffered reader of the payload that hashes what it reads and never reads past it.
+// Reader of the payload that checksums what it reads and never reads past it: from the mapped
+// file when the system maps it, else through a buffer (large blocks straight from the file).
 class Reader {
 public:
-    Reader(QFile& f, uint64_t payload) : f_(f), left_(payload) { buf_.resize(kBuffer); }
+    Reader(QFile& f, uint64_t payload, const uint8_t* mapped) : f_(f), left_(payload) {
+        if (mapped) {
+            win_ = mapped;
+            end_ = size_t(payload);
+            left_ = 0;
+            mapped_ = true;
+        } else {
+            buf_.resize(kBuffer);
+            win_ = buf_.data();
+        }
+    }
     template <typename T>
     bool Get(T& v) {
         return Raw(&v, sizeof(T));
@@ -139,54 +177,67 @@ public:
         uint8_t* out = static_cast<uint8_t*>(dst);
         size_t have = end_ - pos_;
         if (n <= have) {
-            std::memcpy(out, buf_.data() + pos_, n);
+            std::memcpy(out, win_ + pos_, n);
             pos_ += n;
+            if (mapped_ && pos_ - hashed_ >= kBuffer)
+                HashMapped();
             return true;
         }
-        std::memcpy(out, buf_.data() + pos_, have);
+        if (mapped_)
+            return false;
+        std::memcpy(out, win_ + pos_, have);
         pos_ = end_;
         out += have;
         n -= have;
         if (n > left_)
             return false;
-        if (n >= kBuffer / 4) {
+        if (n >= kDirect) {
             if (f_.read(reinterpret_cast<char*>(out), qint64(n)) != qint64(n))
                 return false;
-            hash.Update(out, n);
+            hash_.Update(out, n);
             left_ -= n;
             return true;
         }
-        if (!Fill())
+        if (!Fill() || n > end_)
             return false;
-        if (n > end_)
-            return false;
-        std::memcpy(out, buf_.data(), n);
+        std::memcpy(out, win_, n);
         pos_ = n;
         return true;
     }
     // Payload bytes not read yet.
     uint64_t Left() const { return left_ + (end_ - pos_); }
     bool AtEnd() const { return Left() == 0; }
-    Hasher hash;
+    uint64_t Sum() {
+        if (mapped_)
+            HashMapped();
+        return hash_.Final();
+    }
 
 private:
+    void HashMapped() {
+        hash_.Update(win_ + hashed_, pos_ - hashed_);
+        hashed_ = pos_;
+    }
     bool Fill() {
         size_t want = size_t(std::min<uint64_t>(left_, kBuffer));
         if (want == 0)
             return false;
         if (f_.read(reinterpret_cast<char*>(buf_.data()), qint64(want)) != qint64(want))
             return false;
-        hash.Update(buf_.data(), want);
+        hash_.Update(buf_.data(), want);
         left_ -= want;
         pos_ = 0;
         end_ = want;
         return true;
     }
-    static constexpr size_t kBuffer = 1 << 18;
+    static constexpr size_t kBuffer = 1 << 12;
     QFile& f_;
     std::vector<uint8_t> buf_;
+    const uint8_t* win_ = nullptr;
+    bool mapped_ = false;
     uint64_t left_;
-    size_t pos_ = 0, end_ = 0;
+    size_t pos_ = 0, end_ = 0, hashed_ = 0;
+    Hasher hash_;
 };
 
 size_t EntityBytes(const CadEntity* e) {
@@ -273,14 +324,24 @@ bool WriteVec(CadDrawing* d, const QString& path) {
 
     // Written beside the target under a temporary name, then renamed over it.
     QFileInfo target(path);
-    QTemporaryFile f(target.absolutePath() + "/." + target.fileName() + ".XXXXXX");
-    if (!f.open())
+    QFile f;
+    for (int attempt = 0; attempt < 16 && !f.isOpen(); ++attempt) {
+        f.setFileName(target.absolutePath() + "/." + target.fileName() + "." +
+                      QString::number(QRandomGenerator::global()->generate(), 16) + ".tmp");
+        f.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
+    }
+    if (!f.isOpen())
         return false;
-    f.write(kMagic, 8);
-    f.write(reinterpret_cast<const char*>(&kVersion), 4);
+    char head[kHeader];
     const uint32_t reserved = 0;
-    f.write(reinterpret_cast<const char*>(&reserved), 4);
-    f.write(reinterpret_cast<const char*>(&size), 8);
+    std::memcpy(head, kMagic, 8);
+    std::memcpy(head + 8, &kVersion, 4);
+    std::memcpy(head + 12, &reserved, 4);
+    std::memcpy(head + 16, &size, 8);
+    if (f.write(head, qint64(kHeader)) != qint64(kHeader)) {
+        f.remove();
+        return false;
+    }
 
     Writer w(f);
     w.Put<int32_t>(d->nextEntityId);
@@ -317,27 +378,22 @@ bool WriteVec(CadDrawing* d, const QString& path) {
             PutEntity(w, e);
     w.Flush();
     const uint64_t sum = w.hash.Final();
-    bool ok = w.Ok() && f.write(reinterpret_cast<const char*>(&sum), 8) == 8 && f.flush() &&
+    bool ok = w.Ok() && f.write(reinterpret_cast<const char*>(&sum), 8) == 8 &&
               uint64_t(f.size()) == kHeader + size + 8;
-    if (!ok)
-        return false;
-    f.setAutoRemove(false);
     f.close();
+    ok = ok && f.error() == QFileDevice::NoError;
     const QByteArray from = QFile::encodeName(f.fileName()),
                      to = QFile::encodeName(target.absoluteFilePath());
-    if (std::rename(from.constData(), to.constData()) != 0) {
-        QFile::remove(f.fileName());
+    if (!ok || std::rename(from.constData(), to.constData()) != 0) {
+        f.remove();
         return false;
     }
-    // The temporary file was private to this user; the drawing gets the usual permissions.
-    QFile::setPermissions(target.absoluteFilePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                         QFileDevice::ReadGroup | QFileDevice::ReadOther);
     return true;
 }
 
 bool ReadVec(CadDrawing* target, const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
     const qint64 size = f.size();
     if (size < qint64(kHeader + 8))
@@ -353,7 +409,8 @@ bool ReadVec(CadDrawing* target, const QString& path) {
         return false;
     if (version == 0 || version > kVersion || payload != uint64_t(size) - kHeader - 8)
         return false;
-    Reader r(f, payload);
+    const uint8_t* mapped = nullptr;
+    Reader r(f, payload, mapped);
 
     // Parse into a drawing of its own; the target changes only when everything parsed.
     std::unique_ptr<CadDrawing> tmp(new CadDrawing());
@@ -431,7 +488,11 @@ bool ReadVec(CadDrawing* target, const QString& path) {
     if (!r.AtEnd())
         return false;
     uint64_t sum = 0;
-    if (f.read(reinterpret_cast<char*>(&sum), 8) != 8 || sum != r.hash.Final())
+    if (mapped)
+        std::memcpy(&sum, mapped + kHeader + payload, 8);
+    else if (f.read(reinterpret_cast<char*>(&sum), 8) != 8)
+        return false;
+    if (sum != r.Sum())
         return false;
     if (!CadGetLayerByID(tmp.get(), tmp->currentLayerId))
         tmp->currentLayerId = 0;

@@ -19,8 +19,12 @@ class CadView;
 
 namespace cad {
 
+// A model point. Its default constructor leaves it unset, so that large vertex arrays can be
+// sized without a pass that zeroes them; give it a value where one is needed.
 struct Vec3 {
-    double x = 0, y = 0, z = 0;
+    double x, y, z;
+    Vec3() {}
+    Vec3(double ax, double ay, double az) : x(ax), y(ay), z(az) {}
 };
 
 // Axis-aligned box in model units; empty while l > r.
@@ -112,7 +116,7 @@ struct CadBlock {
     CadDrawing* drawing = nullptr;
     int id = 0;
     std::string name;
-    cad::Vec3 base;
+    cad::Vec3 base{0, 0, 0};
     std::vector<CadEntity*> entities;
     bool linked = true;
 };
@@ -165,7 +169,7 @@ enum class ScriptKind { Point, Finish, Text, Cancel, Entity, Call };
 
 struct ScriptItem {
     ScriptKind kind;
-    Vec3 point;
+    Vec3 point{0, 0, 0};
     int keyFlags = 0;
     std::string text;
     CadEntity* entity = nullptr;
@@ -184,7 +188,7 @@ struct WaitFrame {
     CadRubberBandProc rubberBand = nullptr;
     class QEventLoop* loop = nullptr;
     bool haveCorner = false;  // window selection: the first corner is given
-    Vec3 corner;
+    Vec3 corner{0, 0, 0};
 };
 
 // The registered event procedures.
@@ -258,7 +262,7 @@ struct CadDrawing {
     std::string prompt;
     std::vector<std::string> history;
     // The last input.
-    cad::Vec3 inputPoint;
+    cad::Vec3 inputPoint{0, 0, 0};
     std::string inputText;
     int inputKeyFlags = 0;
     CadEntity* inputEntity = nullptr;

@@ -59,10 +59,10 @@ private:
     bool panning_ = false;
     QPoint panFrom_;
     int zoomWindow_ = 0;  // 1: waiting for the first corner, 2: for the second
-    cad::Vec3 zoomCorner_;
+    cad::Vec3 zoomCorner_{0, 0, 0};
     bool selCorner_ = false;  // idle window selection: first corner given
-    cad::Vec3 selCornerPt_;
+    cad::Vec3 selCornerPt_{0, 0, 0};
     int snapKind_ = 0;
-    cad::Vec3 snapPt_;
+    cad::Vec3 snapPt_{0, 0, 0};
     std::string typed_;
 };
