@@ -180,12 +180,19 @@ void BM_RepaintFullExtentSmall(benchmark::State& state) {
     Repaint(state, Small(), 1);
 }
 
+// Both drawings are shown at the same scale around a point on their middle line, so that the
+// operator's pick aperture covers the same model area in each.
+void ShowAroundPick(CadDrawing* d, double& x, double& y) {
+    double z;
+    Vertex(kLines / 2, kVertices / 2, kVertices, x, y, z);
+    CadViewRect(WindowOf(d), x - 200, y - 125, x + 200, y + 125);
+}
+
 // One pick of the entity under a point near a line in the middle of the drawing.
 void Pick(benchmark::State& state, CadDrawing* d) {
-    WindowOf(d);
     CadScriptSetStrict(1);
-    double x, y, z;
-    Vertex(kLines / 2, kVertices / 2, kVertices, x, y, z);
+    double x, y;
+    ShowAroundPick(d, x, y);
     int found = 0;
     for (auto _ : state) {
         CadScriptPushPoint(d, x + 0.01, y, 0);
@@ -196,16 +203,31 @@ void Pick(benchmark::State& state, CadDrawing* d) {
 }
 
 void Snap(benchmark::State& state, CadDrawing* d) {
-    WindowOf(d);
     CadScriptSetStrict(1);
     CadSnapPutMode(d, CAD_SNAP_END | CAD_SNAP_MID | CAD_SNAP_NEAREST | CAD_SNAP_INTERSECTION);
     CadSnapPutOn(d, 1);
-    double x, y, z;
-    Vertex(kLines / 2, kVertices / 2, kVertices, x, y, z);
+    double x, y;
+    ShowAroundPick(d, x, y);
     for (auto _ : state) {
         CadScriptPushPoint(d, x + 0.01, y + 0.01, 0);
         double sx, sy, sz;
         benchmark::DoNotOptimize(CadToolGetPickedPoint(d, &sx, &sy, &sz));
+    }
+}
+
+// A pick right after an edit: the spatial index is built again first.
+void BM_PickAfterEditLarge(benchmark::State& state) {
+    CadDrawing* d = Large();
+    CadScriptSetStrict(1);
+    double x, y;
+    ShowAroundPick(d, x, y);
+    CadEntity* first = CadGetFirstEntity(d);
+    double vx, vy, vz;
+    CadPlineGetVer(first, 0, &vx, &vy, &vz);
+    for (auto _ : state) {
+        CadPlinePutVer(first, 0, vx, vy, vz);
+        CadScriptPushPoint(d, x + 0.01, y, 0);
+        benchmark::DoNotOptimize(CadCmdUserGetEntity(d));
     }
 }
 
@@ -233,6 +255,7 @@ BENCHMARK(BM_RepaintZoomed20x)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintFullExtentSmall)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PickLarge)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PickSmall)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PickAfterEditLarge)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SnapLarge)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SnapSmall)->Unit(benchmark::kMicrosecond);
 

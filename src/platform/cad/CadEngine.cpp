@@ -301,6 +301,8 @@ Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kindOut)
     double bestD = 1e300;
     int bestKind = 0;
     auto offer = [&](const Vec3& p, int kind, double penalty) {
+        if (std::fabs(p.x - x) > aperture || std::fabs(p.y - y) > aperture)
+            return;
         double dist = std::hypot(p.x - x, p.y - y);
         if (dist > aperture)
             return;
@@ -340,12 +342,18 @@ Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kindOut)
             if ((mode & CAD_SNAP_END) && vertexSnaps && (end || !isCurve))
                 offer(o[size_t(i)], CAD_SNAP_END, 0);
         }
+        // Only the segments that pass through the aperture can give a snap point.
         std::vector<std::pair<Vec3, Vec3>> mine;
+        auto near = [&](const Vec3& u, const Vec3& v) {
+            return std::min(u.x, v.x) <= q.r && std::max(u.x, v.x) >= q.l && std::min(u.y, v.y) <= q.t &&
+                   std::max(u.y, v.y) >= q.b;
+        };
         for (int i = a; i < b; ++i)
-            mine.push_back({o[size_t(i)], o[size_t(i) + 1]});
+            if (near(o[size_t(i)], o[size_t(i) + 1]))
+                mine.push_back({o[size_t(i)], o[size_t(i) + 1]});
         bool closed =
             e->closed || e->type == CAD_ENT_RECT || e->type == CAD_ENT_POLYGON || e->type == CAD_ENT_HATCH;
-        if (closed && n > 2 && (it.count == 0 || it.first + it.count >= n))
+        if (closed && n > 2 && (it.count == 0 || it.first + it.count >= n) && near(o[size_t(n) - 1], o[0]))
             mine.push_back({o[size_t(n) - 1], o[0]});
         for (const auto& s : mine) {
             double dx = s.second.x - s.first.x, dy = s.second.y - s.first.y, len2 = dx * dx + dy * dy;

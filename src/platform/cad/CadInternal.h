@@ -84,7 +84,8 @@ struct CadEntity {
     int type = 0;
     int seq = -1;  // position in the drawing's entity order; -1 when not an entity of the drawing
     bool erased = false;
-    bool linked = true;  // false once purged or replaced by a file open
+    bool linked = true;         // false once purged or replaced by a file open
+    bool indexChanged = false;  // changed since the spatial index was built
 
     int layerId = 0;
     int colour = CAD_COLOR_BYLAYER;
@@ -135,20 +136,21 @@ struct IndexItem {
 // looking at every vertex.
 class SpatialIndex {
 public:
-    static constexpr int kChunk = 32;
+    static constexpr int kChunk = 8;
     void Build(const std::vector<CadEntity*>& entities);
-    void Clear() {
-        items_.clear();
-        cells_.clear();
-        nx_ = ny_ = 0;
-    }
+    void Clear();
     // Calls fn for every item whose box meets the query (an item may come once per query).
     void Query(const Box& q, const std::function<void(const IndexItem&)>& fn) const;
     bool Empty() const { return items_.empty(); }
+    // Notes an entity whose geometry changed since the build: its old items are passed over and
+    // the entity itself is offered whole. False when so many changed that a build is due.
+    bool AddChanged(CadEntity* e);
 
 private:
+    void QueryChanged(const Box& q, const std::function<void(const IndexItem&)>& fn) const;
     void CellRange(const Box& b, int& x0, int& y0, int& x1, int& y1) const;
     std::vector<IndexItem> items_;
+    std::vector<CadEntity*> changed_;
     std::vector<std::vector<int>> cells_;
     mutable std::vector<uint32_t> stamp_;
     mutable uint32_t stampValue_ = 0;

@@ -167,6 +167,25 @@ void Touch(CadDrawing* d) {
     NotifyRepaint(d);
 }
 
+void TouchEntity(CadEntity* e) {
+    CadDrawing* d = e->drawing;
+    if (!d)
+        return;
+    const bool indexValid = d->indexVersion == d->version;
+    d->dirty = true;
+    ++d->version;
+    if (indexValid && d->index.AddChanged(e))
+        d->indexVersion = d->version;
+    NotifyRepaint(d);
+}
+
+void TouchLook(CadDrawing* d) {
+    if (!d)
+        return;
+    d->dirty = true;
+    NotifyRepaint(d);
+}
+
 // Text box corners (model) for the given text entity: width estimated from the glyph count.
 static void TextCorners(const CadEntity* e, Vec3 out[4]) {
     double h = e->p[0] > 0 ? e->p[0] : 1.0;
@@ -391,7 +410,7 @@ void AppendEntity(CadDrawing* d, CadEntity* e) {
     d->order.push_back(e);
     d->byId[e->id] = e;
     e->cacheValid = false;
-    Touch(d);
+    TouchEntity(e);
 }
 
 CadEntity* NewEntity(CadDrawing* d, int type) {
@@ -505,6 +524,26 @@ void ReplaceContent(CadDrawing* d, CadDrawing* from) {
 // ---------------------------------------------------------------------------------------------
 // Spatial index
 
+void SpatialIndex::Clear() {
+    for (CadEntity* e : changed_)
+        e->indexChanged = false;
+    changed_.clear();
+    items_.clear();
+    cells_.clear();
+    nx_ = ny_ = 0;
+}
+
+bool SpatialIndex::AddChanged(CadEntity* e) {
+    if (e->indexChanged)
+        return true;
+    // Many changes, or a long outline that would be searched whole: better build again.
+    if (changed_.size() >= 256 || e->pts.size() > 4096)
+        return false;
+    e->indexChanged = true;
+    changed_.push_back(e);
+    return true;
+}
+
 void SpatialIndex::Build(const std::vector<CadEntity*>& entities) {
     Clear();
     world_ = Box();
@@ -569,11 +608,12 @@ void SpatialIndex::CellRange(const Box& b, int& x0, int& y0, int& x1, int& y1) c
 }
 
 void SpatialIndex::Query(const Box& q, const std::function<void(const IndexItem&)>& fn) const {
-    if (items_.empty() || !q.Intersects(world_.Inflated(0))) {
+    if (items_.empty() || !q.Intersects(world_)) {
         if (!items_.empty())
             for (int i : cells_.back())
-                if (items_[size_t(i)].box.Intersects(q))
+                if (!items_[size_t(i)].entity->indexChanged && items_[size_t(i)].box.Intersects(q))
                     fn(items_[size_t(i)]);
+        QueryChanged(q, fn);
         return;
     }
     if (++stampValue_ == 0) {
@@ -587,14 +627,26 @@ void SpatialIndex::Query(const Box& q, const std::function<void(const IndexItem&
             if (stamp_[size_t(i)] == stampValue_)
                 continue;
             stamp_[size_t(i)] = stampValue_;
-            if (items_[size_t(i)].box.Intersects(q))
-                fn(items_[size_t(i)]);
+            const IndexItem& it = items_[size_t(i)];
+            if (!it.entity->indexChanged && it.box.Intersects(q))
+                fn(it);
         }
     };
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x)
             visit(cells_[size_t(y) * size_t(nx_) + size_t(x)]);
     visit(cells_.back());
+    QueryChanged(q, fn);
+}
+
+void SpatialIndex::QueryChanged(const Box& q, const std::function<void(const IndexItem&)>& fn) const {
+    for (CadEntity* e : changed_) {
+        if (!Alive(e))
+            continue;
+        EnsureGeometry(e);
+        if (e->box.Intersects(q))
+            fn(IndexItem{e, 0, 0, e->box});
+    }
 }
 
 const SpatialIndex& IndexOf(CadDrawing* d) {
@@ -612,7 +664,7 @@ using namespace cad;
 void CadEntity::Invalidate() {
     cacheValid = false;
     if (drawing && seq >= 0)
-        Touch(drawing);
+        TouchEntity(this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -822,7 +874,7 @@ CadLayer* CadAddLayer(CadDrawing* d, const char* name, int colour, uint32_t line
     CadLayer* raw = l.get();
     d->allLayers.push_back(std::move(l));
     d->layers.push_back(raw);
-    Touch(d);
+    TouchLook(d);
     return raw;
 }
 
@@ -899,7 +951,7 @@ int CadDeleteLayer(CadDrawing* d, CadLayer* l) {
             CadEntityErase(d->order[i], 1);
     if (d->currentLayerId == l->id)
         d->currentLayerId = 0;
-    Touch(d);
+    TouchLook(d);
     return 1;
 }
 
@@ -916,7 +968,7 @@ int CadLayerPutName(CadLayer* l, const char* name) {
     if (other && other != l)
         return 0;
     l->name = name;
-    Touch(l->drawing);
+    TouchLook(l->drawing);
     return 1;
 }
 int CadLayerGetColor(CadLayer* l) {
@@ -926,7 +978,7 @@ void CadLayerPutColor(CadLayer* l, int c) {
     if (!LayerOk(l))
         return;
     l->colour = c;
-    Touch(l->drawing);
+    TouchLook(l->drawing);
 }
 uint32_t CadLayerGetLineType(CadLayer* l) {
     return l ? l->lineType : 0;
@@ -935,7 +987,7 @@ void CadLayerPutLineType(CadLayer* l, uint32_t t) {
     if (!LayerOk(l))
         return;
     l->lineType = t;
-    Touch(l->drawing);
+    TouchLook(l->drawing);
 }
 int CadLayerGetLineWeight(CadLayer* l) {
     return l ? l->lineWeight : 0;
@@ -944,7 +996,7 @@ void CadLayerPutLineWeight(CadLayer* l, int w) {
     if (!LayerOk(l))
         return;
     l->lineWeight = w;
-    Touch(l->drawing);
+    TouchLook(l->drawing);
 }
 int CadLayerGetVisible(CadLayer* l) {
     return l && l->visible ? 1 : 0;
@@ -975,7 +1027,7 @@ void CadLayerPutDeleted(CadLayer* l, int v) {
         CadDeleteLayer(l->drawing, l);
     else {
         l->deleted = false;
-        Touch(l->drawing);
+        TouchLook(l->drawing);
     }
 }
 int CadLayerGetLevel(CadLayer* l) {
@@ -1209,7 +1261,7 @@ int CadEntityPutLayerID(CadEntity* e, int id) {
     if (!Ok(e) || !CadGetLayerByID(e->drawing, id))
         return 0;
     e->layerId = id;
-    Touch(e->drawing);
+    TouchEntity(e);
     return 1;
 }
 CadLayer* CadEntityGetLayer(CadEntity* e) {
@@ -1262,7 +1314,7 @@ void CadEntityPutFilled(CadEntity* e, int v) {
     if (!Ok(e))
         return;
     e->filled = v != 0;
-    Touch(e->drawing);
+    TouchEntity(e);
 }
 int CadEntityGetDeleted(CadEntity* e) {
     return !e || e->erased || !e->linked ? 1 : 0;
@@ -1281,7 +1333,7 @@ int CadEntityErase(CadEntity* e, int erase) {
     e->erased = erase != 0;
     if (e->erased)
         RemoveFromSelection(d, e);
-    Touch(d);
+    TouchEntity(e);
     if (e->erased)
         FireEntErase(d, e);
     return 1;
