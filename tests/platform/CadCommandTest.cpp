@@ -234,3 +234,30 @@ TEST_F(CadCommands, UnknownCommandsAreRefused) {
     EXPECT_EQ(CadExecute(d, nullptr, 102), 1);  // zoom extents without a window does nothing
     EXPECT_TRUE(g_log.empty());
 }
+
+TEST_F(CadCommands, PicksFollowEditedAndNewGeometry) {
+    CadEntity* line = CadAddLine(d, 0, 0, 0, 100, 0, 0);
+    CadClearVertices();
+    for (int i = 0; i <= 200; ++i)
+        CadAddVertex(i, 50 + (i % 2), 0);
+    CadEntity* wave = CadAddPolyline(d, 0, 0);
+    CadScriptPushPoint(d, 150.5, 50.5, 0);
+    CadExecute(d, nullptr, 11006);  // builds the spatial index
+    EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(wave)));
+
+    // Move the wave far away and add a point: picks see the new geometry at once.
+    for (int i = 0; i <= 200; ++i)
+        CadPlinePutVer(wave, i, i, 5000 + (i % 2), 0);
+    CadEntity* point = CadAddPoint(d, 150.5, 50.5, 0);
+    CadScriptPushPoint(d, 150.5, 5000.5, 0);
+    CadExecute(d, nullptr, 11006);
+    EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(wave)));
+    CadScriptPushPoint(d, 150.5, 50.5, 0);
+    CadExecute(d, nullptr, 11006);
+    EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(point)));
+    CadEntityErase(point, 1);
+    CadScriptPushPoint(d, 150.5, 50.5, 0);
+    CadScriptPushPoint(d, 50, 0, 0);
+    CadExecute(d, nullptr, 11006);
+    EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(line)));
+}

@@ -3,7 +3,10 @@
 // "Layers Order" window.
 #include <QApplication>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -292,6 +295,50 @@ TEST_F(CadWindow, OperatorClicksKeysAndTypedCommands) {
     QTest::keyClick(wnd, Qt::Key_Return);
     EXPECT_EQ(g_log.back().substr(0, 2), "3 ");
     EXPECT_EQ(g_log.size(), 4u);
+}
+
+void LogFirst(CadDrawing*) {
+    g_log.push_back("first");
+}
+void LogSecond(CadDrawing*) {
+    g_log.push_back("second");
+}
+
+TEST_F(CadWindow, TypedNamesAndSharedAliasesStartCommands) {
+    ASSERT_TRUE(CadAddCommand(d, 11041, "RASTERIZEENTITIESONDEM", "RETD", 0, LogFirst, nullptr));
+    ASSERT_TRUE(CadAddCommand(d, 11042, "CREATEDEMFROMLAS", "RETD", 0, LogSecond, nullptr));
+    QTest::keyClicks(wnd, "retd");
+    QTest::keyClick(wnd, Qt::Key_Return);
+    QTest::keyClicks(wnd, "CreateDemFromLas");
+    QTest::keyClick(wnd, Qt::Key_Return);
+    QTest::keyClicks(wnd, "nothing");
+    QTest::keyClick(wnd, Qt::Key_Return);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"first", "second"}));
+}
+
+TEST_F(CadWindow, CommandLineShowsThePromptAndTakesTypedInput) {
+    QWidget host;
+    QWidget* cw = CadCWCreate(&host, 0, 0, 500, 120);
+    ASSERT_NE(cw, nullptr);
+    ASSERT_TRUE(CadAddCommand(d, 11004, "ONE", "", 0, ReadOne, nullptr));
+    CadWinSetFocus(wnd);
+    QLineEdit* edit = cw->findChild<QLineEdit*>();
+    QLabel* prompt = cw->findChild<QLabel*>();
+    ASSERT_TRUE(edit && prompt);
+    QTimer::singleShot(0, [&] {
+        CadCmdPromptAdd(d, " (right click to end)");
+        EXPECT_EQ(prompt->text(), QString("Pick first vertex (right click to end)"));
+        QTest::keyClicks(edit, "10,20,5");
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    CadCmdPrompt(d, "Pick first vertex", nullptr);
+    QTest::keyClicks(edit, "ONE");
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_EQ(g_log[0], "1 10.000 20.000 5.000 keys 0");
+    EXPECT_TRUE(cw->findChild<QPlainTextEdit*>()->toPlainText().contains("Command: ONE"));
+    CadCWResize(cw, 0, 0, 300, 100);
+    EXPECT_EQ(cw->size(), QSize(300, 100));
 }
 
 TEST_F(CadWindow, WheelZoomsUnlessTheProgramTakesIt) {
