@@ -670,7 +670,8 @@ void CadEntity::Invalidate() {
 // ---------------------------------------------------------------------------------------------
 // Drawings
 
-CadDrawing* CadCreate() {
+// A drawing with its layer "0", not known to the engine's list of drawings.
+static CadDrawing* NewDrawing() {
     auto* d = new CadDrawing();
     auto l = std::make_unique<CadLayer>();
     l->drawing = d;
@@ -679,7 +680,11 @@ CadDrawing* CadCreate() {
     d->layers.push_back(l.get());
     d->allLayers.push_back(std::move(l));
     d->currentLayerId = 0;
-    return RegisterDrawing(d);
+    return d;
+}
+
+CadDrawing* CadCreate() {
+    return RegisterDrawing(NewDrawing());
 }
 
 int CadPurge(CadDrawing* d, int mode) {
@@ -1949,7 +1954,7 @@ Clipboard& Board() {
 int CadCbCopy(CadDrawing* d, QWidget*) {
     if (!d)
         return 0;
-    auto board = std::unique_ptr<CadDrawing>(CadCreate());
+    auto board = std::unique_ptr<CadDrawing>(NewDrawing());
     for (CadEntity* e : d->selection) {
         if (!Alive(e))
             continue;
@@ -2004,10 +2009,8 @@ int CadCbPaste(CadDrawing* d, double dx, double dy, double dz) {
         layerMap[l->id] = t ? t->id : 0;
     }
     auto shift = [&](CadEntity* c) {
-        bool allPts = c->type != CAD_ENT_INSERT || true;
-        if (allPts)
-            for (Vec3& v : c->pts)
-                v = {v.x + dx, v.y + dy, v.z + dz};
+        for (Vec3& v : c->pts)
+            v = {v.x + dx, v.y + dy, v.z + dz};
     };
     for (CadBlock* b : src->blocks) {
         std::string name = b->name;
