@@ -60,7 +60,7 @@ TEST(CadFile, EntitiesKeepIdsLayersAndDataThroughSaveAndOpen) {
     CadTextPutAlign(text, CAD_TA_CENTER_MIDDLE);
     CadSetCurLayerByName(d.get(), "0");
     CadEntity* gone = CadAddPoint(d.get(), 1, 1, 1);
-    CadEntity* image = CadAddImagePlace(d.get(), 1000, 200, 100, 500, 600, 0, 0, 0.5);
+    CadEntity* image = CadAddImagePlace(d.get(), 1000, 200, 100, 500, 600, 0, 0.5);
     CadImagePutFile(image, "dem.tif");
     CadEntityErase(gone, 1);
     const int plId = CadEntityGetID(pl), textId = CadEntityGetID(text), imageId = CadEntityGetID(image);

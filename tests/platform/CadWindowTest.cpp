@@ -148,10 +148,10 @@ TEST_F(CadWindow, ZoomExtentsShowsEveryEntity) {
 TEST_F(CadWindow, DrawImageIsCalledOncePerVisibleImagePlacePerPaint) {
     CadOnEventDrawImage(DrawImageRed);
     CadLayer* hiddenLayer = CadAddLayer(d, "hidden", 7, CAD_LTYPE_CONTINUOUS, -3);
-    CadEntity* shown = CadAddImagePlace(d, 1000, 200, 100, 0, 0, 0, 0, 2.0);  // 100 x 50 model units
-    CadEntity* hidden = CadAddImagePlace(d, 2000, 10, 10, 0, 0, 0, 0, 1.0);
+    CadEntity* shown = CadAddImagePlace(d, 1000, 200, 100, 0, 0, 0, 2.0);  // 100 x 50 model units
+    CadEntity* hidden = CadAddImagePlace(d, 2000, 10, 10, 0, 0, 0, 1.0);
     CadEntityPutVisible(hidden, 0);
-    CadEntity* onHidden = CadAddImagePlace(d, 4000, 10, 10, 0, 0, 0, 0, 1.0);
+    CadEntity* onHidden = CadAddImagePlace(d, 4000, 10, 10, 0, 0, 0, 1.0);
     CadEntityPutLayerID(onHidden, CadLayerGetID(hiddenLayer));
     CadLayerPutVisible(hiddenLayer, 0);
     CadAddLine(d, 0, 25, 0, 100, 25, 0);  // over the image
@@ -210,7 +210,7 @@ TEST_F(CadWindow, TheLayerOfLevelOneIsDrawnOnTop) {
 
 TEST_F(CadWindow, SnapToImagePlaceAsksTheEventAndUsesItsAnswer) {
     CadOnEventSnapToImagePlace(SnapToDem);
-    CadEntity* place = CadAddImagePlace(d, 1000, 100, 100, 0, 0, 0, 0, 1.0);
+    CadEntity* place = CadAddImagePlace(d, 1000, 100, 100, 0, 0, 0, 1.0);
     CadAddLine(d, 0, 0, 0, 100, 0, 0);
     CadViewRect(wnd, -10, -10, 110, 110);
     ASSERT_TRUE(CadAddCommand(d, 11004, "ONE", "", 0, ReadOne, nullptr));

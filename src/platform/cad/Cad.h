@@ -473,11 +473,10 @@ CadEntity* CadAddHatch(CadDrawing* drawing, int pattern, double patternScale, do
 CadEntity* CadAddDimension(CadDrawing* drawing, int kind, double x1, double y1, double x2, double y2,
                            double x3, double y3);
 CadEntity* CadAddText(CadDrawing* drawing, const char* text, double x, double y, double z);
-// An image place: the image-definition id, its size in pixels, its lower-left corner, a
-// reserved value (0) and its scale in pixels per model unit. The engine draws no pixels: the
-// draw-image event draws them.
+// An image place: the image-definition id, its size in pixels, its lower-left corner (x, y, z)
+// and its scale in pixels per model unit. The engine draws no pixels: the draw-image event does.
 CadEntity* CadAddImagePlace(CadDrawing* drawing, int imageId, int width, int height, double x, double y,
-                            double z, double reserved, double scale);
+                            double z, double scale);
 
 int CadEntityGetID(CadEntity* entity);
 int CadEntityGetType(CadEntity* entity);

@@ -1215,7 +1215,7 @@ CadEntity* CadAddText(CadDrawing* d, const char* text, double x, double y, doubl
 }
 
 CadEntity* CadAddImagePlace(CadDrawing* d, int imageId, int width, int height, double x, double y, double z,
-                            double reserved, double scale) {
+                            double scale) {
     if (!d || width <= 0 || height <= 0 || !(scale > 0))
         return nullptr;
     CadEntity* e = NewEntity(d, CAD_ENT_IMAGE);
@@ -1224,7 +1224,6 @@ CadEntity* CadAddImagePlace(CadDrawing* d, int imageId, int width, int height, d
     e->p[0] = width;
     e->p[1] = height;
     e->p[2] = scale;
-    e->p[3] = reserved;
     return e;
 }
 
