@@ -110,6 +110,9 @@ struct CadEntity {
     bool cacheValid = false;
     cad::Box box;                    // extents
     std::vector<cad::Vec3> outline;  // the drawn path (curves flattened); for outlines == pts when straight
+    // The outline simplified for zoomed-out views, per tolerance level (2^level model units);
+    // an empty list means the full outline serves that level.
+    std::vector<std::pair<int, std::vector<cad::Vec3>>> detail;
     void Invalidate();
 };
 

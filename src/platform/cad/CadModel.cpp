@@ -239,6 +239,7 @@ void EnsureGeometry(CadEntity* e) {
         return;
     e->cacheValid = true;
     e->outline.clear();
+    e->detail.clear();
     e->box = Box();
     switch (e->type) {
         case CAD_ENT_POINT:
@@ -468,6 +469,7 @@ static void Release(CadEntity* e) {
     e->selected = false;
     std::vector<Vec3>().swap(e->pts);
     std::vector<Vec3>().swap(e->outline);
+    e->detail.clear();
     std::vector<uint8_t>().swap(e->exData);
     std::string().swap(e->text);
     e->box = Box();

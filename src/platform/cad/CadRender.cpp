@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 #include "platform/cad/CadInternal.h"
 
@@ -40,6 +42,14 @@ struct Affine {
         return r;
     }
 };
+
+// Nearest pixel of a window coordinate; far-away values are clamped so that the integer painter
+// paths cannot overflow.
+int Pixel(double v) {
+    constexpr double kLim = 1e7;
+    v = std::clamp(v, -kLim, kLim);
+    return int(v + (v >= 0 ? 0.5 : -0.5));
+}
 
 QColor ToQColor(uint32_t c) {
     return QColor(int(c & 255), int((c >> 8) & 255), int((c >> 16) & 255));
@@ -71,57 +81,81 @@ QPen PenFor(const CadEntity* e, bool lwDisplay, bool selected) {
     return pen;
 }
 
-// Window points of an outline, thinned to what the screen can show: a vertex is dropped while
-// the outline stays within half a pixel of the straight run from the last kept vertex
-// (Reumann-Witkam), so a zoomed-out view of a dense drawing draws a fraction of its segments.
-void Thin(const std::vector<Vec3>& pts, const Affine& m, QPolygon& out) {
-    out.clear();
-    const size_t n = pts.size();
+// Reumann-Witkam simplification: a vertex is dropped while the outline stays within tol of the
+// straight run from the last kept vertex. at(i) gives vertex i as (x, y); keep(i) receives the
+// kept vertices in order, the first and the last always among them. One pass, no allocation.
+template <typename At, typename Keep>
+void Simplify(size_t n, At at, double tol, Keep keep) {
     if (n == 0)
         return;
-    constexpr double kTol = 0.5;
-    auto keep = [&out](double x, double y) {
-        // Far-away points are clamped so that the integer painter path cannot overflow.
-        constexpr double kLim = 1e7;
-        QPoint p(int(std::lround(std::clamp(x, -kLim, kLim))), int(std::lround(std::clamp(y, -kLim, kLim))));
-        if (out.isEmpty() || out.last() != p)
-            out.append(p);
-    };
-    double ax = m.X(pts[0].x, pts[0].y), ay = m.Y(pts[0].x, pts[0].y);
-    keep(ax, ay);
+    keep(size_t(0));
     if (n == 1)
         return;
-    double dx = 0, dy = 0, lastT = 0, px = ax, py = ay;
+    auto [ax, ay] = at(0);
+    double dx = 0, dy = 0, lastT = 0;
     bool haveDir = false;
     for (size_t i = 1; i < n; ++i) {
-        const double x = m.X(pts[i].x, pts[i].y), y = m.Y(pts[i].x, pts[i].y);
+        const auto [x, y] = at(i);
         if (haveDir) {
             const double rx = x - ax, ry = y - ay;
             const double t = rx * dx + ry * dy;
-            if (std::fabs(rx * dy - ry * dx) <= kTol && t >= lastT - kTol) {
+            if (std::fabs(rx * dy - ry * dx) <= tol && t >= lastT - tol) {
                 lastT = std::max(lastT, t);
-                px = x;
-                py = y;
                 continue;
             }
             // The run ends at the previous vertex, which anchors the next run.
-            keep(px, py);
-            ax = px;
-            ay = py;
+            keep(i - 1);
+            std::tie(ax, ay) = at(i - 1);
             haveDir = false;
         }
         const double rx = x - ax, ry = y - ay, len2 = rx * rx + ry * ry;
-        if (len2 >= kTol * kTol) {
+        if (len2 >= tol * tol) {
             const double len = std::sqrt(len2);
             dx = rx / len;
             dy = ry / len;
             lastT = len;
             haveDir = true;
         }
-        px = x;
-        py = y;
     }
-    keep(px, py);
+    keep(n - 1);
+}
+
+// Window points of an outline, thinned to what the screen can show (half a pixel), so a
+// zoomed-out view of a dense drawing draws a fraction of its segments.
+void Thin(const std::vector<Vec3>& pts, const Affine& m, QPolygon& out) {
+    out.clear();
+    auto at = [&](size_t i) {
+        return std::pair<double, double>(m.X(pts[i].x, pts[i].y), m.Y(pts[i].x, pts[i].y));
+    };
+    Simplify(pts.size(), at, 0.5, [&](size_t i) {
+        const auto [x, y] = at(i);
+        QPoint p(Pixel(x), Pixel(y));
+        if (out.isEmpty() || out.last() != p)
+            out.append(p);
+    });
+}
+
+// The outline of a long entity simplified for a view of that many pixels per model unit: kept
+// per power-of-two tolerance level, so panning and repainting at one zoom reuse it.
+const std::vector<Vec3>& Detail(CadEntity* e, double pixelsPerUnit) {
+    const std::vector<Vec3>& full = e->outline;
+    if (full.size() < 256 || !(pixelsPerUnit > 0))
+        return full;
+    const int level = int(std::floor(std::log2(0.5 / pixelsPerUnit)));
+    for (const auto& [l, pts] : e->detail)
+        if (l == level)
+            return pts.empty() ? full : pts;
+    std::vector<Vec3> pts;
+    const double tol = std::ldexp(1.0, level);
+    Simplify(
+        full.size(), [&](size_t i) { return std::pair<double, double>(full[i].x, full[i].y); }, tol,
+        [&](size_t i) { pts.push_back(full[i]); });
+    // Not worth keeping when it saves little: the full outline serves that level.
+    if (pts.size() * 2 > full.size())
+        pts.clear();
+    e->detail.emplace_back(level, std::move(pts));
+    const auto& kept = e->detail.back().second;
+    return kept.empty() ? full : kept;
 }
 
 class Renderer {
@@ -240,7 +274,7 @@ private:
         QPolygon ring;
         ring.reserve(int(e->outline.size()));
         for (const Vec3& v : e->outline)
-            ring.append(QPoint(int(std::lround(m.X(v.x, v.y))), int(std::lround(m.Y(v.x, v.y)))));
+            ring.append(QPoint(Pixel(m.X(v.x, v.y)), Pixel(m.Y(v.x, v.y))));
         if (ring.size() < 3)
             return;
         if (style == Qt::SolidPattern && Events().polyFill) {
@@ -422,7 +456,7 @@ private:
                     Fill(e, m, pen.color(), Qt::SolidPattern);
                     break;
                 }
-                OutlinePath(e->outline, m, closed);
+                OutlinePath(Detail(e, m.Scale()), m, closed);
                 break;
             }
             case CAD_ENT_TEXT:
