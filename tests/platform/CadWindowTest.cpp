@@ -145,6 +145,39 @@ TEST_F(CadWindow, ZoomExtentsShowsEveryEntity) {
     EXPECT_LE(l, -5000);
 }
 
+TEST_F(CadWindow, ADenseOutlineIsDrawnThroughEveryVertexAtAnyZoom) {
+    CadClearVertices();
+    for (int i = 0; i < 20000; ++i)
+        CadAddVertex(i * 0.5, 40 * std::sin(i * 0.5 / 150.0) + 9 * std::sin(i * 0.5 / 37.0), 0);
+    CadEntity* wave = CadAddPolyline(d, 0, 0);
+    for (double zoom : {1.0, 4.0, 37.0}) {
+        CadExecute(d, wnd, CAD_CMD_ZOOM_EXTENTS);
+        double l, b, r, t, cx, cy;
+        CadGetViewRect(wnd, &l, &b, &r, &t);
+        CadPlineGetVer(wave, 10000, &cx, &cy, nullptr);
+        const double hw = (r - l) / zoom / 2, hh = (t - b) / zoom / 2;
+        CadViewRect(wnd, cx - hw, cy - hh, cx + hw, cy + hh);
+        QImage img = Grab();
+        int missed = 0, seen = 0;
+        for (int i = 0; i < CadPlineGetNumVers(wave); i += 7) {
+            double x, y;
+            CadPlineGetVer(wave, i, &x, &y, nullptr);
+            QPoint p = Win(x, y);
+            if (!QRect(2, 2, img.width() - 4, img.height() - 4).contains(p))
+                continue;
+            ++seen;
+            bool lit = false;
+            // Simplification and pixel rounding together stay within two pixels.
+            for (int dy = -2; dy <= 2 && !lit; ++dy)
+                for (int dx = -2; dx <= 2 && !lit; ++dx)
+                    lit = QColor(img.pixel(p + QPoint(dx, dy))).value() > 0;
+            missed += lit ? 0 : 1;
+        }
+        EXPECT_GT(seen, 50) << zoom;
+        EXPECT_EQ(missed, 0) << zoom;
+    }
+}
+
 TEST_F(CadWindow, DrawImageIsCalledOncePerVisibleImagePlacePerPaint) {
     CadOnEventDrawImage(DrawImageRed);
     CadLayer* hiddenLayer = CadAddLayer(d, "hidden", 7, CAD_LTYPE_CONTINUOUS, -3);

@@ -81,9 +81,10 @@ QPen PenFor(const CadEntity* e, bool lwDisplay, bool selected) {
     return pen;
 }
 
-// Reumann-Witkam simplification: a vertex is dropped while the outline stays within tol of the
-// straight run from the last kept vertex. at(i) gives vertex i as (x, y); keep(i) receives the
-// kept vertices in order, the first and the last always among them. One pass, no allocation.
+// Reumann-Witkam simplification: a vertex is dropped while it lies within tol / 2 of the line
+// from the last kept vertex along the run's first step; since the run's last vertex does too,
+// every dropped vertex lies within tol of the segment that is drawn. at(i) gives vertex i as (x, y); keep(i)
+// receives the kept vertices in order, the first and the last always among them. One pass, no allocation.
 template <typename At, typename Keep>
 void Simplify(size_t n, At at, double tol, Keep keep) {
     if (n == 0)
@@ -92,6 +93,7 @@ void Simplify(size_t n, At at, double tol, Keep keep) {
     if (n == 1)
         return;
     auto [ax, ay] = at(0);
+    const double half = tol * 0.5;
     double dx = 0, dy = 0, lastT = 0;
     bool haveDir = false;
     for (size_t i = 1; i < n; ++i) {
@@ -99,7 +101,7 @@ void Simplify(size_t n, At at, double tol, Keep keep) {
         if (haveDir) {
             const double rx = x - ax, ry = y - ay;
             const double t = rx * dx + ry * dy;
-            if (std::fabs(rx * dy - ry * dx) <= tol && t >= lastT - tol) {
+            if (std::fabs(rx * dy - ry * dx) <= half && t >= lastT - half) {
                 lastT = std::max(lastT, t);
                 continue;
             }
