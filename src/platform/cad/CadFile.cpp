@@ -24,7 +24,7 @@ constexpr char kMagic[8] = {'K', 'V', 'C', 'A', 'D', 'V', 'E', 'C'};
 constexpr uint32_t kVersion = 1;
 constexpr size_t kHeader = 8 + 4 + 4 + 8;
 // Blocks of this size and more (vertex arrays) move between file and model without the buffer.
-constexpr size_t kDirect = 2048;
+constexpr size_t kDirect = 1 << 16;
 
 // Checksum of the payload, fed in pieces as the file streams: four lanes of Fletcher-style
 // running sums over 8-byte words (a word changes the first sum, a moved or swapped word the
@@ -230,7 +230,7 @@ private:
         end_ = want;
         return true;
     }
-    static constexpr size_t kBuffer = 1 << 12;
+    static constexpr size_t kBuffer = 1 << 16;
     QFile& f_;
     std::vector<uint8_t> buf_;
     const uint8_t* win_ = nullptr;
