@@ -351,14 +351,10 @@ void CadView::mousePressEvent(QMouseEvent* ev) {
     const QPoint pos = ev->position().toPoint();
     cursor_ = pos;
     const double mx = xf_.MX(pos.x()), my = xf_.MY(pos.y());
-    if (Events().preMouseDown) {
-        EventCall c(flags);
-        c.set = true;
-        c.value = 1;  // the engine handles the click unless the program says otherwise
-        int r = Events().preMouseDown(d, button, mx, my);
-        if (c.Answer(r) == 0 || !drawing_)
-            return;
-    }
+    // Answer 0: the program took the press and the engine does nothing with it.
+    if (Events().preMouseDown &&
+        (CallEvent(flags, [&] { return Events().preMouseDown(d, button, mx, my); }) == 0 || !drawing_))
+        return;
     SetKeyFlags(flags);
     if (button == CAD_BUTTON_MIDDLE) {
         panning_ = true;
@@ -457,7 +453,7 @@ void CadView::mouseMoveEvent(QMouseEvent* ev) {
     snapKind_ = 0;
     if (!d->waits.empty() &&
         (d->waits.back()->kind == WaitKind::Input || d->waits.back()->kind == WaitKind::Point)) {
-        EventCall c(flags);
+        EventCall keys(flags);  // the snap event sees this move's key flags
         snapPt_ = SnapPoint(d, mx, my, ApertureOf(d), &snapKind_);
     }
     if (Events().mouseMove)
@@ -473,8 +469,7 @@ void CadView::wheelEvent(QWheelEvent* ev) {
     const int delta = ev->angleDelta().y();
     int consumed = 0;
     if (Events().mouseWheel) {
-        EventCall c(flags);
-        consumed = c.Answer(Events().mouseWheel(d, flags, delta));
+        consumed = CallEvent(flags, [&] { return Events().mouseWheel(d, flags, delta); });
     }
     if (consumed || delta == 0 || !drawing_)
         return;
@@ -488,8 +483,7 @@ void CadView::keyPressEvent(QKeyEvent* ev) {
     const int flags = KeyFlagsOf(ev->modifiers(), Qt::NoButton);
     const int vk = VirtualKeyOf(ev);
     if (Events().keyDown && vk) {
-        EventCall c(flags);
-        if (c.Answer(Events().keyDown(d, vk, flags)) != 0 || !drawing_)
+        if (CallEvent(flags, [&] { return Events().keyDown(d, vk, flags); }) != 0 || !drawing_)
             return;
     }
     switch (ev->key()) {
