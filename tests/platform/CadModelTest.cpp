@@ -336,3 +336,77 @@ TEST(CadModel, RasterizeWritesThePictureOfTheArea) {
     EXPECT_EQ(qAlpha(img.pixel(20, 5)), 0);
     EXPECT_EQ(CadRasterize(d.get(), path.toUtf8().constData(), 0, 0, 10, 10, 1e6), 0);  // too large
 }
+
+TEST(CadFile, EveryKindOfEntityAndBlocksSurviveTheFile) {
+    Drawing d(CadCreate());
+    CadAddCircle(d.get(), 1, 2, 3, 4);
+    CadAddArc(d.get(), 5, 6, 0, 2, 0.5, 2.5);
+    CadAddEllipse(d.get(), 0, 0, 0, 8, 3, 0.25, 0, 6.283185307179586);
+    CadClearVertices();
+    for (int i = 0; i < 5; ++i)
+        CadAddVertex(i, i * i, i);
+    CadAddSpline(d.get(), 0);
+    CadClearVertices();
+    CadAddVertex(0, 0, 0);
+    CadAddVertex(4, 0, 0);
+    CadAddVertex(4, 4, 0);
+    CadAddHatch(d.get(), 2, 1.5, 0.75);
+    CadAddDimension(d.get(), CAD_DIM_ALIGNED, 0, 0, 10, 0, 5, 3);
+    CadEntity* label = CadAddText(d.get(), "Parametratura", 7, 8, 0);
+    CadTextPutAngle(label, 1.5707963267948966);
+    CadBlock* b = CadAddBlock(d.get(), "Parametratura", 10, 10, 0);
+    CadBlockAddEntity(b, CadAddLine(d.get(), 10, 10, 0, 20, 10, 0));
+    CadBlockAddEntity(b, CadAddText(d.get(), "1:500", 12, 12, 0));
+    CadAddInsBlock(d.get(), CadBlockGetID(b), 100, 200, 0, 1, 0);
+    const QString path = TempVec("kinds.vec");
+    ASSERT_NE(CadFileSaveAs(d.get(), 0, path.toUtf8().constData()), 0);
+
+    Drawing e(CadCreate());
+    ASSERT_NE(CadFileOpen(e.get(), 0, path.toUtf8().constData()), 0);
+    ASSERT_EQ(CadCountEntities(e.get()), CadCountEntities(d.get()));
+    for (CadEntity *a = CadGetFirstEntity(d.get()), *c = CadGetFirstEntity(e.get()); a && c;
+         a = CadGetNextEntity(d.get(), a), c = CadGetNextEntity(e.get(), c)) {
+        EXPECT_EQ(CadEntityGetID(a), CadEntityGetID(c));
+        EXPECT_EQ(CadEntityGetType(a), CadEntityGetType(c));
+        EXPECT_DOUBLE_EQ(CadEntityGetLeft(a), CadEntityGetLeft(c)) << CadEntityGetType(a);
+        EXPECT_DOUBLE_EQ(CadEntityGetTop(a), CadEntityGetTop(c)) << CadEntityGetType(a);
+        EXPECT_DOUBLE_EQ(CadEntityGetRight(a), CadEntityGetRight(c)) << CadEntityGetType(a);
+        EXPECT_DOUBLE_EQ(CadEntityGetBottom(a), CadEntityGetBottom(c)) << CadEntityGetType(a);
+    }
+    CadEntity* circle = CadGetFirstEntity(e.get());
+    double x, y, z, r, a0, a1;
+    ASSERT_NE(CadArcGet(circle, &x, &y, &z, &r, &a0, &a1), 0);
+    EXPECT_EQ(CadArcIsCircle(circle), 1);
+    EXPECT_DOUBLE_EQ(r, 4);
+    int pattern;
+    double scale, angle;
+    CadEntity* hatch = CadGetNextEntity(
+        e.get(), CadGetNextEntity(e.get(), CadGetNextEntity(e.get(), CadGetNextEntity(e.get(), circle))));
+    ASSERT_NE(CadHatchGet(hatch, &pattern, &scale, &angle), 0);
+    EXPECT_EQ(pattern, 2);
+    EXPECT_DOUBLE_EQ(angle, 0.75);
+    CadBlock* b2 = CadGetBlockByName(e.get(), "parametratura");
+    ASSERT_NE(b2, nullptr);
+    CadEntity* inBlock = CadBlockGetFirstEntity(b2);
+    ASSERT_NE(inBlock, nullptr);
+    EXPECT_EQ(CadEntityGetType(inBlock), CAD_ENT_LINE);
+    EXPECT_EQ(CadEntityGetType(CadBlockGetNextEntity(b2, inBlock)), CAD_ENT_TEXT);
+    EXPECT_EQ(CadAddBlock(e.get(), "Parametratura", 0, 0, 0), nullptr);
+    EXPECT_NE(CadAddBlock(e.get(), "Parametratura_1", 0, 0, 0), nullptr);
+}
+
+TEST(CadModel, ReadOnlyDrawingsRefuseTheOperatorsEraseOnly) {
+    Drawing d(CadCreate());
+    CadEntity* a = CadAddPoint(d.get(), 0, 0, 0);
+    CadEntity* b = CadAddPoint(d.get(), 1, 0, 0);
+    CadPutReadOnly(d.get(), 1);
+    CadSelectEntity(a, 1);
+    EXPECT_EQ(CadExecute(d.get(), nullptr, CAD_CMD_ERASE), 0);
+    EXPECT_EQ(CadEntityGetDeleted(a), 0);
+    EXPECT_EQ(CadEntityErase(b, 1), 1);  // the program's own calls still change it
+    CadPutReadOnly(d.get(), 0);
+    EXPECT_EQ(CadExecute(d.get(), nullptr, CAD_CMD_ERASE), 1);
+    EXPECT_EQ(CadEntityGetDeleted(a), 1);
+    EXPECT_EQ(CadCountEntities(d.get()), 0);
+    CadSetReturnInt(5);  // outside an event procedure: nothing to answer, nothing happens
+}
