@@ -26,7 +26,7 @@ constexpr size_t kHeader = 8 + 4 + 4 + 8;
 // Blocks of this size and more (vertex arrays) move between file and model without the buffer.
 constexpr size_t kDirect = 1 << 16;
 
-// Checksum of the payload, fed in pieces as the file streams: four lanes of Fletcher-style
+// Checksum of the payload, fed chunk by chunk as the file streams: four lanes of Fletcher-style
 // running sums over 8-byte words (a word changes the first sum, a moved or swapped word the
 // second), mixed into one value at the end. It runs at memory speed.
 class Hasher {
