@@ -1,5 +1,7 @@
 # Every library of the stack is found here, once, and exposed as an imported target.
 set(CMAKE_AUTOMOC ON)
+# Qt resource files (.qrc) listed among a library's sources are compiled into it.
+set(CMAKE_AUTORCC ON)
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network Test)
 find_package(GDAL CONFIG REQUIRED)
 # highgui is never linked: it would load Qt 5 into our Qt 6 process.

@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -190,7 +191,8 @@ TEST(Version, CutBeforeTheThirdDot) {
 
 TEST(Workstation, DescriptionsAndDates) {
     EXPECT_FALSE(ZQT_GetOSInfo().isEmpty());
-    EXPECT_TRUE(ZQT_GetRAMInfo().startsWith("Total: "));
+    EXPECT_TRUE(ZQT_GetRAMInfo().contains(QRegularExpression("^Total: [0-9]+ kB, Available: [0-9]+ kB$")))
+        << ZQT_GetRAMInfo().toStdString();
     EXPECT_EQ(ZQT_GetCurrentSysTime().size(), 8);
     EXPECT_EQ(ZQT_GetCurrentSysDate(0, 0).size(), 10);
     QStringList adapters;

@@ -324,8 +324,10 @@ QString ZQT_GetRAMInfo() {
         return QString();
     }
     QString total, avail;
-    while (!f.atEnd()) {
-        QString line = QString::fromLatin1(f.readLine()).simplified();
+    // /proc files report no size, so read them whole instead of testing for their end.
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (const QByteArray& raw : lines) {
+        QString line = QString::fromLatin1(raw).simplified();
         if (line.startsWith("MemTotal:")) {
             total = line.mid(9).trimmed();
         } else if (line.startsWith("MemAvailable:")) {

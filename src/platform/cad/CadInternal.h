@@ -1,0 +1,358 @@
+// The engine's own objects behind the opaque handles of Cad.h, shared by its source files.
+#pragma once
+
+#include <QPointer>
+#include <QRectF>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/cad/Cad.h"
+
+class CadView;
+
+namespace cad {
+
+// A model point. Its default constructor leaves it unset, so that large vertex arrays can be
+// sized without a pass that zeroes them; give it a value where one is needed.
+struct Vec3 {
+    double x, y, z;
+    Vec3() {}
+    Vec3(double ax, double ay, double az) : x(ax), y(ay), z(az) {}
+};
+
+// Axis-aligned box in model units; empty while l > r.
+struct Box {
+    double l = 1, b = 1, r = -1, t = -1;
+    bool Empty() const { return l > r || b > t; }
+    void Add(double x, double y) {
+        if (Empty()) {
+            l = r = x;
+            b = t = y;
+            return;
+        }
+        if (x < l)
+            l = x;
+        if (x > r)
+            r = x;
+        if (y < b)
+            b = y;
+        if (y > t)
+            t = y;
+    }
+    void Add(const Box& o) {
+        if (o.Empty())
+            return;
+        Add(o.l, o.b);
+        Add(o.r, o.t);
+    }
+    bool Intersects(const Box& o) const {
+        return !Empty() && !o.Empty() && l <= o.r && o.l <= r && b <= o.t && o.b <= t;
+    }
+    bool Contains(const Box& o) const {
+        return !Empty() && !o.Empty() && l <= o.l && o.r <= r && b <= o.b && o.t <= t;
+    }
+    Box Inflated(double d) const { return Empty() ? *this : Box{l - d, b - d, r + d, t + d}; }
+};
+
+}  // namespace cad
+
+struct CadLayer {
+    CadDrawing* drawing = nullptr;
+    int id = 0;
+    std::string name;
+    int colour = CAD_COLOR_FOREGROUND;
+    uint32_t lineType = CAD_LTYPE_CONTINUOUS;
+    int lineWeight = CAD_LWEIGHT_DEFAULT;
+    bool visible = true;
+    bool locked = false;
+    bool deleted = false;
+    int level = 0;
+    bool linked = true;  // false once purged or replaced by a file open
+};
+
+struct CadEntity {
+    CadDrawing* drawing = nullptr;
+    CadBlock* block = nullptr;  // the block definition that holds it, if any
+    int id = 0;
+    int type = 0;
+    int seq = -1;  // position in the drawing's entity order; -1 when not an entity of the drawing
+    bool erased = false;
+    bool linked = true;         // false once purged or replaced by a file open
+    bool indexChanged = false;  // changed since the spatial index was built
+
+    int layerId = 0;
+    int colour = CAD_COLOR_BYLAYER;
+    uint32_t lineType = CAD_LTYPE_BYLAYER;
+    int lineWeight = CAD_LWEIGHT_BYLAYER;
+    bool visible = true;
+    bool filled = false;
+    bool selected = false;
+    void* userPtr = nullptr;
+    int userData = 0;
+    std::vector<uint8_t> exData;
+
+    // Geometry. pts: vertices of outlines; the defining point(s) of the other kinds.
+    std::vector<cad::Vec3> pts;
+    int fit = 0;
+    bool closed = false;
+    double p[6] = {0, 0, 0, 0, 0, 0};  // kind-specific numbers (see CadModel.cpp)
+    int ival = 0;                      // text alignment, image id, block id, dimension kind, hatch pattern
+    std::string text;                  // text, image file name
+
+    // Derived, rebuilt when geometry changes.
+    bool cacheValid = false;
+    cad::Box box;                    // extents
+    std::vector<cad::Vec3> outline;  // the drawn path (curves flattened); for outlines == pts when straight
+    // The outline simplified for zoomed-out views, per tolerance level (2^level model units);
+    // an empty list means the full outline serves that level.
+    std::vector<std::pair<int, std::vector<cad::Vec3>>> detail;
+    void Invalidate();
+};
+
+struct CadBlock {
+    CadDrawing* drawing = nullptr;
+    int id = 0;
+    std::string name;
+    cad::Vec3 base{0, 0, 0};
+    std::vector<CadEntity*> entities;
+    bool linked = true;
+};
+
+namespace cad {
+
+// One item of the spatial index: an entity, or a run of up to kChunk segments of a long outline.
+struct IndexItem {
+    CadEntity* entity;
+    int first;  // first vertex of the run (0 for whole entities)
+    int count;  // number of vertices of the run (0 for the whole entity)
+    Box box;
+};
+
+// Uniform grid over the extents of the drawing's items; answers the items near a box without
+// looking at every vertex.
+class SpatialIndex {
+public:
+    static constexpr int kChunk = 8;
+    void Build(const std::vector<CadEntity*>& entities);
+    void Clear();
+    // Calls fn for every item whose box meets the query (an item may come once per query).
+    void Query(const Box& q, const std::function<void(const IndexItem&)>& fn) const;
+    bool Empty() const { return items_.empty(); }
+    // Notes an entity whose geometry changed since the build: its old items are passed over and
+    // the entity itself is offered whole. False when so many changed that a build is due.
+    bool AddChanged(CadEntity* e);
+
+private:
+    void QueryChanged(const Box& q, const std::function<void(const IndexItem&)>& fn) const;
+    void CellRange(const Box& b, int& x0, int& y0, int& x1, int& y1) const;
+    std::vector<IndexItem> items_;
+    std::vector<CadEntity*> changed_;
+    std::vector<std::vector<int>> cells_;
+    mutable std::vector<uint32_t> stamp_;
+    mutable uint32_t stampValue_ = 0;
+    Box world_;
+    int nx_ = 0, ny_ = 0;
+    double cw_ = 1, ch_ = 1;
+};
+
+struct UserCommand {
+    int id;
+    std::string name;
+    std::string alias;
+    CadCommandProc procedure;
+    CadRubberBandProc rubberBand;
+};
+
+enum class ScriptKind { Point, Finish, Text, Cancel, Entity, Call };
+
+struct ScriptItem {
+    ScriptKind kind;
+    Vec3 point{0, 0, 0};
+    int keyFlags = 0;
+    std::string text;
+    CadEntity* entity = nullptr;
+    std::function<void()> call;
+};
+
+// What an input call waits for.
+enum class WaitKind { Input, Entity, Select, Point };
+
+// One input call waiting in its nested event loop.
+struct WaitFrame {
+    WaitKind kind;
+    bool done = false;
+    bool cancelled = false;
+    int answer = 0;
+    CadRubberBandProc rubberBand = nullptr;
+    class QEventLoop* loop = nullptr;
+    bool haveCorner = false;  // window selection: the first corner is given
+    Vec3 corner{0, 0, 0};
+};
+
+// The registered event procedures.
+struct EventProcs {
+    CadEventDrawImage drawImage = nullptr;
+    CadEventMouseMove mouseMove = nullptr;
+    CadEventPreMouseDown preMouseDown = nullptr;
+    CadEventMouseDown mouseDown = nullptr;
+    CadEventMouseUp mouseUp = nullptr;
+    CadEventMouseWheel mouseWheel = nullptr;
+    CadEventPolyFill polyFill = nullptr;
+    CadEventEntErase entErase = nullptr;
+    CadEventDrawCursor drawCursor = nullptr;
+    CadEventSnapToImagePlace snapToImagePlace = nullptr;
+    CadEventPaint paint = nullptr;
+    CadEventKeyDown keyDown = nullptr;
+};
+EventProcs& Events();
+
+// Runs one event procedure call: CadSetReturnInt inside it overrides the procedure's return
+// value, and CadGetKeyFlags answers keyFlags meanwhile.
+class EventCall {
+public:
+    explicit EventCall(int keyFlags);
+    ~EventCall();
+    int Answer(int returned) const;
+
+private:
+    EventCall* outer_;
+    int flags_;
+    int savedFlags_;
+    bool savedValid_;
+
+public:
+    bool set = false;
+    int value = 0;
+};
+template <typename F>
+int CallEvent(int keyFlags, F&& call) {
+    EventCall c(keyFlags);
+    int r = call();
+    return c.Answer(r);
+}
+void SetKeyFlags(int flags);  // the flags of the input just taken
+
+}  // namespace cad
+
+struct CadDrawing {
+    std::vector<std::unique_ptr<CadEntity>> allEntities;  // owns every entity ever made (handles stay valid)
+    std::vector<CadEntity*> order;                        // the drawing's entities, erased ones until a purge
+    std::unordered_map<int, CadEntity*> byId;
+    std::vector<std::unique_ptr<CadLayer>> allLayers;
+    std::vector<CadLayer*> layers;  // drawing order
+    std::vector<std::unique_ptr<CadBlock>> allBlocks;
+    std::vector<CadBlock*> blocks;
+    int currentLayerId = 0;
+    int nextEntityId = 1;
+    int nextLayerId = 1;
+    int nextBlockId = 1;
+    bool dirty = false;
+    bool readOnly = false;
+    bool lwDisplay = false;
+    int snapMode = 0;
+    bool snapOn = false;
+    std::vector<CadEntity*> selection;
+
+    std::vector<cad::UserCommand> commands;
+    std::deque<cad::ScriptItem> script;
+    std::vector<cad::WaitFrame*> waits;  // innermost last
+    std::vector<int> runningCommands;    // user commands in progress, innermost last
+    std::string prompt;
+    std::vector<std::string> history;
+    // The last input.
+    cad::Vec3 inputPoint{0, 0, 0};
+    std::string inputText;
+    int inputKeyFlags = 0;
+    CadEntity* inputEntity = nullptr;
+
+    QPointer<CadView> window;
+    int busy = 0;                // user command procedures of this drawing on the stack
+    bool deletePending = false;  // CadDelete came while busy: freed when the last procedure returns
+    int lastCommand = 0;         // for "repeat"
+
+    // Entities grouped by layer id for drawing, rebuilt when the version changes.
+    std::unordered_map<int, std::vector<CadEntity*>> byLayer;
+    uint64_t byLayerVersion = 0;
+
+    // Derived data, rebuilt on demand.
+    uint64_t version = 1;  // bumps on every change that affects drawing or picking
+    uint64_t indexVersion = 0;
+    cad::SpatialIndex index;
+};
+
+namespace cad {
+
+// Model helpers shared by the engine's files.
+void Touch(CadDrawing* d);                   // content changed: dirty, caches stale, windows repaint
+bool Alive(const CadEntity* e);              // linked and not erased
+CadLayer* LayerOf(const CadEntity* e);       // the entity's layer (null when unknown)
+bool EntityShown(const CadEntity* e);        // alive, visible and on a visible layer
+void EnsureGeometry(CadEntity* e);           // fills box and outline
+const SpatialIndex& IndexOf(CadDrawing* d);  // the spatial index, rebuilt when stale
+uint32_t ResolveColour(const CadEntity* e);  // 0x00BBGGRR of the entity as drawn
+int ResolveLineWeight(const CadEntity* e);
+uint32_t ResolveLineType(const CadEntity* e);
+CadEntity* NewEntity(CadDrawing* d, int type);   // on the current layer, appended to the order
+void AppendEntity(CadDrawing* d, CadEntity* e);  // links an existing entity into the order
+CadEntity* CloneEntity(CadDrawing* target, const CadEntity* src);  // a copy (not linked)
+double DistanceToEntity(CadEntity* e, double x, double y, int first, int count);
+void ReplaceContent(CadDrawing* d, CadDrawing* from);  // moves from's content into d (file open)
+void NotifyRepaint(CadDrawing* d);                     // windows repaint (defined with the window)
+void RemoveFromSelection(CadDrawing* d, CadEntity* e);
+QString ToQ(const char* s);
+int CopyOut(const std::string& s, char* buffer, int size);
+
+// Input, in CadEngine.cpp.
+// Offers operator or scripted input to the innermost waiting call of the drawing; true when it
+// took it (a point that picks nothing for an entity pick is not taken).
+bool DeliverInput(CadDrawing* d, const ScriptItem& item);
+// A typed command line: input for a waiting call, else a command name.
+void SubmitTyped(CadDrawing* d, const std::string& text);
+// Model point of the best object snap near (x, y) within the aperture, or the point itself.
+Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kind = nullptr);
+// Window selection between two corners: left to right takes the entities that lie wholly
+// inside, right to left also those the window crosses.
+void SelectWindow(CadDrawing* d, const Vec3& a, const Vec3& b);
+// The text typed for the drawing (the command line's edit when there is one).
+enum class TypedEdit { Append, Backspace, Clear, Take };
+std::string CommandLineTyped(CadDrawing* d, const std::string& text, TypedEdit op);
+void LayersOrderChanged(CadDrawing* d);  // the layers window shows the drawing's layers again
+// The entity nearest to (x, y) within the aperture (top-most first on ties), or null.
+CadEntity* PickEntity(CadDrawing* d, double x, double y, double aperture);
+double ApertureOf(CadDrawing* d);   // pick aperture in model units
+double PixelSizeOf(CadDrawing* d);  // model units of one pixel of the drawing's window, 0 without
+CadDrawing* RegisterDrawing(CadDrawing* d);
+CadDrawing* ActiveDrawing();  // the drawing the command line serves
+void SetActiveDrawing(CadDrawing* d);
+void PromptChanged(CadDrawing* d);  // the command line shows the new prompt
+void AddHistory(CadDrawing* d, const std::string& line);
+bool AcceleratorsOn();
+const std::vector<std::pair<std::string, int>>& MenuItems(int menu);
+void DestroyWindowOf(CadDrawing* d);    // CadView.cpp
+void ToggleLayersOrder(CadDrawing* d);  // CadView.cpp
+void CloseLayersOrderOf(CadDrawing* d);
+void ZoomCommand(CadDrawing* d, QWidget* window, int command);  // CadView.cpp
+// Renders the drawing's vectors (and through the draw-image event its images) into a painter
+// whose device is size pixels showing model centre (cx, cy) at scale pixels per model unit.
+struct ViewXform {
+    double cx = 0, cy = 0, scale = 1;
+    int width = 1, height = 1;
+    double X(double x) const { return (x - cx) * scale + width * 0.5; }
+    double Y(double y) const { return height * 0.5 - (y - cy) * scale; }
+    double MX(double px) const { return (px - width * 0.5) / scale + cx; }
+    double MY(double py) const { return (height * 0.5 - py) / scale + cy; }
+};
+void RenderDrawing(CadDrawing* d, QPainter& p, const ViewXform& xf, bool images, bool background);
+
+// File format, in CadFile.cpp.
+bool WriteVec(CadDrawing* d, const QString& path);
+bool ReadVec(CadDrawing* target, const QString& path);
+
+}  // namespace cad

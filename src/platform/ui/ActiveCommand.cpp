@@ -1,0 +1,3 @@
+#include "platform/ui/ActiveCommand.h"
+
+int ActiveCadCommandId = 0;

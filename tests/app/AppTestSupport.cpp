@@ -1,0 +1,48 @@
+#include "AppTestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+namespace kvtest {
+
+AppUnderTest::AppUnderTest(const QStringList& arguments) {
+    m_storage.push_back(QByteArrayLiteral("kelvaro"));
+    for (const QString& a : arguments) {
+        m_storage.push_back(a.toLocal8Bit());
+    }
+    for (QByteArray& s : m_storage) {
+        m_argv.push_back(s.data());
+    }
+    m_argv.push_back(nullptr);
+    m_argc = static_cast<int>(m_storage.size());
+    m_app = std::make_unique<CKelvaroApp>(m_argc, m_argv.data());
+}
+
+AppUnderTest::~AppUnderTest() {
+    m_app->ExitInstance();
+}
+
+bool WaitFor(const std::function<bool()>& condition) {
+    QDeadlineTimer deadline(10000);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return condition();
+        }
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+QString WriteFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) {
+        f.write(content);
+    }
+    return path;
+}
+
+}  // namespace kvtest

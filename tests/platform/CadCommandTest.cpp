@@ -1,0 +1,263 @@
+// User commands driven by scripted operator input: the input codes, finishing a waiting command,
+// commands started inside waiting commands, entity picks and interactive selection.
+#include <QTimer>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/cad/Cad.h"
+
+namespace {
+
+// What the test commands saw, in order.
+std::vector<std::string> g_log;
+CadDrawing* g_drawing = nullptr;
+
+void Log(const std::string& s) {
+    g_log.push_back(s);
+}
+
+std::string Describe(CadDrawing* d, int code) {
+    switch (code) {
+        case CAD_INPUT_POINT: {
+            double x, y, z;
+            CadCmdGetInputPoint(d, &x, &y, &z);
+            char buf[96];
+            std::snprintf(buf, sizeof buf, "point %g %g %g keys %d", x, y, z, CadGetKeyFlags());
+            return buf;
+        }
+        case CAD_INPUT_FINISH:
+            return "finish";
+        case CAD_INPUT_TEXT: {
+            char buf[CAD_INPUT_STR_SIZE];
+            CadCmdGetInputStr(d, buf);
+            return std::string("text ") + buf;
+        }
+        case CAD_INPUT_CANCEL:
+            return "cancel";
+        default:
+            return "other " + std::to_string(code);
+    }
+}
+
+// Reads input until cancel.
+void ReadUntilCancel(CadDrawing* d) {
+    CadCmdPrompt(d, "Pick", nullptr);
+    for (;;) {
+        int code = CadCmdUserInput(d);
+        Log("A " + Describe(d, code));
+        if (code == CAD_INPUT_CANCEL)
+            return;
+    }
+}
+
+// Reads two inputs, whatever they are.
+void ReadTwo(CadDrawing* d) {
+    Log("B start");
+    for (int i = 0; i < 2; ++i)
+        Log("B " + Describe(d, CadCmdUserInput(d)));
+    Log("B end");
+}
+
+void PickEntity(CadDrawing* d) {
+    CadEntity* e = CadCmdUserGetEntity(d);
+    Log(e ? "entity " + std::to_string(CadEntityGetID(e)) : std::string("no entity"));
+}
+
+void Select(CadDrawing* d) {
+    Log("selected " + std::to_string(CadCmdUserSelect(d)));
+}
+
+void DeletesItsDrawing(CadDrawing* d) {
+    CadScriptPushCall(d, [d] { CadDelete(d); });
+    int code = CadCmdUserInput(d);
+    Log("after delete " + Describe(d, code));
+    CadCmdPrompt(d, "still usable", nullptr);
+    CadAddPoint(d, 1, 1, 1);
+}
+
+class CadCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_log.clear();
+        d = CadCreate();
+        g_drawing = d;
+        CadScriptSetStrict(1);
+        ASSERT_TRUE(CadAddCommand(d, 11004, "READ", "R", 0, ReadUntilCancel, nullptr));
+        ASSERT_TRUE(CadAddCommand(d, 11005, "TWO", "T", 0, ReadTwo, nullptr));
+        ASSERT_TRUE(CadAddCommand(d, 11006, "PICK", "RETD", 0, PickEntity, nullptr));
+        ASSERT_TRUE(CadAddCommand(d, 11007, "SELECT", "RETD", 0, Select, nullptr));
+        EXPECT_FALSE(CadAddCommand(d, 11004, "AGAIN", "", 0, ReadTwo, nullptr));
+    }
+    void TearDown() override {
+        CadScriptSetStrict(0);
+        if (d)
+            CadDelete(d);
+    }
+    CadDrawing* d = nullptr;
+};
+
+}  // namespace
+
+TEST_F(CadCommands, InputCallsAnswerPointFinishTextAndCancel) {
+    CadScriptPushPoint(d, 1.5, 2.5, 3, CAD_KEY_SHIFT);
+    CadScriptPushFinish(d);
+    CadScriptPushText(d, "123.25");
+    CadScriptPushText(d, "10,20");  // typed coordinates are a point
+    CadScriptPushPoint(d, 4, 5, 0);
+    CadScriptPushCancel(d);
+    CadScriptPushPoint(d, 9, 9, 9);  // left for the next command
+    ASSERT_EQ(CadExecute(d, nullptr, 11004), 1);
+    const std::vector<std::string> expected = {
+        "A point 1.5 2.5 3 keys 4", "A finish", "A text 123.25", "A point 10 20 0 keys 0",
+        "A point 4 5 0 keys 0",     "A cancel"};
+    EXPECT_EQ(g_log, expected);
+    EXPECT_EQ(CadScriptPending(d), 1);
+    EXPECT_EQ(CadCmdGetActive(d), 0);
+    char prompt[32];
+    CadCmdGetPrompt(d, prompt, sizeof prompt);
+    EXPECT_STREQ(prompt, "Pick");
+}
+
+TEST_F(CadCommands, FinishDuringAWaitAnswersCancel) {
+    CadScriptPushPoint(d, 1, 1, 0);
+    CadScriptPushCall(d, [this] { CadCmdFinish(d); });
+    CadScriptPushPoint(d, 2, 2, 0);  // never read: the command ended
+    CadExecute(d, nullptr, 11004);
+    const std::vector<std::string> expected = {"A point 1 1 0 keys 0", "A cancel"};
+    EXPECT_EQ(g_log, expected);
+    EXPECT_EQ(CadScriptPending(d), 1);
+
+    // A finish with nothing waiting does not cancel the next command's input.
+    CadScriptClear(d);
+    g_log.clear();
+    CadCmdFinish(d);
+    CadScriptPushText(d, "a");
+    CadScriptPushText(d, "b");
+    CadExecute(d, nullptr, 11005);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"B start", "B text a", "B text b", "B end"}));
+}
+
+TEST_F(CadCommands, FinishFromATimerEndsAnOperatorWait) {
+    CadScriptSetStrict(0);
+    QTimer::singleShot(20, [this] { CadCmdFinish(d); });
+    CadExecute(d, nullptr, 11004);  // waits in its event loop until the timer finishes it
+    EXPECT_EQ(g_log, (std::vector<std::string>{"A cancel"}));
+}
+
+TEST_F(CadCommands, ACommandStartedWhileAnotherWaitsRunsOnTopAndBothEndCleanly) {
+    CadScriptPushPoint(d, 1, 1, 0);
+    // The operator presses a starter that does not check for a running command.
+    CadScriptPushCall(d, [this] {
+        CadExecute(d, nullptr, 911);
+        CadCmdFinish(d);
+        CadExecute(d, nullptr, 11005);
+    });
+    CadScriptPushPoint(d, 2, 2, 0);  // taken by the inner command
+    CadScriptPushText(d, "inner");
+    CadExecute(d, nullptr, 11004);
+    const std::vector<std::string> expected = {"A point 1 1 0 keys 0", "B start", "B point 2 2 0 keys 0",
+                                               "B text inner",         "B end",   "A cancel"};
+    EXPECT_EQ(g_log, expected);
+    EXPECT_EQ(CadCmdGetActive(d), 0);
+
+    // The same when the inner command is the one that is waiting already.
+    g_log.clear();
+    CadScriptPushCall(d, [this] { CadExecute(d, nullptr, 11004); });
+    CadScriptPushCancel(d);
+    CadScriptPushText(d, "outer goes on");
+    CadExecute(d, nullptr, 11005);
+    const std::vector<std::string> again = {"B start", "A cancel", "B cancel", "B text outer goes on",
+                                            "B end"};
+    EXPECT_EQ(g_log, again);
+}
+
+TEST_F(CadCommands, EntityPicksAndInteractiveSelection) {
+    CadEntity* line = CadAddLine(d, 0, 0, 0, 100, 0, 0);
+    CadEntity* point = CadAddPoint(d, 50, 50, 0);
+    CadEntity* far = CadAddPoint(d, 500, 500, 0);
+    CadScriptPushPoint(d, 300, 300, 0);  // picks nothing: the pick goes on
+    CadScriptPushPoint(d, 40, 0.01, 0);  // on the line
+    CadExecute(d, nullptr, 11006);
+    CadScriptPushEntity(d, far);
+    CadExecute(d, nullptr, 11006);
+    CadScriptPushFinish(d);
+    CadExecute(d, nullptr, 11006);
+    CadScriptPushCancel(d);
+    CadExecute(d, nullptr, 11006);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"entity " + std::to_string(CadEntityGetID(line)),
+                                               "entity " + std::to_string(CadEntityGetID(far)), "no entity",
+                                               "no entity"}));
+
+    g_log.clear();
+    CadScriptPushPoint(d, 50, 50, 0);    // picks the point
+    CadScriptPushPoint(d, -10, -10, 0);  // empty space: a window from here ...
+    CadScriptPushPoint(d, 120, 10, 0);   // ... to here holds the line
+    CadScriptPushFinish(d);
+    CadExecute(d, nullptr, 11007);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"selected 2"}));
+    EXPECT_EQ(CadEntityGetSelected(point), 1);
+    EXPECT_EQ(CadEntityGetSelected(line), 1);
+    EXPECT_EQ(CadEntityGetSelected(far), 0);
+    CadExecute(d, nullptr, 911);
+    EXPECT_EQ(CadSelCount(d), 0);
+
+    g_log.clear();
+    CadScriptPushCancel(d);
+    CadExecute(d, nullptr, 11007);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"selected 0"}));
+}
+
+TEST_F(CadCommands, PickedPointOutsideACommand) {
+    double x = 0, y = 0, z = 0;
+    CadScriptPushPoint(d, 7, 8, 0);
+    EXPECT_EQ(CadToolGetPickedPoint(d, &x, &y, &z), 1);
+    EXPECT_EQ(x, 7);
+    EXPECT_EQ(y, 8);
+    CadScriptPushFinish(d);
+    EXPECT_EQ(CadToolGetPickedPoint(d, &x, &y, &z), 0);
+    EXPECT_EQ(CadToolGetPickedPoint(d, &x, &y, &z), 0);  // strict: an empty script cancels
+}
+
+TEST_F(CadCommands, DeletingTheDrawingInsideItsCommandIsDeferred) {
+    ASSERT_TRUE(CadAddCommand(d, 11008, "DEL", "", 0, DeletesItsDrawing, nullptr));
+    EXPECT_EQ(CadExecute(d, nullptr, 11008), 1);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"after delete cancel"}));
+    d = nullptr;  // freed when the command returned
+}
+
+TEST_F(CadCommands, UnknownCommandsAreRefused) {
+    EXPECT_EQ(CadExecute(d, nullptr, 12345), 0);
+    EXPECT_EQ(CadExecute(d, nullptr, 102), 1);  // zoom extents without a window does nothing
+    EXPECT_TRUE(g_log.empty());
+}
+
+TEST_F(CadCommands, PicksFollowEditedAndNewGeometry) {
+    CadEntity* line = CadAddLine(d, 0, 0, 0, 100, 0, 0);
+    CadClearVertices();
+    for (int i = 0; i <= 200; ++i)
+        CadAddVertex(i, 50 + (i % 2), 0);
+    CadEntity* wave = CadAddPolyline(d, 0, 0);
+    CadScriptPushPoint(d, 150.5, 50.5, 0);
+    CadExecute(d, nullptr, 11006);  // builds the spatial index
+    EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(wave)));
+
+    // Move the wave far away and add a point: picks see the new geometry at once.
+    for (int i = 0; i <= 200; ++i)
+        CadPlinePutVer(wave, i, i, 5000 + (i % 2), 0);
+    CadEntity* point = CadAddPoint(d, 150.5, 50.5, 0);
+    CadScriptPushPoint(d, 150.5, 5000.5, 0);
+    CadExecute(d, nullptr, 11006);
+    EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(wave)));
+    CadScriptPushPoint(d, 150.5, 50.5, 0);
+    CadExecute(d, nullptr, 11006);
+    EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(point)));
+    CadEntityErase(point, 1);
+    CadScriptPushPoint(d, 150.5, 50.5, 0);
+    CadScriptPushPoint(d, 50, 0, 0);
+    CadExecute(d, nullptr, 11006);
+    EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(line)));
+}
