@@ -1,7 +1,17 @@
 #include "raster/LayerEntities.h"
 
-// This build has no CAD engine, so no layer owns an entity: there is nothing to erase, and no
-// image place can be shown.
-void EraseLayerEntity(CadEntity*) {}
+#include "platform/cad/Cad.h"
 
-bool IsLayerImageShown(CadDrawing*, CadEntity*, const QString&) { return false; }
+void EraseLayerEntity(CadEntity* entity) {
+    if (entity) {
+        CadEntityErase(entity, 1);
+    }
+}
+
+bool IsLayerImageShown(CadDrawing* drawing, CadEntity* image, const QString& layerName) {
+    if (!drawing || !image || CadEntityGetDeleted(image) || !CadEntityGetVisible(image)) {
+        return false;
+    }
+    CadLayer* layer = CadGetLayerByName(drawing, layerName.toUtf8().constData());
+    return layer && !CadLayerGetDeleted(layer) && CadLayerGetVisible(layer);
+}
