@@ -69,6 +69,12 @@ void ArchiveWriter::WriteUInt32(uint32_t value) {
     WriteInt32(static_cast<int32_t>(value));
 }
 
+void ArchiveWriter::WriteUInt64(uint64_t value) {
+    unsigned char b[8];
+    ToLittleEndian(value, b);
+    WriteRaw(b, 8);
+}
+
 void ArchiveWriter::WriteByte(uint8_t value) {
     WriteRaw(&value, 1);
 }
@@ -126,6 +132,12 @@ int32_t ArchiveReader::ReadInt32() {
 
 uint32_t ArchiveReader::ReadUInt32() {
     return static_cast<uint32_t>(ReadInt32());
+}
+
+uint64_t ArchiveReader::ReadUInt64() {
+    unsigned char b[8];
+    ReadRaw(b, 8);
+    return FromLittleEndian<uint64_t>(b);
 }
 
 uint8_t ArchiveReader::ReadByte() {

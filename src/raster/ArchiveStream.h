@@ -17,6 +17,7 @@ public:
 
     void WriteInt32(int32_t value);
     void WriteUInt32(uint32_t value);
+    void WriteUInt64(uint64_t value);
     void WriteByte(uint8_t value);
     void WriteBool(bool value) { WriteByte(value ? 1 : 0); }
     void WriteFloat(float value);
@@ -42,6 +43,7 @@ public:
 
     int32_t ReadInt32();
     uint32_t ReadUInt32();
+    uint64_t ReadUInt64();
     uint8_t ReadByte();
     // Any non-zero byte is true.
     bool ReadBool() { return ReadByte() != 0; }
@@ -54,6 +56,8 @@ public:
     // Bytes left between the read position and the end of the device.
     qint64 Remaining() const;
     bool Ok() const { return m_ok; }
+    // Marks the stream as damaged: a reader found a value that the file cannot hold.
+    void Fail() { m_ok = false; }
 
 private:
     bool ReadRaw(void* data, qint64 size);

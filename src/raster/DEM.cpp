@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -13,13 +14,11 @@
 
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ProgressSink.h"
+#include "raster/BlockWalk.h"
 #include "raster/GDALListener.h"
 #include "raster/RasterIO.h"
 
 namespace {
-
-// Side of the blocks in which whole bands are read and written.
-constexpr int kBlock = 1024;
 
 // What the conversions need of band 1: its type, no-data value, offset and scale.
 struct BandInfo {
@@ -253,58 +252,6 @@ void ResampleHeights(const cv::Mat& source, cv::Mat& target) {
     cv::patchNaNs(target, kNoData);
 }
 
-// Progress of the block walks of loading and saving.
-class BlockProgress {
-public:
-    BlockProgress(ProgressSink* sink, int blocks, const QString& caption) : m_sink(sink) {
-        if (m_sink) {
-            m_sink->SetRange(0, blocks);
-            m_sink->SetPos(0);
-            m_sink->SetStartTime();
-            ZQT_PumpMessages();
-            m_sink->SetCaption(caption);
-        }
-    }
-    ~BlockProgress() {
-        if (m_sink) {
-            m_sink->SetPos(0);
-            m_sink->SetCaption(QString());
-        }
-    }
-    BlockProgress(const BlockProgress&) = delete;
-    BlockProgress& operator=(const BlockProgress&) = delete;
-
-    void Step(int done) {
-        if (m_sink) {
-            m_sink->SetPos(done);
-        }
-        ZQT_PumpMessages();
-    }
-
-private:
-    ProgressSink* m_sink;
-};
-
-int BlockCount(int width, int height) {
-    return ((width + kBlock - 1) / kBlock) * ((height + kBlock - 1) / kBlock);
-}
-
-// Calls f(window, index) for the 1024 x 1024 blocks of a raster, row by row from the top left;
-// stops and answers false at the first block for which f answers false.
-template <typename F>
-bool ForEachBlock(int width, int height, F&& f) {
-    int index = 0;
-    for (int y = 0; y < height; y += kBlock) {
-        for (int x = 0; x < width; x += kBlock) {
-            cv::Rect window(x, y, std::min(kBlock, width - x), std::min(kBlock, height - y));
-            if (!f(window, index++)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 // Makes a new Float32 GeoTIFF for the grid at a temporary path.
 GDALDatasetH CreateDemFile(const QString& path, const cv::Mat& grid, const double* geoTransform,
                            const QString& projection) {
@@ -328,7 +275,16 @@ GDALDatasetH CreateDemFile(const QString& path, const cv::Mat& grid, const doubl
 
 }  // namespace
 
-CDEM::CDEM(CKelvaroDoc* owner) : m_pDoc(owner) {
+namespace {
+
+uint64_t NextDemSerial() {
+    static std::atomic<uint64_t> last{0};
+    return ++last;
+}
+
+}  // namespace
+
+CDEM::CDEM(CKelvaroDoc* owner) : m_serial(NextDemSerial()), m_pDoc(owner) {
     m_sampleWindow.create(m_sampleWindowSize, m_sampleWindowSize, CV_32FC1);
 }
 
@@ -381,8 +337,8 @@ int CDEM::LoadData(ProgressSink* progress) {
     }
     cv::Mat grid(height, width, CV_32FC1);
     cv::Mat scratch;
-    BlockProgress steps(progress, BlockCount(width, height), QStringLiteral("Loading DEM..."));
-    bool ok = ForEachBlock(width, height, [&](const cv::Rect& window, int index) {
+    kv::BlockProgress steps(progress, kv::BlockCount(width, height), QStringLiteral("Loading DEM..."));
+    bool ok = kv::ForEachBlock(width, height, [&](const cv::Rect& window, int index) {
         steps.Step(index);
         cv::Mat target = grid(window);
         if (info.type == GDT_Float32) {
@@ -442,8 +398,9 @@ int CDEM::SaveData(ProgressSink* progress) {
               GDALGetRasterYSize(ds) == m_grid.rows;
     if (ok) {
         cv::Mat scratch;
-        BlockProgress steps(progress, BlockCount(m_grid.cols, m_grid.rows), QStringLiteral("Saving DEM..."));
-        ok = ForEachBlock(m_grid.cols, m_grid.rows, [&](const cv::Rect& window, int index) {
+        kv::BlockProgress steps(progress, kv::BlockCount(m_grid.cols, m_grid.rows),
+                                QStringLiteral("Saving DEM..."));
+        ok = kv::ForEachBlock(m_grid.cols, m_grid.rows, [&](const cv::Rect& window, int index) {
             steps.Step(index);
             if (scratch.size() != window.size()) {
                 scratch.create(window.size(), CV_MAKETYPE(GetCVDepth(info.type), 1));

@@ -9,9 +9,11 @@
 #include <QString>
 
 #include <cmath>
+#include <cstdint>
 
 #include "raster/AGColors.h"
 #include "raster/LayerEntities.h"
+#include "raster/LayerRecords.h"
 #include "raster/RasterDisplayCache.h"
 
 class CKelvaroDoc;
@@ -56,6 +58,24 @@ public:
     // One band of type UInt16 to Float64 with a no-data value, and a geotransform.
     static bool IsValidDemDataset(GDALDatasetH dataset);
 
+    // The layer's record in the project archive.
+    DemArchiveRecord ArchiveRecord() const;
+    // Takes a record read from an archive: name, path, elevation range, the mask path beside the
+    // file, the linked entities found by their ids in the drawing (ids it does not hold are
+    // dropped) and the colour settings. A record without colour settings gives palette 0 with 100
+    // colours and leaves the colour range pending.
+    void ApplyArchiveRecord(const DemArchiveRecord& record, CadDrawing* drawing);
+    // Writes the record in the current archive version; reads one of an archive of the given
+    // version and takes it. 1 on success, 0 when the stream failed (nothing taken then).
+    int Serialize(kv::ArchiveWriter& out) const;
+    int Serialize(kv::ArchiveReader& in, int version, CadDrawing* drawing);
+    // Takes the elevation range as the colour range when the archive left it pending; the
+    // document calls it once the DEM is loaded.
+    void ApplyPendingColorRange();
+
+    // Given at construction, never reused within the process: what undo records keep to find
+    // their DEM again, where a pointer could name a later DEM at the same address.
+    const uint64_t m_serial;
     CKelvaroDoc* m_pDoc = nullptr;
     GDALDatasetH m_pDataset = nullptr;
     cv::Mat m_grid;
@@ -69,6 +89,9 @@ public:
     // Heights at the two ends of the palette; -9999 / 9999 until a range is chosen.
     double m_colorRangeMin = -9999.0;
     double m_colorRangeMax = 9999.0;
+    // 1: the colour range is to be taken from the elevations (a DEM of an archive that did not
+    // store colour settings).
+    int m_colorRangePending = 0;
     int m_imageDefId = -1;
     CadEntity* m_imageEntity = nullptr;
     // The second image of the layer: its label mask.

@@ -12,6 +12,7 @@
 
 #include "raster/AGColors.h"
 #include "raster/LayerEntities.h"
+#include "raster/LayerRecords.h"
 #include "raster/RasterDisplayCache.h"
 
 class CKelvaroDoc;
@@ -79,6 +80,17 @@ public:
     float GetValueAt(CadDrawing* drawing, double x, double y) const;
     // Drops the picture of the layer's rendering so that the next paint rebuilds it.
     void ReleaseDisplayCache() { m_display.Release(); }
+
+    // The layer's record in the project archive: its kind as the stored code (the layer keeps its
+    // own type), its palette and its display range (-9999 for both ends while it has none).
+    MapArchiveRecord ArchiveRecord() const;
+    // Takes a record read from an archive: the stored code is kept and turned back into a type,
+    // the palette and the display range are taken.
+    void ApplyArchiveRecord(const MapArchiveRecord& record);
+    // Writes the record; reads one and takes it. 1 on success, 0 when the stream failed (nothing
+    // taken then).
+    int Serialize(kv::ArchiveWriter& out) const;
+    int Serialize(kv::ArchiveReader& in);
 
     CKelvaroDoc* m_pDoc = nullptr;
     GDALDatasetH m_pDataset = nullptr;

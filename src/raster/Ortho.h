@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "raster/LayerEntities.h"
+#include "raster/LayerRecords.h"
 #include "raster/RasterDisplayCache.h"
 
 class CKelvaroDoc;
@@ -29,6 +30,15 @@ public:
     cv::Mat GetScaledImage(double factor);
     // Drops the picture of the layer's rendering so that the next paint rebuilds it.
     void ReleaseDisplayCache() { m_display.Release(); }
+
+    // The layer's record in the project archive, and taking one read from an archive (linked
+    // entities found by their ids in the drawing; ids it does not hold are dropped).
+    OrthoArchiveRecord ArchiveRecord() const;
+    void ApplyArchiveRecord(const OrthoArchiveRecord& record, CadDrawing* drawing);
+    // Writes the record in the current archive version; reads one of an archive of the given
+    // version and takes it. 1 on success, 0 when the stream failed (nothing taken then).
+    int Serialize(kv::ArchiveWriter& out) const;
+    int Serialize(kv::ArchiveReader& in, int version, CadDrawing* drawing);
 
     // Number of bands that carry a radiometric correction surface.
     static constexpr int kCorrectionBands = 4;

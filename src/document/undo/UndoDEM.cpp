@@ -1,0 +1,320 @@
+#include "document/undo/UndoDEM.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cpl_string.h>
+#include <gdal.h>
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+#include <string>
+
+#include "platform/cad/Cad.h"
+#include "platform/ui/DemUndoFolder.h"
+#include "raster/BlockWalk.h"
+#include "raster/DEM.h"
+#include "raster/RasterIO.h"
+
+namespace {
+
+const char* const kCaption = "Saving DEM...";
+// Attempts to find a file name that no earlier record uses.
+constexpr int kNameAttempts = 100;
+
+// A path in the undo folder for a new record of the layer that names no existing file; empty
+// when the folder cannot be had.
+QString NewUndoFilePath(const QString& layerName) {
+    QString folder = GetDemUndoFolder();
+    if (folder.isEmpty()) {
+        return QString();
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        int number = static_cast<int>(QRandomGenerator::global()->bounded(1000000u));
+        QString path = folder + DemUndoFileName(layerName, now, number);
+        if (!QFileInfo::exists(path)) {
+            return path;
+        }
+    }
+    return QString();
+}
+
+// Writes one undo file: two Float32 bands with no data -9999, block by block, and the metadata.
+// A file that is not finished is removed.
+class UndoFileWriter {
+public:
+    UndoFileWriter(const QString& layerName, cv::Size size) {
+        m_path = NewUndoFilePath(layerName);
+        GDALDriverH gtiff = GDALGetDriverByName("GTiff");
+        if (m_path.isEmpty() || !gtiff) {
+            return;
+        }
+        m_dataset = GDALCreate(gtiff, QFile::encodeName(m_path).constData(), size.width, size.height, 2,
+                               GDT_Float32, nullptr);
+        if (!m_dataset) {
+            kv::RemoveRasterFile(m_path);
+            return;
+        }
+        for (int band = 1; band <= 2; ++band) {
+            if (GDALSetRasterNoDataValue(GDALGetRasterBand(m_dataset, band), kNoData) != CE_None) {
+                m_ok = false;
+            }
+        }
+    }
+    ~UndoFileWriter() { Finish(); }
+    UndoFileWriter(const UndoFileWriter&) = delete;
+    UndoFileWriter& operator=(const UndoFileWriter&) = delete;
+
+    bool Ok() const { return m_dataset && m_ok; }
+
+    // Writes a Float32 block at the window of the band.
+    bool WriteBlock(int band, const cv::Mat& block, const cv::Rect& window) {
+        if (!Ok()) {
+            return false;
+        }
+        m_ok = GDALRasterIOEx(GDALGetRasterBand(m_dataset, band), GF_Write, window.x, window.y, window.width,
+                              window.height, const_cast<uchar*>(block.data), block.cols, block.rows,
+                              GDT_Float32, static_cast<GSpacing>(block.elemSize()),
+                              static_cast<GSpacing>(block.step), nullptr) == CE_None;
+        return m_ok;
+    }
+
+    void SetValue(const std::string& key, int value) {
+        if (Ok() &&
+            GDALSetMetadataItem(m_dataset, key.c_str(), std::to_string(value).c_str(), nullptr) != CE_None) {
+            m_ok = false;
+        }
+    }
+
+    // Closes the file; the path when everything reached it, otherwise empty (file removed).
+    QString Finish() {
+        if (m_dataset) {
+            m_ok = kv::CloseDataset(m_dataset) && m_ok;
+            m_dataset = nullptr;
+        } else {
+            m_ok = false;
+        }
+        if (!m_ok && !m_path.isEmpty()) {
+            kv::RemoveRasterFile(m_path);
+            m_path.clear();
+        }
+        return m_path;
+    }
+
+private:
+    QString m_path;
+    GDALDatasetH m_dataset = nullptr;
+    bool m_ok = true;
+};
+
+// An int of the file's metadata; 0 when absent or not a number.
+int MetadataInt(GDALDatasetH dataset, const std::string& key) {
+    const char* text = GDALGetMetadataItem(dataset, key.c_str(), nullptr);
+    return text ? QByteArray(text).trimmed().toInt() : 0;
+}
+
+std::string VertexKey(int index, char axis) {
+    return "AOI_VER_" + std::to_string(index) + '_' + axis;
+}
+
+// Reads the band of the open undo file into a new Float32 image, block by block.
+bool ReadUndoBand(GDALDatasetH dataset, int band, cv::Mat& image, ProgressSink* progress) {
+    const int width = GDALGetRasterXSize(dataset);
+    const int height = GDALGetRasterYSize(dataset);
+    image.create(height, width, CV_32FC1);
+    GDALRasterBandH h = GDALGetRasterBand(dataset, band);
+    kv::BlockProgress steps(progress, kv::BlockCount(width, height), QString::fromLatin1(kCaption));
+    return h && kv::ForEachBlock(width, height, [&](const cv::Rect& window, int index) {
+               steps.Step(index + 1);
+               cv::Mat block = image(window);
+               return GDALRasterIOEx(h, GF_Read, window.x, window.y, window.width, window.height, block.data,
+                                     block.cols, block.rows, GDT_Float32,
+                                     static_cast<GSpacing>(block.elemSize()),
+                                     static_cast<GSpacing>(block.step), nullptr) == CE_None;
+           });
+}
+
+// Which cells of the window come back: inside the outline when the file has one (filled as the
+// edit filled it: 8-connected, no sub-pixel shift), otherwise every cell that the edit touched.
+bool BuildRestoreMask(GDALDatasetH dataset, const cv::Mat& image, cv::Mat& mask) {
+    const int vertices = MetadataInt(dataset, "AOI_NVERS");
+    // A vertex takes two metadata items: a larger count is damage, not an outline.
+    if (vertices < 0 || vertices > CSLCount(GDALGetMetadata(dataset, nullptr))) {
+        return false;
+    }
+    mask = cv::Mat::zeros(image.size(), CV_8UC1);
+    if (vertices != 0) {
+        std::vector<cv::Point> outline(static_cast<size_t>(vertices));
+        for (int i = 0; i < vertices; ++i) {
+            outline[static_cast<size_t>(i)] =
+                cv::Point(MetadataInt(dataset, VertexKey(i, 'X')), MetadataInt(dataset, VertexKey(i, 'Y')));
+        }
+        cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{outline}, cv::Scalar(255), cv::LINE_8, 0);
+        return true;
+    }
+    for (int r = 0; r < image.rows; ++r) {
+        const float* v = image.ptr<float>(r);
+        uchar* m = mask.ptr<uchar>(r);
+        for (int c = 0; c < image.cols; ++c) {
+            // A NaN is not -10000 and so comes back.
+            m[c] = v[c] == kUndoUntouched ? 0 : 1;
+        }
+    }
+    return true;
+}
+
+void RedrawDrawingOf(CadEntity* entity) {
+    if (QWidget* window = CadGetWindow(CadEntityGetDrawing(entity))) {
+        CadWndRedraw(window);
+    }
+}
+
+}  // namespace
+
+QString DemUndoFileName(const QString& layerName, const QDateTime& when, int number) {
+    const QDate d = when.date();
+    const QTime t = when.time();
+    const bool known = when.isValid();
+    return QString::asprintf("%s_%04d%02d%02d-%02d%02d%02d_%d.demundo", layerName.toUtf8().constData(),
+                             known ? d.year() : 0, known ? d.month() : 0, known ? d.day() : 0,
+                             known ? t.hour() : -1, known ? t.minute() : -1, known ? t.second() : -1, number);
+}
+
+CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, const cv::Mat& before, const cv::Mat& after,
+                   cv::Point topLeft, std::vector<cv::Point> outline, ProgressSink* progress)
+    : m_pDoc(doc) {
+    if (!dem || before.empty() || before.type() != CV_32FC1 || after.type() != CV_32FC1 ||
+        after.size() != before.size()) {
+        return;
+    }
+    UndoFileWriter file(dem->m_name, before.size());
+    {
+        kv::BlockProgress steps(progress, 2 * kv::BlockCount(before.cols, before.rows),
+                                QString::fromLatin1(kCaption));
+        int done = 0;
+        kv::ForEachBlock(before.cols, before.rows, [&](const cv::Rect& window, int) {
+            steps.Step(++done);
+            if (!file.WriteBlock(1, before(window), window)) {
+                return false;
+            }
+            steps.Step(++done);
+            return file.WriteBlock(2, after(window), window);
+        });
+    }
+    file.SetValue("TL_X", topLeft.x);
+    file.SetValue("TL_Y", topLeft.y);
+    file.SetValue("AOI_NVERS", static_cast<int>(outline.size()));
+    for (size_t i = 0; i < outline.size(); ++i) {
+        file.SetValue(VertexKey(static_cast<int>(i), 'X'), outline[i].x);
+        file.SetValue(VertexKey(static_cast<int>(i), 'Y'), outline[i].y);
+    }
+    m_path = file.Finish();
+    if (!m_path.isEmpty()) {
+        m_demSerial = dem->m_serial;
+    }
+}
+
+CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, const cv::Mat& mask, const cv::Rect& rect, float value,
+                   ProgressSink* progress)
+    : m_pDoc(doc) {
+    if (!dem || dem->m_grid.empty() || dem->m_grid.type() != CV_32FC1 || mask.type() != CV_8UC1 ||
+        mask.cols != dem->m_grid.cols + 2 || mask.rows != dem->m_grid.rows + 2) {
+        return;
+    }
+    const cv::Rect region = rect & cv::Rect(0, 0, dem->m_grid.cols, dem->m_grid.rows);
+    if (region.empty()) {
+        return;
+    }
+    // The mask cells of the region, one cell in from the mask's edge.
+    const cv::Mat regionMask = mask(region + cv::Point(1, 1));
+    UndoFileWriter file(dem->m_name, region.size());
+    {
+        kv::BlockProgress steps(progress, 3 * kv::BlockCount(region.width, region.height),
+                                QString::fromLatin1(kCaption));
+        int done = 0;
+        kv::ForEachBlock(region.width, region.height, [&](const cv::Rect& window, int) {
+            steps.Step(++done);
+            const cv::Mat under = regionMask(window);
+            cv::Mat before(window.size(), CV_32FC1, cv::Scalar(kUndoUntouched));
+            cv::Mat after(window.size(), CV_32FC1, cv::Scalar(kUndoUntouched));
+            dem->m_grid(window + region.tl()).copyTo(before, under);
+            after.setTo(cv::Scalar(value), under);
+            steps.Step(++done);
+            if (!file.WriteBlock(1, before, window)) {
+                return false;
+            }
+            steps.Step(++done);
+            return file.WriteBlock(2, after, window);
+        });
+    }
+    file.SetValue("TL_X", region.x);
+    file.SetValue("TL_Y", region.y);
+    m_path = file.Finish();
+    if (m_path.isEmpty()) {
+        return;
+    }
+    m_demSerial = dem->m_serial;
+    cv::Mat cells = dem->m_grid(region);
+    cells.setTo(cv::Scalar(value), regionMask);
+}
+
+void CUndoDEM::Copy(const CUndoDEM& other) {
+    m_demSerial = other.m_demSerial;
+    m_pDoc = other.m_pDoc;
+    m_path = other.m_path;
+}
+
+int CUndoDEM::Apply(int band, ProgressSink* progress, const DemUndoLookup& lookup) const {
+    if (m_demSerial == 0 || m_path.isEmpty() || !lookup || (band != 1 && band != 2)) {
+        return 0;
+    }
+    CDEM* dem = lookup(m_demSerial);
+    if (!dem || dem->m_serial != m_demSerial || !dem->m_imageEntity ||
+        CadEntityGetDeleted(dem->m_imageEntity)) {
+        return 0;
+    }
+    GDALDatasetH dataset = GDALOpen(QFile::encodeName(m_path).constData(), GA_ReadOnly);
+    if (!dataset) {
+        return 0;
+    }
+    cv::Mat image;
+    cv::Mat mask;
+    int tlX = 0;
+    int tlY = 0;
+    bool ok = GDALGetRasterCount(dataset) >= band;
+    if (ok && dem->m_grid.empty()) {
+        ok = dem->LoadData(progress) && !dem->m_grid.empty();
+    }
+    ok = ok && ReadUndoBand(dataset, band, image, progress) && BuildRestoreMask(dataset, image, mask);
+    if (ok) {
+        tlX = MetadataInt(dataset, "TL_X");
+        tlY = MetadataInt(dataset, "TL_Y");
+    }
+    GDALClose(dataset);
+    if (!ok) {
+        return 0;
+    }
+    // The part of the window that lies on the grid.
+    const cv::Rect window(tlX, tlY, image.cols, image.rows);
+    const cv::Rect target = window & cv::Rect(0, 0, dem->m_grid.cols, dem->m_grid.rows);
+    if (target.empty()) {
+        return 0;
+    }
+    const cv::Rect source = target - window.tl();
+    dem->m_busy = 1;
+    cv::Mat cells = dem->m_grid(target);
+    image(source).copyTo(cells, mask(source));
+    dem->ReleaseDisplayCache();
+    dem->m_modified = 1;
+    dem->m_busy = 0;
+    RedrawDrawingOf(dem->m_imageEntity);
+    return 1;
+}
+
+void CUndoDEM::DeleteFile() const {
+    if (!m_path.isEmpty()) {
+        kv::RemoveRasterFile(m_path);
+    }
+}
