@@ -90,12 +90,12 @@ public:
 
     // Closes the file; the path when everything reached it, otherwise empty (file removed).
     QString Finish() {
-        if (m_dataset) {
-            m_ok = kv::CloseDataset(m_dataset) && m_ok;
-            m_dataset = nullptr;
-        } else {
-            m_ok = false;
+        if (m_finished) {
+            return m_path;
         }
+        m_finished = true;
+        m_ok = m_dataset && kv::CloseDataset(m_dataset) && m_ok;
+        m_dataset = nullptr;
         if (!m_ok && !m_path.isEmpty()) {
             kv::RemoveRasterFile(m_path);
             m_path.clear();
@@ -107,6 +107,7 @@ private:
     QString m_path;
     GDALDatasetH m_dataset = nullptr;
     bool m_ok = true;
+    bool m_finished = false;
 };
 
 // An int of the file's metadata; 0 when absent or not a number.
