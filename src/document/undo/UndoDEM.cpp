@@ -8,7 +8,6 @@
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
-#include <cmath>
 #include <string>
 
 #include "platform/cad/Cad.h"
@@ -79,6 +78,30 @@ public:
                               GDT_Float32, static_cast<GSpacing>(block.elemSize()),
                               static_cast<GSpacing>(block.step), nullptr) == CE_None;
         return m_ok;
+    }
+
+    // Writes both bands of a window of the given size block by block; make(window, before, after)
+    // gives the two blocks of a window. The progress advances before each band's block and, when
+    // stepToMake, also before the blocks are made.
+    template <typename F>
+    void WriteBands(cv::Size size, ProgressSink* progress, bool stepToMake, F&& make) {
+        kv::BlockProgress steps(progress, (stepToMake ? 3 : 2) * kv::BlockCount(size.width, size.height),
+                                QString::fromLatin1(kCaption));
+        int done = 0;
+        kv::ForEachBlock(size.width, size.height, [&](const cv::Rect& window, int) {
+            if (stepToMake) {
+                steps.Step(++done);
+            }
+            cv::Mat before;
+            cv::Mat after;
+            make(window, before, after);
+            steps.Step(++done);
+            if (!WriteBlock(1, before, window)) {
+                return false;
+            }
+            steps.Step(++done);
+            return WriteBlock(2, after, window);
+        });
     }
 
     void SetValue(const std::string& key, int value) {
@@ -191,19 +214,10 @@ CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, const cv::Mat& before, const cv:
         return;
     }
     UndoFileWriter file(dem->m_name, before.size());
-    {
-        kv::BlockProgress steps(progress, 2 * kv::BlockCount(before.cols, before.rows),
-                                QString::fromLatin1(kCaption));
-        int done = 0;
-        kv::ForEachBlock(before.cols, before.rows, [&](const cv::Rect& window, int) {
-            steps.Step(++done);
-            if (!file.WriteBlock(1, before(window), window)) {
-                return false;
-            }
-            steps.Step(++done);
-            return file.WriteBlock(2, after(window), window);
-        });
-    }
+    file.WriteBands(before.size(), progress, false, [&](const cv::Rect& window, cv::Mat& b, cv::Mat& a) {
+        b = before(window);
+        a = after(window);
+    });
     file.SetValue("TL_X", topLeft.x);
     file.SetValue("TL_Y", topLeft.y);
     file.SetValue("AOI_NVERS", static_cast<int>(outline.size()));
@@ -231,25 +245,16 @@ CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, const cv::Mat& mask, const cv::R
     // The mask cells of the region, one cell in from the mask's edge.
     const cv::Mat regionMask = mask(region + cv::Point(1, 1));
     UndoFileWriter file(dem->m_name, region.size());
-    {
-        kv::BlockProgress steps(progress, 3 * kv::BlockCount(region.width, region.height),
-                                QString::fromLatin1(kCaption));
-        int done = 0;
-        kv::ForEachBlock(region.width, region.height, [&](const cv::Rect& window, int) {
-            steps.Step(++done);
-            const cv::Mat under = regionMask(window);
-            cv::Mat before(window.size(), CV_32FC1, cv::Scalar(kUndoUntouched));
-            cv::Mat after(window.size(), CV_32FC1, cv::Scalar(kUndoUntouched));
-            dem->m_grid(window + region.tl()).copyTo(before, under);
-            after.setTo(cv::Scalar(value), under);
-            steps.Step(++done);
-            if (!file.WriteBlock(1, before, window)) {
-                return false;
-            }
-            steps.Step(++done);
-            return file.WriteBlock(2, after, window);
-        });
-    }
+    file.WriteBands(region.size(), progress, true,
+                    [&](const cv::Rect& window, cv::Mat& before, cv::Mat& after) {
+                        const cv::Mat under = regionMask(window);
+                        before.create(window.size(), CV_32FC1);
+                        before.setTo(cv::Scalar(kUndoUntouched));
+                        after.create(window.size(), CV_32FC1);
+                        after.setTo(cv::Scalar(kUndoUntouched));
+                        dem->m_grid(window + region.tl()).copyTo(before, under);
+                        after.setTo(cv::Scalar(value), under);
+                    });
     file.SetValue("TL_X", region.x);
     file.SetValue("TL_Y", region.y);
     m_path = file.Finish();
