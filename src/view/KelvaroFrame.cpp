@@ -1,6 +1,7 @@
 #include "view/KelvaroFrame.h"
 
 #include <QCloseEvent>
+#include <QLayout>
 #include <QMdiArea>
 
 #include "document/KelvaroDoc.h"
@@ -71,6 +72,10 @@ CKelvaroFrame* CreateProjectWindow(CKelvaroDoc* document, QMdiArea* area) {
         area->setActiveSubWindow(frame);
     }
     kv::SetCommandTarget(document);
+    // The view gets its place in the window now, so that the drawing window starts at its size.
+    if (frame->layout()) {
+        frame->layout()->activate();
+    }
     frame->GetView()->OnInitialUpdate();
     return frame;
 }

@@ -17,6 +17,9 @@ public:
     // extents and leaves the drawing clean: a project just opened is not modified.
     void OnInitialUpdate() override;
 
+    // A project window that is not maximized opens at this size.
+    QSize sizeHint() const override { return QSize(640, 480); }
+
     // The drawing window; null before the initial update and after destruction.
     QWidget* GetCadWindow() const { return m_hCadWnd.data(); }
 

@@ -122,6 +122,26 @@ TEST_F(ProjectTest, TypingAnAliasInTheOutputPaneStartsItsCommand) {
     EXPECT_STREQ(prompt, "VOLUME: not available yet");
 }
 
+TEST_F(ProjectTest, TheRibbonShowsTheProjectsRulesWhileACommandRuns) {
+    AddEditedDem();
+    ActiveCadCommandId = 11009;
+    m_frame->UpdateCommandUI();
+    auto* hole = dynamic_cast<CRibbonButton*>(m_frame->FindRibbonElement(ID_BUTTON_DEMHOLE));
+    auto* volume = dynamic_cast<CRibbonButton*>(m_frame->FindRibbonElement(ID_BUTTON_VOLUME));
+    ASSERT_TRUE(hole && volume);
+    EXPECT_FALSE(hole->isEnabled());
+    EXPECT_TRUE(hole->isChecked());
+    EXPECT_TRUE(volume->isEnabled());
+    EXPECT_FALSE(volume->isChecked());
+    // Volume answers that a command is running, and nothing else happens.
+    volume->click();
+    EXPECT_EQ(m_ui.MessageTexts(), QStringList({"Close active command before"}));
+    ActiveCadCommandId = 0;
+    m_frame->UpdateCommandUI();
+    EXPECT_TRUE(hole->isEnabled());
+    EXPECT_FALSE(hole->isChecked());
+}
+
 TEST_F(ProjectTest, ClosingTheProjectWindowAfterADemEditAsksToSave) {
     AddEditedDem();
     m_ui.AnswerMessage(IDNO);
