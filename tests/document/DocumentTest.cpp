@@ -38,21 +38,8 @@ TEST_F(DocumentTest, ANewProjectStartsEmptyWithItsDrawingAndDialogs) {
     FakeMainWindow main;
     CKelvaroDoc doc;
     EXPECT_NE(doc.m_pCad, nullptr);
-    EXPECT_EQ(doc.m_nLoadedVersion, 0);
-    EXPECT_EQ(doc.m_nCurrentVersion, 6);
-    EXPECT_EQ(doc.m_bOrthoVisible, 1);
-    EXPECT_EQ(doc.m_dOrthoOpacity, 1.0);
-    EXPECT_EQ(doc.m_dDEMRangeMax, 5000.0);
-    EXPECT_EQ(doc.m_nCurrentSeamlineRound, -1);
-    EXPECT_EQ(doc.m_nCurrentDemSeamlineRound, -1);
-    EXPECT_EQ(doc.m_nCurrentDemUndoRound, -1);
-    EXPECT_EQ(doc.SeamlineScaleFactor, 0.0);
-    EXPECT_EQ(doc.BalancingScaleFactor, 0.0);
-    EXPECT_TRUE(doc.BalancingMapPath.isEmpty());
-    EXPECT_EQ(doc.m_ObjectElevationSetup.elevationDEM, nullptr);
-    EXPECT_EQ(doc.m_ObjectElevationSetup.contour, nullptr);
-    EXPECT_TRUE(doc.m_ObjectElevationSetup.imagesFolder.isEmpty());
-    EXPECT_TRUE(doc.m_ColorLegend.empty());
+    EXPECT_EQ(CadCountEntities(doc.m_pCad), 0);
+    EXPECT_EQ(doc.GetDEMCount(), 0);
     // The modeless dialogs exist without being shown.
     ASSERT_NE(doc.m_pMapRepresentationDlg, nullptr);
     ASSERT_NE(doc.m_pColorClassificationDlg, nullptr);
