@@ -18,11 +18,13 @@
 #include "app/CommandLineInfo.h"
 #include "app/FileTypeRegistration.h"
 #include "app/FrameworkSettings.h"
+#include "app/KelvaroDocTemplate.h"
 #include "app/MainFrm.h"
 #include "app/MakerInfo.h"
 #include "app/ProgramVersion.h"
 #include "app/Ribbon.h"
 #include "app/UserDataDlg.h"
+#include "platform/cad/Cad.h"
 #include "platform/changelog/ChangeLog.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/tools/ZQT.h"
@@ -108,7 +110,19 @@ void CKelvaroApp::SetProjectTemplate(std::unique_ptr<CProjectTemplate> projectTe
     m_pDocTemplate = std::move(projectTemplate);
 }
 
-void CKelvaroApp::SetUpCadEngine() {}
+void CKelvaroApp::SetUpCadEngine() {
+    CadAccelSetDefault();
+    CadPluginImageRead("jpg", "image", "ImgReadJPEG", 1);
+    CadPluginImageRead("jpeg", "image", "ImgReadJPEG", 1);
+    CadPluginImageRead("tif", "image", "ImgReadTIFF", 1);
+    CadPluginImageRead("tiff", "image", "ImgReadTIFF", 1);
+    CadPluginImageRead("gif", "image", "ImgReadGIF", 1);
+    CadPluginImageRead("bmp", "image", "ImgReadBMP", 1);
+    CadSetParam(1, 0);
+    CadSetParam(3, 1);
+    CadSetParam(2, 5);
+    CadSetParam(21, 0);
+}
 
 int CKelvaroApp::InitInstance() {
     KvSetRegistryKey(QStringLiteral("Kelvaro"));
@@ -117,6 +131,11 @@ int CKelvaroApp::InitInstance() {
     SetUpCadEngine();
     GDALAllRegister();
     OGRRegisterAll();
+
+    ConnectProjectParts();
+    if (!m_pDocTemplate) {
+        m_pDocTemplate = std::make_unique<CKelvaroDocTemplate>();
+    }
 
     ZQT_ShowSplashScreen(KvSplashPicture(), 1500);
 

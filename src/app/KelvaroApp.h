@@ -49,7 +49,8 @@ public:
     // Tells the operator when it fails. Non-zero on success.
     int OpenDocumentFile(const QString& path);
 
-    // Installs the template that creates and opens projects (before InitInstance).
+    // Installs the template that creates and opens projects (before InitInstance; without one,
+    // InitInstance installs the project template of the program).
     void SetProjectTemplate(std::unique_ptr<CProjectTemplate> projectTemplate);
     CProjectTemplate* GetProjectTemplate() const { return m_pDocTemplate.get(); }
     CMainFrame* GetMainFrame() const { return m_pMainWnd.get(); }

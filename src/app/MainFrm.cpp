@@ -33,7 +33,7 @@
 #include "app/VisualLook.h"
 #include "platform/changelog/ChangeLog.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CloseGuard.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/KvDialog.h"
 #include "platform/ui/MainWindowService.h"
@@ -138,6 +138,11 @@ CMainFrame::CMainFrame() {
 }
 
 CMainFrame::~CMainFrame() {
+    // Project windows still open go with the project area, after this frame's members: their
+    // activation changes must not reach the frame any more.
+    if (m_mdiArea) {
+        disconnect(m_mdiArea, nullptr, this, nullptr);
+    }
     if (kv::GetMainWindowService() == m_service.get()) {
         kv::SetMainWindowService(nullptr);
     }
@@ -446,8 +451,7 @@ void CMainFrame::OnSubWindowActivated(QMdiSubWindow* window) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (ActiveCadCommandId != 0) {
-        KvMessageBox(QStringLiteral("Close active command before exit"), MB_OK | MB_ICONEXCLAMATION);
+    if (kv::RefuseCloseWhileBusy()) {
         event->ignore();
         return;
     }

@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppIcons.h"
+#include "platform/cad/Cad.h"
 
 COutputList::COutputList(QWidget* parent) : QWidget(parent), m_layout(new QVBoxLayout(this)) {
     m_layout->setContentsMargins(0, 0, 0, 0);
@@ -43,4 +44,6 @@ COutputWnd::COutputWnd(const QString& caption, QWidget* parent) : QDockWidget(ca
     m_tabs->addTab(m_list, KvAppIcon(QStringLiteral("output")), QStringLiteral("Command Line"));
     m_tabs->setMinimumSize(100, 100);
     setWidget(m_tabs);
+    // The engine's command line, typed into for the drawing whose window was active last.
+    SetCommandLineWindow(CadCWCreate(m_list, 0, 0, m_list->width(), m_list->height()));
 }

@@ -1,7 +1,7 @@
 // The dockable "Output" pane of the main frame. Its one tab, "Command Line", hosts the CAD
-// engine's command-line window: the engine creates that window as a child of the host
-// (COutputWnd::CommandLineHost) and hands it to SetCommandLineWindow, after which it always fills
-// the tab, however the pane is resized, docked or floated.
+// engine's command-line window, created with the pane as a child of the host
+// (COutputWnd::CommandLineHost); it always fills the tab, however the pane is resized, docked or
+// floated.
 #pragma once
 
 #include <QDockWidget>

@@ -1,6 +1,6 @@
-// The project template: how the application creates, opens and closes projects. The project
-// document and its window supply it (CKelvaroApp::SetProjectTemplate); until one is installed
-// the program runs without projects and every open fails.
+// The project template: how the application creates, opens and closes projects. Start-up installs
+// the program's own (CKelvaroDocTemplate) unless another was set before (CKelvaroApp::
+// SetProjectTemplate).
 #pragma once
 
 #include <QString>

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include "platform/tools/ZQT.h"
+
 namespace kvtest {
 
 AppUnderTest::AppUnderTest(const QStringList& arguments) {
@@ -34,6 +36,12 @@ bool WaitFor(const std::function<bool()>& condition) {
         QTest::qWait(10);
     }
     return true;
+}
+
+void StoreCompleteUserData() {
+    ZQT_WriteUserProfileString("UserData", "UserData_Name", "Ada");
+    ZQT_WriteUserProfileString("UserData", "UserData_Surname", "Rossi");
+    ZQT_WriteUserProfileString("UserData", "UserData_EMail", "ada@example.org");
 }
 
 QString WriteFile(const QString& path, const QByteArray& content) {

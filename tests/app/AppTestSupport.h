@@ -63,6 +63,9 @@ private:
 // condition's last value.
 bool WaitFor(const std::function<bool()>& condition);
 
+// Stores a complete set of user data, so that the start-up step asks for nothing.
+void StoreCompleteUserData();
+
 // Writes a small file and returns its path.
 QString WriteFile(const QString& path, const QByteArray& content = QByteArray("x"));
 

@@ -57,9 +57,7 @@ class MainFrameTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // With the user data complete, the start-up step asks nothing in the middle of a test.
-        ZQT_WriteUserProfileString("UserData", "UserData_Name", "Ada");
-        ZQT_WriteUserProfileString("UserData", "UserData_Surname", "Rossi");
-        ZQT_WriteUserProfileString("UserData", "UserData_EMail", "ada@example.org");
+        kvtest::StoreCompleteUserData();
         m_app.App().SetProjectTemplate(std::make_unique<RecordingTemplate>(&m_log));
         ASSERT_NE(m_app.App().InitInstance(), 0);
         m_frame = m_app.App().GetMainFrame();

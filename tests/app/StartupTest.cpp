@@ -26,12 +26,7 @@ namespace {
 
 using kvtest::AppUnderTest;
 using kvtest::RecordingTemplate;
-
-void StoreCompleteUserData() {
-    ZQT_WriteUserProfileString("UserData", "UserData_Name", "Ada");
-    ZQT_WriteUserProfileString("UserData", "UserData_Surname", "Rossi");
-    ZQT_WriteUserProfileString("UserData", "UserData_EMail", "ada@example.org");
-}
+using kvtest::StoreCompleteUserData;
 
 QStringList PanelNames(CRibbonCategory* category) {
     QStringList names;
