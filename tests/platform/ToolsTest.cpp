@@ -3,11 +3,13 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTimer>
 #include <cstring>
 
 #include <gtest/gtest.h>
 
 #include "platform/tools/ZQT.h"
+#include "platform/ui/CloseGuard.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -199,4 +201,12 @@ TEST(Workstation, DescriptionsAndDates) {
     EXPECT_GE(ZQT_GetDisplayAdaptersList(&adapters), 0);
     ZQT_StartTimer();
     EXPECT_GE(ZQT_GetElapsedTime(), 0);
+}
+
+TEST(Pump, ACloseArrivingWhileWorkIsPumpedIsRefused) {
+    bool refusedInside = false;
+    QTimer::singleShot(0, [&] { refusedInside = kv::IsCloseRefused(); });
+    ZQT_PumpMessages();
+    EXPECT_TRUE(refusedInside);
+    EXPECT_EQ(kv::BusyCount(), 0);
 }

@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/ui/CloseGuard.h"
 #include "platform/ui/Interaction.h"
 
 namespace {
@@ -77,6 +78,8 @@ void ZQT_PumpMessages() {
     if (QCoreApplication::instance() == nullptr) {
         return;
     }
+    // Whoever pumps is in the middle of work: a close that arrives now must wait until it ends.
+    kv::BusyScope busy;
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
