@@ -544,6 +544,8 @@ int CadRectGet(CadEntity* entity, double* x, double* y, double* z, double* width
 int CadHatchGet(CadEntity* entity, int* pattern, double* patternScale, double* patternAngle);
 int CadDimensionGet(CadEntity* entity, int* kind, double* x1, double* y1, double* x2, double* y2, double* x3,
                     double* y3);
+// The value a dimension shows: a length in model units, an ordinate, or an angle in degrees.
+double CadDimensionGetValue(CadEntity* entity);
 
 int CadTextGetText(CadEntity* entity, char* buffer, int size);
 int CadTextPutText(CadEntity* entity, const char* text);
@@ -655,6 +657,8 @@ int CadCmdGetActive(CadDrawing* drawing);
 void CadCmdPrompt(CadDrawing* drawing, const char* text, const char* defaultText);
 void CadCmdPromptAdd(CadDrawing* drawing, const char* text);
 int CadCmdGetPrompt(CadDrawing* drawing, char* buffer, int size);
+// A line of the command line's history (index 0 the newest); 0 when there is no such line.
+int CadCmdGetHistory(CadDrawing* drawing, int index, char* buffer, int size);
 
 // Waits for operator input: CAD_INPUT_POINT, _FINISH, _TEXT or _CANCEL.
 int CadCmdUserInput(CadDrawing* drawing);
