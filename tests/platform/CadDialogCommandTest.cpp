@@ -274,6 +274,22 @@ TEST_F(CadDialogs, StyleDialogsSetWhatTheOperatorDrawsNext) {
     QImage img = Grab();
     EXPECT_GT(QColor(img.pixel(306, 250)).value(), 60);  // the circle's rim, 6 pixels out
     EXPECT_EQ(QColor(img.pixel(300, 250)).value(), 0);   // and nothing at its centre
+
+    // The styles travel with the drawing's file.
+    const QByteArray path = (kvtest::TempDir() + "/styles.vec").toUtf8();
+    ASSERT_EQ(CadFileSaveAs(d, 0, path.constData()), 1);
+    CadDrawing* other = CadCreate();
+    ASSERT_EQ(CadFileOpen(other, 0, path.constData()), 1);
+    for (double x : {0.0, 30.0})
+        CadScriptPushPoint(other, x, 0, 0);
+    CadScriptPushPoint(other, 15, 20, 0);
+    CadExecute(other, nullptr, CAD_CMD_DIM_LINEAR);
+    EXPECT_TRUE(HistoryHas(other, "Dimension text = 30.000"));
+    CadScriptPushPoint(other, 0, 0, 0);
+    CadScriptPushPoint(other, 10, 0, 0);
+    CadExecute(other, nullptr, CAD_CMD_DRAW_LINE);
+    EXPECT_EQ(CadEntityGetLineType(LastEntity(other)), CAD_LTYPE_DASHED);
+    CadDelete(other);
 }
 
 TEST_F(CadDialogs, TheSnapPaneAndNoneSetTheSnaps) {

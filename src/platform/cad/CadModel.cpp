@@ -545,6 +545,9 @@ void ReplaceContent(CadDrawing* d, CadDrawing* from) {
     d->nextLayerId = from->nextLayerId;
     d->nextBlockId = from->nextBlockId;
     d->lwDisplay = from->lwDisplay;
+    d->drawStyle = from->drawStyle;
+    d->dimStyle = from->dimStyle;
+    d->pointStyle = from->pointStyle;
     from->allEntities.clear();
     from->allLayers.clear();
     from->allBlocks.clear();

@@ -520,7 +520,7 @@ void CadView::keyPressEvent(QKeyEvent* ev) {
             }
             break;
         case Qt::Key_Delete:
-            if (AcceleratorsOn()) {
+            if (AcceleratorsOn() && !d->selection.empty()) {
                 CadExecute(d, this, CAD_CMD_ERASE);
                 return;
             }
