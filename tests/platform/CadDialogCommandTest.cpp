@@ -162,7 +162,12 @@ TEST_F(CadDialogs, TheLayersDialogCreatesRenamesStylesAndDeletes) {
         Click(dlg, "delete");
         table->selectRow(RowOf(table, "Contours"));
         Click(dlg, "delete");
-        table->item(RowOf(table, "Roads"), 1)->setText("Contours");
+        const int r = RowOf(table, "Roads");
+        table->item(r, 1)->setText("Contours");
+        Click(dlg, "ok");
+        EXPECT_TRUE(dlg.isVisible());
+        table->item(r, 1)->setText("Roads");
+        table->item(RowOf(table, "0"), 1)->setText("Zero");
         Click(dlg, "ok");
         EXPECT_TRUE(dlg.isVisible());
         Click(dlg, "cancel");
@@ -171,7 +176,7 @@ TEST_F(CadDialogs, TheLayersDialogCreatesRenamesStylesAndDeletes) {
     EXPECT_EQ(Run(CAD_CMD_LAYERS), 1);
     EXPECT_EQ(ui.MessageTexts(),
               (QStringList{"Layer \"0\" cannot be deleted.", "The current layer cannot be deleted.",
-                           "A layer named \"Contours\" already exists."}));
+                           "A layer named \"Contours\" already exists.", "Layer \"0\" cannot be renamed."}));
     EXPECT_EQ(LayerName(rivers), "Roads");
 }
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/cad/Cad.h"
+#include "support/TestEnv.h"
 
 namespace {
 
@@ -349,6 +350,8 @@ TEST_F(CadDraw, DimensionsMeasureWhatWasPicked) {
     PushPoints(d, {{12, 34}, {12, 80}});
     Run(CAD_CMD_DIM_ORDINATE);
     EXPECT_NEAR(CadDimensionGetValue(LastEntity(d)), 12, 1e-9);
+    CadWinPaint(wnd);
+    kvtest::SaveScreenshot(wnd, "cad_dimensions");
 }
 
 TEST_F(CadDraw, ABlockOfTwoLinesInsertedScaledAndTurnedLiesWhereItShould) {

@@ -317,6 +317,10 @@ void CadLayersDlg::OnOK() {
             KvMessageBox(QStringLiteral("A layer needs a name."), MB_OK | MB_ICONWARNING);
             return;
         }
+        if (CadLayer* l = rowLayer_[size_t(r)]; l && l->id == 0 && name != QStringLiteral("0")) {
+            KvMessageBox(QStringLiteral("Layer \"0\" cannot be renamed."), MB_OK | MB_ICONWARNING);
+            return;
+        }
         if (!names.insert(name).second) {
             KvMessageBox(QStringLiteral("A layer named \"%1\" already exists.").arg(name),
                          MB_OK | MB_ICONWARNING);
