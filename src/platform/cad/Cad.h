@@ -238,7 +238,7 @@ enum : int {
     CAD_CMD_ENTER = 261,
     CAD_CMD_ENTER_CLOSED = 262,
     CAD_CMD_CANCEL = 264,
-    CAD_CMD_UNDO_VERTEX = 265,
+    CAD_CMD_UNDO_VERTEX = 265,  // inside an engine command its last step, else the operator's last operation
     CAD_CMD_DIM_LINEAR = 290,
     CAD_CMD_DIM_ALIGNED = 291,
     CAD_CMD_DIM_ORDINATE = 292,
