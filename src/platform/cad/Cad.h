@@ -22,7 +22,11 @@
 //  - CadCmdFinish(drawing) makes every input call of that drawing that is waiting at that moment
 //    answer cancel (4, null entity, no point); it leaves later input calls alone.
 //  - Typed text while an input call waits is that call's input (code 3), even when it names a
-//    command; a command name typed with no input waiting starts that command.
+//    command; a command name typed with no input waiting starts that command. Typed coordinates
+//    are a point (code 1): "x,y[,z]", "@dx,dy[,dz]" from the last point given, polar "d<angle"
+//    (degrees, counter-clockwise from the x axis) from the origin or "@d<angle" from the last point.
+//  - A typed name or alias reaches the user commands first; only a name that no user command
+//    has starts one of the engine's commands (LINE, PLINE, CIRCLE, ARC, DIMLINEAR, LAYER, ...).
 //  - A command started while another one waits (CadExecute from a starter that does not check
 //    the active command): the waiting input call of the first command is cancelled and the new
 //    command runs on top of it, inside the same call stack. The first command's input call
@@ -30,6 +34,20 @@
 //    meanwhile. Nothing of either command's state is shared, so both end cleanly.
 //  - Engine commands started by code (zoom, unselect all, the layers window) run at once and do
 //    not disturb a waiting input call.
+//
+// Engine commands. The drawing, dimension, block, hatch, text, erase and measurement commands
+// (CAD_CMD_DRAW_..., _DIM_..., _INSERT_BLOCK, _NEW_BLOCK, _ERASE, _DIST, _AREA) run inside the
+// CadExecute call that starts them, as user commands do, and read input the same way: picks go
+// through the object snaps, the rubber band shows the figure, and the command line takes points,
+// numbers where a size or an angle is asked (a number at a next-point prompt is a distance toward
+// the cursor) and the option letters of the prompt. One started while input waits cancels that
+// input; zoom window instead nests in it. Inside an engine command Enter (261), Enter Closed
+// (262), Undo (265) and Cancel (264) answer its prompt, and the right button shows the command
+// menu; Undo with no input waiting takes back the operator's last drawing or erase. What the
+// operator draws takes the colour, line type and line weight of the style and properties
+// dialogs; the program's own calls always make entities "by layer". The operator can neither
+// select nor erase entities of a locked layer (the program still adds to it; snaps still reach
+// it). Dialog commands (layers, styles, snaps, properties) run modally on top of waiting input.
 //
 // Scripted input: CadScriptPush... queue operator input per drawing. A waiting input call takes
 // the next queued item before it waits for the operator, and treats it exactly like the real
@@ -220,7 +238,7 @@ enum : int {
     CAD_CMD_ENTER = 261,
     CAD_CMD_ENTER_CLOSED = 262,
     CAD_CMD_CANCEL = 264,
-    CAD_CMD_UNDO_VERTEX = 265,
+    CAD_CMD_UNDO_VERTEX = 265,  // inside an engine command its last step, else the operator's last operation
     CAD_CMD_DIM_LINEAR = 290,
     CAD_CMD_DIM_ALIGNED = 291,
     CAD_CMD_DIM_ORDINATE = 292,
@@ -544,6 +562,8 @@ int CadRectGet(CadEntity* entity, double* x, double* y, double* z, double* width
 int CadHatchGet(CadEntity* entity, int* pattern, double* patternScale, double* patternAngle);
 int CadDimensionGet(CadEntity* entity, int* kind, double* x1, double* y1, double* x2, double* y2, double* x3,
                     double* y3);
+// The value a dimension shows: a length in model units, an ordinate, or an angle in degrees.
+double CadDimensionGetValue(CadEntity* entity);
 
 int CadTextGetText(CadEntity* entity, char* buffer, int size);
 int CadTextPutText(CadEntity* entity, const char* text);
@@ -655,6 +675,8 @@ int CadCmdGetActive(CadDrawing* drawing);
 void CadCmdPrompt(CadDrawing* drawing, const char* text, const char* defaultText);
 void CadCmdPromptAdd(CadDrawing* drawing, const char* text);
 int CadCmdGetPrompt(CadDrawing* drawing, char* buffer, int size);
+// A line of the command line's history (index 0 the newest); 0 when there is no such line.
+int CadCmdGetHistory(CadDrawing* drawing, int index, char* buffer, int size);
 
 // Waits for operator input: CAD_INPUT_POINT, _FINISH, _TEXT or _CANCEL.
 int CadCmdUserInput(CadDrawing* drawing);

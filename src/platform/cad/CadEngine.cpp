@@ -52,18 +52,42 @@ const UserCommand* FindCommandByName(CadDrawing* d, const std::string& typed) {
     return nullptr;
 }
 
-// "x,y" or "x,y,z" typed as a point.
-bool ParsePoint(const std::string& text, Vec3& p) {
-    QStringList parts = QString::fromStdString(text).split(',');
+// A typed point: "x,y" or "x,y,z"; "@dx,dy[,dz]" from the last point; polar "d<angle" (degrees,
+// counter-clockwise from the x axis) from the origin or "@d<angle" from the last point; "@" alone
+// is the last point.
+bool ParsePoint(const std::string& text, const Vec3& last, Vec3& p) {
+    QString t = QString::fromStdString(text).trimmed();
+    const bool relative = t.startsWith('@');
+    if (relative)
+        t = t.mid(1).trimmed();
+    const Vec3 base = relative ? last : Vec3{0, 0, 0};
+    if (relative && t.isEmpty()) {
+        p = last;
+        return true;
+    }
+    const int lt = t.indexOf('<');
+    if (lt >= 0) {
+        bool ok1 = false, ok2 = false;
+        const double dist = t.left(lt).trimmed().toDouble(&ok1);
+        const double deg = t.mid(lt + 1).trimmed().toDouble(&ok2);
+        if (!ok1 || !ok2 || !std::isfinite(dist) || !std::isfinite(deg))
+            return false;
+        const double a = deg * 3.14159265358979323846 / 180.0;
+        p = {base.x + dist * std::cos(a), base.y + dist * std::sin(a), base.z};
+        return true;
+    }
+    QStringList parts = t.split(',');
     if (parts.size() < 2 || parts.size() > 3)
         return false;
     bool ok = true;
     double v[3] = {0, 0, 0};
-    for (int i = 0; i < parts.size() && ok; ++i)
+    for (int i = 0; i < parts.size() && ok; ++i) {
         v[i] = parts[i].trimmed().toDouble(&ok);
+        ok = ok && std::isfinite(v[i]);
+    }
     if (!ok)
         return false;
-    p = {v[0], v[1], v[2]};
+    p = {base.x + v[0], base.y + v[1], base.z + v[2]};
     return true;
 }
 
@@ -139,18 +163,15 @@ void SelectWindow(CadDrawing* d, const Vec3& a, const Vec3& b) {
     NotifyRepaint(d);
 }
 
-namespace {
-
-std::vector<int>& RunningIds(CadDrawing* d) {
-    return d->runningCommands;
-}
-
 // Waits until the innermost frame of this call is answered or cancelled.
-int Wait(CadDrawing* d, WaitKind kind) {
+int WaitInput(CadDrawing* d, WaitKind kind, int engine, RubberBand band, bool rawText) {
     WaitFrame f;
     f.kind = kind;
-    if (!RunningIds(d).empty()) {
-        const UserCommand* c = FindCommand(d, RunningIds(d).back());
+    f.engine = engine;
+    f.band = std::move(band);
+    f.rawText = rawText;
+    if (!engine && !d->runningCommands.empty()) {
+        const UserCommand* c = FindCommand(d, d->runningCommands.back());
         f.rubberBand = c ? c->rubberBand : nullptr;
     }
     d->waits.push_back(&f);
@@ -184,8 +205,6 @@ int Wait(CadDrawing* d, WaitKind kind) {
     }
     return f.answer;
 }
-
-}  // namespace
 
 EventProcs& Events() {
     static EventProcs p;
@@ -318,25 +337,20 @@ Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kindOut)
     q.Add(x + aperture, y + aperture);
     std::vector<std::pair<Vec3, Vec3>> segs;  // near segments, for intersections
     const bool havePrev = !d->waits.empty();
-    const Vec3 prev = d->inputPoint;
-    IndexOf(d).Query(q, [&](const IndexItem& it) {
-        CadEntity* e = it.entity;
-        if (!EntityShown(e) || e->type == CAD_ENT_IMAGE)
-            return;
-        EnsureGeometry(e);
-        const auto& o = e->outline;
+    const Vec3 prev = d->lastPoint;
+    // The snaps of one outline: vertices a to b, with the side from the last vertex back to the
+    // first when closingSide; centre is the entity's defining point.
+    auto snapShape = [&](int type, const std::vector<Vec3>& o, const Vec3* centre, int a, int b,
+                         bool closingSide) {
         const int n = int(o.size());
-        const int a = it.count == 0 ? 0 : it.first;
-        const int b = it.count == 0 ? n - 1 : std::min(n - 1, it.first + it.count - 1);
-        const bool isCurve = e->type == CAD_ENT_ARC || e->type == CAD_ENT_ELLIPSE;
-        if ((mode & CAD_SNAP_NODE) &&
-            (e->type == CAD_ENT_POINT || e->type == CAD_ENT_TEXT || e->type == CAD_ENT_INSERT))
-            offer(e->pts[0], CAD_SNAP_NODE, 0);
-        if ((mode & CAD_SNAP_CENTER) && isCurve)
-            offer(e->pts[0], CAD_SNAP_CENTER, 0);
-        if (e->type == CAD_ENT_POINT || e->type == CAD_ENT_TEXT)
+        const bool isCurve = type == CAD_ENT_ARC || type == CAD_ENT_ELLIPSE;
+        if ((mode & CAD_SNAP_NODE) && centre && (type == CAD_ENT_POINT || type == CAD_ENT_TEXT))
+            offer(*centre, CAD_SNAP_NODE, 0);
+        if ((mode & CAD_SNAP_CENTER) && centre && isCurve)
+            offer(*centre, CAD_SNAP_CENTER, 0);
+        if (type == CAD_ENT_POINT || type == CAD_ENT_TEXT)
             return;
-        const bool vertexSnaps = !isCurve || e->type == CAD_ENT_ARC;
+        const bool vertexSnaps = !isCurve || type == CAD_ENT_ARC;
         for (int i = a; i <= b && i < n; ++i) {
             bool end = i == 0 || i == n - 1;
             if ((mode & CAD_SNAP_END) && vertexSnaps && (end || !isCurve))
@@ -351,9 +365,7 @@ Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kindOut)
         for (int i = a; i < b; ++i)
             if (near(o[size_t(i)], o[size_t(i) + 1]))
                 mine.push_back({o[size_t(i)], o[size_t(i) + 1]});
-        bool closed =
-            e->closed || e->type == CAD_ENT_RECT || e->type == CAD_ENT_POLYGON || e->type == CAD_ENT_HATCH;
-        if (closed && n > 2 && (it.count == 0 || it.first + it.count >= n) && near(o[size_t(n) - 1], o[0]))
+        if (closingSide && n > 2 && near(o[size_t(n) - 1], o[0]))
             mine.push_back({o[size_t(n) - 1], o[0]});
         for (const auto& s : mine) {
             double dx = s.second.x - s.first.x, dy = s.second.y - s.first.y, len2 = dx * dx + dy * dy;
@@ -377,6 +389,41 @@ Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kindOut)
             if (mode & CAD_SNAP_INTERSECTION)
                 segs.push_back(s);
         }
+    };
+    auto closedRing = [](const CadEntity* e) {
+        return e->closed || e->type == CAD_ENT_RECT || e->type == CAD_ENT_POLYGON || e->type == CAD_ENT_HATCH;
+    };
+    IndexOf(d).Query(q, [&](const IndexItem& it) {
+        CadEntity* e = it.entity;
+        if (!EntityShown(e) || e->type == CAD_ENT_IMAGE)
+            return;
+        EnsureGeometry(e);
+        if (e->type == CAD_ENT_INSERT) {
+            // The insertion point, and the snaps of the block's entities where the reference puts them.
+            if (mode & CAD_SNAP_NODE)
+                offer(e->pts[0], CAD_SNAP_NODE, 0);
+            CadBlock* b = CadGetBlockByID(d, e->ival);
+            if (!b)
+                return;
+            std::vector<Vec3> placed;
+            for (CadEntity* be : b->entities) {
+                if (!BlockEntityShown(be) || be->type == CAD_ENT_INSERT || be->pts.empty())
+                    continue;
+                EnsureGeometry(be);
+                placed.clear();
+                for (const Vec3& v : be->outline)
+                    placed.push_back(PlaceInBlockRef(e, b, v));
+                const Vec3 centre = PlaceInBlockRef(e, b, be->pts[0]);
+                snapShape(be->type, placed, &centre, 0, int(placed.size()) - 1, closedRing(be));
+            }
+            return;
+        }
+        const int n = int(e->outline.size());
+        const int a = it.count == 0 ? 0 : it.first;
+        const int b = it.count == 0 ? n - 1 : std::min(n - 1, it.first + it.count - 1);
+        const Vec3* centre = e->pts.empty() ? nullptr : &e->pts[0];
+        snapShape(e->type, e->outline, centre, a, b,
+                  closedRing(e) && (it.count == 0 || it.first + it.count >= n));
     });
     if ((mode & CAD_SNAP_INTERSECTION) && segs.size() > 1 && segs.size() < 4000) {
         for (size_t i = 0; i < segs.size(); ++i)
@@ -439,17 +486,28 @@ bool DeliverInput(CadDrawing* d, const ScriptItem& item) {
             f->cancelled = true;
             Finish(f, CAD_INPUT_CANCEL);
             return true;
+        case ScriptKind::Close:
+            if (f->engine && f->kind == WaitKind::Input) {
+                Finish(f, kInputClose);
+                return true;
+            }
+            [[fallthrough]];  // elsewhere "Enter Closed" is an Enter
         case ScriptKind::Finish:
             d->inputEntity = nullptr;
             Finish(f, f->kind == WaitKind::Input ? CAD_INPUT_FINISH : f->kind == WaitKind::Select ? 1 : 0);
             return true;
+        case ScriptKind::Undo:
+            if (!f->engine || f->kind != WaitKind::Input)
+                return false;
+            Finish(f, kInputUndo);
+            return true;
         case ScriptKind::Text: {
             Vec3 p{0, 0, 0};
-            bool isPoint = ParsePoint(item.text, p);
+            bool isPoint = !f->rawText && ParsePoint(item.text, d->lastPoint, p);
             if (f->kind == WaitKind::Input) {
                 d->inputText = item.text;
                 if (isPoint) {
-                    d->inputPoint = p;
+                    d->inputPoint = d->inputRaw = d->lastPoint = p;
                     SetKeyFlags(item.keyFlags);
                     Finish(f, CAD_INPUT_POINT);
                 } else {
@@ -458,7 +516,7 @@ bool DeliverInput(CadDrawing* d, const ScriptItem& item) {
                 return true;
             }
             if (f->kind == WaitKind::Point && isPoint) {
-                d->inputPoint = p;
+                d->inputPoint = d->inputRaw = d->lastPoint = p;
                 Finish(f, 1);
                 return true;
             }
@@ -482,6 +540,8 @@ bool DeliverInput(CadDrawing* d, const ScriptItem& item) {
                 d->inputPoint = SnapPoint(d, item.point.x, item.point.y, ApertureOf(d));
                 if (d->inputPoint.z == 0 && item.point.z != 0)
                     d->inputPoint.z = item.point.z;
+                d->inputRaw = item.point;
+                d->lastPoint = d->inputPoint;
                 d->inputKeyFlags = item.keyFlags;
                 Finish(f, f->kind == WaitKind::Input ? CAD_INPUT_POINT : 1);
                 return true;
@@ -537,8 +597,13 @@ void SubmitTyped(CadDrawing* d, const std::string& text) {
         return;
     }
     AddHistory(d, "Command: " + t);
+    // The program's commands come first: their names and aliases never reach an engine command.
     if (const UserCommand* c = FindCommandByName(d, t)) {
         CadExecute(d, CadGetWindow(d), c->id);
+        return;
+    }
+    if (int code = EngineCommandByName(t)) {
+        CadExecute(d, CadGetWindow(d), code);
         return;
     }
     AddHistory(d, "Unknown command \"" + t + "\"");
@@ -691,6 +756,39 @@ int CadAddCommand(CadDrawing* d, int id, const char* name, const char* alias, in
     return 1;
 }
 
+namespace {
+
+// Runs a command with the drawing kept alive meanwhile: a CadDelete that comes while it runs
+// frees the drawing once the last procedure on the stack has returned. False when it is gone.
+bool RunGuarded(CadDrawing* d, const std::function<void()>& run) {
+    ++d->busy;
+    run();
+    --d->busy;
+    if (d->deletePending && d->busy == 0 && d->waits.empty()) {
+        FreeDrawing(d);
+        return false;
+    }
+    NotifyRepaint(d);
+    return true;
+}
+
+// Commands that the operator's "repeat" does not start again.
+bool Repeatable(int command) {
+    switch (command) {
+        case CAD_CMD_ENTER:
+        case CAD_CMD_ENTER_CLOSED:
+        case CAD_CMD_CANCEL:
+        case CAD_CMD_UNDO_VERTEX:
+        case CAD_CMD_REPEAT:
+        case CAD_CMD_UNSELECT_ALL:
+            return false;
+        default:
+            return true;
+    }
+}
+
+}  // namespace
+
 int CadExecute(CadDrawing* d, QWidget* window, int command) {
     if (!d || d->deletePending)
         return 0;
@@ -700,18 +798,35 @@ int CadExecute(CadDrawing* d, QWidget* window, int command) {
         CadCommandProc proc = c->procedure;
         d->lastCommand = command;
         d->runningCommands.push_back(command);
-        ++d->busy;
-        proc(d);
-        --d->busy;
-        auto& run = d->runningCommands;
-        auto it = std::find(run.rbegin(), run.rend(), command);
-        if (it != run.rend())
-            run.erase(std::next(it).base());
-        if (d->deletePending && d->busy == 0 && d->waits.empty()) {
-            FreeDrawing(d);
-            return 1;
-        }
-        NotifyRepaint(d);
+        RunGuarded(d, [d, proc, command] {
+            proc(d);
+            auto& run = d->runningCommands;
+            auto it = std::find(run.rbegin(), run.rend(), command);
+            if (it != run.rend())
+                run.erase(std::next(it).base());
+        });
+        return 1;
+    }
+    if (IsInteractiveCommand(command)) {
+        if (d->readOnly && IsEditingCommand(command))
+            return 0;
+        // Zoom window nests in whatever waits, and an erase of the selection needs no input; the
+        // other commands cancel the waiting input and run on top of it, as user commands do.
+        const bool transparent =
+            command == CAD_CMD_ZOOM_WINDOW || (command == CAD_CMD_ERASE && !d->selection.empty());
+        if (!transparent)
+            CadCmdFinish(d);
+        if (Repeatable(command))
+            d->lastCommand = command;
+        RunGuarded(d, [d, window, command] { RunInteractiveCommand(d, window, command); });
+        return 1;
+    }
+    // Dialogs run modally on top of whatever waits and keep the drawing alive the same way.
+    bool dialog = false;
+    if (!RunGuarded(d, [&] { dialog = RunDialogCommand(d, window, command); }))
+        return dialog ? 1 : 0;
+    if (dialog) {
+        d->lastCommand = command;
         return 1;
     }
     switch (command) {
@@ -724,34 +839,26 @@ int CadExecute(CadDrawing* d, QWidget* window, int command) {
         case CAD_CMD_ZOOM_IN:
         case CAD_CMD_ZOOM_OUT:
         case CAD_CMD_ZOOM_PREVIOUS:
-        case CAD_CMD_ZOOM_WINDOW:
             ZoomCommand(d, window ? window : CadGetWindow(d), command);
             return 1;
         case CAD_CMD_LAYERS_ORDER:
             ToggleLayersOrder(d);
             return 1;
-        case CAD_CMD_ERASE: {
-            if (d->readOnly)
-                return 0;
-            std::vector<CadEntity*> sel = d->selection;
-            for (CadEntity* e : sel) {
-                CadLayer* l = LayerOf(e);
-                if (!l || !l->locked)
-                    CadEntityErase(e, 1);
-            }
-            return 1;
-        }
         case CAD_CMD_ENTER:
-        case CAD_CMD_ENTER_CLOSED: {
+        case CAD_CMD_ENTER_CLOSED:
+        case CAD_CMD_CANCEL:
+        case CAD_CMD_UNDO_VERTEX: {
+            // Inside a command these answer its input; "Undo" with nothing waiting takes back the
+            // operator's last operation.
             ScriptItem item;
-            item.kind = ScriptKind::Finish;
-            DeliverInput(d, item);
-            return 1;
-        }
-        case CAD_CMD_CANCEL: {
-            ScriptItem item;
-            item.kind = ScriptKind::Cancel;
-            DeliverInput(d, item);
+            item.kind = command == CAD_CMD_ENTER          ? ScriptKind::Finish
+                        : command == CAD_CMD_ENTER_CLOSED ? ScriptKind::Close
+                        : command == CAD_CMD_CANCEL       ? ScriptKind::Cancel
+                                                          : ScriptKind::Undo;
+            if (!d->waits.empty())
+                return DeliverInput(d, item) ? 1 : 0;
+            if (command == CAD_CMD_UNDO_VERTEX)
+                return !d->readOnly && UndoLastOperation(d) ? 1 : 0;
             return 1;
         }
         case CAD_CMD_REPEAT:
@@ -803,10 +910,17 @@ int CadCmdGetPrompt(CadDrawing* d, char* buffer, int size) {
     return d ? CopyOut(d->prompt, buffer, size) : 0;
 }
 
+int CadCmdGetHistory(CadDrawing* d, int index, char* buffer, int size) {
+    if (!d || index < 0 || size_t(index) >= d->history.size())
+        return 0;
+    CopyOut(d->history[d->history.size() - 1 - size_t(index)], buffer, size);
+    return 1;
+}
+
 int CadCmdUserInput(CadDrawing* d) {
     if (!d || d->deletePending)
         return CAD_INPUT_CANCEL;
-    return Wait(d, WaitKind::Input);
+    return WaitInput(d, WaitKind::Input);
 }
 
 int CadCmdGetInputPoint(CadDrawing* d, double* x, double* y, double* z) {
@@ -832,7 +946,7 @@ CadEntity* CadCmdUserGetEntity(CadDrawing* d) {
     if (!d || d->deletePending)
         return nullptr;
     d->inputEntity = nullptr;
-    int r = Wait(d, WaitKind::Entity);
+    int r = WaitInput(d, WaitKind::Entity);
     if (r != 1 || !Alive(d->inputEntity))
         return nullptr;
     return d->inputEntity;
@@ -841,13 +955,13 @@ CadEntity* CadCmdUserGetEntity(CadDrawing* d) {
 int CadCmdUserSelect(CadDrawing* d) {
     if (!d || d->deletePending)
         return 0;
-    return Wait(d, WaitKind::Select) == 1 ? int(d->selection.size()) : 0;
+    return WaitInput(d, WaitKind::Select) == 1 ? int(d->selection.size()) : 0;
 }
 
 int CadToolGetPickedPoint(CadDrawing* d, double* x, double* y, double* z) {
     if (!d || d->deletePending)
         return 0;
-    if (Wait(d, WaitKind::Point) != 1)
+    if (WaitInput(d, WaitKind::Point) != 1)
         return 0;
     return CadCmdGetInputPoint(d, x, y, z);
 }

@@ -1,5 +1,6 @@
 // The native drawing file (".vec"): a little-endian binary file that keeps every entity with its
-// id, layer, attributes, user int and byte block, every layer and every block definition.
+// id, layer, attributes, user int and byte block, every layer and every block definition, and
+// (from version 2) the operator's drawing, dimension and point styles.
 //
 //   magic "KVCADVEC", uint32 format version, uint32 reserved, uint64 payload size,
 //   payload, uint64 checksum of the payload.
@@ -11,8 +12,9 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
-
 #include <cstring>
 
 #include "platform/cad/CadInternal.h"
@@ -21,7 +23,9 @@ namespace cad {
 namespace {
 
 constexpr char kMagic[8] = {'K', 'V', 'C', 'A', 'D', 'V', 'E', 'C'};
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
+// The styles' bytes at the end of a version 2 payload.
+constexpr size_t kStyleBytes = 4 * 3 + 8 * 2 + 4 + 4 * 2;
 constexpr size_t kHeader = 8 + 4 + 4 + 8;
 // Blocks of this size and more (vertex arrays) move between file and model without the buffer.
 constexpr size_t kDirect = 1 << 16;
@@ -314,7 +318,7 @@ bool WriteVec(CadDrawing* d, const QString& path) {
             if (!e->erased)
                 size += EntityBytes(e);
     }
-    size += 4;
+    size += 4 + kStyleBytes;
     uint32_t count = 0;
     for (const CadEntity* e : d->order)
         if (!e->erased) {
@@ -376,6 +380,14 @@ bool WriteVec(CadDrawing* d, const QString& path) {
     for (const CadEntity* e : d->order)
         if (!e->erased)
             PutEntity(w, e);
+    w.Put<int32_t>(d->drawStyle.colour);
+    w.Put<uint32_t>(d->drawStyle.lineType);
+    w.Put<int32_t>(d->drawStyle.lineWeight);
+    w.Put<double>(d->dimStyle.textHeight);
+    w.Put<double>(d->dimStyle.arrowSize);
+    w.Put<int32_t>(d->dimStyle.decimals);
+    w.Put<int32_t>(d->pointStyle.mark);
+    w.Put<int32_t>(d->pointStyle.size);
     w.Flush();
     const uint64_t sum = w.hash.Final();
     bool ok = w.Ok() && f.write(reinterpret_cast<const char*>(&sum), 8) == 8 &&
@@ -484,6 +496,26 @@ bool ReadVec(CadDrawing* target, const QString& path) {
         tmp->nextEntityId = std::max(tmp->nextEntityId, e->id + 1);
         tmp->order.push_back(e.get());
         tmp->allEntities.push_back(std::move(e));
+    }
+    if (version >= 2) {
+        DrawStyle ds;
+        DimStyle dim;
+        PointStyle ps;
+        if (!r.Get(ds.colour) || !r.Get(ds.lineType) || !r.Get(ds.lineWeight) || !r.Get(dim.textHeight) ||
+            !r.Get(dim.arrowSize) || !r.Get(dim.decimals) || !r.Get(ps.mark) || !r.Get(ps.size))
+            return false;
+        // Values no dialog can set are left at their defaults.
+        if (ds.colour >= 0 && ds.colour <= CAD_COLOR_BYLAYER)
+            tmp->drawStyle.colour = ds.colour;
+        tmp->drawStyle.lineType = ds.lineType;
+        tmp->drawStyle.lineWeight = ds.lineWeight;
+        if (std::isfinite(dim.textHeight) && dim.textHeight >= 0)
+            tmp->dimStyle.textHeight = dim.textHeight;
+        if (std::isfinite(dim.arrowSize) && dim.arrowSize >= 0)
+            tmp->dimStyle.arrowSize = dim.arrowSize;
+        tmp->dimStyle.decimals = std::clamp(dim.decimals, 0, 8);
+        tmp->pointStyle.mark = std::clamp(ps.mark, int(kPointCross), int(kPointSquare));
+        tmp->pointStyle.size = std::clamp(ps.size, 1, 64);
     }
     if (!r.AtEnd())
         return false;

@@ -170,7 +170,15 @@ struct UserCommand {
     CadRubberBandProc rubberBand;
 };
 
-enum class ScriptKind { Point, Finish, Text, Cancel, Entity, Call };
+// Close and Undo come from the engine's own "Enter Closed" and "Undo" (context menu, CadExecute).
+enum class ScriptKind { Point, Finish, Text, Cancel, Entity, Call, Close, Undo };
+
+// Answers of an input wait besides CAD_INPUT_...: only engine commands get these.
+constexpr int kInputClose = 5;
+constexpr int kInputUndo = 6;
+
+// The rubber band of an engine command: draws the figure with the cursor at the given point.
+using RubberBand = std::function<void(const Vec3&)>;
 
 struct ScriptItem {
     ScriptKind kind;
@@ -191,6 +199,9 @@ struct WaitFrame {
     bool cancelled = false;
     int answer = 0;
     CadRubberBandProc rubberBand = nullptr;
+    RubberBand band;       // an engine command's rubber band
+    int engine = 0;        // the engine command that waits (0: a user command or the program)
+    bool rawText = false;  // typed text stays text even where it reads as a point
     class QEventLoop* loop = nullptr;
     bool haveCorner = false;  // window selection: the first corner is given
     Vec3 corner{0, 0, 0};
@@ -239,6 +250,47 @@ int CallEvent(int keyFlags, F&& call) {
 }
 void SetKeyFlags(int flags);  // the flags of the input just taken
 
+// How the engine's drawing commands make entities: the operator's current colour, line type and
+// line weight (the program's own calls always make entities "by layer").
+struct DrawStyle {
+    int colour = CAD_COLOR_BYLAYER;
+    uint32_t lineType = CAD_LTYPE_BYLAYER;
+    int lineWeight = CAD_LWEIGHT_BYLAYER;
+};
+
+// How dimensions look.
+struct DimStyle {
+    double textHeight = 0;  // model units; 0 draws the label at the window's font size
+    double arrowSize = 0;   // model units; 0 draws no arrowheads
+    int decimals = 2;
+};
+
+// How points look: the mark and its size in pixels.
+enum PointMark { kPointCross = 0, kPointDot = 1, kPointX = 2, kPointCircle = 3, kPointSquare = 4 };
+struct PointStyle {
+    int mark = kPointCross;
+    int size = 5;
+};
+
+// One operator operation that undo takes back: the entities it made and those it erased.
+struct UndoStep {
+    std::vector<CadEntity*> added;
+    std::vector<CadEntity*> erased;
+};
+
+// Answers the drawing commands remember from one run to the next.
+struct CommandMemory {
+    double radius = 0;
+    double textHeight = 2.5;
+    double textAngle = 0;
+    int sides = 4;
+    bool circumscribed = false;
+    std::string block;
+    double insertScale = 1;
+    double insertAngle = 0;
+    int hatchPattern = 0;
+};
+
 }  // namespace cad
 
 struct CadDrawing {
@@ -273,9 +325,19 @@ struct CadDrawing {
     CadEntity* inputEntity = nullptr;
 
     QPointer<CadView> window;
-    int busy = 0;                // user command procedures of this drawing on the stack
-    bool deletePending = false;  // CadDelete came while busy: freed when the last procedure returns
-    int lastCommand = 0;         // for "repeat"
+    int busy = 0;                  // user command procedures of this drawing on the stack
+    bool deletePending = false;    // CadDelete came while busy: freed when the last procedure returns
+    int lastCommand = 0;           // for "repeat"
+    cad::Vec3 lastPoint{0, 0, 0};  // the last point given: relative input ("@dx,dy") starts here
+    cad::Vec3 inputRaw{0, 0, 0};   // the last picked point before the object snaps
+    cad::Vec3 cursor{0, 0, 0};     // the cursor's model point (snapped) while input waits
+    bool haveCursor = false;
+
+    cad::DrawStyle drawStyle;
+    cad::DimStyle dimStyle;
+    cad::PointStyle pointStyle;
+    cad::CommandMemory memory;
+    std::vector<cad::UndoStep> undo;  // the operator's operations, latest last
 
     // Entities grouped by layer id for drawing, rebuilt when the version changes.
     std::unordered_map<int, std::vector<CadEntity*>> byLayer;
@@ -310,6 +372,9 @@ QString ToQ(const char* s);
 int CopyOut(const std::string& s, char* buffer, int size);
 
 // Input, in CadEngine.cpp.
+// Waits for input of that kind (an engine command passes its number, rubber band and text mode);
+// answers like the input calls, with kInputClose and kInputUndo for engine commands.
+int WaitInput(CadDrawing* d, WaitKind kind, int engine = 0, RubberBand band = {}, bool rawText = false);
 // Offers operator or scripted input to the innermost waiting call of the drawing; true when it
 // took it (a point that picks nothing for an entity pick is not taken).
 bool DeliverInput(CadDrawing* d, const ScriptItem& item);
@@ -339,6 +404,51 @@ void DestroyWindowOf(CadDrawing* d);    // CadView.cpp
 void ToggleLayersOrder(CadDrawing* d);  // CadView.cpp
 void CloseLayersOrderOf(CadDrawing* d);
 void ZoomCommand(CadDrawing* d, QWidget* window, int command);  // CadView.cpp
+// Shows the model rectangle in the drawing's window (zoom window), remembering the view.
+void ZoomToRect(CadDrawing* d, QWidget* window, const Vec3& a, const Vec3& b);
+
+// Engine commands, in CadDraw.cpp. kCmdZoom is the typed ZOOM with its options.
+constexpr int kCmdZoom = 100;
+// Whether the command interacts through picks and prompts (it then runs on top of a waiting input).
+bool IsInteractiveCommand(int command);
+// Whether the command changes the drawing (a read-only drawing refuses it).
+bool IsEditingCommand(int command);
+// Runs an interactive command to its end; false when there is no such command.
+bool RunInteractiveCommand(CadDrawing* d, QWidget* window, int command);
+// The engine command a typed name or alias starts, 0 when none.
+int EngineCommandByName(const std::string& typed);
+// Takes back the operator's last operation; false when there was none.
+bool UndoLastOperation(CadDrawing* d);
+void PushUndo(CadDrawing* d, UndoStep step);
+
+// Dialogs, in CadDialogs.cpp: runs a dialog command modally; false when there is no such command.
+bool RunDialogCommand(CadDrawing* d, QWidget* window, int command);
+
+// Geometry shared by the model, the renderer and the commands (CadModel.cpp).
+// Points of the elliptic arc of centre c, radii rx, ry, turned by rot, counter-clockwise from a0 to a1.
+void ArcPoints(std::vector<Vec3>& out, const Vec3& c, double rx, double ry, double rot, double a0, double a1);
+// A smooth curve through the points (closed: back to the first).
+void AppendCatmullRom(std::vector<Vec3>& out, const std::vector<Vec3>& p, bool closed);
+// A block's point p placed with the block's base point at `at`, scaled and turned (radians).
+Vec3 PlaceBlockPoint(const Vec3& at, double scale, double angle, const Vec3& base, const Vec3& p);
+// A block entity's point placed by a block reference.
+Vec3 PlaceInBlockRef(const CadEntity* insert, const CadBlock* block, const Vec3& p);
+// Whether a block entity shows in a reference: its own layer decides, except on layer "0", whose
+// entities go with the reference.
+bool BlockEntityShown(const CadEntity* e);
+// Whether the entity's outline is a closed ring.
+bool IsClosedOutline(const CadEntity* e);
+
+// Dimensions (CadRender.cpp): the lines, arcs and arrowheads of a dimension, the label's place
+// and the measured value (lengths in model units, angles in degrees).
+struct DimShape {
+    std::vector<std::vector<Vec3>> paths;
+    std::vector<std::pair<Vec3, Vec3>> arrows;  // tip, and a point the arrow points away from
+    Vec3 textAt{0, 0, 0};
+    double value = 0;
+};
+bool MakeDimShape(int kind, const Vec3& a, const Vec3& b, const Vec3& c, double arrowSize, DimShape& out);
+std::string DimLabel(int kind, double value, int decimals);
 // Renders the drawing's vectors (and through the draw-image event its images) into a painter
 // whose device is size pixels showing model centre (cx, cy) at scale pixels per model unit.
 struct ViewXform {

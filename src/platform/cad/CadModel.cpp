@@ -55,6 +55,8 @@ const std::vector<uint32_t>& ColourTable() {
     return table;
 }
 
+}  // namespace
+
 void AppendCatmullRom(std::vector<Vec3>& out, const std::vector<Vec3>& p, bool closed) {
     const int n = int(p.size());
     if (n < 3) {
@@ -103,6 +105,8 @@ void ArcPoints(std::vector<Vec3>& out, const Vec3& c, double rx, double ry, doub
         out.push_back({c.x + x * cr - y * sr, c.y + x * sr + y * cr, c.z});
     }
 }
+
+namespace {
 
 double SegDist2(double px, double py, const Vec3& a, const Vec3& b) {
     double dx = b.x - a.x, dy = b.y - a.y;
@@ -298,22 +302,25 @@ void EnsureGeometry(CadEntity* e) {
             CadBlock* b = CadGetBlockByID(e->drawing, e->ival);
             if (!b)
                 break;
-            double sc = e->p[0] == 0 ? 1 : e->p[0], c = std::cos(e->p[1]), s = std::sin(e->p[1]);
+            // The outline is the placed box of the block (a click inside picks the reference);
+            // the extents are those of the placed entities themselves.
             Box bb;
             for (CadEntity* be : b->entities) {
                 if (be->erased || be->type == CAD_ENT_INSERT)
                     continue;  // no nesting through inserts
                 EnsureGeometry(be);
                 bb.Add(be->box);
+                for (const Vec3& v : be->outline) {
+                    Vec3 q = PlaceInBlockRef(e, b, v);
+                    e->box.Add(q.x, q.y);
+                }
             }
             if (bb.Empty())
                 break;
             const double xs[4] = {bb.l, bb.r, bb.r, bb.l}, ys[4] = {bb.b, bb.b, bb.t, bb.t};
-            for (int i = 0; i < 4; ++i) {
-                double x = (xs[i] - b->base.x) * sc, y = (ys[i] - b->base.y) * sc;
-                e->outline.push_back({e->pts[0].x + x * c - y * s, e->pts[0].y + x * s + y * c, e->pts[0].z});
-            }
-            break;
+            for (int i = 0; i < 4; ++i)
+                e->outline.push_back(PlaceInBlockRef(e, b, {xs[i], ys[i], b->base.z}));
+            return;
         }
         default:
             break;
@@ -324,8 +331,28 @@ void EnsureGeometry(CadEntity* e) {
         e->box.Add(e->pts[0].x, e->pts[0].y);
 }
 
+Vec3 PlaceBlockPoint(const Vec3& at, double scale, double angle, const Vec3& base, const Vec3& p) {
+    const double c = std::cos(angle), s = std::sin(angle);
+    const double x = (p.x - base.x) * scale, y = (p.y - base.y) * scale;
+    return {at.x + x * c - y * s, at.y + x * s + y * c, at.z + (p.z - base.z) * scale};
+}
+
+Vec3 PlaceInBlockRef(const CadEntity* insert, const CadBlock* block, const Vec3& p) {
+    return PlaceBlockPoint(insert->pts[0], insert->p[0] == 0 ? 1 : insert->p[0], insert->p[1], block->base,
+                           p);
+}
+
+bool BlockEntityShown(const CadEntity* e) {
+    if (e->erased || !e->visible)
+        return false;
+    if (e->layerId == 0)
+        return true;
+    CadLayer* l = LayerOf(e);
+    return !l || (l->visible && !l->deleted);
+}
+
 // Whether the entity's outline is a closed ring for containment and crossings.
-static bool OutlineClosed(const CadEntity* e) {
+bool IsClosedOutline(const CadEntity* e) {
     switch (e->type) {
         case CAD_ENT_POLYGON:
         case CAD_ENT_RECT:
@@ -349,7 +376,7 @@ static bool OutlineClosed(const CadEntity* e) {
 // Entities that count as an area for picking: a click inside picks them.
 static bool PickInside(const CadEntity* e) {
     return e->type == CAD_ENT_IMAGE || e->type == CAD_ENT_TEXT || e->type == CAD_ENT_INSERT ||
-           ((e->type == CAD_ENT_POLYGON || e->type == CAD_ENT_HATCH || e->filled) && OutlineClosed(e));
+           ((e->type == CAD_ENT_POLYGON || e->type == CAD_ENT_HATCH || e->filled) && IsClosedOutline(e));
 }
 
 double DistanceToEntity(CadEntity* e, double x, double y, int first, int count) {
@@ -367,7 +394,7 @@ double DistanceToEntity(CadEntity* e, double x, double y, int first, int count) 
     double best = 1e300;
     for (int i = a; i < b; ++i)
         best = std::min(best, SegDist2(x, y, o[i], o[i + 1]));
-    bool closing = OutlineClosed(e) && (count == 0 || first + count >= n);
+    bool closing = IsClosedOutline(e) && (count == 0 || first + count >= n);
     if (closing)
         best = std::min(best, SegDist2(x, y, o[n - 1], o[0]));
     if (count != 0 && PickInside(e) && a == 0 && PointInRing(o, x, y))
@@ -487,6 +514,7 @@ void ReplaceContent(CadDrawing* d, CadDrawing* from) {
             e->linked = false;
     }
     d->selection.clear();
+    d->undo.clear();
     d->order.clear();
     d->byId.clear();
     d->layers.clear();
@@ -517,6 +545,9 @@ void ReplaceContent(CadDrawing* d, CadDrawing* from) {
     d->nextLayerId = from->nextLayerId;
     d->nextBlockId = from->nextBlockId;
     d->lwDisplay = from->lwDisplay;
+    d->drawStyle = from->drawStyle;
+    d->dimStyle = from->dimStyle;
+    d->pointStyle = from->pointStyle;
     from->allEntities.clear();
     from->allLayers.clear();
     from->allBlocks.clear();
@@ -570,7 +601,7 @@ void SpatialIndex::Build(const std::vector<CadEntity*>& entities) {
                 b.Add(e->outline[size_t(i)].x, e->outline[size_t(i)].y);
             items_.push_back({e, s, cnt, b});
         }
-        if (OutlineClosed(e)) {
+        if (IsClosedOutline(e)) {
             Box b;
             b.Add(e->outline.back().x, e->outline.back().y);
             b.Add(e->outline.front().x, e->outline.front().y);
@@ -1485,7 +1516,7 @@ int CadPlineGetInterPoint(CadEntity* e, double x1, double y1, double x2, double 
     };
     for (size_t i = 0; i + 1 < n; ++i)
         test(o[i], o[i + 1]);
-    if (OutlineClosed(e))
+    if (IsClosedOutline(e))
         test(o[n - 1], o[0]);
     if (best > 1)
         return 0;
@@ -1504,7 +1535,7 @@ double CadPlineGetLength(CadEntity* e) {
     double len = 0;
     for (size_t i = 0; i + 1 < o.size(); ++i)
         len += std::hypot(o[i + 1].x - o[i].x, o[i + 1].y - o[i].y);
-    if (OutlineClosed(e) && o.size() > 2)
+    if (IsClosedOutline(e) && o.size() > 2)
         len += std::hypot(o.front().x - o.back().x, o.front().y - o.back().y);
     return len;
 }
@@ -1516,7 +1547,7 @@ int CadPlineGetDistPoint(CadEntity* e, double dist, double* x, double* y, double
     std::vector<Vec3> o = e->outline;
     if (o.empty())
         return 0;
-    if (OutlineClosed(e) && o.size() > 2)
+    if (IsClosedOutline(e) && o.size() > 2)
         o.push_back(o.front());
     Vec3 r = o.front();
     double left = std::max(0.0, dist);

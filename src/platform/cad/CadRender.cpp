@@ -356,72 +356,59 @@ private:
     }
 
     void Dimension(CadEntity* e, const Affine& m) {
-        const Vec3 &a = e->pts[0], &b = e->pts[1], &c = e->pts[2];
-        auto W = [&](double x, double y) { return QPointF(m.X(x, y), m.Y(x, y)); };
-        QString label;
-        QPointF at;
-        switch (e->ival) {
-            case CAD_DIM_RADIUS:
-            case CAD_DIM_DIAMETER: {
-                double r = std::hypot(b.x - a.x, b.y - a.y);
-                QPointF from = e->ival == CAD_DIM_RADIUS ? W(a.x, a.y) : W(2 * a.x - b.x, 2 * a.y - b.y);
-                p_.drawLine(from, W(b.x, b.y));
-                label = (e->ival == CAD_DIM_RADIUS ? QString("R%1") : QString::fromUtf8("\u2300%1"))
-                            .arg(e->ival == CAD_DIM_RADIUS ? r : 2 * r, 0, 'f', 2);
-                at = W(c.x, c.y);
-                break;
-            }
-            case CAD_DIM_ANGULAR: {
-                double r = std::hypot(b.x - a.x, b.y - a.y);
-                double a0 = std::atan2(b.y - a.y, b.x - a.x), a1 = std::atan2(c.y - a.y, c.x - a.x);
-                double sweep = a1 - a0;
-                while (sweep < 0)
-                    sweep += 2 * kPi;
-                std::vector<Vec3> arc;
-                for (int i = 0; i <= 32; ++i) {
-                    double t = a0 + sweep * i / 32;
-                    arc.push_back({a.x + r * std::cos(t), a.y + r * std::sin(t), 0});
-                }
-                OutlinePath(arc, m, false);
-                p_.drawLine(W(a.x, a.y), W(b.x, b.y));
-                p_.drawLine(W(a.x, a.y), W(a.x + r * std::cos(a1), a.y + r * std::sin(a1)));
-                label = QString::fromUtf8("%1\u00b0").arg(sweep * 180 / kPi, 0, 'f', 2);
-                at = W(arc[16].x, arc[16].y);
-                break;
-            }
-            case CAD_DIM_ORDINATE: {
-                bool alongX = std::fabs(c.x - a.x) < std::fabs(c.y - a.y);
-                p_.drawLine(W(a.x, a.y), W(c.x, c.y));
-                label = QString::number(alongX ? a.x : a.y, 'f', 2);
-                at = W(c.x, c.y);
-                break;
-            }
-            default: {
-                // Linear (horizontal or vertical, by where the dimension line passes) or aligned.
-                double ux = b.x - a.x, uy = b.y - a.y;
-                if (e->ival == CAD_DIM_LINEAR) {
-                    double mx = (a.x + b.x) / 2, my = (a.y + b.y) / 2;
-                    if (std::fabs(c.y - my) >= std::fabs(c.x - mx))
-                        ux = b.x - a.x, uy = 0;
-                    else
-                        ux = 0, uy = b.y - a.y;
-                }
-                double len = std::hypot(ux, uy);
-                if (len <= 0)
-                    return;
-                double nx = -uy / len, ny = ux / len;
-                double off = (c.x - a.x) * nx + (c.y - a.y) * ny;
-                Vec3 pa{a.x + nx * off, a.y + ny * off, 0};
-                Vec3 pb{pa.x + ux, pa.y + uy, 0};
-                p_.drawLine(W(a.x, a.y), W(pa.x, pa.y));
-                p_.drawLine(W(b.x, b.y), W(pb.x, pb.y));
-                p_.drawLine(W(pa.x, pa.y), W(pb.x, pb.y));
-                label = QString::number(len, 'f', 2);
-                at = W((pa.x + pb.x) / 2, (pa.y + pb.y) / 2);
-                break;
+        const DimStyle& st = d_->dimStyle;
+        DimShape shape;
+        if (!MakeDimShape(e->ival, e->pts[0], e->pts[1], e->pts[2], st.arrowSize, shape))
+            return;
+        for (const auto& path : shape.paths)
+            OutlinePath(path, m, false);
+        const double arrowPx = st.arrowSize * m.Scale();
+        if (arrowPx >= 2) {
+            for (const auto& [tip, from] : shape.arrows) {
+                const double tx = m.X(tip.x, tip.y), ty = m.Y(tip.x, tip.y);
+                const double a = std::atan2(m.Y(from.x, from.y) - ty, m.X(from.x, from.y) - tx);
+                for (double side : {-0.35, 0.35})
+                    p_.drawLine(QPointF(tx, ty), QPointF(tx + arrowPx * std::cos(a + side),
+                                                         ty + arrowPx * std::sin(a + side)));
             }
         }
-        p_.drawText(at + QPointF(2, -2), label);
+        if (st.textHeight > 0) {
+            const double px = st.textHeight * m.Scale();
+            if (px < 2)
+                return;
+            QFont font = p_.font();
+            font.setPixelSize(std::max(1, int(std::lround(px))));
+            p_.setFont(font);
+        }
+        const QPointF at(m.X(shape.textAt.x, shape.textAt.y), m.Y(shape.textAt.x, shape.textAt.y));
+        p_.drawText(at + QPointF(2, -2), QString::fromStdString(DimLabel(e->ival, shape.value, st.decimals)));
+    }
+
+    void PointMark(double x, double y) {
+        const PointStyle& st = d_->pointStyle;
+        const double h = std::max(1, st.size) / 2.0;
+        switch (st.mark) {
+            case kPointDot:
+                p_.save();
+                p_.setBrush(p_.pen().color());
+                p_.drawEllipse(QPointF(x, y), std::max(1.0, h / 2), std::max(1.0, h / 2));
+                p_.restore();
+                break;
+            case kPointX:
+                p_.drawLine(QPointF(x - h, y - h), QPointF(x + h, y + h));
+                p_.drawLine(QPointF(x - h, y + h), QPointF(x + h, y - h));
+                break;
+            case kPointCircle:
+                p_.drawEllipse(QPointF(x, y), h, h);
+                break;
+            case kPointSquare:
+                p_.drawRect(QRectF(x - h, y - h, 2 * h, 2 * h));
+                break;
+            default:
+                p_.drawLine(QPointF(x - h, y), QPointF(x + h, y));
+                p_.drawLine(QPointF(x, y - h), QPointF(x, y + h));
+                break;
+        }
     }
 
     void Draw(CadEntity* e, const Affine& m, bool selected) {
@@ -430,12 +417,9 @@ private:
         p_.setPen(pen);
         p_.setBrush(Qt::NoBrush);
         switch (e->type) {
-            case CAD_ENT_POINT: {
-                double x = m.X(e->pts[0].x, e->pts[0].y), y = m.Y(e->pts[0].x, e->pts[0].y);
-                p_.drawLine(QPointF(x - 2, y), QPointF(x + 2, y));
-                p_.drawLine(QPointF(x, y - 2), QPointF(x, y + 2));
+            case CAD_ENT_POINT:
+                PointMark(m.X(e->pts[0].x, e->pts[0].y), m.Y(e->pts[0].x, e->pts[0].y));
                 break;
-            }
             case CAD_ENT_POLYGON:
                 Fill(e, m, pen.color(), Qt::SolidPattern);
                 break;
@@ -481,7 +465,7 @@ private:
                 place.f = e->pts[0].y - (place.b * b->base.x + place.d * b->base.y);
                 Affine inner = m.Then(place);
                 for (CadEntity* be : b->entities) {
-                    if (be->erased || !be->visible)
+                    if (!BlockEntityShown(be))
                         continue;
                     if (be->type == CAD_ENT_TEXT) {
                         EnsureGeometry(be);
@@ -508,6 +492,102 @@ private:
 
 }  // namespace
 
+bool MakeDimShape(int kind, const Vec3& a, const Vec3& b, const Vec3& c, double arrowSize, DimShape& out) {
+    out = DimShape();
+    switch (kind) {
+        case CAD_DIM_RADIUS:
+        case CAD_DIM_DIAMETER: {
+            const double r = std::hypot(b.x - a.x, b.y - a.y);
+            if (!(r > 0))
+                return false;
+            const Vec3 from = kind == CAD_DIM_RADIUS ? a : Vec3{2 * a.x - b.x, 2 * a.y - b.y, a.z};
+            out.paths.push_back({from, b});
+            // A label placed outside the circle gets a leader from the circle to it.
+            if (std::hypot(c.x - a.x, c.y - a.y) > r)
+                out.paths.push_back({b, c});
+            out.arrows.push_back({b, from});
+            if (kind == CAD_DIM_DIAMETER)
+                out.arrows.push_back({from, b});
+            out.value = kind == CAD_DIM_RADIUS ? r : 2 * r;
+            out.textAt = c;
+            return true;
+        }
+        case CAD_DIM_ANGULAR: {
+            const double r = std::hypot(b.x - a.x, b.y - a.y);
+            if (!(r > 0))
+                return false;
+            const double a0 = std::atan2(b.y - a.y, b.x - a.x), a1 = std::atan2(c.y - a.y, c.x - a.x);
+            double sweep = a1 - a0;
+            while (sweep < 0)
+                sweep += 2 * kPi;
+            std::vector<Vec3> arc;
+            for (int i = 0; i <= 32; ++i) {
+                const double t = a0 + sweep * i / 32;
+                arc.push_back({a.x + r * std::cos(t), a.y + r * std::sin(t), a.z});
+            }
+            out.paths.push_back({a, b});
+            out.paths.push_back({a, arc.back()});
+            if (arrowSize > 0 && sweep > 0) {
+                out.arrows.push_back({arc.front(), arc[1]});
+                out.arrows.push_back({arc.back(), arc[31]});
+            }
+            out.textAt = arc[16];
+            out.paths.push_back(std::move(arc));
+            out.value = sweep * 180 / kPi;
+            return true;
+        }
+        case CAD_DIM_ORDINATE: {
+            const bool alongX = std::fabs(c.x - a.x) < std::fabs(c.y - a.y);
+            out.paths.push_back({a, c});
+            out.value = alongX ? a.x : a.y;
+            out.textAt = c;
+            return true;
+        }
+        default: {
+            // Linear (horizontal or vertical, by where the dimension line passes) or aligned.
+            double ux = b.x - a.x, uy = b.y - a.y;
+            if (kind == CAD_DIM_LINEAR) {
+                const double mx = (a.x + b.x) / 2, my = (a.y + b.y) / 2;
+                if (std::fabs(c.y - my) >= std::fabs(c.x - mx))
+                    uy = 0;
+                else
+                    ux = 0;
+            }
+            const double len = std::hypot(ux, uy);
+            if (!(len > 0))
+                return false;
+            const double nx = -uy / len, ny = ux / len;
+            const double off = (c.x - a.x) * nx + (c.y - a.y) * ny;
+            const Vec3 pa{a.x + nx * off, a.y + ny * off, a.z};
+            // The second extension line ends where b projects onto the dimension line.
+            const double along = (b.x - pa.x) * ux / len + (b.y - pa.y) * uy / len;
+            const Vec3 pb{pa.x + ux / len * along, pa.y + uy / len * along, a.z};
+            out.paths.push_back({a, pa});
+            out.paths.push_back({b, pb});
+            out.paths.push_back({pa, pb});
+            out.arrows.push_back({pa, pb});
+            out.arrows.push_back({pb, pa});
+            out.value = std::fabs(along);
+            out.textAt = {(pa.x + pb.x) / 2, (pa.y + pb.y) / 2, a.z};
+            return true;
+        }
+    }
+}
+
+std::string DimLabel(int kind, double value, int decimals) {
+    const QString number = QString::number(value, 'f', std::clamp(decimals, 0, 8));
+    switch (kind) {
+        case CAD_DIM_RADIUS:
+            return ("R" + number).toStdString();
+        case CAD_DIM_DIAMETER:
+            return (QString::fromUtf8("\u2300") + number).toStdString();
+        case CAD_DIM_ANGULAR:
+            return (number + QString::fromUtf8("\u00b0")).toStdString();
+        default:
+            return number.toStdString();
+    }
+}
+
 void RenderDrawing(CadDrawing* d, QPainter& p, const ViewXform& xf, bool images, bool background) {
     if (background)
         p.fillRect(0, 0, xf.width, xf.height, Qt::black);
@@ -518,6 +598,14 @@ void RenderDrawing(CadDrawing* d, QPainter& p, const ViewXform& xf, bool images,
 }
 
 }  // namespace cad
+
+double CadDimensionGetValue(CadEntity* e) {
+    cad::DimShape shape;
+    if (!e || !e->linked || e->type != CAD_ENT_DIMENSION || e->pts.size() < 3 ||
+        !cad::MakeDimShape(e->ival, e->pts[0], e->pts[1], e->pts[2], 0, shape))
+        return 0;
+    return shape.value;
+}
 
 int CadRasterize(CadDrawing* d, const char* path, double left, double bottom, double right, double top,
                  double scale) {

@@ -142,12 +142,17 @@ void ZoomCommand(CadDrawing* d, QWidget* window, int command) {
         case CAD_CMD_ZOOM_PREVIOUS:
             v->ZoomPrevious();
             break;
-        case CAD_CMD_ZOOM_WINDOW:
-            v->StartZoomWindow();
-            break;
         default:
             break;
     }
+}
+
+void ZoomToRect(CadDrawing* d, QWidget* window, const Vec3& a, const Vec3& b) {
+    CadView* v = ViewOf(window);
+    if (!v)
+        v = d->window;
+    if (v && v->Drawing() == d)
+        v->ShowRect(a.x, a.y, b.x, b.y);
 }
 
 }  // namespace cad
@@ -252,11 +257,6 @@ void CadView::ZoomPrevious() {
     SetView(v.cx, v.cy, v.scale, false);
 }
 
-void CadView::StartZoomWindow() {
-    zoomWindow_ = 1;
-    update();
-}
-
 void CadView::resizeEvent(QResizeEvent*) {
     xf_.width = std::max(1, width());
     xf_.height = std::max(1, height());
@@ -284,7 +284,8 @@ void CadView::DrawOverlay(QPainter& p) {
     const double mx = xf_.MX(cursor_.x()), my = xf_.MY(cursor_.y());
     const bool waiting = !d->waits.empty();
     // Rubber band of the waiting command.
-    if (waiting && cursorIn_ && d->waits.back()->rubberBand) {
+    const WaitFrame* top = waiting ? d->waits.back() : nullptr;
+    if (top && cursorIn_ && (top->rubberBand || top->band)) {
         Vec3 at = snapKind_ ? snapPt_ : Vec3{mx, my, 0};
         p.save();
         p.setPen(QPen(QColor(255, 255, 255), 0, Qt::DashLine));
@@ -293,22 +294,23 @@ void CadView::DrawOverlay(QPainter& p) {
         g_rubberPainter = &p;
         g_rubberXf = xf_;
         RubberVertices().clear();
-        d->waits.back()->rubberBand(d, &p, at.x, at.y, at.z);
+        if (top->band)
+            top->band(at);
+        else
+            top->rubberBand(d, &p, at.x, at.y, at.z);
         RubberVertices().clear();
         g_rubberPainter = saved;
         g_rubberXf = savedXf;
         p.restore();
     }
-    // Window rectangles: zoom window, selection window.
+    // Selection window.
     const Vec3* corner = nullptr;
-    if (zoomWindow_ == 2)
-        corner = &zoomCorner_;
     if (selCorner_ && !waiting)
         corner = &selCornerPt_;
     if (waiting && d->waits.back()->haveCorner)
         corner = &d->waits.back()->corner;
     if (corner && cursorIn_) {
-        bool crossing = corner != &zoomCorner_ && mx < corner->x;
+        bool crossing = mx < corner->x;
         p.setPen(QPen(crossing ? QColor(0, 255, 0) : QColor(80, 160, 255), 0,
                       crossing ? Qt::DashLine : Qt::SolidLine));
         p.setBrush(Qt::NoBrush);
@@ -360,13 +362,7 @@ void CadView::mousePressEvent(QMouseEvent* ev) {
         panning_ = true;
         panFrom_ = pos;
     } else if (button == CAD_BUTTON_LEFT) {
-        if (zoomWindow_ == 1) {
-            zoomCorner_ = {mx, my, 0};
-            zoomWindow_ = 2;
-        } else if (zoomWindow_ == 2) {
-            zoomWindow_ = 0;
-            ShowRect(zoomCorner_.x, zoomCorner_.y, mx, my);
-        } else if (!d->waits.empty()) {
+        if (!d->waits.empty()) {
             ScriptItem item;
             item.kind = ScriptKind::Point;
             item.point = {mx, my, 0};
@@ -387,16 +383,23 @@ void CadView::mousePressEvent(QMouseEvent* ev) {
             }
         }
     } else if (button == CAD_BUTTON_RIGHT) {
-        if (zoomWindow_) {
-            zoomWindow_ = 0;
-        } else if (selCorner_) {
+        if (selCorner_) {
             selCorner_ = false;
         } else if (!d->waits.empty()) {
-            ScriptItem item;
-            item.kind = ScriptKind::Finish;
-            DeliverInput(d, item);
+            // Inside an engine command the command menu offers Enter, Enter Closed, Undo and
+            // Cancel; elsewhere the right button is Enter.
+            if (d->waits.back()->engine && !MenuItems(CAD_MENU_COMMAND).empty()) {
+                ShowMenu(CAD_MENU_COMMAND, ev->globalPosition().toPoint());
+                if (!drawing_)
+                    return;
+            } else {
+                ScriptItem item;
+                item.kind = ScriptKind::Finish;
+                DeliverInput(d, item);
+            }
         } else {
-            ShowMenu(ev->globalPosition().toPoint());
+            ShowMenu(d->selection.empty() ? CAD_MENU_DEFAULT : CAD_MENU_SELECTION,
+                     ev->globalPosition().toPoint());
             if (!drawing_)
                 return;
         }
@@ -406,9 +409,8 @@ void CadView::mousePressEvent(QMouseEvent* ev) {
     update();
 }
 
-void CadView::ShowMenu(const QPoint& at) {
-    CadDrawing* d = drawing_;
-    const auto& items = MenuItems(d->selection.empty() ? CAD_MENU_DEFAULT : CAD_MENU_SELECTION);
+void CadView::ShowMenu(int which, const QPoint& at) {
+    const auto& items = MenuItems(which);
     if (items.empty())
         return;
     QMenu menu(this);
@@ -456,6 +458,8 @@ void CadView::mouseMoveEvent(QMouseEvent* ev) {
         EventCall keys(flags);  // the snap event sees this move's key flags
         snapPt_ = SnapPoint(d, mx, my, ApertureOf(d), &snapKind_);
     }
+    d->cursor = snapKind_ ? snapPt_ : Vec3{mx, my, 0};
+    d->haveCursor = true;
     if (Events().mouseMove)
         CallEvent(flags, [&] { return Events().mouseMove(d, flags, mx, my); });
     update();
@@ -488,8 +492,7 @@ void CadView::keyPressEvent(QKeyEvent* ev) {
     }
     switch (ev->key()) {
         case Qt::Key_Escape:
-            if (zoomWindow_ || selCorner_) {
-                zoomWindow_ = 0;
+            if (selCorner_) {
                 selCorner_ = false;
             } else if (!d->waits.empty()) {
                 ScriptItem item;
@@ -517,7 +520,7 @@ void CadView::keyPressEvent(QKeyEvent* ev) {
             }
             break;
         case Qt::Key_Delete:
-            if (AcceleratorsOn()) {
+            if (AcceleratorsOn() && !d->selection.empty()) {
                 CadExecute(d, this, CAD_CMD_ERASE);
                 return;
             }

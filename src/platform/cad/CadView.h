@@ -29,7 +29,6 @@ public:
     void ZoomExtents();
     void ZoomBy(double factor, const QPointF& about);
     void ZoomPrevious();
-    void StartZoomWindow();
     // The text typed into the view when there is no command-line window.
     std::string& Typed() { return typed_; }
 
@@ -45,7 +44,7 @@ protected:
     void focusInEvent(QFocusEvent*) override;
 
 private:
-    void ShowMenu(const QPoint& at);
+    void ShowMenu(int menu, const QPoint& at);
     void DrawOverlay(QPainter& p);
 
     CadDrawing* drawing_;
@@ -58,8 +57,6 @@ private:
     bool cursorIn_ = false;
     bool panning_ = false;
     QPoint panFrom_;
-    int zoomWindow_ = 0;  // 1: waiting for the first corner, 2: for the second
-    cad::Vec3 zoomCorner_{0, 0, 0};
     bool selCorner_ = false;  // idle window selection: first corner given
     cad::Vec3 selCornerPt_{0, 0, 0};
     int snapKind_ = 0;
