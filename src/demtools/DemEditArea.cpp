@@ -112,6 +112,15 @@ cv::Mat MaskedCopy(const cv::Mat& values, const cv::Mat& mask) {
     return copy;
 }
 
+cv::Mat RuleResult(const cv::Mat& values, const cv::Mat& mask, const DemCellRule& rule) {
+    if (values.type() != CV_32FC1 || mask.type() != CV_8UC1 || values.size() != mask.size()) {
+        return cv::Mat();
+    }
+    cv::Mat after(values.size(), CV_32FC1, cv::Scalar(kNotEdited));
+    rule(values, mask, after);
+    return after;
+}
+
 int PrepareDemGrid(CDEM& dem, ProgressSink* progress) {
     if (!dem.m_grid.empty()) {
         return dem.m_grid.type() == CV_32FC1;
@@ -173,11 +182,16 @@ int EditDemArea(CDEM& dem, const CPgon& worldArea, const DemCellRule& rule, Prog
         }
         dem.m_busy = 1;
         const cv::Mat mask = AreaMask(piece, window);
-        const cv::Mat values = dem.m_grid(window);
-        const cv::Mat after = rule(values, mask);
-        // The before image is only made for a recorder: an edit without undo needs none.
-        const cv::Mat before = record ? MaskedCopy(values, mask) : cv::Mat();
-        written += CommitDemWindow(dem, piece, window, before, after, mask, progress, record);
+        cv::Mat values = dem.m_grid(window);
+        if (record) {
+            const cv::Mat before = MaskedCopy(values, mask);
+            const cv::Mat after = RuleResult(values, mask, rule);
+            written += CommitDemWindow(dem, piece, window, before, after, mask, progress, record);
+        } else {
+            rule(values, mask, values);
+            FinishDemEdit(dem);
+            ++written;
+        }
         dem.m_busy = 0;
     }
     return written;

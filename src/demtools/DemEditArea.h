@@ -39,9 +39,16 @@ cv::Point DemCellAt(const CDEM& dem, double x, double y);
 // cells of its holes left out but their boundary kept), 0 elsewhere.
 cv::Mat AreaMask(const DemAreaPiece& piece, const cv::Rect& window);
 
+// A cell rule: writes the new values of the cells under the mask into `out`, a float image of
+// the window's size, and leaves its other cells alone. `out` may be the window's values
+// themselves: a rule reads every value it needs before it writes.
+using DemCellRule = std::function<void(const cv::Mat& values, const cv::Mat& mask, cv::Mat& out)>;
+
 // A float image of the values' size holding kNotEdited outside the mask and the values under it:
 // the "before" image of an undo record.
 cv::Mat MaskedCopy(const cv::Mat& values, const cv::Mat& mask);
+// The "after" image of an undo record: the rule's result under the mask, kNotEdited elsewhere.
+cv::Mat RuleResult(const cv::Mat& values, const cv::Mat& mask, const DemCellRule& rule);
 
 // One window of an edit as its undo record describes it.
 struct DemEditWindow {
@@ -55,12 +62,9 @@ struct DemEditWindow {
 // the undo record. Returning 0 leaves that window of the grid as it was.
 using DemEditRecorder = std::function<int(CDEM& dem, const DemEditWindow& edit)>;
 
-// A cell rule: the window's values and the area mask in, the window's new values under the mask
-// out (a float image of the window's size; cells outside the mask are not written).
-using DemCellRule = std::function<cv::Mat(const cv::Mat& values, const cv::Mat& mask)>;
-
-// Applies a cell rule to every piece of the area on the DEM, each in its own window. Loads the
-// grid when it is not in memory and the area meets the raster. While a window is rewritten the
+// Applies a cell rule to every piece of the area on the DEM, each in its own window: in place
+// without a recorder, through before and after images with one. Loads the grid when it is not in
+// memory and the area meets the raster. While a window is rewritten the
 // DEM is busy; afterwards it is modified and its display cache is dropped. Returns the number of
 // windows written (0 when the area misses the DEM or the grid cannot be loaded).
 int EditDemArea(CDEM& dem, const CPgon& worldArea, const DemCellRule& rule, ProgressSink* progress,

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include <opencv2/imgproc.hpp>
 
 #include "DemEditFixtures.h"
 #include "demtools/DemEditWorkers.h"
@@ -111,6 +114,26 @@ TEST(ErodeDem, HoleInsideTheBoundingBoxButOutsideTheAreaErodesIt) {
             EXPECT_EQ(At(e.after, c, r), inside ? At(dem->m_grid, c + 20, r + 20) : kNotEdited);
         }
     }
+}
+
+TEST(ErodeDem, ScatteredHolesGiveTheSquareRuleAcrossTheWholeWindow) {
+    cv::Mat grid = MakeGrid(300, 520, Ramp);
+    cv::RNG rng(5);
+    for (int k = 0; k < 60; ++k) {
+        Set(grid, rng.uniform(0, 300), rng.uniform(0, 520), kNoData);
+    }
+    auto dem = GridDem(grid);
+    ErodeDem(*dem, CellRect(*dem, 0, 0, 299, 519), nullptr);
+    ExpectHoles(dem->m_grid, grid, [&](int c, int r) {
+        for (int y = std::max(0, r - 10); y <= std::min(519, r + 10); ++y) {
+            for (int x = std::max(0, c - 10); x <= std::min(299, c + 10); ++x) {
+                if (At(grid, x, y) == kNoData) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    });
 }
 
 TEST(ErodeDem, AreaWithoutNoDataChangesNothing) {
@@ -229,6 +252,31 @@ TEST(FloodFillDem, FillsTheFourConnectedRunOfTheClickedCell) {
     const Wml::Point2 onFlat = World(*flat, 62.2, 61.7);
     EXPECT_EQ(FloodFillDem(*flat, onFlat.X(), onFlat.Y(), 10.0f, nullptr), 25);
     EXPECT_EQ(cv::countNonZero(flat->m_grid == 10.0f), 25);
+}
+
+TEST(FloodFillComponent, SameCellsAsAFixedRangeFourWayFill) {
+    // Two values at random make a maze of runs that turn back on themselves.
+    cv::Mat grid(150, 200, CV_32FC1);
+    cv::RNG rng(3);
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.cols; ++c) {
+            grid.at<float>(r, c) = rng.uniform(0.0, 1.0) < 0.45 ? kNoData : 1.0f;
+        }
+    }
+    for (int k = 0; k < 20; ++k) {
+        const cv::Point seed(rng.uniform(0, grid.cols), rng.uniform(0, grid.rows));
+        cv::Mat ours, reference(grid.rows + 2, grid.cols + 2, CV_8UC1, cv::Scalar(0));
+        cv::Rect bounds, referenceBounds;
+        const int count = FloodFillComponent(grid, seed, ours, bounds);
+        const int expected =
+            cv::floodFill(grid, reference, seed, 0, &referenceBounds, 0, 0,
+                          4 | cv::FLOODFILL_FIXED_RANGE | cv::FLOODFILL_MASK_ONLY | (255 << 8));
+        EXPECT_EQ(count, expected);
+        EXPECT_EQ(bounds, referenceBounds);
+        // OpenCV marks the mask's frame as well.
+        const cv::Rect inner(1, 1, grid.cols, grid.rows);
+        EXPECT_EQ(cv::countNonZero(ours(inner) != reference(inner)), 0);
+    }
 }
 
 TEST(FloodFillDem, SeedIsTheCellThatContainsTheClick) {
