@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>

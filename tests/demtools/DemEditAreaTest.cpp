@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <opencv2/imgproc.hpp>
 
 #include "DemEditFixtures.h"
@@ -47,6 +48,39 @@ TEST(DemEditArea, ConcaveAreaFallingApartGivesOneWindowPerPiece) {
     for (const auto& e : log.entries) {
         EXPECT_EQ(cv::boundingRect(e.contour), cv::Rect(0, 0, 9, 26));
     }
+}
+
+TEST(DemEditArea, StarDrawnInOneStrokeLeavesItsCentreAlone) {
+    const cv::Mat grid = MakeGrid(100, 100, Ramp);
+    auto dem = GridDem(grid);
+    std::vector<cv::Point> star;
+    for (int k = 0; k < 5; ++k) {
+        const double angle = (-90.0 + 144.0 * k) * CV_PI / 180.0;
+        star.emplace_back(int(std::lround(50 + 40 * std::cos(angle))),
+                          int(std::lround(50 + 40 * std::sin(angle))));
+    }
+    // The crossing lines enclose the middle twice: it is not part of the area, and the five
+    // tips are pieces of their own.
+    EXPECT_EQ(MakeDemHole(*dem, CellArea(*dem, star), nullptr), 5);
+    EXPECT_EQ(dem->m_grid.at<float>(50, 50), grid.at<float>(50, 50));
+    EXPECT_EQ(dem->m_grid.at<float>(15, 50), kNoData);  // the upper tip
+    EXPECT_EQ(dem->m_grid.at<float>(82, 26), kNoData);  // the lower left tip
+}
+
+TEST(DemEditArea, AreaWithAHoleEditsTheRingOnly) {
+    const cv::Mat grid = MakeGrid(100, 100, Ramp);
+    auto dem = GridDem(grid);
+    CPgon ring = CellRect(*dem, 10, 10, 90, 90);
+    const CPgon inner = CellRect(*dem, 30, 30, 70, 70);
+    ring.AddContour(inner.GetContour(0).data(), int(inner.GetContour(0).size()), true);
+    WindowLog log;
+    EXPECT_EQ(MakeDemHole(*dem, ring, nullptr, log.Recorder()), 1);
+    // The hole's own cells keep their values, its outline belongs to the area.
+    EXPECT_EQ(cv::countNonZero(NoDataCells(dem->m_grid)), 81 * 81 - 39 * 39);
+    EXPECT_EQ(dem->m_grid.at<float>(50, 50), grid.at<float>(50, 50));
+    EXPECT_EQ(dem->m_grid.at<float>(30, 50), kNoData);
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0].before.at<float>(40, 40), kNotEdited);
 }
 
 TEST(DemEditArea, NothingHappensOffTheDemOrWhenTheRecordIsRefused) {
