@@ -2,7 +2,7 @@
 // DEM by bilinear upsampling, with 4.5 % of its cells cut out as irregular holes:
 //   erode        - ErodeDem over the whole DEM against cv::erode of the same valid mask;
 //   gap closing  - CloseDemGaps over the whole DEM against GDALFillNodata (filled values compared
-//                  before timing);
+//                  before timing), and the gap filler on its own;
 //   flood fill   - FloodFillDem of the flat sea against cv::floodFill of the same seed;
 //   offset       - OffsetDemArea over the whole DEM against cv::add under the valid mask.
 // Flood fill and offset report cells per second, so that their cost per million cells reads off.
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "demtools/DemEditWorkers.h"
+#include "platform/gridding/GridGaps.h"
 #include "raster/DEM.h"
 
 namespace {
@@ -113,6 +114,15 @@ void BM_CloseDemGaps(benchmark::State& state) {
     }
 }
 
+// The gap filler by itself on the same grid and area: what the worker adds is the difference.
+void BM_CGridGapsAlone(benchmark::State& state) {
+    const cv::Mat all(kSize, kSize, CV_8UC1, cv::Scalar(255));
+    for (auto _ : state) {
+        cv::Mat filled = CGridGaps().Process(g_holed, all, kNoData, 0.1);
+        benchmark::DoNotOptimize(filled.data);
+    }
+}
+
 // GDALFillNodata on an in-memory band holding the holed grid; only the fill is timed when a state
 // is given. False when GDAL fails.
 bool GdalFillNodata(cv::Mat* filled, benchmark::State* state) {
@@ -203,6 +213,7 @@ BENCHMARK(BM_ErodeDem)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ErodeDem_WithUndoImages)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CvErode)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CloseDemGaps)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CGridGapsAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GDALFillNodata)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FloodFillDem)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CvFloodFill)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <opencv2/imgproc.hpp>
 
 #include "DemEditFixtures.h"
@@ -48,23 +47,6 @@ TEST(DemEditArea, ConcaveAreaFallingApartGivesOneWindowPerPiece) {
     for (const auto& e : log.entries) {
         EXPECT_EQ(cv::boundingRect(e.contour), cv::Rect(0, 0, 9, 26));
     }
-}
-
-TEST(DemEditArea, StarDrawnInOneStrokeLeavesItsCentreAlone) {
-    const cv::Mat grid = MakeGrid(100, 100, Ramp);
-    auto dem = GridDem(grid);
-    std::vector<cv::Point> star;
-    for (int k = 0; k < 5; ++k) {
-        const double angle = (-90.0 + 144.0 * k) * CV_PI / 180.0;
-        star.emplace_back(int(std::lround(50 + 40 * std::cos(angle))),
-                          int(std::lround(50 + 40 * std::sin(angle))));
-    }
-    // The crossing lines enclose the middle twice: it is not part of the area, and the five
-    // tips are pieces of their own.
-    EXPECT_EQ(MakeDemHole(*dem, CellArea(*dem, star), nullptr), 5);
-    EXPECT_EQ(dem->m_grid.at<float>(50, 50), grid.at<float>(50, 50));
-    EXPECT_EQ(dem->m_grid.at<float>(15, 50), kNoData);  // the upper tip
-    EXPECT_EQ(dem->m_grid.at<float>(82, 26), kNoData);  // the lower left tip
 }
 
 TEST(DemEditArea, AreaWithAHoleEditsTheRingOnly) {
