@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <gdal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -50,10 +51,10 @@ bool MakeRaster(const char* path, int bands, GDALDataType type) {
     }
     double gt[6] = {500000.0, 0.5, 0.0, 9000000.0, 0.0, -0.5};
     GDALSetGeoTransform(ds, gt);
-    const int rows = 256;
-    std::vector<float> strip(static_cast<size_t>(kSide) * rows * bands);
+    std::vector<float> strip(static_cast<size_t>(kSide) * 256 * bands);
     bool ok = true;
-    for (int y = 0; y < kSide && ok; y += rows) {
+    for (int y = 0; y < kSide && ok; y += 256) {
+        const int rows = std::min(256, kSide - y);
         for (int r = 0; r < rows; ++r) {
             for (int x = 0; x < kSide; ++x) {
                 for (int b = 0; b < bands; ++b) {
