@@ -85,26 +85,6 @@ void FillMenu(int menu, const MenuEntry (&entries)[N]) {
     }
 }
 
-// Empties the three tables of a layer kind and deletes its layers; each layer's image place is
-// erased first, while no table names it any more, so the erase event finds nothing to remove.
-template <typename Layer>
-void RemoveAllLayers(std::map<QString, Layer*>& layers, std::map<int, QString>& ids,
-                     std::map<CadEntity*, QString>& handles) {
-    std::vector<Layer*> objects;
-    for (auto& entry : layers) {
-        objects.push_back(entry.second);
-    }
-    layers.clear();
-    ids.clear();
-    handles.clear();
-    for (Layer* layer : objects) {
-        if (layer->m_imageEntity) {
-            CadEntityErase(layer->m_imageEntity, 1);
-        }
-        delete layer;
-    }
-}
-
 }  // namespace
 
 void SetCadEventInstaller(CadEventInstaller installer) {
@@ -189,14 +169,7 @@ void CKelvaroDoc::OnCloseDocument() {
     }
     kv::DocExecute(m_pCad, window, CAD_CMD_UNSELECT_ALL);
     kv::DocCmdFinish(m_pCad);
-    if (QWidget* layersOrder = CadLayersOrderWindow()) {
-        const QRect r = layersOrder->frameGeometry();
-        ZQT_WriteUserProfileString("LayerWindow", "top", QString::number(r.top()));
-        ZQT_WriteUserProfileString("LayerWindow", "left", QString::number(r.left()));
-        ZQT_WriteUserProfileString("LayerWindow", "bottom", QString::number(r.bottom()));
-        ZQT_WriteUserProfileString("LayerWindow", "right", QString::number(r.right()));
-        kv::DocExecute(m_pCad, window, CAD_CMD_LAYERS_ORDER);
-    }
+    StoreAndCloseLayersOrderWindow();
     // The project windows go once control is back in the event loop (one of them may be closing
     // right now); the document goes at once, so nothing finds it any more.
     OpenDocuments().removeAll(this);
@@ -295,21 +268,6 @@ CView* CKelvaroDoc::GetFirstView() const {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Layers
-
-void CKelvaroDoc::RemoveAllDEMs() {
-    RemoveAllLayers(m_DEMs, m_DEMIdNames, m_DEMHandleNames);
-}
-
-void CKelvaroDoc::RemoveAllOrthos() {
-    RemoveAllLayers(m_Orthos, m_OrthoIdNames, m_OrthoHandleNames);
-}
-
-void CKelvaroDoc::RemoveAllMaps() {
-    RemoveAllLayers(m_Maps, m_MapIdNames, m_MapHandleNames);
-}
-
-// ---------------------------------------------------------------------------------------------
 // Commands
 
 bool CKelvaroDoc::OnCommand(int id) {
@@ -330,7 +288,7 @@ bool CKelvaroDoc::OnCommand(int id) {
         (this->*starter->handler)();
         return true;
     }
-    return false;
+    return OnDrawingCommand(id);
 }
 
 bool CKelvaroDoc::OnUpdateCommand(kv::CommandUI& ui) {
@@ -344,7 +302,7 @@ bool CKelvaroDoc::OnUpdateCommand(kv::CommandUI& ui) {
     }
     const Starter* starter = FindStarter(ui.id);
     if (!starter) {
-        return false;
+        return OnUpdateDrawingCommand(ui);
     }
     const bool idle = ActiveCadCommandId == 0;
     const bool running = ActiveCadCommandId == starter->commandId;

@@ -17,6 +17,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "document/DocDrawCommands.h"
 #include "document/DocRecords.h"
 #include "document/DocStarters.h"
 #include "platform/math/Wml.h"
@@ -25,6 +26,7 @@
 
 struct CadDrawing;
 struct CadEntity;
+struct CadLayer;
 class CColorClassificationDlg;
 class CDEM;
 class CMapRepresentationDlg;
@@ -90,11 +92,39 @@ public:
     CView* GetFirstView() const;
     const QList<CView*>& GetViews() const { return m_views; }
 
-    // ---- Layers.
+    // ---- Layers. Loads and adds answer 1 when the layer joined the project, 0 otherwise; the
+    // show-messages flag decides whether refusals are told to the operator (the question about
+    // overview levels is asked either way).
+    // A new DEM layer of the file; the DEM is deleted again when it is refused.
+    int AddDEM(const QString& path, int showMessages);
+    // Checks the DEM (its path set, its dataset opened here unless it has one), places it in the
+    // drawing and registers it. A refused DEM stays with the caller.
+    int LoadDEM(CDEM* dem, int showMessages, int computeRange, int regenerate, int zoomExtents);
+    int AddOrtho(const QString& path, int showMessages, int zoomExtents);
+    int LoadOrtho(COrtho* ortho, int showMessages, int regenerate, int zoomExtents);
+    // Adds the map that the record describes (kinds 5, 6 and 12 to 18); records of other kinds add
+    // nothing. True when the map was added or the record asks for nothing to load.
+    bool AddMap(MapLayerInfo info, int showMessages);
+    // The new map layer, or null when it was refused (the map is deleted then).
+    CMapData* LoadMap(MapLayerInfo info, int showMessages);
+    // Takes a layer out of its three tables, erases its image places and deletes it. Its CAD layer
+    // and the polylines linked to it stay in the drawing, no longer pointing at it. An unknown
+    // name does nothing.
+    void RemoveDEM(const QString& name);
+    void RemoveOrtho(const QString& name);
+    void RemoveMap(const QString& name);
     void RemoveAllDEMs();
     void RemoveAllOrthos();
     void RemoveAllMaps();
+    // What the entity-erase event procedure calls for every erased entity: a layer whose image
+    // place it is leaves the project. Answers 1 when a layer was removed.
+    int OnImagePlaceErased(CadEntity* entity);
     int GetDEMCount() const { return static_cast<int>(m_DEMs.size()); }
+    int GetOrthoCount() const { return static_cast<int>(m_Orthos.size()); }
+    int GetMapCount() const { return static_cast<int>(m_Maps.size()); }
+    // Rebuilds the colour legend from the palette and range of the DEM (type 3) or map (types 5
+    // and 17) named by the record's title; other types leave the legend as it is.
+    void UpdateColorLegend(const MapLayerInfo& info);
 
     // ---- Commands: the File commands of a project and the ribbon starters of its CAD commands.
     bool OnCommand(int id) override;
@@ -112,6 +142,34 @@ public:
     void StartUserCommand(int commandId, bool guarded);
     // Enabled exactly when no CAD user command is active; never checked.
     void OnUpdateEnableWhenIdle(kv::CommandUI& ui);
+
+    // Ribbon commands of layers, drawing, snaps and styles.
+    void OnButtonInsertdem();
+    void OnButtonInsertortho();
+    void OnButtonOrthovisible();
+    void OnUpdateButtonOrthovisible(kv::CommandUI& ui);
+    void OnSliderOrthoopacity();
+    void OnUpdateSliderOrthoopacity(kv::CommandUI& ui);
+    void OnAddAdddata();
+#define KV_DECLARE_DRAW_COMMAND(ribbonId, handler, engineCommand, kind) void handler();
+    KV_DOC_DRAW_COMMANDS(KV_DECLARE_DRAW_COMMAND)
+#undef KV_DECLARE_DRAW_COMMAND
+#define KV_DECLARE_SNAP(ribbonId, handler, updateHandler, bit) \
+    void handler();                                            \
+    void updateHandler(kv::CommandUI& ui);
+    KV_DOC_SNAP_BUTTONS(KV_DECLARE_SNAP)
+#undef KV_DECLARE_SNAP
+    // The heads of the split buttons: nothing to do.
+    void OnNothing() {}
+    // Runs an engine command of the drawing's window; a guarded run refuses while a CAD user
+    // command is active, a measurement clears the selection first.
+    void RunEngineCommand(int engineCommand, DrawCommandKind kind);
+    // Toggles one snap bit and turns snapping on.
+    void ToggleSnap(int bit);
+    // Moves the engine's "Layers Order" window, when it is open, to the place kept in the profile.
+    void PlaceLayersOrderWindow();
+    // Saves the "Layers Order" window's place in the profile and closes it (when it is open).
+    void StoreAndCloseLayersOrderWindow();
 
     // ---- Members, as the tools use them.
     int m_nLoadedVersion = 0;
@@ -159,8 +217,11 @@ public:
     int m_nCurrentDemSeamlineRound = -1;
     std::vector<UndoRoundData*> m_DemSeamlineRounds;
     std::map<QString, TileHandleStruct> m_Tiles;
-    // The colour legend (8-bit, three channels); empty when there is none.
+    // The colour legend (8-bit, three channels, 42 x 266) with the values at its top and bottom;
+    // empty when there is none.
     cv::Mat m_ColorLegend;
+    double m_dLegendMin = 0.0;
+    double m_dLegendMax = 0.0;
 
 signals:
     // The title, the path or the modified flag changed.
@@ -168,12 +229,27 @@ signals:
 
 private:
     void FillContextMenus();
+    // The commands of layers, drawing, snaps and styles; false for any other command.
+    bool OnDrawingCommand(int id);
+    bool OnUpdateDrawingCommand(kv::CommandUI& ui);
+    // Asks whether to build the overview levels of a raster that needs some and has none, and
+    // builds them on Yes. The dataset may be reopened on the way (in reopenMode).
+    void OfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption, int reopenMode);
+    // The CAD layer of a raster layer: found (and undeleted) or added, with layer "0" put back on
+    // top. Null when it cannot be added.
+    CadLayer* RasterCadLayer(const QString& name);
+    // The overall DEM display range from the colour ranges of the DEMs.
+    void UpdateDEMRange();
 
     QString m_strPathName;
     QString m_strTitle;
     int m_bModified = 0;
     QList<CView*> m_views;
 };
+
+// Gives every layer of the drawing a level in steps of 10 in its present order and the layer
+// level 1, then sorts them, so that the layer lies on top. Nothing when either is null.
+void SetCadLayerOrder(CadDrawing* drawing, CadLayer* layer);
 
 // The open document whose drawing this is; null when none.
 CKelvaroDoc* FindDocByCad(CadDrawing* drawing);

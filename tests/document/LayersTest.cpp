@@ -1,0 +1,305 @@
+// Raster layers of a project: which files are taken as DEM, orthophoto or map, names that differ
+// only in case, the overview question, image-definition ids and image places, and how layers
+// leave the project when their image place is erased.
+#include <QDir>
+#include <QFile>
+
+#include <gdal.h>
+
+#include "DocTestSupport.h"
+#include "raster/MapData.h"
+#include "raster/Ortho.h"
+#include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+using kvtest::DocTest;
+
+struct RasterSpec {
+    int width = 40;
+    int height = 30;
+    int bands = 1;
+    GDALDataType type = GDT_Int16;
+    bool noData = true;
+    double gt[6] = {1000.0, 2.0, 0.0, 5000.0, 0.0, -2.0};
+};
+
+// A compressed GeoTIFF whose cells rise from left to right (row number added), so that large
+// rasters stay small on disk.
+QString MakeRaster(const QString& path, const RasterSpec& spec = RasterSpec()) {
+    GDALDriverH driver = GDALGetDriverByName("GTiff");
+    const char* options[] = {"COMPRESS=DEFLATE", "TILED=YES", nullptr};
+    GDALDatasetH ds = GDALCreate(driver, QFile::encodeName(path).constData(), spec.width, spec.height,
+                                 spec.bands, spec.type, const_cast<char**>(options));
+    EXPECT_NE(ds, nullptr);
+    GDALSetGeoTransform(ds, const_cast<double*>(spec.gt));
+    std::vector<float> row(spec.width);
+    for (int b = 1; b <= spec.bands; ++b) {
+        GDALRasterBandH band = GDALGetRasterBand(ds, b);
+        if (spec.noData) {
+            GDALSetRasterNoDataValue(band, -9999.0);
+        }
+        if (spec.width * spec.height > 1000000) {
+            continue;  // left at zero
+        }
+        for (int r = 0; r < spec.height; ++r) {
+            for (int c = 0; c < spec.width; ++c) {
+                row[c] = static_cast<float>(10 + c + r);
+            }
+            EXPECT_EQ(GDALRasterIO(band, GF_Write, 0, r, spec.width, 1, row.data(), spec.width, 1,
+                                   GDT_Float32, 0, 0),
+                      CE_None);
+        }
+    }
+    GDALClose(ds);
+    return path;
+}
+
+// A copy of a file of tests/data in a new folder (the layers open their files for update).
+QString CopyData(const QString& name, const QString& folder) {
+    QString target = kvtest::NewTempFolder(folder) + QLatin1Char('/') + name;
+    EXPECT_TRUE(QFile::copy(kvtest::DataPath(name), target));
+    QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
+    return target;
+}
+
+QString LayerNameOf(CadEntity* entity) {
+    char buffer[256] = {0};
+    CadLayerGetName(CadEntityGetLayer(entity), buffer, sizeof(buffer));
+    return QString::fromUtf8(buffer);
+}
+
+MapLayerInfo MapInfo(const QString& title, const QString& path, MapType type = MapTypeOther) {
+    MapLayerInfo info;
+    info.title = title;
+    info.path = path;
+    info.mapType = type;
+    return info;
+}
+
+// Passes the engine's erase events to the project, as the plan view's event procedure does.
+int ForwardErase(CadDrawing* drawing, CadEntity* entity) {
+    if (CKelvaroDoc* doc = FindDocByCad(drawing)) {
+        doc->OnImagePlaceErased(entity);
+    }
+    return 0;
+}
+
+class LayersTest : public DocTest {
+protected:
+    void SetUp() override {
+        DocTest::SetUp();
+        GDALAllRegister();
+        CadOnEventEntErase(ForwardErase);
+    }
+    void TearDown() override {
+        CadOnEventEntErase(nullptr);
+        DocTest::TearDown();
+    }
+    kvtest::ScriptedInteraction ui;
+};
+
+TEST_F(LayersTest, FilesAreTakenByKindAndNamesDifferingInCaseAreOneLayer) {
+    CKelvaroDoc doc;
+    const QString upper = MakeRaster(kvtest::NewTempFolder("case1") + "/A.TIF");
+    const QString lower = MakeRaster(kvtest::NewTempFolder("case2") + "/a.tif");
+    ASSERT_EQ(doc.AddDEM(upper, 1), 1);
+    ASSERT_EQ(doc.m_DEMs.count("a.tif"), 1u);
+    // The layer name is lower case; the file is still found under its own name.
+    EXPECT_EQ(doc.m_DEMs["a.tif"]->m_path, upper);
+    EXPECT_EQ(doc.AddDEM(lower, 1), 0);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"A DEM with this name is already loaded!"});
+    EXPECT_EQ(doc.GetDEMCount(), 1);
+    // Without messages the refusal is silent.
+    EXPECT_EQ(doc.AddDEM(lower, 0), 0);
+    EXPECT_EQ(ui.Messages().size(), 1u);
+
+    ui.Clear();
+    RasterSpec bytes;
+    bytes.type = GDT_Byte;
+    const QString grey = MakeRaster(kvtest::NewTempFolder("grey") + "/grey.tif", bytes);
+    EXPECT_EQ(doc.AddDEM(grey, 1), 0);
+    EXPECT_EQ(doc.AddOrtho(grey, 1, 0), 1);
+    EXPECT_EQ(doc.GetOrthoCount(), 1);
+
+    // A Float32 raster without no data is a map, not a DEM.
+    const QString olinda = CopyData("olinda_dem_utm25s.tif", "olinda");
+    EXPECT_EQ(doc.AddDEM(olinda, 1), 0);
+    EXPECT_TRUE(doc.AddMap(MapInfo("olinda", olinda), 1));
+    EXPECT_EQ(doc.GetMapCount(), 1);
+
+    // Six bands are no orthophoto; a missing file opens nothing.
+    EXPECT_EQ(doc.AddOrtho(CopyData("L7_ETMs.tif", "l7"), 1, 0), 0);
+    EXPECT_EQ(doc.AddDEM(kvtest::TempDir() + "/none.tif", 1), 0);
+    EXPECT_EQ(ui.MessageTexts(), (QStringList{"Invalid DEM file!", "Invalid DEM file!", "Invalid Ortho file!",
+                                              "Unable to open selected file!"}));
+    EXPECT_EQ(doc.GetDEMCount(), 1);
+}
+
+TEST_F(LayersTest, MapRecordsOfOtherKindsAreRefusedOrPointedToTheirTool) {
+    CKelvaroDoc doc;
+    const QString path = CopyData("olinda_dem_utm25s.tif", "kinds");
+    EXPECT_FALSE(doc.AddMap(MapInfo("m", path, MapTypeOrthophoto), 0));
+    EXPECT_FALSE(doc.AddMap(MapInfo("m", path, MapTypeElevation), 0));
+    EXPECT_FALSE(doc.AddMap(MapInfo("m", path, static_cast<MapType>(7)), 1));
+    EXPECT_EQ(ui.MessageTexts(), (QStringList{"Use the Add Ortho tool to import this file",
+                                              "Use the Add DEM tool to import this file"}));
+    EXPECT_EQ(doc.GetMapCount(), 0);
+
+    ASSERT_TRUE(doc.AddMap(MapInfo("m", path, MapTypeSlope), 1));
+    EXPECT_FALSE(doc.AddMap(MapInfo("m", path, MapTypeSlope), 1));
+    EXPECT_EQ(ui.MessageTexts().last(), "A Map with this name is already loaded!");
+    CMapData* map = doc.m_Maps["m"];
+    EXPECT_EQ(map->m_mapType, MapTypeSlope);
+    ASSERT_TRUE(map->m_pMin && map->m_pMax);
+    EXPECT_LT(*map->m_pMin, *map->m_pMax);
+}
+
+TEST_F(LayersTest, ALargeRasterWithoutOverviewsIsOfferedThreeLevels) {
+    CKelvaroDoc doc;
+    RasterSpec big;
+    big.width = 5000;
+    big.height = 3000;
+    const QString yes = MakeRaster(kvtest::NewTempFolder("big1") + "/big.tif", big);
+    const QString no = MakeRaster(kvtest::NewTempFolder("big2") + "/other.tif", big);
+    ui.AnswerMessage(IDYES);
+    ASSERT_EQ(doc.AddDEM(yes, 0), 1);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Pyramidal levels not found, generate now?"});
+    EXPECT_EQ(ui.Messages()[0].icon(), kv::MessageIcon::Question);
+    GDALRasterBandH band = GDALGetRasterBand(doc.m_DEMs["big.tif"]->m_pDataset, 1);
+    ASSERT_EQ(GDALGetOverviewCount(band), 3);
+    EXPECT_EQ(GDALGetRasterBandXSize(GDALGetOverview(band, 0)), 2500);
+    EXPECT_EQ(GDALGetRasterBandXSize(GDALGetOverview(band, 2)), 625);
+
+    ui.AnswerMessage(IDNO);
+    ASSERT_EQ(doc.AddDEM(no, 0), 1);
+    EXPECT_EQ(GDALGetOverviewCount(GDALGetRasterBand(doc.m_DEMs["other.tif"]->m_pDataset, 1)), 0);
+
+    // A small raster is not asked about.
+    ui.Clear();
+    ASSERT_EQ(doc.AddDEM(MakeRaster(kvtest::NewTempFolder("small") + "/small.tif"), 0), 1);
+    EXPECT_TRUE(ui.MessageTexts().isEmpty());
+}
+
+TEST_F(LayersTest, IdsCountOnFromTheLargestAndImagePlacesLieOnTheRaster) {
+    CKelvaroDoc doc;
+    doc.m_DEMIdNames[1000] = "x";
+    doc.m_DEMIdNames[1003] = "y";
+    const QString path = MakeRaster(kvtest::NewTempFolder("ids") + "/Dem.Tif");
+    ASSERT_EQ(doc.AddDEM(path, 0), 1);
+    CDEM* dem = doc.m_DEMs["dem.tif"];
+    EXPECT_EQ(dem->m_imageDefId, 1004);
+    EXPECT_EQ(doc.m_DEMIdNames[1004], "dem.tif");
+    ASSERT_NE(dem->m_imageEntity, nullptr);
+    EXPECT_EQ(doc.m_DEMHandleNames[dem->m_imageEntity], "dem.tif");
+    EXPECT_EQ(CadImageGetDefID(dem->m_imageEntity), 1004);
+
+    int w = 0, h = 0;
+    double x = 0, y = 0, z = 0, scale = 0;
+    ASSERT_NE(CadImageGetPlace(dem->m_imageEntity, &w, &h, &x, &y, &z, &scale), 0);
+    EXPECT_EQ(w, 40);
+    EXPECT_EQ(h, 30);
+    EXPECT_DOUBLE_EQ(x, 1000.0);
+    EXPECT_DOUBLE_EQ(y, 5000.0 - 30 * 2.0);
+    EXPECT_DOUBLE_EQ(scale, 0.5);
+    EXPECT_EQ(LayerNameOf(dem->m_imageEntity), "dem.tif");
+    // The colour range comes from the cells: 10 to 10 + 39 + 29.
+    EXPECT_DOUBLE_EQ(dem->m_colorRangeMin, 10.0);
+    EXPECT_DOUBLE_EQ(dem->m_colorRangeMax, 78.0);
+    EXPECT_EQ(dem->m_colors.Get_Count(), 100);
+    EXPECT_DOUBLE_EQ(doc.m_dDEMRangeMax, 78.0);
+
+    RasterSpec rgb;
+    rgb.type = GDT_Byte;
+    rgb.bands = 3;
+    ASSERT_EQ(doc.AddOrtho(MakeRaster(kvtest::NewTempFolder("ids2") + "/o.tif", rgb), 0, 0), 1);
+    EXPECT_EQ(doc.m_Orthos["o.tif"]->m_imageDefId, 2000);
+    ASSERT_TRUE(doc.AddMap(MapInfo("Slope Map", CopyData("olinda_dem_utm25s.tif", "ids3")), 0));
+    CMapData* map = doc.m_Maps["Slope Map"];
+    EXPECT_EQ(map->m_imageDefId, 4000);
+    // A map's layer keeps the title's case.
+    EXPECT_EQ(LayerNameOf(map->m_imageEntity), "Slope Map");
+
+    doc.m_DEMIdNames.erase(1000);
+    doc.m_DEMIdNames.erase(1003);
+    doc.RemoveAllDEMs();
+    ASSERT_EQ(doc.AddDEM(path, 0), 1);
+    EXPECT_EQ(doc.m_DEMs["dem.tif"]->m_imageDefId, 1000);
+}
+
+TEST_F(LayersTest, ErasingAnImagePlaceRemovesItsLayerAndUntiesItsPolylines) {
+    CKelvaroDoc doc;
+    const QString path = MakeRaster(kvtest::NewTempFolder("erase") + "/e.tif");
+    auto* dem = new CDEM(&doc);
+    dem->m_path = path;
+    CadClearVertices();
+    for (auto [px, py] : {std::pair{1010.0, 4990.0}, {1050.0, 4990.0}, {1050.0, 4960.0}}) {
+        CadAddVertex(px, py, 0);
+    }
+    CadEntity* polyline = CadAddPolyline(doc.m_pCad, 0, 1);
+    dem->m_linkedEntities = {nullptr, polyline};
+    ASSERT_EQ(doc.LoadDEM(dem, 0, 1, 0, 0), 1);
+    EXPECT_EQ(dem->m_linkedEntities.size(), 1u);
+    EXPECT_EQ(CadEntityGetUserPtr(polyline), dem);
+    EXPECT_EQ(CadEntityGetUserData(polyline), CadEntityGetID(dem->m_imageEntity));
+
+    CadEntity* image = dem->m_imageEntity;
+    CadEntityErase(image, 1);  // as the operator's erase does
+    EXPECT_EQ(doc.GetDEMCount(), 0);
+    EXPECT_TRUE(doc.m_DEMIdNames.empty());
+    EXPECT_TRUE(doc.m_DEMHandleNames.empty());
+    EXPECT_NE(CadGetLayerByName(doc.m_pCad, "e.tif"), nullptr);
+    EXPECT_FALSE(CadEntityGetDeleted(polyline));
+    EXPECT_EQ(CadEntityGetUserPtr(polyline), nullptr);
+    // Erasing an entity of no layer changes nothing.
+    EXPECT_EQ(doc.OnImagePlaceErased(polyline), 0);
+
+    // The program's own removal leaves the same state, and the layer can come back.
+    RasterSpec rgb;
+    rgb.type = GDT_Byte;
+    rgb.bands = 3;
+    ASSERT_EQ(doc.AddOrtho(MakeRaster(kvtest::NewTempFolder("erase2") + "/o.tif", rgb), 0, 0), 1);
+    CadEntity* orthoImage = doc.m_Orthos["o.tif"]->m_imageEntity;
+    doc.RemoveOrtho("o.tif");
+    EXPECT_EQ(doc.GetOrthoCount(), 0);
+    EXPECT_TRUE(doc.m_OrthoHandleNames.empty());
+    EXPECT_TRUE(CadEntityGetDeleted(orthoImage));
+    doc.RemoveOrtho("o.tif");
+    ASSERT_EQ(doc.AddDEM(path, 0), 1);
+    EXPECT_EQ(doc.m_DEMs["e.tif"]->m_imageDefId, 1000);
+}
+
+TEST_F(LayersTest, TheLegendRunsFromTheLastColourAtTheTopToTheFirstAtTheBottom) {
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(CopyData("elev.tif", "legend"), 0), 1);
+    CDEM* dem = doc.m_DEMs["elev.tif"];
+    MapLayerInfo info;
+    info.title = "elev.tif";
+    info.mapType = MapTypeDem;
+    info.noRepaint = 1;
+    doc.UpdateColorLegend(info);
+    ASSERT_EQ(doc.m_ColorLegend.size(), cv::Size(42, 266));
+    auto bgr = [&](int index) {
+        long c = dem->m_colors.Get_Color(index);
+        return cv::Vec3b(static_cast<uchar>((c >> 16) & 0xFF), static_cast<uchar>((c >> 8) & 0xFF),
+                         static_cast<uchar>(c & 0xFF));
+    };
+    EXPECT_EQ(doc.m_ColorLegend.at<cv::Vec3b>(5, 5), bgr(96));
+    EXPECT_EQ(doc.m_ColorLegend.at<cv::Vec3b>(260, 36), bgr(0));
+    EXPECT_EQ(doc.m_ColorLegend.at<cv::Vec3b>(4, 20), cv::Vec3b(0, 0, 0));
+    EXPECT_EQ(doc.m_ColorLegend.at<cv::Vec3b>(100, 37), cv::Vec3b(0, 0, 0));
+    EXPECT_DOUBLE_EQ(doc.m_dLegendMin, dem->m_colorRangeMin);
+    EXPECT_DOUBLE_EQ(doc.m_dLegendMax, dem->m_colorRangeMax);
+
+    // A slope map's record leaves the legend alone; an unknown title empties it.
+    const cv::Mat before = doc.m_ColorLegend;
+    info.mapType = MapTypeSlope;
+    doc.UpdateColorLegend(info);
+    EXPECT_EQ(doc.m_ColorLegend.data, before.data);
+    info.mapType = MapTypeOther;
+    doc.UpdateColorLegend(info);
+    EXPECT_TRUE(doc.m_ColorLegend.empty());
+}
+
+}  // namespace
