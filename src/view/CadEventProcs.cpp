@@ -317,20 +317,6 @@ void ForEachShownLayer(CadDrawing* drawing, F f) {
     }
 }
 
-// Removes the layer whose image place the operator erased; its CAD layer and its linked
-// entities stay in the drawing.
-void RemoveLayerOfErasedImagePlace(CKelvaroDoc* doc, CadEntity* entity) {
-    auto take = [&](std::map<CadEntity*, QString>& handles) -> QString {
-        auto found = handles.find(entity);
-        return found == handles.end() ? QString() : found->second;
-    };
-    // The layer removal functions of the document (RemoveDEM, RemoveOrtho, RemoveMap) take it from
-    // here; until the document offers them, the layers stay.
-    (void)take(doc->m_DEMHandleNames);
-    (void)take(doc->m_OrthoHandleNames);
-    (void)take(doc->m_MapHandleNames);
-}
-
 }  // namespace
 
 void SetSeamlineEditHandlers(int commandId, const SeamlineEditHandlers& handlers) {
@@ -482,8 +468,10 @@ int OnCadPolyFill(CadDrawing*, CadEntity* entity, QPainter* dc, const QPoint* po
 }
 
 int OnCadEntErase(CadDrawing* drawing, CadEntity* entity) {
+    // A layer whose image place was erased leaves the project; its CAD layer and its linked
+    // entities stay in the drawing.
     if (CKelvaroDoc* doc = FindDocByCad(drawing)) {
-        RemoveLayerOfErasedImagePlace(doc, entity);
+        doc->OnImagePlaceErased(entity);
     }
     return 0;
 }
@@ -558,17 +546,14 @@ int OnCadPaint(CadDrawing* drawing, QPainter* dc, int windowWidth) {
     if (recordName.isEmpty()) {
         return 0;
     }
-    double minimum = 0.0;
-    double maximum = 0.0;
-    if (recordType == MapTypeDem) {
-        CDEM* dem = doc->m_DEMs[recordName];
-        minimum = dem->m_colorRangeMin;
-        maximum = dem->m_colorRangeMax;
-    } else {
-        CMapData* map = doc->m_Maps[recordName];
-        minimum = map->m_pRangeMin ? *map->m_pRangeMin : 0.0;
-        maximum = map->m_pRangeMax ? *map->m_pRangeMax : 0.0;
-    }
+    // Refreshed without a repaint request: this procedure runs inside the repaint.
+    MapLayerInfo record;
+    record.title = recordName;
+    record.mapType = static_cast<MapType>(recordType);
+    record.noRepaint = 1;
+    doc->UpdateColorLegend(record);
+    const double minimum = doc->m_dLegendMin;
+    const double maximum = doc->m_dLegendMax;
     const QWidget* dialog = doc->m_pColorClassificationDlg;
     if ((dialog && dialog->isVisible()) || doc->m_ColorLegend.empty() ||
         doc->m_ColorLegend.type() != CV_8UC3) {

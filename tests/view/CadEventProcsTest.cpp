@@ -17,6 +17,7 @@
 #include "view/CadEventProcs.h"
 #include "view/KelvaroFrame.h"
 #include "view/KelvaroView.h"
+#include "view/RasterRendering.h"
 #include "view/ViewTestSupport.h"
 
 namespace {
@@ -134,6 +135,14 @@ TEST_F(CadEventProcsTest, APickWithTheImageSnapTakesItsHeightFromTheCellShown) {
               0);
 }
 
+TEST_F(CadEventProcsTest, ErasingTheImagePlaceOfADemRemovesItAndKeepsItsCadLayer) {
+    cv::Mat grid(8, 8, CV_32FC1, cv::Scalar(5.0f));
+    CDEM* dem = kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster("gone.tif", grid, GDT_Float32, kNoData));
+    CadEntityErase(dem->m_imageEntity, 1);
+    EXPECT_EQ(m_doc->m_DEMs.count(QStringLiteral("gone.tif")), 0u);
+    EXPECT_NE(CadGetLayerByName(m_doc->m_pCad, "gone.tif"), nullptr);
+}
+
 int g_downs = 0;
 int g_ups = 0;
 
@@ -156,16 +165,6 @@ TEST_F(CadEventProcsTest, TheSeamlineEditingGetsTheMouseWhileItsCommandIsActive)
     EXPECT_EQ(g_downs, 1);
     EXPECT_EQ(g_ups, 1);
     SetSeamlineEditHandlers(kDemSeamlineEditCommandId, SeamlineEditHandlers{});
-}
-
-// A legend of the DEM's palette from its top (maximum) to its bottom, as the document keeps it.
-cv::Mat LegendOf(const CAGColors& colors) {
-    cv::Mat legend(266, 42, CV_8UC3);
-    for (int r = 0; r < legend.rows; ++r) {
-        long c = colors.Get_Color((legend.rows - 1 - r) * (colors.Get_Count() - 1) / (legend.rows - 1));
-        legend.row(r).setTo(cv::Scalar((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF));
-    }
-    return legend;
 }
 
 TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {
@@ -198,7 +197,6 @@ TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {
     dem->m_colorRangeMin = minMax[0];
     dem->m_colorRangeMax = minMax[1];
     dem->m_colors.Set_Palette(0, false, 100);
-    m_doc->m_ColorLegend = LegendOf(dem->m_colors);
     // The DEM is shown inside a polygon over the middle of the scene.
     const double* gt = dem->m_geoTransform;
     const double w = dem->Width() * gt[1];
@@ -214,6 +212,14 @@ TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {
     ASSERT_FALSE(ortho->m_display.picture.empty());
     ASSERT_FALSE(dem->m_display.values.empty());
     const QImage top = cad->grab().toImage();
+    // The legend is there, and its refresh inside the paint asks for no further paint: zoomed in,
+    // every paint would read the DEM again.
+    EXPECT_FALSE(m_doc->m_ColorLegend.empty());
+    const long long reads = RasterRenderReadCount();
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(RasterRenderReadCount(), reads);
     EXPECT_FALSE(kvtest::SaveScreenshot(cad, "view_olinda_dem_over_landsat").isEmpty());
 
     // The orthophoto on top at half opacity over the whole DEM.
