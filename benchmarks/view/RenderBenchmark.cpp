@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <benchmark/benchmark.h>
+#include <cpl_error.h>
 #include <gdal.h>
 
 #include <algorithm>
@@ -34,7 +35,10 @@ const char* const kDemPath = "/tmp/kv_bench_view_dem_16000.tif";
 const char* const kOrthoPath = "/tmp/kv_bench_view_rgb_16000.tif";
 
 bool MakeRaster(const char* path, int bands, GDALDataType type) {
-    if (GDALDatasetH existing = GDALOpen(path, GA_ReadOnly)) {
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    GDALDatasetH existing = GDALOpen(path, GA_ReadOnly);
+    CPLPopErrorHandler();
+    if (existing) {
         const bool fits = GDALGetRasterXSize(existing) == kSide && GDALGetRasterCount(existing) == bands &&
                           GDALGetOverviewCount(GDALGetRasterBand(existing, 1)) > 0;
         GDALClose(existing);
