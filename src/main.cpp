@@ -1,3 +1,5 @@
 #include "app/KelvaroMain.h"
 
-int main(int argc, char** argv) { return KelvaroMain(argc, argv); }
+int main(int argc, char** argv) {
+    return KelvaroMain(argc, argv);
+}

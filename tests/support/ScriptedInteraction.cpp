@@ -91,7 +91,9 @@ QString ScriptedInteraction::ChooseSaveFile(const QString& title, const QString&
     return a.path;
 }
 
-QString ScriptedInteraction::ChooseFolder(const QString& title, const QString&) { return NextFile(title).path; }
+QString ScriptedInteraction::ChooseFolder(const QString& title, const QString&) {
+    return NextFile(title).path;
+}
 
 int ScriptedInteraction::RunModal(QDialog& dialog) {
     m_dialogs << QString::fromLatin1(dialog.metaObject()->className());

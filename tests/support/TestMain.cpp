@@ -19,9 +19,13 @@ QTemporaryDir* g_tmp = nullptr;
 
 namespace kvtest {
 
-QString DataPath(const QString& name) { return QStringLiteral(KV_TEST_DATA_DIR) + '/' + name; }
+QString DataPath(const QString& name) {
+    return QStringLiteral(KV_TEST_DATA_DIR) + '/' + name;
+}
 
-QString TempDir() { return g_tmp ? g_tmp->path() : QDir::tempPath(); }
+QString TempDir() {
+    return g_tmp ? g_tmp->path() : QDir::tempPath();
+}
 
 QString NewTempFolder(const QString& name) {
     QString path = TempDir() + '/' + name;

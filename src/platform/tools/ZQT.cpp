@@ -54,7 +54,9 @@ int CopyToBuffer(const QByteArray& utf8, char* buffer, int size) {
     return n;
 }
 
-QSettings OpenProfile() { return QSettings(ZQT_GetUserProfilePath(), QSettings::IniFormat); }
+QSettings OpenProfile() {
+    return QSettings(ZQT_GetUserProfilePath(), QSettings::IniFormat);
+}
 
 // QSettings gives '/' a meaning of its own in keys; sections and keys are kept literal.
 QString ProfileKey(const QString& section, const QString& key) {
@@ -84,7 +86,9 @@ void ZQT_PumpMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void ZQT_SetUserProfilePath(const QString& iniFile) { g_profilePath = iniFile; }
+void ZQT_SetUserProfilePath(const QString& iniFile) {
+    g_profilePath = iniFile;
+}
 
 QString ZQT_GetUserProfilePath() {
     if (!g_profilePath.isEmpty()) {
@@ -94,7 +98,9 @@ QString ZQT_GetUserProfilePath() {
     return dir + "/DrovaneSoftware/Kelvaro.ini";
 }
 
-void ZQT_SetSpecialFolderRoot(const QString& folder) { g_specialRoot = folder; }
+void ZQT_SetSpecialFolderRoot(const QString& folder) {
+    g_specialRoot = folder;
+}
 
 QString ZQT_GetUserProfileString(const QString& section, const QString& key, const QString& def) {
     QSettings s = OpenProfile();
@@ -106,9 +112,9 @@ QString ZQT_GetUserProfileString(const QString& section, const QString& key, con
 }
 
 int ZQT_GetUserProfileString(const char* section, const char* key, const char* def, char* buffer, int size) {
-    QString value = ZQT_GetUserProfileString(QString::fromUtf8(section ? section : ""),
-                                             QString::fromUtf8(key ? key : ""),
-                                             QString::fromUtf8(def ? def : ""));
+    QString value =
+        ZQT_GetUserProfileString(QString::fromUtf8(section ? section : ""), QString::fromUtf8(key ? key : ""),
+                                 QString::fromUtf8(def ? def : ""));
     return CopyToBuffer(value.toUtf8(), buffer, size);
 }
 
@@ -120,7 +126,8 @@ int ZQT_WriteUserProfileString(const QString& section, const QString& key, const
 }
 
 int ZQT_WriteUserProfileString(const char* section, const char* key, const char* value) {
-    return ZQT_WriteUserProfileString(QString::fromUtf8(section ? section : ""), QString::fromUtf8(key ? key : ""),
+    return ZQT_WriteUserProfileString(QString::fromUtf8(section ? section : ""),
+                                      QString::fromUtf8(key ? key : ""),
                                       QString::fromUtf8(value ? value : ""));
 }
 
@@ -138,12 +145,14 @@ QString ZQT_GetSpecialFolder(int csidl, int create, int /*flag*/) {
             path = g_specialRoot.isEmpty() ? SpecialRoot() : g_specialRoot + "/local";
             break;
         case CSIDL_APPDATA:
-            path = g_specialRoot.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                                           : g_specialRoot + "/config";
+            path = g_specialRoot.isEmpty()
+                       ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                       : g_specialRoot + "/config";
             break;
         case CSIDL_PERSONAL:
-            path = g_specialRoot.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-                                           : g_specialRoot + "/documents";
+            path = g_specialRoot.isEmpty()
+                       ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                       : g_specialRoot + "/documents";
             break;
         default:
             return QString();
@@ -266,7 +275,8 @@ QString ZQT_CutVersion(const QString& version) {
     return v;
 }
 
-int ZQT_ShellExecute(const QString& /*verb*/, const QString& file, const QString& /*parameters*/, int /*show*/) {
+int ZQT_ShellExecute(const QString& /*verb*/, const QString& file, const QString& /*parameters*/,
+                     int /*show*/) {
     QUrl url = QUrl::fromUserInput(file, QDir::currentPath(), QUrl::AssumeLocalFile);
     if (!url.isValid()) {
         return 0;
@@ -284,9 +294,13 @@ void ZQT_ShowSplashScreen(const QPixmap& bitmap, int milliseconds) {
     QTimer::singleShot(milliseconds, splash, &QWidget::close);
 }
 
-QString ZQT_GetCurrentSysDate(int, int) { return QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy")); }
+QString ZQT_GetCurrentSysDate(int, int) {
+    return QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy"));
+}
 
-QString ZQT_GetCurrentSysTime() { return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")); }
+QString ZQT_GetCurrentSysTime() {
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+}
 
 qint64 ZQT_GetFileSize(const QString& path) {
     QFileInfo fi(path);
@@ -296,7 +310,8 @@ qint64 ZQT_GetFileSize(const QString& path) {
     return fi.size();
 }
 
-int ZQT_GetRelativePath(const QString& from, int fromFlag, const QString& to, int /*toFlag*/, QString* result) {
+int ZQT_GetRelativePath(const QString& from, int fromFlag, const QString& to, int /*toFlag*/,
+                        QString* result) {
     if (from.isEmpty() || to.isEmpty()) {
         return 0;
     }
@@ -317,8 +332,8 @@ int ZQT_GetRelativePath(const QString& from, int fromFlag, const QString& to, in
 }
 
 QString ZQT_GetOSInfo() {
-    return QSysInfo::prettyProductName() + " (" + QSysInfo::kernelType() + ' ' + QSysInfo::kernelVersion() + ", " +
-           QSysInfo::currentCpuArchitecture() + ')';
+    return QSysInfo::prettyProductName() + " (" + QSysInfo::kernelType() + ' ' + QSysInfo::kernelVersion() +
+           ", " + QSysInfo::currentCpuArchitecture() + ')';
 }
 
 QString ZQT_GetRAMInfo() {
@@ -414,9 +429,13 @@ int ZQT_IsValidFileName(const QString& name) {
     return name.toUtf8().size() > 255 ? 1 : 0;
 }
 
-void ZQT_StartTimer() { g_stopwatch.start(); }
+void ZQT_StartTimer() {
+    g_stopwatch.start();
+}
 
-qint64 ZQT_GetElapsedTime() { return g_stopwatch.isValid() ? g_stopwatch.elapsed() : 0; }
+qint64 ZQT_GetElapsedTime() {
+    return g_stopwatch.isValid() ? g_stopwatch.elapsed() : 0;
+}
 
 int ZQT_CaptureWindow(QPaintDevice* device, const QString& path) {
     if (!device || path.isEmpty()) {

@@ -12,10 +12,10 @@ class QWidget;
 
 // Special folder identifiers the program asks for.
 enum : int {
-    CSIDL_PERSONAL = 5,           // the user's documents
-    CSIDL_APPDATA = 26,           // per-user application settings
-    CSIDL_LOCAL_APPDATA = 28,     // per-user local data (crash reports live below it)
-    CSIDL_COMMON_APPDATA = 35,    // the program's working folder
+    CSIDL_PERSONAL = 5,         // the user's documents
+    CSIDL_APPDATA = 26,         // per-user application settings
+    CSIDL_LOCAL_APPDATA = 28,   // per-user local data (crash reports live below it)
+    CSIDL_COMMON_APPDATA = 35,  // the program's working folder
 };
 
 // Dispatches every pending event of the calling thread and returns. Safe to call from inside

@@ -68,9 +68,13 @@ MessageIcon IconOf(unsigned type) {
     }
 }
 
-Interaction& GetInteraction() { return g_current ? *g_current : g_qt; }
+Interaction& GetInteraction() {
+    return g_current ? *g_current : g_qt;
+}
 
-void SetInteraction(Interaction* service) { g_current = service; }
+void SetInteraction(Interaction* service) {
+    g_current = service;
+}
 
 QWidget* DialogParent() {
     if (g_parent) {
@@ -79,7 +83,9 @@ QWidget* DialogParent() {
     return QApplication::activeWindow();
 }
 
-void SetDialogParent(QWidget* parent) { g_parent = parent; }
+void SetDialogParent(QWidget* parent) {
+    g_parent = parent;
+}
 
 int QtInteraction::ShowMessage(const QString& text, unsigned type, const QString& caption) {
     QMessageBox box(DialogParent());
@@ -109,7 +115,8 @@ QString QtInteraction::ChooseOpenFile(const QString& title, const QString& folde
     return QFileDialog::getOpenFileName(DialogParent(), title, folder, filter);
 }
 
-QStringList QtInteraction::ChooseOpenFiles(const QString& title, const QString& folder, const QString& filter) {
+QStringList QtInteraction::ChooseOpenFiles(const QString& title, const QString& folder,
+                                           const QString& filter) {
     return QFileDialog::getOpenFileNames(DialogParent(), title, folder, filter);
 }
 
@@ -122,7 +129,9 @@ QString QtInteraction::ChooseFolder(const QString& title, const QString& folder)
     return QFileDialog::getExistingDirectory(DialogParent(), title, folder);
 }
 
-int QtInteraction::RunModal(QDialog& dialog) { return dialog.exec(); }
+int QtInteraction::RunModal(QDialog& dialog) {
+    return dialog.exec();
+}
 
 }  // namespace kv
 

@@ -42,7 +42,8 @@ public:
     virtual int ShowMessage(const QString& text, unsigned type, const QString& caption) = 0;
     // Filters in Qt's form: "GeoTIFF (*.tif *.tiff);;All files (*)". Empty text when refused.
     virtual QString ChooseOpenFile(const QString& title, const QString& folder, const QString& filter) = 0;
-    virtual QStringList ChooseOpenFiles(const QString& title, const QString& folder, const QString& filter) = 0;
+    virtual QStringList ChooseOpenFiles(const QString& title, const QString& folder,
+                                        const QString& filter) = 0;
     // selectedFilter, when given, receives the filter the operator chose.
     virtual QString ChooseSaveFile(const QString& title, const QString& path, const QString& filter,
                                    QString* selectedFilter) = 0;

@@ -12,7 +12,8 @@ int KvDialog::DoModal() {
 void KvDialog::EndDialog(int result) {
     if (m_inInit) {
         // The modal loop has not started yet: ending now would leave exec() waiting for good.
-        QMetaObject::invokeMethod(this, [this, result] { done(result); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, result] { done(result); }, Qt::QueuedConnection);
         return;
     }
     done(result);
