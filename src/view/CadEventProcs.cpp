@@ -1,42 +1,580 @@
 #include "view/CadEventProcs.h"
 
-int OnCadDrawImage(CadDrawing*, QPainter*, const CadWinRect*, int, int, int, int, int) {
-    return 0;  // not drawn
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <QPolygonF>
+#include <QWidget>
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "document/KelvaroDoc.h"
+#include "document/ModelessDialogs.h"
+#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/MainWindowService.h"
+#include "raster/DEM.h"
+#include "raster/MapData.h"
+#include "raster/Ortho.h"
+#include "view/RasterRendering.h"
+
+namespace {
+
+SeamlineEditHandlers g_seamlineEdit;
+SeamlineEditHandlers g_demSeamlineEdit;
+
+// The handlers of the active command, or null when no seamline editing runs.
+const SeamlineEditHandlers* ActiveSeamlineEdit(CadDrawing* drawing) {
+    if (!FindDocByCad(drawing)) {
+        return nullptr;
+    }
+    if (ActiveCadCommandId == kSeamlineEditCommandId) {
+        return &g_seamlineEdit;
+    }
+    if (ActiveCadCommandId == kDemSeamlineEditCommandId) {
+        return &g_demSeamlineEdit;
+    }
+    return nullptr;
 }
 
-int OnCadMouseMove(CadDrawing*, int, double, double) {
+template <typename Layer>
+Layer* FindLayer(const std::map<int, QString>& ids, const std::map<QString, Layer*>& layers, int id) {
+    auto name = ids.find(id);
+    if (name == ids.end()) {
+        return nullptr;
+    }
+    auto layer = layers.find(name->second);
+    return layer == layers.end() ? nullptr : layer->second;
+}
+
+template <typename Layer>
+Layer* FindLayerByName(const std::map<QString, Layer*>& layers, const QString& name) {
+    auto layer = layers.find(name);
+    return layer == layers.end() ? nullptr : layer->second;
+}
+
+// The raster window an image place shows in the drawing window, and where it goes.
+struct PlaceLayout {
+    RasterDrawTarget target;
+};
+
+// Works out the covering and visible raster windows of an image place of a w x h raster. False
+// when nothing is to be drawn.
+bool LayoutPlace(const CadWinRect* update, int x0, int yb, int W, int H, int w, int h, PlaceLayout& layout) {
+    if (w <= 0 || h <= 0 || W <= 0 || H <= 0 || !update) {
+        return false;
+    }
+    const int y0 = yb - H;
+    // The update rectangle and the place must meet.
+    if (!(update->left < x0 + W && x0 < update->right && update->top < yb && y0 < update->bottom)) {
+        return false;
+    }
+    const double s = static_cast<double>(W) / w;
+    const int c0 = static_cast<int>(-x0 / s);
+    const int c1 = static_cast<int>((update->right - update->left) / s + c0) + 1;
+    const int r0 = static_cast<int>(-y0 / s);
+    const int r1 = static_cast<int>((update->bottom - update->top) / s + r0) + 1;
+    const int left = std::max(0, c0);
+    const int right = std::min(w - 1, c1);
+    const int top = std::max(0, r0);
+    const int bottom = std::min(h - 1, r1);
+    if (left >= right || top >= bottom) {
+        return false;
+    }
+    RasterDrawTarget& t = layout.target;
+    t.coverWidth = c1 - c0 + 1;
+    t.coverHeight = r1 - r0 + 1;
+    t.visibleWidth = right - left + 1;
+    t.visibleHeight = bottom - top + 1;
+    t.left = left;
+    t.top = top;
+    t.scale = s;
+    t.x = static_cast<int>(left * s + x0);
+    t.y = static_cast<int>(top * s + y0);
+    return true;
+}
+
+// Where window point (X, Y) lies in the model, and the model length of one window pixel, from
+// the drawing's window (or, without one, from the image place).
+void SetDisplayGeoTransform(CadDrawing* drawing, CadEntity* place, const PlaceLayout& layout, int x0, int yb,
+                            int W, RasterDisplayCache& cache) {
+    double left = 0.0, top = 0.0, d = 0.0;
+    QWidget* window = CadGetWindow(drawing);
+    if (window && CadCoordWinToModel(window, layout.target.x, layout.target.y, &left, &top)) {
+        d = CadDistWinToModel(window, 1.0);
+    } else {
+        int pw = 0, ph = 0;
+        double px = 0.0, py = 0.0, pz = 0.0, ps = 1.0;
+        if (!CadImageGetPlace(place, &pw, &ph, &px, &py, &pz, &ps) || ps <= 0.0 || W <= 0) {
+            return;
+        }
+        d = pw / ps / W;
+        left = px + (layout.target.x - x0) * d;
+        top = py + (yb - layout.target.y) * d;
+    }
+    double* gt = cache.geoTransform;
+    gt[0] = left;
+    gt[1] = d;
+    gt[2] = 0.0;
+    gt[3] = top;
+    gt[4] = 0.0;
+    gt[5] = -d;
+    cache.zoom = layout.target.scale;
+}
+
+// A zoomed-out repaint of the same window at nearly the same scale draws the cached picture.
+bool IsCacheHit(const RasterDisplayCache& cache, const RasterDrawTarget& t) {
+    if (cache.picture.empty() || !(t.scale < 1.0) || cache.left != t.left || cache.top != t.top ||
+        cache.width != t.visibleWidth || cache.height != t.visibleHeight || cache.scale <= 0.0) {
+        return false;
+    }
+    return std::fabs(std::max(t.scale / cache.scale, cache.scale / t.scale) - 1.0) < 0.1;
+}
+
+// Draws the cached picture at the current size. The values follow the picture to the size on
+// screen, so that the readouts and the snap read the cell that is shown.
+int DrawFromCache(RasterDisplayCache& cache, const RasterDrawTarget& t) {
+    const int drawn = DrawImageGdiPlus(cache.picture, t);
+    const cv::Size out = t.OutputSize();
+    if (!cache.values.empty() && cache.values.size() != out && !out.empty()) {
+        cv::Mat resized;
+        cv::resize(cache.values, resized, out, 0, 0, cv::INTER_NEAREST);
+        cache.values = resized;
+    }
+    return drawn;
+}
+
+// Runs the renderer on a cache miss and keeps what it made; draws from the cache on a hit.
+template <typename Render>
+int DrawCached(RasterDisplayCache& cache, const RasterDrawTarget& t, Render render) {
+    if (IsCacheHit(cache, t)) {
+        return DrawFromCache(cache, t);
+    }
+    cache.Release();
+    cv::Mat values;
+    cv::Mat picture;
+    const int drawn = render(values, picture);
+    if (!drawn) {
+        return 0;
+    }
+    cache.values = values;
+    cache.picture = picture;
+    cache.left = t.left;
+    cache.top = t.top;
+    cache.width = t.visibleWidth;
+    cache.height = t.visibleHeight;
+    cache.scale = t.scale;
+    return drawn;
+}
+
+int DrawDem(CadDrawing* drawing, CDEM* dem, const CadWinRect* update, QPainter* dc, int x0, int yb, int W,
+            int H) {
+    if (!dem || dem->m_busy || !dem->m_imageEntity || (!dem->m_pDataset && dem->m_grid.empty())) {
+        return 0;
+    }
+    PlaceLayout layout;
+    if (!LayoutPlace(update, x0, yb, W, H, dem->Width(), dem->Height(), layout)) {
+        return 0;
+    }
+    RasterDrawTarget& t = layout.target;
+    t.dc = dc;
+    t.opacity = 1.0;
+    const RasterClip clip{&dem->m_linkedEntities, dem->m_geoTransform};
+    const int drawn = DrawCached(dem->m_display, t, [&](cv::Mat& values, cv::Mat& picture) {
+        if (dem->m_pDataset) {
+            return DrawRasterWithPalette(dem->m_pDataset, t, dem->m_colorRangeMin, dem->m_colorRangeMax,
+                                         &dem->m_colors, clip, values, picture);
+        }
+        // An edited DEM lives in memory and looks as it did on file: its palette, classes and clip.
+        const RasterColouring colouring{dem->m_colorRangeMin, dem->m_colorRangeMax, &dem->m_colors, false};
+        return DrawGridWithColouring(dem->m_grid, t, colouring, clip, values, picture);
+    });
+    SetDisplayGeoTransform(drawing, dem->m_imageEntity, layout, x0, yb, W, dem->m_display);
+    return drawn;
+}
+
+int DrawLabels(CadDrawing* drawing, CDEM* dem, const CadWinRect* update, QPainter* dc, int x0, int yb, int W,
+               int H) {
+    if (!dem || !dem->m_labelImageEntity || dem->m_labelMask.empty()) {
+        return 0;
+    }
+    PlaceLayout layout;
+    if (!LayoutPlace(update, x0, yb, W, H, dem->m_labelMask.cols, dem->m_labelMask.rows, layout)) {
+        return 0;
+    }
+    RasterDrawTarget& t = layout.target;
+    t.dc = dc;
+    t.opacity = 1.0;
+    const int drawn = DrawCached(dem->m_labelDisplay, t, [&](cv::Mat&, cv::Mat& picture) {
+        return DrawGrayImageRegion(dem->m_labelMask, t, picture);
+    });
+    SetDisplayGeoTransform(drawing, dem->m_labelImageEntity, layout, x0, yb, W, dem->m_labelDisplay);
+    return drawn;
+}
+
+int DrawOrtho(CadDrawing* drawing, CKelvaroDoc* doc, COrtho* ortho, const CadWinRect* update, QPainter* dc,
+              int x0, int yb, int W, int H) {
+    if (!ortho || !ortho->m_imageEntity || !ortho->m_pDataset) {
+        return 0;
+    }
+    PlaceLayout layout;
+    if (!LayoutPlace(update, x0, yb, W, H, GDALGetRasterXSize(ortho->m_pDataset),
+                     GDALGetRasterYSize(ortho->m_pDataset), layout)) {
+        return 0;
+    }
+    RasterDrawTarget& t = layout.target;
+    t.dc = dc;
+    // Pictures are drawn opaque at an opacity of 0, from the file and from the cache alike.
+    t.opacity = doc->m_dOrthoOpacity > 0.0 ? doc->m_dOrthoOpacity : 1.0;
+    const RasterClip clip{&ortho->m_linkedEntities, ortho->m_geoTransform};
+    const int drawn = DrawCached(ortho->m_display, t, [&](cv::Mat&, cv::Mat& picture) {
+        return ExtractRasterToImage(ortho->m_pDataset, t, clip, picture);
+    });
+    SetDisplayGeoTransform(drawing, ortho->m_imageEntity, layout, x0, yb, W, ortho->m_display);
+    return drawn;
+}
+
+int DrawMap(CadDrawing* drawing, CMapData* map, const CadWinRect* update, QPainter* dc, int x0, int yb, int W,
+            int H) {
+    if (!map || map->m_busy || !map->m_imageEntity || !map->m_pDataset) {
+        return 0;
+    }
+    const int bands = GDALGetRasterCount(map->m_pDataset);
+    if (bands != 1 && bands != 3) {
+        return 0;
+    }
+    PlaceLayout layout;
+    if (!LayoutPlace(update, x0, yb, W, H, GDALGetRasterXSize(map->m_pDataset),
+                     GDALGetRasterYSize(map->m_pDataset), layout)) {
+        return 0;
+    }
+    RasterDrawTarget& t = layout.target;
+    t.dc = dc;
+    const RasterClip clip{&map->m_linkedEntities, map->m_geoTransform};
+    int drawn = 0;
+    if (bands == 1) {
+        t.opacity = map->m_opacity;
+        const double low = map->m_pRangeMin ? *map->m_pRangeMin : (map->m_pMin ? *map->m_pMin : 0.0);
+        const double high = map->m_pRangeMax ? *map->m_pRangeMax : (map->m_pMax ? *map->m_pMax : 0.0);
+        drawn = DrawCached(map->m_display, t, [&](cv::Mat& values, cv::Mat& picture) {
+            return DrawRasterWithPalette(map->m_pDataset, t, low, high, &map->m_colors, clip, values,
+                                         picture);
+        });
+    } else {
+        t.opacity = map->m_opacity > 0.0 ? map->m_opacity : 1.0;
+        drawn = DrawCached(map->m_display, t, [&](cv::Mat&, cv::Mat& picture) {
+            return ExtractRasterToImage(map->m_pDataset, t, clip, picture);
+        });
+    }
+    SetDisplayGeoTransform(drawing, map->m_imageEntity, layout, x0, yb, W, map->m_display);
+    return drawn;
+}
+
+// The value of the display image cell under model point (x, y); false outside the image or on
+// no data.
+bool DisplayValueAt(const RasterDisplayCache& cache, double x, double y, float* value) {
+    const cv::Mat& values = cache.values;
+    const double d = cache.geoTransform[1];
+    if (values.empty() || values.type() != CV_32FC1 || !(d > 0.0)) {
+        return false;
+    }
+    const double column = (x - cache.geoTransform[0]) / d;
+    const double row = (y - cache.geoTransform[3]) / -d;
+    if (!(column >= 0.0 && row >= 0.0 && column < values.cols && row < values.rows)) {
+        return false;
+    }
+    const float v = values.at<float>(static_cast<int>(row), static_cast<int>(column));
+    if (IsNoData(v)) {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+QString LayerName(CadLayer* layer) {
+    char buffer[512] = {0};
+    CadLayerGetName(layer, buffer, sizeof(buffer));
+    return QString::fromUtf8(buffer);
+}
+
+// Visible layers other than "0", first to last.
+template <typename F>
+void ForEachShownLayer(CadDrawing* drawing, F f) {
+    for (CadLayer* layer = CadGetFirstLayer(drawing); layer; layer = CadGetNextLayer(drawing, layer)) {
+        if (!CadLayerGetVisible(layer) || CadLayerGetDeleted(layer)) {
+            continue;
+        }
+        const QString name = LayerName(layer);
+        if (name != QStringLiteral("0")) {
+            f(name);
+        }
+    }
+}
+
+}  // namespace
+
+void SetSeamlineEditHandlers(int commandId, const SeamlineEditHandlers& handlers) {
+    if (commandId == kSeamlineEditCommandId) {
+        g_seamlineEdit = handlers;
+    } else if (commandId == kDemSeamlineEditCommandId) {
+        g_demSeamlineEdit = handlers;
+    }
+}
+
+int OnCadDrawImage(CadDrawing* drawing, QPainter* dc, const CadWinRect* update, int imageId, int placeLeft,
+                   int placeBottom, int placeWidth, int placeHeight) {
+    CKelvaroDoc* doc = FindDocByCad(drawing);
+    if (!doc || !dc) {
+        return 0;
+    }
+    const int x0 = placeLeft, yb = placeBottom, W = placeWidth, H = placeHeight;
+    if (imageId >= 1000 && imageId <= 1999) {
+        return DrawDem(drawing, FindLayer(doc->m_DEMIdNames, doc->m_DEMs, imageId), update, dc, x0, yb, W, H);
+    }
+    if (imageId >= 2000 && imageId <= 2999) {
+        return DrawOrtho(drawing, doc, FindLayer(doc->m_OrthoIdNames, doc->m_Orthos, imageId), update, dc, x0,
+                         yb, W, H);
+    }
+    if (imageId >= 3000 && imageId <= 3999) {
+        return DrawLabels(drawing, FindLayer(doc->m_DEMIdNames, doc->m_DEMs, imageId - 2000), update, dc, x0,
+                          yb, W, H);
+    }
+    if (imageId >= 4000 && imageId <= 4999) {
+        return DrawMap(drawing, FindLayer(doc->m_MapIdNames, doc->m_Maps, imageId), update, dc, x0, yb, W, H);
+    }
     return 0;
 }
 
-int OnCadPreMouseDown(CadDrawing*, int, double, double) {
-    return 1;  // the engine handles the press
-}
-
-int OnCadMouseUp(CadDrawing*, int) {
-    return 0;  // not consumed
-}
-
-int OnCadMouseWheel(CadDrawing*, int, int) {
-    return 0;  // not consumed: the engine zooms
-}
-
-int OnCadPolyFill(CadDrawing*, CadEntity*, QPainter*, const QPoint*, const int*, int, uint32_t) {
-    return 0;  // the engine fills it
-}
-
-int OnCadEntErase(CadDrawing*, CadEntity*) {
+int OnCadMouseMove(CadDrawing* drawing, int keyFlags, double x, double y) {
+    QWidget* window = CadGetWindow(drawing);
+    if (window && QApplication::focusWidget() != window) {
+        CadWinSetFocus(window);
+    }
+    CKelvaroDoc* doc = FindDocByCad(drawing);
+    if (!doc || (keyFlags & CAD_KEY_SHIFT)) {
+        return 0;
+    }
+    double value = kNoData;
+    QString name;
+    bool fromMap = false;
+    int precision = 3;
+    QString unit;
+    ForEachShownLayer(drawing, [&](const QString& layerName) {
+        fromMap = false;
+        if (CMapData* map = FindLayerByName(doc->m_Maps, layerName)) {
+            if (map->m_display.values.empty() || !IsLayerImageShown(drawing, map->m_imageEntity, layerName)) {
+                return;
+            }
+            unit = map->GetUnitName();
+            precision = map->m_mapType == MapTypeTemperature ? 2 : 3;
+            const float v = map->GetValueAt(drawing, x, y);
+            if (v != kNoData) {
+                value = map->m_mapType == MapTypeSlope ? std::tan(v) * 100.0 : v;
+                name = layerName;
+                fromMap = true;
+            }
+            return;
+        }
+        name = layerName;
+        value = kNoData;
+        CDEM* dem = FindLayerByName(doc->m_DEMs, layerName);
+        float v = 0.0f;
+        if (dem && IsLayerImageShown(drawing, dem->m_imageEntity, layerName) &&
+            DisplayValueAt(dem->m_display, x, y, &v)) {
+            value = v;
+        }
+    });
+    QString status;
+    if (value != kNoData) {
+        status = QString::asprintf("%.3f, %.3f, %.3f (%s)", x, y, value, name.toUtf8().constData());
+        if (fromMap && ActiveCadCommandId == 0) {
+            doc->m_strCommandPrompt =
+                QString::asprintf("%.*f %s", precision, value, unit.toUtf8().constData());
+        }
+    } else {
+        status = QString::asprintf("%.3f, %.3f", x, y);
+        if (ActiveCadCommandId == 0) {
+            doc->m_strCommandPrompt.clear();
+        }
+    }
+    if (kv::MainWindowService* service = kv::GetMainWindowService()) {
+        service->SetStatusText(status);
+    }
     return 0;
 }
 
-int OnCadDrawCursor(CadDrawing*, QPainter*, int, int) {
+int OnCadPreMouseDown(CadDrawing* drawing, int button, double x, double y) {
+    const SeamlineEditHandlers* edit = ActiveSeamlineEdit(drawing);
+    if (edit && button == CAD_BUTTON_LEFT && edit->mouseDown && edit->mouseDown(drawing, x, y) != 0) {
+        return 0;  // consumed
+    }
+    return 1;
+}
+
+int OnCadMouseUp(CadDrawing* drawing, int button) {
+    const SeamlineEditHandlers* edit = ActiveSeamlineEdit(drawing);
+    if (edit && button == CAD_BUTTON_LEFT && edit->mouseUp && edit->mouseUp(drawing) != 0) {
+        return 1;
+    }
     return 0;
 }
 
-int OnCadSnapToImagePlace(CadDrawing*, CadEntity*, double, double, double*, double*, double*) {
-    return 0;  // not snapped
+int OnCadMouseWheel(CadDrawing* drawing, int keyFlags, int delta) {
+    const SeamlineEditHandlers* edit = ActiveSeamlineEdit(drawing);
+    if (edit && edit->mouseWheel && edit->mouseWheel(drawing, keyFlags, delta) != 0) {
+        return 1;
+    }
+    return 0;
 }
 
-int OnCadPaint(CadDrawing*, QPainter*, int) {
+int OnCadPolyFill(CadDrawing*, CadEntity* entity, QPainter* dc, const QPoint* points, const int* ringCounts,
+                  int ringCount, uint32_t colour) {
+    if (!entity || !dc || CadEntityGetType(entity) != CAD_ENT_POLYLINE) {
+        return 0;
+    }
+    // The entity's user data holds its fill transparency: 0 opaque, 255 invisible.
+    const int alpha = 255 - (CadEntityGetUserData(entity) & 0xFF);
+    const QColor fill(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF, alpha);
+    std::vector<QPolygonF> rings;
+    int first = 0;
+    for (int i = 0; i < ringCount; ++i) {
+        QPolygonF ring;
+        for (int k = 0; k < ringCounts[i]; ++k) {
+            ring << QPointF(points[first + k]);
+        }
+        first += ringCounts[i];
+        rings.push_back(ring);
+    }
+    dc->save();
+    const QPen pen = dc->pen();
+    dc->setPen(Qt::NoPen);
+    dc->setBrush(fill);
+    for (const QPolygonF& ring : rings) {
+        dc->drawPolygon(ring, Qt::OddEvenFill);
+    }
+    dc->setPen(pen);
+    dc->setBrush(Qt::NoBrush);
+    for (const QPolygonF& ring : rings) {
+        dc->drawPolyline(ring);
+    }
+    dc->restore();
+    return 1;
+}
+
+int OnCadEntErase(CadDrawing* drawing, CadEntity* entity) {
+    // A layer whose image place was erased leaves the project; its CAD layer and its linked
+    // entities stay in the drawing.
+    if (CKelvaroDoc* doc = FindDocByCad(drawing)) {
+        doc->OnImagePlaceErased(entity);
+    }
+    return 0;
+}
+
+int OnCadDrawCursor(CadDrawing* drawing, QPainter* dc, int x, int y) {
+    CKelvaroDoc* doc = FindDocByCad(drawing);
+    if (!doc || !dc || doc->m_strCommandPrompt.isEmpty()) {
+        return 0;
+    }
+    dc->save();
+    QFont font(QStringLiteral("Curier New"));
+    font.setPixelSize(15);
+    font.setWeight(QFont::Bold);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    dc->setFont(font);
+    dc->setPen(QColor(0xA8, 0xA8, 0xA8));
+    dc->drawText(QPoint(x + 7, y - 15), doc->m_strCommandPrompt);
+    dc->setPen(Qt::white);
+    dc->drawText(QPoint(x + 8, y - 14), doc->m_strCommandPrompt);
+    dc->restore();
+    return 0;
+}
+
+int OnCadSnapToImagePlace(CadDrawing* drawing, CadEntity* imagePlace, double x, double y, double* outX,
+                          double* outY, double* outZ) {
+    CKelvaroDoc* doc = FindDocByCad(drawing);
+    if (!doc) {
+        return 0;
+    }
+    auto name = doc->m_DEMHandleNames.find(imagePlace);
+    if (name == doc->m_DEMHandleNames.end()) {
+        return 0;
+    }
+    CDEM* dem = FindLayerByName(doc->m_DEMs, name->second);
+    float z = 0.0f;
+    if (!dem || !DisplayValueAt(dem->m_display, x, y, &z)) {
+        return 0;
+    }
+    if (outX) {
+        *outX = x;
+    }
+    if (outY) {
+        *outY = y;
+    }
+    if (outZ) {
+        *outZ = z;
+    }
+    return 1;
+}
+
+int OnCadPaint(CadDrawing* drawing, QPainter* dc, int windowWidth) {
+    CKelvaroDoc* doc = FindDocByCad(drawing);
+    if (!doc || !dc) {
+        return 0;
+    }
+    // The legend shows the last visible DEM, or NDVI or other map, when it is the last layer.
+    QString recordName;
+    int recordType = 0;
+    ForEachShownLayer(drawing, [&](const QString& name) {
+        if (CMapData* map = FindLayerByName(doc->m_Maps, name)) {
+            const bool shown = map->m_mapType == MapTypeNDVI || map->m_mapType == MapTypeOther;
+            recordName = shown ? name : QString();
+            recordType = shown ? map->m_mapType : 0;
+        } else if (FindLayerByName(doc->m_DEMs, name)) {
+            recordName = name;
+            recordType = MapTypeDem;
+        } else {
+            recordName.clear();
+            recordType = 0;
+        }
+    });
+    if (recordName.isEmpty()) {
+        return 0;
+    }
+    // Refreshed without a repaint request: this procedure runs inside the repaint.
+    MapLayerInfo record;
+    record.title = recordName;
+    record.mapType = static_cast<MapType>(recordType);
+    record.noRepaint = 1;
+    doc->UpdateColorLegend(record);
+    const double minimum = doc->m_dLegendMin;
+    const double maximum = doc->m_dLegendMax;
+    const QWidget* dialog = doc->m_pColorClassificationDlg;
+    if ((dialog && dialog->isVisible()) || doc->m_ColorLegend.empty() ||
+        doc->m_ColorLegend.type() != CV_8UC3) {
+        return 0;
+    }
+    const cv::Mat& legend = doc->m_ColorLegend;
+    const QImage image =
+        QImage(legend.data, legend.cols, legend.rows, static_cast<int>(legend.step), QImage::Format_BGR888)
+            .copy();
+    dc->save();
+    dc->drawImage(QPoint(windowWidth - 100, 50), image);
+    dc->setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+    dc->setPen(Qt::white);
+    const int descent = QFontMetrics(dc->font()).descent();
+    for (int i = 0; i < 5; ++i) {
+        const double label = maximum - (maximum - minimum) * 0.25 * i;
+        const int lx = windowWidth - 95 + legend.cols;
+        const int ly = static_cast<int>(std::rint((legend.rows - 10) * 0.25 * i)) + 60;
+        dc->drawText(QPoint(lx, ly - descent), QString::asprintf("%.1lf", label));
+    }
+    dc->restore();
     return 0;
 }
 

@@ -1,7 +1,7 @@
 // The CAD event procedures of the plan view: the engine calls them from a project's drawing
 // window to draw the rasters under the drawing, follow the mouse, fill polylines, snap to a DEM
-// and draw the colour legend. Each finds its project with FindDocByCad. Until the layers are drawn
-// each gives the engine its default answer, so the engine draws and handles everything itself.
+// and draw the colour legend. Each finds its project with FindDocByCad; a drawing without a
+// project gets the engine's default answer.
 #pragma once
 
 #include <cstdint>
@@ -26,3 +26,18 @@ int OnCadPaint(CadDrawing* drawing, QPainter* dc, int windowWidth);
 // draw image, mouse move, pre-mouse-down, mouse up, mouse wheel, polygon fill, entity erase, draw
 // cursor, snap to image place, paint. A new project calls it (SetCadEventInstaller).
 void RegisterDocumentEventProcs();
+
+// The label-brush mouse handlers of the seamline editing of orthophotos (command 11001) and of
+// DEMs (11002). While one of these commands is active, the press, release and wheel procedures
+// hand left-button presses, left-button releases and wheel turns to its handlers; a handler that
+// answers non-zero consumed the event. The mosaic tools hand them in at start-up; a command
+// without handlers leaves every event to the engine.
+struct SeamlineEditHandlers {
+    int (*mouseDown)(CadDrawing* drawing, double x, double y) = nullptr;
+    int (*mouseUp)(CadDrawing* drawing) = nullptr;
+    int (*mouseWheel)(CadDrawing* drawing, int keyFlags, int delta) = nullptr;
+};
+constexpr int kSeamlineEditCommandId = 11001;
+constexpr int kDemSeamlineEditCommandId = 11002;
+// Sets the handlers of one of the two commands; other ids are ignored.
+void SetSeamlineEditHandlers(int commandId, const SeamlineEditHandlers& handlers);

@@ -1,0 +1,198 @@
+#include "demtools/DemEditArea.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/ui/ProgressSink.h"
+#include "raster/DEM.h"
+
+namespace {
+
+// Truncation toward zero, kept inside the int range so that a vertex far off the raster still
+// clips correctly instead of overflowing.
+int TruncToCell(double v) {
+    constexpr double kLimit = double(INT_MAX / 4);
+    if (std::isnan(v)) {
+        return 0;
+    }
+    return int(std::trunc(std::clamp(v, -kLimit, kLimit)));
+}
+
+std::vector<cv::Point> RoundContour(const std::vector<Wml::Point2>& contour) {
+    std::vector<cv::Point> cells;
+    cells.reserve(contour.size());
+    for (const Wml::Point2& p : contour) {
+        // nearbyint rounds halves to even in the default rounding mode.
+        cells.emplace_back(int(std::nearbyint(p.X())), int(std::nearbyint(p.Y())));
+    }
+    return cells;
+}
+
+}  // namespace
+
+std::vector<DemAreaPiece> ClipDemArea(const CDEM& dem, const CPgon& worldArea) {
+    std::vector<DemAreaPiece> pieces;
+    const int w = dem.Width(), h = dem.Height();
+    const double* gt = dem.m_geoTransform;
+    if (w <= 0 || h <= 0 || gt[1] == 0.0 || gt[5] == 0.0) {
+        return pieces;
+    }
+    CPgon pixel;
+    for (int c = 0; c < worldArea.GetNumContours(); ++c) {
+        std::vector<Wml::Point2> cells;
+        for (const Wml::Point2& p : worldArea.GetContour(c)) {
+            cells.emplace_back(TruncToCell((p.X() - gt[0]) / gt[1]), TruncToCell((p.Y() - gt[3]) / gt[5]));
+        }
+        pixel.AddContour(cells.data(), int(cells.size()), worldArea.IsHole(c) != 0);
+    }
+    const cv::Point corners[4] = {{0, 0}, {w - 1, 0}, {w - 1, h - 1}, {0, h - 1}};
+    const CPgon clipped = pixel & CPgon(corners, 4);
+    for (int c = 0; c < clipped.GetNumContours(); ++c) {
+        const std::vector<Wml::Point2>& contour = clipped.GetContour(c);
+        if (clipped.IsHole(c)) {
+            // The clipped set lists each outer contour before its holes.
+            if (!pieces.empty()) {
+                pieces.back().holes.push_back(RoundContour(contour));
+                pieces.back().exact.AddContour(contour.data(), int(contour.size()), true);
+            }
+            continue;
+        }
+        DemAreaPiece piece;
+        piece.outline = RoundContour(contour);
+        piece.exact.AddContour(contour.data(), int(contour.size()));
+        piece.bounds = cv::boundingRect(piece.outline);
+        pieces.push_back(std::move(piece));
+    }
+    return pieces;
+}
+
+cv::Point DemCellAt(const CDEM& dem, double x, double y) {
+    const double* gt = dem.m_geoTransform;
+    const double c = std::floor((x - gt[0]) / gt[1]);
+    const double r = std::floor((y - gt[3]) / gt[5]);
+    if (!std::isfinite(c) || !std::isfinite(r)) {
+        return cv::Point(-1, -1);
+    }
+    // Far-off positions stay off the grid without overflowing.
+    constexpr double kLimit = double(INT_MAX / 4);
+    return cv::Point(int(std::clamp(c, -1.0, kLimit)), int(std::clamp(r, -1.0, kLimit)));
+}
+
+cv::Mat AreaMask(const DemAreaPiece& piece, const cv::Rect& window) {
+    cv::Mat mask(window.size(), CV_8UC1, cv::Scalar(0));
+    const cv::Point offset(-window.x, -window.y);
+    auto draw = [&](const std::vector<cv::Point>& contour, double value) {
+        const cv::Point* points = contour.data();
+        const int count = int(contour.size());
+        cv::fillPoly(mask, &points, &count, 1, cv::Scalar(value), cv::LINE_8, 0, offset);
+    };
+    auto outline = [&](const std::vector<cv::Point>& contour) {
+        std::vector<cv::Point> shifted;
+        for (const cv::Point& p : contour) {
+            shifted.push_back(p + offset);
+        }
+        cv::polylines(mask, shifted, true, cv::Scalar(255), 1, cv::LINE_8);
+    };
+    draw(piece.outline, 255);
+    outline(piece.outline);
+    for (const auto& hole : piece.holes) {
+        draw(hole, 0);
+        outline(hole);
+    }
+    return mask;
+}
+
+cv::Mat MaskedCopy(const cv::Mat& values, const cv::Mat& mask) {
+    cv::Mat copy(values.size(), CV_32FC1, cv::Scalar(kNotEdited));
+    values.copyTo(copy, mask);
+    return copy;
+}
+
+cv::Mat RuleResult(const cv::Mat& values, const cv::Mat& mask, const DemCellRule& rule) {
+    if (values.type() != CV_32FC1 || mask.type() != CV_8UC1 || values.size() != mask.size()) {
+        return cv::Mat();
+    }
+    cv::Mat after(values.size(), CV_32FC1, cv::Scalar(kNotEdited));
+    rule(values, mask, after);
+    return after;
+}
+
+int PrepareDemGrid(CDEM& dem, ProgressSink* progress) {
+    if (!dem.m_grid.empty()) {
+        return dem.m_grid.type() == CV_32FC1;
+    }
+    if (progress) {
+        progress->SetCaption(QStringLiteral("Preparing DEM to edit..."));
+    }
+    return dem.LoadData(progress) && dem.m_grid.type() == CV_32FC1;
+}
+
+void FinishDemEdit(CDEM& dem) {
+    dem.ReleaseDisplayCache();
+    dem.m_modified = 1;
+    dem.m_busy = 0;
+}
+
+int CommitDemWindow(CDEM& dem, const DemAreaPiece& piece, const cv::Rect& window, const cv::Mat& before,
+                    const cv::Mat& after, const cv::Mat& mask, ProgressSink* progress,
+                    const DemEditRecorder& record) {
+    if (after.size() != window.size() || after.type() != CV_32FC1) {
+        return 0;
+    }
+    if (record) {
+        if (progress) {
+            progress->SetCaption(QStringLiteral("Generate UNDO..."));
+        }
+        DemEditWindow edit;
+        edit.window = window;
+        for (const cv::Point& p : piece.outline) {
+            edit.contour.push_back(p - window.tl());
+        }
+        edit.before = &before;
+        edit.after = &after;
+        if (!record(dem, edit)) {
+            return 0;
+        }
+    }
+    cv::Mat target = dem.m_grid(window);
+    if (mask.empty()) {
+        after.copyTo(target);
+    } else {
+        after.copyTo(target, mask);
+    }
+    FinishDemEdit(dem);
+    return 1;
+}
+
+int EditDemArea(CDEM& dem, const CPgon& worldArea, const DemCellRule& rule, ProgressSink* progress,
+                const DemEditRecorder& record) {
+    const std::vector<DemAreaPiece> pieces = ClipDemArea(dem, worldArea);
+    if (pieces.empty() || !PrepareDemGrid(dem, progress)) {
+        return 0;
+    }
+    int written = 0;
+    for (const DemAreaPiece& piece : pieces) {
+        const cv::Rect window = piece.bounds & cv::Rect(0, 0, dem.m_grid.cols, dem.m_grid.rows);
+        if (window.empty()) {
+            continue;
+        }
+        dem.m_busy = 1;
+        const cv::Mat mask = AreaMask(piece, window);
+        cv::Mat values = dem.m_grid(window);
+        if (record) {
+            const cv::Mat before = MaskedCopy(values, mask);
+            const cv::Mat after = RuleResult(values, mask, rule);
+            written += CommitDemWindow(dem, piece, window, before, after, mask, progress, record);
+        } else {
+            rule(values, mask, values);
+            FinishDemEdit(dem);
+            ++written;
+        }
+        dem.m_busy = 0;
+    }
+    return written;
+}

@@ -1,0 +1,539 @@
+#include "view/RasterRendering.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QString>
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "platform/cad/Cad.h"
+#include "platform/raster/ExtractROI.h"
+#include "platform/ui/ElevationColorRamp.h"
+#include "raster/AGColors.h"
+#include "raster/DEM.h"
+#include "raster/RasterIO.h"
+
+namespace {
+
+long long g_reads = 0;
+
+// One raster read of a rendering.
+int CountedExtract(GDALDatasetH dataset, cv::Mat& image, const cv::Rect& rect, int mode) {
+    ++g_reads;
+    return GDALExtractROI(dataset, image, &rect, mode);
+}
+
+// The band's no-data value, scale and offset, as the values shown are derived from them.
+struct BandValues {
+    GDALDataType type = GDT_Unknown;
+    bool hasNoData = false;
+    double noData = kNoData;
+    double scale = 1.0;
+    double offset = 0.0;
+
+    explicit BandValues(GDALRasterBandH band) {
+        type = GDALGetRasterDataType(band);
+        int set = 0;
+        noData = GDALGetRasterNoDataValue(band, &set);
+        hasNoData = set != 0;
+        double value = GDALGetRasterScale(band, &set);
+        scale = set && value != 0.0 ? value : 1.0;
+        value = GDALGetRasterOffset(band, &set);
+        offset = set ? value : 0.0;
+    }
+
+    // True for a stored value without data.
+    bool IsEmpty(double v) const {
+        if (std::isnan(v)) {
+            return true;
+        }
+        if (!hasNoData) {
+            return v == kNoData;
+        }
+        if (std::isnan(noData)) {
+            return false;
+        }
+        if (std::isinf(noData)) {
+            return !std::isfinite(v);
+        }
+        return v == noData || v == static_cast<double>(static_cast<float>(noData)) || v == kNoData;
+    }
+};
+
+// Stored values (any depth) to the values shown: no data becomes -9999, the rest value x scale
+// + offset.
+void ToShownValues(const cv::Mat& stored, const BandValues& band, cv::Mat& shown) {
+    cv::Mat values;
+    stored.convertTo(values, CV_64F);
+    shown.create(stored.size(), CV_32FC1);
+    for (int r = 0; r < values.rows; ++r) {
+        const double* s = values.ptr<double>(r);
+        float* d = shown.ptr<float>(r);
+        for (int c = 0; c < values.cols; ++c) {
+            d[c] = band.IsEmpty(s[c]) ? kNoData : static_cast<float>(s[c] * band.scale + band.offset);
+        }
+    }
+}
+
+// Enlarges or reduces a Float32 image of values with -9999 for no data: reduced by the nearest
+// cell, enlarged bilinearly where every cell drawn on has data (no data never blends in).
+void ResampleValues(const cv::Mat& source, cv::Mat& target, cv::Size size) {
+    if (source.size() == size) {
+        source.copyTo(target);
+        return;
+    }
+    if (size.area() <= source.size().area()) {
+        cv::resize(source, target, size, 0, 0, cv::INTER_NEAREST);
+        return;
+    }
+    cv::Mat marked = source.clone();
+    marked.setTo(std::numeric_limits<float>::quiet_NaN(), marked == kNoData);
+    cv::resize(marked, target, size, 0, 0, cv::INTER_LINEAR);
+    cv::patchNaNs(target, kNoData);
+}
+
+// The visible window of band 1 as values shown, at the output size.
+bool ReadShownValues(GDALDatasetH dataset, const RasterDrawTarget& target, cv::Mat& values) {
+    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
+    if (!band) {
+        return false;
+    }
+    BandValues info(band);
+    const cv::Size out = target.OutputSize();
+    const cv::Rect rect = target.ReadRect();
+    if (info.type == GDT_UInt16 || info.type == GDT_Int16) {
+        cv::Mat stored(out, info.type == GDT_UInt16 ? CV_16UC1 : CV_16SC1);
+        if (!CountedExtract(dataset, stored, rect, kExtractGrid)) {
+            return false;
+        }
+        ToShownValues(stored, info, values);
+        return true;
+    }
+    const bool enlarge = target.scale > 1.0;
+    cv::Mat stored(enlarge ? rect.size() : out, CV_32FC1);
+    if (!CountedExtract(dataset, stored, rect, kExtractGrid)) {
+        return false;
+    }
+    cv::Mat shown;
+    ToShownValues(stored, info, shown);
+    if (enlarge) {
+        ResampleValues(shown, values, out);
+    } else {
+        values = shown;
+    }
+    return true;
+}
+
+// The rectangle of a grid in memory, resampled to the output size; -9999 outside the grid.
+bool ReadGridValues(const cv::Mat& grid, const RasterDrawTarget& target, cv::Mat& values) {
+    if (grid.empty() || grid.type() != CV_32FC1) {
+        return false;
+    }
+    const cv::Size out = target.OutputSize();
+    cv::Rect sourcePart;
+    cv::Rect targetPart;
+    if (!kv::MapRegion(target.ReadRect(), grid.size(), out, &sourcePart, &targetPart)) {
+        return false;
+    }
+    values.create(out, CV_32FC1);
+    values.setTo(kNoData);
+    cv::Mat part = grid(sourcePart).clone();
+    cv::patchNaNs(part, kNoData);
+    cv::Mat resampled;
+    ResampleValues(part, resampled, targetPart.size());
+    resampled.copyTo(values(targetPart));
+    return true;
+}
+
+// Colours the values; no data is black.
+cv::Mat ColourValues(const cv::Mat& values, const RasterColouring& colouring) {
+    cv::Mat colour(values.size(), CV_8UC3);
+    for (int r = 0; r < values.rows; ++r) {
+        const float* v = values.ptr<float>(r);
+        uint8_t* d = colour.ptr<uint8_t>(r);
+        for (int c = 0; c < values.cols; ++c, d += 3) {
+            uint32_t packed = IsNoData(v[c]) ? 0u : ColourOfValue(v[c], colouring);
+            d[0] = static_cast<uint8_t>((packed >> 16) & 0xFF);
+            d[1] = static_cast<uint8_t>((packed >> 8) & 0xFF);
+            d[2] = static_cast<uint8_t>(packed & 0xFF);
+        }
+    }
+    return colour;
+}
+
+// Blacks out every pixel outside all clip polylines.
+void ApplyClip(cv::Mat& colour, const RasterDrawTarget& target, const RasterClip& clip) {
+    if (!clip.polylines || clip.polylines->empty() || !clip.geoTransform || clip.geoTransform[1] == 0.0 ||
+        clip.geoTransform[5] == 0.0) {
+        return;
+    }
+    const double* gt = clip.geoTransform;
+    const double s = target.scale;
+    std::vector<std::vector<cv::Point>> polygons;
+    for (CadEntity* polyline : *clip.polylines) {
+        if (!polyline || CadEntityGetDeleted(polyline)) {
+            continue;
+        }
+        std::vector<cv::Point> polygon;
+        const int count = CadPlineGetNumVers(polyline);
+        for (int i = 0; i < count; ++i) {
+            double x = 0.0, y = 0.0, z = 0.0;
+            if (CadPlineGetVer(polyline, i, &x, &y, &z)) {
+                polygon.emplace_back(static_cast<int>(std::rint((x - gt[0]) / gt[1] * s - target.left * s)),
+                                     static_cast<int>(std::rint((y - gt[3]) / gt[5] * s - target.top * s)));
+            }
+        }
+        if (!polygon.empty()) {
+            polygons.push_back(std::move(polygon));
+        }
+    }
+    cv::Mat mask(colour.size(), CV_8UC1, cv::Scalar(0));
+    if (!polygons.empty()) {
+        cv::fillPoly(mask, polygons, cv::Scalar(255), cv::LINE_8);
+    }
+    colour.setTo(cv::Scalar::all(0), mask == 0);
+}
+
+// Colours, clips and draws values read for the target.
+int FinishValues(const cv::Mat& values, const RasterDrawTarget& target, const RasterColouring& colouring,
+                 const RasterClip& clip, cv::Mat& display, cv::Mat& colour) {
+    cv::Mat picture = ColourValues(values, colouring);
+    ApplyClip(picture, target, clip);
+    display = values;
+    colour = picture;
+    return PaintPicture(target.dc, colour, target.x, target.y, target.opacity) ? 1 : 0;
+}
+
+// The rendering can start: the covering window is more than one pixel each way and the output
+// is not empty.
+bool CanRender(const RasterDrawTarget& target) {
+    return target.coverWidth > 1 && target.coverHeight > 1 && !target.OutputSize().empty();
+}
+
+// Per band the 2nd and 98th percentile of a wide raster, from a small overview read; computed
+// once per open raster.
+struct BandStretch {
+    double low[3] = {0, 0, 0};
+    double high[3] = {1, 1, 1};
+};
+
+const BandStretch* StretchOf(GDALDatasetH dataset, const int* bandMap) {
+    static std::map<std::pair<GDALDatasetH, QString>, BandStretch> stretches;
+    const auto key = std::make_pair(dataset, QString::fromUtf8(GDALGetDescription(dataset)));
+    auto found = stretches.find(key);
+    if (found != stretches.end()) {
+        return &found->second;
+    }
+    const int width = GDALGetRasterXSize(dataset);
+    const int height = GDALGetRasterYSize(dataset);
+    const double reduce = std::max(1.0, std::max(width, height) / 512.0);
+    const int sw = std::max(1, static_cast<int>(width / reduce));
+    const int sh = std::max(1, static_cast<int>(height / reduce));
+    BandStretch stretch;
+    for (int i = 0; i < 3; ++i) {
+        GDALRasterBandH band = GDALGetRasterBand(dataset, bandMap[i]);
+        cv::Mat sample(sh, sw, CV_32FC1);
+        ++g_reads;
+        if (!band || GDALRasterIO(band, GF_Read, 0, 0, width, height, sample.data, sw, sh, GDT_Float32, 0,
+                                  static_cast<int>(sample.step)) != CE_None) {
+            return nullptr;
+        }
+        BandValues info(band);
+        std::vector<float> data;
+        data.reserve(sample.total());
+        for (int r = 0; r < sample.rows; ++r) {
+            const float* p = sample.ptr<float>(r);
+            for (int c = 0; c < sample.cols; ++c) {
+                if (!info.IsEmpty(p[c]) && p[c] != 0.0f) {
+                    data.push_back(p[c]);
+                }
+            }
+        }
+        if (data.empty()) {
+            continue;
+        }
+        auto at = [&](double q) {
+            auto nth = data.begin() + static_cast<std::ptrdiff_t>(q * (data.size() - 1));
+            std::nth_element(data.begin(), nth, data.end());
+            return static_cast<double>(*nth);
+        };
+        stretch.low[i] = at(0.02);
+        stretch.high[i] = std::max(at(0.98), stretch.low[i] + 1.0);
+    }
+    return &stretches.emplace(key, stretch).first->second;
+}
+
+// The visible window of a raster wider than 8 bits as a colour image, each band stretched
+// between its percentiles onto 1 to 255 (0 stays for no data).
+bool ExtractStretched(GDALDatasetH dataset, const RasterDrawTarget& target, cv::Mat& colour) {
+    int bandMap[3] = {1, 2, 3};
+    if (GDALGetRasterCount(dataset) < 3) {
+        bandMap[1] = bandMap[2] = 1;
+    }
+    const BandStretch* stretch = StretchOf(dataset, bandMap);
+    if (!stretch) {
+        return false;
+    }
+    const cv::Rect rect =
+        target.ReadRect() & cv::Rect(0, 0, GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset));
+    const cv::Size out = target.OutputSize();
+    if (rect.empty()) {
+        return false;
+    }
+    // Where the part on the raster lands in the output (the read may run past the right edge).
+    const double sx = static_cast<double>(out.width) / target.ReadWidth();
+    cv::Size part(std::clamp(static_cast<int>(std::lround(rect.width * sx)), 1, out.width), out.height);
+    const bool enlarge = target.scale > 1.0;
+    cv::Mat values(enlarge ? rect.size() : part, CV_32FC3);
+    ++g_reads;
+    if (GDALDatasetRasterIO(dataset, GF_Read, rect.x, rect.y, rect.width, rect.height, values.data,
+                            values.cols, values.rows, GDT_Float32, 3, bandMap, 12,
+                            static_cast<int>(values.step), 4) != CE_None) {
+        return false;
+    }
+    BandValues info(GDALGetRasterBand(dataset, 1));
+    cv::Mat stretched(values.size(), CV_8UC3, cv::Scalar::all(0));
+    for (int r = 0; r < values.rows; ++r) {
+        const float* s = values.ptr<float>(r);
+        uint8_t* d = stretched.ptr<uint8_t>(r);
+        for (int c = 0; c < values.cols; ++c, s += 3, d += 3) {
+            if ((s[0] == 0.0f && s[1] == 0.0f && s[2] == 0.0f) || info.IsEmpty(s[0])) {
+                continue;
+            }
+            for (int i = 0; i < 3; ++i) {
+                double t = (s[i] - stretch->low[i]) / (stretch->high[i] - stretch->low[i]);
+                // Channel order blue, green, red: band 3 goes first.
+                d[2 - i] = static_cast<uint8_t>(1 + std::lround(std::clamp(t, 0.0, 1.0) * 254.0));
+            }
+        }
+    }
+    colour = cv::Mat(out, CV_8UC3, cv::Scalar::all(0));
+    cv::Mat target_part = colour(cv::Rect(0, 0, part.width, part.height));
+    cv::resize(stretched, target_part, part, 0, 0, enlarge ? cv::INTER_LINEAR : cv::INTER_NEAREST);
+    return true;
+}
+
+}  // namespace
+
+cv::Size RasterDrawTarget::OutputSize() const {
+    const int w = static_cast<int>(ReadWidth() * scale);
+    const int h = static_cast<int>(visibleHeight * scale);
+    return w > 0 && h > 0 ? cv::Size(w, h) : cv::Size();
+}
+
+long long RasterRenderReadCount() {
+    return g_reads;
+}
+
+uint32_t InterpolatePaletteColor(const CAGColors& palette, double x) {
+    const int count = palette.Get_Count();
+    if (count < 1) {
+        return 0;
+    }
+    if (x <= 0.0) {
+        return static_cast<uint32_t>(palette.Get_Color(0));
+    }
+    if (x >= count - 1) {
+        return static_cast<uint32_t>(palette.Get_Color(count - 1));
+    }
+    const int i = static_cast<int>(x);
+    const double f = x - i;
+    const uint32_t a = static_cast<uint32_t>(palette.Get_Color(i));
+    const uint32_t b = static_cast<uint32_t>(palette.Get_Color(i + 1));
+    uint32_t result = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const double ca = (a >> shift) & 0xFF;
+        const double cb = (b >> shift) & 0xFF;
+        result |= (static_cast<uint32_t>(ca + (cb - ca) * f) & 0xFF) << shift;
+    }
+    return result;
+}
+
+uint32_t ColourOfValue(float value, const RasterColouring& colouring) {
+    const double range = colouring.maximum - colouring.minimum;
+    const double t = range != 0.0 ? (value - colouring.minimum) / range : 0.0;
+    if (const CAGColors* palette = colouring.palette) {
+        const std::vector<ColorClassEntry>& classes = palette->m_classes;
+        if (!colouring.colorsOnly && !classes.empty()) {
+            if (value <= classes[0].upperLimit) {
+                return classes[0].visible ? classes[0].color : 0u;
+            }
+            for (size_t k = 0; k + 1 < classes.size(); ++k) {
+                if (classes[k].upperLimit < value && value <= classes[k + 1].upperLimit) {
+                    return classes[k + 1].visible ? classes[k + 1].color : 0u;
+                }
+            }
+            return classes[0].color;
+        }
+        if (!colouring.colorsOnly) {
+            if (palette->Get_Count() == 0) {
+                return 0;
+            }
+            if (std::fabs(range) <= 1e-5) {
+                return ElevationColorRamp ? ElevationColorRamp[0] : 0u;
+            }
+        }
+        return InterpolatePaletteColor(*palette, t * (palette->Get_Count() - 1));
+    }
+    if (!ElevationColorRamp || ElevationColorRampSize < 1) {
+        return 0;
+    }
+    const int last = ElevationColorRampSize - 1;
+    int index = 0;
+    if (value <= colouring.minimum) {
+        index = 0;
+    } else if (value >= colouring.maximum) {
+        index = last;
+    } else {
+        index = std::clamp(static_cast<int>(last * t), 0, last);
+    }
+    return ElevationColorRamp[index];
+}
+
+bool PaintPicture(QPainter* dc, const cv::Mat& picture, int x, int y, double opacity) {
+    if (!dc || picture.empty() || picture.type() != CV_8UC3) {
+        return false;
+    }
+    QImage image(picture.cols, picture.rows, QImage::Format_ARGB32);
+    if (image.isNull()) {
+        return false;
+    }
+    for (int r = 0; r < picture.rows; ++r) {
+        const uint8_t* s = picture.ptr<uint8_t>(r);
+        auto* d = reinterpret_cast<QRgb*>(image.scanLine(r));
+        for (int c = 0; c < picture.cols; ++c, s += 3) {
+            d[c] = (s[0] | s[1] | s[2]) ? qRgba(s[2], s[1], s[0], 255) : 0u;
+        }
+    }
+    dc->save();
+    if (opacity >= 0.0 && opacity < 1.0) {
+        dc->setOpacity(opacity);
+    }
+    dc->drawImage(QPoint(x, y), image);
+    dc->restore();
+    return true;
+}
+
+int ExtractRasterToImage(GDALDatasetH dataset, const RasterDrawTarget& target, const RasterClip& clip,
+                         cv::Mat& colour) {
+    if (!dataset || !CanRender(target)) {
+        return 0;
+    }
+    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
+    const GDALDataType type = band ? GDALGetRasterDataType(band) : GDT_Unknown;
+    if (type < GDT_Byte || type > GDT_Float64) {
+        return 0;
+    }
+    colour.release();
+    cv::Mat picture;
+    if (type == GDT_Byte) {
+        const cv::Size out = target.OutputSize();
+        const cv::Rect rect = target.ReadRect();
+        const bool enlarge = target.scale > 1.0;
+        cv::Mat read(enlarge ? rect.size() : out, CV_8UC3);
+        if (!CountedExtract(dataset, read, rect, kExtractColour)) {
+            return 0;
+        }
+        if (enlarge) {
+            cv::resize(read, picture, out, 0, 0, cv::INTER_LINEAR);
+        } else {
+            picture = read;
+        }
+    } else if (!ExtractStretched(dataset, target, picture)) {
+        return 0;
+    }
+    ApplyClip(picture, target, clip);
+    colour = picture;
+    return PaintPicture(target.dc, colour, target.x, target.y, target.opacity) ? 1 : 0;
+}
+
+int DrawRasterWithPalette(GDALDatasetH dataset, const RasterDrawTarget& target, double minimum,
+                          double maximum, const CAGColors* palette, const RasterClip& clip, cv::Mat& display,
+                          cv::Mat& colour) {
+    if (!dataset || !CanRender(target)) {
+        return 0;
+    }
+    cv::Mat values;
+    if (!ReadShownValues(dataset, target, values)) {
+        return 0;
+    }
+    RasterColouring colouring{minimum, maximum, palette, false};
+    return FinishValues(values, target, colouring, clip, display, colour);
+}
+
+int DrawRasterBand(GDALDatasetH dataset, const RasterDrawTarget& target, double minimum, double maximum,
+                   cv::Mat& display, cv::Mat& colour) {
+    return DrawRasterWithPalette(dataset, target, minimum, maximum, nullptr, RasterClip{}, display, colour);
+}
+
+int DrawGridWithColouring(const cv::Mat& grid, const RasterDrawTarget& target,
+                          const RasterColouring& colouring, const RasterClip& clip, cv::Mat& display,
+                          cv::Mat& colour) {
+    if (!CanRender(target)) {
+        return 0;
+    }
+    cv::Mat values;
+    if (!ReadGridValues(grid, target, values)) {
+        return 0;
+    }
+    return FinishValues(values, target, colouring, clip, display, colour);
+}
+
+int DrawImageWithPalette(const cv::Mat& grid, const RasterDrawTarget& target, double minimum, double maximum,
+                         const CAGColors& palette, cv::Mat& display, cv::Mat& colour) {
+    return DrawGridWithColouring(grid, target, RasterColouring{minimum, maximum, &palette, true},
+                                 RasterClip{}, display, colour);
+}
+
+int DrawFloatImageRegion(const cv::Mat& grid, const RasterDrawTarget& target, double minimum, double maximum,
+                         cv::Mat& display, cv::Mat& colour) {
+    return DrawGridWithColouring(grid, target, RasterColouring{minimum, maximum, nullptr, false},
+                                 RasterClip{}, display, colour);
+}
+
+int DrawImageGdiPlus(const cv::Mat& image, const RasterDrawTarget& target, cv::Mat* resized) {
+    if (image.empty() || image.type() != CV_8UC3 || target.OutputSize().empty()) {
+        return 0;
+    }
+    const cv::Rect region =
+        cv::Rect(0, 0, target.ReadWidth(), target.visibleHeight) & cv::Rect(0, 0, image.cols, image.rows);
+    if (region.empty()) {
+        return 0;
+    }
+    cv::Mat picture;
+    cv::resize(image(region), picture, target.OutputSize(), 0, 0, cv::INTER_LINEAR);
+    const bool drawn = PaintPicture(target.dc, picture, target.x, target.y, target.opacity);
+    if (resized) {
+        *resized = picture;
+    }
+    return drawn ? 1 : 0;
+}
+
+int DrawGrayImageRegion(const cv::Mat& classes, const RasterDrawTarget& target, cv::Mat& colour) {
+    if (classes.empty() || classes.type() != CV_8UC1 || !CanRender(target)) {
+        return 0;
+    }
+    const cv::Size out = target.OutputSize();
+    cv::Rect sourcePart;
+    cv::Rect targetPart;
+    if (!kv::MapRegion(target.ReadRect(), classes.size(), out, &sourcePart, &targetPart)) {
+        return 0;
+    }
+    // Labels are resampled by the nearest cell: blending two labels would invent a third.
+    cv::Mat labels(out, CV_8UC1, cv::Scalar(1));
+    cv::Mat part = labels(targetPart);
+    cv::resize(classes(sourcePart), part, targetPart.size(), 0, 0, cv::INTER_NEAREST);
+    cv::Mat picture(out, CV_8UC3, cv::Scalar::all(0));
+    picture.setTo(cv::Scalar(255, 0, 0), labels == 0);
+    picture.setTo(cv::Scalar(0, 255, 0), labels == 2);
+    picture.setTo(cv::Scalar(0, 0, 255), labels == 3);
+    colour = picture;
+    return PaintPicture(target.dc, colour, target.x, target.y, target.opacity) ? 1 : 0;
+}

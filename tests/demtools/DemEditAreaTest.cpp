@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <opencv2/imgproc.hpp>
+
+#include "DemEditFixtures.h"
+#include "demtools/DemEditWorkers.h"
+
+using namespace dtest;
+
+namespace {
+
+double Ramp(int c, int r) {
+    return 10.0 + c + 0.01 * r;
+}
+
+}  // namespace
+
+TEST(DemEditArea, AreaCrossingTheDemEdgeEditsOnlyTheCellsOnTheDem) {
+    const cv::Mat grid = MakeGrid(80, 60, Ramp);
+    auto dem = GridDem(grid);
+    WindowLog log;
+    EXPECT_EQ(MakeDemHole(*dem, CellRect(*dem, -20, -15, 30, 25), nullptr, log.Recorder()), 1);
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0].window, cv::Rect(0, 0, 31, 26));
+    EXPECT_EQ(cv::countNonZero(NoDataCells(dem->m_grid)), 31 * 26);
+    EXPECT_EQ(cv::countNonZero(NoDataCells(dem->m_grid(cv::Rect(0, 0, 31, 26)))), 31 * 26);
+}
+
+TEST(DemEditArea, ConcaveAreaFallingApartGivesOneWindowPerPiece) {
+    const cv::Mat grid = MakeGrid(80, 60, Ramp);
+    auto dem = GridDem(grid);
+    // An arch whose bar lies above the raster: its two legs are separate pieces.
+    const CPgon arch =
+        CellArea(*dem, {{20, -20}, {50, -20}, {50, 25}, {42, 25}, {42, -5}, {28, -5}, {28, 25}, {20, 25}});
+    WindowLog log;
+    EXPECT_EQ(OffsetDemArea(*dem, arch, 1.0, nullptr, log.Recorder()), 2);
+    ASSERT_EQ(log.entries.size(), 2u);
+    std::vector<cv::Rect> windows{log.entries[0].window, log.entries[1].window};
+    std::sort(windows.begin(), windows.end(), [](const cv::Rect& a, const cv::Rect& b) { return a.x < b.x; });
+    EXPECT_EQ(windows[0], cv::Rect(20, 0, 9, 26));
+    EXPECT_EQ(windows[1], cv::Rect(42, 0, 9, 26));
+    cv::Mat changed = dem->m_grid != grid;
+    EXPECT_EQ(cv::countNonZero(changed), 2 * 9 * 26);
+    EXPECT_EQ(cv::countNonZero(changed(cv::Rect(29, 0, 13, 60))), 0);
+    // The contour handed to the undo record is relative to its window.
+    for (const auto& e : log.entries) {
+        EXPECT_EQ(cv::boundingRect(e.contour), cv::Rect(0, 0, 9, 26));
+    }
+}
+
+TEST(DemEditArea, AreaWithAHoleEditsTheRingOnly) {
+    const cv::Mat grid = MakeGrid(100, 100, Ramp);
+    auto dem = GridDem(grid);
+    CPgon ring = CellRect(*dem, 10, 10, 90, 90);
+    const CPgon inner = CellRect(*dem, 30, 30, 70, 70);
+    ring.AddContour(inner.GetContour(0).data(), int(inner.GetContour(0).size()), true);
+    WindowLog log;
+    EXPECT_EQ(MakeDemHole(*dem, ring, nullptr, log.Recorder()), 1);
+    // The hole's own cells keep their values, its outline belongs to the area.
+    EXPECT_EQ(cv::countNonZero(NoDataCells(dem->m_grid)), 81 * 81 - 39 * 39);
+    EXPECT_EQ(dem->m_grid.at<float>(50, 50), grid.at<float>(50, 50));
+    EXPECT_EQ(dem->m_grid.at<float>(30, 50), kNoData);
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0].before.at<float>(40, 40), kNotEdited);
+}
+
+TEST(DemEditArea, NothingHappensOffTheDemOrWhenTheRecordIsRefused) {
+    const cv::Mat grid = MakeGrid(80, 60, Ramp);
+    auto dem = GridDem(grid);
+    WindowLog log;
+    EXPECT_EQ(MakeDemHole(*dem, CellRect(*dem, 100, 10, 130, 40), nullptr, log.Recorder()), 0);
+    EXPECT_TRUE(log.entries.empty());
+    log.answer = 0;
+    EXPECT_EQ(MakeDemHole(*dem, CellRect(*dem, 10, 10, 30, 40), nullptr, log.Recorder()), 0);
+    EXPECT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(cv::norm(dem->m_grid, grid, cv::NORM_INF), 0.0);
+    EXPECT_EQ(dem->m_modified, 0);
+    EXPECT_EQ(dem->m_busy, 0);
+    // An area of fewer than three vertices covers nothing.
+    EXPECT_EQ(MakeDemHole(*dem, CellArea(*dem, {{10, 10}, {30, 40}}), nullptr), 0);
+}
+
+TEST(DemEditArea, DemOnFileIsLoadedOnlyWhenTheAreaMeetsIt) {
+    auto dem = OlindaDem();
+    ASSERT_NE(dem, nullptr);
+    EXPECT_EQ(MakeDemHole(*dem, CellRect(*dem, 200, 10, 230, 40), nullptr), 0);
+    EXPECT_TRUE(dem->m_grid.empty());
+    EXPECT_EQ(MakeDemHole(*dem, CellRect(*dem, 10, 10, 30, 40), nullptr), 1);
+    ASSERT_FALSE(dem->m_grid.empty());
+    EXPECT_EQ(cv::countNonZero(NoDataCells(dem->m_grid)), 21 * 31);
+    EXPECT_EQ(dem->m_modified, 1);
+}

@@ -1,0 +1,239 @@
+// The event procedures in a project window: readouts in the status bar and beside the cursor,
+// the snap to a DEM, the seamline editing's mouse hook, and pictures of real layers.
+#include <QCoreApplication>
+#include <QDir>
+#include <QMdiArea>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <gdal_utils.h>
+
+#include <cmath>
+
+#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/ElevationColorRamp.h"
+#include "support/TestEnv.h"
+#include "view/CadEventProcs.h"
+#include "view/KelvaroFrame.h"
+#include "view/KelvaroView.h"
+#include "view/RasterRendering.h"
+#include "view/ViewTestSupport.h"
+
+namespace {
+
+class CadEventProcsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        BuildElevationColorRamp();
+        ActiveCadCommandId = 0;
+        SetCadEventInstaller(RegisterDocumentEventProcs);
+        m_area.resize(640, 480);
+        m_area.show();
+        m_doc = new CKelvaroDoc();
+    }
+    void TearDown() override {
+        ActiveCadCommandId = 0;
+        CadScriptSetStrict(0);
+        m_doc->OnCloseDocument();
+        SetCadEventInstaller(nullptr);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // Opens the project window, zooms to the layers and paints the drawing once.
+    QWidget* ShowAndPaint() {
+        CKelvaroFrame* frame = CreateProjectWindow(m_doc, &m_area);
+        m_area.setViewMode(QMdiArea::SubWindowView);
+        frame->showMaximized();
+        QCoreApplication::processEvents();
+        QWidget* cad = frame->GetView()->GetCadWindow();
+        CadExecute(m_doc->m_pCad, cad, CAD_CMD_ZOOM_EXTENTS);
+        cad->grab();
+        return cad;
+    }
+
+    QMdiArea m_area;
+    CKelvaroDoc* m_doc = nullptr;
+};
+
+TEST_F(CadEventProcsTest, TheStatusBarAndTheCursorShowTheValueUnderTheMouse) {
+    cv::Mat grid(8, 8, CV_32FC1, cv::Scalar(50.0f));
+    grid(cv::Rect(0, 0, 3, 3)).setTo(kNoData);
+    CDEM* dem = kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster("dem.tif", grid, GDT_Float32, kNoData));
+    dem->m_colorRangeMin = 0.0;
+    dem->m_colorRangeMax = 100.0;
+    kvtest::StatusRecorder status;
+    ShowAndPaint();
+    ASSERT_FALSE(dem->m_display.values.empty());
+
+    m_doc->m_strCommandPrompt = QStringLiteral("old");
+    OnCadMouseMove(m_doc->m_pCad, 0, 1.5, 6.5);
+    ASSERT_EQ(status.texts.size(), 1u);
+    EXPECT_EQ(status.texts.back(), QStringLiteral("1.500, 6.500"));
+    EXPECT_TRUE(m_doc->m_strCommandPrompt.isEmpty());
+    OnCadMouseMove(m_doc->m_pCad, 0, 5.5, 2.5);
+    EXPECT_EQ(status.texts.back(), QStringLiteral("5.500, 2.500, 50.000 (dem.tif)"));
+
+    // A slope map on top: the value in percent, beside the cursor as well.
+    cv::Mat slope(8, 8, CV_32FC1, cv::Scalar(0.1f));
+    const QString path = kvtest::WriteRaster("slope.tif", slope, GDT_Float32, kNoData);
+    auto* map = new CMapData(m_doc);
+    map->m_name = QStringLiteral("slope");
+    map->m_path = path;
+    map->m_pDataset = GDALOpen(path.toUtf8().constData(), GA_ReadOnly);
+    GDALGetGeoTransform(map->m_pDataset, map->m_geoTransform);
+    map->m_mapType = MapTypeSlope;
+    map->m_pRangeMin = std::make_unique<double>(0.0);
+    map->m_pRangeMax = std::make_unique<double>(0.5);
+    map->m_imageDefId = 4000;
+    map->m_imageEntity = kvtest::AddImagePlace(*m_doc, map->m_name, 4000, 8, 8, map->m_geoTransform);
+    m_doc->m_Maps[map->m_name] = map;
+    m_doc->m_MapIdNames[4000] = map->m_name;
+    m_doc->m_MapHandleNames[map->m_imageEntity] = map->m_name;
+    CadGetWindow(m_doc->m_pCad)->grab();
+    ASSERT_FALSE(map->m_display.values.empty());
+
+    OnCadMouseMove(m_doc->m_pCad, 0, 5.5, 2.5);
+    EXPECT_EQ(status.texts.back(), QStringLiteral("5.500, 2.500, 10.033 (slope)"));
+    EXPECT_EQ(m_doc->m_strCommandPrompt, QStringLiteral("10.033 %"));
+
+    // With key flag 4 nothing changes.
+    const size_t shown = status.texts.size();
+    OnCadMouseMove(m_doc->m_pCad, CAD_KEY_SHIFT, 1.5, 6.5);
+    EXPECT_EQ(status.texts.size(), shown);
+    EXPECT_EQ(m_doc->m_strCommandPrompt, QStringLiteral("10.033 %"));
+}
+
+TEST_F(CadEventProcsTest, APickWithTheImageSnapTakesItsHeightFromTheCellShown) {
+    cv::Mat grid(8, 8, CV_32FC1);
+    for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 8; ++c) {
+            grid.at<float>(r, c) = static_cast<float>(100 + 10 * r + c);
+        }
+    }
+    CDEM* dem = kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster("dem.tif", grid, GDT_Float32, kNoData));
+    dem->m_colorRangeMin = 100.0;
+    dem->m_colorRangeMax = 180.0;
+    ShowAndPaint();
+    CadSnapPutMode(m_doc->m_pCad, CAD_SNAP_IMAGEPLACE);
+    CadSnapPutOn(m_doc->m_pCad, 1);
+    CadScriptSetStrict(1);
+    // Model point (2.5, 4.5) lies in column 2, row 3.
+    CadScriptPushPoint(m_doc->m_pCad, 2.5, 4.5, 0.0);
+    double x = 0, y = 0, z = 0;
+    ASSERT_NE(CadToolGetPickedPoint(m_doc->m_pCad, &x, &y, &z), 0);
+    // Zoomed in, the cell shown is interpolated between the raster cells around it.
+    const double* gt = dem->m_display.geoTransform;
+    const float shown = dem->m_display.values.at<float>(static_cast<int>((4.5 - gt[3]) / gt[5]),
+                                                        static_cast<int>((2.5 - gt[0]) / gt[1]));
+    EXPECT_DOUBLE_EQ(z, shown);
+    EXPECT_NEAR(z, 132.0, 0.5);
+    EXPECT_NEAR(x, 2.5, 1e-9);
+    // Orthophotos and points outside the DEM do not snap.
+    double outZ = 0;
+    EXPECT_EQ(OnCadSnapToImagePlace(m_doc->m_pCad, dem->m_imageEntity, 20.0, 4.5, nullptr, nullptr, &outZ),
+              0);
+}
+
+TEST_F(CadEventProcsTest, ErasingTheImagePlaceOfADemRemovesItAndKeepsItsCadLayer) {
+    cv::Mat grid(8, 8, CV_32FC1, cv::Scalar(5.0f));
+    CDEM* dem = kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster("gone.tif", grid, GDT_Float32, kNoData));
+    CadEntityErase(dem->m_imageEntity, 1);
+    EXPECT_EQ(m_doc->m_DEMs.count(QStringLiteral("gone.tif")), 0u);
+    EXPECT_NE(CadGetLayerByName(m_doc->m_pCad, "gone.tif"), nullptr);
+}
+
+int g_downs = 0;
+int g_ups = 0;
+
+TEST_F(CadEventProcsTest, TheSeamlineEditingGetsTheMouseWhileItsCommandIsActive) {
+    SeamlineEditHandlers handlers;
+    handlers.mouseDown = [](CadDrawing*, double, double) { return ++g_downs; };
+    handlers.mouseUp = [](CadDrawing*) { return ++g_ups; };
+    handlers.mouseWheel = [](CadDrawing*, int, int) { return 0; };
+    SetSeamlineEditHandlers(kDemSeamlineEditCommandId, handlers);
+    CadDrawing* drawing = m_doc->m_pCad;
+    EXPECT_EQ(OnCadPreMouseDown(drawing, CAD_BUTTON_LEFT, 1, 1), 1);
+    ActiveCadCommandId = kSeamlineEditCommandId;  // no handlers for this one
+    EXPECT_EQ(OnCadPreMouseDown(drawing, CAD_BUTTON_LEFT, 1, 1), 1);
+    EXPECT_EQ(OnCadMouseUp(drawing, CAD_BUTTON_LEFT), 0);
+    ActiveCadCommandId = kDemSeamlineEditCommandId;
+    EXPECT_EQ(OnCadPreMouseDown(drawing, CAD_BUTTON_RIGHT, 1, 1), 1);
+    EXPECT_EQ(OnCadPreMouseDown(drawing, CAD_BUTTON_LEFT, 1, 1), 0);
+    EXPECT_EQ(OnCadMouseUp(drawing, CAD_BUTTON_LEFT), 1);
+    EXPECT_EQ(OnCadMouseWheel(drawing, 0, 120), 0);
+    EXPECT_EQ(g_downs, 1);
+    EXPECT_EQ(g_ups, 1);
+    SetSeamlineEditHandlers(kDemSeamlineEditCommandId, SeamlineEditHandlers{});
+}
+
+TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {
+    // The DEM with -9999 as its no-data value, and bands 3, 2, 1 of the Landsat scene.
+    const QString demPath = QDir(kvtest::TempDir()).filePath("olinda_dem.tif");
+    GDALDatasetH source =
+        GDALOpen(kvtest::DataPath("olinda_dem_utm25s.tif").toUtf8().constData(), GA_ReadOnly);
+    ASSERT_NE(source, nullptr);
+    GDALDatasetH copy = GDALCreateCopy(GDALGetDriverByName("GTiff"), demPath.toUtf8().constData(), source, 0,
+                                       nullptr, nullptr, nullptr);
+    GDALClose(source);
+    ASSERT_NE(copy, nullptr);
+    GDALSetRasterNoDataValue(GDALGetRasterBand(copy, 1), kNoData);
+    double minMax[2];
+    GDALComputeRasterMinMax(GDALGetRasterBand(copy, 1), FALSE, minMax);
+    GDALClose(copy);
+    const QString orthoPath = QDir(kvtest::TempDir()).filePath("l7_321.tif");
+    source = GDALOpen(kvtest::DataPath("L7_ETMs.tif").toUtf8().constData(), GA_ReadOnly);
+    ASSERT_NE(source, nullptr);
+    const char* bands[] = {"-b", "3", "-b", "2", "-b", "1", nullptr};
+    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(bands), nullptr);
+    GDALDatasetH rgb = GDALTranslate(orthoPath.toUtf8().constData(), source, options, nullptr);
+    GDALTranslateOptionsFree(options);
+    GDALClose(source);
+    ASSERT_NE(rgb, nullptr);
+    GDALClose(rgb);
+
+    COrtho* ortho = kvtest::AddOrthoLayer(*m_doc, orthoPath);
+    CDEM* dem = kvtest::AddDemLayer(*m_doc, demPath);
+    dem->m_colorRangeMin = minMax[0];
+    dem->m_colorRangeMax = minMax[1];
+    dem->m_colors.Set_Palette(0, false, 100);
+    // The DEM is shown inside a polygon over the middle of the scene.
+    const double* gt = dem->m_geoTransform;
+    const double w = dem->Width() * gt[1];
+    const double h = -dem->Height() * gt[5];
+    CadClearVertices();
+    CadAddVertex(gt[0] + 0.2 * w, gt[3] - 0.15 * h, 0);
+    CadAddVertex(gt[0] + 0.85 * w, gt[3] - 0.3 * h, 0);
+    CadAddVertex(gt[0] + 0.7 * w, gt[3] - 0.85 * h, 0);
+    CadAddVertex(gt[0] + 0.25 * w, gt[3] - 0.7 * h, 0);
+    dem->m_linkedEntities.push_back(CadAddPolyline(m_doc->m_pCad, 0, 1));
+
+    QWidget* cad = ShowAndPaint();
+    ASSERT_FALSE(ortho->m_display.picture.empty());
+    ASSERT_FALSE(dem->m_display.values.empty());
+    const QImage top = cad->grab().toImage();
+    // The legend is there, and its refresh inside the paint asks for no further paint: zoomed in,
+    // every paint would read the DEM again.
+    EXPECT_FALSE(m_doc->m_ColorLegend.empty());
+    const long long reads = RasterRenderReadCount();
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(RasterRenderReadCount(), reads);
+    EXPECT_FALSE(kvtest::SaveScreenshot(cad, "view_olinda_dem_over_landsat").isEmpty());
+
+    // The orthophoto on top at half opacity over the whole DEM.
+    dem->m_linkedEntities.clear();
+    dem->ReleaseDisplayCache();
+    CadLayer* orthoLayer = CadGetLayerByName(m_doc->m_pCad, ortho->m_name.toUtf8().constData());
+    CadLayer* demLayer = CadGetLayerByName(m_doc->m_pCad, dem->m_name.toUtf8().constData());
+    CadLayerPutLevel(orthoLayer, 1);
+    CadLayerPutLevel(demLayer, 10);
+    CadSortLayers(m_doc->m_pCad);
+    m_doc->m_dOrthoOpacity = 0.5;
+    CadUpdate(m_doc->m_pCad);
+    EXPECT_FALSE(kvtest::SaveScreenshot(cad, "view_landsat_over_olinda_dem").isEmpty());
+    EXPECT_NE(cad->grab().toImage(), top);
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// Drawing of raster layers under the drawing: reads, cache, colours of classes, clip and the
+// transparent colour, the values kept for the readouts.
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include "platform/ui/ElevationColorRamp.h"
+#include "view/CadEventProcs.h"
+#include "view/RasterRendering.h"
+#include "view/ViewTestSupport.h"
+
+namespace {
+
+constexpr QRgb kBackground = 0xFF202020;
+constexpr uint32_t kRed = 0x0000FF;
+constexpr uint32_t kGreen = 0x00FF00;
+constexpr uint32_t kBlue = 0xFF0000;
+
+class RasterRenderingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        BuildElevationColorRamp();
+        m_doc = new CKelvaroDoc();
+    }
+    void TearDown() override { m_doc->OnCloseDocument(); }
+
+    // Paints the image place of the id with the raster's w pixels over W window pixels, its
+    // top-left corner at the window's top-left corner.
+    int Paint(QImage& canvas, int imageId, int w, int h, int W) {
+        canvas = QImage(200, 200, QImage::Format_ARGB32);
+        canvas.fill(kBackground);
+        QPainter painter(&canvas);
+        const CadWinRect update{0, 0, 200, 200};
+        const int H = static_cast<int>(static_cast<double>(W) * h / w);
+        return OnCadDrawImage(m_doc->m_pCad, &painter, &update, imageId, 0, H, W, H);
+    }
+
+    // A DEM of 8 x 8 cells holding the values row by row.
+    CDEM* Dem(const std::vector<float>& values, const QString& name = QStringLiteral("dem.tif")) {
+        cv::Mat grid(8, 8, CV_32FC1, cv::Scalar(kNoData));
+        for (size_t i = 0; i < values.size() && i < 64; ++i) {
+            grid.at<float>(static_cast<int>(i / 8), static_cast<int>(i % 8)) = values[i];
+        }
+        CDEM* dem = kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster(name, grid, GDT_Float32, kNoData));
+        dem->m_colorRangeMin = 0.0;
+        dem->m_colorRangeMax = 40.0;
+        return dem;
+    }
+
+    static void SetClasses(CAGColors& colors) {
+        colors.m_classes = {{10.0f, 0.0f, kRed, 1, {}, {}},
+                            {20.0f, 10.0f, kGreen, 0, {}, {}},
+                            {30.0f, 20.0f, kBlue, 1, {}, {}}};
+    }
+
+    CKelvaroDoc* m_doc = nullptr;
+};
+
+TEST_F(RasterRenderingTest, ZoomedOutRepaintsOfTheSameWindowReadTheRasterOnce) {
+    cv::Mat grid(64, 64, CV_32FC1, cv::Scalar(12.0f));
+    CDEM* dem = kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster("big.tif", grid, GDT_Float32, kNoData));
+    dem->m_colorRangeMin = 0.0;
+    dem->m_colorRangeMax = 40.0;
+    QImage canvas;
+    const long long before = RasterRenderReadCount();
+    ASSERT_EQ(Paint(canvas, 1000, 64, 64, 32), 1);
+    ASSERT_EQ(Paint(canvas, 1000, 64, 64, 32), 1);
+    EXPECT_EQ(RasterRenderReadCount() - before, 1);
+    EXPECT_NE(canvas.pixel(10, 10), kBackground);
+
+    // Within a tenth of the scale the cached picture is drawn, and the values follow it to the
+    // size on screen: what the readout and the snap read is what is shown.
+    ASSERT_EQ(Paint(canvas, 1000, 64, 64, 30), 1);
+    EXPECT_EQ(RasterRenderReadCount() - before, 1);
+    EXPECT_EQ(dem->m_display.values.cols, 30);
+    EXPECT_EQ(dem->m_display.values.rows, 30);
+
+    // Zoomed in, every paint reads again.
+    Paint(canvas, 1000, 64, 64, 128);
+    Paint(canvas, 1000, 64, 64, 128);
+    EXPECT_EQ(RasterRenderReadCount() - before, 3);
+
+    // A DEM being rewritten is not drawn and not read.
+    dem->m_busy = 1;
+    EXPECT_EQ(Paint(canvas, 1000, 64, 64, 32), 0);
+    EXPECT_EQ(RasterRenderReadCount() - before, 3);
+}
+
+TEST_F(RasterRenderingTest, ClassesTakeTheClassOfTheirBoundAndDisabledClassesAndBlackAreTransparent) {
+    CDEM* dem = Dem({10, 15, 20, 25, 30, 35, 5, kNoData});
+    SetClasses(dem->m_colors);
+    QImage canvas;
+    ASSERT_EQ(Paint(canvas, 1000, 8, 8, 8), 1);
+    EXPECT_EQ(canvas.pixel(0, 0), qRgb(255, 0, 0));  // 10: the bound of the first class
+    EXPECT_EQ(canvas.pixel(1, 0), kBackground);      // 15: disabled class
+    EXPECT_EQ(canvas.pixel(2, 0), kBackground);      // 20: the bound of the disabled class
+    EXPECT_EQ(canvas.pixel(3, 0), qRgb(0, 0, 255));  // 25
+    EXPECT_EQ(canvas.pixel(4, 0), qRgb(0, 0, 255));  // 30: the bound of the last class
+    EXPECT_EQ(canvas.pixel(5, 0), qRgb(255, 0, 0));  // above the last bound: the first class
+    EXPECT_EQ(canvas.pixel(7, 0), kBackground);      // no data
+    // A class coloured black is transparent too.
+    dem->m_colors.m_classes[0].color = 0;
+    dem->ReleaseDisplayCache();
+    Paint(canvas, 1000, 8, 8, 8);
+    EXPECT_EQ(canvas.pixel(0, 0), kBackground);
+}
+
+TEST_F(RasterRenderingTest, PixelsOutsideTheLinkedPolylinesAreTransparent) {
+    CDEM* dem = Dem(std::vector<float>(64, 25.0f));
+    SetClasses(dem->m_colors);
+    // The left half of the raster (model x 0 .. 4).
+    CadClearVertices();
+    for (auto [x, y] : {std::pair{0.0, 0.0}, {4.0, 0.0}, {4.0, 8.0}, {0.0, 8.0}}) {
+        CadAddVertex(x, y, 0.0);
+    }
+    dem->m_linkedEntities.push_back(CadAddPolyline(m_doc->m_pCad, 0, 1));
+    QImage canvas;
+    ASSERT_EQ(Paint(canvas, 1000, 8, 8, 16), 1);
+    EXPECT_EQ(canvas.pixel(3, 8), qRgb(0, 0, 255));
+    EXPECT_EQ(canvas.pixel(12, 8), kBackground);
+
+    // Edited in memory, the DEM keeps its classes and its clip.
+    ASSERT_EQ(dem->LoadData(), 1);
+    dem->ReleaseDisplayCache();
+    ASSERT_EQ(Paint(canvas, 1000, 8, 8, 16), 1);
+    EXPECT_EQ(canvas.pixel(3, 8), qRgb(0, 0, 255));
+    EXPECT_EQ(canvas.pixel(12, 8), kBackground);
+}
+
+TEST_F(RasterRenderingTest, TheDisplayImageHoldsTheValuesOfTheBandScaleAndOffset) {
+    cv::Mat stored(8, 8, CV_16UC1, cv::Scalar(50));
+    stored.at<uint16_t>(0, 0) = 0;
+    CDEM* dem =
+        kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster("scaled.tif", stored, GDT_UInt16, 0, 0.5, 100));
+    dem->m_colorRangeMin = 0.0;
+    dem->m_colorRangeMax = 200.0;
+    QImage canvas;
+    ASSERT_EQ(Paint(canvas, 1000, 8, 8, 8), 1);
+    EXPECT_FLOAT_EQ(dem->m_display.values.at<float>(3, 3), 125.0f);
+    EXPECT_FLOAT_EQ(dem->m_display.values.at<float>(0, 0), kNoData);
+}
+
+TEST_F(RasterRenderingTest, OrthophotosAreTransparentWhereBlackAndWideBandsAreStretched) {
+    cv::Mat rgb(8, 8, CV_8UC3, cv::Scalar(40, 120, 200));
+    rgb(cv::Rect(0, 0, 4, 8)).setTo(cv::Scalar::all(0));
+    kvtest::AddOrthoLayer(*m_doc, kvtest::WriteRaster("ortho.tif", rgb, GDT_Byte, 0));
+    QImage canvas;
+    ASSERT_EQ(Paint(canvas, 2000, 8, 8, 8), 1);
+    EXPECT_EQ(canvas.pixel(1, 1), kBackground);
+    EXPECT_EQ(canvas.pixel(6, 1), qRgb(40, 120, 200));
+
+    // 16-bit bands between 1000 and 3000: a plain cut to 8 bits would be white.
+    cv::Mat wide(32, 32, CV_16UC3);
+    cv::randu(wide, cv::Scalar::all(1000), cv::Scalar::all(3000));
+    kvtest::AddOrthoLayer(*m_doc, kvtest::WriteRaster("wide.tif", wide, GDT_UInt16, 0), 1);
+    ASSERT_EQ(Paint(canvas, 2001, 32, 32, 32), 1);
+    int white = 0;
+    double sum = 0;
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 32; ++x) {
+            white += canvas.pixel(x, y) == qRgb(255, 255, 255);
+            sum += qGray(canvas.pixel(x, y));
+        }
+    }
+    EXPECT_LT(white, 32 * 32 / 10);
+    EXPECT_NEAR(sum / (32 * 32), 128, 25);
+}
+
+TEST_F(RasterRenderingTest, AFilledPolylineTakesItsTransparencyFromItsUserData) {
+    CadClearVertices();
+    CadAddVertex(0, 0, 0);
+    CadAddVertex(10, 0, 0);
+    CadAddVertex(10, 10, 0);
+    CadEntity* polyline = CadAddPolyline(m_doc->m_pCad, 0, 1);
+    CadEntityPutUserData(polyline, 128);
+    QImage canvas(40, 40, QImage::Format_ARGB32);
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    const QPoint points[] = {{0, 0}, {30, 0}, {30, 30}, {0, 30}};
+    const int counts[] = {4};
+    EXPECT_EQ(OnCadPolyFill(m_doc->m_pCad, polyline, &painter, points, counts, 1, kBlue), 1);
+    painter.end();
+    EXPECT_EQ(qAlpha(canvas.pixel(15, 15)), 127);
+    EXPECT_EQ(qBlue(canvas.pixel(15, 15)), 255);
+    EXPECT_EQ(OnCadPolyFill(m_doc->m_pCad, CadAddLine(m_doc->m_pCad, 0, 0, 0, 1, 1, 0), &painter, points,
+                            counts, 1, kBlue),
+              0);
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+#include "view/ViewTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "support/TestEnv.h"
+
+namespace kvtest {
+
+QString WriteRaster(const QString& name, const cv::Mat& image, GDALDataType type, double noData, double scale,
+                    double offset) {
+    const QString path = QDir(TempDir()).filePath(name);
+    const char* options[] = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", nullptr};
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(),
+                                 image.cols, image.rows, image.channels(), type, const_cast<char**>(options));
+    if (!ds) {
+        return QString();
+    }
+    double gt[6] = {0.0, 1.0, 0.0, static_cast<double>(image.rows), 0.0, -1.0};
+    GDALSetGeoTransform(ds, gt);
+    std::vector<cv::Mat> channels;
+    cv::split(image, channels);
+    bool ok = true;
+    for (int b = 0; b < image.channels(); ++b) {
+        GDALRasterBandH band = GDALGetRasterBand(ds, b + 1);
+        GDALSetRasterNoDataValue(band, noData);
+        if (scale != 1.0 || offset != 0.0) {
+            GDALSetRasterScale(band, scale);
+            GDALSetRasterOffset(band, offset);
+        }
+        cv::Mat values;
+        channels[b].convertTo(values, CV_64F);
+        ok = ok && GDALRasterIO(band, GF_Write, 0, 0, image.cols, image.rows, values.data, image.cols,
+                                image.rows, GDT_Float64, 0, 0) == CE_None;
+    }
+    GDALClose(ds);
+    return ok ? path : QString();
+}
+
+CadEntity* AddImagePlace(CKelvaroDoc& doc, const QString& name, int imageId, int width, int height,
+                         const double* gt) {
+    CadAddLayer(doc.m_pCad, name.toUtf8().constData(), 7, 0, 0);
+    CadSetCurLayerByName(doc.m_pCad, name.toUtf8().constData());
+    const double scale = 1.0 / gt[1];
+    CadEntity* place =
+        CadAddImagePlace(doc.m_pCad, imageId, width, height, gt[0], gt[3] + height * gt[5], 0.0, scale);
+    CadSetCurLayerByName(doc.m_pCad, "0");
+    return place;
+}
+
+CDEM* AddDemLayer(CKelvaroDoc& doc, const QString& path, int index) {
+    auto* dem = new CDEM(&doc);
+    dem->m_path = path;
+    dem->m_name = QFileInfo(path).fileName().toLower();
+    dem->m_pDataset = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+    GDALGetGeoTransform(dem->m_pDataset, dem->m_geoTransform);
+    dem->m_imageDefId = 1000 + index;
+    dem->m_imageEntity =
+        AddImagePlace(doc, dem->m_name, dem->m_imageDefId, dem->Width(), dem->Height(), dem->m_geoTransform);
+    doc.m_DEMs[dem->m_name] = dem;
+    doc.m_DEMIdNames[dem->m_imageDefId] = dem->m_name;
+    doc.m_DEMHandleNames[dem->m_imageEntity] = dem->m_name;
+    return dem;
+}
+
+COrtho* AddOrthoLayer(CKelvaroDoc& doc, const QString& path, int index) {
+    auto* ortho = new COrtho(&doc);
+    ortho->m_path = path;
+    ortho->m_name = QFileInfo(path).fileName().toLower();
+    ortho->m_pDataset = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    GDALGetGeoTransform(ortho->m_pDataset, ortho->m_geoTransform);
+    ortho->m_width = GDALGetRasterXSize(ortho->m_pDataset);
+    ortho->m_height = GDALGetRasterYSize(ortho->m_pDataset);
+    ortho->m_imageDefId = 2000 + index;
+    ortho->m_imageEntity = AddImagePlace(doc, ortho->m_name, ortho->m_imageDefId, ortho->m_width,
+                                         ortho->m_height, ortho->m_geoTransform);
+    doc.m_Orthos[ortho->m_name] = ortho;
+    doc.m_OrthoIdNames[ortho->m_imageDefId] = ortho->m_name;
+    doc.m_OrthoHandleNames[ortho->m_imageEntity] = ortho->m_name;
+    return ortho;
+}
+
+}  // namespace kvtest
