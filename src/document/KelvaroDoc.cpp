@@ -95,7 +95,15 @@ CadEventInstaller GetCadEventInstaller() {
     return g_eventInstaller;
 }
 
-CKelvaroDoc::CKelvaroDoc() {
+CKelvaroDoc::CKelvaroDoc()
+    : m_demUndo([this](uint64_t serial) -> CDEM* {
+          for (const auto& entry : m_DEMs) {
+              if (entry.second->m_serial == serial) {
+                  return entry.second;
+              }
+          }
+          return nullptr;
+      }) {
     m_pCad = CadCreate();
     if (g_eventInstaller) {
         g_eventInstaller();
@@ -150,16 +158,6 @@ int CKelvaroDoc::OnNewDocument() {
         main->SetOpacitySliderPos(static_cast<int>(std::lround(m_dOrthoOpacity * 100.0)));
     }
     return 1;
-}
-
-int CKelvaroDoc::OnOpenDocument(const QString&) {
-    KvMessageBox(QStringLiteral("Projects cannot be opened yet"), MB_OK | MB_ICONEXCLAMATION);
-    return 0;
-}
-
-int CKelvaroDoc::OnSaveDocument(const QString&) {
-    KvMessageBox(QStringLiteral("Projects cannot be saved yet"), MB_OK | MB_ICONEXCLAMATION);
-    return 0;
 }
 
 void CKelvaroDoc::OnCloseDocument() {
@@ -281,6 +279,18 @@ bool CKelvaroDoc::OnCommand(int id) {
         case ID_FILE_CLOSE:
             OnFileClose();
             return true;
+        case ID_BUTTON_DEMUNDO:
+            OnButtonDemundo();
+            return true;
+        case ID_BUTTON_DEMREDO:
+            OnButtonDemredo();
+            return true;
+        case ID_BUTTON_IMPORTDRAWING:
+            OnButtonImportdrawing();
+            return true;
+        case ID_BUTTON_EXPORTDRAWING:
+            OnButtonExportdrawing();
+            return true;
         default:
             break;
     }
@@ -296,6 +306,14 @@ bool CKelvaroDoc::OnUpdateCommand(kv::CommandUI& ui) {
         case ID_FILE_SAVE:
         case ID_FILE_SAVE_AS:
         case ID_FILE_CLOSE:
+        case ID_BUTTON_IMPORTDRAWING:
+        case ID_BUTTON_EXPORTDRAWING:
+            return true;
+        case ID_BUTTON_DEMUNDO:
+            OnUpdateButtonDemundo(ui);
+            return true;
+        case ID_BUTTON_DEMREDO:
+            OnUpdateButtonDemredo(ui);
             return true;
         default:
             break;

@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <map>
@@ -20,6 +21,8 @@
 #include "document/DocDrawCommands.h"
 #include "document/DocRecords.h"
 #include "document/DocStarters.h"
+#include "document/archive/ProjectArchive.h"
+#include "document/undo/DemUndoRound.h"
 #include "platform/math/Wml.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/MapData.h"
@@ -57,10 +60,19 @@ public:
     // ---- What the framework calls. Results: non-zero for success.
     // A new, empty project: shows its orthophoto opacity on the ribbon.
     virtual int OnNewDocument();
-    // Reads the project file.
+    // Opens the project: the whole archive is read first (a damaged one gives "File reading
+    // error" and opens nothing), then the companion drawing, then every layer is re-created and
+    // its linked entities tied again by id. Layer files that cannot be opened are named to the
+    // operator and left out; a file missing at its stored path is looked for beside the project.
     virtual int OnOpenDocument(const QString& path);
-    // Writes the project file.
+    // Saves the project: the edited DEMs back into their files (a DEM that cannot be written asks
+    // "Unable to save DEM %s"; No stops the save before anything else is written), then the
+    // companion drawing without the raster image places, then the archive.
     virtual int OnSaveDocument(const QString& path);
+    // The archive records of the project as it stands.
+    ProjectArchiveData ArchiveData() const;
+    // Drawing ids of the raster image places (DEMs with their label images, orthophotos, maps).
+    QSet<int> RasterImageIds() const;
     // Ends what the drawing is doing, closes the engine's layer-order window (keeping its place
     // in the profile), closes the project's windows and deletes the document.
     virtual void OnCloseDocument();
@@ -125,6 +137,21 @@ public:
     // Rebuilds the colour legend from the palette and range of the DEM (type 3) or map (types 5
     // and 17) named by the record's title; other types leave the legend as it is.
     void UpdateColorLegend(const MapLayerInfo& info);
+
+    // ---- DEM edit history. The round becomes the newest one (its files now belong to the
+    // history); at most DemUndoStack::kMaxRounds are kept.
+    void PushDemUndoRound(DemUndoRound round);
+    // Replay the current round backwards (Undo) or the next one forwards (Redo) with a progress
+    // window. Refused while a CAD command runs or a worker is busy.
+    void OnButtonDemundo();
+    void OnButtonDemredo();
+    void OnUpdateButtonDemundo(kv::CommandUI& ui);
+    void OnUpdateButtonDemredo(kv::CommandUI& ui);
+    const DemUndoStack& DemUndoHistory() const { return m_demUndo; }
+
+    // ---- Drawing import and export through the drawing converter and the shapefile reader.
+    void OnButtonImportdrawing();
+    void OnButtonExportdrawing();
 
     // ---- Commands: the File commands of a project and the ribbon starters of its CAD commands.
     bool OnCommand(int id) override;
@@ -238,9 +265,12 @@ private:
     // The CAD layer of a raster layer: found (and undeleted) or added, with layer "0" put back on
     // top. Null when it cannot be added.
     CadLayer* RasterCadLayer(const QString& name);
+    // Undo (true) or Redo (false) of one round, with the progress window.
+    void ReplayDemUndo(bool undo);
     // The overall DEM display range from the colour ranges of the DEMs.
     void UpdateDEMRange();
 
+    DemUndoStack m_demUndo;
     QString m_strPathName;
     QString m_strTitle;
     int m_bModified = 0;
@@ -250,6 +280,32 @@ private:
 // Gives every layer of the drawing a level in steps of 10 in its present order and the layer
 // level 1, then sorts them, so that the layer lies on top. Nothing when either is null.
 void SetCadLayerOrder(CadDrawing* drawing, CadLayer* layer);
+
+// The companion drawing of a project: the same folder and base name with the extension "vec".
+QString CompanionDrawingPath(const QString& projectPath);
+// The stored path of a layer file when it exists; otherwise the file of that name beside the
+// project when that one exists; otherwise the stored path unchanged.
+QString ResolveLayerPath(const QString& storedPath, const QString& projectPath);
+// Writes the drawing to the path without the entities of those ids; the live drawing keeps them
+// (the copy without them goes through a temporary file of the working folder). Non-zero on
+// success.
+int SaveDrawingWithout(CadDrawing* drawing, const QSet<int>& ids, const QString& path);
+
+// Runs the drawing converter (the program "konvertel" in the sub-folder "Konvertel" of the
+// program's folder) on input and output with the caption, and waits for it; a converter that
+// does not end within the time limit is killed and reported. The kinds follow the extensions
+// (".vec" native, ".dxf", ".dwg"). An existing output is replaced only once the converter has
+// written the new one. Non-zero when the output exists afterwards.
+int RunDrawingConverter(QString input, QString output, QString caption);
+// Another converter program instead of the one beside this program; empty restores it.
+void SetDrawingConverterProgram(const QString& program);
+// Adds the entities of a drawing file (DXF or DWG through the converter, a shapefile, or a
+// native drawing) to the drawing. The paste result (non-zero on success), 0 on failure.
+int ImportDrawingFile(CadDrawing* drawing, const QString& path);
+// Writes the features of a shapefile as a native drawing at output: points, line strings as
+// open polylines, polygon exterior rings as closed ones, multi-part features part by part, each
+// on a CAD layer named after its OGR layer. Non-zero when written.
+int ImportShapefileToDrawing(const QString& shapefile, const QString& output);
 
 // The open document whose drawing this is; null when none.
 CKelvaroDoc* FindDocByCad(CadDrawing* drawing);

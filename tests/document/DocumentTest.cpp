@@ -1,6 +1,7 @@
 // The project document: what a new project holds, finding a project by its drawing, the prompt
 // mirror, File Close with its save question and its refusal while something runs, and what
 // closing leaves behind.
+#include <QFileInfo>
 #include <QWidget>
 
 #include "DocTestSupport.h"
@@ -130,6 +131,8 @@ TEST_F(DocumentTest, FileCloseAfterADemEditAsksToSaveAndASaveThatCannotBeMadeKee
     dem->m_grid = cv::Mat(4, 4, CV_32FC1, cv::Scalar(10.0f));
     dem->m_grid.at<float>(1, 1) = 12.5f;
     dem->m_modified = 1;
+    // A file in a folder that does not exist: the edits cannot be written back.
+    dem->m_path = kvtest::TempDir() + "/no-such-folder/site.tif";
     ASSERT_FALSE(doc->IsModified());
 
     ui.AnswerMessage(IDCANCEL);
@@ -138,12 +141,16 @@ TEST_F(DocumentTest, FileCloseAfterADemEditAsksToSaveAndASaveThatCannotBeMadeKee
     EXPECT_TRUE(doc->IsModified());
     ASSERT_TRUE(IsOpen(doc));
 
-    // Yes: saving is not possible yet, the operator hears so and the project stays open.
+    // Yes, but the DEM cannot be written and the operator stops the save: nothing is written and
+    // the project stays open.
     ui.Clear();
     ui.AnswerMessage(IDYES);
     ui.AnswerFile(kvtest::TempDir() + "/site.kvp");
+    ui.AnswerMessage(IDNO);
     doc->OnFileClose();
-    EXPECT_EQ(ui.MessageTexts(), QStringList({"Save changes to Kelvaro1?", "Projects cannot be saved yet"}));
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Save changes to Kelvaro1?", "Unable to save DEM site.tif"}));
+    EXPECT_FALSE(QFileInfo::exists(kvtest::TempDir() + "/site.kvp"));
+    EXPECT_FALSE(QFileInfo::exists(kvtest::TempDir() + "/site.vec"));
     ASSERT_TRUE(IsOpen(doc));
     EXPECT_TRUE(doc->GetPathName().isEmpty());
     EXPECT_TRUE(doc->IsModified());
@@ -169,13 +176,11 @@ TEST_F(DocumentTest, ADirtyDrawingMarksTheProjectModified) {
     EXPECT_TRUE(doc.IsModified());
 }
 
-TEST_F(DocumentTest, OpeningAndSavingAProjectFileAreRefusedWithAReason) {
+TEST_F(DocumentTest, AProjectThatCannotBeReadOpensNothing) {
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
     EXPECT_EQ(doc.OnOpenDocument(kvtest::TempDir() + "/any.kvp"), 0);
-    EXPECT_EQ(doc.DoSave(kvtest::TempDir() + "/any.kvp"), 0);
-    EXPECT_EQ(ui.MessageTexts(),
-              QStringList({"Projects cannot be opened yet", "Projects cannot be saved yet"}));
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"File reading error"}));
     EXPECT_TRUE(doc.GetPathName().isEmpty());
 }
 

@@ -1,0 +1,230 @@
+// A project on disk: the archive (".kvp") with the layers' references and settings, and the
+// companion drawing (".vec" beside it) with every drawing entity except the raster image places,
+// which the layers re-create when the project opens.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QStringList>
+
+#include <cmath>
+#include <memory>
+
+#include "document/CadCalls.h"
+#include "document/KelvaroDoc.h"
+#include "document/archive/ProjectArchive.h"
+#include "platform/cad/Cad.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/CloseGuard.h"
+#include "platform/ui/Interaction.h"
+#include "raster/DEM.h"
+#include "raster/MapData.h"
+#include "raster/Ortho.h"
+
+namespace {
+
+const char* const kReadingError = "File reading error";
+const char* const kWritingError = "File writing error";
+
+QString WorkingFolder() {
+    return ZQT_GetSpecialFolder(CSIDL_COMMON_APPDATA);
+}
+
+void AddId(QSet<int>& ids, CadEntity* entity) {
+    if (entity) {
+        ids.insert(CadEntityGetID(entity));
+    }
+}
+
+}  // namespace
+
+QString CompanionDrawingPath(const QString& projectPath) {
+    const QFileInfo info(projectPath);
+    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".vec"));
+}
+
+QString ResolveLayerPath(const QString& storedPath, const QString& projectPath) {
+    if (storedPath.isEmpty() || QFileInfo::exists(storedPath)) {
+        return storedPath;
+    }
+    // A project moved to another folder (or machine) with its rasters beside it.
+    const QString beside = QFileInfo(projectPath).dir().filePath(QFileInfo(storedPath).fileName());
+    return QFileInfo::exists(beside) ? beside : storedPath;
+}
+
+int SaveDrawingWithout(CadDrawing* drawing, const QSet<int>& ids, const QString& path) {
+    if (ids.isEmpty()) {
+        return CadFileSaveAs(drawing, 0, QFile::encodeName(path).constData());
+    }
+    // The live drawing keeps its image places: a copy written to the working folder loses them.
+    const QString temporary = ZQT_GetRandomFilePath(WorkingFolder(), QStringLiteral("vec"));
+    const QByteArray tempName = QFile::encodeName(temporary);
+    int result = 0;
+    if (CadFileSaveAs(drawing, 0, tempName.constData())) {
+        CadDrawing* copy = CadCreate();
+        if (CadFileOpen(copy, 0, tempName.constData())) {
+            CadEntity* entity = CadGetFirstEntity(copy);
+            while (entity) {
+                CadEntity* next = CadGetNextEntity(copy, entity);
+                if (ids.contains(CadEntityGetID(entity))) {
+                    CadEntityErase(entity, 1);
+                }
+                entity = next;
+            }
+            result = CadFileSaveAs(copy, 0, QFile::encodeName(path).constData());
+        }
+        CadDelete(copy);
+    }
+    QFile::remove(temporary);
+    return result;
+}
+
+QSet<int> CKelvaroDoc::RasterImageIds() const {
+    QSet<int> ids;
+    for (const auto& entry : m_DEMs) {
+        AddId(ids, entry.second->m_imageEntity);
+        AddId(ids, entry.second->m_labelImageEntity);
+    }
+    for (const auto& entry : m_Orthos) {
+        AddId(ids, entry.second->m_imageEntity);
+    }
+    for (const auto& entry : m_Maps) {
+        AddId(ids, entry.second->m_imageEntity);
+    }
+    return ids;
+}
+
+ProjectArchiveData CKelvaroDoc::ArchiveData() const {
+    ProjectArchiveData data;
+    for (const auto& entry : m_DEMs) {
+        data.dems.push_back(entry.second->ArchiveRecord());
+    }
+    for (const auto& entry : m_Orthos) {
+        data.orthos.push_back(entry.second->ArchiveRecord());
+    }
+    data.orthoVisible = m_bOrthoVisible;
+    data.orthoOpacity = m_dOrthoOpacity;
+    data.seamlineScaleFactor = SeamlineScaleFactor;
+    data.balancingScaleFactor = BalancingScaleFactor;
+    for (const auto& entry : m_Maps) {
+        data.maps.push_back(entry.second->ArchiveRecord());
+    }
+    return data;
+}
+
+int CKelvaroDoc::OnOpenDocument(const QString& path) {
+    // The whole archive is read before anything changes, so a damaged one opens nothing.
+    ProjectArchiveData data;
+    if (!ReadProjectArchive(path, data)) {
+        KvMessageBox(QString::fromLatin1(kReadingError), MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    CadPurge(m_pCad, 0);
+    const QString companion = CompanionDrawingPath(path);
+    if (QFileInfo::exists(companion) && !CadFileOpen(m_pCad, 0, QFile::encodeName(companion).constData())) {
+        KvMessageBox(QString::fromLatin1(kReadingError), MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    m_nLoadedVersion = data.version;
+    QStringList missing;
+
+    for (DemArchiveRecord record : data.dems) {
+        record.path = ResolveLayerPath(record.path, path);
+        auto* dem = new CDEM(this);
+        dem->ApplyArchiveRecord(record, m_pCad);
+        if (!LoadDEM(dem, 0, 0, 0, 0)) {
+            missing << record.path;
+            delete dem;
+            continue;
+        }
+        // An archive without colour settings: the default palette over the elevation range.
+        dem->ApplyPendingColorRange();
+    }
+    UpdateDEMRange();
+    for (OrthoArchiveRecord record : data.orthos) {
+        record.path = ResolveLayerPath(record.path, path);
+        auto* ortho = new COrtho(this);
+        ortho->ApplyArchiveRecord(record, m_pCad);
+        if (!LoadOrtho(ortho, 0, 0, 0)) {
+            missing << record.path;
+            delete ortho;
+        }
+    }
+    m_bOrthoVisible = data.orthoVisible;
+    m_dOrthoOpacity = data.orthoOpacity;
+    SeamlineScaleFactor = data.seamlineScaleFactor;
+    BalancingScaleFactor = data.balancingScaleFactor;
+    for (MapArchiveRecord record : data.maps) {
+        record.path = ResolveLayerPath(record.path, path);
+        if (!QFileInfo::exists(record.path)) {
+            missing << record.path;
+            continue;
+        }
+        m_MapLayerInfo = ArchivedMapLayerInfo(record);
+        if (!AddMap(m_MapLayerInfo, 1)) {
+            missing << record.path;
+            continue;
+        }
+        if (m_MapLayerInfo.mapType == MapTypeNDVI) {
+            UpdateColorLegend(m_MapLayerInfo);
+        }
+    }
+
+    for (const auto& entry : m_Orthos) {
+        if (entry.second->m_imageEntity) {
+            CadEntityPutVisible(entry.second->m_imageEntity, m_bOrthoVisible);
+        }
+    }
+    for (const auto& entry : m_Maps) {
+        if (CadLayer* layer = CadGetLayerByName(m_pCad, entry.first.toUtf8().constData())) {
+            CadLayerPutVisible(layer, 1);
+        }
+    }
+    if (CadLayer* zero = CadGetLayerByName(m_pCad, "0")) {
+        CadLayerPutVisible(zero, 1);
+    }
+    CadRegen(m_pCad);
+    kv::DocExecute(m_pCad, CadGetWindow(m_pCad), CAD_CMD_ZOOM_EXTENTS);
+    CadPutDirty(m_pCad, 0);
+    if (kv::MainWindowService* main = kv::GetMainWindowService()) {
+        main->SetOpacitySliderPos(static_cast<int>(std::lround(m_dOrthoOpacity * 100.0)));
+    }
+    if (!missing.isEmpty()) {
+        KvMessageBox(
+            QStringLiteral("These layer files could not be opened and were left out of the project:\n%1")
+                .arg(missing.join(QLatin1Char('\n'))),
+            MB_OK | MB_ICONEXCLAMATION);
+    }
+    return 1;
+}
+
+int CKelvaroDoc::OnSaveDocument(const QString& path) {
+    // Edited DEMs go back into their own files first; the archive only refers to them.
+    {
+        kv::BusyScope busy;
+        for (const auto& entry : m_DEMs) {
+            CDEM* dem = entry.second;
+            if (!dem->m_modified) {
+                continue;
+            }
+            if (dem->SaveData()) {
+                dem->m_modified = 0;
+                continue;
+            }
+            if (KvMessageBox(QStringLiteral("Unable to save DEM %1").arg(entry.first),
+                             MB_YESNO | MB_ICONQUESTION) != IDYES) {
+                return 0;
+            }
+        }
+    }
+    if (!SaveDrawingWithout(m_pCad, RasterImageIds(), CompanionDrawingPath(path))) {
+        KvMessageBox(QString::fromLatin1(kWritingError), MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    QString error;
+    if (!WriteProjectArchive(path, ArchiveData(), &error)) {
+        KvMessageBox(error, MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,213 @@
+// Drawings from and to other formats: the converter's command line and how its output replaces
+// an older file, the Import and Export commands with their messages, and shapefiles read as
+// points, open line strings and closed rings, part by part.
+#include <QFile>
+#include <QFileInfo>
+
+#include <gdal.h>
+#include <ogr_api.h>
+
+#include "DocTestSupport.h"
+#include "raster/DEM.h"
+#include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+using kvtest::DocTest;
+
+// A stand-in converter: copies its first text to its second, or fails without output when the
+// caption says so. Each run leaves its command line in calls.txt beside it.
+QString FakeConverter(const QString& folder) {
+    const QString path = folder + "/konvertel";
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        "#!/bin/sh\n"
+        "echo \"$1\" >> \"$(dirname \"$0\")/calls.txt\"\n"
+        "in=$(printf '%s' \"$1\" | cut -d'|' -f1 | tr -d '\"')\n"
+        "out=$(printf '%s' \"$1\" | cut -d'|' -f2 | tr -d '\"')\n"
+        "test -f \"$(dirname \"$0\")/fail\" && exit 1\n"
+        "cp \"$in\" \"$out\"\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct Counts {
+    int open = 0;
+    int closed = 0;
+    int points = 0;
+    int images = 0;
+};
+
+Counts CountEntities(CadDrawing* drawing, const char* layerName = nullptr) {
+    Counts counts;
+    CadLayer* layer = layerName ? CadGetLayerByName(drawing, layerName) : nullptr;
+    for (CadEntity* e = CadGetFirstEntity(drawing); e; e = CadGetNextEntity(drawing, e)) {
+        if (layer && CadEntityGetLayer(e) != layer) {
+            continue;
+        }
+        switch (CadEntityGetType(e)) {
+            case CAD_ENT_POLYLINE:
+                (CadPlineGetClosed(e) ? counts.closed : counts.open)++;
+                break;
+            case CAD_ENT_POINT:
+                counts.points++;
+                break;
+            case CAD_ENT_IMAGE:
+                counts.images++;
+                break;
+            default:
+                break;
+        }
+    }
+    return counts;
+}
+
+Counts CountFile(const QString& path, const char* layerName = nullptr) {
+    CadDrawing* drawing = CadCreate();
+    Counts counts;
+    if (CadFileOpen(drawing, 0, QFile::encodeName(path).constData())) {
+        counts = CountEntities(drawing, layerName);
+    }
+    CadDelete(drawing);
+    return counts;
+}
+
+class DrawingIOTest : public DocTest {
+protected:
+    void SetUp() override {
+        DocTest::SetUp();
+        GDALAllRegister();
+        folder = kvtest::NewTempFolder("drawingio");
+        converterFolder = kvtest::NewTempFolder("converter");
+        SetDrawingConverterProgram(FakeConverter(converterFolder));
+    }
+    void TearDown() override {
+        SetDrawingConverterProgram(QString());
+        DocTest::TearDown();
+    }
+    void SetConverterFails(bool fails) {
+        if (fails) {
+            QFile marker(converterFolder + "/fail");
+            ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+        } else {
+            QFile::remove(converterFolder + "/fail");
+        }
+    }
+    kvtest::ScriptedInteraction ui;
+    QString folder;
+    QString converterFolder;
+};
+
+TEST_F(DrawingIOTest, ExportLeavesImagePlacesOutAndKeepsAnOldFileUntilTheNewOneIsWritten) {
+    CKelvaroDoc doc;
+    CDEM* dem = kvtest::PutDEM(doc, "d.tif");
+    dem->m_imageEntity = CadAddImagePlace(doc.m_pCad, 1000, 10, 10, 0, 0, 0, 1);
+    CadClearVertices();
+    CadAddVertex(0, 0, 0);
+    CadAddVertex(5, 5, 0);
+    CadAddPolyline(doc.m_pCad, 0, 0);
+    CadAddPoint(doc.m_pCad, 1, 2, 3);
+
+    const QString target = folder + "/out.dxf";
+    QFile old(target);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old drawing");
+    old.close();
+
+    SetConverterFails(true);
+    ui.AnswerFile(target);
+    doc.OnCommand(ID_BUTTON_EXPORTDRAWING);
+    EXPECT_EQ(ReadAll(target), QByteArray("old drawing"));
+
+    SetConverterFails(false);
+    ui.AnswerFile(target);
+    doc.OnCommand(ID_BUTTON_EXPORTDRAWING);
+    // The fake converter copies the native drawing: the export is what the converter was given.
+    const Counts exported = CountFile(target);
+    EXPECT_EQ(exported.images, 0);
+    EXPECT_EQ(exported.open, 1);
+    EXPECT_EQ(exported.points, 1);
+    EXPECT_EQ(CountEntities(doc.m_pCad).images, 1);
+
+    // DWG cannot be written: refused without running the converter.
+    const QByteArray callsBefore = ReadAll(converterFolder + "/calls.txt");
+    ui.AnswerFile(folder + "/out.dwg");
+    doc.OnCommand(ID_BUTTON_EXPORTDRAWING);
+    EXPECT_FALSE(QFileInfo::exists(folder + "/out.dwg"));
+    EXPECT_EQ(ReadAll(converterFolder + "/calls.txt"), callsBefore);
+
+    EXPECT_EQ(ui.MessageTexts(),
+              QStringList({"Unable to export file!", "Export done", "Unable to export file!"}));
+    // Three quoted texts joined by vertical bars, the caption last.
+    const QList<QByteArray> calls = callsBefore.trimmed().split('\n');
+    ASSERT_EQ(calls.size(), 2);
+    EXPECT_TRUE(calls[1].startsWith("\"") && calls[1].endsWith("\"|\"Export...\"")) << calls[1].constData();
+    EXPECT_EQ(calls[1].count('|'), 2);
+}
+
+TEST_F(DrawingIOTest, ImportPastesAConvertedDrawingAndReportsFailures) {
+    // A native drawing posing as DXF: the fake converter hands it back unchanged.
+    CadDrawing* source = CadCreate();
+    CadAddPoint(source, 4, 5, 6);
+    CadAddPoint(source, 7, 8, 9);
+    ASSERT_TRUE(CadFileSaveAs(source, 0, QFile::encodeName(folder + "/in.dxf").constData()));
+    CadDelete(source);
+
+    CKelvaroDoc doc;
+    ui.AnswerFile(folder + "/in.dxf");
+    doc.OnCommand(ID_BUTTON_IMPORTDRAWING);
+    EXPECT_EQ(CountEntities(doc.m_pCad).points, 2);
+    EXPECT_TRUE(ReadAll(converterFolder + "/calls.txt").trimmed().endsWith("\"|\"Import...\""));
+
+    SetConverterFails(true);
+    ui.AnswerFile(folder + "/in.dxf");
+    doc.OnCommand(ID_BUTTON_IMPORTDRAWING);
+    EXPECT_EQ(CountEntities(doc.m_pCad).points, 2);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Import done", "Unable to import selected file!"}));
+}
+
+TEST_F(DrawingIOTest, ShapefilePolygonsBecomeClosedPolylinesOnTheirLayer) {
+    const QString output = folder + "/olinda.vec";
+    ASSERT_TRUE(ImportShapefileToDrawing(kvtest::DataPath("olinda1.shp"), output));
+    const Counts counts = CountFile(output, "olinda1");
+    EXPECT_EQ(counts.closed, 470);
+    EXPECT_EQ(counts.open, 0);
+}
+
+TEST_F(DrawingIOTest, ShapefileLinesStayOpenPartsArePolylinesOfTheirOwnAndEmptyFeaturesAreSkipped) {
+    const QString path = folder + "/lines.shp";
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("ESRI Shapefile"), QFile::encodeName(path).constData(),
+                                 0, 0, 0, GDT_Unknown, nullptr);
+    ASSERT_NE(ds, nullptr);
+    OGRLayerH layer = GDALDatasetCreateLayer(ds, "lines", nullptr, wkbLineString, nullptr);
+    for (const char* wkt : {"LINESTRING (0 0,10 0,10 10)", "MULTILINESTRING ((0 0,1 1),(5 5,6 6,7 5))", ""}) {
+        OGRFeatureH feature = OGR_F_Create(OGR_L_GetLayerDefn(layer));
+        if (*wkt) {
+            OGRGeometryH geometry = nullptr;
+            char* text = const_cast<char*>(wkt);
+            ASSERT_EQ(OGR_G_CreateFromWkt(&text, nullptr, &geometry), OGRERR_NONE);
+            OGR_F_SetGeometryDirectly(feature, geometry);
+        }
+        ASSERT_EQ(OGR_L_CreateFeature(layer, feature), OGRERR_NONE);
+        OGR_F_Destroy(feature);
+    }
+    GDALClose(ds);
+
+    CKelvaroDoc doc;
+    ui.AnswerFile(path);
+    doc.OnCommand(ID_BUTTON_IMPORTDRAWING);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Import done"}));
+    const Counts counts = CountEntities(doc.m_pCad, "lines");
+    EXPECT_EQ(counts.open, 3);
+    EXPECT_EQ(counts.closed, 0);
+}
+
+}  // namespace
