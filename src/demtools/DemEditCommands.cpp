@@ -213,21 +213,6 @@ void RunRepeatingAreaCommand(CadDrawing* drawing, int id, const char* title, std
     }
 }
 
-CDEM* FindDemBySerial(CKelvaroDoc* doc, uint64_t serial) {
-    for (const auto& [name, dem] : doc->m_DEMs) {
-        if (dem && dem->m_serial == serial) {
-            return dem;
-        }
-    }
-    return nullptr;
-}
-
-// The DEM undo history of each open project, until the project document keeps its own.
-std::map<CKelvaroDoc*, std::unique_ptr<DemUndoStack>>& Histories() {
-    static std::map<CKelvaroDoc*, std::unique_ptr<DemUndoStack>> histories;
-    return histories;
-}
-
 }  // namespace
 
 std::vector<CDEM*> EditableDems(CKelvaroDoc& doc) {
@@ -246,23 +231,12 @@ std::vector<CDEM*> EditableDems(CKelvaroDoc& doc) {
     return dems;
 }
 
-DemUndoStack& DemEditHistory(CKelvaroDoc* doc) {
-    auto& histories = Histories();
-    auto it = histories.find(doc);
-    if (it == histories.end()) {
-        auto stack =
-            std::make_unique<DemUndoStack>([doc](uint64_t serial) { return FindDemBySerial(doc, serial); });
-        it = histories.emplace(doc, std::move(stack)).first;
-        QObject::connect(doc, &QObject::destroyed, [doc] { Histories().erase(doc); });
-    }
-    return *it->second;
-}
-
 int PushEditRound(CKelvaroDoc* doc, const DemUndoRound& round) {
     if (!doc || round.IsEmpty()) {
         return 0;
     }
-    return DemEditHistory(doc).Push(round);
+    doc->PushDemUndoRound(round);
+    return 1;
 }
 
 int RunDemAreaEdit(CadDrawing* drawing, CKelvaroDoc* doc, std::vector<Wml::Point3>& area,

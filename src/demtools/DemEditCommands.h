@@ -23,8 +23,6 @@ std::vector<CDEM*> EditableDems(CKelvaroDoc& doc);
 
 // Hands one run's round to the document's DEM undo history. 0 for an empty round.
 int PushEditRound(CKelvaroDoc* doc, const DemUndoRound& round);
-// The DEM undo history the edits push to (tests and the Undo and Redo commands).
-DemUndoStack& DemEditHistory(CKelvaroDoc* doc);
 
 // A worker on one DEM: edits the area (world coordinates) through the recorder.
 using DemAreaWorker =

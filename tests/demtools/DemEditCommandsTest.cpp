@@ -82,11 +82,11 @@ TEST_F(DemEditCommandsTest, ErodeGrowsOneHoleIntoASquareAndPushesARoundEvenWitho
     EXPECT_EQ(dem->m_grid.at<float>(40, 40), -9999.0f);
     EXPECT_EQ(dem->m_grid.at<float>(39, 40), 140.0f);
     EXPECT_EQ(dem->m_modified, 1);
-    EXPECT_EQ(DemEditHistory(&doc).Count(), 2);
+    EXPECT_EQ(doc.DemUndoHistory().Count(), 2);
 
     // Undo of both rounds restores the single cell.
-    EXPECT_EQ(DemEditHistory(&doc).Undo(), 1);
-    EXPECT_EQ(DemEditHistory(&doc).Undo(), 1);
+    doc.OnButtonDemundo();
+    doc.OnButtonDemundo();
     EXPECT_EQ(CountNoData(dem->m_grid), 1);
 }
 
@@ -105,8 +105,8 @@ TEST_F(DemEditCommandsTest, OneRoundCoversTwoDemsAndNothingIsPushedOutsideOrOnLo
     CadScriptPushCancel(d);
     CmdDemHole(d);
     EXPECT_EQ(ActiveCadCommandId, 0);
-    ASSERT_EQ(DemEditHistory(&doc).Count(), 1);
-    EXPECT_EQ(DemEditHistory(&doc).Round(0).Records().size(), 2u);
+    ASSERT_EQ(doc.DemUndoHistory().Count(), 1);
+    EXPECT_EQ(doc.DemUndoHistory().Round(0).Records().size(), 2u);
     CDEM* a = doc.m_DEMs["a.tif"];
     CDEM* b = doc.m_DEMs["b.tif"];
     EXPECT_EQ(a->m_grid.at<float>(99, 60), -9999.0f);
@@ -114,7 +114,7 @@ TEST_F(DemEditCommandsTest, OneRoundCoversTwoDemsAndNothingIsPushedOutsideOrOnLo
     EXPECT_EQ(b->m_grid.at<float>(90, 10), -9999.0f);
     EXPECT_EQ(b->m_grid.at<float>(90, 31), 131.0f);
 
-    EXPECT_EQ(DemEditHistory(&doc).Undo(), 1);
+    doc.OnButtonDemundo();
     EXPECT_EQ(CountNoData(a->m_grid), 0);
     EXPECT_EQ(CountNoData(b->m_grid), 0);
 
@@ -129,7 +129,7 @@ TEST_F(DemEditCommandsTest, OneRoundCoversTwoDemsAndNothingIsPushedOutsideOrOnLo
     PushArea(d, {{10, 10}, {20, 10}, {20, 20}});
     CadScriptPushCancel(d);
     CmdDemHole(d);
-    EXPECT_EQ(DemEditHistory(&doc).Count(), 1);
+    EXPECT_EQ(doc.DemUndoHistory().Count(), 1);
     EXPECT_EQ(CountNoData(a->m_grid), 0);
 }
 
@@ -154,7 +154,7 @@ TEST_F(DemEditCommandsTest, OffsetAndPromptsAndEveryWayOut) {
     CadScriptPushText(d, "0.0");
     CmdDemOffset(d);
     EXPECT_EQ(ui.MessageTexts(), QStringList({"Offset is not valid", "Offset is not valid"}));
-    EXPECT_EQ(DemEditHistory(&doc).Count(), 1);
+    EXPECT_EQ(doc.DemUndoHistory().Count(), 1);
 
     // The prompts of a drawn area, and right click at the first pick.
     QStringList prompts;
@@ -184,7 +184,7 @@ TEST_F(DemEditCommandsTest, OffsetAndPromptsAndEveryWayOut) {
     ui.AnswerModal(102);
     CmdDemGridGaps(d);
     EXPECT_EQ(ActiveCadCommandId, 0);
-    EXPECT_EQ(DemEditHistory(&doc).Count(), 1);
+    EXPECT_EQ(doc.DemUndoHistory().Count(), 1);
 }
 
 TEST_F(DemEditCommandsTest, FloodFillAndPatchThroughTheirCommands) {
@@ -205,7 +205,7 @@ TEST_F(DemEditCommandsTest, FloodFillAndPatchThroughTheirCommands) {
     EXPECT_EQ(dem->m_grid.at<float>(20, 20), 55.0f);
     EXPECT_EQ(dem->m_grid.at<float>(20, 21), 55.0f);
     EXPECT_EQ(dem->m_grid.at<float>(40, 40), -9999.0f);
-    EXPECT_EQ(DemEditHistory(&doc).Count(), 1);
+    EXPECT_EQ(doc.DemUndoHistory().Count(), 1);
 
     // Patch over the other hole with a constraint typed after a non-number.
     CadScriptPushText(d, "x");
@@ -215,7 +215,7 @@ TEST_F(DemEditCommandsTest, FloodFillAndPatchThroughTheirCommands) {
     CmdDemPatchIt(d);
     EXPECT_EQ(ActiveCadCommandId, 0);
     EXPECT_NEAR(dem->m_grid.at<float>(40, 40), 140.0f, 1.0f);
-    EXPECT_EQ(DemEditHistory(&doc).Count(), 2);
+    EXPECT_EQ(doc.DemUndoHistory().Count(), 2);
 }
 
 }  // namespace
