@@ -194,6 +194,7 @@ bool DxfGroupReader::Next(DxfGroup& group) {
 
 void DxfTextCodec::Configure(std::string_view codePage, std::string_view version) {
     utf8_ = Trim(version) >= std::string_view("AC1021");
+    declared_ = !Trim(codePage).empty();
     std::string cp(Trim(codePage));
     for (char& ch : cp)
         ch = char(std::toupper(static_cast<unsigned char>(ch)));
@@ -219,19 +220,38 @@ void DxfTextCodec::Configure(std::string_view codePage, std::string_view version
 
 std::string DxfTextCodec::Decode(std::string_view raw) const {
     QString s;
-    if (IsAscii(raw) || utf8_ || IsValidUtf8(raw)) {
-        // Text that is valid UTF-8 is taken as such even in older drawings: several writers
-        // store UTF-8 whatever the header says, and text of a single-byte code page almost
+    if (IsAscii(raw) || utf8_ || (!declared_ && IsValidUtf8(raw))) {
+        // Without a declared code page, text that is valid UTF-8 is taken as such: simple
+        // writers store UTF-8 and say nothing, while text of a single-byte code page almost
         // never forms valid multi-byte sequences.
         s = QString::fromUtf8(raw.data(), qsizetype(raw.size()));
     } else {
         QStringDecoder dec(codec_.c_str());
         s = dec.decode(QByteArrayView(raw.data(), qsizetype(raw.size())));
         if (dec.hasError())
-            s = QString::fromLatin1(raw.data(), qsizetype(raw.size()));
+            s = IsValidUtf8(raw) ? QString::fromUtf8(raw.data(), qsizetype(raw.size()))
+                                 : QString::fromLatin1(raw.data(), qsizetype(raw.size()));
     }
     return ResolveUnicodeEscapes(s).toStdString();
 }
+
+namespace {
+
+// The byte of a character in windows-1252, 0 when it has none.
+unsigned char Windows1252(char16_t u) {
+    if ((u >= 0x20 && u < 0x80) || (u >= 0xA0 && u <= 0xFF))
+        return static_cast<unsigned char>(u);
+    static const char16_t high[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    for (int i = 0; i < 32; ++i)
+        if (high[i] == u)
+            return static_cast<unsigned char>(0x80 + i);
+    return 0;
+}
+
+}  // namespace
 
 std::string DxfEncodeText(std::string_view utf8) {
     std::string out;
@@ -247,8 +267,8 @@ std::string DxfEncodeText(std::string_view utf8) {
         const char16_t u = ch.unicode();
         if (u < 0x20) {
             out.push_back(' ');
-        } else if (u < 0x80) {
-            out.push_back(char(u));
+        } else if (const unsigned char b = Windows1252(u)) {
+            out.push_back(static_cast<char>(b));
         } else {
             std::snprintf(buf, sizeof buf, "\\U+%04X", unsigned(u));
             out += buf;

@@ -58,11 +58,12 @@ public:
 private:
     std::string codec_ = "windows-1252";
     bool utf8_ = false;
+    bool declared_ = false;
 };
 
-// A UTF-8 text as a value in a file of code page ANSI_1252 that holds only ASCII: other
-// characters become \U+XXXX escapes; line breaks and other control characters become spaces
-// (a value is one line).
+// A UTF-8 text as a value in a file of code page ANSI_1252: characters of that code page as its
+// bytes, others as \U+XXXX escapes; line breaks and other control characters become spaces (a
+// value is one line).
 std::string DxfEncodeText(std::string_view utf8);
 
 // Resolves the control sequences of TEXT values: %%d, %%p, %%c, %%% and %%nnn; %%u and %%o

@@ -519,20 +519,21 @@ void DxfWriter::Hatch(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const Kel
     w.Int(97, 0);
     w.Int(75, 0);
     w.Int(76, solid ? 1 : 0);
-    if (!solid) {
-        // Lines (crossed for pattern 2) at the angle, spaced by the scale.
-        w.Real(52, angle * kDeg);
-        w.Real(41, scale);
-        w.Int(77, pattern == 2 ? 1 : 0);
-        const int lines = pattern == 2 ? 2 : 1;
-        w.Int(78, lines);
-        for (int k = 0; k < lines; ++k) {
-            const double a = angle + k * kPi / 2;
-            w.Real(53, a * kDeg);
-            w.Point2(43, 0, 0);
-            w.Point2(45, -scale * std::sin(a), scale * std::cos(a));
-            w.Int(79, 0);
-        }
+    // Lines (crossed for pattern 2) at the angle, spaced by the scale; a solid fill keeps its
+    // angle and scale too.
+    w.Real(52, angle * kDeg);
+    w.Real(41, scale);
+    w.Int(77, pattern == 2 ? 1 : 0);
+    const int lines = solid ? 0 : pattern == 2 ? 2 : 1;
+    w.Int(78, lines);
+    for (int k = 0; k < lines; ++k) {
+        const double a = angle + k * kPi / 2;
+        w.Real(53, a * kDeg);
+        w.Real(43, 0);
+        w.Real(44, 0);
+        w.Real(45, -scale * std::sin(a));
+        w.Real(46, scale * std::cos(a));
+        w.Int(79, 0);
     }
     w.Int(98, 0);
     x.Write(w);
