@@ -1247,8 +1247,8 @@ bool DxfParser::ResolveBlock(BlockDef& b, std::vector<DrawingShape>& out) {
     bool ok = true;
     for (const DrawingShape& s : b.shapes) {
         if (s.kind == CAD_ENT_INSERT) {
-            // Nested references become the entities they stand for, kept with the block's own
-            // layers and colours ("by block" stays for the reference that uses the block).
+            // Nested references become the entities they stand for, as the nested reference
+            // passes on its layer and colour.
             BlockDef* inner = FindBlock(s.text);
             if (!inner || inner->resolving)
                 continue;
