@@ -10,6 +10,9 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kTwoPi = 2 * kPi;
 
+// Angles beyond this many radians are brought back to one turn.
+constexpr double kManyTurns = 64 * kPi;
+
 // Relative tolerance for "the same scale" and "at right angles".
 constexpr double kSameScale = 1e-9;
 
@@ -189,10 +192,20 @@ void TransformShape(const DrawingShape& in, const ShapeAffine& m, std::vector<Dr
     }
 }
 
+double ArcSweep(double from, double to) {
+    double d = std::fmod(to - from, kTwoPi);
+    if (!std::isfinite(d))
+        return kTwoPi;
+    if (d <= 0)
+        d += kTwoPi;
+    return d;
+}
+
 void AppendArcPoints(std::vector<ShapePoint>& out, double cx, double cy, double z, double r, double a0,
                      double a1, double maxStep) {
     const double sweep = a1 - a0;
-    const int n = std::clamp(int(std::ceil(std::fabs(sweep) / maxStep)), 1, 1000);
+    const double steps = std::ceil(std::fabs(sweep) / maxStep);
+    const int n = !(steps < 1000) ? 1000 : steps < 1 ? 1 : int(steps);
     for (int i = 0; i <= n; ++i) {
         const double a = a0 + sweep * i / n;
         out.push_back({cx + r * std::cos(a), cy + r * std::sin(a), z});
@@ -336,7 +349,26 @@ void DrawingBuilder::ApplyAttributes(CadEntity* e, const DrawingShape& s) {
         CadEntityPutExData(e, s.exData.data(), int(s.exData.size()));
 }
 
-CadEntity* DrawingBuilder::Add(const DrawingShape& s) {
+CadEntity* DrawingBuilder::Add(const DrawingShape& in) {
+    // Numbers that overflowed on the way (a huge block scaled again) make no entity; angles of
+    // many turns are brought to one turn with the same arc, as the engine walks them in turns.
+    for (const ShapePoint& p : in.pts)
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+            ++refused_;
+            return nullptr;
+        }
+    for (double v : in.v)
+        if (!std::isfinite(v)) {
+            ++refused_;
+            return nullptr;
+        }
+    DrawingShape s = in;
+    const int first = s.kind == CAD_ENT_ARC ? 1 : s.kind == CAD_ENT_ELLIPSE ? 3 : -1;
+    if (first > 0 && (std::fabs(s.v[first]) > kManyTurns || std::fabs(s.v[first + 1]) > kManyTurns)) {
+        const double sweep = ArcSweep(s.v[first], s.v[first + 1]);
+        s.v[first] = std::fmod(s.v[first], kTwoPi);
+        s.v[first + 1] = s.v[first] + sweep;
+    }
     CadEntity* e = Create(s);
     if (!e) {
         ++refused_;

@@ -78,6 +78,10 @@ struct DrawingShape {
 // caller.
 void TransformShape(const DrawingShape& in, const ShapeAffine& m, std::vector<DrawingShape>& out);
 
+// The counter-clockwise turn of an arc from one angle to another (radians), in (0, 2 pi]: equal
+// angles make a whole turn.
+double ArcSweep(double from, double to);
+
 // Points along a circular arc from a0 to a1 (radians; counter-clockwise when a1 > a0, clockwise
 // when a1 < a0), both ends included, with at most maxStep radians between points.
 void AppendArcPoints(std::vector<ShapePoint>& out, double cx, double cy, double z, double r, double a0,

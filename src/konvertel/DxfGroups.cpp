@@ -117,8 +117,8 @@ int DxfGroup::Int() const {
         return 0;
     if (v > 2147483647.0)
         return 2147483647;
-    if (v < -2147483648.0)
-        return int(-2147483647 - 1);
+    if (v < -2147483647.0)
+        return -2147483647;  // so that every value can be negated
     return int(v);
 }
 
@@ -179,8 +179,9 @@ bool DxfGroupReader::Next(DxfGroup& group) {
         return false;
     }
     if (DxfGroupIsNumeric(code)) {
+        // An empty number reads as 0, as several writers leave optional values empty.
         double v;
-        if (!ParseReal(value, v)) {
+        if (!ParseReal(value, v) && !Trim(value).empty()) {
             error_ =
                 "line " + std::to_string(line_ + 1) + " holds no number for group " + std::to_string(code);
             return false;

@@ -537,10 +537,7 @@ void DxfParser::Circle(const Record& r, DrawingShape s, const Ocs& ocs, std::vec
     if (!ocs.flat) {
         // Tilted out of the plane: the curve as a polyline through its points in space.
         std::vector<ShapePoint> pts;
-        double end = a1;
-        while (end <= a0)
-            end += 2 * kPi;
-        AppendArcPoints(pts, c.x, c.y, c.z, radius, a0, end);
+        AppendArcPoints(pts, c.x, c.y, c.z, radius, a0, a0 + ArcSweep(a0, a1));
         for (ShapePoint& p : pts)
             p = ocs.ToWorld(p);
         if (circle)
@@ -571,9 +568,7 @@ void DxfParser::Ellipse(const Record& r, DrawingShape s, std::vector<DrawingShap
         const ShapePoint& z = ocs.az;
         const ShapePoint mi{ratio * (z.y * m.z - z.z * m.y), ratio * (z.z * m.x - z.x * m.z),
                             ratio * (z.x * m.y - z.y * m.x)};
-        double end = t1;
-        while (end <= t0)
-            end += 2 * kPi;
+        const double end = t0 + ArcSweep(t0, t1);
         const int steps = std::clamp(int(std::ceil((end - t0) / (5 * kDeg))), 4, 1000);
         for (int i = 0; i <= steps; ++i) {
             const double t = t0 + (end - t0) * i / steps, cs = std::cos(t), sn = std::sin(t);
@@ -935,12 +930,9 @@ void DxfParser::Hatch(const Record& r, DrawingShape s, const KelvaroXData& x,
                     // Clockwise edges store their angles negated.
                     if (!ccw) {
                         a0 = -a0;
-                        a1 = -a1;
-                        while (a1 >= a0)
-                            a1 -= 2 * kPi;
+                        a1 = a0 - ArcSweep(-a1, a0);
                     } else {
-                        while (a1 <= a0)
-                            a1 += 2 * kPi;
+                        a1 = a0 + ArcSweep(a0, a1);
                     }
                     if (et == 2) {
                         AppendArcPoints(pts, cx, cy, elevation, rr, a0, a1);

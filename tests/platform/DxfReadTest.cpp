@@ -433,3 +433,25 @@ TEST(DxfRead, DamagedAndForeignFilesAreRefusedCleanly) {
     // Trailing empty lines and a missing EOF are no damage.
     EXPECT_NE(Read("0\nSECTION\n2\nENTITIES\n0\nPOINT\n10\n1\n20\n2\n0\nENDSEC\n\n"), nullptr);
 }
+
+TEST(DxfRead, ExtremeNumbersGiveUsableEntitiesOrNone) {
+    // Angles of countless turns come back to one turn; coordinates that overflow through a
+    // scaled reference make no entity.
+    Drawing d = Read(
+        Entities("0\nARC\n10\n0\n20\n0\n40\n1\n50\n1e300\n51\n-1e300\n"
+                 "0\nELLIPSE\n10\n0\n20\n0\n11\n2\n21\n0\n40\n0.5\n41\n-1e300\n42\n1e300\n"
+                 "0\nINSERT\n2\nBIG\n10\n0\n20\n0\n41\n1e300\n42\n1e200\n",
+                 "0\nBLOCK\n2\nBIG\n10\n0\n20\n0\n0\nLINE\n10\n0\n20\n0\n11\n1e300\n21\n1\n0\nENDBLK\n"));
+    ASSERT_NE(d, nullptr);
+    const std::vector<CadEntity*> e = All(d.get());
+    ASSERT_EQ(e.size(), 2u);
+    double x, y, z, r, a0, a1, rx, ry, turn;
+    CadArcGet(e[0], &x, &y, &z, &r, &a0, &a1);
+    EXPECT_LE(std::fabs(a0), 2 * kPi);
+    EXPECT_GT(a1, a0);
+    EXPECT_LE(a1 - a0, 2 * kPi);
+    CadEllipseGet(e[1], &x, &y, &z, &rx, &ry, &turn, &a0, &a1);
+    EXPECT_LE(std::fabs(a0), 2 * kPi);
+    EXPECT_LE(a1 - a0, 2 * kPi);
+    EXPECT_GT(CadEntityGetRight(e[1]), 0);  // its extents are computed in finite time
+}
