@@ -7,7 +7,9 @@
 #include <memory>
 #include <string>
 
+#include <gdal.h>
 #include <gtest/gtest.h>
+#include <ogr_api.h>
 
 #include "konvertel/DrawingShape.h"
 #include "konvertel/DxfReader.h"
@@ -111,6 +113,62 @@ TEST(DxfRead, RealDrawingsGiveTheirEntitiesLayersAndExtents) {
         EXPECT_DOUBLE_EQ(r, c.r);
         EXPECT_DOUBLE_EQ(t, c.t);
     }
+}
+
+TEST(DxfRead, DrawingsWrittenByGdalAreRead) {
+    // Another program's writer: GDAL's DXF driver writes points, polylines, filled polygons
+    // (as hatches) and labels (as texts), each on the layer its feature names.
+    const QString path = kvtest::TempDir() + "/by_gdal.dxf";
+    GDALDatasetH ds =
+        GDALCreate(GDALGetDriverByName("DXF"), path.toUtf8().constData(), 0, 0, 0, GDT_Unknown, nullptr);
+    ASSERT_NE(ds, nullptr);
+    OGRLayerH layer = GDALDatasetCreateLayer(ds, "entities", nullptr, wkbUnknown, nullptr);
+    ASSERT_NE(layer, nullptr);
+    auto add = [&](const char* wkt, const char* layerName, const char* style) {
+        OGRFeatureH f = OGR_F_Create(OGR_L_GetLayerDefn(layer));
+        OGRGeometryH g = nullptr;
+        char* text = const_cast<char*>(wkt);
+        ASSERT_EQ(OGR_G_CreateFromWkt(&text, nullptr, &g), OGRERR_NONE);
+        OGR_F_SetGeometryDirectly(f, g);
+        OGR_F_SetFieldString(f, OGR_F_GetFieldIndex(f, "Layer"), layerName);
+        if (style)
+            OGR_F_SetStyleString(f, style);
+        EXPECT_EQ(OGR_L_CreateFeature(layer, f), OGRERR_NONE);
+        OGR_F_Destroy(f);
+    };
+    add("POINT Z (1 2 3)", "points", nullptr);
+    add("LINESTRING Z (0 0 1,10 0 2,10 10 3)", "lines", nullptr);
+    add("POLYGON ((0 0,20 0,20 20,0 20,0 0),(5 5,6 5,6 6,5 5))", "areas", nullptr);
+    add("POINT (7 8)", "labels", "LABEL(f:\"Arial\",t:\"Hallo\",a:30,s:2g)");
+    GDALClose(ds);
+
+    Drawing d(CadCreate());
+    std::string error;
+    ASSERT_NE(DxfReadDrawing(path, d.get(), &error), 0) << error;
+    std::map<std::string, CadEntity*> byLayer;
+    for (CadEntity* e : All(d.get()))
+        byLayer[LayerOf(e)] = e;
+    ASSERT_EQ(byLayer.size(), 4u);
+    double x, y, z;
+    ASSERT_EQ(CadEntityGetType(byLayer["points"]), CAD_ENT_POINT);
+    CadPointGet(byLayer["points"], &x, &y, &z);
+    EXPECT_DOUBLE_EQ(z, 3);
+    CadEntity* line = byLayer["lines"];
+    ASSERT_EQ(CadEntityGetType(line), CAD_ENT_POLYLINE);
+    ASSERT_EQ(CadPlineGetNumVers(line), 3);
+    CadPlineGetVer(line, 2, &x, &y, &z);
+    EXPECT_DOUBLE_EQ(x, 10);
+    EXPECT_DOUBLE_EQ(y, 10);
+    EXPECT_DOUBLE_EQ(z, 3);
+    CadEntity* area = byLayer["areas"];
+    ASSERT_EQ(CadEntityGetType(area), CAD_ENT_HATCH);
+    EXPECT_EQ(CadPlineGetNumVers(area), 4);  // the outer ring; the hole is left out
+    EXPECT_DOUBLE_EQ(CadEntityGetRight(area), 20);
+    CadEntity* label = byLayer["labels"];
+    ASSERT_EQ(CadEntityGetType(label), CAD_ENT_TEXT);
+    EXPECT_EQ(CadTextOf(CadTextGetText, label), "Hallo");
+    EXPECT_NEAR(CadTextGetAngle(label), kPi / 6, 1e-9);
+    EXPECT_DOUBLE_EQ(CadTextGetHeight(label), 2);
 }
 
 TEST(DxfRead, OlderAndNewerFormsOfEntities) {
