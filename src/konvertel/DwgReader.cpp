@@ -4,6 +4,7 @@
 #include <gdal.h>
 #include <ogr_api.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -32,8 +33,13 @@ bool LabelOf(const char* style, std::string& text, double& angle, double& size) 
     }
     auto number = [&](const char* key, double& out) {
         const char* k = std::strstr(label, key);
-        if (k)
-            out = std::strtod(k + std::strlen(key), nullptr);
+        if (!k)
+            return;
+        // Style strings write numbers with a point whatever the locale.
+        const char* from = k + std::strlen(key);
+        double v = 0;
+        if (std::from_chars(from, from + std::strlen(from), v).ec == std::errc())
+            out = v;
     };
     number(",a:", angle);
     number(",s:", size);

@@ -134,6 +134,37 @@ double CcwSweep(double from, double to) {
     return d;
 }
 
+// The points of a polyline whose segments may bulge into arcs (bulge i belongs to the segment
+// from vertex i); a closed one without its first point repeated at the end.
+std::vector<ShapePoint> BulgedPoints(const std::vector<ShapePoint>& v, const std::vector<double>& bulge,
+                                     bool closed) {
+    if (v.empty())
+        return {};
+    std::vector<ShapePoint> pts{v[0]};
+    const size_t segs = closed ? v.size() : v.size() - 1;
+    for (size_t i = 0; i < segs; ++i)
+        AppendBulgePoints(pts, v[i], v[(i + 1) % v.size()], bulge[i]);
+    if (closed && pts.size() > 1)
+        pts.pop_back();  // the closing segment came back to the first vertex
+    return pts;
+}
+
+// A polyline of the vertices (in the object coordinates when ocs is given), or a point when
+// there is only one.
+void EmitPolyline(DrawingShape s, const std::vector<ShapePoint>& v, const std::vector<double>& bulge,
+                  bool closed, const Ocs* ocs, std::vector<DrawingShape>& out) {
+    std::vector<ShapePoint> pts = BulgedPoints(v, bulge, closed);
+    if (pts.empty())
+        return;
+    if (ocs)
+        for (ShapePoint& p : pts)
+            p = ocs->ToWorld(p);
+    s.kind = pts.size() == 1 ? CAD_ENT_POINT : CAD_ENT_POLYLINE;
+    s.closed = closed && pts.size() > 2;
+    s.pts = std::move(pts);
+    out.push_back(std::move(s));
+}
+
 class DxfParser {
 public:
     explicit DxfParser(const QByteArray& data) : in_(data) {}
@@ -627,21 +658,7 @@ void DxfParser::LwPolyline(const Record& r, DrawingShape s, const KelvaroXData& 
         out.push_back(std::move(s));
         return;
     }
-    const bool closed = (r.I(70) & 1) != 0;
-    if (v.empty())
-        return;
-    std::vector<ShapePoint> pts{v[0]};
-    const size_t segs = closed ? v.size() : v.size() - 1;
-    for (size_t i = 0; i < segs; ++i)
-        AppendBulgePoints(pts, v[i], v[(i + 1) % v.size()], bulge[i]);
-    if (closed && pts.size() > 1)
-        pts.pop_back();  // the closing segment came back to the first vertex
-    for (ShapePoint& p : pts)
-        p = ocs.ToWorld(p);
-    s.kind = pts.size() == 1 ? CAD_ENT_POINT : CAD_ENT_POLYLINE;
-    s.closed = closed && pts.size() > 2;
-    s.pts = std::move(pts);
-    out.push_back(std::move(s));
+    EmitPolyline(std::move(s), v, bulge, (r.I(70) & 1) != 0, &ocs, out);
 }
 
 void DxfParser::ParsePolyline(const Record& head, const std::vector<Record>& vertices,
@@ -732,26 +749,9 @@ void DxfParser::ParsePolyline(const Record& head, const std::vector<Record>& ver
     }
     if (flags & 2)
         s.fit = 1;
-    const bool closed = (flags & 1) != 0;
-    if (v.empty())
-        return;
-    std::vector<ShapePoint> pts{v[0]};
-    const size_t segs = closed ? v.size() : v.size() - 1;
-    for (size_t i = 0; i < segs; ++i) {
-        if (s.fit)
-            pts.push_back(v[(i + 1) % v.size()]);
-        else
-            AppendBulgePoints(pts, v[i], v[(i + 1) % v.size()], bulge[i]);
-    }
-    if (closed && pts.size() > 1)
-        pts.pop_back();
-    if (!is3d)
-        for (ShapePoint& p : pts)
-            p = ocs.ToWorld(p);
-    s.kind = pts.size() == 1 ? CAD_ENT_POINT : CAD_ENT_POLYLINE;
-    s.closed = closed && pts.size() > 2;
-    s.pts = std::move(pts);
-    out.push_back(std::move(s));
+    if (s.fit)
+        bulge.assign(bulge.size(), 0.0);
+    EmitPolyline(std::move(s), v, bulge, (flags & 1) != 0, is3d ? nullptr : &ocs, out);
 }
 
 void DxfParser::TextEntity(const Record& r, DrawingShape s, const Ocs& ocs, int verticalCode,
@@ -901,14 +901,8 @@ void DxfParser::Hatch(const Record& r, DrawingShape s, const KelvaroXData& x,
                 v.push_back({px, py, elevation});
                 b.push_back(hasBulge ? real(42) : 0);
             }
-            if (!v.empty()) {
-                std::vector<ShapePoint> pts{v[0]};
-                for (size_t k = 0; k < v.size(); ++k)
-                    AppendBulgePoints(pts, v[k], v[(k + 1) % v.size()], b[k]);
-                pts.pop_back();
-                for (const ShapePoint& q : pts)
-                    add(q);
-            }
+            for (const ShapePoint& q : BulgedPoints(v, b, true))
+                add(q);
         } else {
             const int edges = std::min(integer(93), int(n));
             for (int e = 0; e < edges && i < n; ++e) {

@@ -2,8 +2,8 @@
 
 #include <QSaveFile>
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <map>
 #include <set>
 #include <vector>
@@ -64,10 +64,11 @@ int Attachment(int align) {
     return row * 3 + h + 1;
 }
 
+// A measured value with two decimals and a point, whatever the locale.
 std::string Number(double v) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.2f", v);
-    return buf;
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 2);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0.00");
 }
 
 struct Picture {

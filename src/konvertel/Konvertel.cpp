@@ -129,7 +129,7 @@ int KonvertelConvert(const QString& input, const QString& output, std::string* m
             return fail(error);
         if (report.skipped > 0)
             note += (note.empty() ? "" : "; ") + std::to_string(report.skipped) +
-                    " image places were left out (DXF keeps no pixels of ours)";
+                    " entities were left out (image places: DXF keeps no pixels of ours)";
     } else if (!CadFileSaveAs(drawing.get(), 0, output.toUtf8().constData())) {
         return fail("cannot write " + output.toStdString());
     }
