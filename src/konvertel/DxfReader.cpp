@@ -1019,8 +1019,8 @@ void DxfParser::Hatch(const Record& r, DrawingShape s, const KelvaroXData& x,
         } else {
             h.kind = CAD_ENT_HATCH;
             h.ival = pattern;
-            h.v[0] = scale;
-            h.v[1] = angle;
+            h.v[0] = x.hasPattern ? x.patternScale : scale;
+            h.v[1] = x.hasPattern ? x.patternAngle : angle;
         }
         out.push_back(std::move(h));
     }

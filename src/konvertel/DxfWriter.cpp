@@ -493,7 +493,9 @@ void DxfWriter::Spline(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const Ke
     x.Write(w);
 }
 
-void DxfWriter::Hatch(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const KelvaroXData& x, bool polygon) {
+void DxfWriter::Hatch(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const KelvaroXData& xin,
+                      bool polygon) {
+    KelvaroXData x = xin;
     const int n = CadPlineGetNumVers(e);
     std::vector<ShapePoint> v(size_t(std::max(n, 0)));
     for (int i = 0; i < n; ++i)
@@ -520,21 +522,27 @@ void DxfWriter::Hatch(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const Kel
     w.Int(97, 0);
     w.Int(75, 0);
     w.Int(76, solid ? 1 : 0);
-    // Lines (crossed for pattern 2) at the angle, spaced by the scale; a solid fill keeps its
-    // angle and scale too.
-    w.Real(52, angle * kDeg);
-    w.Real(41, scale);
-    w.Int(77, pattern == 2 ? 1 : 0);
-    const int lines = solid ? 0 : pattern == 2 ? 2 : 1;
-    w.Int(78, lines);
-    for (int k = 0; k < lines; ++k) {
-        const double a = angle + k * kPi / 2;
-        w.Real(53, a * kDeg);
-        w.Real(43, 0);
-        w.Real(44, 0);
-        w.Real(45, -scale * std::sin(a));
-        w.Real(46, scale * std::cos(a));
-        w.Int(79, 0);
+    if (!solid) {
+        // Lines (crossed for pattern 2) at the angle, spaced by the scale.
+        w.Real(52, angle * kDeg);
+        w.Real(41, scale);
+        w.Int(77, pattern == 2 ? 1 : 0);
+        const int lines = pattern == 2 ? 2 : 1;
+        w.Int(78, lines);
+        for (int k = 0; k < lines; ++k) {
+            const double a = angle + k * kPi / 2;
+            w.Real(53, a * kDeg);
+            w.Real(43, 0);
+            w.Real(44, 0);
+            w.Real(45, -scale * std::sin(a));
+            w.Real(46, scale * std::cos(a));
+            w.Int(79, 0);
+        }
+    } else if (!polygon && (scale != 1 || angle != 0)) {
+        // A solid fill has no pattern data in the file; its numbers travel with our own data.
+        x.hasPattern = true;
+        x.patternScale = scale;
+        x.patternAngle = angle;
     }
     w.Int(98, 0);
     x.Write(w);

@@ -51,6 +51,10 @@ KelvaroXData KelvaroXData::Parse(const std::vector<DxfGroup>& g) {
             x.rectTurn = real(1040);
         } else if (key == "POLYGON") {
             x.polygon = true;
+        } else if (key == "PATTERN") {
+            x.hasPattern = true;
+            x.patternScale = real(1040);
+            x.patternAngle = real(1040);
         } else if (key == "ORDINATE") {
             x.hasOrdinate = true;
             x.ordinate = point(1010);
@@ -96,6 +100,11 @@ void KelvaroXData::Write(DxfGroupWriter& w) const {
     }
     if (polygon)
         w.Str(1000, "POLYGON");
+    if (hasPattern) {
+        w.Str(1000, "PATTERN");
+        w.Real(1040, patternScale);
+        w.Real(1040, patternAngle);
+    }
     if (hasOrdinate) {
         w.Str(1000, "ORDINATE");
         w.Point(1010, ordinate.x, ordinate.y, ordinate.z);

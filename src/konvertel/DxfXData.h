@@ -1,7 +1,8 @@
 // What DXF cannot say about an entity of ours travels as extended data of the application
 // "KELVARO": the rectangle an outline stands for, that a solid hatch is a filled polygon, the
 // second point of an ordinate dimension, the fill flag, and the program's user number and byte
-// block. Other programs keep or ignore it; our reader restores the entity from it.
+// block, the pattern numbers of a solid hatch. Other programs keep or ignore it; our reader
+// restores the entity from it.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,8 @@ struct KelvaroXData {
     ShapePoint rectCentre;
     double rectWidth = 0, rectHeight = 0, rectTurn = 0;
     bool polygon = false;
+    bool hasPattern = false;
+    double patternScale = 1, patternAngle = 0;
     bool hasOrdinate = false;
     ShapePoint ordinate;
     int filled = -1;
@@ -26,7 +29,8 @@ struct KelvaroXData {
     std::vector<uint8_t> exData;
 
     bool Empty() const {
-        return !rect && !polygon && !hasOrdinate && filled < 0 && !hasUserData && exData.empty();
+        return !rect && !polygon && !hasPattern && !hasOrdinate && filled < 0 && !hasUserData &&
+               exData.empty();
     }
     // From the groups of one entity (ours only; other applications' data is passed over).
     static KelvaroXData Parse(const std::vector<DxfGroup>& groups);
