@@ -1,5 +1,7 @@
 #include "konvertel/DwgReader.h"
 
+#include <QString>
+
 #include <cpl_error.h>
 #include <gdal.h>
 #include <ogr_api.h>
@@ -132,6 +134,60 @@ void OgrDrawing::Geometry(OGRGeometryH g, const DrawingShape& base) {
 
 }  // namespace
 
+int OgrReadDrawing(GDALDatasetH ds, CadDrawing* drawing, int* entities) {
+    if (!ds || !drawing)
+        return 0;
+    OgrDrawing out(drawing);
+    for (int li = 0; li < GDALDatasetGetLayerCount(ds); ++li) {
+        OGRLayerH layer = GDALDatasetGetLayer(ds, li);
+        if (!layer)
+            continue;
+        std::string name = OGR_L_GetName(layer);
+        if (name.empty())
+            name = "0";
+        out.Builder().LayerId(name);
+        // The colour of each feature as red, green and blue, and a text of labels, where the
+        // layer has such fields.
+        OGRFeatureDefnH defn = OGR_L_GetLayerDefn(layer);
+        int colourField = -1, textField = -1;
+        for (int f = 0; f < OGR_FD_GetFieldCount(defn); ++f) {
+            OGRFieldDefnH fd = OGR_FD_GetFieldDefn(defn, f);
+            const QString field = QString::fromUtf8(OGR_Fld_GetNameRef(fd));
+            if (OGR_Fld_GetType(fd) == OFTIntegerList && field.contains("color", Qt::CaseInsensitive))
+                colourField = f;
+            else if (OGR_Fld_GetType(fd) == OFTString && field.compare("text", Qt::CaseInsensitive) == 0)
+                textField = f;
+        }
+        OGR_L_ResetReading(layer);
+        while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
+            DrawingShape base;
+            base.layer = name;
+            if (colourField >= 0) {
+                int n = 0;
+                const int* rgb = OGR_F_GetFieldAsIntegerList(feature, colourField, &n);
+                if (rgb && n >= 3)
+                    base.colour = CadColorSeek(uint32_t(rgb[0] & 255) | uint32_t(rgb[1] & 255) << 8 |
+                                               uint32_t(rgb[2] & 255) << 16);
+            }
+            double angle = 0, size = 0;
+            const bool label = LabelOf(OGR_F_GetStyleString(feature), base.text, angle, size);
+            if (textField >= 0 && OGR_F_IsFieldSetAndNotNull(feature, textField) &&
+                *OGR_F_GetFieldAsString(feature, textField))
+                base.text = OGR_F_GetFieldAsString(feature, textField);
+            if (label || !base.text.empty()) {
+                base.kind = CAD_ENT_TEXT;
+                base.v[0] = size > 0 ? size : 1;
+                base.v[1] = angle * kPi / 180;
+            }
+            out.Geometry(OGR_F_GetGeometryRef(feature), base);
+            OGR_F_Destroy(feature);
+        }
+    }
+    if (entities)
+        *entities = out.Added();
+    return 1;
+}
+
 int DwgReadDrawing(const QString& path, CadDrawing* drawing, std::string* error, int* entities) {
     if (!drawing) {
         if (error)
@@ -152,45 +208,7 @@ int DwgReadDrawing(const QString& path, CadDrawing* drawing, std::string* error,
                      (why.empty() ? std::string() : ": " + why);
         return 0;
     }
-    OgrDrawing out(drawing);
-    for (int li = 0; li < GDALDatasetGetLayerCount(ds); ++li) {
-        OGRLayerH layer = GDALDatasetGetLayer(ds, li);
-        if (!layer)
-            continue;
-        std::string name = OGR_L_GetName(layer);
-        if (name.empty())
-            name = "0";
-        out.Builder().LayerId(name);
-        OGRFeatureDefnH defn = OGR_L_GetLayerDefn(layer);
-        int colourField = -1;
-        for (int f = 0; f < OGR_FD_GetFieldCount(defn); ++f) {
-            OGRFieldDefnH fd = OGR_FD_GetFieldDefn(defn, f);
-            if (OGR_Fld_GetType(fd) == OFTIntegerList && std::strstr(OGR_Fld_GetNameRef(fd), "Color"))
-                colourField = f;
-        }
-        OGR_L_ResetReading(layer);
-        while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
-            DrawingShape base;
-            base.layer = name;
-            if (colourField >= 0) {
-                int n = 0;
-                const int* rgb = OGR_F_GetFieldAsIntegerList(feature, colourField, &n);
-                if (rgb && n >= 3)
-                    base.colour = CadColorSeek(uint32_t(rgb[0] & 255) | uint32_t(rgb[1] & 255) << 8 |
-                                               uint32_t(rgb[2] & 255) << 16);
-            }
-            double angle = 0, size = 0;
-            if (LabelOf(OGR_F_GetStyleString(feature), base.text, angle, size)) {
-                base.kind = CAD_ENT_TEXT;
-                base.v[0] = size > 0 ? size : 1;
-                base.v[1] = angle * kPi / 180;
-            }
-            out.Geometry(OGR_F_GetGeometryRef(feature), base);
-            OGR_F_Destroy(feature);
-        }
-    }
+    const int ok = OgrReadDrawing(ds, drawing, entities);
     GDALClose(ds);
-    if (entities)
-        *entities = out.Added();
-    return 1;
+    return ok;
 }
