@@ -8,6 +8,8 @@
 
 #include <ogr_api.h>
 
+#include <cstdio>
+
 #include "document/CadCalls.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
@@ -144,7 +146,8 @@ int RunDrawingConverter(QString input, QString output, QString caption) {
     if (!QFileInfo::exists(fresh)) {
         return 0;
     }
-    if ((QFileInfo::exists(output) && !QFile::remove(output)) || !QFile::rename(fresh, output)) {
+    // rename() replaces the old output in one step, so there is never a moment without either.
+    if (std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(output).constData()) != 0) {
         QFile::remove(fresh);
         return 0;
     }

@@ -90,11 +90,14 @@ void AppendCatmullRom(std::vector<Vec3>& out, const std::vector<Vec3>& p, bool c
 
 void ArcPoints(std::vector<Vec3>& out, const Vec3& c, double rx, double ry, double rot, double a0,
                double a1) {
-    double sweep = a1 - a0;
-    while (sweep <= 0)
+    // Angles from files can be of any size: bring the sweep into (0, 2 pi] without looping.
+    double sweep = std::isfinite(a1 - a0) ? std::fmod(a1 - a0, 2 * kPi) : 2 * kPi;
+    if (sweep <= 0) {
         sweep += 2 * kPi;
-    if (sweep > 2 * kPi)
+    }
+    if (sweep <= 0 || sweep > 2 * kPi) {
         sweep = 2 * kPi;
+    }
     int n = std::max(8, int(std::ceil(sweep / (2 * kPi) * 96)));
     double cr = std::cos(rot), sr = std::sin(rot);
     out.clear();
