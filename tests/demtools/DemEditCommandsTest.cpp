@@ -14,6 +14,8 @@
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
+#include <opencv2/core.hpp>
+
 namespace {
 
 // A 100 x 100 GeoTIFF, 2 m cells, origin (1000, 5000), value 100 + column, with the given
@@ -53,6 +55,24 @@ protected:
         CadScriptPushFinish(d);
     }
 };
+
+// The cells of a grid that differ between two states, as a mask.
+cv::Mat Changed(const cv::Mat& a, const cv::Mat& b) {
+    cv::Mat diff;
+    cv::compare(a, b, diff, cv::CMP_NE);
+    return diff;
+}
+
+// The layer of the drawing a DEM's image place is on.
+CadLayer* DemLayer(CadDrawing* d, CDEM* dem) {
+    return CadGetLayerByID(d, CadEntityGetLayerID(dem->m_imageEntity));
+}
+
+cv::Mat NoDataMask(const cv::Mat& grid) {
+    cv::Mat mask;
+    cv::compare(grid, -9999.0f, mask, cv::CMP_EQ);
+    return mask;
+}
 
 int CountNoData(const cv::Mat& grid) {
     int n = 0;
@@ -216,6 +236,176 @@ TEST_F(DemEditCommandsTest, FloodFillAndPatchThroughTheirCommands) {
     EXPECT_EQ(ActiveCadCommandId, 0);
     EXPECT_NEAR(dem->m_grid.at<float>(40, 40), 140.0f, 1.0f);
     EXPECT_EQ(doc.DemUndoHistory().Count(), 2);
+}
+
+TEST_F(DemEditCommandsTest, HoleThenGapClosingOnTheRealDemAndBothUndoneExactly) {
+    kvtest::ScriptedInteraction ui;
+    // A copy of the Olinda DEM that declares -9999 as no data.
+    const QString copy = kvtest::NewTempFolder("olinda_cmd") + "/olinda.tif";
+    GDALDatasetH source = GDALOpen(QFile::encodeName(kvtest::DataPath("olinda_dem_utm25s.tif")), GA_ReadOnly);
+    ASSERT_NE(source, nullptr);
+    GDALDatasetH target = GDALCreateCopy(GDALGetDriverByName("GTiff"), QFile::encodeName(copy).constData(),
+                                         source, FALSE, nullptr, nullptr, nullptr);
+    GDALClose(source);
+    ASSERT_NE(target, nullptr);
+    ASSERT_EQ(GDALSetRasterNoDataValue(GDALGetRasterBand(target, 1), -9999.0), CE_None);
+    const int w = GDALGetRasterXSize(target), h = GDALGetRasterYSize(target);
+    cv::Mat original(h, w, CV_32FC1);
+    ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(target, 1), GF_Read, 0, 0, w, h, original.data, w, h,
+                           GDT_Float32, 0, 0),
+              CE_None);
+    GDALClose(target);
+    ASSERT_EQ(CountNoData(original), 0);
+
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(copy, 0), 1);
+    CDEM* dem = doc.m_DEMs.begin()->second;
+    CadDrawing* d = doc.m_pCad;
+    const double* gt = dem->m_geoTransform;
+    auto pushArea = [&](const std::vector<cv::Point>& cells) {
+        for (const cv::Point& c : cells)
+            CadScriptPushPoint(d, gt[0] + (c.x + 0.5) * gt[1], gt[3] + (c.y + 0.5) * gt[5], 0.0);
+        CadScriptPushFinish(d);
+        CadScriptPushFinish(d);
+    };
+
+    // A five-sided hole over the middle of the DEM, vertices at cell centres.
+    ui.AnswerModal(101);
+    pushArea({{30, 25}, {80, 30}, {85, 70}, {55, 90}, {25, 65}});
+    CmdDemHole(d);
+    ASSERT_EQ(dem->m_grid.size(), original.size());
+    const cv::Mat holed = dem->m_grid.clone();
+    const int holes = CountNoData(holed);
+    EXPECT_GT(holes, 1500);
+    // Only no data was written, and only inside the area's bounds.
+    EXPECT_EQ(cv::countNonZero(Changed(holed, original)), holes);
+    EXPECT_EQ(cv::countNonZero(Changed(holed, original)(cv::Rect(25, 25, 61, 66))), holes);
+
+    // The filler takes the valid cells of its own area only: drawn around the hole, it closes it.
+    ui.AnswerModal(101);
+    pushArea({{20, 15}, {92, 20}, {97, 78}, {55, 102}, {12, 73}});
+    CmdDemGridGaps(d);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(CountNoData(dem->m_grid), 0);
+    const cv::Mat changed = Changed(dem->m_grid, original);
+    EXPECT_EQ(cv::countNonZero(changed), cv::countNonZero(changed(cv::Rect(12, 15, 86, 88))));
+    ASSERT_EQ(doc.DemUndoHistory().Count(), 2);
+
+    doc.OnButtonDemundo();
+    EXPECT_EQ(cv::norm(dem->m_grid, holed, cv::NORM_INF), 0.0);
+    doc.OnButtonDemundo();
+    EXPECT_EQ(cv::norm(dem->m_grid, original, cv::NORM_INF), 0.0);
+}
+
+TEST_F(DemEditCommandsTest, AnExistingClosedPolylineIsTheArea) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(WriteDem(kvtest::NewTempFolder("pick") + "/p.tif", {}), 0), 1);
+    CDEM* dem = doc.m_DEMs.begin()->second;
+    CadDrawing* d = doc.m_pCad;
+    auto polyline = [&](int closed) {
+        CadClearVertices();
+        for (const cv::Point& c : std::vector<cv::Point>{{10, 10}, {30, 10}, {30, 20}, {10, 20}})
+            CadAddVertex(1000.0 + 2.0 * c.x + 1.0, 5000.0 - 2.0 * c.y - 1.0, 0.0);
+        return CadAddPolyline(d, 0, closed);
+    };
+    CadEntity* open = polyline(0);
+    CadEntity* closed = polyline(1);
+    ASSERT_NE(open, nullptr);
+    ASSERT_NE(closed, nullptr);
+
+    // The open polyline is passed over; the closed one is taken; nothing more ends the command.
+    ui.AnswerModal(100);
+    CadScriptPushEntity(d, open);
+    CadScriptPushEntity(d, closed);
+    CmdDemHole(d);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(ui.Dialogs().size(), 1);
+    ASSERT_EQ(doc.DemUndoHistory().Count(), 1);
+    EXPECT_EQ(CountNoData(dem->m_grid), 21 * 11);
+    EXPECT_EQ(cv::countNonZero(NoDataMask(dem->m_grid)(cv::Rect(10, 10, 21, 11))), 21 * 11);
+}
+
+TEST_F(DemEditCommandsTest, AConcaveAreaCutInTwoByTheEdgeIsOneRoundOfTwoWindows) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(WriteDem(kvtest::NewTempFolder("concave") + "/c.tif", {}), 0), 1);
+    CDEM* dem = doc.m_DEMs.begin()->second;
+    CadDrawing* d = doc.m_pCad;
+
+    // A U whose bottom lies below the DEM: on the grid only its two arms remain.
+    ui.AnswerModal(101);
+    PushArea(d, {{10, 50}, {30, 50}, {30, 120}, {60, 120}, {60, 50}, {80, 50}, {80, 150}, {10, 150}});
+    CadScriptPushFinish(d);
+    CmdDemHole(d);
+    ASSERT_EQ(doc.DemUndoHistory().Count(), 1);
+    EXPECT_EQ(doc.DemUndoHistory().Round(0).Records().size(), 2u);
+
+    const cv::Mat holes = NoDataMask(dem->m_grid);
+    EXPECT_EQ(cv::countNonZero(holes(cv::Rect(10, 50, 21, 50))), 21 * 50);
+    EXPECT_EQ(cv::countNonZero(holes(cv::Rect(60, 50, 21, 50))), 21 * 50);
+    EXPECT_EQ(cv::countNonZero(holes), 2 * 21 * 50);
+    EXPECT_EQ(dem->m_grid.at<float>(99, 45), 145.0f);
+
+    doc.OnButtonDemundo();
+    EXPECT_EQ(CountNoData(dem->m_grid), 0);
+}
+
+TEST_F(DemEditCommandsTest, AHiddenDemIsLeftAloneAndNoRoundIsPushed) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    const QString folder = kvtest::NewTempFolder("hidden");
+    ASSERT_EQ(doc.AddDEM(WriteDem(folder + "/h.tif", {{20, 20}}), 0), 1);
+    CDEM* dem = doc.m_DEMs.begin()->second;
+    CadDrawing* d = doc.m_pCad;
+    CadLayerPutVisible(DemLayer(d, dem), 0);
+
+    ui.AnswerModal(101);
+    PushArea(d, {{10, 10}, {30, 10}, {30, 30}, {10, 30}});
+    CadScriptPushFinish(d);
+    CmdDemErode(d);
+    CadScriptPushText(d, "5");
+    ui.AnswerModal(101);
+    PushArea(d, {{10, 10}, {30, 10}, {30, 30}, {10, 30}});
+    CmdDemOffset(d);
+    CadScriptPushText(d, "50");
+    CadScriptPushPoint(d, 1041.0, 4959.0, 0.0);
+    CadScriptPushFinish(d);
+    CmdDemFloodFill(d);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(doc.DemUndoHistory().Count(), 0);
+    if (!dem->m_grid.empty()) {
+        EXPECT_EQ(CountNoData(dem->m_grid), 1);
+        EXPECT_EQ(dem->m_grid.at<float>(15, 15), 115.0f);
+    }
+    EXPECT_EQ(dem->m_modified, 0);
+}
+
+TEST_F(DemEditCommandsTest, AShiftClickOnADemCellTakesItsElevationAsTheFillValue) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(WriteDem(kvtest::NewTempFolder("shift") + "/s.tif", {{20, 20}, {60, 60}}), 0), 1);
+    CDEM* dem = doc.m_DEMs.begin()->second;
+    CadDrawing* d = doc.m_pCad;
+
+    QString prompt;
+    CadScriptPushPoint(d, 1041.0, 4959.0, 0.0, CAD_KEY_SHIFT);  // a no-data cell gives no reference
+    CadScriptPushPoint(d, 1041.0, 4959.0, 0.0);                 // so this click fills nothing
+    CadScriptPushPoint(d, 1141.0, 4859.0, 0.0, CAD_KEY_SHIFT);  // cell (70, 70): 170
+    CadScriptPushCall(d, [&] {
+        char text[256] = {};
+        CadCmdGetPrompt(d, text, sizeof text);
+        prompt = text;
+    });
+    CadScriptPushPoint(d, 1041.0, 4959.0, 0.0);  // cell (20, 20)
+    CadScriptPushFinish(d);
+    CmdDemFloodFill(d);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(prompt, "Click inside area to fill with elevation 170.00");
+    EXPECT_EQ(dem->m_grid.at<float>(20, 20), 170.0f);
+    EXPECT_EQ(dem->m_grid.at<float>(60, 60), -9999.0f);
+    EXPECT_EQ(dem->m_grid.at<float>(70, 70), 170.0f);
+    EXPECT_EQ(doc.DemUndoHistory().Count(), 1);
 }
 
 }  // namespace
