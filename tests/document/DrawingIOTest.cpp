@@ -211,3 +211,40 @@ TEST_F(DrawingIOTest, ShapefileLinesStayOpenPartsArePolylinesOfTheirOwnAndEmptyF
 }
 
 }  // namespace
+
+// The real converter beside the program: a real DXF drawing comes in with its lines on their layers,
+// and what is exported as DXF comes back the same.
+TEST_F(DrawingIOTest, RealDrawingsGoThroughTheConverterBothWays) {
+    SetDrawingConverterProgram(QStringLiteral(KV_KONVERTEL_EXE));
+    CKelvaroDoc doc;
+    ui.AnswerFile(kvtest::DataPath("example007.dxf"));
+    doc.OnCommand(ID_BUTTON_IMPORTDRAWING);
+    auto countLines = [](CadDrawing* drawing, const char* layer) {
+        int n = 0;
+        CadLayer* l = CadGetLayerByName(drawing, layer);
+        for (CadEntity* e = CadGetFirstEntity(drawing); e; e = CadGetNextEntity(drawing, e)) {
+            n += (l && CadEntityGetLayer(e) == l && CadEntityGetType(e) == CAD_ENT_LINE) ? 1 : 0;
+        }
+        return n;
+    };
+    EXPECT_EQ(countLines(doc.m_pCad, "cutout1"), 4);
+    EXPECT_EQ(countLines(doc.m_pCad, "cutout2"), 8);
+    EXPECT_EQ(countLines(doc.m_pCad, "dorn"), 8);
+    double l = 0, b = 0, r = 0, t = 0;
+    ASSERT_TRUE(CadGetExtents(doc.m_pCad, &l, &b, &r, &t));
+    EXPECT_NEAR(l, -11, 1e-9);
+    EXPECT_NEAR(r, 11, 1e-9);
+    EXPECT_NEAR(b, 0, 1e-9);
+    EXPECT_NEAR(t, 31, 1e-9);
+
+    const QString target = folder + "/again.dxf";
+    ui.AnswerFile(target);
+    doc.OnCommand(ID_BUTTON_EXPORTDRAWING);
+    CKelvaroDoc other;
+    ui.AnswerFile(target);
+    other.OnCommand(ID_BUTTON_IMPORTDRAWING);
+    for (const char* layer : {"cutout1", "cutout2", "dorn"}) {
+        EXPECT_EQ(countLines(other.m_pCad, layer), countLines(doc.m_pCad, layer)) << layer;
+    }
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Import done", "Export done", "Import done"}));
+}
