@@ -31,6 +31,13 @@ CadLayer* GetSeamlineLayer(CadDrawing* drawing, const char* name);
 // The working grid of a seamline build: x counts cells to the right and y cells downwards from the
 // top-left corner (minX, maxY) of the union of the images' extents; one cell is the images' common
 // pixel size times the build's scale factor.
+// The value rounded to single precision. The round trip goes through memory: GCC 12 drops a
+// float round trip when it vectorises the loop around it.
+inline double RoundToSingle(double value) {
+    volatile float single = float(value);
+    return single;
+}
+
 struct SeamlineGrid {
     double minX = 0.0;
     double maxY = 0.0;
@@ -43,8 +50,8 @@ struct SeamlineGrid {
     // The stored map position of a grid point: the cell offsets pass through single precision
     // (x = minX + float(gx·s)·p, y = maxY − float(s·gy)·p), as every seamline vertex is written.
     Wml::Point2 ToMap(double gx, double gy) const {
-        return Wml::Point2(minX + double(float(gx * scale)) * pixelSize,
-                           maxY - double(float(scale * gy)) * pixelSize);
+        return Wml::Point2(minX + RoundToSingle(gx * scale) * pixelSize,
+                           maxY - RoundToSingle(scale * gy) * pixelSize);
     }
 };
 

@@ -1,0 +1,225 @@
+// The seamline polygon files: their exact layout, the reader's refusal of damaged files (also
+// under a deterministic fuzz of mutated files), the single-precision map positions of "sml"
+// vertices, the retry question when an "sml" file cannot be written, and the seamline layer.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "mosaic/SeamlineFiles.h"
+#include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+QByteArray Int32(int32_t v) {
+    QByteArray b(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        b[i] = char((uint32_t(v) >> (8 * i)) & 0xFF);
+    }
+    return b;
+}
+
+// A square with a square hole.
+CPgon SquareWithHole() {
+    const Wml::Point2 outer[4] = {{0, 0}, {10.25, 0}, {10.25, 10}, {0, 10}};
+    const Wml::Point2 inner[4] = {{2, 2}, {2, 4.5}, {4, 4.5}, {4, 2}};
+    CPgon polygon(outer, 4);
+    polygon.AddContour(inner, 4, true);
+    return polygon;
+}
+
+void ExpectSameContours(const CPgon& a, const CPgon& b) {
+    ASSERT_EQ(a.GetNumContours(), b.GetNumContours());
+    for (int c = 0; c < a.GetNumContours(); ++c) {
+        ASSERT_EQ(a.GetContour(c).size(), b.GetContour(c).size());
+        for (size_t k = 0; k < a.GetContour(c).size(); ++k) {
+            EXPECT_EQ(a.GetContour(c)[k], b.GetContour(c)[k]);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(SeamlineFiles, LayoutAndRoundTrip) {
+    const QString folder = kvtest::NewTempFolder("pol_layout");
+    ASSERT_EQ(WritePgonFile("empty.tif", folder, CPgon()), 1);
+    EXPECT_EQ(ReadAll(folder + "/empty.tif.pol"), QByteArray("\x01\x00\x00\x00\x00\x00\x00\x00", 8));
+
+    // The layer name keeps its extension, so two images of the same base name keep two files.
+    ASSERT_EQ(WritePgonFile("scene.tif", folder, SquareWithHole()), 1);
+    ASSERT_EQ(WritePgonFile("scene.img", folder, CPgon()), 1);
+    const QByteArray bytes = ReadAll(folder + "/scene.tif.pol");
+    ASSERT_EQ(bytes.size(), 8 + 2 * (4 + 4 * 16));
+    EXPECT_EQ(bytes.left(12), Int32(1) + Int32(2) + Int32(4));
+    double x1 = 0;
+    std::memcpy(&x1, bytes.constData() + 12 + 16, 8);
+    EXPECT_EQ(x1, 10.25);
+
+    CPgon read;
+    ASSERT_EQ(ReadPgonFile(folder + "/scene.tif.pol", read), 1);
+    ExpectSameContours(read, SquareWithHole());
+    EXPECT_DOUBLE_EQ(read.GetArea(), SquareWithHole().GetArea());
+    EXPECT_EQ(WritePgonFile("", folder, read), 0);
+
+    // A missing file and a first word of 0 or -1 are empty polygons.
+    EXPECT_EQ(ReadPgonFile(folder + "/missing.pol", read), 1);
+    EXPECT_EQ(read.GetNumContours(), 0);
+    for (int32_t word : {0, -1}) {
+        WriteAll(folder + "/zero.pol", Int32(word) + Int32(1) + Int32(3));
+        read = SquareWithHole();
+        EXPECT_EQ(ReadPgonFile(folder + "/zero.pol", read), 1);
+        EXPECT_EQ(read.GetNumContours(), 0);
+    }
+
+    // Files of earlier builds go, sub-folders and other files stay.
+    QDir(folder).mkdir("sub.pol");
+    WriteAll(folder + "/keep.sml", Int32(1) + Int32(0));
+    DeletePgonFiles(folder);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList({"keep.sml", "sub.pol"}));
+}
+
+TEST(SeamlineFiles, DamagedFilesAreRefusedWithoutReadingPastTheirEnd) {
+    const QString folder = kvtest::NewTempFolder("pol_damaged");
+    ASSERT_EQ(WritePgonFile("good", folder, SquareWithHole()), 1);
+    const QByteArray good = ReadAll(folder + "/good.pol");
+    const QString path = folder + "/bad.pol";
+    CPgon read;
+
+    for (int length = 0; length < good.size(); ++length) {
+        WriteAll(path, good.left(length));
+        read = SquareWithHole();
+        EXPECT_EQ(ReadPgonFile(path, read), 0) << "truncated at " << length;
+        EXPECT_EQ(read.GetNumContours(), 0);
+    }
+    // Counts far beyond what the file holds, in either place, and negative counts.
+    for (int32_t count : {2147483647, -1, 3}) {
+        WriteAll(path, Int32(1) + Int32(count) + good.mid(8));
+        EXPECT_EQ(ReadPgonFile(path, read), 0) << "contours " << count;
+        WriteAll(path, Int32(1) + Int32(1) + Int32(count) + good.mid(12, 64));
+        EXPECT_EQ(ReadPgonFile(path, read), count == 3 ? 1 : 0) << "vertices " << count;
+    }
+    QByteArray notANumber = good;
+    const double nan = std::nan("");
+    std::memcpy(notANumber.data() + 12, &nan, 8);
+    WriteAll(path, notANumber);
+    EXPECT_EQ(ReadPgonFile(path, read), 0);
+
+    // Mutated copies: whatever the bytes, the reader answers and every vertex it gives is finite.
+    std::mt19937 random(25);
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray mutated = good;
+        const int edits = 1 + int(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const int at = int(random() % uint32_t(mutated.size()));
+            switch (random() % 3) {
+                case 0:
+                    mutated[at] = char(random());
+                    break;
+                case 1:
+                    mutated.truncate(at);
+                    break;
+                default:
+                    mutated.insert(at, Int32(int32_t(random())));
+                    break;
+            }
+            if (mutated.isEmpty()) {
+                break;
+            }
+        }
+        WriteAll(path, mutated);
+        if (ReadPgonFile(path, read) == 1) {
+            for (int c = 0; c < read.GetNumContours(); ++c) {
+                for (const Wml::Point2& p : read.GetContour(c)) {
+                    ASSERT_TRUE(std::isfinite(p.X()) && std::isfinite(p.Y())) << "round " << round;
+                }
+            }
+        } else {
+            ASSERT_EQ(read.GetNumContours(), 0) << "round " << round;
+        }
+    }
+}
+
+TEST(SeamlineFiles, SmlVerticesPassThroughSinglePrecision) {
+    const QString folder = kvtest::NewTempFolder("sml_precision");
+    SeamlineGrid frame;
+    frame.minX = 512345.678;
+    frame.maxY = 9123456.789;
+    frame.pixelSize = 0.3;
+    frame.scale = 3;
+    const double gx = 1234.56789, gy = 987.654321;
+    const Wml::Point2 contour[3] = {{gx, gy}, {gx + 100, gy}, {gx, gy + 100}};
+    ASSERT_EQ(WriteSmlFile(folder, "a.tif", SeamlineGridToMap(CPgon(contour, 3), frame)), 0);
+    CPgon read;
+    ASSERT_EQ(ReadPgonFile(folder + "/a.tif.sml", read), 1);
+    ASSERT_EQ(read.GetNumContours(), 1);
+    const Wml::Point2 first = read.GetContour(0)[0];
+    const volatile float sx = float(gx * frame.scale), sy = float(frame.scale * gy);
+    EXPECT_EQ(first.X(), frame.minX + double(sx) * frame.pixelSize);
+    EXPECT_EQ(first.Y(), frame.maxY - double(sy) * frame.pixelSize);
+    // The rounding is visible: the full-precision position differs.
+    EXPECT_NE(first.X(), frame.minX + gx * frame.scale * frame.pixelSize);
+    // And the grid position of a map point is (x − minX) / p / s, −(y − maxY) / p / s.
+    const Wml::Point2 back = frame.ToGrid(first.X(), first.Y());
+    EXPECT_NEAR(back.X(), gx, 1e-3);
+    EXPECT_NEAR(back.Y(), gy, 1e-3);
+}
+
+TEST(SeamlineFiles, UnwritableSmlAsksToRetryUntilNo) {
+    const QString folder = kvtest::NewTempFolder("sml_retry");
+    ASSERT_TRUE(QDir(folder).mkdir("blocked.tif.sml"));
+    SetSeamlineRetryPause(0);
+    kvtest::ScriptedInteraction ui;
+    ui.AnswerMessage(IDYES);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(WriteSmlFile(folder, "blocked.tif", SquareWithHole()), -2);
+    ASSERT_EQ(ui.Messages().size(), 2u);
+    EXPECT_EQ(ui.Messages()[0].text, "Unable to write seamlines.\nRetry?");
+    EXPECT_EQ(ui.Messages()[0].icon(), kv::MessageIcon::Question);
+    EXPECT_EQ(ui.Messages()[0].type & MB_TYPEMASK, unsigned(MB_YESNO));
+
+    // Once the operator has cleared the way, Yes writes the file.
+    struct ClearingInteraction : kvtest::ScriptedInteraction {
+        QString blocked;
+        int ShowMessage(const QString& text, unsigned type, const QString& caption) override {
+            QDir().rmdir(blocked);
+            return kvtest::ScriptedInteraction::ShowMessage(text, type, caption);
+        }
+    } clearing;
+    clearing.blocked = folder + "/late.tif.sml";
+    ASSERT_TRUE(QDir().mkdir(clearing.blocked));
+    clearing.AnswerMessage(IDYES);
+    EXPECT_EQ(WriteSmlFile(folder, "late.tif", SquareWithHole()), 0);
+    EXPECT_EQ(clearing.Messages().size(), 1u);
+    CPgon read;
+    ASSERT_EQ(ReadPgonFile(folder + "/late.tif.sml", read), 1);
+    ExpectSameContours(read, SquareWithHole());
+    SetSeamlineRetryPause(1000);
+}
+
+TEST(SeamlineFiles, SeamlineLayerIsAddedOnceWithItsAttributes) {
+    CadDrawing* drawing = CadCreate();
+    CadLayer* layer = GetSeamlineLayer(drawing, kSeamLinesDemLayer);
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(CadLayerGetColor(layer), kSeamLayerColour);
+    EXPECT_EQ(CadLayerGetLineType(layer), CAD_LTYPE_CONTINUOUS);
+    EXPECT_EQ(CadLayerGetLineWeight(layer), -3);
+    EXPECT_EQ(GetSeamlineLayer(drawing, kSeamLinesDemLayer), layer);
+    CadDelete(drawing);
+}
