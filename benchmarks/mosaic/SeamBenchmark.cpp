@@ -81,7 +81,8 @@ bool MakeScene(const QString& folder, Scene* scene) {
     for (int i = 0; i < 2; ++i) {
         scene->paths[i] = folder + QStringLiteral("/crop_%1.tif").arg(i);
         const std::string column = std::to_string(i * kShift), size = std::to_string(kCrop);
-        const char* cut[] = {"-of", "GTiff", "-srcwin", column.c_str(), "0", size.c_str(), size.c_str(), nullptr};
+        const char* cut[] = {"-of", "GTiff",      "-srcwin",    column.c_str(),
+                             "0",   size.c_str(), size.c_str(), nullptr};
         GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(cut), nullptr);
         GDALDatasetH crop = GDALTranslate(scene->paths[i].toStdString().c_str(), warped, options, nullptr);
         GDALTranslateOptionsFree(options);
@@ -128,9 +129,10 @@ bool MakeScene(const QString& folder, Scene* scene) {
     return true;
 }
 
-int RouteOnce(SeamImageSource& source, const cv::Mat& a, const cv::Mat& valid, std::vector<Wml::Point2>* outline) {
-    SeamRouter router(g_scene->grid, kPixel, CCentralImagineryParams(0, 4.0, 128.0, 0), g_scene->segments, source,
-                      nullptr);
+int RouteOnce(SeamImageSource& source, const cv::Mat& a, const cv::Mat& valid,
+              std::vector<Wml::Point2>* outline) {
+    SeamRouter router(g_scene->grid, kPixel, CCentralImagineryParams(0, 4.0, 128.0, 0), g_scene->segments,
+                      source, nullptr);
     outline->clear();
     return router.RouteImage(0, a, valid, g_scene->geoTransforms[0], *outline);
 }
@@ -224,10 +226,11 @@ int main(int argc, char** argv) {
     const int result = RouteOnce(source, scene.reduced[0], scene.validMask, &outline);
     cv::Mat overlap, cost;
     BuildSeamOverlapCost(scene.reduced[0], scene.windowOfB, overlap, cost);
-    std::printf("two crops of %d x %d at %.2f m, reduced by %.0f to %d x %d; overlap %d cells wide; seam routed "
-                "(%d), outline of %zu points\n",
-                kCrop, kCrop, kPixel, kScale, scene.reduced[0].cols, scene.reduced[0].rows,
-                cv::countNonZero(overlap.row(overlap.rows / 2)), result, outline.size());
+    std::printf(
+        "two crops of %d x %d at %.2f m, reduced by %.0f to %d x %d; overlap %d cells wide; seam routed "
+        "(%d), outline of %zu points\n",
+        kCrop, kCrop, kPixel, kScale, scene.reduced[0].cols, scene.reduced[0].rows,
+        cv::countNonZero(overlap.row(overlap.rows / 2)), result, outline.size());
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

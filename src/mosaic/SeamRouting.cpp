@@ -140,8 +140,12 @@ cv::Mat SeamValidMask(const cv::Mat& image) {
     return mask;
 }
 
-void BuildSeamOverlapCost(const cv::Mat& a, const cv::Mat& b, cv::Mat& overlap, cv::Mat& cost) {
-    CV_Assert(a.type() == CV_8UC3 && b.type() == CV_8UC3 && a.size() == b.size());
+bool BuildSeamOverlapCost(const cv::Mat& a, const cv::Mat& b, cv::Mat& overlap, cv::Mat& cost) {
+    if (a.empty() || a.type() != CV_8UC3 || b.type() != CV_8UC3 || a.size() != b.size()) {
+        overlap.release();
+        cost.release();
+        return false;
+    }
     overlap.create(a.size(), CV_8UC1);
     cost.create(a.size(), CV_8UC1);
     cv::parallel_for_(cv::Range(0, a.rows), [&](const cv::Range& rows) {
@@ -167,6 +171,7 @@ void BuildSeamOverlapCost(const cv::Mat& a, const cv::Mat& b, cv::Mat& overlap, 
             }
         }
     });
+    return true;
 }
 
 SeamCorridor SeamCorridorFor(double meanPixelSize, double pixelSize, double scale) {
@@ -309,6 +314,9 @@ int SeamRouter::RouteImage(int index, const cv::Mat& a, const cv::Mat& validMask
     if (index < 0 || size_t(index) >= m_segments.size()) {
         return 0;
     }
+    if (a.empty() || a.type() != CV_8UC3 || validMask.type() != CV_8UC1 || validMask.size() != a.size()) {
+        return -2;
+    }
     const std::vector<SeamSegment>& list = m_segments[size_t(index)];
     const int images = int(m_segments.size());
     for (size_t k = 0; k < list.size(); ++k) {
@@ -381,7 +389,9 @@ int SeamRouter::RouteSegment(int index, int segmentIndex, const cv::Mat& a, cons
     }
 
     cv::Mat overlap, cost;
-    BuildSeamOverlapCost(a, b, overlap, cost);
+    if (!BuildSeamOverlapCost(a, b, overlap, cost)) {
+        return straight();
+    }
     b.release();
     ZQT_PumpMessages();
     if (Aborted()) {

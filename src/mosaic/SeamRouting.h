@@ -40,8 +40,9 @@ cv::Mat SeamValidMask(const cv::Mat& image);
 // Overlap mask and cost of two images of the same size (8-bit, three channels): where both have a
 // non-zero channel the overlap is 255 and the cost min(254, c1 + c2) with
 // c1 = trunc(0.3 · max(a2, b2)) and c2 = trunc((3·|a2 − b2| + |a1 − b1| + |a0 − b0|) / 5 · 0.5);
-// elsewhere the overlap is 0 and the cost 254.
-void BuildSeamOverlapCost(const cv::Mat& a, const cv::Mat& b, cv::Mat& overlap, cv::Mat& cost);
+// elsewhere the overlap is 0 and the cost 254. False (both outputs empty) for images of another
+// type or of different sizes.
+bool BuildSeamOverlapCost(const cv::Mat& a, const cv::Mat& b, cv::Mat& overlap, cv::Mat& cost);
 
 // The band around the straight seam in which the search may move freely: half-width
 // max(16, trunc(mean pixel size · 64 / p / s)) cells, and the cost added per cell beyond it,
@@ -110,8 +111,9 @@ public:
 
     // Turns the segments of image `index` into its outline (working-grid points, appended).
     // a: the image as ReadOrthoSeamImage gives it; validMask: SeamValidMask(a) dilated once;
-    // geoTransform: the image's. Returns 0 when done, -2 when the central-imagery settings are
-    // invalid, -3 when the abort flag was raised.
+    // geoTransform: the image's. Returns 0 when done; -2 when the central-imagery settings are
+    // invalid or the images do not fit (a not 8-bit three-channel, mask of another size); -3 when
+    // the abort flag was raised.
     int RouteImage(int index, const cv::Mat& a, const cv::Mat& validMask, const double geoTransform[6],
                    std::vector<Wml::Point2>& outline);
 

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 
-#include "raster/RasterIO.h"
 #include "support/TestEnv.h"
 
 namespace mtest {
@@ -69,28 +68,6 @@ std::vector<COrtho*> SyntheticImages::Records() const {
         records.push_back(image.get());
     }
     return records;
-}
-
-bool MemoryImageSource::Open(int index, double geoTransform[6]) {
-    if (index < 0 || size_t(index) >= images.size()) {
-        return false;
-    }
-    std::copy(images[size_t(index)].geoTransform, images[size_t(index)].geoTransform + 6, geoTransform);
-    m_open = index;
-    return true;
-}
-
-bool MemoryImageSource::Read(const cv::Rect& window, cv::Mat& image) {
-    ++reads;
-    if (failReads || m_open < 0) {
-        return false;
-    }
-    cv::Mat read = ResizeImageRegion(images[size_t(m_open)].pixels, &window, image.size(), 0.0);
-    if (read.empty()) {
-        return false;
-    }
-    read.copyTo(image);
-    return true;
 }
 
 }  // namespace mtest

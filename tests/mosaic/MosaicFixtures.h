@@ -1,15 +1,12 @@
-// What the mosaic tests share: the two orthophotos cut from the Landsat scene, synthetic image
-// records whose extents are given by hand, and an image source that serves images from memory.
+// What the mosaic tests share: the two orthophotos cut from the Landsat scene, and synthetic image
+// records whose extents are given by hand.
 #pragma once
 
 #include <QString>
 
-#include <opencv2/core.hpp>
-
 #include <memory>
 #include <vector>
 
-#include "mosaic/SeamRouting.h"
 #include "platform/cad/Cad.h"
 #include "raster/Ortho.h"
 
@@ -37,26 +34,6 @@ public:
 private:
     CadDrawing* m_drawing;
     std::vector<std::unique_ptr<COrtho>> m_images;
-};
-
-// Serves images held in memory: Open gives the geotransform, Read resamples the window (black
-// beyond the image). Counts the reads.
-class MemoryImageSource : public SeamImageSource {
-public:
-    struct Image {
-        cv::Mat pixels;
-        double geoTransform[6];
-    };
-    std::vector<Image> images;
-    bool failReads = false;
-    int reads = 0;
-
-    bool Open(int index, double geoTransform[6]) override;
-    bool Read(const cv::Rect& window, cv::Mat& image) override;
-    void Close() override { m_open = -1; }
-
-private:
-    int m_open = -1;
 };
 
 }  // namespace mtest
