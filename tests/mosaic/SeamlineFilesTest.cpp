@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 
 #include <cmath>
 #include <cstring>
@@ -15,16 +14,6 @@
 #include "support/TestEnv.h"
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
-}
 
 QByteArray Int32(int32_t v) {
     return QByteArray(reinterpret_cast<const char*>(&v), 4);  // the machines are little-endian
@@ -50,12 +39,13 @@ void ExpectSameContours(const CPgon& a, const CPgon& b) {
 TEST(SeamlineFiles, LayoutAndRoundTrip) {
     const QString folder = kvtest::NewTempFolder("pol_layout");
     ASSERT_EQ(WritePgonFile("empty.tif", folder, CPgon()), 1);
-    EXPECT_EQ(ReadAll(folder + "/empty.tif.pol"), QByteArray("\x01\x00\x00\x00\x00\x00\x00\x00", 8));
+    EXPECT_EQ(kvtest::FileBytes(folder + "/empty.tif.pol"),
+              QByteArray("\x01\x00\x00\x00\x00\x00\x00\x00", 8));
 
     // The layer name keeps its extension, so images of the same base name keep their own files.
     ASSERT_EQ(WritePgonFile("scene.tif", folder, SquareWithHole()), 1);
     ASSERT_EQ(WritePgonFile("scene.img", folder, CPgon()), 1);
-    const QByteArray bytes = ReadAll(folder + "/scene.tif.pol");
+    const QByteArray bytes = kvtest::FileBytes(folder + "/scene.tif.pol");
     ASSERT_EQ(bytes.size(), 8 + 2 * (4 + 4 * 16));
     EXPECT_EQ(bytes.left(12), Int32(1) + Int32(2) + Int32(4));
     double x1 = 0;
@@ -71,7 +61,7 @@ TEST(SeamlineFiles, LayoutAndRoundTrip) {
     EXPECT_EQ(ReadPgonFile(folder + "/missing.pol", read), 1);
     EXPECT_EQ(read.GetNumContours(), 0);
     for (int32_t word : {0, -1}) {
-        WriteAll(folder + "/zero.pol", Int32(word) + Int32(1) + Int32(3));
+        ASSERT_TRUE(kvtest::WriteFileBytes(folder + "/zero.pol", Int32(word) + Int32(1) + Int32(3)));
         read = SquareWithHole();
         EXPECT_EQ(ReadPgonFile(folder + "/zero.pol", read), 1);
         EXPECT_EQ(read.GetNumContours(), 0);
@@ -79,7 +69,7 @@ TEST(SeamlineFiles, LayoutAndRoundTrip) {
 
     // A new build removes the "pol" files of the last one, not sub-folders or other files.
     QDir(folder).mkdir("sub.pol");
-    WriteAll(folder + "/keep.sml", Int32(1) + Int32(0));
+    ASSERT_TRUE(kvtest::WriteFileBytes(folder + "/keep.sml", Int32(1) + Int32(0)));
     DeletePgonFiles(folder);
     EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList({"keep.sml", "sub.pol"}));
@@ -88,25 +78,25 @@ TEST(SeamlineFiles, LayoutAndRoundTrip) {
 TEST(SeamlineFiles, DamagedFilesAreRefusedWithoutReadingPastTheirEnd) {
     const QString folder = kvtest::NewTempFolder("pol_damaged"), path = folder + "/bad.pol";
     ASSERT_EQ(WritePgonFile("good", folder, SquareWithHole()), 1);
-    const QByteArray good = ReadAll(folder + "/good.pol");
+    const QByteArray good = kvtest::FileBytes(folder + "/good.pol");
     CPgon read;
     for (int length = 0; length < good.size(); ++length) {
-        WriteAll(path, good.left(length));
+        ASSERT_TRUE(kvtest::WriteFileBytes(path, good.left(length)));
         read = SquareWithHole();
         EXPECT_EQ(ReadPgonFile(path, read), 0) << "truncated at " << length;
         EXPECT_EQ(read.GetNumContours(), 0);
     }
     // Counts beyond what the file holds, in either place, negative counts, and a NaN.
     for (int32_t count : {2147483647, -1, 3}) {
-        WriteAll(path, Int32(1) + Int32(count) + good.mid(8));
+        ASSERT_TRUE(kvtest::WriteFileBytes(path, Int32(1) + Int32(count) + good.mid(8)));
         EXPECT_EQ(ReadPgonFile(path, read), 0) << "contours " << count;
-        WriteAll(path, Int32(1) + Int32(1) + Int32(count) + good.mid(12, 64));
+        ASSERT_TRUE(kvtest::WriteFileBytes(path, Int32(1) + Int32(1) + Int32(count) + good.mid(12, 64)));
         EXPECT_EQ(ReadPgonFile(path, read), count == 3 ? 1 : 0) << "vertices " << count;
     }
     QByteArray nan = good;
     const double notANumber = std::nan("");
     std::memcpy(nan.data() + 12, &notANumber, 8);
-    WriteAll(path, nan);
+    ASSERT_TRUE(kvtest::WriteFileBytes(path, nan));
     EXPECT_EQ(ReadPgonFile(path, read), 0);
 
     // Mutated copies: whatever the bytes, the reader answers, and what it accepts is finite.
@@ -124,7 +114,7 @@ TEST(SeamlineFiles, DamagedFilesAreRefusedWithoutReadingPastTheirEnd) {
                 mutated.insert(at, Int32(int32_t(random())));
             }
         }
-        WriteAll(path, mutated);
+        ASSERT_TRUE(kvtest::WriteFileBytes(path, mutated));
         const int ok = ReadPgonFile(path, read);
         for (int c = 0; c < read.GetNumContours(); ++c) {
             ASSERT_EQ(ok, 1);

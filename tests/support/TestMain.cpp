@@ -2,6 +2,7 @@
 // folder, quiet library logs.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -32,6 +33,16 @@ QString NewTempFolder(const QString& name) {
     QDir(path).removeRecursively();
     QDir().mkpath(path);
     return path;
+}
+
+QByteArray FileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteFileBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 QString SaveScreenshot(QWidget* widget, const QString& name) {
