@@ -15,6 +15,7 @@
 #include "document/SheetLayoutDlg.h"
 #include "document/SheetLayoutLayersPropertiesDlg.h"
 #include "platform/tools/ZQT.h"
+#include "platform/ui/CloseGuard.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -176,11 +177,19 @@ protected:
 };
 
 TEST_F(SheetLayoutTest, PickedCornersGiveTheFrameTicksLabelsAndTitleInOneInsertedBlock) {
+    // Not a CAD user command: enabled and run whatever command is active, which stays active.
+    ActiveCadCommandId = 11004;
+    kv::CommandUI state;
+    state.id = ID_DRAW_SHEETLAYOUT;
+    EXPECT_TRUE(doc->OnUpdateCommand(state));
+    EXPECT_TRUE(state.enabled);
     CadLayer* work = CadAddLayer(d, "Work", 3, CAD_LTYPE_CONTINUOUS, CAD_LWEIGHT_DEFAULT);
     CadSetCurLayer(d, work);
     CadScriptPushPoint(d, 0, 0, 0);
     CadScriptPushPoint(d, 1000, 500, 0);
     ui.AnswerModal([](QDialog& dialog) {
+        // The dialog holds the project: closing it is refused until the command ends.
+        EXPECT_TRUE(kv::IsCloseRefused());
         Sheet(dialog).m_btnLowerLeft->click();
         return -1;
     });
@@ -220,7 +229,7 @@ TEST_F(SheetLayoutTest, PickedCornersGiveTheFrameTicksLabelsAndTitleInOneInserte
     EXPECT_EQ(blockId, CadBlockGetID(block));
     EXPECT_EQ(N(x) + "," + N(y) + "," + N(z) + " s" + N(scale) + " a" + N(angle), "0,0,0 s1 a0");
     EXPECT_EQ(CadGetCurLayer(d), work);
-    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(ActiveCadCommandId, 11004);
 }
 
 TEST_F(SheetLayoutTest, GridStartsAtTheFirstMultipleOfTheStepInsideTheFrame) {
@@ -236,6 +245,23 @@ TEST_F(SheetLayoutTest, GridStartsAtTheFirstMultipleOfTheStepInsideTheFrame) {
     const std::vector<SheetShape> shapes = SheetCoordinates({-50, 0, 300, 100}, grid);
     ASSERT_GE(shapes.size(), 3u);
     EXPECT_EQ(shapes[2].text, "0");
+
+    // Steps are refused before a layout of millions of entities: more than 10,000 positions on a
+    // side, or, for crosses, more than a million crosses (the side with more positions is named).
+    SheetGrid dense;
+    dense.stepX = 1;
+    dense.stepY = 1;
+    const SheetExtent big{0, 0, 5000, 2000};
+    EXPECT_EQ(SheetRefusedStep(big, dense), 0);
+    dense.style = SheetStyle::Cross;
+    EXPECT_EQ(SheetRefusedStep(big, dense), 1);
+    dense.stepX = 100;
+    EXPECT_EQ(SheetRefusedStep(big, dense), 0);
+    dense.stepY = 0.1;
+    EXPECT_EQ(SheetRefusedStep(big, dense), 2);
+    dense.stepX = std::nan("");
+    EXPECT_EQ(SheetRefusedStep(big, dense), 1);
+    EXPECT_TRUE(SheetGridPositions(0, 100, -1).empty());
 
     // Through the command: x0 = -250 labels its first position -200.
     Store({{"BottomLeftX", "-250"},
