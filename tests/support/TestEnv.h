@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+class QTemporaryDir;
 class QWidget;
 
 namespace kvtest {
@@ -19,7 +20,13 @@ QString NewTempFolder(const QString& name);
 // these bytes (false when it cannot be written).
 QByteArray FileBytes(const QString& path);
 bool WriteFileBytes(const QString& path, const QByteArray& bytes);
-// Saves a picture of the widget under build/screenshots/<name>.png; returns the path.
+// Saves a picture of the widget under build/screenshots/<name>.png; returns the path. Only in
+// test programs with an application object.
 QString SaveScreenshot(QWidget* widget, const QString& name);
+
+// For the test mains: the process's profile and working folder go into the temporary folder,
+// GDAL's drivers are registered and its messages kept quiet.
+void BeginTestProcess(QTemporaryDir* tmp);
+void EndTestProcess();
 
 }  // namespace kvtest
