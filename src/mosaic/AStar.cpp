@@ -52,8 +52,9 @@ AStarHeap* AStarHeapCreate() {
     if (!heap) {
         return nullptr;
     }
+    // Slots beyond the list's count are never read, so they need no clearing.
     heap->slots =
-        static_cast<AStarNode**>(std::calloc(size_t(kAStarOpenListCapacity) + 1, sizeof(AStarNode*)));
+        static_cast<AStarNode**>(std::malloc((size_t(kAStarOpenListCapacity) + 1) * sizeof(AStarNode*)));
     if (!heap->slots) {
         std::free(heap);
         return nullptr;
@@ -124,13 +125,14 @@ AStarNode* PopMin(AStarHeap* heap) {
 
 bool AStarAllocNodes(AStarGrid* grid) {
     const size_t count = size_t(grid->width) * size_t(grid->height);
-    grid->nodes = static_cast<AStarNode*>(std::calloc(count, sizeof(AStarNode)));
+    grid->nodes = static_cast<AStarNode*>(std::malloc(count * sizeof(AStarNode)));
     if (!grid->nodes) {
         return false;
     }
     for (int y = 0; y < grid->height; ++y) {
         AStarNode* row = grid->nodes + size_t(y) * size_t(grid->width);
         for (int x = 0; x < grid->width; ++x) {
+            row[x] = AStarNode{};
             row[x].x = x;
             row[x].y = y;
         }
@@ -227,6 +229,16 @@ int AStarFindPath(AStarGrid* grid, AStarNode* start, AStarNode* goal, AStarStep*
     start->h = grid->heuristic(grid, start, goal);
     Push(open, start);
 
+    // The built-in functions are called directly, so that the compiler can inline them.
+    const auto heuristic = [h = grid->heuristic](const AStarGrid* g, const AStarNode* n, const AStarNode* t) {
+        return h == AStarHeuristicEuclid      ? AStarHeuristicEuclid(g, n, t)
+               : h == AStarHeuristicChebyshev ? AStarHeuristicChebyshev(g, n, t)
+                                              : h(g, n, t);
+    };
+    const auto key = [k = grid->key](const AStarGrid* g, int32_t pathPart, int32_t h, int32_t reusePart) {
+        return k == AStarKeyPathCost ? AStarKeyPathCost(g, pathPart, h, reusePart)
+                                     : k(g, pathPart, h, reusePart);
+    };
     AStarNode* best = start;
     AStarNode* lastRemoved = nullptr;
     AStarNode* target = goal;
@@ -256,10 +268,10 @@ int AStarFindPath(AStarGrid* grid, AStarNode* start, AStarNode* goal, AStarStep*
                 continue;
             }
             m->stamp = counter;
-            m->h = grid->heuristic(grid, m, goal);
+            m->h = heuristic(grid, m, goal);
             m->length = n->length + 1;
             m->stepNumber = n->stepNumber + 1;
-            m->key = grid->key(grid, pathPart, m->h, reusePart);
+            m->key = key(grid, pathPart, m->h, reusePart);
             m->g = candidate;
             m->parentX = n->x;
             m->parentY = n->y;

@@ -188,7 +188,9 @@ void ShapeSeamCost(cv::Mat& cost, cv::Point start, cv::Point end, const SeamCorr
     const double length = std::hypot(double(end.x - start.x), double(end.y - start.y));
     const double angle = std::atan2(double(end.y - start.y), double(end.x - start.x));
     const double c = std::cos(angle), s = std::sin(angle);
-    const double alongMax = std::rint(length) + 2.0;
+    // Positions along and across the axis are truncated towards zero; they stay far inside the
+    // int range for any image.
+    const int alongMax = int(std::rint(length)) + 2;
     const int hw = corridor.halfWidth, k = corridor.slope;
     cv::parallel_for_(cv::Range(0, cost.rows), [&](const cv::Range& rows) {
         for (int y = rows.start; y < rows.end; ++y) {
@@ -196,14 +198,14 @@ void ShapeSeamCost(cv::Mat& cost, cv::Point start, cv::Point end, const SeamCorr
             const double dy = y - start.y;
             for (int x = 0; x < cost.cols; ++x) {
                 const double dx = x - start.x;
-                const double along = std::trunc(c * dx + s * dy);
-                if (along < -2.0 || along > alongMax) {
+                const int along = int(c * dx + s * dy);
+                if (along < -2 || along > alongMax) {
                     if (row[x] != kOutside) {
                         row[x] = kWallPixel;
                     }
                     continue;
                 }
-                const int across = std::abs(int(std::trunc(c * dy - s * dx)));
+                const int across = std::abs(int(c * dy - s * dx));
                 if (across > hw) {
                     row[x] = static_cast<unsigned char>(std::min(254, row[x] + across * k - hw * k));
                 }
