@@ -115,7 +115,10 @@ bool BuildVoronoiDemSeamPolygons(const std::vector<CDEM*>& images, std::vector<C
 }
 
 vtkSmartPointer<vtkPointLocator> BuildSeamVertexIndex(const std::vector<CPgon>& polygons) {
+    // Map coordinates in double: in single precision a northing of some millions is kept to about
+    // a metre, far coarser than the matching radius of a hundredth of a pixel.
     auto points = vtkSmartPointer<vtkPoints>::New();
+    points->SetDataTypeToDouble();
     auto imageIndex = vtkSmartPointer<vtkIntArray>::New();
     imageIndex->SetName("ImageIndex");
     auto pointIndex = vtkSmartPointer<vtkIntArray>::New();
