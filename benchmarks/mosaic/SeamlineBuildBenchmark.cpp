@@ -19,12 +19,12 @@
 #include <QTemporaryDir>
 
 #include <opencv2/core/ocl.hpp>
-#include <opencv2/stitching/detail/seam_finders.hpp>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "SeamFinderPeers.h"
 #include "document/KelvaroDoc.h"
 #include "mosaic/SeamlineBuilders.h"
 #include "raster/Ortho.h"
@@ -135,35 +135,20 @@ void BM_TrimPass(benchmark::State& state) {
     TimePass(state, 3);
 }
 
-template <class Finder>
-void RunFinder(benchmark::State& state, Finder& finder) {
-    std::vector<cv::UMat> images, masks(4);
+std::vector<cv::Point> FinderCorners() {
     std::vector<cv::Point> corners;
-    for (int i = 0; i < 4; ++i) {
-        cv::UMat image;
-        g_reduced[size_t(i)].convertTo(image, CV_32FC3);
-        images.push_back(image);
-        corners.emplace_back(int(std::lround(kCorners[i].x / 4.0)), int(std::lround(kCorners[i].y / 4.0)));
+    for (const cv::Point& corner : kCorners) {
+        corners.emplace_back(int(std::lround(corner.x / 4.0)), int(std::lround(corner.y / 4.0)));
     }
-    for (auto _ : state) {
-        state.PauseTiming();
-        for (int i = 0; i < 4; ++i) {
-            cv::Mat(g_reduced[size_t(i)].size(), CV_8U, cv::Scalar(255)).copyTo(masks[size_t(i)]);
-        }
-        state.ResumeTiming();
-        finder.find(images, corners, masks);
-        benchmark::DoNotOptimize(masks[0].u);
-    }
+    return corners;
 }
 
 void BM_DpSeamFinder(benchmark::State& state) {
-    cv::detail::DpSeamFinder finder(cv::detail::DpSeamFinder::COLOR_GRAD);
-    RunFinder(state, finder);
+    RunDpSeamFinder(state, g_reduced, FinderCorners());
 }
 
 void BM_GraphCutSeamFinder(benchmark::State& state) {
-    cv::detail::GraphCutSeamFinder finder(cv::detail::GraphCutSeamFinderBase::COST_COLOR);
-    RunFinder(state, finder);
+    RunGraphCutSeamFinder(state, g_reduced, FinderCorners());
 }
 
 BENCHMARK(BM_BuildOrthoSeamlines)->Unit(benchmark::kMillisecond);

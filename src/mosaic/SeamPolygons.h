@@ -50,8 +50,8 @@ bool BuildVoronoiDemSeamPolygons(const std::vector<CDEM*>& images, std::vector<C
                                  ProgressSink* progress);
 
 // The vertex index: every vertex (z 0, kept in double precision) of every polygon of exactly one
-// contour, in polygon and vertex order, with the integer point arrays "ImageIndex" and "ImagePointIndex", and a point
-// locator built on it. Polygons of several contours (a region cut in pieces, or with holes)
+// contour, in polygon and vertex order, with the integer point arrays "ImageIndex" and "ImagePointIndex", and
+// a point locator built on it. Polygons of several contours (a region cut in pieces, or with holes)
 // contribute no vertices.
 vtkSmartPointer<vtkPointLocator> BuildSeamVertexIndex(const std::vector<CPgon>& polygons);
 

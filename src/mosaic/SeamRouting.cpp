@@ -108,7 +108,12 @@ void BlackOutsideValidArea(cv::Mat& image) {
     }
 }
 
-int ReadOrthoSeamImage(const QString& path, double scale, cv::Mat& image, double geoTransform[6]) {
+bool ReadOrthoColours(GDALDatasetH dataset, const cv::Rect* window, cv::Mat& image) {
+    return GDALExtractROI(dataset, image, window, kExtractColour) != 0;
+}
+
+int ReadSeamImage(const QString& path, double scale, const SeamImageReader& read, cv::Mat& image,
+                  double geoTransform[6]) {
     image.release();
     if (!(scale >= 1.0)) {
         return 0;
@@ -122,7 +127,7 @@ int ReadOrthoSeamImage(const QString& path, double scale, cv::Mat& image, double
     bool ok = GDALGetGeoTransform(dataset, geoTransform) == CE_None && width > 0 && height > 0;
     if (ok) {
         image.create(height, width, CV_8UC3);
-        ok = GDALExtractROI(dataset, image, nullptr, kExtractColour) != 0;
+        ok = read(dataset, nullptr, image);
     }
     GDALClose(dataset);
     if (!ok) {
@@ -131,6 +136,10 @@ int ReadOrthoSeamImage(const QString& path, double scale, cv::Mat& image, double
     }
     BlackOutsideValidArea(image);
     return 1;
+}
+
+int ReadOrthoSeamImage(const QString& path, double scale, cv::Mat& image, double geoTransform[6]) {
+    return ReadSeamImage(path, scale, ReadOrthoColours, image, geoTransform);
 }
 
 cv::Mat SeamValidMask(const cv::Mat& image) {
@@ -252,7 +261,7 @@ int SearchSeam(const cv::Mat& cost, cv::Point start, cv::Point end, cv::Point2f 
     return 1;
 }
 
-bool OrthoSeamImageSource::Open(int index, double geoTransform[6]) {
+bool RasterSeamImageSource::Open(int index, double geoTransform[6]) {
     Close();
     if (index < 0 || size_t(index) >= m_paths.size()) {
         return false;
@@ -264,15 +273,15 @@ bool OrthoSeamImageSource::Open(int index, double geoTransform[6]) {
     return m_dataset != nullptr;
 }
 
-bool OrthoSeamImageSource::Read(const cv::Rect& window, cv::Mat& image) {
-    if (!m_dataset || !GDALExtractROI(m_dataset, image, &window, kExtractColour)) {
+bool RasterSeamImageSource::Read(const cv::Rect& window, cv::Mat& image) {
+    if (!m_dataset || image.empty() || !m_read(m_dataset, &window, image)) {
         return false;
     }
     BlackOutsideValidArea(image);
     return true;
 }
 
-void OrthoSeamImageSource::Close() {
+void RasterSeamImageSource::Close() {
     if (m_dataset) {
         GDALClose(m_dataset);
         m_dataset = nullptr;

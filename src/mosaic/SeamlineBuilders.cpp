@@ -31,6 +31,12 @@ bool ReadDemColours(GDALDatasetH dataset, const cv::Rect* window, cv::Vec2f rang
     return true;
 }
 
+SeamImageReader DemReader(cv::Vec2f range) {
+    return [range](GDALDatasetH dataset, const cv::Rect* window, cv::Mat& image) {
+        return ReadDemColours(dataset, window, range, image);
+    };
+}
+
 template <class Record>
 SeamlineImage ImageOf(Record* record) {
     SeamlineImage image;
@@ -58,8 +64,17 @@ bool BoxesMeet(const Wml::Point2& minA, const Wml::Point2& maxA, const Wml::Poin
     return minA.X() <= maxB.X() && minB.X() <= maxA.X() && minA.Y() <= maxB.Y() && minB.Y() <= maxA.Y();
 }
 
-// The contours of the set that enclose at least the minimum area, with their hole flags.
+// The contours of the set that enclose at least the minimum area, with their hole flags. A set
+// without slivers is handed back as it is (a result of the polygon operators stays one, which
+// spares its repair when it takes part in the next operation).
 CPgon WithoutSlivers(const CPgon& polygon) {
+    bool slivers = false;
+    for (int c = 0; c < polygon.GetNumContours(); ++c) {
+        slivers = slivers || polygon.GetArea(c) < kSeamlineMinimumArea;
+    }
+    if (!slivers) {
+        return polygon;
+    }
     CPgon kept;
     for (int c = 0; c < polygon.GetNumContours(); ++c) {
         if (polygon.GetArea(c) >= kSeamlineMinimumArea) {
@@ -107,56 +122,11 @@ cv::Mat DemToJetImage(const cv::Mat& heights, cv::Vec2f range, double noData) {
 
 int ReadDemSeamImage(const QString& path, double scale, cv::Vec2f range, cv::Mat& image,
                      double geoTransform[6]) {
-    image.release();
-    if (!(scale >= 1.0)) {
-        return 0;
-    }
-    GDALDatasetH dataset = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
-    if (!dataset) {
-        return 0;
-    }
-    const int width = int(GDALGetRasterXSize(dataset) / scale);
-    const int height = int(GDALGetRasterYSize(dataset) / scale);
-    bool ok = GDALGetGeoTransform(dataset, geoTransform) == CE_None && width > 0 && height > 0;
-    if (ok) {
-        image.create(height, width, CV_8UC3);
-        ok = ReadDemColours(dataset, nullptr, range, image);
-    }
-    GDALClose(dataset);
-    if (!ok) {
-        image.release();
-        return 0;
-    }
-    BlackOutsideValidArea(image);
-    return 1;
+    return ReadSeamImage(path, scale, DemReader(range), image, geoTransform);
 }
 
-bool DemSeamImageSource::Open(int index, double geoTransform[6]) {
-    Close();
-    if (index < 0 || size_t(index) >= m_paths.size()) {
-        return false;
-    }
-    m_dataset = GDALOpen(QFile::encodeName(m_paths[size_t(index)]).constData(), GA_ReadOnly);
-    if (m_dataset && GDALGetGeoTransform(m_dataset, geoTransform) != CE_None) {
-        Close();
-    }
-    return m_dataset != nullptr;
-}
-
-bool DemSeamImageSource::Read(const cv::Rect& window, cv::Mat& image) {
-    if (!m_dataset || image.empty() || !ReadDemColours(m_dataset, &window, m_range, image)) {
-        return false;
-    }
-    BlackOutsideValidArea(image);
-    return true;
-}
-
-void DemSeamImageSource::Close() {
-    if (m_dataset) {
-        GDALClose(m_dataset);
-        m_dataset = nullptr;
-    }
-}
+DemSeamImageSource::DemSeamImageSource(std::vector<QString> paths, cv::Vec2f range)
+    : RasterSeamImageSource(std::move(paths), DemReader(range)) {}
 
 // ---------------------------------------------------------------------------------------------
 // The two kinds of images
@@ -371,6 +341,17 @@ int SeamlineBuild::TrimPass() {
     CadLayer* layer = GetSeamlineLayer(m_drawing, m_images.Layer());
     const int layerId = layer ? CadLayerGetID(layer) : 0;
     const QString smlFolder = SmlFolder();
+    // Each region as the polygon operators return it, made once: a routed outline may cross itself,
+    // and every operation would otherwise repair it again.
+    std::vector<CPgon> repaired(images.size());
+    std::vector<bool> isRepaired(images.size(), false);
+    auto repairedRegion = [&](size_t l) -> const CPgon& {
+        if (!isRepaired[l]) {
+            repaired[l] = m_regions[l] - CPgon();
+            isRepaired[l] = true;
+        }
+        return repaired[l];
+    };
     for (size_t j = 0; j < images.size(); ++j) {
         SetPos(int(j) + 1);
         if (PumpAborted()) {
@@ -385,6 +366,7 @@ int SeamlineBuild::TrimPass() {
         // earlier ones as already trimmed, so that no two of them overlap.
         Wml::Point2 minCorner, maxCorner;
         region.GetBoundingBox(minCorner, maxCorner);
+        bool trimmed = false;
         for (size_t l = 0; l < images.size(); ++l) {
             if (l == j) {
                 continue;
@@ -393,7 +375,8 @@ int SeamlineBuild::TrimPass() {
             for (int c = 0; c < other.GetNumContours(); ++c) {
                 Wml::Point2 lo, hi;
                 if (other.GetBoundingBox(c, lo, hi) && BoxesMeet(minCorner, maxCorner, lo, hi)) {
-                    region = WithoutSlivers(region - other);
+                    region = WithoutSlivers((trimmed ? region : repairedRegion(j)) - repairedRegion(l));
+                    trimmed = true;
                     break;
                 }
             }
@@ -415,6 +398,10 @@ int SeamlineBuild::TrimPass() {
             }
         }
         m_regions[j] = region;
+        if (trimmed) {
+            repaired[j] = region;
+            isRepaired[j] = true;
+        }
     }
     return kSeamlineBuildDone;
 }
@@ -449,18 +436,29 @@ int SeamlineBuild::Run(CadDrawing** temporary) {
     return Finish(temporary);
 }
 
+namespace {
+
+template <class Set, class Record>
+int BuildSeamlines(CKelvaroDoc* doc, const std::vector<Record*>& images, CadDrawing** temporary,
+                   double pixelSize, const CCentralImagineryParams& centralImagery, ProgressSink* progress,
+                   const int* abortFlag) {
+    Set set(images);
+    SeamlineBuild build(doc, set, pixelSize, centralImagery, progress, abortFlag);
+    return build.Run(temporary);
+}
+
+}  // namespace
+
 int BuildOrthoSeamlines(CKelvaroDoc* doc, const std::vector<COrtho*>& images, CadDrawing** temporary,
                         double pixelSize, CCentralImagineryParams centralImagery, ProgressSink* progress,
                         const int* abortFlag) {
-    OrthoSeamlineImages set(images);
-    SeamlineBuild build(doc, set, pixelSize, centralImagery, progress, abortFlag);
-    return build.Run(temporary);
+    return BuildSeamlines<OrthoSeamlineImages>(doc, images, temporary, pixelSize, centralImagery, progress,
+                                               abortFlag);
 }
 
 int BuildDemSeamlines(CKelvaroDoc* doc, const std::vector<CDEM*>& images, CadDrawing** temporary,
                       double pixelSize, CCentralImagineryParams centralImagery, ProgressSink* progress,
                       const int* abortFlag) {
-    DemSeamlineImages set(images);
-    SeamlineBuild build(doc, set, pixelSize, centralImagery, progress, abortFlag);
-    return build.Run(temporary);
+    return BuildSeamlines<DemSeamlineImages>(doc, images, temporary, pixelSize, centralImagery, progress,
+                                             abortFlag);
 }

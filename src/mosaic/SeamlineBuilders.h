@@ -63,21 +63,10 @@ cv::Mat DemToJetImage(const cv::Mat& heights, cv::Vec2f range, double noData = k
 int ReadDemSeamImage(const QString& path, double scale, cv::Vec2f range, cv::Mat& image,
                      double geoTransform[6]);
 
-// DEMs by their raster paths (opened read-only for each seam), coloured on the shared range and
-// masked like the image being routed.
-class DemSeamImageSource : public SeamImageSource {
+// DEMs by their raster paths, coloured on the shared range.
+class DemSeamImageSource : public RasterSeamImageSource {
 public:
-    DemSeamImageSource(std::vector<QString> paths, cv::Vec2f range)
-        : m_paths(std::move(paths)), m_range(range) {}
-    ~DemSeamImageSource() override { Close(); }
-    bool Open(int index, double geoTransform[6]) override;
-    bool Read(const cv::Rect& window, cv::Mat& image) override;
-    void Close() override;
-
-private:
-    std::vector<QString> m_paths;
-    cv::Vec2f m_range;
-    GDALDatasetH m_dataset = nullptr;
+    DemSeamImageSource(std::vector<QString> paths, cv::Vec2f range);
 };
 
 // What a build keeps of one image.
