@@ -189,4 +189,24 @@ TEST_F(ProjectTest, TheProgramDoesNotCloseUnderABusyWorkerAndAsksForEditedProjec
     EXPECT_TRUE(CKelvaroDoc::GetOpenDocuments().isEmpty());
 }
 
+TEST_F(ProjectTest, TheLayersOrderWindowFirstOpensInsideTheMainWindowBelowTheRibbon) {
+    for (const char* key : {"top", "left", "bottom", "right"}) {
+        ZQT_WriteUserProfileString("LayerWindow", key, "");
+    }
+    m_frame->show();
+    QTest::qWait(20);
+    Project()->OnCommand(ID_BUTTON_LAYERSORDER);
+    QWidget* order = CadLayersOrderWindow();
+    ASSERT_NE(order, nullptr);
+    const QRect place = order->frameGeometry();
+    QMdiArea* area = m_frame->GetMDIArea();
+    const QRect client(area->mapToGlobal(QPoint(0, 0)), area->size());
+    const QRect ribbon(m_frame->GetRibbonBar()->mapToGlobal(QPoint(0, 0)), m_frame->GetRibbonBar()->size());
+    EXPECT_TRUE(client.contains(place))
+        << place.x() << "," << place.y() << " in " << client.x() << "," << client.y();
+    EXPECT_FALSE(place.intersects(ribbon));
+    Project()->OnCommand(ID_BUTTON_LAYERSORDER);
+    EXPECT_EQ(CadLayersOrderWindow(), nullptr);
+}
+
 }  // namespace

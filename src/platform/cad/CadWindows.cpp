@@ -219,6 +219,14 @@ void ToggleLayersOrder(CadDrawing* d) {
     }
     auto* w = new LayersOrder(d);
     g_layersOrder = w;
+    // It opens in the top-right corner of the drawing's window, so it lies over the drawing and
+    // not over the program's ribbon or the screen's corner.
+    if (QWidget* view = d ? d->window.data() : nullptr; view && view->isVisible()) {
+        constexpr int kMargin = 8;
+        const QPoint topLeft = view->mapToGlobal(QPoint(0, 0));
+        const int x = std::max(topLeft.x() + kMargin, topLeft.x() + view->width() - w->width() - 2 * kMargin);
+        w->move(x, topLeft.y() + kMargin);
+    }
     w->show();
 }
 
