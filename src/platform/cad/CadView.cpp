@@ -257,10 +257,14 @@ void CadView::ZoomPrevious() {
     SetView(v.cx, v.cy, v.scale, false);
 }
 
-void CadView::resizeEvent(QResizeEvent*) {
+void CadView::SizeChanged() {
     xf_.width = std::max(1, width());
     xf_.height = std::max(1, height());
     Invalidate();
+}
+
+void CadView::resizeEvent(QResizeEvent*) {
+    SizeChanged();
 }
 
 void CadView::paintEvent(QPaintEvent*) {
@@ -558,6 +562,7 @@ QWidget* CadWndCreate(CadDrawing* d, QWidget* parent, int x, int y, int width, i
     DestroyWindowOf(d);
     auto* v = new CadView(d, parent);
     v->setGeometry(x, y, std::max(1, width), std::max(1, height));
+    v->SizeChanged();
     d->window = v;
     v->show();
     SetActiveDrawing(d);
@@ -579,6 +584,7 @@ int CadWndResize(QWidget* window, int x, int y, int width, int height) {
     if (!v)
         return 0;
     v->setGeometry(x, y, std::max(1, width), std::max(1, height));
+    v->SizeChanged();
     return 1;
 }
 

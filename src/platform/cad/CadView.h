@@ -22,6 +22,9 @@ public:
     const cad::ViewXform& Xform() const { return xf_; }
     // Content changed: the drawing is painted again at the next paint.
     void Invalidate();
+    // Takes the window's size into the view. Qt delivers the resize of a window that is not yet
+    // on screen only when it is shown; a zoom made meanwhile must see the size set.
+    void SizeChanged();
     // Paints the drawing now (images, vectors, paint event).
     void RenderNow();
     void SetView(double cx, double cy, double scale, bool remember = true);
