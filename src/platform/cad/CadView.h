@@ -53,7 +53,8 @@ private:
     CadDrawing* drawing_;
     cad::ViewXform xf_;
     std::vector<cad::ViewXform> previous_;
-    QImage back_;
+    QImage back_;   // the last complete picture of the drawing
+    QImage spare_;  // the buffer the next picture is drawn into
     bool backDirty_ = true;
     bool rendering_ = false;
     QPoint cursor_;
