@@ -81,6 +81,11 @@ private:
     bool OnUpdateFrameCommand(kv::CommandUI& ui);
     void OnStartupTimer();
     void OnSubWindowActivated(QMdiSubWindow* window);
+    // Run whenever the program is about to wait for input: the ribbon's states, the projects'
+    // modified marks and the title.
+    void OnIdle();
+    // The title: the current project's name before the program's.
+    void UpdateFrameTitle();
 
     CRibbonBar* m_wndRibbonBar = nullptr;
     COutputWnd* m_wndOutput = nullptr;
