@@ -563,3 +563,78 @@ TEST_F(CadDraw, ZoomWindowRunsInsideAWaitingCommand) {
     CadGetViewRect(wnd, &l, &b, &r, &t);
     EXPECT_NEAR(l, 0, 1e-9);
 }
+
+namespace {
+
+// The command line's transcript, oldest line first.
+std::vector<std::string> Transcript(CadDrawing* d) {
+    std::vector<std::string> lines;
+    char line[512];
+    for (int i = 0; CadCmdGetHistory(d, i, line, sizeof line); ++i)
+        lines.insert(lines.begin(), line);
+    return lines;
+}
+
+// The operator types a line into the drawing window and presses Enter while the next prompt waits.
+void PushTyped(CadDrawing* d, QWidget* wnd, const std::string& text) {
+    CadScriptPushCall(d, [wnd, text] {
+        QTest::keyClicks(wnd, QString::fromStdString(text));
+        QTest::keyClick(wnd, Qt::Key_Return);
+    });
+}
+
+void AskTwice(CadDrawing* d) {
+    CadCmdPrompt(d, "Insert the elevation offset", "");
+    CadCmdUserInput(d);
+    CadCmdPrompt(d, "Insert the elevation offset", "");
+    CadCmdUserInput(d);
+    CadCmdPromptAdd(d, " (taken)");
+    CadCmdPrompt(d, "No DEM loaded", "");
+    CadCmdPrompt(d, "", "");
+}
+
+}  // namespace
+
+TEST_F(CadDraw, TheTranscriptHasOneLinePerAnsweredPromptWithTheAnswerAfterIt) {
+    // Typed, clicked, typed again and Enter: each prompt once, as it read when answered.
+    PushTyped(d, wnd, "0,0");
+    CadScriptPushPoint(d, 100, 0, 0);
+    PushTyped(d, wnd, "100,100");
+    PushTyped(d, wnd, "");
+    QTest::keyClicks(wnd, "LINE");
+    QTest::keyClick(wnd, Qt::Key_Return);
+    EXPECT_EQ(CadCountEntities(d), 2);
+    // A zoom answered by an option, then by two corners.
+    PushTyped(d, wnd, "E");
+    QTest::keyClicks(wnd, "Z");
+    QTest::keyClick(wnd, Qt::Key_Return);
+    CadScriptPushPoint(d, 10, 10, 0);
+    CadScriptPushPoint(d, 50, 50, 0);
+    QTest::keyClicks(wnd, "Z");
+    QTest::keyClick(wnd, Qt::Key_Return);
+    EXPECT_EQ(Transcript(d), (std::vector<std::string>{
+                                 "Command: LINE",
+                                 "Specify first point: 0,0",
+                                 "Specify next point or [Undo]:",
+                                 "Specify next point or [Undo]: 100,100",
+                                 "Specify next point or [Close/Undo]:",
+                                 "Command: Z",
+                                 "Specify corner of window or [Extents/Previous/Window] <Window>: E",
+                                 "Command: Z",
+                                 "Specify corner of window or [Extents/Previous/Window] <Window>:",
+                                 "Specify opposite corner:",
+                             }));
+
+    // A program's command: the same prompt asked again is answered again, text added to an
+    // answered prompt follows its answer, and a message nobody answers still gets its line.
+    ASSERT_TRUE(CadAddCommand(d, 11012, "DEMOFFSET", "DO", 0, AskTwice, nullptr));
+    CadScriptClear(d);
+    PushTyped(d, wnd, "abc");
+    CadScriptPushPoint(d, 5, 5, 0);
+    const size_t before = Transcript(d).size();
+    Run(11012);
+    const std::vector<std::string> lines = Transcript(d);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + long(before), lines.end()),
+              (std::vector<std::string>{"Insert the elevation offset abc",
+                                        "Insert the elevation offset (taken)", "No DEM loaded"}));
+}

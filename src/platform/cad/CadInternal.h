@@ -317,6 +317,7 @@ struct CadDrawing {
     std::vector<cad::WaitFrame*> waits;  // innermost last
     std::vector<int> runningCommands;    // user commands in progress, innermost last
     std::string prompt;
+    bool promptLogged = false;  // the prompt has its line in the history (it was answered)
     std::vector<std::string> history;
     // The last input.
     cad::Vec3 inputPoint{0, 0, 0};
@@ -398,6 +399,7 @@ CadDrawing* ActiveDrawing();  // the drawing the command line serves
 void SetActiveDrawing(CadDrawing* d);
 void PromptChanged(CadDrawing* d);  // the command line shows the new prompt
 void AddHistory(CadDrawing* d, const std::string& line);
+void AppendToHistory(CadDrawing* d, const std::string& text);  // to the newest line
 bool AcceleratorsOn();
 const std::vector<std::pair<std::string, int>>& MenuItems(int menu);
 void DestroyWindowOf(CadDrawing* d);    // CadView.cpp

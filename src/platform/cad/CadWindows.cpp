@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -163,6 +164,17 @@ void AddHistory(CadDrawing* d, const std::string& line) {
         d->history.erase(d->history.begin());
     if (g_commandLine && d == ActiveDrawing())
         g_commandLine->history->appendPlainText(QString::fromStdString(line));
+}
+
+void AppendToHistory(CadDrawing* d, const std::string& text) {
+    if (!d || text.empty() || d->history.empty())
+        return;
+    d->history.back() += text;
+    if (g_commandLine && d == ActiveDrawing()) {
+        QTextCursor end = g_commandLine->history->textCursor();
+        end.movePosition(QTextCursor::End);
+        end.insertText(QString::fromStdString(text));
+    }
 }
 
 std::string CommandLineTyped(CadDrawing* d, const std::string& text, TypedEdit op) {
