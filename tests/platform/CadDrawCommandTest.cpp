@@ -638,3 +638,57 @@ TEST_F(CadDraw, TheTranscriptHasOneLinePerAnsweredPromptWithTheAnswerAfterIt) {
               (std::vector<std::string>{"Insert the elevation offset abc",
                                         "Insert the elevation offset (taken)", "No DEM loaded"}));
 }
+
+namespace {
+
+// Whether a pixel of the picture is drawn (the background is black).
+bool Lit(const QImage& img, int x, int y) {
+    return x >= 0 && y >= 0 && x < img.width() && y < img.height() && QColor(img.pixel(x, y)).value() > 60;
+}
+
+// Lit pixels in a rectangle of the picture.
+int LitIn(const QImage& img, const QRect& r) {
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            n += Lit(img, x, y) ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(CadDraw, DimensionsHaveArrowheadsAndTheirTextCentredAboveTheLine) {
+    // One model unit per pixel; model y 150 is window row 150. A horizontal dimension of
+    // (100, 100)-(300, 100) whose line passes through y = 150.
+    CadAddDimension(d, CAD_DIM_LINEAR, 100, 100, 300, 100, 200, 150);
+    CadWinPaint(wnd);
+    QImage img = wnd->grab().toImage();
+    int row = 0;
+    ASSERT_TRUE(CadCoordModelToWin(wnd, 100, 150, nullptr, &row));
+    // Arrowheads: both wings beside each tip, pointing outwards.
+    for (int tipX : {100, 300}) {
+        const int inward = tipX == 100 ? 1 : -1;
+        const QRect above =
+            QRect(QPoint(tipX + inward * 3, row - 4), QPoint(tipX + inward * 9, row - 1)).normalized();
+        const QRect below =
+            QRect(QPoint(tipX + inward * 3, row + 1), QPoint(tipX + inward * 9, row + 4)).normalized();
+        EXPECT_GT(LitIn(img, above), 0) << tipX;
+        EXPECT_GT(LitIn(img, below), 0) << tipX;
+    }
+    // The text: above the line, on both sides of its middle, nothing of it below.
+    EXPECT_GT(LitIn(img, QRect(QPoint(150, row - 30), QPoint(199, row - 2))), 0);
+    EXPECT_GT(LitIn(img, QRect(QPoint(201, row - 30), QPoint(250, row - 2))), 0);
+    EXPECT_EQ(LitIn(img, QRect(QPoint(115, row + 2), QPoint(285, row + 40))), 0);
+
+    // A vertical one reads upwards: its text lies left of the line, across its middle.
+    CadEntityErase(LastEntity(d), 1);
+    CadAddDimension(d, CAD_DIM_LINEAR, 300, 50, 300, 250, 250, 150);
+    CadWinPaint(wnd);
+    img = wnd->grab().toImage();
+    int col = 0, mid = 0;
+    ASSERT_TRUE(CadCoordModelToWin(wnd, 250, 150, &col, &mid));
+    EXPECT_GT(LitIn(img, QRect(QPoint(col - 30, mid - 40), QPoint(col - 2, mid - 1))), 0);
+    EXPECT_GT(LitIn(img, QRect(QPoint(col - 30, mid + 1), QPoint(col - 2, mid + 40))), 0);
+    EXPECT_EQ(LitIn(img, QRect(QPoint(col + 2, mid - 40), QPoint(col + 40, mid + 40))), 0);
+    kvtest::SaveScreenshot(wnd, "cad_dimension_text_above");
+}
