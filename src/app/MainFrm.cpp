@@ -247,8 +247,11 @@ int CMainFrame::LoadFrame() {
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &CMainFrame::OnIdle);
     }
     UpdateCommandUI();
-    m_startupTimer.start();
     return 1;
+}
+
+void CMainFrame::StartStartupStep() {
+    m_startupTimer.start();
 }
 
 void CMainFrame::SetStatusText(const QString& text) {

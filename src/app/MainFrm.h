@@ -30,9 +30,12 @@ public:
     CMainFrame();
     ~CMainFrame() override;
 
-    // Creates the frame's parts (ribbon, status bar, output pane, look, title, start-up step).
+    // Creates the frame's parts (ribbon, status bar, output pane, look, title).
     // Non-zero on success; on failure the frame must not be shown.
     int LoadFrame();
+    // Once start-up went through: half a second later the one-shot step after it runs (user
+    // data, crash reporter, news feed).
+    void StartStartupStep();
 
     // Sets the text of the first status-bar pane.
     void SetStatusText(const QString& text);
