@@ -40,6 +40,19 @@ CadEntity* AddOutline(CadDrawing* drawing, double x, double y, double size) {
     return CadAddPolyline(drawing, 0, 1);
 }
 
+// A new folder with a writable copy of the sample project; empty when a file did not copy.
+QString CopySample(const QString& folderName) {
+    const QString folder = kvtest::NewTempFolder(folderName);
+    for (const char* name : {"olinda.kvp", "olinda.vec", "olinda_dem.tif", "olinda_ortho.tif"}) {
+        if (!QFile::copy(kSamples + "/" + name, folder + "/" + name)) {
+            ADD_FAILURE() << name;
+            return QString();
+        }
+        QFile::setPermissions(folder + "/" + name, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    return folder;
+}
+
 // Builds the sample project from the sample rasters copied into the folder and saves it there.
 int BuildSample(const QString& folder) {
     CKelvaroDoc doc;
@@ -91,11 +104,8 @@ TEST(SampleProject, OpensInTheProgramWithItsLayersAndDrawing) {
     kvtest::ScriptedInteraction ui;
     ActiveCadCommandId = 0;
     // A copy, as in a fresh clone: the paths stored in the archive do not exist there.
-    const QString folder = kvtest::NewTempFolder("clone");
-    for (const char* name : {"olinda.kvp", "olinda.vec", "olinda_dem.tif", "olinda_ortho.tif"}) {
-        ASSERT_TRUE(QFile::copy(kSamples + "/" + name, folder + "/" + name)) << name;
-        QFile::setPermissions(folder + "/" + name, QFile::ReadOwner | QFile::WriteOwner);
-    }
+    const QString folder = CopySample("clone");
+    ASSERT_FALSE(folder.isEmpty());
     kvtest::AppUnderTest app;
     ASSERT_NE(app.App().InitInstance(), 0);
     CMainFrame* frame = app.App().GetMainFrame();
@@ -137,11 +147,8 @@ TEST(SampleProject, OpenedAtStartUpItsWindowIsMaximizedAndTheDrawingFillsTheView
     kvtest::StoreCompleteUserData();
     kvtest::ScriptedInteraction ui;
     ActiveCadCommandId = 0;
-    const QString folder = kvtest::NewTempFolder("startup_sample");
-    for (const char* name : {"olinda.kvp", "olinda.vec", "olinda_dem.tif", "olinda_ortho.tif"}) {
-        ASSERT_TRUE(QFile::copy(kSamples + "/" + name, folder + "/" + name)) << name;
-        QFile::setPermissions(folder + "/" + name, QFile::ReadOwner | QFile::WriteOwner);
-    }
+    const QString folder = CopySample("startup_sample");
+    ASSERT_FALSE(folder.isEmpty());
     // The project opens before the main window is shown and sized.
     kvtest::AppUnderTest app({folder + "/olinda.kvp"});
     ASSERT_NE(app.App().InitInstance(), 0);
