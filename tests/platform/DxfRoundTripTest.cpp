@@ -17,6 +17,7 @@
 #include <ogr_api.h>
 
 #include "konvertel/DrawingShape.h"
+#include "konvertel/DxfGroups.h"
 #include "konvertel/DxfReader.h"
 #include "konvertel/DxfWriter.h"
 #include "platform/cad/Cad.h"
@@ -416,32 +417,23 @@ namespace {
 // The LINE records of the picture blocks of a written drawing, as (x1, y1, x2, y2).
 std::vector<std::array<double, 4>> PictureLines(const std::string& dxf) {
     std::vector<std::array<double, 4>> lines;
-    std::istringstream in(dxf);
-    std::vector<std::pair<int, std::string>> groups;
-    std::string code, value;
-    while (std::getline(in, code) && std::getline(in, value))
-        groups.emplace_back(std::stoi(code), value);
+    const QByteArray data = QByteArray::fromStdString(dxf);
+    DxfGroupReader in(data);
+    DxfGroup g;
+    std::string record;
     bool inPicture = false;
-    for (size_t i = 0; i < groups.size(); ++i) {
-        const auto& [c, v] = groups[i];
-        if (c == 0 && v == "BLOCK") {
-            inPicture = false;
-            for (size_t k = i + 1; k < groups.size() && groups[k].first != 0; ++k)
-                if (groups[k].first == 2)
-                    inPicture = groups[k].second.rfind("*D", 0) == 0;
+    while (in.Next(g)) {
+        if (g.code == 0) {
+            record = std::string(g.value);
+            inPicture = inPicture && record != "ENDBLK";
+            if (inPicture && record == "LINE")
+                lines.push_back({});
+        } else if (record == "BLOCK" && g.code == 2) {
+            inPicture = g.value.substr(0, 2) == "*D";
+        } else if (inPicture && record == "LINE" &&
+                   (g.code == 10 || g.code == 20 || g.code == 11 || g.code == 21)) {
+            lines.back()[size_t((g.code % 10 == 1 ? 2 : 0) + (g.code >= 20 ? 1 : 0))] = g.Real();
         }
-        if (c == 0 && v == "ENDBLK")
-            inPicture = false;
-        if (!inPicture || c != 0 || v != "LINE")
-            continue;
-        std::array<double, 4> l{};
-        for (size_t k = i + 1; k < groups.size() && groups[k].first != 0; ++k) {
-            const int g = groups[k].first;
-            const int slot = g == 10 ? 0 : g == 20 ? 1 : g == 11 ? 2 : g == 21 ? 3 : -1;
-            if (slot >= 0)
-                l[size_t(slot)] = std::stod(groups[k].second);
-        }
-        lines.push_back(l);
     }
     return lines;
 }
