@@ -145,6 +145,11 @@ TEST(ScenarioRunner, AFailedStepEndsTheRunWithOneLineNamingWhatWasAwaitedAndWhat
          "line 6: awaited a prompt waiting for input, came message box \"Offset is not valid\"", "7: new"},
         {"new\ncommand DEMHOLE\nselect-entity last\n", "line 3: awaited a prompt waiting for an entity",
          nullptr},
+        {"new\ncommand PTYPE\ndialog Point Style\n    set Size = 99\n    press OK\nnew\n",
+         "line 4: awaited field \"Size:\" of dialog \"Point Style\" to take \"99\", came \"99\" is no whole "
+         "number from "
+         "1 to 64",
+         "6: new"},
         {"new\nbutton ID_BUTTON_DEMUNDO\n",
          "line 2: awaited the ribbon's ID_BUTTON_DEMUNDO enabled, came it disabled", nullptr},
     };
@@ -186,7 +191,17 @@ TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForT
         "dialog Data Type\n"
         "    set Data Type = slope map\n"
         "    press OK\n"
-        "expect-layers map=1 dem=0\n");
+        "expect-layers map=1 dem=0\n"
+        "command PTYPE\n"
+        "dialog Point Style\n"
+        "    set Mark = circle\n"
+        "    set Size = 12\n"
+        "    press OK\n"
+        "command OSNAP\n"
+        "dialog Object Snap\n"
+        "    set Object snap on = true\n"
+        "    set Midpoint = false\n"
+        "    press OK\n");
     // The copy's source lies beside the script.
     const QString scriptFolder = kvtest::TempDir() + "/scenario-dialogs";
     QDir().mkpath(scriptFolder);
@@ -222,6 +237,10 @@ TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForT
                                 "dialog \"User Data\": set \"Email (*)\" = \"ada@example.org\"",
                                 "dialog \"Data Type Selection\": set \"Data Type Selection\" = \"Slope Map\"",
                                 "file \"Open\": " + keep + "/slope.tif",
+                                "dialog \"Point Style\": set \"Mark:\" = \"Circle\"",
+                                "dialog \"Point Style\": set \"Size:\" = \"12 px\"",
+                                "dialog \"Object Snap\": set \"Object snap on (F3)\" = \"true\"",
+                                "dialog \"Object Snap\": set \"Midpoint\" = \"false\"",
                                 "passed",
                             }));
 }

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDoubleSpinBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -125,6 +126,20 @@ std::vector<DialogField> DialogFields(QDialog& dialog) {
             claimed.insert(field);
         }
     }
+    // A group of radio buttons answers to its title too, with the caption of the one to choose.
+    for (QGroupBox* group : dialog.findChildren<QGroupBox*>()) {
+        if (group->isVisibleTo(&dialog) && !ShownText(group->title()).isEmpty() &&
+            !group->findChildren<QRadioButton*>().isEmpty()) {
+            result.push_back({group, ShownText(group->title())});
+        }
+    }
+    // A group of radio buttons answers to its title too, with the caption of the one to choose.
+    for (QGroupBox* group : dialog.findChildren<QGroupBox*>()) {
+        if (group->isVisibleTo(&dialog) && !ShownText(group->title()).isEmpty() &&
+            !group->findChildren<QRadioButton*>().isEmpty()) {
+            result.push_back({group, ShownText(group->title())});
+        }
+    }
     for (QWidget* f : fields) {
         if (SelfLabelled(f)) {
             result.push_back({f, ShownText(qobject_cast<QAbstractButton*>(f)->text())});
@@ -164,6 +179,17 @@ QString SetDialogField(QWidget* field, const QString& value, QString* shown) {
         }
         *shown = QStringLiteral("true");
         return QString();
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(field)) {
+        QStringList captions;
+        for (QRadioButton* radio : group->findChildren<QRadioButton*>()) {
+            captions << ShownText(radio->text());
+            if (captions.last().compare(ShownText(value), Qt::CaseInsensitive) == 0) {
+                return SetDialogField(radio, QStringLiteral("true"), shown);
+            }
+        }
+        return QStringLiteral("the group has no choice \"%1\" (choices: %2)")
+            .arg(value, captions.join(QStringLiteral(", ")));
     }
     if (auto* combo = qobject_cast<QComboBox*>(field)) {
         QStringList items;

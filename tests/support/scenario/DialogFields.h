@@ -20,14 +20,15 @@ struct DialogField {
 
 // The fields in reading order. A field is labelled by its label's buddy, else by the label on
 // its left in the same row or right above it; check boxes and radio buttons by their own caption;
-// a field no label claims by the dialog's title.
+// a field no label claims by the dialog's title; a group of radio buttons by the group's title.
 std::vector<DialogField> DialogFields(QDialog& dialog);
 
 // Text as the operator reads it: without mnemonics, markup and doubled blanks.
 QString ShownText(const QString& text);
 
 // Gives the field the value as the operator would: typed text, a number, an item of a list by
-// its text, true or false for a check box, true for a radio button. Empty when done; otherwise
+// its text, true or false for a check box, true for a radio button, the caption of one of the
+// radio buttons of a group. Empty when done; otherwise
 // what went wrong. shown receives the value the field shows afterwards.
 QString SetDialogField(QWidget* field, const QString& value, QString* shown);
 

@@ -188,8 +188,7 @@ struct Runner::State {
     bool Input() const { return !Blocked() && waiting; }
     bool Idle() const { return !Blocked() && !waiting && !busy && ActiveCadCommandId == 0; }
     // A message box or chooser: it goes nowhere without an answer.
-    bool Stuck() const { return pending && IsChooserOrMessage(); }
-    bool IsChooserOrMessage() const { return pending->shown->kind != kvtest::Awaited::Dialog; }
+    bool Stuck() const { return pending && pending->shown->kind != kvtest::Awaited::Dialog; }
 
     QString Describe() const {
         if (pending) {

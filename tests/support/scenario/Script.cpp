@@ -455,7 +455,8 @@ public:
             case StepKind::Message:
                 return Message(*step);
             case StepKind::Dialog:
-                return Expression(line, step->text, QRegularExpression::NoPatternOption, &step->expression);
+                return Expression(line, step->text, QRegularExpression::CaseInsensitiveOption,
+                                  &step->expression);
             case StepKind::Expect:
                 return Expression(line, step->text, QRegularExpression::NoPatternOption, &step->expression);
             default:
