@@ -187,6 +187,7 @@ struct Runner::State {
     bool Blocked() const { return pending || resuming || foreign; }
     bool Input() const { return !Blocked() && waiting; }
     bool Idle() const { return !Blocked() && !waiting && !busy && ActiveCadCommandId == 0; }
+    bool AtWork() const { return !Blocked() && !waiting && busy; }
     // A message box or chooser: it goes nowhere without an answer.
     bool Stuck() const { return pending && pending->shown->kind != kvtest::Awaited::Dialog; }
 
@@ -279,7 +280,10 @@ void Runner::Tick() {
     }
     if (readiness == Readiness::Wait) {
         m_settling = false;
-        m_waitedMs += std::min(elapsed, kTickShareMs);
+        // Time the program spends at work (a worker pumping its progress window) is not waiting.
+        if (!state.AtWork()) {
+            m_waitedMs += std::min(elapsed, kTickShareMs);
+        }
         if (m_waitedMs >= m_timeoutMs) {
             Fail(step.line, QStringLiteral("awaited %1 for %2 s, came %3")
                                 .arg(awaited)

@@ -79,8 +79,8 @@ private:
     std::unique_ptr<Interaction> m_ui;
     size_t m_next = 0;
     int m_timeoutMs;
-    // Event-loop time the current step has been waiting; time in which the loop did not run
-    // (a long worker) does not count.
+    // Event-loop time the current step has been waiting; time in which the loop did not run or
+    // the program was at work (a long worker) does not count.
     qint64 m_waitedMs = 0;
     QElapsedTimer m_sinceTick;
     bool m_settling = false;
