@@ -21,6 +21,7 @@
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 #include "view/KelvaroFrame.h"
@@ -90,8 +91,10 @@ TEST_F(ProjectTest, FileNewOpensAProjectWindowWithItsDrawing) {
 
     m_frame->resize(1280, 800);
     QTest::qWait(50);
-    QString shot = kvtest::SaveScreenshot(m_frame, QStringLiteral("main-window-new-project"));
-    EXPECT_TRUE(QFileInfo::exists(shot));
+    // The ribbon over the project window, whose empty drawing is black.
+    const QImage shot = kvtest::Screenshot(m_frame, QStringLiteral("main-window-new-project"));
+    EXPECT_GT(kvtest::ColourCount(shot, kvtest::PlaceIn(m_frame->GetRibbonBar(), m_frame)), 50);
+    EXPECT_GT(kvtest::ColourShare(shot, Qt::black, kvtest::PlaceIn(cad, m_frame)), 0.99);
 
     // A second File New gives a second project with a title of its own.
     ASSERT_TRUE(m_frame->OnCmdMsg(ID_FILE_NEW));
