@@ -6,11 +6,9 @@
 #include <QProcess>
 #include <QSettings>
 
-#include <gdal.h>
 #include <gtest/gtest.h>
 
-#include <vector>
-
+#include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -56,28 +54,6 @@ bool InOrder(const QString& text, const QStringList& lines) {
         at += line.size();
     }
     return true;
-}
-
-// A DEM large enough for the program to offer pyramid levels, with a no-data value.
-QString WriteLargeDem(const QString& path) {
-    const int size = 1100;
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), size,
-                                 size, 1, GDT_Float32, nullptr);
-    EXPECT_NE(ds, nullptr);
-    double gt[6] = {500000.0, 1.0, 0.0, 4000000.0, 0.0, -1.0};
-    GDALSetGeoTransform(ds, gt);
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    GDALSetRasterNoDataValue(band, -9999.0);
-    std::vector<float> row(size);
-    for (int r = 0; r < size; ++r) {
-        for (int c = 0; c < size; ++c) {
-            row[c] = float(r + c);
-        }
-        EXPECT_EQ(GDALRasterIO(band, GF_Write, 0, r, size, 1, row.data(), size, 1, GDT_Float32, 0, 0),
-                  CE_None);
-    }
-    GDALClose(ds);
-    return path;
 }
 
 TEST(ScenarioRunner, AScriptItCannotRunIsRefusedBeforeTheProgramStarts) {
@@ -246,8 +222,13 @@ TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForT
 }
 
 TEST(ScenarioRunner, ALargeDemAsksForPyramidLevelsAndTheAnswerIsTaken) {
-    const QString folder = kvtest::NewTempFolder(QStringLiteral("large"));
-    const QString dem = WriteLargeDem(folder + "/large.tif");
+    // Large enough for the program to offer pyramid levels.
+    kvtest::RasterSpec spec;
+    spec.width = spec.height = 1100;
+    spec.geoTransform = {500000.0, 1.0, 0.0, 4000000.0, 0.0, -1.0};
+    const QString dem = kvtest::WriteRaster(kvtest::NewTempFolder(QStringLiteral("large")) + "/large.tif",
+                                            spec, [](int column, int row, int) { return column + row; });
+    ASSERT_FALSE(dem.isEmpty());
     const Outcome outcome = RunScenario(QStringLiteral("new\n"
                                                        "add-dem %1\n"
                                                        "expect Pyramidal levels not found\n"
@@ -257,10 +238,7 @@ TEST(ScenarioRunner, ALargeDemAsksForPyramidLevelsAndTheAnswerIsTaken) {
                                             .arg(dem));
     EXPECT_EQ(outcome.status, 0) << outcome.errors.join('\n').toStdString()
                                  << outcome.transcript.toStdString();
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(dem).constData(), GA_ReadOnly);
-    ASSERT_NE(ds, nullptr);
-    EXPECT_GT(GDALGetOverviewCount(GDALGetRasterBand(ds, 1)), 0);
-    GDALClose(ds);
+    EXPECT_GT(kvtest::Inspect(dem).overviews, 0);
 }
 
 }  // namespace
