@@ -644,12 +644,12 @@ TEST_F(CadDraw, TheTranscriptHasOneLinePerAnsweredPromptWithTheAnswerAfterIt) {
 
     // A program's command: the same prompt asked again is answered again, text added to an
     // answered prompt follows its answer, and a message nobody answers still gets its line.
-    ASSERT_TRUE(CadAddCommand(d, 11012, "DEMOFFSET", "DO", 0, AskTwice, nullptr));
+    ASSERT_TRUE(CadAddCommand(d, CMD_DEMOFFSET, "DEMOFFSET", "DO", 0, AskTwice, nullptr));
     CadScriptClear(d);
     PushTyped(d, wnd, "abc");
     CadScriptPushPoint(d, 5, 5, 0);
     const size_t before = Transcript(d).size();
-    Run(11012);
+    Run(CMD_DEMOFFSET);
     const std::vector<std::string> lines = Transcript(d);
     EXPECT_EQ(std::vector<std::string>(lines.begin() + long(before), lines.end()),
               (std::vector<std::string>{"Insert the elevation offset abc",
@@ -658,18 +658,9 @@ TEST_F(CadDraw, TheTranscriptHasOneLinePerAnsweredPromptWithTheAnswerAfterIt) {
 
 namespace {
 
-// Whether a pixel of the picture is drawn (the background is black).
-bool Lit(const QImage& img, int x, int y) {
-    return x >= 0 && y >= 0 && x < img.width() && y < img.height() && QColor(img.pixel(x, y)).value() > 60;
-}
-
-// Lit pixels in a rectangle of the picture.
-int LitIn(const QImage& img, const QRect& r) {
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x)
-            n += Lit(img, x, y) ? 1 : 0;
-    return n;
+// Whether anything is drawn in a rectangle of the picture (the background is black).
+bool DrawnIn(const QImage& img, const QRect& r) {
+    return kvtest::ColourShare(img, Qt::black, r, 60) < 1.0;
 }
 
 }  // namespace
@@ -689,13 +680,13 @@ TEST_F(CadDraw, DimensionsHaveArrowheadsAndTheirTextCentredAboveTheLine) {
             QRect(QPoint(tipX + inward * 3, row - 4), QPoint(tipX + inward * 9, row - 1)).normalized();
         const QRect below =
             QRect(QPoint(tipX + inward * 3, row + 1), QPoint(tipX + inward * 9, row + 4)).normalized();
-        EXPECT_GT(LitIn(img, above), 0) << tipX;
-        EXPECT_GT(LitIn(img, below), 0) << tipX;
+        EXPECT_TRUE(DrawnIn(img, above)) << tipX;
+        EXPECT_TRUE(DrawnIn(img, below)) << tipX;
     }
     // The text: above the line, on both sides of its middle, nothing of it below.
-    EXPECT_GT(LitIn(img, QRect(QPoint(150, row - 30), QPoint(199, row - 2))), 0);
-    EXPECT_GT(LitIn(img, QRect(QPoint(201, row - 30), QPoint(250, row - 2))), 0);
-    EXPECT_EQ(LitIn(img, QRect(QPoint(115, row + 2), QPoint(285, row + 40))), 0);
+    EXPECT_TRUE(DrawnIn(img, QRect(QPoint(150, row - 30), QPoint(199, row - 2))));
+    EXPECT_TRUE(DrawnIn(img, QRect(QPoint(201, row - 30), QPoint(250, row - 2))));
+    EXPECT_FALSE(DrawnIn(img, QRect(QPoint(115, row + 2), QPoint(285, row + 40))));
 
     // A vertical one reads upwards: its text lies left of the line, across its middle.
     CadEntityErase(LastEntity(d), 1);
@@ -704,8 +695,8 @@ TEST_F(CadDraw, DimensionsHaveArrowheadsAndTheirTextCentredAboveTheLine) {
     img = wnd->grab().toImage();
     int col = 0, mid = 0;
     ASSERT_TRUE(CadCoordModelToWin(wnd, 250, 150, &col, &mid));
-    EXPECT_GT(LitIn(img, QRect(QPoint(col - 30, mid - 40), QPoint(col - 2, mid - 1))), 0);
-    EXPECT_GT(LitIn(img, QRect(QPoint(col - 30, mid + 1), QPoint(col - 2, mid + 40))), 0);
-    EXPECT_EQ(LitIn(img, QRect(QPoint(col + 2, mid - 40), QPoint(col + 40, mid + 40))), 0);
+    EXPECT_TRUE(DrawnIn(img, QRect(QPoint(col - 30, mid - 40), QPoint(col - 2, mid - 1))));
+    EXPECT_TRUE(DrawnIn(img, QRect(QPoint(col - 30, mid + 1), QPoint(col - 2, mid + 40))));
+    EXPECT_FALSE(DrawnIn(img, QRect(QPoint(col + 2, mid - 40), QPoint(col + 40, mid + 40))));
     kvtest::SaveScreenshot(wnd, "cad_dimension_text_above");
 }
