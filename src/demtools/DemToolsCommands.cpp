@@ -1,6 +1,7 @@
 #include "demtools/DemToolsCommands.h"
 
 #include "demtools/DemEditCommands.h"
+#include "demtools/DemOutputCommands.h"
 #include "document/UserCommands.h"
 
 void RegisterDemToolsCommands(CommandRegistry& registry) {
@@ -9,5 +10,7 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(11011, CmdDemFloodFill);
     registry.Supply(11012, CmdDemOffset, CmdDemOffsetDraw);
     registry.Supply(11013, CmdDemPatchIt, CmdDemPatchItDraw);
+    registry.Supply(11033, CmdResizeDem);
+    registry.Supply(11042, CmdCreateDemFromLas);
     registry.Supply(11052, CmdDemErode, CmdDemErodeDraw);
 }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "platform/tools/ZQT.h"
@@ -65,10 +66,17 @@ GDALDatasetH CreateResampleTarget(GDALDatasetH src, const QByteArray& path, doub
         return nullptr;
     }
     GDALRasterBandH srcBand = GDALGetRasterBand(src, 1);
-    int newWidth = static_cast<int>(width * factor + 0.5);
-    int newHeight = static_cast<int>(height * factor + 0.5);
+    // Sides that are no int (a factor of an infinite ratio, say) cannot be written.
+    const double wantedWidth = width * factor + 0.5;
+    const double wantedHeight = height * factor + 0.5;
+    if (!(wantedWidth >= 1.0 && wantedWidth < 2147483648.0 && wantedHeight >= 1.0 &&
+          wantedHeight < 2147483648.0)) {
+        return nullptr;
+    }
+    int newWidth = static_cast<int>(wantedWidth);
+    int newHeight = static_cast<int>(wantedHeight);
     GDALDriverH gtiff = GDALGetDriverByName("GTiff");
-    if (!gtiff || newWidth < 1 || newHeight < 1) {
+    if (!gtiff) {
         return nullptr;
     }
     GDALDatasetH dst = GDALCreate(gtiff, path.constData(), newWidth, newHeight, bands,
@@ -148,7 +156,7 @@ bool WarpInto(GDALDatasetH src, GDALDatasetH dst, double noData, CGDALListener* 
 
 bool ResampleRasterGDAL(const QString& source, const QString& target, double factor, char** creationOptions,
                         CGDALListener* listener) {
-    if (target.isEmpty() || !(factor > 0.0)) {
+    if (target.isEmpty() || !(factor > 0.0) || !std::isfinite(factor)) {
         return false;
     }
     GDALDatasetH src = GDALOpen(QFile::encodeName(source).constData(), GA_ReadOnly);
