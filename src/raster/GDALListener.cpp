@@ -6,6 +6,7 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_string.h>
 #include <gdal.h>
 #include <gdal_alg.h>
 #include <gdalwarper.h>
@@ -55,8 +56,8 @@ int GDALListenerProgress(double fraction, const char* message, void* listener) {
 
 namespace {
 
-// Creates the target, sets its georeferencing and fills it with the no-data value. Returns the
-// dataset open for update, or nullptr.
+// Creates the target with its georeferencing and no-data value. Returns the dataset open for
+// update, or nullptr.
 GDALDatasetH CreateResampleTarget(GDALDatasetH src, const QByteArray& path, double factor, char** options,
                                   double* noData) {
     int width = GDALGetRasterXSize(src);
@@ -97,11 +98,7 @@ GDALDatasetH CreateResampleTarget(GDALDatasetH src, const QByteArray& path, doub
     *noData = GDALGetRasterNoDataValue(srcBand, nullptr);
     GDALRasterBandH dstBand = GDALGetRasterBand(dst, 1);
     GDALSetRasterNoDataValue(dstBand, *noData);
-    bool filled = GDALFillRaster(dstBand, *noData, 0) == CE_None;
-    if (!kv::CloseDataset(dst) || !filled) {
-        return nullptr;
-    }
-    return GDALOpen(path.constData(), GA_Update);
+    return dst;
 }
 
 // Warps the whole source into the target. True when the warp reports no error.
@@ -138,6 +135,9 @@ bool WarpInto(GDALDatasetH src, GDALDatasetH dst, double noData, CGDALListener* 
     } else {
         wo->pfnProgress = GDALTermProgress;
     }
+    // Each chunk starts as no data, so cells the warp does not reach hold it and the target is
+    // written once.
+    wo->papszWarpOptions = CSLSetNameValue(wo->papszWarpOptions, "INIT_DEST", "NO_DATA");
     wo->pfnTransformer = GDALGenImgProjTransform;
     wo->pTransformerArg = transformer;
 

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <limits>
 
+#include "CommandLineHistory.h"
 #include "controls/AbortSingleProgressDlg.h"
 #include "controls/InputValueDlg.h"
 #include "demtools/DemFromPoints.h"
@@ -124,15 +125,6 @@ std::vector<float> ExpectedCells(const std::vector<Point>& points, double g, int
         cell = std::max(cell, float(p.z));
     }
     return cells;
-}
-
-QString LastLines(CadDrawing* d, int count) {
-    QString text;
-    char line[1024];
-    for (int i = 0; i < count && CadCmdGetHistory(d, i, line, sizeof line); ++i) {
-        text += QString::fromUtf8(line) + '\n';
-    }
-    return text;
 }
 
 // Answers the GSD dialog with the text and keeps the proposal it showed.
@@ -249,7 +241,8 @@ TEST_F(DemFromPointsTest, OverlappingLasFilesAndOneAsciiFileOfTheSamePointsGiveT
     for (size_t i = 0; i < points.size(); ++i) {
         const bool toWest = points[i].x < middle || i % 3 == 0;
         ASSERT_TRUE((toWest ? westWriter : eastWriter)->WritePoint(raw[i]));
-        ascii.write(QString::asprintf("%.17g %.17g %.17g\n", points[i].x, points[i].y, points[i].z).toLatin1());
+        ascii.write(
+            QString::asprintf("%.17g %.17g %.17g\n", points[i].x, points[i].y, points[i].z).toLatin1());
     }
     ASSERT_TRUE(eastWriter->Close() && westWriter->Close());
     ascii.close();
@@ -335,7 +328,8 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
     ui.AnswerFile(m_autzen + '\n' + m_folder + "/text.las");
     CmdCreateDemFromLas(d);
     EXPECT_EQ(ui.MessageTexts(), QStringList{"Cannot open LAS file"});
-    EXPECT_TRUE(LastLines(d, 2).contains("not a LAS file")) << LastLines(d, 2).toStdString();
+    EXPECT_TRUE(dtest::CommandLineHistory(d, 2).contains("not a LAS file"))
+        << dtest::CommandLineHistory(d, 2).toStdString();
 
     // Files without a single point.
     QFile::copy(kvtest::DataPath("no-points.las"), m_folder + "/no-points.las");
@@ -356,8 +350,9 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
     Run(doc, ui, {m_folder + "/mixed.xyz"}, output, "four", &proposal);
     EXPECT_EQ(proposal, "4.0000");
     EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join('|').toStdString();
-    EXPECT_TRUE(LastLines(d, 3).contains("mixed.xyz: 2 lines without three numbers were skipped"))
-        << LastLines(d, 3).toStdString();
+    EXPECT_TRUE(
+        dtest::CommandLineHistory(d, 3).contains("mixed.xyz: 2 lines without three numbers were skipped"))
+        << dtest::CommandLineHistory(d, 3).toStdString();
     const Raster grid = ReadRaster(output);
     EXPECT_EQ(grid.cells, (std::vector<float>{3, 4, 1, 2}));
     EXPECT_EQ(doc.GetDEMCount(), 1);

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "CommandLineHistory.h"
 #include "demtools/DemOutputCommands.h"
 #include "demtools/ResizeDEMDlg.h"
 #include "document/KelvaroDoc.h"
@@ -101,15 +102,6 @@ void ConfirmTarget(kvtest::ScriptedInteraction& ui, const QString& target, QStri
     });
 }
 
-QString History(CadDrawing* d, int lines) {
-    QString text;
-    char line[512];
-    for (int i = 0; i < lines && CadCmdGetHistory(d, i, line, sizeof line); ++i) {
-        text += QString::fromUtf8(line) + '\n';
-    }
-    return text;
-}
-
 class DemResizeTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -140,8 +132,8 @@ TEST_F(DemResizeTest, PickedDemOfOneMetreBecomesALayerOfTheTargetCellSize) {
     EXPECT_EQ(ui.MessageTexts(), QStringList{"Resizing done"});
     EXPECT_EQ(ui.Messages().back().icon(), kv::MessageIcon::Information);
     EXPECT_EQ(ActiveCadCommandId, 0);
-    EXPECT_TRUE(History(doc.m_pCad, 3).contains("Select DEM big.tif"))
-        << History(doc.m_pCad, 3).toStdString();
+    EXPECT_TRUE(dtest::CommandLineHistory(doc.m_pCad, 3).contains("Select DEM big.tif"))
+        << dtest::CommandLineHistory(doc.m_pCad, 3).toStdString();
     ASSERT_EQ(doc.m_DEMs.count("small.gtif"), 1u);
     const Props p = PropsOf(m_folder + "/Small.gtif");
     EXPECT_EQ(p.width, 1600);
@@ -209,7 +201,7 @@ TEST_F(DemResizeTest, PickingAnythingButADemSaysInvalidEntityAndAsksAgain) {
     });
     CmdResizeDem(d);
     EXPECT_EQ(shown, m_folder + "/dem.tif");
-    const QString history = History(d, 6);
+    const QString history = dtest::CommandLineHistory(d, 6);
     EXPECT_EQ(history.count("Select DEM Invalid entity"), 2) << history.toStdString();
     EXPECT_TRUE(history.contains("Select DEM dem.tif")) << history.toStdString();
     EXPECT_TRUE(ui.MessageTexts().isEmpty());
