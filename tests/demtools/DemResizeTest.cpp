@@ -9,7 +9,8 @@
 
 #include <vector>
 
-#include "CommandLineHistory.h"
+#include "DemToolsTestSupport.h"
+#include "demtools/DemEditCommands.h"
 #include "demtools/DemOutputCommands.h"
 #include "demtools/ResizeDEMDlg.h"
 #include "document/KelvaroDoc.h"
@@ -52,30 +53,6 @@ QString WriteOrtho(const QString& path) {
     GDALSetGeoTransform(ds, gt);
     GDALClose(ds);
     return path;
-}
-
-struct Props {
-    int width = 0, height = 0, bands = 0;
-    double gsd = 0.0, noData = 0.0;
-    GDALDataType type = GDT_Unknown;
-};
-
-Props PropsOf(const QString& path) {
-    Props p;
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
-    EXPECT_NE(ds, nullptr) << path.toStdString();
-    if (ds) {
-        double gt[6];
-        GDALGetGeoTransform(ds, gt);
-        p = {GDALGetRasterXSize(ds),
-             GDALGetRasterYSize(ds),
-             GDALGetRasterCount(ds),
-             gt[1],
-             GDALGetRasterNoDataValue(GDALGetRasterBand(ds, 1), nullptr),
-             GDALGetRasterDataType(GDALGetRasterBand(ds, 1))};
-        GDALClose(ds);
-    }
-    return p;
 }
 
 // The dialog answered by a script on the dialog itself.
@@ -135,10 +112,10 @@ TEST_F(DemResizeTest, PickedDemOfOneMetreBecomesALayerOfTheTargetCellSize) {
     EXPECT_TRUE(dtest::CommandLineHistory(doc.m_pCad, 3).contains("Select DEM big.tif"))
         << dtest::CommandLineHistory(doc.m_pCad, 3).toStdString();
     ASSERT_EQ(doc.m_DEMs.count("small.gtif"), 1u);
-    const Props p = PropsOf(m_folder + "/Small.gtif");
+    const dtest::Raster p = dtest::ReadRaster(m_folder + "/Small.gtif");
     EXPECT_EQ(p.width, 1600);
     EXPECT_EQ(p.height, 1200);
-    EXPECT_EQ(p.gsd, 2.5);
+    EXPECT_EQ(p.gt[1], 2.5);
     EXPECT_EQ(p.bands, 1);
     EXPECT_EQ(p.type, GDT_Float32);
     EXPECT_EQ(p.noData, -9999.0);
@@ -173,10 +150,10 @@ TEST_F(DemResizeTest, BrowsedDemIsResizedByItsOwnCellSizeAndOtherFilesAreRefused
     EXPECT_EQ(shown, "2.000000");
     EXPECT_EQ(ui.MessageTexts(),
               (QStringList{"Unable to open selected file!", "Invalid DEM file!", "Resizing done"}));
-    const Props p = PropsOf(m_folder + "/half.gtif");
+    const dtest::Raster p = dtest::ReadRaster(m_folder + "/half.gtif");
     EXPECT_EQ(p.width, 150);
     EXPECT_EQ(p.height, 100);
-    EXPECT_EQ(p.gsd, 4.0);
+    EXPECT_EQ(p.gt[1], 4.0);
 }
 
 TEST_F(DemResizeTest, PickingAnythingButADemSaysInvalidEntityAndAsksAgain) {
@@ -186,6 +163,9 @@ TEST_F(DemResizeTest, PickingAnythingButADemSaysInvalidEntityAndAsksAgain) {
     ASSERT_EQ(doc.AddOrtho(WriteOrtho(m_folder + "/ortho.tif"), 0, 0), 1);
     CadDrawing* d = doc.m_pCad;
     CadEntity* line = CadAddLine(d, 0, 0, 0, 10, 10, 0);
+    // Tools that take the only DEM get it without a pick.
+    EXPECT_EQ(PickDem(d, doc, true), doc.m_DEMs.begin()->second);
+    EXPECT_EQ(CadScriptPending(d), 0);
 
     PressSelectDem(ui);
     CadScriptPushEntity(d, doc.m_Orthos.begin()->second->m_imageEntity);
@@ -252,7 +232,7 @@ TEST_F(DemResizeTest, BadTargetsCancelledChoicesAndTheDemsOwnFileWriteNothing) {
     EXPECT_EQ(files(), before);
     EXPECT_EQ(doc.GetDEMCount(), 1);
     EXPECT_EQ(ActiveCadCommandId, 0);
-    EXPECT_EQ(PropsOf(m_folder + "/dem.tif").width, 100);
+    EXPECT_EQ(dtest::ReadRaster(m_folder + "/dem.tif").width, 100);
 }
 
 TEST_F(DemResizeTest, DialogScreenshot) {
