@@ -24,6 +24,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -236,10 +237,13 @@ int ZQT_StringToBoolean(const QString& text, int* value) {
 }
 
 QString ZQT_DoubleToString(double value, int decimals) {
-    // printf's rounding, like every "%.3lf" the program writes elsewhere.
+    // printf's rounding, like every "%.3lf" the program writes elsewhere, but always with a
+    // decimal point: the application object takes the operator's locale for the C library, and
+    // texts written here are read back as numbers and stored in the profile.
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", std::clamp(decimals, 0, 30), value);
-    return QString::fromLatin1(buf);
+    const auto end =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, std::clamp(decimals, 0, 30));
+    return end.ec == std::errc() ? QString::fromLatin1(buf, static_cast<int>(end.ptr - buf)) : QString();
 }
 
 int ZQT_DoubleToString(double value, int decimals, char* buffer, int size) {
