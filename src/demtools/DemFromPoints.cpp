@@ -58,8 +58,10 @@ inline int64_t CellIndex(double distance, double gsd) {
 
 }  // namespace
 
+// The points of one file kept between passes, in the batches they were read in (no batch is
+// ever moved, so keeping them costs their own size only).
 struct PointCloudGridder::Cache {
-    std::vector<double> xyz;
+    std::vector<std::vector<double>> batches;
     bool complete = false;
 };
 
@@ -77,18 +79,18 @@ template <class Visit>
 int PointCloudGridder::ForEachBatch(size_t file, ProgressSink* progress, Visit visit) {
     BarFollower bar(progress);
     const Cache& cache = m_caches[file];
+    const PointFileSummary& summary = m_files[file];
     if (cache.complete) {
-        const size_t count = cache.xyz.size() / 3;
-        for (size_t i = 0; i < count; i += kBatchPoints) {
-            const size_t n = std::min(kBatchPoints, count - i);
-            visit(cache.xyz.data() + 3 * i, n);
-            if (bar.Update(double(i + n) / double(count))) {
+        uint64_t done = 0;
+        for (const std::vector<double>& batch : cache.batches) {
+            visit(batch.data(), batch.size() / 3);
+            done += batch.size() / 3;
+            if (bar.Update(double(done) / double(summary.points))) {
                 return Aborted;
             }
         }
         return Done;
     }
-    const PointFileSummary& summary = m_files[file];
     QString error;
     std::unique_ptr<PointFileReader> reader = PointFileReader::Open(summary.path, summary.kind, &error);
     if (!reader) {
@@ -147,11 +149,11 @@ int PointCloudGridder::Scan(ProgressSink* progress) {
             }
             summary.points += n;
             if (keep && summary.points <= budget) {
-                cache.xyz.insert(cache.xyz.end(), batch.begin(), batch.begin() + ptrdiff_t(3 * n));
+                cache.batches.emplace_back(batch.begin(), batch.begin() + ptrdiff_t(3 * n));
             } else if (keep) {
                 // Beyond the budget this file is read again in each pass.
                 keep = false;
-                std::vector<double>().swap(cache.xyz);
+                std::vector<std::vector<double>>().swap(cache.batches);
             }
             if (bar.Update(reader->Fraction())) {
                 return Aborted;
@@ -183,24 +185,17 @@ int PointCloudGridder::EstimateSpacing(ProgressSink* progress) {
         }
         const uint64_t step = std::max<uint64_t>(1, n / 5);
         std::vector<double> samples;  // x, y of each sample
-        if (m_caches[f].complete) {
-            for (uint64_t i = 0; i < n; i += step) {
-                samples.push_back(m_caches[f].xyz[3 * i]);
-                samples.push_back(m_caches[f].xyz[3 * i + 1]);
-            }
-        } else {
-            uint64_t index = 0;
-            const int read = ForEachBatch(f, progress, [&](const double* xyz, size_t count) {
-                for (size_t i = 0; i < count; ++i, ++index) {
-                    if (index % step == 0) {
-                        samples.push_back(xyz[3 * i]);
-                        samples.push_back(xyz[3 * i + 1]);
-                    }
+        uint64_t index = 0;
+        const int sampled = ForEachBatch(f, progress, [&](const double* xyz, size_t count) {
+            for (size_t i = 0; i < count; ++i, ++index) {
+                if (index % step == 0) {
+                    samples.push_back(xyz[3 * i]);
+                    samples.push_back(xyz[3 * i + 1]);
                 }
-            });
-            if (read != Done) {
-                return read;
             }
+        });
+        if (sampled != Done) {
+            return sampled;
         }
         const size_t count = samples.size() / 2;
         // Squared distances: the root of the smallest is the smallest root.

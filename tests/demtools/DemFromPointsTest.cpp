@@ -290,6 +290,13 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
         EXPECT_FALSE(QFile::exists(output));
     }
 
+    // An output that cannot be written: said, with the reason in the command line.
+    ui.Clear();
+    Run(doc, ui, {m_autzen}, m_folder + "/gone/out.gtif", "5");
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to save DEM"});
+    EXPECT_TRUE(dtest::CommandLineHistory(d, 1).contains("cannot create"))
+        << dtest::CommandLineHistory(d, 1).toStdString();
+
     // A file the LAS reader refuses: its reason goes to the command line.
     QFile::copy(m_folder + "/points.xyz", m_folder + "/text.las");
     ui.Clear();
