@@ -13,14 +13,12 @@
 #include "demtools/ResizeDEMDlg.h"
 #include "document/KelvaroDoc.h"
 #include "platform/tools/ZQT.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
 #include "raster/GDALListener.h"
 
 namespace {
-
-constexpr int kIdResizeDem = 11033;
-constexpr int kIdCreateDemFromLas = 11042;
 
 // The chosen files of one kind, or none when their extensions differ (said to the operator) or
 // none is a point file.
@@ -52,7 +50,7 @@ void CmdCreateDemFromLas(CadDrawing* drawing) {
     if (!doc) {
         return;
     }
-    ActiveCommandScope scope(drawing, kIdCreateDemFromLas);
+    ActiveCommandScope scope(drawing, CMD_CREATEDEMFROMLAS);
     PointFileReader::Kind kind = PointFileReader::Kind::Las;
     const QStringList files =
         PointFilesOf(kv::GetInteraction().ChooseOpenFiles(QStringLiteral("Open"), QString(),
@@ -140,7 +138,7 @@ void CmdResizeDem(CadDrawing* drawing) {
     if (!doc) {
         return;
     }
-    ActiveCommandScope scope(drawing, kIdResizeDem);
+    ActiveCommandScope scope(drawing, CMD_RESIZEDEM);
     QString path;
     double currentGsd = 0.0;
     double targetGsd = 0.0;
