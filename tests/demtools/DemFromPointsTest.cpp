@@ -204,16 +204,14 @@ TEST_F(DemFromPointsTest, OverlappingLasFilesAndOneAsciiFileOfTheSamePointsGiveT
     auto eastWriter = east.Open(header);
     auto westWriter = west.Open(header);
     ASSERT_TRUE(eastWriter && westWriter);
-    QFile ascii(m_folder + "/all.XYZ");
-    ASSERT_TRUE(ascii.open(QIODevice::WriteOnly));
+    QByteArray ascii;
     for (size_t i = 0; i < points.size(); ++i) {
         const bool toWest = points[i].x < middle || i % 3 == 0;
         ASSERT_TRUE((toWest ? westWriter : eastWriter)->WritePoint(raw[i]));
-        ascii.write(
-            QString::asprintf("%.17g %.17g %.17g\n", points[i].x, points[i].y, points[i].z).toLatin1());
+        ascii += QString::asprintf("%.17g %.17g %.17g\n", points[i].x, points[i].y, points[i].z).toLatin1();
     }
     ASSERT_TRUE(eastWriter->Close() && westWriter->Close());
-    ascii.close();
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_folder + "/all.XYZ", ascii));
 
     QString error;
     ASSERT_EQ(CreateDemFromPointFiles({m_folder + "/west.las", m_folder + "/east.las"}, 5.0,
@@ -246,10 +244,7 @@ TEST_F(DemFromPointsTest, OverlappingLasFilesAndOneAsciiFileOfTheSamePointsGiveT
     // A single point makes a DEM of one cell; a cell size whose raster sides are no ints is
     // refused.
     PointCloudGridder single({m_folder + "/single.xyz"});
-    QFile one_point(m_folder + "/single.xyz");
-    ASSERT_TRUE(one_point.open(QIODevice::WriteOnly));
-    one_point.write("10 20 30\n");
-    one_point.close();
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_folder + "/single.xyz", "10 20 30\n"));
     ASSERT_EQ(single.Scan(nullptr), PointCloudGridder::Done);
     ASSERT_EQ(single.EstimateSpacing(nullptr), PointCloudGridder::Done);
     EXPECT_EQ(single.ProposedGsd(), 0.0);
@@ -269,10 +264,7 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
     CadDrawing* d = doc.m_pCad;
-    QFile text(m_folder + "/points.xyz");
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("1 1 1\n2 2 2\n");
-    text.close();
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_folder + "/points.xyz", "1 1 1\n2 2 2\n"));
     const QString output = m_folder + "/out.gtif";
 
     // Mixed kinds: refused before the output is asked for.
@@ -316,10 +308,8 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
 
     // Text that is no number takes the proposal; lines without three numbers are counted in the
     // command line.
-    QFile mixed(m_folder + "/mixed.xyz");
-    ASSERT_TRUE(mixed.open(QIODevice::WriteOnly));
-    mixed.write("easting northing height\n0 0 1\n4 0 2\n0 4 3\n4 4 4\nbroken line\n");
-    mixed.close();
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_folder + "/mixed.xyz",
+                                       "easting northing height\n0 0 1\n4 0 2\n0 4 3\n4 4 4\nbroken line\n"));
     ui.Clear();
     QString proposal;
     Run(doc, ui, {m_folder + "/mixed.xyz"}, output, "four", &proposal);
@@ -351,16 +341,12 @@ TEST_F(DemFromPointsTest, DamagedLasFilesAreRefusedOrGriddedWithWhatTheyHold) {
         files << m_folder + '/' + name;
         ASSERT_TRUE(QFile::copy(kvtest::DataPath(name), files.back()));
     }
-    QFile source(m_autzen);
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    const QByteArray bytes = source.readAll();
+    const QByteArray bytes = kvtest::FileBytes(m_autzen);
     for (const auto& [name, content] :
          {std::pair<const char*, QByteArray>{"truncated.las", bytes.left(bytes.size() / 2 + 17)},
           {"random.las", QByteArray(5000, '\x5a')}}) {
-        QFile f(m_folder + '/' + name);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        files << f.fileName();
+        files << m_folder + '/' + name;
+        ASSERT_TRUE(kvtest::WriteFileBytes(files.back(), content));
     }
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
@@ -399,10 +385,7 @@ TEST_F(DemFromPointsTest, AbortWhileGriddingLeavesTheFileThatWasThereAndNoOther)
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
     const QString output = m_folder + "/dem.gtif";
-    QFile old(output);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("the operator's file");
-    old.close();
+    ASSERT_TRUE(kvtest::WriteFileBytes(output, "the operator's file"));
 
     // The operator presses Abort as soon as the gridding shows its window.
     int pressed = 0;
@@ -423,8 +406,7 @@ TEST_F(DemFromPointsTest, AbortWhileGriddingLeavesTheFileThatWasThereAndNoOther)
     EXPECT_GE(pressed, 1);
     EXPECT_TRUE(ui.MessageTexts().isEmpty());
     EXPECT_EQ(doc.GetDEMCount(), 0);
-    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-    EXPECT_EQ(old.readAll(), "the operator's file");
+    EXPECT_EQ(kvtest::FileBytes(output), "the operator's file");
     EXPECT_EQ(QDir(m_folder).entryList(QDir::Files).size(), 2);
 }
 

@@ -18,6 +18,7 @@
 #include "platform/ui/ActiveCommand.h"
 #include "raster/DEM.h"
 #include "raster/Ortho.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -239,11 +240,21 @@ TEST_F(DemResizeTest, DialogScreenshot) {
     CResizeDEMDlg dialog(nullptr, nullptr, "/data/survey/dtm_2023.tif", 0.5);
     dialog.show();
     dialog.m_editTarget.setText("2.0000");
-    const QString path = kvtest::SaveScreenshot(&dialog, "ResizeDEMDlg");
-    EXPECT_TRUE(QFile::exists(path));
+    const QImage shot = kvtest::Screenshot(&dialog, "ResizeDEMDlg");
+    // The path and both cell sizes are written in their fields; OK and Cancel carry their icons.
+    for (const QWidget* field :
+         {static_cast<QWidget*>(&dialog.m_editPath), static_cast<QWidget*>(&dialog.m_editCurrent),
+          static_cast<QWidget*>(&dialog.m_editTarget)}) {
+        const QRect place = kvtest::PlaceIn(field, &dialog);
+        EXPECT_GT(kvtest::ColourShare(shot, Qt::white, place, 8), 0.5);
+        EXPECT_GT(kvtest::ColourShare(shot, Qt::black, place, 96), 0.01);
+    }
+    EXPECT_GT(kvtest::ColourShare(shot, QColor(0, 160, 0), kvtest::PlaceIn(&dialog.m_btnOK, &dialog), 90),
+              0.005);
+    EXPECT_GT(kvtest::ColourShare(shot, QColor(200, 0, 0), kvtest::PlaceIn(&dialog.m_btnCancel, &dialog), 90),
+              0.005);
     EXPECT_EQ(dialog.findChild<QWidget*>("1591"), &dialog.m_editTarget);
     EXPECT_TRUE(dialog.m_editTarget.isEnabled());
-    EXPECT_FALSE(dialog.m_btnOK.NormalIcon().isNull());
 }
 
 }  // namespace

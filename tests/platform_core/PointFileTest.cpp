@@ -18,9 +18,7 @@ namespace {
 
 QString WriteText(const QString& name, const QByteArray& text) {
     const QString path = kvtest::TempDir() + '/' + name;
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
+    EXPECT_TRUE(kvtest::WriteFileBytes(path, text));
     return path;
 }
 
