@@ -129,17 +129,9 @@ bool MakeData() {
     if (!las->Close()) {
         return false;
     }
-    QFile vrt(g_data.vrt);
-    if (!vrt.open(QIODevice::WriteOnly)) {
+    if (!WritePointsVrt(g_data.vrt.toStdString(), (kFolder + "/points.csv").toStdString())) {
         return false;
     }
-    vrt.write(
-        QString("<OGRVRTDataSource><OGRVRTLayer name=\"points\"><SrcDataSource>%1/points.csv</SrcDataSource>"
-                "<GeometryType>wkbPoint</GeometryType><GeometryField encoding=\"PointFromColumns\" x=\"x\" "
-                "y=\"y\" z=\"z\"/></OGRVRTLayer></OGRVRTDataSource>\n")
-            .arg(kFolder)
-            .toUtf8());
-    vrt.close();
     QFile(kFolder + "/complete").open(QIODevice::WriteOnly);
     return true;
 }
@@ -169,33 +161,10 @@ void BM_GdalGrid(benchmark::State& state) {
         ymax = std::max(ymax, f.ymax);
     }
     const double r = g_data.gsd / 2;
-    ReportProcesses(state, {{"gdal_grid",
-                             "-q",
-                             "-a",
-                             "maximum:radius1=" + NumberArg(r) + ":radius2=" + NumberArg(r) + ":nodata=-9999",
-                             "-ot",
-                             "Float32",
-                             "-of",
-                             "GTiff",
-                             "-co",
-                             "TILED=YES",
-                             "-co",
-                             "BLOCKXSIZE=128",
-                             "-co",
-                             "BLOCKYSIZE=128",
-                             "-txe",
-                             NumberArg(xmin),
-                             NumberArg(xmin + w * g_data.gsd),
-                             "-tye",
-                             NumberArg(ymax - h * g_data.gsd),
-                             NumberArg(ymax),
-                             "-outsize",
-                             std::to_string(w),
-                             std::to_string(h),
-                             "-l",
-                             "points",
-                             g_data.vrt.toStdString(),
-                             "/tmp/kv_bench_points/gdal_grid.tif"}});
+    ReportProcesses(state, {GdalGridCommand("maximum:radius1=" + NumberArg(r) + ":radius2=" + NumberArg(r) +
+                                                ":nodata=-9999",
+                                            xmin, xmin + w * g_data.gsd, ymax - h * g_data.gsd, ymax, w, h,
+                                            g_data.vrt.toStdString(), "/tmp/kv_bench_points/gdal_grid.tif")});
 }
 
 void BM_SpacingEstimateLas(benchmark::State& state) {

@@ -90,17 +90,9 @@ bool MakeData() {
         std::fprintf(csv, "%.2f,%.2f,%.2f\n", p.X(), p.Y(), p.Z());
     }
     std::fclose(csv);
-    QFile vrt(QString::fromStdString(g_vrt));
-    if (!vrt.open(QIODevice::WriteOnly)) {
+    if (!WritePointsVrt(g_vrt, g_csv)) {
         return false;
     }
-    vrt.write(
-        QString("<OGRVRTDataSource><OGRVRTLayer name=\"points\"><SrcDataSource>%1</SrcDataSource>"
-                "<GeometryType>wkbPoint</GeometryType><GeometryField encoding=\"PointFromColumns\" x=\"x\" "
-                "y=\"y\" z=\"z\"/></OGRVRTLayer></OGRVRTDataSource>\n")
-            .arg(QString::fromStdString(g_csv))
-            .toUtf8());
-    vrt.close();
     QFile(kFolder + "/complete").open(QIODevice::WriteOnly);
     return true;
 }
@@ -172,29 +164,9 @@ void BM_GdalGridLinear(benchmark::State& state) {
     double box[4];
     BoxOf(g_points, box);
     const int w = int((box[1] - box[0]) / kCell), h = int((box[3] - box[2]) / kCell);
-    ReportProcesses(state, {{"gdal_grid",
-                             "-q",
-                             "-a",
-                             "linear:radius=0:nodata=-9999",
-                             "-ot",
-                             "Float32",
-                             "-of",
-                             "GTiff",
-                             "-co",
-                             "TILED=YES",
-                             "-txe",
-                             NumberArg(box[0]),
-                             NumberArg(box[0] + w * kCell),
-                             "-tye",
-                             NumberArg(box[3]),
-                             NumberArg(box[3] - h * kCell),
-                             "-outsize",
-                             std::to_string(w),
-                             std::to_string(h),
-                             "-l",
-                             "points",
-                             g_vrt,
-                             (kFolder + "/gdal_grid.tif").toStdString()}});
+    ReportProcesses(state, {GdalGridCommand("linear:radius=0:nodata=-9999", box[0], box[0] + w * kCell,
+                                            box[3], box[3] - h * kCell, w, h, g_vrt,
+                                            (kFolder + "/gdal_grid.tif").toStdString())});
 }
 
 // Reads band 1 and the geotransform of a raster.

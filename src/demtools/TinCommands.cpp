@@ -84,11 +84,21 @@ private:
     CadEntity* m_polygon = nullptr;
 };
 
-// The TIN of the selection, its progress on the window's bar.
-vtkSmartPointer<vtkPolyData> BuildTin(CadDrawing* drawing, KvProgressDialog& progress, double centre[3]) {
+// The TIN of the area's selection, with the caption and the bar on the progress window; the
+// area's polygon is erased once it is built. Null after "Failed to create TIN".
+vtkSmartPointer<vtkPolyData> BuildTin(CadDrawing* drawing, AreaSelection& selection,
+                                      KvProgressDialog& progress, const QString& caption, double centre[3]) {
+    progress.SetCaption(caption);
+    progress.show();
     vtkNew<vtkListener> listener;
     listener->m_progress = &progress;
-    return CreateTinFromSelection(drawing, centre, listener);
+    vtkSmartPointer<vtkPolyData> tin = CreateTinFromSelection(drawing, centre, listener);
+    selection.Erase();
+    if (!tin) {
+        progress.hide();
+        KvMessageBox(QStringLiteral("Failed to create TIN"), MB_OK | MB_ICONERROR);
+    }
+    return tin;
 }
 
 // The cell size the operator types; asked again after "Invalid GSD!" while it is not a number
@@ -106,12 +116,6 @@ double AskGsd() {
         }
         KvMessageBox(QStringLiteral("Invalid GSD!"), MB_OK | MB_ICONWARNING);
     }
-}
-
-// Hides the progress window and shows an error.
-void Fail(KvProgressDialog& progress, const char* text, unsigned type = MB_OK | MB_ICONERROR) {
-    progress.hide();
-    KvMessageBox(QString::fromLatin1(text), type);
 }
 
 // The DEM of the project with that serial number; null once it has left the project.
@@ -150,13 +154,10 @@ void CmdDemFromTin(CadDrawing* drawing) {
         return;
     }
 
-    progress.SetCaption(QStringLiteral("Generating DEM from TIN (step 1/3)"));
-    progress.show();
     double centre[3] = {0.0, 0.0, 0.0};
-    vtkSmartPointer<vtkPolyData> tin = BuildTin(drawing, progress, centre);
-    selection.Erase();
+    vtkSmartPointer<vtkPolyData> tin =
+        BuildTin(drawing, selection, progress, QStringLiteral("Generating DEM from TIN (step 1/3)"), centre);
     if (!tin) {
-        Fail(progress, "Failed to create TIN");
         return;
     }
     progress.SetCaption(QStringLiteral("Generating DEM from TIN (step 2/3)"));
@@ -165,7 +166,8 @@ void CmdDemFromTin(CadDrawing* drawing) {
     cv::Mat raster = RasterizeTin(tin, bounds, gsd, &progress);
     tin = nullptr;
     if (raster.empty()) {
-        Fail(progress, "Unable to create DEM");
+        progress.hide();
+        KvMessageBox(QStringLiteral("Unable to create DEM"), MB_OK | MB_ICONERROR);
         return;
     }
     progress.SetCaption(QStringLiteral("Generating DEM from TIN (step 3/3)"));
@@ -212,13 +214,10 @@ void CmdEditDemFromTin(CadDrawing* drawing) {
         if (!dem) {
             break;
         }
-        progress.SetCaption(QStringLiteral("Analyzing TIN..."));
-        progress.show();
         double centre[3] = {0.0, 0.0, 0.0};
-        vtkSmartPointer<vtkPolyData> tin = BuildTin(drawing, progress, centre);
-        selection.Erase();
+        vtkSmartPointer<vtkPolyData> tin =
+            BuildTin(drawing, selection, progress, QStringLiteral("Analyzing TIN..."), centre);
         if (!tin) {
-            Fail(progress, "Failed to create TIN");
             break;
         }
         const int loaded = PrepareDemGrid(*dem, &progress);

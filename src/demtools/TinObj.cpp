@@ -33,7 +33,16 @@ public:
         m_buffer += text.toUtf8().toStdString();
         return *this;
     }
-    // A number as "%.6lf" writes it in the C locale.
+    // One line of a keyword and numbers, each as "%.6lf" writes it in the C locale.
+    template <class T>
+    void Line(const char* keyword, const T* values, int count) {
+        m_buffer += keyword;
+        for (int i = 0; i < count; ++i) {
+            m_buffer += ' ';
+            Fixed(double(values[i]));
+        }
+        m_buffer += '\n';
+    }
     void Fixed(double value) {
         char digits[512];
         const std::to_chars_result r =
@@ -122,33 +131,15 @@ int WriteTinObj(vtkPolyData* mesh, const QString& texturePath, const QString& ob
     double p[3];
     for (vtkIdType i = 0; i < count && ok; ++i) {
         mesh->GetPoint(i, p);
-        out << "v ";
-        out.Fixed(p[0]);
-        out << " ";
-        out.Fixed(p[1]);
-        out << " ";
-        out.Fixed(p[2]);
-        out << "\n";
+        out.Line("v", p, 3);
         ok = out.Flush();
     }
     for (vtkIdType i = 0; normals && i < count && ok; ++i) {
-        const float* n = normals->GetPointer(i * normals->GetNumberOfComponents());
-        out << "vn ";
-        out.Fixed(n[0]);
-        out << " ";
-        out.Fixed(n[1]);
-        out << " ";
-        out.Fixed(n[2]);
-        out << "\n";
+        out.Line("vn", normals->GetPointer(i * normals->GetNumberOfComponents()), 3);
         ok = out.Flush();
     }
     for (vtkIdType i = 0; textures && i < count && ok; ++i) {
-        const float* t = textures->GetPointer(i * textures->GetNumberOfComponents());
-        out << "vt ";
-        out.Fixed(t[0]);
-        out << " ";
-        out.Fixed(t[1]);
-        out << "\n";
+        out.Line("vt", textures->GetPointer(i * textures->GetNumberOfComponents()), 2);
         ok = out.Flush();
     }
     vtkCellArray* polys = mesh->GetPolys();

@@ -4,6 +4,7 @@
 
 #include <vtkCellArray.h>
 #include <vtkCellArrayIterator.h>
+#include <vtkDoubleArray.h>
 #include <vtkPoints.h>
 #include <vtkPolyData.h>
 #include <vtkSmartPointer.h>
@@ -78,8 +79,8 @@ int ToIndex(double v) {
 }
 
 // Calls visit(column, row, x, y) for every cell of the rectangle whose centre lies in the closed
-// triangle. Row by row, the cells between the triangle's edges are taken at once and only the
-// few at both ends are tested exactly.
+// triangle. Row by row, the cells between the triangle's edges are taken at once and only those
+// on an edge are tested exactly.
 template <class Visit>
 void ForEachCentreIn(const Triangle& t, const CellCentres& g, const cv::Rect& cells, Visit visit) {
     double miny = t.p[0].y, maxy = t.p[0].y;
@@ -113,12 +114,16 @@ void ForEachCentreIn(const Triangle& t, const CellCentres& g, const cv::Rect& ce
         if (!(xl <= xr)) {
             continue;
         }
+        // The edges' places in columns: cells further than kDoubt inside are taken at once, those
+        // closer to an edge than rounding can tell are decided exactly.
+        constexpr double kDoubt = 1e-4;
         const double ua = (xl - g.x0) / g.dx, ub = (xr - g.x0) / g.dx;
-        const int cl = ToIndex(std::ceil(std::min(ua, ub))), cr = ToIndex(std::floor(std::max(ua, ub)));
-        const int c0 = std::max(cells.x, cl - 1), c1 = std::min(cells.x + cells.width - 1, cr + 1);
+        const double lo = std::min(ua, ub), hi = std::max(ua, ub);
+        const int c0 = std::max(cells.x, ToIndex(std::ceil(lo - kDoubt)));
+        const int c1 = std::min(cells.x + cells.width - 1, ToIndex(std::floor(hi + kDoubt)));
         for (int c = c0; c <= c1; ++c) {
             const double x = g.x0 + c * g.dx;
-            if ((c > cl && c < cr) || t.Holds(x, y)) {
+            if ((c > lo + kDoubt && c < hi - kDoubt) || t.Holds(x, y)) {
                 visit(c, r, x, y);
             }
         }
@@ -170,6 +175,8 @@ std::vector<Triangle> TrianglesOf(vtkPolyData* tin) {
     }
     triangles.reserve(size_t(polys->GetNumberOfCells()));
     const vtkIdType pointCount = points->GetNumberOfPoints();
+    vtkDoubleArray* doubles = vtkDoubleArray::SafeDownCast(points->GetData());
+    const double* xyzs = doubles && doubles->GetNumberOfComponents() == 3 ? doubles->GetPointer(0) : nullptr;
     auto it = vtk::TakeSmartPointer(polys->NewIterator());
     for (it->GoToFirstCell(); !it->IsDoneWithTraversal(); it->GoToNextCell()) {
         vtkIdType count = 0;
@@ -186,7 +193,11 @@ std::vector<Triangle> TrianglesOf(vtkPolyData* tin) {
                 break;
             }
             double xyz[3];
-            points->GetPoint(ids[k], xyz);
+            if (xyzs) {
+                std::copy(xyzs + 3 * ids[k], xyzs + 3 * ids[k] + 3, xyz);
+            } else {
+                points->GetPoint(ids[k], xyz);
+            }
             corners[k] = {xyz[0], xyz[1], xyz[2]};
             if (!(std::isfinite(xyz[0]) && std::isfinite(xyz[1]) && std::isfinite(xyz[2]))) {
                 valid = false;
