@@ -286,10 +286,10 @@ cv::Mat ResizeImageRegion(const cv::Mat& image, const cv::Rect* rect, cv::Size s
     return result;
 }
 
-CDEM* LoadDemFromGeoTiff(const QString& path) {
+CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly) {
     auto dem = std::make_unique<CDEM>(nullptr);
     dem->m_path = path;
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), readOnly ? GA_ReadOnly : GA_Update);
     if (!ds) {
         KvMessageBox(QStringLiteral("Unable to open selected file!"), MB_OK | MB_ICONEXCLAMATION);
         return nullptr;
