@@ -18,6 +18,9 @@ namespace {
 
 constexpr int kHalf = 3;  // the window is 7 x 7 cells
 constexpr int kMinSamples = 16;
+constexpr double kFullWindow = 49.0;
+// The sum of the squared offsets -3 ... 3 over a full window: 7 x 28.
+constexpr double kFullOffsetSquares = 196.0;
 
 // What the samples of one window add up to, in cell offsets (dx, dy) from the window's centre and
 // elevations z taken relative to a reference of the row: their count and the sums of dx, dy, z
@@ -32,23 +35,42 @@ struct ColumnSums {
     double n = 0, y = 0, yy = 0, z = 0, yz = 0, zz = 0;
 };
 
-// The upward unit normal of the total-least-squares plane of a covariance (entries in map units),
-// or false when no plane is determined: non-finite entries, or points spread along one line at
-// most (the smallest two spreads equal zero).
+// The slope bands of an upward normal (any length, z above 0): its unit horizontal components and
+// the tangent of its angle from the vertical.
+void StoreSlope(double nx, double ny, double nz, cv::Vec3f& out) {
+    const double horizontal = std::sqrt(nx * nx + ny * ny);
+    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    out = cv::Vec3f(static_cast<float>(nx / length), static_cast<float>(ny / length),
+                    static_cast<float>(horizontal / nz));
+}
+
+// A full window on square cells: the x and y spreads are equal (a) and independent, so the
+// covariance is [a 0 p; 0 a q; p q c]. Its least eigenvalue l solves (a - l)(c - l) = p^2 + q^2,
+// and (-p, -q, a - l) is its eigenvector. False when that vector is not determined (no tilt and a
+// vertical spread at least the horizontal one).
+bool SquareWindowNormal(double a, double p, double q, double c, double normal[3]) {
+    const double r2 = p * p + q * q;
+    const double larger = 0.5 * ((a + c) + std::sqrt((a - c) * (a - c) + 4.0 * r2));
+    if (!(larger > 0.0)) {
+        return false;
+    }
+    // The product of the two roots over the larger one: no cancellation for a near-perfect plane.
+    const double least = (a * c - r2) / larger;
+    const double d = a - least;
+    if (!(d > 0.0) || !std::isfinite(d + r2)) {
+        return false;
+    }
+    normal[0] = -p;
+    normal[1] = -q;
+    normal[2] = d;
+    return true;
+}
+
+// The upward normal of the total-least-squares plane of a covariance (entries in map units), or
+// false when no plane is determined: non-finite entries, or points spread along one line at most.
 bool FitNormal(double cxx, double cxy, double cyy, double cxz, double cyz, double czz, double normal[3]) {
     if (!std::isfinite(cxx + cxy + cyy + cxz + cyz + czz)) {
         return false;
-    }
-    if (cxz == 0.0 && cyz == 0.0) {
-        // The vertical is a principal direction; it is the normal when its spread is the least.
-        const double mean = 0.5 * (cxx + cyy);
-        const double radius = std::hypot(0.5 * (cxx - cyy), cxy);
-        if (czz <= mean - radius && mean - radius > (mean + radius) * 1e-10) {
-            normal[0] = 0.0;
-            normal[1] = 0.0;
-            normal[2] = 1.0;
-            return true;
-        }
     }
     Eigen::Matrix3d cov;
     cov << cxx, cxy, cxz, cxy, cyy, cyz, cxz, cyz, czz;
@@ -72,7 +94,7 @@ bool FitNormal(double cxx, double cxy, double cyy, double cxz, double cyz, doubl
     normal[0] = sign * n[0];
     normal[1] = sign * n[1];
     normal[2] = sign * n[2];
-    return std::isfinite(normal[0] + normal[1] + normal[2]);
+    return std::isfinite(normal[0] + normal[1] + normal[2]) && normal[2] > 0.0;
 }
 
 // Fits the cells of the centre rows of the range.
@@ -84,7 +106,9 @@ public:
           m_noData(noData),
           m_noDataIsNaN(std::isnan(noData)),
           m_pw(pixelWidth),
-          m_t5(term5) {}
+          m_t5(term5),
+          m_squareCells(std::abs(pixelWidth) == std::abs(term5)),
+          m_fullSpread(kFullOffsetSquares / kFullWindow * pixelWidth * pixelWidth) {}
 
     void operator()(const cv::Range& rows) const override {
         std::vector<ColumnSums> columns(static_cast<size_t>(m_dem.cols));
@@ -139,37 +163,48 @@ private:
         auto* out = m_out.ptr<cv::Vec3f>(r);
         for (int c = kHalf; c < m_dem.cols - kHalf; ++c) {
             WindowSums s;
-            for (int dx = -kHalf; dx <= kHalf; ++dx) {
-                const ColumnSums& col = columns[static_cast<size_t>(c + dx)];
-                s.n += col.n;
-                s.x += dx * col.n;
-                s.xx += dx * dx * col.n;
-                s.y += col.y;
-                s.xy += dx * col.y;
-                s.yy += col.yy;
-                s.z += col.z;
-                s.xz += dx * col.z;
-                s.yz += col.yz;
-                s.zz += col.zz;
+            const ColumnSums* window = &columns[static_cast<size_t>(c - kHalf)];
+            for (int k = 0; k < 2 * kHalf + 1; ++k) {
+                s.n += window[k].n;
             }
             if (s.n < kMinSamples) {
                 continue;
             }
+            for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
+                s.z += window[k].z;
+                s.xz += dx * window[k].z;
+                s.yz += window[k].yz;
+                s.zz += window[k].zz;
+            }
+            if (s.n == kFullWindow) {
+                // Every offset once in each column and row: the position sums are known.
+                s.xx = s.yy = kFullOffsetSquares;
+            } else {
+                for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
+                    s.x += dx * window[k].n;
+                    s.xx += dx * dx * window[k].n;
+                    s.y += window[k].y;
+                    s.xy += dx * window[k].y;
+                    s.yy += window[k].yy;
+                }
+            }
             const double inv = 1.0 / s.n;
             const double mx = s.x * inv, my = s.y * inv, mz = s.z * inv;
-            const double cxx = (s.xx * inv - mx * mx) * m_pw * m_pw;
-            const double cyy = (s.yy * inv - my * my) * m_t5 * m_t5;
-            const double cxy = (s.xy * inv - mx * my) * m_pw * m_t5;
             const double cxz = (s.xz * inv - mx * mz) * m_pw;
             const double cyz = (s.yz * inv - my * mz) * m_t5;
             const double czz = s.zz * inv - mz * mz;
             double normal[3];
-            if (!FitNormal(cxx, cxy, cyy, cxz, cyz, czz, normal)) {
+            if (s.n == kFullWindow && m_squareCells &&
+                SquareWindowNormal(m_fullSpread, cxz, cyz, czz, normal)) {
+                StoreSlope(normal[0], normal[1], normal[2], out[c]);
                 continue;
             }
-            float bands[3];
-            SlopeOfNormal(normal[0], normal[1], normal[2], bands);
-            out[c] = cv::Vec3f(bands[0], bands[1], bands[2]);
+            const double cxx = (s.xx * inv - mx * mx) * m_pw * m_pw;
+            const double cyy = (s.yy * inv - my * my) * m_t5 * m_t5;
+            const double cxy = (s.xy * inv - mx * my) * m_pw * m_t5;
+            if (FitNormal(cxx, cxy, cyy, cxz, cyz, czz, normal)) {
+                StoreSlope(normal[0], normal[1], normal[2], out[c]);
+            }
         }
     }
 
@@ -179,22 +214,11 @@ private:
     bool m_noDataIsNaN;
     double m_pw;
     double m_t5;
+    bool m_squareCells;
+    double m_fullSpread;
 };
 
 }  // namespace
-
-void SlopeOfNormal(double nx, double ny, double nz, float out[3]) {
-    if (nz < 0.0) {
-        nx = -nx;
-        ny = -ny;
-        nz = -nz;
-    }
-    // A normalised vertical may come out a hair above 1, where acos has no value.
-    const double angle = std::abs(std::acos(std::min(nz, 1.0)));
-    out[0] = static_cast<float>(nx);
-    out[1] = static_cast<float>(ny);
-    out[2] = static_cast<float>(std::tan(angle));
-}
 
 cv::Mat ComputeSlopeGrid(const cv::Mat& dem, double noData, double pixelWidth, double term5) {
     CV_Assert(dem.empty() || dem.type() == CV_32FC1);

@@ -19,10 +19,6 @@ struct CadDrawing;
 // every window it is in without a fit. Runs in parallel; the result is the same as one by one.
 cv::Mat ComputeSlopeGrid(const cv::Mat& dem, double noData, double pixelWidth, double term5);
 
-// The tangent of the slope angle of a fitted unit normal, the normal turned upward first; also
-// gives the normal's horizontal components as the slope grid stores them.
-void SlopeOfNormal(double nx, double ny, double nz, float out[3]);
-
 // A terrain model held whole for the slope computation.
 struct SlopeDtm {
     cv::Mat grid;  // Float32

@@ -1,0 +1,88 @@
+#include "ProductsFixtures.h"
+
+#include <QFile>
+
+#include <gdal_utils.h>
+#include <gtest/gtest.h>
+
+#include "support/TestEnv.h"
+
+namespace ptest {
+
+namespace {
+
+QString Translate(const QString& source, const QString& target, std::vector<const char*> args) {
+    args.push_back(nullptr);
+    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args.data()), nullptr);
+    GDALDatasetH in = GDALOpen(QFile::encodeName(source).constData(), GA_ReadOnly);
+    EXPECT_NE(in, nullptr);
+    GDALDatasetH out = GDALTranslate(QFile::encodeName(target).constData(), in, options, nullptr);
+    EXPECT_NE(out, nullptr);
+    GDALClose(out);
+    GDALClose(in);
+    GDALTranslateOptionsFree(options);
+    return target;
+}
+
+}  // namespace
+
+QString OlindaDtm(const QString& folder, const QString& name) {
+    return Translate(kvtest::DataPath("olinda_dem_utm25s.tif"), folder + '/' + name, {"-a_nodata", "-9999"});
+}
+
+QString LandsatOrtho(const QString& folder, const QString& name) {
+    return Translate(kvtest::DataPath("L7_ETMs.tif"), folder + '/' + name, {"-b", "3", "-b", "2", "-b", "1"});
+}
+
+QString WriteRaster(const QString& path, const cv::Mat& grid, const double* gt, const double* noData) {
+    const GDALDataType type = grid.depth() == CV_8U    ? GDT_Byte
+                              : grid.depth() == CV_16S ? GDT_Int16
+                              : grid.depth() == CV_64F ? GDT_Float64
+                                                       : GDT_Float32;
+    const int channels = grid.channels();
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), grid.cols,
+                                 grid.rows, channels, type, nullptr);
+    EXPECT_NE(ds, nullptr);
+    GDALSetGeoTransform(ds, const_cast<double*>(gt));
+    const int cell = static_cast<int>(grid.elemSize1());
+    for (int b = 1; b <= channels; ++b) {
+        GDALRasterBandH band = GDALGetRasterBand(ds, b);
+        if (noData) {
+            GDALSetRasterNoDataValue(band, *noData);
+        }
+        EXPECT_EQ(
+            GDALRasterIOEx(band, GF_Write, 0, 0, grid.cols, grid.rows, grid.data + (b - 1) * cell, grid.cols,
+                           grid.rows, type, cell * channels, static_cast<GSpacing>(grid.step), nullptr),
+            CE_None);
+    }
+    GDALClose(ds);
+    return path;
+}
+
+QString GreyOrtho(const QString& path, int w, int h, double pixel, double x0, double y0) {
+    const double gt[6] = {x0, pixel, 0.0, y0, 0.0, -pixel};
+    return WriteRaster(path, cv::Mat(h, w, CV_8UC3, cv::Scalar::all(100)), gt);
+}
+
+cv::Mat ReadRaster(const QString& path, double* gt) {
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    if (!ds) {
+        return cv::Mat();
+    }
+    if (gt) {
+        GDALGetGeoTransform(ds, gt);
+    }
+    const int bands = GDALGetRasterCount(ds);
+    const GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(ds, 1));
+    const int depth = type == GDT_Byte ? CV_8U : type == GDT_Int16 ? CV_16S : CV_32F;
+    const GDALDataType read = type == GDT_Byte ? GDT_Byte : type == GDT_Int16 ? GDT_Int16 : GDT_Float32;
+    cv::Mat image(GDALGetRasterYSize(ds), GDALGetRasterXSize(ds), CV_MAKETYPE(depth, bands));
+    const int cell = static_cast<int>(image.elemSize1());
+    const CPLErr err =
+        GDALDatasetRasterIO(ds, GF_Read, 0, 0, image.cols, image.rows, image.data, image.cols, image.rows,
+                            read, bands, nullptr, cell * bands, static_cast<GSpacing>(image.step), cell);
+    GDALClose(ds);
+    return err == CE_None ? image : cv::Mat();
+}
+
+}  // namespace ptest
