@@ -5,6 +5,7 @@
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
 
+#include "platform/tools/ZQT.h"
 #include "support/TestEnv.h"
 
 namespace ptest {
@@ -62,6 +63,14 @@ QString WriteRaster(const QString& path, const cv::Mat& grid, const double* gt, 
 QString GreyOrtho(const QString& path, int w, int h, double pixel, double x0, double y0) {
     const double gt[6] = {x0, pixel, 0.0, y0, 0.0, -pixel};
     return WriteRaster(path, cv::Mat(h, w, CV_8UC3, cv::Scalar::all(100)), gt);
+}
+
+FreshProfile::FreshProfile() : m_previous(ZQT_GetUserProfilePath()) {
+    ZQT_SetUserProfilePath(kvtest::NewTempFolder("profile") + "/profile.ini");
+}
+
+FreshProfile::~FreshProfile() {
+    ZQT_SetUserProfilePath(m_previous);
 }
 
 cv::Mat ReadRaster(const QString& path, double* gt) {

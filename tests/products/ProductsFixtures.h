@@ -23,6 +23,18 @@ QString WriteRaster(const QString& path, const cv::Mat& grid, const double* gt,
 // size whose top-left corner is at (x0, y0).
 QString GreyOrtho(const QString& path, int w, int h, double pixel, double x0 = 0.0, double y0 = 0.0);
 
+// Points the per-user profile at an empty file of its own while it lives.
+class FreshProfile {
+public:
+    FreshProfile();
+    ~FreshProfile();
+    FreshProfile(const FreshProfile&) = delete;
+    FreshProfile& operator=(const FreshProfile&) = delete;
+
+private:
+    QString m_previous;
+};
+
 // Every band of a raster file, interleaved (empty when it does not open), and its geotransform.
 cv::Mat ReadRaster(const QString& path, double* gt = nullptr);
 
