@@ -4,6 +4,7 @@
 
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
 #include "platform/tools/ZQT.h"
 #include "support/TestEnv.h"
@@ -71,6 +72,30 @@ FreshProfile::FreshProfile() : m_previous(ZQT_GetUserProfilePath()) {
 
 FreshProfile::~FreshProfile() {
     ZQT_SetUserProfilePath(m_previous);
+}
+
+bool ShowsText(const cv::Mat& image, const std::string& text, cv::Point baseline, int font, double scale,
+               const cv::Scalar& colour, int thickness, const cv::Vec3b& background) {
+    cv::Mat expected(image.size(), image.type(), cv::Scalar(background[0], background[1], background[2]));
+    cv::putText(expected, text, baseline, font, scale, colour, thickness, cv::LINE_AA);
+    int base = 0;
+    const cv::Size size = cv::getTextSize(text, font, scale, thickness, &base);
+    // The two rows above the baseline are left out: the dot of a measured point reaches them.
+    const cv::Rect box = cv::Rect(baseline.x, baseline.y - size.height, size.width, size.height - 2) &
+                         cv::Rect(0, 0, image.cols, image.rows);
+    if (box.empty() || IsPlain(expected, box, background)) {
+        return false;
+    }
+    return cv::norm(image(box), expected(box), cv::NORM_INF) == 0.0;
+}
+
+bool IsPlain(const cv::Mat& image, cv::Rect rect, const cv::Vec3b& colour) {
+    rect &= cv::Rect(0, 0, image.cols, image.rows);
+    for (int r = rect.y; r < rect.y + rect.height; ++r)
+        for (int c = rect.x; c < rect.x + rect.width; ++c)
+            if (image.at<cv::Vec3b>(r, c) != colour)
+                return false;
+    return true;
 }
 
 cv::Mat ReadRaster(const QString& path, double* gt) {

@@ -7,6 +7,7 @@
 #include <gdal.h>
 #include <opencv2/core.hpp>
 
+#include <string>
 #include <vector>
 
 namespace ptest {
@@ -34,6 +35,14 @@ public:
 private:
     QString m_previous;
 };
+
+// Whether the image shows the text just as cv::putText draws it (anti-aliased) on a plain
+// background of that colour: the text's box above its baseline (less the two rows next to it),
+// clipped to the image, is compared.
+bool ShowsText(const cv::Mat& image, const std::string& text, cv::Point baseline, int font, double scale,
+               const cv::Scalar& colour, int thickness, const cv::Vec3b& background);
+// Whether every pixel of the rectangle (clipped to the image) has the colour.
+bool IsPlain(const cv::Mat& image, cv::Rect rect, const cv::Vec3b& colour);
 
 // Every band of a raster file, interleaved (empty when it does not open), and its geotransform.
 cv::Mat ReadRaster(const QString& path, double* gt = nullptr);
