@@ -17,9 +17,11 @@
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 #include "view/KelvaroFrame.h"
@@ -89,8 +91,10 @@ TEST_F(ProjectTest, FileNewOpensAProjectWindowWithItsDrawing) {
 
     m_frame->resize(1280, 800);
     QTest::qWait(50);
-    QString shot = kvtest::SaveScreenshot(m_frame, QStringLiteral("main-window-new-project"));
-    EXPECT_TRUE(QFileInfo::exists(shot));
+    // The ribbon over the project window, whose empty drawing is black.
+    const QImage shot = kvtest::Screenshot(m_frame, QStringLiteral("main-window-new-project"));
+    EXPECT_GT(kvtest::ColourCount(shot, kvtest::PlaceIn(m_frame->GetRibbonBar(), m_frame)), 50);
+    EXPECT_GT(kvtest::ColourShare(shot, Qt::black, kvtest::PlaceIn(cad, m_frame)), 0.99);
 
     // A second File New gives a second project with a title of its own.
     ASSERT_TRUE(m_frame->OnCmdMsg(ID_FILE_NEW));
@@ -124,7 +128,7 @@ TEST_F(ProjectTest, TypingAnAliasInTheOutputPaneStartsItsCommand) {
 
 TEST_F(ProjectTest, TheRibbonShowsTheProjectsRulesWhileACommandRuns) {
     AddEditedDem();
-    ActiveCadCommandId = 11009;
+    ActiveCadCommandId = CMD_DEMHOLE;
     m_frame->UpdateCommandUI();
     auto* hole = dynamic_cast<CRibbonButton*>(m_frame->FindRibbonElement(ID_BUTTON_DEMHOLE));
     auto* volume = dynamic_cast<CRibbonButton*>(m_frame->FindRibbonElement(ID_BUTTON_VOLUME));
@@ -154,7 +158,7 @@ TEST_F(ProjectTest, ClosingTheProjectWindowAfterADemEditAsksToSave) {
 
 TEST_F(ProjectTest, FileCloseAfterADemEditAsksToSaveAndIsRefusedWhileACommandRuns) {
     AddEditedDem();
-    ActiveCadCommandId = 11009;
+    ActiveCadCommandId = CMD_DEMHOLE;
     ASSERT_TRUE(m_frame->OnCmdMsg(ID_FILE_CLOSE));
     ActiveCadCommandId = 0;
     EXPECT_EQ(m_ui.MessageTexts(), QStringList({"Close active command before exit"}));

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/cad/Cad.h"
+#include "platform/ui/CadCommandIds.h"
+#include "support/Pictures.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -350,8 +352,23 @@ TEST_F(CadDraw, DimensionsMeasureWhatWasPicked) {
     PushPoints(d, {{12, 34}, {12, 80}});
     Run(CAD_CMD_DIM_ORDINATE);
     EXPECT_NEAR(CadDimensionGetValue(LastEntity(d)), 12, 1e-9);
+    // Every dimension is drawn where it lies.
     CadWinPaint(wnd);
-    kvtest::SaveScreenshot(wnd, "cad_dimensions");
+    const QImage shot = kvtest::Screenshot(wnd, "cad_dimensions");
+    int dimensions = 0;
+    for (CadEntity* e = CadGetFirstEntity(d); e; e = CadGetNextEntity(d, e)) {
+        if (CadEntityGetType(e) != CAD_ENT_DIMENSION || CadEntityGetDeleted(e))
+            continue;
+        ++dimensions;
+        int left, top, right, bottom;
+        CadCoordModelToWin(wnd, CadEntityGetLeft(e), CadEntityGetTop(e), &left, &top);
+        CadCoordModelToWin(wnd, CadEntityGetRight(e), CadEntityGetBottom(e), &right, &bottom);
+        const QRect box = QRect(QPoint(left, top), QPoint(right, bottom)).normalized().adjusted(-2, -2, 2, 2);
+        EXPECT_LT(kvtest::ColourShare(shot, Qt::black, box), 1.0) << CadEntityGetID(e);
+    }
+    EXPECT_EQ(dimensions, 9);
+    // On the black of the drawing window.
+    EXPECT_GT(kvtest::ColourShare(shot, Qt::black), 0.8);
 }
 
 TEST_F(CadDraw, ABlockOfTwoLinesInsertedScaledAndTurnedLiesWhereItShould) {
@@ -492,7 +509,7 @@ TEST_F(CadDraw, UndoTakesBackTheLastOperationAndNothingElse) {
 
 TEST_F(CadDraw, TypedNamesStartEngineCommandsButNeverShadowUserCommands) {
     g_userLog.clear();
-    ASSERT_TRUE(CadAddCommand(d, 11019, "CUT", "L", 0, UserCommand, nullptr));
+    ASSERT_TRUE(CadAddCommand(d, CMD_CUT, "CUT", "L", 0, UserCommand, nullptr));
     CadScriptSetStrict(0);
     wnd->show();
     QApplication::processEvents();
