@@ -9,6 +9,7 @@
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/MainWindowService.h"
 #include "products/DrawPolyOnOrthoDlg.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr int kCommandId = 11022;
 constexpr int kSegmentSteps = 1000;
 constexpr int kSegmentStepPixels = 20;
 
@@ -201,7 +201,7 @@ void CmdDrawPolylineOnOrtho(CadDrawing* drawing) {
     if (!LoadOrthophotoImage(orthoPath, image, gt)) {
         return;
     }
-    products::ActiveCommandScope active(drawing, kCommandId);
+    products::ActiveCommandScope active(drawing, CMD_DRAWPOLYLINEONORTHO);
     std::vector<Wml::Point3>& picked = doc->m_AreaVertices;
     struct PickedClear {
         std::vector<Wml::Point3>& list;

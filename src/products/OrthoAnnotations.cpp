@@ -9,16 +9,13 @@
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
 
 namespace {
-
-constexpr int kQuotesId = 11021;
-constexpr int kPointsId = 11027;
-constexpr int kLongMeasId = 11051;
 
 // Metres to inches (the quotes' second image) and metres to yards.
 constexpr double kInchesPerMetre = 39.37008;
@@ -130,7 +127,7 @@ void CmdAddQuotes(CadDrawing* drawing) {
     }
     cv::Mat inches = metres.clone();
     std::optional<products::ActiveCommandScope> active;
-    if (!PickOrthophotoLayer(drawing, *doc, kQuotesId, active)) {
+    if (!PickOrthophotoLayer(drawing, *doc, CMD_ADDQUOTES, active)) {
         return;
     }
     // Orthophoto pixels per terrain-model cell.
@@ -237,7 +234,7 @@ void CmdAddPoints(CadDrawing* drawing) {
         return;
     }
     std::optional<products::ActiveCommandScope> active;
-    if (!PickOrthophotoLayer(drawing, *doc, kPointsId, active)) {
+    if (!PickOrthophotoLayer(drawing, *doc, CMD_ADDPOINTS, active)) {
         return;
     }
     cv::Point a, b;
@@ -339,7 +336,7 @@ void CmdAddLongMeas(CadDrawing* drawing) {
         return;
     }
     std::optional<products::ActiveCommandScope> active;
-    if (!PickOrthophotoLayer(drawing, *doc, kLongMeasId, active, true)) {
+    if (!PickOrthophotoLayer(drawing, *doc, CMD_ADDLONGMEAS, active, true)) {
         return;
     }
 

@@ -1,16 +1,17 @@
 #include "products/ProductsCommands.h"
 
 #include "document/UserCommands.h"
+#include "platform/ui/CadCommandIds.h"
 #include "products/DrawPolyOnOrtho.h"
 #include "products/OrthoAnnotations.h"
 #include "products/SlopeArrows.h"
 #include "products/SlopeMap.h"
 
 void RegisterProductsCommands(CommandRegistry& registry) {
-    registry.Supply(11021, CmdAddQuotes);
-    registry.Supply(11022, CmdDrawPolylineOnOrtho, CmdDrawPolylineOnOrthoDraw);
-    registry.Supply(11023, CmdCreateSlopeMap);
-    registry.Supply(11024, CmdDrawArrow);
-    registry.Supply(11027, CmdAddPoints);
-    registry.Supply(11051, CmdAddLongMeas);
+    registry.Supply(CMD_ADDQUOTES, CmdAddQuotes);
+    registry.Supply(CMD_DRAWPOLYLINEONORTHO, CmdDrawPolylineOnOrtho, CmdDrawPolylineOnOrthoDraw);
+    registry.Supply(CMD_CREATESLOPEMAP, CmdCreateSlopeMap);
+    registry.Supply(CMD_DRAWARROW, CmdDrawArrow);
+    registry.Supply(CMD_ADDPOINTS, CmdAddPoints);
+    registry.Supply(CMD_ADDLONGMEAS, CmdAddLongMeas);
 }

@@ -16,6 +16,7 @@
 #include "platform/ui/ActiveCommand.h"
 #include "products/DrawPolyOnOrtho.h"
 #include "products/DrawPolyOnOrthoDlg.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -84,7 +85,11 @@ TEST_F(DrawPolyOnOrthoTest, EachLineTypeBurnsItsEntityAndDrawAllWritesTheCopy) {
 
     ui.AnswerFile(ortho);
     ui.AnswerModal([](QDialog& d) {
-        kvtest::SaveScreenshot(&d, QStringLiteral("CDrawPolyOnOrthoDlg"));
+        auto& dialog = static_cast<CDrawPolyOnOrthoDlg&>(d);
+        const QImage shot = kvtest::Screenshot(&dialog, QStringLiteral("CDrawPolyOnOrthoDlg"));
+        // The colour button shows the stored type's white; the presets are drawn.
+        EXPECT_GT(kvtest::ColourShare(shot, Qt::white, kvtest::PlaceIn(&dialog.m_btnColor, &dialog)), 0.2);
+        EXPECT_GT(kvtest::ColourCount(shot, kvtest::PlaceIn(dialog.Presets().front(), &dialog)), 3);
         return Style(&CDrawPolyOnOrthoDlg::m_radioDashedPoly, nullptr, "3")(d);
     });
     CadScriptPushEntity(d, dashed);

@@ -58,7 +58,7 @@ TEST_F(OrthoAnnotationsTest, QuotesAreHeightsAboveTheBaseInMetresAndInInches) {
         heights.col(c).setTo(10.0 + 0.5 * c);
     const double gt[6] = {0, 1, 0, 100, 0, -1};
     const double nd = -9999;
-    const QString dtm = ptest::WriteRaster(folder + "/terrain.tif", heights, gt, &nd);
+    const QString dtm = ptest::WriteGrid(folder + "/terrain.tif", heights, gt, &nd);
     const QString ortho = ptest::GreyOrtho(folder + "/site.tif", 400, 400, 0.25, 0.0, 100.0);
     CadEntity* place = AddOrthoLayer(ortho);
     CadEntity* stray = CadAddPoint(d, 5.0, 5.0, 0.0);

@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/tools/ZQT.h"
+#include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
 
 namespace ptest {
@@ -36,34 +37,27 @@ QString LandsatOrtho(const QString& folder, const QString& name) {
     return Translate(kvtest::DataPath("L7_ETMs.tif"), folder + '/' + name, {"-b", "3", "-b", "2", "-b", "1"});
 }
 
-QString WriteRaster(const QString& path, const cv::Mat& grid, const double* gt, const double* noData) {
-    const GDALDataType type = grid.depth() == CV_8U    ? GDT_Byte
-                              : grid.depth() == CV_16S ? GDT_Int16
-                              : grid.depth() == CV_64F ? GDT_Float64
-                                                       : GDT_Float32;
-    const int channels = grid.channels();
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), grid.cols,
-                                 grid.rows, channels, type, nullptr);
-    EXPECT_NE(ds, nullptr);
-    GDALSetGeoTransform(ds, const_cast<double*>(gt));
-    const int cell = static_cast<int>(grid.elemSize1());
-    for (int b = 1; b <= channels; ++b) {
-        GDALRasterBandH band = GDALGetRasterBand(ds, b);
-        if (noData) {
-            GDALSetRasterNoDataValue(band, *noData);
-        }
-        EXPECT_EQ(
-            GDALRasterIOEx(band, GF_Write, 0, 0, grid.cols, grid.rows, grid.data + (b - 1) * cell, grid.cols,
-                           grid.rows, type, cell * channels, static_cast<GSpacing>(grid.step), nullptr),
-            CE_None);
-    }
-    GDALClose(ds);
-    return path;
+QString WriteGrid(const QString& path, const cv::Mat& grid, const double* gt, const double* noData) {
+    kvtest::RasterSpec spec;
+    spec.width = grid.cols;
+    spec.height = grid.rows;
+    spec.bands = grid.channels();
+    spec.type = grid.depth() == CV_8U ? GDT_Byte : grid.depth() == CV_16S ? GDT_Int16 : GDT_Float32;
+    spec.hasNoData = noData != nullptr;
+    spec.noData = noData ? *noData : 0.0;
+    std::copy(gt, gt + 6, spec.geoTransform.begin());
+    cv::Mat values;
+    grid.convertTo(values, CV_64F);
+    const QString written = kvtest::WriteRaster(path, spec, [&values](int c, int r, int b) {
+        return values.ptr<double>(r)[c * values.channels() + b - 1];
+    });
+    EXPECT_EQ(written, path);
+    return written;
 }
 
 QString GreyOrtho(const QString& path, int w, int h, double pixel, double x0, double y0) {
     const double gt[6] = {x0, pixel, 0.0, y0, 0.0, -pixel};
-    return WriteRaster(path, cv::Mat(h, w, CV_8UC3, cv::Scalar::all(100)), gt);
+    return WriteGrid(path, cv::Mat(h, w, CV_8UC3, cv::Scalar::all(100)), gt);
 }
 
 FreshProfile::FreshProfile() : m_previous(ZQT_GetUserProfilePath()) {

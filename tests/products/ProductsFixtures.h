@@ -16,10 +16,9 @@ namespace ptest {
 QString OlindaDtm(const QString& folder, const QString& name = QStringLiteral("olinda_dem.tif"));
 // Bands 3, 2, 1 of the Landsat scene as a three-band Byte orthophoto in the folder.
 QString LandsatOrtho(const QString& folder, const QString& name = QStringLiteral("landsat.tif"));
-// A GeoTIFF of the grid's type and channels (one band each) with the geotransform and, when
-// given, a no-data value on every band.
-QString WriteRaster(const QString& path, const cv::Mat& grid, const double* gt,
-                    const double* noData = nullptr);
+// A GeoTIFF of the grid (one band per channel, Byte, Int16 or Float32) with the geotransform
+// and, when given, a no-data value on every band; written by the shared raster writer.
+QString WriteGrid(const QString& path, const cv::Mat& grid, const double* gt, const double* noData = nullptr);
 // A grey orthophoto of w x h pixels (three Byte bands, value 100) with north-up pixels of the given
 // size whose top-left corner is at (x0, y0).
 QString GreyOrtho(const QString& path, int w, int h, double pixel, double x0 = 0.0, double y0 = 0.0);

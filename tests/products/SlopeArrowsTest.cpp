@@ -19,6 +19,7 @@
 #include "platform/ui/ActiveCommand.h"
 #include "products/DrawArrowDlg.h"
 #include "products/SlopeArrows.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -60,7 +61,13 @@ TEST_F(DrawArrowTest, OlindaArrowMapHasAnArrowAtEverySlopeAndItsLegendAndSummary
     ui.AnswerModal([&](QDialog& d) {
         auto& dialog = static_cast<CDrawArrowDlg&>(d);
         offered = dialog.m_editMaxSlope.text();
-        kvtest::SaveScreenshot(&dialog, QStringLiteral("CDrawArrowDlg"));
+        const QImage shot = kvtest::Screenshot(&dialog, QStringLiteral("CDrawArrowDlg"));
+        const QRect edit = dialog.m_editMaxSlope.geometry();
+        EXPECT_GT(kvtest::ColourShare(shot, dialog.m_editMaxSlope.palette().color(QPalette::Base), edit),
+                  0.5);
+        EXPECT_GT(kvtest::ColourShare(shot, dialog.m_editMaxSlope.palette().color(QPalette::Text), edit, 96),
+                  0.0);
+        EXPECT_GT(kvtest::ColourCount(shot, dialog.m_btnOK.geometry()), 3);
         return PressOk(d, "18", "0.7", offered);
     });
     CmdDrawArrow(doc.m_pCad);
@@ -181,7 +188,7 @@ TEST_F(DrawArrowTest, ATerrainModelWithoutDataStillGivesAllFourFiles) {
     const double gt[6] = {0, 10, 0, 1000, 0, -10};
     const double nd = -9999;
     const QString dtm =
-        ptest::WriteRaster(folder + "/empty.tif", cv::Mat(40, 40, CV_32FC1, cv::Scalar(-9999)), gt, &nd);
+        ptest::WriteGrid(folder + "/empty.tif", cv::Mat(40, 40, CV_32FC1, cv::Scalar(-9999)), gt, &nd);
     ui.AnswerFile(dtm);
     ui.AnswerFile(ptest::GreyOrtho(folder + "/grey.tif", 100, 100, 4.0, 0.0, 1000.0));
     CmdDrawArrow(doc.m_pCad);
