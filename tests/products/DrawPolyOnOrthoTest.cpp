@@ -204,4 +204,39 @@ TEST_F(DrawPolyOnOrthoTest, CancelWritesNothingEscapeWritesAndAStoredArcChecksNo
     EXPECT_STREQ(prompt, "No Ortho loaded");
 }
 
+TEST_F(DrawPolyOnOrthoTest, StepsBelowOneAndWeightsOutsideTheDrawableRangeAreBounded) {
+    cv::Mat image(300, 300, CV_8UC3, cv::Scalar::all(100));
+    const double gt[6] = {0, 1, 0, 300, 0, -1};
+    std::vector<Wml::Point3> picked;
+    CadEntity* line = Polyline(d, {{10, 150}, {150, 150}, {290, 150}}, 0);
+    OrthoLineStyle style;
+    style.dashedPoly = 1;
+    style.step = 0;  // runs of one vertex: nothing to draw, and no endless loop
+    EXPECT_EQ(DrawEntityOnOrtho(image, gt, line, style, picked), EntityDrawing::Drawn);
+    EXPECT_EQ(cv::countNonZero(image.reshape(1) != 100), 0);
+    EXPECT_EQ(picked.size(), 3u);
+
+    style = OrthoLineStyle();
+    style.colour = kv::Rgb(255, 0, 0);
+    style.weight = 0;  // one pixel
+    picked.clear();
+    EXPECT_EQ(DrawEntityOnOrtho(image, gt, line, style, picked), EntityDrawing::Drawn);
+    EXPECT_EQ(image.at<cv::Vec3b>(150, 100), cv::Vec3b(255, 0, 0));
+    EXPECT_EQ(image.at<cv::Vec3b>(152, 100), kGrey);
+    style.weight = 100000;  // held to 255 pixels
+    style.colour = kv::Rgb(0, 0, 255);
+    picked.clear();
+    EXPECT_EQ(DrawEntityOnOrtho(image, gt, line, style, picked), EntityDrawing::Drawn);
+    EXPECT_EQ(image.at<cv::Vec3b>(150 + 120, 150), cv::Vec3b(0, 0, 255));
+    EXPECT_EQ(image.at<cv::Vec3b>(150 + 140, 150), kGrey);
+
+    // Ellipses are no entity to draw; a circle with neither arc nor circle type is left alone.
+    picked.clear();
+    EXPECT_EQ(
+        DrawEntityOnOrtho(image, gt, CadAddEllipse(d, 150, 150, 0, 40, 20, 0.3, 0, 2 * M_PI), style, picked),
+        EntityDrawing::Invalid);
+    EXPECT_EQ(DrawEntityOnOrtho(image, gt, CadAddCircle(d, 150, 150, 0, 40), style, picked),
+              EntityDrawing::Ignored);
+}
+
 }  // namespace

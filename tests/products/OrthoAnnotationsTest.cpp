@@ -1,5 +1,6 @@
 // ADDQUOTES, ADDPOINTS and ADDLONGMEAS driven through the choosers, the orthophoto pick and the
 // operator's points; the texts of the written copies are compared with what cv::putText draws.
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -94,6 +95,19 @@ TEST_F(OrthoAnnotationsTest, QuotesAreHeightsAboveTheBaseInMetresAndInInches) {
     EXPECT_EQ(metres.at<cv::Vec3b>(198, 42), cv::Vec3b(255, 0, 0));
     EXPECT_EQ(inches.at<cv::Vec3b>(198, 42), cv::Vec3b(255, 0, 0));
     EXPECT_TRUE(ptest::ShowsText(metres, "0", {47, 174}, kDuplex, 2.0, black, 2, kGrey));
+
+    // The second image cannot be written (a folder holds its name): the operator is told.
+    QFile::remove(folder + "/site_OrthoQuotes_YRD.tif");
+    ASSERT_TRUE(QDir().mkpath(folder + "/site_OrthoQuotes_YRD.tif"));
+    ui.Clear();
+    ui.AnswerFile(dtm);
+    ui.AnswerFile(ortho);
+    CadScriptPushEntity(d, place);
+    CadScriptPushPoint(d, 10.5, 50.5, 0.0);
+    CadScriptPushFinish(d);
+    CmdAddQuotes(d);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to save OrthoQuotes image!"});
+    EXPECT_EQ(ActiveCadCommandId, 0);
 }
 
 TEST_F(OrthoAnnotationsTest, WidthAndLengthInMetresAndYardsAndARightClickSkipsTheWidth) {
@@ -169,13 +183,20 @@ TEST_F(OrthoAnnotationsTest, LongMeasurementsSkipWhatTheOperatorSkipped) {
     // Where the yellow distance would stand, nothing.
     EXPECT_TRUE(ptest::IsPlain(image, cv::Rect(490, 892, 700, 100), kGrey));
 
-    // Cancel at a reference prompt ends the command without a file.
+    // A second reference in column 0 is a real one: its step runs. Cancel at the end of the green
+    // then ends the command without a file.
     QFile::remove(folder + "/tee_ortho_Meas.tif");
     ui.Clear();
     ui.AnswerFile(ortho);
-    pixel(100, 100);
-    CadScriptPushCancel(d);
+    for (int i = 0; i < 6; ++i)
+        CadScriptPushFinish(d);
+    pixel(0, 500);           // second ref
+    CadScriptPushFinish(d);  // no point from the tees
+    pixel(300, 500);
+    CadScriptPushFinish(d);
+    CadScriptPushCancel(d);  // at "select end of green"
     CmdAddLongMeas(d);
+    EXPECT_TRUE(History("select point to measure from second ref point"));
     EXPECT_TRUE(ui.Messages().empty());
     EXPECT_FALSE(QFile::exists(folder + "/tee_ortho_Meas.tif"));
     EXPECT_EQ(ActiveCadCommandId, 0);

@@ -196,6 +196,14 @@ TEST_F(DrawArrowTest, ATerrainModelWithoutDataStillGivesAllFourFiles) {
     for (const char* name :
          {"empty_SlopeMap.tif", "empty_arrow_map.tif", "empty_LGND.tif", "empty_summary.tif"})
         EXPECT_TRUE(QFile::exists(folder + '/' + name)) << name;
+    // A legend that cannot be written (a folder holds its name) is not reported as done.
+    ui.Clear();
+    QFile::remove(folder + "/empty_LGND.tif");
+    ASSERT_TRUE(QDir().mkpath(folder + "/empty_LGND.tif"));
+    ui.AnswerFile(dtm);
+    ui.AnswerFile(folder + "/grey.tif");
+    CmdDrawArrow(doc.m_pCad);
+    EXPECT_EQ(ui.MessageTexts(), (QStringList{"SlopeMap generation done", "Unable to save Arrow Map!"}));
     // Nothing was sampled: the orthophoto comes back as it was.
     EXPECT_EQ(cv::norm(ptest::ReadRaster(folder + "/empty_arrow_map.tif"),
                        cv::Mat(100, 100, CV_8UC3, cv::Scalar::all(100)), cv::NORM_INF),
