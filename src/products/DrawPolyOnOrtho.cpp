@@ -5,13 +5,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "controls/AbortSingleProgressDlg.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
-#include "platform/ui/MainWindowService.h"
 #include "products/DrawPolyOnOrthoDlg.h"
 #include "products/ProductsSupport.h"
 #include "raster/RasterIO.h"
@@ -178,29 +176,19 @@ void CmdDrawPolylineOnOrtho(CadDrawing* drawing) {
     if (!doc) {
         return;
     }
-    kv::MainWindowService* service = kv::GetMainWindowService();
-    CAbortSingleProgressDlg progress(service ? service->MainWindow() : nullptr);
-    progress.Create();
-    progress.SetCaption(QStringLiteral("drawing..."));
+    products::DrawingProgress progress;
     if (!products::HasOrthophotoLayer(*doc)) {
         ActiveCadCommandId = 0;
         SetDocCommandPrompt(drawing, QString());
         CadCmdPrompt(drawing, "No Ortho loaded", "");
         return;
     }
-    const QString orthoPath = products::ChooseOrthophotoFile();
-    if (orthoPath.isEmpty()) {
+    products::OrthophotoCopy ortho;
+    if (!products::ChooseOrthophotoCopy({"%s_Bordered"}, &ortho)) {
         return;
     }
-    const QString output = products::OutputPathBeside(orthoPath, "%s_Bordered");
-    if (products::RefuseLoadedLayerOutput({output})) {
-        return;
-    }
-    cv::Mat image;
-    double gt[6];
-    if (!LoadOrthophotoImage(orthoPath, image, gt)) {
-        return;
-    }
+    cv::Mat& image = ortho.image;
+    const double* gt = ortho.gt;
     products::ActiveCommandScope active(drawing, CMD_DRAWPOLYLINEONORTHO);
     std::vector<Wml::Point3>& picked = doc->m_AreaVertices;
     struct PickedClear {
@@ -233,7 +221,7 @@ void CmdDrawPolylineOnOrtho(CadDrawing* drawing) {
     }
     picked.clear();
     progress.show();
-    const bool written = SaveImageAsGeoTiff(image, gt, QString(), 0.0, output, &progress);
+    const bool written = SaveImageAsGeoTiff(image, gt, QString(), 0.0, ortho.outputs[0], &progress);
     progress.hide();
     if (written) {
         KvMessageBox(QStringLiteral("Image generation done"), MB_OK | MB_ICONINFORMATION);

@@ -5,13 +5,11 @@
 #include <cmath>
 #include <memory>
 
-#include "controls/AbortSingleProgressDlg.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
-#include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
 
@@ -111,20 +109,12 @@ void CmdAddQuotes(CadDrawing* drawing) {
     if (!dem) {
         return;
     }
-    const QString orthoPath = products::ChooseOrthophotoFile();
-    if (orthoPath.isEmpty()) {
+    products::OrthophotoCopy ortho;
+    if (!products::ChooseOrthophotoCopy({"%s_OrthoQuotes", "%s_OrthoQuotes_YRD"}, &ortho)) {
         return;
     }
-    const QString metresPath = products::OutputPathBeside(orthoPath, "%s_OrthoQuotes");
-    const QString inchesPath = products::OutputPathBeside(orthoPath, "%s_OrthoQuotes_YRD");
-    if (products::RefuseLoadedLayerOutput({metresPath, inchesPath})) {
-        return;
-    }
-    cv::Mat metres;
-    double gt[6];
-    if (!LoadOrthophotoImage(orthoPath, metres, gt)) {
-        return;
-    }
+    const double* gt = ortho.gt;
+    cv::Mat& metres = ortho.image;
     cv::Mat inches = metres.clone();
     std::optional<products::ActiveCommandScope> active;
     if (!PickOrthophotoLayer(drawing, *doc, CMD_ADDQUOTES, active)) {
@@ -181,8 +171,8 @@ void CmdAddQuotes(CadDrawing* drawing) {
                kBlack, 2);
     }
 
-    const bool metresWritten = WriteAnnotated(metres, gt, metresPath, nullptr);
-    const bool inchesWritten = WriteAnnotated(inches, gt, inchesPath, nullptr);
+    const bool metresWritten = WriteAnnotated(metres, gt, ortho.outputs[0], nullptr);
+    const bool inchesWritten = WriteAnnotated(inches, gt, ortho.outputs[1], nullptr);
     if (metresWritten && inchesWritten) {
         KvMessageBox(QStringLiteral("OrthoQuotes image generation done"), MB_OK | MB_ICONINFORMATION);
     } else {
@@ -220,19 +210,13 @@ void CmdAddPoints(CadDrawing* drawing) {
     if (!doc) {
         return;
     }
-    const QString orthoPath = products::ChooseOrthophotoFile();
-    if (orthoPath.isEmpty()) {
+    products::OrthophotoCopy ortho;
+    if (!products::ChooseOrthophotoCopy({"%s_ortho_Meas"}, &ortho)) {
         return;
     }
-    const QString output = products::OutputPathBeside(orthoPath, "%s_ortho_Meas");
-    if (products::RefuseLoadedLayerOutput({output})) {
-        return;
-    }
-    cv::Mat image;
-    double gt[6];
-    if (!LoadOrthophotoImage(orthoPath, image, gt)) {
-        return;
-    }
+    cv::Mat& image = ortho.image;
+    const double* gt = ortho.gt;
+    const QString& output = ortho.outputs[0];
     std::optional<products::ActiveCommandScope> active;
     if (!PickOrthophotoLayer(drawing, *doc, CMD_ADDPOINTS, active)) {
         return;
@@ -318,23 +302,14 @@ void CmdAddLongMeas(CadDrawing* drawing) {
     if (!doc) {
         return;
     }
-    kv::MainWindowService* service = kv::GetMainWindowService();
-    CAbortSingleProgressDlg progress(service ? service->MainWindow() : nullptr);
-    progress.Create();
-    progress.SetCaption(QStringLiteral("drawing..."));
-    const QString orthoPath = products::ChooseOrthophotoFile();
-    if (orthoPath.isEmpty()) {
+    products::DrawingProgress progress;
+    products::OrthophotoCopy ortho;
+    if (!products::ChooseOrthophotoCopy({"%s_ortho_Meas"}, &ortho)) {
         return;
     }
-    const QString output = products::OutputPathBeside(orthoPath, "%s_ortho_Meas");
-    if (products::RefuseLoadedLayerOutput({output})) {
-        return;
-    }
-    cv::Mat image;
-    double gt[6];
-    if (!LoadOrthophotoImage(orthoPath, image, gt)) {
-        return;
-    }
+    cv::Mat& image = ortho.image;
+    const double* gt = ortho.gt;
+    const QString& output = ortho.outputs[0];
     std::optional<products::ActiveCommandScope> active;
     if (!PickOrthophotoLayer(drawing, *doc, CMD_ADDLONGMEAS, active, true)) {
         return;

@@ -11,6 +11,7 @@
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/MainWindowService.h"
+#include "raster/RasterIO.h"
 
 namespace products {
 
@@ -123,6 +124,37 @@ ActiveCommandScope::~ActiveCommandScope() {
     ShowPrompt(m_drawing, QString());
     ActiveCadCommandId = 0;
     RunIdle();
+}
+
+bool ChooseOrthophotoCopy(std::initializer_list<const char*> patterns, OrthophotoCopy* copy) {
+    const QString path = ChooseOrthophotoFile();
+    if (path.isEmpty()) {
+        return false;
+    }
+    copy->outputs.clear();
+    for (const char* pattern : patterns) {
+        copy->outputs.push_back(OutputPathBeside(path, pattern));
+    }
+    for (const QString& output : copy->outputs) {
+        if (RefuseLoadedLayerOutput({output})) {
+            return false;
+        }
+    }
+    return LoadOrthophotoImage(path, copy->image, copy->gt);
+}
+
+namespace {
+
+QWidget* MainWindow() {
+    kv::MainWindowService* service = kv::GetMainWindowService();
+    return service ? service->MainWindow() : nullptr;
+}
+
+}  // namespace
+
+DrawingProgress::DrawingProgress() : CAbortSingleProgressDlg(MainWindow()) {
+    Create();
+    SetCaption(QStringLiteral("drawing..."));
 }
 
 bool HasOrthophotoLayer(const CKelvaroDoc& doc) {

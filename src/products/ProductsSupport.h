@@ -6,9 +6,12 @@
 #include <QString>
 
 #include <initializer_list>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "controls/AbortSingleProgressDlg.h"
 
 struct CadDrawing;
 class CKelvaroDoc;
@@ -63,6 +66,25 @@ public:
 
 private:
     CadDrawing* m_drawing;
+};
+
+// The orthophoto the operator chose, whole in memory (bands 1 to 3 in channels 1 to 3), with its
+// geotransform and the paths of the annotated copies written beside it.
+struct OrthophotoCopy {
+    cv::Mat image;
+    double gt[6] = {0, 0, 0, 0, 0, 0};
+    std::vector<QString> outputs;
+};
+// Asks for the orthophoto, names the copies by the patterns ("%s_Bordered"), refuses copies a
+// loaded layer reads and loads the orthophoto. False, after the loader's or the refusal's message,
+// when the command ends there (a refused chooser too).
+bool ChooseOrthophotoCopy(std::initializer_list<const char*> patterns, OrthophotoCopy* copy);
+
+// The hidden "drawing..." progress window (with an Abort button) over the main window, which the
+// drawing commands show while they write.
+class DrawingProgress : public CAbortSingleProgressDlg {
+public:
+    DrawingProgress();
 };
 
 // True when the project holds an orthophoto layer.
