@@ -151,7 +151,9 @@ template <typename Layer>
 void RemoveAllLayers(std::map<QString, Layer*>& layers, std::map<int, QString>& ids,
                      std::map<CadEntity*, QString>& handles) {
     while (!layers.empty()) {
-        RemoveLayer(layers.begin()->first, layers, ids, handles);
+        // A copy: the table's own key goes with the entry that RemoveLayer erases.
+        const QString name = layers.begin()->first;
+        RemoveLayer(name, layers, ids, handles);
     }
     ids.clear();
     handles.clear();

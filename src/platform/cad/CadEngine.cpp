@@ -923,6 +923,25 @@ int CadCmdUserInput(CadDrawing* d) {
     return WaitInput(d, WaitKind::Input);
 }
 
+int CadCmdGetWaiting(CadDrawing* d) {
+    if (!d || d->waits.empty())
+        return 0;
+    const WaitFrame* f = d->waits.back();
+    if (f->done || f->cancelled)
+        return 0;
+    switch (f->kind) {
+        case WaitKind::Input:
+            return CAD_WAIT_INPUT;
+        case WaitKind::Entity:
+            return CAD_WAIT_ENTITY;
+        case WaitKind::Select:
+            return CAD_WAIT_SELECT;
+        case WaitKind::Point:
+            return CAD_WAIT_POINT;
+    }
+    return 0;
+}
+
 int CadCmdGetInputPoint(CadDrawing* d, double* x, double* y, double* z) {
     if (!d)
         return 0;
@@ -973,6 +992,9 @@ static void Push(CadDrawing* d, ScriptItem item) {
     if (!d)
         return;
     d->script.push_back(std::move(item));
+    // A call waiting in its event loop takes the item now, as it would take a click.
+    if (!d->waits.empty() && d->waits.back()->loop)
+        d->waits.back()->loop->quit();
 }
 
 void CadScriptPushPoint(CadDrawing* d, double x, double y, double z, int keyFlags) {
