@@ -103,7 +103,7 @@ public:
     SlopeRows(const cv::Mat& dem, cv::Mat& out, double noData, double pixelWidth, double term5)
         : m_dem(dem),
           m_out(out),
-          m_noData(noData),
+          m_noData(static_cast<float>(noData)),
           m_noDataIsNaN(std::isnan(noData)),
           m_pw(pixelWidth),
           m_t5(term5),
@@ -120,7 +120,9 @@ public:
     }
 
 private:
-    bool Gathered(float v) const { return m_noDataIsNaN ? !std::isnan(v) : double(v) != m_noData; }
+    // The cells hold the no-data value as a float: compared as such, a value that a float cannot
+    // hold exactly (-9999.1) still finds its cells.
+    bool Gathered(float v) const { return m_noDataIsNaN ? !std::isnan(v) : v != m_noData; }
 
     // An elevation of the window rows around r, so that the sums hold differences of a few metres
     // rather than elevations of thousands.
@@ -210,7 +212,7 @@ private:
 
     const cv::Mat& m_dem;
     cv::Mat& m_out;
-    double m_noData;
+    float m_noData;
     bool m_noDataIsNaN;
     double m_pw;
     double m_t5;

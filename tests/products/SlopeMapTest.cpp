@@ -99,6 +99,10 @@ TEST(ComputeSlopeGridTest, AWindowNeedsSixteenSamplesAndANaNCellLeavesItsWindows
         return Grid(7, 7, [k](int c, int r) { return r * 7 + c < k ? 10.0 + 0.3 * c - 0.1 * r : kNd; });
     };
     EXPECT_TRUE(IsNoDataCell(ComputeSlopeGrid(window(15), kNd, 1.0, -1.0), 3, 3));
+    // A no-data value a float cannot hold exactly still marks the cells that hold it.
+    cv::Mat odd = window(15);
+    odd.setTo(float(-9999.1), odd == kNd);
+    EXPECT_EQ(ComputeSlopeGrid(odd, -9999.1, 1.0, -1.0).at<cv::Vec3f>(3, 3)[2], float(-9999.1));
     const cv::Mat sixteen = window(16);
     const cv::Vec3f fitted = ComputeSlopeGrid(sixteen, kNd, 1.0, -1.0).at<cv::Vec3f>(3, 3);
     float expected[3];
