@@ -573,6 +573,15 @@ int CadDimensionGet(CadEntity* entity, int* kind, double* x1, double* y1, double
                     double* y3);
 // The value a dimension shows: a length in model units, an ordinate, or an angle in degrees.
 double CadDimensionGetValue(CadEntity* entity);
+// The dimension's own text: empty shows the measured value; otherwise the text is shown, every
+// "<>" in it standing for the measured value.
+int CadDimensionGetText(CadEntity* entity, char* buffer, int size);
+int CadDimensionPutText(CadEntity* entity, const char* text);
+// The dimension's own style, in model units: text height, arrowhead size, and tick size (ticks
+// drawn in place of arrowheads when above 0). A text height or arrow size of 0 takes the
+// drawing's dimension style.
+int CadDimensionGetStyle(CadEntity* entity, double* textHeight, double* arrowSize, double* tickSize);
+int CadDimensionPutStyle(CadEntity* entity, double textHeight, double arrowSize, double tickSize);
 
 int CadTextGetText(CadEntity* entity, char* buffer, int size);
 int CadTextPutText(CadEntity* entity, const char* text);
