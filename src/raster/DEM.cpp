@@ -418,12 +418,12 @@ int CDEM::SaveData(ProgressSink* progress) {
     if (ok) {
         if (progress) {
             progress->SetRange(0, 100);
-            progress->SetCaption(QStringLiteral("Building overviews..."));
+            progress->SetBarText(QStringLiteral("Building overviews..."));
         }
         CGDALListener listener(progress);
         ok = kv::BuildOverviews(ds, &listener) != 0;
         if (progress) {
-            progress->SetCaption(QString());
+            progress->SetBarText(QString());
         }
     }
     ok = kv::CloseDataset(ds) && ok;
