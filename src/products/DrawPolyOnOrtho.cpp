@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
@@ -189,7 +190,7 @@ void CmdDrawPolylineOnOrtho(CadDrawing* drawing) {
     }
     cv::Mat& image = ortho.image;
     const double* gt = ortho.gt;
-    products::ActiveCommandScope active(drawing, CMD_DRAWPOLYLINEONORTHO);
+    ActiveCommandScope active(drawing, CMD_DRAWPOLYLINEONORTHO);
     std::vector<Wml::Point3>& picked = doc->m_AreaVertices;
     struct PickedClear {
         std::vector<Wml::Point3>& list;
@@ -202,7 +203,7 @@ void CmdDrawPolylineOnOrtho(CadDrawing* drawing) {
     }
     for (;;) {
         picked.clear();
-        products::ShowPrompt(drawing, QStringLiteral("Select entity"));
+        Prompt(drawing, QStringLiteral("Select entity"));
         if (CadEntity* entity = CadCmdUserGetEntity(drawing)) {
             CadSelectEntity(entity, 1);
             CadUpdate(drawing);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 
+#include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
@@ -33,7 +34,7 @@ struct Pick {
 
 // Shows the prompt and waits for the operator's next input.
 Pick AskPoint(CadDrawing* drawing, const QString& prompt) {
-    products::ShowPrompt(drawing, prompt);
+    Prompt(drawing, prompt);
     Pick pick;
     pick.input = CadCmdUserInput(drawing);
     if (pick.input == CAD_INPUT_POINT) {
@@ -59,8 +60,7 @@ bool WriteAnnotated(const cv::Mat& image, const double* gt, const QString& path,
 }  // namespace
 
 bool PickOrthophotoLayer(CadDrawing* drawing, CKelvaroDoc& doc, int commandId,
-                         std::optional<products::ActiveCommandScope>& active, bool takeOnlyLayer,
-                         QString* layerName) {
+                         std::optional<ActiveCommandScope>& active, bool takeOnlyLayer, QString* layerName) {
     if (!products::HasOrthophotoLayer(doc)) {
         CadCmdPrompt(drawing, "No OrthoPhoto loaded", "");
         return false;
@@ -73,7 +73,7 @@ bool PickOrthophotoLayer(CadDrawing* drawing, CKelvaroDoc& doc, int commandId,
         return true;
     }
     for (;;) {
-        products::ShowPrompt(drawing, QStringLiteral("Select OrthoPhoto"));
+        Prompt(drawing, QStringLiteral("Select OrthoPhoto"));
         CadEntity* entity = CadCmdUserGetEntity(drawing);
         if (!entity) {
             active.reset();
@@ -116,7 +116,7 @@ void CmdAddQuotes(CadDrawing* drawing) {
     const double* gt = ortho.gt;
     cv::Mat& metres = ortho.image;
     cv::Mat inches = metres.clone();
-    std::optional<products::ActiveCommandScope> active;
+    std::optional<ActiveCommandScope> active;
     if (!PickOrthophotoLayer(drawing, *doc, CMD_ADDQUOTES, active)) {
         return;
     }
@@ -217,7 +217,7 @@ void CmdAddPoints(CadDrawing* drawing) {
     cv::Mat& image = ortho.image;
     const double* gt = ortho.gt;
     const QString& output = ortho.outputs[0];
-    std::optional<products::ActiveCommandScope> active;
+    std::optional<ActiveCommandScope> active;
     if (!PickOrthophotoLayer(drawing, *doc, CMD_ADDPOINTS, active)) {
         return;
     }
@@ -310,7 +310,7 @@ void CmdAddLongMeas(CadDrawing* drawing) {
     cv::Mat& image = ortho.image;
     const double* gt = ortho.gt;
     const QString& output = ortho.outputs[0];
-    std::optional<products::ActiveCommandScope> active;
+    std::optional<ActiveCommandScope> active;
     if (!PickOrthophotoLayer(drawing, *doc, CMD_ADDLONGMEAS, active, true)) {
         return;
     }

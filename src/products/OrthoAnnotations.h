@@ -8,6 +8,7 @@
 
 #include <optional>
 
+#include "demtools/DemEditCommands.h"
 #include "products/ProductsSupport.h"
 
 struct CadDrawing;
@@ -20,7 +21,7 @@ class CKelvaroDoc;
 // orthophoto layer of a project is taken without asking. False, with the prompt cleared and the
 // command no longer active, when the operator picks none.
 bool PickOrthophotoLayer(CadDrawing* drawing, CKelvaroDoc& doc, int commandId,
-                         std::optional<products::ActiveCommandScope>& active, bool takeOnlyLayer = false,
+                         std::optional<ActiveCommandScope>& active, bool takeOnlyLayer = false,
                          QString* layerName = nullptr);
 
 // The distance of n pixels of the given width as "metres yards": "%.1f %.1f".

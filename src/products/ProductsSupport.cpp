@@ -7,8 +7,7 @@
 #include <cmath>
 
 #include "document/KelvaroDoc.h"
-#include "platform/cad/Cad.h"
-#include "platform/ui/ActiveCommand.h"
+#include "document/LayerFiles.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/RasterIO.h"
@@ -21,19 +20,9 @@ QString OutputPathBeside(const QString& input, const char* pattern) {
     return QDir(info.absolutePath()).filePath(name + QStringLiteral(".tif"));
 }
 
-namespace {
-
-// LEAD: the loaded-layer file test (IsLoadedLayerFile of document/LayerFiles.h) goes here once it
-// is on main.
-bool IsUsedByLoadedLayer(const QString& /*path*/) {
-    return false;
-}
-
-}  // namespace
-
 bool RefuseLoadedLayerOutput(std::initializer_list<QString> paths) {
     for (const QString& path : paths) {
-        if (IsUsedByLoadedLayer(path)) {
+        if (IsLoadedLayerFile(path)) {
             KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
             return true;
         }
@@ -80,11 +69,6 @@ void PutText(cv::Mat& image, const QString& text, cv::Point at, int font, double
     cv::putText(image, text.toStdString(), at, font, scale, colour, thickness, cv::LINE_AA);
 }
 
-void ShowPrompt(CadDrawing* drawing, const QString& text) {
-    CadCmdPrompt(drawing, text.toUtf8().constData(), "");
-    SetDocCommandPrompt(drawing, text);
-}
-
 namespace {
 
 QString ChooseInputFile(const QString& filter) {
@@ -103,27 +87,6 @@ QString ChooseOrthophotoFile() {
 
 QString ChooseSlopeMapFile() {
     return ChooseInputFile(QStringLiteral("Slope Map (*.tif)"));
-}
-
-namespace {
-
-void RunIdle() {
-    if (kv::MainWindowService* service = kv::GetMainWindowService()) {
-        service->UpdateCommandUI();
-    }
-}
-
-}  // namespace
-
-ActiveCommandScope::ActiveCommandScope(CadDrawing* drawing, int commandId) : m_drawing(drawing) {
-    ActiveCadCommandId = commandId;
-    RunIdle();
-}
-
-ActiveCommandScope::~ActiveCommandScope() {
-    ShowPrompt(m_drawing, QString());
-    ActiveCadCommandId = 0;
-    RunIdle();
 }
 
 bool ChooseOrthophotoCopy(std::initializer_list<const char*> patterns, OrthophotoCopy* copy) {

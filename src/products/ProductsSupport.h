@@ -45,28 +45,11 @@ inline cv::Scalar BandColor(int band1, int band2, int band3) {
 void PutText(cv::Mat& image, const QString& text, cv::Point at, int font, double scale,
              const cv::Scalar& colour, int thickness);
 
-// Shows the text in the command line and as the project's prompt beside the cursor; an empty text
-// clears both.
-void ShowPrompt(CadDrawing* drawing, const QString& text);
-
 // The open-file choosers of a terrain model ("GeoTiff DTM"), an orthophoto and a slope map; the
 // file must exist. Empty when refused.
 QString ChooseDtmFile();
 QString ChooseOrthophotoFile();
 QString ChooseSlopeMapFile();
-
-// Holds a command active while it lives: ActiveCadCommandId takes the command's id, and on every
-// way out the prompt is cleared and ActiveCadCommandId goes back to 0.
-class ActiveCommandScope {
-public:
-    ActiveCommandScope(CadDrawing* drawing, int commandId);
-    ~ActiveCommandScope();
-    ActiveCommandScope(const ActiveCommandScope&) = delete;
-    ActiveCommandScope& operator=(const ActiveCommandScope&) = delete;
-
-private:
-    CadDrawing* m_drawing;
-};
 
 // The orthophoto the operator chose, whole in memory (bands 1 to 3 in channels 1 to 3), with its
 // geotransform and the paths of the annotated copies written beside it.

@@ -194,6 +194,15 @@ TEST_F(DrawPolyOnOrthoTest, CancelWritesNothingEscapeWritesAndAStoredArcChecksNo
     EXPECT_EQ(ui.MessageTexts(), QStringList{"Image generation done"});
     EXPECT_EQ(Bordered().at<cv::Vec3b>(10, 150), cv::Vec3b(102, 51, 0));
 
+    // Once a layer shows the copy, the command refuses to write over it and asks nothing more.
+    ASSERT_EQ(doc.AddOrtho(folder + "/field_Bordered.tif", 0, 0), 1);
+    ui.Clear();
+    ui.AnswerFile(ortho);
+    CmdDrawPolylineOnOrtho(d);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"The file is used by a loaded layer"});
+    EXPECT_TRUE(ui.Dialogs().isEmpty());
+    EXPECT_EQ(ActiveCadCommandId, 0);
+
     // A project without orthophoto layers says so and asks nothing.
     CKelvaroDoc empty;
     ui.Clear();
