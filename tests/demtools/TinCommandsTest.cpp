@@ -172,6 +172,13 @@ TEST_F(TinCommandsTest, DemFromTinRefusesAnEmptyDrawingAndATinWithoutTriangles) 
     EXPECT_EQ(doc.GetDEMCount(), 0);
     // The temporary area polygon is gone again.
     EXPECT_EQ(CadCountEntities(d), 3);
+
+    // A triangle, but cells so small that the raster (a million cells a side) cannot be held.
+    m_ui.Clear();
+    CadAddPoint(d, 1000, 5100, 4);
+    RunDemFromTin(doc, output, {"0.0001"});
+    EXPECT_EQ(m_ui.MessageTexts(), QStringList{"Unable to create DEM"});
+    EXPECT_FALSE(QFile::exists(output));
 }
 
 class RemeshTest : public TinCommandsTest {
@@ -250,7 +257,7 @@ TEST_F(RemeshTest, OlindaCellsUnderTheTinTakeTheTiltedPlaneOneRoundPerAreaAndUnd
     EXPECT_EQ(cv::norm(m_dem->m_grid, m_original, cv::NORM_INF), 0.0);
 }
 
-TEST_F(RemeshTest, EditedDemsTinsOffTheDemAndTinsWithoutTrianglesAreRefused) {
+TEST_F(RemeshTest, EditedDemsTinsOffTheDemTinsWithoutTrianglesAndADemThatLeftAreRefused) {
     CadDrawing* d = m_doc.m_pCad;
     m_dem->m_modified = 1;
     CmdEditDemFromTin(d);
@@ -275,6 +282,21 @@ TEST_F(RemeshTest, EditedDemsTinsOffTheDemAndTinsWithoutTrianglesAreRefused) {
     EXPECT_EQ(m_doc.DemUndoHistory().Count(), 0);
     EXPECT_EQ(m_dem->m_modified, 0);
     EXPECT_EQ(cv::norm(m_dem->m_grid, m_original, cv::NORM_INF), 0.0);
+
+    // The DEM leaves the project while an area over a triangle is drawn: the command ends.
+    CadAddPoint(d, 291000, 9114000, 5.0);
+    const QString name = m_dem->m_name;
+    CadScriptPushPoint(d, 289000, 9113000, 0.0);
+    CadScriptPushPoint(d, 292000, 9113000, 0.0);
+    CadScriptPushCall(d, [this, name] { m_doc.RemoveDEM(name); });
+    CadScriptPushPoint(d, 292000, 9116000, 0.0);
+    CadScriptPushFinish(d);
+    m_ui.Clear();
+    CmdEditDemFromTin(d);
+    ExpectEnded(d);
+    EXPECT_EQ(m_doc.GetDEMCount(), 0);
+    EXPECT_TRUE(m_ui.Messages().empty());
+    EXPECT_EQ(m_doc.DemUndoHistory().Count(), 0);
 }
 
 }  // namespace
