@@ -1,7 +1,5 @@
 #include "konvertel/DxfWriter.h"
 
-#include <QSaveFile>
-
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -12,6 +10,7 @@
 #include "konvertel/DxfGroups.h"
 #include "konvertel/DxfXData.h"
 #include "konvertel/SplineMath.h"
+#include "platform/tools/SafeFile.h"
 
 namespace {
 
@@ -976,8 +975,7 @@ int DxfWriteDrawing(CadDrawing* drawing, const QString& path, std::string* error
         return 0;
     }
     const std::string text = DxfDrawingText(drawing, report);
-    QSaveFile f(path);
-    f.setDirectWriteFallback(false);
+    kv::SafeFile f(path);
     if (!f.open(QIODevice::WriteOnly)) {
         if (error)
             *error = "cannot create " + path.toStdString() + ": " + f.errorString().toStdString();

@@ -289,7 +289,7 @@ cv::Mat ResizeImageRegion(const cv::Mat& image, const cv::Rect* rect, cv::Size s
 CDEM* LoadDemFromGeoTiff(const QString& path) {
     auto dem = std::make_unique<CDEM>(nullptr);
     dem->m_path = path;
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
     if (!ds) {
         KvMessageBox(QStringLiteral("Unable to open selected file!"), MB_OK | MB_ICONEXCLAMATION);
         return nullptr;
@@ -398,13 +398,19 @@ bool CloseDataset(GDALDatasetH dataset) {
     return !watch.Failed();
 }
 
-QString TemporaryPathFor(const QString& path) {
-    QFileInfo info(path);
-    return ZQT_GetRandomFilePath(info.absolutePath(), QStringLiteral("tmp"));
-}
-
 bool MoveIntoPlace(const QString& temporary, const QString& path) {
-    return std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) == 0;
+    if (!CommitTemporary(temporary, path)) {
+        RemoveRasterFile(temporary);
+        return false;
+    }
+    // Overviews and statistics kept beside the old raster describe cells that are gone.
+    QFile::remove(path + ".ovr");
+    QFile::remove(path + ".aux.xml");
+    if (QFileInfo::exists(temporary + ".aux.xml")) {
+        QFile::rename(temporary + ".aux.xml", path + ".aux.xml");
+    }
+    QFile::remove(temporary + ".ovr");
+    return true;
 }
 
 void RemoveRasterFile(const QString& path) {

@@ -10,7 +10,6 @@
 // temporary file beside the target and renames it into place.
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +17,7 @@
 #include <cstring>
 
 #include "platform/cad/CadInternal.h"
+#include "platform/tools/SafeFile.h"
 
 namespace cad {
 namespace {
@@ -105,7 +105,7 @@ private:
 // Buffered writer that hashes what it writes; large blocks go to the file directly.
 class Writer {
 public:
-    explicit Writer(QFile& f) : f_(f) { buf_.reserve(kBuffer); }
+    explicit Writer(QIODevice& f) : f_(f) { buf_.reserve(kBuffer); }
     template <typename T>
     void Put(T v) {
         if (buf_.size() + sizeof(T) > kBuffer)
@@ -146,7 +146,7 @@ public:
 
 private:
     static constexpr size_t kBuffer = 1 << 18;
-    QFile& f_;
+    QIODevice& f_;
     std::vector<uint8_t> buf_;
     bool ok_ = true;
 };
@@ -178,6 +178,9 @@ public:
         return Raw(s.data(), len);
     }
     bool Raw(void* dst, size_t n) {
+        // An empty block (an empty list, whose storage may be no pointer at all) copies nothing.
+        if (n == 0)
+            return true;
         uint8_t* out = static_cast<uint8_t*>(dst);
         size_t have = end_ - pos_;
         if (n <= have) {
@@ -326,15 +329,9 @@ bool WriteVec(CadDrawing* d, const QString& path) {
             ++count;
         }
 
-    // Written beside the target under a temporary name, then renamed over it.
-    QFileInfo target(path);
-    QFile f;
-    for (int attempt = 0; attempt < 16 && !f.isOpen(); ++attempt) {
-        f.setFileName(target.absolutePath() + "/." + target.fileName() + "." +
-                      QString::number(QRandomGenerator::global()->generate(), 16) + ".tmp");
-        f.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
-    }
-    if (!f.isOpen())
+    // Written beside the target under a temporary name, then synced and renamed over it.
+    kv::SafeFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
         return false;
     char head[kHeader];
     const uint32_t reserved = 0;
@@ -342,10 +339,8 @@ bool WriteVec(CadDrawing* d, const QString& path) {
     std::memcpy(head + 8, &kVersion, 4);
     std::memcpy(head + 12, &reserved, 4);
     std::memcpy(head + 16, &size, 8);
-    if (f.write(head, qint64(kHeader)) != qint64(kHeader)) {
-        f.remove();
+    if (f.write(head, qint64(kHeader)) != qint64(kHeader))
         return false;
-    }
 
     Writer w(f);
     w.Put<int32_t>(d->nextEntityId);
@@ -392,15 +387,7 @@ bool WriteVec(CadDrawing* d, const QString& path) {
     const uint64_t sum = w.hash.Final();
     bool ok = w.Ok() && f.write(reinterpret_cast<const char*>(&sum), 8) == 8 &&
               uint64_t(f.size()) == kHeader + size + 8;
-    f.close();
-    ok = ok && f.error() == QFileDevice::NoError;
-    const QByteArray from = QFile::encodeName(f.fileName()),
-                     to = QFile::encodeName(target.absoluteFilePath());
-    if (!ok || std::rename(from.constData(), to.constData()) != 0) {
-        f.remove();
-        return false;
-    }
-    return true;
+    return ok && f.commit();
 }
 
 bool ReadVec(CadDrawing* target, const QString& path) {

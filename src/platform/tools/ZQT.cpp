@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QMutex>
 #include <QPixmap>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QSettings>
@@ -284,14 +285,30 @@ int ZQT_ShellExecute(const QString& /*verb*/, const QString& file, const QString
     return QDesktopServices::openUrl(url) ? 1 : 0;
 }
 
+namespace {
+
+// The splash window on screen, if any: it deletes itself when its time is up.
+QPointer<QSplashScreen>& ShownSplash() {
+    static QPointer<QSplashScreen> splash;
+    return splash;
+}
+
+}  // namespace
+
 void ZQT_ShowSplashScreen(const QPixmap& bitmap, int milliseconds) {
     if (bitmap.isNull() || qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
         return;
     }
+    ZQT_CloseSplashScreen();
     auto* splash = new QSplashScreen(bitmap, Qt::WindowStaysOnTopHint);
     splash->setAttribute(Qt::WA_DeleteOnClose);
     splash->show();
     QTimer::singleShot(milliseconds, splash, &QWidget::close);
+    ShownSplash() = splash;
+}
+
+void ZQT_CloseSplashScreen() {
+    delete ShownSplash().data();
 }
 
 QString ZQT_GetCurrentSysDate(int, int) {
