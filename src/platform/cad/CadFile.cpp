@@ -390,6 +390,18 @@ bool WriteVec(CadDrawing* d, const QString& path) {
     return ok && f.commit();
 }
 
+bool SealVec(QByteArray& file) {
+    if (size_t(file.size()) < kHeader + 8)
+        return false;
+    const uint64_t payload = uint64_t(file.size()) - kHeader - 8;
+    std::memcpy(file.data() + 16, &payload, 8);
+    Hasher hash;
+    hash.Update(file.constData() + kHeader, size_t(payload));
+    const uint64_t sum = hash.Final();
+    std::memcpy(file.data() + kHeader + payload, &sum, 8);
+    return true;
+}
+
 bool ReadVec(CadDrawing* target, const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
