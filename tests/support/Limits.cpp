@@ -18,7 +18,9 @@
 #endif
 
 #ifdef KV_TEST_ASAN
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's allocation hooks (declared here: GCC ships the runtime without headers).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
+                                                         void (*free_hook)(const volatile void*));
 #endif
 
 namespace kvtest {

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "platform/cad/CadInternal.h"
 #include "platform/tools/SafeFile.h"
@@ -402,6 +403,11 @@ bool SealVec(QByteArray& file) {
     return true;
 }
 
+// Ids leave room for the next one: a drawing counts its ids up from the largest it holds.
+static bool IdFits(int32_t id) {
+    return id < std::numeric_limits<int32_t>::max() - 1;
+}
+
 bool ReadVec(CadDrawing* target, const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
@@ -428,7 +434,8 @@ bool ReadVec(CadDrawing* target, const QString& path) {
     int32_t nextEntity, nextLayer, nextBlock, current;
     uint32_t lwd, nLayers;
     if (!r.Get(nextEntity) || !r.Get(nextLayer) || !r.Get(nextBlock) || !r.Get(current) || !r.Get(lwd) ||
-        !r.Get(nLayers) || nLayers > r.Left())
+        !r.Get(nLayers) || nLayers > r.Left() || !IdFits(nextEntity) || !IdFits(nextLayer) ||
+        !IdFits(nextBlock))
         return false;
     tmp->nextEntityId = std::max(1, nextEntity);
     tmp->nextLayerId = std::max(1, nextLayer);
@@ -442,7 +449,7 @@ bool ReadVec(CadDrawing* target, const QString& path) {
         if (!r.Get(l->id) || !r.Str(l->name) || !r.Get(l->colour) || !r.Get(l->lineType) ||
             !r.Get(l->lineWeight) || !r.Get(flags) || !r.Get(l->level))
             return false;
-        if (l->name.empty() || CadGetLayerByName(tmp.get(), l->name.c_str()) ||
+        if (l->name.empty() || !IdFits(l->id) || CadGetLayerByName(tmp.get(), l->name.c_str()) ||
             CadGetLayerByID(tmp.get(), l->id))
             return false;
         haveZero = haveZero || l->id == 0;
@@ -462,12 +469,14 @@ bool ReadVec(CadDrawing* target, const QString& path) {
     for (uint32_t i = 0; i < nBlocks; ++i) {
         auto b = std::make_unique<CadBlock>();
         uint32_t n;
-        if (!r.Get(b->id) || !r.Str(b->name) || !r.Raw(&b->base, sizeof b->base) || !r.Get(n) || n > r.Left())
+        if (!r.Get(b->id) || !IdFits(b->id) || !r.Str(b->name) || !r.Raw(&b->base, sizeof b->base) ||
+            !r.Get(n) || n > r.Left())
             return false;
         b->drawing = tmp.get();
         for (uint32_t k = 0; k < n; ++k) {
             auto e = std::make_unique<CadEntity>();
-            if (!GetEntity(r, e.get()) || e->type == CAD_ENT_INSERT || e->type == CAD_ENT_IMAGE)
+            if (!GetEntity(r, e.get()) || !IdFits(e->id) || e->type == CAD_ENT_INSERT ||
+                e->type == CAD_ENT_IMAGE)
                 return false;
             e->drawing = tmp.get();
             e->block = b.get();
@@ -486,7 +495,7 @@ bool ReadVec(CadDrawing* target, const QString& path) {
     std::unordered_map<int, bool> seen;
     for (uint32_t i = 0; i < nEntities; ++i) {
         auto e = std::make_unique<CadEntity>();
-        if (!GetEntity(r, e.get()) || e->erased || seen.count(e->id))
+        if (!GetEntity(r, e.get()) || !IdFits(e->id) || e->erased || seen.count(e->id))
             return false;
         seen[e->id] = true;
         e->drawing = tmp.get();
