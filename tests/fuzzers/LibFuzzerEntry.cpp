@@ -3,6 +3,8 @@
 // The corpus starts from the same real file the suite's fuzz test mutates.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cpl_error.h>
@@ -34,6 +36,17 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     g_target = kvfuzz::FindTarget(QStringLiteral(KV_FUZZ_READER));
     if (!g_target) {
         std::abort();
+    }
+    // The real file joins the corpus folder (the first argument that is a folder).
+    for (int i = 1; i < *argc; ++i) {
+        const QString argument = QString::fromLocal8Bit((*argv)[i]);
+        if (!argument.startsWith('-') && QFileInfo(argument).isDir()) {
+            QFile seed(QDir(argument).filePath(QStringLiteral("seed")));
+            if (seed.open(QIODevice::WriteOnly)) {
+                seed.write(g_target->seed());
+            }
+            break;
+        }
     }
     return 0;
 }
