@@ -29,6 +29,9 @@ set_target_properties(kv::saga PROPERTIES IMPORTED_LOCATION ${SAGA_API_LIBRARY}
                       INTERFACE_COMPILE_DEFINITIONS "_TYPEDEF_BYTE;_TYPEDEF_WORD")
 get_filename_component(SAGA_API_LIBDIR ${SAGA_API_LIBRARY} DIRECTORY)
 set(KV_SAGA_TOOLS_DIR "${SAGA_API_LIBDIR}/saga" CACHE PATH "Folder of SAGA's tool libraries")
+# Whoever links SAGA learns where its tool libraries are.
+set_property(TARGET kv::saga APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS
+             KV_SAGA_TOOLS_DIR="${KV_SAGA_TOOLS_DIR}")
 
 find_package(Threads REQUIRED)
 find_package(OpenMP)

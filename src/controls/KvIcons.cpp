@@ -72,6 +72,89 @@ void DrawTotalArea(QPainter& p) {
     }
 }
 
+// Three stacked layer sheets.
+void DrawLayerProperties(QPainter& p, bool enabled) {
+    const QColor fills[3] = {QColor(60, 110, 190), QColor(90, 150, 220), QColor(150, 200, 245)};
+    for (int i = 0; i < 3; ++i) {
+        const double y = 22 - i * 6;
+        const QPolygonF sheet({QPointF(3, y), QPointF(16, y - 6), QPointF(29, y), QPointF(16, y + 6)});
+        p.setPen(QPen(enabled ? QColor(30, 60, 120) : kDisabledInk, 1.5, Qt::SolidLine, Qt::RoundCap,
+                      Qt::RoundJoin));
+        p.setBrush(enabled ? fills[i] : QColor(215, 215, 215));
+        p.drawPolygon(sheet);
+    }
+}
+
+// The extent as a dashed frame, the corner to pick marked by a cross-hair.
+void DrawPickCorner(QPainter& p, bool upperRight, bool enabled) {
+    p.setPen(QPen(enabled ? QColor(90, 90, 90) : kDisabledInk, 1.5, Qt::DashLine));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(7, 7, 18, 18));
+    const QPointF corner = upperRight ? QPointF(25, 7) : QPointF(7, 25);
+    p.setPen(QPen(enabled ? QColor(200, 30, 30) : kDisabledInk, 2.0, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(corner - QPointF(6, 0), corner + QPointF(6, 0));
+    p.drawLine(corner - QPointF(0, 6), corner + QPointF(0, 6));
+    p.setBrush(enabled ? QColor(255, 200, 60) : QColor(215, 215, 215));
+    p.drawEllipse(corner, 3, 3);
+}
+
+// A sheet layout in miniature: the double frame with its ticks and labels and the title above,
+// with grid crosses or grid lines inside for those styles.
+QPixmap SheetStylePreview(int id) {
+    constexpr int kWidth = 96;
+    constexpr int kHeight = 80;
+    QPixmap preview(kWidth, kHeight);
+    preview.fill(Qt::white);
+    QPainter p(&preview);
+    const QRect inner(14, 24, 68, 44);
+    const QColor frame(30, 60, 200);
+    const QColor ticks(40, 40, 40);
+    const QColor labels(200, 30, 30);
+    p.setPen(QPen(frame, 1));
+    p.drawRect(inner);
+    p.drawRect(inner.adjusted(-4, -4, 4, 4));
+    const int xs[3] = {31, 48, 65};
+    const int ys[2] = {39, 53};
+    p.setPen(QPen(ticks, 1));
+    for (int x : xs) {
+        p.drawLine(x, inner.top(), x, inner.top() - 3);
+        p.drawLine(x, inner.bottom(), x, inner.bottom() + 3);
+    }
+    for (int y : ys) {
+        p.drawLine(inner.left(), y, inner.left() - 3, y);
+        p.drawLine(inner.right(), y, inner.right() + 3, y);
+    }
+    if (id == IDB_SHEET_STYLE_LINE) {
+        p.setPen(QPen(QColor(120, 120, 120), 1));
+        for (int x : xs) {
+            p.drawLine(x, inner.top(), x, inner.bottom());
+        }
+        for (int y : ys) {
+            p.drawLine(inner.left(), y, inner.right(), y);
+        }
+    } else if (id == IDB_SHEET_STYLE_CROSS) {
+        p.setPen(QPen(ticks, 1));
+        for (int y : ys) {
+            for (int x : xs) {
+                p.drawLine(x - 2, y, x + 2, y);
+                p.drawLine(x, y - 2, x, y + 2);
+            }
+        }
+    }
+    p.setPen(QPen(labels, 1));
+    for (int x : xs) {
+        p.drawLine(x, inner.top() - 7, x + 5, inner.top() - 7);
+        p.drawLine(x, inner.bottom() + 7, x + 5, inner.bottom() + 7);
+    }
+    for (int y : ys) {
+        p.drawLine(inner.left() - 7, y, inner.left() - 7, y - 5);
+        p.drawLine(inner.right() + 7, y, inner.right() + 7, y - 5);
+    }
+    p.fillRect(QRect(34, 4, 28, 4), QColor(20, 20, 20));
+    p.fillRect(QRect(38, 11, 20, 2), QColor(90, 90, 90));
+    return preview;
+}
+
 struct IconEntry {
     int id;
     int naturalSize;
@@ -87,6 +170,12 @@ const IconEntry kIcons[] = {
     {IDI_SELECT_AREA, 32, DrawSelectArea},
     {IDI_DRAW_AREA, 32, DrawDrawArea},
     {IDI_TOTAL_AREA, 32, DrawTotalArea},
+    {IDI_LAYER_PROPERTIES, 16, [](QPainter& p) { DrawLayerProperties(p, true); }},
+    {IDI_LAYER_PROPERTIES_DISABLED, 16, [](QPainter& p) { DrawLayerProperties(p, false); }},
+    {IDI_PICK_LOWER_LEFT, 16, [](QPainter& p) { DrawPickCorner(p, false, true); }},
+    {IDI_PICK_LOWER_LEFT_DISABLED, 16, [](QPainter& p) { DrawPickCorner(p, false, false); }},
+    {IDI_PICK_UPPER_RIGHT, 16, [](QPainter& p) { DrawPickCorner(p, true, true); }},
+    {IDI_PICK_UPPER_RIGHT_DISABLED, 16, [](QPainter& p) { DrawPickCorner(p, true, false); }},
 };
 
 // The report list's images, on black: 0 a raster band, 1 a band without data, 2 a layer.
@@ -139,6 +228,9 @@ QPixmap KvLoadIcon(int id, int size) {
 QPixmap KvLoadBitmap(int id) {
     if (id == IDB_REPORT_IMAGES) {
         return ReportImages();
+    }
+    if (id == IDB_SHEET_STYLE_CROSS || id == IDB_SHEET_STYLE_LINE || id == IDB_SHEET_STYLE_SIMPLE) {
+        return SheetStylePreview(id);
     }
     return QPixmap();
 }

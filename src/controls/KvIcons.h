@@ -16,10 +16,19 @@ enum : int {
     IDI_CANCEL_DISABLED = 320,  // the same, for the disabled state
     IDI_OK = 322,
     IDI_OK_DISABLED = 323,
-    IDI_DRAW_AREA = 375,      // "Draw new area" / "Draw new profile"
-    IDI_SELECT_AREA = 376,    // "Select existing area" / "Select existing profile"
-    IDI_TOTAL_AREA = 377,     // "Use total area"
-    IDB_REPORT_IMAGES = 388,  // the report list's images, 16 pixels wide each
+    IDI_LAYER_PROPERTIES = 354,  // "Layer Properties" of the sheet layout
+    IDI_LAYER_PROPERTIES_DISABLED = 355,
+    IDI_PICK_LOWER_LEFT = 356,  // pick the lower-left corner in the drawing
+    IDI_PICK_LOWER_LEFT_DISABLED = 357,
+    IDI_PICK_UPPER_RIGHT = 358,  // pick the upper-right corner in the drawing
+    IDI_PICK_UPPER_RIGHT_DISABLED = 359,
+    IDB_SHEET_STYLE_CROSS = 363,   // sheet layout previews: grid crosses inside the frame
+    IDB_SHEET_STYLE_LINE = 364,    // grid lines across the frame
+    IDB_SHEET_STYLE_SIMPLE = 365,  // ticks and labels only
+    IDI_DRAW_AREA = 375,           // "Draw new area" / "Draw new profile"
+    IDI_SELECT_AREA = 376,         // "Select existing area" / "Select existing profile"
+    IDI_TOTAL_AREA = 377,          // "Use total area"
+    IDB_REPORT_IMAGES = 388,       // the report list's images, 16 pixels wide each
 };
 
 // The icon of that number at size x size pixels (size 0: its natural size).

@@ -15,19 +15,13 @@
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
 
 namespace {
-
-constexpr int kIdHole = 11009;
-constexpr int kIdGridGaps = 11010;
-constexpr int kIdFloodFill = 11011;
-constexpr int kIdOffset = 11012;
-constexpr int kIdPatch = 11013;
-constexpr int kIdErode = 11052;
 
 // The area each command is collecting, read by its rubber band.
 std::vector<Wml::Point3> g_holeArea, g_gapsArea, g_offsetArea, g_erodeArea, g_patchArea;
@@ -296,7 +290,7 @@ int RunDemAreaEdit(CadDrawing* drawing, CKelvaroDoc* doc, std::vector<Wml::Point
 
 void CmdDemHole(CadDrawing* drawing) {
     RunRepeatingAreaCommand(
-        drawing, kIdHole, "Hole area selection", g_holeArea,
+        drawing, CMD_DEMHOLE, "Hole area selection", g_holeArea,
         [](CDEM& dem, const CPgon& area, ProgressSink* p, const DemEditRecorder& r) {
             return MakeDemHole(dem, area, p, r);
         },
@@ -305,7 +299,7 @@ void CmdDemHole(CadDrawing* drawing) {
 
 void CmdDemGridGaps(CadDrawing* drawing) {
     RunRepeatingAreaCommand(
-        drawing, kIdGridGaps, "Close gaps area selection", g_gapsArea,
+        drawing, CMD_DEMGRIDGAPS, "Close gaps area selection", g_gapsArea,
         [](CDEM& dem, const CPgon& area, ProgressSink* p, const DemEditRecorder& r) {
             return CloseDemGaps(dem, area, p, r);
         },
@@ -314,7 +308,7 @@ void CmdDemGridGaps(CadDrawing* drawing) {
 
 void CmdDemErode(CadDrawing* drawing) {
     RunRepeatingAreaCommand(
-        drawing, kIdErode, "Erode area selection", g_erodeArea,
+        drawing, CMD_DEMERODE, "Erode area selection", g_erodeArea,
         [](CDEM& dem, const CPgon& area, ProgressSink* p, const DemEditRecorder& r) {
             return ErodeDem(dem, area, p, r);
         },
@@ -322,7 +316,7 @@ void CmdDemErode(CadDrawing* drawing) {
 }
 
 void CmdDemOffset(CadDrawing* drawing) {
-    CKelvaroDoc* doc = StartCommand(drawing, kIdOffset, &g_offsetArea);
+    CKelvaroDoc* doc = StartCommand(drawing, CMD_DEMOFFSET, &g_offsetArea);
     if (!doc) {
         return;
     }
@@ -365,7 +359,7 @@ void CmdDemOffset(CadDrawing* drawing) {
 }
 
 void CmdDemPatchIt(CadDrawing* drawing) {
-    CKelvaroDoc* doc = StartCommand(drawing, kIdPatch, &g_patchArea);
+    CKelvaroDoc* doc = StartCommand(drawing, CMD_DEMPATCHIT, &g_patchArea);
     if (!doc) {
         return;
     }
@@ -486,7 +480,7 @@ void FillAt(CadDrawing* drawing, CKelvaroDoc* doc, double x, double y, float ref
 }  // namespace
 
 void CmdDemFloodFill(CadDrawing* drawing) {
-    CKelvaroDoc* doc = StartCommand(drawing, kIdFloodFill, nullptr);
+    CKelvaroDoc* doc = StartCommand(drawing, CMD_DEMFLOODFILL, nullptr);
     if (!doc) {
         return;
     }

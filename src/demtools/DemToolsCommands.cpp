@@ -2,12 +2,13 @@
 
 #include "demtools/DemEditCommands.h"
 #include "document/UserCommands.h"
+#include "platform/ui/CadCommandIds.h"
 
 void RegisterDemToolsCommands(CommandRegistry& registry) {
-    registry.Supply(11009, CmdDemHole, CmdDemHoleDraw);
-    registry.Supply(11010, CmdDemGridGaps, CmdDemGridGapsDraw);
-    registry.Supply(11011, CmdDemFloodFill);
-    registry.Supply(11012, CmdDemOffset, CmdDemOffsetDraw);
-    registry.Supply(11013, CmdDemPatchIt, CmdDemPatchItDraw);
-    registry.Supply(11052, CmdDemErode, CmdDemErodeDraw);
+    registry.Supply(CMD_DEMHOLE, CmdDemHole, CmdDemHoleDraw);
+    registry.Supply(CMD_DEMGRIDGAPS, CmdDemGridGaps, CmdDemGridGapsDraw);
+    registry.Supply(CMD_DEMFLOODFILL, CmdDemFloodFill);
+    registry.Supply(CMD_DEMOFFSET, CmdDemOffset, CmdDemOffsetDraw);
+    registry.Supply(CMD_DEMPATCHIT, CmdDemPatchIt, CmdDemPatchItDraw);
+    registry.Supply(CMD_DEMERODE, CmdDemErode, CmdDemErodeDraw);
 }

@@ -1,6 +1,6 @@
 // The project's ribbon commands that hand the operator to the CAD engine (drawing, dimensions,
-// blocks, measurements, styles, layers, object snaps), the "Data" command that adds a map, and
-// the colour legend that the plan view draws for the DEM or map on top.
+// blocks, measurements, styles, layers, object snaps), the "Data" command that adds a map, the
+// sheet layout, and the colour legend that the plan view draws for the DEM or map on top.
 #include <QFileInfo>
 #include <QWidget>
 
@@ -10,8 +10,11 @@
 #include "document/CadCalls.h"
 #include "document/DocView.h"
 #include "document/KelvaroDoc.h"
+#include "document/SheetLayoutDlg.h"
 #include "platform/cad/Cad.h"
+#include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CloseGuard.h"
 #include "platform/ui/CommandIds.h"
 #include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
@@ -112,6 +115,9 @@ bool CKelvaroDoc::OnDrawingCommand(int id) {
         case ID_ADD_ADDDATA:
             OnAddAdddata();
             return true;
+        case ID_DRAW_SHEETLAYOUT:
+            OnDrawSheetlayout();
+            return true;
         default:
             return false;
     }
@@ -140,6 +146,7 @@ bool CKelvaroDoc::OnUpdateDrawingCommand(kv::CommandUI& ui) {
         case ID_BUTTON_INSERTDEM:
         case ID_BUTTON_INSERTORTHO:
         case ID_ADD_ADDDATA:
+        case ID_DRAW_SHEETLAYOUT:
             return true;
         default:
             return false;
@@ -191,6 +198,37 @@ void CKelvaroDoc::OnAddAdddata() {
             kv::DocExecute(m_pCad, window, CAD_CMD_LAYERS_ORDER);
         }
         PlaceLayersOrderWindow();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sheet layout
+
+void CKelvaroDoc::OnDrawSheetlayout() {
+    // The dialog holds the project while the operator picks a corner in its drawing, so closing
+    // the project is refused until the command ends.
+    kv::BusyScope busy;
+    CSheetLayoutDlg dialog(this);
+    for (;;) {
+        const int result = dialog.DoModal();
+        if (result != CSheetLayoutDlg::IDR_PICK_LOWER_LEFT &&
+            result != CSheetLayoutDlg::IDR_PICK_UPPER_RIGHT) {
+            return;
+        }
+        double x = 0.0;
+        double y = 0.0;
+        double z = 0.0;
+        if (!CadToolGetPickedPoint(m_pCad, &x, &y, &z)) {
+            continue;
+        }
+        const bool lowerLeft = result == CSheetLayoutDlg::IDR_PICK_LOWER_LEFT;
+        const QString section = QString::fromLatin1(kSheetLayoutSection);
+        ZQT_WriteUserProfileString(section,
+                                   lowerLeft ? QStringLiteral("BottomLeftX") : QStringLiteral("TopRightX"),
+                                   ZQT_DoubleToString(x, 3));
+        ZQT_WriteUserProfileString(section,
+                                   lowerLeft ? QStringLiteral("BottomLeftY") : QStringLiteral("TopRightY"),
+                                   ZQT_DoubleToString(y, 3));
     }
 }
 

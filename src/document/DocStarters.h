@@ -10,50 +10,59 @@
 //   NoRule               no update handler: enabled whenever a project is active
 #pragma once
 
-#define KV_DOC_STARTERS(X)                                                                           \
-    X(ID_BUTTON_VOLUME, OnButtonVolume, 11004, true, NeedsDem)                                       \
-    X(ID_BUTTON_PROFILE, OnButtonProfile, 11005, true, NeedsDem)                                     \
-    X(ID_BUTTON_SUBTRACTDEM, OnButtonSubtractdem, 11006, true, NeedsTwoDemsIdle)                     \
-    X(ID_BUTTON_GROUNDFILTERING, OnButtonGroundfiltering, 11007, true, NeedsDemIdle)                 \
-    X(ID_BUTTON_DEMHOLE, OnButtonDemhole, 11009, true, NeedsDemIdle)                                 \
-    X(ID_BUTTON_CLOSEGAP, OnButtonClosegap, 11010, true, NeedsDemIdle)                               \
-    X(ID_BUTTON_FLOODFILL, OnButtonFloodfill, 11011, true, NeedsDemIdle)                             \
-    X(ID_BUTTON_DEMDELTAOFFSET, OnButtonDemdeltaoffset, 11012, true, NeedsDemIdle)                   \
-    X(ID_BUTTON_DEMPATCHDEM, OnButtonDempatchdem, 11013, true, NeedsDemIdle)                         \
-    X(ID_MOSAICMERGE_EDITSEAMLINES, OnMosaicmergeEditseamlines, 11014, true, NoRule)                 \
-    X(ID_MOSAICMERGE_UNDOEDITSEAMLINES, OnMosaicmergeUndoeditseamlines, 11015, true, NoRule)         \
-    X(ID_MOSAICMERGE_REDOEDITSEAMLINES, OnMosaicmergeRedoeditseamlines, 11016, true, NoRule)         \
-    X(ID_DEMEDITING_ELEVATIONBYENTITIES, OnDemeditingElevationbyentities, 11017, true, NeedsDemIdle) \
-    X(ID_DRAW_CONTOURLINE, OnDrawContourline, 11018, true, NeedsDem)                                 \
-    X(ID_CUT_CUTSECTION, OnCutCutsection, 11019, true, CheckOnly)                                    \
-    X(ID_CUT_ROT, OnCutRot, 11020, true, NoRule)                                                     \
-    X(ID_DRAW_ADDQUOTES, OnDrawAddquotes, 11021, true, NoRule)                                       \
-    X(ID_DRAW_DRAWPOLYLINEONORTHO, OnDrawDrawpolylineonortho, 11022, true, NoRule)                   \
-    X(ID_DRAW_CREATESLOPEMAP, OnDrawCreateslopemap, 11023, false, NoRule)                            \
-    X(ID_DRAW_DRAWARROW, OnDrawDrawarrow, 11024, false, NoRule)                                      \
-    X(ID_TOOLS_LANDMARKTRANSFORM, OnToolsLandmarktransform, 11025, true, NoRule)                     \
-    X(ID_TOOLS_OMOGRAPHYWARPING, OnToolsOmographywarping, 11026, false, NoRule)                      \
-    X(ID_TOOLS_ADDPOINTS, OnToolsAddpoints, 11027, false, NoRule)                                    \
-    X(ID_TOOLS_WRITEOBJ, OnToolsWriteobj, 11028, false, NoRule)                                      \
-    X(ID_TOOLS_LANDMARKTRANSFORMGPS, OnToolsLandmarktransformgps, 11029, true, NoRule)               \
-    X(ID_DEMSPLITMERGE_SPLIT, OnDemsplitmergeSplit, 11030, true, Idle)                               \
-    X(ID_DEMSPLITMERGE_MERGE, OnDemsplitmergeMerge, 11031, true, TwoDemsIdleUnchecked)               \
-    X(ID_TOOLS_COMPAREDSM, OnToolsComparedsm, 11032, false, NoRule)                                  \
-    X(ID_DEMEDITING_RESIZE, OnDemeditingResize, 11033, true, Idle)                                   \
-    X(ID_DEMEDITING_DEMFROMTIM, OnDemeditingDemfromtim, 11034, true, Idle)                           \
-    X(ID_DEMSPLITMERGE_EDITSEAMLINES, OnDemsplitmergeEditseamlines, 11037, true, NoRule)             \
-    X(ID_DEMSPLITMERGE_UNDOEDITSEAMLINES, OnDemsplitmergeUndoeditseamlines, 11038, true, NoRule)     \
-    X(ID_DEMSPLITMERGE_REDOEDITSEAMLINES, OnDemsplitmergeRedoeditseamlines, 11039, true, NoRule)     \
-    X(ID_TOOLS_QUOTEDWGOBJECT, OnToolsQuotedwgobject, 11040, true, NoRule)                           \
-    X(ID_TOOLS_RASTERIZEENTITIESONDEM, OnToolsRasterizeentitiesondem, 11041, true, NoRule)           \
-    X(ID_TOOLS_CREATEDEMFROMLAS, OnToolsCreatedemfromlas, 11042, true, NoRule)                       \
-    X(ID_TOOLS_DEMANALYSIS, OnToolsDemanalysis, 11043, true, NoRule)                                 \
-    X(ID_AGRITOOLS_NDVISAVI, OnAgritoolsNdvisavi, 11044, true, NoRule)                               \
-    X(ID_AGRITOOLS_RASTERCALCULATOR, OnAgritoolsRastercalculator, 11045, true, NoRule)               \
-    X(ID_AGRITOOLS_MAPREPRESENTATION, OnAgritoolsMaprepresentation, 11046, true, NoRule)             \
-    X(ID_TOOLS_RASTERIZE, OnToolsRasterize, 11047, true, NoRule)                                     \
-    X(ID_AGRITOOLS_COLORCLASSIFICATION, OnAgritoolsColorclassification, 11048, true, NoRule)         \
-    X(ID_AGRITOOLS_EXPORTNDVIDA, OnAgritoolsExportndvida, 11049, true, NoRule)                       \
-    X(ID_DEMEDITING_EDITDEMFROMTIN, OnDemeditingEditdemfromtin, 11050, true, NoRule)                 \
-    X(ID_GOLF_LONGMEASUREMENTS, OnGolfLongmeasurements, 11051, true, NoRule)                         \
-    X(ID_DEMEDITING_ERODE, OnDemeditingErode, 11052, true, NeedsDemIdle)
+#include "platform/ui/CadCommandIds.h"
+
+#define KV_DOC_STARTERS(X)                                                                                   \
+    X(ID_BUTTON_VOLUME, OnButtonVolume, CMD_VOLUME, true, NeedsDem)                                          \
+    X(ID_BUTTON_PROFILE, OnButtonProfile, CMD_PROFILE, true, NeedsDem)                                       \
+    X(ID_BUTTON_SUBTRACTDEM, OnButtonSubtractdem, CMD_SUBTRACTDEM, true, NeedsTwoDemsIdle)                   \
+    X(ID_BUTTON_GROUNDFILTERING, OnButtonGroundfiltering, CMD_GROUNDFILTERING, true, NeedsDemIdle)           \
+    X(ID_BUTTON_DEMHOLE, OnButtonDemhole, CMD_DEMHOLE, true, NeedsDemIdle)                                   \
+    X(ID_BUTTON_CLOSEGAP, OnButtonClosegap, CMD_DEMGRIDGAPS, true, NeedsDemIdle)                             \
+    X(ID_BUTTON_FLOODFILL, OnButtonFloodfill, CMD_DEMFLOODFILL, true, NeedsDemIdle)                          \
+    X(ID_BUTTON_DEMDELTAOFFSET, OnButtonDemdeltaoffset, CMD_DEMOFFSET, true, NeedsDemIdle)                   \
+    X(ID_BUTTON_DEMPATCHDEM, OnButtonDempatchdem, CMD_DEMPATCHIT, true, NeedsDemIdle)                        \
+    X(ID_MOSAICMERGE_EDITSEAMLINES, OnMosaicmergeEditseamlines, CMD_EDITSEAMLINESROUND, true, NoRule)        \
+    X(ID_MOSAICMERGE_UNDOEDITSEAMLINES, OnMosaicmergeUndoeditseamlines, CMD_EDITSEAMLINESROUNDUNDO, true,    \
+      NoRule)                                                                                                \
+    X(ID_MOSAICMERGE_REDOEDITSEAMLINES, OnMosaicmergeRedoeditseamlines, CMD_EDITSEAMLINESROUNDREDO, true,    \
+      NoRule)                                                                                                \
+    X(ID_DEMEDITING_ELEVATIONBYENTITIES, OnDemeditingElevationbyentities, CMD_DEMELEVATIONBYENTITIES, true,  \
+      NeedsDemIdle)                                                                                          \
+    X(ID_DRAW_CONTOURLINE, OnDrawContourline, CMD_CONTOURS, true, NeedsDem)                                  \
+    X(ID_CUT_CUTSECTION, OnCutCutsection, CMD_CUT, true, CheckOnly)                                          \
+    X(ID_CUT_ROT, OnCutRot, CMD_ROTATE, true, NoRule)                                                        \
+    X(ID_DRAW_ADDQUOTES, OnDrawAddquotes, CMD_ADDQUOTES, true, NoRule)                                       \
+    X(ID_DRAW_DRAWPOLYLINEONORTHO, OnDrawDrawpolylineonortho, CMD_DRAWPOLYLINEONORTHO, true, NoRule)         \
+    X(ID_DRAW_CREATESLOPEMAP, OnDrawCreateslopemap, CMD_CREATESLOPEMAP, false, NoRule)                       \
+    X(ID_DRAW_DRAWARROW, OnDrawDrawarrow, CMD_DRAWARROW, false, NoRule)                                      \
+    X(ID_TOOLS_LANDMARKTRANSFORM, OnToolsLandmarktransform, CMD_LANDMARKTRANSFORM, true, NoRule)             \
+    X(ID_TOOLS_OMOGRAPHYWARPING, OnToolsOmographywarping, CMD_ROTATEFROMPOLY, false, NoRule)                 \
+    X(ID_TOOLS_ADDPOINTS, OnToolsAddpoints, CMD_ADDPOINTS, false, NoRule)                                    \
+    X(ID_TOOLS_WRITEOBJ, OnToolsWriteobj, CMD_WRITEOBJ, false, NoRule)                                       \
+    X(ID_TOOLS_LANDMARKTRANSFORMGPS, OnToolsLandmarktransformgps, CMD_LANDMARKTRANSFORMGPS, true, NoRule)    \
+    X(ID_DEMSPLITMERGE_SPLIT, OnDemsplitmergeSplit, CMD_DEMSPLIT, true, Idle)                                \
+    X(ID_DEMSPLITMERGE_MERGE, OnDemsplitmergeMerge, CMD_DEMMERGE, true, TwoDemsIdleUnchecked)                \
+    X(ID_TOOLS_COMPAREDSM, OnToolsComparedsm, CMD_COMPAREDEM, false, NoRule)                                 \
+    X(ID_DEMEDITING_RESIZE, OnDemeditingResize, CMD_RESIZEDEM, true, Idle)                                   \
+    X(ID_DEMEDITING_DEMFROMTIM, OnDemeditingDemfromtim, CMD_DEMFROMTIN, true, Idle)                          \
+    X(ID_DEMSPLITMERGE_EDITSEAMLINES, OnDemsplitmergeEditseamlines, CMD_EDITDEMSEAMLINESROUND, true, NoRule) \
+    X(ID_DEMSPLITMERGE_UNDOEDITSEAMLINES, OnDemsplitmergeUndoeditseamlines, CMD_EDITDEMSEAMLINESROUNDUNDO,   \
+      true, NoRule)                                                                                          \
+    X(ID_DEMSPLITMERGE_REDOEDITSEAMLINES, OnDemsplitmergeRedoeditseamlines, CMD_EDITDEMSEAMLINESROUNDREDO,   \
+      true, NoRule)                                                                                          \
+    X(ID_TOOLS_QUOTEDWGOBJECT, OnToolsQuotedwgobject, CMD_SETENTELEVATIONFROMDEM, true, NoRule)              \
+    X(ID_TOOLS_RASTERIZEENTITIESONDEM, OnToolsRasterizeentitiesondem, CMD_RASTERIZEENTITIESONDEM, true,      \
+      NoRule)                                                                                                \
+    X(ID_TOOLS_CREATEDEMFROMLAS, OnToolsCreatedemfromlas, CMD_CREATEDEMFROMLAS, true, NoRule)                \
+    X(ID_TOOLS_DEMANALYSIS, OnToolsDemanalysis, CMD_DEMANALYSIS, true, NoRule)                               \
+    X(ID_AGRITOOLS_NDVISAVI, OnAgritoolsNdvisavi, CMD_NDVISAVI, true, NoRule)                                \
+    X(ID_AGRITOOLS_RASTERCALCULATOR, OnAgritoolsRastercalculator, CMD_RASTERCALCULATOR, true, NoRule)        \
+    X(ID_AGRITOOLS_MAPREPRESENTATION, OnAgritoolsMaprepresentation, CMD_MAPREPRESENTATION, true, NoRule)     \
+    X(ID_TOOLS_RASTERIZE, OnToolsRasterize, CMD_RASTERIZEMAP, true, NoRule)                                  \
+    X(ID_AGRITOOLS_COLORCLASSIFICATION, OnAgritoolsColorclassification, CMD_COLORCLASSIFICATION, true,       \
+      NoRule)                                                                                                \
+    X(ID_AGRITOOLS_EXPORTNDVIDA, OnAgritoolsExportndvida, CMD_EXPORTNDVIRESULTS, true, NoRule)               \
+    X(ID_DEMEDITING_EDITDEMFROMTIN, OnDemeditingEditdemfromtin, CMD_EDITDEMFROMTIN, true, NoRule)            \
+    X(ID_GOLF_LONGMEASUREMENTS, OnGolfLongmeasurements, CMD_ADDLONGMEAS, true, NoRule)                       \
+    X(ID_DEMEDITING_ERODE, OnDemeditingErode, CMD_DEMERODE, true, NeedsDemIdle)

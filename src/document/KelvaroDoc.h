@@ -178,6 +178,10 @@ public:
     void OnSliderOrthoopacity();
     void OnUpdateSliderOrthoopacity(kv::CommandUI& ui);
     void OnAddAdddata();
+    // "Sheet Layout": the dialog, reopened after each corner pick, builds a map frame into the
+    // drawing. Not a CAD user command: it runs whatever command is active and leaves
+    // ActiveCadCommandId alone.
+    void OnDrawSheetlayout();
 #define KV_DECLARE_DRAW_COMMAND(ribbonId, handler, engineCommand, kind) void handler();
     KV_DOC_DRAW_COMMANDS(KV_DECLARE_DRAW_COMMAND)
 #undef KV_DECLARE_DRAW_COMMAND

@@ -65,16 +65,6 @@ bool IsAscii(std::string_view s) {
     return true;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // \U+XXXX escapes (pairs of them for characters beyond the basic plane) as characters.
 QString ResolveUnicodeEscapes(const QString& s) {
     if (!s.contains(QLatin1String("\\U+"), Qt::CaseInsensitive))
@@ -86,7 +76,7 @@ QString ResolveUnicodeEscapes(const QString& s) {
             int v = 0;
             bool ok = true;
             for (int k = 0; k < 4; ++k) {
-                int h = s[i + 3 + k].unicode() < 128 ? HexValue(char(s[i + 3 + k].unicode())) : -1;
+                int h = s[i + 3 + k].unicode() < 128 ? DxfHexDigit(char(s[i + 3 + k].unicode())) : -1;
                 if (h < 0) {
                     ok = false;
                     break;
@@ -105,6 +95,16 @@ QString ResolveUnicodeEscapes(const QString& s) {
 }
 
 }  // namespace
+
+int DxfHexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 double DxfGroup::Real() const {
     double v = 0;

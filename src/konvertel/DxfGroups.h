@@ -98,6 +98,9 @@ inline uint32_t DxfTrueColourToColourRef(uint32_t rgb) {
     return ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
 }
 
+// The value of a hexadecimal digit ('0'-'9', 'a'-'f', 'A'-'F'), -1 for any other character.
+int DxfHexDigit(char c);
+
 // The shortest text that reads back as the same double, always with a decimal point or an
 // exponent; non-finite values are written as 0.0.
 std::string DxfFormatReal(double value);

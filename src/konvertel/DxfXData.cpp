@@ -4,16 +4,6 @@
 
 namespace {
 
-int Hex(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Bytes per 1004 group: the format allows 127.
 constexpr size_t kChunk = 127;
 
@@ -69,7 +59,7 @@ KelvaroXData KelvaroXData::Parse(const std::vector<DxfGroup>& g) {
             while (i < n && g[i].code == 1004) {
                 const std::string_view h = g[i++].value;
                 for (size_t k = 0; k + 1 < h.size(); k += 2) {
-                    const int hi = Hex(h[k]), lo = Hex(h[k + 1]);
+                    const int hi = DxfHexDigit(h[k]), lo = DxfHexDigit(h[k + 1]);
                     if (hi < 0 || lo < 0)
                         break;
                     x.exData.push_back(uint8_t(hi * 16 + lo));

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/raster/DepthTypes.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/ProgressSink.h"
@@ -42,20 +43,8 @@ int GetCVDepth(GDALDataType type) {
 }
 
 GDALDataType GetGDALDataType(int depth) {
-    switch (depth) {
-        case CV_8U:
-            return GDT_Byte;
-        case CV_16U:
-            return GDT_UInt16;
-        case CV_16S:
-            return GDT_Int16;
-        case CV_32F:
-            return GDT_Float32;
-        case CV_64F:
-            return GDT_Float64;
-        default:
-            return GDT_Unknown;
-    }
+    // The program writes no 32-bit signed rasters: such an image has no file type.
+    return depth == CV_32S ? GDT_Unknown : kv::GDALTypeOfDepth(depth);
 }
 
 void GetGDALDataTypeRange(GDALDataType type, double* lower, double* upper) {

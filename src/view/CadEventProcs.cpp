@@ -34,10 +34,10 @@ const SeamlineEditHandlers* ActiveSeamlineEdit(CadDrawing* drawing) {
     if (!FindDocByCad(drawing)) {
         return nullptr;
     }
-    if (ActiveCadCommandId == kSeamlineEditCommandId) {
+    if (ActiveCadCommandId == CMD_SEAMLINELABELBRUSH) {
         return &g_seamlineEdit;
     }
-    if (ActiveCadCommandId == kDemSeamlineEditCommandId) {
+    if (ActiveCadCommandId == CMD_DEMSEAMLINELABELBRUSH) {
         return &g_demSeamlineEdit;
     }
     return nullptr;
@@ -320,9 +320,9 @@ void ForEachShownLayer(CadDrawing* drawing, F f) {
 }  // namespace
 
 void SetSeamlineEditHandlers(int commandId, const SeamlineEditHandlers& handlers) {
-    if (commandId == kSeamlineEditCommandId) {
+    if (commandId == CMD_SEAMLINELABELBRUSH) {
         g_seamlineEdit = handlers;
-    } else if (commandId == kDemSeamlineEditCommandId) {
+    } else if (commandId == CMD_DEMSEAMLINELABELBRUSH) {
         g_demSeamlineEdit = handlers;
     }
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/cad/Cad.h"
+#include "platform/ui/CadCommandIds.h"
 
 int OnCadDrawImage(CadDrawing* drawing, QPainter* dc, const CadWinRect* update, int imageId, int placeLeft,
                    int placeBottom, int placeWidth, int placeHeight);
@@ -27,17 +28,15 @@ int OnCadPaint(CadDrawing* drawing, QPainter* dc, int windowWidth);
 // cursor, snap to image place, paint. A new project calls it (SetCadEventInstaller).
 void RegisterDocumentEventProcs();
 
-// The label-brush mouse handlers of the seamline editing of orthophotos (command 11001) and of
-// DEMs (11002). While one of these commands is active, the press, release and wheel procedures
-// hand left-button presses, left-button releases and wheel turns to its handlers; a handler that
-// answers non-zero consumed the event. The mosaic tools hand them in at start-up; a command
-// without handlers leaves every event to the engine.
+// The label-brush mouse handlers of the seamline editing of orthophotos (CMD_SEAMLINELABELBRUSH)
+// and of DEMs (CMD_DEMSEAMLINELABELBRUSH). While one of these commands is active, the press, release and
+// wheel procedures hand left-button presses, left-button releases and wheel turns to its handlers; a handler
+// that answers non-zero consumed the event. The mosaic tools hand them in at start-up; a command without
+// handlers leaves every event to the engine.
 struct SeamlineEditHandlers {
     int (*mouseDown)(CadDrawing* drawing, double x, double y) = nullptr;
     int (*mouseUp)(CadDrawing* drawing) = nullptr;
     int (*mouseWheel)(CadDrawing* drawing, int keyFlags, int delta) = nullptr;
 };
-constexpr int kSeamlineEditCommandId = 11001;
-constexpr int kDemSeamlineEditCommandId = 11002;
 // Sets the handlers of one of the two commands; other ids are ignored.
 void SetSeamlineEditHandlers(int commandId, const SeamlineEditHandlers& handlers);

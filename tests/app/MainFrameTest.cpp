@@ -17,6 +17,7 @@
 #include "app/VisualLook.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/MainWindowService.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -110,7 +111,7 @@ TEST_F(MainFrameTest, SplitButtonItemsSendTheirOwnCommands) {
 }
 
 TEST_F(MainFrameTest, ClosingWhileACommandRunsIsRefused) {
-    ActiveCadCommandId = 11009;
+    ActiveCadCommandId = CMD_DEMHOLE;
     EXPECT_FALSE(m_frame->close());
     EXPECT_TRUE(m_frame->isVisible());
     EXPECT_EQ(m_ui.MessageTexts(), QStringList({"Close active command before exit"}));

@@ -17,6 +17,7 @@
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
@@ -124,7 +125,7 @@ TEST_F(ProjectTest, TypingAnAliasInTheOutputPaneStartsItsCommand) {
 
 TEST_F(ProjectTest, TheRibbonShowsTheProjectsRulesWhileACommandRuns) {
     AddEditedDem();
-    ActiveCadCommandId = 11009;
+    ActiveCadCommandId = CMD_DEMHOLE;
     m_frame->UpdateCommandUI();
     auto* hole = dynamic_cast<CRibbonButton*>(m_frame->FindRibbonElement(ID_BUTTON_DEMHOLE));
     auto* volume = dynamic_cast<CRibbonButton*>(m_frame->FindRibbonElement(ID_BUTTON_VOLUME));
@@ -154,7 +155,7 @@ TEST_F(ProjectTest, ClosingTheProjectWindowAfterADemEditAsksToSave) {
 
 TEST_F(ProjectTest, FileCloseAfterADemEditAsksToSaveAndIsRefusedWhileACommandRuns) {
     AddEditedDem();
-    ActiveCadCommandId = 11009;
+    ActiveCadCommandId = CMD_DEMHOLE;
     ASSERT_TRUE(m_frame->OnCmdMsg(ID_FILE_CLOSE));
     ActiveCadCommandId = 0;
     EXPECT_EQ(m_ui.MessageTexts(), QStringList({"Close active command before exit"}));

@@ -10,6 +10,7 @@
 #include "document/undo/DemUndoRound.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "raster/DEM.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -184,7 +185,7 @@ TEST_F(DemEditCommandsTest, OffsetAndPromptsAndEveryWayOut) {
             char text[256] = {};
             CadCmdGetPrompt(d, text, sizeof text);
             prompts << text;
-            EXPECT_EQ(ActiveCadCommandId, 11009);
+            EXPECT_EQ(ActiveCadCommandId, CMD_DEMHOLE);
         });
         if (i < 2)
             CadScriptPushPoint(d, 1100.0, 4900.0, 0.0);

@@ -12,6 +12,7 @@
 #include "document/UserCommands.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/CommandIds.h"
 #include "raster/DEM.h"
 

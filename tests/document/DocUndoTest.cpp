@@ -78,7 +78,7 @@ TEST_F(DocUndoTest, ElevenRoundsKeepTheLastTen) {
 TEST_F(DocUndoTest, NothingIsReplayedWhileACommandRunsOrAWorkerIsBusy) {
     CDEM* dem = AddDem("a.tif");
     Edit(dem, 5.0f);
-    ActiveCadCommandId = 11001;
+    ActiveCadCommandId = CMD_SEAMLINELABELBRUSH;
     EXPECT_FALSE(Enabled(ID_BUTTON_DEMUNDO));
     doc.OnCommand(ID_BUTTON_DEMUNDO);
     ActiveCadCommandId = 0;

@@ -102,7 +102,7 @@ TEST_F(DocumentTest, RemovingAllDemsEmptiesTheTablesAndErasesTheImagePlaces) {
 TEST_F(DocumentTest, FileCloseIsRefusedWhileACommandRunsOrAWorkerIsBusy) {
     kvtest::ScriptedInteraction ui;
     auto* doc = new CKelvaroDoc();
-    ActiveCadCommandId = 11009;
+    ActiveCadCommandId = CMD_DEMHOLE;
     doc->OnFileClose();
     ActiveCadCommandId = 0;
     {

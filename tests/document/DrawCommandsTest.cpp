@@ -66,7 +66,7 @@ protected:
 TEST_F(DrawCommandsTest, DrawingAndMeasuringWaitForTheActiveCommandDialogsDoNot) {
     CKelvaroDoc doc;
     CadCallLog log;
-    ActiveCadCommandId = 11004;
+    ActiveCadCommandId = CMD_VOLUME;
     EXPECT_TRUE(doc.OnCommand(ID_DRAW_LINE));
     EXPECT_TRUE(doc.OnCommand(ID_BUTTON_AREA));
     EXPECT_EQ(ui.MessageTexts(), (QStringList{"Close active command before", "Close active command before"}));

@@ -9,6 +9,7 @@
 #include "DocTestSupport.h"
 #include "raster/MapData.h"
 #include "raster/Ortho.h"
+#include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -16,44 +17,26 @@ namespace {
 
 using kvtest::DocTest;
 
-struct RasterSpec {
-    int width = 40;
-    int height = 30;
-    int bands = 1;
-    GDALDataType type = GDT_Int16;
-    bool noData = true;
-    double gt[6] = {1000.0, 2.0, 0.0, 5000.0, 0.0, -2.0};
-};
+// The layers' rasters: 40 x 30 Int16 cells with no data, 2 m cells from (1000, 5000), compressed
+// so that large rasters stay small on disk.
+kvtest::RasterSpec LayerRaster(GDALDataType type = GDT_Int16, int bands = 1) {
+    kvtest::RasterSpec spec;
+    spec.width = 40;
+    spec.height = 30;
+    spec.bands = bands;
+    spec.type = type;
+    spec.geoTransform = {1000.0, 2.0, 0.0, 5000.0, 0.0, -2.0};
+    spec.options = {"COMPRESS=DEFLATE", "TILED=YES"};
+    return spec;
+}
 
-// A compressed GeoTIFF whose cells rise from left to right (row number added), so that large
-// rasters stay small on disk.
-QString MakeRaster(const QString& path, const RasterSpec& spec = RasterSpec()) {
-    GDALDriverH driver = GDALGetDriverByName("GTiff");
-    const char* options[] = {"COMPRESS=DEFLATE", "TILED=YES", nullptr};
-    GDALDatasetH ds = GDALCreate(driver, QFile::encodeName(path).constData(), spec.width, spec.height,
-                                 spec.bands, spec.type, const_cast<char**>(options));
-    EXPECT_NE(ds, nullptr);
-    GDALSetGeoTransform(ds, const_cast<double*>(spec.gt));
-    std::vector<float> row(spec.width);
-    for (int b = 1; b <= spec.bands; ++b) {
-        GDALRasterBandH band = GDALGetRasterBand(ds, b);
-        if (spec.noData) {
-            GDALSetRasterNoDataValue(band, -9999.0);
-        }
-        if (spec.width * spec.height > 1000000) {
-            continue;  // left at zero
-        }
-        for (int r = 0; r < spec.height; ++r) {
-            for (int c = 0; c < spec.width; ++c) {
-                row[c] = static_cast<float>(10 + c + r);
-            }
-            EXPECT_EQ(GDALRasterIO(band, GF_Write, 0, r, spec.width, 1, row.data(), spec.width, 1,
-                                   GDT_Float32, 0, 0),
-                      CE_None);
-        }
+// Writes the raster with cells rising from left to right (10 + column + row); one of more than a
+// million cells is left at zero.
+QString MakeRaster(const QString& path, const kvtest::RasterSpec& spec = LayerRaster()) {
+    if (spec.width * spec.height > 1000000) {
+        return kvtest::WriteRaster(path, spec, nullptr);
     }
-    GDALClose(ds);
-    return path;
+    return kvtest::WriteRaster(path, spec, [](int c, int r, int) { return 10.0 + c + r; });
 }
 
 // A copy of a file of tests/data in a new folder (the layers open their files for update).
@@ -116,9 +99,7 @@ TEST_F(LayersTest, FilesAreTakenByKindAndNamesDifferingInCaseAreOneLayer) {
     EXPECT_EQ(ui.Messages().size(), 1u);
 
     ui.Clear();
-    RasterSpec bytes;
-    bytes.type = GDT_Byte;
-    const QString grey = MakeRaster(kvtest::NewTempFolder("grey") + "/grey.tif", bytes);
+    const QString grey = MakeRaster(kvtest::NewTempFolder("grey") + "/grey.tif", LayerRaster(GDT_Byte));
     EXPECT_EQ(doc.AddDEM(grey, 1), 0);
     EXPECT_EQ(doc.AddOrtho(grey, 1, 0), 1);
     EXPECT_EQ(doc.GetOrthoCount(), 1);
@@ -158,7 +139,7 @@ TEST_F(LayersTest, MapRecordsOfOtherKindsAreRefusedOrPointedToTheirTool) {
 
 TEST_F(LayersTest, ALargeRasterWithoutOverviewsIsOfferedThreeLevels) {
     CKelvaroDoc doc;
-    RasterSpec big;
+    kvtest::RasterSpec big = LayerRaster();
     big.width = 5000;
     big.height = 3000;
     const QString yes = MakeRaster(kvtest::NewTempFolder("big1") + "/big.tif", big);
@@ -210,10 +191,9 @@ TEST_F(LayersTest, IdsCountOnFromTheLargestAndImagePlacesLieOnTheRaster) {
     EXPECT_EQ(dem->m_colors.Get_Count(), 100);
     EXPECT_DOUBLE_EQ(doc.m_dDEMRangeMax, 78.0);
 
-    RasterSpec rgb;
-    rgb.type = GDT_Byte;
-    rgb.bands = 3;
-    ASSERT_EQ(doc.AddOrtho(MakeRaster(kvtest::NewTempFolder("ids2") + "/o.tif", rgb), 0, 0), 1);
+    ASSERT_EQ(
+        doc.AddOrtho(MakeRaster(kvtest::NewTempFolder("ids2") + "/o.tif", LayerRaster(GDT_Byte, 3)), 0, 0),
+        1);
     EXPECT_EQ(doc.m_Orthos["o.tif"]->m_imageDefId, 2000);
     ASSERT_TRUE(doc.AddMap(MapInfo("Slope Map", CopyData("olinda_dem_utm25s.tif", "ids3")), 0));
     CMapData* map = doc.m_Maps["Slope Map"];
@@ -256,10 +236,9 @@ TEST_F(LayersTest, ErasingAnImagePlaceRemovesItsLayerAndUntiesItsPolylines) {
     EXPECT_EQ(doc.OnImagePlaceErased(polyline), 0);
 
     // The program's own removal leaves the same state, and the layer can come back.
-    RasterSpec rgb;
-    rgb.type = GDT_Byte;
-    rgb.bands = 3;
-    ASSERT_EQ(doc.AddOrtho(MakeRaster(kvtest::NewTempFolder("erase2") + "/o.tif", rgb), 0, 0), 1);
+    ASSERT_EQ(
+        doc.AddOrtho(MakeRaster(kvtest::NewTempFolder("erase2") + "/o.tif", LayerRaster(GDT_Byte, 3)), 0, 0),
+        1);
     CadEntity* orthoImage = doc.m_Orthos["o.tif"]->m_imageEntity;
     doc.RemoveOrtho("o.tif");
     EXPECT_EQ(doc.GetOrthoCount(), 0);

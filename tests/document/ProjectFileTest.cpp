@@ -12,6 +12,7 @@
 #include "raster/MapData.h"
 #include "raster/Ortho.h"
 #include "support/Limits.h"
+#include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -19,33 +20,17 @@ namespace {
 
 using kvtest::DocTest;
 
-// A GeoTIFF of bands x width x height cells of the type, value 10 + column + row + offset, with
-// no data -9999.
+// A GeoTIFF of bands x 30 x 20 cells of the type, value 10 + column + row + offset, 10 m cells
+// from (originX, 9000), with no data -9999 unless it holds bytes.
 QString WriteRaster(const QString& path, int bands, GDALDataType type, double originX, float offset = 0.0f) {
-    const int width = 30;
-    const int height = 20;
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), width,
-                                 height, bands, type, nullptr);
-    EXPECT_NE(ds, nullptr);
-    double gt[6] = {originX, 10.0, 0.0, 9000.0, 0.0, -10.0};
-    GDALSetGeoTransform(ds, gt);
-    std::vector<float> cells(width * height);
-    for (int r = 0; r < height; ++r) {
-        for (int c = 0; c < width; ++c) {
-            cells[r * width + c] = 10.0f + c + r + offset;
-        }
-    }
-    for (int b = 1; b <= bands; ++b) {
-        GDALRasterBandH band = GDALGetRasterBand(ds, b);
-        if (type != GDT_Byte) {
-            GDALSetRasterNoDataValue(band, -9999.0);
-        }
-        EXPECT_EQ(
-            GDALRasterIO(band, GF_Write, 0, 0, width, height, cells.data(), width, height, GDT_Float32, 0, 0),
-            CE_None);
-    }
-    GDALClose(ds);
-    return path;
+    kvtest::RasterSpec spec;
+    spec.width = 30;
+    spec.height = 20;
+    spec.bands = bands;
+    spec.type = type;
+    spec.hasNoData = type != GDT_Byte;
+    spec.geoTransform = {originX, 10.0, 0.0, 9000.0, 0.0, -10.0};
+    return kvtest::WriteRaster(path, spec, [offset](int c, int r, int) { return 10.0 + c + r + offset; });
 }
 
 CadEntity* AddSquare(CadDrawing* drawing, double x, double y) {

@@ -16,6 +16,7 @@
 #include "platform/cad/Cad.h"
 #include "platform/tools/SafeFile.h"
 #include "support/Limits.h"
+#include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -210,27 +211,24 @@ TEST_F(SafeSaveTest, TemporariesOfAKilledSaveGoAtTheNextSaveAndOnlyThose) {
     }
 }
 
-// An Int16 DEM with scale, offset, metadata, a compression and 128-cell tiles, large enough for
-// overviews, written by GDAL as another program would have left it.
+// An Int16 DEM with scale, offset, unit, metadata, a compression and 128-cell tiles, large enough
+// for overviews, written by GDAL as another program would have left it.
 QString WriteTiledDem(const QString& path) {
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "COMPRESS=DEFLATE", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), 1100, 600,
-                                 1, GDT_Int16, const_cast<char**>(options));
-    double gt[6] = {300000.0, 2.0, 0.0, 9000000.0, 0.0, -2.0};
-    GDALSetGeoTransform(ds, gt);
+    kvtest::RasterSpec spec;
+    spec.width = 1100;
+    spec.height = 600;
+    spec.type = GDT_Int16;
+    spec.noData = -32768;
+    spec.hasScaleOffset = true;
+    spec.scale = 0.1;
+    spec.offset = 100.0;
+    spec.options = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "COMPRESS=DEFLATE"};
+    kvtest::WriteRaster(path, spec,
+                        [](int c, int r, int) { return c == 0 && r == 0 ? -32768.0 : double(c + r); });
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
     GDALSetProjection(ds, "EPSG:32725");
     GDALSetMetadataItem(ds, "SURVEY", "Olinda 2024", nullptr);
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    GDALSetRasterNoDataValue(band, -32768);
-    GDALSetRasterScale(band, 0.1);
-    GDALSetRasterOffset(band, 100.0);
-    GDALSetRasterUnitType(band, "m");
-    std::vector<int16_t> cells(1100 * 600);
-    for (size_t i = 0; i < cells.size(); ++i) {
-        cells[i] = int16_t(i % 1100 + i / 1100);
-    }
-    cells[0] = -32768;
-    EXPECT_EQ(GDALRasterIO(band, GF_Write, 0, 0, 1100, 600, cells.data(), 1100, 600, GDT_Int16, 0, 0), CE_None);
+    GDALSetRasterUnitType(GDALGetRasterBand(ds, 1), "m");
     GDALClose(ds);
     return path;
 }
@@ -247,7 +245,7 @@ TEST_F(SafeSaveTest, ASavedDemKeepsItsFilesLayoutAndViewedDemsAreOnlyRead) {
         ui.AnswerMessage(IDNO);  // no overviews now
         ASSERT_EQ(doc.AddDEM(path, 1), 1);
         CDEM* dem = doc.m_DEMs.at("tiled.tif");
-        EXPECT_GT(dem->GetElevation(300000.0 + 2 * 10 + 1, 9000000.0 - 2 * 20 - 1), 100.0);
+        EXPECT_GT(dem->GetElevation(500000.0 + 2 * 10 + 1, 9000000.0 - 2 * 20 - 1), 100.0);
     }
     EXPECT_EQ(Bytes(path), before);
     EXPECT_FALSE(QFileInfo::exists(path + ".ovr"));

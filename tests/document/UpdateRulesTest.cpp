@@ -27,10 +27,10 @@ State Query(CKelvaroDoc& doc, int id) {
 }
 
 // One button of each rule and the command each starts.
-const int kVolume = ID_BUTTON_VOLUME;         // needs a DEM, checked while 11004 runs
-const int kHole = ID_BUTTON_DEMHOLE;          // needs a DEM and no command, checked while 11009 runs
+const int kVolume = ID_BUTTON_VOLUME;         // needs a DEM, checked while VOLUME runs
+const int kHole = ID_BUTTON_DEMHOLE;          // needs a DEM and no command, checked while DEMHOLE runs
 const int kSubtract = ID_BUTTON_SUBTRACTDEM;  // needs two DEMs and no command
-const int kCut = ID_CUT_CUTSECTION;           // always enabled, checked while 11019 runs
+const int kCut = ID_CUT_CUTSECTION;           // always enabled, checked while CUT runs
 const int kSplit = ID_DEMSPLITMERGE_SPLIT;    // needs no command, never checked
 const int kMerge = ID_DEMSPLITMERGE_MERGE;    // needs two DEMs and no command, never checked
 const int kNdvi = ID_AGRITOOLS_NDVISAVI;      // no rule: always enabled
@@ -88,16 +88,16 @@ TEST_F(UpdateRulesTest, WhileACommandRunsItsButtonIsCheckedAndTheIdleButtonsAreD
     CKelvaroDoc doc;
     PutDEM(doc, "a.tif");
     PutDEM(doc, "b.tif");
-    ActiveCadCommandId = 11009;  // DEMHOLE
+    ActiveCadCommandId = CMD_DEMHOLE;
     States expected{{kVolume, {true, false}}, {kHole, {false, true}},   {kSubtract, {false, false}},
                     {kCut, {true, false}},    {kSplit, {false, false}}, {kMerge, {false, false}},
                     {kNdvi, {true, false}}};
     EXPECT_EQ(QueryAll(doc), expected);
-    ActiveCadCommandId = 11004;  // VOLUME stays enabled while it runs
+    ActiveCadCommandId = CMD_VOLUME;  // VOLUME stays enabled while it runs
     EXPECT_EQ(Query(doc, kVolume), (State{true, true}));
-    ActiveCadCommandId = 11019;
+    ActiveCadCommandId = CMD_CUT;
     EXPECT_EQ(Query(doc, kCut), (State{true, true}));
-    ActiveCadCommandId = 11030;  // the split button is never checked
+    ActiveCadCommandId = CMD_DEMSPLIT;  // the split button is never checked
     EXPECT_EQ(Query(doc, kSplit), (State{false, false}));
 
     kv::CommandUI ui;

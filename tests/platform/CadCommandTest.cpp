@@ -12,6 +12,13 @@
 
 namespace {
 
+// Ids of the commands these tests register on the engine.
+constexpr int kRead = 11004;
+constexpr int kTwo = 11005;
+constexpr int kPick = 11006;
+constexpr int kSelect = 11007;
+constexpr int kDeleter = 11008;
+
 // What the test commands saw, in order.
 std::vector<std::string> g_log;
 CadDrawing* g_drawing = nullptr;
@@ -86,11 +93,11 @@ protected:
         d = CadCreate();
         g_drawing = d;
         CadScriptSetStrict(1);
-        ASSERT_TRUE(CadAddCommand(d, 11004, "READ", "R", 0, ReadUntilCancel, nullptr));
-        ASSERT_TRUE(CadAddCommand(d, 11005, "TWO", "T", 0, ReadTwo, nullptr));
-        ASSERT_TRUE(CadAddCommand(d, 11006, "PICK", "RETD", 0, PickEntity, nullptr));
-        ASSERT_TRUE(CadAddCommand(d, 11007, "SELECT", "RETD", 0, Select, nullptr));
-        EXPECT_FALSE(CadAddCommand(d, 11004, "AGAIN", "", 0, ReadTwo, nullptr));
+        ASSERT_TRUE(CadAddCommand(d, kRead, "READ", "R", 0, ReadUntilCancel, nullptr));
+        ASSERT_TRUE(CadAddCommand(d, kTwo, "TWO", "T", 0, ReadTwo, nullptr));
+        ASSERT_TRUE(CadAddCommand(d, kPick, "PICK", "RETD", 0, PickEntity, nullptr));
+        ASSERT_TRUE(CadAddCommand(d, kSelect, "SELECT", "RETD", 0, Select, nullptr));
+        EXPECT_FALSE(CadAddCommand(d, kRead, "AGAIN", "", 0, ReadTwo, nullptr));
     }
     void TearDown() override {
         CadScriptSetStrict(0);
@@ -110,7 +117,7 @@ TEST_F(CadCommands, InputCallsAnswerPointFinishTextAndCancel) {
     CadScriptPushPoint(d, 4, 5, 0);
     CadScriptPushCancel(d);
     CadScriptPushPoint(d, 9, 9, 9);  // left for the next command
-    ASSERT_EQ(CadExecute(d, nullptr, 11004), 1);
+    ASSERT_EQ(CadExecute(d, nullptr, kRead), 1);
     const std::vector<std::string> expected = {
         "A point 1.5 2.5 3 keys 4", "A finish", "A text 123.25", "A point 10 20 0 keys 0",
         "A point 4 5 0 keys 0",     "A cancel"};
@@ -126,7 +133,7 @@ TEST_F(CadCommands, FinishDuringAWaitAnswersCancel) {
     CadScriptPushPoint(d, 1, 1, 0);
     CadScriptPushCall(d, [this] { CadCmdFinish(d); });
     CadScriptPushPoint(d, 2, 2, 0);  // never read: the command ended
-    CadExecute(d, nullptr, 11004);
+    CadExecute(d, nullptr, kRead);
     const std::vector<std::string> expected = {"A point 1 1 0 keys 0", "A cancel"};
     EXPECT_EQ(g_log, expected);
     EXPECT_EQ(CadScriptPending(d), 1);
@@ -137,14 +144,14 @@ TEST_F(CadCommands, FinishDuringAWaitAnswersCancel) {
     CadCmdFinish(d);
     CadScriptPushText(d, "a");
     CadScriptPushText(d, "b");
-    CadExecute(d, nullptr, 11005);
+    CadExecute(d, nullptr, kTwo);
     EXPECT_EQ(g_log, (std::vector<std::string>{"B start", "B text a", "B text b", "B end"}));
 }
 
 TEST_F(CadCommands, FinishFromATimerEndsAnOperatorWait) {
     CadScriptSetStrict(0);
     QTimer::singleShot(20, [this] { CadCmdFinish(d); });
-    CadExecute(d, nullptr, 11004);  // waits in its event loop until the timer finishes it
+    CadExecute(d, nullptr, kRead);  // waits in its event loop until the timer finishes it
     EXPECT_EQ(g_log, (std::vector<std::string>{"A cancel"}));
 }
 
@@ -154,11 +161,11 @@ TEST_F(CadCommands, ACommandStartedWhileAnotherWaitsRunsOnTopAndBothEndCleanly) 
     CadScriptPushCall(d, [this] {
         CadExecute(d, nullptr, 911);
         CadCmdFinish(d);
-        CadExecute(d, nullptr, 11005);
+        CadExecute(d, nullptr, kTwo);
     });
     CadScriptPushPoint(d, 2, 2, 0);  // taken by the inner command
     CadScriptPushText(d, "inner");
-    CadExecute(d, nullptr, 11004);
+    CadExecute(d, nullptr, kRead);
     const std::vector<std::string> expected = {"A point 1 1 0 keys 0", "B start", "B point 2 2 0 keys 0",
                                                "B text inner",         "B end",   "A cancel"};
     EXPECT_EQ(g_log, expected);
@@ -166,10 +173,10 @@ TEST_F(CadCommands, ACommandStartedWhileAnotherWaitsRunsOnTopAndBothEndCleanly) 
 
     // The same when the inner command is the one that is waiting already.
     g_log.clear();
-    CadScriptPushCall(d, [this] { CadExecute(d, nullptr, 11004); });
+    CadScriptPushCall(d, [this] { CadExecute(d, nullptr, kRead); });
     CadScriptPushCancel(d);
     CadScriptPushText(d, "outer goes on");
-    CadExecute(d, nullptr, 11005);
+    CadExecute(d, nullptr, kTwo);
     const std::vector<std::string> again = {"B start", "A cancel", "B cancel", "B text outer goes on",
                                             "B end"};
     EXPECT_EQ(g_log, again);
@@ -181,13 +188,13 @@ TEST_F(CadCommands, EntityPicksAndInteractiveSelection) {
     CadEntity* far = CadAddPoint(d, 500, 500, 0);
     CadScriptPushPoint(d, 300, 300, 0);  // picks nothing: the pick goes on
     CadScriptPushPoint(d, 40, 0.01, 0);  // on the line
-    CadExecute(d, nullptr, 11006);
+    CadExecute(d, nullptr, kPick);
     CadScriptPushEntity(d, far);
-    CadExecute(d, nullptr, 11006);
+    CadExecute(d, nullptr, kPick);
     CadScriptPushFinish(d);
-    CadExecute(d, nullptr, 11006);
+    CadExecute(d, nullptr, kPick);
     CadScriptPushCancel(d);
-    CadExecute(d, nullptr, 11006);
+    CadExecute(d, nullptr, kPick);
     EXPECT_EQ(g_log, (std::vector<std::string>{"entity " + std::to_string(CadEntityGetID(line)),
                                                "entity " + std::to_string(CadEntityGetID(far)), "no entity",
                                                "no entity"}));
@@ -197,7 +204,7 @@ TEST_F(CadCommands, EntityPicksAndInteractiveSelection) {
     CadScriptPushPoint(d, -10, -10, 0);  // empty space: a window from here ...
     CadScriptPushPoint(d, 120, 10, 0);   // ... to here holds the line
     CadScriptPushFinish(d);
-    CadExecute(d, nullptr, 11007);
+    CadExecute(d, nullptr, kSelect);
     EXPECT_EQ(g_log, (std::vector<std::string>{"selected 2"}));
     EXPECT_EQ(CadEntityGetSelected(point), 1);
     EXPECT_EQ(CadEntityGetSelected(line), 1);
@@ -207,7 +214,7 @@ TEST_F(CadCommands, EntityPicksAndInteractiveSelection) {
 
     g_log.clear();
     CadScriptPushCancel(d);
-    CadExecute(d, nullptr, 11007);
+    CadExecute(d, nullptr, kSelect);
     EXPECT_EQ(g_log, (std::vector<std::string>{"selected 0"}));
 }
 
@@ -223,8 +230,8 @@ TEST_F(CadCommands, PickedPointOutsideACommand) {
 }
 
 TEST_F(CadCommands, DeletingTheDrawingInsideItsCommandIsDeferred) {
-    ASSERT_TRUE(CadAddCommand(d, 11008, "DEL", "", 0, DeletesItsDrawing, nullptr));
-    EXPECT_EQ(CadExecute(d, nullptr, 11008), 1);
+    ASSERT_TRUE(CadAddCommand(d, kDeleter, "DEL", "", 0, DeletesItsDrawing, nullptr));
+    EXPECT_EQ(CadExecute(d, nullptr, kDeleter), 1);
     EXPECT_EQ(g_log, (std::vector<std::string>{"after delete cancel"}));
     d = nullptr;  // freed when the command returned
 }
@@ -242,7 +249,7 @@ TEST_F(CadCommands, PicksFollowEditedAndNewGeometry) {
         CadAddVertex(i, 50 + (i % 2), 0);
     CadEntity* wave = CadAddPolyline(d, 0, 0);
     CadScriptPushPoint(d, 150.5, 50.5, 0);
-    CadExecute(d, nullptr, 11006);  // builds the spatial index
+    CadExecute(d, nullptr, kPick);  // builds the spatial index
     EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(wave)));
 
     // Move the wave far away and add a point: picks see the new geometry at once.
@@ -250,14 +257,14 @@ TEST_F(CadCommands, PicksFollowEditedAndNewGeometry) {
         CadPlinePutVer(wave, i, i, 5000 + (i % 2), 0);
     CadEntity* point = CadAddPoint(d, 150.5, 50.5, 0);
     CadScriptPushPoint(d, 150.5, 5000.5, 0);
-    CadExecute(d, nullptr, 11006);
+    CadExecute(d, nullptr, kPick);
     EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(wave)));
     CadScriptPushPoint(d, 150.5, 50.5, 0);
-    CadExecute(d, nullptr, 11006);
+    CadExecute(d, nullptr, kPick);
     EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(point)));
     CadEntityErase(point, 1);
     CadScriptPushPoint(d, 150.5, 50.5, 0);
     CadScriptPushPoint(d, 50, 0, 0);
-    CadExecute(d, nullptr, 11006);
+    CadExecute(d, nullptr, kPick);
     EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(line)));
 }

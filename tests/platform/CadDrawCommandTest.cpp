@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/cad/Cad.h"
+#include "platform/ui/CadCommandIds.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -492,7 +493,7 @@ TEST_F(CadDraw, UndoTakesBackTheLastOperationAndNothingElse) {
 
 TEST_F(CadDraw, TypedNamesStartEngineCommandsButNeverShadowUserCommands) {
     g_userLog.clear();
-    ASSERT_TRUE(CadAddCommand(d, 11019, "CUT", "L", 0, UserCommand, nullptr));
+    ASSERT_TRUE(CadAddCommand(d, CMD_CUT, "CUT", "L", 0, UserCommand, nullptr));
     CadScriptSetStrict(0);
     wnd->show();
     QApplication::processEvents();

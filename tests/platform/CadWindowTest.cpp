@@ -19,9 +19,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/cad/Cad.h"
+#include "platform/ui/CadCommandIds.h"
 #include "support/TestEnv.h"
 
 namespace {
+
+// The id of the one-input command these tests register on the engine.
+constexpr int kOne = 11004;
 
 struct ImageCall {
     int id;
@@ -246,38 +250,38 @@ TEST_F(CadWindow, SnapToImagePlaceAsksTheEventAndUsesItsAnswer) {
     CadEntity* place = CadAddImagePlace(d, 1000, 100, 100, 0, 0, 0, 1.0);
     CadAddLine(d, 0, 0, 0, 100, 0, 0);
     CadViewRect(wnd, -10, -10, 110, 110);
-    ASSERT_TRUE(CadAddCommand(d, 11004, "ONE", "", 0, ReadOne, nullptr));
+    ASSERT_TRUE(CadAddCommand(d, kOne, "ONE", "", 0, ReadOne, nullptr));
     CadScriptSetStrict(1);
     CadSnapPutOn(d, 1);
 
     CadSnapPutMode(d, CAD_SNAP_IMAGEPLACE);
     CadScriptPushPoint(d, 10.2, 20.7, 0);
-    CadExecute(d, wnd, 11004);
+    CadExecute(d, wnd, kOne);
     EXPECT_EQ(g_log.back(), "1 10.500 20.500 77.000 keys 0");
     EXPECT_EQ(g_snapPlace, place);
 
     // An end point within the aperture wins over the raster; without bit 512 no event.
     CadSnapPutMode(d, CAD_SNAP_END | CAD_SNAP_IMAGEPLACE);
     CadScriptPushPoint(d, 99.5, 0.4, 0);
-    CadExecute(d, wnd, 11004);
+    CadExecute(d, wnd, kOne);
     EXPECT_EQ(g_log.back(), "1 100.000 0.000 0.000 keys 0");
     g_snapCalls = 0;
     CadSnapPutMode(d, CAD_SNAP_MID);
     CadScriptPushPoint(d, 30.2, 40.7, 0);
-    CadExecute(d, wnd, 11004);
+    CadExecute(d, wnd, kOne);
     EXPECT_EQ(g_log.back(), "1 30.200 40.700 0.000 keys 0");
     CadScriptPushPoint(d, 50.5, 0.5, 0);
-    CadExecute(d, wnd, 11004);
+    CadExecute(d, wnd, kOne);
     EXPECT_EQ(g_log.back(), "1 50.000 0.000 0.000 keys 0");
     EXPECT_EQ(g_snapCalls, 0);
     CadSnapPutOn(d, 0);
     CadScriptPushPoint(d, 50.5, 0.5, 0);
-    CadExecute(d, wnd, 11004);
+    CadExecute(d, wnd, kOne);
     EXPECT_EQ(g_log.back(), "1 50.500 0.500 0.000 keys 0");
 }
 
 TEST_F(CadWindow, OperatorClicksKeysAndTypedCommands) {
-    ASSERT_TRUE(CadAddCommand(d, 11004, "ONE", "O", 0, ReadOne, Rubber));
+    ASSERT_TRUE(CadAddCommand(d, kOne, "ONE", "O", 0, ReadOne, Rubber));
     CadViewRect(wnd, 0, 0, 400, 300);
     const QPoint at(120, 80);
     double mx, my;
@@ -290,7 +294,7 @@ TEST_F(CadWindow, OperatorClicksKeysAndTypedCommands) {
         QTest::mouseMove(wnd, at);
         QTest::mouseClick(wnd, Qt::LeftButton, Qt::ShiftModifier, at);
     });
-    CadExecute(d, wnd, 11004);
+    CadExecute(d, wnd, kOne);
     ASSERT_EQ(g_log.size(), 1u);
     EXPECT_EQ(g_log[0], expected);
 
@@ -300,7 +304,7 @@ TEST_F(CadWindow, OperatorClicksKeysAndTypedCommands) {
         wnd->repaint();
         QTest::mouseClick(wnd, Qt::RightButton, Qt::NoModifier, QPoint(200, 100));
     });
-    CadExecute(d, wnd, 11004);
+    CadExecute(d, wnd, kOne);
     EXPECT_EQ(g_log.back().substr(0, 2), "2 ");
     ASSERT_FALSE(g_rubber.empty());
     double rx, ry;
@@ -315,7 +319,7 @@ TEST_F(CadWindow, OperatorClicksKeysAndTypedCommands) {
         QTest::mouseClick(wnd, Qt::LeftButton, Qt::NoModifier, at);
         QTest::keyClick(wnd, Qt::Key_Escape);
     });
-    CadExecute(d, wnd, 11004);
+    CadExecute(d, wnd, kOne);
     EXPECT_EQ(g_log.back().substr(0, 2), "4 ");
     g_preDown = 1;
 
@@ -338,8 +342,9 @@ void LogSecond(CadDrawing*) {
 }
 
 TEST_F(CadWindow, TypedNamesAndSharedAliasesStartCommands) {
-    ASSERT_TRUE(CadAddCommand(d, 11041, "RASTERIZEENTITIESONDEM", "RETD", 0, LogFirst, nullptr));
-    ASSERT_TRUE(CadAddCommand(d, 11042, "CREATEDEMFROMLAS", "RETD", 0, LogSecond, nullptr));
+    ASSERT_TRUE(
+        CadAddCommand(d, CMD_RASTERIZEENTITIESONDEM, "RASTERIZEENTITIESONDEM", "RETD", 0, LogFirst, nullptr));
+    ASSERT_TRUE(CadAddCommand(d, CMD_CREATEDEMFROMLAS, "CREATEDEMFROMLAS", "RETD", 0, LogSecond, nullptr));
     QTest::keyClicks(wnd, "retd");
     QTest::keyClick(wnd, Qt::Key_Return);
     QTest::keyClicks(wnd, "CreateDemFromLas");
@@ -353,7 +358,7 @@ TEST_F(CadWindow, CommandLineShowsThePromptAndTakesTypedInput) {
     QWidget host;
     QWidget* cw = CadCWCreate(&host, 0, 0, 500, 120);
     ASSERT_NE(cw, nullptr);
-    ASSERT_TRUE(CadAddCommand(d, 11004, "ONE", "", 0, ReadOne, nullptr));
+    ASSERT_TRUE(CadAddCommand(d, kOne, "ONE", "", 0, ReadOne, nullptr));
     CadWinSetFocus(wnd);
     QLineEdit* edit = cw->findChild<QLineEdit*>();
     QLabel* prompt = cw->findChild<QLabel*>();

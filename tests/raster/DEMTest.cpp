@@ -12,10 +12,10 @@
 #include <memory>
 #include <random>
 
-#include "RasterFixtures.h"
 #include "RecordingProgress.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
+#include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -62,7 +62,7 @@ private:
 
 TEST(DemLoadSave, ScaledInt16CellsBecomeHeightsAndGoBackSaturatedNeverOntoNoData) {
     QString dir = kvtest::NewTempFolder("int16");
-    rtest::RasterSpec spec;
+    kvtest::RasterSpec spec;
     spec.width = 4;
     spec.height = 3;
     spec.type = GDT_Int16;
@@ -70,7 +70,7 @@ TEST(DemLoadSave, ScaledInt16CellsBecomeHeightsAndGoBackSaturatedNeverOntoNoData
     spec.hasScaleOffset = true;
     spec.scale = 0.1;
     spec.offset = 100.0;
-    QString path = rtest::WriteRaster(dir + "/Scaled.TIF", spec, [](int c, int r, int) {
+    QString path = kvtest::WriteRaster(dir + "/Scaled.TIF", spec, [](int c, int r, int) {
         return c == 1 && r == 0 ? -32768.0 : c == 0 && r == 0 ? 250.0 : c + 10.0 * r;
     });
     auto dem = OpenDem(path);
@@ -89,7 +89,7 @@ TEST(DemLoadSave, ScaledInt16CellsBecomeHeightsAndGoBackSaturatedNeverOntoNoData
     dem->m_grid.at<float>(1, 1) = 5000.0f;                    // 49000 stored
     dem->m_grid.at<float>(1, 2) = 100.0f - 3276.8f;           // exactly the no-data value
     ASSERT_EQ(dem->SaveData(), 1);
-    std::vector<double> cells = rtest::ReadBand(path);
+    std::vector<double> cells = kvtest::ReadBand(path);
     ASSERT_EQ(cells.size(), 12u);
     EXPECT_EQ(cells[0], 250.0);
     EXPECT_EQ(cells[1], -32768.0);
@@ -97,7 +97,7 @@ TEST(DemLoadSave, ScaledInt16CellsBecomeHeightsAndGoBackSaturatedNeverOntoNoData
     EXPECT_EQ(cells[5], 32767.0);
     EXPECT_EQ(cells[6], -32767.0);
     EXPECT_EQ(cells[11], 23.0);
-    EXPECT_EQ(rtest::Inspect(path).type, GDT_Int16);
+    EXPECT_EQ(kvtest::Inspect(path).type, GDT_Int16);
     // Updated in place: no second file appears in the folder.
     EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
 }
@@ -106,7 +106,7 @@ TEST(DemLoadSave, Float32WithMinus9999RoundTripsBitForBitAndNaNIsNoData) {
     QString dir = kvtest::NewTempFolder("f32");
     std::mt19937 gen(7);
     std::uniform_real_distribution<float> dist(-500.0f, 9000.0f);
-    rtest::RasterSpec spec;
+    kvtest::RasterSpec spec;
     spec.width = 1100;  // two blocks across
     spec.height = 70;
     std::vector<float> values(static_cast<size_t>(spec.width) * spec.height);
@@ -116,19 +116,19 @@ TEST(DemLoadSave, Float32WithMinus9999RoundTripsBitForBitAndNaNIsNoData) {
     values[1] = -0.0f;
     values[2] = std::numeric_limits<float>::denorm_min();
     values[3] = std::numeric_limits<float>::max();
-    QString path = rtest::WriteRaster(dir + "/bits.tif", spec, [&](int c, int r, int) {
+    QString path = kvtest::WriteRaster(dir + "/bits.tif", spec, [&](int c, int r, int) {
         return values[static_cast<size_t>(r) * spec.width + c];
     });
     auto dem = OpenDem(path);
     ASSERT_TRUE(dem);
     ASSERT_EQ(dem->LoadData(), 1);
     ASSERT_EQ(dem->SaveData(), 1);
-    std::vector<uint32_t> bits = rtest::ReadBits32(path);
+    std::vector<uint32_t> bits = kvtest::ReadBits32(path);
     ASSERT_EQ(bits.size(), values.size());
     EXPECT_EQ(std::memcmp(bits.data(), values.data(), values.size() * 4), 0);
 
     // A NaN cell counts as no data in the grid.
-    rtest::WriteRaster(dir + "/nan.tif", spec, [](int c, int, int) { return c == 5 ? std::nan("") : 1.0; });
+    kvtest::WriteRaster(dir + "/nan.tif", spec, [](int c, int, int) { return c == 5 ? std::nan("") : 1.0; });
     auto nan = OpenDem(dir + "/nan.tif");
     ASSERT_TRUE(nan);
     ASSERT_EQ(nan->LoadData(), 1);
@@ -138,18 +138,18 @@ TEST(DemLoadSave, Float32WithMinus9999RoundTripsBitForBitAndNaNIsNoData) {
 
 TEST(DemLoadSave, NaNAsNoDataValueAndUInt32BandsKeepTheirValues) {
     QString dir = kvtest::NewTempFolder("types");
-    rtest::RasterSpec spec;
+    kvtest::RasterSpec spec;
     spec.width = 6;
     spec.height = 2;
     spec.noData = std::nan("");
-    rtest::WriteRaster(dir + "/nan.tif", spec, [](int c, int, int) { return c == 2 ? std::nan("") : 7.5; });
+    kvtest::WriteRaster(dir + "/nan.tif", spec, [](int c, int, int) { return c == 2 ? std::nan("") : 7.5; });
     auto dem = OpenDem(dir + "/nan.tif");
     ASSERT_TRUE(dem);
     ASSERT_EQ(dem->LoadData(), 1);
     EXPECT_EQ(At(dem->m_grid, 2, 1), -9999.0f);
     dem->m_grid.at<float>(0, 0) = -9999.0f;
     ASSERT_EQ(dem->SaveData(), 1);
-    std::vector<double> cells = rtest::ReadBand(dir + "/nan.tif");
+    std::vector<double> cells = kvtest::ReadBand(dir + "/nan.tif");
     EXPECT_TRUE(std::isnan(cells[0]));
     EXPECT_TRUE(std::isnan(cells[2]));
     EXPECT_EQ(cells[1], 7.5);
@@ -157,16 +157,16 @@ TEST(DemLoadSave, NaNAsNoDataValueAndUInt32BandsKeepTheirValues) {
     spec.type = GDT_UInt32;
     spec.noData = 4294967295.0;
     const double stored[6] = {0.0, 1.0, 70000.0, 16777216.0, 4294967295.0, 123456.0};
-    rtest::WriteRaster(dir + "/u32.tif", spec, [&](int c, int, int) { return stored[c]; });
+    kvtest::WriteRaster(dir + "/u32.tif", spec, [&](int c, int, int) { return stored[c]; });
     auto u32 = OpenDem(dir + "/u32.tif");
     ASSERT_TRUE(u32);
     ASSERT_EQ(u32->LoadData(), 1);
     EXPECT_EQ(At(u32->m_grid, 2, 0), 70000.0f);
     EXPECT_EQ(At(u32->m_grid, 3, 1), 16777216.0f);
     EXPECT_EQ(At(u32->m_grid, 4, 0), -9999.0f);
-    std::vector<uint32_t> before = rtest::ReadBits32(dir + "/u32.tif");
+    std::vector<uint32_t> before = kvtest::ReadBits32(dir + "/u32.tif");
     ASSERT_EQ(u32->SaveData(), 1);
-    EXPECT_EQ(rtest::ReadBits32(dir + "/u32.tif"), before);
+    EXPECT_EQ(kvtest::ReadBits32(dir + "/u32.tif"), before);
 }
 
 TEST(DemLoadSave, NewFilesAreTiledFloat32WithOverviewsByTheLargerSide) {
@@ -186,7 +186,7 @@ TEST(DemLoadSave, NewFilesAreTiledFloat32WithOverviewsByTheLargerSide) {
         auto dem = MemoryDem(grid, path);
         dem->m_projection = "LOCAL_CS[\"test\"]";
         ASSERT_EQ(dem->SaveData(), 1) << k.w;
-        rtest::RasterFacts f = rtest::Inspect(path);
+        kvtest::RasterFacts f = kvtest::Inspect(path);
         EXPECT_EQ(f.driver, "GTiff");
         EXPECT_EQ(f.type, GDT_Float32);
         EXPECT_EQ(f.blockX, 256);
@@ -233,10 +233,10 @@ TEST(DemLoadSave, WriteFailuresAreReportedAndLeaveNoFile) {
 
 TEST(DemLoadSave, TruncatedFileFailsToLoadInsteadOfGivingZeros) {
     QString dir = kvtest::NewTempFolder("truncated");
-    rtest::RasterSpec spec;
+    kvtest::RasterSpec spec;
     spec.width = 600;
     spec.height = 600;
-    QString path = rtest::WriteRaster(dir + "/cut.tif", spec, [](int c, int r, int) { return c + r; });
+    QString path = kvtest::WriteRaster(dir + "/cut.tif", spec, [](int c, int r, int) { return c + r; });
     QFile::resize(path, QFileInfo(path).size() / 2);
     // The file still opens: only the reads of its missing blocks fail.
     CDEM dem(nullptr);
@@ -300,13 +300,13 @@ TEST(DemRegion, MemoryRegionsAreResampledToTheImageAndStayInsideIt) {
 
 TEST(DemRegion, FileAndMemoryReadsAgree) {
     QString dir = kvtest::NewTempFolder("agree");
-    rtest::RasterSpec spec;
+    kvtest::RasterSpec spec;
     spec.width = 40;
     spec.height = 30;
     spec.type = GDT_Int16;
     spec.noData = -1;
-    QString path = rtest::WriteRaster(dir + "/a.tif", spec,
-                                      [](int c, int r, int) { return c == 7 && r == 7 ? -1 : c * r; });
+    QString path = kvtest::WriteRaster(dir + "/a.tif", spec,
+                                       [](int c, int r, int) { return c == 7 && r == 7 ? -1 : c * r; });
     auto onFile = OpenDem(path);
     auto inMemory = OpenDem(path);
     ASSERT_TRUE(onFile && inMemory);
@@ -329,11 +329,11 @@ TEST(DemRegion, FileAndMemoryReadsAgree) {
 
 TEST(DemElevation, HeightOfTheCellThatHoldsThePoint) {
     QString dir = kvtest::NewTempFolder("elev");
-    rtest::RasterSpec spec;
+    kvtest::RasterSpec spec;
     spec.width = 20;
     spec.height = 10;
     QString path =
-        rtest::WriteRaster(dir + "/e.tif", spec, [](int c, int r, int) { return 100.0 + c + 100.0 * r; });
+        kvtest::WriteRaster(dir + "/e.tif", spec, [](int c, int r, int) { return 100.0 + c + 100.0 * r; });
     auto dem = OpenDem(path);
     ASSERT_TRUE(dem);
     const double* gt = dem->m_geoTransform;

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "RasterFixtures.h"
 #include "RecordingProgress.h"
 #include "raster/GDALListener.h"
+#include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
 
 TEST(GdalProgress, MovesTheBarOncePerPercentAndStopsOnAbort) {
@@ -39,8 +39,8 @@ TEST(GdalProgress, MovesTheBarOncePerPercentAndStopsOnAbort) {
 
 namespace {
 
-rtest::RasterSpec DemSpec(int w, int h) {
-    rtest::RasterSpec spec;
+kvtest::RasterSpec DemSpec(int w, int h) {
+    kvtest::RasterSpec spec;
     spec.width = w;
     spec.height = h;
     spec.geoTransform[1] = 3.0;
@@ -53,9 +53,9 @@ rtest::RasterSpec DemSpec(int w, int h) {
 TEST(Resample, SizesPixelSizesAndValues) {
     QString dir = kvtest::NewTempFolder("resample");
     QString big =
-        rtest::WriteRaster(dir + "/big.tif", DemSpec(1001, 1001), [](int c, int r, int) { return c + r; });
+        kvtest::WriteRaster(dir + "/big.tif", DemSpec(1001, 1001), [](int c, int r, int) { return c + r; });
     ASSERT_TRUE(ResampleRasterGDAL(big, dir + "/Half.tif", 0.5, nullptr, nullptr));
-    rtest::RasterFacts f = rtest::Inspect(dir + "/Half.tif");
+    kvtest::RasterFacts f = kvtest::Inspect(dir + "/Half.tif");
     EXPECT_EQ(f.width, 501);
     EXPECT_EQ(f.height, 501);
     EXPECT_EQ(f.geoTransform[1], 6.0);
@@ -64,20 +64,20 @@ TEST(Resample, SizesPixelSizesAndValues) {
     EXPECT_EQ(f.noData, -9999.0);
     EXPECT_EQ(f.type, GDT_Float32);
 
-    rtest::RasterSpec spec = DemSpec(3, 3);
+    kvtest::RasterSpec spec = DemSpec(3, 3);
     spec.type = GDT_Int16;
     spec.noData = -32768;
-    QString small = rtest::WriteRaster(dir + "/small.tif", spec, [](int c, int, int) { return 10 * c; });
+    QString small = kvtest::WriteRaster(dir + "/small.tif", spec, [](int c, int, int) { return 10 * c; });
     const char* options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "BIGTIFF=IF_NEEDED", nullptr};
     CGDALListener listener;
     ASSERT_TRUE(ResampleRasterGDAL(small, dir + "/double.tif", 2.0, const_cast<char**>(options), &listener));
-    f = rtest::Inspect(dir + "/double.tif");
+    f = kvtest::Inspect(dir + "/double.tif");
     EXPECT_EQ(f.width, 6);
     EXPECT_EQ(f.height, 6);
     EXPECT_EQ(f.geoTransform[1], 1.5);
     EXPECT_EQ(f.type, GDT_Int16);
     EXPECT_EQ(f.blockX, 128);
-    std::vector<double> cells = rtest::ReadBand(dir + "/double.tif");
+    std::vector<double> cells = kvtest::ReadBand(dir + "/double.tif");
     EXPECT_EQ(cells[2], 8.0);  // 7.5, a quarter of the way from column 1 back to column 0, rounded
     EXPECT_EQ(listener.m_lastPercentage, 100);
 
@@ -89,9 +89,9 @@ TEST(Resample, SizesPixelSizesAndValues) {
 
 TEST(Resample, OutputIsGeoTiffWhateverTheSourceAndKeepsItsProjection) {
     QString dir = kvtest::NewTempFolder("resample_fmt");
-    rtest::RasterSpec spec = DemSpec(20, 20);
+    kvtest::RasterSpec spec = DemSpec(20, 20);
     spec.driver = "HFA";
-    QString img = rtest::WriteRaster(dir + "/dem.img", spec, [](int c, int, int) { return c; });
+    QString img = kvtest::WriteRaster(dir + "/dem.img", spec, [](int c, int, int) { return c; });
     GDALDatasetH ds = GDALOpen(QFile::encodeName(img).constData(), GA_Update);
     ASSERT_NE(ds, nullptr);
     GDALSetProjection(
@@ -104,7 +104,7 @@ TEST(Resample, OutputIsGeoTiffWhateverTheSourceAndKeepsItsProjection) {
         "UNIT[\"metre\",1]]");
     GDALClose(ds);
     ASSERT_TRUE(ResampleRasterGDAL(img, dir + "/out.img", 0.5, nullptr, nullptr));
-    rtest::RasterFacts f = rtest::Inspect(dir + "/out.img");
+    kvtest::RasterFacts f = kvtest::Inspect(dir + "/out.img");
     EXPECT_EQ(f.driver, "GTiff");
     EXPECT_EQ(f.width, 10);
     EXPECT_NE(f.projection.find("UTM zone 25S"), std::string::npos);
@@ -112,10 +112,10 @@ TEST(Resample, OutputIsGeoTiffWhateverTheSourceAndKeepsItsProjection) {
 
 TEST(Resample, AbortDuringWarpOrOverviewsLeavesNoFile) {
     QString dir = kvtest::NewTempFolder("resample_abort");
-    rtest::RasterSpec spec = DemSpec(3000, 3000);
+    kvtest::RasterSpec spec = DemSpec(3000, 3000);
     spec.type = GDT_Byte;
     spec.noData = 0;
-    QString src = rtest::WriteRaster(dir + "/src.tif", spec, [](int c, int, int) { return c % 200 + 1; });
+    QString src = kvtest::WriteRaster(dir + "/src.tif", spec, [](int c, int, int) { return c % 200 + 1; });
 
     // Stopped while the overviews are built: the warp has finished (100 %), then the first
     // overview step asks to stop.

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "RasterFixtures.h"
 #include "raster/Ortho.h"
+#include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -16,14 +16,14 @@ GDALDatasetH Open(const QString& path) {
 
 TEST(Orthophoto, ScaledImageBlacksOutTheBorderAndKeepsDarkPixelsInside) {
     QString dir = kvtest::NewTempFolder("ortho");
-    rtest::RasterSpec spec;
+    kvtest::RasterSpec spec;
     spec.width = 1000;
     spec.height = 750;
     spec.bands = 3;
     spec.type = GDT_Byte;
     spec.hasNoData = false;
     // A 100-pixel border of grey 1, an isolated black 8 x 8 spot inside, bright elsewhere.
-    QString path = rtest::WriteRaster(dir + "/o.tif", spec, [](int c, int r, int b) {
+    QString path = kvtest::WriteRaster(dir + "/o.tif", spec, [](int c, int r, int b) {
         if (c < 100 || r < 100 || c >= 900 || r >= 650) {
             return 1.0;
         }

@@ -9,10 +9,11 @@
 #include <cstring>
 #include <memory>
 
-#include "RasterFixtures.h"
 #include "RecordingProgress.h"
+#include "platform/raster/DepthTypes.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
+#include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -21,7 +22,13 @@ TEST(RasterTypes, UnusualDepthsAndRanges) {
     EXPECT_EQ(GetCVDepth(GDT_UInt32), CV_32F);
     EXPECT_EQ(GetCVDepth(GDT_CInt16), -1);
     EXPECT_EQ(GetGDALDataType(CV_32S), GDT_Unknown);
-    EXPECT_EQ(GetGDALDataType(GetCVDepth(GDT_Int16)), GDT_Int16);
+    EXPECT_EQ(GetCVDepth(GDT_Int32), CV_32S);
+    // Every other depth is written as the type the rasters are read with.
+    for (int depth : {CV_8U, CV_16U, CV_16S, CV_32F, CV_64F}) {
+        EXPECT_EQ(GetGDALDataType(depth), kv::GDALTypeOfDepth(depth)) << depth;
+        EXPECT_EQ(GetCVDepth(GetGDALDataType(depth)), depth) << depth;
+    }
+    EXPECT_EQ(GetGDALDataType(CV_16F), GDT_Unknown);
     double lo = 1, hi = 1;
     GetGDALDataTypeRange(GDT_Int16, &lo, &hi);
     EXPECT_EQ(lo, -32767.0);
@@ -117,7 +124,7 @@ TEST(GeoTiffOutput, ImagesAreWrittenTiledWithTheirBandsAndOverviews) {
     double gt[6] = {300.0, 0.5, 0.0, 800.0, 0.0, -0.5};
     rtest::RecordingProgress progress;
     ASSERT_TRUE(SaveImageAsGeoTiff(rgb, gt, "LOCAL_CS[\"x\"]", 0.0, dir + "/Rgb.tif", &progress));
-    rtest::RasterFacts f = rtest::Inspect(dir + "/Rgb.tif");
+    kvtest::RasterFacts f = kvtest::Inspect(dir + "/Rgb.tif");
     EXPECT_EQ(f.type, GDT_Byte);
     EXPECT_EQ(f.bands, 3);
     EXPECT_EQ(f.overviews, 0);
@@ -125,13 +132,13 @@ TEST(GeoTiffOutput, ImagesAreWrittenTiledWithTheirBandsAndOverviews) {
     EXPECT_EQ(f.geoTransform[3], 800.0);
     EXPECT_NE(f.projection.find("LOCAL_CS"), std::string::npos);
     EXPECT_TRUE(f.hasNoData);
-    EXPECT_EQ(rtest::ReadBand(dir + "/Rgb.tif", 3)[5 * 600 + 7], 3.0);
+    EXPECT_EQ(kvtest::ReadBand(dir + "/Rgb.tif", 3)[5 * 600 + 7], 3.0);
     EXPECT_EQ(progress.ranges.front(), std::make_pair(0, 3));
     EXPECT_EQ(progress.positions, (std::vector<int>{0, 0, 1, 2}));
 
     cv::Mat wide(1000, 3000, CV_32FC1, cv::Scalar(1.25f));
     ASSERT_TRUE(SaveImageAsGeoTiff(wide, nullptr, QString(), -9999.0, dir + "/wide.tif", nullptr));
-    f = rtest::Inspect(dir + "/wide.tif");
+    f = kvtest::Inspect(dir + "/wide.tif");
     EXPECT_EQ(f.type, GDT_Float32);
     EXPECT_EQ(f.overviewWidths, (std::vector<int>{1500, 750}));
     EXPECT_EQ(f.noData, -9999.0);
@@ -172,13 +179,13 @@ TEST(GeoTiffOutput, FullDiskGivesFalseAndKeepsTheOldFile) {
 
 TEST(OrthophotoInput, ThreeBandsReadAndRefusalsShowTheirMessages) {
     QString dir = kvtest::NewTempFolder("ortho_in");
-    rtest::RasterSpec spec;
+    kvtest::RasterSpec spec;
     spec.width = 30;
     spec.height = 20;
     spec.bands = 4;
     spec.type = GDT_Byte;
     spec.hasNoData = false;
-    rtest::WriteRaster(dir + "/Ortho.tif", spec, [](int c, int r, int b) { return b * 50 + (c + r) % 7; });
+    kvtest::WriteRaster(dir + "/Ortho.tif", spec, [](int c, int r, int b) { return b * 50 + (c + r) % 7; });
     kvtest::ScriptedInteraction ui;
     cv::Mat image(3, 3, CV_8UC1);
     double gt[6];
@@ -189,7 +196,7 @@ TEST(OrthophotoInput, ThreeBandsReadAndRefusalsShowTheirMessages) {
     EXPECT_EQ(gt[0], spec.geoTransform[0]);
 
     spec.bands = 1;
-    rtest::WriteRaster(dir + "/grey.tif", spec, [](int, int, int) { return 1; });
+    kvtest::WriteRaster(dir + "/grey.tif", spec, [](int, int, int) { return 1; });
     std::fill(gt, gt + 6, 5.0);
     EXPECT_FALSE(LoadOrthophotoImage(dir + "/grey.tif", image, gt));
     EXPECT_TRUE(image.empty());
@@ -199,7 +206,7 @@ TEST(OrthophotoInput, ThreeBandsReadAndRefusalsShowTheirMessages) {
     spec.bands = 3;
     spec.width = 800;
     spec.height = 800;
-    rtest::WriteRaster(dir + "/cut.tif", spec, [](int, int, int) { return 9; });
+    kvtest::WriteRaster(dir + "/cut.tif", spec, [](int, int, int) { return 9; });
     QFile::resize(dir + "/cut.tif", QFileInfo(dir + "/cut.tif").size() / 3);
     EXPECT_FALSE(LoadOrthophotoImage(dir + "/cut.tif", image, gt));
     EXPECT_TRUE(image.empty());
@@ -234,7 +241,7 @@ TEST(DemInput, RealDemsWithAndWithoutNoData) {
     EXPECT_TRUE(dem->m_grid.empty());
     EXPECT_NEAR(dem->m_geoTransform[1], 89.994067, 1e-6);
     EXPECT_TRUE(dem->m_projection.contains("UTM Zone 25, Southern Hemisphere"));
-    std::vector<double> cells = rtest::ReadBand(copy);
+    std::vector<double> cells = kvtest::ReadBand(copy);
     EXPECT_EQ(dem->m_minElevation, *std::min_element(cells.begin(), cells.end()));
     EXPECT_EQ(dem->m_maxElevation, *std::max_element(cells.begin(), cells.end()));
 

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class QTemporaryDir;
 class QWidget;
 
 namespace kvtest {
@@ -14,7 +15,13 @@ QString DataPath(const QString& name);
 QString TempDir();
 // A new empty folder inside TempDir().
 QString NewTempFolder(const QString& name);
-// Saves a picture of the widget under build/screenshots/<name>.png; returns the path.
+// Saves a picture of the widget under build/screenshots/<name>.png; returns the path. Only in
+// test programs with an application object.
 QString SaveScreenshot(QWidget* widget, const QString& name);
+
+// For the test mains: the process's profile and working folder go into the temporary folder,
+// GDAL's drivers are registered and its messages kept quiet.
+void BeginTestProcess(QTemporaryDir* tmp);
+void EndTestProcess();
 
 }  // namespace kvtest

@@ -5,34 +5,12 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
-#include <cpl_error.h>
-#include <gdal.h>
 #include <gtest/gtest.h>
 #include <vtkObject.h>
 
-#include "platform/tools/ZQT.h"
 #include "support/TestEnv.h"
 
-namespace {
-QTemporaryDir* g_tmp = nullptr;
-}
-
 namespace kvtest {
-
-QString DataPath(const QString& name) {
-    return QStringLiteral(KV_TEST_DATA_DIR) + '/' + name;
-}
-
-QString TempDir() {
-    return g_tmp ? g_tmp->path() : QDir::tempPath();
-}
-
-QString NewTempFolder(const QString& name) {
-    QString path = TempDir() + '/' + name;
-    QDir(path).removeRecursively();
-    QDir().mkpath(path);
-    return path;
-}
 
 QString SaveScreenshot(QWidget* widget, const QString& name) {
     QString dir = QStringLiteral(KV_SCREENSHOT_DIR);
@@ -49,17 +27,11 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("DrovaneSoftware"));
-    QApplication::setApplicationName(QStringLiteral("KelvaroTests"));
     QTemporaryDir tmp;
-    g_tmp = &tmp;
-    ZQT_SetSpecialFolderRoot(tmp.path());
-    ZQT_SetUserProfilePath(tmp.path() + "/profile.ini");
-    GDALAllRegister();
-    CPLSetErrorHandler(CPLQuietErrorHandler);
+    kvtest::BeginTestProcess(&tmp);
     vtkObject::GlobalWarningDisplayOff();
     ::testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
-    g_tmp = nullptr;
+    kvtest::EndTestProcess();
     return rc;
 }

@@ -151,20 +151,20 @@ TEST_F(CadEventProcsTest, TheSeamlineEditingGetsTheMouseWhileItsCommandIsActive)
     handlers.mouseDown = [](CadDrawing*, double, double) { return ++g_downs; };
     handlers.mouseUp = [](CadDrawing*) { return ++g_ups; };
     handlers.mouseWheel = [](CadDrawing*, int, int) { return 0; };
-    SetSeamlineEditHandlers(kDemSeamlineEditCommandId, handlers);
+    SetSeamlineEditHandlers(CMD_DEMSEAMLINELABELBRUSH, handlers);
     CadDrawing* drawing = m_doc->m_pCad;
     EXPECT_EQ(OnCadPreMouseDown(drawing, CAD_BUTTON_LEFT, 1, 1), 1);
-    ActiveCadCommandId = kSeamlineEditCommandId;  // no handlers for this one
+    ActiveCadCommandId = CMD_SEAMLINELABELBRUSH;  // no handlers for this one
     EXPECT_EQ(OnCadPreMouseDown(drawing, CAD_BUTTON_LEFT, 1, 1), 1);
     EXPECT_EQ(OnCadMouseUp(drawing, CAD_BUTTON_LEFT), 0);
-    ActiveCadCommandId = kDemSeamlineEditCommandId;
+    ActiveCadCommandId = CMD_DEMSEAMLINELABELBRUSH;
     EXPECT_EQ(OnCadPreMouseDown(drawing, CAD_BUTTON_RIGHT, 1, 1), 1);
     EXPECT_EQ(OnCadPreMouseDown(drawing, CAD_BUTTON_LEFT, 1, 1), 0);
     EXPECT_EQ(OnCadMouseUp(drawing, CAD_BUTTON_LEFT), 1);
     EXPECT_EQ(OnCadMouseWheel(drawing, 0, 120), 0);
     EXPECT_EQ(g_downs, 1);
     EXPECT_EQ(g_ups, 1);
-    SetSeamlineEditHandlers(kDemSeamlineEditCommandId, SeamlineEditHandlers{});
+    SetSeamlineEditHandlers(CMD_DEMSEAMLINELABELBRUSH, SeamlineEditHandlers{});
 }
 
 TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {

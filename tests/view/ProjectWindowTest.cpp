@@ -8,6 +8,7 @@
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
@@ -83,7 +84,7 @@ TEST_F(ProjectWindowTest, TheTitleShowsTheProjectAndWhetherItIsModified) {
 TEST_F(ProjectWindowTest, ClosingIsRefusedWhileACommandRunsOrAWorkerIsBusy) {
     kvtest::ScriptedInteraction ui;
     CKelvaroFrame* frame = CreateProjectWindow(m_doc, &m_area);
-    ActiveCadCommandId = 11004;
+    ActiveCadCommandId = CMD_VOLUME;
     EXPECT_FALSE(frame->close());
     ActiveCadCommandId = 0;
     {

@@ -4,38 +4,29 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
 
 namespace kvtest {
 
 QString WriteRaster(const QString& name, const cv::Mat& image, GDALDataType type, double noData, double scale,
                     double offset) {
-    const QString path = QDir(TempDir()).filePath(name);
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(),
-                                 image.cols, image.rows, image.channels(), type, const_cast<char**>(options));
-    if (!ds) {
-        return QString();
-    }
-    double gt[6] = {0.0, 1.0, 0.0, static_cast<double>(image.rows), 0.0, -1.0};
-    GDALSetGeoTransform(ds, gt);
-    std::vector<cv::Mat> channels;
-    cv::split(image, channels);
-    bool ok = true;
-    for (int b = 0; b < image.channels(); ++b) {
-        GDALRasterBandH band = GDALGetRasterBand(ds, b + 1);
-        GDALSetRasterNoDataValue(band, noData);
-        if (scale != 1.0 || offset != 0.0) {
-            GDALSetRasterScale(band, scale);
-            GDALSetRasterOffset(band, offset);
-        }
-        cv::Mat values;
-        channels[b].convertTo(values, CV_64F);
-        ok = ok && GDALRasterIO(band, GF_Write, 0, 0, image.cols, image.rows, values.data, image.cols,
-                                image.rows, GDT_Float64, 0, 0) == CE_None;
-    }
-    GDALClose(ds);
-    return ok ? path : QString();
+    RasterSpec spec;
+    spec.width = image.cols;
+    spec.height = image.rows;
+    spec.bands = image.channels();
+    spec.type = type;
+    spec.noData = noData;
+    spec.hasScaleOffset = scale != 1.0 || offset != 0.0;
+    spec.scale = scale;
+    spec.offset = offset;
+    spec.geoTransform = {0.0, 1.0, 0.0, static_cast<double>(image.rows), 0.0, -1.0};
+    spec.options = {"TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"};
+    cv::Mat values;
+    image.convertTo(values, CV_64F);
+    const int channels = image.channels();
+    return WriteRaster(QDir(TempDir()).filePath(name), spec,
+                       [&](int c, int r, int b) { return values.ptr<double>(r)[c * channels + b - 1]; });
 }
 
 CadEntity* AddImagePlace(CKelvaroDoc& doc, const QString& name, int imageId, int width, int height,

@@ -5,26 +5,9 @@
 
 #include <opencv2/core.hpp>
 
-namespace {
+#include "platform/raster/DepthTypes.h"
 
-GDALDataType GdalTypeOf(int depth) {
-    switch (depth) {
-        case CV_8U:
-            return GDT_Byte;
-        case CV_16U:
-            return GDT_UInt16;
-        case CV_16S:
-            return GDT_Int16;
-        case CV_32S:
-            return GDT_Int32;
-        case CV_32F:
-            return GDT_Float32;
-        case CV_64F:
-            return GDT_Float64;
-        default:
-            return GDT_Unknown;
-    }
-}
+namespace {
 
 // What a grid cell outside the raster holds.
 cv::Scalar OutsideValue(GDALRasterBandH band, int depth) {
@@ -59,7 +42,7 @@ int GDALExtractROI(GDALDatasetH dataset, cv::Mat& image, const cv::Rect* rect, i
     GDALDataType type = GDT_Byte;
     cv::Scalar outside = cv::Scalar::all(0);
     if (mode == kExtractGrid) {
-        type = GdalTypeOf(image.depth());
+        type = kv::GDALTypeOfDepth(image.depth());
         if (image.channels() != 1 || type == GDT_Unknown)
             return 0;
         outside = OutsideValue(band1, image.depth());

@@ -2,35 +2,26 @@
 
 #include <QCoreApplication>
 #include <QDate>
-#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QImage>
 #include <QLocale>
 #include <QMutex>
-#include <QPixmap>
-#include <QPointer>
 #include <QRandomGenerator>
-#include <QScreen>
 #include <QSettings>
-#include <QSplashScreen>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTime>
 #include <QTimer>
-#include <QUrl>
-#include <QWidget>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "platform/ui/CloseGuard.h"
-#include "platform/ui/Interaction.h"
+#include "platform/tools/BusyScope.h"
 
 namespace {
 
@@ -237,10 +228,13 @@ int ZQT_StringToBoolean(const QString& text, int* value) {
 }
 
 QString ZQT_DoubleToString(double value, int decimals) {
-    // printf's rounding, like every "%.3lf" the program writes elsewhere.
+    // printf's rounding, like every "%.3lf" the program writes elsewhere, but always with a
+    // decimal point: the application object takes the operator's locale for the C library, and
+    // texts written here are read back as numbers and stored in the profile.
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", std::clamp(decimals, 0, 30), value);
-    return QString::fromLatin1(buf);
+    const auto end =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, std::clamp(decimals, 0, 30));
+    return end.ec == std::errc() ? QString::fromLatin1(buf, static_cast<int>(end.ptr - buf)) : QString();
 }
 
 int ZQT_DoubleToString(double value, int decimals, char* buffer, int size) {
@@ -274,41 +268,6 @@ QString ZQT_CutVersion(const QString& version) {
         }
     }
     return v;
-}
-
-int ZQT_ShellExecute(const QString& /*verb*/, const QString& file, const QString& /*parameters*/,
-                     int /*show*/) {
-    QUrl url = QUrl::fromUserInput(file, QDir::currentPath(), QUrl::AssumeLocalFile);
-    if (!url.isValid()) {
-        return 0;
-    }
-    return QDesktopServices::openUrl(url) ? 1 : 0;
-}
-
-namespace {
-
-// The splash window on screen, if any: it deletes itself when its time is up.
-QPointer<QSplashScreen>& ShownSplash() {
-    static QPointer<QSplashScreen> splash;
-    return splash;
-}
-
-}  // namespace
-
-void ZQT_ShowSplashScreen(const QPixmap& bitmap, int milliseconds) {
-    if (bitmap.isNull() || qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
-        return;
-    }
-    ZQT_CloseSplashScreen();
-    auto* splash = new QSplashScreen(bitmap, Qt::WindowStaysOnTopHint);
-    splash->setAttribute(Qt::WA_DeleteOnClose);
-    splash->show();
-    QTimer::singleShot(milliseconds, splash, &QWidget::close);
-    ShownSplash() = splash;
-}
-
-void ZQT_CloseSplashScreen() {
-    delete ShownSplash().data();
 }
 
 QString ZQT_GetCurrentSysDate(int, int) {
@@ -372,23 +331,6 @@ QString ZQT_GetRAMInfo() {
     return QStringLiteral("Total: %1, Available: %2").arg(total, avail);
 }
 
-QString ZQT_GetResolution() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app || !QGuiApplication::primaryScreen()) {
-        return QString();
-    }
-    QSize s = QGuiApplication::primaryScreen()->size();
-    return QStringLiteral("%1x%2").arg(s.width()).arg(s.height());
-}
-
-QString ZQT_GetPixelDepth() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app || !QGuiApplication::primaryScreen()) {
-        return QString();
-    }
-    return QString::number(QGuiApplication::primaryScreen()->depth());
-}
-
 int ZQT_GetDisplayAdaptersList(QStringList* list) {
     QStringList names;
     QDir drm(QStringLiteral("/sys/class/drm"));
@@ -427,10 +369,6 @@ int ZQT_DeleteDirectory(const QString& folder) {
     return dir.removeRecursively() ? 1 : 0;
 }
 
-QString ZQT_PickFolderPath(const QString& title, const QString& initialFolder, QWidget* /*parent*/) {
-    return kv::GetInteraction().ChooseFolder(title, initialFolder);
-}
-
 int ZQT_IsValidFileName(const QString& name) {
     if (name.trimmed().isEmpty() || name == "." || name == "..") {
         return 1;
@@ -452,24 +390,6 @@ void ZQT_StartTimer() {
 
 qint64 ZQT_GetElapsedTime() {
     return g_stopwatch.isValid() ? g_stopwatch.elapsed() : 0;
-}
-
-int ZQT_CaptureWindow(QPaintDevice* device, const QString& path) {
-    if (!device || path.isEmpty()) {
-        return 0;
-    }
-    QImage image;
-    if (auto* widget = dynamic_cast<QWidget*>(device)) {
-        image = widget->grab().toImage();
-    } else if (auto* img = dynamic_cast<QImage*>(device)) {
-        image = *img;
-    } else if (auto* pix = dynamic_cast<QPixmap*>(device)) {
-        image = pix->toImage();
-    }
-    if (image.isNull()) {
-        return 0;
-    }
-    return image.convertToFormat(QImage::Format_RGB888).save(path, "BMP") ? 1 : 0;
 }
 
 int ZQT_ParseString(const QString& text, const QString& separator, QStringList* out) {

@@ -1,6 +1,9 @@
 // Tools library: message pumping, the per-user profile, special folders, unique paths, number
 // parsing and printing, version information, shell execution, the splash screen and descriptions
 // of the workstation. Texts are UTF-8 where a C string is taken or given.
+//
+// Everything here runs without a QApplication (the core library), except the functions marked
+// "needs the user interface": the user-interface library implements them (ZQTWidgets.cpp).
 #pragma once
 
 #include <QString>
@@ -49,10 +52,11 @@ QString ZQT_DoubleToString(double value, int decimals);
 // Version of a module ("1,0,0,0" style is accepted by the callers). module == nullptr: the program.
 int ZQT_GetVersionInfo(const char* module, QString* version, QString* text);
 
-// Opens the file or address with its associated program. Non-zero on success.
+// Opens the file or address with its associated program. Non-zero on success. Needs the user
+// interface.
 int ZQT_ShellExecute(const QString& verb, const QString& file, const QString& parameters, int show);
 
-// Shows the picture for the given time without blocking.
+// Shows the picture for the given time without blocking. Needs the user interface.
 void ZQT_ShowSplashScreen(const QPixmap& bitmap, int milliseconds);
 // Closes and deletes the picture at once if it is still shown: the start-up it belongs to ends.
 void ZQT_CloseSplashScreen();
@@ -69,6 +73,7 @@ int ZQT_GetRelativePath(const QString& from, int fromFlag, const QString& to, in
 
 QString ZQT_GetOSInfo();
 QString ZQT_GetRAMInfo();
+// The primary screen's size and colour depth, empty without a screen. Need the user interface.
 QString ZQT_GetResolution();
 QString ZQT_GetPixelDepth();
 int ZQT_GetDisplayAdaptersList(QStringList* list);
@@ -77,14 +82,15 @@ int ZQT_GetDisplayAdaptersList(QStringList* list);
 QString ZQT_OptimizePath(const QString& path, int endWithSeparator = 1);
 // Deletes the folder tree. Non-zero on success.
 int ZQT_DeleteDirectory(const QString& folder);
-// The folder the operator picks, empty when refused.
+// The folder the operator picks, empty when refused. Needs the user interface.
 QString ZQT_PickFolderPath(const QString& title, const QString& initialFolder, QWidget* parent);
 // Non-zero when the name can NOT be used as a file name.
 int ZQT_IsValidFileName(const QString& name);
 // The library's stopwatch: started before a long run, read in milliseconds.
 void ZQT_StartTimer();
 qint64 ZQT_GetElapsedTime();
-// Writes the picture of a paint device (an image, a pixmap or a widget) to a BMP file. Non-zero on success.
+// Writes the picture of a paint device (an image, a pixmap or a widget) to a BMP file. Non-zero on
+// success. Needs the user interface.
 int ZQT_CaptureWindow(QPaintDevice* device, const QString& path);
 // Splits the text at the separator; returns the number of parts.
 int ZQT_ParseString(const QString& text, const QString& separator, QStringList* out);

@@ -4,24 +4,9 @@
 #include "platform/ui/Interaction.h"
 
 namespace kv {
-namespace {
-int g_busy = 0;
-}
-
-BusyScope::BusyScope() {
-    ++g_busy;
-}
-
-BusyScope::~BusyScope() {
-    --g_busy;
-}
-
-int BusyCount() {
-    return g_busy;
-}
 
 bool IsCloseRefused() {
-    return ActiveCadCommandId != 0 || g_busy > 0;
+    return ActiveCadCommandId != 0 || BusyCount() > 0;
 }
 
 bool RefuseCloseWhileBusy() {

@@ -5,20 +5,9 @@
 // under that code. Every close path (the main window, a project window, File Close) asks here.
 #pragma once
 
+#include "platform/tools/BusyScope.h"
+
 namespace kv {
-
-// Marks the program busy for as long as it lives. Long workers hold one around the loop in which
-// they pump messages; the project document holds one while a command procedure runs.
-class BusyScope {
-public:
-    BusyScope();
-    ~BusyScope();
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-};
-
-// Number of live BusyScope objects.
-int BusyCount();
 
 // True when a close must be refused now.
 bool IsCloseRefused();

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/LasTestData.h"
+#include "platform_core/LasTestData.h"
 #include "platform/gridding/MCCGroundFilter.h"
 #include "platform/las/Las.h"
 #include "platform/ui/ProgressSink.h"

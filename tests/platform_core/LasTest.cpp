@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/LasTestData.h"
+#include "platform_core/LasTestData.h"
 #include "platform/las/Las.h"
 #include "support/TestEnv.h"
 

@@ -1,10 +1,10 @@
-#include "RasterFixtures.h"
+#include "support/RasterFixtures.h"
 
 #include <QFile>
 
 #include <cstring>
 
-namespace rtest {
+namespace kvtest {
 
 QString WriteRaster(const QString& path, const RasterSpec& spec,
                     const std::function<double(int, int, int)>& value) {
@@ -20,7 +20,7 @@ QString WriteRaster(const QString& path, const RasterSpec& spec,
         return QString();
     }
     if (spec.hasGeoTransform) {
-        GDALSetGeoTransform(ds, const_cast<double*>(spec.geoTransform));
+        GDALSetGeoTransform(ds, const_cast<double*>(spec.geoTransform.data()));
     }
     std::vector<double> row(static_cast<size_t>(spec.width));
     for (int b = 1; b <= spec.bands; ++b) {
@@ -32,7 +32,7 @@ QString WriteRaster(const QString& path, const RasterSpec& spec,
             GDALSetRasterScale(band, spec.scale);
             GDALSetRasterOffset(band, spec.offset);
         }
-        for (int r = 0; r < spec.height; ++r) {
+        for (int r = 0; value && r < spec.height; ++r) {
             for (int c = 0; c < spec.width; ++c) {
                 row[static_cast<size_t>(c)] = value(c, r, b);
             }
@@ -111,4 +111,4 @@ RasterFacts Inspect(const QString& path) {
     return f;
 }
 
-}  // namespace rtest
+}  // namespace kvtest

@@ -1,15 +1,16 @@
-// Generated rasters for the raster tests, and reads of what the code under test wrote.
+// Generated rasters for the tests of every folder, and reads of what the code under test wrote.
 #pragma once
 
 #include <gdal.h>
 
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace rtest {
+namespace kvtest {
 
 struct RasterSpec {
     int width = 10;
@@ -22,12 +23,14 @@ struct RasterSpec {
     double scale = 1.0;
     double offset = 0.0;
     bool hasGeoTransform = true;
-    double geoTransform[6] = {500000.0, 2.0, 0.0, 9000000.0, 0.0, -2.0};
+    std::array<double, 6> geoTransform = {500000.0, 2.0, 0.0, 9000000.0, 0.0, -2.0};
     std::string driver = "GTiff";
     std::vector<std::string> options;
 };
 
-// Writes a raster whose cell (column, row) of band b (from 1) is value(column, row, b).
+// Writes a raster whose cell (column, row) of band b (from 1) is value(column, row, b); without a
+// value function the cells are left as the driver creates them (0), which keeps large rasters
+// quick to make. Returns the path, empty on failure.
 QString WriteRaster(const QString& path, const RasterSpec& spec,
                     const std::function<double(int, int, int)>& value);
 
@@ -54,4 +57,4 @@ struct RasterFacts {
 };
 RasterFacts Inspect(const QString& path);
 
-}  // namespace rtest
+}  // namespace kvtest

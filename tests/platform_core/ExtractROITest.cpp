@@ -144,3 +144,23 @@ TEST(ExtractROI, TruncatedGeoTiffFailsInsteadOfGivingZeros) {
     cv::Mat rows(10, 111, CV_32F);
     EXPECT_NE(GDALExtractROI(cut.get(), rows, &top, kExtractGrid, nullptr), 0);
 }
+
+TEST(ExtractROI, SignedIntegerGridsKeepEveryValue) {
+    // Values a float buffer would round: the grid must travel as 32-bit integers.
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("MEM"), "", 4, 2, 1, GDT_Int32, nullptr);
+    ASSERT_NE(ds, nullptr);
+    Dataset owner(ds);
+    const int cells[8] = {16777217, -2147483647, 2147483647, 0, -16777219, 5, 123456789, -1};
+    ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, 4, 2, const_cast<int*>(cells), 4, 2,
+                           GDT_Int32, 0, 0),
+              CE_None);
+    cv::Mat grid(2, 4, CV_32S, cv::Scalar(42));
+    ASSERT_NE(GDALExtractROI(ds, grid, nullptr, kExtractGrid, nullptr), 0);
+    EXPECT_EQ(cv::countNonZero(grid != cv::Mat(2, 4, CV_32S, const_cast<int*>(cells))), 0);
+    // Past the raster's edge an integer grid without no-data gets 0.
+    cv::Rect rect(2, 0, 4, 2);
+    ASSERT_NE(GDALExtractROI(ds, grid, &rect, kExtractGrid, nullptr), 0);
+    EXPECT_EQ(grid.at<int>(0, 0), 2147483647);
+    EXPECT_EQ(grid.at<int>(1, 1), -1);
+    EXPECT_EQ(grid.at<int>(0, 2), 0);
+}

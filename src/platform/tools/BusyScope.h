@@ -1,0 +1,21 @@
+// The busy state of the program: code that is in the middle of work marks it, and every close
+// path refuses while it is set (CloseGuard.h). Long workers hold it around the loop in which
+// they pump messages, ZQT_PumpMessages holds it while it dispatches, and the project document
+// holds it while a command procedure runs.
+#pragma once
+
+namespace kv {
+
+// Marks the program busy for as long as it lives.
+class BusyScope {
+public:
+    BusyScope();
+    ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+};
+
+// Number of live BusyScope objects.
+int BusyCount();
+
+}  // namespace kv
