@@ -488,8 +488,11 @@ bool ReadVec(CadDrawing* target, const QString& path) {
         tmp->blocks.push_back(b.get());
         tmp->allBlocks.push_back(std::move(b));
     }
+    // An entity record holds at least ten 32-bit fields and three sizes: a count the rest of the
+    // payload cannot hold is refused before the list is reserved.
+    constexpr uint64_t kMinEntityBytes = 13 * 4;
     uint32_t nEntities;
-    if (!r.Get(nEntities) || nEntities > r.Left())
+    if (!r.Get(nEntities) || nEntities > r.Left() / kMinEntityBytes)
         return false;
     tmp->order.reserve(nEntities);
     std::unordered_map<int, bool> seen;
