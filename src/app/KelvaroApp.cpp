@@ -161,6 +161,9 @@ int CKelvaroApp::InitInstance() {
 
     m_pMainWnd->showMaximized();
     DeleteDemUndoTempFiles();
+    // The step after start-up (user data, crash reporter, news) comes only when start-up went
+    // through: a failed start ends with its own message alone.
+    m_pMainWnd->StartStartupStep();
     return 1;
 }
 

@@ -152,7 +152,9 @@ template <typename Layer>
 void RemoveAllLayers(std::map<QString, Layer*>& layers, std::map<int, QString>& ids,
                      std::map<CadEntity*, QString>& handles) {
     while (!layers.empty()) {
-        RemoveLayer(layers.begin()->first, layers, ids, handles);
+        // A copy: the table's own key goes with the entry that RemoveLayer erases.
+        const QString name = layers.begin()->first;
+        RemoveLayer(name, layers, ids, handles);
     }
     ids.clear();
     handles.clear();
@@ -636,8 +638,10 @@ void CKelvaroDoc::PlaceLayersOrderWindow() {
     if (!window || !StoredLayersOrderRect(&rect)) {
         return;
     }
+    // The stored rectangle is the window's frame; the size set is that of its inside.
+    const QSize frame = window->frameGeometry().size() - window->geometry().size();
     window->move(rect.left(), rect.top());
-    window->resize(rect.right() - rect.left(), rect.bottom() - rect.top());
+    window->resize(rect.right() - rect.left() - frame.width(), rect.bottom() - rect.top() - frame.height());
     window->update();
 }
 
@@ -646,12 +650,14 @@ void CKelvaroDoc::StoreAndCloseLayersOrderWindow() {
     if (!window) {
         return;
     }
+    // The frame's screen rectangle with its right and bottom edges just outside it, the form the
+    // placement reads back: left, top, width right - left, height bottom - top.
     const QRect r = window->frameGeometry();
     const QString section = QString::fromLatin1(kLayerWindowSection);
     ZQT_WriteUserProfileString(section, QStringLiteral("top"), QString::number(r.top()));
     ZQT_WriteUserProfileString(section, QStringLiteral("left"), QString::number(r.left()));
-    ZQT_WriteUserProfileString(section, QStringLiteral("bottom"), QString::number(r.bottom()));
-    ZQT_WriteUserProfileString(section, QStringLiteral("right"), QString::number(r.right()));
+    ZQT_WriteUserProfileString(section, QStringLiteral("bottom"), QString::number(r.top() + r.height()));
+    ZQT_WriteUserProfileString(section, QStringLiteral("right"), QString::number(r.left() + r.width()));
     kv::DocExecute(m_pCad, CadGetWindow(m_pCad), CAD_CMD_LAYERS_ORDER);
 }
 

@@ -511,12 +511,12 @@ int CDEM::WriteSaveCopy(ProgressSink* progress, QString* temporary) {
     if (ok) {
         if (progress) {
             progress->SetRange(0, 100);
-            progress->SetCaption(QStringLiteral("Building overviews..."));
+            progress->SetBarText(QStringLiteral("Building overviews..."));
         }
         CGDALListener listener(progress);
         ok = kv::BuildOverviews(ds, &listener) != 0;
         if (progress) {
-            progress->SetCaption(QString());
+            progress->SetBarText(QString());
         }
     }
     ok = kv::CloseDataset(ds) && ok;

@@ -9,6 +9,7 @@
 #include "app/FileTypeRegistration.h"
 #include "app/UserDataDlg.h"
 #include "platform/tools/ZQT.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -46,7 +47,17 @@ TEST(UserDataDlg, OkWithTheRequiredDataStoresAllFive) {
         dlg.m_editSurname->setText("Rossi");
         dlg.m_editEmail->setText("ada@example.org");
         dlg.m_editCompany->clear();
-        kvtest::SaveScreenshot(&dlg, "user_data_dialog");
+        // The typed values stand in their fields; the cleared one is empty.
+        const QImage shot = kvtest::Screenshot(&dlg, "user_data_dialog");
+        const QColor ink = dlg.m_editName->palette().color(QPalette::Text);
+        auto inside = [&](QWidget* edit) { return kvtest::PlaceIn(edit, &dlg).adjusted(4, 4, -4, -4); };
+        for (QLineEdit* filled : {dlg.m_editName, dlg.m_editSurname, dlg.m_editEmail}) {
+            EXPECT_GT(kvtest::ColourShare(shot, ink, inside(filled), 96), 0.0);
+        }
+        EXPECT_EQ(kvtest::ColourShare(shot, ink, inside(dlg.m_editCompany), 96), 0.0);
+        EXPECT_GT(kvtest::ColourShare(shot, dlg.m_editCompany->palette().color(QPalette::Base),
+                                      inside(dlg.m_editCompany)),
+                  0.9);
         dlg.m_btnOK->click();
         return -1;
     });
@@ -79,7 +90,14 @@ TEST(AboutDlg, ShowsTheCutVersionAndTheMakersLinks) {
         EXPECT_EQ(dlg.m_grpVersion->title(), QStringLiteral("Version"));
         EXPECT_EQ(dlg.m_linkEmail->GetURL(), QStringLiteral("mailto:info@drovane.example"));
         EXPECT_EQ(dlg.m_linkWeb->GetURL(), QStringLiteral("https://www.drovane.example"));
-        kvtest::SaveScreenshot(&dlg, "about_dialog");
+        // The links are written in blue, the version in the window's text colour.
+        const QImage shot = kvtest::Screenshot(&dlg, "about_dialog");
+        for (CHyperLink* link : {dlg.m_linkEmail, dlg.m_linkWeb}) {
+            EXPECT_GT(kvtest::ColourShare(shot, Qt::blue, kvtest::PlaceIn(link, &dlg), 40), 0.0);
+        }
+        EXPECT_GT(kvtest::ColourShare(shot, dlg.palette().color(QPalette::WindowText),
+                                      kvtest::PlaceIn(dlg.m_stVersion, &dlg), 96),
+                  0.0);
         return IDOK;
     });
     CAboutDlg dlg;

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <vector>
+
 #include "AppTestSupport.h"
 #include "app/FrameworkSettings.h"
 #include "app/MainFrm.h"
@@ -19,6 +21,7 @@
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/MainWindowService.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -253,7 +256,12 @@ TEST_F(MainFrameTest, Screenshots) {
     m_frame->showNormal();
     m_frame->resize(1400, 860);
     QTest::qWait(50);
-    kvtest::SaveScreenshot(m_frame, "main_window");
+    // The ribbon drawn with its icons over an empty window area of one colour.
+    const QImage window = kvtest::Screenshot(m_frame, "main_window");
+    EXPECT_GT(kvtest::ColourCount(window, kvtest::PlaceIn(m_frame->GetRibbonBar(), m_frame)), 50);
+    const QRect area = kvtest::PlaceIn(m_frame->GetMDIArea(), m_frame);
+    EXPECT_EQ(kvtest::ColourShare(window, window.pixelColor(area.center()), area), 1.0);
+    EXPECT_NE(window.pixelColor(area.center()), QColor(Qt::black));
     // The same window as it looks with a project that handles every command.
     FakeProject project;
     project.all = true;
@@ -262,11 +270,17 @@ TEST_F(MainFrameTest, Screenshots) {
     m_frame->resize(1920, 1000);
     QTest::qWait(50);
     CRibbonBar* ribbon = m_frame->GetRibbonBar();
+    std::vector<QImage> categories;
     for (int i = 0; i < ribbon->GetCategoryCount(); ++i) {
         ribbon->SetActiveCategory(ribbon->GetCategory(i));
         m_frame->UpdateCommandUI();
         QTest::qWait(20);
-        kvtest::SaveScreenshot(ribbon, QStringLiteral("ribbon_%1").arg(i));
+        categories.push_back(kvtest::Screenshot(ribbon, QStringLiteral("ribbon_%1").arg(i)));
+        // Each category shows its own buttons with their icons.
+        EXPECT_GT(kvtest::ColourCount(categories.back()), 50) << i;
+        for (size_t j = 0; j + 1 < categories.size(); ++j) {
+            EXPECT_NE(categories[j], categories.back()) << j << " " << i;
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "controls/ButtonST.h"
 #include "controls/KvIcons.h"
+#include "support/Pictures.h"
 #include "support/TestEnv.h"
 
 TEST(CButtonST, IconsByNumberAndTheDisabledStateIcon) {
@@ -82,7 +83,15 @@ TEST(CButtonST, Screenshot) {
     disabled.setGeometry(180, 10, 80, 28);
     iconOnly.setGeometry(265, 10, 40, 28);
     panel.show();
-    kvtest::SaveScreenshot(&panel, "CButtonST");
+    const QImage shot = kvtest::Screenshot(&panel, "CButtonST");
+    // Every button shows its icon (and caption); the disabled one its grey icon.
+    for (CButtonST* button : {&ok, &cancel, &disabled, &iconOnly}) {
+        EXPECT_GT(kvtest::ColourCount(shot, button->geometry()), 10) << button->text().toStdString();
+    }
+    EXPECT_NE(shot.copy(ok.geometry()), shot.copy(disabled.geometry()));
+    EXPECT_NE(shot.copy(ok.geometry()), shot.copy(cancel.geometry()));
+    // Around them the panel shows its own colour.
+    EXPECT_EQ(kvtest::ColourShare(shot, panel.palette().color(QPalette::Window), QRect(0, 40, 330, 10)), 1.0);
     EXPECT_EQ(cancel.toolTip(), "Close without saving");
     cancel.SetTooltipText(QString());  // a null text is ignored
     EXPECT_EQ(cancel.toolTip(), "Close without saving");

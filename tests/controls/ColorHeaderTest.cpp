@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "controls/ColorHeaderCtrl.h"
+#include "support/Pictures.h"
 #include "support/TestEnv.h"
 
 TEST(CColorHeaderCtrl, TitleIsBlackOnLightColoursWhiteOnDarkOnes) {
@@ -66,5 +67,13 @@ TEST(CColorHeaderCtrl, Screenshot) {
     }
     table.resize(400, 60);
     table.show();
-    kvtest::SaveScreenshot(&table, "CColorHeaderCtrl");
+    // Every section is filled with its column's colour.
+    const QImage shot = kvtest::Screenshot(&table, "CColorHeaderCtrl");
+    const QColor colours[4] = {QColor(255, 255, 0), QColor(128, 128, 127), QColor(30, 120, 200),
+                               QColor(236, 232, 117)};
+    for (int c = 0; c < 4; ++c) {
+        const QPoint at = header->mapTo(&table, QPoint(header->sectionViewportPosition(c), 0));
+        const QRect section(at, QSize(header->sectionSize(c), header->height()));
+        EXPECT_GT(kvtest::ColourShare(shot, colours[c], section.intersected(shot.rect())), 0.5) << c;
+    }
 }

@@ -9,6 +9,7 @@
 #include "controls/GraphCtrl.h"
 #include "controls/HyperLink.h"
 #include "controls/TooltipDlg.h"
+#include "support/Pictures.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -75,7 +76,20 @@ TEST(CGraphCtrl, Screenshot) {
     graph.AddBar(62, kv::Rgb(60, 180, 75), "944 [10.00,20.00]");
     graph.AddBar(18, kv::Rgb(240, 200, 40), "270 [20.00,30.00]");
     graph.AddBar(0, kv::Rgb(220, 60, 40), "0 [30.00,40.00]");
-    kvtest::SaveScreenshot(&graph, "CGraphCtrl");
+    const QImage shot = kvtest::Screenshot(&graph, "CGraphCtrl");
+    // Four bars of 87 pixels from x = 50 over the axis at y = 260, 24 pixels a step of 10: the
+    // first reaches 240 pixels up, the third 43, the last is not drawn.
+    auto column = [](int bar, int top, int bottom) {
+        return QRect(50 + 87 * bar + 10, top, 67, bottom - top);
+    };
+    EXPECT_EQ(kvtest::ColourShare(shot, QColor(30, 120, 200), column(0, 30, 255)), 1.0);
+    EXPECT_EQ(kvtest::ColourShare(shot, QColor(60, 180, 75), column(1, 120, 255)), 1.0);
+    EXPECT_EQ(kvtest::ColourShare(shot, QColor(240, 200, 40), column(2, 225, 255)), 1.0);
+    const QColor background = kv::ToQColor(kv::Rgb(224, 231, 240));
+    EXPECT_EQ(kvtest::ColourShare(shot, background, column(2, 150, 210)), 1.0);
+    EXPECT_EQ(kvtest::ColourShare(shot, background, column(3, 30, 255)), 1.0);
+    // The labels are written under the axis.
+    EXPECT_GT(kvtest::ColourCount(shot, QRect(50, 263, 350, 20)), 3);
 }
 
 TEST(CHyperLink, ClickWithoutTargetStillNotifiesDisabledLinkDoesNothing) {
@@ -112,7 +126,9 @@ TEST(CHyperLink, EnteringWithTheButtonHeldShowsThePressedColour) {
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&link, &leave);
     EXPECT_EQ(link.CurrentTextColor(), kv::Rgb(0, 0, 255));
-    kvtest::SaveScreenshot(&link, "CHyperLink");
+    // The text is written in that blue.
+    const QImage shot = kvtest::Screenshot(&link, "CHyperLink");
+    EXPECT_GT(kvtest::ColourShare(shot, Qt::blue, QRect(), 40), 0.02);
 }
 
 TEST(CTooltipDlg, OneOwnerDeletesItClosingTwiceIsHarmless) {
@@ -125,7 +141,10 @@ TEST(CTooltipDlg, OneOwnerDeletesItClosingTwiceIsHarmless) {
     tip->resize(80, 20);
     tip->show();
     EXPECT_EQ(tip->palette().color(QPalette::Window), QColor(236, 232, 117));
-    kvtest::SaveScreenshot(tip, "CTooltipDlg");
+    // The colour fills the window around the text.
+    const QImage shot = kvtest::Screenshot(tip, "CTooltipDlg");
+    EXPECT_GT(kvtest::ColourShare(shot, QColor(236, 232, 117)), 0.6);
+    EXPECT_GT(kvtest::ColourCount(shot), 4);
     tip->DestroyWindow();
     tip->DestroyWindow();
     EXPECT_FALSE(tip.isNull());

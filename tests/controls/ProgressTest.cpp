@@ -9,6 +9,7 @@
 #include "controls/KvIcons.h"
 #include "controls/ProgressTimeToComplete.h"
 #include "controls/SingleProgressDlg.h"
+#include "support/Pictures.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -28,6 +29,15 @@ int CountBlocks(TProgressTimeToComplete& bar) {
         inside = hit;
     }
     return runs;
+}
+
+// The bar inside the picture is drawn in its colour from its left edge to the column `end` and
+// not beyond it (the text over it may hide a part, a style may shade it within the tolerance).
+void ExpectFilledTo(const QImage& image, const QRect& bar, int end, const QColor& ink, int tolerance = 0) {
+    const QRect done(bar.left() + 2, bar.top() + 2, end - bar.left() - 6, bar.height() - 4);
+    const QRect todo(end + 4, bar.top() + 2, bar.right() - end - 6, bar.height() - 4);
+    EXPECT_GT(kvtest::ColourShare(image, ink, done, tolerance), 0.5);
+    EXPECT_EQ(kvtest::ColourShare(image, ink, todo, tolerance), 0.0);
 }
 
 }  // namespace
@@ -79,16 +89,28 @@ TEST(TProgressTimeToComplete, BlockBarPaintsEighteenBlocksWhenFull) {
     // Past the end the bar stays full.
     bar.SetPos(130);
     EXPECT_EQ(CountBlocks(bar), 18);
-    kvtest::SaveScreenshot(&bar, "TProgressTimeToComplete_blocks_full");
+    // Eighteen blocks of 9 pixels fill 162 of the 200 columns; gaps and the rest show the window.
+    const QColor ink = bar.palette().color(QPalette::Highlight);
+    const QImage full = kvtest::Screenshot(&bar, "TProgressTimeToComplete_blocks_full");
+    EXPECT_DOUBLE_EQ(kvtest::ColourShare(full, ink), 162.0 / 200.0);
+    EXPECT_DOUBLE_EQ(kvtest::ColourShare(full, bar.palette().color(QPalette::Window)), 38.0 / 200.0);
 
     bar.m_nShowTime = 1;
     bar.SetText("Saving DEM...");
     bar.resize(360, 22);
     bar.SetPos(40);
     bar.m_nStartTime = TProgressTimeToComplete::Clock() - 84000;  // 84 s for 40 %: 126 s to go
-    kvtest::SaveScreenshot(&bar, "TProgressTimeToComplete_text");
+    const QImage text = kvtest::Screenshot(&bar, "TProgressTimeToComplete_text");
+    // 40 % takes 8 blocks of 18 pixels with their gaps.
+    ExpectFilledTo(text, bar.rect(), TProgressTimeToComplete::BlocksFor(0.4) * 20 - 2, ink);
+    // The text is written across the empty part of the bar too.
+    const QRect empty(200, 0, 100, 22);
+    EXPECT_GT(kvtest::ColourShare(text, bar.palette().color(QPalette::WindowText), empty, 96), 0.02);
     bar.SetSmooth(true);
-    kvtest::SaveScreenshot(&bar, "TProgressTimeToComplete_smooth");
+    const QImage smooth = kvtest::Screenshot(&bar, "TProgressTimeToComplete_smooth");
+    ExpectFilledTo(smooth, bar.rect(), 144, ink);
+    // One run without gaps: the filled part is the bar colour but where the text lies over it.
+    EXPECT_GT(kvtest::ColourShare(smooth, ink, QRect(0, 0, 144, 22)), 0.7);
 }
 
 TEST(TProgressTimeToComplete, RangesAndFraction) {
@@ -119,7 +141,12 @@ TEST(CAbortSingleProgressDlg, AbortRaisesTheFlagAndTheWindowStays) {
     EXPECT_EQ(dlg.m_bAbort, 0);
     EXPECT_FALSE(dlg.IsAborted());
     EXPECT_EQ(dlg.m_btnAbort.NormalIcon().toImage(), KvLoadIcon(IDI_CANCEL).toImage());
-    kvtest::SaveScreenshot(&dlg, "CAbortSingleProgressDlg");
+    const QImage shot = kvtest::Screenshot(&dlg, "CAbortSingleProgressDlg");
+    const QRect bar = dlg.m_ProgressCtrl.geometry();
+    ExpectFilledTo(shot, bar, bar.left() + bar.width() * 3 / 10,
+                   dlg.m_ProgressCtrl.palette().color(QPalette::Highlight), 60);
+    // The Abort button shows its icon and caption.
+    EXPECT_GT(kvtest::ColourCount(shot, dlg.m_btnAbort.geometry()), 10);
 
     QTest::mouseClick(&dlg.m_btnAbort, Qt::LeftButton);
     EXPECT_EQ(dlg.m_bAbort, 1);
@@ -144,5 +171,9 @@ TEST(CSingleProgressDlg, DrivenThroughTheProgressSink) {
     EXPECT_EQ(dlg.windowTitle(), "Generating pyramidal levels...");
     EXPECT_EQ(dlg.m_ProgressCtrl.GetPos(), 3);
     EXPECT_FALSE(sink.IsAborted());
-    kvtest::SaveScreenshot(&dlg, "CSingleProgressDlg");
+    dlg.show();
+    const QImage shot = kvtest::Screenshot(&dlg, "CSingleProgressDlg");
+    const QRect bar = dlg.m_ProgressCtrl.geometry();
+    ExpectFilledTo(shot, bar, bar.left() + bar.width() * 3 / 8,
+                   dlg.m_ProgressCtrl.palette().color(QPalette::Highlight), 60);
 }

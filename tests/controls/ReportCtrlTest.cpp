@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "controls/ReportCtrl.h"
+#include "support/Pictures.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -83,7 +84,11 @@ TEST(CReportCtrl, HeaderClicksSortAscendingThenDescending) {
     ASSERT_EQ(sorted.count(), 2);
     EXPECT_EQ(sorted[0], (QList<QVariant>{1, 1}));
     EXPECT_EQ(sorted[1], (QList<QVariant>{1, 0}));
-    kvtest::SaveScreenshot(&f.list, "CReportCtrl_sorted");
+    // The rows are written on the list's base colour.
+    const QImage sortedShot = kvtest::Screenshot(&f.list, "CReportCtrl_sorted");
+    const QRect rows(f.list.viewport()->mapTo(&f.list, QPoint(0, 0)), f.list.viewport()->size());
+    EXPECT_GT(kvtest::ColourShare(sortedShot, f.list.palette().color(QPalette::Base), rows), 0.5);
+    EXPECT_GT(kvtest::ColourShare(sortedShot, f.list.palette().color(QPalette::Text), rows, 96), 0.0);
 
     // Inserting a row forgets the order: the next click sorts ascending again.
     f.list.InsertItem(0, "new");
@@ -211,5 +216,14 @@ TEST(CReportCtrl, Screenshot) {
     }
     list.resize(280, 120);
     list.show();
-    kvtest::SaveScreenshot(&list, "CReportCtrl_raster_list");
+    // Each name is written in its row's colour, and the band columns hold their icons.
+    const QImage shot = kvtest::Screenshot(&list, "CReportCtrl_raster_list");
+    const QPoint origin = list.viewport()->mapTo(&list, QPoint(0, 0));
+    for (int row = 0; row < 3; ++row) {
+        const QRect line = list.visualItemRect(list.topLevelItem(row)).translated(origin);
+        const QRect name(origin.x(), line.top(), 120, line.height());
+        const QRect band1(origin.x() + 120, line.top(), 60, line.height());
+        EXPECT_GT(kvtest::ColourShare(shot, kv::ToQColor(rows[row].color), name, 40), 0.0) << rows[row].name;
+        EXPECT_GT(kvtest::ColourCount(shot, band1), 2) << rows[row].name;
+    }
 }

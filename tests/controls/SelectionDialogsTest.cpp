@@ -8,6 +8,7 @@
 #include "controls/GenericSelectionDlg.h"
 #include "controls/InputValueDlg.h"
 #include "controls/KvIcons.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -51,6 +52,7 @@ TEST(CGenericSelectionDlg, AnswersByButton) {
 
 TEST(CGenericSelectionDlg, RightButtonIconFollowsTheFlagAndTitleIsShown) {
     kvtest::ScriptedInteraction ui;
+    QImage rightButtons[2];
     for (int flag : {0, 1}) {
         CGenericSelectionDlg dlg(SomeDoc(), flag);
         dlg.m_strTitle = flag ? "Area selection" : "";
@@ -62,12 +64,18 @@ TEST(CGenericSelectionDlg, RightButtonIconFollowsTheFlagAndTitleIsShown) {
             EXPECT_EQ(dlg.m_btnRight.NormalIcon().toImage(), KvLoadIcon(icon, 32).toImage());
             EXPECT_EQ(dlg.m_btnRight.text(), flag ? "Use total area" : "Exit");
             EXPECT_EQ(dlg.windowTitle(), flag ? "Area selection" : "");
-            kvtest::SaveScreenshot(&dlg,
-                                   flag ? "CGenericSelectionDlg_total_area" : "CGenericSelectionDlg_exit");
+            const QImage shot = kvtest::Screenshot(
+                &dlg, flag ? "CGenericSelectionDlg_total_area" : "CGenericSelectionDlg_exit");
+            // Each of the three buttons shows its icon and caption.
+            for (CButtonST* button : {&dlg.m_btnLeft, &dlg.m_btnMiddle, &dlg.m_btnRight}) {
+                EXPECT_GT(kvtest::ColourCount(shot, button->geometry()), 10);
+            }
+            rightButtons[flag] = shot.copy(dlg.m_btnRight.geometry());
             return -1;
         });
         EXPECT_EQ(dlg.DoModal(), 2);
     }
+    EXPECT_NE(rightButtons[0], rightButtons[1]);
 }
 
 TEST(CGenericSelectionDlg, WithoutDocumentEndsAtOnceAlsoInARealModalLoop) {
@@ -92,7 +100,12 @@ TEST(CInputValueDlg, OkGivesTypedTextCancelGivesInitialText) {
             EXPECT_EQ(dlg.m_Edit.text(), "1");
             dlg.m_Edit.selectAll();
             QTest::keyClicks(&dlg.m_Edit, "2.5");
-            kvtest::SaveScreenshot(&dlg, "CInputValueDlg");
+            // The typed value stands in the edit field.
+            const QImage shot = kvtest::Screenshot(&dlg, "CInputValueDlg");
+            const QRect edit = dlg.m_Edit.geometry();
+            EXPECT_GT(kvtest::ColourShare(shot, dlg.m_Edit.palette().color(QPalette::Base), edit), 0.5);
+            EXPECT_GT(kvtest::ColourShare(shot, dlg.m_Edit.palette().color(QPalette::Text), edit, 96), 0.0);
+            EXPECT_GT(kvtest::ColourCount(shot, dlg.m_btnOK.geometry()), 3);
             QTest::mouseClick(&dlg.m_btnOK, Qt::LeftButton);
             return -1;
         });

@@ -16,6 +16,7 @@
 #include "document/SheetLayoutLayersPropertiesDlg.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -178,7 +179,7 @@ protected:
 
 TEST_F(SheetLayoutTest, PickedCornersGiveTheFrameTicksLabelsAndTitleInOneInsertedBlock) {
     // Not a CAD user command: enabled and run whatever command is active, which stays active.
-    ActiveCadCommandId = 11004;
+    ActiveCadCommandId = CMD_VOLUME;
     kv::CommandUI state;
     state.id = ID_DRAW_SHEETLAYOUT;
     EXPECT_TRUE(doc->OnUpdateCommand(state));
@@ -229,7 +230,7 @@ TEST_F(SheetLayoutTest, PickedCornersGiveTheFrameTicksLabelsAndTitleInOneInserte
     EXPECT_EQ(blockId, CadBlockGetID(block));
     EXPECT_EQ(N(x) + "," + N(y) + "," + N(z) + " s" + N(scale) + " a" + N(angle), "0,0,0 s1 a0");
     EXPECT_EQ(CadGetCurLayer(d), work);
-    EXPECT_EQ(ActiveCadCommandId, 11004);
+    EXPECT_EQ(ActiveCadCommandId, CMD_VOLUME);
 }
 
 TEST_F(SheetLayoutTest, GridStartsAtTheFirstMultipleOfTheStepInsideTheFrame) {
@@ -501,8 +502,7 @@ TEST_F(SheetLayoutTest, Screenshots) {
         CSheetLayoutDlg& sheet = Sheet(dialog);
         sheet.adjustSize();
         QApplication::processEvents();
-        const QImage shot = sheet.grab().toImage();
-        kvtest::SaveScreenshot(&sheet, "CSheetLayoutDlg");
+        const QImage shot = kvtest::Screenshot(&sheet, "CSheetLayoutDlg");
         // The Cross preview sits centred in its frame: its blue inner frame and a cross.
         const QPixmap preview = KvLoadBitmap(IDB_SHEET_STYLE_CROSS);
         const QRect cr = sheet.m_stPreview->contentsRect();
@@ -520,8 +520,7 @@ TEST_F(SheetLayoutTest, Screenshots) {
         auto& layers = dynamic_cast<CSheetLayoutLayersPropertiesDlg&>(dialog);
         layers.adjustSize();
         QApplication::processEvents();
-        const QImage shot = layers.grab().toImage();
-        kvtest::SaveScreenshot(&layers, "CSheetLayoutLayersPropertiesDlg");
+        const QImage shot = kvtest::Screenshot(&layers, "CSheetLayoutLayersPropertiesDlg");
         const QColor faces[4] = {QColor(0, 0, 255), QColor(0, 0, 0), QColor(255, 0, 0), QColor(0, 0, 0)};
         for (int i = 0; i < 4; ++i) {
             KvColorButton* button = layers.m_btnColors[i];
@@ -537,8 +536,7 @@ TEST_F(SheetLayoutTest, Screenshots) {
     ASSERT_NE(window, nullptr);
     CadExecute(d, window, CAD_CMD_ZOOM_EXTENTS);
     CadWinPaint(window);
-    const QImage shot = window->grab().toImage();
-    kvtest::SaveScreenshot(window, "sheet_layout_drawing");
+    const QImage shot = kvtest::Screenshot(window, "sheet_layout_drawing");
     auto win = [window](double x, double y) {
         int wx = 0, wy = 0;
         CadCoordModelToWin(window, x, y, &wx, &wy);

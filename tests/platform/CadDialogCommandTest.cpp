@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/cad/Cad.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -210,11 +211,12 @@ TEST_F(CadDialogs, LockedLayersResistTheOperatorAndHiddenOnesAreNotDrawn) {
     QTest::mouseClick(wnd, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));  // y up: model y 100
     EXPECT_EQ(CadSelCount(d), 0);
 
-    // Hidden: not drawn, drawn again when shown.
-    EXPECT_GT(LitAlong(Grab(), 200, 60, 170), 100);
+    // Drawn while its layer is visible, not drawn once the layer is hidden.
+    CadWinPaint(wnd);
+    EXPECT_GT(LitAlong(kvtest::Screenshot(wnd, "cad_locked_layer"), 200, 60, 170), 100);
     CadLayerPutVisible(locked, 0);
-    EXPECT_EQ(LitAlong(Grab(), 200, 60, 170), 0);
-    kvtest::SaveScreenshot(wnd, "cad_hidden_layer");
+    CadWinPaint(wnd);
+    EXPECT_EQ(LitAlong(kvtest::Screenshot(wnd, "cad_hidden_layer"), 200, 60, 170), 0);
 }
 
 TEST_F(CadDialogs, StyleDialogsSetWhatTheOperatorDrawsNext) {

@@ -2,6 +2,7 @@
 // snaps including the snap to an image place, operator clicks and keys, the rubber band and the
 // "Layers Order" window.
 #include <QApplication>
+#include <QDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 
 #include "platform/cad/Cad.h"
 #include "platform/ui/CadCommandIds.h"
+#include "support/Pictures.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -120,7 +122,9 @@ TEST_F(CadWindow, ZoomExtentsShowsEveryEntity) {
         CadAddCircle(d, s[0], s[1], 0, 50);
     CadAddLine(d, -5000, 200, 0, 12000, -300, 0);
     CadExecute(d, wnd, CAD_CMD_ZOOM_EXTENTS);
-    QImage img = Grab();
+    CadWinPaint(wnd);
+    const QImage img = kvtest::Screenshot(wnd, "cad_zoom_extents");
+    EXPECT_GT(kvtest::ColourShare(img, Qt::black), 0.9);  // thin outlines on the window's black
     for (CadEntity* e = CadGetFirstEntity(d); e; e = CadGetNextEntity(d, e)) {
         QPoint lt = Win(CadEntityGetLeft(e), CadEntityGetTop(e));
         QPoint rb = Win(CadEntityGetRight(e), CadEntityGetBottom(e));
@@ -134,7 +138,6 @@ TEST_F(CadWindow, ZoomExtentsShowsEveryEntity) {
                 lit = lit || QColor(img.pixel(c + QPoint(dx, dy))).value() > 0;
         EXPECT_TRUE(lit) << s[0] << " " << s[1];
     }
-    kvtest::SaveScreenshot(wnd, "cad_zoom_extents");
 
     // Zoom previous goes back, a view rectangle is shown whole.
     double l, b, r, t;
@@ -217,6 +220,43 @@ TEST_F(CadWindow, DrawImageIsCalledOncePerVisibleImagePlacePerPaint) {
     CadEntityPutVisible(shown, 0);
     Grab();
     EXPECT_EQ(g_imageCalls.size(), 2u);
+}
+
+// A draw-image procedure that opens a modal dialog (as a question asked while a layer is drawn
+// would) on its second call and grabs the drawing window while the dialog is up.
+QImage g_behindDialog;
+int g_modalCall = 0;
+int DrawImageAskingOnce(CadDrawing* d, QPainter* dc, const CadWinRect* update, int id, int left, int bottom,
+                        int width, int height) {
+    if (++g_modalCall == 2) {
+        QDialog question;
+        QTimer::singleShot(0, &question, [&question, d] {
+            g_behindDialog = CadGetWindow(d)->grab().toImage();
+            question.reject();
+        });
+        question.exec();
+    }
+    return DrawImageRed(d, dc, update, id, left, bottom, width, height);
+}
+
+TEST_F(CadWindow, TheViewBehindAModalDialogKeepsItsLastPicture) {
+    CadOnEventDrawImage(DrawImageAskingOnce);
+    g_modalCall = 0;
+    CadAddImagePlace(d, 1000, 200, 100, 0, 0, 0, 2.0);
+    CadViewRect(wnd, -10, -10, 110, 60);
+    const QImage first = Grab();
+    const QPoint inside = Win(50, 40);
+    ASSERT_EQ(QColor(first.pixel(inside)), QColor(255, 0, 0));
+
+    // Drawn again: while the dialog is up the window shows its last complete picture, not the
+    // half-drawn one.
+    CadWndRedraw(wnd);
+    const QImage second = Grab();
+    ASSERT_GE(g_modalCall, 2);
+    ASSERT_FALSE(g_behindDialog.isNull());
+    EXPECT_EQ(QColor(g_behindDialog.pixel(inside)), QColor(255, 0, 0));
+    EXPECT_EQ(g_behindDialog, first);
+    EXPECT_EQ(QColor(second.pixel(inside)), QColor(255, 0, 0));
 }
 
 TEST_F(CadWindow, TheLayerOfLevelOneIsDrawnOnTop) {

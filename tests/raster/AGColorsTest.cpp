@@ -10,14 +10,11 @@
 namespace {
 
 QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return kvtest::FileBytes(path);
 }
 
 void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
+    ASSERT_TRUE(kvtest::WriteFileBytes(path, bytes));
 }
 
 QByteArray Le32(int32_t v) {

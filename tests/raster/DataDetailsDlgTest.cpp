@@ -4,6 +4,7 @@
 
 #include "platform/tools/ZQT.h"
 #include "raster/DataDetailsDlg.h"
+#include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -76,7 +77,12 @@ TEST(CDataDetailsDlg, Screenshot) {
     kvtest::ScriptedInteraction ui;
     CDataDetailsDlg dlg;
     ui.AnswerModal([&](QDialog&) {
-        kvtest::SaveScreenshot(&dlg, "CDataDetailsDlg");
+        // The window's colour around a drawn choice box and the two buttons with their icons.
+        const QImage shot = kvtest::Screenshot(&dlg, "CDataDetailsDlg");
+        EXPECT_GT(kvtest::ColourShare(shot, dlg.palette().color(QPalette::Window)), 0.4);
+        EXPECT_GT(kvtest::ColourCount(shot, dlg.m_cbType.geometry()), 2);
+        EXPECT_GT(kvtest::ColourCount(shot, dlg.m_btnOK.geometry()), 10);
+        EXPECT_GT(kvtest::ColourCount(shot, dlg.m_btnCancel.geometry()), 10);
         return IDCANCEL;
     });
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);

@@ -2,6 +2,7 @@
 // folder that holds this process's profile and working folder.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class QTemporaryDir;
@@ -15,6 +16,10 @@ QString DataPath(const QString& name);
 QString TempDir();
 // A new empty folder inside TempDir().
 QString NewTempFolder(const QString& name);
+// The whole content of a file (empty when it cannot be read), and a file written with exactly
+// these bytes (false when it cannot be written).
+QByteArray FileBytes(const QString& path);
+bool WriteFileBytes(const QString& path, const QByteArray& bytes);
 // Saves a picture of the widget under build/screenshots/<name>.png; returns the path. Only in
 // test programs with an application object.
 QString SaveScreenshot(QWidget* widget, const QString& name);

@@ -1,26 +1,12 @@
 // Test main: an offscreen application, this process's profile and working folder in a temporary
 // folder, quiet library logs.
 #include <QApplication>
-#include <QDir>
 #include <QTemporaryDir>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 #include <vtkObject.h>
 
 #include "support/TestEnv.h"
-
-namespace kvtest {
-
-QString SaveScreenshot(QWidget* widget, const QString& name) {
-    QString dir = QStringLiteral(KV_SCREENSHOT_DIR);
-    QDir().mkpath(dir);
-    QString path = dir + '/' + name + ".png";
-    widget->grab().save(path);
-    return path;
-}
-
-}  // namespace kvtest
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -9,10 +9,12 @@
 
 #include <gdal_utils.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/ElevationColorRamp.h"
+#include "support/Pictures.h"
 #include "support/TestEnv.h"
 #include "view/CadEventProcs.h"
 #include "view/KelvaroFrame.h"
@@ -21,6 +23,21 @@
 #include "view/ViewTestSupport.h"
 
 namespace {
+
+// How far the pixels of the rectangle are from grey on average: the largest channel less the
+// smallest. The DEM's colour ramp is far from grey, the Landsat scene close to it.
+double MeanChroma(const QImage& image, const QRect& rect) {
+    double sum = 0.0;
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            sum += std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)});
+            ++n;
+        }
+    }
+    return n > 0 ? sum / n : 0.0;
+}
 
 class CadEventProcsTest : public ::testing::Test {
 protected:
@@ -211,7 +228,22 @@ TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {
     QWidget* cad = ShowAndPaint();
     ASSERT_FALSE(ortho->m_display.picture.empty());
     ASSERT_FALSE(dem->m_display.values.empty());
-    const QImage top = cad->grab().toImage();
+    const QImage top = kvtest::Screenshot(cad, "view_olinda_dem_over_landsat");
+    // Where a fraction of the DEM's width and height lies in the window.
+    auto around = [&](double fx, double fy) {
+        int x = 0, y = 0;
+        CadCoordModelToWin(cad, gt[0] + fx * w, gt[3] - fy * h, &x, &y);
+        return QRect(x - 6, y - 6, 13, 13);
+    };
+    // Inside the polygon the DEM's colours, outside it the scene, around it black; the legend
+    // stands at the right.
+    EXPECT_GT(MeanChroma(top, around(0.5, 0.5)), 120.0);
+    EXPECT_GT(MeanChroma(top, around(0.3, 0.3)), 120.0);
+    const double sceneChroma = MeanChroma(top, around(0.08, 0.92));
+    EXPECT_LT(sceneChroma, 60.0);
+    EXPECT_LT(kvtest::ColourShare(top, Qt::black, around(0.08, 0.92)), 0.5);
+    EXPECT_EQ(kvtest::ColourShare(top, Qt::black, QRect(0, 0, 8, 8)), 1.0);
+    EXPECT_GT(MeanChroma(top, QRect(top.width() - 95, 80, 10, 200)), 120.0);
     // The legend is there, and its refresh inside the paint asks for no further paint: zoomed in,
     // every paint would read the DEM again.
     EXPECT_FALSE(m_doc->m_ColorLegend.empty());
@@ -220,7 +252,6 @@ TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {
         QCoreApplication::processEvents();
     }
     EXPECT_EQ(RasterRenderReadCount(), reads);
-    EXPECT_FALSE(kvtest::SaveScreenshot(cad, "view_olinda_dem_over_landsat").isEmpty());
 
     // The orthophoto on top at half opacity over the whole DEM.
     dem->m_linkedEntities.clear();
@@ -232,8 +263,11 @@ TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {
     CadSortLayers(m_doc->m_pCad);
     m_doc->m_dOrthoOpacity = 0.5;
     CadUpdate(m_doc->m_pCad);
-    EXPECT_FALSE(kvtest::SaveScreenshot(cad, "view_landsat_over_olinda_dem").isEmpty());
-    EXPECT_NE(cad->grab().toImage(), top);
+    // The whole DEM now shows through the scene: outside the polygon too.
+    const QImage under = kvtest::Screenshot(cad, "view_landsat_over_olinda_dem");
+    EXPECT_GT(MeanChroma(under, around(0.08, 0.92)), sceneChroma + 30.0);
+    EXPECT_GT(MeanChroma(under, around(0.5, 0.5)), 40.0);
+    EXPECT_EQ(kvtest::ColourShare(under, Qt::black, QRect(0, 0, 8, 8)), 1.0);
 }
 
 }  // namespace
