@@ -124,7 +124,7 @@ void EncodePoint(const LASpoint& p, const LASheader& header, uint8_t* r) {
     if (L.wave >= 0) {
         std::memcpy(r + L.wave, p.wavePacket.data(), kWaveSize);
     }
-    // A point without extra bytes has no storage for them at all: nothing to copy then.
+    // A point without extra bytes has no buffer to copy from (its data() may be null).
     const size_t extra = min(header.pointDataRecordLength - size_t(L.size), p.extraBytes.size());
     if (extra > 0) {
         std::memcpy(r + L.size, p.extraBytes.data(), extra);
