@@ -10,6 +10,7 @@
 #include <vtkPolyData.h>
 
 #include <array>
+#include <cmath>
 #include <random>
 #include <set>
 
@@ -103,12 +104,13 @@ TEST(Tin, SelectedEntitiesShareVerticesAndKeepTheirSegmentsAsEdges) {
 }
 
 TEST(Tin, CrossingAndDegenerateBreakLinesAreTriangulatedWithoutFailing) {
-    // Two crossing break lines at heights 5 and 100, a zero-length one, and a repeated point
-    // whose second height is ignored.
-    const std::vector<Wml::Point3> points = {{-10, 0, 5},  {10, 0, 5},   {0, -10, 100},
-                                             {0, 10, 100}, {-10, 10, 0}, {10, -10, 0},
-                                             {3, 3, 1},    {3, 3, 50},   {-10, 10, 9}};
-    const std::vector<TinSegment> segments = {{0, 1}, {2, 3}, {6, 7}, {4, 8}, {0, 42}};
+    // Two crossing break lines at heights 5 and 100, a zero-length one, a repeated point
+    // whose second height is ignored, a point that is no number and a segment to a point that is
+    // not there.
+    const std::vector<Wml::Point3> points = {{-10, 0, 5},  {10, 0, 5},   {0, -10, 100}, {0, 10, 100},
+                                             {-10, 10, 0}, {10, -10, 0}, {3, 3, 1},     {3, 3, 50},
+                                             {-10, 10, 9}, {NAN, 1, 1}};
+    const std::vector<TinSegment> segments = {{0, 1}, {2, 3}, {6, 7}, {4, 8}, {0, 42}, {9, 5}};
     vtkSmartPointer<vtkPolyData> tin = TriangulateTin(points, segments);
     ASSERT_NE(tin, nullptr);
     // Seven distinct points, then the crossing.
