@@ -11,20 +11,16 @@
 #include <QFileInfo>
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <gdal.h>
 #include <gdal_utils.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "../demtools/ProcessRun.h"
 #include "../demtools/UpsampledDem.h"
 #include "analysis/VolumeWorker.h"
 #include "raster/DEM.h"
@@ -100,39 +96,15 @@ bool MakeData() {
     return true;
 }
 
-struct Run {
-    double seconds = 0.0;
-    double peakMiB = 0.0;
-    int status = -1;
+// Runs a program to its end (ProcessRun.h) and keeps its standard output.
+struct Run : ProcessRun {
     std::string output;
 };
-
-// Runs a program to its end with its standard output kept; its wall time and peak memory.
-Run RunProcess(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    const std::string outputPath = (kFolder + "/output.txt").toStdString();
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        dup2(out, 1);
-        dup2(devnull, 2);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
+Run RunKeepingOutput(const std::vector<std::string>& args) {
+    const std::string path = (kFolder + "/output.txt").toStdString();
     Run run;
-    struct rusage usage {};
-    int status = 0;
-    wait4(pid, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMiB = usage.ru_maxrss / 1024.0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    QFile file(QString::fromStdString(outputPath));
+    static_cast<ProcessRun&>(run) = RunProcess(args, path);
+    QFile file(QString::fromStdString(path));
     if (file.open(QIODevice::ReadOnly)) {
         run.output = file.readAll().toStdString();
     }
@@ -153,8 +125,9 @@ double SagaVolume(const std::string& output) {
 
 void BM_Ours(benchmark::State& state) {
     for (auto _ : state) {
-        const Run run = RunProcess({g_self, "--volume", g_data.dem, Text(g_data.left), Text(g_data.bottom),
-                                    Text(g_data.right), Text(g_data.top), Text(g_data.level)});
+        const Run run =
+            RunKeepingOutput({g_self, "--volume", g_data.dem, Text(g_data.left), Text(g_data.bottom),
+                              Text(g_data.right), Text(g_data.top), Text(g_data.level)});
         double over = NAN, under = NAN;
         if (run.status != 0 || std::sscanf(run.output.c_str(), "%lf %lf", &over, &under) != 2) {
             state.SkipWithError("our volume failed");
@@ -172,8 +145,9 @@ void BM_Saga(benchmark::State& state) {
         double volumes[2] = {NAN, NAN};
         // Above the level, then below it: SAGA measures one side per run.
         for (int method = 0; method < 2; ++method) {
-            const Run run = RunProcess({"saga_cmd", "grid_calculus", "2", "-GRID", g_data.cut, "-METHOD",
-                                        std::to_string(method), "-LEVEL", Text(g_data.level)});
+            const Run run =
+                RunKeepingOutput({"saga_cmd", "grid_calculus", "2", "-GRID", g_data.cut, "-METHOD",
+                                  std::to_string(method), "-LEVEL", Text(g_data.level)});
             volumes[method] = std::fabs(SagaVolume(run.output));
             if (run.status != 0 || std::isnan(volumes[method])) {
                 state.SkipWithError("saga_cmd failed");

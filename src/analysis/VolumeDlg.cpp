@@ -245,17 +245,16 @@ void CVolumeDlg::OnEnChangeReferenceElevation() {
 }
 
 void CVolumeDlg::OnBnClickedUseVerticesMin() {
-    VolumeCommandState& state = VolumeState();
-    state.reference = m_dVerticesMin;
-    ComputeVolumes();
-    m_editReference.setText(state.reference == kUnsetReference ? QString()
-                                                               : QString::asprintf("%.3lf", state.reference));
-    m_bReferenceEdited = 0;
+    UseReference(m_dVerticesMin);
 }
 
 void CVolumeDlg::OnBnClickedUseAoiMin() {
+    UseReference(m_dAoiMin);
+}
+
+void CVolumeDlg::UseReference(double reference) {
     VolumeCommandState& state = VolumeState();
-    state.reference = m_dAoiMin;
+    state.reference = reference;
     ComputeVolumes();
     m_editReference.setText(state.reference == kUnsetReference ? QString()
                                                                : QString::asprintf("%.3lf", state.reference));

@@ -99,6 +99,8 @@ private:
     // The labels of the two minimum buttons with the minima, or plain, and their enabling.
     void ShowMinima();
     void SetSamplingState(bool sampling);
+    // Measures against that reference and shows it.
+    void UseReference(double reference);
 
     QTimer m_timer;
     bool m_bComputing = false;
