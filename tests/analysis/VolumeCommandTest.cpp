@@ -84,7 +84,11 @@ TEST_F(VolumeCommandTest, OnTheOlindaDemTheAreaTheReferenceAndTheCsvFollowTheOpe
     // 2. Measured with the vertices minimum as the reference; then the reference is picked.
     ui.AnswerModal([&](QDialog& dialog) {
         CVolumeDlg& v = Volume(dialog);
+        // Nothing to export before the first run.
+        EXPECT_FALSE(v.m_btnExport.isEnabled());
         v.OnTimer(CVolumeDlg::kComputeTimer);
+        // Abort serves a run only.
+        EXPECT_FALSE(v.m_btnAbort.isEnabled());
         EXPECT_EQ(VolumeState().aoi.size(), 4u);
         EXPECT_NE(VolumeState().reference, kUnsetReference);
         EXPECT_EQ(v.m_editReference.text(), QString::asprintf("%.3lf", VolumeState().reference));
@@ -230,6 +234,64 @@ TEST_F(VolumeCommandTest, WithTwoDemsTheDemIsPickedAndEveryWayOutEndsTheCommand)
     CmdVolume(d);
     EXPECT_EQ(ui.MessageTexts(), QStringList{"Abort process?"});
     EXPECT_EQ(result, IDCANCEL);
+    ExpectEnded(doc);
+
+    // Escape during a run stops it without a question; the stopped run ends the dialog.
+    ui.Clear();
+    CadScriptPushEntity(d, second->m_imageEntity);
+    ui.AnswerModal([](QDialog& dialog) {
+        Volume(dialog).m_btnPickPolyline.click();
+        return -1;
+    });
+    CadScriptPushEntity(d, second->m_imageEntity);
+    ui.AnswerModal([&](QDialog& dialog) {
+        CVolumeDlg& v = Volume(dialog);
+        QTimer::singleShot(0, &v, [&v] { v.reject(); });
+        v.OnTimer(CVolumeDlg::kComputeTimer);
+        result = v.result();
+        return -1;
+    });
+    CmdVolume(d);
+    EXPECT_TRUE(ui.MessageTexts().isEmpty());
+    EXPECT_EQ(result, IDCANCEL);
+    ExpectEnded(doc);
+}
+
+TEST_F(VolumeCommandTest, AnAreaOffTheDemHasNoVolumesItsCsvSaysSoAndAFileThatCannotBeWrittenIsSaid) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(atest::OlindaCopy("volume_off"), 0), 1);
+    CadDrawing* d = doc.m_pCad;
+    const QString csv = kvtest::NewTempFolder("volume_off_csv") + "/off.csv";
+    ui.AnswerModal([](QDialog& dialog) {
+        Volume(dialog).m_btnDrawAoi.click();
+        return -1;
+    });
+    for (const auto& [x, y] : {std::pair{270000, 9112000}, {275000, 9112000}, {275000, 9118000}}) {
+        CadScriptPushPoint(d, x, y, 0);
+    }
+    CadScriptPushFinish(d);
+    ui.AnswerModal([&](QDialog& dialog) {
+        CVolumeDlg& v = Volume(dialog);
+        v.OnTimer(CVolumeDlg::kComputeTimer);
+        for (QLineEdit* field :
+             {&v.m_editOverReference, &v.m_editUnderReference, &v.m_editOverPlane, &v.m_editUnderPlane}) {
+            EXPECT_EQ(field->text(), "---");
+        }
+        EXPECT_TRUE(v.m_editReference.text().isEmpty());
+        ui.AnswerFile(csv);
+        v.m_btnExport.click();
+        ui.AnswerFile(kvtest::TempDir() + "/no such folder/off.csv");
+        v.m_btnExport.click();
+        return IDOK;
+    });
+    CmdVolume(d);
+    // No reference was set: its place says so rather than giving -9999 as an elevation.
+    EXPECT_EQ(QString::fromUtf8(kvtest::FileBytes(csv)),
+              "Volume on reference elevation (--- du);;;Volume on interpolated plane;;\n"
+              "Volume over (du^3);---;;Volume over (du^3);---;\n"
+              "Volume under (du^3);---;;Volume under (du^3);---;\n");
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to write file!"});
     ExpectEnded(doc);
 }
 
