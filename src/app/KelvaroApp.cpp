@@ -94,6 +94,7 @@ CKelvaroApp::CKelvaroApp(int& argc, char** argv)
 }
 
 CKelvaroApp::~CKelvaroApp() {
+    ZQT_CloseSplashScreen();
     m_pMainWnd.reset();
     m_pDocTemplate.reset();
     FreeElevationColorRamp();
@@ -160,6 +161,9 @@ int CKelvaroApp::InitInstance() {
 
     m_pMainWnd->showMaximized();
     DeleteDemUndoTempFiles();
+    // The step after start-up (user data, crash reporter, news) comes only when start-up went
+    // through: a failed start ends with its own message alone.
+    m_pMainWnd->StartStartupStep();
     return 1;
 }
 
@@ -171,6 +175,7 @@ int CKelvaroApp::ExitInstance() {
     }
     DeleteDemUndoTempFiles();
     ReleaseDemUndoFolder();
+    ZQT_CloseSplashScreen();
     m_pMainWnd.reset();
     return 0;
 }

@@ -31,6 +31,7 @@
 #include "app/Ribbon.h"
 #include "app/UserDataDlg.h"
 #include "app/VisualLook.h"
+#include "document/KelvaroDoc.h"
 #include "platform/changelog/ChangeLog.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"
@@ -243,11 +244,14 @@ int CMainFrame::LoadFrame() {
     kv::SetDialogParent(this);
     // The update handlers run whenever the program is about to wait for input.
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &CMainFrame::UpdateCommandUI);
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &CMainFrame::OnIdle);
     }
     UpdateCommandUI();
-    m_startupTimer.start();
     return 1;
+}
+
+void CMainFrame::StartStartupStep() {
+    m_startupTimer.start();
 }
 
 void CMainFrame::SetStatusText(const QString& text) {
@@ -445,9 +449,27 @@ void CMainFrame::OnStartupTimer() {
     }
 }
 
-void CMainFrame::OnSubWindowActivated(QMdiSubWindow* window) {
+void CMainFrame::OnSubWindowActivated(QMdiSubWindow*) {
+    UpdateFrameTitle();
+}
+
+void CMainFrame::UpdateFrameTitle() {
+    // The current window stays current while a dialog or another program is active.
+    QMdiSubWindow* window = m_mdiArea ? m_mdiArea->currentSubWindow() : nullptr;
     QString document = window ? window->windowTitle().remove(QStringLiteral("[*]")) : QString();
-    setWindowTitle(document.isEmpty() ? m_strTitle : document + QStringLiteral(" - ") + m_strTitle);
+    const QString title = document.isEmpty() ? m_strTitle : document + QStringLiteral(" - ") + m_strTitle;
+    if (windowTitle() != title) {
+        setWindowTitle(title);
+    }
+}
+
+void CMainFrame::OnIdle() {
+    // A project shows as modified as soon as its drawing or one of its DEMs changed.
+    for (CKelvaroDoc* doc : CKelvaroDoc::GetOpenDocuments()) {
+        doc->MarkModifiedIfEdited();
+    }
+    UpdateFrameTitle();
+    UpdateCommandUI();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

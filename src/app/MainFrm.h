@@ -30,9 +30,12 @@ public:
     CMainFrame();
     ~CMainFrame() override;
 
-    // Creates the frame's parts (ribbon, status bar, output pane, look, title, start-up step).
+    // Creates the frame's parts (ribbon, status bar, output pane, look, title).
     // Non-zero on success; on failure the frame must not be shown.
     int LoadFrame();
+    // Once start-up went through: half a second later the one-shot step after it runs (user
+    // data, crash reporter, news feed).
+    void StartStartupStep();
 
     // Sets the text of the first status-bar pane.
     void SetStatusText(const QString& text);
@@ -81,6 +84,11 @@ private:
     bool OnUpdateFrameCommand(kv::CommandUI& ui);
     void OnStartupTimer();
     void OnSubWindowActivated(QMdiSubWindow* window);
+    // Run whenever the program is about to wait for input: the ribbon's states, the projects'
+    // modified marks and the title.
+    void OnIdle();
+    // The title: the current project's name before the program's.
+    void UpdateFrameTitle();
 
     CRibbonBar* m_wndRibbonBar = nullptr;
     COutputWnd* m_wndOutput = nullptr;

@@ -30,6 +30,8 @@ public:
     // Sets the operation's name like SetText (a null text keeps the present one), then lets
     // pending events through.
     void SetCaption(const QString& text) override;
+    // The same for the name a long raster operation gives its steps.
+    void SetBarText(const QString& text) override { SetCaption(text); }
     // Takes a new start time.
     void SetStartTime() override;
     // Takes a new start time and lets pending events through.

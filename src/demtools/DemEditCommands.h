@@ -4,6 +4,8 @@
 // the run as one undo round.
 #pragma once
 
+#include <QString>
+
 #include <functional>
 #include <vector>
 
@@ -14,12 +16,87 @@ class CDEM;
 class CKelvaroDoc;
 class DemUndoRound;
 class DemUndoStack;
+class KvProgressDialog;
 struct CadDrawing;
 class QPainter;
+struct CadEntity;
+
+// ---- Steps every DEM command shares; the TIN, entity-elevation, contour and analysis tools use
+// them as well.
+
+// Shows the text as the command line's prompt and as the project's prompt beside the cursor; an
+// empty text clears both.
+void Prompt(CadDrawing* drawing, const QString& text);
+// Brings the ribbon's enabled and checked buttons up to date with the active command.
+void RunIdle();
+
+// Holds a command active for as long as it lives: ActiveCadCommandId takes the command's id, and
+// on every way out the prompt is cleared and ActiveCadCommandId goes back to 0.
+class ActiveCommandScope {
+public:
+    ActiveCommandScope(CadDrawing* drawing, int commandId);
+    ~ActiveCommandScope();
+    ActiveCommandScope(const ActiveCommandScope&) = delete;
+    ActiveCommandScope& operator=(const ActiveCommandScope&) = delete;
+
+private:
+    CadDrawing* m_drawing;
+};
+
+// Ends a started command on every way out: the prompt cleared, the area (may be null) emptied,
+// ActiveCadCommandId back to 0 and the ribbon brought up to date; with regenerate set, the
+// drawing regenerated.
+class CommandEnd {
+public:
+    CommandEnd(CadDrawing* drawing, std::vector<Wml::Point3>* area) : m_drawing(drawing), m_area(area) {}
+    ~CommandEnd();
+    CommandEnd(const CommandEnd&) = delete;
+    CommandEnd& operator=(const CommandEnd&) = delete;
+    bool regenerate = false;
+
+private:
+    CadDrawing* m_drawing;
+    std::vector<Wml::Point3>* m_area;
+};
+
+// The rubber band of an area drawn point by point: the vertices picked so far, the cursor, and
+// the first vertex again once the area can close. Nothing before the first vertex.
+void DrawArea(const std::vector<Wml::Point3>& area, double x, double y, double z);
+
+// How the operator ended an area: Area with vertices, Empty (finished with none), End (no entity
+// picked) or Cancelled.
+enum class AreaResult { Area, Empty, End, Cancelled };
+// Collects an area point by point into `area`, prompting with prompts[0] before the first vertex,
+// prompts[1] before the second and prompts[2] from then on. The finishing input (right click,
+// Enter) ends it; typed text is ignored.
+AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::vector<Wml::Point3>& area);
+// The prompts of an area drawn point by point that the right click ends.
+extern const char* const kPickAreaPrompts[3];
+
+// The DEM of the project whose image place the entity is; null for any other entity or none.
+CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
+
+// Asks the operator to pick a DEM in the drawing: the prompt, then an entity pick. A DEM's image
+// appends the DEM's name to the prompt and answers that DEM; any other entity appends "Invalid
+// entity" and asks again; right click, Enter or cancel answer null. With takeOnlyDem, a project
+// that holds exactly one DEM answers it without asking.
+CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem = false,
+              const QString& prompt = QStringLiteral("Select DEM"));
+
+// Asks for the file a tool writes, with a save chooser of the filter (in Qt's form). A name
+// without a suffix gets defaultSuffix. The file of a layer of any open project is refused with
+// "The file is used by a loaded layer" and the chooser opens again. Empty when cancelled.
+QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix);
+
+// ---- The area edits.
 
 // The DEMs of the document an edit may change: image place present, not deleted and visible, on a
 // CAD layer that is visible and not locked; in the order of the document's DEM table.
 std::vector<CDEM*> EditableDems(CKelvaroDoc& doc);
+
+// The recorder of a command's edits: one undo record per window (the caption "Generate UNDO..."
+// on the progress window while it is written), gathered into the round.
+DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUndoRound& round);
 
 // Hands one run's round to the document's DEM undo history. 0 for an empty round.
 int PushEditRound(CKelvaroDoc* doc, const DemUndoRound& round);

@@ -1,6 +1,8 @@
 #include "demtools/DemToolsCommands.h"
 
 #include "demtools/DemEditCommands.h"
+#include "demtools/DemOutputCommands.h"
+#include "demtools/TinCommands.h"
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
 
@@ -10,5 +12,9 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_DEMFLOODFILL, CmdDemFloodFill);
     registry.Supply(CMD_DEMOFFSET, CmdDemOffset, CmdDemOffsetDraw);
     registry.Supply(CMD_DEMPATCHIT, CmdDemPatchIt, CmdDemPatchItDraw);
+    registry.Supply(CMD_RESIZEDEM, CmdResizeDem);
+    registry.Supply(CMD_CREATEDEMFROMLAS, CmdCreateDemFromLas);
     registry.Supply(CMD_DEMERODE, CmdDemErode, CmdDemErodeDraw);
+    registry.Supply(CMD_DEMFROMTIN, CmdDemFromTin, CmdDemFromTinDraw);
+    registry.Supply(CMD_EDITDEMFROMTIN, CmdEditDemFromTin, CmdEditDemFromTinDraw);
 }

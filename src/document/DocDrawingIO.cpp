@@ -13,6 +13,7 @@
 #include "document/CadCalls.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/Interaction.h"
@@ -112,6 +113,26 @@ void AddGeometry(CadDrawing* drawing, OGRGeometryH geometry, int layerId) {
     }
 }
 
+// Whether the drawing's window shows nothing of the drawing: no visible entity reaches into it.
+bool ViewShowsNothing(CadDrawing* drawing) {
+    QWidget* window = CadGetWindow(drawing);
+    double left = 0, bottom = 0, right = 0, top = 0;
+    if (!window || !CadGetViewRect(window, &left, &bottom, &right, &top)) {
+        return false;
+    }
+    for (CadEntity* e = CadGetFirstEntity(drawing); e; e = CadGetNextEntity(drawing, e)) {
+        CadLayer* layer = CadEntityGetLayer(e);
+        if (!CadEntityGetVisible(e) || (layer && !CadLayerGetVisible(layer))) {
+            continue;
+        }
+        if (CadEntityGetLeft(e) <= right && CadEntityGetRight(e) >= left && CadEntityGetBottom(e) <= top &&
+            CadEntityGetTop(e) >= bottom) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void SetDrawingConverterProgram(const QString& program) {
@@ -146,12 +167,8 @@ int RunDrawingConverter(QString input, QString output, QString caption) {
     if (!QFileInfo::exists(fresh)) {
         return 0;
     }
-    // rename() replaces the old output in one step, so there is never a moment without either.
-    if (std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(output).constData()) != 0) {
-        QFile::remove(fresh);
-        return 0;
-    }
-    return 1;
+    // The rename replaces the old output in one step, so there is never a moment without either.
+    return kv::CommitTemporary(fresh, output) ? 1 : 0;
 }
 
 int ImportShapefileToDrawing(const QString& shapefile, const QString& output) {
@@ -225,7 +242,12 @@ void CKelvaroDoc::OnButtonImportdrawing() {
     }
     kv::DocExecute(m_pCad, CadGetWindow(m_pCad), CAD_CMD_UNSELECT_ALL);
     kv::DocCmdFinish(m_pCad);
+    const bool emptyView = ViewShowsNothing(m_pCad);
     if (ImportDrawingFile(m_pCad, path)) {
+        // What was imported into a view that showed nothing is shown whole.
+        if (emptyView) {
+            kv::DocExecute(m_pCad, CadGetWindow(m_pCad), CAD_CMD_ZOOM_EXTENTS);
+        }
         KvMessageBox(QStringLiteral("Import done"), MB_OK | MB_ICONINFORMATION);
     } else {
         KvMessageBox(QStringLiteral("Unable to import selected file!"), MB_OK | MB_ICONEXCLAMATION);

@@ -126,8 +126,9 @@ void UntieLayer(CMapData* map) {
 
 // Takes the layer of that name out of its three tables and deletes it: the tables no longer
 // name it when its image places are erased, so the erase event finds nothing more to remove.
+// The name is taken by value: callers pass the key of the very table entry that is erased here.
 template <typename Layer>
-void RemoveLayer(const QString& name, std::map<QString, Layer*>& layers, std::map<int, QString>& ids,
+void RemoveLayer(const QString name, std::map<QString, Layer*>& layers, std::map<int, QString>& ids,
                  std::map<CadEntity*, QString>& handles) {
     auto found = layers.find(name);
     if (found == layers.end()) {
@@ -192,7 +193,7 @@ void SetCadLayerOrder(CadDrawing* drawing, CadLayer* layer) {
 }
 
 void CKelvaroDoc::OfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption,
-                                 int reopenMode) {
+                                 bool intoFile) {
     const int width = GDALGetRasterXSize(dataset);
     const int height = GDALGetRasterYSize(dataset);
     GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
@@ -213,24 +214,22 @@ void CKelvaroDoc::OfferOverviews(GDALDatasetH& dataset, const QString& path, con
     ZQT_PumpMessages();
 
     // Overviews of a very large raster go to a side file: writing them into a file open for
-    // update would rewrite it.
+    // update would rewrite it. Layers are viewed through read-only datasets; the file is opened
+    // for update only for the build.
     const double bits = GDALGetDataTypeSizeBits(GDALGetRasterDataType(band));
     const bool big = width / 1024.0 * (height / 1024.0) * bits * 0.125 * 1.5 >= 4096.0;
-    if (big) {
-        GDALClose(dataset);
-        dataset = GDALOpen(NativePath(path).constData(), GA_ReadOnly);
-    }
-    if (dataset) {
-        CGDALListener listener(&progress);
-        kv::BuildOverviews(dataset, &listener);
-    }
-    progress.hide();
-    if (big) {
-        if (dataset) {
+    const QByteArray native = NativePath(path);
+    if (intoFile && !big) {
+        if (GDALDatasetH writable = GDALOpen(native.constData(), GA_Update)) {
             GDALClose(dataset);
+            dataset = writable;
         }
-        dataset = GDALOpen(NativePath(path).constData(), static_cast<GDALAccess>(reopenMode));
     }
+    CGDALListener listener(&progress);
+    kv::BuildOverviews(dataset, &listener);
+    progress.hide();
+    GDALClose(dataset);
+    dataset = GDALOpen(native.constData(), GA_ReadOnly);
 }
 
 CadLayer* CKelvaroDoc::RasterCadLayer(const QString& name) {
@@ -284,7 +283,7 @@ int CKelvaroDoc::LoadDEM(CDEM* dem, int showMessages, int computeRange, int rege
         return 0;
     }
     if (!dem->m_pDataset) {
-        GDALDatasetH ds = GDALOpen(NativePath(dem->m_path).constData(), GA_Update);
+        GDALDatasetH ds = GDALOpen(NativePath(dem->m_path).constData(), GA_ReadOnly);
         if (!ds) {
             Warn(showMessages, "Unable to open selected file!");
             return 0;
@@ -299,7 +298,7 @@ int CKelvaroDoc::LoadDEM(CDEM* dem, int showMessages, int computeRange, int rege
         dem->m_projection = wkt ? QString::fromUtf8(wkt) : QString();
         dem->m_pDataset = ds;
     }
-    OfferOverviews(dem->m_pDataset, dem->m_path, QStringLiteral("Generating pyramidal levels"), GA_Update);
+    OfferOverviews(dem->m_pDataset, dem->m_path, QStringLiteral("Generating pyramidal levels"), true);
     if (!dem->m_pDataset) {
         Warn(showMessages, "Unable to open selected file!");
         return 0;
@@ -401,8 +400,7 @@ int CKelvaroDoc::LoadOrtho(COrtho* ortho, int showMessages, int regenerate, int 
         std::copy(gt, gt + 6, ortho->m_geoTransform);
         ortho->m_pDataset = ds;
     }
-    OfferOverviews(ortho->m_pDataset, ortho->m_path, QStringLiteral("Generating pyramidal levels..."),
-                   GA_ReadOnly);
+    OfferOverviews(ortho->m_pDataset, ortho->m_path, QStringLiteral("Generating pyramidal levels..."), false);
     if (!ortho->m_pDataset) {
         Warn(showMessages, "Unable to open selected file!");
         return 0;
@@ -500,7 +498,7 @@ CMapData* CKelvaroDoc::LoadMap(MapLayerInfo info, int showMessages) {
         Warn(showMessages, "A Map with this name is already loaded!");
         return nullptr;
     }
-    GDALDatasetH ds = GDALOpen(NativePath(info.path).constData(), GA_Update);
+    GDALDatasetH ds = GDALOpen(NativePath(info.path).constData(), GA_ReadOnly);
     if (!ds) {
         Warn(showMessages, "Unable to open selected file!");
         return nullptr;
@@ -512,7 +510,7 @@ CMapData* CKelvaroDoc::LoadMap(MapLayerInfo info, int showMessages) {
         Warn(showMessages, "Invalid Map file!");
         return nullptr;
     }
-    OfferOverviews(map->m_pDataset, info.path, QStringLiteral("Generating pyramidal levels..."), GA_Update);
+    OfferOverviews(map->m_pDataset, info.path, QStringLiteral("Generating pyramidal levels..."), true);
     if (!map->m_pDataset) {
         Warn(showMessages, "Unable to open selected file!");
         return nullptr;
@@ -638,8 +636,10 @@ void CKelvaroDoc::PlaceLayersOrderWindow() {
     if (!window || !StoredLayersOrderRect(&rect)) {
         return;
     }
+    // The stored rectangle is the window's frame; the size set is that of its inside.
+    const QSize frame = window->frameGeometry().size() - window->geometry().size();
     window->move(rect.left(), rect.top());
-    window->resize(rect.right() - rect.left(), rect.bottom() - rect.top());
+    window->resize(rect.right() - rect.left() - frame.width(), rect.bottom() - rect.top() - frame.height());
     window->update();
 }
 
@@ -648,12 +648,14 @@ void CKelvaroDoc::StoreAndCloseLayersOrderWindow() {
     if (!window) {
         return;
     }
+    // The frame's screen rectangle with its right and bottom edges just outside it, the form the
+    // placement reads back: left, top, width right - left, height bottom - top.
     const QRect r = window->frameGeometry();
     const QString section = QString::fromLatin1(kLayerWindowSection);
     ZQT_WriteUserProfileString(section, QStringLiteral("top"), QString::number(r.top()));
     ZQT_WriteUserProfileString(section, QStringLiteral("left"), QString::number(r.left()));
-    ZQT_WriteUserProfileString(section, QStringLiteral("bottom"), QString::number(r.bottom()));
-    ZQT_WriteUserProfileString(section, QStringLiteral("right"), QString::number(r.right()));
+    ZQT_WriteUserProfileString(section, QStringLiteral("bottom"), QString::number(r.top() + r.height()));
+    ZQT_WriteUserProfileString(section, QStringLiteral("right"), QString::number(r.left() + r.width()));
     kv::DocExecute(m_pCad, CadGetWindow(m_pCad), CAD_CMD_LAYERS_ORDER);
 }
 

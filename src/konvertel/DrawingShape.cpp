@@ -184,6 +184,14 @@ void TransformShape(const DrawingShape& in, const ShapeAffine& m, std::vector<Dr
             out.push_back(std::move(s));
             return;
         }
+        case CAD_ENT_DIMENSION: {
+            // Its text height and arrow and tick sizes grow with the map.
+            const double k = std::sqrt(std::fabs(m.Det()));
+            for (int i = 0; i < 3; ++i)
+                s.v[i] = in.v[i] * k;
+            out.push_back(std::move(s));
+            return;
+        }
         case CAD_ENT_INSERT:
             return;
         default:
@@ -326,9 +334,14 @@ CadEntity* DrawingBuilder::Create(const DrawingShape& s) {
             }
             return e;
         }
-        case CAD_ENT_DIMENSION:
-            return p.size() < 3 ? nullptr
-                                : CadAddDimension(d_, s.ival, p[0].x, p[0].y, p[1].x, p[1].y, p[2].x, p[2].y);
+        case CAD_ENT_DIMENSION: {
+            if (p.size() < 3)
+                return nullptr;
+            CadEntity* e = CadAddDimension(d_, s.ival, p[0].x, p[0].y, p[1].x, p[1].y, p[2].x, p[2].y);
+            CadDimensionPutText(e, s.text.c_str());
+            CadDimensionPutStyle(e, s.v[0], s.v[1], s.v[2]);
+            return e;
+        }
         default:
             return nullptr;
     }

@@ -54,11 +54,12 @@ struct DrawingShape {
     int fit = 0;
     // Arc: radius, start, end angle (radians). Ellipse: radii, turn, start, end parameter.
     // Rectangle: width, height, turn. Text: height, angle. Hatch: pattern scale, angle.
+    // Dimension: its own text height, arrow size and tick size (0: the drawing's style).
     double v[5] = {0, 0, 0, 0, 0};
     // Arc: 1 for a whole circle. Text: alignment. Hatch: pattern. Dimension: kind.
     // Insert: see placement.
     int ival = 0;
-    std::string text;  // a text's text, an insert's block name
+    std::string text;  // a text's text, a dimension's own text, an insert's block name
 
     // Insert: where the block goes; maps block coordinates, taken relative to the block's base
     // point, into the drawing. With ival 1 the block's entities are already in drawing

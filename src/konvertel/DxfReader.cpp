@@ -52,6 +52,36 @@ struct Record {
     ShapePoint P(int code) const { return {R(code), R(code + 10), R(code + 20)}; }
 };
 
+// The sizes a dimension style gives (negative: not given): scale, arrowheads, text, ticks.
+struct DimSizes {
+    double scale = -1, arrow = -1, text = -1, tick = -1;
+
+    // Sets the size of a style variable by its group code; false for other codes.
+    bool Set(int code, double value) {
+        switch (code) {
+            case 40:
+                scale = value;
+                return true;
+            case 41:
+                arrow = value;
+                return true;
+            case 140:
+                text = value;
+                return true;
+            case 142:
+                tick = value;
+                return true;
+            default:
+                return false;
+        }
+    }
+    // The given sizes of this one over those of the other.
+    DimSizes Over(const DimSizes& o) const {
+        auto pick = [](double mine, double theirs) { return mine >= 0 ? mine : theirs; };
+        return {pick(scale, o.scale), pick(arrow, o.arrow), pick(text, o.text), pick(tick, o.tick)};
+    }
+};
+
 // The object coordinate system of a planar entity, from its extrusion direction.
 struct Ocs {
     ShapePoint ax{1, 0, 0}, ay{0, 1, 0}, az{0, 0, 1};
@@ -165,6 +195,29 @@ void EmitPolyline(DrawingShape s, const std::vector<ShapePoint>& v, const std::v
     out.push_back(std::move(s));
 }
 
+// The style sizes an entity overrides in its ACAD extended data ("DSTYLE" followed by pairs of
+// a 1070 group naming the variable's code and a group holding its value).
+DimSizes DimStyleOverrides(const std::vector<DxfGroup>& g) {
+    DimSizes sizes;
+    size_t i = 0;
+    while (i < g.size() && !(g[i].code == 1001 && g[i].value == "ACAD"))
+        ++i;
+    for (++i; i < g.size() && g[i].code != 1001; ++i) {
+        if (g[i].code != 1000 || g[i].value != "DSTYLE")
+            continue;
+        for (++i; i + 1 < g.size() && g[i].code != 1001; ++i) {
+            if (g[i].code == 1002 && g[i].value == "}")
+                return sizes;
+            if (g[i].code == 1070 && (g[i + 1].code == 1040 || g[i + 1].code == 1070)) {
+                sizes.Set(g[i].Int(), g[i + 1].Real());
+                ++i;
+            }
+        }
+        break;
+    }
+    return sizes;
+}
+
 class DxfParser {
 public:
     explicit DxfParser(const QByteArray& data) : in_(data) {}
@@ -229,6 +282,10 @@ private:
     bool hasPending_ = false;
     std::vector<LayerDef> layers_;
     std::map<std::string, std::vector<double>> lineTypes_;  // upper-case name -> pattern
+    // Dimension styles: the header's variables, its current style, and the DIMSTYLE table.
+    DimSizes headerDim_;
+    std::string headerDimStyle_;
+    std::map<std::string, DimSizes> dimStyles_;  // upper-case name -> sizes
     std::vector<BlockDef> blocks_;
     std::map<std::string, size_t> blockIndex_;  // upper-case name -> index
     std::vector<DrawingShape> model_;
@@ -345,6 +402,15 @@ bool DxfParser::ParseHeader() {
             version_ = std::string(g.value);
         else if (var == "$DWGCODEPAGE" && g.code == 3)
             codePage_ = std::string(g.value);
+        else if (var == "$DIMSTYLE" && g.code == 2)
+            headerDimStyle_ = std::string(g.value);
+        else if (g.code == 40 &&
+                 (var == "$DIMSCALE" || var == "$DIMASZ" || var == "$DIMTXT" || var == "$DIMTSZ"))
+            headerDim_.Set(var == "$DIMSCALE" ? 40
+                           : var == "$DIMASZ" ? 41
+                           : var == "$DIMTXT" ? 140
+                                              : 142,
+                           g.Real());
     }
     return Fail(in_.Failed() ? in_.Error() : "the file ends inside the HEADER section");
 }
@@ -371,6 +437,12 @@ bool DxfParser::ParseTables() {
             l.lineType = Text(r.S(6));
             l.lineWeight = r.I(370, CAD_LWEIGHT_DEFAULT);
             layers_.push_back(std::move(l));
+        } else if (r.type == "DIMSTYLE") {
+            DimSizes sizes;
+            for (int code : {40, 41, 140, 142})
+                if (r.Has(code))
+                    sizes.Set(code, r.R(code));
+            dimStyles_[ShapeNameKey(std::string(r.S(2)))] = sizes;
         } else if (r.type == "LTYPE") {
             std::vector<double> pattern;
             for (const DxfGroup& x : r.g)
@@ -1149,6 +1221,18 @@ void DxfParser::Dimension(const Record& r, DrawingShape s, const KelvaroXData& x
     s.kind = CAD_ENT_DIMENSION;
     s.ival = kind;
     s.pts = {{a.x, a.y, 0}, {b.x, b.y, 0}, {c.x, c.y, 0}};
+    // Its own text, and the sizes of its style: overrides, then the named style, then the header.
+    s.text = Text(r.S(1));
+    std::string styleName(r.S(3));
+    if (styleName.empty())
+        styleName = headerDimStyle_.empty() ? std::string("Standard") : headerDimStyle_;
+    const auto named = dimStyles_.find(ShapeNameKey(styleName));
+    DimSizes sizes =
+        DimStyleOverrides(r.g).Over(named != dimStyles_.end() ? named->second : DimSizes()).Over(headerDim_);
+    const double scale = sizes.scale > 0 ? sizes.scale : 1;
+    s.v[0] = std::max(0.0, sizes.text) * scale;
+    s.v[1] = std::max(0.0, sizes.arrow) * scale;
+    s.v[2] = std::max(0.0, sizes.tick) * scale;
     out.push_back(std::move(s));
 }
 

@@ -1,7 +1,9 @@
 // Reads ASCII DXF drawings (R12 and later) into a drawing of ours: layers with their colours,
 // line types and line weights, block definitions and references, and the model-space entities.
-// Block references the engine cannot keep as such (nested, unevenly scaled, mirrored, arrayed
-// along a tilted plane) are resolved into plain entities; paper-space entities are left out.
+// Dimensions keep their own texts and the sizes of their dimension styles (overrides, the named
+// style, the header's variables, in that order). Block references the engine cannot keep as such
+// (nested, unevenly scaled, mirrored, arrayed along a tilted plane) are resolved into plain
+// entities; paper-space entities are left out.
 #pragma once
 
 #include <QByteArray>

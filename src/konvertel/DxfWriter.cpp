@@ -1,7 +1,5 @@
 #include "konvertel/DxfWriter.h"
 
-#include <QSaveFile>
-
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -12,6 +10,8 @@
 #include "konvertel/DxfGroups.h"
 #include "konvertel/DxfXData.h"
 #include "konvertel/SplineMath.h"
+#include "platform/cad/CadDimension.h"
+#include "platform/tools/SafeFile.h"
 
 namespace {
 
@@ -75,74 +75,70 @@ struct Picture {
     std::vector<std::pair<ShapePoint, ShapePoint>> lines;
     std::vector<ShapePoint> arc;  // points of one arc, drawn as a polyline
     std::string label;
-    ShapePoint at;
+    ShapePoint at;      // the middle of the text's baseline
+    ShapePoint anchor;  // the point on the dimension line (or arc) the text stands above
+    double angle = 0;   // the text's direction, degrees
     double height = 1;
 };
 
+ShapePoint ToShape(const cad::DimPoint& p) {
+    return {p.x, p.y, 0};
+}
+
 // What a dimension looks like, for programs that draw the picture block rather than computing
-// the dimension: extension and dimension lines, the arc of an angle, leaders and the measured
-// value.
-Picture DimensionPicture(int kind, const ShapePoint& a, const ShapePoint& b, const ShapePoint& c) {
+// the dimension: extension and dimension lines, the arc of an angle, leaders, arrowheads or
+// ticks, and its text above the line. The shape is the drawing window's; sizes are the
+// dimension's own where it has them, else a twentieth of what it measures.
+Picture DimensionPicture(int kind, const ShapePoint& a, const ShapePoint& b, const ShapePoint& c,
+                         const std::string& ownText, double textHeight, double arrowSize, double tickSize) {
     Picture p;
-    double size = 0;
-    switch (kind) {
-        case CAD_DIM_RADIUS:
-        case CAD_DIM_DIAMETER: {
-            const double r = std::hypot(b.x - a.x, b.y - a.y);
-            const ShapePoint from = kind == CAD_DIM_RADIUS ? a : ShapePoint{2 * a.x - b.x, 2 * a.y - b.y, 0};
-            p.lines.push_back({from, b});
-            p.label = (kind == CAD_DIM_RADIUS ? "R" : "%%c") + Number(kind == CAD_DIM_RADIUS ? r : 2 * r);
-            p.at = c;
-            size = r;
-            break;
-        }
-        case CAD_DIM_ANGULAR: {
-            const double r = std::hypot(b.x - a.x, b.y - a.y);
-            const double a0 = std::atan2(b.y - a.y, b.x - a.x), a1 = std::atan2(c.y - a.y, c.x - a.x);
-            double sweep = a1 - a0;
-            while (sweep < 0)
-                sweep += 2 * kPi;
-            AppendArcPoints(p.arc, a.x, a.y, 0, r, a0, a0 + sweep);
-            p.lines.push_back({a, b});
-            p.lines.push_back({a, {a.x + r * std::cos(a1), a.y + r * std::sin(a1), 0}});
-            p.label = Number(sweep * kDeg) + "%%d";
-            p.at = {a.x + r * std::cos(a0 + sweep / 2), a.y + r * std::sin(a0 + sweep / 2), 0};
-            size = r;
-            break;
-        }
-        case CAD_DIM_ORDINATE: {
-            const bool alongX = std::fabs(c.x - a.x) < std::fabs(c.y - a.y);
-            p.lines.push_back({a, c});
-            p.label = Number(alongX ? a.x : a.y);
-            p.at = c;
-            size = std::hypot(c.x - a.x, c.y - a.y);
-            break;
-        }
-        default: {
-            double ux = b.x - a.x, uy = b.y - a.y;
-            if (kind == CAD_DIM_LINEAR) {
-                const double mx = (a.x + b.x) / 2, my = (a.y + b.y) / 2;
-                if (std::fabs(c.y - my) >= std::fabs(c.x - mx))
-                    uy = 0;
-                else
-                    ux = 0;
-            }
-            const double len = std::hypot(ux, uy);
-            if (len > 0) {
-                const double nx = -uy / len, ny = ux / len;
-                const double off = (c.x - a.x) * nx + (c.y - a.y) * ny;
-                const ShapePoint pa{a.x + nx * off, a.y + ny * off, 0}, pb{pa.x + ux, pa.y + uy, 0};
-                p.lines.push_back({a, pa});
-                p.lines.push_back({b, pb});
-                p.lines.push_back({pa, pb});
-                p.at = {(pa.x + pb.x) / 2, (pa.y + pb.y) / 2, 0};
-            }
-            p.label = Number(len);
-            size = len;
-            break;
-        }
+    cad::DimShape shape;
+    if (!cad::MakeDimShape(kind, {a.x, a.y}, {b.x, b.y}, {c.x, c.y}, shape)) {
+        p.label = cad::DimensionText(ownText, Number(0));
+        p.at = c;
+        return p;
     }
-    p.height = size > 0 ? size / 20 : 1;
+    for (const auto& path : shape.paths) {
+        if (path.size() > 2) {
+            for (const cad::DimPoint& q : path)
+                p.arc.push_back(ToShape(q));
+            continue;
+        }
+        for (size_t i = 1; i < path.size(); ++i)
+            p.lines.push_back({ToShape(path[i - 1]), ToShape(path[i])});
+    }
+    std::string measured = Number(shape.value);
+    if (kind == CAD_DIM_RADIUS)
+        measured = "R" + measured;
+    else if (kind == CAD_DIM_DIAMETER)
+        measured = "%%c" + measured;
+    else if (kind == CAD_DIM_ANGULAR)
+        measured += "%%d";
+    p.label = cad::DimensionText(ownText, measured);
+
+    double size = std::fabs(shape.value);
+    if (kind == CAD_DIM_ANGULAR || kind == CAD_DIM_ORDINATE)
+        size = std::hypot(b.x - a.x, b.y - a.y) + std::hypot(c.x - a.x, c.y - a.y);
+    p.height = textHeight > 0 ? textHeight : size > 0 ? size / 20 : 1;
+    const double arrow = tickSize > 0 ? tickSize : arrowSize > 0 ? arrowSize : p.height;
+    for (const auto& [tip, from] : shape.arrows) {
+        const double dir = std::atan2(from.y - tip.y, from.x - tip.x);
+        const ShapePoint t = ToShape(tip);
+        if (tickSize > 0) {
+            const double h = arrow / 2, turn = dir + kPi / 4;
+            p.lines.push_back({{t.x - h * std::cos(turn), t.y - h * std::sin(turn), 0},
+                               {t.x + h * std::cos(turn), t.y + h * std::sin(turn), 0}});
+            continue;
+        }
+        for (double side : {-0.35, 0.35})
+            p.lines.push_back(
+                {t, {t.x + arrow * std::cos(dir + side), t.y + arrow * std::sin(dir + side), 0}});
+    }
+    const cad::DimPoint up = cad::DimTextUp(shape);
+    const double gap = p.height / 4;
+    p.anchor = ToShape(shape.textAt);
+    p.at = {shape.textAt.x + up.x * gap, shape.textAt.y + up.y * gap, 0};
+    p.angle = shape.textAngle * kDeg;
     return p;
 }
 
@@ -552,8 +548,11 @@ void DxfWriter::Dimension(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const
     int kind = 0;
     ShapePoint a, b, c;
     CadDimensionGet(e, &kind, &a.x, &a.y, &b.x, &b.y, &c.x, &c.y);
+    double textHeight = 0, arrowSize = 0, tickSize = 0;
+    CadDimensionGetStyle(e, &textHeight, &arrowSize, &tickSize);
+    const std::string ownText = DxfEncodeText(CadTextOf(CadDimensionGetText, e));
     KelvaroXData x = xin;
-    const Picture pic = DimensionPicture(kind, a, b, c);
+    const Picture pic = DimensionPicture(kind, a, b, c, ownText, textHeight, arrowSize, tickSize);
 
     // The picture block, entities in drawing coordinates on layer "0" coloured by block.
     BlockOut blk;
@@ -591,14 +590,22 @@ void DxfWriter::Dimension(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const
     bw.Point(10, pic.at.x, pic.at.y, 0);
     bw.Real(40, pic.height);
     bw.Str(1, pic.label);
+    if (pic.angle != 0)
+        bw.Real(50, pic.angle);
     bw.Int(72, 1);
     bw.Point(11, pic.at.x, pic.at.y, 0);
     bw.Str(100, "AcDbText");
-    bw.Int(73, 1);
+    bw.Int(73, 0);
     blk.body = std::move(bw.Text());
     const std::string blockName = blk.name;
     blocks_.push_back(std::move(blk));
 
+    // The dimension's own text, then its style.
+    auto StyleAndText = [&] {
+        if (!ownText.empty())
+            w.Str(1, ownText);
+        w.Str(3, "Standard");
+    };
     Common(w, "DIMENSION", e, owner, NewHandle());
     w.Str(100, "AcDbDimension");
     w.Str(2, blockName);
@@ -609,17 +616,17 @@ void DxfWriter::Dimension(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const
             w.Point(10, far.x, far.y, 0);
             w.Point(11, c.x, c.y, 0);
             w.Int(70, (kind == CAD_DIM_RADIUS ? 4 : 3) | 32);
-            w.Str(3, "Standard");
+            StyleAndText();
             w.Str(100, kind == CAD_DIM_RADIUS ? "AcDbRadialDimension" : "AcDbDiametricDimension");
             w.Point(15, b.x, b.y, 0);
             w.Real(40, 0);
             break;
         }
         case CAD_DIM_ANGULAR: {
-            w.Point(10, pic.at.x, pic.at.y, 0);
+            w.Point(10, pic.anchor.x, pic.anchor.y, 0);
             w.Point(11, pic.at.x, pic.at.y, 0);
             w.Int(70, 5 | 32);
-            w.Str(3, "Standard");
+            StyleAndText();
             w.Str(100, "AcDb3PointAngularDimension");
             w.Point(13, b.x, b.y, 0);
             w.Point(14, c.x, c.y, 0);
@@ -631,7 +638,7 @@ void DxfWriter::Dimension(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const
             w.Point(10, 0, 0, 0);
             w.Point(11, c.x, c.y, 0);
             w.Int(70, 6 | 32 | (alongX ? 64 : 0));
-            w.Str(3, "Standard");
+            StyleAndText();
             w.Str(100, "AcDbOrdinateDimension");
             w.Point(13, a.x, a.y, 0);
             w.Point(14, c.x, c.y, 0);
@@ -648,7 +655,7 @@ void DxfWriter::Dimension(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const
             w.Point(10, c.x, c.y, 0);
             w.Point(11, pic.at.x, pic.at.y, 0);
             w.Int(70, (linear ? 0 : 1) | 32);
-            w.Str(3, "Standard");
+            StyleAndText();
             w.Str(100, "AcDbAlignedDimension");
             w.Point(13, a.x, a.y, 0);
             w.Point(14, b.x, b.y, 0);
@@ -658,6 +665,20 @@ void DxfWriter::Dimension(DxfGroupWriter& w, CadEntity* e, uint64_t owner, const
             }
             break;
         }
+    }
+    // Sizes of its own override the style, as other programs write them.
+    if (textHeight > 0 || arrowSize > 0 || tickSize > 0) {
+        w.Str(1001, "ACAD");
+        w.Str(1000, "DSTYLE");
+        w.Str(1002, "{");
+        const std::pair<int, double> sizes[] = {{140, textHeight}, {41, arrowSize}, {142, tickSize}};
+        for (const auto& [code, value] : sizes) {
+            if (value > 0) {
+                w.Int(1070, code);
+                w.Real(1040, value);
+            }
+        }
+        w.Str(1002, "}");
     }
     x.Write(w);
 }
@@ -976,8 +997,7 @@ int DxfWriteDrawing(CadDrawing* drawing, const QString& path, std::string* error
         return 0;
     }
     const std::string text = DxfDrawingText(drawing, report);
-    QSaveFile f(path);
-    f.setDirectWriteFallback(false);
+    kv::SafeFile f(path);
     if (!f.open(QIODevice::WriteOnly)) {
         if (error)
             *error = "cannot create " + path.toStdString() + ": " + f.errorString().toStdString();

@@ -1,7 +1,8 @@
 // Writes a drawing of ours as an ASCII DXF drawing of AutoCAD 2000 (AC1015): layers with
 // colour, line type and line weight, block definitions and references, and every entity kind
 // of the engine except image places (their pixels live in the program's own rasters).
-// Dimensions carry a picture block, so programs that do not compute dimensions show them; what
+// Dimensions carry their own texts and sizes (as style overrides) and a picture block drawn as
+// the drawing window draws them, so programs that do not compute dimensions show them; what
 // DXF cannot say about an entity of ours travels as the program's extended data.
 #pragma once
 

@@ -41,8 +41,9 @@ bool ForEachBlock(int width, int height, F&& f) {
     return true;
 }
 
-// The progress of a block walk: range 0 .. steps with the caption while it lives, position and
-// caption cleared afterwards. Each step pumps messages so that windows repaint meanwhile.
+// The progress of a block walk: range 0 .. steps and, on a time-to-complete bar, the operation's
+// name while it lives; position and name cleared afterwards. Each step pumps messages so that
+// windows repaint meanwhile.
 class BlockProgress {
 public:
     BlockProgress(ProgressSink* sink, int steps, const QString& caption) : m_sink(sink) {
@@ -51,13 +52,13 @@ public:
             m_sink->SetPos(0);
             m_sink->SetStartTime();
             ZQT_PumpMessages();
-            m_sink->SetCaption(caption);
+            m_sink->SetBarText(caption);
         }
     }
     ~BlockProgress() {
         if (m_sink) {
             m_sink->SetPos(0);
-            m_sink->SetCaption(QString());
+            m_sink->SetBarText(QString());
         }
     }
     BlockProgress(const BlockProgress&) = delete;

@@ -67,7 +67,8 @@ CKelvaroFrame* CreateProjectWindow(CKelvaroDoc* document, QMdiArea* area) {
     if (area) {
         area->addSubWindow(frame);
     }
-    frame->show();
+    // Project windows open maximized, as tabbed windows show.
+    frame->showMaximized();
     if (area) {
         area->setActiveSubWindow(frame);
     }

@@ -14,7 +14,9 @@ public:
     ~CKelvaroView() override;
 
     // Creates the drawing window over the view, gives it the focus, zooms to the drawing's
-    // extents and leaves the drawing clean: a project just opened is not modified.
+    // extents and leaves the drawing clean: a project just opened is not modified. Until the
+    // operator moves or zooms the view, every resize shows the extents again, so that a project
+    // opened before its window has its final size fills the view once sized.
     void OnInitialUpdate() override;
 
     // A project window that is not maximized opens at this size.
@@ -27,5 +29,14 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Zooms to the drawing's extents and remembers the view it gave.
+    void ZoomToExtents();
+    // Whether the drawing window still shows the view the last zoom to the extents gave.
+    bool ShowsFittedView() const;
+
     QPointer<QWidget> m_hCadWnd;
+    // Set while the view follows its size with the drawing's extents.
+    bool m_bFitExtents = false;
+    // Centre and model size of one pixel of the view the last fit gave.
+    double m_fitX = 0.0, m_fitY = 0.0, m_fitPixel = 0.0;
 };

@@ -1,11 +1,15 @@
 // Projects in the running program: File New makes a project window with its drawing, the
 // command line of the Output pane starts the project's commands, the ribbon follows the project's
 // state, and closing the window or the program after a DEM edit asks to save it.
+#include <QEventLoop>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QTabBar>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +18,7 @@
 #include "app/OutputWnd.h"
 #include "app/Ribbon.h"
 #include "document/KelvaroDoc.h"
+#include "document/undo/DemUndoRound.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
@@ -120,10 +125,11 @@ TEST_F(ProjectTest, TypingAnAliasInTheOutputPaneStartsItsCommand) {
     EXPECT_TRUE(shown);
     EXPECT_EQ(ActiveCadCommandId, 0);
 
-    // The ribbon's Volume button reaches the project's starter the same way.
+    // The ribbon's Volume button reaches the project's starter the same way: VOLUME runs and finds
+    // no DEM in the empty project.
     ASSERT_TRUE(m_frame->OnCmdMsg(ID_BUTTON_VOLUME));
     CadCmdGetPrompt(Project()->m_pCad, prompt, sizeof prompt);
-    EXPECT_STREQ(prompt, "VOLUME: not available yet");
+    EXPECT_STREQ(prompt, "No DEM loaded");
 }
 
 TEST_F(ProjectTest, TheRibbonShowsTheProjectsRulesWhileACommandRuns) {
@@ -191,6 +197,83 @@ TEST_F(ProjectTest, TheProgramDoesNotCloseUnderABusyWorkerAndAsksForEditedProjec
     EXPECT_TRUE(m_frame->close());
     EXPECT_EQ(m_ui.MessageTexts(), QStringList({"Save changes to Kelvaro1?"}));
     EXPECT_TRUE(CKelvaroDoc::GetOpenDocuments().isEmpty());
+}
+
+TEST_F(ProjectTest, TheLayersOrderWindowFirstOpensInsideTheMainWindowBelowTheRibbon) {
+    for (const char* key : {"top", "left", "bottom", "right"}) {
+        ZQT_WriteUserProfileString("LayerWindow", key, "");
+    }
+    m_frame->show();
+    QTest::qWait(20);
+    Project()->OnCommand(ID_BUTTON_LAYERSORDER);
+    QWidget* order = CadLayersOrderWindow();
+    ASSERT_NE(order, nullptr);
+    const QRect place = order->frameGeometry();
+    QMdiArea* area = m_frame->GetMDIArea();
+    const QRect client(area->mapToGlobal(QPoint(0, 0)), area->size());
+    const QRect ribbon(m_frame->GetRibbonBar()->mapToGlobal(QPoint(0, 0)), m_frame->GetRibbonBar()->size());
+    EXPECT_TRUE(client.contains(place))
+        << place.x() << "," << place.y() << " in " << client.x() << "," << client.y();
+    EXPECT_FALSE(place.intersects(ribbon));
+    Project()->OnCommand(ID_BUTTON_LAYERSORDER);
+    EXPECT_EQ(CadLayersOrderWindow(), nullptr);
+}
+
+TEST_F(ProjectTest, TitlesShowUnsavedChangesAndTheNameOfEverySave) {
+    QTabBar* tabs = m_frame->GetMDIArea()->findChild<QTabBar*>();
+    ASSERT_NE(tabs, nullptr);
+    // What the program shows once it waits for the operator again.
+    auto shown = [&] {
+        QEventLoop idle;
+        QTimer::singleShot(20, &idle, &QEventLoop::quit);
+        idle.exec();
+        return (tabs->tabText(0) + " | " + m_frame->windowTitle().section(QStringLiteral(" - "), 0, 0))
+            .toStdString();
+    };
+    CKelvaroDoc* doc = Project();
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(shown(), "Kelvaro1 | Kelvaro1");
+
+    // A change of the drawing.
+    CadAddLine(doc->m_pCad, 0, 0, 0, 100, 50, 0);
+    EXPECT_EQ(shown(), "Kelvaro1* | Kelvaro1");
+    const QString folder = kvtest::NewTempFolder("titles");
+    m_ui.AnswerFile(folder + "/site.kvp");
+    ASSERT_TRUE(m_frame->OnCmdMsg(ID_FILE_SAVE_AS));
+    EXPECT_EQ(shown(), "site.kvp | site.kvp");
+
+    // A new layer.
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(KV_TEST_DATA_DIR "/../../samples/olinda_dem.tif"), folder + "/dem.tif"));
+    QFile::setPermissions(folder + "/dem.tif", QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_EQ(doc->AddDEM(folder + "/dem.tif", 1), 1);
+    EXPECT_EQ(shown(), "site.kvp* | site.kvp");
+    ASSERT_TRUE(m_frame->OnCmdMsg(ID_FILE_SAVE));
+    EXPECT_EQ(shown(), "site.kvp | site.kvp");
+
+    // Looking around changes nothing.
+    QWidget* cad = CadGetWindow(doc->m_pCad);
+    ASSERT_NE(cad, nullptr);
+    CadExecute(doc->m_pCad, cad, CAD_CMD_ZOOM_EXTENTS);
+    EXPECT_EQ(shown(), "site.kvp | site.kvp");
+
+    // A DEM edit, then its undo after a save.
+    CDEM* dem = doc->m_DEMs.begin()->second;
+    const double* gt = dem->m_geoTransform;
+    m_ui.AnswerModal(101);
+    for (const QPoint& c : {QPoint(10, 10), QPoint(30, 10), QPoint(30, 30)}) {
+        CadScriptPushPoint(doc->m_pCad, gt[0] + (c.x() + 0.5) * gt[1], gt[3] + (c.y() + 0.5) * gt[5], 0.0);
+    }
+    CadScriptPushFinish(doc->m_pCad);
+    CadScriptPushFinish(doc->m_pCad);
+    ASSERT_TRUE(m_frame->OnCmdMsg(ID_BUTTON_DEMHOLE));
+    ASSERT_EQ(doc->DemUndoHistory().Count(), 1);
+    EXPECT_EQ(shown(), "site.kvp* | site.kvp");
+    ASSERT_TRUE(m_frame->OnCmdMsg(ID_FILE_SAVE));
+    EXPECT_EQ(shown(), "site.kvp | site.kvp");
+    ASSERT_TRUE(m_frame->OnCmdMsg(ID_BUTTON_DEMUNDO));
+    EXPECT_EQ(shown(), "site.kvp* | site.kvp");
+    EXPECT_TRUE(m_ui.MessageTexts().isEmpty()) << m_ui.MessageTexts().join('\n').toStdString();
 }
 
 }  // namespace

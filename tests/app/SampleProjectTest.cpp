@@ -1,13 +1,17 @@
 // The sample project of the repository: how it is made with the program's own save, and that it
 // opens in the running program with its DEM, orthophoto and drawing wherever the repository lies.
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gdal.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include "AppTestSupport.h"
 #include "app/MainFrm.h"
@@ -35,6 +39,19 @@ CadEntity* AddOutline(CadDrawing* drawing, double x, double y, double size) {
     CadAddVertex(x + size, y + size, 0);
     CadAddVertex(x, y + size, 0);
     return CadAddPolyline(drawing, 0, 1);
+}
+
+// A new folder with a writable copy of the sample project; empty when a file did not copy.
+QString CopySample(const QString& folderName) {
+    const QString folder = kvtest::NewTempFolder(folderName);
+    for (const char* name : {"olinda.kvp", "olinda.vec", "olinda_dem.tif", "olinda_ortho.tif"}) {
+        if (!QFile::copy(kSamples + "/" + name, folder + "/" + name)) {
+            ADD_FAILURE() << name;
+            return QString();
+        }
+        QFile::setPermissions(folder + "/" + name, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    return folder;
 }
 
 // Builds the sample project from the sample rasters copied into the folder and saves it there.
@@ -88,11 +105,8 @@ TEST(SampleProject, OpensInTheProgramWithItsLayersAndDrawing) {
     kvtest::ScriptedInteraction ui;
     ActiveCadCommandId = 0;
     // A copy, as in a fresh clone: the paths stored in the archive do not exist there.
-    const QString folder = kvtest::NewTempFolder("clone");
-    for (const char* name : {"olinda.kvp", "olinda.vec", "olinda_dem.tif", "olinda_ortho.tif"}) {
-        ASSERT_TRUE(QFile::copy(kSamples + "/" + name, folder + "/" + name)) << name;
-        QFile::setPermissions(folder + "/" + name, QFile::ReadOwner | QFile::WriteOwner);
-    }
+    const QString folder = CopySample("clone");
+    ASSERT_FALSE(folder.isEmpty());
     kvtest::AppUnderTest app;
     ASSERT_NE(app.App().InitInstance(), 0);
     CMainFrame* frame = app.App().GetMainFrame();
@@ -110,9 +124,6 @@ TEST(SampleProject, OpensInTheProgramWithItsLayersAndDrawing) {
 
     frame->resize(1280, 800);
     frame->show();
-    if (QWidget* cad = CadGetWindow(doc->m_pCad)) {
-        CadExecute(doc->m_pCad, cad, CAD_CMD_ZOOM_EXTENTS);
-    }
     QTest::qWait(100);
     // The orthophoto and the DEM fill much of the drawing window, in many colours over black.
     const QImage shot = kvtest::Screenshot(frame, QStringLiteral("main-window-sample-project"));
@@ -121,6 +132,66 @@ TEST(SampleProject, OpensInTheProgramWithItsLayersAndDrawing) {
     const QRect drawing = kvtest::PlaceIn(cad, frame);
     EXPECT_LT(kvtest::ColourShare(shot, Qt::black, drawing), 0.75);
     EXPECT_GT(kvtest::ColourCount(shot, drawing), 1000);
+    app.App().GetProjectTemplate()->CloseAllDocuments();
+}
+
+// How much of the view the drawing's extents fill: the larger of the two ratios of their width
+// and height to the view's, 0 when the extents do not lie inside the view.
+double ExtentsFill(CadDrawing* drawing, QWidget* cad) {
+    double l, b, r, t, vl, vb, vr, vt;
+    if (!CadGetExtents(drawing, &l, &b, &r, &t) || !CadGetViewRect(cad, &vl, &vb, &vr, &vt)) {
+        return 0.0;
+    }
+    if (l < vl || r > vr || b < vb || t > vt) {
+        return 0.0;
+    }
+    return std::max((r - l) / (vr - vl), (t - b) / (vt - vb));
+}
+
+TEST(SampleProject, OpenedAtStartUpItsWindowIsMaximizedAndTheDrawingFillsTheView) {
+    GDALAllRegister();
+    kvtest::StoreCompleteUserData();
+    kvtest::ScriptedInteraction ui;
+    ActiveCadCommandId = 0;
+    const QString folder = CopySample("startup_sample");
+    ASSERT_FALSE(folder.isEmpty());
+    // The project opens before the main window is shown and sized.
+    kvtest::AppUnderTest app({folder + "/olinda.kvp"});
+    ASSERT_NE(app.App().InitInstance(), 0);
+    CMainFrame* frame = app.App().GetMainFrame();
+    ASSERT_EQ(CKelvaroDoc::GetOpenDocuments().size(), 1);
+    CKelvaroDoc* doc = CKelvaroDoc::GetOpenDocuments()[0];
+    QTest::qWait(50);
+    ASSERT_EQ(frame->GetMDIArea()->subWindowList().size(), 1);
+    EXPECT_TRUE(frame->GetMDIArea()->subWindowList()[0]->isMaximized());
+    QWidget* cad = CadGetWindow(doc->m_pCad);
+    ASSERT_NE(cad, nullptr);
+    EXPECT_GT(cad->width(), 400);
+    EXPECT_GT(ExtentsFill(doc->m_pCad, cad), 0.9);
+
+    // Sized again before the operator moved the view, it still shows the whole drawing.
+    frame->showNormal();
+    frame->resize(1000, 700);
+    QTest::qWait(50);
+    EXPECT_GT(ExtentsFill(doc->m_pCad, cad), 0.9);
+    EXPECT_FALSE(doc->IsModified());
+
+    // Once the operator zoomed, sizing the window keeps the view's scale.
+    CadExecute(doc->m_pCad, cad, CAD_CMD_ZOOM_EXTENTS);
+    double l0, b0, r0, t0;
+    CadGetViewRect(cad, &l0, &b0, &r0, &t0);
+    QWheelEvent wheel(QPointF(200, 150), cad->mapToGlobal(QPointF(200, 150)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(cad, &wheel);
+    double l1, b1, r1, t1;
+    CadGetViewRect(cad, &l1, &b1, &r1, &t1);
+    ASSERT_LT(r1 - l1, r0 - l0);
+    const double pixel = (r1 - l1) / cad->width();
+    frame->resize(900, 650);
+    QTest::qWait(50);
+    double l2, b2, r2, t2;
+    CadGetViewRect(cad, &l2, &b2, &r2, &t2);
+    EXPECT_NEAR((r2 - l2) / cad->width(), pixel, pixel * 1e-9);
     app.App().GetProjectTemplate()->CloseAllDocuments();
 }
 

@@ -8,6 +8,7 @@
 #include <QMdiArea>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
 
 #include "AppTestSupport.h"
 #include "app/CommandLineInfo.h"
@@ -126,6 +127,42 @@ TEST(Startup, AProjectThatCannotBeOpenedIsReportedAndEndsStartUp) {
     // The whole run ends with a failure status, without entering the event loop.
     AppUnderTest t({bogus});
     EXPECT_NE(t.App().Run(), 0);
+}
+
+// An operator who reads a message for a while: the message box keeps the program's events
+// running, as a real one does, and notes every dialog that opens meanwhile.
+class SlowReader : public kvtest::ScriptedInteraction {
+public:
+    int ShowMessage(const QString& text, unsigned type, const QString& caption) override {
+        const int answer = ScriptedInteraction::ShowMessage(text, type, caption);
+        reading = true;
+        QTest::qWait(1200);
+        reading = false;
+        return answer;
+    }
+    int RunModal(QDialog& dialog) override {
+        if (reading)
+            openedWhileReading << QString::fromLatin1(dialog.metaObject()->className());
+        return ScriptedInteraction::RunModal(dialog);
+    }
+    bool reading = false;
+    QStringList openedWhileReading;
+};
+
+TEST(Startup, OnAFirstRunAProjectThatCannotBeOpenedIsReportedAloneAndNothingFollows) {
+    // A first run: no user data yet, so going on would ask for them.
+    for (const char* key : {"UserData_Name", "UserData_Surname", "UserData_EMail"}) {
+        ZQT_WriteUserProfileString("UserData", key, "");
+    }
+    SlowReader ui;
+    AppUnderTest t({kvtest::TempDir() + "/missing/first.kvp"});
+    EXPECT_EQ(t.App().InitInstance(), 0);
+    EXPECT_EQ(ui.Messages().size(), 1u);
+    EXPECT_TRUE(ui.openedWhileReading.isEmpty()) << ui.openedWhileReading.join(", ").toStdString();
+    // Start-up has ended: nothing opens afterwards either.
+    QTest::qWait(800);
+    EXPECT_TRUE(ui.Dialogs().isEmpty()) << ui.Dialogs().join(", ").toStdString();
+    EXPECT_EQ(t.App().m_bCrashReporterInstalled, 0);
 }
 
 TEST(Startup, AProjectTheTemplateRefusesEndsStartUp) {

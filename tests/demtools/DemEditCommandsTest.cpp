@@ -1,10 +1,14 @@
 // The DEM edit commands driven as the operator drives them: the area dialog answered, the area
 // drawn through scripted picks, the grids and the undo history checked afterwards.
+#include <QCoreApplication>
+#include <QEvent>
 #include <QFile>
+#include <QWidget>
 
 #include <gdal.h>
 #include <gtest/gtest.h>
 
+#include "controls/SingleProgressDlg.h"
 #include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
 #include "document/undo/DemUndoRound.h"
@@ -407,6 +411,45 @@ TEST_F(DemEditCommandsTest, AShiftClickOnADemCellTakesItsElevationAsTheFillValue
     EXPECT_EQ(dem->m_grid.at<float>(60, 60), -9999.0f);
     EXPECT_EQ(dem->m_grid.at<float>(70, 70), 170.0f);
     EXPECT_EQ(doc.DemUndoHistory().Count(), 1);
+}
+
+// Records every title a progress window takes while it lives.
+class ProgressTitles : public QObject {
+public:
+    ProgressTitles() { QCoreApplication::instance()->installEventFilter(this); }
+    ~ProgressTitles() override { QCoreApplication::instance()->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WindowTitleChange) {
+            if (auto* window = qobject_cast<KvProgressDialog*>(watched)) {
+                titles << window->windowTitle();
+            }
+        }
+        return false;
+    }
+    QStringList titles;
+};
+
+TEST_F(DemEditCommandsTest, ProgressWindowsKeepTheCaptionsOfTheirStepsWhileBlocksAreReadAndWritten) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(WriteDem(kvtest::NewTempFolder("captions") + "/c.tif", {}), 0), 1);
+    CDEM* dem = doc.m_DEMs.begin()->second;
+    ASSERT_TRUE(dem->m_grid.empty());
+    CadDrawing* d = doc.m_pCad;
+
+    ProgressTitles seen;
+    // The grid is loaded for the edit, the undo file written, then read back twice.
+    ui.AnswerModal(101);
+    PushArea(d, {{10, 10}, {30, 10}, {30, 30}, {10, 30}});
+    CadScriptPushFinish(d);
+    CmdDemHole(d);
+    ASSERT_EQ(doc.DemUndoHistory().Count(), 1);
+    doc.OnButtonDemundo();
+    doc.OnButtonDemredo();
+    EXPECT_EQ(dem->m_grid.at<float>(20, 20), -9999.0f);
+    seen.titles.removeDuplicates();
+    EXPECT_EQ(seen.titles.join(" | "),
+              "Kelvaro | Preparing DEM to edit... | Generate UNDO... | Undo... | Redo...");
 }
 
 }  // namespace

@@ -200,12 +200,23 @@ TEST_F(DocumentTest, ClosingKeepsThePlaceOfTheLayerOrderWindowAndClosesIt) {
     kvtest::CadCallLog log;
     CadDrawing* drawing = doc->m_pCad;
     doc->OnFileClose();
+    // The screen rectangle, right and bottom edges outside it.
     EXPECT_EQ(ZQT_GetUserProfileString("LayerWindow", "top", ""), QString::number(r.top()));
     EXPECT_EQ(ZQT_GetUserProfileString("LayerWindow", "left", ""), QString::number(r.left()));
-    EXPECT_EQ(ZQT_GetUserProfileString("LayerWindow", "bottom", ""), QString::number(r.bottom()));
-    EXPECT_EQ(ZQT_GetUserProfileString("LayerWindow", "right", ""), QString::number(r.right()));
+    EXPECT_EQ(ZQT_GetUserProfileString("LayerWindow", "bottom", ""), QString::number(r.top() + r.height()));
+    EXPECT_EQ(ZQT_GetUserProfileString("LayerWindow", "right", ""), QString::number(r.left() + r.width()));
     EXPECT_EQ(CadLayersOrderWindow(), nullptr);
     EXPECT_EQ(log.Texts(drawing), QStringList({"Execute 911", "CmdFinish", "Execute 802"}));
+
+    // Reopened and closed again and again, the window keeps its place and size.
+    for (int round = 0; round < 3; ++round) {
+        auto* next = new CKelvaroDoc();
+        next->OnCommand(ID_BUTTON_LAYERSORDER);
+        ASSERT_NE(CadLayersOrderWindow(), nullptr);
+        EXPECT_EQ(CadLayersOrderWindow()->frameGeometry(), r) << "round " << round;
+        next->OnFileClose();
+        EXPECT_EQ(CadLayersOrderWindow(), nullptr);
+    }
 }
 
 }  // namespace

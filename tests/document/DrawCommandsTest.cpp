@@ -178,8 +178,7 @@ TEST_F(DrawCommandsTest, DataAddsAnOpaqueMapAndKeepsItInView) {
     EXPECT_EQ(doc.GetMapCount(), 2);
     QWidget* order = CadLayersOrderWindow();
     ASSERT_NE(order, nullptr);
-    EXPECT_EQ(order->pos(), QPoint(30, 40));
-    EXPECT_EQ(order->size(), QSize(200, 300));
+    EXPECT_EQ(order->frameGeometry(), QRect(30, 40, 200, 300));
     CloseLayersOrderWindow(doc);
 
     // Cancelling the kind or the file adds nothing.

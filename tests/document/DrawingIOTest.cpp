@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <array>
+
 #include <gdal.h>
 #include <ogr_api.h>
 
@@ -172,6 +174,43 @@ TEST_F(DrawingIOTest, ImportPastesAConvertedDrawingAndReportsFailures) {
     doc.OnCommand(ID_BUTTON_IMPORTDRAWING);
     EXPECT_EQ(CountEntities(doc.m_pCad).points, 2);
     EXPECT_EQ(ui.MessageTexts(), QStringList({"Import done", "Unable to import selected file!"}));
+}
+
+TEST_F(DrawingIOTest, AnImportIntoAnEmptyViewShowsTheWholeDrawing) {
+    // Two drawings far from the origin and from each other.
+    auto write = [&](const QString& path, double x, double y) {
+        CadDrawing* source = CadCreate();
+        CadAddPoint(source, x, y, 0);
+        CadAddLine(source, x, y, 0, x + 1000, y + 600, 0);
+        EXPECT_TRUE(CadFileSaveAs(source, 0, QFile::encodeName(path).constData()));
+        CadDelete(source);
+    };
+    write(folder + "/site.vec", 291000, 9118000);
+    write(folder + "/far.vec", 500000, 100000);
+    auto view = [](QWidget* window) {
+        std::array<double, 4> r{};
+        CadGetViewRect(window, &r[0], &r[1], &r[2], &r[3]);
+        return r;
+    };
+
+    CKelvaroDoc doc;
+    QWidget* window = CadWndCreate(doc.m_pCad, nullptr, 0, 0, 400, 300);
+    ASSERT_NE(window, nullptr);
+    ui.AnswerFile(folder + "/site.vec");
+    doc.OnCommand(ID_BUTTON_IMPORTDRAWING);
+    const std::array<double, 4> shown = view(window);
+    EXPECT_LE(shown[0], 291000);
+    EXPECT_GE(shown[2], 292000);
+    EXPECT_LE(shown[1], 9118000);
+    EXPECT_GE(shown[3], 9118600);
+    EXPECT_LT(shown[2] - shown[0], 2000);
+
+    // A view that shows something keeps its place.
+    ui.AnswerFile(folder + "/far.vec");
+    doc.OnCommand(ID_BUTTON_IMPORTDRAWING);
+    EXPECT_EQ(view(window), shown);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Import done", "Import done"}));
+    CadWndDestroy(window);
 }
 
 TEST_F(DrawingIOTest, ShapefilePolygonsBecomeClosedPolylinesOnTheirLayer) {

@@ -148,11 +148,33 @@ TEST_F(CadCommands, FinishDuringAWaitAnswersCancel) {
     EXPECT_EQ(g_log, (std::vector<std::string>{"B start", "B text a", "B text b", "B end"}));
 }
 
-TEST_F(CadCommands, FinishFromATimerEndsAnOperatorWait) {
+TEST_F(CadCommands, InputPushedFromATimerReachesAnOperatorWaitAtOnce) {
     CadScriptSetStrict(0);
-    QTimer::singleShot(20, [this] { CadCmdFinish(d); });
-    CadExecute(d, nullptr, kRead);  // waits in its event loop until the timer finishes it
-    EXPECT_EQ(g_log, (std::vector<std::string>{"A cancel"}));
+    EXPECT_EQ(CadCmdGetWaiting(d), 0);
+    std::vector<int> waiting;
+    // Each step comes from the event loop while the command waits in it, as an operator's would.
+    QTimer::singleShot(20, [&] {
+        waiting.push_back(CadCmdGetWaiting(d));
+        CadScriptPushPoint(d, 7, 8, 0);
+        QTimer::singleShot(20, [&] {
+            waiting.push_back(CadCmdGetWaiting(d));
+            CadCmdFinish(d);
+            waiting.push_back(CadCmdGetWaiting(d));
+        });
+    });
+    CadExecute(d, nullptr, kRead);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"A point 7 8 0 keys 0", "A cancel"}));
+    EXPECT_EQ(waiting, (std::vector<int>{CAD_WAIT_INPUT, CAD_WAIT_INPUT, 0}));
+
+    g_log.clear();
+    QTimer::singleShot(20, [&] {
+        waiting.push_back(CadCmdGetWaiting(d));
+        CadScriptPushFinish(d);
+    });
+    CadExecute(d, nullptr, kPick);
+    EXPECT_EQ(waiting.back(), CAD_WAIT_ENTITY);
+    EXPECT_EQ(g_log, (std::vector<std::string>{"no entity"}));
+    EXPECT_EQ(CadCmdGetWaiting(d), 0);
 }
 
 TEST_F(CadCommands, ACommandStartedWhileAnotherWaitsRunsOnTopAndBothEndCleanly) {

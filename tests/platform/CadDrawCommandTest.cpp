@@ -580,3 +580,123 @@ TEST_F(CadDraw, ZoomWindowRunsInsideAWaitingCommand) {
     CadGetViewRect(wnd, &l, &b, &r, &t);
     EXPECT_NEAR(l, 0, 1e-9);
 }
+
+namespace {
+
+// The command line's transcript, oldest line first.
+std::vector<std::string> Transcript(CadDrawing* d) {
+    std::vector<std::string> lines;
+    char line[512];
+    for (int i = 0; CadCmdGetHistory(d, i, line, sizeof line); ++i)
+        lines.insert(lines.begin(), line);
+    return lines;
+}
+
+// The operator types a line into the drawing window and presses Enter while the next prompt waits.
+void PushTyped(CadDrawing* d, QWidget* wnd, const std::string& text) {
+    CadScriptPushCall(d, [wnd, text] {
+        QTest::keyClicks(wnd, QString::fromStdString(text));
+        QTest::keyClick(wnd, Qt::Key_Return);
+    });
+}
+
+void AskTwice(CadDrawing* d) {
+    CadCmdPrompt(d, "Insert the elevation offset", "");
+    CadCmdUserInput(d);
+    CadCmdPrompt(d, "Insert the elevation offset", "");
+    CadCmdUserInput(d);
+    CadCmdPromptAdd(d, " (taken)");
+    CadCmdPrompt(d, "No DEM loaded", "");
+    CadCmdPrompt(d, "", "");
+}
+
+}  // namespace
+
+TEST_F(CadDraw, TheTranscriptHasOneLinePerAnsweredPromptWithTheAnswerAfterIt) {
+    // Typed, clicked, typed again and Enter: each prompt once, as it read when answered.
+    PushTyped(d, wnd, "0,0");
+    CadScriptPushPoint(d, 100, 0, 0);
+    PushTyped(d, wnd, "100,100");
+    PushTyped(d, wnd, "");
+    QTest::keyClicks(wnd, "LINE");
+    QTest::keyClick(wnd, Qt::Key_Return);
+    EXPECT_EQ(CadCountEntities(d), 2);
+    // A zoom answered by an option, then by two corners.
+    PushTyped(d, wnd, "E");
+    QTest::keyClicks(wnd, "Z");
+    QTest::keyClick(wnd, Qt::Key_Return);
+    CadScriptPushPoint(d, 10, 10, 0);
+    CadScriptPushPoint(d, 50, 50, 0);
+    QTest::keyClicks(wnd, "Z");
+    QTest::keyClick(wnd, Qt::Key_Return);
+    EXPECT_EQ(Transcript(d), (std::vector<std::string>{
+                                 "Command: LINE",
+                                 "Specify first point: 0,0",
+                                 "Specify next point or [Undo]:",
+                                 "Specify next point or [Undo]: 100,100",
+                                 "Specify next point or [Close/Undo]:",
+                                 "Command: Z",
+                                 "Specify corner of window or [Extents/Previous/Window] <Window>: E",
+                                 "Command: Z",
+                                 "Specify corner of window or [Extents/Previous/Window] <Window>:",
+                                 "Specify opposite corner:",
+                             }));
+
+    // A program's command: the same prompt asked again is answered again, text added to an
+    // answered prompt follows its answer, and a message nobody answers still gets its line.
+    ASSERT_TRUE(CadAddCommand(d, CMD_DEMOFFSET, "DEMOFFSET", "DO", 0, AskTwice, nullptr));
+    CadScriptClear(d);
+    PushTyped(d, wnd, "abc");
+    CadScriptPushPoint(d, 5, 5, 0);
+    const size_t before = Transcript(d).size();
+    Run(CMD_DEMOFFSET);
+    const std::vector<std::string> lines = Transcript(d);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + long(before), lines.end()),
+              (std::vector<std::string>{"Insert the elevation offset abc",
+                                        "Insert the elevation offset (taken)", "No DEM loaded"}));
+}
+
+namespace {
+
+// Whether anything is drawn in a rectangle of the picture (the background is black).
+bool DrawnIn(const QImage& img, const QRect& r) {
+    return kvtest::ColourShare(img, Qt::black, r, 60) < 1.0;
+}
+
+}  // namespace
+
+TEST_F(CadDraw, DimensionsHaveArrowheadsAndTheirTextCentredAboveTheLine) {
+    // One model unit per pixel; model y 150 is window row 150. A horizontal dimension of
+    // (100, 100)-(300, 100) whose line passes through y = 150.
+    CadAddDimension(d, CAD_DIM_LINEAR, 100, 100, 300, 100, 200, 150);
+    CadWinPaint(wnd);
+    QImage img = wnd->grab().toImage();
+    int row = 0;
+    ASSERT_TRUE(CadCoordModelToWin(wnd, 100, 150, nullptr, &row));
+    // Arrowheads: both wings beside each tip, pointing outwards.
+    for (int tipX : {100, 300}) {
+        const int inward = tipX == 100 ? 1 : -1;
+        const QRect above =
+            QRect(QPoint(tipX + inward * 3, row - 4), QPoint(tipX + inward * 9, row - 1)).normalized();
+        const QRect below =
+            QRect(QPoint(tipX + inward * 3, row + 1), QPoint(tipX + inward * 9, row + 4)).normalized();
+        EXPECT_TRUE(DrawnIn(img, above)) << tipX;
+        EXPECT_TRUE(DrawnIn(img, below)) << tipX;
+    }
+    // The text: above the line, on both sides of its middle, nothing of it below.
+    EXPECT_TRUE(DrawnIn(img, QRect(QPoint(150, row - 30), QPoint(199, row - 2))));
+    EXPECT_TRUE(DrawnIn(img, QRect(QPoint(201, row - 30), QPoint(250, row - 2))));
+    EXPECT_FALSE(DrawnIn(img, QRect(QPoint(115, row + 2), QPoint(285, row + 40))));
+
+    // A vertical one reads upwards: its text lies left of the line, across its middle.
+    CadEntityErase(LastEntity(d), 1);
+    CadAddDimension(d, CAD_DIM_LINEAR, 300, 50, 300, 250, 250, 150);
+    CadWinPaint(wnd);
+    img = wnd->grab().toImage();
+    int col = 0, mid = 0;
+    ASSERT_TRUE(CadCoordModelToWin(wnd, 250, 150, &col, &mid));
+    EXPECT_TRUE(DrawnIn(img, QRect(QPoint(col - 30, mid - 40), QPoint(col - 2, mid - 1))));
+    EXPECT_TRUE(DrawnIn(img, QRect(QPoint(col - 30, mid + 1), QPoint(col - 2, mid + 40))));
+    EXPECT_FALSE(DrawnIn(img, QRect(QPoint(col + 2, mid - 40), QPoint(col + 40, mid + 40))));
+    kvtest::SaveScreenshot(wnd, "cad_dimension_text_above");
+}

@@ -2,6 +2,7 @@
 // snaps including the snap to an image place, operator clicks and keys, the rubber band and the
 // "Layers Order" window.
 #include <QApplication>
+#include <QDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -219,6 +220,43 @@ TEST_F(CadWindow, DrawImageIsCalledOncePerVisibleImagePlacePerPaint) {
     CadEntityPutVisible(shown, 0);
     Grab();
     EXPECT_EQ(g_imageCalls.size(), 2u);
+}
+
+// A draw-image procedure that opens a modal dialog (as a question asked while a layer is drawn
+// would) on its second call and grabs the drawing window while the dialog is up.
+QImage g_behindDialog;
+int g_modalCall = 0;
+int DrawImageAskingOnce(CadDrawing* d, QPainter* dc, const CadWinRect* update, int id, int left, int bottom,
+                        int width, int height) {
+    if (++g_modalCall == 2) {
+        QDialog question;
+        QTimer::singleShot(0, &question, [&question, d] {
+            g_behindDialog = CadGetWindow(d)->grab().toImage();
+            question.reject();
+        });
+        question.exec();
+    }
+    return DrawImageRed(d, dc, update, id, left, bottom, width, height);
+}
+
+TEST_F(CadWindow, TheViewBehindAModalDialogKeepsItsLastPicture) {
+    CadOnEventDrawImage(DrawImageAskingOnce);
+    g_modalCall = 0;
+    CadAddImagePlace(d, 1000, 200, 100, 0, 0, 0, 2.0);
+    CadViewRect(wnd, -10, -10, 110, 60);
+    const QImage first = Grab();
+    const QPoint inside = Win(50, 40);
+    ASSERT_EQ(QColor(first.pixel(inside)), QColor(255, 0, 0));
+
+    // Drawn again: while the dialog is up the window shows its last complete picture, not the
+    // half-drawn one.
+    CadWndRedraw(wnd);
+    const QImage second = Grab();
+    ASSERT_GE(g_modalCall, 2);
+    ASSERT_FALSE(g_behindDialog.isNull());
+    EXPECT_EQ(QColor(g_behindDialog.pixel(inside)), QColor(255, 0, 0));
+    EXPECT_EQ(g_behindDialog, first);
+    EXPECT_EQ(QColor(second.pixel(inside)), QColor(255, 0, 0));
 }
 
 TEST_F(CadWindow, TheLayerOfLevelOneIsDrawnOnTop) {

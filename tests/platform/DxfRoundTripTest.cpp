@@ -3,6 +3,8 @@
 // GDAL's DXF driver reads the same file.
 #include <QFile>
 
+#include <array>
+
 #include <cmath>
 #include <memory>
 #include <random>
@@ -15,9 +17,11 @@
 #include <ogr_api.h>
 
 #include "konvertel/DrawingShape.h"
+#include "konvertel/DxfGroups.h"
 #include "konvertel/DxfReader.h"
 #include "konvertel/DxfWriter.h"
 #include "platform/cad/Cad.h"
+#include "platform/cad/CadDimension.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -406,4 +410,131 @@ TEST(DxfRoundTrip, MutatedFilesAreReadOrRefusedWithoutHarm) {
         }
     }
     EXPECT_GT(read, 0);
+}
+
+namespace {
+
+// The LINE records of the picture blocks of a written drawing, as (x1, y1, x2, y2).
+std::vector<std::array<double, 4>> PictureLines(const std::string& dxf) {
+    std::vector<std::array<double, 4>> lines;
+    const QByteArray data = QByteArray::fromStdString(dxf);
+    DxfGroupReader in(data);
+    DxfGroup g;
+    std::string record;
+    bool inPicture = false;
+    while (in.Next(g)) {
+        if (g.code == 0) {
+            record = std::string(g.value);
+            inPicture = inPicture && record != "ENDBLK";
+            if (inPicture && record == "LINE")
+                lines.push_back({});
+        } else if (record == "BLOCK" && g.code == 2) {
+            inPicture = g.value.substr(0, 2) == "*D";
+        } else if (inPicture && record == "LINE" &&
+                   (g.code == 10 || g.code == 20 || g.code == 11 || g.code == 21)) {
+            lines.back()[size_t((g.code % 10 == 1 ? 2 : 0) + (g.code >= 20 ? 1 : 0))] = g.Real();
+        }
+    }
+    return lines;
+}
+
+bool HasLine(const std::vector<std::array<double, 4>>& lines, const cad::DimPoint& p,
+             const cad::DimPoint& q) {
+    for (const auto& l : lines) {
+        const bool same =
+            std::hypot(l[0] - p.x, l[1] - p.y) < 1e-6 && std::hypot(l[2] - q.x, l[3] - q.y) < 1e-6;
+        const bool turned =
+            std::hypot(l[0] - q.x, l[1] - q.y) < 1e-6 && std::hypot(l[2] - p.x, l[3] - p.y) < 1e-6;
+        if (same || turned)
+            return true;
+    }
+    return false;
+}
+
+// A DIMENSION of a foreign file: aligned points 13 and 14, line through 10.
+std::string DimensionRecord(const std::string& text, const std::string& style,
+                            const std::string& extra = {}) {
+    return "0\nDIMENSION\n8\ndim\n10\n-10\n20\n-51\n11\n-11.875\n21\n-40\n70\n0\n" +
+           (text.empty() ? std::string() : "1\n" + text + "\n") + "3\n" + style +
+           "\n100\nAcDbAlignedDimension\n13\n0\n23\n-29\n14\n0\n24\n-"
+           "51\n50\n90\n100\nAcDbRotatedDimension\n" +
+           extra;
+}
+
+}  // namespace
+
+TEST(DxfRoundTrip, DimensionsKeepTheFilesTextsAndStyles) {
+    // As drawings of other programs write them: the style in the header and the DIMSTYLE table,
+    // the texts in group 1, a style override as ACAD extended data.
+    const std::string header =
+        "0\nSECTION\n2\nHEADER\n9\n$DIMASZ\n40\n2.5\n9\n$DIMTXT\n40\n2.5\n9\n$"
+        "DIMSTYLE\n2\nStandard\n0\nENDSEC\n";
+    const std::string tables =
+        "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nDIMSTYLE\n70\n2\n"
+        "0\nDIMSTYLE\n2\nStandard\n70\n0\n41\n2.5\n140\n2.5\n147\n0.625\n"
+        "0\nDIMSTYLE\n2\nTicks\n70\n0\n40\n2\n140\n2\n142\n1.5\n0\nENDTAB\n0\nENDSEC\n";
+    const std::string override = "1001\nACAD\n1000\nDSTYLE\n1002\n{\n1070\n41\n1040\n5\n1002\n}\n";
+    const std::string entities = "0\nSECTION\n2\nENTITIES\n" + DimensionRecord("bodywidth", "Standard") +
+                                 DimensionRecord("<> mm", "Standard") + DimensionRecord("", "Ticks") +
+                                 DimensionRecord("<>", "Standard", override) + "0\nENDSEC\n0\nEOF\n";
+    Drawing d(CadCreate());
+    std::string error;
+    ASSERT_TRUE(DxfReadDrawingData(QByteArray::fromStdString(header + tables + entities), d.get(), &error))
+        << error;
+
+    // Written out again, each dimension says what the file said, over its measured 22.00.
+    const std::string written = DxfDrawingText(d.get());
+    EXPECT_NE(written.find("\n  1\nbodywidth\n"), std::string::npos);
+    EXPECT_NE(written.find("\n  1\n22.00 mm\n"), std::string::npos);
+    EXPECT_NE(written.find("\n  1\n<> mm\n"), std::string::npos);
+
+    // Read back, the texts and the styles are the file's.
+    Drawing again(CadCreate());
+    ASSERT_TRUE(DxfReadDrawingData(QByteArray::fromStdString(written), again.get(), &error)) << error;
+    for (CadDrawing* drawing : {d.get(), again.get()}) {
+        std::vector<CadEntity*> dims;
+        for (CadEntity* e = CadGetFirstEntity(drawing); e; e = CadGetNextEntity(drawing, e))
+            dims.push_back(e);
+        ASSERT_EQ(dims.size(), 4u);
+        const char* texts[] = {"bodywidth", "<> mm", "", "<>"};
+        // Text height, arrow size, tick size; a scale of the style applies to all three.
+        const std::array<double, 3> styles[] = {{2.5, 2.5, 0}, {2.5, 2.5, 0}, {4, 5, 3}, {2.5, 5, 0}};
+        for (size_t i = 0; i < dims.size(); ++i) {
+            EXPECT_EQ(CadTextOf(CadDimensionGetText, dims[i]), texts[i]) << i;
+            std::array<double, 3> style{};
+            ASSERT_TRUE(CadDimensionGetStyle(dims[i], &style[0], &style[1], &style[2]));
+            EXPECT_EQ(style, styles[i]) << i;
+            EXPECT_NEAR(CadDimensionGetValue(dims[i]), 22, 1e-9);
+        }
+    }
+}
+
+TEST(DxfRoundTrip, PictureBlocksDrawTheDimensionsAsTheDrawingWindowDoes) {
+    Drawing d(CadCreate());
+    const double defs[][7] = {{CAD_DIM_LINEAR, 0, 0, 10, 2, 5, 8},  {CAD_DIM_LINEAR, 0, 0, 2, 10, 9, 5},
+                              {CAD_DIM_ALIGNED, 0, 0, 10, 4, 3, 6}, {CAD_DIM_ORDINATE, 3, 4, 7, 1, 3, 20},
+                              {CAD_DIM_RADIUS, 1, 1, 4, 5, 6, 7},   {CAD_DIM_DIAMETER, 1, 1, 4, 5, -6, -7},
+                              {CAD_DIM_ANGULAR, 1, 1, 6, 1, 1, 9}};
+    for (const auto& v : defs)
+        CadAddDimension(d.get(), int(v[0]), v[1], v[2], v[3], v[4], v[5], v[6]);
+    const std::vector<std::array<double, 4>> lines = PictureLines(DxfDrawingText(d.get()));
+    for (const auto& v : defs) {
+        cad::DimShape shape;
+        ASSERT_TRUE(cad::MakeDimShape(int(v[0]), {v[1], v[2]}, {v[3], v[4]}, {v[5], v[6]}, shape));
+        for (const auto& path : shape.paths) {
+            // Straight parts are lines of the picture; the arc of an angle is a polyline of its own.
+            if (path.size() == 2) {
+                EXPECT_TRUE(HasLine(lines, path[0], path[1]))
+                    << "kind " << v[0] << ": " << path[0].x << "," << path[0].y << " " << path[1].x << ","
+                    << path[1].y;
+            }
+        }
+        // Every arrow has its lines at the tip.
+        for (const auto& [tip, from] : shape.arrows) {
+            int atTip = 0;
+            for (const auto& l : lines)
+                atTip += std::hypot(l[0] - tip.x, l[1] - tip.y) < 1e-9 ? 1 : 0;
+            EXPECT_GE(atTip, 2) << "kind " << v[0];
+        }
+    }
 }

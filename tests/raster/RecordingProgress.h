@@ -21,12 +21,14 @@ public:
         }
     }
     void SetCaption(const QString& caption) override { captions.push_back(caption); }
+    void SetBarText(const QString& text) override { barTexts.push_back(text); }
     void SetStartTime() override { ++starts; }
     bool IsAborted() const override { return aborted; }
 
     std::vector<std::pair<int, int>> ranges;
     std::vector<int> positions;
     QStringList captions;
+    QStringList barTexts;
     int starts = 0;
     bool aborted = false;
     // Decides from each position whether the operator asks to stop from then on.

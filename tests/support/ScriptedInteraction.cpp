@@ -53,8 +53,16 @@ void ScriptedInteraction::Clear() {
     m_dialogs.clear();
 }
 
-int ScriptedInteraction::ShowMessage(const QString& text, unsigned type, const QString&) {
-    m_messages.push_back({text, type});
+int ScriptedInteraction::ShowMessage(const QString& text, unsigned type, const QString& caption) {
+    m_messages.push_back({text, type, caption});
+    if (m_messageAnswers.empty() && m_await) {
+        Awaited shown;
+        shown.kind = Awaited::Message;
+        shown.title = caption;
+        shown.text = text;
+        shown.type = type;
+        m_await(shown);
+    }
     if (!m_messageAnswers.empty()) {
         int id = m_messageAnswers.front();
         m_messageAnswers.pop_front();
@@ -63,8 +71,14 @@ int ScriptedInteraction::ShowMessage(const QString& text, unsigned type, const Q
     return FirstButton(type);
 }
 
-ScriptedInteraction::FileAnswer ScriptedInteraction::NextFile(const QString& title) {
+ScriptedInteraction::FileAnswer ScriptedInteraction::NextFile(Awaited::Kind kind, const QString& title) {
     m_choosers << title;
+    if (m_fileAnswers.empty() && m_await) {
+        Awaited shown;
+        shown.kind = kind;
+        shown.title = title;
+        m_await(shown);
+    }
     if (m_fileAnswers.empty()) {
         return {};
     }
@@ -74,17 +88,17 @@ ScriptedInteraction::FileAnswer ScriptedInteraction::NextFile(const QString& tit
 }
 
 QString ScriptedInteraction::ChooseOpenFile(const QString& title, const QString&, const QString&) {
-    return NextFile(title).path;
+    return NextFile(Awaited::OpenFile, title).path;
 }
 
 QStringList ScriptedInteraction::ChooseOpenFiles(const QString& title, const QString&, const QString&) {
-    QString paths = NextFile(title).path;
+    QString paths = NextFile(Awaited::OpenFiles, title).path;
     return paths.isEmpty() ? QStringList() : paths.split('\n');
 }
 
 QString ScriptedInteraction::ChooseSaveFile(const QString& title, const QString&, const QString&,
                                             QString* selectedFilter) {
-    FileAnswer a = NextFile(title);
+    FileAnswer a = NextFile(Awaited::SaveFile, title);
     if (selectedFilter && !a.filter.isEmpty()) {
         *selectedFilter = a.filter;
     }
@@ -92,7 +106,7 @@ QString ScriptedInteraction::ChooseSaveFile(const QString& title, const QString&
 }
 
 QString ScriptedInteraction::ChooseFolder(const QString& title, const QString&) {
-    return NextFile(title).path;
+    return NextFile(Awaited::Folder, title).path;
 }
 
 int ScriptedInteraction::RunModal(QDialog& dialog) {
@@ -101,11 +115,31 @@ int ScriptedInteraction::RunModal(QDialog& dialog) {
     dialog.show();
     QApplication::processEvents();
     int result = IDCANCEL;
-    if (!m_modalScripts.empty()) {
+    for (;;) {
+        if (m_modalScripts.empty() && m_await && dialog.isVisible()) {
+            Awaited shown;
+            shown.kind = Awaited::Dialog;
+            shown.title = dialog.windowTitle();
+            shown.dialog = &dialog;
+            m_await(shown);
+            if (!dialog.isVisible()) {
+                // It ended by itself (a timer of its own) while the answer was awaited.
+                result = dialog.result();
+                break;
+            }
+        }
+        if (m_modalScripts.empty()) {
+            break;
+        }
         auto script = std::move(m_modalScripts.front());
         m_modalScripts.pop_front();
         int own = script(dialog);
         result = own != -1 ? own : dialog.result();
+        // A dialog that stays open after its script (it refused the answer) waits for the next
+        // one when answers are awaited.
+        if (own != -1 || !m_await || !dialog.isVisible()) {
+            break;
+        }
     }
     dialog.hide();
     return result;

@@ -15,7 +15,20 @@ namespace kvtest {
 struct ShownMessage {
     QString text;
     unsigned type = 0;
+    QString caption;
     kv::MessageIcon icon() const { return kv::IconOf(type); }
+};
+
+// A message box, chooser or modal dialog that is shown and waits for its answer.
+struct Awaited {
+    enum Kind { Message, OpenFile, OpenFiles, SaveFile, Folder, Dialog };
+    Kind kind = Message;
+    // The message box's caption, the chooser's title or the dialog's window title.
+    QString title;
+    // The message box's text and type.
+    QString text;
+    unsigned type = 0;
+    QDialog* dialog = nullptr;
 };
 
 class ScriptedInteraction : public kv::Interaction {
@@ -35,6 +48,12 @@ public:
     // Without a script, a dialog answers IDCANCEL.
     void AnswerModal(std::function<int(QDialog&)> script) { m_modalScripts.push_back(std::move(script)); }
     void AnswerModal(int result);
+
+    // Called when a message box, chooser or dialog is shown and no answer is queued for it, and
+    // again while a dialog stays open after its script ran: it may run the event loop until it has
+    // queued the answer. Without it (or when it queues none) the defaults above apply.
+    void SetAwait(std::function<void(const Awaited&)> await) { m_await = std::move(await); }
+    int PendingFileAnswers() const { return static_cast<int>(m_fileAnswers.size()); }
 
     const std::vector<ShownMessage>& Messages() const { return m_messages; }
     QStringList MessageTexts() const;
@@ -56,7 +75,7 @@ private:
         QString path;
         QString filter;
     };
-    FileAnswer NextFile(const QString& title);
+    FileAnswer NextFile(Awaited::Kind kind, const QString& title);
 
     std::deque<int> m_messageAnswers;
     std::deque<FileAnswer> m_fileAnswers;
@@ -64,6 +83,7 @@ private:
     std::vector<ShownMessage> m_messages;
     QStringList m_choosers;
     QStringList m_dialogs;
+    std::function<void(const Awaited&)> m_await;
     kv::Interaction* m_previous = nullptr;
 };
 

@@ -8,6 +8,8 @@
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "platform/cad/Cad.h"
@@ -143,49 +145,70 @@ std::string VertexKey(int index, char axis) {
     return "AOI_VER_" + std::to_string(index) + '_' + axis;
 }
 
-// Reads the band of the open undo file into a new Float32 image, block by block.
-bool ReadUndoBand(GDALDatasetH dataset, int band, cv::Mat& image, ProgressSink* progress) {
+// Reads the band of the open undo file into a new Float32 image, block by block, with the mask of
+// the cells the edit touched: those where either band holds something other than -10000 (a NaN
+// counts as touched). The scratch images of an edit hold -10000 in both bands wherever the edit
+// does not reach, such as the holes of its area.
+bool ReadUndoBand(GDALDatasetH dataset, int band, cv::Mat& image, cv::Mat& touched, ProgressSink* progress) {
     const int width = GDALGetRasterXSize(dataset);
     const int height = GDALGetRasterYSize(dataset);
     image.create(height, width, CV_32FC1);
+    touched.create(height, width, CV_8UC1);
     GDALRasterBandH h = GDALGetRasterBand(dataset, band);
+    // The other band of the pair; a file with one band only marks by the band it has.
+    GDALRasterBandH other =
+        GDALGetRasterCount(dataset) >= 2 ? GDALGetRasterBand(dataset, band == 1 ? 2 : 1) : nullptr;
+    auto read = [](GDALRasterBandH b, const cv::Rect& window, cv::Mat& block) {
+        return GDALRasterIOEx(b, GF_Read, window.x, window.y, window.width, window.height, block.data,
+                              block.cols, block.rows, GDT_Float32, static_cast<GSpacing>(block.elemSize()),
+                              static_cast<GSpacing>(block.step), nullptr) == CE_None;
+    };
     kv::BlockProgress steps(progress, kv::BlockCount(width, height), QString::fromLatin1(kCaption));
+    cv::Mat pair;
     return h && kv::ForEachBlock(width, height, [&](const cv::Rect& window, int index) {
                steps.Step(index + 1);
                cv::Mat block = image(window);
-               return GDALRasterIOEx(h, GF_Read, window.x, window.y, window.width, window.height, block.data,
-                                     block.cols, block.rows, GDT_Float32,
-                                     static_cast<GSpacing>(block.elemSize()),
-                                     static_cast<GSpacing>(block.step), nullptr) == CE_None;
+               if (!read(h, window, block)) {
+                   return false;
+               }
+               pair.create(window.size(), CV_32FC1);
+               if (other && !read(other, window, pair)) {
+                   return false;
+               }
+               for (int r = 0; r < block.rows; ++r) {
+                   const float* v = block.ptr<float>(r);
+                   const float* o = other ? pair.ptr<float>(r) : v;
+                   uchar* m = touched.ptr<uchar>(window.y + r) + window.x;
+                   for (int c = 0; c < block.cols; ++c) {
+                       m[c] = (v[c] != kUndoUntouched || o[c] != kUndoUntouched) ? 1 : 0;
+                   }
+               }
+               return true;
            });
 }
 
-// Which cells of the window come back: inside the outline when the file has one (filled as the
-// edit filled it: 8-connected, no sub-pixel shift), otherwise every cell that the edit touched.
-bool BuildRestoreMask(GDALDatasetH dataset, const cv::Mat& image, cv::Mat& mask) {
+// Which cells of the window come back: the touched cells inside the outline when the file has one
+// (filled as the edit filled it: 8-connected, no sub-pixel shift), otherwise every touched cell.
+// The outline alone is not enough: an area with holes has only its outer outline in the file, and
+// the cells of its holes, which the edit left alone, hold -10000.
+bool BuildRestoreMask(GDALDatasetH dataset, const cv::Mat& touched, cv::Mat& mask) {
     const int vertices = MetadataInt(dataset, "AOI_NVERS");
     // A vertex takes two metadata items: a larger count is damage, not an outline.
     if (vertices < 0 || vertices > CSLCount(GDALGetMetadata(dataset, nullptr))) {
         return false;
     }
-    mask = cv::Mat::zeros(image.size(), CV_8UC1);
-    if (vertices != 0) {
-        std::vector<cv::Point> outline(static_cast<size_t>(vertices));
-        for (int i = 0; i < vertices; ++i) {
-            outline[static_cast<size_t>(i)] =
-                cv::Point(MetadataInt(dataset, VertexKey(i, 'X')), MetadataInt(dataset, VertexKey(i, 'Y')));
-        }
-        cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{outline}, cv::Scalar(255), cv::LINE_8, 0);
+    if (vertices == 0) {
+        mask = touched;
         return true;
     }
-    for (int r = 0; r < image.rows; ++r) {
-        const float* v = image.ptr<float>(r);
-        uchar* m = mask.ptr<uchar>(r);
-        for (int c = 0; c < image.cols; ++c) {
-            // A NaN is not -10000 and so comes back.
-            m[c] = v[c] == kUndoUntouched ? 0 : 1;
-        }
+    std::vector<cv::Point> outline(static_cast<size_t>(vertices));
+    for (int i = 0; i < vertices; ++i) {
+        outline[static_cast<size_t>(i)] =
+            cv::Point(MetadataInt(dataset, VertexKey(i, 'X')), MetadataInt(dataset, VertexKey(i, 'Y')));
     }
+    mask = cv::Mat::zeros(touched.size(), CV_8UC1);
+    cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{outline}, cv::Scalar(1), cv::LINE_8, 0);
+    mask &= touched;
     return true;
 }
 
@@ -289,17 +312,24 @@ int CUndoDEM::Apply(int band, ProgressSink* progress, const DemUndoLookup& looku
     cv::Mat mask;
     int tlX = 0;
     int tlY = 0;
-    bool ok = GDALGetRasterCount(dataset) >= band;
+    // A record never holds a window larger than its DEM: a file that says otherwise is damage,
+    // refused before its cells are read.
+    bool ok = GDALGetRasterCount(dataset) >= band && GDALGetRasterXSize(dataset) <= dem->Width() &&
+              GDALGetRasterYSize(dataset) <= dem->Height();
     if (ok && dem->m_grid.empty()) {
         ok = dem->LoadData(progress) && !dem->m_grid.empty();
     }
-    ok = ok && ReadUndoBand(dataset, band, image, progress) && BuildRestoreMask(dataset, image, mask);
+    cv::Mat touched;
+    ok = ok && ReadUndoBand(dataset, band, image, touched, progress) &&
+         BuildRestoreMask(dataset, touched, mask);
     if (ok) {
         tlX = MetadataInt(dataset, "TL_X");
         tlY = MetadataInt(dataset, "TL_Y");
     }
     GDALClose(dataset);
-    if (!ok) {
+    // A window placed beyond the grid's own size from it cannot meet the grid.
+    if (!ok || std::abs(static_cast<int64_t>(tlX)) > dem->m_grid.cols ||
+        std::abs(static_cast<int64_t>(tlY)) > dem->m_grid.rows) {
         return 0;
     }
     // The part of the window that lies on the grid.

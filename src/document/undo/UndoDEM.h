@@ -4,7 +4,8 @@
 // the cells after it; cells of the window that the edit did not touch hold -10000 in both.
 // Metadata: "TL_X" and "TL_Y", the window's top-left cell in the DEM grid, and for an outline
 // record "AOI_NVERS" and "AOI_VER_<i>_X" / "AOI_VER_<i>_Y", the outline's vertices relative to the
-// window.
+// window. Applying a record writes back exactly the cells the edit touched: those inside the
+// outline (when the record has one) where either band holds something other than -10000.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -32,9 +33,10 @@ public:
     // An empty record that applies to nothing.
     CUndoDEM() = default;
     // Outline form: before and after are single-channel Float32 images of the window whose top-left
-    // cell in the grid is topLeft; the outline's vertices are relative to the window and decide on
-    // applying which cells come back. The record is refused (IsValid() 0, no file) unless the DEM
-    // and both images of equal size are given, or when the file cannot be written.
+    // cell in the grid is topLeft, each holding -10000 where the edit does not reach; the outline's
+    // vertices are relative to the window and bound the cells that come back on applying. The
+    // record is refused (IsValid() 0, no file) unless the DEM and both images of equal size are
+    // given, or when the file cannot be written.
     CUndoDEM(CDEM* dem, CKelvaroDoc* doc, const cv::Mat& before, const cv::Mat& after, cv::Point topLeft,
              std::vector<cv::Point> outline, ProgressSink* progress = nullptr);
     // Region form, which also performs the edit: the mask is 8-bit and two cells wider and higher

@@ -53,8 +53,9 @@
 // the next queued item before it waits for the operator, and treats it exactly like the real
 // thing (a pushed point goes through the object snaps of the drawing's window, a pushed point
 // answers CadCmdUserGetEntity with the entity under it). A pushed call runs inside the wait, as
-// if the operator had pressed a button meanwhile. With CadScriptSetStrict(1) an input call that
-// finds its queue empty answers cancel at once instead of waiting (tests never hang).
+// if the operator had pressed a button meanwhile. An item pushed while a call waits reaches that
+// call at once, as a click would. With CadScriptSetStrict(1) an input call that finds its queue
+// empty answers cancel at once instead of waiting (tests never hang).
 #pragma once
 
 #include <cstdint>
@@ -149,6 +150,14 @@ enum : int {
     CAD_INPUT_FINISH = 2,  // right click or Enter
     CAD_INPUT_TEXT = 3,
     CAD_INPUT_CANCEL = 4,
+};
+
+// What an input call waits for (CadCmdGetWaiting).
+enum : int {
+    CAD_WAIT_INPUT = 1,
+    CAD_WAIT_ENTITY = 2,
+    CAD_WAIT_SELECT = 3,
+    CAD_WAIT_POINT = 4,
 };
 
 // Key flags of mouse and key events (CadGetKeyFlags, event procedures).
@@ -564,6 +573,15 @@ int CadDimensionGet(CadEntity* entity, int* kind, double* x1, double* y1, double
                     double* y3);
 // The value a dimension shows: a length in model units, an ordinate, or an angle in degrees.
 double CadDimensionGetValue(CadEntity* entity);
+// The dimension's own text: empty shows the measured value; otherwise the text is shown, every
+// "<>" in it standing for the measured value.
+int CadDimensionGetText(CadEntity* entity, char* buffer, int size);
+int CadDimensionPutText(CadEntity* entity, const char* text);
+// The dimension's own style, in model units: text height, arrowhead size, and tick size (ticks
+// drawn in place of arrowheads when above 0). A text height or arrow size of 0 takes the
+// drawing's dimension style.
+int CadDimensionGetStyle(CadEntity* entity, double* textHeight, double* arrowSize, double* tickSize);
+int CadDimensionPutStyle(CadEntity* entity, double textHeight, double arrowSize, double tickSize);
 
 int CadTextGetText(CadEntity* entity, char* buffer, int size);
 int CadTextPutText(CadEntity* entity, const char* text);
@@ -680,6 +698,10 @@ int CadCmdGetHistory(CadDrawing* drawing, int index, char* buffer, int size);
 
 // Waits for operator input: CAD_INPUT_POINT, _FINISH, _TEXT or _CANCEL.
 int CadCmdUserInput(CadDrawing* drawing);
+// What the innermost input call of the drawing is waiting for now: 0 when none waits, otherwise
+// CAD_WAIT_INPUT (CadCmdUserInput and the prompts of the engine's commands), CAD_WAIT_ENTITY,
+// CAD_WAIT_SELECT or CAD_WAIT_POINT.
+int CadCmdGetWaiting(CadDrawing* drawing);
 int CadCmdGetInputPoint(CadDrawing* drawing, double* x, double* y, double* z);
 int CadCmdGetInputStr(CadDrawing* drawing, char* buffer, int size = CAD_INPUT_STR_SIZE);
 // Waits for the operator to pick one entity; null on right click, Enter or cancel.

@@ -442,7 +442,7 @@ CadDimStyleDlg::CadDimStyleDlg(CadDrawing* drawing, QWidget* parent) : KvDialog(
     textHeight_ = spin("textHeight", st.textHeight);
     textHeight_->setSpecialValueText(QStringLiteral("Screen size"));
     arrowSize_ = spin("arrowSize", st.arrowSize);
-    arrowSize_->setSpecialValueText(QStringLiteral("None"));
+    arrowSize_->setSpecialValueText(QStringLiteral("Screen size"));
     decimals_ = new QSpinBox(this);
     decimals_->setObjectName(QStringLiteral("decimals"));
     decimals_->setRange(0, 8);

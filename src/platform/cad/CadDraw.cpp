@@ -99,9 +99,9 @@ void BandCircle(const Vec3& c, double r) {
 }
 void BandDimension(int kind, const Vec3& a, const Vec3& b, const Vec3& c) {
     DimShape shape;
-    if (MakeDimShape(kind, a, b, c, 0, shape))
+    if (MakeDimShape(kind, {a.x, a.y}, {b.x, b.y}, {c.x, c.y}, shape))
         for (const auto& path : shape.paths)
-            BandPath(path);
+            BandPath(ToModel(path));
 }
 // The block's entities as a reference would place them.
 void BandBlock(const CadBlock* block, const Vec3& at, double scale, double angle) {
@@ -1203,7 +1203,8 @@ bool AskDimensionPlace(Cmd& c, const std::string& prompt, int kind, const Vec3& 
         if (!AskPoint(c, prompt, at, [&](const Vec3& p) { BandDimension(kind, a, second(p), p); }))
             return false;
         DimShape shape;
-        if (MakeDimShape(kind, a, second(at), at, 0, shape))
+        const Vec3 b = second(at);
+        if (MakeDimShape(kind, {a.x, a.y}, {b.x, b.y}, {at.x, at.y}, shape))
             return true;
         c.Note("The dimension would measure nothing there.");
     }

@@ -474,12 +474,21 @@ Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kindOut)
     return best;
 }
 
-bool DeliverInput(CadDrawing* d, const ScriptItem& item) {
-    if (d->waits.empty())
-        return false;
-    WaitFrame* f = d->waits.back();
-    if (f->done || f->cancelled)
-        return false;
+namespace {
+
+// The transcript's line of the prompt just answered: the prompt as it read, then what the operator
+// typed (nothing for a pick, Enter or a cancel). One line per answered prompt.
+void LogAnswer(CadDrawing* d, const std::string& typed) {
+    if (d->promptLogged)
+        return;
+    if (!d->prompt.empty())
+        AddHistory(d, typed.empty() ? d->prompt : d->prompt + " " + typed);
+    else if (!typed.empty())
+        AddHistory(d, typed);
+    d->promptLogged = true;
+}
+
+bool TakeInput(CadDrawing* d, WaitFrame* f, const ScriptItem& item) {
     switch (item.kind) {
         case ScriptKind::Cancel:
             d->inputEntity = nullptr;
@@ -574,13 +583,28 @@ bool DeliverInput(CadDrawing* d, const ScriptItem& item) {
     return false;
 }
 
+}  // namespace
+
+bool DeliverInput(CadDrawing* d, const ScriptItem& item) {
+    if (d->waits.empty())
+        return false;
+    WaitFrame* f = d->waits.back();
+    if (f->done || f->cancelled)
+        return false;
+    const bool taken = TakeInput(d, f, item);
+    if (taken && (f->done || f->cancelled)) {
+        LogAnswer(d, item.kind == ScriptKind::Text ? QString::fromStdString(item.text).trimmed().toStdString()
+                                                   : std::string());
+    }
+    return taken;
+}
+
 void SubmitTyped(CadDrawing* d, const std::string& text) {
     if (!d)
         return;
     if (!d->waits.empty()) {
         WaitFrame* f = d->waits.back();
         std::string t = QString::fromStdString(text).trimmed().toStdString();
-        AddHistory(d, d->prompt + (t.empty() ? "" : " " + t));
         ScriptItem item;
         item.kind = t.empty() ? ScriptKind::Finish : ScriptKind::Text;
         item.text = t;
@@ -893,9 +917,12 @@ void CadCmdPrompt(CadDrawing* d, const char* text, const char* defaultText) {
     std::string p = text ? text : "";
     if (defaultText && *defaultText)
         p += std::string(" <") + defaultText + ">";
-    if (!d->prompt.empty() && d->prompt != p)
+    // A prompt nobody answered (a message) keeps its line once it is replaced; an answered one has
+    // its line already. Shown again, a prompt is answered again.
+    if (!d->prompt.empty() && !d->promptLogged && d->prompt != p)
         AddHistory(d, d->prompt);
     d->prompt = p;
+    d->promptLogged = false;
     PromptChanged(d);
 }
 
@@ -903,6 +930,9 @@ void CadCmdPromptAdd(CadDrawing* d, const char* text) {
     if (!d || !text)
         return;
     d->prompt += text;
+    // Added to an answered prompt, the text follows the answer on its line.
+    if (d->promptLogged)
+        AppendToHistory(d, text);
     PromptChanged(d);
 }
 
@@ -921,6 +951,27 @@ int CadCmdUserInput(CadDrawing* d) {
     if (!d || d->deletePending)
         return CAD_INPUT_CANCEL;
     return WaitInput(d, WaitKind::Input);
+}
+
+int CadCmdGetWaiting(CadDrawing* d) {
+    // Input already queued for the waiting call is about to be taken: nothing waits for the
+    // operator until the call has seen it (its event loop may still be finishing a pass).
+    if (!d || d->waits.empty() || !d->script.empty())
+        return 0;
+    const WaitFrame* f = d->waits.back();
+    if (f->done || f->cancelled)
+        return 0;
+    switch (f->kind) {
+        case WaitKind::Input:
+            return CAD_WAIT_INPUT;
+        case WaitKind::Entity:
+            return CAD_WAIT_ENTITY;
+        case WaitKind::Select:
+            return CAD_WAIT_SELECT;
+        case WaitKind::Point:
+            return CAD_WAIT_POINT;
+    }
+    return 0;
 }
 
 int CadCmdGetInputPoint(CadDrawing* d, double* x, double* y, double* z) {
@@ -973,6 +1024,9 @@ static void Push(CadDrawing* d, ScriptItem item) {
     if (!d)
         return;
     d->script.push_back(std::move(item));
+    // A call waiting in its event loop takes the item now, as it would take a click.
+    if (!d->waits.empty() && d->waits.back()->loop)
+        d->waits.back()->loop->quit();
 }
 
 void CadScriptPushPoint(CadDrawing* d, double x, double y, double z, int keyFlags) {

@@ -1671,6 +1671,45 @@ int CadDimensionGet(CadEntity* e, int* kind, double* x1, double* y1, double* x2,
     return 1;
 }
 
+static bool IsDimension(const CadEntity* e) {
+    return e && e->type == CAD_ENT_DIMENSION;
+}
+
+int CadDimensionGetText(CadEntity* e, char* buffer, int size) {
+    return IsDimension(e) ? CopyOut(e->text, buffer, size) : 0;
+}
+
+int CadDimensionPutText(CadEntity* e, const char* text) {
+    if (!IsDimension(e))
+        return 0;
+    e->text = text ? text : "";
+    TouchEntity(e);
+    return 1;
+}
+
+int CadDimensionGetStyle(CadEntity* e, double* textHeight, double* arrowSize, double* tickSize) {
+    if (!IsDimension(e))
+        return 0;
+    if (textHeight)
+        *textHeight = e->p[0];
+    if (arrowSize)
+        *arrowSize = e->p[1];
+    if (tickSize)
+        *tickSize = e->p[2];
+    return 1;
+}
+
+int CadDimensionPutStyle(CadEntity* e, double textHeight, double arrowSize, double tickSize) {
+    if (!IsDimension(e))
+        return 0;
+    auto size = [](double v) { return std::isfinite(v) && v > 0 ? v : 0.0; };
+    e->p[0] = size(textHeight);
+    e->p[1] = size(arrowSize);
+    e->p[2] = size(tickSize);
+    TouchEntity(e);
+    return 1;
+}
+
 static bool IsText(const CadEntity* e) {
     return e && e->type == CAD_ENT_TEXT && !e->pts.empty();
 }

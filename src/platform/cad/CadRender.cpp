@@ -9,7 +9,6 @@
 #include <QPainterPath>
 #include <QPolygon>
 #include <QPolygonF>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -17,11 +16,14 @@
 #include <utility>
 
 #include "platform/cad/CadInternal.h"
+#include "platform/tools/SafeFile.h"
 
 namespace cad {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+// Arrowheads of a dimension whose style gives no size: pixels.
+constexpr double kScreenArrow = 10.0;
 
 // Model to window as an affine map (a block reference composes its own placement into it).
 struct Affine {
@@ -358,30 +360,53 @@ private:
     void Dimension(CadEntity* e, const Affine& m) {
         const DimStyle& st = d_->dimStyle;
         DimShape shape;
-        if (!MakeDimShape(e->ival, e->pts[0], e->pts[1], e->pts[2], st.arrowSize, shape))
+        if (!DimShapeOf(e, shape))
             return;
         for (const auto& path : shape.paths)
-            OutlinePath(path, m, false);
-        const double arrowPx = st.arrowSize * m.Scale();
+            OutlinePath(ToModel(path), m, false);
+        // The dimension's own sizes come first, then the drawing's style; without either the
+        // arrowheads and the text take the window's sizes.
+        const double tick = e->p[2] * m.Scale();
+        const double arrow = e->p[2] > 0 ? tick : (e->p[1] > 0 ? e->p[1] : st.arrowSize) * m.Scale();
+        const double arrowPx = arrow > 0 ? arrow : kScreenArrow;
         if (arrowPx >= 2) {
             for (const auto& [tip, from] : shape.arrows) {
                 const double tx = m.X(tip.x, tip.y), ty = m.Y(tip.x, tip.y);
                 const double a = std::atan2(m.Y(from.x, from.y) - ty, m.X(from.x, from.y) - tx);
+                if (e->p[2] > 0) {
+                    // A tick: a short stroke across the line, turned by 45 degrees.
+                    const double h = arrowPx / 2, t = a - kPi / 4;
+                    p_.drawLine(QPointF(tx - h * std::cos(t), ty - h * std::sin(t)),
+                                QPointF(tx + h * std::cos(t), ty + h * std::sin(t)));
+                    continue;
+                }
                 for (double side : {-0.35, 0.35})
                     p_.drawLine(QPointF(tx, ty), QPointF(tx + arrowPx * std::cos(a + side),
                                                          ty + arrowPx * std::sin(a + side)));
             }
         }
-        if (st.textHeight > 0) {
-            const double px = st.textHeight * m.Scale();
+        const double height = e->p[0] > 0 ? e->p[0] : st.textHeight;
+        if (height > 0) {
+            const double px = height * m.Scale();
             if (px < 2)
                 return;
             QFont font = p_.font();
             font.setPixelSize(std::max(1, int(std::lround(px))));
             p_.setFont(font);
         }
-        const QPointF at(m.X(shape.textAt.x, shape.textAt.y), m.Y(shape.textAt.x, shape.textAt.y));
-        p_.drawText(at + QPointF(2, -2), QString::fromStdString(DimLabel(e->ival, shape.value, st.decimals)));
+        const QString text =
+            QString::fromStdString(DimensionText(e->text, DimLabel(e->ival, shape.value, st.decimals)));
+        // Centred above the anchor along the text's direction, a quarter of its height away.
+        const QFontMetricsF metrics(p_.font());
+        const double gap = std::max(2.0, metrics.height() / 4);
+        const double dx = std::cos(shape.textAngle), dy = std::sin(shape.textAngle);
+        const double wx = m.X(shape.textAt.x + dx, shape.textAt.y + dy) - m.X(shape.textAt.x, shape.textAt.y);
+        const double wy = m.Y(shape.textAt.x + dx, shape.textAt.y + dy) - m.Y(shape.textAt.x, shape.textAt.y);
+        p_.save();
+        p_.translate(m.X(shape.textAt.x, shape.textAt.y), m.Y(shape.textAt.x, shape.textAt.y));
+        p_.rotate(std::atan2(wy, wx) * 180.0 / kPi);
+        p_.drawText(QPointF(-metrics.horizontalAdvance(text) / 2, -gap - metrics.descent()), text);
+        p_.restore();
     }
 
     void PointMark(double x, double y) {
@@ -492,86 +517,19 @@ private:
 
 }  // namespace
 
-bool MakeDimShape(int kind, const Vec3& a, const Vec3& b, const Vec3& c, double arrowSize, DimShape& out) {
-    out = DimShape();
-    switch (kind) {
-        case CAD_DIM_RADIUS:
-        case CAD_DIM_DIAMETER: {
-            const double r = std::hypot(b.x - a.x, b.y - a.y);
-            if (!(r > 0))
-                return false;
-            const Vec3 from = kind == CAD_DIM_RADIUS ? a : Vec3{2 * a.x - b.x, 2 * a.y - b.y, a.z};
-            out.paths.push_back({from, b});
-            // A label placed outside the circle gets a leader from the circle to it.
-            if (std::hypot(c.x - a.x, c.y - a.y) > r)
-                out.paths.push_back({b, c});
-            out.arrows.push_back({b, from});
-            if (kind == CAD_DIM_DIAMETER)
-                out.arrows.push_back({from, b});
-            out.value = kind == CAD_DIM_RADIUS ? r : 2 * r;
-            out.textAt = c;
-            return true;
-        }
-        case CAD_DIM_ANGULAR: {
-            const double r = std::hypot(b.x - a.x, b.y - a.y);
-            if (!(r > 0))
-                return false;
-            const double a0 = std::atan2(b.y - a.y, b.x - a.x), a1 = std::atan2(c.y - a.y, c.x - a.x);
-            double sweep = a1 - a0;
-            while (sweep < 0)
-                sweep += 2 * kPi;
-            std::vector<Vec3> arc;
-            for (int i = 0; i <= 32; ++i) {
-                const double t = a0 + sweep * i / 32;
-                arc.push_back({a.x + r * std::cos(t), a.y + r * std::sin(t), a.z});
-            }
-            out.paths.push_back({a, b});
-            out.paths.push_back({a, arc.back()});
-            if (arrowSize > 0 && sweep > 0) {
-                out.arrows.push_back({arc.front(), arc[1]});
-                out.arrows.push_back({arc.back(), arc[31]});
-            }
-            out.textAt = arc[16];
-            out.paths.push_back(std::move(arc));
-            out.value = sweep * 180 / kPi;
-            return true;
-        }
-        case CAD_DIM_ORDINATE: {
-            const bool alongX = std::fabs(c.x - a.x) < std::fabs(c.y - a.y);
-            out.paths.push_back({a, c});
-            out.value = alongX ? a.x : a.y;
-            out.textAt = c;
-            return true;
-        }
-        default: {
-            // Linear (horizontal or vertical, by where the dimension line passes) or aligned.
-            double ux = b.x - a.x, uy = b.y - a.y;
-            if (kind == CAD_DIM_LINEAR) {
-                const double mx = (a.x + b.x) / 2, my = (a.y + b.y) / 2;
-                if (std::fabs(c.y - my) >= std::fabs(c.x - mx))
-                    uy = 0;
-                else
-                    ux = 0;
-            }
-            const double len = std::hypot(ux, uy);
-            if (!(len > 0))
-                return false;
-            const double nx = -uy / len, ny = ux / len;
-            const double off = (c.x - a.x) * nx + (c.y - a.y) * ny;
-            const Vec3 pa{a.x + nx * off, a.y + ny * off, a.z};
-            // The second extension line ends where b projects onto the dimension line.
-            const double along = (b.x - pa.x) * ux / len + (b.y - pa.y) * uy / len;
-            const Vec3 pb{pa.x + ux / len * along, pa.y + uy / len * along, a.z};
-            out.paths.push_back({a, pa});
-            out.paths.push_back({b, pb});
-            out.paths.push_back({pa, pb});
-            out.arrows.push_back({pa, pb});
-            out.arrows.push_back({pb, pa});
-            out.value = std::fabs(along);
-            out.textAt = {(pa.x + pb.x) / 2, (pa.y + pb.y) / 2, a.z};
-            return true;
-        }
-    }
+bool DimShapeOf(const CadEntity* e, DimShape& out) {
+    if (!e || e->type != CAD_ENT_DIMENSION || e->pts.size() < 3)
+        return false;
+    const auto at = [e](size_t i) { return DimPoint{e->pts[i].x, e->pts[i].y}; };
+    return MakeDimShape(e->ival, at(0), at(1), at(2), out);
+}
+
+std::vector<Vec3> ToModel(const std::vector<DimPoint>& path) {
+    std::vector<Vec3> v;
+    v.reserve(path.size());
+    for (const DimPoint& p : path)
+        v.emplace_back(p.x, p.y, 0.0);
+    return v;
 }
 
 std::string DimLabel(int kind, double value, int decimals) {
@@ -601,8 +559,7 @@ void RenderDrawing(CadDrawing* d, QPainter& p, const ViewXform& xf, bool images,
 
 double CadDimensionGetValue(CadEntity* e) {
     cad::DimShape shape;
-    if (!e || !e->linked || e->type != CAD_ENT_DIMENSION || e->pts.size() < 3 ||
-        !cad::MakeDimShape(e->ival, e->pts[0], e->pts[1], e->pts[2], 0, shape))
+    if (!e || !e->linked || !cad::DimShapeOf(e, shape))
         return 0;
     return shape.value;
 }
@@ -639,7 +596,7 @@ int CadRasterize(CadDrawing* d, const char* path, double left, double bottom, do
                         : suffix == "jpg" || suffix == "jpeg" ? "JPEG"
                         : suffix == "bmp"                     ? "BMP"
                                                               : "PNG";
-    QSaveFile out(file);
+    kv::SafeFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return 0;
     QImage toSave = format == "JPEG" || format == "BMP" ? image.convertToFormat(QImage::Format_RGB32) : image;

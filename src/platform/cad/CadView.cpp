@@ -184,10 +184,15 @@ void CadView::RenderNow() {
         return;
     }
     rendering_ = true;
-    if (back_.size() != size() || back_.isNull())
-        back_ = QImage(std::max(1, width()), std::max(1, height()), QImage::Format_RGB32);
+    // A change made while the picture is drawn asks for the next one.
+    backDirty_ = false;
+    // The picture is drawn aside and shown only when complete: event procedures may let events
+    // through (a question, a grid that loads), and a paint meanwhile shows the last picture.
+    QImage next = std::move(spare_);
+    if (next.size() != size() || next.isNull())
+        next = QImage(std::max(1, width()), std::max(1, height()), QImage::Format_RGB32);
     {
-        QPainter p(&back_);
+        QPainter p(&next);
         RenderDrawing(drawing_, p, xf_, true, true);
         if (Events().paint && drawing_) {
             p.save();
@@ -196,8 +201,9 @@ void CadView::RenderNow() {
             p.restore();
         }
     }
-    backDirty_ = false;
     rendering_ = false;
+    spare_ = std::move(back_);
+    back_ = std::move(next);
     update();
 }
 
@@ -257,10 +263,14 @@ void CadView::ZoomPrevious() {
     SetView(v.cx, v.cy, v.scale, false);
 }
 
-void CadView::resizeEvent(QResizeEvent*) {
+void CadView::SizeChanged() {
     xf_.width = std::max(1, width());
     xf_.height = std::max(1, height());
     Invalidate();
+}
+
+void CadView::resizeEvent(QResizeEvent*) {
+    SizeChanged();
 }
 
 void CadView::paintEvent(QPaintEvent*) {
@@ -275,7 +285,11 @@ void CadView::paintEvent(QPaintEvent*) {
             return;
     }
     QPainter p(this);
-    p.drawImage(0, 0, back_);
+    // Until the first picture is complete the window shows the drawing's background.
+    if (back_.size() != size())
+        p.fillRect(rect(), Qt::black);
+    if (!back_.isNull())
+        p.drawImage(0, 0, back_);
     DrawOverlay(p);
 }
 
@@ -558,6 +572,7 @@ QWidget* CadWndCreate(CadDrawing* d, QWidget* parent, int x, int y, int width, i
     DestroyWindowOf(d);
     auto* v = new CadView(d, parent);
     v->setGeometry(x, y, std::max(1, width), std::max(1, height));
+    v->SizeChanged();
     d->window = v;
     v->show();
     SetActiveDrawing(d);
@@ -579,6 +594,7 @@ int CadWndResize(QWidget* window, int x, int y, int width, int height) {
     if (!v)
         return 0;
     v->setGeometry(x, y, std::max(1, width), std::max(1, height));
+    v->SizeChanged();
     return 1;
 }
 

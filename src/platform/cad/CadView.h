@@ -22,6 +22,9 @@ public:
     const cad::ViewXform& Xform() const { return xf_; }
     // Content changed: the drawing is painted again at the next paint.
     void Invalidate();
+    // Takes the window's size into the view. Qt delivers the resize of a window that is not yet
+    // on screen only when it is shown; a zoom made meanwhile must see the size set.
+    void SizeChanged();
     // Paints the drawing now (images, vectors, paint event).
     void RenderNow();
     void SetView(double cx, double cy, double scale, bool remember = true);
@@ -50,7 +53,8 @@ private:
     CadDrawing* drawing_;
     cad::ViewXform xf_;
     std::vector<cad::ViewXform> previous_;
-    QImage back_;
+    QImage back_;   // the last complete picture of the drawing
+    QImage spare_;  // the buffer the next picture is drawn into
     bool backDirty_ = true;
     bool rendering_ = false;
     QPoint cursor_;

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -165,6 +166,17 @@ void AddHistory(CadDrawing* d, const std::string& line) {
         g_commandLine->history->appendPlainText(QString::fromStdString(line));
 }
 
+void AppendToHistory(CadDrawing* d, const std::string& text) {
+    if (!d || text.empty() || d->history.empty())
+        return;
+    d->history.back() += text;
+    if (g_commandLine && d == ActiveDrawing()) {
+        QTextCursor end = g_commandLine->history->textCursor();
+        end.movePosition(QTextCursor::End);
+        end.insertText(QString::fromStdString(text));
+    }
+}
+
 std::string CommandLineTyped(CadDrawing* d, const std::string& text, TypedEdit op) {
     if (g_commandLine) {
         QLineEdit* e = g_commandLine->edit;
@@ -219,6 +231,14 @@ void ToggleLayersOrder(CadDrawing* d) {
     }
     auto* w = new LayersOrder(d);
     g_layersOrder = w;
+    // It opens in the top-right corner of the drawing's window, so it lies over the drawing and
+    // not over the program's ribbon or the screen's corner.
+    if (QWidget* view = d ? d->window.data() : nullptr; view && view->isVisible()) {
+        constexpr int kMargin = 8;
+        const QPoint topLeft = view->mapToGlobal(QPoint(0, 0));
+        const int x = std::max(topLeft.x() + kMargin, topLeft.x() + view->width() - w->width() - 2 * kMargin);
+        w->move(x, topLeft.y() + kMargin);
+    }
     w->show();
 }
 

@@ -1,0 +1,244 @@
+// The scenario runner as its users meet it: scripts it refuses before the program starts, steps
+// that fail with one line naming what was awaited and what came instead, and answers (dialog
+// fields, message boxes, choosers) reaching the real program.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include "support/RasterFixtures.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QString transcript;
+    QStringList errors;  // the lines of the error output
+};
+
+// Runs the script with kv_scenario; the script lies in a folder of its own.
+Outcome RunScenario(const QString& script, const QStringList& options = {}) {
+    static int count = 0;
+    const QString folder = kvtest::NewTempFolder(QStringLiteral("scenario%1").arg(++count));
+    const QString path = folder + "/script.kvs";
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(script.toUtf8());
+    file.close();
+    QProcess process;
+    process.start(QStringLiteral(KV_SCENARIO_EXE), QStringList{path} + options);
+    EXPECT_TRUE(process.waitForFinished(120000));
+    Outcome outcome;
+    outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    outcome.transcript = QString::fromUtf8(process.readAllStandardOutput());
+    outcome.errors = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    return outcome;
+}
+
+QString DataPath(const char* name) {
+    return kvtest::DataPath(QString::fromLatin1(name));
+}
+
+// True when the lines stand in the text in this order.
+bool InOrder(const QString& text, const QStringList& lines) {
+    qsizetype at = 0;
+    for (const QString& line : lines) {
+        at = text.indexOf(line, at);
+        if (at < 0) {
+            ADD_FAILURE() << "not found in order: " << line.toStdString();
+            return false;
+        }
+        at += line.size();
+    }
+    return true;
+}
+
+TEST(ScenarioRunner, AScriptItCannotRunIsRefusedBeforeTheProgramStarts) {
+    const struct {
+        const char* script;
+        const char* diagnosis;
+    } cases[] = {
+        {"new\n\n# a comment\nfrobnicate now\n", "line 4: unknown step \"frobnicate\""},
+        {"new\nadd-dem\n", "line 2: missing argument; usage: add-dem PATH"},
+        {"pick 10\n", "line 1: wrong number of arguments; usage: pick X Y [shift] [ctrl]"},
+        {"pick 10 ten\n", "line 1: \"ten\" is not a number"},
+        {"button Nothing Like It\n", "line 1: the ribbon has no button \"Nothing Like It\""},
+        {"button DEM\n", "line 1: \"DEM\" names 2 buttons (ID_BUTTON_INSERTDEM, ID_OSNAP_DEM): use the id"},
+        {"message Maybe\n", "line 1: \"Maybe\" is no message box button"},
+        {"expect (unclosed\n", "line 1: \"(unclosed\" is no regular expression"},
+        {"add-dem ${KV_SCENARIO_UNSET_NAME}/a.tif\n", "line 1: ${KV_SCENARIO_UNSET_NAME} is not set"},
+        {"    press OK\n", "line 1: an indented line belongs under a dialog step"},
+        {"dialog Data\n    click OK\n",
+         "line 2: only set and press lines belong under a dialog (found \"click\")"},
+        {"new\npress OK\n", "line 2: press belongs indented under a dialog step"},
+        {"type \"unclosed\n", "line 1: a double quote is not closed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        const Outcome outcome = RunScenario(QString::fromUtf8(c.script));
+        EXPECT_EQ(outcome.status, 2);
+        ASSERT_EQ(outcome.errors.size(), 1) << outcome.errors.join('\n').toStdString();
+        EXPECT_TRUE(outcome.errors[0].startsWith(QString::fromUtf8(c.diagnosis)))
+            << outcome.errors[0].toStdString();
+        // Not one step ran.
+        EXPECT_FALSE(outcome.transcript.contains(QLatin1String("1: "))) << outcome.transcript.toStdString();
+    }
+
+    const Outcome missing = RunScenario(QStringLiteral("new\n"), {QStringLiteral("--keep")});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.errors.value(0),
+              QStringLiteral("usage: kv_scenario SCRIPT [--keep DIR] [--timeout SECONDS]"));
+    QProcess process;
+    process.start(QStringLiteral(KV_SCENARIO_EXE), {kvtest::TempDir() + "/no-such-script.kvs"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_TRUE(process.readAllStandardError().startsWith("kv_scenario: cannot read the script "));
+}
+
+TEST(ScenarioRunner, AFailedStepEndsTheRunWithOneLineNamingWhatWasAwaitedAndWhatCame) {
+    const QString olinda = DataPath("olinda_dem_nodata.tif");
+    const struct {
+        QString script;
+        QString diagnosis;
+        const char* notRun;  // the echo of a later step, which must not run
+    } cases[] = {
+        // A dialog that never comes: the hole command without a DEM only says so in the command line.
+        {"new\ncommand DEMHOLE\ndialog Hole area selection\n    press Exit\nnew\n",
+         "line 3: awaited a dialog titled /Hole area selection/ for 1 s, came nothing (the program is idle)",
+         "5: new"},
+        {"new\nexpect-layers dem=1 ortho=0\nnew\n", "line 2: awaited dem=1 ortho=0, came dem=0 ortho=0",
+         "3: new"},
+        {"new\ncommand NOSUCH\nexpect Import done\nnew\n",
+         "line 3: awaited a text matching /Import done/, came \"Command: NOSUCH\", \"Unknown command "
+         "\"NOSUCH\"\"",
+         "4: new"},
+        {"new\nadd-dem nowhere.tif\nnew\n", "nowhere.tif, came no such file", "3: new"},
+        // A message box where a prompt is awaited: it is answered with the answer that changes nothing.
+        {"copy " + olinda + " o.tif\nnew\nadd-dem o.tif\nbutton Offset\ntype 0\ntype 5\nnew\n",
+         "line 6: awaited a prompt waiting for input, came message box \"Offset is not valid\"", "7: new"},
+        {"new\ncommand DEMHOLE\nselect-entity last\n", "line 3: awaited a prompt waiting for an entity",
+         nullptr},
+        {"new\ncommand PTYPE\ndialog Point Style\n    set Size = 99\n    press OK\nnew\n",
+         "line 4: awaited field \"Size:\" of dialog \"Point Style\" to take \"99\", came \"99\" is no whole "
+         "number from "
+         "1 to 64",
+         "6: new"},
+        {"new\nbutton ID_BUTTON_DEMUNDO\n",
+         "line 2: awaited the ribbon's ID_BUTTON_DEMUNDO enabled, came it disabled", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script.toStdString());
+        const Outcome outcome = RunScenario(c.script, {QStringLiteral("--timeout"), QStringLiteral("1")});
+        EXPECT_EQ(outcome.status, 1);
+        ASSERT_EQ(outcome.errors.size(), 1) << outcome.errors.join('\n').toStdString();
+        EXPECT_TRUE(
+            outcome.errors[0].startsWith(c.diagnosis) ||
+            (!c.diagnosis.startsWith(QLatin1String("line")) && outcome.errors[0].endsWith(c.diagnosis)))
+            << outcome.errors[0].toStdString();
+        EXPECT_TRUE(outcome.transcript.contains("FAILED " + outcome.errors[0]));
+        if (c.notRun) {
+            EXPECT_FALSE(outcome.transcript.contains(QLatin1String(c.notRun)))
+                << outcome.transcript.toStdString();
+        }
+    }
+}
+
+TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForTheNextOne) {
+    const QString keep = kvtest::NewTempFolder(QStringLiteral("kept"));
+    const QString script = QStringLiteral(
+        "button User Data\n"
+        "dialog ^User Data$\n"
+        "    set Name = Ada\n"
+        "    set \"Surname\" =\n"
+        "    press OK\n"
+        "expect required!\n"
+        "message OK\n"
+        "dialog User Data\n"
+        "    set Surname = Rossi\n"
+        "    set Email = ada@example.org\n"
+        "    set Company = \"Drovane Software\"\n"
+        "    press OK\n"
+        "copy ${SCRIPT_DIR}/data.tif slope.tif\n"
+        "new\n"
+        "add-map slope.tif\n"
+        "dialog Data Type\n"
+        "    set Data Type = slope map\n"
+        "    press OK\n"
+        "expect-layers map=1 dem=0\n"
+        "command PTYPE\n"
+        "dialog Point Style\n"
+        "    set Mark = circle\n"
+        "    set Size = 12\n"
+        "    press OK\n"
+        "command OSNAP\n"
+        "dialog Object Snap\n"
+        "    set Object snap on = true\n"
+        "    set Midpoint = false\n"
+        "    press OK\n");
+    // The copy's source lies beside the script.
+    const QString scriptFolder = kvtest::TempDir() + "/scenario-dialogs";
+    QDir().mkpath(scriptFolder);
+    QFile::remove(scriptFolder + "/data.tif");
+    ASSERT_TRUE(QFile::copy(DataPath("olinda_dem_nodata.tif"), scriptFolder + "/data.tif"));
+    QFile file(scriptFolder + "/dialogs.kvs");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(script.toUtf8());
+    file.close();
+    QProcess process;
+    process.start(QStringLiteral(KV_SCENARIO_EXE),
+                  {scriptFolder + "/dialogs.kvs", QStringLiteral("--keep"), keep});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const QString transcript = QString::fromUtf8(process.readAllStandardOutput());
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString()
+                                     << transcript.toStdString();
+
+    // What the operator typed reached the profile, kept in the folder given.
+    QSettings profile(keep + "/kelvaro/profile.ini", QSettings::IniFormat);
+    EXPECT_EQ(profile.value("UserData/UserData_Name").toString(), QStringLiteral("Ada"));
+    EXPECT_EQ(profile.value("UserData/UserData_Surname").toString(), QStringLiteral("Rossi"));
+    EXPECT_EQ(profile.value("UserData/UserData_Company").toString(), QStringLiteral("Drovane Software"));
+    EXPECT_TRUE(QFile::exists(keep + "/slope.tif"));
+
+    // The transcript tells every answer in the order it was given.
+    EXPECT_TRUE(
+        InOrder(transcript, {
+                                "dialog \"User Data\": set \"Name (*)\" = \"Ada\"",
+                                "dialog \"User Data\": set \"Surname (*)\" = \"\"",
+                                "dialog \"User Data\": press \"OK\"",
+                                "message \"Kelvaro\": \"Name, Surname and EMail address are required!\"",
+                                "answered OK",
+                                "dialog \"User Data\": set \"Email (*)\" = \"ada@example.org\"",
+                                "dialog \"Data Type Selection\": set \"Data Type Selection\" = \"Slope Map\"",
+                                "file \"Open\": " + keep + "/slope.tif",
+                                "dialog \"Point Style\": set \"Mark:\" = \"Circle\"",
+                                "dialog \"Point Style\": set \"Size:\" = \"12 px\"",
+                                "dialog \"Object Snap\": set \"Object snap on (F3)\" = \"true\"",
+                                "dialog \"Object Snap\": set \"Midpoint\" = \"false\"",
+                                "passed",
+                            }));
+}
+
+TEST(ScenarioRunner, ALargeDemAsksForPyramidLevelsAndTheAnswerIsTaken) {
+    // Large enough for the program to offer pyramid levels.
+    kvtest::RasterSpec spec;
+    spec.width = spec.height = 1100;
+    spec.geoTransform = {500000.0, 1.0, 0.0, 4000000.0, 0.0, -1.0};
+    const QString dem = kvtest::WriteRaster(kvtest::NewTempFolder(QStringLiteral("large")) + "/large.tif",
+                                            spec, [](int column, int row, int) { return column + row; });
+    ASSERT_FALSE(dem.isEmpty());
+    const Outcome outcome = RunScenario(QStringLiteral("new\n"
+                                                       "add-dem %1\n"
+                                                       "expect Pyramidal levels not found\n"
+                                                       "message Yes\n"
+                                                       "expect-layers dem=1\n"
+                                                       "expect-cell large.tif 500100.5 3999899.5 200\n")
+                                            .arg(dem));
+    EXPECT_EQ(outcome.status, 0) << outcome.errors.join('\n').toStdString()
+                                 << outcome.transcript.toStdString();
+    EXPECT_GT(kvtest::Inspect(dem).overviews, 0);
+}
+
+}  // namespace

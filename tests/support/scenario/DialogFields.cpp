@@ -1,0 +1,290 @@
+#include "scenario/DialogFields.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTextDocumentFragment>
+#include <QTextEdit>
+
+#include <algorithm>
+#include <limits>
+#include <set>
+
+namespace kvscenario {
+namespace {
+
+// How far a field may stand from its label: to the right in the same row, or below it.
+constexpr int kRowReach = 400;
+constexpr int kBelowReach = 60;
+
+QRect RectIn(QWidget* widget, QDialog& dialog) {
+    return QRect(widget->mapTo(&dialog, QPoint(0, 0)), widget->size());
+}
+
+bool SelfLabelled(QWidget* widget) {
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    return button && !ShownText(button->text()).isEmpty();
+}
+
+// The controls that take a value.
+std::vector<QWidget*> Editable(QDialog& dialog) {
+    std::vector<QWidget*> fields;
+    for (QWidget* w : dialog.findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(&dialog)) {
+            continue;
+        }
+        const bool inner =
+            qobject_cast<QAbstractSpinBox*>(w->parentWidget()) || qobject_cast<QComboBox*>(w->parentWidget());
+        if ((qobject_cast<QLineEdit*>(w) && !inner) || qobject_cast<QAbstractSpinBox*>(w) ||
+            qobject_cast<QComboBox*>(w) || qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QTextEdit*>(w) ||
+            qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w)) {
+            fields.push_back(w);
+        }
+    }
+    return fields;
+}
+
+// The field beside the label: in its row to the right, else right below it.
+QWidget* FieldOf(QLabel* label, const std::vector<QWidget*>& fields, QDialog& dialog) {
+    if (QWidget* buddy = label->buddy();
+        buddy && std::find(fields.begin(), fields.end(), buddy) != fields.end()) {
+        return buddy;
+    }
+    const QRect l = RectIn(label, dialog);
+    QWidget* best = nullptr;
+    int bestScore = std::numeric_limits<int>::max();
+    for (QWidget* f : fields) {
+        if (SelfLabelled(f)) {
+            continue;
+        }
+        const QRect r = RectIn(f, dialog);
+        int score = std::numeric_limits<int>::max();
+        if (r.center().y() >= l.top() - 2 && r.center().y() <= l.bottom() + 2 && r.left() >= l.center().x() &&
+            r.left() - l.right() <= kRowReach) {
+            score = r.left() - l.right();
+        } else if (r.top() >= l.center().y() && r.top() - l.bottom() <= kBelowReach &&
+                   r.left() <= l.right() && r.right() >= l.left()) {
+            score = kRowReach + r.top() - l.bottom();
+        }
+        if (score < bestScore) {
+            bestScore = score;
+            best = f;
+        }
+    }
+    return best;
+}
+
+bool ParseBool(const QString& text, bool* value) {
+    const QString t = text.trimmed().toLower();
+    if (t == QLatin1String("true") || t == QLatin1String("yes") || t == QLatin1String("on") ||
+        t == QLatin1String("1")) {
+        *value = true;
+        return true;
+    }
+    if (t == QLatin1String("false") || t == QLatin1String("no") || t == QLatin1String("off") ||
+        t == QLatin1String("0")) {
+        *value = false;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+QString ShownText(const QString& text) {
+    QString t = Qt::mightBeRichText(text) ? QTextDocumentFragment::fromHtml(text).toPlainText() : text;
+    QString plain;
+    for (int i = 0; i < t.size(); ++i) {
+        if (t[i] == '&' && i + 1 < t.size()) {
+            ++i;  // "&&" is one '&', "&x" a mnemonic
+        }
+        plain += t[i];
+    }
+    return plain.simplified();
+}
+
+std::vector<DialogField> DialogFields(QDialog& dialog) {
+    const std::vector<QWidget*> fields = Editable(dialog);
+    std::vector<DialogField> result;
+    std::set<QWidget*> claimed;
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        const QString text = ShownText(label->text());
+        if (text.isEmpty() || !label->isVisibleTo(&dialog)) {
+            continue;
+        }
+        if (QWidget* field = FieldOf(label, fields, dialog)) {
+            result.push_back({field, text});
+            claimed.insert(field);
+        }
+    }
+    // A group of radio buttons answers to its title too, with the caption of the one to choose.
+    for (QGroupBox* group : dialog.findChildren<QGroupBox*>()) {
+        if (group->isVisibleTo(&dialog) && !ShownText(group->title()).isEmpty() &&
+            !group->findChildren<QRadioButton*>().isEmpty()) {
+            result.push_back({group, ShownText(group->title())});
+        }
+    }
+    // A group of radio buttons answers to its title too, with the caption of the one to choose.
+    for (QGroupBox* group : dialog.findChildren<QGroupBox*>()) {
+        if (group->isVisibleTo(&dialog) && !ShownText(group->title()).isEmpty() &&
+            !group->findChildren<QRadioButton*>().isEmpty()) {
+            result.push_back({group, ShownText(group->title())});
+        }
+    }
+    for (QWidget* f : fields) {
+        if (SelfLabelled(f)) {
+            result.push_back({f, ShownText(qobject_cast<QAbstractButton*>(f)->text())});
+        } else if (!claimed.count(f)) {
+            result.push_back({f, ShownText(dialog.windowTitle())});
+        }
+    }
+    std::stable_sort(result.begin(), result.end(), [&dialog](const DialogField& a, const DialogField& b) {
+        const QRect ra = RectIn(a.widget, dialog), rb = RectIn(b.widget, dialog);
+        return ra.top() != rb.top() ? ra.top() < rb.top() : ra.left() < rb.left();
+    });
+    return result;
+}
+
+QString SetDialogField(QWidget* field, const QString& value, QString* shown) {
+    if (!field->isEnabled()) {
+        return QStringLiteral("the field is disabled");
+    }
+    if (auto* box = qobject_cast<QCheckBox*>(field)) {
+        bool on = false;
+        if (!ParseBool(value, &on)) {
+            return QStringLiteral("a check box takes true or false, not \"%1\"").arg(value);
+        }
+        if (box->isChecked() != on) {
+            box->click();
+        }
+        *shown = box->isChecked() ? QStringLiteral("true") : QStringLiteral("false");
+        return QString();
+    }
+    if (auto* radio = qobject_cast<QRadioButton*>(field)) {
+        bool on = false;
+        if (!ParseBool(value, &on) || !on) {
+            return QStringLiteral("a radio button is chosen with true");
+        }
+        if (!radio->isChecked()) {
+            radio->click();
+        }
+        *shown = QStringLiteral("true");
+        return QString();
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(field)) {
+        QStringList captions;
+        for (QRadioButton* radio : group->findChildren<QRadioButton*>()) {
+            captions << ShownText(radio->text());
+            if (captions.last().compare(ShownText(value), Qt::CaseInsensitive) == 0) {
+                return SetDialogField(radio, QStringLiteral("true"), shown);
+            }
+        }
+        return QStringLiteral("the group has no choice \"%1\" (choices: %2)")
+            .arg(value, captions.join(QStringLiteral(", ")));
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(field)) {
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i) {
+            items << combo->itemText(i);
+            if (ShownText(combo->itemText(i)).compare(ShownText(value), Qt::CaseInsensitive) == 0) {
+                combo->setCurrentIndex(i);
+                emit combo->activated(i);
+                emit combo->textActivated(combo->itemText(i));
+                *shown = combo->itemText(i);
+                return QString();
+            }
+        }
+        if (combo->isEditable()) {
+            combo->setEditText(value);
+            *shown = combo->currentText();
+            return QString();
+        }
+        return QStringLiteral("the list has no item \"%1\" (items: %2)")
+            .arg(value, items.join(QStringLiteral(", ")));
+    }
+    if (auto* spin = qobject_cast<QSpinBox*>(field)) {
+        bool ok = false;
+        const int v = value.trimmed().toInt(&ok);
+        if (!ok || v < spin->minimum() || v > spin->maximum()) {
+            return QStringLiteral("\"%1\" is no whole number from %2 to %3")
+                .arg(value)
+                .arg(spin->minimum())
+                .arg(spin->maximum());
+        }
+        spin->setValue(v);
+        *shown = spin->text();
+        return QString();
+    }
+    if (auto* spin = qobject_cast<QDoubleSpinBox*>(field)) {
+        bool ok = false;
+        const double v = value.trimmed().toDouble(&ok);
+        if (!ok || v < spin->minimum() || v > spin->maximum()) {
+            return QStringLiteral("\"%1\" is no number from %2 to %3")
+                .arg(value)
+                .arg(spin->minimum())
+                .arg(spin->maximum());
+        }
+        spin->setValue(v);
+        *shown = spin->text();
+        return QString();
+    }
+    if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+        if (edit->isReadOnly()) {
+            return QStringLiteral("the field is read-only");
+        }
+        // Typed, so that the field's checks and the dialog's reactions run as for the operator.
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, value);
+        *shown = edit->text();
+        if (edit->text() != value) {
+            return QStringLiteral("the field took \"%1\" of \"%2\"").arg(edit->text(), value);
+        }
+        return QString();
+    }
+    if (auto* text = qobject_cast<QPlainTextEdit*>(field)) {
+        text->setPlainText(value);
+        *shown = value;
+        return QString();
+    }
+    if (auto* text = qobject_cast<QTextEdit*>(field)) {
+        text->setPlainText(value);
+        *shown = value;
+        return QString();
+    }
+    return QStringLiteral("the field takes no value");
+}
+
+QString PressDialogButton(QDialog& dialog, const QString& caption) {
+    QStringList captions;
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(&dialog) || qobject_cast<QCheckBox*>(button) ||
+            qobject_cast<QRadioButton*>(button)) {
+            continue;
+        }
+        const QString text = ShownText(button->text());
+        if (text.compare(ShownText(caption), Qt::CaseInsensitive) != 0) {
+            if (!text.isEmpty()) {
+                captions << text;
+            }
+            continue;
+        }
+        if (!button->isEnabled()) {
+            return QStringLiteral("the button \"%1\" is disabled").arg(text);
+        }
+        button->click();
+        return QString();
+    }
+    return QStringLiteral("no button \"%1\" (buttons: %2)").arg(caption, captions.join(QStringLiteral(", ")));
+}
+
+}  // namespace kvscenario

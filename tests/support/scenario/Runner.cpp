@@ -1,0 +1,872 @@
+#include "scenario/Runner.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "app/KelvaroApp.h"
+#include "app/MainFrm.h"
+#include "app/OutputWnd.h"
+#include "app/Ribbon.h"
+#include "document/KelvaroDoc.h"
+#include "platform/cad/Cad.h"
+#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CloseGuard.h"
+#include "platform/ui/CommandIds.h"
+#include "platform/ui/MainWindowService.h"
+#include "raster/DEM.h"
+#include "scenario/DialogFields.h"
+
+namespace kvscenario {
+namespace {
+
+// How long the program may take to come to rest once the script is over before the runner
+// gives up on it.
+constexpr qint64 kUnwindLimitMs = 20000;
+// A pause between two ticks longer than this is time the event loop did not run.
+constexpr qint64 kTickShareMs = 250;
+
+QString OneLine(const QString& text, int limit = 0) {
+    QString t = text;
+    t.replace('\n', QLatin1String(" / "));
+    if (limit > 0 && t.size() > limit) {
+        t = t.left(limit - 3) + QLatin1String("...");
+    }
+    return t;
+}
+
+QString Quoted(const QString& text) {
+    return '"' + OneLine(text, 120) + '"';
+}
+
+QString AnswerName(int id) {
+    switch (id) {
+        case IDOK:
+            return QStringLiteral("OK");
+        case IDCANCEL:
+            return QStringLiteral("Cancel");
+        case IDYES:
+            return QStringLiteral("Yes");
+        case IDNO:
+            return QStringLiteral("No");
+        case IDRETRY:
+            return QStringLiteral("Retry");
+        case IDABORT:
+            return QStringLiteral("Abort");
+        case IDIGNORE:
+            return QStringLiteral("Ignore");
+        default:
+            return QString::number(id);
+    }
+}
+
+// The buttons of a message box type.
+QList<int> ButtonsOf(unsigned type) {
+    switch (type & MB_TYPEMASK) {
+        case MB_OKCANCEL:
+            return {IDOK, IDCANCEL};
+        case MB_ABORTRETRYIGNORE:
+            return {IDABORT, IDRETRY, IDIGNORE};
+        case MB_YESNOCANCEL:
+            return {IDYES, IDNO, IDCANCEL};
+        case MB_YESNO:
+            return {IDYES, IDNO};
+        case MB_RETRYCANCEL:
+            return {IDRETRY, IDCANCEL};
+        default:
+            return {IDOK};
+    }
+}
+
+// The answer that leaves everything as it is: No, else Cancel, else the only button.
+int SafeAnswer(unsigned type) {
+    const QList<int> buttons = ButtonsOf(type);
+    for (int id : {IDNO, IDCANCEL, IDABORT}) {
+        if (buttons.contains(id)) {
+            return id;
+        }
+    }
+    return buttons.first();
+}
+
+QString Number(double v) {
+    return QString::number(v, 'g', 12);
+}
+
+QString LayerName(CadDrawing* drawing, CadEntity* entity) {
+    char name[256] = {};
+    if (CadLayer* layer = CadGetLayerByID(drawing, CadEntityGetLayerID(entity))) {
+        CadLayerGetName(layer, name, sizeof name);
+    }
+    return QString::fromUtf8(name);
+}
+
+bool IsChooser(const kvtest::Awaited& shown) {
+    return shown.kind != kvtest::Awaited::Message && shown.kind != kvtest::Awaited::Dialog;
+}
+
+QString Describe(const kvtest::Awaited& shown) {
+    switch (shown.kind) {
+        case kvtest::Awaited::Message:
+            return QStringLiteral("message box %1").arg(Quoted(shown.text));
+        case kvtest::Awaited::Dialog:
+            return QStringLiteral("dialog %1").arg(Quoted(shown.title));
+        default:
+            return QStringLiteral("file chooser %1").arg(Quoted(shown.title));
+    }
+}
+
+}  // namespace
+
+// The scripted interaction of the tests, telling the transcript every answer it gives.
+class Runner::Interaction : public kvtest::ScriptedInteraction {
+public:
+    explicit Interaction(Runner& runner) : m_runner(runner) {
+        SetAwait([this](const kvtest::Awaited& shown) { m_runner.Await(shown); });
+    }
+
+    int ShowMessage(const QString& text, unsigned type, const QString& caption) override {
+        m_runner.Seen(text);
+        m_runner.Print(QStringLiteral("    message %1: %2").arg(Quoted(caption), Quoted(text)));
+        const int id = ScriptedInteraction::ShowMessage(text, type, caption);
+        m_runner.Print(QStringLiteral("    answered %1").arg(AnswerName(id)));
+        return id;
+    }
+    QString ChooseOpenFile(const QString& title, const QString& folder, const QString& filter) override {
+        return Told(title, ScriptedInteraction::ChooseOpenFile(title, folder, filter));
+    }
+    QStringList ChooseOpenFiles(const QString& title, const QString& folder, const QString& filter) override {
+        const QStringList paths = ScriptedInteraction::ChooseOpenFiles(title, folder, filter);
+        Told(title, paths.join(QLatin1String("; ")));
+        return paths;
+    }
+    QString ChooseSaveFile(const QString& title, const QString& path, const QString& filter,
+                           QString* selectedFilter) override {
+        return Told(title, ScriptedInteraction::ChooseSaveFile(title, path, filter, selectedFilter));
+    }
+    QString ChooseFolder(const QString& title, const QString& folder) override {
+        return Told(title, ScriptedInteraction::ChooseFolder(title, folder));
+    }
+
+private:
+    QString Told(const QString& title, const QString& path) {
+        m_runner.Print(QStringLiteral("    file %1: %2")
+                           .arg(Quoted(title), path.isEmpty() ? QStringLiteral("cancelled") : path));
+        return path;
+    }
+
+    Runner& m_runner;
+};
+
+// What the program is doing at one moment, as far as a step cares.
+struct Runner::State {
+    const Pending* pending = nullptr;  // the innermost message box, chooser or dialog not answered
+    bool resuming = false;             // it is answered, but the program has not taken it yet
+    QWidget* foreign = nullptr;        // a modal window or menu that no step can answer
+    CadDrawing* waiting = nullptr;     // the drawing whose command waits for input
+    int waitKind = 0;
+    QString prompt;
+    bool busy = false;
+
+    bool Blocked() const { return pending || resuming || foreign; }
+    bool Input() const { return !Blocked() && waiting; }
+    bool Idle() const { return !Blocked() && !waiting && !busy && ActiveCadCommandId == 0; }
+    bool AtWork() const { return !Blocked() && !waiting && busy; }
+    // A message box or chooser: it goes nowhere without an answer.
+    bool Stuck() const { return pending && pending->shown->kind != kvtest::Awaited::Dialog; }
+
+    QString Describe() const {
+        if (pending) {
+            return kvscenario::Describe(*pending->shown);
+        }
+        if (foreign) {
+            return QStringLiteral("window %1, which no step can answer").arg(Quoted(foreign->windowTitle()));
+        }
+        if (waiting) {
+            return prompt.isEmpty() ? QStringLiteral("a command waiting for input")
+                                    : QStringLiteral("the prompt %1").arg(Quoted(prompt));
+        }
+        if (busy || resuming || ActiveCadCommandId != 0) {
+            return QStringLiteral("the program still at work");
+        }
+        return QStringLiteral("nothing (the program is idle)");
+    }
+};
+
+Runner::Runner(CKelvaroApp& app, std::vector<Step> steps, int timeoutSeconds, QTextStream& out,
+               std::function<void(const QString&)> tell)
+    : m_app(app),
+      m_steps(std::move(steps)),
+      m_out(out),
+      m_tell(std::move(tell)),
+      m_timeoutMs(timeoutSeconds * 1000) {
+    m_ui = std::make_unique<Interaction>(*this);
+}
+
+Runner::~Runner() = default;
+
+int Runner::Run() {
+    CMainFrame* frame = m_app.GetMainFrame();
+    if (QWidget* commandLine = frame->GetOutputWnd()->CommandLineHost()->GetCommandLineWindow()) {
+        m_history = commandLine->findChild<QPlainTextEdit*>();
+        m_commandLine = commandLine->findChild<QLineEdit*>();
+    }
+    if (m_history) {
+        connect(m_history->document(), &QTextDocument::contentsChange, this, &Runner::OnCommandLine);
+    }
+    m_status = frame->GetStatusPane(0) ? frame->GetStatusPane(0)->text() : QString();
+    m_sinceTick.start();
+    ScheduleTick(0);
+    m_main.exec();
+    CadScriptSetStrict(0);
+    return m_diagnosis.isEmpty() ? 0 : 1;
+}
+
+void Runner::ScheduleTick(int ms) {
+    QTimer::singleShot(ms, this, &Runner::Tick);
+}
+
+// One look at the program: every tick schedules the next one before anything it does can block.
+void Runner::Tick() {
+    if (m_done) {
+        return;
+    }
+    const qint64 elapsed = m_sinceTick.restart();
+    ReadStatus();
+    // A dialog that ended by itself needs no answer any more.
+    if (!m_pending.empty() && !m_pending.back().answered && m_pending.back().shown->dialog &&
+        !m_pending.back().shown->dialog->isVisible()) {
+        m_pending.back().answered = true;
+        m_pending.back().loop->quit();
+    }
+    if (m_finishing) {
+        Unwind();
+        if (!m_done) {
+            ScheduleTick(10);
+        }
+        return;
+    }
+    if (m_next >= m_steps.size()) {
+        Print(QStringLiteral("end of script"));
+        m_finishing = true;
+        m_finishingSince.start();
+        ScheduleTick(0);
+        return;
+    }
+    const Step& step = m_steps[m_next];
+    const State state = Observe();
+    QString awaited;
+    const Readiness readiness = ReadinessOf(step, state, &awaited);
+    if (readiness == Readiness::Refuse) {
+        Fail(step.line, QStringLiteral("awaited %1, came %2").arg(awaited, state.Describe()));
+        ScheduleTick(0);
+        return;
+    }
+    if (readiness == Readiness::Wait) {
+        m_settling = false;
+        // Time the program spends at work (a worker pumping its progress window) is not waiting.
+        if (!state.AtWork()) {
+            m_waitedMs += std::min(elapsed, kTickShareMs);
+        }
+        if (m_waitedMs >= m_timeoutMs) {
+            Fail(step.line, QStringLiteral("awaited %1 for %2 s, came %3")
+                                .arg(awaited)
+                                .arg(m_timeoutMs / 1000.0)
+                                .arg(state.Describe()));
+            ScheduleTick(0);
+            return;
+        }
+        ScheduleTick(10);
+        return;
+    }
+    // Ready twice in a row: what the last step posted to the event loop has run meanwhile.
+    if (!m_settling) {
+        m_settling = true;
+        ScheduleTick(0);
+        return;
+    }
+    m_settling = false;
+    m_waitedMs = 0;
+    ++m_next;
+    ScheduleTick(0);
+    Print(QStringLiteral("%1: %2").arg(step.line, 3).arg(step.source));
+    ++m_depth;
+    Perform(step, state);
+    --m_depth;
+}
+
+Runner::State Runner::Observe() const {
+    State s;
+    if (!m_pending.empty()) {
+        if (m_pending.back().answered) {
+            s.resuming = true;
+        } else {
+            s.pending = &m_pending.back();
+        }
+    }
+    QWidget* modal = QApplication::activeModalWidget();
+    const bool ours = std::any_of(m_pending.begin(), m_pending.end(),
+                                  [modal](const Pending& p) { return p.shown->dialog == modal; });
+    if (modal && !ours) {
+        s.foreign = modal;
+    }
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        s.foreign = popup;
+    }
+    QList<CKelvaroDoc*> documents = CKelvaroDoc::GetOpenDocuments();
+    if (CKelvaroDoc* active = ActiveProject()) {
+        documents.removeAll(active);
+        documents.prepend(active);
+    }
+    for (CKelvaroDoc* doc : documents) {
+        if (const int kind = CadCmdGetWaiting(doc->m_pCad)) {
+            s.waiting = doc->m_pCad;
+            s.waitKind = kind;
+            char prompt[512] = {};
+            CadCmdGetPrompt(doc->m_pCad, prompt, sizeof prompt);
+            s.prompt = QString::fromUtf8(prompt);
+            break;
+        }
+    }
+    s.busy = kv::BusyCount() > 0;
+    return s;
+}
+
+Runner::Readiness Runner::ReadinessOf(const Step& step, const State& s, QString* awaited) const {
+    switch (step.kind) {
+        case StepKind::Dialog:
+            *awaited = QStringLiteral("a dialog titled /%1/").arg(step.text);
+            if (s.pending && s.pending->shown->kind == kvtest::Awaited::Dialog) {
+                return step.expression.match(s.pending->shown->title).hasMatch() ? Readiness::Ready
+                                                                                 : Readiness::Refuse;
+            }
+            return s.pending ? Readiness::Refuse : Readiness::Wait;
+        case StepKind::Message:
+            *awaited = QStringLiteral("a message box to answer %1").arg(step.text);
+            if (s.pending) {
+                return s.pending->shown->kind == kvtest::Awaited::Message ? Readiness::Ready
+                                                                          : Readiness::Refuse;
+            }
+            return Readiness::Wait;
+        case StepKind::File:
+        case StepKind::CancelFile:
+            *awaited = QStringLiteral("a file chooser");
+            if (s.pending) {
+                return IsChooser(*s.pending->shown) ? Readiness::Ready : Readiness::Refuse;
+            }
+            return Readiness::Wait;
+        case StepKind::Type:
+        case StepKind::Enter:
+        case StepKind::Escape:
+        case StepKind::Pick:
+        case StepKind::RightClick:
+            *awaited = QStringLiteral("a prompt waiting for input");
+            return s.Input() ? Readiness::Ready : s.pending ? Readiness::Refuse : Readiness::Wait;
+        case StepKind::SelectEntity:
+            *awaited = QStringLiteral("a prompt waiting for an entity");
+            if (s.Input()) {
+                return s.waitKind == CAD_WAIT_ENTITY || s.waitKind == CAD_WAIT_SELECT ? Readiness::Ready
+                                                                                      : Readiness::Refuse;
+            }
+            return s.pending ? Readiness::Refuse : Readiness::Wait;
+        case StepKind::WaitIdle:
+            // A dialog may still end by itself; a message box, a chooser or a prompt never does.
+            *awaited = QStringLiteral("the program to become idle");
+            if (s.Idle()) {
+                return Readiness::Ready;
+            }
+            return s.Stuck() || s.Input() ? Readiness::Refuse : Readiness::Wait;
+        case StepKind::Expect:
+        case StepKind::ExpectFile:
+        case StepKind::ExpectLayers:
+        case StepKind::ExpectCell:
+        case StepKind::ExpectEntities:
+            *awaited = QStringLiteral("the program to settle");
+            return s.pending || s.Input() || s.Idle() ? Readiness::Ready : Readiness::Wait;
+        default:
+            *awaited = QStringLiteral("the program ready for %1").arg(step.source.section(' ', 0, 0));
+            if (s.Idle() || s.Input()) {
+                return Readiness::Ready;
+            }
+            return s.pending ? Readiness::Refuse : Readiness::Wait;
+    }
+}
+
+void Runner::Perform(const Step& step, const State& state) {
+    auto answer = [this] {
+        m_pending.back().answered = true;
+        m_pending.back().loop->quit();
+    };
+    auto needFile = [this, &step](const QString& path) {
+        if (QFileInfo(path).isFile()) {
+            return true;
+        }
+        Fail(step.line, QStringLiteral("awaited the file %1, came no such file").arg(path));
+        return false;
+    };
+    // A step that answers its chooser ahead: the chooser must have come by the time it is done.
+    auto pressWithFile = [&](int id) {
+        if (!needFile(step.text)) {
+            return;
+        }
+        m_ui->AnswerFile(step.text);
+        if (Press(step, id) && m_ui->PendingFileAnswers() > 0 && !m_finishing) {
+            Fail(step.line, QStringLiteral("awaited a file chooser, came none"));
+        }
+    };
+    switch (step.kind) {
+        case StepKind::New:
+            Press(step, ID_FILE_NEW);
+            break;
+        case StepKind::Open:
+            pressWithFile(ID_FILE_OPEN);
+            break;
+        case StepKind::Save:
+            if (step.text.isEmpty()) {
+                Press(step, ID_FILE_SAVE);
+            } else {
+                m_ui->AnswerFile(step.text);
+                Press(step, ID_FILE_SAVE_AS);
+            }
+            break;
+        case StepKind::Close:
+            Press(step, ID_FILE_CLOSE);
+            break;
+        case StepKind::Copy: {
+            if (!needFile(step.text)) {
+                break;
+            }
+            QDir().mkpath(QFileInfo(step.path2).absolutePath());
+            QFile::remove(step.path2);
+            // The copy is the operator's own file, writable whatever the source was.
+            if (!QFile::copy(step.text, step.path2) ||
+                !QFile::setPermissions(
+                    step.path2, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther)) {
+                Fail(step.line, QStringLiteral("awaited a copy at %1, came none").arg(step.path2));
+                break;
+            }
+            Print(QStringLiteral("    copied to %1").arg(step.path2));
+            break;
+        }
+        case StepKind::AddDem:
+            pressWithFile(ID_BUTTON_INSERTDEM);
+            break;
+        case StepKind::AddOrtho:
+            pressWithFile(ID_BUTTON_INSERTORTHO);
+            break;
+        case StepKind::AddMap:
+            pressWithFile(ID_ADD_ADDDATA);
+            break;
+        case StepKind::Button:
+            Press(step, step.id);
+            break;
+        case StepKind::Command:
+        case StepKind::Type:
+            TypeLine(step.text);
+            break;
+        case StepKind::Enter:
+            TypeLine(QString());
+            break;
+        case StepKind::Escape:
+            if (m_commandLine) {
+                QTest::keyClick(m_commandLine, Qt::Key_Escape);
+            }
+            break;
+        case StepKind::Pick:
+            MovePointer(state.waiting, step.x, step.y);
+            CadScriptPushPoint(state.waiting, step.x, step.y, 0.0, step.keyFlags);
+            break;
+        case StepKind::RightClick:
+            if (step.hasPoint) {
+                MovePointer(state.waiting, step.x, step.y);
+            }
+            CadScriptPushFinish(state.waiting);
+            break;
+        case StepKind::SelectEntity: {
+            CadEntity* entity = nullptr;
+            if (step.entityId > 0) {
+                entity = CadGetEntityByID(state.waiting, step.entityId);
+            } else {
+                for (CadEntity* e = CadGetFirstEntity(state.waiting); e;
+                     e = CadGetNextEntity(state.waiting, e)) {
+                    if (!CadEntityGetDeleted(e)) {
+                        entity = e;
+                    }
+                }
+            }
+            if (!entity || CadEntityGetDeleted(entity)) {
+                Fail(step.line, QStringLiteral("awaited an entity to select, came none"));
+                break;
+            }
+            Print(QStringLiteral("    entity %1 on layer %2")
+                      .arg(CadEntityGetID(entity))
+                      .arg(Quoted(LayerName(state.waiting, entity))));
+            CadScriptPushEntity(state.waiting, entity);
+            break;
+        }
+        case StepKind::Dialog: {
+            const Step* dialogStep = &step;
+            m_ui->AnswerModal([this, dialogStep](QDialog& dialog) {
+                AnswerDialog(*dialogStep, dialog);
+                return -1;
+            });
+            answer();
+            break;
+        }
+        case StepKind::Message:
+            if (!ButtonsOf(state.pending->shown->type).contains(step.id)) {
+                Fail(step.line, QStringLiteral("awaited a message box with a %1 button, came %2")
+                                    .arg(step.text, state.Describe()));
+                break;
+            }
+            m_ui->AnswerMessage(step.id);
+            answer();
+            break;
+        case StepKind::File: {
+            // What an open or folder chooser is given must be there; a save chooser names a new file.
+            const kvtest::Awaited::Kind kind = state.pending->shown->kind;
+            if (kind == kvtest::Awaited::Folder && !QFileInfo(step.text).isDir()) {
+                Fail(step.line, QStringLiteral("awaited the folder %1, came no such folder").arg(step.text));
+                break;
+            }
+            if ((kind == kvtest::Awaited::OpenFile || kind == kvtest::Awaited::OpenFiles) &&
+                !needFile(step.text)) {
+                break;
+            }
+            m_ui->AnswerFile(step.text);
+            answer();
+            break;
+        }
+        case StepKind::CancelFile:
+            m_ui->AnswerFile(QString());
+            answer();
+            break;
+        case StepKind::WaitIdle:
+            break;
+        default:
+            Check(step, state);
+            break;
+    }
+}
+
+bool Runner::Check(const Step& step, const State& state) {
+    auto fail = [&](const QString& awaited, const QString& came) {
+        Fail(step.line, QStringLiteral("awaited %1, came %2").arg(awaited, came));
+        return false;
+    };
+    CKelvaroDoc* doc = ActiveProject();
+    switch (step.kind) {
+        case StepKind::Expect: {
+            QStringList texts = m_seen;
+            if (!state.prompt.isEmpty()) {
+                texts << state.prompt;
+            }
+            for (const QString& text : texts) {
+                if (step.expression.match(text).hasMatch()) {
+                    Print(QStringLiteral("    seen %1").arg(Quoted(text)));
+                    m_seen.clear();
+                    return true;
+                }
+            }
+            QStringList last;
+            for (int i = std::max<int>(0, texts.size() - 3); i < texts.size(); ++i) {
+                last << Quoted(texts[i]);
+            }
+            return fail(QStringLiteral("a text matching /%1/").arg(step.text),
+                        texts.isEmpty() ? QStringLiteral("no text") : last.join(QLatin1String(", ")));
+        }
+        case StepKind::ExpectFile:
+            if (!QFileInfo(step.text).isFile()) {
+                return fail(QStringLiteral("the file %1").arg(step.text), QStringLiteral("no such file"));
+            }
+            return true;
+        case StepKind::ExpectLayers: {
+            const std::map<QString, int> counts = {{QStringLiteral("dem"), doc ? doc->GetDEMCount() : 0},
+                                                   {QStringLiteral("ortho"), doc ? doc->GetOrthoCount() : 0},
+                                                   {QStringLiteral("map"), doc ? doc->GetMapCount() : 0}};
+            QStringList wanted, came;
+            bool same = true;
+            for (const auto& [kind, count] : step.layers) {
+                wanted << QStringLiteral("%1=%2").arg(kind).arg(count);
+                came << QStringLiteral("%1=%2").arg(kind).arg(counts.at(kind));
+                same = same && counts.at(kind) == count;
+            }
+            return same || fail(wanted.join(' '), came.join(' '));
+        }
+        case StepKind::ExpectCell: {
+            CDEM* dem = doc && doc->m_DEMs.count(step.text) ? doc->m_DEMs.at(step.text) : nullptr;
+            if (!dem) {
+                QStringList names;
+                for (const auto& entry : doc ? doc->m_DEMs : std::map<QString, CDEM*>()) {
+                    names << entry.first;
+                }
+                return fail(
+                    QStringLiteral("the DEM %1").arg(Quoted(step.text)),
+                    names.isEmpty() ? QStringLiteral("no DEM") : QStringLiteral("only ") + names.join(", "));
+            }
+            const double value = dem->GetElevation(step.x, step.y);
+            const QString at = QStringLiteral("%1 at %2, %3").arg(step.text, Number(step.x), Number(step.y));
+            if (!(std::fabs(value - step.value) <= step.tolerance)) {
+                return fail(QStringLiteral("%1 = %2").arg(at, Number(step.value)), Number(value));
+            }
+            Print(QStringLiteral("    %1 = %2").arg(at, Number(value)));
+            return true;
+        }
+        case StepKind::ExpectEntities: {
+            int count = 0;
+            CadDrawing* drawing = doc ? doc->m_pCad : nullptr;
+            for (CadEntity* e = CadGetFirstEntity(drawing); drawing && e; e = CadGetNextEntity(drawing, e)) {
+                count += !CadEntityGetDeleted(e) && step.expression.match(LayerName(drawing, e)).hasMatch();
+            }
+            if (count != step.count) {
+                return fail(QStringLiteral("%1 entities on layers /%2/").arg(step.count).arg(step.text),
+                            QString::number(count));
+            }
+            return true;
+        }
+        default:
+            return true;
+    }
+}
+
+void Runner::AnswerDialog(const Step& step, QDialog& dialog) {
+    const QString title = Quoted(dialog.windowTitle());
+    for (const DialogLine& line : step.dialogLines) {
+        if (m_finishing || !dialog.isVisible()) {
+            return;
+        }
+        if (line.press) {
+            // Told first: what the button sets off (a message box, another dialog) comes after it.
+            Print(QStringLiteral("    dialog %1: press %2").arg(title, Quoted(line.label)));
+            const QString error = PressDialogButton(dialog, line.label);
+            if (!error.isEmpty()) {
+                Fail(line.line, QStringLiteral("awaited a button %1 in dialog %2, came %3")
+                                    .arg(Quoted(line.label), title, error));
+                return;
+            }
+            continue;
+        }
+        const std::vector<DialogField> fields = DialogFields(dialog);
+        auto found = std::find_if(fields.begin(), fields.end(), [&](const DialogField& f) {
+            return line.labelExpression.match(f.label).capturedLength() == f.label.size();
+        });
+        if (found == fields.end()) {
+            found = std::find_if(fields.begin(), fields.end(), [&](const DialogField& f) {
+                return line.labelExpression.match(f.label).hasMatch();
+            });
+        }
+        if (found == fields.end()) {
+            QStringList labels;
+            for (const DialogField& f : fields) {
+                labels << Quoted(f.label);
+            }
+            Fail(line.line,
+                 QStringLiteral("awaited a field labelled /%1/ in dialog %2, came %3")
+                     .arg(line.label, title,
+                          labels.isEmpty() ? QStringLiteral("no field")
+                                           : QStringLiteral("fields ") + labels.join(QLatin1String(", "))));
+            return;
+        }
+        QString shown;
+        const QString error = SetDialogField(found->widget, line.value, &shown);
+        if (!error.isEmpty()) {
+            Fail(line.line, QStringLiteral("awaited field %1 of dialog %2 to take %3, came %4")
+                                .arg(Quoted(found->label), title, Quoted(line.value), error));
+            return;
+        }
+        Print(QStringLiteral("    dialog %1: set %2 = %3").arg(title, Quoted(found->label), Quoted(shown)));
+    }
+}
+
+void Runner::Fail(int line, const QString& text) {
+    if (m_finishing) {
+        return;
+    }
+    m_diagnosis = QStringLiteral("line %1: %2").arg(line).arg(text);
+    Print(QStringLiteral("FAILED %1").arg(m_diagnosis));
+    m_finishing = true;
+    m_finishingSince.start();
+}
+
+// Brings the program to rest once the script is over: commands cancelled, what waits answered
+// with the answer that changes nothing, then the projects closed without saving.
+void Runner::Unwind() {
+    CadScriptSetStrict(1);
+    for (CKelvaroDoc* doc : CKelvaroDoc::GetOpenDocuments()) {
+        CadCmdFinish(doc->m_pCad);
+    }
+    if (!m_pending.empty() && !m_pending.back().answered) {
+        QueueSafeAnswer(*m_pending.back().shown);
+        m_pending.back().answered = true;
+        m_pending.back().loop->quit();
+    }
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+    }
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+    }
+    if (m_depth == 0 && m_pending.empty() && kv::BusyCount() == 0) {
+        if (CProjectTemplate* projects = m_app.GetProjectTemplate()) {
+            projects->CloseAllDocuments();
+        }
+        m_done = true;
+        m_main.quit();
+        return;
+    }
+    if (m_finishingSince.elapsed() > kUnwindLimitMs) {
+        if (m_diagnosis.isEmpty()) {
+            m_diagnosis = QStringLiteral("the program did not come to rest after the script");
+        }
+        m_tell(m_diagnosis);
+        std::_Exit(1);
+    }
+}
+
+// Once the script is over nothing more is asked of the program: the answer that changes nothing
+// (a chooser with no answer queued is refused).
+void Runner::QueueSafeAnswer(const kvtest::Awaited& shown) {
+    if (shown.kind == kvtest::Awaited::Message) {
+        m_ui->AnswerMessage(SafeAnswer(shown.type));
+    } else if (shown.kind == kvtest::Awaited::Dialog) {
+        m_ui->AnswerModal([](QDialog& dialog) {
+            dialog.reject();
+            return IDCANCEL;
+        });
+    }
+}
+
+void Runner::Await(const kvtest::Awaited& shown) {
+    if (m_finishing) {
+        QueueSafeAnswer(shown);
+        return;
+    }
+    QEventLoop loop;
+    m_pending.push_back({&shown, &loop, false});
+    loop.exec();
+    m_pending.pop_back();
+}
+
+bool Runner::Press(const Step& step, int id) {
+    CMainFrame* frame = m_app.GetMainFrame();
+    frame->UpdateCommandUI();
+    const QString name = kv::CommandNameFromId(id);
+    auto refuse = [&](const QString& came) {
+        Fail(step.line, QStringLiteral("awaited the ribbon's %1 enabled, came %2").arg(name, came));
+        return false;
+    };
+    CRibbonBar* ribbon = frame->GetRibbonBar();
+    for (CRibbonButton* button : ribbon->findChildren<CRibbonButton*>()) {
+        if (button->GetID() == id && !button->menu()) {
+            if (!button->isEnabled()) {
+                return refuse(QStringLiteral("it disabled"));
+            }
+            button->click();
+            return true;
+        }
+    }
+    for (QAction* action : ribbon->findChildren<QAction*>()) {
+        if (!action->isSeparator() && action->data().toInt() == id) {
+            if (!action->isEnabled()) {
+                return refuse(QStringLiteral("it disabled"));
+            }
+            action->trigger();
+            return true;
+        }
+    }
+    // A command the ribbon does not show (Save As) takes the ribbon's road all the same.
+    if (!frame->OnCmdMsg(id)) {
+        return refuse(QStringLiteral("no handler"));
+    }
+    frame->UpdateCommandUI();
+    return true;
+}
+
+void Runner::TypeLine(const QString& text) {
+    if (!m_commandLine) {
+        return;
+    }
+    m_commandLine->clear();
+    QTest::keyClicks(m_commandLine, text);
+    QTest::keyClick(m_commandLine, Qt::Key_Return);
+}
+
+// The pointer goes where the operator clicks, so that readouts and snaps see it there.
+void Runner::MovePointer(CadDrawing* drawing, double x, double y) {
+    QWidget* window = CadGetWindow(drawing);
+    int px = 0, py = 0;
+    if (!window || !CadCoordModelToWin(window, x, y, &px, &py) || !window->rect().contains(px, py)) {
+        return;
+    }
+    const QPointF at(px, py);
+    QMouseEvent move(QEvent::MouseMove, at, window->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(window, &move);
+}
+
+CKelvaroDoc* Runner::ActiveProject() const {
+    if (auto* doc = dynamic_cast<CKelvaroDoc*>(kv::GetCommandTarget())) {
+        return doc;
+    }
+    const QList<CKelvaroDoc*>& documents = CKelvaroDoc::GetOpenDocuments();
+    return documents.isEmpty() ? nullptr : documents.last();
+}
+
+void Runner::Print(const QString& line) {
+    m_out << line << '\n';
+    m_out.flush();
+}
+
+void Runner::Seen(const QString& text) {
+    m_seen << text;
+    if (m_seen.size() > 1000) {
+        m_seen.removeFirst();
+    }
+}
+
+void Runner::ReadStatus() {
+    QLabel* pane = m_app.GetMainFrame() ? m_app.GetMainFrame()->GetStatusPane(0) : nullptr;
+    if (pane && pane->text() != m_status) {
+        m_status = pane->text();
+        if (!m_status.isEmpty()) {
+            Print(QStringLiteral("    status %1").arg(Quoted(m_status)));
+            Seen(m_status);
+        }
+    }
+}
+
+void Runner::OnCommandLine(int position, int, int added) {
+    if (added <= 0 || !m_history) {
+        return;
+    }
+    QTextDocument* document = m_history->document();
+    QTextCursor cursor(document);
+    cursor.setPosition(std::min(position, document->characterCount() - 1));
+    cursor.setPosition(std::min(position + added, document->characterCount() - 1), QTextCursor::KeepAnchor);
+    for (const QString& line : cursor.selectedText().split(QChar::ParagraphSeparator, Qt::SkipEmptyParts)) {
+        Print(QStringLiteral("    | %1").arg(line));
+        Seen(line);
+    }
+}
+
+}  // namespace kvscenario
