@@ -42,7 +42,8 @@ using SeamVertexImageLists = std::vector<std::vector<std::vector<SeamVertexImage
 // raster extents) cut to the union of the images' extents in the drawing (the bounding boxes of
 // their raster entities). Also gives the largest raster pixel count and the median one (the upper
 // of the two middle values for an even count). False when the list is empty, an image is missing
-// or has no dataset, or the cells cannot be built; the progress position is set to 0.
+// or has no raster (an orthophoto without dataset; a DEM without dataset and grid), or the cells
+// cannot be built; the progress position is set to 0.
 bool BuildVoronoiSeamPolygons(const std::vector<COrtho*>& images, std::vector<CPgon>& polygons,
                               int64_t& largestPixelCount, int64_t& medianPixelCount, ProgressSink* progress);
 bool BuildVoronoiDemSeamPolygons(const std::vector<CDEM*>& images, std::vector<CPgon>& polygons,

@@ -108,12 +108,7 @@ void BlackOutsideValidArea(cv::Mat& image) {
     }
 }
 
-bool ReadOrthoColours(GDALDatasetH dataset, const cv::Rect* window, cv::Mat& image) {
-    return GDALExtractROI(dataset, image, window, kExtractColour) != 0;
-}
-
-int ReadSeamImage(const QString& path, double scale, const SeamImageReader& read, cv::Mat& image,
-                  double geoTransform[6]) {
+int ReadOrthoSeamImage(const QString& path, double scale, cv::Mat& image, double geoTransform[6]) {
     image.release();
     if (!(scale >= 1.0)) {
         return 0;
@@ -127,7 +122,7 @@ int ReadSeamImage(const QString& path, double scale, const SeamImageReader& read
     bool ok = GDALGetGeoTransform(dataset, geoTransform) == CE_None && width > 0 && height > 0;
     if (ok) {
         image.create(height, width, CV_8UC3);
-        ok = read(dataset, nullptr, image);
+        ok = GDALExtractROI(dataset, image, nullptr, kExtractColour) != 0;
     }
     GDALClose(dataset);
     if (!ok) {
@@ -136,10 +131,6 @@ int ReadSeamImage(const QString& path, double scale, const SeamImageReader& read
     }
     BlackOutsideValidArea(image);
     return 1;
-}
-
-int ReadOrthoSeamImage(const QString& path, double scale, cv::Mat& image, double geoTransform[6]) {
-    return ReadSeamImage(path, scale, ReadOrthoColours, image, geoTransform);
 }
 
 cv::Mat SeamValidMask(const cv::Mat& image) {
@@ -261,7 +252,7 @@ int SearchSeam(const cv::Mat& cost, cv::Point start, cv::Point end, cv::Point2f 
     return 1;
 }
 
-bool RasterSeamImageSource::Open(int index, double geoTransform[6]) {
+bool OrthoSeamImageSource::Open(int index, double geoTransform[6]) {
     Close();
     if (index < 0 || size_t(index) >= m_paths.size()) {
         return false;
@@ -273,15 +264,15 @@ bool RasterSeamImageSource::Open(int index, double geoTransform[6]) {
     return m_dataset != nullptr;
 }
 
-bool RasterSeamImageSource::Read(const cv::Rect& window, cv::Mat& image) {
-    if (!m_dataset || image.empty() || !m_read(m_dataset, &window, image)) {
+bool OrthoSeamImageSource::Read(const cv::Rect& window, cv::Mat& image) {
+    if (!m_dataset || !GDALExtractROI(m_dataset, image, &window, kExtractColour)) {
         return false;
     }
     BlackOutsideValidArea(image);
     return true;
 }
 
-void RasterSeamImageSource::Close() {
+void OrthoSeamImageSource::Close() {
     if (m_dataset) {
         GDALClose(m_dataset);
         m_dataset = nullptr;

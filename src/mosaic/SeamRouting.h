@@ -11,7 +11,6 @@
 #include <gdal.h>
 #include <opencv2/core.hpp>
 
-#include <functional>
 #include <vector>
 
 #include "mosaic/CentralImagineryParams.h"
@@ -27,20 +26,10 @@ CPgon PgonFromMaskContours(const cv::Mat& mask, cv::Point2d offset);
 // to seeding from the clock at every call.
 void SetMaskContourJitterSeed(long long seed);
 
-// Fills the allocated 8-bit three-channel image (blue, green, red) with the pixel window of the open
-// raster (the whole raster for none), resampled to the image's size and black where the window
-// reaches past the raster; false when nothing can be read.
-using SeamImageReader = std::function<bool(GDALDatasetH dataset, const cv::Rect* window, cv::Mat& image)>;
-// How orthophotos are read: bands 1 to 3 (GDALExtractROI's colour read).
-bool ReadOrthoColours(GDALDatasetH dataset, const cv::Rect* window, cv::Mat& image);
-
-// An image as seam routing sees it: the whole raster at the path read by the reader at
-// trunc(width / s) by trunc(height / s) pixels and blacked out outside its valid area. Gives the
-// raster's geotransform too. 1 on success; 0 when the raster cannot be opened, has no
+// The image of an orthophoto as seam routing sees it: the whole raster read at trunc(width / s) by
+// trunc(height / s) pixels (8-bit blue, green, red) and blacked out outside its valid area. Gives
+// the raster's geotransform too. 1 on success; 0 when the raster cannot be opened, has no
 // geotransform, reduces to nothing or cannot be read.
-int ReadSeamImage(const QString& path, double scale, const SeamImageReader& read, cv::Mat& image,
-                  double geoTransform[6]);
-// The image of an orthophoto (ReadSeamImage with ReadOrthoColours).
 int ReadOrthoSeamImage(const QString& path, double scale, cv::Mat& image, double geoTransform[6]);
 // Sets every channel to 0 outside the image's valid area (BuildValidAreaMask).
 void BlackOutsideValidArea(cv::Mat& image);
@@ -92,28 +81,19 @@ public:
     virtual void Close() = 0;
 };
 
-// Images by their raster paths (opened read-only for each seam), read by the reader and masked
-// like the image being routed (BlackOutsideValidArea).
-class RasterSeamImageSource : public SeamImageSource {
+// Orthophotos by their raster paths (opened read-only for each seam), masked like the image
+// being routed (BlackOutsideValidArea).
+class OrthoSeamImageSource : public SeamImageSource {
 public:
-    RasterSeamImageSource(std::vector<QString> paths, SeamImageReader read)
-        : m_paths(std::move(paths)), m_read(std::move(read)) {}
-    ~RasterSeamImageSource() override { Close(); }
+    explicit OrthoSeamImageSource(std::vector<QString> paths) : m_paths(std::move(paths)) {}
+    ~OrthoSeamImageSource() override { Close(); }
     bool Open(int index, double geoTransform[6]) override;
     bool Read(const cv::Rect& window, cv::Mat& image) override;
     void Close() override;
 
 private:
     std::vector<QString> m_paths;
-    SeamImageReader m_read;
     GDALDatasetH m_dataset = nullptr;
-};
-
-// Orthophotos by their raster paths.
-class OrthoSeamImageSource : public RasterSeamImageSource {
-public:
-    explicit OrthoSeamImageSource(std::vector<QString> paths)
-        : RasterSeamImageSource(std::move(paths), ReadOrthoColours) {}
 };
 
 // A seam in working-grid cells.

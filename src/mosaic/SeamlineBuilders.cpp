@@ -18,23 +18,16 @@
 
 namespace {
 
-// Reads the pixel window of the raster (the whole raster for none) into a Float32 image of the
-// image's size and colours it on the range. False when nothing can be read.
-bool ReadDemColours(GDALDatasetH dataset, const cv::Rect* window, cv::Vec2f range, cv::Mat& image) {
+// The heights of the DEM's pixel window (the whole raster for none) at the image's size, coloured
+// on the range and masked; false when nothing can be read.
+bool ReadDemColours(CDEM* dem, const cv::Rect* window, cv::Vec2f range, cv::Mat& image) {
     cv::Mat heights(image.size(), CV_32FC1);
-    if (!GDALExtractROI(dataset, heights, window, kExtractGrid)) {
+    if (!dem || !dem->GetRegion(window, heights)) {
         return false;
     }
-    int hasNoData = 0;
-    const double noData = GDALGetRasterNoDataValue(GDALGetRasterBand(dataset, 1), &hasNoData);
-    DemToJetImage(heights, range, hasNoData ? noData : kNoData).copyTo(image);
+    DemToJetImage(heights, range).copyTo(image);
+    BlackOutsideValidArea(image);
     return true;
-}
-
-SeamImageReader DemReader(cv::Vec2f range) {
-    return [range](GDALDatasetH dataset, const cv::Rect* window, cv::Mat& image) {
-        return ReadDemColours(dataset, window, range, image);
-    };
 }
 
 template <class Record>
@@ -120,13 +113,37 @@ cv::Mat DemToJetImage(const cv::Mat& heights, cv::Vec2f range, double noData) {
     return colour;
 }
 
-int ReadDemSeamImage(const QString& path, double scale, cv::Vec2f range, cv::Mat& image,
-                     double geoTransform[6]) {
-    return ReadSeamImage(path, scale, DemReader(range), image, geoTransform);
+int ReadDemSeamImage(CDEM* dem, double scale, cv::Vec2f range, cv::Mat& image, double geoTransform[6]) {
+    image.release();
+    if (!dem || !(scale >= 1.0)) {
+        return 0;
+    }
+    const int width = int(dem->Width() / scale), height = int(dem->Height() / scale);
+    if (width <= 0 || height <= 0) {
+        return 0;
+    }
+    image.create(height, width, CV_8UC3);
+    if (!ReadDemColours(dem, nullptr, range, image)) {
+        image.release();
+        return 0;
+    }
+    std::copy(dem->m_geoTransform, dem->m_geoTransform + 6, geoTransform);
+    return 1;
 }
 
-DemSeamImageSource::DemSeamImageSource(std::vector<QString> paths, cv::Vec2f range)
-    : RasterSeamImageSource(std::move(paths), DemReader(range)) {}
+bool DemSeamImageSource::Open(int index, double geoTransform[6]) {
+    m_open = index >= 0 && size_t(index) < m_dems.size() ? m_dems[size_t(index)] : nullptr;
+    if (!m_open || (!m_open->m_pDataset && m_open->m_grid.empty())) {
+        m_open = nullptr;
+        return false;
+    }
+    std::copy(m_open->m_geoTransform, m_open->m_geoTransform + 6, geoTransform);
+    return true;
+}
+
+bool DemSeamImageSource::Read(const cv::Rect& window, cv::Mat& image) {
+    return m_open && !image.empty() && ReadDemColours(m_open, &window, m_range, image);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The two kinds of images
@@ -157,7 +174,7 @@ DemSeamlineImages::DemSeamlineImages(const std::vector<CDEM*>& images) : m_recor
         }
     }
     m_range = cv::Vec2f(lo, hi);
-    m_neighbours = std::make_unique<DemSeamImageSource>(PathsOf(m_images), m_range);
+    m_neighbours = std::make_unique<DemSeamImageSource>(m_records, m_range);
 }
 
 bool DemSeamlineImages::BuildPolygons(std::vector<CPgon>& polygons, int64_t& largestPixelCount,
@@ -166,7 +183,7 @@ bool DemSeamlineImages::BuildPolygons(std::vector<CPgon>& polygons, int64_t& lar
 }
 
 int DemSeamlineImages::ReadImage(int index, double scale, cv::Mat& image, double geoTransform[6]) {
-    return ReadDemSeamImage(m_images[size_t(index)].path, scale, m_range, image, geoTransform);
+    return ReadDemSeamImage(m_records[size_t(index)], scale, m_range, image, geoTransform);
 }
 
 // ---------------------------------------------------------------------------------------------

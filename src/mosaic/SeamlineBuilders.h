@@ -56,17 +56,25 @@ double SeamlineScaleFactorFor(int64_t largestPixelCount, int64_t medianPixelCoun
 // black. With hi ≤ lo every cell with data takes the colour of 0. Empty for another image type.
 cv::Mat DemToJetImage(const cv::Mat& heights, cv::Vec2f range, double noData = kNoData);
 
-// A DEM as seam routing sees it: the whole raster read at trunc(width / s) by trunc(height / s)
-// cells, coloured on the range and blacked out outside its valid area; its geotransform too. 1 on
-// success; 0 when the raster cannot be opened, has no geotransform, reduces to nothing or cannot be
-// read.
-int ReadDemSeamImage(const QString& path, double scale, cv::Vec2f range, cv::Mat& image,
-                     double geoTransform[6]);
+// A DEM as seam routing sees it: its heights (from the grid in memory, else from its file, with
+// the band's scale, offset and no data) read whole at trunc(width / s) by trunc(height / s) cells,
+// coloured on the range and blacked out outside its valid area; its geotransform too. 1 on
+// success; 0 when the DEM has no raster, reduces to nothing or cannot be read.
+int ReadDemSeamImage(CDEM* dem, double scale, cv::Vec2f range, cv::Mat& image, double geoTransform[6]);
 
-// DEMs by their raster paths, coloured on the shared range.
-class DemSeamImageSource : public RasterSeamImageSource {
+// The DEMs of a build read through their layers (CDEM::GetRegion), coloured on the shared range and
+// masked like the image being routed.
+class DemSeamImageSource : public SeamImageSource {
 public:
-    DemSeamImageSource(std::vector<QString> paths, cv::Vec2f range);
+    DemSeamImageSource(std::vector<CDEM*> dems, cv::Vec2f range) : m_dems(std::move(dems)), m_range(range) {}
+    bool Open(int index, double geoTransform[6]) override;
+    bool Read(const cv::Rect& window, cv::Mat& image) override;
+    void Close() override { m_open = nullptr; }
+
+private:
+    std::vector<CDEM*> m_dems;
+    cv::Vec2f m_range;
+    CDEM* m_open = nullptr;
 };
 
 // What a build keeps of one image.
