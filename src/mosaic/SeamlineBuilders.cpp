@@ -86,7 +86,7 @@ double SeamlineScaleFactorFor(int64_t largestPixelCount, int64_t medianPixelCoun
     return std::max(1.0, s);
 }
 
-cv::Mat DemToJetImage(const cv::Mat& heights, cv::Vec2f range, double noData) {
+cv::Mat DemToJetImage(const cv::Mat& heights, cv::Vec2f range) {
     if (heights.empty() || heights.type() != CV_32FC1) {
         return cv::Mat();
     }
@@ -100,12 +100,11 @@ cv::Mat DemToJetImage(const cv::Mat& heights, cv::Vec2f range, double noData) {
     }
     cv::Mat colour;
     cv::applyColorMap(levels, colour, cv::COLORMAP_JET);
-    const float empty = float(noData);
     for (int r = 0; r < heights.rows; ++r) {
         const float* h = heights.ptr<float>(r);
         cv::Vec3b* c = colour.ptr<cv::Vec3b>(r);
         for (int x = 0; x < heights.cols; ++x) {
-            if (IsNoData(h[x]) || h[x] == empty) {
+            if (IsNoData(h[x])) {
                 c[x] = cv::Vec3b(0, 0, 0);
             }
         }

@@ -52,9 +52,10 @@ double SeamlineScaleFactorFor(int64_t largestPixelCount, int64_t medianPixelCoun
 
 // A DEM grid (single-channel Float32) coloured for seam routing: value v becomes
 // rint(255 · (v − lo) / (hi − lo)), limited to 0 ... 255, coloured with OpenCV's jet map
-// (blue-green-red; none of its colours is black). Cells without data (-9999, NaN or noData) are
-// black. With hi ≤ lo every cell with data takes the colour of 0. Empty for another image type.
-cv::Mat DemToJetImage(const cv::Mat& heights, cv::Vec2f range, double noData = kNoData);
+// (blue-green-red; none of its colours is black). Cells without data (-9999 or NaN) are black,
+// so that masks, overlaps and seams keep to the cells with data. With hi ≤ lo every cell with data
+// takes the colour of 0. Empty for another image type.
+cv::Mat DemToJetImage(const cv::Mat& heights, cv::Vec2f range);
 
 // A DEM as seam routing sees it: its heights (from the grid in memory, else from its file, with
 // the band's scale, offset and no data) read whole at trunc(width / s) by trunc(height / s) cells,
