@@ -5,5 +5,6 @@
 #include "platform/ui/CadCommandIds.h"
 
 void RegisterAnalysisCommands(CommandRegistry& registry) {
+    registry.Supply(CMD_SUBTRACTDEM, CmdSubtractDem);
     registry.Supply(CMD_COMPAREDEM, CmdCompareDem);
 }

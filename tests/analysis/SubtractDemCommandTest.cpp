@@ -1,0 +1,144 @@
+// The subtract command as the operator runs it: the picks of A and B and the pairs refused, then
+// the dialog's first computation, Update, Export and Close with the files it leaves.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+#include "analysis/SubtractDEMDlg.h"
+#include "analysis/SurfaceCommands.h"
+#include "document/KelvaroDoc.h"
+#include "platform/cad/Cad.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/ActiveCommand.h"
+#include "raster/DEM.h"
+#include "support/RasterFixtures.h"
+#include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+QString Dem(const QString& path, double left, double cell,
+            const std::function<double(int, int, int)>& value) {
+    kvtest::RasterSpec spec;
+    spec.width = 50;
+    spec.height = 40;
+    spec.geoTransform = {left, cell, 0.0, 1000.0, 0.0, -cell};
+    return kvtest::WriteRaster(path, spec, value);
+}
+
+QString History(CadDrawing* drawing, int lines) {
+    QString text;
+    char line[1024];
+    for (int i = 0; i < lines && CadCmdGetHistory(drawing, i, line, sizeof line); ++i) {
+        text += QString::fromUtf8(line) + '\n';
+    }
+    return text;
+}
+
+QStringList WorkingFiles() {
+    return QDir(ZQT_GetSpecialFolder(CSIDL_COMMON_APPDATA, 1, 1)).entryList({"*.gtif"}, QDir::Files);
+}
+
+class SubtractDemCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ActiveCadCommandId = 0;
+        CadScriptSetStrict(1);
+        m_folder = kvtest::NewTempFolder("subtract");
+    }
+    void TearDown() override { CadScriptSetStrict(0); }
+    CDEM* Add(CKelvaroDoc& doc, const QString& path) {
+        EXPECT_EQ(doc.AddDEM(path, 0), 1) << path.toStdString();
+        return doc.m_DEMs[QFileInfo(path).fileName().toLower()];
+    }
+    QString m_folder;
+};
+
+TEST_F(SubtractDemCommandTest, PicksNeedTwoDifferentDemsOfTheSameCellsThatOverlap) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CadDrawing* d = doc.m_pCad;
+    CDEM* a = Add(doc, Dem(m_folder + "/a.tif", 0.0, 1.0, [](int, int, int) { return 10.0; }));
+    CmdSubtractDem(d);
+    EXPECT_TRUE(History(d, 2).contains("Two DEMs are needed")) << History(d, 2).toStdString();
+    EXPECT_EQ(ActiveCadCommandId, 0);
+
+    CDEM* coarse = Add(doc, Dem(m_folder + "/coarse.tif", 0.0, 2.0, [](int, int, int) { return 10.0; }));
+    CDEM* apart = Add(doc, Dem(m_folder + "/apart.tif", 100.0, 1.0, [](int, int, int) { return 10.0; }));
+    CadScriptPushEntity(d, a->m_imageEntity);
+    CadScriptPushEntity(d, a->m_imageEntity);  // B the same as A: asked again
+    CadScriptPushEntity(d, coarse->m_imageEntity);
+    CmdSubtractDem(d);
+    CadScriptPushEntity(d, a->m_imageEntity);
+    CadScriptPushEntity(d, apart->m_imageEntity);
+    CmdSubtractDem(d);
+    EXPECT_TRUE(History(d, 8).contains("Select DEM B (A - B = C) DEM 'A' and DEM 'B' can't be the same"))
+        << History(d, 8).toStdString();
+    EXPECT_EQ(ui.MessageTexts(), (QStringList{"Selected DEMs must have same resolution!",
+                                              "Selected DEMs must have overlapping area!"}));
+    EXPECT_TRUE(ui.Dialogs().isEmpty());
+    EXPECT_EQ(ActiveCadCommandId, 0);
+}
+
+TEST_F(SubtractDemCommandTest, TheDialogComputesUpdatesExportsAndLeavesNoTemporaryFile) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CadDrawing* d = doc.m_pCad;
+    CDEM* a = Add(doc, Dem(m_folder + "/a.tif", 0.0, 1.0, [](int c, int, int) { return 10.0 + c * 0.25; }));
+    CDEM* b =
+        Add(doc, Dem(m_folder + "/b.tif", 10.0, 1.0, [](int, int r, int) { return r < 5 ? -9999.0 : 10.0; }));
+    const QStringList before = WorkingFiles();
+    CadScriptPushEntity(d, a->m_imageEntity);
+    CadScriptPushEntity(d, b->m_imageEntity);
+    QStringList seen;
+    ui.AnswerModal([&](QDialog& dialog) {
+        auto& dlg = static_cast<CSubtractDEMDlg&>(dialog);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.Result() != nullptr; }, 10000));
+        seen << dlg.windowTitle() << dlg.m_editMin.text() << dlg.m_editMax.text();
+        const CDEM* first = dlg.Result();
+        EXPECT_EQ(first->m_imageDefId, 1000);
+        EXPECT_EQ(WorkingFiles().size(), before.size() + 1);
+        // The same tolerance again does nothing; a bad one is refused and the result stays.
+        dlg.m_editTolerance.setText("0.000");
+        dlg.m_btnUpdate.click();
+        dlg.m_editTolerance.setText("-1");
+        dlg.m_btnUpdate.click();
+        EXPECT_EQ(dlg.Result(), first);
+        dlg.m_editTolerance.setText("5");
+        dlg.m_btnUpdate.click();
+        EXPECT_EQ(dlg.Tolerance(), 5.0);
+        seen << dlg.m_editMin.text() << dlg.m_editMax.text();
+        EXPECT_EQ(WorkingFiles().size(), before.size() + 1);
+        dlg.m_btnExport.click();  // onto A's own file: refused, then a new file
+        dlg.m_btnClose.click();
+        return -1;
+    });
+    ui.AnswerFile(m_folder + "/a.tif");
+    ui.AnswerFile(m_folder + "/exported");
+    CmdSubtractDem(d);
+    EXPECT_EQ(seen, (QStringList{"Subctract DEMs: a.tif - b.tif", "2.500", "12.250", "0.000", "12.250"}));
+    EXPECT_EQ(ui.MessageTexts(),
+              (QStringList{"Invalid tolerance value!", "The file is used by a loaded layer"}));
+    EXPECT_EQ(WorkingFiles(), before);
+    const auto exported = kvtest::ReadBand(m_folder + "/exported.gtif");
+    ASSERT_EQ(exported.size(), size_t(40 * 40));
+    EXPECT_EQ(exported[0], -9999.0);
+    EXPECT_EQ(exported[5 * 40 + 39], 12.25);
+    EXPECT_EQ(exported[5 * 40 + 0], 0.0);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+}
+
+TEST_F(SubtractDemCommandTest, WithoutACellWhereBothHaveDataTheRangeShowsDashes) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* a = Add(doc, Dem(m_folder + "/a.tif", 0.0, 1.0, [](int, int, int) { return 10.0; }));
+    CDEM* b = Add(doc, Dem(m_folder + "/b.tif", 10.0, 1.0, [](int, int, int) { return -9999.0; }));
+    CSubtractDEMDlg dlg(&doc, a, b);
+    ASSERT_EQ(dlg.ComputeDifference(0.0, true), 1);
+    EXPECT_EQ(dlg.m_editMin.text(), "---");
+    EXPECT_EQ(dlg.m_editMax.text(), "---");
+}
+
+}  // namespace
