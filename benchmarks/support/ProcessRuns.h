@@ -1,0 +1,70 @@
+// Benchmarks that run each side of a pair as a process of its own, so that its time and peak
+// memory are the whole process's: a run of a program to its end, and a benchmark iteration made of
+// one or more such runs in turn.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace kvbench {
+
+// The wall time of a finished run, the peak resident memory of its process and its exit status.
+struct Run {
+    double seconds = 0.0;
+    double peakMiB = 0.0;
+    int status = -1;
+};
+
+// Runs the program (args[0], found on the PATH) to its end with its standard output thrown away.
+inline Run RunProcess(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    Run run;
+    struct rusage usage {};
+    int status = 0;
+    wait4(pid, &status, 0, &usage);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakMiB = usage.ru_maxrss / 1024.0;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// Each iteration runs the steps in turn: its time is their sum, "peak_MiB" the largest peak of
+// them. A step that fails ends the benchmark with an error.
+inline void ReportRuns(benchmark::State& state, const std::vector<std::vector<std::string>>& steps) {
+    for (auto _ : state) {
+        double seconds = 0.0, peak = 0.0;
+        for (const auto& step : steps) {
+            const Run run = RunProcess(step);
+            if (run.status != 0) {
+                state.SkipWithError(("failed: " + step[0]).c_str());
+                return;
+            }
+            seconds += run.seconds;
+            peak = std::max(peak, run.peakMiB);
+        }
+        state.SetIterationTime(seconds);
+        state.counters["peak_MiB"] = peak;
+    }
+}
+
+}  // namespace kvbench
