@@ -5,14 +5,17 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "analysis/DemDifference.h"
 #include "controls/DialogUnits.h"
 #include "controls/KvIcons.h"
 #include "demtools/DemEditCommands.h"
+#include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
+#include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
 
@@ -61,12 +64,16 @@ CSubtractDEMDlg::CSubtractDEMDlg(CKelvaroDoc* doc, CDEM* demA, CDEM* demB, QWidg
     m_preview.setFrameShape(QFrame::StyledPanel);
     m_editMin.setReadOnly(true);
     m_editMax.setReadOnly(true);
+    m_view.drawImage = [this](QPainter* dc, const CadWinRect* update, int id, int left, int bottom, int w,
+                              int h) { return OnCadDrawImage(dc, update, id, left, bottom, w, h); };
+    m_view.mouseMove = [this](int flags, double x, double y) { OnCadMouseMove(flags, x, y); };
     connect(&m_btnUpdate, &QPushButton::clicked, this, [this] { OnBnClickedUpdate(); });
     connect(&m_btnExport, &QPushButton::clicked, this, [this] { OnBnClickedExport(); });
     connect(&m_btnClose, &QPushButton::clicked, this, [this] { OnBnClickedClose(); });
 }
 
 CSubtractDEMDlg::~CSubtractDEMDlg() {
+    OnDestroy();
     m_results.clear();
     for (const QString& path : m_tempFiles) {
         kv::RemoveRasterFile(path);
@@ -80,7 +87,11 @@ CDEM* CSubtractDEMDlg::Result() const {
 bool CSubtractDEMDlg::OnInitDialog() {
     setWindowTitle(QStringLiteral("Subctract DEMs: %1 - %2").arg(m_pDemA->m_name, m_pDemB->m_name));
     m_editTolerance.setText(QStringLiteral("0.0"));
-    m_btnClose.SetIcon(IDI_CANCEL, IDI_CANCEL_DISABLED);
+    m_btnClose.SetIcon(IDI_OK, IDI_OK_DISABLED);
+    m_btnUpdate.SetIcon(IDI_UPDATE, IDI_UPDATE_DISABLED);
+    m_btnExport.SetIcon(IDI_EXPORT, IDI_EXPORT_DISABLED);
+    m_view.Create(&m_preview);
+    m_events.emplace(std::vector<HostedCadView*>{&m_view});
     // The first computation starts once the dialog shows.
     QTimer::singleShot(100, this, [this] { OnTimer(); });
     return true;
@@ -104,6 +115,19 @@ void CSubtractDEMDlg::SetBusy(bool busy) {
     m_btnClose.setEnabled(!busy);
 }
 
+void CSubtractDEMDlg::EraseLabel() {
+    if (m_label) {
+        CadEntityErase(m_label, 1);
+        m_label = nullptr;
+    }
+}
+
+void CSubtractDEMDlg::OnDestroy() {
+    m_events.reset();
+    m_view.Destroy();
+    EraseLabel();
+}
+
 void CSubtractDEMDlg::ReleaseResult() {
     for (auto& [id, result] : m_results) {
         const QString path = result->m_path;
@@ -114,7 +138,7 @@ void CSubtractDEMDlg::ReleaseResult() {
     m_results.clear();
 }
 
-int CSubtractDEMDlg::ComputeDifference(double tolerance, bool /*zoomToExtents*/) {
+int CSubtractDEMDlg::ComputeDifference(double tolerance, bool zoomToExtents) {
     const QString path =
         ZQT_GetRandomFilePath(ZQT_GetSpecialFolder(CSIDL_COMMON_APPDATA, 1, 1), QStringLiteral("gtif"));
     m_tempFiles << path;
@@ -154,7 +178,25 @@ int CSubtractDEMDlg::ComputeDifference(double tolerance, bool /*zoomToExtents*/)
         id = std::max(id, entry.first);
     }
     result->m_imageDefId = id + 1;
+    // The result on its image place in the preview; a result without any value draws nothing.
+    CadDrawing* drawing = m_view.Drawing();
+    if (d.HasValues()) {
+        const double* gt = result->m_geoTransform;
+        result->m_imageEntity =
+            CadAddImagePlace(drawing, result->m_imageDefId, result->Width(), result->Height(), gt[0],
+                             gt[3] + result->Height() * gt[5], 0.0, 1.0 / gt[1]);
+        if (result->m_imageEntity) {
+            CadImagePutFile(result->m_imageEntity, result->m_name.toUtf8().constData());
+        }
+    }
     m_results.emplace(result->m_imageDefId, std::move(result));
+    CadRegen(drawing);
+    if (QWidget* window = m_view.Window()) {
+        if (zoomToExtents) {
+            CadExecute(drawing, window, CAD_CMD_ZOOM_EXTENTS);
+        }
+        CadWndRedraw(window);
+    }
     m_dTolerance = tolerance;
     m_editMax.setText(DifferenceText(d.HasValues(), d.maximum));
     m_editMin.setText(DifferenceText(d.HasValues(), d.minimum));
@@ -173,6 +215,7 @@ void CSubtractDEMDlg::OnBnClickedUpdate() {
     if (tolerance == m_dTolerance) {
         return;
     }
+    EraseLabel();
     ReleaseResult();
     ComputeDifference(tolerance, false);
 }
@@ -198,6 +241,7 @@ void CSubtractDEMDlg::OnBnClickedClose() {
     if (m_busy) {
         return;
     }
+    OnDestroy();
     ReleaseResult();
     EndDialog(IDOK);
 }
@@ -207,6 +251,70 @@ void CSubtractDEMDlg::OnCancel() {
     if (m_busy) {
         return;
     }
+    OnDestroy();
     ReleaseResult();
     EndDialog(IDCANCEL);
+}
+
+int CSubtractDEMDlg::OnCadDrawImage(QPainter* dc, const CadWinRect* update, int imageId, int placeLeft,
+                                    int placeBottom, int placeWidth, int placeHeight) {
+    if (imageId < 1000 || imageId > 1999) {
+        return 0;
+    }
+    const auto found = m_results.find(imageId);
+    if (found == m_results.end()) {
+        return 0;
+    }
+    CDEM& result = *found->second;
+    if (!result.m_imageEntity || !result.m_pDataset) {
+        return 0;
+    }
+    return DrawDemImage(m_view.Drawing(), result.m_imageEntity, result, result.m_display, dc, update,
+                        placeLeft, placeBottom, placeWidth, placeHeight);
+}
+
+void CSubtractDEMDlg::OnCadMouseMove(int keyFlags, double x, double y) {
+    if (keyFlags & CAD_KEY_SHIFT) {
+        return;
+    }
+    QString status = QString::asprintf("%.3f, %.3f", x, y);
+    CDEM* result = Result();
+    CadEntity* place = result ? result->m_imageEntity : nullptr;
+    const RasterDisplayCache& cache = result ? result->m_display : RasterDisplayCache();
+    const double d = cache.geoTransform[1];
+    if (place && !CadEntityGetDeleted(place) && !cache.values.empty() && d > 0.0 &&
+        x >= CadEntityGetLeft(place) && x <= CadEntityGetRight(place) && y >= CadEntityGetBottom(place) &&
+        y <= CadEntityGetTop(place)) {
+        // The cell shown under the cursor, from the values of the last drawing.
+        const double column = (x - cache.geoTransform[0]) / d;
+        const double row = (y - cache.geoTransform[3]) / -d;
+        if (column >= 0.0 && row >= 0.0 && column < cache.values.cols && row < cache.values.rows) {
+            const float v = cache.values.at<float>(static_cast<int>(row), static_cast<int>(column));
+            EraseLabel();
+            if (!IsNoData(v)) {
+                status = QString::asprintf("%.3lf, %.3lf, %.3lf", x, y, static_cast<double>(v));
+                QWidget* window = m_view.Window();
+                double left = 0, bottom = 0, right = 0, top = 0;
+                const double p =
+                    window && window->height() > 0 && CadGetViewRect(window, &left, &bottom, &right, &top)
+                        ? (top - bottom) / window->height()
+                        : d;
+                const QString text = m_dTolerance >= std::abs(v)
+                                         ? QStringLiteral("No difference")
+                                         : QString::asprintf("Difference Z: %.3lf", double(v));
+                m_label =
+                    CadAddText(m_view.Drawing(), text.toUtf8().constData(), x + 10 * p, y + 20 * p, 0.0);
+                if (m_label) {
+                    CadTextPutHeight(m_label, 10 * p);
+                    CadTextPutAlign(m_label, CAD_TA_LEFT_BOTTOM);
+                    CadTextPutAngle(m_label, 0.0);
+                }
+            }
+            CadUpdate(m_view.Drawing());
+            ZQT_PumpMessages();
+        }
+    }
+    if (kv::MainWindowService* service = kv::GetMainWindowService()) {
+        service->SetStatusText(status);
+    }
 }

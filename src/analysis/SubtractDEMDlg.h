@@ -1,5 +1,6 @@
 // "Subtract DEM": the difference A - B of two DEMs over their common area, recomputed for a
-// tolerance under which a difference counts as none, shown with its lowest and highest value and
+// tolerance under which a difference counts as none, shown in a CAD window of the dialog's own
+// with the difference under the cursor written beside it, with its lowest and highest value, and
 // exported as a GeoTIFF. The result lives in a temporary file of the working folder and never
 // enters the project.
 #pragma once
@@ -11,7 +12,9 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 
+#include "analysis/HostedCadView.h"
 #include "controls/ButtonST.h"
 #include "controls/ProgressTimeToComplete.h"
 #include "platform/ui/KvDialog.h"
@@ -48,6 +51,15 @@ public:
     double Tolerance() const { return m_dTolerance; }
     // Every result file made so far; all are deleted with the dialog.
     const QStringList& TemporaryFiles() const { return m_tempFiles; }
+    // The preview and the readout label (null when none is shown).
+    HostedCadView& Preview() { return m_view; }
+    CadEntity* ReadoutLabel() const { return m_label; }
+
+    // The preview's event procedures: the result drawn on its image place, and the readout of the
+    // difference under the cursor (status text and label).
+    int OnCadDrawImage(QPainter* dc, const CadWinRect* update, int imageId, int placeLeft, int placeBottom,
+                       int placeWidth, int placeHeight);
+    void OnCadMouseMove(int keyFlags, double x, double y);
 
     CKelvaroDoc* m_pDoc;
     CDEM* m_pDemA;
@@ -77,8 +89,14 @@ private:
     // Drops the result shown: its dataset closed, its file deleted.
     void ReleaseResult();
     void SetBusy(bool busy);
+    void EraseLabel();
+    // Ends the preview: its events go back to the project, its window and label are gone.
+    void OnDestroy();
 
-    // The result by its image id (one at most).
+    HostedCadView m_view;
+    std::optional<HostedViewEvents> m_events;
+    CadEntity* m_label = nullptr;
+    // The result by its image id (one at most); its CAD entity lies in the preview's drawing.
     std::map<int, std::unique_ptr<CDEM>> m_results;
     QStringList m_tempFiles;
     double m_dTolerance;

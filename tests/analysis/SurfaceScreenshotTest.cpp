@@ -11,6 +11,8 @@
 #include "analysis/SubtractDEMDlg.h"
 #include "analysis/SurfaceCommands.h"
 #include "document/KelvaroDoc.h"
+#include "platform/cad/Cad.h"
+#include "platform/ui/ElevationColorRamp.h"
 #include "raster/DEM.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
@@ -69,19 +71,47 @@ TEST(SurfaceScreenshotTest, TheComparisonDialogAndTheReportPageShowTheirContent)
     }
 }
 
-TEST(SurfaceScreenshotTest, TheSubtractDialogShowsItsRange) {
+// A - B is 0.5 on the western 20 columns of the overlap and 2 on the rest; the tolerance is 0.5.
+TEST(SurfaceScreenshotTest, TheSubtractPreviewDrawsTheDifferenceAndTheReadoutNamesItUnderTheCursor) {
     const QString folder = kvtest::NewTempFolder("screens-subtract");
+    BuildElevationColorRamp();  // the application builds it at start
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
-    ASSERT_EQ(doc.AddDEM(Dem(folder + "/a.tif", 0.0, [](int c, int, int) { return 50 + c * 0.5; }), 0), 1);
-    ASSERT_EQ(doc.AddDEM(Dem(folder + "/b.tif", 10.0, [](int, int r, int) { return 60 + r * 0.2; }), 0), 1);
+    ASSERT_EQ(doc.AddDEM(Dem(folder + "/a.tif", 0.0,
+                             [](int c, int r, int) { return 50 + r * 0.25 + (c < 30 ? 0.5 : 2.0); }),
+                         0),
+              1);
+    ASSERT_EQ(doc.AddDEM(Dem(folder + "/b.tif", 10.0, [](int, int r, int) { return 50 + r * 0.25; }), 0), 1);
     CSubtractDEMDlg dlg(&doc, doc.m_DEMs["a.tif"], doc.m_DEMs["b.tif"]);
     dlg.show();
+    dlg.m_editTolerance.setText("0.5");
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Result() != nullptr; }, 10000));
+    EXPECT_EQ(dlg.m_editMin.text(), "0.500");
+    EXPECT_EQ(dlg.m_editMax.text(), "2.000");
+    QWidget* window = dlg.Preview().Window();
+    ASSERT_NE(window, nullptr);
+    window->repaint();
+    const auto label = [&] {
+        char text[128] = {0};
+        if (dlg.ReadoutLabel()) {
+            CadTextGetText(dlg.ReadoutLabel(), text, sizeof text);
+        }
+        return QString::fromUtf8(text);
+    };
+    dlg.OnCadMouseMove(0, 15.5, 30.5);
+    EXPECT_EQ(label(), "No difference");
+    dlg.OnCadMouseMove(0, 75.5, 30.5);
+    EXPECT_EQ(label(), "Difference Z: 2.000");
+    window->repaint();
     const QImage picture = kvtest::Screenshot(&dlg, "subtract_dem_dialog");
-    EXPECT_EQ(dlg.m_editMin.text(), "-16.800");
-    EXPECT_EQ(dlg.m_editMax.text(), "29.500");
-    EXPECT_GT(kvtest::ColourCount(picture), 10);
+    // The preview shows the two values in the two end colours of the elevation ramp.
+    for (const uint32_t c : {ElevationColorRamp[0], ElevationColorRamp[ElevationColorRampSize - 1]}) {
+        EXPECT_GT(kvtest::ColourShare(picture, QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF),
+                                      kvtest::PlaceIn(window, &dlg)),
+                  0.05);
+    }
+    dlg.OnCadMouseMove(0, 200.0, 30.5);  // off the result: the label stays where it was
+    EXPECT_EQ(label(), "Difference Z: 2.000");
 }
 
 }  // namespace
