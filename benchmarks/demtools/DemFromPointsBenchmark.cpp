@@ -154,23 +154,6 @@ bool MakeData() {
     return true;
 }
 
-void Report(benchmark::State& state, const std::vector<std::vector<std::string>>& steps) {
-    for (auto _ : state) {
-        double seconds = 0.0, peak = 0.0;
-        for (const auto& step : steps) {
-            const ProcessRun run = RunProcess(step);
-            if (run.status != 0) {
-                state.SkipWithError(("failed: " + step[0]).c_str());
-                return;
-            }
-            seconds += run.seconds;
-            peak = std::max(peak, run.peakMiB);
-        }
-        state.SetIterationTime(seconds);
-        state.counters["peak_MiB"] = peak;
-    }
-}
-
 std::string Text(double v) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.17g", v);
@@ -178,13 +161,13 @@ std::string Text(double v) {
 }
 
 void BM_OursGridLas(benchmark::State& state) {
-    Report(state, {{g_self, "--grid", Text(g_data.gsd), "/tmp/kv_bench_points/ours_las.tif",
-                    g_data.las.toStdString()}});
+    ReportProcessRuns(state, {{g_self, "--grid", Text(g_data.gsd), "/tmp/kv_bench_points/ours_las.tif",
+                               g_data.las.toStdString()}});
 }
 
 void BM_OursGridXyz(benchmark::State& state) {
-    Report(state, {{g_self, "--grid", Text(g_data.gsd), "/tmp/kv_bench_points/ours_xyz.tif",
-                    g_data.xyz.toStdString()}});
+    ReportProcessRuns(state, {{g_self, "--grid", Text(g_data.gsd), "/tmp/kv_bench_points/ours_xyz.tif",
+                               g_data.xyz.toStdString()}});
 }
 
 void BM_GdalGrid(benchmark::State& state) {
@@ -202,33 +185,33 @@ void BM_GdalGrid(benchmark::State& state) {
         ymax = std::max(ymax, f.ymax);
     }
     const double r = g_data.gsd / 2;
-    Report(state, {{"gdal_grid",
-                    "-q",
-                    "-a",
-                    "maximum:radius1=" + Text(r) + ":radius2=" + Text(r) + ":nodata=-9999",
-                    "-ot",
-                    "Float32",
-                    "-of",
-                    "GTiff",
-                    "-co",
-                    "TILED=YES",
-                    "-co",
-                    "BLOCKXSIZE=128",
-                    "-co",
-                    "BLOCKYSIZE=128",
-                    "-txe",
-                    Text(xmin),
-                    Text(xmin + w * g_data.gsd),
-                    "-tye",
-                    Text(ymax - h * g_data.gsd),
-                    Text(ymax),
-                    "-outsize",
-                    std::to_string(w),
-                    std::to_string(h),
-                    "-l",
-                    "points",
-                    g_data.vrt.toStdString(),
-                    "/tmp/kv_bench_points/gdal_grid.tif"}});
+    ReportProcessRuns(state, {{"gdal_grid",
+                               "-q",
+                               "-a",
+                               "maximum:radius1=" + Text(r) + ":radius2=" + Text(r) + ":nodata=-9999",
+                               "-ot",
+                               "Float32",
+                               "-of",
+                               "GTiff",
+                               "-co",
+                               "TILED=YES",
+                               "-co",
+                               "BLOCKXSIZE=128",
+                               "-co",
+                               "BLOCKYSIZE=128",
+                               "-txe",
+                               Text(xmin),
+                               Text(xmin + w * g_data.gsd),
+                               "-tye",
+                               Text(ymax - h * g_data.gsd),
+                               Text(ymax),
+                               "-outsize",
+                               std::to_string(w),
+                               std::to_string(h),
+                               "-l",
+                               "points",
+                               g_data.vrt.toStdString(),
+                               "/tmp/kv_bench_points/gdal_grid.tif"}});
 }
 
 void BM_SpacingEstimateLas(benchmark::State& state) {
@@ -244,8 +227,8 @@ void BM_SpacingEstimateLas(benchmark::State& state) {
 }
 
 void BM_OursResize(benchmark::State& state) {
-    Report(state, {{g_self, "--resize", Text(kResizeFrom / kResizeTo), g_data.dem.toStdString(),
-                    "/tmp/kv_bench_points/ours_resized.tif"}});
+    ReportProcessRuns(state, {{g_self, "--resize", Text(kResizeFrom / kResizeTo), g_data.dem.toStdString(),
+                               "/tmp/kv_bench_points/ours_resized.tif"}});
 }
 
 void BM_GdalwarpGdaladdo(benchmark::State& state) {
@@ -255,10 +238,10 @@ void BM_GdalwarpGdaladdo(benchmark::State& state) {
     for (int level = 2, n = kv::OverviewLevelCount(side, side); n > 0; level *= 2, --n) {
         addo.push_back(std::to_string(level));
     }
-    Report(state, {{"gdalwarp", "-q", "-overwrite", "-r", "bilinear", "-tr", Text(kResizeTo), Text(kResizeTo),
-                    "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co", "BLOCKYSIZE=128", "-co",
-                    "BIGTIFF=IF_NEEDED", g_data.dem.toStdString(), out},
-                   addo});
+    ReportProcessRuns(state, {{"gdalwarp", "-q", "-overwrite", "-r", "bilinear", "-tr", Text(kResizeTo),
+                               Text(kResizeTo), "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
+                               "BLOCKYSIZE=128", "-co", "BIGTIFF=IF_NEEDED", g_data.dem.toStdString(), out},
+                              addo});
 }
 
 // Our side of each pair as a process of its own.

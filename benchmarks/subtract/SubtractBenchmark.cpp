@@ -15,18 +15,14 @@
 #include <QFileInfo>
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <gdal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "ProcessRun.h"
 #include "UpsampledDem.h"
 #include "analysis/DemDifference.h"
 #include "analysis/SurfaceComparison.h"
@@ -89,57 +85,10 @@ bool MakeData() {
     return true;
 }
 
-struct Run {
-    double seconds = 0.0;
-    double peakMiB = 0.0;
-    int status = -1;
-};
-
-Run RunProcess(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    Run run;
-    struct rusage usage {};
-    int status = 0;
-    wait4(pid, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMiB = usage.ru_maxrss / 1024.0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-void Report(benchmark::State& state, const std::vector<std::vector<std::string>>& steps) {
-    for (auto _ : state) {
-        double seconds = 0.0, peak = 0.0;
-        for (const auto& step : steps) {
-            const Run run = RunProcess(step);
-            if (run.status != 0) {
-                state.SkipWithError(("failed: " + step[0]).c_str());
-                return;
-            }
-            seconds += run.seconds;
-            peak = std::max(peak, run.peakMiB);
-        }
-        state.SetIterationTime(seconds);
-        state.counters["peak_MiB"] = peak;
-    }
-}
-
 void BM_OursSubtract(benchmark::State& state) {
     const std::string out = (kFolder + "/ours.tif").toStdString();
     QFile::remove(QString::fromStdString(out));
-    Report(state, {{g_self, "--subtract", g_a, g_b, out}});
+    ReportProcessRuns(state, {{g_self, "--subtract", g_a, g_b, out}});
 }
 
 void BM_GdalCalcGdaladdo(benchmark::State& state) {
@@ -149,11 +98,11 @@ void BM_GdalCalcGdaladdo(benchmark::State& state) {
          level *= 2, --n) {
         addo.push_back(std::to_string(level));
     }
-    Report(state,
-           {{"gdal_calc.py", "--quiet", "--overwrite", "-A", g_a, "-B", g_b, "--calc=A-B",
-             "--extent=intersect", "--type=Float32", "--NoDataValue=-9999", "--co=TILED=YES",
-             "--co=BLOCKXSIZE=128", "--co=BLOCKYSIZE=128", "--co=BIGTIFF=IF_NEEDED", "--outfile=" + out},
-            addo});
+    ReportProcessRuns(
+        state, {{"gdal_calc.py", "--quiet", "--overwrite", "-A", g_a, "-B", g_b, "--calc=A-B",
+                 "--extent=intersect", "--type=Float32", "--NoDataValue=-9999", "--co=TILED=YES",
+                 "--co=BLOCKXSIZE=128", "--co=BLOCKYSIZE=128", "--co=BIGTIFF=IF_NEEDED", "--outfile=" + out},
+                addo});
 }
 
 void BM_OursCompareAtGsd(benchmark::State& state) {

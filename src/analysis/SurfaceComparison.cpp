@@ -3,9 +3,11 @@
 #include <QFile>
 
 #include <gdal.h>
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "platform/tools/ZQT.h"
@@ -15,10 +17,11 @@
 namespace {
 
 const cv::Scalar kBackground(240, 240, 240);
-const cv::Scalar kNoValue(200, 200, 200);
+const cv::Vec3b kNoValue(200, 200, 200);
 
-cv::Scalar ImageColour(uint32_t colour) {
-    return cv::Scalar((colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF);
+// The blue, green and red bytes of a COLORREF.
+cv::Vec3b ImageColour(uint32_t colour) {
+    return cv::Vec3b((colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF);
 }
 
 struct Box {
@@ -81,8 +84,61 @@ private:
     int m_percent = 0;
 };
 
+// Draws the filled dots of a picture: the pixels cv::circle fills for a dot of the radius (8-connected
+// edge), found once and stamped at each place. A dot of the same colour at the same place as the one
+// just drawn would change no pixel, so it is not drawn again: dense sampling puts several samples on
+// a pixel.
+class DotPainter {
+public:
+    DotPainter(cv::Mat& picture, int radius) : m_picture(picture), m_radius(radius) {
+        cv::Mat disk = cv::Mat::zeros(2 * radius + 1, 2 * radius + 1, CV_8UC1);
+        cv::circle(disk, cv::Point(radius, radius), radius, cv::Scalar(255), cv::FILLED, cv::LINE_8);
+        for (int r = 0; r < disk.rows; ++r) {
+            int first = -1, last = -1;
+            for (int c = 0; c < disk.cols; ++c) {
+                if (disk.at<uchar>(r, c)) {
+                    first = first < 0 ? c : first;
+                    last = c;
+                }
+            }
+            m_spans.push_back({r - radius, first - radius, last - radius, first >= 0});
+        }
+    }
+    void Dot(cv::Point at, const cv::Vec3b& colour) {
+        if (at == m_last && colour == m_lastColour) {
+            return;
+        }
+        m_last = at;
+        m_lastColour = colour;
+        for (const Span& span : m_spans) {
+            const int y = at.y + span.dy;
+            if (!span.filled || y < 0 || y >= m_picture.rows) {
+                continue;
+            }
+            const int x0 = std::max(0, at.x + span.x0);
+            const int x1 = std::min(m_picture.cols - 1, at.x + span.x1);
+            cv::Vec3b* row = m_picture.ptr<cv::Vec3b>(y);
+            for (int x = x0; x <= x1; ++x) {
+                row[x] = colour;
+            }
+        }
+    }
+
+private:
+    struct Span {
+        int dy, x0, x1;
+        bool filled;
+    };
+    cv::Mat& m_picture;
+    int m_radius;
+    std::vector<Span> m_spans;
+    cv::Point m_last{INT_MIN, INT_MIN};
+    cv::Vec3b m_lastColour;
+};
+
 // Sorts one difference into its class, draws its dot and keeps it.
-void Classify(double d, const ComparisonSettings& s, cv::Point at, int radius, ComparisonResult* result) {
+void Classify(double d, const ComparisonSettings& s, cv::Point at, DotPainter& dots,
+              ComparisonResult* result) {
     uint32_t colour = s.colourBelow;
     if (d > s.value2) {
         colour = s.colourAbove;
@@ -91,7 +147,7 @@ void Classify(double d, const ComparisonSettings& s, cv::Point at, int radius, C
         colour = s.colourBetween;
         ++result->between;
     }
-    cv::circle(result->picture, at, radius, ImageColour(colour), cv::FILLED, cv::LINE_8);
+    dots.Dot(at, ImageColour(colour));
     result->differences.push_back(d);
     result->sum += d;
 }
@@ -140,24 +196,39 @@ ComparisonResult CompareDemToDem(const ComparisonGrid& reference, const Comparis
     result.picture.create(height, width, CV_8UC3);
     result.picture.setTo(kBackground);
 
+    DotPainter dots(result.picture, 5);
     const int64_t columns = SampleCount(box.x0, sx, step);
     const int64_t rows = SampleCount(box.y0, sy, step);
-    PercentProgress percent(progress, static_cast<double>(columns) * static_cast<double>(rows));
-    double visited = 0.0;
-    for (int64_t j = 1; j <= rows; ++j) {
-        const double y = box.y0 + static_cast<double>(j - 1) * step;
-        const int py = Floor((sy - static_cast<double>(j) * step) * height / sy);
-        for (int64_t i = 1; i <= columns; ++i) {
-            const double x = box.x0 + static_cast<double>(i - 1) * step;
-            const cv::Point at(Floor(static_cast<double>(i) * step * width / sx), py);
-            const double r = Sample(reference, x, y);
-            const double c = Sample(compared, x, y);
-            percent.Done(++visited);
-            if (r == reference.noData || c == compared.noData || r == kNoData || c == kNoData) {
-                cv::circle(result.picture, at, 5, kNoValue, cv::FILLED, cv::LINE_8);
+    const int64_t total = columns * rows;
+    PercentProgress percent(progress, static_cast<double>(total));
+    // The samples are taken in chunks in parallel (each is a pure function of its place); they are
+    // classified and drawn in visiting order.
+    constexpr int64_t kChunk = int64_t(1) << 18;
+    std::vector<double> r(static_cast<size_t>(std::min(total, kChunk)));
+    std::vector<double> c(r.size());
+    for (int64_t first = 0; first < total; first += kChunk) {
+        const int64_t count = std::min(kChunk, total - first);
+        cv::parallel_for_(cv::Range(0, static_cast<int>(count)), [&](const cv::Range& range) {
+            for (int k = range.start; k < range.end; ++k) {
+                const int64_t index = first + k;
+                const double x = box.x0 + static_cast<double>(index % columns) * step;
+                const double y = box.y0 + static_cast<double>(index / columns) * step;
+                r[size_t(k)] = Sample(reference, x, y);
+                c[size_t(k)] = Sample(compared, x, y);
+            }
+        });
+        for (int64_t k = 0; k < count; ++k) {
+            const int64_t i = (first + k) % columns + 1;
+            const int64_t j = (first + k) / columns + 1;
+            const cv::Point at(Floor(static_cast<double>(i) * step * width / sx),
+                               Floor((sy - static_cast<double>(j) * step) * height / sy));
+            percent.Done(static_cast<double>(first + k + 1));
+            const double rv = r[size_t(k)], cv = c[size_t(k)];
+            if (rv == reference.noData || cv == compared.noData || rv == kNoData || cv == kNoData) {
+                dots.Dot(at, kNoValue);
                 continue;
             }
-            Classify(std::abs(r - c), settings, at, 5, &result);
+            Classify(std::abs(rv - cv), settings, at, dots, &result);
         }
     }
     return result;
@@ -222,9 +293,9 @@ ComparisonResult ComparePointsToDem(const ComparisonGrid& reference, const Point
     const bool las = kind == PointFileReader::Kind::Las;
     const double s = std::max(sx, sy) / (las ? 4000.0 : 2000.0);
     const double margin = las ? 0.0 : 10.0;
-    const int radius = las ? 1 : 5;
     result.picture.create(std::max(1, Floor(sy / s + margin)), std::max(1, Floor(sx / s + margin)), CV_8UC3);
     result.picture.setTo(kBackground);
+    DotPainter dots(result.picture, las ? 1 : 5);
 
     const size_t n = cloud.offsets.size();
     const size_t k =
@@ -239,10 +310,10 @@ ComparisonResult ComparePointsToDem(const ComparisonGrid& reference, const Point
         const double r = Sample(reference, cloud.originX + p.x, cloud.originY + p.y);
         const cv::Point at(Floor((p.x - left) / s + 5.0), Floor(sy / s - (p.y - bottom) / s + 5.0));
         if (r == reference.noData || r == kNoData) {
-            cv::circle(result.picture, at, radius, kNoValue, cv::FILLED, cv::LINE_8);
+            dots.Dot(at, kNoValue);
             continue;
         }
-        Classify(std::abs(r - p.z), settings, at, radius, &result);
+        Classify(std::abs(r - p.z), settings, at, dots, &result);
     }
     return result;
 }

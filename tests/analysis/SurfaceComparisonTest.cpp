@@ -191,7 +191,8 @@ TEST_F(SurfaceComparisonTest, LasPointsAgainstADemOfTheirOwnGiveA4000PixelPictur
         ReadPointCloud({las, m_folder + "/missing.las"}, PointFileReader::Kind::Las, nullptr, &cloud));
 }
 
-TEST_F(SurfaceComparisonTest, AsciiLinesWithoutThreeNumbersAreSkippedAndPointsOutsideTheReferenceAreGrey) {
+TEST_F(SurfaceComparisonTest,
+       AsciiPointsAreReadPastBadLinesAndDrawnAsDotsOfTheirClassOrGreyWithoutReference) {
     const ComparisonGrid reference = Grid(Dem(m_folder + "/ref.tif", 50, 50, 100.0, 150.0, 1.0,
                                               [](int c, int, int) { return c < 10 ? -9999.0 : 7.0; }));
     const QString xyz = m_folder + "/points.xyz";
@@ -208,7 +209,19 @@ TEST_F(SurfaceComparisonTest, AsciiLinesWithoutThreeNumbersAreSkippedAndPointsOu
     EXPECT_NEAR(result.differences[0], 0.2, 1e-5);
     EXPECT_EQ(result.between, 1);
     EXPECT_EQ(result.above, 1);
-    EXPECT_GT(PixelsOf(result.picture, 0xC8C8C8), 0);
+    // The picture, drawn here with OpenCV's own circles: 2000 pixels for the 44.5 m span of the
+    // common area and a margin of 10, each point's dot of radius 5 in its class colour.
+    const double x0 = 105.5, y0 = 120.5, sx = 150.0 - x0, sy = 150.0 - y0, scale = sx / 2000.0;
+    cv::Mat expected(int(sy / scale + 10), int(sx / scale + 10), CV_8UC3, cv::Scalar(240, 240, 240));
+    const cv::Scalar colours[5] = {{0, 255, 0}, {0, 255, 255}, {200, 200, 200}, {0, 0, 255}, {200, 200, 200}};
+    for (size_t i = 0; i < 5; ++i) {
+        const cv::Point3f& p = cloud.offsets[i];
+        const cv::Point at(int(std::floor((p.x - (x0 - cloud.originX)) / scale + 5.0)),
+                           int(std::floor(sy / scale - (p.y - (y0 - cloud.originY)) / scale + 5.0)));
+        cv::circle(expected, at, 5, colours[i], cv::FILLED, cv::LINE_8);
+    }
+    ASSERT_EQ(result.picture.size(), expected.size());
+    EXPECT_EQ(cv::norm(result.picture, expected, cv::NORM_INF), 0.0);
 
     const QString far = m_folder + "/far.xyz";
     ASSERT_TRUE(kvtest::WriteFileBytes(far, "1000 1000 1\n1010 1010 1\n"));
