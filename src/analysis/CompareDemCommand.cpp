@@ -5,8 +5,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include <cstdio>
 #include <optional>
+#include <vector>
 
 #include "analysis/CompareDEMDlg.h"
 #include "analysis/ComparisonReport.h"
@@ -16,6 +16,7 @@
 #include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
@@ -31,21 +32,22 @@ struct CompareInputs {
     double comparedGsd = 0.0;
 };
 
-// Writes the picture as a JPEG through a temporary name beside path.
+// Writes the picture as a JPEG through the write layer: the file at path is replaced only by a
+// complete picture.
 bool WritePicture(const cv::Mat& picture, const QString& path) {
-    const QString temporary = ZQT_GetRandomFilePath(QFileInfo(path).absolutePath(), QStringLiteral("jpg"));
-    bool written = false;
+    std::vector<uchar> jpeg;
     try {
-        written = !temporary.isEmpty() && cv::imwrite(QFile::encodeName(temporary).toStdString(), picture);
+        if (!cv::imencode(".jpg", picture, jpeg)) {
+            return false;
+        }
     } catch (const cv::Exception&) {
-        written = false;
-    }
-    if (!written ||
-        std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
-        QFile::remove(temporary);
         return false;
     }
-    return true;
+    kv::SafeFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<qint64>(jpeg.size())) ==
+               static_cast<qint64>(jpeg.size()) &&
+           file.commit();
 }
 
 // The message for a DEM that could not be read for the comparison; false when there is one.

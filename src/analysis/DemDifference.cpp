@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 
@@ -67,7 +68,7 @@ DemPairCheck CheckDemPair(const CDEM& a, const CDEM& b, DemPairGrid* grid) {
     const double bottom = std::max(ga[3] + a.Height() * ga[5], gb[3] + b.Height() * gb[5]);
     const double columns = std::rint((right - left) / w);
     const double rows = std::rint((top - bottom) / w);
-    if (!(columns >= 1.0 && rows >= 1.0)) {
+    if (!(columns >= 1.0 && rows >= 1.0 && columns <= INT_MAX && rows <= INT_MAX)) {
         return DemPairCheck::NoOverlap;
     }
     if (grid) {

@@ -122,7 +122,10 @@ TEST_F(CompareDemCommandTest, ALibharuErrorOrAnUnwritableReportLeaveTheEarlierRe
     EXPECT_EQ(kvtest::FileBytes(report), QByteArray("earlier report"));
     EXPECT_TRUE(opened.files.isEmpty());
     EXPECT_EQ(ActiveCadCommandId, 0);
-    EXPECT_EQ(QDir(m_folder).entryList({"*.tmp"}, QDir::Files), QStringList());
+    // No temporary is left beside the outputs.
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"Compared.tif", "Reference.tif", "Reference_comparison.jpg",
+                           "Reference_comparison.pdf"}));
 
     // The report's name is taken by a folder: "Unable to save file!".
     ASSERT_TRUE(QFile::remove(report));

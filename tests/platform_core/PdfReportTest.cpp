@@ -61,7 +61,7 @@ TEST(PdfReportTest, CentredAndRightAlignedTextsSitWhereTheLayoutPutsThem) {
     EXPECT_TRUE(pdf.DrawImage(image, 300, 300, 10, 10));
     const QString path = folder + "/report.pdf";
     ASSERT_TRUE(pdf.SaveAs(path));
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), (QStringList{"report.pdf", "swatch.jpg"}));
 
     const auto words = Words(path);
     const Word* centred = Find(words, "Centred");
@@ -97,7 +97,7 @@ TEST(PdfReportTest, ALibharuErrorIsPrintedRecordedAndAbandonsTheReportLeavingThe
     EXPECT_EQ(kv::hpdf::ErrorCount(), before + 1);
     EXPECT_NE(kv::hpdf::LastError().error, 0u);
     EXPECT_EQ(kvtest::FileBytes(path), QByteArray("earlier report"));
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"report.pdf"});
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"report.pdf"});
 
     // A folder that cannot take the file: the save fails and leaves nothing behind.
     testing::internal::CaptureStdout();

@@ -1,7 +1,6 @@
 #include "platform/pdf/PdfReport.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <hpdf.h>
 #include <opencv2/core.hpp>
@@ -9,7 +8,7 @@
 
 #include <cstdio>
 
-#include "platform/tools/ZQT.h"
+#include "platform/tools/SafeFile.h"
 
 namespace {
 
@@ -172,18 +171,12 @@ bool Report::SaveAs(const QString& path) {
         m_failed = true;
         return false;
     }
-    const QString temporary = ZQT_GetRandomFilePath(QFileInfo(path).absolutePath(), QStringLiteral("tmp"));
-    if (temporary.isEmpty()) {
-        return false;
-    }
-    const bool written =
-        Check(HPDF_SaveToFile(Doc(m_doc), QFile::encodeName(temporary).constData()) == HPDF_OK);
-    if (!written ||
-        std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
+    const QString temporary = kv::TemporaryPathFor(path);
+    if (!Check(HPDF_SaveToFile(Doc(m_doc), QFile::encodeName(temporary).constData()) == HPDF_OK)) {
         QFile::remove(temporary);
         return false;
     }
-    return true;
+    return kv::CommitTemporary(temporary, path);
 }
 
 bool WriteSwatchJpeg(const QString& path, uint32_t colour, int side) {
