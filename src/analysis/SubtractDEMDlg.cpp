@@ -98,6 +98,9 @@ bool CSubtractDEMDlg::OnInitDialog() {
 }
 
 void CSubtractDEMDlg::OnTimer() {
+    if (m_busy) {
+        return;
+    }
     double tolerance = 0.0;
     if (!ZQT_StringToDouble(m_editTolerance.text().left(64), &tolerance) || tolerance < 0.0) {
         tolerance = 0.0;
@@ -142,8 +145,9 @@ int CSubtractDEMDlg::ComputeDifference(double tolerance, bool zoomToExtents) {
     const QString path =
         ZQT_GetRandomFilePath(ZQT_GetSpecialFolder(CSIDL_COMMON_APPDATA, 1, 1), QStringLiteral("gtif"));
     m_tempFiles << path;
-    m_progress.SetPos(0);
+    // Busy before anything lets events through: the buttons wait until the result is made.
     SetBusy(true);
+    m_progress.SetPos(0);
     const DemDifference d = ComputeDemDifference(*m_pDemA, *m_pDemB, tolerance, path, &m_progress);
     SetBusy(false);
     switch (d.status) {

@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QUrl>
@@ -18,6 +19,7 @@
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
 #include "raster/DEM.h"
+#include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -57,17 +59,20 @@ protected:
         m_folder = kvtest::NewTempFolder("compare");
         m_reference =
             Dem(m_folder + "/Reference.tif", 0.0, 40.0, [](int c, int, int) { return 100.0 + c * 0.1; });
-        // Half a metre above on its western half, three metres on the rest; 10 m of it lie apart.
-        m_compared = Dem(m_folder + "/Compared.tif", 10.0, 40.0,
-                         [](int c, int, int) { return 100.0 + (c + 10) * 0.1 + (c < 20 ? 0.5 : 3.0); });
+        // 0.5, 3 and 7 m above in three bands from west to east; 10 m of it lie apart.
+        m_compared = Dem(m_folder + "/Compared.tif", 10.0, 40.0, [](int c, int, int) {
+            return 100.0 + (c + 10) * 0.1 + (c < 20 ? 0.5 : c < 40 ? 3.0 : 7.0);
+        });
     }
-    // Answers the dialog: browse both DEMs, set the step, OK.
-    void BrowseBothAndConfirm(kvtest::ScriptedInteraction& ui, const QString& step = "1") {
-        ui.AnswerModal([step](QDialog& d) {
+    // Answers the dialog: browse both DEMs, take its picture when asked, OK.
+    void BrowseBothAndConfirm(kvtest::ScriptedInteraction& ui, QImage* picture = nullptr) {
+        ui.AnswerModal([picture](QDialog& d) {
             auto& dlg = static_cast<CCompareDEMDlg&>(d);
             dlg.m_btnBrowseReference.click();
             dlg.m_btnBrowseCompared.click();
-            dlg.m_editStep.setText(step);
+            if (picture) {
+                *picture = kvtest::Screenshot(&dlg, "compare_dem_dialog");
+            }
             dlg.m_btnOK.click();
             return -1;
         });
@@ -81,7 +86,8 @@ TEST_F(CompareDemCommandTest, TwoDemsGiveAPictureAndAReportBesideTheReferenceWhi
     kvtest::ScriptedInteraction ui;
     OpenedUrls opened;
     CKelvaroDoc doc;
-    BrowseBothAndConfirm(ui);
+    QImage dialog;
+    BrowseBothAndConfirm(ui, &dialog);
     CmdCompareDem(doc.m_pCad);
     EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
     EXPECT_EQ(ActiveCadCommandId, 0);
@@ -92,16 +98,34 @@ TEST_F(CompareDemCommandTest, TwoDemsGiveAPictureAndAReportBesideTheReferenceWhi
     EXPECT_TRUE(text.contains("Report of the comparison between:")) << text.toStdString();
     EXPECT_TRUE(text.contains("Reference.tif and Compared.tif"));
     // The overlap is 50 x 40 m sampled every metre: 51 x 41 places, the last column and row off
-    // the grids; of the 50 x 40 compared, 20 columns are 0.5 m apart and 30 are 3 m apart.
+    // the grids; of the 50 x 40 compared, 20 columns are 0.5 m apart, 20 are 3 m and 10 are 7 m.
     EXPECT_TRUE(text.contains(QRegularExpression("Number of compared points:\\s+2000")))
         << text.toStdString();
-    EXPECT_TRUE(text.contains(QRegularExpression("below 1.00 m:\\s+800\\(40%\\)"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QRegularExpression("between 1.00 and 5.00 m:\\s+1200\\(60%\\)")));
-    EXPECT_TRUE(text.contains(QRegularExpression("over 5.00 m:\\s+0\\(0%\\)")));
-    EXPECT_TRUE(text.contains(QRegularExpression("is:\\s+2.0000 m")));
-    EXPECT_TRUE(text.contains(QRegularExpression("deviation is:\\s+1.2247 m")));
+    EXPECT_TRUE(text.contains(QRegularExpression("below 1.00 m:\\s+800\\(40%\\)")));
+    EXPECT_TRUE(text.contains(QRegularExpression("between 1.00 and 5.00 m:\\s+800\\(40%\\)")));
+    EXPECT_TRUE(text.contains(QRegularExpression("over 5.00 m:\\s+400\\(20%\\)")));
+    EXPECT_TRUE(text.contains(QRegularExpression("is:\\s+2.8000 m")));
+    EXPECT_TRUE(text.contains(QRegularExpression("deviation is:\\s+2.3791 m")));
     EXPECT_TRUE(text.contains(report));
     EXPECT_TRUE(QDir(ReportSwatchFolder()).entryList(QDir::Files).isEmpty());
+
+    // The pictures for a person: the dialog with its three colour buttons, the report's page with
+    // white paper, black text and the picture's dots in the three class colours.
+    const QColor classes[3] = {QColor(0, 255, 0), QColor(255, 255, 0), QColor(255, 0, 0)};
+    for (const QColor& colour : classes) {
+        EXPECT_GT(kvtest::ColourShare(dialog, colour), 0.0) << colour.name().toStdString();
+    }
+    const QString page = QStringLiteral(KV_SCREENSHOT_DIR) + "/comparison_report";
+    QProcess run;
+    run.start("pdftoppm", {"-png", "-r", "72", "-singlefile", report, page});
+    ASSERT_TRUE(run.waitForFinished(30000));
+    const QImage shown(page + ".png");
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_GT(kvtest::ColourShare(shown, Qt::white), 0.5);
+    EXPECT_GT(kvtest::ColourShare(shown, Qt::black, QRect(), 40), 0.0);
+    for (const QColor& colour : classes) {
+        EXPECT_GT(kvtest::ColourShare(shown, colour, QRect(), 60), 0.001) << colour.name().toStdString();
+    }
 }
 
 TEST_F(CompareDemCommandTest, ALibharuErrorOrAnUnwritableReportLeaveTheEarlierReportAndEndInOrder) {

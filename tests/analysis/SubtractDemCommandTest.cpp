@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
+#include <QTimer>
 
 #include "analysis/SubtractDEMDlg.h"
 #include "analysis/SurfaceCommands.h"
@@ -12,7 +13,9 @@
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/ElevationColorRamp.h"
 #include "raster/DEM.h"
+#include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -130,15 +133,65 @@ TEST_F(SubtractDemCommandTest, TheDialogComputesUpdatesExportsAndLeavesNoTempora
     EXPECT_EQ(ActiveCadCommandId, 0);
 }
 
-TEST_F(SubtractDemCommandTest, WithoutACellWhereBothHaveDataTheRangeShowsDashes) {
+TEST_F(SubtractDemCommandTest, WithoutCommonDataTheRangeShowsDashesAndCloseWaitsForTheComputation) {
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
     CDEM* a = Add(doc, Dem(m_folder + "/a.tif", 0.0, 1.0, [](int, int, int) { return 10.0; }));
     CDEM* b = Add(doc, Dem(m_folder + "/b.tif", 10.0, 1.0, [](int, int, int) { return -9999.0; }));
     CSubtractDEMDlg dlg(&doc, a, b);
+    dlg.show();
+    // Close and the window's close are pressed while the computation lets events through: both
+    // wait, so the result the computation is making is not taken from under it.
+    QTimer::singleShot(0, &dlg, [&] {
+        dlg.m_btnClose.click();
+        dlg.reject();
+    });
     ASSERT_EQ(dlg.ComputeDifference(0.0, true), 1);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_NE(dlg.Result(), nullptr);
     EXPECT_EQ(dlg.m_editMin.text(), "---");
     EXPECT_EQ(dlg.m_editMax.text(), "---");
+    EXPECT_EQ(dlg.Result()->m_imageEntity, nullptr);
+}
+
+// A - B is 0.5 on the western 20 columns of the overlap and 2 on the rest; the tolerance is 0.5.
+TEST_F(SubtractDemCommandTest, ThePreviewDrawsTheDifferenceAndTheReadoutNamesItUnderTheCursor) {
+    BuildElevationColorRamp();  // the application builds it at start
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* a = Add(doc, Dem(m_folder + "/a.tif", 0.0, 1.0,
+                           [](int c, int r, int) { return 50 + r * 0.25 + (c < 30 ? 0.5 : 2.0); }));
+    CDEM* b = Add(doc, Dem(m_folder + "/b.tif", 10.0, 1.0, [](int, int r, int) { return 50 + r * 0.25; }));
+    CSubtractDEMDlg dlg(&doc, a, b);
+    dlg.show();
+    dlg.m_editTolerance.setText("0.5");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Result() != nullptr; }, 10000));
+    EXPECT_EQ(dlg.m_editMin.text(), "0.500");
+    EXPECT_EQ(dlg.m_editMax.text(), "2.000");
+    QWidget* window = dlg.Preview().Window();
+    ASSERT_NE(window, nullptr);
+    window->repaint();
+    const auto label = [&] {
+        char text[128] = {0};
+        if (dlg.ReadoutLabel()) {
+            CadTextGetText(dlg.ReadoutLabel(), text, sizeof text);
+        }
+        return QString::fromUtf8(text);
+    };
+    dlg.OnCadMouseMove(0, 15.5, 980.5);
+    EXPECT_EQ(label(), "No difference");
+    dlg.OnCadMouseMove(0, 45.5, 980.5);
+    EXPECT_EQ(label(), "Difference Z: 2.000");
+    window->repaint();
+    const QImage picture = kvtest::Screenshot(&dlg, "subtract_dem_dialog");
+    // The preview shows the two values in the two end colours of the elevation ramp.
+    for (const uint32_t c : {ElevationColorRamp[0], ElevationColorRamp[ElevationColorRampSize - 1]}) {
+        EXPECT_GT(kvtest::ColourShare(picture, QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF),
+                                      kvtest::PlaceIn(window, &dlg)),
+                  0.05);
+    }
+    dlg.OnCadMouseMove(0, 200.0, 980.5);  // off the result: the label stays where it was
+    EXPECT_EQ(label(), "Difference Z: 2.000");
 }
 
 }  // namespace
