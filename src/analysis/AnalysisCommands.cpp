@@ -1,8 +1,9 @@
 #include "analysis/AnalysisCommands.h"
 
+#include "analysis/ObjectElevation.h"
 #include "document/UserCommands.h"
+#include "platform/ui/CadCommandIds.h"
 
-void RegisterAnalysisCommands(CommandRegistry& /*registry*/) {
-    // No procedure of the measurement and surface analysis tools is handed in yet: their commands say so when
-    // started.
+void RegisterAnalysisCommands(CommandRegistry& registry) {
+    registry.Supply(CMD_OBJECTELEVATION, CmdObjectElevation, CmdObjectElevationDraw);
 }

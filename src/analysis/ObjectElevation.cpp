@@ -1,0 +1,306 @@
+#include "analysis/ObjectElevation.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <vector>
+
+#include "analysis/RefineContourElevationDlg.h"
+#include "controls/DialogUnits.h"
+#include "document/KelvaroDoc.h"
+#include "platform/math/Wml.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
+#include "platform/ui/Interaction.h"
+#include "platform/ui/MainWindowService.h"
+#include "raster/DEM.h"
+#include "view/CadEventProcs.h"
+
+namespace {
+
+// The vertices of the contour being drawn, read by the rubber band.
+std::vector<Wml::Point3> g_contourVertices;
+
+const char* const kContourLayer = "ObjectContours";
+
+void RunIdle() {
+    if (kv::MainWindowService* service = kv::GetMainWindowService()) {
+        service->UpdateCommandUI();
+    }
+}
+
+// The command line's prompt and the project's prompt beside the cursor, which may differ.
+void Prompt(CadDrawing* drawing, const QString& commandLine, const QString& document) {
+    CadCmdPrompt(drawing, commandLine.toUtf8().constData(), "");
+    SetDocCommandPrompt(drawing, document);
+}
+
+bool IsLoadedDem(const CKelvaroDoc& doc, const CDEM* dem) {
+    if (!dem) {
+        return false;
+    }
+    for (const auto& layer : doc.m_DEMs) {
+        if (layer.second == dem) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every text filled and both DEMs among the project's layers.
+bool SetupComplete(const CKelvaroDoc& doc) {
+    const ObjectElevationSetup& s = doc.m_ObjectElevationSetup;
+    return !s.text1.isEmpty() && !s.text2.isEmpty() && !s.imagesFolder.isEmpty() && !s.text4.isEmpty() &&
+           IsLoadedDem(doc, s.elevationDEM) && IsLoadedDem(doc, s.targetDEM);
+}
+
+// The layer the contours go on, added (and the layers ordered again) when the drawing has none.
+CadLayer* ContourLayer(CadDrawing* drawing) {
+    CadLayer* layer = CadGetLayerByName(drawing, kContourLayer);
+    if (layer) {
+        CadLayerPutDeleted(layer, 0);
+        return layer;
+    }
+    layer = CadAddLayer(drawing, kContourLayer, CAD_COLOR_YELLOW, CAD_LTYPE_CONTINUOUS, 30);
+    SetCadLayerOrder(drawing, CadGetLayerByName(drawing, "0"));
+    CadRegen(drawing);
+    return layer;
+}
+
+enum class ContourSource { Picked, Draw };
+
+// Asks for an existing contour; right click asks to draw one.
+ContourSource PickContour(CadDrawing* drawing, CadEntity*& contour) {
+    const QString prompt = QStringLiteral("Select contour polyline (right click to define new one)");
+    Prompt(drawing, prompt, prompt);
+    for (;;) {
+        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        if (!entity) {
+            return ContourSource::Draw;
+        }
+        if (CadEntityGetType(entity) == CAD_ENT_POLYLINE && CadPlineGetClosed(entity) &&
+            CadPlineGetNumVers(entity) > 2) {
+            contour = entity;
+            return ContourSource::Picked;
+        }
+        CadCmdPromptAdd(drawing, "Invalid entity");
+    }
+}
+
+// Collects the vertices of a new contour, each at the elevation DEM's height. False when the
+// operator cancelled the command.
+bool DrawContour(CadDrawing* drawing, CDEM* elevation) {
+    static const char* const kCommandLine[3] = {"Pick first contour vertex", "Pick second contour vertex",
+                                                "Pick next contour vertex (right click to end)"};
+    static const char* const kDocument[3] = {"Pick contour polyline vertex (right click to close command)",
+                                             "Pick second contour vertex  (right click to close command)",
+                                             "Pick next contour vertex (right click to end)"};
+    for (;;) {
+        const size_t step = std::min<size_t>(g_contourVertices.size(), 2);
+        Prompt(drawing, QString::fromLatin1(kCommandLine[step]), QString::fromLatin1(kDocument[step]));
+        switch (CadCmdUserInput(drawing)) {
+            case CAD_INPUT_POINT: {
+                double x = 0.0, y = 0.0, z = 0.0;
+                CadCmdGetInputPoint(drawing, &x, &y, &z);
+                z = elevation->GetElevation(x, y);
+                if (z == kNoData) {
+                    QApplication::beep();
+                    break;
+                }
+                g_contourVertices.emplace_back(x, y, z);
+                break;
+            }
+            case CAD_INPUT_FINISH:
+                return true;
+            case CAD_INPUT_TEXT:
+                break;
+            default:
+                return false;
+        }
+    }
+}
+
+// Ends the command on every way out: the contour leaves the record, the project's event
+// procedures are back, no command is active and the prompts are cleared.
+class CommandEnd {
+public:
+    CommandEnd(CadDrawing* drawing, CKelvaroDoc* doc) : m_drawing(drawing), m_doc(doc) {}
+    ~CommandEnd() {
+        g_contourVertices.clear();
+        m_doc->m_ObjectElevationSetup.contour = nullptr;
+        RegisterDocumentEventProcs();
+        CadOnEventMouseDown(nullptr);
+        CadOnEventKeyDown(nullptr);
+        ActiveCadCommandId = 0;
+        RunIdle();
+        if (keepCommandLine) {
+            SetDocCommandPrompt(m_drawing, QString());
+        } else {
+            Prompt(m_drawing, QString(), QString());
+        }
+        CadRegen(m_drawing);
+    }
+    CommandEnd(const CommandEnd&) = delete;
+    CommandEnd& operator=(const CommandEnd&) = delete;
+    // The command line keeps the last message.
+    bool keepCommandLine = false;
+
+private:
+    CadDrawing* m_drawing;
+    CKelvaroDoc* m_doc;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The inputs
+
+CObjectElevationSetupDlg::CObjectElevationSetupDlg(CKelvaroDoc* doc, QWidget* parent)
+    : KvDialog(parent), m_pDoc(doc) {
+    setWindowTitle(QStringLiteral("Object Elevation"));
+    setFixedSize(kv::DluSize(this, 260, 92));
+    auto label = [this](const char* text, int x, int y, int w) {
+        auto* l = new QLabel(QString::fromLatin1(text), this);
+        l->setGeometry(kv::DluRect(this, x, y, w, 9));
+    };
+    label("Folder of the oriented images (*.jpg with their .yml):", 7, 6, 246);
+    m_folder = new QLineEdit(this);
+    m_folder->setGeometry(kv::DluRect(this, 7, 16, 222, 12));
+    m_browse = new QPushButton(QStringLiteral("..."), this);
+    m_browse->setGeometry(kv::DluRect(this, 232, 15, 21, 14));
+    m_browse->setAutoDefault(false);
+    label("DEM giving picked vertices' elevation:", 7, 33, 124);
+    m_elevationDem = new QComboBox(this);
+    m_elevationDem->setGeometry(kv::DluRect(this, 7, 43, 120, 12));
+    label("DEM updated by Apply:", 133, 33, 120);
+    m_targetDem = new QComboBox(this);
+    m_targetDem->setGeometry(kv::DluRect(this, 133, 43, 120, 12));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setGeometry(kv::DluRect(this, 133, 70, 120, 16));
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] { OnOK(); });
+    connect(buttons, &QDialogButtonBox::rejected, this, [this] { OnCancel(); });
+    connect(m_browse, &QPushButton::clicked, this, &CObjectElevationSetupDlg::OnBrowse);
+}
+
+bool CObjectElevationSetupDlg::OnInitDialog() {
+    if (!m_pDoc) {
+        EndDialog(IDCANCEL);
+        return true;
+    }
+    const ObjectElevationSetup& setup = m_pDoc->m_ObjectElevationSetup;
+    m_folder->setText(setup.imagesFolder);
+    for (const auto& layer : m_pDoc->m_DEMs) {
+        m_elevationDem->addItem(layer.first);
+        m_targetDem->addItem(layer.first);
+    }
+    auto select = [this](QComboBox* box, const CDEM* dem) {
+        for (const auto& layer : m_pDoc->m_DEMs) {
+            if (layer.second == dem) {
+                box->setCurrentText(layer.first);
+            }
+        }
+    };
+    select(m_elevationDem, setup.elevationDEM);
+    select(m_targetDem, setup.targetDEM);
+    return true;
+}
+
+void CObjectElevationSetupDlg::OnBrowse() {
+    const QString folder = ZQT_PickFolderPath(QStringLiteral("Select the folder of the oriented images"),
+                                              m_folder->text(), this);
+    if (!folder.isEmpty()) {
+        m_folder->setText(folder);
+    }
+}
+
+void CObjectElevationSetupDlg::OnOK() {
+    if (m_pDoc) {
+        ObjectElevationSetup& setup = m_pDoc->m_ObjectElevationSetup;
+        auto demNamed = [this](const QString& name) -> CDEM* {
+            auto found = m_pDoc->m_DEMs.find(name);
+            return found == m_pDoc->m_DEMs.end() ? nullptr : found->second;
+        };
+        const QString folder = m_folder->text().trimmed();
+        setup.elevationDEM = demNamed(m_elevationDem->currentText());
+        setup.text1 = setup.elevationDEM ? m_elevationDem->currentText() : QString();
+        setup.targetDEM = demNamed(m_targetDem->currentText());
+        setup.text2 = setup.targetDEM ? m_targetDem->currentText() : QString();
+        setup.imagesFolder = folder;
+        setup.text4 = folder;
+    }
+    EndDialog(IDOK);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The command
+
+void CmdObjectElevationDraw(CadDrawing*, QPainter*, double x, double y, double z) {
+    if (g_contourVertices.empty()) {
+        return;
+    }
+    for (const Wml::Point3& p : g_contourVertices) {
+        CadDrawAddVertex(p.X(), p.Y(), p.Z());
+    }
+    CadDrawAddVertex(x, y, z);
+    if (g_contourVertices.size() >= 2) {
+        const Wml::Point3& first = g_contourVertices.front();
+        CadDrawAddVertex(first.X(), first.Y(), first.Z());
+    }
+    CadDrawPolyline(0);
+}
+
+void CmdObjectElevation(CadDrawing* drawing) {
+    CKelvaroDoc* doc = FindDocByCad(drawing);
+    if (!doc) {
+        return;
+    }
+    // The inputs are asked first; the command only starts with all of them, both DEMs loaded.
+    CObjectElevationSetupDlg inputs(doc);
+    if (inputs.DoModal() != IDOK || !SetupComplete(*doc)) {
+        CadCmdPrompt(drawing, "Not all needed data were selected", "");
+        return;
+    }
+    ObjectElevationSetup& setup = doc->m_ObjectElevationSetup;
+    ActiveCadCommandId = CMD_OBJECTELEVATION;
+    RunIdle();
+    g_contourVertices.clear();
+    CommandEnd end(drawing, doc);
+
+    CadEntity* contour = setup.contour;
+    bool drawn = false;
+    if (!contour && PickContour(drawing, contour) == ContourSource::Draw) {
+        if (!DrawContour(drawing, setup.elevationDEM)) {
+            return;
+        }
+        if (g_contourVertices.size() < 3) {
+            Prompt(drawing, QStringLiteral("At least 3 points are needed"), QString());
+            end.keepCommandLine = true;
+            return;
+        }
+        CadClearVertices();
+        for (const Wml::Point3& p : g_contourVertices) {
+            CadAddVertex(p.X(), p.Y(), p.Z());
+        }
+        contour = CadAddPolyline(drawing, 0, 1);
+        drawn = true;
+        if (!contour) {
+            return;
+        }
+    }
+    Prompt(drawing, QString(), QString());
+    if (CadLayer* layer = ContourLayer(drawing)) {
+        CadEntityPutLayerID(contour, CadLayerGetID(layer));
+    }
+    setup.contour = contour;
+
+    CRefineContourElevationDlg dialog(doc);
+    const int result = dialog.DoModal();
+    if (result == IDCANCEL && drawn) {
+        CadEntityErase(contour, 1);
+    }
+}
