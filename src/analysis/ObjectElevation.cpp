@@ -174,10 +174,10 @@ CObjectElevationSetupDlg::CObjectElevationSetupDlg(CKelvaroDoc* doc, QWidget* pa
     m_browse = new QPushButton(QStringLiteral("..."), this);
     m_browse->setGeometry(kv::DluRect(this, 232, 15, 21, 14));
     m_browse->setAutoDefault(false);
-    label("DEM giving picked vertices' elevation:", 7, 33, 124);
+    label("Heights of drawn vertices from:", 7, 33, 124);
     m_elevationDem = new QComboBox(this);
     m_elevationDem->setGeometry(kv::DluRect(this, 7, 43, 120, 12));
-    label("DEM updated by Apply:", 133, 33, 120);
+    label("DEM written by Apply:", 133, 33, 120);
     m_targetDem = new QComboBox(this);
     m_targetDem->setGeometry(kv::DluRect(this, 133, 43, 120, 12));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
