@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "../demtools/UpsampledDem.h"
 #include "analysis/ContourElevation.h"
 #include "platform/tools/ZQT.h"
 #include "raster/DEM.h"
@@ -44,33 +45,14 @@ std::vector<Wml::Point2> g_contour;
 std::unique_ptr<CDEM> g_dem;
 QString g_source, g_copy, g_shape;
 
-bool ReadUpsampled() {
-    GDALDatasetH ds = GDALOpen(KV_BENCH_DEM, GA_ReadOnly);
-    if (!ds) {
-        return false;
-    }
-    const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
-    cv::Mat source(h, w, CV_32FC1);
-    const bool ok = GDALGetGeoTransform(ds, g_gt) == CE_None &&
-                    GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, w, h, source.data, w, h,
-                                 GDT_Float32, 0, 0) == CE_None;
-    GDALClose(ds);
-    if (!ok) {
-        return false;
-    }
-    cv::resize(source, g_grid, cv::Size(kSide, kSide), 0, 0, cv::INTER_LINEAR);
-    g_gt[1] *= double(w) / kSide;
-    g_gt[5] *= double(h) / kSide;
-    return true;
-}
-
 // An irregular star around the DEM's middle: radius 700 to 1200 cells, vertices off the cell
 // lattice.
 void MakeContour() {
     const double cx = g_gt[0] + kSide / 2.0 * g_gt[1], cy = g_gt[3] + kSide / 2.0 * g_gt[5];
     for (int i = 0; i < kVertices; ++i) {
         const double a = 2.0 * M_PI * (i + 0.3) / kVertices;
-        const double r = (950.0 + 250.0 * std::sin(7.0 * a) * std::cos(3.0 * a) + 0.37 + 0.11 * (i % 5)) * g_gt[1];
+        const double r =
+            (950.0 + 250.0 * std::sin(7.0 * a) * std::cos(3.0 * a) + 0.37 + 0.11 * (i % 5)) * g_gt[1];
         g_contour.emplace_back(cx + r * std::cos(a), cy + r * std::sin(a));
     }
 }
@@ -142,7 +124,7 @@ bool Prepare() {
     g_source = kFolder + "/dem.tif";
     g_copy = kFolder + "/copy.tif";
     g_shape = kFolder + "/contour.csv";
-    if (!ReadUpsampled() || !WriteSource()) {
+    if (!ReadUpsampled(KV_BENCH_DEM, kSide, &g_grid, g_gt) || !WriteSource()) {
         return false;
     }
     MakeContour();
