@@ -81,19 +81,6 @@ TEST(ContourElevation, TheMaskHoldsExactlyTheCellCornersThePolygonHolds) {
     }
 }
 
-TEST(ContourElevation, TheWindowSpansTheBoxAndIsClippedToTheRaster) {
-    // Box from column 10.5 to 20.25 and row 5.5 to 30.75.
-    const Wml::Point2 lo(kGt[0] + 10.5 * 2, kGt[3] - 30.75 * 2), hi(kGt[0] + 20.25 * 2, kGt[3] - 5.5 * 2);
-    EXPECT_EQ(ContourCellWindow(kGt, 100, 80, lo, hi), cv::Rect(10, 5, 12, 27));
-    // Past the left and bottom edges; wholly left of the raster.
-    const Wml::Point2 farLo(kGt[0] - 50.0, kGt[3] - 500.0);
-    EXPECT_EQ(ContourCellWindow(kGt, 100, 80, farLo, hi), cv::Rect(0, 5, 22, 75));
-    EXPECT_EQ(ContourCellWindow(kGt, 100, 80, farLo, Wml::Point2(kGt[0] - 1.0, kGt[3] - 20.0)),
-              cv::Rect(0, 10, 1, 70));
-    EXPECT_TRUE(ContourCellWindow(kGt, 0, 80, lo, hi).empty());
-    EXPECT_TRUE(ContourCellWindow(kGt, 100, 80, Wml::Point2(std::nan(""), 0.0), hi).empty());
-}
-
 TEST(ContourElevation, AnUpdateSetsTheCornerCellsOnFileAndInMemoryAlikeAndUndoRestoresThem) {
     const QString folder = kvtest::NewTempFolder("contour_update");
     CKelvaroDoc doc;
