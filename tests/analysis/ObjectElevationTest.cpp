@@ -590,5 +590,16 @@ TEST_F(ObjectElevationTest, ScreenshotsOfTheInputsAndOfTheThreeViewsWithAMarkedV
         // The label beside it: index and elevation in white.
         const QRect label(kvtest::PlaceIn(view0, &dlg).topLeft() + marker + QPoint(15, -35), QSize(160, 30));
         EXPECT_GT(kvtest::ColourShare(shot, Qt::white, label), 0.02);
+
+        // Read through GDAL as large images are, the views show the same pictures.
+        dlg.m_bLargeImages = 1;
+        ASSERT_EQ(dlg.ShowImage(0), 1);
+        EXPECT_NE(dlg.m_entries[0].dataset, nullptr);
+        const QImage large = dlg.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        for (const auto& view : dlg.m_views) {
+            const QRect place = kvtest::PlaceIn(view.window, &dlg);
+            EXPECT_GT(kvtest::ColourCount(large, place), 50);
+            EXPECT_EQ(large.copy(place), shot.copy(place));
+        }
     });
 }
