@@ -17,21 +17,17 @@
 #include <QFileInfo>
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <gdal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "ProcessRun.h"
 #include "UpsampledDem.h"
 #include "demtools/DemFromPoints.h"
 #include "platform/las/Las.h"
@@ -158,42 +154,11 @@ bool MakeData() {
     return true;
 }
 
-// Runs a program to its end; its wall time and the peak resident memory of the process.
-struct Run {
-    double seconds = 0.0;
-    double peakMiB = 0.0;
-    int status = -1;
-};
-
-Run RunProcess(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    Run run;
-    struct rusage usage {};
-    int status = 0;
-    wait4(pid, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMiB = usage.ru_maxrss / 1024.0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
 void Report(benchmark::State& state, const std::vector<std::vector<std::string>>& steps) {
     for (auto _ : state) {
         double seconds = 0.0, peak = 0.0;
         for (const auto& step : steps) {
-            const Run run = RunProcess(step);
+            const ProcessRun run = RunProcess(step);
             if (run.status != 0) {
                 state.SkipWithError(("failed: " + step[0]).c_str());
                 return;
