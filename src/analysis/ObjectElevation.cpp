@@ -11,13 +11,12 @@
 
 #include "analysis/RefineContourElevationDlg.h"
 #include "controls/DialogUnits.h"
+#include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
 #include "platform/math/Wml.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
-#include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
 #include "view/CadEventProcs.h"
 
@@ -28,16 +27,11 @@ std::vector<Wml::Point3> g_contourVertices;
 
 const char* const kContourLayer = "ObjectContours";
 
-void RunIdle() {
-    if (kv::MainWindowService* service = kv::GetMainWindowService()) {
-        service->UpdateCommandUI();
-    }
-}
-
-// The command line's prompt and the project's prompt beside the cursor, which may differ.
-void Prompt(CadDrawing* drawing, const QString& commandLine, const QString& document) {
-    CadCmdPrompt(drawing, commandLine.toUtf8().constData(), "");
-    SetDocCommandPrompt(drawing, document);
+// The command line's prompt and the project's prompt beside the cursor, which differ while a
+// contour is drawn.
+void PromptPair(CadDrawing* drawing, const char* commandLine, const char* document) {
+    CadCmdPrompt(drawing, commandLine, "");
+    SetDocCommandPrompt(drawing, QString::fromLatin1(document));
 }
 
 bool IsLoadedDem(const CKelvaroDoc& doc, const CDEM* dem) {
@@ -76,8 +70,7 @@ enum class ContourSource { Picked, Draw };
 
 // Asks for an existing contour; right click asks to draw one.
 ContourSource PickContour(CadDrawing* drawing, CadEntity*& contour) {
-    const QString prompt = QStringLiteral("Select contour polyline (right click to define new one)");
-    Prompt(drawing, prompt, prompt);
+    Prompt(drawing, QStringLiteral("Select contour polyline (right click to define new one)"));
     for (;;) {
         CadEntity* entity = CadCmdUserGetEntity(drawing);
         if (!entity) {
@@ -102,7 +95,7 @@ bool DrawContour(CadDrawing* drawing, CDEM* elevation) {
                                              "Pick next contour vertex (right click to end)"};
     for (;;) {
         const size_t step = std::min<size_t>(g_contourVertices.size(), 2);
-        Prompt(drawing, QString::fromLatin1(kCommandLine[step]), QString::fromLatin1(kDocument[step]));
+        PromptPair(drawing, kCommandLine[step], kDocument[step]);
         switch (CadCmdUserInput(drawing)) {
             case CAD_INPUT_POINT: {
                 double x = 0.0, y = 0.0, z = 0.0;
@@ -125,35 +118,65 @@ bool DrawContour(CadDrawing* drawing, CDEM* elevation) {
     }
 }
 
-// Ends the command on every way out: the contour leaves the record, the project's event
-// procedures are back, no command is active and the prompts are cleared.
-class CommandEnd {
+// What a run leaves behind on every way out: the drawn vertices forgotten, the contour out of the
+// record, the project's event procedures back (none for mouse-down and key-down), the drawing
+// regenerated.
+class ContourRunEnd {
 public:
-    CommandEnd(CadDrawing* drawing, CKelvaroDoc* doc) : m_drawing(drawing), m_doc(doc) {}
-    ~CommandEnd() {
+    ContourRunEnd(CadDrawing* drawing, CKelvaroDoc* doc) : m_drawing(drawing), m_doc(doc) {}
+    ~ContourRunEnd() {
         g_contourVertices.clear();
         m_doc->m_ObjectElevationSetup.contour = nullptr;
         RegisterDocumentEventProcs();
         CadOnEventMouseDown(nullptr);
         CadOnEventKeyDown(nullptr);
-        ActiveCadCommandId = 0;
-        RunIdle();
-        if (keepCommandLine) {
-            SetDocCommandPrompt(m_drawing, QString());
-        } else {
-            Prompt(m_drawing, QString(), QString());
-        }
         CadRegen(m_drawing);
     }
-    CommandEnd(const CommandEnd&) = delete;
-    CommandEnd& operator=(const CommandEnd&) = delete;
-    // The command line keeps the last message.
-    bool keepCommandLine = false;
+    ContourRunEnd(const ContourRunEnd&) = delete;
+    ContourRunEnd& operator=(const ContourRunEnd&) = delete;
 
 private:
     CadDrawing* m_drawing;
     CKelvaroDoc* m_doc;
 };
+
+// The command once its inputs are complete; answers the message the command line keeps at the
+// end (empty for none).
+QString RunObjectElevation(CadDrawing* drawing, CKelvaroDoc* doc) {
+    ObjectElevationSetup& setup = doc->m_ObjectElevationSetup;
+    ContourRunEnd end(drawing, doc);
+    g_contourVertices.clear();
+    CadEntity* contour = setup.contour;
+    bool drawn = false;
+    if (!contour && PickContour(drawing, contour) == ContourSource::Draw) {
+        if (!DrawContour(drawing, setup.elevationDEM)) {
+            return QString();
+        }
+        if (g_contourVertices.size() < 3) {
+            return QStringLiteral("At least 3 points are needed");
+        }
+        CadClearVertices();
+        for (const Wml::Point3& p : g_contourVertices) {
+            CadAddVertex(p.X(), p.Y(), p.Z());
+        }
+        contour = CadAddPolyline(drawing, 0, 1);
+        drawn = true;
+        if (!contour) {
+            return QString();
+        }
+    }
+    Prompt(drawing, QString());
+    if (CadLayer* layer = ContourLayer(drawing)) {
+        CadEntityPutLayerID(contour, CadLayerGetID(layer));
+    }
+    setup.contour = contour;
+
+    CRefineContourElevationDlg dialog(doc);
+    if (dialog.DoModal() == IDCANCEL && drawn) {
+        CadEntityErase(contour, 1);
+    }
+    return QString();
+}
 
 }  // namespace
 
@@ -265,42 +288,12 @@ void CmdObjectElevation(CadDrawing* drawing) {
         CadCmdPrompt(drawing, "Not all needed data were selected", "");
         return;
     }
-    ObjectElevationSetup& setup = doc->m_ObjectElevationSetup;
-    ActiveCadCommandId = CMD_OBJECTELEVATION;
-    RunIdle();
-    g_contourVertices.clear();
-    CommandEnd end(drawing, doc);
-
-    CadEntity* contour = setup.contour;
-    bool drawn = false;
-    if (!contour && PickContour(drawing, contour) == ContourSource::Draw) {
-        if (!DrawContour(drawing, setup.elevationDEM)) {
-            return;
-        }
-        if (g_contourVertices.size() < 3) {
-            Prompt(drawing, QStringLiteral("At least 3 points are needed"), QString());
-            end.keepCommandLine = true;
-            return;
-        }
-        CadClearVertices();
-        for (const Wml::Point3& p : g_contourVertices) {
-            CadAddVertex(p.X(), p.Y(), p.Z());
-        }
-        contour = CadAddPolyline(drawing, 0, 1);
-        drawn = true;
-        if (!contour) {
-            return;
-        }
+    QString message;
+    {
+        ActiveCommandScope active(drawing, CMD_OBJECTELEVATION);
+        message = RunObjectElevation(drawing, doc);
     }
-    Prompt(drawing, QString(), QString());
-    if (CadLayer* layer = ContourLayer(drawing)) {
-        CadEntityPutLayerID(contour, CadLayerGetID(layer));
-    }
-    setup.contour = contour;
-
-    CRefineContourElevationDlg dialog(doc);
-    const int result = dialog.DoModal();
-    if (result == IDCANCEL && drawn) {
-        CadEntityErase(contour, 1);
+    if (!message.isEmpty()) {
+        CadCmdPrompt(drawing, message.toUtf8().constData(), "");
     }
 }

@@ -29,7 +29,6 @@
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
-#include "view/CadEventProcs.h"
 #include "view/RasterRendering.h"
 
 namespace {
@@ -40,40 +39,6 @@ const char* const kSection = "RefineElevation";
 // The image-definition id of the image places of the three views.
 constexpr int kImageId = 100;
 constexpr int kMarkerRadius = 12;
-
-// The raster window an image place shows in a view, and where it goes.
-bool LayoutImagePlace(const CadWinRect* update, int x0, int yb, int W, int H, int w, int h,
-                      RasterDrawTarget& t) {
-    if (w <= 0 || h <= 0 || W <= 0 || H <= 0 || !update) {
-        return false;
-    }
-    const int y0 = yb - H;
-    if (!(update->left < x0 + W && x0 < update->right && update->top < yb && y0 < update->bottom)) {
-        return false;
-    }
-    const double s = static_cast<double>(W) / w;
-    const int c0 = static_cast<int>(-x0 / s);
-    const int c1 = static_cast<int>((update->right - update->left) / s + c0) + 1;
-    const int r0 = static_cast<int>(-y0 / s);
-    const int r1 = static_cast<int>((update->bottom - update->top) / s + r0) + 1;
-    const int left = std::max(0, c0);
-    const int right = std::min(w - 1, c1);
-    const int top = std::max(0, r0);
-    const int bottom = std::min(h - 1, r1);
-    if (left >= right || top >= bottom) {
-        return false;
-    }
-    t.coverWidth = c1 - c0 + 1;
-    t.coverHeight = r1 - r0 + 1;
-    t.visibleWidth = right - left + 1;
-    t.visibleHeight = bottom - top + 1;
-    t.left = left;
-    t.top = top;
-    t.scale = s;
-    t.x = static_cast<int>(left * s + x0);
-    t.y = static_cast<int>(top * s + y0);
-    return true;
-}
 
 // The pixel size of an image file as GDAL reads its header; false when it cannot be opened.
 bool ImageFileSize(const QString& path, int& width, int& height) {
@@ -199,12 +164,6 @@ CRefineContourElevationDlg::CRefineContourElevationDlg(CKelvaroDoc* doc, QWidget
 
 CRefineContourElevationDlg::~CRefineContourElevationDlg() {
     OnDestroy();
-    for (View& v : m_views) {
-        if (v.cad) {
-            CadDelete(v.cad);
-            v.cad = nullptr;
-        }
-    }
 }
 
 bool CRefineContourElevationDlg::OnInitDialog() {
@@ -238,29 +197,23 @@ bool CRefineContourElevationDlg::OnInitDialog() {
     g_current = this;
     RegisterProcedures();
     ShowImage(0);
-    CadWinSetFocus(m_views[0].window);
+    CadWinSetFocus(m_views[0].Window());
     return true;
 }
 
 bool CRefineContourElevationDlg::CreateViews() {
     for (View& v : m_views) {
-        v.cad = CadCreate();
-        if (!v.cad) {
+        QWidget* window = v.hosted.Create(v.host);
+        if (!window) {
             return false;
         }
-        const QRect client = v.host->contentsRect();
-        v.window = CadWndCreate(v.cad, v.host, client.x(), client.y(), client.width(), client.height());
-        if (!v.window) {
-            return false;
-        }
-        CadPutReadOnly(v.cad, 1);
         // One model unit is one window pixel, the origin in the middle.
-        CadViewRect(v.window, -client.width() / 2.0, -client.height() / 2.0, client.width() / 2.0,
-                    client.height() / 2.0);
+        CadViewRect(window, -window->width() / 2.0, -window->height() / 2.0, window->width() / 2.0,
+                    window->height() / 2.0);
         CadLayer* image =
-            CadAddLayer(v.cad, "Image", CAD_COLOR_FOREGROUND, CAD_LTYPE_CONTINUOUS, CAD_LWEIGHT_DEFAULT);
+            CadAddLayer(v.Cad(), "Image", CAD_COLOR_FOREGROUND, CAD_LTYPE_CONTINUOUS, CAD_LWEIGHT_DEFAULT);
         CadLayer* contours =
-            CadAddLayer(v.cad, "Contours", CAD_COLOR_FOREGROUND, CAD_LTYPE_CONTINUOUS, CAD_LWEIGHT_DEFAULT);
+            CadAddLayer(v.Cad(), "Contours", CAD_COLOR_FOREGROUND, CAD_LTYPE_CONTINUOUS, CAD_LWEIGHT_DEFAULT);
         if (!image || !contours) {
             return false;
         }
@@ -356,7 +309,7 @@ bool CRefineContourElevationDlg::LoadCandidates() {
             const Wml::Point2 pix = entry.orientation.Pt3dToPix(p);
             CadAddVertex(pix.X(), height - pix.Y(), 0.0);
         }
-        entry.contour = CadAddPolyline(view0.cad, 0, 1);
+        entry.contour = CadAddPolyline(view0.Cad(), 0, 1);
         if (entry.contour) {
             CadEntityPutLayerID(entry.contour, view0.contourLayerId);
             CadEntityPutVisible(entry.contour, 0);
@@ -371,16 +324,26 @@ bool CRefineContourElevationDlg::LoadCandidates() {
 }
 
 void CRefineContourElevationDlg::RegisterProcedures() {
-    CadOnEventDrawImage(OnCadDrawImage);
-    CadOnEventMouseMove(OnCadMouseMove);
+    for (int i = 0; i < 3; ++i) {
+        m_views[i].hosted.drawImage = [this, i](QPainter* dc, const CadWinRect* update, int imageId, int left,
+                                                int bottom, int width, int height) {
+            return OnCadDrawImage(m_views[i].Cad(), dc, update, imageId, left, bottom, width, height);
+        };
+    }
+    m_views[0].hosted.mouseMove = [this](int keyFlags, double x, double y) {
+        OnCadMouseMove(m_views[0].Cad(), keyFlags, x, y);
+    };
+    m_views[0].hosted.drawCursor = [this](QPainter* dc, int x, int y) {
+        OnCadDrawCursor(m_views[0].Cad(), dc, x, y);
+    };
+    m_events.emplace(std::vector<HostedCadView*>{&m_views[0].hosted, &m_views[1].hosted, &m_views[2].hosted});
     CadOnEventKeyDown(OnCadKeyDown);
     CadOnEventMouseDown(OnCadMouseDown);
-    CadOnEventDrawCursor(OnCadDrawCursor);
 }
 
 int CRefineContourElevationDlg::ViewOf(CadDrawing* drawing) const {
     for (int i = 0; i < 3; ++i) {
-        if (drawing && m_views[i].cad == drawing) {
+        if (drawing && m_views[i].Cad() == drawing) {
             return i;
         }
     }
@@ -441,8 +404,8 @@ int CRefineContourElevationDlg::ShowImage(int index) {
             CadEntityErase(v.imagePlace, 1);
             v.imagePlace = nullptr;
         }
-        if (v.cad) {
-            CadPurge(v.cad, CAD_PURGE_ALL);
+        if (v.Cad()) {
+            CadPurge(v.Cad(), CAD_PURGE_ALL);
         }
         v.entry = -1;
     }
@@ -469,9 +432,9 @@ int CRefineContourElevationDlg::ShowImage(int index) {
         v.entry = EntryOfView(i);
         // Each image place takes its own image's size.
         const zqc::COrientation& o = m_entries[size_t(v.entry)].orientation;
-        CadSetCurLayer(v.cad, CadGetLayerByID(v.cad, v.imageLayerId));
+        CadSetCurLayer(v.Cad(), CadGetLayerByID(v.Cad(), v.imageLayerId));
         v.imagePlace =
-            CadAddImagePlace(v.cad, kImageId, o.GetImageWidth(), o.GetImageHeight(), 0.0, 0.0, 0.0, 1.0);
+            CadAddImagePlace(v.Cad(), kImageId, o.GetImageWidth(), o.GetImageHeight(), 0.0, 0.0, 0.0, 1.0);
     }
     for (size_t e = 0; e < m_entries.size(); ++e) {
         if (m_entries[e].contour) {
@@ -489,22 +452,22 @@ int CRefineContourElevationDlg::ShowImage(int index) {
 
 void CRefineContourElevationDlg::CentreView(int view) {
     View& v = m_views[view];
-    if (!v.window) {
+    if (!v.Window()) {
         return;
     }
     Wml::Point2 at;
     if (!EntryPosition(EntryOfView(view), m_nCurrentVertex, at)) {
         return;
     }
-    const double w = v.window->width();
-    const double h = v.window->height();
-    CadViewRect(v.window, at.X() - w / 2.0, at.Y() - h / 2.0, at.X() + w / 2.0, at.Y() + h / 2.0);
-    CadRegen(v.cad);
+    const double w = v.Window()->width();
+    const double h = v.Window()->height();
+    CadViewRect(v.Window(), at.X() - w / 2.0, at.Y() - h / 2.0, at.X() + w / 2.0, at.Y() + h / 2.0);
+    CadRegen(v.Cad());
 }
 
 void CRefineContourElevationDlg::RedrawView(int view) {
-    if (m_views[view].cad) {
-        CadRegen(m_views[view].cad);
+    if (m_views[view].Cad()) {
+        CadRegen(m_views[view].Cad());
     }
 }
 
@@ -545,8 +508,8 @@ void CRefineContourElevationDlg::OnBnClickedCheck3() {
 void CRefineContourElevationDlg::StoreViewOptions() {
     ZQT_WriteUserProfileString(kSection, "ViewIndex", m_viewIndex->isChecked() ? "1" : "0");
     ZQT_WriteUserProfileString(kSection, "ViewElevation", m_viewElevation->isChecked() ? "1" : "0");
-    if (m_views[0].window) {
-        CadWndRedraw(m_views[0].window);
+    if (m_views[0].Window()) {
+        CadWndRedraw(m_views[0].Window());
     }
 }
 
@@ -667,8 +630,8 @@ int CRefineContourElevationDlg::HandleKey(int virtualKey) {
         case CAD_VK_ADD:
         case CAD_VK_SUBTRACT:
             for (View& v : m_views) {
-                if (v.cad && v.window) {
-                    CadExecute(v.cad, v.window,
+                if (v.Cad() && v.Window()) {
+                    CadExecute(v.Cad(), v.Window(),
                                virtualKey == CAD_VK_ADD ? CAD_CMD_ZOOM_IN : CAD_CMD_ZOOM_OUT);
                 }
             }
@@ -683,7 +646,7 @@ int CRefineContourElevationDlg::HandleKey(int virtualKey) {
     }
     const int dx = (digit - 1) % 3 - 1;
     const int dy = 1 - (digit - 1) / 3;
-    QWidget* window = m_views[0].window;
+    QWidget* window = m_views[0].Window();
     Wml::Point2 at;
     int wx = 0, wy = 0;
     double mx = 0.0, my = 0.0;
@@ -704,9 +667,8 @@ int CRefineContourElevationDlg::OnCadDrawImage(CadDrawing* drawing, QPainter* dc
                                                int placeHeight) {
     CRefineContourElevationDlg* dlg = g_current;
     const int view = dlg ? dlg->ViewOf(drawing) : -1;
-    if (view < 0) {
-        return ::OnCadDrawImage(drawing, dc, update, imageId, placeLeft, placeBottom, placeWidth,
-                                placeHeight);
+    if (view < 0 || imageId != kImageId) {
+        return 0;
     }
     const int entry = dlg->m_views[view].entry;
     if (!dc || entry < 0 || entry >= int(dlg->m_entries.size())) {
@@ -714,8 +676,8 @@ int CRefineContourElevationDlg::OnCadDrawImage(CadDrawing* drawing, QPainter* dc
     }
     OrientedImageEntry& e = dlg->m_entries[size_t(entry)];
     RasterDrawTarget t;
-    if (!LayoutImagePlace(update, placeLeft, placeBottom, placeWidth, placeHeight,
-                          e.orientation.GetImageWidth(), e.orientation.GetImageHeight(), t)) {
+    if (!LayoutPlace(update, placeLeft, placeBottom, placeWidth, placeHeight, e.orientation.GetImageWidth(),
+                     e.orientation.GetImageHeight(), t)) {
         return 0;
     }
     t.dc = dc;
@@ -741,13 +703,13 @@ int CRefineContourElevationDlg::OnCadDrawImage(CadDrawing* drawing, QPainter* dc
     return DrawImageGdiPlus(region, t);
 }
 
-int CRefineContourElevationDlg::OnCadMouseMove(CadDrawing* drawing, int keyFlags, double x, double y) {
+int CRefineContourElevationDlg::OnCadMouseMove(CadDrawing* drawing, int, double, double) {
     CRefineContourElevationDlg* dlg = g_current;
     const int view = dlg ? dlg->ViewOf(drawing) : -1;
     if (view < 0) {
-        return ::OnCadMouseMove(drawing, keyFlags, x, y);
+        return 0;
     }
-    QWidget* window = dlg->m_views[0].window;
+    QWidget* window = dlg->m_views[0].Window();
     if (view == 0 && window && QApplication::focusWidget() != window) {
         CadWinSetFocus(window);
     }
@@ -777,9 +739,9 @@ int CRefineContourElevationDlg::OnCadDrawCursor(CadDrawing* drawing, QPainter* d
     CRefineContourElevationDlg* dlg = g_current;
     const int view = dlg ? dlg->ViewOf(drawing) : -1;
     if (view < 0) {
-        return ::OnCadDrawCursor(drawing, dc, x, y);
+        return 0;
     }
-    QWidget* window = dlg->m_views[0].window;
+    QWidget* window = dlg->m_views[0].Window();
     if (view != 0 || !dc || !window || !dlg->m_pDoc || dlg->m_nCurrentImage < 0 ||
         dlg->m_nCurrentImage >= int(dlg->m_entries.size()) || dlg->m_nCurrentVertex < 0 ||
         dlg->m_nCurrentVertex >= dlg->m_nVertexCount) {
@@ -821,7 +783,7 @@ int CRefineContourElevationDlg::OnCadDrawCursor(CadDrawing* drawing, QPainter* d
 
 void CRefineContourElevationDlg::DrawVertexMarker(QPainter* dc, const QPoint& position,
                                                   const Wml::Point3& vertex) {
-    QWidget* window = m_views[0].window;
+    QWidget* window = m_views[0].Window();
     if (!dc || !window || !QRect(QPoint(0, 0), window->size()).contains(position)) {
         return;
     }
@@ -929,11 +891,8 @@ void CRefineContourElevationDlg::LayoutControls() {
 }
 
 void CRefineContourElevationDlg::OnSize() {
+    // View 0's window follows its static.
     LayoutControls();
-    if (QWidget* window = m_views[0].window) {
-        const QRect client = m_views[0].host->contentsRect();
-        CadWndResize(window, client.x(), client.y(), client.width(), client.height());
-    }
 }
 
 void CRefineContourElevationDlg::resizeEvent(QResizeEvent* event) {
@@ -955,18 +914,13 @@ void CRefineContourElevationDlg::OnDestroy() {
     m_cameraPoints = nullptr;
     if (g_current == this) {
         g_current = nullptr;
-        CadOnEventDrawImage(nullptr);
-        CadOnEventMouseMove(nullptr);
         CadOnEventKeyDown(nullptr);
         CadOnEventMouseDown(nullptr);
-        CadOnEventDrawCursor(nullptr);
     }
+    m_events.reset();
     m_labelFont.reset();
     for (View& v : m_views) {
-        if (v.window) {
-            CadWndDestroy(v.window);
-            v.window = nullptr;
-        }
+        v.hosted.Destroy();
     }
     for (OrientedImageEntry& e : m_entries) {
         if (e.dataset) {

@@ -7,12 +7,14 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <gdal.h>
 #include <vtkSmartPointer.h>
 #include <opencv2/core.hpp>
 
+#include "analysis/HostedCadView.h"
 #include "document/DocRecords.h"
 #include "platform/cad/Cad.h"
 #include "platform/math/Wml.h"
@@ -95,8 +97,10 @@ public:
     // The vertex circle and its label at the window position, when that lies in view 0.
     void DrawVertexMarker(QPainter* dc, const QPoint& position, const Wml::Point3& vertex);
 
-    // Event procedures: the three views' events are the dialog's; every other drawing's go to the
-    // project's own procedures.
+    // Event procedures of the three views' drawings (other drawings get the engine's defaults).
+    // While the dialog is current, draw-image, mouse-move and draw-cursor reach them through the
+    // hosted views' routing, which hands every other drawing's events to the project's own
+    // procedures; key-down and mouse-down are registered with the engine.
     static int OnCadDrawImage(CadDrawing* drawing, QPainter* dc, const CadWinRect* update, int imageId,
                               int placeLeft, int placeBottom, int placeWidth, int placeHeight);
     static int OnCadMouseMove(CadDrawing* drawing, int keyFlags, double x, double y);
@@ -116,21 +120,24 @@ public:
     // Applies the layout recorded at opening to the dialog's size.
     void LayoutControls();
     void OnSize();
-    // Releases what the dialog holds: its procedures, windows, images and the intersection.
+    // Releases what the dialog holds: its procedures (the project's are back), windows, images and
+    // the intersection.
     void OnDestroy();
 
     // ---- What the dialog works on.
     CKelvaroDoc* m_pDoc;
     ObjectElevationSetup m_setup;
     struct View {
+        // The static the view lies over, and the view's drawing with its window.
         QFrame* host = nullptr;
-        CadDrawing* cad = nullptr;
-        QWidget* window = nullptr;
+        HostedCadView hosted;
         CadEntity* imagePlace = nullptr;
         int imageLayerId = 0;
         int contourLayerId = 0;
         // The entry the view shows.
         int entry = -1;
+        CadDrawing* Cad() const { return hosted.Drawing(); }
+        QWidget* Window() const { return hosted.Window(); }
     };
     View m_views[3];
     int m_nCurrentImage = 0;
@@ -141,6 +148,7 @@ public:
     vtkSmartPointer<vtkPolyData> m_cameraPoints;
     vtkSmartPointer<vtkPointLocator> m_cameraLocator;
     int m_bLargeImages = 0;
+    std::optional<HostedViewEvents> m_events;
     std::unique_ptr<QFont> m_labelFont;
     std::unique_ptr<zqc::CMultiImageIntersection> m_pIntersection;
     // Images of the folder whose orientation could not be read.

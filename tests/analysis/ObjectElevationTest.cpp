@@ -65,17 +65,17 @@ Point2 ViewPosition(const OrientedImageEntry& e, const Point3& p) {
 
 // The cursor procedure drawn into a picture of view 0's size at the window point.
 QImage CursorPicture(CRefineContourElevationDlg& dlg, QPoint at) {
-    QImage image(dlg.m_views[0].window->size(), QImage::Format_RGB32);
+    QImage image(dlg.m_views[0].Window()->size(), QImage::Format_RGB32);
     image.fill(Qt::black);
     QPainter painter(&image);
-    CRefineContourElevationDlg::OnCadDrawCursor(dlg.m_views[0].cad, &painter, at.x(), at.y());
+    CRefineContourElevationDlg::OnCadDrawCursor(dlg.m_views[0].Cad(), &painter, at.x(), at.y());
     painter.end();
     return image;
 }
 
 QPoint WindowPoint(CRefineContourElevationDlg& dlg, const Point2& model) {
     int x = 0, y = 0;
-    CadCoordModelToWin(dlg.m_views[0].window, model.X(), model.Y(), &x, &y);
+    CadCoordModelToWin(dlg.m_views[0].Window(), model.X(), model.Y(), &x, &y);
     return QPoint(x, y);
 }
 
@@ -265,7 +265,7 @@ TEST_F(ObjectElevationTest, MeasuringAVertexInTwoImagesIntersectsItAndTheKeysAct
     kvtest::ScriptedInteraction ui;
     RunRefine(ui, [&](CRefineContourElevationDlg& dlg) {
         ASSERT_EQ(dlg.m_entries.size(), 3u);
-        CadDrawing* view0 = dlg.m_views[0].cad;
+        CadDrawing* view0 = dlg.m_views[0].Cad();
         ASSERT_EQ(dlg.m_nCurrentVertex, 0);
 
         // A press at the true pixel in the first image: measured there (a green circle), nothing
@@ -295,18 +295,19 @@ TEST_F(ObjectElevationTest, MeasuringAVertexInTwoImagesIntersectsItAndTheKeysAct
         EXPECT_LT((Point2(moved.X(), moved.Y()) - third).Length(), 1e-6);
         // Other buttons and other views do nothing.
         CRefineContourElevationDlg::OnCadMouseDown(view0, CAD_BUTTON_RIGHT, 0, 0);
-        CRefineContourElevationDlg::OnCadMouseDown(dlg.m_views[1].cad, CAD_BUTTON_LEFT, 0, 0);
+        CRefineContourElevationDlg::OnCadMouseDown(dlg.m_views[1].Cad(), CAD_BUTTON_LEFT, 0, 0);
         EXPECT_LT((Vertex(contour, 0) - truth).Length(), 0.001);
 
         // Page Up from the first vertex goes to the last, Page Down back round to the first.
         CRefineContourElevationDlg::OnCadKeyDown(view0, CAD_VK_PRIOR, 0);
         EXPECT_EQ(dlg.m_nCurrentVertex, 3);
         CRefineContourElevationDlg::OnCadKeyDown(view0, CAD_VK_NEXT, 0);
-        CRefineContourElevationDlg::OnCadKeyDown(view0, CAD_VK_NEXT, 0);
+        // The same through the engine: a key pressed in view 0's window.
+        QTest::keyClick(dlg.m_views[0].Window(), Qt::Key_PageDown);
         EXPECT_EQ(dlg.m_nCurrentVertex, 1);
         // The views follow the vertex.
         double l, b, r, tp;
-        CadGetViewRect(dlg.m_views[0].window, &l, &b, &r, &tp);
+        CadGetViewRect(dlg.m_views[0].Window(), &l, &b, &r, &tp);
         const Point3 v1 = Vertex(dlg.m_entries[1].contour, 1);
         EXPECT_NEAR((l + r) / 2, v1.X(), 1.0);
         EXPECT_NEAR((b + tp) / 2, v1.Y(), 1.0);
@@ -318,7 +319,7 @@ TEST_F(ObjectElevationTest, MeasuringAVertexInTwoImagesIntersectsItAndTheKeysAct
         EXPECT_EQ(dlg.IsVertexMeasured(1, 1), 0);
         // Keypad 6 and 8 move it one window pixel right and up (one image pixel at this zoom).
         CRefineContourElevationDlg::OnCadKeyDown(view0, CAD_VK_NUMPAD0 + 6, 0);
-        CRefineContourElevationDlg::OnCadKeyDown(view0, CAD_VK_NUMPAD0 + 8, 0);
+        QTest::keyClick(dlg.m_views[0].Window(), Qt::Key_8, Qt::KeypadModifier);
         const Point3 stepped = Vertex(dlg.m_entries[1].contour, 1);
         EXPECT_GT(stepped.X() - v1.X(), 0.0);
         EXPECT_LE(stepped.X() - v1.X(), 1.5);
@@ -330,17 +331,17 @@ TEST_F(ObjectElevationTest, MeasuringAVertexInTwoImagesIntersectsItAndTheKeysAct
         // Keypad + and - zoom all three views.
         double before[3], after[3];
         for (int i = 0; i < 3; ++i) {
-            CadGetViewRect(dlg.m_views[i].window, &l, &b, &r, &tp);
+            CadGetViewRect(dlg.m_views[i].Window(), &l, &b, &r, &tp);
             before[i] = r - l;
         }
         CRefineContourElevationDlg::OnCadKeyDown(view0, CAD_VK_ADD, 0);
         for (int i = 0; i < 3; ++i) {
-            CadGetViewRect(dlg.m_views[i].window, &l, &b, &r, &tp);
+            CadGetViewRect(dlg.m_views[i].Window(), &l, &b, &r, &tp);
             after[i] = r - l;
             EXPECT_LT(after[i], before[i] * 0.9);
         }
         CRefineContourElevationDlg::OnCadKeyDown(view0, CAD_VK_SUBTRACT, 0);
-        CadGetViewRect(dlg.m_views[2].window, &l, &b, &r, &tp);
+        CadGetViewRect(dlg.m_views[2].Window(), &l, &b, &r, &tp);
         EXPECT_NEAR(r - l, before[2], before[2] * 0.01);
 
         // The cursor picks the nearest vertex, unless Shift is held.
@@ -348,7 +349,7 @@ TEST_F(ObjectElevationTest, MeasuringAVertexInTwoImagesIntersectsItAndTheKeysAct
                                                          Vertex(dlg.m_entries[1].contour, 2).Y()));
         CursorPicture(dlg, nearThird);
         EXPECT_EQ(dlg.m_nCurrentVertex, 2);
-        QWidget* side = dlg.m_views[1].window;
+        QWidget* side = dlg.m_views[1].Window();
         QTest::mousePress(side, Qt::LeftButton, Qt::ShiftModifier, QPoint(5, 5));
         QTest::mouseRelease(side, Qt::LeftButton, Qt::ShiftModifier, QPoint(5, 5));
         CursorPicture(dlg, WindowPoint(dlg, Point2(Vertex(dlg.m_entries[1].contour, 0).X(),
@@ -423,7 +424,7 @@ TEST_F(ObjectElevationTest, ADrawnRoofIsMeasuredAppliedToTheDemAndUndone) {
             for (int v = 0; v < 4; ++v) {
                 dlg.m_nCurrentVertex = v;
                 const Point2 at = ViewPosition(dlg.m_entries[size_t(image)], roof[size_t(v)]);
-                CRefineContourElevationDlg::OnCadMouseDown(dlg.m_views[0].cad, CAD_BUTTON_LEFT, at.X(),
+                CRefineContourElevationDlg::OnCadMouseDown(dlg.m_views[0].Cad(), CAD_BUTTON_LEFT, at.X(),
                                                            at.Y());
             }
         }
@@ -578,13 +579,13 @@ TEST_F(ObjectElevationTest, ScreenshotsOfTheInputsAndOfTheThreeViewsWithAMarkedV
 
     RunRefine(ui, [](CRefineContourElevationDlg& dlg) {
         dlg.SetVertexMeasured(0, 0);
-        QWidget* view0 = dlg.m_views[0].window;
+        QWidget* view0 = dlg.m_views[0].Window();
         const QPoint marker = CurrentVertexWindowPoint(dlg);
         QTest::mouseMove(view0, marker);
         QApplication::processEvents();
         const QImage shot = kvtest::Screenshot(&dlg, QStringLiteral("object-elevation-refine"));
         for (const auto& view : dlg.m_views)
-            EXPECT_GT(kvtest::ColourCount(shot, kvtest::PlaceIn(view.window, &dlg)), 50);
+            EXPECT_GT(kvtest::ColourCount(shot, kvtest::PlaceIn(view.Window(), &dlg)), 50);
         const QRect circle(kvtest::PlaceIn(view0, &dlg).topLeft() + marker - QPoint(14, 14), QSize(29, 29));
         EXPECT_GT(kvtest::ColourShare(shot, QColor(0, 255, 0), circle), 0.05);
         // The label beside it: index and elevation in white.
@@ -597,7 +598,7 @@ TEST_F(ObjectElevationTest, ScreenshotsOfTheInputsAndOfTheThreeViewsWithAMarkedV
         EXPECT_NE(dlg.m_entries[0].dataset, nullptr);
         const QImage large = dlg.grab().toImage().convertToFormat(QImage::Format_RGB32);
         for (const auto& view : dlg.m_views) {
-            const QRect place = kvtest::PlaceIn(view.window, &dlg);
+            const QRect place = kvtest::PlaceIn(view.Window(), &dlg);
             EXPECT_GT(kvtest::ColourCount(large, place), 50);
             EXPECT_EQ(large.copy(place), shot.copy(place));
         }
