@@ -263,18 +263,7 @@ void CObjectElevationSetupDlg::OnOK() {
 // The command
 
 void CmdObjectElevationDraw(CadDrawing*, QPainter*, double x, double y, double z) {
-    if (g_contourVertices.empty()) {
-        return;
-    }
-    for (const Wml::Point3& p : g_contourVertices) {
-        CadDrawAddVertex(p.X(), p.Y(), p.Z());
-    }
-    CadDrawAddVertex(x, y, z);
-    if (g_contourVertices.size() >= 2) {
-        const Wml::Point3& first = g_contourVertices.front();
-        CadDrawAddVertex(first.X(), first.Y(), first.Z());
-    }
-    CadDrawPolyline(0);
+    DrawArea(g_contourVertices, x, y, z);
 }
 
 void CmdObjectElevation(CadDrawing* drawing) {

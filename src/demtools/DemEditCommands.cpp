@@ -28,21 +28,6 @@ std::vector<Wml::Point3> g_holeArea, g_gapsArea, g_offsetArea, g_erodeArea, g_pa
 // The offset of the last run of the offset command.
 double g_offset = 0.0;
 
-// Draws the area picked so far, the cursor, and the first vertex again once the area can close.
-void DrawArea(const std::vector<Wml::Point3>& area, double x, double y, double z) {
-    if (area.empty()) {
-        return;
-    }
-    for (const Wml::Point3& p : area) {
-        CadDrawAddVertex(p.X(), p.Y(), p.Z());
-    }
-    CadDrawAddVertex(x, y, z);
-    if (area.size() >= 2) {
-        CadDrawAddVertex(area[0].X(), area[0].Y(), area[0].Z());
-    }
-    CadDrawPolyline(0);
-}
-
 // The start every command shares: the project, the active command and the "No DEM loaded"
 // refusal. Null when the command must not go on.
 CKelvaroDoc* StartCommand(CadDrawing* drawing, int id, std::vector<Wml::Point3>* area) {

@@ -28,6 +28,9 @@ struct CadEntity;
 void Prompt(CadDrawing* drawing, const QString& text);
 // Brings the ribbon's enabled and checked buttons up to date with the active command.
 void RunIdle();
+// Rubber band of an outline being picked: the vertices so far, the cursor, and the first vertex
+// again once the outline can close.
+void DrawArea(const std::vector<Wml::Point3>& area, double x, double y, double z);
 
 // Holds a command active for as long as it lives: ActiveCadCommandId takes the command's id, and
 // on every way out the prompt is cleared and ActiveCadCommandId goes back to 0.
