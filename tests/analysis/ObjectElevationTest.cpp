@@ -274,6 +274,11 @@ TEST_F(ObjectElevationTest, MeasuringAVertexInTwoImagesIntersectsItAndTheKeysAct
         CRefineContourElevationDlg::OnCadMouseDown(view0, CAD_BUTTON_LEFT, at.X(), at.Y());
         EXPECT_EQ(dlg.IsVertexMeasured(0, 0), 1);
         EXPECT_EQ(dlg.CountVertexMeasures(0), 1);
+        // Vertices and images are counted from 0 to their count - 1.
+        dlg.SetVertexMeasured(4, 0);
+        dlg.SetVertexMeasured(0, 3);
+        EXPECT_EQ(dlg.CountVertexMeasures(4), 0);
+        EXPECT_EQ(dlg.m_entries[0].measured, std::vector<int>{0});
         EXPECT_NEAR(Vertex(contour, 0).Z(), outline[0].Z(), 1e-9);
         QPoint marker = CurrentVertexWindowPoint(dlg);
         EXPECT_EQ(MarkerColour(CursorPicture(dlg, marker), marker), QColor(0, 255, 0));
