@@ -86,8 +86,8 @@ ContourSource PickContour(CadDrawing* drawing, CadEntity*& contour) {
 }
 
 // Collects the vertices of a new contour, each at the elevation DEM's height. False when the
-// operator cancelled the command.
-bool DrawContour(CadDrawing* drawing, CDEM* elevation) {
+// operator cancelled the command, or the DEM left the project meanwhile.
+bool DrawContour(CadDrawing* drawing, const ObjectElevationSetup& setup) {
     static const char* const kCommandLine[3] = {"Pick first contour vertex", "Pick second contour vertex",
                                                 "Pick next contour vertex (right click to end)"};
     static const char* const kDocument[3] = {"Pick contour polyline vertex (right click to close command)",
@@ -100,7 +100,10 @@ bool DrawContour(CadDrawing* drawing, CDEM* elevation) {
             case CAD_INPUT_POINT: {
                 double x = 0.0, y = 0.0, z = 0.0;
                 CadCmdGetInputPoint(drawing, &x, &y, &z);
-                z = elevation->GetElevation(x, y);
+                if (!setup.elevationDEM) {
+                    return false;
+                }
+                z = setup.elevationDEM->GetElevation(x, y);
                 if (z == kNoData) {
                     QApplication::beep();
                     break;
@@ -149,7 +152,7 @@ QString RunObjectElevation(CadDrawing* drawing, CKelvaroDoc* doc) {
     CadEntity* contour = setup.contour;
     bool drawn = false;
     if (!contour && PickContour(drawing, contour) == ContourSource::Draw) {
-        if (!DrawContour(drawing, setup.elevationDEM)) {
+        if (!DrawContour(drawing, setup)) {
             return QString();
         }
         if (g_contourVertices.size() < 3) {
