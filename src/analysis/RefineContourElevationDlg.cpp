@@ -150,7 +150,7 @@ CRefineContourElevationDlg::CRefineContourElevationDlg(CKelvaroDoc* doc, QWidget
     connect(m_cancel, &QPushButton::clicked, this, [this] { EndDialog(IDCANCEL); });
 
     // The layout as the template places it; every later size moves the controls from here.
-    m_layout.dialog = size();
+    m_layout.dialog = kv::DluSize(this, 517, 298);
     m_layout.view0 = m_views[0].host->geometry();
     m_layout.apply = m_apply->geometry();
     m_layout.ok = m_ok->geometry();

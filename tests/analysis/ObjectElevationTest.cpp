@@ -384,6 +384,20 @@ TEST_F(ObjectElevationTest, MeasuringAVertexInTwoImagesIntersectsItAndTheKeysAct
         EXPECT_EQ(CadEntityGetVisible(dlg.m_entries[2].contour), 1);
         EXPECT_EQ(CadEntityGetVisible(dlg.m_entries[1].contour), 0);
     });
+    // A larger dialog gives view 0 and its window the room; the buttons keep their corner, the
+    // side views their place. It never gets smaller than 800 x 504.
+    RunRefine(ui, [](CRefineContourElevationDlg& dlg) {
+        const QRect side = dlg.m_views[1].host->geometry();
+        const QSize view0 = dlg.m_views[0].host->size();
+        const QPoint okFromCorner = QPoint(dlg.width(), dlg.height()) - dlg.m_ok->geometry().topLeft();
+        dlg.resize(dlg.width() + 200, dlg.height() + 100);
+        EXPECT_EQ(dlg.m_views[0].host->size(), view0 + QSize(200, 100));
+        EXPECT_EQ(dlg.m_views[0].Window()->size(), dlg.m_views[0].host->contentsRect().size());
+        EXPECT_EQ(QPoint(dlg.width(), dlg.height()) - dlg.m_ok->geometry().topLeft(), okFromCorner);
+        EXPECT_EQ(dlg.m_views[1].host->geometry(), side);
+        dlg.resize(300, 200);
+        EXPECT_EQ(dlg.size(), QSize(800, 504));
+    });
     // The settings hold for the next opening.
     RunRefine(ui, [](CRefineContourElevationDlg& dlg) {
         EXPECT_FALSE(dlg.m_viewIndex->isChecked());
