@@ -188,6 +188,8 @@ TEST(Orientation, MissingOrDamagedFilesAreNotLoaded) {
     EXPECT_EQ(loadBytes(replaced("rotation", "rotations")), 0);
     EXPECT_EQ(loadBytes(replaced("rows: 3", "rows: 1")), 0);
     EXPECT_EQ(loadBytes(replaced("cols: 5", "cols: 4")), 0);
+    // A matrix size the file cannot hold is refused before any memory is asked for it.
+    EXPECT_EQ(loadBytes(replaced("rows: 3", "rows: 2000000000")), 0);
     // A rotation scaled by 2 is no rotation.
     kvtest::SyntheticCamera scaled = cam;
     for (int i = 0; i < 3; ++i)

@@ -20,34 +20,39 @@ constexpr double kMinRayAngle = 1.0 * std::numbers::pi / 180.0;
 // The largest image side the file may state.
 constexpr int kMaxImageSide = 1000000;
 
-// The numbers of a node: a plain sequence or a matrix as cv::FileStorage writes it; exactly
-// `count` finite values, else false.
+// `count` finite numbers of a sequence node.
+bool ReadSequence(const cv::FileNode& node, int count, std::vector<double>& out) {
+    if (!node.isSeq() || int(node.size()) != count)
+        return false;
+    for (const cv::FileNode& item : node) {
+        if (!item.isReal() && !item.isInt())
+            return false;
+        const double v = double(item);
+        if (!std::isfinite(v))
+            return false;
+        out.push_back(v);
+    }
+    return true;
+}
+
+// The numbers of a node: a plain sequence, or a matrix as cv::FileStorage writes it (rows, cols,
+// dt, data). Exactly `count` finite values, else false. The matrix's size is checked against the
+// count before anything is read, so a damaged size never asks for memory.
 bool ReadNumbers(const cv::FileNode& node, int count, std::vector<double>& out) {
     out.clear();
     if (node.empty() || node.isNone())
         return false;
-    if (node.isSeq()) {
-        if (int(node.size()) != count)
-            return false;
-        for (const cv::FileNode& item : node) {
-            if (!item.isReal() && !item.isInt())
-                return false;
-            out.push_back(double(item));
-        }
-    } else if (node.isMap()) {
-        cv::Mat m;
-        node >> m;
-        if (m.empty() || int(m.total()) != count || m.channels() != 1)
-            return false;
-        cv::Mat d;
-        m.convertTo(d, CV_64F);
-        d = d.reshape(1, 1);
-        for (int i = 0; i < count; ++i)
-            out.push_back(d.at<double>(0, i));
-    } else {
+    if (node.isSeq())
+        return ReadSequence(node, count, out);
+    if (!node.isMap())
         return false;
-    }
-    return std::all_of(out.begin(), out.end(), [](double v) { return std::isfinite(v); });
+    const cv::FileNode rows = node["rows"], cols = node["cols"];
+    if (!rows.isInt() || !cols.isInt())
+        return false;
+    const int r = int(rows), c = int(cols);
+    if (r < 1 || c < 1 || r > count || c > count || r * c != count)
+        return false;
+    return ReadSequence(node["data"], count, out);
 }
 
 bool ReadSide(const cv::FileNode& node, int& out) {
