@@ -22,20 +22,6 @@ void RunIdle() {
     }
 }
 
-void DrawArea(const std::vector<Wml::Point3>& area, double x, double y, double z) {
-    if (area.empty()) {
-        return;
-    }
-    for (const Wml::Point3& p : area) {
-        CadDrawAddVertex(p.X(), p.Y(), p.Z());
-    }
-    CadDrawAddVertex(x, y, z);
-    if (area.size() >= 2) {
-        CadDrawAddVertex(area[0].X(), area[0].Y(), area[0].Z());
-    }
-    CadDrawPolyline(0);
-}
-
 ActiveCommandScope::ActiveCommandScope(CadDrawing* drawing, int commandId) : m_drawing(drawing) {
     ActiveCadCommandId = commandId;
     RunIdle();
