@@ -2,13 +2,11 @@
 // the whole process's.
 #pragma once
 
-#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -45,23 +43,4 @@ inline ProcessRun RunProcess(const std::vector<std::string>& args,
     run.peakMiB = usage.ru_maxrss / 1024.0;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
-}
-
-// A benchmark iteration made of the steps run in turn: its time is their sum, "peak_MiB" the
-// largest peak of them. A step that fails ends the benchmark with an error.
-inline void ReportProcessRuns(benchmark::State& state, const std::vector<std::vector<std::string>>& steps) {
-    for (auto _ : state) {
-        double seconds = 0.0, peak = 0.0;
-        for (const auto& step : steps) {
-            const ProcessRun run = RunProcess(step);
-            if (run.status != 0) {
-                state.SkipWithError(("failed: " + step[0]).c_str());
-                return;
-            }
-            seconds += run.seconds;
-            peak = std::max(peak, run.peakMiB);
-        }
-        state.SetIterationTime(seconds);
-        state.counters["peak_MiB"] = peak;
-    }
 }

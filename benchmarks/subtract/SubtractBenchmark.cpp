@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "ProcessRun.h"
+#include "BenchProcess.h"
 #include "UpsampledDem.h"
 #include "analysis/DemDifference.h"
 #include "analysis/SurfaceComparison.h"
@@ -88,7 +88,7 @@ bool MakeData() {
 void BM_OursSubtract(benchmark::State& state) {
     const std::string out = (kFolder + "/ours.tif").toStdString();
     QFile::remove(QString::fromStdString(out));
-    ReportProcessRuns(state, {{g_self, "--subtract", g_a, g_b, out}});
+    ReportProcesses(state, {{g_self, "--subtract", g_a, g_b, out}});
 }
 
 void BM_GdalCalcGdaladdo(benchmark::State& state) {
@@ -98,7 +98,7 @@ void BM_GdalCalcGdaladdo(benchmark::State& state) {
          level *= 2, --n) {
         addo.push_back(std::to_string(level));
     }
-    ReportProcessRuns(
+    ReportProcesses(
         state, {{"gdal_calc.py", "--quiet", "--overwrite", "-A", g_a, "-B", g_b, "--calc=A-B",
                  "--extent=intersect", "--type=Float32", "--NoDataValue=-9999", "--co=TILED=YES",
                  "--co=BLOCKXSIZE=128", "--co=BLOCKYSIZE=128", "--co=BIGTIFF=IF_NEEDED", "--outfile=" + out},

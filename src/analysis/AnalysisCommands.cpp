@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "analysis/ObjectElevation.h"
 #include "analysis/ProfileCommand.h"
 #include "analysis/SurfaceCommands.h"
 #include "analysis/VolumeCommand.h"
@@ -13,6 +14,7 @@
 void RegisterAnalysisCommands(CommandRegistry& registry) {
     registry.Supply(CMD_VOLUME, CmdVolume, CmdVolumeDraw);
     registry.Supply(CMD_PROFILE, CmdProfile, CmdProfileDraw);
+    registry.Supply(CMD_OBJECTELEVATION, CmdObjectElevation, CmdObjectElevationDraw);
     registry.Supply(CMD_SUBTRACTDEM, CmdSubtractDem);
     registry.Supply(CMD_COMPAREDEM, CmdCompareDem);
 }

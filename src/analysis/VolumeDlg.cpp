@@ -2,6 +2,7 @@
 
 #include <QSaveFile>
 
+#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -264,7 +265,7 @@ void CVolumeDlg::UseReference(double reference) {
 void CVolumeDlg::OnBnClickedUseThisElevation() {
     if (m_bReferenceEdited) {
         double value = 0.0;
-        if (!ZQT_StringToDouble(m_editReference.text().left(256), &value)) {
+        if (!ZQT_StringToDouble(m_editReference.text().left(256), &value) || !std::isfinite(value)) {
             KvMessageBox(QStringLiteral("Invalid reference elevation!"), MB_OK | MB_ICONEXCLAMATION);
             return;
         }
