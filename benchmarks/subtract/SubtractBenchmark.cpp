@@ -39,21 +39,6 @@ std::string g_self;
 std::string g_a, g_b;
 double g_gsd = 0.0;
 
-bool WriteDem(const cv::Mat& dem, const double* gt, const QString& path) {
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), dem.cols,
-                                 dem.rows, 1, GDT_Float32, const_cast<char**>(options));
-    if (!ds) {
-        return false;
-    }
-    GDALSetGeoTransform(ds, const_cast<double*>(gt));
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    GDALSetRasterNoDataValue(band, -9999.0);
-    const bool ok = GDALRasterIO(band, GF_Write, 0, 0, dem.cols, dem.rows, const_cast<uchar*>(dem.data),
-                                 dem.cols, dem.rows, GDT_Float32, 0, 0) == CE_None;
-    return kv::CloseDataset(ds) && ok;
-}
-
 bool MakeData() {
     QDir().mkpath(kFolder);
     g_a = (kFolder + "/a.tif").toStdString();
@@ -78,7 +63,7 @@ bool MakeData() {
         }
     }
     double gb[6] = {gt[0] + kShiftColumns * gt[1], gt[1], 0.0, gt[3] + kShiftRows * gt[5], 0.0, gt[5]};
-    if (!WriteDem(dem, gt, kFolder + "/a.tif") || !WriteDem(b, gb, kFolder + "/b.tif")) {
+    if (!WriteDemFile(dem, gt, g_a.c_str()) || !WriteDemFile(b, gb, g_b.c_str())) {
         return false;
     }
     QFile(kFolder + "/complete").open(QIODevice::WriteOnly);
