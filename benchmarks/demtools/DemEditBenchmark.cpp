@@ -16,6 +16,7 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "UpsampledDem.h"
 #include "demtools/DemEditWorkers.h"
 #include "platform/gridding/GridGaps.h"
 #include "raster/DEM.h"
@@ -32,26 +33,6 @@ std::unique_ptr<CDEM> g_dem;
 CPgon g_whole;  // an area over every cell of the DEM
 cv::Point g_sea;
 int g_seaCells = 0;
-
-bool ReadUpsampled(const char* path, cv::Mat* dem, double* geoTransform) {
-    GDALDatasetH ds = GDALOpen(path, GA_ReadOnly);
-    if (!ds) {
-        return false;
-    }
-    const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
-    cv::Mat source(h, w, CV_32FC1);
-    const bool ok = GDALGetGeoTransform(ds, geoTransform) == CE_None &&
-                    GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, w, h, source.data, w, h,
-                                 GDT_Float32, 0, 0) == CE_None;
-    GDALClose(ds);
-    if (!ok) {
-        return false;
-    }
-    cv::resize(source, *dem, cv::Size(kSize, kSize), 0, 0, cv::INTER_LINEAR);
-    geoTransform[1] *= double(w) / kSize;
-    geoTransform[5] *= double(h) / kSize;
-    return true;
-}
 
 // Irregular holes: the lowest 4.5 % of a smooth random field made of a coarse and a fine
 // component, so that blobs of a few cells and of a hundred cells both occur.
@@ -232,7 +213,7 @@ int main(int argc, char** argv) {
     GDALAllRegister();
     cv::Mat original;
     g_dem = std::make_unique<CDEM>(nullptr);
-    if (!ReadUpsampled(KV_BENCH_DEM, &original, g_dem->m_geoTransform)) {
+    if (!ReadUpsampled(KV_BENCH_DEM, kSize, &original, g_dem->m_geoTransform)) {
         std::fprintf(stderr, "cannot read %s\n", KV_BENCH_DEM);
         return 1;
     }

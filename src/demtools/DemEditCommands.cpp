@@ -28,17 +28,6 @@ std::vector<Wml::Point3> g_holeArea, g_gapsArea, g_offsetArea, g_erodeArea, g_pa
 // The offset of the last run of the offset command.
 double g_offset = 0.0;
 
-void Prompt(CadDrawing* drawing, const QString& text) {
-    CadCmdPrompt(drawing, text.toUtf8().constData(), "");
-    SetDocCommandPrompt(drawing, text);
-}
-
-void RunIdle() {
-    if (kv::MainWindowService* service = kv::GetMainWindowService()) {
-        service->UpdateCommandUI();
-    }
-}
-
 // Draws the area picked so far, the cursor, and the first vertex again once the area can close.
 void DrawArea(const std::vector<Wml::Point3>& area, double x, double y, double z) {
     if (area.empty()) {

@@ -4,6 +4,8 @@
 // the run as one undo round.
 #pragma once
 
+#include <QString>
+
 #include <functional>
 #include <vector>
 
@@ -16,6 +18,46 @@ class DemUndoRound;
 class DemUndoStack;
 struct CadDrawing;
 class QPainter;
+struct CadEntity;
+
+// ---- Steps every DEM command shares; the TIN, entity-elevation, contour and analysis tools use
+// them as well.
+
+// Shows the text as the command line's prompt and as the project's prompt beside the cursor; an
+// empty text clears both.
+void Prompt(CadDrawing* drawing, const QString& text);
+// Brings the ribbon's enabled and checked buttons up to date with the active command.
+void RunIdle();
+
+// Holds a command active for as long as it lives: ActiveCadCommandId takes the command's id, and
+// on every way out the prompt is cleared and ActiveCadCommandId goes back to 0.
+class ActiveCommandScope {
+public:
+    ActiveCommandScope(CadDrawing* drawing, int commandId);
+    ~ActiveCommandScope();
+    ActiveCommandScope(const ActiveCommandScope&) = delete;
+    ActiveCommandScope& operator=(const ActiveCommandScope&) = delete;
+
+private:
+    CadDrawing* m_drawing;
+};
+
+// The DEM of the project whose image place the entity is; null for any other entity or none.
+CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
+
+// Asks the operator to pick a DEM in the drawing: the prompt, then an entity pick. A DEM's image
+// appends the DEM's name to the prompt and answers that DEM; any other entity appends "Invalid
+// entity" and asks again; right click, Enter or cancel answer null. With takeOnlyDem, a project
+// that holds exactly one DEM answers it without asking.
+CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem = false,
+              const QString& prompt = QStringLiteral("Select DEM"));
+
+// Asks for the file a tool writes, with a save chooser of the filter (in Qt's form). A name
+// without a suffix gets defaultSuffix. The file of a layer of any open project is refused with
+// "The file is used by a loaded layer" and the chooser opens again. Empty when cancelled.
+QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix);
+
+// ---- The area edits.
 
 // The DEMs of the document an edit may change: image place present, not deleted and visible, on a
 // CAD layer that is visible and not locked; in the order of the document's DEM table.

@@ -1,6 +1,7 @@
 #include "demtools/DemToolsCommands.h"
 
 #include "demtools/DemEditCommands.h"
+#include "demtools/DemOutputCommands.h"
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
 
@@ -10,5 +11,7 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_DEMFLOODFILL, CmdDemFloodFill);
     registry.Supply(CMD_DEMOFFSET, CmdDemOffset, CmdDemOffsetDraw);
     registry.Supply(CMD_DEMPATCHIT, CmdDemPatchIt, CmdDemPatchItDraw);
+    registry.Supply(CMD_RESIZEDEM, CmdResizeDem);
+    registry.Supply(CMD_CREATEDEMFROMLAS, CmdCreateDemFromLas);
     registry.Supply(CMD_DEMERODE, CmdDemErode, CmdDemErodeDraw);
 }

@@ -6,12 +6,14 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_string.h>
 #include <gdal.h>
 #include <gdal_alg.h>
 #include <gdalwarper.h>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "platform/tools/ZQT.h"
@@ -54,8 +56,8 @@ int GDALListenerProgress(double fraction, const char* message, void* listener) {
 
 namespace {
 
-// Creates the target, sets its georeferencing and fills it with the no-data value. Returns the
-// dataset open for update, or nullptr.
+// Creates the target with its georeferencing and no-data value. Returns the dataset open for
+// update, or nullptr.
 GDALDatasetH CreateResampleTarget(GDALDatasetH src, const QByteArray& path, double factor, char** options,
                                   double* noData) {
     int width = GDALGetRasterXSize(src);
@@ -65,10 +67,17 @@ GDALDatasetH CreateResampleTarget(GDALDatasetH src, const QByteArray& path, doub
         return nullptr;
     }
     GDALRasterBandH srcBand = GDALGetRasterBand(src, 1);
-    int newWidth = static_cast<int>(width * factor + 0.5);
-    int newHeight = static_cast<int>(height * factor + 0.5);
+    // Sides that are no int (a factor of an infinite ratio, say) cannot be written.
+    const double wantedWidth = width * factor + 0.5;
+    const double wantedHeight = height * factor + 0.5;
+    if (!(wantedWidth >= 1.0 && wantedWidth < 2147483648.0 && wantedHeight >= 1.0 &&
+          wantedHeight < 2147483648.0)) {
+        return nullptr;
+    }
+    int newWidth = static_cast<int>(wantedWidth);
+    int newHeight = static_cast<int>(wantedHeight);
     GDALDriverH gtiff = GDALGetDriverByName("GTiff");
-    if (!gtiff || newWidth < 1 || newHeight < 1) {
+    if (!gtiff) {
         return nullptr;
     }
     GDALDatasetH dst = GDALCreate(gtiff, path.constData(), newWidth, newHeight, bands,
@@ -89,11 +98,7 @@ GDALDatasetH CreateResampleTarget(GDALDatasetH src, const QByteArray& path, doub
     *noData = GDALGetRasterNoDataValue(srcBand, nullptr);
     GDALRasterBandH dstBand = GDALGetRasterBand(dst, 1);
     GDALSetRasterNoDataValue(dstBand, *noData);
-    bool filled = GDALFillRaster(dstBand, *noData, 0) == CE_None;
-    if (!kv::CloseDataset(dst) || !filled) {
-        return nullptr;
-    }
-    return GDALOpen(path.constData(), GA_Update);
+    return dst;
 }
 
 // Warps the whole source into the target. True when the warp reports no error.
@@ -130,6 +135,9 @@ bool WarpInto(GDALDatasetH src, GDALDatasetH dst, double noData, CGDALListener* 
     } else {
         wo->pfnProgress = GDALTermProgress;
     }
+    // Each chunk starts as no data, so cells the warp does not reach hold it and the target is
+    // written once.
+    wo->papszWarpOptions = CSLSetNameValue(wo->papszWarpOptions, "INIT_DEST", "NO_DATA");
     wo->pfnTransformer = GDALGenImgProjTransform;
     wo->pTransformerArg = transformer;
 
@@ -148,7 +156,7 @@ bool WarpInto(GDALDatasetH src, GDALDatasetH dst, double noData, CGDALListener* 
 
 bool ResampleRasterGDAL(const QString& source, const QString& target, double factor, char** creationOptions,
                         CGDALListener* listener) {
-    if (target.isEmpty() || !(factor > 0.0)) {
+    if (target.isEmpty() || !(factor > 0.0) || !std::isfinite(factor)) {
         return false;
     }
     GDALDatasetH src = GDALOpen(QFile::encodeName(source).constData(), GA_ReadOnly);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "RecordingProgress.h"
 #include "raster/GDALListener.h"
 #include "support/RasterFixtures.h"
@@ -85,6 +87,12 @@ TEST(Resample, SizesPixelSizesAndValues) {
     EXPECT_FALSE(ResampleRasterGDAL(dir + "/absent.tif", dir + "/x.tif", 1.0, nullptr, nullptr));
     EXPECT_FALSE(ResampleRasterGDAL(small, QString(), 1.0, nullptr, nullptr));
     EXPECT_FALSE(QFileInfo::exists(dir + "/zero.tif"));
+    // A target cell size of 0 (an infinite factor) and sides beyond an int are refused, not
+    // turned into an undefined size.
+    EXPECT_FALSE(ResampleRasterGDAL(small, dir + "/inf.tif", HUGE_VAL, nullptr, nullptr));
+    EXPECT_FALSE(ResampleRasterGDAL(small, dir + "/nan.tif", std::nan(""), nullptr, nullptr));
+    EXPECT_FALSE(ResampleRasterGDAL(small, dir + "/huge.tif", 1e12, nullptr, nullptr));
+    EXPECT_TRUE(QDir(dir).entryList({"inf*", "nan*", "huge*"}, QDir::Files).isEmpty());
 }
 
 TEST(Resample, OutputIsGeoTiffWhateverTheSourceAndKeepsItsProjection) {

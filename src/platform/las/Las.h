@@ -84,6 +84,10 @@ public:
 
     // Moves to the next point; false when there is none left (or the file cannot be read further).
     bool ReadPoint();
+    // Reads the coordinates of up to capacity next points into xyz (x, y, z of each point in
+    // turn, as GetX, GetY and GetZ give them) without decoding their other fields; answers how
+    // many were read, 0 at the end. The current point is left as it was.
+    size_t ReadCoordinates(double* xyz, size_t capacity);
     // Coordinates of the current point: the integer value times the scale factor plus the offset.
     double GetX() const { return point.X * header.xScaleFactor + header.xOffset; }
     double GetY() const { return point.Y * header.yScaleFactor + header.yOffset; }
@@ -103,6 +107,8 @@ public:
 private:
     friend class LASreadOpener;
     LASreader() = default;
+    // The next point record in the read buffer, or null at the end.
+    const uint8_t* NextRecord();
 
     std::FILE* m_file = nullptr;
     uint64_t m_available = 0;

@@ -203,9 +203,9 @@ bool LASreader::Rewind() {
     return m_file && fseeko(m_file, off_t(header.offsetToPointData), SEEK_SET) == 0;
 }
 
-bool LASreader::ReadPoint() {
+const uint8_t* LASreader::NextRecord() {
     if (!m_file || m_read >= m_available) {
-        return false;
+        return nullptr;
     }
     const size_t length = header.pointDataRecordLength;
     if (m_bufferPos >= m_bufferEnd) {
@@ -217,13 +217,36 @@ bool LASreader::ReadPoint() {
             // The file shrank under us: what was announced as there is not.
             m_available = m_read;
             m_warning += QString(m_warning.isEmpty() ? "" : "; ") + "the file ended early";
-            return false;
+            return nullptr;
         }
         m_bufferPos = 0;
         m_bufferEnd = got - got % length;
     }
-    DecodePoint(m_buffer.data() + m_bufferPos, header, &point);
+    const uint8_t* record = m_buffer.data() + m_bufferPos;
     m_bufferPos += length;
     ++m_read;
+    return record;
+}
+
+bool LASreader::ReadPoint() {
+    const uint8_t* record = NextRecord();
+    if (!record) {
+        return false;
+    }
+    DecodePoint(record, header, &point);
     return true;
+}
+
+size_t LASreader::ReadCoordinates(double* xyz, size_t capacity) {
+    size_t n = 0;
+    for (; n < capacity; ++n) {
+        const uint8_t* record = NextRecord();
+        if (!record) {
+            break;
+        }
+        xyz[3 * n] = Get<int32_t>(record) * header.xScaleFactor + header.xOffset;
+        xyz[3 * n + 1] = Get<int32_t>(record + 4) * header.yScaleFactor + header.yOffset;
+        xyz[3 * n + 2] = Get<int32_t>(record + 8) * header.zScaleFactor + header.zOffset;
+    }
+    return n;
 }

@@ -1,0 +1,81 @@
+// The steps the DEM commands share: prompts, the active command, the DEM pick and the choice of
+// an output file.
+#include <QFileInfo>
+
+#include "demtools/DemEditCommands.h"
+#include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
+#include "platform/cad/Cad.h"
+#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/Interaction.h"
+#include "platform/ui/MainWindowService.h"
+#include "raster/DEM.h"
+
+void Prompt(CadDrawing* drawing, const QString& text) {
+    CadCmdPrompt(drawing, text.toUtf8().constData(), "");
+    SetDocCommandPrompt(drawing, text);
+}
+
+void RunIdle() {
+    if (kv::MainWindowService* service = kv::GetMainWindowService()) {
+        service->UpdateCommandUI();
+    }
+}
+
+ActiveCommandScope::ActiveCommandScope(CadDrawing* drawing, int commandId) : m_drawing(drawing) {
+    ActiveCadCommandId = commandId;
+    RunIdle();
+}
+
+ActiveCommandScope::~ActiveCommandScope() {
+    Prompt(m_drawing, QString());
+    ActiveCadCommandId = 0;
+    RunIdle();
+}
+
+CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity) {
+    if (!entity) {
+        return nullptr;
+    }
+    const auto name = doc.m_DEMHandleNames.find(entity);
+    if (name == doc.m_DEMHandleNames.end()) {
+        return nullptr;
+    }
+    const auto dem = doc.m_DEMs.find(name->second);
+    return dem == doc.m_DEMs.end() ? nullptr : dem->second;
+}
+
+CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem, const QString& prompt) {
+    if (takeOnlyDem && doc.m_DEMs.size() == 1) {
+        return doc.m_DEMs.begin()->second;
+    }
+    for (;;) {
+        Prompt(drawing, prompt);
+        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        if (!entity) {
+            return nullptr;
+        }
+        if (CDEM* dem = DemOfEntity(doc, entity)) {
+            CadCmdPromptAdd(drawing, (QStringLiteral(" ") + dem->m_name).toUtf8().constData());
+            return dem;
+        }
+        CadCmdPromptAdd(drawing, " Invalid entity");
+    }
+}
+
+QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix) {
+    for (;;) {
+        QString path =
+            kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), QString(), filter, nullptr);
+        if (path.isEmpty()) {
+            return path;
+        }
+        if (QFileInfo(path).suffix().isEmpty()) {
+            path += QLatin1Char('.') + defaultSuffix;
+        }
+        if (!IsLoadedLayerFile(path)) {
+            return path;
+        }
+        KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
+    }
+}
