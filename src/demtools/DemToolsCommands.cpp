@@ -1,7 +1,9 @@
 #include "demtools/DemToolsCommands.h"
 
+#include "demtools/DemContours.h"
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemOutputCommands.h"
+#include "demtools/RasterCutRotate.h"
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
 
@@ -14,4 +16,7 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_RESIZEDEM, CmdResizeDem);
     registry.Supply(CMD_CREATEDEMFROMLAS, CmdCreateDemFromLas);
     registry.Supply(CMD_DEMERODE, CmdDemErode, CmdDemErodeDraw);
+    registry.Supply(CMD_CONTOURS, CmdContours);
+    registry.Supply(CMD_CUT, CmdCut, CmdCutDraw);
+    registry.Supply(CMD_ROTATE, CmdRotate, CmdRotateDraw);
 }
