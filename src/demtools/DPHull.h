@@ -1,7 +1,9 @@
 // Douglas-Peucker simplification of polylines, sped up by path hulls: the convex hulls of the two
 // halves of the span being split, kept as double-ended queues whose history lets a hull be rolled
 // back to an earlier state, so that each split costs logarithmic time in the span instead of a scan.
-// SimplifyContourShapefile rewrites a shapefile of lines with every line simplified.
+// SimplifyContourShapefile rewrites a shapefile of lines with every line simplified. The hulls are
+// exact for lines that do not cross themselves, as contour lines never do; a line that does still
+// keeps its ends and a subset of its vertices in order.
 #pragma once
 
 #include <QString>
