@@ -69,7 +69,7 @@ void RotateRaster(CadDrawing* drawing, const RasterSource& source, double angle,
                   QString* output);
 
 // The north-up grid of a rotated raster: its size, its geotransform and the perspective transform
-// from source cells to output cells.
+// from source cells to output cells (between cell centres, the position a warp samples a cell at).
 struct RotationGrid {
     int width = 0;
     int height = 0;

@@ -139,7 +139,13 @@ bool RotationGridOf(int width, int height, const double* gt, double angle, const
     grid->height = int(h);
     const double geoTransform[6] = {minX, gt[1], 0.0, maxY, 0.0, gt[5]};
     std::copy(geoTransform, geoTransform + 6, grid->geoTransform);
-    grid->transform = cv::Matx33d(cv::getPerspectiveTransform(corners, target));
+    // The corners map in cell units, where a cell spans [c, c + 1); the warp samples a cell's value
+    // at its integer position, so the transform runs between cell centres. (From the corners as
+    // they are, the output would lie up to a cell away from the source and lose an edge row or
+    // column at a quarter turn.)
+    grid->transform = cv::Matx33d(1, 0, -0.5, 0, 1, -0.5, 0, 0, 1) *
+                      cv::Matx33d(cv::getPerspectiveTransform(corners, target)) *
+                      cv::Matx33d(1, 0, 0.5, 0, 1, 0.5, 0, 0, 1);
     return true;
 }
 
