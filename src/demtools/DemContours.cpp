@@ -137,6 +137,31 @@ void EraseEntities(CadDrawing* drawing, const std::vector<CadEntity*>& entities)
 
 }  // namespace
 
+int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, double tolerance,
+                  const QString& shp, ProgressSink* progress) {
+    // The generator sees heights with no data -9999, read from the grid while it is in memory.
+    DemHeights heights(dem);
+    if (levels.empty() || !heights.Band()) {
+        return 0;
+    }
+    // New files are written under names of their own and replace the old ones only once complete.
+    const QString folder = QFileInfo(shp).absolutePath();
+    const QString finished = ZQT_GetRandomFilePath(folder, QStringLiteral("shp"));
+    const QString traced = tolerance > 0.0 ? QDir(folder).filePath(QStringLiteral("temp.shp")) : finished;
+    if (!GenerateContours(heights.Band(), levels, step, traced, progress)) {
+        return 0;
+    }
+    if (tolerance > 0.0 && !SimplifyContourShapefile(traced, finished, tolerance)) {
+        RemoveShapefile(finished);
+        return 0;
+    }
+    if (!ReplaceShapefile(finished, shp)) {
+        RemoveShapefile(finished);
+        return 0;
+    }
+    return 1;
+}
+
 QString ContourShapefilePath(const CDEM& dem) {
     if (!dem.m_pDoc || dem.m_pDoc->GetPathName().isEmpty()) {
         return QString();
@@ -155,31 +180,13 @@ int CDEM::BuildContours(double minimum, double maximum, double step, ProgressSin
     if (levels.empty() || shp.isEmpty()) {
         return 0;
     }
-    // The generator sees heights with no data -9999, read from the grid while it is in memory.
-    DemHeights heights(*this);
-    if (!heights.Band()) {
-        return 0;
-    }
     CadDrawing* drawing = m_pDoc->m_pCad;
     CadLayer* layer = ContourLayer(drawing, m_name + QStringLiteral("_Contours"));
     if (!layer) {
         return 0;
     }
     CadLayerPutLock(layer, 1);
-
-    // New files are written under names of their own and replace the old ones only once complete.
-    const QString folder = QFileInfo(shp).absolutePath();
-    const QString finished = ZQT_GetRandomFilePath(folder, QStringLiteral("shp"));
-    const QString traced = tolerance > 0.0 ? QDir(folder).filePath(QStringLiteral("temp.shp")) : finished;
-    if (!GenerateContours(heights.Band(), levels, step, traced, progress)) {
-        return 0;
-    }
-    if (tolerance > 0.0 && !SimplifyContourShapefile(traced, finished, tolerance)) {
-        RemoveShapefile(finished);
-        return 0;
-    }
-    if (!ReplaceShapefile(finished, shp)) {
-        RemoveShapefile(finished);
+    if (!TraceContours(*this, levels, step, tolerance, shp, progress)) {
         return 0;
     }
 
