@@ -20,15 +20,10 @@
 #include <QFileInfo>
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <gdal.h>
 #include <ogr_api.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <opencv2/imgproc.hpp>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessRuns.h"
 #include "UpsampledDem.h"
 #include "demtools/ContourLinesDlg.h"
 #include "demtools/DPHull.h"
@@ -127,53 +123,6 @@ bool MakeData() {
     return true;
 }
 
-struct Run {
-    double seconds = 0.0;
-    double peakMiB = 0.0;
-    int status = -1;
-};
-
-Run RunProcess(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    Run run;
-    struct rusage usage {};
-    int status = 0;
-    wait4(pid, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMiB = usage.ru_maxrss / 1024.0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-void Report(benchmark::State& state, const std::vector<std::vector<std::string>>& steps) {
-    for (auto _ : state) {
-        double seconds = 0.0, peak = 0.0;
-        for (const auto& step : steps) {
-            const Run run = RunProcess(step);
-            if (run.status != 0) {
-                state.SkipWithError(("failed: " + step[0]).c_str());
-                return;
-            }
-            seconds += run.seconds;
-            peak = std::max(peak, run.peakMiB);
-        }
-        state.SetIterationTime(seconds);
-        state.counters["peak_MiB"] = peak;
-    }
-}
-
 int Vertices(const std::string& shp) {
     OGRDataSourceH ds = OGROpen(shp.c_str(), FALSE, nullptr);
     if (!ds) {
@@ -194,30 +143,20 @@ int Vertices(const std::string& shp) {
 // ---- The pairs
 
 void BM_OursContours(benchmark::State& state) {
-    Report(state, {{g_self, "--trace", Path("dem4000.tif"), Path("ours_contours.shp")}});
+    ReportProcesses(state, {{g_self, "--trace", Path("dem4000.tif"), Path("ours_contours.shp")}});
     state.counters["lines_vertices"] = Vertices(Path("ours_contours.shp"));
 }
 
 void BM_GdalContour(benchmark::State& state) {
-    QFile::remove(kFolder + "/gdal_contours.shp");
-    QFile::remove(kFolder + "/gdal_contours.shx");
-    QFile::remove(kFolder + "/gdal_contours.dbf");
-    QFile::remove(kFolder + "/gdal_contours.prj");
-    for (auto _ : state) {
-        state.PauseTiming();
-        for (const char* ext : {"shp", "shx", "dbf", "prj"}) {
-            QFile::remove(kFolder + "/gdal_contours." + ext);
-        }
-        state.ResumeTiming();
-        const Run run = RunProcess({"gdal_contour", "-q", "-3d", "-i", "1", "-a", "Elevation",
-                                    Path("dem4000.tif"), Path("gdal_contours.shp")});
-        if (run.status != 0) {
-            state.SkipWithError("gdal_contour failed");
-            return;
-        }
-        state.SetIterationTime(run.seconds);
-        state.counters["peak_MiB"] = run.peakMiB;
-    }
+    // gdal_contour makes no file over an old one.
+    ReportProcesses(state,
+                    {{"gdal_contour", "-q", "-3d", "-i", "1", "-a", "Elevation", Path("dem4000.tif"),
+                      Path("gdal_contours.shp")}},
+                    [] {
+                        for (const char* extension : {"shp", "shx", "dbf", "prj"}) {
+                            QFile::remove(kFolder + "/gdal_contours." + extension);
+                        }
+                    });
     state.counters["lines_vertices"] = Vertices(Path("gdal_contours.shp"));
 }
 
@@ -243,26 +182,19 @@ void BM_OursDrawingLoad(benchmark::State& state) {
 }
 
 void BM_OursSimplify(benchmark::State& state) {
-    Report(state, {{g_self, "--simplify", Path("ours_contours.shp"), Path("ours_simplified.shp"), "1"}});
+    ReportProcesses(state,
+                    {{g_self, "--simplify", Path("ours_contours.shp"), Path("ours_simplified.shp"), "1"}});
     state.counters["vertices"] = Vertices(Path("ours_simplified.shp"));
 }
 
 void BM_Ogr2ogrSimplify(benchmark::State& state) {
-    for (auto _ : state) {
-        const Run run = RunProcess({"ogr2ogr", "-overwrite", "-simplify", "1", Path("gdal_simplified.shp"),
-                                    Path("ours_contours.shp")});
-        if (run.status != 0) {
-            state.SkipWithError("ogr2ogr failed");
-            return;
-        }
-        state.SetIterationTime(run.seconds);
-        state.counters["peak_MiB"] = run.peakMiB;
-    }
+    ReportProcesses(state, {{"ogr2ogr", "-overwrite", "-simplify", "1", Path("gdal_simplified.shp"),
+                             Path("ours_contours.shp")}});
     state.counters["vertices"] = Vertices(Path("gdal_simplified.shp"));
 }
 
 void BM_OursCut(benchmark::State& state) {
-    Report(state, {{g_self, "--cut", Path("dem8000.tif"), Path("ours_cut.tif")}});
+    ReportProcesses(state, {{g_self, "--cut", Path("dem8000.tif"), Path("ours_cut.tif")}});
 }
 
 void BM_GdalwarpCutline(benchmark::State& state) {
@@ -279,18 +211,19 @@ void BM_GdalwarpCutline(benchmark::State& state) {
          n > 0; level *= 2, --n) {
         addo.push_back(std::to_string(level));
     }
-    Report(state, {{"gdalwarp", "-q", "-overwrite", "-cutline", Path("hexagon.csv"), "-crop_to_cutline",
-                    "-dstnodata", "-9999", "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
-                    "BLOCKYSIZE=128", "-co", "BIGTIFF=IF_SAFER", Path("dem8000.tif"), out},
-                   addo});
+    ReportProcesses(
+        state, {{"gdalwarp", "-q", "-overwrite", "-cutline", Path("hexagon.csv"), "-crop_to_cutline",
+                 "-dstnodata", "-9999", "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co", "BLOCKYSIZE=128",
+                 "-co", "BIGTIFF=IF_SAFER", Path("dem8000.tif"), out},
+                addo});
 }
 
 void BM_OursRotate(benchmark::State& state) {
-    Report(state, {{g_self, "--rotate", Path("dem8000.tif"), Path("ours_rotated.tif")}});
+    ReportProcesses(state, {{g_self, "--rotate", Path("dem8000.tif"), Path("ours_rotated.tif")}});
 }
 
 void BM_SingleWarp(benchmark::State& state) {
-    Report(state, {{g_self, "--warp-whole", Path("dem8000.tif"), Path("whole_rotated.tif")}});
+    ReportProcesses(state, {{g_self, "--warp-whole", Path("dem8000.tif"), Path("whole_rotated.tif")}});
 }
 
 // ---- Our side of each pair, and the single warp, as processes of their own
@@ -355,6 +288,9 @@ int WarpWhole(const char* from, const char* to) {
 int RunOurs(int argc, char** argv) {
     GDALAllRegister();
     const std::string mode = argv[1];
+    if (argc < 4) {
+        return 2;
+    }
     if (mode == "--trace" && argc == 4) {
         return Trace(argv[2], argv[3]);
     }
@@ -364,28 +300,23 @@ int RunOurs(int argc, char** argv) {
                    ? 0
                    : 1;
     }
-    if (mode == "--cut" && argc == 4) {
-        RasterSource source = Open(argv[2]);
-        double gt[6];
-        if (!source.dataset || GDALGetGeoTransform(source.dataset, gt) != CE_None) {
-            return 1;
-        }
-        const CPgon area = CutArea(source.dataset, Hexagon(gt, GDALGetRasterXSize(source.dataset)));
-        const RasterJob job = CutRasterToFile(source, area, QString::fromLocal8Bit(argv[3]), nullptr);
-        GDALClose(source.dataset);
-        return job == RasterJob::Done ? 0 : 1;
+    RasterSource source = Open(argv[2]);
+    double gt[6];
+    const bool opened = source.dataset && GDALGetGeoTransform(source.dataset, gt) == CE_None;
+    const int w = opened ? GDALGetRasterXSize(source.dataset) : 0,
+              h = opened ? GDALGetRasterYSize(source.dataset) : 0;
+    RasterJob job = RasterJob::Failed;
+    if (opened && mode == "--cut" && argc == 4) {
+        job = CutRasterToFile(source, CutArea(source.dataset, Hexagon(gt, w)),
+                              QString::fromLocal8Bit(argv[3]), nullptr);
+    } else if (opened && mode == "--rotate" && argc == 4) {
+        job = RotateRasterToFile(source, kAngle, Wml::Point2(gt[0] + w * gt[1] / 2, gt[3] + h * gt[5] / 2),
+                                 QString::fromLocal8Bit(argv[3]), nullptr);
     }
-    if (mode == "--rotate" && argc == 4) {
-        RasterSource source = Open(argv[2]);
-        double gt[6];
-        if (!source.dataset || GDALGetGeoTransform(source.dataset, gt) != CE_None) {
-            return 1;
-        }
-        const int w = GDALGetRasterXSize(source.dataset), h = GDALGetRasterYSize(source.dataset);
-        const RasterJob job =
-            RotateRasterToFile(source, kAngle, Wml::Point2(gt[0] + w * gt[1] / 2, gt[3] + h * gt[5] / 2),
-                               QString::fromLocal8Bit(argv[3]), nullptr);
+    if (source.dataset) {
         GDALClose(source.dataset);
+    }
+    if (mode == "--cut" || mode == "--rotate") {
         return job == RasterJob::Done ? 0 : 1;
     }
     if (mode == "--warp-whole" && argc == 4) {

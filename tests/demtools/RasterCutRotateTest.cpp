@@ -344,25 +344,19 @@ TEST_F(RasterCutRotateTest, QuarterTurnSwapsTheSidesAndFillsTheCornersWithNoData
     ASSERT_EQ(doc.AddOrtho(m_folder + "/ortho.tif", 0, 0), 1);
     CadDrawing* d = doc.m_pCad;
     // The DEM a quarter turn about (30.2, 20.7): a point due east of the base and one due north.
-    // The orthophoto by 30 degrees.
-    CadScriptPushEntity(d, doc.m_DEMs.begin()->second->m_imageEntity);
-    CadScriptPushPoint(d, 500060.4, 8999958.6, 0);
-    CadScriptPushPoint(d, 500090.4, 8999958.6, 0);
-    CadScriptPushPoint(d, 500060.4, 8999988.6, 0);
-    ui.AnswerFile(m_folder + "/dem90.tif");
-    CmdRotate(d);
-    CadScriptPushEntity(d, doc.m_Orthos.begin()->second->m_imageEntity);
-    CadScriptPushPoint(d, 500060.4, 8999958.6, 0);
-    CadScriptPushPoint(d, 500090.4, 8999958.6, 0);
-    CadScriptPushPoint(d, 500060.4 + 30.0 * std::cos(M_PI / 6), 8999958.6 + 30.0 * std::sin(M_PI / 6), 0);
-    ui.AnswerFile(m_folder + "/rgb30.tif");
-    CmdRotate(d);
-    CadScriptPushEntity(d, doc.m_DEMs.begin()->second->m_imageEntity);
-    CadScriptPushPoint(d, 500060.4, 8999958.6, 0);
-    CadScriptPushPoint(d, 500090.4, 8999958.6, 0);
-    CadScriptPushPoint(d, 500060.4 + 30.0 * std::cos(M_PI / 6), 8999958.6 + 30.0 * std::sin(M_PI / 6), 0);
-    ui.AnswerFile(m_folder + "/dem30.tif");
-    CmdRotate(d);
+    // The orthophoto and the DEM by 30 degrees.
+    const auto rotate = [&](CadEntity* image, double degrees, const char* output) {
+        CadScriptPushEntity(d, image);
+        CadScriptPushPoint(d, 500060.4, 8999958.6, 0);
+        CadScriptPushPoint(d, 500090.4, 8999958.6, 0);
+        CadScriptPushPoint(d, 500060.4 + 30.0 * std::cos(degrees * M_PI / 180),
+                           8999958.6 + 30.0 * std::sin(degrees * M_PI / 180), 0);
+        ui.AnswerFile(m_folder + output);
+        CmdRotate(d);
+    };
+    rotate(doc.m_DEMs.begin()->second->m_imageEntity, 90, "/dem90.tif");
+    rotate(doc.m_Orthos.begin()->second->m_imageEntity, 30, "/rgb30.tif");
+    rotate(doc.m_DEMs.begin()->second->m_imageEntity, 30, "/dem30.tif");
     const cv::Mat dem30 = BandImage(m_folder + "/dem30.tif");
     for (const cv::Point& corner :
          {cv::Point(0, 0), cv::Point(dem30.cols - 1, 0), cv::Point(0, dem30.rows - 1),
