@@ -1,8 +1,17 @@
 #include "products/ProductsCommands.h"
 
 #include "document/UserCommands.h"
+#include "platform/ui/CadCommandIds.h"
+#include "products/DrawPolyOnOrtho.h"
+#include "products/OrthoAnnotations.h"
+#include "products/SlopeArrows.h"
+#include "products/SlopeMap.h"
 
-void RegisterProductsCommands(CommandRegistry& /*registry*/) {
-    // No procedure of the orthophoto product and agricultural map tools is handed in yet: their commands say
-    // so when started.
+void RegisterProductsCommands(CommandRegistry& registry) {
+    registry.Supply(CMD_ADDQUOTES, CmdAddQuotes);
+    registry.Supply(CMD_DRAWPOLYLINEONORTHO, CmdDrawPolylineOnOrtho, CmdDrawPolylineOnOrthoDraw);
+    registry.Supply(CMD_CREATESLOPEMAP, CmdCreateSlopeMap);
+    registry.Supply(CMD_DRAWARROW, CmdDrawArrow);
+    registry.Supply(CMD_ADDPOINTS, CmdAddPoints);
+    registry.Supply(CMD_ADDLONGMEAS, CmdAddLongMeas);
 }

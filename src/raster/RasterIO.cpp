@@ -202,18 +202,25 @@ bool SaveImageAsGeoTiff(const cv::Mat& image, const double* geoTransform, const 
     }
     ZQT_PumpMessages();
     bool ok = true;
+    for (int i = 1; i <= channels; ++i) {
+        GDALSetRasterNoDataValue(GDALGetRasterBand(ds, i), noData);
+    }
+    // All bands of a strip in one call: the file interleaves the bands by pixel, so each of its
+    // blocks is written once. The progress moves one step per band's share of the rows.
     auto cell = static_cast<int>(image.elemSize1());
-    for (int i = 1; i <= channels && ok; ++i) {
+    for (int i = 0; i < channels && ok; ++i) {
         if (progress) {
-            progress->SetPos(i - 1);
+            progress->SetPos(i);
         }
         ZQT_PumpMessages();
-        GDALRasterBandH band = GDALGetRasterBand(ds, i);
-        GDALSetRasterNoDataValue(band, noData);
-        ok = GDALRasterIOEx(band, GF_Write, 0, 0, image.cols, image.rows,
-                            const_cast<uchar*>(image.data) + static_cast<size_t>(i - 1) * cell, image.cols,
-                            image.rows, type, static_cast<GSpacing>(cell) * channels,
-                            static_cast<GSpacing>(image.step), nullptr) == CE_None;
+        const int top = static_cast<int>(static_cast<int64_t>(image.rows) * i / channels);
+        const int bottom = static_cast<int>(static_cast<int64_t>(image.rows) * (i + 1) / channels);
+        if (bottom > top) {
+            ok = GDALDatasetRasterIO(ds, GF_Write, 0, top, image.cols, bottom - top,
+                                     const_cast<uchar*>(image.ptr(top)), image.cols, bottom - top, type,
+                                     channels, nullptr, static_cast<GSpacing>(cell) * channels,
+                                     static_cast<GSpacing>(image.step), cell) == CE_None;
+        }
     }
     if (ok) {
         if (progress) {
@@ -275,10 +282,10 @@ cv::Mat ResizeImageRegion(const cv::Mat& image, const cv::Rect* rect, cv::Size s
     return result;
 }
 
-CDEM* LoadDemFromGeoTiff(const QString& path) {
+CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly) {
     auto dem = std::make_unique<CDEM>(nullptr);
     dem->m_path = path;
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), readOnly ? GA_ReadOnly : GA_Update);
     if (!ds) {
         KvMessageBox(QStringLiteral("Unable to open selected file!"), MB_OK | MB_ICONEXCLAMATION);
         return nullptr;

@@ -45,8 +45,9 @@ cv::Mat BuildValidAreaMask(const cv::Mat& image);
 cv::Mat ResizeImageRegion(const cv::Mat& image, const cv::Rect* rect, cv::Size size, double fillValue);
 
 // A new DEM without owner on the file, with its elevation range taken from a preview. Shows a
-// message and returns nullptr when the file is refused. The caller owns the DEM.
-CDEM* LoadDemFromGeoTiff(const QString& path);
+// message and returns nullptr when the file is refused. The caller owns the DEM. The file is
+// opened for update, or for reading only when the DEM is only read.
+CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly = false);
 
 namespace kv {
 

@@ -124,8 +124,11 @@ void EncodePoint(const LASpoint& p, const LASheader& header, uint8_t* r) {
     if (L.wave >= 0) {
         std::memcpy(r + L.wave, p.wavePacket.data(), kWaveSize);
     }
-    size_t extra = header.pointDataRecordLength - size_t(L.size);
-    std::memcpy(r + L.size, p.extraBytes.data(), min(extra, p.extraBytes.size()));
+    // A point without extra bytes has no buffer to copy from (its data() may be null).
+    const size_t extra = min(header.pointDataRecordLength - size_t(L.size), p.extraBytes.size());
+    if (extra > 0) {
+        std::memcpy(r + L.size, p.extraBytes.data(), extra);
+    }
 }
 
 }  // namespace lasrecord

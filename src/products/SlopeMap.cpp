@@ -1,0 +1,295 @@
+#include "products/SlopeMap.h"
+
+#include <QFile>
+
+#include <gdal.h>
+#include <Eigen/Eigenvalues>
+#include <opencv2/core/utility.hpp>
+
+#include <cmath>
+#include <vector>
+
+#include "document/KelvaroDoc.h"
+#include "platform/ui/Interaction.h"
+#include "products/ProductsSupport.h"
+#include "raster/RasterIO.h"
+
+namespace {
+
+constexpr int kHalf = 3;  // the window is 7 x 7 cells
+constexpr int kMinSamples = 16;
+constexpr double kFullWindow = 49.0;
+// The sum of the squared offsets -3 ... 3 over a full window: 7 x 28.
+constexpr double kFullOffsetSquares = 196.0;
+
+// What the samples of one window add up to, in cell offsets (dx, dy) from the window's centre and
+// elevations z taken relative to a reference of the row: their count and the sums of dx, dy, z
+// and of their pairwise products. The covariance follows from these without a second pass, and
+// the small offsets keep the sums exact for the positions and well conditioned for z.
+struct WindowSums {
+    double n = 0, x = 0, y = 0, z = 0, xx = 0, xy = 0, yy = 0, xz = 0, yz = 0, zz = 0;
+};
+
+// The column sums of one column of a window: what its 7 samples add, by dy.
+struct ColumnSums {
+    double n = 0, y = 0, yy = 0, z = 0, yz = 0, zz = 0;
+};
+
+// The slope bands of an upward normal (any length, z above 0): its unit horizontal components and
+// the tangent of its angle from the vertical.
+void StoreSlope(double nx, double ny, double nz, cv::Vec3f& out) {
+    const double horizontal = std::sqrt(nx * nx + ny * ny);
+    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    out = cv::Vec3f(static_cast<float>(nx / length), static_cast<float>(ny / length),
+                    static_cast<float>(horizontal / nz));
+}
+
+// A full window on square cells: the x and y spreads are equal (a) and independent, so the
+// covariance is [a 0 p; 0 a q; p q c]. Its least eigenvalue l solves (a - l)(c - l) = p^2 + q^2,
+// and (-p, -q, a - l) is its eigenvector. False when that vector is not determined (no tilt and a
+// vertical spread at least the horizontal one).
+bool SquareWindowNormal(double a, double p, double q, double c, double normal[3]) {
+    const double r2 = p * p + q * q;
+    const double larger = 0.5 * ((a + c) + std::sqrt((a - c) * (a - c) + 4.0 * r2));
+    if (!(larger > 0.0)) {
+        return false;
+    }
+    // The product of the two roots over the larger one: no cancellation for a near-perfect plane.
+    const double least = (a * c - r2) / larger;
+    const double d = a - least;
+    if (!(d > 0.0) || !std::isfinite(d + r2)) {
+        return false;
+    }
+    normal[0] = -p;
+    normal[1] = -q;
+    normal[2] = d;
+    return true;
+}
+
+// The upward normal of the total-least-squares plane of a covariance (entries in map units), or
+// false when no plane is determined: non-finite entries, or points spread along one line at most.
+bool FitNormal(double cxx, double cxy, double cyy, double cxz, double cyz, double czz, double normal[3]) {
+    if (!std::isfinite(cxx + cxy + cyy + cxz + cyz + czz)) {
+        return false;
+    }
+    Eigen::Matrix3d cov;
+    cov << cxx, cxy, cxz, cxy, cyy, cyz, cxz, cyz, czz;
+    Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> solver;
+    solver.computeDirect(cov);
+    Eigen::Vector3d values = solver.eigenvalues();
+    // The closed form loses digits when the two smallest spreads come close; the iterative solver
+    // then gives the same normal as a fit of the points one by one.
+    if (!(values[1] - values[0] > 1e-6 * std::abs(values[2]))) {
+        solver.compute(cov);
+        if (solver.info() != Eigen::Success) {
+            return false;
+        }
+        values = solver.eigenvalues();
+    }
+    if (!(values[1] > values[2] * 1e-10)) {
+        return false;
+    }
+    const Eigen::Vector3d n = solver.eigenvectors().col(0).normalized();
+    const double sign = n[2] < 0.0 ? -1.0 : 1.0;
+    normal[0] = sign * n[0];
+    normal[1] = sign * n[1];
+    normal[2] = sign * n[2];
+    return std::isfinite(normal[0] + normal[1] + normal[2]) && normal[2] > 0.0;
+}
+
+// Fits the cells of the centre rows of the range.
+class SlopeRows : public cv::ParallelLoopBody {
+public:
+    SlopeRows(const cv::Mat& dem, cv::Mat& out, double noData, double pixelWidth, double term5)
+        : m_dem(dem),
+          m_out(out),
+          m_noData(static_cast<float>(noData)),
+          m_noDataIsNaN(std::isnan(noData)),
+          m_pw(pixelWidth),
+          m_t5(term5),
+          m_squareCells(std::abs(pixelWidth) == std::abs(term5)),
+          m_fullSpread(kFullOffsetSquares / kFullWindow * pixelWidth * pixelWidth) {}
+
+    void operator()(const cv::Range& rows) const override {
+        std::vector<ColumnSums> columns(static_cast<size_t>(m_dem.cols));
+        for (int r = rows.start; r < rows.end; ++r) {
+            const double reference = RowReference(r);
+            SumColumns(r, reference, columns);
+            FitRow(r, columns);
+        }
+    }
+
+private:
+    // The cells hold the no-data value as a float: compared as such, a value that a float cannot
+    // hold exactly (-9999.1) still finds its cells.
+    bool Gathered(float v) const { return m_noDataIsNaN ? !std::isnan(v) : v != m_noData; }
+
+    // An elevation of the window rows around r, so that the sums hold differences of a few metres
+    // rather than elevations of thousands.
+    double RowReference(int r) const {
+        for (int j = r - kHalf; j <= r + kHalf; ++j) {
+            const float* row = m_dem.ptr<float>(j);
+            for (int i = 0; i < m_dem.cols; ++i) {
+                if (Gathered(row[i]) && std::isfinite(row[i])) {
+                    return row[i];
+                }
+            }
+        }
+        return 0.0;
+    }
+
+    void SumColumns(int r, double reference, std::vector<ColumnSums>& columns) const {
+        for (ColumnSums& c : columns) {
+            c = ColumnSums();
+        }
+        for (int dy = -kHalf; dy <= kHalf; ++dy) {
+            const float* row = m_dem.ptr<float>(r + dy);
+            for (int i = 0; i < m_dem.cols; ++i) {
+                if (!Gathered(row[i])) {
+                    continue;
+                }
+                // A NaN sample is gathered here and poisons the sums of its windows.
+                const double z = double(row[i]) - reference;
+                ColumnSums& c = columns[static_cast<size_t>(i)];
+                c.n += 1.0;
+                c.y += dy;
+                c.yy += dy * dy;
+                c.z += z;
+                c.yz += dy * z;
+                c.zz += z * z;
+            }
+        }
+    }
+
+    void FitRow(int r, const std::vector<ColumnSums>& columns) const {
+        auto* out = m_out.ptr<cv::Vec3f>(r);
+        for (int c = kHalf; c < m_dem.cols - kHalf; ++c) {
+            WindowSums s;
+            const ColumnSums* window = &columns[static_cast<size_t>(c - kHalf)];
+            for (int k = 0; k < 2 * kHalf + 1; ++k) {
+                s.n += window[k].n;
+            }
+            if (s.n < kMinSamples) {
+                continue;
+            }
+            for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
+                s.z += window[k].z;
+                s.xz += dx * window[k].z;
+                s.yz += window[k].yz;
+                s.zz += window[k].zz;
+            }
+            if (s.n == kFullWindow) {
+                // Every offset once in each column and row: the position sums are known.
+                s.xx = s.yy = kFullOffsetSquares;
+            } else {
+                for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
+                    s.x += dx * window[k].n;
+                    s.xx += dx * dx * window[k].n;
+                    s.y += window[k].y;
+                    s.xy += dx * window[k].y;
+                    s.yy += window[k].yy;
+                }
+            }
+            const double inv = 1.0 / s.n;
+            const double mx = s.x * inv, my = s.y * inv, mz = s.z * inv;
+            const double cxz = (s.xz * inv - mx * mz) * m_pw;
+            const double cyz = (s.yz * inv - my * mz) * m_t5;
+            const double czz = s.zz * inv - mz * mz;
+            double normal[3];
+            if (s.n == kFullWindow && m_squareCells &&
+                SquareWindowNormal(m_fullSpread, cxz, cyz, czz, normal)) {
+                StoreSlope(normal[0], normal[1], normal[2], out[c]);
+                continue;
+            }
+            const double cxx = (s.xx * inv - mx * mx) * m_pw * m_pw;
+            const double cyy = (s.yy * inv - my * my) * m_t5 * m_t5;
+            const double cxy = (s.xy * inv - mx * my) * m_pw * m_t5;
+            if (FitNormal(cxx, cxy, cyy, cxz, cyz, czz, normal)) {
+                StoreSlope(normal[0], normal[1], normal[2], out[c]);
+            }
+        }
+    }
+
+    const cv::Mat& m_dem;
+    cv::Mat& m_out;
+    float m_noData;
+    bool m_noDataIsNaN;
+    double m_pw;
+    double m_t5;
+    bool m_squareCells;
+    double m_fullSpread;
+};
+
+}  // namespace
+
+cv::Mat ComputeSlopeGrid(const cv::Mat& dem, double noData, double pixelWidth, double term5) {
+    CV_Assert(dem.empty() || dem.type() == CV_32FC1);
+    const float fill = static_cast<float>(noData);
+    cv::Mat out(dem.rows, dem.cols, CV_32FC3, cv::Scalar::all(fill));
+    if (dem.cols < 2 * kHalf + 1 || dem.rows < 2 * kHalf + 1) {
+        return out;
+    }
+    SlopeRows body(dem, out, noData, pixelWidth, term5);
+    cv::parallel_for_(cv::Range(kHalf, dem.rows - kHalf), body);
+    return out;
+}
+
+bool ReadSlopeDtm(const QString& path, SlopeDtm* dtm) {
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    if (!ds) {
+        KvMessageBox(QStringLiteral("Unable to open DTM file!"), MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    GDALRasterBandH band = GDALGetRasterCount(ds) == 1 ? GDALGetRasterBand(ds, 1) : nullptr;
+    int hasNoData = 0;
+    bool valid = band && GDALGetGeoTransform(ds, dtm->geoTransform) == CE_None &&
+                 GDALGetRasterDataType(band) == GDT_Float32;
+    if (valid) {
+        dtm->noData = GDALGetRasterNoDataValue(band, &hasNoData);
+        valid = hasNoData != 0;
+    }
+    if (valid) {
+        const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
+        dtm->grid.create(h, w, CV_32FC1);
+        valid = GDALRasterIO(band, GF_Read, 0, 0, w, h, dtm->grid.data, w, h, GDT_Float32, 0,
+                             static_cast<GSpacing>(dtm->grid.step)) == CE_None;
+        const char* wkt = GDALGetProjectionRef(ds);
+        dtm->projection = wkt ? QString::fromUtf8(wkt) : QString();
+    }
+    GDALClose(ds);
+    if (!valid) {
+        dtm->grid.release();
+        KvMessageBox(QStringLiteral("Invalid DTM file!"), MB_OK | MB_ICONEXCLAMATION);
+    }
+    return valid;
+}
+
+bool MakeSlopeMap(const QString& dtmPath, const QString& outputPath, double* noData) {
+    SlopeDtm dtm;
+    if (!ReadSlopeDtm(dtmPath, &dtm)) {
+        return false;
+    }
+    cv::Mat slope = ComputeSlopeGrid(dtm.grid, dtm.noData, dtm.geoTransform[1], dtm.geoTransform[5]);
+    dtm.grid.release();
+    if (!SaveImageAsGeoTiff(slope, dtm.geoTransform, dtm.projection, dtm.noData, outputPath, nullptr)) {
+        KvMessageBox(QStringLiteral("Unable to save Slope Map!"), MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    KvMessageBox(QStringLiteral("SlopeMap generation done"), MB_OK | MB_ICONINFORMATION);
+    if (noData) {
+        *noData = dtm.noData;
+    }
+    return true;
+}
+
+void CmdCreateSlopeMap(CadDrawing* /*drawing*/) {
+    const QString dtmPath = products::ChooseDtmFile();
+    if (dtmPath.isEmpty()) {
+        return;
+    }
+    const QString output = products::OutputPathBeside(dtmPath, "%s_SlopeMap");
+    if (products::RefuseLoadedLayerOutput({output})) {
+        return;
+    }
+    MakeSlopeMap(dtmPath, output, nullptr);
+}
