@@ -243,18 +243,45 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
     EXPECT_EQ(content.polylines, features);
     EXPECT_EQ(content.texts, features);
     EXPECT_EQ(content.visibleTexts, features);
-    for (CadEntity* e = CadLayerGetFirstEntity(contours); e; e = CadLayerGetNextEntity(contours, e)) {
-        if (CadEntityGetType(e) == CAD_ENT_TEXT) {
-            char text[32];
-            CadTextGetText(e, text, sizeof text);
-            double x, y, z;
-            CadTextGetPoint(e, &x, &y, &z);
-            EXPECT_EQ(QString(text), QString::asprintf("%.1lf", z));
-            EXPECT_EQ(CadTextGetHeight(e), 3.0);
-            const int align = CadTextGetAlign(e);
-            EXPECT_TRUE(align == CAD_TA_CENTER_BOTTOM || align == CAD_TA_CENTER_MIDDLE) << align;
+    // Each label follows its line: "%.1lf" of the level, 3 high; a closed line's stands on its
+    // lowest vertex, an open line's is centred halfway along it.
+    int closed = 0, open = 0;
+    for (CadEntity* line = CadLayerGetFirstEntity(contours); line;) {
+        CadEntity* label = CadLayerGetNextEntity(contours, line);
+        ASSERT_EQ(CadEntityGetType(line), CAD_ENT_POLYLINE);
+        ASSERT_EQ(CadEntityGetType(label), CAD_ENT_TEXT);
+        char text[32];
+        CadTextGetText(label, text, sizeof text);
+        double x, y, z, lx, ly, lz;
+        CadTextGetPoint(label, &lx, &ly, &lz);
+        CadPlineGetVer(line, 0, &x, &y, &z);
+        EXPECT_EQ(QString(text), QString::asprintf("%.1lf", z));
+        EXPECT_EQ(lz, z);
+        EXPECT_EQ(CadTextGetHeight(label), 3.0);
+        if (CadPlineGetClosed(line)) {
+            ++closed;
+            double lowest = y, lowestX = x;
+            for (int k = 1; k < CadPlineGetNumVers(line); ++k) {
+                CadPlineGetVer(line, k, &x, &y, &z);
+                if (y < lowest) {
+                    lowest = y;
+                    lowestX = x;
+                }
+            }
+            EXPECT_EQ(CadTextGetAlign(label), CAD_TA_CENTER_BOTTOM);
+            EXPECT_EQ(lx, lowestX);
+            EXPECT_EQ(ly, lowest);
+        } else {
+            ++open;
+            CadPlineGetDistPoint(line, 0.5 * CadPlineGetLength(line), &x, &y, &z);
+            EXPECT_EQ(CadTextGetAlign(label), CAD_TA_CENTER_MIDDLE);
+            EXPECT_EQ(lx, x);
+            EXPECT_EQ(ly, y);
         }
+        line = CadLayerGetNextEntity(contours, label);
     }
+    EXPECT_GT(closed, 0);
+    EXPECT_GT(open, 0);
 
     // Again, with hidden labels: the file is replaced and the layer holds one set of lines.
     ui.Clear();
