@@ -48,52 +48,73 @@ cv::Rect SourceWindow(const cv::Matx33d& inverse, const cv::Rect& block, cv::Siz
     return cv::Rect(x0, y0, x1 - x0, y1 - y0) & cv::Rect(cv::Point(0, 0), source);
 }
 
+// Turns the cells that hold the no-data value into NaN.
+void MarkNoData(cv::Mat& window, float noData) {
+    cv::parallel_for_(cv::Range(0, window.rows), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            float* row = window.ptr<float>(y);
+            for (int x = 0; x < window.cols; ++x) {
+                if (row[x] == noData) {
+                    row[x] = std::numeric_limits<float>::quiet_NaN();
+                }
+            }
+        }
+    });
+}
+
+// One row of a block (see RescueZeroWeights).
+void RescueRow(const cv::Mat& source, const cv::Matx33d& inverse, int y, float* row, int width) {
+    for (int x = 0; x < width; ++x) {
+        if (!std::isnan(row[x])) {
+            continue;
+        }
+        double w = inverse(2, 0) * x + inverse(2, 1) * y + inverse(2, 2);
+        if (w == 0.0) {
+            continue;
+        }
+        w = kSubCells / w;
+        const double fx = (inverse(0, 0) * x + inverse(0, 1) * y + inverse(0, 2)) * w;
+        const double fy = (inverse(1, 0) * x + inverse(1, 1) * y + inverse(1, 2)) * w;
+        if (!(fx >= 0.0 && fy >= 0.0 && fx < double(source.cols) * kSubCells &&
+              fy < double(source.rows) * kSubCells)) {
+            continue;
+        }
+        const int ix = cvRound(fx);
+        const int iy = cvRound(fy);
+        const int cx = ix / kSubCells;
+        const int cy = iy / kSubCells;
+        const float ax = float(ix % kSubCells) / kSubCells;
+        const float ay = float(iy % kSubCells) / kSubCells;
+        const float weights[4] = {(1.f - ay) * (1.f - ax), (1.f - ay) * ax, ay * (1.f - ax), ay * ax};
+        float sum = 0.f;
+        bool valid = true;
+        for (int k = 0; k < 4 && valid; ++k) {
+            if (weights[k] == 0.f) {
+                continue;
+            }
+            const int sx = cx + (k & 1);
+            const int sy = cy + (k >> 1);
+            valid = sx < source.cols && sy < source.rows && !std::isnan(source.at<float>(sy, sx));
+            if (valid) {
+                sum += source.at<float>(sy, sx) * weights[k];
+            }
+        }
+        if (valid) {
+            row[x] = sum;
+        }
+    }
+}
+
 // The warp makes a cell no data whenever one of its four neighbours is outside the source or no
 // data, even one whose weight is zero (a sample that falls exactly on a cell). Such cells get the
 // bilinear value of their weighted neighbours, sampled where the warp samples them.
 void RescueZeroWeights(const cv::Mat& source, const cv::Matx33d& inverse, cv::Mat& block) {
-    for (int y = 0; y < block.rows; ++y) {
-        float* row = block.ptr<float>(y);
-        for (int x = 0; x < block.cols; ++x) {
-            if (!std::isnan(row[x])) {
-                continue;
-            }
-            double w = inverse(2, 0) * x + inverse(2, 1) * y + inverse(2, 2);
-            if (w == 0.0) {
-                continue;
-            }
-            w = kSubCells / w;
-            const double fx = (inverse(0, 0) * x + inverse(0, 1) * y + inverse(0, 2)) * w;
-            const double fy = (inverse(1, 0) * x + inverse(1, 1) * y + inverse(1, 2)) * w;
-            if (!(fx >= 0.0 && fy >= 0.0 && fx < double(source.cols) * kSubCells &&
-                  fy < double(source.rows) * kSubCells)) {
-                continue;
-            }
-            const int ix = cvRound(fx);
-            const int iy = cvRound(fy);
-            const int cx = ix / kSubCells;
-            const int cy = iy / kSubCells;
-            const float ax = float(ix % kSubCells) / kSubCells;
-            const float ay = float(iy % kSubCells) / kSubCells;
-            const float weights[4] = {(1.f - ay) * (1.f - ax), (1.f - ay) * ax, ay * (1.f - ax), ay * ax};
-            float sum = 0.f;
-            bool valid = true;
-            for (int k = 0; k < 4 && valid; ++k) {
-                if (weights[k] == 0.f) {
-                    continue;
-                }
-                const int sx = cx + (k & 1);
-                const int sy = cy + (k >> 1);
-                valid = sx < source.cols && sy < source.rows && !std::isnan(source.at<float>(sy, sx));
-                if (valid) {
-                    sum += source.at<float>(sy, sx) * weights[k];
-                }
-            }
-            if (valid) {
-                row[x] = sum;
-            }
+    // Rows are independent: each cell reads the source and writes only itself.
+    cv::parallel_for_(cv::Range(0, block.rows), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            RescueRow(source, inverse, y, block.ptr<float>(y), block.cols);
         }
-    }
+    });
 }
 
 }  // namespace
@@ -212,8 +233,7 @@ RasterJob RotateRasterToFile(const RasterSource& source, double angle, const Wml
                         return RasterJob::Failed;
                     }
                     if (marksNoData) {
-                        window.setTo(std::numeric_limits<float>::quiet_NaN(),
-                                     window == float(output.Fill(b)));
+                        MarkNoData(window, float(output.Fill(b)));
                     }
                     cv::warpPerspective(window, block, local, place.size(),
                                         cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
