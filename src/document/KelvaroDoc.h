@@ -264,8 +264,10 @@ private:
     bool OnDrawingCommand(int id);
     bool OnUpdateDrawingCommand(kv::CommandUI& ui);
     // Asks whether to build the overview levels of a raster that needs some and has none, and
-    // builds them on Yes. The dataset may be reopened on the way (in reopenMode).
-    void OfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption, int reopenMode);
+    // builds them on Yes: into the file itself when intoFile is set and the file may be written
+    // (a very large raster excepted, which that would rewrite), otherwise into a side file. The
+    // dataset is then open read-only again.
+    void OfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption, bool intoFile);
     // The CAD layer of a raster layer: found (and undeleted) or added, with layer "0" put back on
     // top. Null when it cannot be added.
     CadLayer* RasterCadLayer(const QString& name);

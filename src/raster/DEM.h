@@ -38,10 +38,17 @@ public:
     // Brings the whole band into the grid and closes the dataset. 1 on success (at once when the
     // grid is there), 0 without grid and dataset or when a read fails (the DEM stays on file).
     int LoadData(ProgressSink* progress = nullptr);
-    // Writes the grid to the file at the path: the file is updated in place when it opens for
-    // update, otherwise a new Float32 GeoTIFF is made. 0 when nothing could be written or any
-    // block or overview failed to write.
+    // Writes the grid to the file at the path: WriteSaveCopy, then the copy replaces the file.
+    // 0 when nothing could be written or any block, overview or the replacement failed; the
+    // file is then as it was.
     int SaveData(ProgressSink* progress = nullptr);
+    // Writes the grid to a new file beside the path, in the layout of the file there (format, cell
+    // type, tiling, compression, no data, offset and scale, geotransform, projection, metadata)
+    // or as a new Float32 GeoTIFF when there is no file, with overviews built. On success the
+    // synced copy's path is in *temporary, for kv::MoveIntoPlace; the file at the path is not
+    // touched. 0 when the copy could not be written completely (nothing is left behind) or the
+    // file at the path may not be written.
+    int WriteSaveCopy(ProgressSink* progress, QString* temporary);
     // Fills a single-channel Float32 image with the cells of the pixel rectangle (the whole raster
     // for none) resampled to the image's size; -9999 where the rectangle runs past the raster.
     int GetRegion(const cv::Rect* rect, cv::Mat& image);
