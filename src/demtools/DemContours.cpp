@@ -22,6 +22,7 @@
 #include "demtools/DemHeights.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
@@ -31,10 +32,6 @@
 #include "raster/RasterIO.h"
 
 namespace {
-
-// The extensions of the contour shapefile: what the generator writes, and the projection file
-// that is never written (an old one is removed).
-const char* const kWritten[] = {"shp", "shx", "dbf"};
 
 QString BaseOf(const QString& shp) {
     return shp.left(shp.size() - 4);
@@ -47,11 +44,12 @@ void RemoveShapefile(const QString& shp) {
     }
 }
 
-// Moves the finished files over the old ones, one file at a time; the old projection file goes.
+// Moves the finished files over the old ones, each synced before it is renamed, the main file
+// last; the old projection file goes.
 bool ReplaceShapefile(const QString& finished, const QString& shp) {
-    for (const char* extension : kWritten) {
-        if (!kv::MoveIntoPlace(BaseOf(finished) + '.' + QLatin1String(extension),
-                               BaseOf(shp) + '.' + QLatin1String(extension))) {
+    for (const char* extension : {"shx", "dbf", "shp"}) {
+        if (!kv::CommitTemporary(BaseOf(finished) + '.' + QLatin1String(extension),
+                                 BaseOf(shp) + '.' + QLatin1String(extension))) {
             return false;
         }
     }
@@ -144,9 +142,11 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
     if (levels.empty() || !heights.Band()) {
         return 0;
     }
-    // New files are written under names of their own and replace the old ones only once complete.
+    // New files are written under temporary names beside the old ones (what a killed run left goes
+    // first) and replace them only once complete.
+    kv::RemoveStaleTemporaries(shp);
     const QString folder = QFileInfo(shp).absolutePath();
-    const QString finished = ZQT_GetRandomFilePath(folder, QStringLiteral("shp"));
+    const QString finished = kv::TemporaryPathFor(shp) + QStringLiteral(".shp");
     const QString traced = tolerance > 0.0 ? QDir(folder).filePath(QStringLiteral("temp.shp")) : finished;
     if (!GenerateContours(heights.Band(), levels, step, traced, progress)) {
         return 0;

@@ -10,8 +10,6 @@
 #include <gdal_alg.h>
 #include <gtest/gtest.h>
 #include <ogr_api.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <cmath>
 #include <map>
@@ -25,6 +23,7 @@
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
 #include "raster/DEM.h"
+#include "support/Limits.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
@@ -204,7 +203,7 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
         EXPECT_TRUE(QFileInfo::exists(m_folder + "/olinda_dem.tif_Contours." + extension)) << extension;
     }
     EXPECT_FALSE(QFileInfo::exists(m_folder + "/olinda_dem.tif_Contours.prj"));
-    EXPECT_EQ(QDir(m_folder).entryList({"*.tmp", "temp.*"}, QDir::Files), QStringList());
+    EXPECT_EQ(QDir(m_folder).entryList({"*.kvsave*", "temp.*"}, QDir::Files | QDir::Hidden), QStringList());
 
     // The two fields, and every vertex at its level.
     OGRDataSourceH ds = OGROpen(QFile::encodeName(shp).constData(), FALSE, nullptr);
@@ -460,24 +459,20 @@ TEST_F(ContoursTest, RunThatCannotWriteKeepsThePreviousContours) {
     CadLayer* layer = CadGetLayerByName(doc.m_pCad, "olinda_dem.tif_Contours");
     const LayerContent old = ContentOf(layer);
     ASSERT_GT(old.polylines, 0);
-    const QStringList files = QDir(m_folder).entryList(QDir::Files);
+    const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
 
     // A disk that takes no file longer than 4 KiB: the new lines do not fit.
     ui.Clear();
     Generate(ui, "5");
-    struct rlimit limit;
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const struct rlimit small = {4096, limit.rlim_max};
-    const auto previous = signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    CmdContours(doc.m_pCad);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    signal(SIGXFSZ, previous);
+    {
+        kvtest::FileSizeLimit disk(4096);
+        CmdContours(doc.m_pCad);
+    }
 
     EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to generate contours"});
     EXPECT_EQ(kvtest::FileBytes(shp), oldShp);
     EXPECT_EQ(kvtest::FileBytes(m_folder + "/olinda_dem.tif_Contours.dbf"), oldDbf);
-    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files), files);
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
     const LayerContent kept = ContentOf(layer);
     EXPECT_EQ(kept.polylines, old.polylines);
     EXPECT_EQ(kept.texts, old.texts);

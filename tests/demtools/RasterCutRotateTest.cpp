@@ -23,6 +23,7 @@
 #include "raster/DEM.h"
 #include "raster/MapData.h"
 #include "raster/Ortho.h"
+#include "support/Limits.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -248,6 +249,23 @@ TEST_F(RasterCutRotateTest, CutRefusalsOverviewsAndTheChoiceOfLayer) {
     }
     EXPECT_EQ(ActiveCadCommandId, 0);
 
+    // A disk that takes no more: the old file at the path stays as it was, nothing else is left.
+    ui.Clear();
+    const QByteArray before = kvtest::FileBytes(m_folder + "/cut1000.tif");
+    CadScriptPushFinish(d);
+    PushCell(d, 0, 0);
+    PushCell(d, 1099, 0);
+    PushCell(d, 1099, 599);
+    CadScriptPushFinish(d);
+    ui.AnswerFile(m_folder + "/cut1000.tif");
+    {
+        kvtest::FileSizeLimit disk(64 * 1024);
+        CmdCut(d);
+    }
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to save new file!"});
+    EXPECT_EQ(kvtest::FileBytes(m_folder + "/cut1000.tif"), before);
+    EXPECT_EQ(QDir(m_folder).entryList({"*.kvsave*"}, QDir::Files | QDir::Hidden), QStringList());
+
     // A stopped cut leaves nothing.
     GDALDatasetH ds = GDALOpen(QFile::encodeName(m_folder + "/map.tif").constData(), GA_ReadOnly);
     RasterSource source;
@@ -258,7 +276,7 @@ TEST_F(RasterCutRotateTest, CutRefusalsOverviewsAndTheChoiceOfLayer) {
     EXPECT_EQ(CutRasterToFile(source, CutArea(ds, square), m_folder + "/stopped.tif", &aborting),
               RasterJob::Aborted);
     GDALClose(ds);
-    EXPECT_EQ(QDir(m_folder).entryList({"stopped*", "*.tmp"}, QDir::Files), QStringList());
+    EXPECT_EQ(QDir(m_folder).entryList({"*stopped*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(RasterCutRotateTest, EditedDemIsCutAndRotatedFromItsGridAndLeftAsItIs) {
