@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "ProcessRuns.h"
+#include "BenchProcess.h"
 #include "UpsampledDem.h"
 #include "demtools/ContourLinesDlg.h"
 #include "demtools/DPHull.h"
@@ -148,15 +148,11 @@ void BM_OursContours(benchmark::State& state) {
 }
 
 void BM_GdalContour(benchmark::State& state) {
-    // gdal_contour makes no file over an old one.
+    // gdal_contour makes no file over an old one: the shell that starts it removes that first.
     ReportProcesses(state,
-                    {{"gdal_contour", "-q", "-3d", "-i", "1", "-a", "Elevation", Path("dem4000.tif"),
-                      Path("gdal_contours.shp")}},
-                    [] {
-                        for (const char* extension : {"shp", "shx", "dbf", "prj"}) {
-                            QFile::remove(kFolder + "/gdal_contours." + extension);
-                        }
-                    });
+                    {{"sh", "-c",
+                      "rm -f " + Path("gdal_contours.*") + "; exec gdal_contour -q -3d -i 1 -a Elevation " +
+                          Path("dem4000.tif") + " " + Path("gdal_contours.shp")}});
     state.counters["lines_vertices"] = Vertices(Path("gdal_contours.shp"));
 }
 

@@ -1,8 +1,24 @@
 #include "analysis/AnalysisCommands.h"
 
-#include "document/UserCommands.h"
+#include <QString>
 
-void RegisterAnalysisCommands(CommandRegistry& /*registry*/) {
-    // No procedure of the measurement and surface analysis tools is handed in yet: their commands say so when
-    // started.
+#include "analysis/ProfileCommand.h"
+#include "analysis/VolumeCommand.h"
+#include "document/KelvaroDoc.h"
+#include "document/UserCommands.h"
+#include "platform/cad/Cad.h"
+#include "platform/ui/CadCommandIds.h"
+
+void RegisterAnalysisCommands(CommandRegistry& registry) {
+    registry.Supply(CMD_VOLUME, CmdVolume, CmdVolumeDraw);
+    registry.Supply(CMD_PROFILE, CmdProfile, CmdProfileDraw);
+}
+
+bool DemLoaded(CadDrawing* drawing, CKelvaroDoc& doc) {
+    if (!doc.m_DEMs.empty()) {
+        return true;
+    }
+    SetDocCommandPrompt(drawing, QString());
+    CadCmdPrompt(drawing, "No DEM loaded", "");
+    return false;
 }

@@ -4,6 +4,7 @@
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemOutputCommands.h"
 #include "demtools/RasterCutRotate.h"
+#include "demtools/TinCommands.h"
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
 
@@ -16,6 +17,8 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_RESIZEDEM, CmdResizeDem);
     registry.Supply(CMD_CREATEDEMFROMLAS, CmdCreateDemFromLas);
     registry.Supply(CMD_DEMERODE, CmdDemErode, CmdDemErodeDraw);
+    registry.Supply(CMD_DEMFROMTIN, CmdDemFromTin, CmdDemFromTinDraw);
+    registry.Supply(CMD_EDITDEMFROMTIN, CmdEditDemFromTin, CmdEditDemFromTinDraw);
     registry.Supply(CMD_CONTOURS, CmdContours);
     registry.Supply(CMD_CUT, CmdCut, CmdCutDraw);
     registry.Supply(CMD_ROTATE, CmdRotate, CmdRotateDraw);

@@ -254,12 +254,15 @@ public:
     double m_dLegendMin = 0.0;
     double m_dLegendMax = 0.0;
 
+    // Fills the engine's three context menus (process-wide) with the project's entries; a dialog
+    // that puts entries of its own into one calls it when it closes.
+    static void FillContextMenus();
+
 signals:
     // The title, the path or the modified flag changed.
     void TitleChanged();
 
 private:
-    void FillContextMenus();
     // The commands of layers, drawing, snaps and styles; false for any other command.
     bool OnDrawingCommand(int id);
     bool OnUpdateDrawingCommand(kv::CommandUI& ui);

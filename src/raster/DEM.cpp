@@ -637,19 +637,6 @@ double InterpolateBilinear(const cv::Mat& image, int column, int row, double fx,
     return weight > 0.0 ? sum / weight : kNoData;
 }
 
-namespace {
-
-// Cubic through p(-1), p(0), p(1), p(2) at t.
-double Cubic(const double p[4], double t) {
-    double d1 = p[0] - p[1];
-    double d2 = p[2] - p[1];
-    double d3 = p[3] - p[1];
-    return p[1] + t * (d2 - d1 / 3 - d3 / 6) + t * t * (d1 / 2 + d2 / 2) +
-           t * t * t * (d3 / 6 - d1 / 6 - d2 / 2);
-}
-
-}  // namespace
-
 double InterpolateBicubic(const cv::Mat& image, int column, int row, double fx, double fy) {
     if (column < 1 || row < 1 || column + 2 >= image.cols || row + 2 >= image.rows) {
         return InterpolateBilinear(image, column, row, fx, fy);
@@ -665,9 +652,9 @@ double InterpolateBicubic(const cv::Mat& image, int column, int row, double fx, 
             }
             p[i] = v;
         }
-        rows[j] = Cubic(p, fx);
+        rows[j] = CubicThrough(p, fx);
     }
-    return Cubic(rows, fy);
+    return CubicThrough(rows, fy);
 }
 
 double SampleGrid(const cv::Mat& image, double x, double y) {

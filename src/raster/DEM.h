@@ -154,4 +154,14 @@ void EncodeHeights(const cv::Mat& heights, cv::Mat& cells, const HeightEncoding&
 // as column, row.
 double SampleGrid(const cv::Mat& image, double x, double y);
 double InterpolateBicubic(const cv::Mat& image, int column, int row, double fx, double fy);
+// The cubic through p[0], p[1], p[2], p[3] (at -1, 0, 1, 2) at t: the bicubic interpolation
+// applies it along each of four rows, then down the column of their results. Workers that sample
+// one grid many times apply it themselves to reuse the row results, with the same bits.
+inline double CubicThrough(const double p[4], double t) {
+    const double d1 = p[0] - p[1];
+    const double d2 = p[2] - p[1];
+    const double d3 = p[3] - p[1];
+    return p[1] + t * (d2 - d1 / 3 - d3 / 6) + t * t * (d1 / 2 + d2 / 2) +
+           t * t * t * (d3 / 6 - d1 / 6 - d2 / 2);
+}
 double InterpolateBilinear(const cv::Mat& image, int column, int row, double fx, double fy);

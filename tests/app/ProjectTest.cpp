@@ -125,10 +125,11 @@ TEST_F(ProjectTest, TypingAnAliasInTheOutputPaneStartsItsCommand) {
     EXPECT_TRUE(shown);
     EXPECT_EQ(ActiveCadCommandId, 0);
 
-    // The ribbon's Volume button reaches the project's starter the same way.
+    // The ribbon's Volume button reaches the project's starter the same way: VOLUME runs and finds
+    // no DEM in the empty project.
     ASSERT_TRUE(m_frame->OnCmdMsg(ID_BUTTON_VOLUME));
     CadCmdGetPrompt(Project()->m_pCad, prompt, sizeof prompt);
-    EXPECT_STREQ(prompt, "VOLUME: not available yet");
+    EXPECT_STREQ(prompt, "No DEM loaded");
 }
 
 TEST_F(ProjectTest, TheRibbonShowsTheProjectsRulesWhileACommandRuns) {
