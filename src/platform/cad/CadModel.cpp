@@ -729,7 +729,7 @@ int CadPurge(CadDrawing* d, int mode) {
     std::vector<CadEntity*> kept;
     kept.reserve(d->order.size());
     for (CadEntity* e : d->order) {
-        if (e->erased) {
+        if (e->erased && e->holds == 0) {
             RemoveFromSelection(d, e);
             d->byId.erase(e->id);
             Release(e);
@@ -1377,6 +1377,20 @@ int CadEntityErase(CadEntity* e, int erase) {
     if (e->erased)
         FireEntErase(d, e);
     return 1;
+}
+
+int CadEntityHold(CadEntity* e, int hold) {
+    if (!e || !e->linked)
+        return 0;
+    if (hold)
+        ++e->holds;
+    else if (e->holds > 0)
+        --e->holds;
+    return e->holds;
+}
+
+int CadEntityGetHolds(CadEntity* e) {
+    return e && e->linked ? e->holds : 0;
 }
 
 int CadEntityGetSelected(CadEntity* e) {
