@@ -1972,9 +1972,11 @@ int CadSelectByPolygon(CadDrawing* d, CadEntity* poly, int crossing, int select)
                 hit = true;
             if (!hit && o.size() >= 1 && PointInRing(o, ring[0].x, ring[0].y) && PickInside(e))
                 hit = true;
-            for (size_t i = 0; !hit && i + 1 < o.size(); ++i)
+            // A closed outline's closing side counts as well.
+            const size_t sides = o.size() < 2 ? 0 : IsClosedOutline(e) ? o.size() : o.size() - 1;
+            for (size_t i = 0; !hit && i < sides; ++i)
                 for (size_t j = 0; !hit && j < ring.size(); ++j)
-                    hit = segCross(o[i], o[i + 1], ring[j], ring[(j + 1) % ring.size()]);
+                    hit = segCross(o[i], o[(i + 1) % o.size()], ring[j], ring[(j + 1) % ring.size()]);
         }
         if (!hit)
             continue;
