@@ -79,7 +79,9 @@ void ShowRoundSide(const UndoRoundData& round, const std::vector<Image*>& images
         }
         image->ReleaseDisplayCache();
     }
-    CadRegen(round.drawing);
+    // The entity calls above have told the drawing what changed; a regeneration would rebuild
+    // every entity's outline and the spatial index for nothing.
+    CadUpdate(round.drawing);
     CadWndRedraw(CadGetWindow(round.drawing));
 }
 

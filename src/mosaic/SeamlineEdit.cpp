@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_set>
 
 #include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
@@ -134,23 +135,27 @@ int ApplyArea(CKelvaroDoc& doc, Image* edited, const std::vector<Wml::Point2>& a
     std::vector<Image*> touched;
     std::vector<int> keys;
     const int layerId = layer ? CadLayerGetID(layer) : -1;
+    std::unordered_set<const void*> known;
+    for (const auto& [name, image] : EditKind<Image>::Images(doc)) {
+        known.insert(image);
+    }
     for (CadEntity* e = CadSelGetFirst(drawing); e; e = CadSelGetNext(drawing, e)) {
         if (CadEntityGetType(e) != CAD_ENT_POLYLINE || !CadPlineGetClosed(e) ||
             CadEntityGetLayerID(e) != layerId) {
             continue;
         }
-        Image* image = KnownImage<Image>(doc, CadEntityGetUserPtr(e));
+        void* pointer = CadEntityGetUserPtr(e);
+        Image* image = known.count(pointer) ? static_cast<Image*>(pointer) : nullptr;
         if (image && std::find(touched.begin(), touched.end(), image) == touched.end()) {
             touched.push_back(image);
             keys.push_back(CadEntityGetUserData(e));
         }
     }
     CadSelectClear(drawing);
+    CadUpdate(drawing);
     if (touched.empty()) {
-        CadRegen(drawing);
         return 0;
     }
-    CadUpdate(drawing);
 
     std::vector<std::vector<CadEntity*>> before(touched.size());
     std::vector<std::vector<CadEntity*>> after(touched.size());
@@ -202,7 +207,8 @@ int ApplyArea(CKelvaroDoc& doc, Image* edited, const std::vector<Wml::Point2>& a
     for (Image* image : touched) {
         image->ReleaseDisplayCache();
     }
-    CadRegen(drawing);
+    // The entity calls have told the drawing what changed (no regeneration of every outline).
+    CadUpdate(drawing);
     return 1;
 }
 
