@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "BenchProcess.h"
+#include "RasterPair.h"
 #include "UpsampledDem.h"
 #include "demtools/Tin.h"
 #include "products/LandmarkTransform.h"
@@ -61,36 +62,11 @@ vtkSmartPointer<vtkTransform> Similarity() {
     return transform;
 }
 
-// The points of the CSV file and their extent.
-std::vector<Wml::Point3> ReadCsv(const char* path, double extent[4]) {
-    std::vector<Wml::Point3> points;
-    extent[0] = extent[2] = HUGE_VAL;
-    extent[1] = extent[3] = -HUGE_VAL;
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) {
-        return points;
-    }
-    char line[256];
-    if (!std::fgets(line, sizeof line, f)) {
-        std::fclose(f);
-        return points;
-    }
-    while (std::fgets(line, sizeof line, f)) {
-        const char* end = line + std::strlen(line);
-        double v[3] = {0.0, 0.0, 0.0};
-        const char* at = line;
-        for (double& value : v) {
-            at = std::from_chars(at, end, value).ptr + 1;
-        }
-        const double x = v[0], y = v[1], z = v[2];
-        points.emplace_back(x, y, z);
-        extent[0] = std::min(extent[0], x);
-        extent[1] = std::max(extent[1], x);
-        extent[2] = std::min(extent[2], y);
-        extent[3] = std::max(extent[3], y);
-    }
-    std::fclose(f);
-    return points;
+// The extent of the points as the CSV file holds them.
+bool ReadExtent() {
+    const std::vector<Wml::Point3> points = ReadPointsCsv(g_csv.c_str());
+    BoxOf(points, g_extent);
+    return !points.empty();
 }
 
 bool MakeData() {
@@ -106,33 +82,25 @@ bool MakeData() {
     const std::vector<Wml::Point3> points =
         products::TerrainCellPoints(g_dem, g_gt, offset, Similarity(), extent);
     if (QFileInfo::exists(kFolder + "/complete")) {
-        return !ReadCsv(g_csv.c_str(), g_extent).empty();
+        return ReadExtent();
     }
     if (!SaveImageAsGeoTiff(g_dem, g_gt, QString(), kNoData, QString::fromStdString(g_dtm), nullptr)) {
         return false;
     }
-    std::FILE* csv = std::fopen(g_csv.c_str(), "wb");
-    if (!csv) {
-        return false;
-    }
-    std::fputs("x,y,z\n", csv);
-    for (const Wml::Point3& p : points) {
-        std::fprintf(csv, "%.17g,%.17g,%.17g\n", p.X(), p.Y(), p.Z());
-    }
-    std::fclose(csv);
-    if (!WritePointsVrt(g_vrt, g_csv)) {
+    if (!WritePointsCsv(g_csv, points, "%.17g") || !WritePointsVrt(g_vrt, g_csv)) {
         return false;
     }
     QFile(kFolder + "/complete").open(QIODevice::WriteOnly);
     // The grid of both sides is laid over the points as the file holds them.
-    return !ReadCsv(g_csv.c_str(), g_extent).empty();
+    return ReadExtent();
 }
 
 // Our side: the landmark transform's re-gridding of the moved points.
 int RunOurs(const char* csv, double cell, const char* output) {
     GDALAllRegister();
     double extent[4];
-    const std::vector<Wml::Point3> points = ReadCsv(csv, extent);
+    const std::vector<Wml::Point3> points = ReadPointsCsv(csv);
+    BoxOf(points, extent);
     vtkSmartPointer<vtkPolyData> tin = TriangulateTin(points, {});
     if (!tin) {
         return 1;
@@ -159,19 +127,6 @@ void BM_GdalGridLinear(benchmark::State& state) {
     const double x0 = g_extent[0] - p / 2, y0 = g_extent[3] + p / 2;
     ReportProcesses(state, {GdalGridCommand("linear:radius=0:nodata=-9999", x0, x0 + w * p, y0, y0 - h * p, w,
                                             h, g_vrt, (kFolder + "/gdal_grid.tif").toStdString())});
-}
-
-bool ReadBand(const QString& path, cv::Mat* cells, double gt[6]) {
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
-    if (!ds) {
-        return false;
-    }
-    *cells = cv::Mat(GDALGetRasterYSize(ds), GDALGetRasterXSize(ds), CV_32FC1);
-    const bool ok = GDALGetGeoTransform(ds, gt) == CE_None &&
-                    GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, cells->cols, cells->rows,
-                                 cells->data, cells->cols, cells->rows, GDT_Float32, 0, 0) == CE_None;
-    GDALClose(ds);
-    return ok;
 }
 
 // Whether the height of the cell at (x, y) of the moved grid lies between the moved heights of the
@@ -201,43 +156,16 @@ bool BetweenCorners(vtkLinearTransform* back, double x, double y, float height) 
 // is a Delaunay edge. Each side's cells are therefore also checked against the heights of the
 // four corners around them.
 void BM_CompareRasters(benchmark::State& state) {
-    cv::Mat ours, theirs;
-    double a[6], b[6];
-    for (auto _ : state) {
-        if (!ReadBand(kFolder + "/ours.tif", &ours, a) || !ReadBand(kFolder + "/gdal_grid.tif", &theirs, b)) {
-            state.SkipWithError("run both sides first");
-            return;
-        }
-    }
-    if (ours.size() != theirs.size() || std::abs(a[0] - b[0]) > 1e-6 || std::abs(a[3] - b[3]) > 1e-6) {
-        state.SkipWithError("the grids differ");
-        return;
-    }
     const vtkSmartPointer<vtkTransform> similarity = Similarity();
     vtkLinearTransform* back = similarity->GetLinearInverse();
-    long both = 0, apart = 0, onlyOne = 0, oursOff = 0, theirsOff = 0;
-    double worst = 0.0;
-    for (int r = 1; r < ours.rows - 1; ++r) {
-        for (int c = 1; c < ours.cols - 1; ++c) {
-            const float p = ours.at<float>(r, c), q = theirs.at<float>(r, c);
-            const double x = a[0] + (c + 0.5) * a[1], y = a[3] + (r + 0.5) * a[5];
-            oursOff += p != kNoData && !BetweenCorners(back, x, y, p);
-            theirsOff += q != kNoData && !BetweenCorners(back, x, y, q);
-            if ((p == kNoData) != (q == kNoData)) {
-                ++onlyOne;
-            } else if (p != kNoData) {
-                ++both;
-                worst = std::max(worst, double(std::abs(p - q)));
-                apart += std::abs(p - q) > 1e-3;
-            }
-        }
-    }
+    long oursOff = 0, theirsOff = 0;
+    CompareRasterPair(state, kFolder + "/ours.tif", kFolder + "/gdal_grid.tif",
+                      [&](int, int, double x, double y, float ours, float theirs) {
+                          oursOff += ours != kNoData && !BetweenCorners(back, x, y, ours);
+                          theirsOff += theirs != kNoData && !BetweenCorners(back, x, y, theirs);
+                      });
     state.counters["ours_off_corners"] = double(oursOff);
     state.counters["theirs_off_corners"] = double(theirsOff);
-    state.counters["cells_compared"] = double(both);
-    state.counters["cells_apart_1e-3"] = double(apart);
-    state.counters["cells_filled_by_one"] = double(onlyOne);
-    state.counters["largest_difference"] = worst;
 }
 
 // WRITEOBJ from file to file, the orthophoto's footprint that of the DEM.
@@ -276,11 +204,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot make the benchmark data in %s\n", kFolder.toLocal8Bit().constData());
         return 1;
     }
-    for (auto* b : {benchmark::RegisterBenchmark("Regrid/ours", BM_OursRegrid),
-                    benchmark::RegisterBenchmark("Regrid/gdal_grid_linear", BM_GdalGridLinear)}) {
-        b->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-    }
-    benchmark::RegisterBenchmark("Regrid/compare", BM_CompareRasters)->Iterations(1);
+    RegisterRasterPair("Regrid", BM_OursRegrid, "gdal_grid_linear", BM_GdalGridLinear, BM_CompareRasters);
     benchmark::RegisterBenchmark("MeshExport/ours", BM_OursMeshExport)
         ->Iterations(3)
         ->Unit(benchmark::kMillisecond);

@@ -73,14 +73,9 @@ void CmdRotateFromPoly(CadDrawing* drawing) {
 
     ActiveCommandScope active(drawing, CMD_ROTATEFROMPOLY);
     // A pick abandoned at either prompt writes nothing: an earlier file of the orthophoto stays.
-    CadEntity* source = products::PickPolyline(drawing, QStringLiteral("Select source polyline"));
-    if (!source) {
-        return;
-    }
-    const int count = CadPlineGetNumVers(source);
-    CadEntity* target = products::PickPolyline(drawing, QStringLiteral("Select target polyline"),
-                                               [count](int vertices) { return vertices <= count; });
-    if (!target) {
+    CadEntity *source = nullptr, *target = nullptr;
+    if (!products::PickSourceAndTarget(
+            drawing, [](int sources, int targets) { return targets <= sources; }, &source, &target)) {
         return;
     }
     const QByteArray text = products::ControlPointText(products::PolylineVertices(source),

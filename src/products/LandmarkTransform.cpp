@@ -338,14 +338,9 @@ void CmdLandmarkTransform(CadDrawing* drawing) {
     SetTerrainCentre(run);
 
     ActiveCommandScope active(drawing, CMD_LANDMARKTRANSFORM);
-    CadEntity* source = products::PickPolyline(drawing, QStringLiteral("Select source polyline"));
-    if (!source) {
-        return;
-    }
-    const int count = CadPlineGetNumVers(source);
-    CadEntity* target = products::PickPolyline(drawing, QStringLiteral("Select target polyline"),
-                                               [count](int vertices) { return vertices == count; });
-    if (!target) {
+    CadEntity *source = nullptr, *target = nullptr;
+    if (!products::PickSourceAndTarget(
+            drawing, [](int sources, int targets) { return targets == sources; }, &source, &target)) {
         return;
     }
     run.edits = PickEditPolylines(drawing);

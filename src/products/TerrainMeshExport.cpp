@@ -21,18 +21,13 @@
 #include "platform/ui/Interaction.h"
 #include "products/ProductsSupport.h"
 #include "products/TerrainMeshFiles.h"
+#include "raster/DEM.h"
 
 namespace products {
 
 bool IsMeshTerrain(GDALDatasetH dataset) {
-    double gt[6];
-    if (!dataset || GDALGetRasterCount(dataset) != 1 || GDALGetGeoTransform(dataset, gt) != CE_None) {
-        return false;
-    }
-    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
-    int hasNoData = 0;
-    GDALGetRasterNoDataValue(band, &hasNoData);
-    return GDALGetRasterDataType(band) == GDT_Float32 && hasNoData;
+    return CDEM::IsValidDemDataset(dataset) &&
+           GDALGetRasterDataType(GDALGetRasterBand(dataset, 1)) == GDT_Float32;
 }
 
 vtkSmartPointer<vtkPolyData> BuildTerrainMesh(GDALDatasetH terrain, const TextureFootprint& texture,

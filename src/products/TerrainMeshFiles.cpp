@@ -20,6 +20,9 @@ bool WritePolyDataFile(vtkPolyData* mesh, const QString& path) {
     vtkNew<vtkXMLPolyDataWriter> writer;
     writer->SetInputData(mesh);
     writer->SetDataModeToBinary();
+    // Compressed as fast as zlib goes: the default level spends seconds on a million points and
+    // gains little on coordinates.
+    writer->SetCompressionLevel(1);
     writer->SetFileName(QFile::encodeName(temporary).constData());
     const bool written = writer->Write() == 1 && writer->GetErrorCode() == 0;
     if (!written) {
@@ -70,6 +73,18 @@ CadEntity* PickPolyline(CadDrawing* drawing, const QString& prompt, const std::f
         }
         CadCmdPrompt(drawing, "Invalid entity", "");
     }
+}
+
+bool PickSourceAndTarget(CadDrawing* drawing, const std::function<bool(int, int)>& accept, CadEntity** source,
+                         CadEntity** target) {
+    *source = PickPolyline(drawing, QStringLiteral("Select source polyline"));
+    if (!*source) {
+        return false;
+    }
+    const int count = CadPlineGetNumVers(*source);
+    *target = PickPolyline(drawing, QStringLiteral("Select target polyline"),
+                           [&accept, count](int vertices) { return accept(count, vertices); });
+    return *target != nullptr;
 }
 
 }  // namespace products

@@ -33,4 +33,10 @@ std::vector<Wml::Point3> PolylineVertices(CadEntity* polyline);
 CadEntity* PickPolyline(CadDrawing* drawing, const QString& prompt,
                         const std::function<bool(int vertices)>& accept = {});
 
+// The source polyline ("Select source polyline"), then the target polyline ("Select target
+// polyline") whose vertex count `accept` takes given the source's. False when the operator
+// picks none at either prompt.
+bool PickSourceAndTarget(CadDrawing* drawing, const std::function<bool(int source, int target)>& accept,
+                         CadEntity** source, CadEntity** target);
+
 }  // namespace products

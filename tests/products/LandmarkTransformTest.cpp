@@ -67,12 +67,21 @@ protected:
     std::vector<Wml::Point3> Landmarks() const {
         return {{X(10), Y(12), 20.0}, {X(95), Y(15), 35.0}, {X(90), Y(100), 5.0}, {X(20), Y(80), 60.0}};
     }
-    bool History(const char* line) {
-        char text[256] = {};
-        for (int i = 0; CadCmdGetHistory(d, i, text, sizeof text); ++i)
-            if (QString::fromUtf8(text) == line)
-                return true;
-        return false;
+    bool History(const char* line) { return ptest::InHistory(d, line); }
+    // LANDMARKTRANSFORM on the DEM file: the source, the target and the polylines to edit picked,
+    // the picks ended with a right click, the report answered (when it is to come).
+    void Run(CadEntity* source, CadEntity* target, std::initializer_list<CadEntity*> edits = {},
+             int answer = 0) {
+        ui.AnswerFile(dtm);
+        CadScriptPushEntity(d, source);
+        CadScriptPushEntity(d, target);
+        for (CadEntity* edit : edits)
+            CadScriptPushEntity(d, edit);
+        CadScriptPushFinish(d);
+        if (answer)
+            ui.AnswerMessage(answer);
+        CmdLandmarkTransform(d);
+        ExpectEnded();
     }
     void ExpectEnded() {
         EXPECT_EQ(ActiveCadCommandId, 0);
@@ -113,21 +122,13 @@ protected:
 };
 
 TEST_F(LandmarkTransformTest, EqualPolylinesGiveZeroResidualsAndTheTerrainOnItsOwnGrid) {
-    CadEntity* source = Polyline(Landmarks());
-    CadEntity* target = Polyline(Landmarks());
-    ui.AnswerFile(dtm);
-    CadScriptPushEntity(d, source);
-    CadScriptPushEntity(d, target);
-    CadScriptPushFinish(d);  // no polyline to edit
-    ui.AnswerMessage(IDYES);
-    CmdLandmarkTransform(d);
+    Run(Polyline(Landmarks()), Polyline(Landmarks()), {}, IDYES);
 
     ASSERT_EQ(ui.Messages().size(), 1u);
     const QString zero = "dx=0.000 dy=0.000 dz=0.000\n";
     EXPECT_EQ(ui.Messages()[0].text,
               "id=0 " + zero + "id=1 " + zero + "id=2 " + zero + "id=3 " + zero + "\nProcedere?");
     EXPECT_EQ(ui.Messages()[0].type, unsigned(MB_YESNO | MB_ICONQUESTION));
-    ExpectEnded();
     ExpectTerrainOnItsGrid(base + ".gtif", 0.0);
     EXPECT_TRUE(QFileInfo::exists(base + ".vtp"));
     EXPECT_TRUE(QFileInfo::exists(base + ".vtw"));
@@ -154,15 +155,7 @@ TEST_F(LandmarkTransformTest, KnownSimilarityMovesTheTerrainMeshAndTheEditPolyli
     CadEntity* polyline = Polyline(edit, 1);
     CadEntity* stray = CadAddPoint(d, X(5), Y(5), 0.0);
 
-    ui.AnswerFile(dtm);
-    CadScriptPushEntity(d, source);
-    CadScriptPushEntity(d, target);
-    CadScriptPushEntity(d, stray);  // not a polyline
-    CadScriptPushEntity(d, polyline);
-    CadScriptPushFinish(d);
-    ui.AnswerMessage(IDYES);
-    CmdLandmarkTransform(d);
-    ExpectEnded();
+    Run(source, target, {stray, polyline}, IDYES);  // the point is no polyline
     EXPECT_TRUE(History("Invalid entity"));
     EXPECT_FALSE(CadEntityGetSelected(polyline));
     ASSERT_EQ(ui.Messages().size(), 1u) << ui.MessageTexts().join('|').toStdString();
@@ -251,55 +244,28 @@ TEST_F(LandmarkTransformTest, RefusalsAndNoWriteNothing) {
 
     // A target with one vertex more is refused; the operator then gives up.
     CadEntity* source = Polyline(four);
-    CadEntity* longer = Polyline(five);
-    ui.AnswerFile(dtm);
-    CadScriptPushEntity(d, source);
-    CadScriptPushEntity(d, longer);
-    CadScriptPushFinish(d);
-    CmdLandmarkTransform(d);
+    Run(source, Polyline(five));
     EXPECT_TRUE(History("Invalid entity"));
-    ExpectEnded();
 
     // Two landmarks, or landmarks on one line, leave the turn about that line open.
     for (const std::vector<Wml::Point3>& line :
          {std::vector<Wml::Point3>{four[0], four[1]},
-          std::vector<Wml::Point3>{{X(10), Y(10), 5.0}, {X(20), Y(20), 10.0}, {X(40), Y(40), 20.0}}}) {
-        CadEntity* a = Polyline(line);
-        CadEntity* b = Polyline(line);
-        ui.AnswerFile(dtm);
-        CadScriptPushEntity(d, a);
-        CadScriptPushEntity(d, b);
-        CadScriptPushFinish(d);
-        CmdLandmarkTransform(d);
-        ExpectEnded();
-    }
+          std::vector<Wml::Point3>{{X(10), Y(10), 5.0}, {X(20), Y(20), 10.0}, {X(40), Y(40), 20.0}}})
+        Run(Polyline(line), Polyline(line));
     EXPECT_EQ(ui.MessageTexts(), (QStringList{"Not enough points!", "Not enough points!"}));
     EXPECT_EQ(ui.Messages()[0].icon(), kv::MessageIcon::Warning);
 
     // "No" to the report.
     ui.Clear();
     CadEntity* edit = Polyline({{X(30), Y(40), 1.0}, {X(60), Y(41), 2.0}});
-    ui.AnswerFile(dtm);
-    CadScriptPushEntity(d, source);
-    CadScriptPushEntity(d, source);
-    CadScriptPushEntity(d, edit);
-    CadScriptPushFinish(d);
-    ui.AnswerMessage(IDNO);
-    CmdLandmarkTransform(d);
+    Run(source, source, {edit}, IDNO);
     EXPECT_EQ(ui.Messages().size(), 1u);
-    ExpectEnded();
     EXPECT_FALSE(AnyOutput("olinda_dem_LMT"));
 
     // A drawing the converter cannot make is reported; the other files are written.
     ui.Clear();
     SetDrawingConverterProgram(folder + "/no_such_converter");
-    ui.AnswerFile(dtm);
-    CadScriptPushEntity(d, source);
-    CadScriptPushEntity(d, source);
-    CadScriptPushEntity(d, edit);
-    CadScriptPushFinish(d);
-    ui.AnswerMessage(IDYES);
-    CmdLandmarkTransform(d);
+    Run(source, source, {edit}, IDYES);
     ASSERT_EQ(ui.Messages().size(), 2u);
     EXPECT_EQ(ui.Messages()[1].text, "Unable to export file!");
     EXPECT_FALSE(QFileInfo::exists(base + ".dxf"));
