@@ -1,6 +1,6 @@
-// LANDMARKTRANSFORM and LANDMARKTRANSFORMGPS on the Olinda DEM, driven through the file chooser,
-// the polyline picks and the report's Yes or No; the written terrain, mesh, offset file and
-// drawing are read back.
+// LANDMARKTRANSFORM on the Olinda DEM, driven through the file chooser, the polyline picks and
+// the report's Yes or No; the written terrain, mesh, offset file and drawing are read back. (The
+// GPS variant on a DEM layer is a scenario: tests/scenarios/landmark_transform.kvs.)
 #include <QFile>
 #include <QFileInfo>
 
@@ -95,9 +95,9 @@ protected:
                 return true;
         return false;
     }
-    // The re-gridded terrain: the DEM's size and geotransform, its heights plus lift within 1e-3
-    // off the outer ring, which holds no data.
-    void ExpectTerrainOnItsGrid(const QString& path, double lift) {
+    // The re-gridded terrain: the DEM's size, geotransform and heights (within 1e-3) off the outer
+    // ring, which holds no data.
+    void ExpectTerrainOnItsGrid(const QString& path) {
         double written[6];
         const cv::Mat cells = ptest::ReadRaster(path, written);
         ASSERT_EQ(cells.size(), original.size());
@@ -107,7 +107,7 @@ protected:
         for (int r = 0; r < cells.rows; ++r)
             for (int c = 0; c < cells.cols; ++c) {
                 const bool ring = r == 0 || c == 0 || r == cells.rows - 1 || c == cells.cols - 1;
-                const float expected = ring ? kNoData : Height(c, r) + float(lift);
+                const float expected = ring ? kNoData : Height(c, r);
                 off += std::abs(cells.at<float>(r, c) - expected) > 1e-3f;
             }
         EXPECT_EQ(off, 0);
@@ -129,7 +129,7 @@ TEST_F(LandmarkTransformTest, EqualPolylinesGiveZeroResidualsAndTheTerrainOnItsO
     EXPECT_EQ(ui.Messages()[0].text,
               "id=0 " + zero + "id=1 " + zero + "id=2 " + zero + "id=3 " + zero + "\nProcedere?");
     EXPECT_EQ(ui.Messages()[0].type, unsigned(MB_YESNO | MB_ICONQUESTION));
-    ExpectTerrainOnItsGrid(base + ".gtif", 0.0);
+    ExpectTerrainOnItsGrid(base + ".gtif");
     EXPECT_TRUE(QFileInfo::exists(base + ".vtp"));
     EXPECT_TRUE(QFileInfo::exists(base + ".vtw"));
     EXPECT_FALSE(QFileInfo::exists(base + ".dxf"));  // no polyline to edit, no drawing
@@ -273,6 +273,13 @@ TEST_F(LandmarkTransformTest, RefusalsAndNoWriteNothing) {
     for (const char* ext : {".gtif", ".vtp", ".vtw"})
         ASSERT_TRUE(QFile::remove(base + ext));
 
+    // The GPS variant without a DEM layer.
+    CKelvaroDoc empty;
+    CmdLandmarkTransformGps(empty.m_pCad);
+    char prompt[64] = {};
+    CadCmdGetPrompt(empty.m_pCad, prompt, sizeof prompt);
+    EXPECT_STREQ(prompt, "No DEM loaded");
+
     // An output that a loaded layer reads is refused before anything is asked.
     ui.Clear();
     ASSERT_TRUE(QFile::copy(dtm, base + ".gtif"));
@@ -282,45 +289,6 @@ TEST_F(LandmarkTransformTest, RefusalsAndNoWriteNothing) {
     EXPECT_EQ(ui.MessageTexts(), QStringList{"The file is used by a loaded layer"});
     EXPECT_EQ(CadScriptPending(d), 0);
     EXPECT_FALSE(QFileInfo::exists(base + ".vtp"));
-}
-
-TEST_F(LandmarkTransformTest, GpsHeightsLiftTheTerrainLayer) {
-    // Without a DEM layer the command ends at once.
-    CmdLandmarkTransformGps(d);
-    char prompt[256] = {};
-    CadCmdGetPrompt(d, prompt, sizeof prompt);
-    EXPECT_STREQ(prompt, "No DEM loaded");
-    EXPECT_EQ(ActiveCadCommandId, 0);
-
-    ASSERT_EQ(doc.AddDEM(dtm, 0), 1);
-    CDEM* dem = doc.m_DEMs.begin()->second;
-    // The GPS heights stand 5 m above the terrain; the third vertex lies beyond it.
-    std::vector<Wml::Point3> gps;
-    for (const Wml::Point3& p : Landmarks())
-        gps.emplace_back(p.X() + 7.0, p.Y() - 3.0, dem->GetElevation(p.X() + 7.0, p.Y() - 3.0) + 5.0);
-    gps.insert(gps.begin() + 2, Wml::Point3(gt[0] - 1000.0, Y(50), 99.0));
-    CadEntity* polyline = Polyline(gps);
-    CadScriptPushEntity(d, polyline);
-    CadScriptPushFinish(d);
-    ui.AnswerMessage(IDYES);
-    CmdLandmarkTransformGps(d);
-    ExpectEnded();
-    const QString zero = "dx=0.000 dy=0.000 dz=0.000\n";
-    EXPECT_EQ(ui.MessageTexts(), QStringList{"id=0 " + zero + "id=1 " + zero + "id=2 " + zero + "id=3 " +
-                                             zero + "\nProcedere?"});
-    ExpectTerrainOnItsGrid(folder + "/olinda_dem_LMTGPS.gtif", 5.0);
-    EXPECT_TRUE(QFileInfo::exists(folder + "/olinda_dem_LMTGPS.vtw"));
-    EXPECT_EQ(doc.m_DEMs.size(), 1u);
-    EXPECT_EQ(dem->m_modified, 0);
-
-    // Two vertices on the terrain are too few.
-    ui.Clear();
-    CadEntity* few = Polyline({gps[0], gps[1], gps[2]});
-    CadScriptPushEntity(d, few);
-    CadScriptPushFinish(d);
-    CmdLandmarkTransformGps(d);
-    EXPECT_EQ(ui.MessageTexts(), QStringList{"Not enough points!"});
-    ExpectEnded();
 }
 
 }  // namespace
