@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -75,6 +76,10 @@ extern const char* const kPickAreaPrompts[3];
 
 // The DEM of the project whose image place the entity is; null for any other entity or none.
 CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
+
+// The DEM of the project with that serial number; null once it has left the project (a command
+// that waits for the operator after picking a DEM finds it again this way).
+CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial);
 
 // Asks the operator to pick a DEM in the drawing: the prompt, then an entity pick. A DEM's image
 // appends the DEM's name to the prompt and answers that DEM; any other entity appends "Invalid

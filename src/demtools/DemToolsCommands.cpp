@@ -2,6 +2,7 @@
 
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemOutputCommands.h"
+#include "demtools/EntityElevationCommands.h"
 #include "demtools/TinCommands.h"
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
@@ -17,4 +18,7 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_DEMERODE, CmdDemErode, CmdDemErodeDraw);
     registry.Supply(CMD_DEMFROMTIN, CmdDemFromTin, CmdDemFromTinDraw);
     registry.Supply(CMD_EDITDEMFROMTIN, CmdEditDemFromTin, CmdEditDemFromTinDraw);
+    registry.Supply(CMD_DEMELEVATIONBYENTITIES, CmdDemElevationByEntities);
+    registry.Supply(CMD_RASTERIZEENTITIESONDEM, CmdRasterizeEntitiesOnDem);
+    registry.Supply(CMD_SETENTELEVATIONFROMDEM, CmdSetEntElevationFromDem);
 }
