@@ -56,11 +56,10 @@ int WriteDemCells(CDEM& dem, const DemCellWrite& cells, ProgressSink* progress,
     }
     dem.m_busy = 1;
     const cv::Mat before = MaskedCopy(dem.m_grid(cells.window), cells.mask);
-    const cv::Mat after = MaskedCopy(cells.heights, cells.mask);
     DemAreaPiece piece;
     piece.bounds = cells.window;
     const int written =
-        CommitDemWindow(dem, piece, cells.window, before, after, cells.mask, progress, record);
+        CommitDemWindow(dem, piece, cells.window, before, cells.heights, cells.mask, progress, record);
     dem.m_busy = 0;
     return written;
 }
@@ -225,7 +224,8 @@ DemCellWrite SamplePatchOnDem(const CDEM& dem, const EntityPatch& patch) {
     cv::compare(heights, kNoData, valid, cv::CMP_NE);
     out.window = window;
     out.mask = CornersInside(piece.GetContour(0), gt, window) & valid;
-    out.heights = heights;
+    out.heights = heights.clone();
+    out.heights.setTo(kNotEdited, ~out.mask);
     return out;
 }
 
@@ -258,35 +258,48 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
     if (window.empty()) {
         return out;
     }
-    cv::Mat heights(window.size(), CV_32FC1, cv::Scalar(kNoData));
+    cv::Mat heights(window.size(), CV_32FC1, cv::Scalar(kNotEdited));
     cv::Mat mask(window.size(), CV_8UC1, cv::Scalar(0));
-    auto put = [&](double x, double y, double z) {
-        const cv::Point cell = DemCellAt(dem, x, y);
-        if (window.contains(cell)) {
-            const cv::Point at = cell - window.tl();
-            heights.at<float>(at) = float(z);
-            mask.at<uint8_t>(at) = 255;
+    // The cell that contains a world point, as DemCellAt finds it (rounding down): the window's
+    // edges are whole cells, so testing the pixel coordinates against them before truncating gives
+    // the same cells, and far or invalid points fall out without a cast.
+    const double ox = gt[0], oy = gt[3], pw = gt[1], ph = gt[5];
+    const double left = window.x, right = window.x + window.width;
+    const double top = window.y, bottom = window.y + window.height;
+    float* const heightCells = heights.ptr<float>();
+    uint8_t* const maskCells = mask.ptr<uint8_t>();
+    const size_t stride = size_t(window.width);
+    auto put = [=](double x, double y, double z) {
+        const double c = (x - ox) / pw, r = (y - oy) / ph;
+        if (c >= left && c < right && r >= top && r < bottom) {
+            const size_t at = size_t(int(r) - int(top)) * stride + size_t(int(c) - int(left));
+            heightCells[at] = float(z);
+            maskCells[at] = 255;
         }
     };
     // The window in world coordinates with one cell to spare: steps outside it write nothing.
-    const double wx0 = gt[0] + window.x * gt[1], wx1 = gt[0] + (window.x + window.width) * gt[1];
-    const double wy0 = gt[3] + window.y * gt[5], wy1 = gt[3] + (window.y + window.height) * gt[5];
-    const double spare = std::abs(gt[1]) + std::abs(gt[5]);
+    const double wx0 = ox + left * pw, wx1 = ox + right * pw;
+    const double wy0 = oy + top * ph, wy1 = oy + bottom * ph;
+    const double spare = std::abs(pw) + std::abs(ph);
     const double xa = std::min(wx0, wx1) - spare, xb = std::max(wx0, wx1) + spare;
     const double ya = std::min(wy0, wy1) - spare, yb = std::max(wy0, wy1) + spare;
-    const double step = std::abs(gt[1]) * 0.125;
+    auto inBox = [&](const Wml::Point3& p) {
+        return p.X() >= xa && p.X() <= xb && p.Y() >= ya && p.Y() <= yb;
+    };
+    const double step = std::abs(pw) * 0.125;
 
     auto side = [&](const Wml::Point3& p1, const Wml::Point3& p2) {
         put(p1.X(), p1.Y(), p1.Z());
         put(p2.X(), p2.Y(), p2.Z());
         const double dx = p2.X() - p1.X(), dy = p2.Y() - p1.Y();
-        const double length = std::hypot(dx, dy);
+        const double length = std::sqrt(dx * dx + dy * dy);
         const double n = std::trunc(length / step);
         if (!(n >= 1.0) || !std::isfinite(n)) {
             return;
         }
         const double ux = dx / length, uy = dy / length;
-        // The distances along the side at which it lies inside the spare window.
+        // The distances along the side at which it lies inside the spare window: all of it for a
+        // side whose ends lie there (the box is convex).
         double t0 = 0.0, t1 = (n - 1.0) * step;
         auto clip = [&](double start, double dir, double low, double high) {
             if (dir == 0.0) {
@@ -302,17 +315,19 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
             t0 = std::max(t0, ta);
             t1 = std::min(t1, tb);
         };
-        clip(p1.X(), ux, xa, xb);
-        clip(p1.Y(), uy, ya, yb);
-        if (!(t0 <= t1)) {
-            return;
+        if (!inBox(p1) || !inBox(p2)) {
+            clip(p1.X(), ux, xa, xb);
+            clip(p1.Y(), uy, ya, yb);
+            if (!(t0 <= t1)) {
+                return;
+            }
         }
         const int64_t k0 = int64_t(std::max(0.0, std::floor(t0 / step)));
         const int64_t k1 = int64_t(std::min(n - 1.0, std::ceil(t1 / step)));
-        const double rise = p2.Z() - p1.Z();
+        const double rise = (p2.Z() - p1.Z()) / n;
         for (int64_t k = k0; k <= k1; ++k) {
             const double d = double(k) * step;
-            put(p1.X() + d * ux, p1.Y() + d * uy, p1.Z() + double(k) * rise / n);
+            put(p1.X() + d * ux, p1.Y() + d * uy, p1.Z() + double(k) * rise);
         }
     };
     for (const BurnShape& shape : shapes) {

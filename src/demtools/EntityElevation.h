@@ -17,7 +17,8 @@ class CDEM;
 class ProgressSink;
 
 // Cells of a DEM about to be written: the window in grid cells, a mask of the window's size (255
-// on the cells written) and their new heights (Float32, the window's size).
+// on the cells written) and their new heights (Float32, the window's size, kNotEdited off the
+// mask: the "after" image of the undo record as it stands).
 struct DemCellWrite {
     cv::Rect window;
     cv::Mat mask;
@@ -25,10 +26,10 @@ struct DemCellWrite {
     bool Empty() const { return window.empty() || cv::countNonZero(mask) == 0; }
 };
 
-// Hands the cells to the recorder (before and after images, kNotEdited off the mask, the window's
-// top-left cell, no outline) and, unless it refuses, writes them into the grid, which must be in
-// memory. The DEM is busy meanwhile and afterwards modified, its display cache dropped. 1 when
-// written; 0 for nothing to write, a window off the grid, or a refusal.
+// Hands the cells to the recorder (the before image, kNotEdited off the mask, the heights as the
+// after image, the window's top-left cell, no outline) and, unless it refuses, writes them into the grid,
+// which must be in memory. The DEM is busy meanwhile and afterwards modified, its display cache dropped. 1
+// when written; 0 for nothing to write, a window off the grid, or a refusal.
 int WriteDemCells(CDEM& dem, const DemCellWrite& cells, ProgressSink* progress,
                   const DemEditRecorder& record);
 
