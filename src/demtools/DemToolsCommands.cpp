@@ -1,8 +1,10 @@
 #include "demtools/DemToolsCommands.h"
 
+#include "demtools/DemContours.h"
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemOutputCommands.h"
 #include "demtools/EntityElevationCommands.h"
+#include "demtools/RasterCutRotate.h"
 #include "demtools/TinCommands.h"
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
@@ -21,4 +23,7 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_DEMELEVATIONBYENTITIES, CmdDemElevationByEntities);
     registry.Supply(CMD_RASTERIZEENTITIESONDEM, CmdRasterizeEntitiesOnDem);
     registry.Supply(CMD_SETENTELEVATIONFROMDEM, CmdSetEntElevationFromDem);
+    registry.Supply(CMD_CONTOURS, CmdContours);
+    registry.Supply(CMD_CUT, CmdCut, CmdCutDraw);
+    registry.Supply(CMD_ROTATE, CmdRotate, CmdRotateDraw);
 }
