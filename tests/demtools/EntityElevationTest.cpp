@@ -1,6 +1,7 @@
 // Heights between drawing entities and DEMs, driven as the operator drives the three commands:
 // selections, picks and typed text scripted, the grids, entities and undo history read back.
 #include <QFile>
+#include <QFileInfo>
 
 #include <gdal.h>
 #include <gtest/gtest.h>
@@ -377,6 +378,26 @@ TEST_F(RasterizeTest, ClosedPolylinesBurnTheirClosingSideOtherKindsAreInvalidAnd
     ASSERT_EQ(m_ui.Messages().size(), 1u);
     EXPECT_EQ(m_ui.Messages()[0].text, "No DEM loaded");
     EXPECT_EQ(m_ui.Messages()[0].icon(), kv::MessageIcon::Warning);
+
+    // A DEM whose cells can no longer be read (its file cut short after it was opened): the
+    // command ends without writing anything and without an undo round.
+    m_ui.Clear();
+    CKelvaroDoc cut;
+    const double gt[6] = {1000.0, 2.0, 0.0, 5000.0, 0.0, -2.0};
+    const QString path = WriteDem(m_folder + "/cut.tif", 300, 300, gt, [](int, int) { return 1.0f; });
+    ASSERT_EQ(cut.AddDEM(path, 0), 1);
+    CDEM* unreadable = cut.m_DEMs.begin()->second;
+    ASSERT_TRUE(unreadable->m_grid.empty());
+    ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() / 3));
+    GDALFlushCache(unreadable->m_pDataset);  // drops the blocks read for the preview
+    CadScriptPushEntity(cut.m_pCad, CadAddLine(cut.m_pCad, X(1), Y(1), 9.0, X(200), Y(200), 9.0));
+    CadScriptPushFinish(cut.m_pCad);
+    CmdRasterizeEntitiesOnDem(cut.m_pCad);
+    ExpectEnded(cut.m_pCad);
+    EXPECT_EQ(m_ui.MessageTexts(), QStringList{"unable to read DEM"});
+    EXPECT_TRUE(unreadable->m_grid.empty());
+    EXPECT_EQ(unreadable->m_modified, 0);
+    EXPECT_EQ(cut.DemUndoHistory().Count(), 0);
 }
 
 class SetElevationTest : public RasterizeTest {
