@@ -103,6 +103,10 @@ std::vector<CDEM*> EditableDems(CKelvaroDoc& doc);
 // on the progress window while it is written), gathered into the round.
 DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUndoRound& round);
 
+// Brings the DEM's grid into memory for an edit, with the progress window shown under the title
+// "Preparing DEM to edit..." while it is read; 0 when it cannot be.
+int ShowPrepareDemGrid(CDEM& dem, KvProgressDialog& progress);
+
 // Hands one run's round to the document's DEM undo history. 0 for an empty round.
 int PushEditRound(CKelvaroDoc* doc, const DemUndoRound& round);
 

@@ -135,16 +135,9 @@ void CmdDemElevationByEntities(CadDrawing* drawing) {
                 if (cells.Empty()) {
                     continue;
                 }
-                if (dem->m_grid.empty()) {
-                    progress.SetCaption(QStringLiteral("Preparing DEM to edit..."));
-                    progress.show();
-                    const int loaded = PrepareDemGrid(*dem, &progress);
-                    progress.hide();
-                    if (!loaded) {
-                        continue;
-                    }
+                if (ShowPrepareDemGrid(*dem, progress)) {
+                    WriteDemCells(*dem, cells, &progress, recorder);
                 }
-                WriteDemCells(*dem, cells, &progress, recorder);
             }
         }
         PushEditRound(doc, round);
