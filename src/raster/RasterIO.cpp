@@ -357,18 +357,26 @@ private:
 
 }  // namespace
 
-int OverviewLevelCount(int width, int height) {
+int OverviewHalvings(int width, int height) {
     int m = std::max(width, height);
     int halvings = 0;
     while (m > 512) {
         m /= 2;
         ++halvings;
     }
-    return halvings - 1;
+    return halvings;
+}
+
+int OverviewLevelCount(int width, int height) {
+    return OverviewHalvings(width, height) - 1;
 }
 
 int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener) {
-    int n = OverviewLevelCount(GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset));
+    return BuildOverviews(dataset, listener,
+                          OverviewLevelCount(GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset)));
+}
+
+int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener, int n) {
     if (n <= 0) {
         return 1;
     }

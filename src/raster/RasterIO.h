@@ -53,12 +53,16 @@ CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly = false);
 
 namespace kv {
 
+// The number of integer halvings that bring the larger side of a raster to 512 or less.
+int OverviewHalvings(int width, int height);
 // Number n of overview levels (2, 4, ... 2^n) that a raster of this size gets: the halvings of
 // the larger side while it is above 512, less one.
 int OverviewLevelCount(int width, int height);
-// Builds the levels with "NEAREST", reporting through the listener when one is given. Returns
-// 1 when done (or nothing to do), 0 when the build failed or was stopped.
+// Builds the OverviewLevelCount levels with "NEAREST", reporting through the listener when one is
+// given. Returns 1 when done (or nothing to do), 0 when the build failed or was stopped.
 int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener);
+// The same with the levels 2, 4, ... 2^levels (nothing for levels below 1).
+int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener, int levels);
 
 // Closes the dataset and answers whether everything written to it reached the file.
 bool CloseDataset(GDALDatasetH dataset);
