@@ -4,6 +4,7 @@
 #include "platform/ui/CadCommandIds.h"
 #include "products/DrawPolyOnOrtho.h"
 #include "products/OrthoAnnotations.h"
+#include "products/RasterCalculator.h"
 #include "products/SlopeArrows.h"
 #include "products/SlopeMap.h"
 
@@ -14,4 +15,5 @@ void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_DRAWARROW, CmdDrawArrow);
     registry.Supply(CMD_ADDPOINTS, CmdAddPoints);
     registry.Supply(CMD_ADDLONGMEAS, CmdAddLongMeas);
+    registry.Supply(CMD_RASTERCALCULATOR, CmdRasterCalculator);
 }

@@ -1,0 +1,348 @@
+#include "products/VegetationIndex.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cpl_conv.h>
+#include <opencv2/core.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "document/KelvaroDoc.h"
+#include "platform/cad/Cad.h"
+#include "platform/tools/SafeFile.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/Interaction.h"
+#include "platform/ui/ProgressSink.h"
+#include "raster/GDALListener.h"
+#include "raster/RasterIO.h"
+
+namespace {
+
+constexpr int kBlock = 1024;
+constexpr float kNoData = -9999.0f;
+
+void Refuse(const char* text) {
+    KvMessageBox(QString::fromLatin1(text), MB_OK | MB_ICONEXCLAMATION);
+}
+
+// One input band: where its samples come from and how they become index inputs.
+struct IndexBand {
+    GDALRasterBandH band = nullptr;
+    double gt[6] = {0, 1, 0, 0, 0, -1};
+    int columns = 0;
+    int rows = 0;
+    bool normalise = false;
+    double lower = 0.0;
+    double span = 1.0;
+    bool hasNoData = false;
+    float noData = 0.0f;
+    // The block's samples (w x h) and the part of the block the band covers.
+    std::vector<float> samples;
+    cv::Rect covered;
+
+    bool Open(GDALRasterBandH b) {
+        band = b;
+        GDALDatasetH ds = GDALGetBandDataset(b);
+        if (!ds || GDALGetGeoTransform(ds, gt) != CE_None) {
+            return false;
+        }
+        columns = GDALGetRasterBandXSize(b);
+        rows = GDALGetRasterBandYSize(b);
+        int has = 0;
+        const double value = GDALGetRasterNoDataValue(b, &has);
+        hasNoData = has != 0 && !std::isnan(value);
+        noData = static_cast<float>(value);
+        double upper = 0.0;
+        GetGDALDataTypeRange(GDALGetRasterDataType(b), &lower, &upper);
+        span = upper - lower;
+        return true;
+    }
+
+    // Reads the band's window under the block (map extent x0, y0 to x1, y1; w x h pixels) at the
+    // block's scale. A window cut by the band's right or bottom edge fills only its part of the
+    // block. False when the read fails or the window starts left of or above the band.
+    bool Read(double x0, double y0, double x1, double y1, int w, int h) {
+        samples.resize(size_t(w) * size_t(h));
+        covered = cv::Rect();
+        const double xo = std::rint((x0 - gt[0]) / gt[1]);
+        const double yo = std::rint((y0 - gt[3]) / gt[5]);
+        const double wo = std::rint((x1 - x0) / gt[1]);
+        const double ho = std::rint((y1 - y0) / gt[5]);
+        if (!(xo >= 0.0 && yo >= 0.0 && wo >= 1.0 && ho >= 1.0)) {
+            return false;
+        }
+        if (xo >= columns || yo >= rows) {
+            return true;  // the block lies past the band's right or bottom edge
+        }
+        // The part of the window on the band, and the part of the block it fills at the block's
+        // scale.
+        const double sw = std::min(wo, double(columns) - xo);
+        const double sh = std::min(ho, double(rows) - yo);
+        const int tw = int(std::min(double(w), std::rint(w / wo * sw)));
+        const int th = int(std::min(double(h), std::rint(h / ho * sh)));
+        if (tw < 1 || th < 1) {
+            return true;
+        }
+        covered = cv::Rect(0, 0, tw, th);
+        return GDALRasterIO(band, GF_Read, int(xo), int(yo), int(sw), int(sh), samples.data(), tw, th,
+                            GDT_Float32, sizeof(float), static_cast<GSpacing>(sizeof(float)) * w) == CE_None;
+    }
+
+    // The index input of the block's pixel (k, j), or NaN when the pixel has none.
+    float Value(int k, int j, int w) const {
+        if (!covered.contains(cv::Point(k, j))) {
+            return std::numeric_limits<float>::quiet_NaN();
+        }
+        const float v = samples[size_t(j) * size_t(w) + size_t(k)];
+        if (hasNoData && v == noData) {
+            return std::numeric_limits<float>::quiet_NaN();
+        }
+        return normalise ? static_cast<float>((double(v) - lower) / span) : v;
+    }
+};
+
+// The progress bar of the overview build: the build is not stopped by Abort.
+class OverviewProgress : public ProgressSink {
+public:
+    explicit OverviewProgress(ProgressSink* bar) : m_bar(bar) {}
+    void SetRange(int lower, int upper) override {
+        if (m_bar) {
+            m_bar->SetRange(lower, upper);
+        }
+    }
+    void SetPos(int pos) override {
+        if (m_bar) {
+            m_bar->SetPos(pos);
+        }
+    }
+
+private:
+    ProgressSink* m_bar;
+};
+
+QString WorldFileOf(const QString& path) {
+    return QFile::decodeName(CPLResetExtension(QFile::encodeName(path).constData(), "tfw"));
+}
+
+// The output under its temporary name, removed with its side files unless it was put in place.
+class IndexOutput {
+public:
+    explicit IndexOutput(const QString& path) : m_path(path), m_temporary(kv::TemporaryPathFor(path)) {}
+    ~IndexOutput() {
+        if (m_dataset) {
+            GDALClose(m_dataset);
+        }
+        if (!m_placed) {
+            kv::RemoveRasterFile(m_temporary);
+            QFile::remove(WorldFileOf(m_temporary));
+        }
+    }
+    IndexOutput(const IndexOutput&) = delete;
+    IndexOutput& operator=(const IndexOutput&) = delete;
+
+    bool Create(int columns, int rows, const double* gt) {
+        GDALDriverH driver = GDALGetDriverByName("GTiff");
+        if (!driver) {
+            return false;
+        }
+        const char* options[] = {"TILED=YES", "BLOCKXSIZE=64",    "BLOCKYSIZE=64",
+                                 "TFW=YES",   "BIGTIFF=IF_SAFER", nullptr};
+        m_dataset = GDALCreate(driver, QFile::encodeName(m_temporary).constData(), columns, rows, 1,
+                               GDT_Float32, const_cast<char**>(options));
+        return m_dataset && GDALSetRasterNoDataValue(Band(), kNoData) == CE_None &&
+               GDALSetGeoTransform(m_dataset, const_cast<double*>(gt)) == CE_None;
+    }
+    GDALRasterBandH Band() const { return GDALGetRasterBand(m_dataset, 1); }
+    GDALDatasetH Dataset() const { return m_dataset; }
+
+    // Closes the written raster and opens it again for its overviews.
+    bool Reopen() {
+        const bool closed = kv::CloseDataset(m_dataset);
+        m_dataset = nullptr;
+        if (!closed) {
+            return false;
+        }
+        m_dataset = GDALOpen(QFile::encodeName(m_temporary).constData(), GA_Update);
+        return m_dataset != nullptr;
+    }
+
+    // Closes the raster and puts it and its world file in place.
+    bool Place() {
+        const bool closed = kv::CloseDataset(m_dataset);
+        m_dataset = nullptr;
+        if (!closed || !kv::MoveIntoPlace(m_temporary, m_path)) {
+            return false;
+        }
+        m_placed = true;
+        const QString world = WorldFileOf(m_temporary);
+        return !QFileInfo::exists(world) || kv::CommitTemporary(world, WorldFileOf(m_path));
+    }
+
+private:
+    QString m_path;
+    QString m_temporary;
+    GDALDatasetH m_dataset = nullptr;
+    bool m_placed = false;
+};
+
+bool IsIndexType(GDALDataType type) {
+    return type == GDT_Byte || type == GDT_UInt16 || type == GDT_Float32;
+}
+
+}  // namespace
+
+int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH red, GDALRasterBandH nir,
+                           float soilBrightness, const QString& path, ProgressSink* progress) {
+    if (!doc) {
+        return 0;
+    }
+    if (!red || !nir) {
+        Refuse("Both channels must be defined!");
+        return 0;
+    }
+    if (red == nir) {
+        Refuse("Channels must be different!");
+        return 0;
+    }
+    if (progress) {
+        progress->SetRange(0, 100);
+        progress->SetPos(0);
+        progress->SetStartTime();
+        ZQT_PumpMessages();
+    }
+    const GDALDataType redType = GDALGetRasterDataType(red);
+    const GDALDataType nirType = GDALGetRasterDataType(nir);
+    if (!IsIndexType(redType) || !IsIndexType(nirType)) {
+        Refuse("Data type error");
+        return 0;
+    }
+    IndexBand bands[2];
+    if (!bands[0].Open(red) || !bands[1].Open(nir)) {
+        Refuse("Process error");
+        return 0;
+    }
+    // Float32 samples are taken as they are, and so are the red samples beside a Float32 NIR
+    // band; integer samples are normalised over their type's range.
+    bands[1].normalise = nirType != GDT_Float32;
+    bands[0].normalise = redType != GDT_Float32 && nirType != GDT_Float32;
+
+    const double p = std::max(bands[0].gt[1], bands[1].gt[1]);
+    double left, top, right, bottom;
+    if (area) {
+        left = CadEntityGetLeft(area);
+        top = CadEntityGetTop(area);
+        right = CadEntityGetRight(area);
+        bottom = CadEntityGetBottom(area);
+    } else {
+        left = std::max(bands[0].gt[0], bands[1].gt[0]);
+        top = std::min(bands[0].gt[3], bands[1].gt[3]);
+        right = std::min(bands[0].gt[0] + bands[0].columns * bands[0].gt[1],
+                         bands[1].gt[0] + bands[1].columns * bands[1].gt[1]);
+        bottom = std::max(bands[0].gt[3] + bands[0].rows * bands[0].gt[5],
+                          bands[1].gt[3] + bands[1].rows * bands[1].gt[5]);
+    }
+    // A side that is a whole number of pixels up to the rounding of the corner sums stays that
+    // number of pixels.
+    const double n = std::ceil((right - left) / p - 1e-6);
+    const double m = std::ceil((top - bottom) / p - 1e-6);
+    if (!(n >= 1.0 && m >= 1.0)) {
+        Refuse("Data not comparable");
+        return 0;
+    }
+    IndexOutput output(path);
+    const double gt[6] = {left, p, 0.0, top, 0.0, -p};
+    if (n > double(std::numeric_limits<int>::max()) || m > double(std::numeric_limits<int>::max()) ||
+        !output.Create(int(n), int(m), gt)) {
+        Refuse("Process error");
+        return 0;
+    }
+    const int columns = int(n), rows = int(m);
+    const int rowBlocks = (rows - 1) / kBlock + 1;
+    if (progress) {
+        progress->SetRange(0, rowBlocks);
+        progress->SetPos(0);
+    }
+    const float L = soilBrightness;
+    std::vector<float> out;
+    for (int r0 = 0, rowBlock = 0; r0 < rows; r0 += kBlock, ++rowBlock) {
+        if (progress && progress->IsAborted()) {
+            progress->SetPos(0);
+            return 0;
+        }
+        if (progress) {
+            progress->SetPos(rowBlock);
+        }
+        ZQT_PumpMessages();
+        const int h = std::min(kBlock, rows - r0);
+        for (int c0 = 0; c0 < columns; c0 += kBlock) {
+            const int w = std::min(kBlock, columns - c0);
+            const double x0 = left + c0 * p, y0 = top - r0 * p;
+            const double x1 = x0 + w * p, y1 = y0 - h * p;
+            if (!bands[0].Read(x0, y0, x1, y1, w, h) || !bands[1].Read(x0, y0, x1, y1, w, h)) {
+                Refuse("Process error");
+                return 0;
+            }
+            out.resize(size_t(w) * size_t(h));
+            for (int j = 0; j < h; ++j) {
+                const double y = top - (r0 + j) * p;
+                float* line = out.data() + size_t(j) * size_t(w);
+                for (int k = 0; k < w; ++k) {
+                    line[k] = kNoData;
+                    if (area && !CadPlineContainPoint(area, left + (c0 + k) * p, y)) {
+                        continue;
+                    }
+                    const float rv = bands[0].Value(k, j, w);
+                    const float nv = bands[1].Value(k, j, w);
+                    if (std::isnan(rv) || std::isnan(nv) || rv == -10000.0f || nv == -10000.0f ||
+                        rv + nv == 0.0f) {
+                        continue;
+                    }
+                    const float index = (nv - rv) / (nv + rv + L) * (1.0f + L);
+                    if (std::isfinite(index)) {
+                        line[k] = index;
+                    }
+                }
+            }
+            if (GDALRasterIO(output.Band(), GF_Write, c0, r0, w, h, out.data(), w, h, GDT_Float32, 0, 0) !=
+                CE_None) {
+                Refuse("Process error");
+                return 0;
+            }
+        }
+    }
+    if (progress) {
+        progress->SetPos(0);
+        progress->SetStartTime();
+    }
+    GDALDatasetH redDataset = GDALGetBandDataset(red);
+    const char* wkt = redDataset ? GDALGetProjectionRef(redDataset) : nullptr;
+    if (wkt && *wkt && GDALSetProjection(output.Dataset(), wkt) != CE_None) {
+        Refuse("Process error");
+        return 0;
+    }
+    if (!output.Reopen()) {
+        Refuse("Process error");
+        return 0;
+    }
+    OverviewProgress overviewBar(progress);
+    CGDALListener listener(&overviewBar);
+    if (!kv::BuildOverviews(output.Dataset(), &listener, kv::OverviewHalvings(columns, rows))) {
+        Refuse("Process error");
+        return 0;
+    }
+    if (progress) {
+        progress->SetPos(0);
+        if (progress->IsAborted()) {
+            return 0;
+        }
+    }
+    if (!output.Place()) {
+        Refuse("Process error");
+        return 0;
+    }
+    return 1;
+}
