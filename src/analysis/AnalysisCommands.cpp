@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "analysis/ObjectElevation.h"
 #include "analysis/ProfileCommand.h"
 #include "analysis/VolumeCommand.h"
 #include "document/KelvaroDoc.h"
@@ -12,6 +13,7 @@
 void RegisterAnalysisCommands(CommandRegistry& registry) {
     registry.Supply(CMD_VOLUME, CmdVolume, CmdVolumeDraw);
     registry.Supply(CMD_PROFILE, CmdProfile, CmdProfileDraw);
+    registry.Supply(CMD_OBJECTELEVATION, CmdObjectElevation, CmdObjectElevationDraw);
 }
 
 bool DemLoaded(CadDrawing* drawing, CKelvaroDoc& doc) {

@@ -355,10 +355,22 @@ int CKelvaroDoc::LoadDEM(CDEM* dem, int showMessages, int computeRange, int rege
 }
 
 void CKelvaroDoc::RemoveDEM(const QString& name) {
+    // The object-elevation inputs must not keep naming a DEM that is gone.
+    auto found = m_DEMs.find(name);
+    if (found != m_DEMs.end()) {
+        if (m_ObjectElevationSetup.elevationDEM == found->second) {
+            m_ObjectElevationSetup.elevationDEM = nullptr;
+        }
+        if (m_ObjectElevationSetup.targetDEM == found->second) {
+            m_ObjectElevationSetup.targetDEM = nullptr;
+        }
+    }
     RemoveLayer(name, m_DEMs, m_DEMIdNames, m_DEMHandleNames);
 }
 
 void CKelvaroDoc::RemoveAllDEMs() {
+    m_ObjectElevationSetup.elevationDEM = nullptr;
+    m_ObjectElevationSetup.targetDEM = nullptr;
     RemoveAllLayers(m_DEMs, m_DEMIdNames, m_DEMHandleNames);
 }
 

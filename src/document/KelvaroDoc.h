@@ -120,8 +120,8 @@ public:
     // The new map layer, or null when it was refused (the map is deleted then).
     CMapData* LoadMap(MapLayerInfo info, int showMessages);
     // Takes a layer out of its three tables, erases its image places and deletes it. Its CAD layer
-    // and the polylines linked to it stay in the drawing, no longer pointing at it. An unknown
-    // name does nothing.
+    // and the polylines linked to it stay in the drawing, no longer pointing at it; the inputs of
+    // object elevation no longer point at a removed DEM. An unknown name does nothing.
     void RemoveDEM(const QString& name);
     void RemoveOrtho(const QString& name);
     void RemoveMap(const QString& name);

@@ -9,6 +9,9 @@
 
 #include <memory>
 
+#include <opencv2/core.hpp>
+#include <opencv2/core/persistence.hpp>
+
 #include "document/KelvaroDoc.h"
 #include "document/archive/ProjectArchive.h"
 #include "document/undo/UndoDEM.h"
@@ -16,6 +19,7 @@
 #include "platform/cad/Cad.h"
 #include "platform/cad/CadInternal.h"
 #include "platform/las/Las.h"
+#include "platform/photo/Orientation.h"
 #include "platform/tools/ZQT.h"
 #include "raster/AGColors.h"
 #include "raster/DEM.h"
@@ -32,6 +36,7 @@ struct State {
     QByteArray palette;
     QByteArray undo;
     QByteArray shapefile;
+    QByteArray orientation;
     // The DEM whose undo files are applied, shown in a drawing of its own.
     CadDrawing* drawing = nullptr;
     std::unique_ptr<CDEM> dem;
@@ -151,6 +156,14 @@ bool ApplyUndo(const QByteArray& bytes) {
     return undone && redone;
 }
 
+bool LoadOrientation(const QByteArray& bytes) {
+    if (!WriteAll(Work("fuzz.yml"), bytes)) {
+        return false;
+    }
+    zqc::COrientation orientation(1);
+    return orientation.Load(QFile::encodeName(Work("fuzz.jpg")).constData()) != 0;
+}
+
 // ---- seeds
 
 QByteArray SampleProject() {
@@ -176,6 +189,23 @@ QByteArray Shapefile() {
 }
 QByteArray UndoFile() {
     return S().undo;
+}
+QByteArray OrientationFile() {
+    return S().orientation;
+}
+
+// The orientation of an image taken 1500 m above the Olinda DEM, as an orientation program writes
+// it with OpenCV's file storage.
+QByteArray MakeOrientation() {
+    const QString path = Work("seed.yml");
+    cv::FileStorage fs(QFile::encodeName(path).toStdString(), cv::FileStorage::WRITE);
+    fs << "image_width" << 4000 << "image_height" << 3000;
+    fs << "camera_matrix" << cv::Mat(cv::Matx33d(3500.0, 0.0, 1999.5, 0.0, 3498.0, 1496.2, 0.0, 0.0, 1.0));
+    fs << "distortion_coefficients" << cv::Mat(cv::Matx<double, 1, 5>(-0.12, 0.05, 1e-4, -2e-4, -0.01));
+    fs << "projection_center" << cv::Mat(cv::Vec3d(293370.9, 9115516.1, 1532.0));
+    fs << "rotation" << cv::Mat(cv::Matx33d(1.0, 0.0, 0.0, 0.0, -1.0, 0.0, 0.0, 0.0, -1.0));
+    fs.release();
+    return ReadAll(path);
 }
 
 // A palette file with classes, written by the program's own writer.
@@ -269,6 +299,7 @@ const std::vector<Target>& Targets() {
         {"dxf", DxfFile, ReadDxf, true},
         {"shapefile", Shapefile, ImportShapefile, false},
         {"undo", UndoFile, ApplyUndo, false},
+        {"orientation", OrientationFile, LoadOrientation, true},
     };
     return targets;
 }
@@ -298,6 +329,7 @@ void Prepare(const QString& dataFolder, const QString& samplesFolder) {
     s.palette = MakePalette();
     s.shapefile = MakeShapefile();
     s.undo = MakeUndoFile();
+    s.orientation = MakeOrientation();
 }
 
 }  // namespace kvfuzz

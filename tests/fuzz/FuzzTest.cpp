@@ -52,7 +52,8 @@ TEST_P(ReaderFuzz, ReadsMutantsOfARealFileWithoutFault) {
 
 INSTANTIATE_TEST_SUITE_P(Readers, ReaderFuzz,
                          ::testing::Values("archive", "project", "drawing", "drawing_payload", "palette",
-                                           "las", "las14", "dxf", "shapefile", "undo"),
+                                           "las", "las14", "dxf", "shapefile", "undo",
+                                           "orientation"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);
                          });
