@@ -4,10 +4,14 @@
 
 #include <muParser.h>
 #include <ogr_srs_api.h>
+#include <opencv2/core/utility.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
 
 #include "platform/tools/SafeFile.h"
@@ -29,27 +33,60 @@ struct TableBand {
     int columns = 0;
     int rows = 0;
     bool readable = false;  // a real (not complex) band of a dataset with a geotransform
+    // The type its strips hold: its own, or Float64 for the types sampled through doubles.
+    GDALDataType readType = GDT_Float64;
     enum { NoNoData, FiniteNoData, NaNNoData, InfiniteNoData } noDataKind = NoNoData;
     double noData = 0.0;
 };
 
-// Whole rows of one band, from row first on, as doubles.
+// Whole rows of one band, from row first on, in the type they are read in.
 struct Strip {
     int first = 0;
     int count = 0;
-    std::vector<double> values;
+    std::vector<uint8_t> bytes;
+};
+
+// The cell of the last position a band was sampled at: an expression that names a band twice
+// samples it twice at the same place.
+struct LastCell {
+    double x = kNaN;
+    double column = 0.0;
+    double y = kNaN;
+    double row = 0.0;
+};
+
+// The band cells of the output grid's columns and rows, per band of the table (empty for the
+// bands the expression does not name): what the rint rule gives for the grid's own x and y.
+struct GridCells {
+    std::vector<std::vector<double>> columns;
+    std::vector<std::vector<double>> rows;
+};
+
+// What one evaluator samples through: a strip per band of the table, and the grid position it
+// evaluates.
+struct SampleContext {
+    std::vector<Strip> strips;
+    std::vector<LastCell> last;
+    bool readFailed = false;
+    const GridCells* cells = nullptr;
+    double gridX = kNaN;
+    double gridY = kNaN;
+    int column = 0;
+    int row = 0;
 };
 
 std::vector<TableBand> g_table;
 // The table's indices as doubles: the parser's index variables point at them.
 std::vector<double> g_indices;
-std::vector<Strip> g_strips;
-bool g_readFailed = false;
+// The strips of RasterCalculatorGetVal.
+SampleContext g_context;
+// Reads of the table's bands, one at a time: evaluators sample in parallel.
+std::mutex g_readLock;
 
-void EmptyStrips() {
-    for (Strip& s : g_strips) {
-        s = Strip();
-    }
+void EmptyStrips(SampleContext& context) {
+    context.strips.assign(g_table.size(), Strip());
+    context.last.assign(g_table.size(), LastCell());
+    context.readFailed = false;
 }
 
 TableBand DescribeBand(GDALDatasetH dataset, int number) {
@@ -65,7 +102,21 @@ TableBand DescribeBand(GDALDatasetH dataset, int number) {
     b.rowStep = gt[5];
     b.columns = GDALGetRasterBandXSize(b.band);
     b.rows = GDALGetRasterBandYSize(b.band);
-    b.readable = !GDALDataTypeIsComplex(GDALGetRasterDataType(b.band));
+    const GDALDataType type = GDALGetRasterDataType(b.band);
+    b.readable = !GDALDataTypeIsComplex(type);
+    switch (type) {
+        case GDT_Byte:
+        case GDT_UInt16:
+        case GDT_Int16:
+        case GDT_UInt32:
+        case GDT_Int32:
+        case GDT_Float32:
+            b.readType = type;
+            break;
+        default:
+            b.readType = GDT_Float64;
+            break;
+    }
     int has = 0;
     const double noData = GDALGetRasterNoDataValue(b.band, &has);
     if (has) {
@@ -80,20 +131,110 @@ TableBand DescribeBand(GDALDatasetH dataset, int number) {
 
 bool ReadStrip(const TableBand& b, int row, Strip& strip) {
     const int count = std::min(kStripRows, b.rows - row);
+    const int size = GDALGetDataTypeSizeBytes(b.readType);
     try {
-        strip.values.resize(size_t(count) * size_t(b.columns));
+        strip.bytes.resize(size_t(count) * size_t(b.columns) * size_t(size));
     } catch (const std::bad_alloc&) {
         strip = Strip();
         return false;
     }
-    if (GDALRasterIO(b.band, GF_Read, 0, row, b.columns, count, strip.values.data(), b.columns, count,
-                     GDT_Float64, 0, 0) != CE_None) {
+    std::lock_guard<std::mutex> lock(g_readLock);
+    if (GDALRasterIO(b.band, GF_Read, 0, row, b.columns, count, strip.bytes.data(), b.columns, count,
+                     b.readType, 0, 0) != CE_None) {
         strip = Strip();
         return false;
     }
     strip.first = row;
     strip.count = count;
     return true;
+}
+
+template <class T>
+double Cell(const Strip& strip, size_t index) {
+    T v;
+    std::memcpy(&v, strip.bytes.data() + index * sizeof(T), sizeof(T));
+    return double(v);
+}
+
+// The sample of table entry bandIndex at the map position, through the context's strips.
+double Sample(SampleContext& context, double bandIndex, double x, double y) {
+    if (!(bandIndex >= 0.0 && bandIndex < double(g_table.size()))) {
+        return kNaN;
+    }
+    const size_t k = size_t(bandIndex);
+    const TableBand& b = g_table[k];
+    if (!b.readable) {
+        return kNaN;
+    }
+    double column, row;
+    if (x == context.gridX && context.cells && !context.cells->columns[k].empty()) {
+        column = context.cells->columns[k][size_t(context.column)];
+    } else {
+        LastCell& last = context.last[k];
+        if (x != last.x) {
+            last.x = x;
+            last.column = std::rint((x - b.originX) / b.pixelWidth);
+        }
+        column = last.column;
+    }
+    if (y == context.gridY && context.cells && !context.cells->rows[k].empty()) {
+        row = context.cells->rows[k][size_t(context.row)];
+    } else {
+        LastCell& last = context.last[k];
+        if (y != last.y) {
+            last.y = y;
+            last.row = std::rint((y - b.originY) / b.rowStep);
+        }
+        row = last.row;
+    }
+    if (!(column >= 0.0 && column < b.columns && row >= 0.0 && row < b.rows)) {
+        return kNaN;
+    }
+    Strip& strip = context.strips[k];
+    const int r = int(row);
+    if ((r < strip.first || r >= strip.first + strip.count) && !ReadStrip(b, r, strip)) {
+        context.readFailed = true;
+        return kNaN;
+    }
+    const size_t index = size_t(r - strip.first) * size_t(b.columns) + size_t(column);
+    double v;
+    switch (b.readType) {
+        case GDT_Byte:
+            v = strip.bytes[index];
+            break;
+        case GDT_UInt16:
+            v = Cell<uint16_t>(strip, index);
+            break;
+        case GDT_Int16:
+            v = Cell<int16_t>(strip, index);
+            break;
+        case GDT_UInt32:
+            v = Cell<uint32_t>(strip, index);
+            break;
+        case GDT_Int32:
+            v = Cell<int32_t>(strip, index);
+            break;
+        case GDT_Float32:
+            v = Cell<float>(strip, index);
+            break;
+        default:
+            v = Cell<double>(strip, index);
+            break;
+    }
+    switch (b.noDataKind) {
+        case TableBand::NoNoData:
+        case TableBand::NaNNoData:
+            return v;
+        case TableBand::FiniteNoData:
+            return v == b.noData ? kNaN : v;
+        case TableBand::InfiniteNoData:
+            return std::isinf(v) ? kNaN : v;
+    }
+    return v;
+}
+
+double SampleOfContext(void* context, double bandIndex, double x, double y) {
+    return Sample(*static_cast<SampleContext*>(context), bandIndex, x, y);
 }
 
 // Whether the datasets share one projection: every one has a projection and it is the same as the
@@ -177,50 +318,83 @@ private:
     bool m_placed = false;
 };
 
-// Empties the strips when an evaluation ends, however it ends.
-struct StripScope {
-    StripScope() {
-        EmptyStrips();
-        g_readFailed = false;
+// The cells of the grid's columns and rows for the bands the expression names, with x and y
+// computed as the evaluators compute them.
+GridCells CellsOf(const calc::Rewritten& formula, const calc::Grid& grid, int n, int m) {
+    GridCells cells;
+    cells.columns.resize(g_table.size());
+    cells.rows.resize(g_table.size());
+    for (const auto& variable : formula.variables) {
+        const size_t k = size_t(variable.second);
+        if (k >= g_table.size() || !cells.columns[k].empty()) {
+            continue;
+        }
+        const TableBand& b = g_table[k];
+        cells.columns[k].resize(size_t(n));
+        for (int c = 0; c < n; ++c) {
+            const double x = grid.left + c * grid.pixel;
+            cells.columns[k][size_t(c)] = std::rint((x - b.originX) / b.pixelWidth);
+        }
+        cells.rows[k].resize(size_t(m));
+        for (int r = 0; r < m; ++r) {
+            const double y = grid.top - r * grid.pixel;
+            cells.rows[k][size_t(r)] = std::rint((y - b.originY) / b.rowStep);
+        }
     }
-    ~StripScope() { EmptyStrips(); }
-    StripScope(const StripScope&) = delete;
-    StripScope& operator=(const StripScope&) = delete;
+    return cells;
+}
+
+// One evaluator: a parser of its own over its own (x, y) and strips. The evaluators of one
+// evaluation share the expression and the index variables.
+struct Evaluator {
+    mu::Parser parser;
+    double x = 0.0;
+    double y = 0.0;
+    SampleContext context;
+    QString error;
+
+    void Define(const calc::Rewritten& formula) {
+        parser.DefineVar("x", &x);
+        parser.DefineVar("y", &y);
+        for (const auto& [name, index] : formula.variables) {
+            if (index >= 0 && size_t(index) < g_indices.size()) {
+                parser.DefineVar(name, &g_indices[size_t(index)]);
+            }
+        }
+        parser.DefineFunUserData("GetVal", SampleOfContext, &context, false);
+        parser.SetExpr(formula.expression);
+        EmptyStrips(context);
+    }
+
+    // Rows first to end (exclusive) of the grid into the buffer, whose row 0 is grid row base.
+    void Rows(const calc::Grid& grid, int n, int first, int end, int base, float* buffer) {
+        try {
+            for (int r = first; r < end && !context.readFailed; ++r) {
+                y = grid.top - r * grid.pixel;
+                context.gridY = y;
+                context.row = r;
+                float* line = buffer + size_t(r - base) * size_t(n);
+                for (int c = 0; c < n; ++c) {
+                    x = grid.left + c * grid.pixel;
+                    context.gridX = x;
+                    context.column = c;
+                    const float v = static_cast<float>(parser.Eval());
+                    line[c] = std::isfinite(v) ? v : kNoData;
+                }
+            }
+        } catch (const mu::Parser::exception_type& e) {
+            error = QString::fromStdString(e.GetMsg());
+        }
+    }
 };
 
 }  // namespace
 
 double RasterCalculatorGetVal(double bandIndex, double x, double y) {
-    if (!(bandIndex >= 0.0 && bandIndex < double(g_table.size()))) {
-        return kNaN;
+    if (g_context.strips.size() != g_table.size()) {
+        EmptyStrips(g_context);
     }
-    const size_t k = size_t(bandIndex);
-    const TableBand& b = g_table[k];
-    if (!b.readable) {
-        return kNaN;
-    }
-    const double column = std::rint((x - b.originX) / b.pixelWidth);
-    const double row = std::rint((y - b.originY) / b.rowStep);
-    if (!(column >= 0.0 && column < b.columns && row >= 0.0 && row < b.rows)) {
-        return kNaN;
-    }
-    Strip& strip = g_strips[k];
-    const int r = int(row);
-    if ((r < strip.first || r >= strip.first + strip.count) && !ReadStrip(b, r, strip)) {
-        g_readFailed = true;
-        return kNaN;
-    }
-    const double v = strip.values[size_t(r - strip.first) * size_t(b.columns) + size_t(column)];
-    switch (b.noDataKind) {
-        case TableBand::NoNoData:
-        case TableBand::NaNNoData:
-            return v;
-        case TableBand::FiniteNoData:
-            return v == b.noData ? kNaN : v;
-        case TableBand::InfiniteNoData:
-            return std::isinf(v) ? kNaN : v;
-    }
-    return v;
+    return Sample(g_context, bandIndex, x, y);
 }
 
 namespace calc {
@@ -239,7 +413,7 @@ void BuildBandTable(const std::vector<LayerRow>& rows) {
     for (size_t i = 0; i < g_indices.size(); ++i) {
         g_indices[i] = double(i);
     }
-    g_strips.assign(g_table.size(), Strip());
+    EmptyStrips(g_context);
 }
 
 Rewritten RewriteFormula(const QString& formula, const std::vector<LayerRow>& rows) {
@@ -327,21 +501,20 @@ Grid OutputGrid(const std::vector<GDALDatasetH>& datasets) {
 
 Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString& path,
                        ProgressSink* progress, QString* message) {
-    StripScope strips;
-    double x = grid.left, y = grid.top;
-    mu::Parser parser;
+    // Evaluators work on bands of 256 rows each, side by side; each keeps its own strips, so a
+    // top-to-bottom scan still reads each input row about once.
+    const int workers = std::clamp(cv::getNumThreads(), 1, 16);
+    std::vector<std::unique_ptr<Evaluator>> evaluators;
     try {
-        parser.DefineVar("x", &x);
-        parser.DefineVar("y", &y);
-        for (const auto& [name, index] : formula.variables) {
-            if (index >= 0 && size_t(index) < g_indices.size()) {
-                parser.DefineVar(name, &g_indices[size_t(index)]);
-            }
+        for (int i = 0; i < workers; ++i) {
+            evaluators.push_back(std::make_unique<Evaluator>());
+            evaluators.back()->Define(formula);
         }
-        parser.DefineFun("GetVal", RasterCalculatorGetVal, false);
-        parser.SetExpr(formula.expression);
         // Errors the parser finds only when it compiles the expression show before any file.
-        parser.Eval();
+        evaluators[0]->x = grid.left;
+        evaluators[0]->y = grid.top;
+        evaluators[0]->parser.Eval();
+        EmptyStrips(evaluators[0]->context);
     } catch (const mu::Parser::exception_type& e) {
         *message = QString::fromStdString(e.GetMsg());
         return Result::ParserError;
@@ -357,9 +530,19 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
     if (!output.Create(n, m, gt, SharedProjection(formula.datasets))) {
         return Result::CreateFailed;
     }
+    GridCells cells;
+    try {
+        cells = CellsOf(formula, grid, n, m);
+    } catch (const std::bad_alloc&) {
+        return Result::CreateFailed;
+    }
+    for (const auto& e : evaluators) {
+        e->context.cells = &cells;
+    }
+    const int chunk = kStripRows * workers;
     std::vector<float> buffer;
     try {
-        buffer.resize(size_t(kStripRows) * size_t(n));
+        buffer.resize(size_t(std::min(chunk, m)) * size_t(n));
     } catch (const std::bad_alloc&) {
         return Result::CreateFailed;
     }
@@ -369,40 +552,43 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
         progress->SetStartTime();
     }
     ZQT_PumpMessages();
-    int shown = 0;
-    try {
-        for (int r = 0; r < m; ++r) {
-            if (progress && progress->IsAborted()) {
-                progress->SetPos(0);
-                return Result::Aborted;
-            }
-            const int percent = int(std::lround((r + 1) * 100.0 / m));
-            if (percent != shown) {
-                shown = percent;
-                if (progress) {
-                    progress->SetPos(percent);
+    for (int first = 0; first < m; first += chunk) {
+        if (progress && progress->IsAborted()) {
+            progress->SetPos(0);
+            return Result::Aborted;
+        }
+        const int end = std::min(m, first + chunk);
+        cv::parallel_for_(
+            cv::Range(0, workers),
+            [&](const cv::Range& range) {
+                for (int i = range.start; i < range.end; ++i) {
+                    const int from = first + i * kStripRows;
+                    evaluators[size_t(i)]->Rows(grid, n, from, std::min(end, from + kStripRows), first,
+                                                buffer.data());
                 }
-                ZQT_PumpMessages();
+            },
+            workers);
+        for (const auto& e : evaluators) {
+            if (!e->error.isEmpty()) {
+                *message = e->error;
+                return Result::ParserError;
             }
-            y = grid.top - r * grid.pixel;
-            float* line = buffer.data() + size_t(r % kStripRows) * size_t(n);
-            for (int c = 0; c < n; ++c) {
-                x = grid.left + c * grid.pixel;
-                const float v = static_cast<float>(parser.Eval());
-                line[c] = std::isfinite(v) ? v : kNoData;
-            }
-            if (g_readFailed) {
+            if (e->context.readFailed) {
                 return Result::ReadFailed;
             }
-            if ((r % kStripRows == kStripRows - 1 || r == m - 1) &&
-                !output.Write(r - r % kStripRows, r % kStripRows + 1, n, buffer.data())) {
+        }
+        for (int strip = first; strip < end; strip += kStripRows) {
+            if (!output.Write(strip, std::min(kStripRows, end - strip), n,
+                              buffer.data() + size_t(strip - first) * size_t(n))) {
                 return Result::CreateFailed;
             }
         }
-    } catch (const mu::Parser::exception_type& e) {
-        *message = QString::fromStdString(e.GetMsg());
-        return Result::ParserError;
+        if (progress) {
+            progress->SetPos(int(std::lround(end * 100.0 / m)));
+        }
+        ZQT_PumpMessages();
     }
+    evaluators.clear();
     if (progress) {
         progress->SetPos(0);
     }
@@ -420,10 +606,7 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
             progress->SetBarText(QStringLiteral(""));
         }
         if (!built) {
-            if (progress && progress->IsAborted()) {
-                return Result::Aborted;
-            }
-            return Result::CreateFailed;
+            return progress && progress->IsAborted() ? Result::Aborted : Result::CreateFailed;
         }
     }
     return output.Place() ? Result::Done : Result::CreateFailed;

@@ -5,6 +5,7 @@
 
 #include <cpl_conv.h>
 #include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -32,20 +33,22 @@ void Refuse(const char* text) {
 // One input band: where its samples come from and how they become index inputs.
 struct IndexBand {
     GDALRasterBandH band = nullptr;
+    GDALDataType type = GDT_Unknown;
     double gt[6] = {0, 1, 0, 0, 0, -1};
     int columns = 0;
     int rows = 0;
-    bool normalise = false;
-    double lower = 0.0;
-    double span = 1.0;
     bool hasNoData = false;
     float noData = 0.0f;
-    // The block's samples (w x h) and the part of the block the band covers.
-    std::vector<float> samples;
+    // The index input of every integer sample: normalised over the type's range or as it is; NaN
+    // for the no-data value.
+    std::vector<float> inputs;
+    // The block's samples in the band's own type (w x h) and the part of the block the band covers.
+    std::vector<uint8_t> samples;
     cv::Rect covered;
 
     bool Open(GDALRasterBandH b) {
         band = b;
+        type = GDALGetRasterDataType(b);
         GDALDatasetH ds = GDALGetBandDataset(b);
         if (!ds || GDALGetGeoTransform(ds, gt) != CE_None) {
             return false;
@@ -56,17 +59,30 @@ struct IndexBand {
         const double value = GDALGetRasterNoDataValue(b, &has);
         hasNoData = has != 0 && !std::isnan(value);
         noData = static_cast<float>(value);
-        double upper = 0.0;
-        GetGDALDataTypeRange(GDALGetRasterDataType(b), &lower, &upper);
-        span = upper - lower;
         return true;
+    }
+
+    void TakeSamples(bool normalise) {
+        if (type == GDT_Float32) {
+            return;
+        }
+        double lower = 0.0, upper = 0.0;
+        GetGDALDataTypeRange(type, &lower, &upper);
+        inputs.resize(type == GDT_Byte ? 256 : 65536);
+        for (size_t v = 0; v < inputs.size(); ++v) {
+            inputs[v] = normalise ? static_cast<float>((double(v) - lower) / (upper - lower)) : float(v);
+            if (hasNoData && double(v) == double(noData)) {
+                inputs[v] = std::numeric_limits<float>::quiet_NaN();
+            }
+        }
     }
 
     // Reads the band's window under the block (map extent x0, y0 to x1, y1; w x h pixels) at the
     // block's scale. A window cut by the band's right or bottom edge fills only its part of the
     // block. False when the read fails or the window starts left of or above the band.
     bool Read(double x0, double y0, double x1, double y1, int w, int h) {
-        samples.resize(size_t(w) * size_t(h));
+        const int size = GDALGetDataTypeSizeBytes(type);
+        samples.resize(size_t(w) * size_t(h) * size_t(size));
         covered = cv::Rect();
         const double xo = std::rint((x0 - gt[0]) / gt[1]);
         const double yo = std::rint((y0 - gt[3]) / gt[5]);
@@ -88,20 +104,36 @@ struct IndexBand {
             return true;
         }
         covered = cv::Rect(0, 0, tw, th);
-        return GDALRasterIO(band, GF_Read, int(xo), int(yo), int(sw), int(sh), samples.data(), tw, th,
-                            GDT_Float32, sizeof(float), static_cast<GSpacing>(sizeof(float)) * w) == CE_None;
+        return GDALRasterIO(band, GF_Read, int(xo), int(yo), int(sw), int(sh), samples.data(), tw, th, type,
+                            size, static_cast<GSpacing>(size) * w) == CE_None;
     }
 
-    // The index input of the block's pixel (k, j), or NaN when the pixel has none.
-    float Value(int k, int j, int w) const {
-        if (!covered.contains(cv::Point(k, j))) {
-            return std::numeric_limits<float>::quiet_NaN();
+    // The index inputs of row j of the block (w pixels): NaN where the band has none.
+    void Inputs(int j, int w, float* out) const {
+        const int end = j < covered.height ? covered.width : 0;
+        const size_t first = size_t(j) * size_t(w);
+        switch (type) {
+            case GDT_Byte:
+                for (int k = 0; k < end; ++k) {
+                    out[k] = inputs[samples[first + size_t(k)]];
+                }
+                break;
+            case GDT_UInt16: {
+                const auto* row = reinterpret_cast<const uint16_t*>(samples.data()) + first;
+                for (int k = 0; k < end; ++k) {
+                    out[k] = inputs[row[k]];
+                }
+                break;
+            }
+            default: {
+                const auto* row = reinterpret_cast<const float*>(samples.data()) + first;
+                for (int k = 0; k < end; ++k) {
+                    out[k] = hasNoData && row[k] == noData ? std::numeric_limits<float>::quiet_NaN() : row[k];
+                }
+                break;
+            }
         }
-        const float v = samples[size_t(j) * size_t(w) + size_t(k)];
-        if (hasNoData && v == noData) {
-            return std::numeric_limits<float>::quiet_NaN();
-        }
-        return normalise ? static_cast<float>((double(v) - lower) / span) : v;
+        std::fill(out + end, out + w, std::numeric_limits<float>::quiet_NaN());
     }
 };
 
@@ -159,17 +191,6 @@ public:
     GDALRasterBandH Band() const { return GDALGetRasterBand(m_dataset, 1); }
     GDALDatasetH Dataset() const { return m_dataset; }
 
-    // Closes the written raster and opens it again for its overviews.
-    bool Reopen() {
-        const bool closed = kv::CloseDataset(m_dataset);
-        m_dataset = nullptr;
-        if (!closed) {
-            return false;
-        }
-        m_dataset = GDALOpen(QFile::encodeName(m_temporary).constData(), GA_Update);
-        return m_dataset != nullptr;
-    }
-
     // Closes the raster and puts it and its world file in place.
     bool Place() {
         const bool closed = kv::CloseDataset(m_dataset);
@@ -188,6 +209,16 @@ private:
     GDALDatasetH m_dataset = nullptr;
     bool m_placed = false;
 };
+
+// The index of a pixel from its two inputs (NaN where a band has none).
+inline float IndexOf(float red, float nir, float L, bool inside) {
+    if (!inside || std::isnan(red) || std::isnan(nir) || red == -10000.0f || nir == -10000.0f ||
+        red + nir == 0.0f) {
+        return kNoData;
+    }
+    const float index = (nir - red) / (nir + red + L) * (1.0f + L);
+    return std::isfinite(index) ? index : kNoData;
+}
 
 bool IsIndexType(GDALDataType type) {
     return type == GDT_Byte || type == GDT_UInt16 || type == GDT_Float32;
@@ -227,8 +258,8 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
     }
     // Float32 samples are taken as they are, and so are the red samples beside a Float32 NIR
     // band; integer samples are normalised over their type's range.
-    bands[1].normalise = nirType != GDT_Float32;
-    bands[0].normalise = redType != GDT_Float32 && nirType != GDT_Float32;
+    bands[1].TakeSamples(nirType != GDT_Float32);
+    bands[0].TakeSamples(nirType != GDT_Float32);
 
     const double p = std::max(bands[0].gt[1], bands[1].gt[1]);
     double left, top, right, bottom;
@@ -268,6 +299,7 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
     }
     const float L = soilBrightness;
     std::vector<float> out;
+    std::vector<uint8_t> inside;
     for (int r0 = 0, rowBlock = 0; r0 < rows; r0 += kBlock, ++rowBlock) {
         if (progress && progress->IsAborted()) {
             progress->SetPos(0);
@@ -287,26 +319,27 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
                 return 0;
             }
             out.resize(size_t(w) * size_t(h));
-            for (int j = 0; j < h; ++j) {
-                const double y = top - (r0 + j) * p;
-                float* line = out.data() + size_t(j) * size_t(w);
+            // Whether each pixel's upper-left corner lies inside the area, asked of the drawing
+            // here, before the rows are computed in parallel.
+            inside.assign(area ? size_t(w) * size_t(h) : 0, 1);
+            for (int j = 0; area && j < h; ++j) {
                 for (int k = 0; k < w; ++k) {
-                    line[k] = kNoData;
-                    if (area && !CadPlineContainPoint(area, left + (c0 + k) * p, y)) {
-                        continue;
-                    }
-                    const float rv = bands[0].Value(k, j, w);
-                    const float nv = bands[1].Value(k, j, w);
-                    if (std::isnan(rv) || std::isnan(nv) || rv == -10000.0f || nv == -10000.0f ||
-                        rv + nv == 0.0f) {
-                        continue;
-                    }
-                    const float index = (nv - rv) / (nv + rv + L) * (1.0f + L);
-                    if (std::isfinite(index)) {
-                        line[k] = index;
-                    }
+                    inside[size_t(j) * size_t(w) + size_t(k)] =
+                        CadPlineContainPoint(area, left + (c0 + k) * p, top - (r0 + j) * p) != 0;
                 }
             }
+            cv::parallel_for_(cv::Range(0, h), [&](const cv::Range& range) {
+                std::vector<float> reds(static_cast<size_t>(w)), nirs(static_cast<size_t>(w));
+                for (int j = range.start; j < range.end; ++j) {
+                    bands[0].Inputs(j, w, reds.data());
+                    bands[1].Inputs(j, w, nirs.data());
+                    float* line = out.data() + size_t(j) * size_t(w);
+                    const uint8_t* in = area ? inside.data() + size_t(j) * size_t(w) : nullptr;
+                    for (int k = 0; k < w; ++k) {
+                        line[k] = IndexOf(reds[size_t(k)], nirs[size_t(k)], L, in ? in[k] != 0 : true);
+                    }
+                }
+            });
             if (GDALRasterIO(output.Band(), GF_Write, c0, r0, w, h, out.data(), w, h, GDT_Float32, 0, 0) !=
                 CE_None) {
                 Refuse("Process error");
@@ -321,10 +354,6 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
     GDALDatasetH redDataset = GDALGetBandDataset(red);
     const char* wkt = redDataset ? GDALGetProjectionRef(redDataset) : nullptr;
     if (wkt && *wkt && GDALSetProjection(output.Dataset(), wkt) != CE_None) {
-        Refuse("Process error");
-        return 0;
-    }
-    if (!output.Reopen()) {
         Refuse("Process error");
         return 0;
     }
