@@ -4,6 +4,7 @@
 
 #include "analysis/ObjectElevation.h"
 #include "analysis/ProfileCommand.h"
+#include "analysis/SurfaceCommands.h"
 #include "analysis/VolumeCommand.h"
 #include "document/KelvaroDoc.h"
 #include "document/UserCommands.h"
@@ -14,6 +15,8 @@ void RegisterAnalysisCommands(CommandRegistry& registry) {
     registry.Supply(CMD_VOLUME, CmdVolume, CmdVolumeDraw);
     registry.Supply(CMD_PROFILE, CmdProfile, CmdProfileDraw);
     registry.Supply(CMD_OBJECTELEVATION, CmdObjectElevation, CmdObjectElevationDraw);
+    registry.Supply(CMD_SUBTRACTDEM, CmdSubtractDem);
+    registry.Supply(CMD_COMPAREDEM, CmdCompareDem);
 }
 
 bool DemLoaded(CadDrawing* drawing, CKelvaroDoc& doc) {
