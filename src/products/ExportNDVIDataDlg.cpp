@@ -71,7 +71,7 @@ CExportNDVIDataDlg::CExportNDVIDataDlg(double maximum, double minimum, const QSt
       m_btnOK(QStringLiteral("OK"), this),
       m_btnCancel(QStringLiteral("Cancel"), this) {
     setWindowTitle(QStringLiteral("Export Data"));
-    setFixedSize(kv::DluSize(this, 236, 196));
+    setFixedSize(kv::DluSize(this, 236, 204));
     auto place = [this](QWidget* widget, int id, int x, int y, int w, int h) {
         widget->setGeometry(kv::DluRect(this, x, y, w, h));
         if (id) {
@@ -80,13 +80,14 @@ CExportNDVIDataDlg::CExportNDVIDataDlg(double maximum, double minimum, const QSt
     };
     place(&m_lblName, 0, 7, 9, 24, 8);
     place(&m_editName, IDC_NAME, 34, 7, 195, 14);
-    place(&m_grpFilter, 0, 7, 26, 222, 124);
-    place(&m_lblHint, 0, 6, 11, 210, 8);
+    place(&m_grpFilter, 0, 7, 26, 222, 132);
+    place(&m_lblHint, 0, 6, 10, 210, 18);
+    m_lblHint.setWordWrap(true);
     const char* const classNames[kClasses] = {"Min:", "1:", "2:", "3:", "Over3:"};
     const int thresholdIds[4] = {IDC_T1, IDC_T2, IDC_T3, IDC_T4};
     const int colorIds[kClasses] = {IDC_COLOR_MIN, IDC_COLOR_1, IDC_COLOR_2, IDC_COLOR_3, IDC_COLOR_OVER};
     for (int i = 0; i < kClasses; ++i) {
-        const int y = 24 + 16 * i;
+        const int y = 32 + 16 * i;
         m_lblClass[i].setParent(&m_grpFilter);
         m_lblClass[i].setText(QString::fromLatin1(classNames[i]));
         place(&m_lblClass[i], 0, 6, y + 3, 30, 8);
@@ -96,16 +97,16 @@ CExportNDVIDataDlg::CExportNDVIDataDlg(double maximum, double minimum, const QSt
         m_btnColor[i].setParent(&m_grpFilter);
         place(&m_btnColor[i], colorIds[i], 114, y, 40, 14);
     }
-    place(&m_lblMaximum, 0, 6, 107, 30, 8);
-    place(&m_editMaximum, IDC_MAXIMUM, 38, 104, 70, 14);
+    place(&m_lblMaximum, 0, 6, 115, 30, 8);
+    place(&m_editMaximum, IDC_MAXIMUM, 38, 112, 70, 14);
     m_editOver.setReadOnly(true);
     m_editMaximum.setReadOnly(true);
-    place(&m_chkUseDefaults, IDC_USE_DEFAULTS, 7, 156, 90, 10);
-    place(&m_chkOpenReport, IDC_OPEN_REPORT, 7, 170, 90, 10);
-    place(&m_btnSaveDefaults, IDC_SAVE_DEFAULTS, 104, 154, 22, 16);
-    place(&m_btnClearDefaults, IDC_CLEAR_DEFAULTS, 130, 154, 22, 16);
-    place(&m_btnOK, IDOK, 124, 174, 50, 16);
-    place(&m_btnCancel, IDCANCEL, 179, 174, 50, 16);
+    place(&m_chkUseDefaults, IDC_USE_DEFAULTS, 7, 164, 90, 10);
+    place(&m_chkOpenReport, IDC_OPEN_REPORT, 7, 178, 90, 10);
+    place(&m_btnSaveDefaults, IDC_SAVE_DEFAULTS, 104, 162, 22, 16);
+    place(&m_btnClearDefaults, IDC_CLEAR_DEFAULTS, 130, 162, 22, 16);
+    place(&m_btnOK, IDOK, 124, 182, 50, 16);
+    place(&m_btnCancel, IDCANCEL, 179, 182, 50, 16);
     m_btnOK.setDefault(true);
     for (QPushButton* button :
          {static_cast<QPushButton*>(&m_btnSaveDefaults), static_cast<QPushButton*>(&m_btnClearDefaults)}) {

@@ -331,7 +331,7 @@ WalkResult ClassifyValues(GDALRasterBandH band, const ClassWindow& window, doubl
     return result;
 }
 
-bool WriteJpeg(const cv::Mat& picture, const QString& path) {
+bool WriteJpeg(const cv::Mat& picture, const QString& path, QString* temporary) {
     std::vector<uchar> jpeg;
     try {
         if (picture.empty() || !cv::imencode(".jpg", picture, jpeg)) {
@@ -341,10 +341,11 @@ bool WriteJpeg(const cv::Mat& picture, const QString& path) {
         return false;
     }
     SafeFile file(path);
-    return file.open(QIODevice::WriteOnly) &&
-           file.write(reinterpret_cast<const char*>(jpeg.data()), qint64(jpeg.size())) ==
-               qint64(jpeg.size()) &&
-           file.commit();
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(reinterpret_cast<const char*>(jpeg.data()), qint64(jpeg.size())) != qint64(jpeg.size())) {
+        return false;
+    }
+    return temporary ? file.finish(temporary) : file.commit();
 }
 
 QString ReportScratchFolder() {

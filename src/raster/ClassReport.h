@@ -108,8 +108,10 @@ WalkResult ClassifyValues(GDALRasterBandH band, const ClassWindow& window, doubl
                           const ClassStyle& style, ProgressSink* progress, ClassTally* tally);
 
 // Writes the picture as a JPEG through the write layer: the file at path is replaced only by a
-// complete picture. False when it cannot be encoded or written.
-bool WriteJpeg(const cv::Mat& picture, const QString& path);
+// complete picture. False when it cannot be encoded or written. With temporary given, the
+// complete picture is left under the temporary name it names, for the caller to put in place
+// (kv::CommitTemporary) or remove once the files written with it are complete.
+bool WriteJpeg(const cv::Mat& picture, const QString& path, QString* temporary = nullptr);
 
 // The folder "tempReport" of the working folder, where a report writes its colour swatches;
 // created when missing. Empty when it cannot be made.
