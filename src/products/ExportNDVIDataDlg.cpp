@@ -9,6 +9,7 @@
 #include "controls/KvIcons.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
+#include "products/ProductsSupport.h"
 
 namespace {
 
@@ -125,6 +126,10 @@ QString CExportNDVIDataDlg::ReportFile() const {
     return QFileInfo(m_strMapPath).absoluteDir().filePath(m_strReportName + QStringLiteral(".pdf"));
 }
 
+QString CExportNDVIDataDlg::PictureFile() const {
+    return QFileInfo(m_strMapPath).absoluteDir().filePath(m_strReportName + QStringLiteral(".jpg"));
+}
+
 bool CExportNDVIDataDlg::OnInitDialog() {
     m_nCancelled = 0;
     m_btnOK.SetIcon(IDI_OK, IDI_OK_DISABLED);
@@ -201,6 +206,9 @@ void CExportNDVIDataDlg::OnOK() {
     }
     if (QFileInfo::exists(ReportFile())) {
         KvMessageBox(QStringLiteral("A file with this name already exist"), MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    if (products::RefuseLoadedLayerOutput({PictureFile()})) {
         return;
     }
     m_nCancelled = 0;

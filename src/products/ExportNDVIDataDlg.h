@@ -43,8 +43,10 @@ public:
 
     // The report's name (the base name of its files).
     QString GetReportPath() const { return m_strReportName; }
-    // The report's file: the name with extension "pdf" in the map's folder.
+    // The report's file and its picture: the name with extension "pdf" and "jpg" in the map's
+    // folder. OK refuses a name whose picture would replace a loaded layer's file.
     QString ReportFile() const;
+    QString PictureFile() const;
 
     double m_dMaximum;
     double m_dMinimum;

@@ -236,8 +236,7 @@ int ExportNdviReport(CMapData* map, const std::vector<Wml::Point3>& area, KvProg
     facts.mean = tally.mean;
     facts.deviation = tally.standardDeviation;
     facts.pdfPath = dialog.ReportFile();
-    const QString picturePath =
-        QFileInfo(facts.pdfPath).absoluteDir().filePath(dialog.GetReportPath() + ".jpg");
+    const QString picturePath = dialog.PictureFile();
 
     // The picture and the report appear together or not at all.
     QString pictureTemporary;
