@@ -79,6 +79,18 @@ private:
     KvProgressDialog& m_progress;
 };
 
+// Whether a pass went through; otherwise *answer is the worker's: 1 with the stop flag set after
+// an abort, 0 after a read that failed.
+bool Completed(kv::WalkResult result, int* stopped, int* answer) {
+    if (result == kv::WalkResult::Aborted) {
+        *stopped = 1;
+        *answer = 1;
+    } else {
+        *answer = 0;
+    }
+    return result == kv::WalkResult::Done;
+}
+
 // What the report's page shows.
 struct ReportFacts {
     QString title;
@@ -177,14 +189,9 @@ int ExportNdviReport(CMapData* map, const std::vector<Wml::Point3>& area, KvProg
     const double noData = GDALGetRasterNoDataValue(band, nullptr);
 
     kv::ValueScan scan;
-    switch (kv::ScanValues(band, window, noData, &progress, &scan)) {
-        case kv::WalkResult::Done:
-            break;
-        case kv::WalkResult::Aborted:
-            *stopped = 1;
-            return 1;
-        case kv::WalkResult::ReadFailed:
-            return 0;
+    int answer = 0;
+    if (!Completed(kv::ScanValues(band, window, noData, &progress, &scan), stopped, &answer)) {
+        return answer;
     }
     progress.hide();
     if (scan.count == 0) {
@@ -211,14 +218,8 @@ int ExportNdviReport(CMapData* map, const std::vector<Wml::Point3>& area, KvProg
     style.background = 230;
     style.radius = kv::ClassCircleRadius(totalArea);
     kv::ClassTally tally;
-    switch (kv::ClassifyValues(band, window, noData, style, &progress, &tally)) {
-        case kv::WalkResult::Done:
-            break;
-        case kv::WalkResult::Aborted:
-            *stopped = 1;
-            return 1;
-        case kv::WalkResult::ReadFailed:
-            return 0;
+    if (!Completed(kv::ClassifyValues(band, window, noData, style, &progress, &tally), stopped, &answer)) {
+        return answer;
     }
     if (tally.total == 0) {  // the map changed between the passes
         KvMessageBox(QStringLiteral("No value to compare"), MB_OK | MB_ICONINFORMATION);

@@ -273,51 +273,6 @@ QByteArray SharedProjection(const std::vector<GDALDatasetH>& datasets) {
     return shared ? first : QByteArray();
 }
 
-// The output under its temporary name, removed unless it was put in place.
-class CalcOutput {
-public:
-    explicit CalcOutput(const QString& path) : m_path(path), m_temporary(kv::TemporaryPathFor(path)) {}
-    ~CalcOutput() {
-        if (m_dataset) {
-            GDALClose(m_dataset);
-        }
-        if (!m_placed) {
-            kv::RemoveRasterFile(m_temporary);
-        }
-    }
-    CalcOutput(const CalcOutput&) = delete;
-    CalcOutput& operator=(const CalcOutput&) = delete;
-
-    bool Create(int columns, int rows, const double* gt, const QByteArray& projection) {
-        GDALDriverH driver = GDALGetDriverByName("GTiff");
-        const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_SAFER",
-                                 nullptr};
-        m_dataset = driver ? GDALCreate(driver, QFile::encodeName(m_temporary).constData(), columns, rows, 1,
-                                        GDT_Float32, const_cast<char**>(options))
-                           : nullptr;
-        return m_dataset && GDALSetGeoTransform(m_dataset, const_cast<double*>(gt)) == CE_None &&
-               GDALSetRasterNoDataValue(GDALGetRasterBand(m_dataset, 1), kNoData) == CE_None &&
-               (projection.isEmpty() || GDALSetProjection(m_dataset, projection.constData()) == CE_None);
-    }
-    bool Write(int firstRow, int rows, int columns, const float* values) {
-        return GDALRasterIO(GDALGetRasterBand(m_dataset, 1), GF_Write, 0, firstRow, columns, rows,
-                            const_cast<float*>(values), columns, rows, GDT_Float32, 0, 0) == CE_None;
-    }
-    GDALDatasetH Dataset() const { return m_dataset; }
-    bool Place() {
-        const bool closed = kv::CloseDataset(m_dataset);
-        m_dataset = nullptr;
-        m_placed = closed && kv::MoveIntoPlace(m_temporary, m_path);
-        return m_placed;
-    }
-
-private:
-    QString m_path;
-    QString m_temporary;
-    GDALDatasetH m_dataset = nullptr;
-    bool m_placed = false;
-};
-
 // The cells of the grid's columns and rows for the bands the expression names, with x and y
 // computed as the evaluators compute them.
 GridCells CellsOf(const calc::Rewritten& formula, const calc::Grid& grid, int n, int m) {
@@ -525,9 +480,11 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
         return Result::CreateFailed;
     }
     const int n = int(grid.columns), m = int(grid.rows);
-    CalcOutput output(path);
+    kv::NewFloatRaster output(path);
     const double gt[6] = {grid.left, grid.pixel, 0.0, grid.top, 0.0, -grid.pixel};
-    if (!output.Create(n, m, gt, SharedProjection(formula.datasets))) {
+    const char* const options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_SAFER",
+                                   nullptr};
+    if (!output.Create(n, m, options, gt, kNoData, SharedProjection(formula.datasets))) {
         return Result::CreateFailed;
     }
     GridCells cells;
@@ -578,8 +535,10 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
             }
         }
         for (int strip = first; strip < end; strip += kStripRows) {
-            if (!output.Write(strip, std::min(kStripRows, end - strip), n,
-                              buffer.data() + size_t(strip - first) * size_t(n))) {
+            const int count = std::min(kStripRows, end - strip);
+            if (GDALRasterIO(output.Band(), GF_Write, 0, strip, n, count,
+                             buffer.data() + size_t(strip - first) * size_t(n), n, count, GDT_Float32, 0,
+                             0) != CE_None) {
                 return Result::CreateFailed;
             }
         }

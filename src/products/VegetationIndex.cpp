@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cpl_conv.h>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utility.hpp>
 
@@ -156,60 +155,6 @@ private:
     ProgressSink* m_bar;
 };
 
-QString WorldFileOf(const QString& path) {
-    return QFile::decodeName(CPLResetExtension(QFile::encodeName(path).constData(), "tfw"));
-}
-
-// The output under its temporary name, removed with its side files unless it was put in place.
-class IndexOutput {
-public:
-    explicit IndexOutput(const QString& path) : m_path(path), m_temporary(kv::TemporaryPathFor(path)) {}
-    ~IndexOutput() {
-        if (m_dataset) {
-            GDALClose(m_dataset);
-        }
-        if (!m_placed) {
-            kv::RemoveRasterFile(m_temporary);
-            QFile::remove(WorldFileOf(m_temporary));
-        }
-    }
-    IndexOutput(const IndexOutput&) = delete;
-    IndexOutput& operator=(const IndexOutput&) = delete;
-
-    bool Create(int columns, int rows, const double* gt) {
-        GDALDriverH driver = GDALGetDriverByName("GTiff");
-        if (!driver) {
-            return false;
-        }
-        const char* options[] = {"TILED=YES", "BLOCKXSIZE=64",    "BLOCKYSIZE=64",
-                                 "TFW=YES",   "BIGTIFF=IF_SAFER", nullptr};
-        m_dataset = GDALCreate(driver, QFile::encodeName(m_temporary).constData(), columns, rows, 1,
-                               GDT_Float32, const_cast<char**>(options));
-        return m_dataset && GDALSetRasterNoDataValue(Band(), kNoData) == CE_None &&
-               GDALSetGeoTransform(m_dataset, const_cast<double*>(gt)) == CE_None;
-    }
-    GDALRasterBandH Band() const { return GDALGetRasterBand(m_dataset, 1); }
-    GDALDatasetH Dataset() const { return m_dataset; }
-
-    // Closes the raster and puts it and its world file in place.
-    bool Place() {
-        const bool closed = kv::CloseDataset(m_dataset);
-        m_dataset = nullptr;
-        if (!closed || !kv::MoveIntoPlace(m_temporary, m_path)) {
-            return false;
-        }
-        m_placed = true;
-        const QString world = WorldFileOf(m_temporary);
-        return !QFileInfo::exists(world) || kv::CommitTemporary(world, WorldFileOf(m_path));
-    }
-
-private:
-    QString m_path;
-    QString m_temporary;
-    GDALDatasetH m_dataset = nullptr;
-    bool m_placed = false;
-};
-
 // The index of a pixel from its two inputs (NaN where a band has none).
 inline float IndexOf(float red, float nir, float L, bool inside) {
     if (!inside || std::isnan(red) || std::isnan(nir) || red == -10000.0f || nir == -10000.0f ||
@@ -284,10 +229,15 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
         Refuse("Data not comparable");
         return 0;
     }
-    IndexOutput output(path);
+    // The projection of the red band's dataset, when it has one.
+    GDALDatasetH redDataset = GDALGetBandDataset(red);
+    const char* wkt = redDataset ? GDALGetProjectionRef(redDataset) : nullptr;
+    kv::NewFloatRaster output(path);
     const double gt[6] = {left, p, 0.0, top, 0.0, -p};
+    const char* const options[] = {"TILED=YES", "BLOCKXSIZE=64",    "BLOCKYSIZE=64",
+                                   "TFW=YES",   "BIGTIFF=IF_SAFER", nullptr};
     if (n > double(std::numeric_limits<int>::max()) || m > double(std::numeric_limits<int>::max()) ||
-        !output.Create(int(n), int(m), gt)) {
+        !output.Create(int(n), int(m), options, gt, kNoData, QByteArray(wkt ? wkt : ""))) {
         Refuse("Process error");
         return 0;
     }
@@ -350,12 +300,6 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
     if (progress) {
         progress->SetPos(0);
         progress->SetStartTime();
-    }
-    GDALDatasetH redDataset = GDALGetBandDataset(red);
-    const char* wkt = redDataset ? GDALGetProjectionRef(redDataset) : nullptr;
-    if (wkt && *wkt && GDALSetProjection(output.Dataset(), wkt) != CE_None) {
-        Refuse("Process error");
-        return 0;
     }
     OverviewProgress overviewBar(progress);
     CGDALListener listener(&overviewBar);
