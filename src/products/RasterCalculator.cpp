@@ -73,6 +73,10 @@ struct SampleContext {
     double gridY = kNaN;
     int column = 0;
     int row = 0;
+    // The samples of the grid row being evaluated, per band (filled at the band's first sample in
+    // the row), and the grid row they hold (-1: none).
+    std::vector<std::vector<double>> rowSamples;
+    std::vector<int> rowFilled;
 };
 
 std::vector<TableBand> g_table;
@@ -86,6 +90,8 @@ std::mutex g_readLock;
 void EmptyStrips(SampleContext& context) {
     context.strips.assign(g_table.size(), Strip());
     context.last.assign(g_table.size(), LastCell());
+    context.rowSamples.assign(g_table.size(), std::vector<double>());
+    context.rowFilled.assign(g_table.size(), -1);
     context.readFailed = false;
 }
 
@@ -156,47 +162,8 @@ double Cell(const Strip& strip, size_t index) {
     return double(v);
 }
 
-// The sample of table entry bandIndex at the map position, through the context's strips.
-double Sample(SampleContext& context, double bandIndex, double x, double y) {
-    if (!(bandIndex >= 0.0 && bandIndex < double(g_table.size()))) {
-        return kNaN;
-    }
-    const size_t k = size_t(bandIndex);
-    const TableBand& b = g_table[k];
-    if (!b.readable) {
-        return kNaN;
-    }
-    double column, row;
-    if (x == context.gridX && context.cells && !context.cells->columns[k].empty()) {
-        column = context.cells->columns[k][size_t(context.column)];
-    } else {
-        LastCell& last = context.last[k];
-        if (x != last.x) {
-            last.x = x;
-            last.column = std::rint((x - b.originX) / b.pixelWidth);
-        }
-        column = last.column;
-    }
-    if (y == context.gridY && context.cells && !context.cells->rows[k].empty()) {
-        row = context.cells->rows[k][size_t(context.row)];
-    } else {
-        LastCell& last = context.last[k];
-        if (y != last.y) {
-            last.y = y;
-            last.row = std::rint((y - b.originY) / b.rowStep);
-        }
-        row = last.row;
-    }
-    if (!(column >= 0.0 && column < b.columns && row >= 0.0 && row < b.rows)) {
-        return kNaN;
-    }
-    Strip& strip = context.strips[k];
-    const int r = int(row);
-    if ((r < strip.first || r >= strip.first + strip.count) && !ReadStrip(b, r, strip)) {
-        context.readFailed = true;
-        return kNaN;
-    }
-    const size_t index = size_t(r - strip.first) * size_t(b.columns) + size_t(column);
+// The value of a cell of a strip, NaN for the band's no-data.
+double CellValue(const TableBand& b, const Strip& strip, size_t index) {
     double v;
     switch (b.readType) {
         case GDT_Byte:
@@ -231,6 +198,74 @@ double Sample(SampleContext& context, double bandIndex, double x, double y) {
             return std::isinf(v) ? kNaN : v;
     }
     return v;
+}
+
+// Makes sure the band's strip holds the row; false (and the context marked) when it cannot be read.
+bool StripHolds(SampleContext& context, size_t k, int row) {
+    Strip& strip = context.strips[k];
+    if (row >= strip.first && row < strip.first + strip.count) {
+        return true;
+    }
+    if (ReadStrip(g_table[k], row, strip)) {
+        return true;
+    }
+    context.readFailed = true;
+    return false;
+}
+
+// The samples of band k at every column of the context's grid row.
+void FillRow(SampleContext& context, size_t k) {
+    const TableBand& b = g_table[k];
+    std::vector<double>& samples = context.rowSamples[k];
+    const std::vector<double>& columns = context.cells->columns[k];
+    samples.assign(columns.size(), kNaN);
+    context.rowFilled[k] = context.row;
+    const double row = context.cells->rows[k][size_t(context.row)];
+    if (!(row >= 0.0 && row < b.rows) || !StripHolds(context, k, int(row))) {
+        return;
+    }
+    const Strip& strip = context.strips[k];
+    const size_t first = size_t(int(row) - strip.first) * size_t(b.columns);
+    for (size_t c = 0; c < columns.size(); ++c) {
+        if (columns[c] >= 0.0 && columns[c] < b.columns) {
+            samples[c] = CellValue(b, strip, first + size_t(columns[c]));
+        }
+    }
+}
+
+// The sample of table entry bandIndex at the map position, through the context's strips.
+double Sample(SampleContext& context, double bandIndex, double x, double y) {
+    if (!(bandIndex >= 0.0 && bandIndex < double(g_table.size()))) {
+        return kNaN;
+    }
+    const size_t k = size_t(bandIndex);
+    const TableBand& b = g_table[k];
+    if (!b.readable) {
+        return kNaN;
+    }
+    // At the grid position being evaluated, the band's samples of the whole row are at hand.
+    if (x == context.gridX && y == context.gridY && context.cells && !context.cells->columns[k].empty()) {
+        if (context.rowFilled[k] != context.row) {
+            FillRow(context, k);
+        }
+        return context.rowSamples[k][size_t(context.column)];
+    }
+    LastCell& last = context.last[k];
+    if (x != last.x) {
+        last.x = x;
+        last.column = std::rint((x - b.originX) / b.pixelWidth);
+    }
+    if (y != last.y) {
+        last.y = y;
+        last.row = std::rint((y - b.originY) / b.rowStep);
+    }
+    const double column = last.column, row = last.row;
+    if (!(column >= 0.0 && column < b.columns && row >= 0.0 && row < b.rows) ||
+        !StripHolds(context, k, int(row))) {
+        return kNaN;
+    }
+    const Strip& strip = context.strips[k];
+    return CellValue(b, strip, size_t(int(row) - strip.first) * size_t(b.columns) + size_t(column));
 }
 
 double SampleOfContext(void* context, double bandIndex, double x, double y) {
