@@ -3,10 +3,12 @@
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
 #include "products/DrawPolyOnOrtho.h"
+#include "products/NdviReport.h"
 #include "products/OrthoAnnotations.h"
 #include "products/RasterCalculator.h"
 #include "products/SlopeArrows.h"
 #include "products/SlopeMap.h"
+#include "products/VegetationIndex.h"
 
 void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_ADDQUOTES, CmdAddQuotes);
@@ -16,4 +18,6 @@ void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_ADDPOINTS, CmdAddPoints);
     registry.Supply(CMD_ADDLONGMEAS, CmdAddLongMeas);
     registry.Supply(CMD_RASTERCALCULATOR, CmdRasterCalculator);
+    registry.Supply(CMD_NDVISAVI, CmdNdviSavi, CmdNdviSaviDraw);
+    registry.Supply(CMD_EXPORTNDVIRESULTS, CmdExportNdviResults, CmdExportNdviResultsDraw);
 }

@@ -16,6 +16,7 @@
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "products/NDVISAVIDlg.h"
 #include "products/VegetationIndex.h"
 #include "raster/RecordingProgress.h"
@@ -98,7 +99,10 @@ protected:
 
 TEST_F(VegetationIndexTest, NdviAndSaviOfTheSceneFollowTheirFormulasAndJoinTheProject) {
     ui.AnswerFile(folder + "/ndvi.gtif");
-    Run([&](CNDVISAVIDlg& dialog) {
+    ui.AnswerModal(102);  // "Use total area"
+    ui.AnswerModal([&](QDialog& d) {
+        CNDVISAVIDlg& dialog = Dialog(d);
+        EXPECT_EQ(ActiveCadCommandId, CMD_NDVISAVI);
         // The bands of the scene, numbered from 0, in both lists.
         EXPECT_EQ(dialog.m_cmbRed.count(), 6);
         EXPECT_EQ(dialog.m_cmbNir.itemText(5), "L7_ETMs - channel 5");
@@ -111,7 +115,11 @@ TEST_F(VegetationIndexTest, NdviAndSaviOfTheSceneFollowTheirFormulasAndJoinThePr
                                       dialog.m_editSoilBrightness.geometry()),
                   0.5);
         Fill(dialog, {}, {}, false);
+        return -1;
     });
+    CmdNdviSavi(doc.m_pCad);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(ui.Dialogs(), (QStringList{"CGenericSelectionDlg", "CNDVISAVIDlg"}));
     EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
     EXPECT_EQ(ZQT_GetUserProfileString("NDVI_SAVI", "BuildSAVI", "x"), "0");
 
@@ -169,14 +177,31 @@ TEST_F(VegetationIndexTest, AnAreaPastTheRightAndBottomEdgesIsReadAtTrueScale) {
                                                             {right + 19.7 * p, bottom - 20.4 * p},
                                                             {right - 40.9 * p, bottom - 19.8 * p},
                                                             {right - 70.4 * p, bottom + 10.3 * p}};
-    CadClearVertices();
-    for (const auto& [x, y] : outline) {
-        CadAddVertex(x, y, 0);
-    }
-    CadEntity* area = CadAddPolyline(doc.m_pCad, 0, 1);
-    ASSERT_TRUE(area);
+    // The area drawn point by point; it stays in the drawing.
     const QString path = folder + "/area.gtif";
-    ASSERT_EQ(ComputeVegetationIndex(&doc, area, SceneBand(3), SceneBand(4), 0.0f, path, nullptr), 1);
+    ui.AnswerModal(101);
+    for (const auto& [x, y] : outline) {
+        CadScriptPushPoint(doc.m_pCad, x, y, 0);
+    }
+    CadScriptPushFinish(doc.m_pCad);
+    ui.AnswerFile(path);
+    ui.AnswerModal([](QDialog& d) {
+        Fill(Dialog(d), "L7_ETMs - channel 2", "L7_ETMs - channel 3", false);
+        return -1;
+    });
+    CmdNdviSavi(doc.m_pCad);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    CadEntity* area = nullptr;
+    for (CadLayer* layer = CadGetFirstLayer(doc.m_pCad); layer; layer = CadGetNextLayer(doc.m_pCad, layer)) {
+        for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
+            if (CadEntityGetType(e) == CAD_ENT_POLYLINE) {
+                area = e;
+            }
+        }
+    }
+    ASSERT_TRUE(area);
+    EXPECT_EQ(CadPlineGetNumVers(area), 5);
+    EXPECT_TRUE(CadPlineGetClosed(area));
 
     const kvtest::RasterFacts facts = kvtest::Inspect(path);
     const double left = CadEntityGetLeft(area), top = CadEntityGetTop(area);
@@ -220,9 +245,16 @@ TEST_F(VegetationIndexTest, AnAreaPastTheRightAndBottomEdgesIsReadAtTrueScale) {
         CadAddVertex(x - right + gt[0] + 30 * p, y, 0);
     }
     CadEntity* leftArea = CadAddPolyline(doc.m_pCad, 0, 1);
-    EXPECT_EQ(ComputeVegetationIndex(&doc, leftArea, SceneBand(3), SceneBand(4), 0.0f, folder + "/left.gtif",
-                                     nullptr),
-              0);
+    ui.AnswerModal(100);
+    CadScriptPushEntity(doc.m_pCad, doc.m_Maps["L7_ETMs"]->m_imageEntity);  // not an area: passed over
+    CadScriptPushEntity(doc.m_pCad, leftArea);
+    ui.AnswerFile(folder + "/left.gtif");
+    ui.AnswerModal([](QDialog& d) {
+        Fill(Dialog(d), "L7_ETMs - channel 2", "L7_ETMs - channel 3", false);
+        return -1;
+    });
+    CmdNdviSavi(doc.m_pCad);
+    EXPECT_EQ(ActiveCadCommandId, 0);
     EXPECT_EQ(ui.MessageTexts(), QStringList{"Process error"});
     EXPECT_TRUE(FilesWith(folder, "left").isEmpty());
 }
