@@ -362,3 +362,39 @@ TEST_F(VegetationIndexTest, RefusalsLeaveNoFileAndAbortStopsBeforeTheNextBlocks)
         EXPECT_EQ(kvtest::Inspect(index).overviews, levels) << side;
     }
 }
+
+TEST_F(VegetationIndexTest, AFloatRedBesideAnIntegerNirIsTakenAsItIsAndNoDataGivesNoData) {
+    // Red: Float32 reflectances with NaN and the declared no-data 5; NIR: UInt16 with no-data 7.
+    kvtest::RasterSpec spec;
+    spec.width = 4;
+    spec.height = 3;
+    spec.noData = 5.0;
+    const QString redPath = kvtest::WriteRaster(folder + "/red.tif", spec, [](int c, int r, int) {
+        return c == 1 && r == 0 ? std::nan("") : c == 2 && r == 0 ? 5.0 : 0.1 + 0.05 * c + 0.02 * r;
+    });
+    spec.type = GDT_UInt16;
+    spec.noData = 7.0;
+    const QString nirPath = kvtest::WriteRaster(folder + "/nir.tif", spec, [](int c, int r, int) {
+        return c == 3 && r == 0 ? 7.0 : 20000.0 + 1000.0 * c + 500.0 * r;
+    });
+    GDALDatasetH red = GDALOpen(QFile::encodeName(redPath).constData(), GA_ReadOnly);
+    GDALDatasetH nir = GDALOpen(QFile::encodeName(nirPath).constData(), GA_ReadOnly);
+    const QString path = folder + "/mixed.gtif";
+    ASSERT_EQ(ComputeVegetationIndex(&doc, nullptr, GDALGetRasterBand(red, 1), GDALGetRasterBand(nir, 1),
+                                     0.0f, path, nullptr),
+              1);
+    GDALClose(red);
+    GDALClose(nir);
+    const std::vector<double> redValues = kvtest::ReadBand(redPath), nirValues = kvtest::ReadBand(nirPath);
+    const std::vector<double> index = kvtest::ReadBand(path);
+    ASSERT_EQ(index.size(), 12u);
+    for (size_t i = 0; i < index.size(); ++i) {
+        if (i == 1 || i == 2 || i == 3) {
+            EXPECT_EQ(index[i], -9999.0) << i;
+            continue;
+        }
+        // The red value as it is, the NIR value on the 0 to 1 scale of its type.
+        const float r = float(redValues[i]), n = float(nirValues[i] / 65535.0);
+        EXPECT_NEAR(index[i], (n - r) / (n + r), 1e-6) << i;
+    }
+}
