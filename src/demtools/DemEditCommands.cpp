@@ -106,26 +106,18 @@ const char* const kAreaVertexPrompts[3] = {"Pick first area vertex", "Pick secon
                                            "Pick next area vertex (right click to end)"};
 
 AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vector<Wml::Point3>& area) {
-    Prompt(drawing, prompt);
-    for (;;) {
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
-        if (!entity) {
-            return AreaResult::End;
-        }
-        if (CadEntityGetSelected(entity) || CadEntityGetType(entity) != CAD_ENT_POLYLINE ||
-            !CadPlineGetClosed(entity) || !CadEntityGetVisible(entity)) {
-            continue;
-        }
-        const int count = CadPlineGetNumVers(entity);
-        for (int i = 0; i < count; ++i) {
-            double x = 0.0, y = 0.0, z = 0.0;
-            if (CadPlineGetVer(entity, i, &x, &y, &z)) {
-                area.emplace_back(x, y, z);
-            }
-        }
-        Prompt(drawing, QString());
-        return area.empty() ? AreaResult::Empty : AreaResult::Area;
+    CadEntity* entity = PickAreaPolyline(drawing, prompt);
+    if (!entity) {
+        return AreaResult::End;
     }
+    const int count = CadPlineGetNumVers(entity);
+    for (int i = 0; i < count; ++i) {
+        double x = 0.0, y = 0.0, z = 0.0;
+        if (CadPlineGetVer(entity, i, &x, &y, &z)) {
+            area.emplace_back(x, y, z);
+        }
+    }
+    return area.empty() ? AreaResult::Empty : AreaResult::Area;
 }
 
 int AskAreaChoice(CKelvaroDoc* doc, const QString& title, const QString& thirdCaption, int rightButtonFlag) {
@@ -200,6 +192,17 @@ CadEntity* PickAreaPolyline(CadDrawing* drawing, const QString& prompt) {
     }
 }
 
+int ShowPrepareDemGrid(CDEM& dem, KvProgressDialog& progress) {
+    if (!dem.m_grid.empty()) {
+        return PrepareDemGrid(dem, nullptr);
+    }
+    progress.SetCaption(QStringLiteral("Preparing DEM to edit..."));
+    progress.show();
+    const int loaded = PrepareDemGrid(dem, &progress);
+    progress.hide();
+    return loaded;
+}
+
 DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUndoRound& round) {
     return [doc, &progress, &round](CDEM& dem, const DemEditWindow& edit) {
         progress.SetCaption(QStringLiteral("Generate UNDO..."));
@@ -264,14 +267,8 @@ int RunDemAreaEdit(CadDrawing* drawing, CKelvaroDoc* doc, std::vector<Wml::Point
         if (ClipDemArea(*dem, worldArea).empty()) {
             continue;
         }
-        if (dem->m_grid.empty()) {
-            progress.SetCaption(QStringLiteral("Preparing DEM to edit..."));
-            progress.show();
-            const int loaded = PrepareDemGrid(*dem, &progress);
-            progress.hide();
-            if (!loaded) {
-                continue;
-            }
+        if (!ShowPrepareDemGrid(*dem, progress)) {
+            continue;
         }
         written += worker(*dem, worldArea, &progress, recorder);
     }
