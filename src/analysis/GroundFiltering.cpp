@@ -442,7 +442,7 @@ int Run::FillAndSmooth() {
                 ground = filled;
             }
             cv::Mat smooth;
-            cv::bilateralFilter(ground, smooth, 11, 10.0, 20.0);
+            cv::bilateralFilter(ground, smooth, 11, 10.0, 20.0, cv::BORDER_REPLICATE);
             smooth.setTo(cv::Scalar(noData), mask == 0);
             const cv::Rect keep(tx.writeBegin - tx.start, ty.writeBegin - ty.start,
                                 tx.writeEnd - tx.writeBegin, ty.writeEnd - ty.writeBegin);

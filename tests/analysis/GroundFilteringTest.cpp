@@ -10,11 +10,13 @@
 #include <limits>
 
 #include "analysis/GroundFiltering.h"
+#include "demtools/DemFromPoints.h"
 #include "platform/las/Las.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
+#include "support/TerrainTruth.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -71,8 +73,7 @@ QString WriteSurface(const QString& path, const kvtest::RasterSpec& spec,
         if (noData && noData(c, r)) {
             return spec.noData;
         }
-        const double z = Surface(c, r, spec.geoTransform.data());
-        return spec.type == GDT_Int16 ? std::round(z) : z;
+        return Surface(c, r, spec.geoTransform.data());
     });
 }
 
@@ -301,12 +302,11 @@ TEST(GroundFilteringWorker, AGsdOfThePixelWidthCopiesTheGridAndALargerOneResampl
 
 TEST(GroundFilteringWorker, SixteenBitIntegersGiveTheSameResultAsFloats) {
     const QString folder = kvtest::NewTempFolder("gf_types");
-    const QString floats = WriteSurface(folder + "/f.tif", Spec(100, GDT_Float32));
-    const QString integers = WriteSurface(folder + "/i.tif", Spec(100, GDT_Int16));
-    // The float surface holds the same whole numbers.
-    kvtest::RasterSpec spec = Spec(100, GDT_Float32);
-    kvtest::WriteRaster(
-        floats, spec, [&](int c, int r, int) { return std::round(Surface(c, r, spec.geoTransform.data())); });
+    // The same whole numbers stored both ways.
+    const kvtest::RasterSpec spec = Spec(100);
+    const auto whole = [&](int c, int r, int) { return std::round(Surface(c, r, spec.geoTransform.data())); };
+    const QString floats = kvtest::WriteRaster(folder + "/f.tif", spec, whole);
+    const QString integers = kvtest::WriteRaster(folder + "/i.tif", Spec(100, GDT_Int16), whole);
     const Result a = Filter(floats, folder + "/f.gtif", Defaults(1.0));
     const Result b = Filter(integers, folder + "/i.gtif", Defaults(1.0));
     EXPECT_EQ(a.cells, b.cells);
@@ -400,6 +400,54 @@ TEST(GroundFilteringWorker, AnAbortInAnyPhaseLeavesNoWorkFileAndTheOldOutput) {
         EXPECT_EQ(FilesIn(folder), QStringList({"dsm.tif", "dtm.gtif"}));
         EXPECT_EQ(kvtest::FileBytes(output), QByteArray("an older file"));
     }
+}
+
+cv::Mat ReadGrid(const QString& path) {
+    const kvtest::RasterFacts facts = kvtest::Inspect(path);
+    const std::vector<double> cells = kvtest::ReadBand(path);
+    cv::Mat grid(facts.height, facts.width, CV_32F);
+    for (int i = 0; i < int(cells.size()); ++i) {
+        grid.at<float>(i / facts.width, i % facts.width) = float(cells[size_t(i)]);
+    }
+    return grid;
+}
+
+TEST(GroundFilteringWorker, OnRealLidarTheObjectsGoAndTheOpenGroundStays) {
+    const QString folder = kvtest::NewTempFolder("gf_autzen");
+    const QString las = kvtest::DataPath("autzen_trim.las");
+    const QString dsm = folder + "/autzen_dsm.tif";
+    QString error;
+    ASSERT_EQ(CreateDemFromPointFiles({las}, 5.0, dsm, nullptr, &error), PointCloudGridder::Done)
+        << error.toStdString();
+    const kvtest::RasterFacts facts = kvtest::Inspect(dsm);
+    const cv::Mat ground = kvtest::GridPointsMax(las, facts.geoTransform, facts.width, facts.height, 2);
+    ASSERT_FALSE(ground.empty());
+
+    const QString dtm = folder + "/autzen_dtm.gtif";
+    const Result out = Filter(dsm, dtm, Defaults(5.0));
+    ASSERT_EQ(out.facts.width, facts.width);
+    const cv::Mat surface = ReadGrid(dsm);
+    const cv::Mat filtered = ReadGrid(dtm);
+    const kvtest::Deviation before = kvtest::DeviationFrom(surface, ground);
+    const kvtest::Deviation after = kvtest::DeviationFrom(filtered, ground);
+    // The cells of objects: the surface model stands more than a unit above the ground there.
+    cv::Mat objects = (surface - ground > 1.0f) & (ground != -9999.0f);
+    const kvtest::Deviation objectsBefore = kvtest::DeviationFrom(surface, ground, objects);
+    const kvtest::Deviation objectsAfter = kvtest::DeviationFrom(filtered, ground, objects);
+    std::printf("all %zu cells: surface median %.3f p95 %.3f, filtered median %.3f p95 %.3f\n", before.cells,
+                before.median, before.p95, after.median, after.p95);
+    std::printf("%zu object cells: surface median %.3f p95 %.3f, filtered median %.3f p95 %.3f\n",
+                objectsBefore.cells, objectsBefore.median, objectsBefore.p95, objectsAfter.median,
+                objectsAfter.p95);
+    EXPECT_EQ(after.cells, before.cells);
+    EXPECT_GT(objectsBefore.cells, 500u);
+    // The objects go: far closer to the ground over them, and in the tail over all cells.
+    EXPECT_LT(objectsAfter.median, objectsBefore.median / 4);
+    EXPECT_LT(objectsAfter.p95, objectsBefore.p95 / 2);
+    EXPECT_LT(after.p95, before.p95 / 4);
+    // On open ground the surface model is the ground itself; the smoothing costs a tenth of a unit
+    // at most there.
+    EXPECT_LT(after.median, before.median + 0.1);
 }
 
 }  // namespace
