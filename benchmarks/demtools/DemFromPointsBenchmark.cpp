@@ -17,21 +17,17 @@
 #include <QFileInfo>
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <gdal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "UpsampledDem.h"
 #include "demtools/DemFromPoints.h"
 #include "platform/las/Las.h"
@@ -54,16 +50,6 @@ struct Data {
 };
 Data g_data;
 std::string g_self;
-
-double Bilinear(const cv::Mat& grid, double c, double r) {
-    c = std::clamp(c, 0.0, double(grid.cols - 1));
-    r = std::clamp(r, 0.0, double(grid.rows - 1));
-    const int c0 = std::min(int(c), grid.cols - 2), r0 = std::min(int(r), grid.rows - 2);
-    const double fc = c - c0, fr = r - r0;
-    const float* a = grid.ptr<float>(r0);
-    const float* b = grid.ptr<float>(r0 + 1);
-    return (a[c0] * (1 - fc) + a[c0 + 1] * fc) * (1 - fr) + (b[c0] * (1 - fc) + b[c0 + 1] * fc) * fr;
-}
 
 // The resize source: the upsampled DEM with 2.5 m cells, tiled as the program writes DEMs.
 bool WriteDem(const cv::Mat& dem, const QString& path) {
@@ -143,83 +129,21 @@ bool MakeData() {
     if (!las->Close()) {
         return false;
     }
-    QFile vrt(g_data.vrt);
-    if (!vrt.open(QIODevice::WriteOnly)) {
+    if (!WritePointsVrt(g_data.vrt.toStdString(), (kFolder + "/points.csv").toStdString())) {
         return false;
     }
-    vrt.write(
-        QString("<OGRVRTDataSource><OGRVRTLayer name=\"points\"><SrcDataSource>%1/points.csv</SrcDataSource>"
-                "<GeometryType>wkbPoint</GeometryType><GeometryField encoding=\"PointFromColumns\" x=\"x\" "
-                "y=\"y\" z=\"z\"/></OGRVRTLayer></OGRVRTDataSource>\n")
-            .arg(kFolder)
-            .toUtf8());
-    vrt.close();
     QFile(kFolder + "/complete").open(QIODevice::WriteOnly);
     return true;
 }
 
-// Runs a program to its end; its wall time and the peak resident memory of the process.
-struct Run {
-    double seconds = 0.0;
-    double peakMiB = 0.0;
-    int status = -1;
-};
-
-Run RunProcess(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    Run run;
-    struct rusage usage {};
-    int status = 0;
-    wait4(pid, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMiB = usage.ru_maxrss / 1024.0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-void Report(benchmark::State& state, const std::vector<std::vector<std::string>>& steps) {
-    for (auto _ : state) {
-        double seconds = 0.0, peak = 0.0;
-        for (const auto& step : steps) {
-            const Run run = RunProcess(step);
-            if (run.status != 0) {
-                state.SkipWithError(("failed: " + step[0]).c_str());
-                return;
-            }
-            seconds += run.seconds;
-            peak = std::max(peak, run.peakMiB);
-        }
-        state.SetIterationTime(seconds);
-        state.counters["peak_MiB"] = peak;
-    }
-}
-
-std::string Text(double v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.17g", v);
-    return buffer;
-}
-
 void BM_OursGridLas(benchmark::State& state) {
-    Report(state, {{g_self, "--grid", Text(g_data.gsd), "/tmp/kv_bench_points/ours_las.tif",
-                    g_data.las.toStdString()}});
+    ReportProcesses(state, {{g_self, "--grid", NumberArg(g_data.gsd), "/tmp/kv_bench_points/ours_las.tif",
+                             g_data.las.toStdString()}});
 }
 
 void BM_OursGridXyz(benchmark::State& state) {
-    Report(state, {{g_self, "--grid", Text(g_data.gsd), "/tmp/kv_bench_points/ours_xyz.tif",
-                    g_data.xyz.toStdString()}});
+    ReportProcesses(state, {{g_self, "--grid", NumberArg(g_data.gsd), "/tmp/kv_bench_points/ours_xyz.tif",
+                             g_data.xyz.toStdString()}});
 }
 
 void BM_GdalGrid(benchmark::State& state) {
@@ -237,33 +161,10 @@ void BM_GdalGrid(benchmark::State& state) {
         ymax = std::max(ymax, f.ymax);
     }
     const double r = g_data.gsd / 2;
-    Report(state, {{"gdal_grid",
-                    "-q",
-                    "-a",
-                    "maximum:radius1=" + Text(r) + ":radius2=" + Text(r) + ":nodata=-9999",
-                    "-ot",
-                    "Float32",
-                    "-of",
-                    "GTiff",
-                    "-co",
-                    "TILED=YES",
-                    "-co",
-                    "BLOCKXSIZE=128",
-                    "-co",
-                    "BLOCKYSIZE=128",
-                    "-txe",
-                    Text(xmin),
-                    Text(xmin + w * g_data.gsd),
-                    "-tye",
-                    Text(ymax - h * g_data.gsd),
-                    Text(ymax),
-                    "-outsize",
-                    std::to_string(w),
-                    std::to_string(h),
-                    "-l",
-                    "points",
-                    g_data.vrt.toStdString(),
-                    "/tmp/kv_bench_points/gdal_grid.tif"}});
+    ReportProcesses(state, {GdalGridCommand("maximum:radius1=" + NumberArg(r) + ":radius2=" + NumberArg(r) +
+                                                ":nodata=-9999",
+                                            xmin, xmin + w * g_data.gsd, ymax - h * g_data.gsd, ymax, w, h,
+                                            g_data.vrt.toStdString(), "/tmp/kv_bench_points/gdal_grid.tif")});
 }
 
 void BM_SpacingEstimateLas(benchmark::State& state) {
@@ -279,8 +180,8 @@ void BM_SpacingEstimateLas(benchmark::State& state) {
 }
 
 void BM_OursResize(benchmark::State& state) {
-    Report(state, {{g_self, "--resize", Text(kResizeFrom / kResizeTo), g_data.dem.toStdString(),
-                    "/tmp/kv_bench_points/ours_resized.tif"}});
+    ReportProcesses(state, {{g_self, "--resize", NumberArg(kResizeFrom / kResizeTo), g_data.dem.toStdString(),
+                             "/tmp/kv_bench_points/ours_resized.tif"}});
 }
 
 void BM_GdalwarpGdaladdo(benchmark::State& state) {
@@ -290,10 +191,10 @@ void BM_GdalwarpGdaladdo(benchmark::State& state) {
     for (int level = 2, n = kv::OverviewLevelCount(side, side); n > 0; level *= 2, --n) {
         addo.push_back(std::to_string(level));
     }
-    Report(state, {{"gdalwarp", "-q", "-overwrite", "-r", "bilinear", "-tr", Text(kResizeTo), Text(kResizeTo),
-                    "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co", "BLOCKYSIZE=128", "-co",
-                    "BIGTIFF=IF_NEEDED", g_data.dem.toStdString(), out},
-                   addo});
+    ReportProcesses(state, {{"gdalwarp", "-q", "-overwrite", "-r", "bilinear", "-tr", NumberArg(kResizeTo),
+                             NumberArg(kResizeTo), "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
+                             "BLOCKYSIZE=128", "-co", "BIGTIFF=IF_NEEDED", g_data.dem.toStdString(), out},
+                            addo});
 }
 
 // Our side of each pair as a process of its own.

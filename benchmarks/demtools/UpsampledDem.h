@@ -5,6 +5,8 @@
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+
 inline bool ReadUpsampled(const char* path, int side, cv::Mat* dem, double* geoTransform) {
     GDALDatasetH ds = GDALOpen(path, GA_ReadOnly);
     if (!ds) {
@@ -23,4 +25,15 @@ inline bool ReadUpsampled(const char* path, int side, cv::Mat* dem, double* geoT
     geoTransform[1] *= double(w) / side;
     geoTransform[5] *= double(h) / side;
     return true;
+}
+
+// The grid's value at (column c, row r) between cell centres, bilinearly; clamped to the grid.
+inline double Bilinear(const cv::Mat& grid, double c, double r) {
+    c = std::clamp(c, 0.0, double(grid.cols - 1));
+    r = std::clamp(r, 0.0, double(grid.rows - 1));
+    const int c0 = std::min(int(c), grid.cols - 2), r0 = std::min(int(r), grid.rows - 2);
+    const double fc = c - c0, fr = r - r0;
+    const float* a = grid.ptr<float>(r0);
+    const float* b = grid.ptr<float>(r0 + 1);
+    return (a[c0] * (1 - fc) + a[c0 + 1] * fc) * (1 - fr) + (b[c0] * (1 - fc) + b[c0 + 1] * fc) * fr;
 }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include <unistd.h>
+
 #include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 
@@ -119,6 +121,11 @@ cv::Mat RuleResult(const cv::Mat& values, const cv::Mat& mask, const DemCellRule
     cv::Mat after(values.size(), CV_32FC1, cv::Scalar(kNotEdited));
     rule(values, mask, after);
     return after;
+}
+
+bool FitsInMemory(double cells) {
+    const double memory = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGE_SIZE));
+    return cells >= 0.0 && cells * sizeof(float) <= memory / 2;
 }
 
 int PrepareDemGrid(CDEM& dem, ProgressSink* progress) {

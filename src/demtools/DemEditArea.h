@@ -76,6 +76,10 @@ int CommitDemWindow(CDEM& dem, const DemAreaPiece& piece, const cv::Rect& window
                     const cv::Mat& after, const cv::Mat& mask, ProgressSink* progress,
                     const DemEditRecorder& record);
 
+// Whether a Float32 image of that many cells fits in half the machine's memory: the largest
+// scratch raster a DEM tool takes on.
+bool FitsInMemory(double cells);
+
 // Brings the DEM's grid into memory for an edit; 0 when it cannot be.
 int PrepareDemGrid(CDEM& dem, ProgressSink* progress);
 // Marks the DEM as changed by an edit: modified, display cache dropped, no longer busy.

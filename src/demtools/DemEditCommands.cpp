@@ -28,21 +28,6 @@ std::vector<Wml::Point3> g_holeArea, g_gapsArea, g_offsetArea, g_erodeArea, g_pa
 // The offset of the last run of the offset command.
 double g_offset = 0.0;
 
-// Draws the area picked so far, the cursor, and the first vertex again once the area can close.
-void DrawArea(const std::vector<Wml::Point3>& area, double x, double y, double z) {
-    if (area.empty()) {
-        return;
-    }
-    for (const Wml::Point3& p : area) {
-        CadDrawAddVertex(p.X(), p.Y(), p.Z());
-    }
-    CadDrawAddVertex(x, y, z);
-    if (area.size() >= 2) {
-        CadDrawAddVertex(area[0].X(), area[0].Y(), area[0].Z());
-    }
-    CadDrawPolyline(0);
-}
-
 // The start every command shares: the project, the active command and the "No DEM loaded"
 // refusal. Null when the command must not go on.
 CKelvaroDoc* StartCommand(CadDrawing* drawing, int id, std::vector<Wml::Point3>* area) {
@@ -65,32 +50,6 @@ CKelvaroDoc* StartCommand(CadDrawing* drawing, int id, std::vector<Wml::Point3>*
     return doc;
 }
 
-// Ends a started command on every way out: prompt cleared, area emptied, no active command.
-class CommandEnd {
-public:
-    CommandEnd(CadDrawing* drawing, std::vector<Wml::Point3>* area) : m_drawing(drawing), m_area(area) {}
-    ~CommandEnd() {
-        Prompt(m_drawing, QString());
-        if (m_area) {
-            m_area->clear();
-        }
-        ActiveCadCommandId = 0;
-        RunIdle();
-        if (regenerate) {
-            CadRegen(m_drawing);
-        }
-    }
-    CommandEnd(const CommandEnd&) = delete;
-    CommandEnd& operator=(const CommandEnd&) = delete;
-    bool regenerate = false;
-
-private:
-    CadDrawing* m_drawing;
-    std::vector<Wml::Point3>* m_area;
-};
-
-enum class AreaResult { Area, Empty, End, Cancelled };
-
 // Takes the vertices of the next visible, closed, unselected polyline the operator picks.
 AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vector<Wml::Point3>& area) {
     Prompt(drawing, prompt);
@@ -112,27 +71,6 @@ AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vec
         }
         Prompt(drawing, QString());
         return area.empty() ? AreaResult::Empty : AreaResult::Area;
-    }
-}
-
-// Collects an area point by point with the three prompts (first, second, next).
-AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::vector<Wml::Point3>& area) {
-    for (;;) {
-        Prompt(drawing, prompts[std::min<size_t>(area.size(), 2)]);
-        switch (CadCmdUserInput(drawing)) {
-            case CAD_INPUT_POINT: {
-                double x = 0.0, y = 0.0, z = 0.0;
-                CadCmdGetInputPoint(drawing, &x, &y, &z);
-                area.emplace_back(x, y, z);
-                break;
-            }
-            case CAD_INPUT_FINISH:
-                return area.empty() ? AreaResult::Empty : AreaResult::Area;
-            case CAD_INPUT_TEXT:
-                break;
-            default:
-                return AreaResult::Cancelled;
-        }
     }
 }
 
@@ -198,6 +136,67 @@ void RunRepeatingAreaCommand(CadDrawing* drawing, int id, const char* title, std
 
 }  // namespace
 
+const char* const kPickAreaPrompts[3] = {"Pick first area vertex", "Pick next area vertex",
+                                         "Pick next area vertex (right click to end)"};
+
+CommandEnd::~CommandEnd() {
+    Prompt(m_drawing, QString());
+    if (m_area) {
+        m_area->clear();
+    }
+    ActiveCadCommandId = 0;
+    RunIdle();
+    if (regenerate) {
+        CadRegen(m_drawing);
+    }
+}
+
+void DrawArea(const std::vector<Wml::Point3>& area, double x, double y, double z) {
+    if (area.empty()) {
+        return;
+    }
+    for (const Wml::Point3& p : area) {
+        CadDrawAddVertex(p.X(), p.Y(), p.Z());
+    }
+    CadDrawAddVertex(x, y, z);
+    if (area.size() >= 2) {
+        CadDrawAddVertex(area[0].X(), area[0].Y(), area[0].Z());
+    }
+    CadDrawPolyline(0);
+}
+
+AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::vector<Wml::Point3>& area) {
+    for (;;) {
+        Prompt(drawing, prompts[std::min<size_t>(area.size(), 2)]);
+        switch (CadCmdUserInput(drawing)) {
+            case CAD_INPUT_POINT: {
+                double x = 0.0, y = 0.0, z = 0.0;
+                CadCmdGetInputPoint(drawing, &x, &y, &z);
+                area.emplace_back(x, y, z);
+                break;
+            }
+            case CAD_INPUT_FINISH:
+                return area.empty() ? AreaResult::Empty : AreaResult::Area;
+            case CAD_INPUT_TEXT:
+                break;
+            default:
+                return AreaResult::Cancelled;
+        }
+    }
+}
+
+DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUndoRound& round) {
+    return [doc, &progress, &round](CDEM& dem, const DemEditWindow& edit) {
+        progress.SetCaption(QStringLiteral("Generate UNDO..."));
+        progress.show();
+        const CUndoDEM record(&dem, doc, *edit.before, *edit.after, edit.window.tl(), edit.contour,
+                              &progress);
+        progress.hide();
+        // A window whose cells could not be saved is not changed.
+        return round.Add(record);
+    };
+}
+
 std::vector<CDEM*> EditableDems(CKelvaroDoc& doc) {
     std::vector<CDEM*> dems;
     for (const auto& [name, dem] : doc.m_DEMs) {
@@ -244,15 +243,7 @@ int RunDemAreaEdit(CadDrawing* drawing, CKelvaroDoc* doc, std::vector<Wml::Point
                                                            : nullptr);
     progress.Create();
     DemUndoRound round;
-    const DemEditRecorder recorder = [&](CDEM& dem, const DemEditWindow& edit) {
-        progress.SetCaption(QStringLiteral("Generate UNDO..."));
-        progress.show();
-        const CUndoDEM record(&dem, doc, *edit.before, *edit.after, edit.window.tl(), edit.contour,
-                              &progress);
-        progress.hide();
-        // A window whose cells could not be saved is not changed.
-        return round.Add(record);
-    };
+    const DemEditRecorder recorder = UndoRecorder(doc, progress, round);
     int written = 0;
     for (CDEM* dem : dems) {
         if (ClipDemArea(*dem, worldArea).empty()) {
@@ -389,9 +380,7 @@ void CmdDemPatchIt(CadDrawing* drawing) {
             return;
         }
     }
-    const char* const prompts[3] = {"Pick first area vertex", "Pick next area vertex",
-                                    "Pick next area vertex (right click to end)"};
-    if (DrawNewArea(drawing, prompts, g_patchArea) != AreaResult::Area) {
+    if (DrawNewArea(drawing, kPickAreaPrompts, g_patchArea) != AreaResult::Area) {
         return;
     }
     const Wml::Point3* point = constrained ? &constraint : nullptr;

@@ -16,6 +16,7 @@ class CDEM;
 class CKelvaroDoc;
 class DemUndoRound;
 class DemUndoStack;
+class KvProgressDialog;
 struct CadDrawing;
 class QPainter;
 struct CadEntity;
@@ -42,6 +43,36 @@ private:
     CadDrawing* m_drawing;
 };
 
+// Ends a started command on every way out: the prompt cleared, the area (may be null) emptied,
+// ActiveCadCommandId back to 0 and the ribbon brought up to date; with regenerate set, the
+// drawing regenerated.
+class CommandEnd {
+public:
+    CommandEnd(CadDrawing* drawing, std::vector<Wml::Point3>* area) : m_drawing(drawing), m_area(area) {}
+    ~CommandEnd();
+    CommandEnd(const CommandEnd&) = delete;
+    CommandEnd& operator=(const CommandEnd&) = delete;
+    bool regenerate = false;
+
+private:
+    CadDrawing* m_drawing;
+    std::vector<Wml::Point3>* m_area;
+};
+
+// The rubber band of an area drawn point by point: the vertices picked so far, the cursor, and
+// the first vertex again once the area can close. Nothing before the first vertex.
+void DrawArea(const std::vector<Wml::Point3>& area, double x, double y, double z);
+
+// How the operator ended an area: Area with vertices, Empty (finished with none), End (no entity
+// picked) or Cancelled.
+enum class AreaResult { Area, Empty, End, Cancelled };
+// Collects an area point by point into `area`, prompting with prompts[0] before the first vertex,
+// prompts[1] before the second and prompts[2] from then on. The finishing input (right click,
+// Enter) ends it; typed text is ignored.
+AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::vector<Wml::Point3>& area);
+// The prompts of an area drawn point by point that the right click ends.
+extern const char* const kPickAreaPrompts[3];
+
 // The DEM of the project whose image place the entity is; null for any other entity or none.
 CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
 
@@ -62,6 +93,10 @@ QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix);
 // The DEMs of the document an edit may change: image place present, not deleted and visible, on a
 // CAD layer that is visible and not locked; in the order of the document's DEM table.
 std::vector<CDEM*> EditableDems(CKelvaroDoc& doc);
+
+// The recorder of a command's edits: one undo record per window (the caption "Generate UNDO..."
+// on the progress window while it is written), gathered into the round.
+DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUndoRound& round);
 
 // Hands one run's round to the document's DEM undo history. 0 for an empty round.
 int PushEditRound(CKelvaroDoc* doc, const DemUndoRound& round);

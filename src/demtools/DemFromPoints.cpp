@@ -13,8 +13,7 @@
 #include <limits>
 #include <new>
 
-#include <unistd.h>
-
+#include "demtools/DemEditArea.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
@@ -281,10 +280,6 @@ cv::Rect WindowOf(const PointFileSummary& file, const Extent& e, double gsd) {
     return cv::Rect(int(c0), int(r0), int(c1 - c0 + 1), int(r1 - r0 + 1));
 }
 
-double MemoryBytes() {
-    return double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGE_SIZE));
-}
-
 }  // namespace
 
 bool PointCloudGridder::IsValidGsd(double gsd) const {
@@ -330,8 +325,7 @@ int PointCloudGridder::Grid(double gsd, const QString& output, ProgressSink* pro
     }
     for (const PointFileSummary& summary : m_files) {
         const cv::Rect rect = WindowOf(summary, e, gsd);
-        if (summary.points > 0 &&
-            double(rect.width) * double(rect.height) * sizeof(float) > MemoryBytes() / 2) {
+        if (summary.points > 0 && !FitsInMemory(double(rect.width) * double(rect.height))) {
             return Fail(
                 QString("not enough memory for a window of %1 x %2 cells").arg(rect.width).arg(rect.height));
         }

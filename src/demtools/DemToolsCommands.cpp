@@ -2,6 +2,7 @@
 
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemOutputCommands.h"
+#include "demtools/TinCommands.h"
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
 
@@ -14,4 +15,6 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_RESIZEDEM, CmdResizeDem);
     registry.Supply(CMD_CREATEDEMFROMLAS, CmdCreateDemFromLas);
     registry.Supply(CMD_DEMERODE, CmdDemErode, CmdDemErodeDraw);
+    registry.Supply(CMD_DEMFROMTIN, CmdDemFromTin, CmdDemFromTinDraw);
+    registry.Supply(CMD_EDITDEMFROMTIN, CmdEditDemFromTin, CmdEditDemFromTinDraw);
 }

@@ -95,20 +95,6 @@ std::vector<float> ExpectedCells(const std::vector<Point>& points, double g, int
     return cells;
 }
 
-// Answers the GSD dialog with the text and keeps the proposal it showed.
-void AnswerGsd(kvtest::ScriptedInteraction& ui, const QString& text, QString* proposal = nullptr) {
-    ui.AnswerModal([text, proposal](QDialog& dialog) {
-        auto& input = static_cast<CInputValueDlg&>(dialog);
-        EXPECT_EQ(input.windowTitle(), "Insert DEM GSD");
-        if (proposal) {
-            *proposal = input.m_Edit.text();
-        }
-        input.m_Edit.setText(text);
-        input.m_btnOK.click();
-        return -1;
-    });
-}
-
 class DemFromPointsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -125,7 +111,7 @@ protected:
              const QString& output, const QString& gsd, QString* proposal = nullptr) {
         ui.AnswerFile(files.join('\n'));
         ui.AnswerFile(output);
-        AnswerGsd(ui, gsd, proposal);
+        dtest::AnswerGsd(ui, gsd, proposal);
         CmdCreateDemFromLas(doc.m_pCad);
         EXPECT_EQ(ActiveCadCommandId, 0);
         char prompt[256];
@@ -356,7 +342,7 @@ TEST_F(DemFromPointsTest, DamagedLasFilesAreRefusedOrGriddedWithWhatTheyHold) {
         const QString output = file + ".gtif";
         ui.AnswerFile(file);
         ui.AnswerFile(output);
-        AnswerGsd(ui, "1");
+        dtest::AnswerGsd(ui, "1");
         const int before = doc.GetDEMCount();
         CmdCreateDemFromLas(doc.m_pCad);
         EXPECT_EQ(ActiveCadCommandId, 0);

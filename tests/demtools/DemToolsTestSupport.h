@@ -1,5 +1,5 @@
-// What the tests of the DEM-writing commands read back: the command line's last lines and a
-// raster file's form and cells.
+// What the tests of the DEM-writing commands share: the answer to the cell-size dialog, and what
+// they read back (the command line's last lines, a raster file's form and cells).
 #pragma once
 
 #include <QFile>
@@ -11,7 +11,9 @@
 #include <array>
 #include <vector>
 
+#include "controls/InputValueDlg.h"
 #include "platform/cad/Cad.h"
+#include "support/ScriptedInteraction.h"
 
 namespace dtest {
 
@@ -55,6 +57,20 @@ inline Raster ReadRaster(const QString& path) {
               CE_None);
     GDALClose(ds);
     return r;
+}
+
+// Answers the next cell-size dialog ("Insert DEM GSD") with the text and keeps the text it showed.
+inline void AnswerGsd(kvtest::ScriptedInteraction& ui, const QString& text, QString* proposal = nullptr) {
+    ui.AnswerModal([text, proposal](QDialog& dialog) {
+        auto& input = static_cast<CInputValueDlg&>(dialog);
+        EXPECT_EQ(input.windowTitle(), "Insert DEM GSD");
+        if (proposal) {
+            *proposal = input.m_Edit.text();
+        }
+        input.m_Edit.setText(text);
+        input.m_btnOK.click();
+        return -1;
+    });
 }
 
 }  // namespace dtest

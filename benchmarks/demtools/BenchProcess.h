@@ -1,0 +1,126 @@
+// What the benchmarks share that run each side of a pair as a process of its own, so that its
+// time and peak memory are the whole process's: the process runner, number arguments, and
+// gdal_grid over a CSV file of points.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// A program run to its end: its wall time, the peak resident memory of the process, and its exit
+// status (-1 when it did not exit).
+struct BenchRun {
+    double seconds = 0.0;
+    double peakMiB = 0.0;
+    int status = -1;
+};
+
+// Runs the program (the first argument, looked up on the path) with its standard output dropped.
+inline BenchRun RunProcess(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    BenchRun run;
+    struct rusage usage {};
+    int status = 0;
+    wait4(pid, &status, 0, &usage);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakMiB = usage.ru_maxrss / 1024.0;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// Times the steps, one after the other, as one iteration of the benchmark (manual time), with the
+// largest peak memory of them as the counter peak_MiB.
+inline void ReportProcesses(benchmark::State& state, const std::vector<std::vector<std::string>>& steps) {
+    for (auto _ : state) {
+        double seconds = 0.0, peak = 0.0;
+        for (const auto& step : steps) {
+            const BenchRun run = RunProcess(step);
+            if (run.status != 0) {
+                state.SkipWithError(("failed: " + step[0]).c_str());
+                return;
+            }
+            seconds += run.seconds;
+            peak = std::max(peak, run.peakMiB);
+        }
+        state.SetIterationTime(seconds);
+        state.counters["peak_MiB"] = peak;
+    }
+}
+
+// A number as a command-line argument, without loss.
+inline std::string NumberArg(double v) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v);
+    return buffer;
+}
+
+// The VRT through which GDAL's tools read a CSV file of points (columns x, y, z) as the point
+// layer "points". False when it cannot be written.
+inline bool WritePointsVrt(const std::string& vrtPath, const std::string& csvPath) {
+    std::FILE* vrt = std::fopen(vrtPath.c_str(), "wb");
+    if (!vrt) {
+        return false;
+    }
+    const std::string file = csvPath.substr(csvPath.find_last_of('/') + 1);
+    const std::string layer = file.substr(0, file.find_last_of('.'));
+    std::fprintf(vrt,
+                 "<OGRVRTDataSource><OGRVRTLayer name=\"points\"><SrcDataSource>%s</SrcDataSource>"
+                 "<SrcLayer>%s</SrcLayer><GeometryType>wkbPoint</GeometryType><GeometryField "
+                 "encoding=\"PointFromColumns\" x=\"x\" y=\"y\" z=\"z\"/></OGRVRTLayer></OGRVRTDataSource>\n",
+                 csvPath.c_str(), layer.c_str());
+    return std::fclose(vrt) == 0;
+}
+
+// gdal_grid with the algorithm over the points of the VRT into a tiled Float32 GeoTIFF of w x h
+// cells between x0 and x1 and between y0 and y1 (in the order gdal_grid takes them).
+inline std::vector<std::string> GdalGridCommand(const std::string& algorithm, double x0, double x1, double y0,
+                                                double y1, int w, int h, const std::string& vrt,
+                                                const std::string& output) {
+    return {"gdal_grid",
+            "-q",
+            "-a",
+            algorithm,
+            "-ot",
+            "Float32",
+            "-of",
+            "GTiff",
+            "-co",
+            "TILED=YES",
+            "-co",
+            "BLOCKXSIZE=128",
+            "-co",
+            "BLOCKYSIZE=128",
+            "-txe",
+            NumberArg(x0),
+            NumberArg(x1),
+            "-tye",
+            NumberArg(y0),
+            NumberArg(y1),
+            "-outsize",
+            std::to_string(w),
+            std::to_string(h),
+            "-l",
+            "points",
+            vrt,
+            output};
+}
