@@ -33,15 +33,15 @@ const char* const kSection = "CompoundAnalysis";
 // The import and export tools, the terrain analysis and the libraries whose tools the analysis
 // runs by name (without them it stops at its first step).
 const std::vector<const char*> kLibraries = {
-    "io_gdal",     "ta_compound", "ta_preprocessor", "ta_lighting", "ta_morphometry", "grid_filter",
-    "ta_hydrology", "ta_channels", "grid_tools",     "grid_calculus", "shapes_grid"};
+    "io_gdal",      "ta_compound", "ta_preprocessor", "ta_lighting",   "ta_morphometry", "grid_filter",
+    "ta_hydrology", "ta_channels", "grid_tools",      "grid_calculus", "shapes_grid"};
 constexpr int kImportTool = 0;
 constexpr int kExportTool = 2;
 constexpr int kTerrainTool = 0;
 // The outputs the terrain analysis is asked for; FLOW is its catchment area.
-const char* const kTerrainOutputs[] = {"SHADE",    "SLOPE",    "ASPECT",   "HCURV",     "VCURV",     "CONVERGENCE",
-                                       "SINKS",    "FLOW",     "WETNESS",  "LSFACTOR",  "CHANNELS",  "BASINS",
-                                       "CHNL_BASE", "CHNL_DIST", "VALL_DEPTH", "RSP"};
+const char* const kTerrainOutputs[] = {
+    "SHADE",   "SLOPE",    "ASPECT",   "HCURV",  "VCURV",     "CONVERGENCE", "SINKS",      "FLOW",
+    "WETNESS", "LSFACTOR", "CHANNELS", "BASINS", "CHNL_BASE", "CHNL_DIST",   "VALL_DEPTH", "RSP"};
 
 // The terrain output of each product.
 const char* TerrainOutputOf(MapType type) {
@@ -82,7 +82,8 @@ bool ExportGrid(kv::saga::Tool& exporter, CSG_Grid* grid, const QString& path) {
 }
 
 QString ProfileKey(const char* key) {
-    return ZQT_GetUserProfileString(QString::fromLatin1(kSection), QString::fromLatin1(key), QStringLiteral("1"));
+    return ZQT_GetUserProfileString(QString::fromLatin1(kSection), QString::fromLatin1(key),
+                                    QStringLiteral("1"));
 }
 
 }  // namespace
@@ -103,7 +104,8 @@ std::vector<DemAnalysisProduct> DemAnalysisProducts(const QString& demPath, cons
     return products;
 }
 
-DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice& choice, ProgressSink* progress) {
+DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice& choice,
+                                 ProgressSink* progress) {
     DemAnalysisResult result;
     const std::vector<DemAnalysisProduct> products = DemAnalysisProducts(demPath, choice);
     if (progress) {
@@ -116,7 +118,8 @@ DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice
 
     kv::saga::Tool import("io_gdal", kImportTool);
     if (!import.Valid() || !import->Set_Parameter("FILES", CSG_String(demPath.toUtf8().constData())) ||
-        !import->Set_Parameter("TRANSFORM", true) || !import->Set_Parameter("RESAMPLING", 3) || !import.Execute()) {
+        !import->Set_Parameter("TRANSFORM", true) || !import->Set_Parameter("RESAMPLING", 3) ||
+        !import.Execute()) {
         return result;
     }
     CSG_Parameter_Grid_List* grids = import->Get_Parameter("GRIDS")->asGridList();
@@ -145,9 +148,10 @@ DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice
     int step = 2;
     for (const DemAnalysisProduct& product : products) {
         // A loaded layer's file is never replaced under it.
-        const bool written = exporter.Valid() && !IsLoadedLayerFile(product.path) &&
-                             ExportGrid(exporter, terrain->Get_Parameter(TerrainOutputOf(product.mapType))->asGrid(),
-                                        product.path);
+        const bool written =
+            exporter.Valid() && !IsLoadedLayerFile(product.path) &&
+            ExportGrid(exporter, terrain->Get_Parameter(TerrainOutputOf(product.mapType))->asGrid(),
+                       product.path);
         if (written) {
             result.written.push_back(product);
         } else {
@@ -173,7 +177,8 @@ CDEMAnalysisDlg::CDEMAnalysisDlg(CKelvaroDoc* doc, QWidget* parent)
     setFixedSize(kv::DluSize(this, 169, 112));
     m_group.setGeometry(kv::DluRect(this, 7, 7, 155, 77));
     int y = 12;
-    for (QCheckBox* box : {&m_checkSlope, &m_checkCatchmentArea, &m_checkWetness, &m_checkLSFactor, &m_checkShade}) {
+    for (QCheckBox* box :
+         {&m_checkSlope, &m_checkCatchmentArea, &m_checkWetness, &m_checkLSFactor, &m_checkShade}) {
         box->setGeometry(kv::DluRect(this, 8, y, 140, 10));
         y += 12;
     }
@@ -205,11 +210,12 @@ bool CDEMAnalysisDlg::OnInitDialog() {
 }
 
 void CDEMAnalysisDlg::OnBnClickedOk() {
-    const std::tuple<QCheckBox*, const char*, int*> boxes[] = {{&m_checkShade, "shade", &m_bShade},
-                                                               {&m_checkSlope, "slope", &m_bSlope},
-                                                               {&m_checkCatchmentArea, "carea", &m_bCatchmentArea},
-                                                               {&m_checkWetness, "wetness", &m_bWetness},
-                                                               {&m_checkLSFactor, "lsfactor", &m_bLSFactor}};
+    const std::tuple<QCheckBox*, const char*, int*> boxes[] = {
+        {&m_checkShade, "shade", &m_bShade},
+        {&m_checkSlope, "slope", &m_bSlope},
+        {&m_checkCatchmentArea, "carea", &m_bCatchmentArea},
+        {&m_checkWetness, "wetness", &m_bWetness},
+        {&m_checkLSFactor, "lsfactor", &m_bLSFactor}};
     for (const auto& [box, key, member] : boxes) {
         *member = box->isChecked() ? 1 : 0;
         ZQT_WriteUserProfileString(QString::fromLatin1(kSection), QString::fromLatin1(key),
@@ -244,9 +250,10 @@ void CmdDemAnalysis(CadDrawing* drawing) {
         return;
     }
     if (dem->m_geoTransform[1] < 0.5 &&
-        KvMessageBox(QStringLiteral("This process is best when used with DTM.\n With selected DEM process may be "
-                                    "slow, proceed anyway?"),
-                     MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        KvMessageBox(
+            QStringLiteral("This process is best when used with DTM.\n With selected DEM process may be "
+                           "slow, proceed anyway?"),
+            MB_YESNO | MB_ICONQUESTION) != IDYES) {
         return;
     }
     Prompt(drawing, QString());

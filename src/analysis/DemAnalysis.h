@@ -52,7 +52,8 @@ struct DemAnalysisResult {
 // Imports the DEM file, runs the terrain analysis and exports the ticked products. Each file is
 // written under a temporary name beside it and replaces an older file only once complete; files of
 // unticked products are left alone. progress runs from 0 to (ticked products + 2).
-DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice& choice, ProgressSink* progress);
+DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice& choice,
+                                 ProgressSink* progress);
 
 // The dialog in which the operator ticks the products; the choices are kept per user.
 class CDEMAnalysisDlg : public KvDialog {

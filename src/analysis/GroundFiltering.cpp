@@ -443,7 +443,9 @@ int Run::FillAndSmooth() {
             }
             cv::Mat smooth;
             cv::bilateralFilter(ground, smooth, 11, 10.0, 20.0, cv::BORDER_REPLICATE);
-            smooth.setTo(cv::Scalar(noData), mask == 0);
+            // No data where the input had none, and where no ground was found to fill from: the
+            // smoothing must not turn a no-data cell into a value next to it.
+            smooth.setTo(cv::Scalar(noData), (mask == 0) | (ground == noData));
             const cv::Rect keep(tx.writeBegin - tx.start, ty.writeBegin - ty.start,
                                 tx.writeEnd - tx.writeBegin, ty.writeEnd - ty.writeBegin);
             const cv::Rect target(tx.writeBegin, ty.writeBegin, keep.width, keep.height);

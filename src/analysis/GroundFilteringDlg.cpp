@@ -141,7 +141,8 @@ void CMCCGroundFilterParametersDlg::OnOK() {
     double threshold = -1.0;
     ZQT_StringToDouble(m_editCurvature.text(), &threshold);
     if (!(threshold > 0.0 && threshold < kHalfPi)) {
-        KvMessageBox(QStringLiteral("Invalid curvature threshold! (it must be bigger than zero and smaller than PI/2)"),
+        KvMessageBox(QStringLiteral(
+                         "Invalid curvature threshold! (it must be bigger than zero and smaller than PI/2)"),
                      MB_OK | MB_ICONEXCLAMATION);
         return;
     }
@@ -209,9 +210,9 @@ void CGroundFilteringDlg::OnTimer() {
     }
     show();
     ZQT_StartTimer();
-    const int result = RunGroundFiltering(m_pDEM, parameters.m_dGSD, parameters.m_dFactor,
-                                          parameters.m_dCurvatureThreshold, &m_progressOverall, &m_progressPhase,
-                                          m_pAbort);
+    const int result =
+        RunGroundFiltering(m_pDEM, parameters.m_dGSD, parameters.m_dFactor, parameters.m_dCurvatureThreshold,
+                           &m_progressOverall, &m_progressPhase, m_pAbort);
     m_progressOverall.SetPos(0);
     m_progressPhase.SetPos(0);
     if (result) {
