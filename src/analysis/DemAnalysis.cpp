@@ -6,6 +6,7 @@
 
 #include <saga_api/saga_api.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "analysis/SagaRunner.h"
@@ -98,8 +99,8 @@ std::vector<DemAnalysisProduct> DemAnalysisProducts(const QString& demPath, cons
             products.push_back({path, QFileInfo(path).fileName(), type, QString::fromLatin1(failure)});
         }
     };
-    add(choice.catchmentArea, "_CAREA.tif", MapTypeCatchment, "CMap");
     add(choice.slope, "_SLOPE.tif", MapTypeSlope, "Slope");
+    add(choice.catchmentArea, "_CAREA.tif", MapTypeCatchment, "CMap");
     add(choice.wetness, "_WETNESS.tif", MapTypeWetness, "Wetness");
     return products;
 }
@@ -276,7 +277,13 @@ void CmdDemAnalysis(CadDrawing* drawing) {
         KvMessageBox(QStringLiteral("Error"), MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    for (const DemAnalysisProduct& product : result.written) {
+    // The layers in the order catchment area, slope, wetness.
+    std::vector<DemAnalysisProduct> layers = result.written;
+    std::stable_sort(layers.begin(), layers.end(),
+                     [](const DemAnalysisProduct& a, const DemAnalysisProduct& b) {
+                         return a.mapType == MapTypeCatchment && b.mapType != MapTypeCatchment;
+                     });
+    for (const DemAnalysisProduct& product : layers) {
         MapLayerInfo info;
         info.kindCode = 1;
         info.title = product.title;

@@ -35,8 +35,8 @@ struct DemAnalysisProduct {
     QString failure;  // the word listed when it could not be made: "Slope", "CMap", "Wetness"
 };
 
-// The products of a DEM file, in the order the layers are added: catchment area, slope, wetness,
-// each when ticked.
+// The products of a DEM file, in the order they are exported: slope, catchment area, wetness, each
+// when ticked. Their layers are added with the catchment area first.
 std::vector<DemAnalysisProduct> DemAnalysisProducts(const QString& demPath, const DemAnalysisChoice& choice);
 
 struct DemAnalysisResult {

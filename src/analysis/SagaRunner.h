@@ -7,9 +7,10 @@
 // display name (names change between SAGA versions, indices are what the command line uses), with
 // no data manager: our own grids go in, and every data object a tool makes is deleted with it.
 //
-// While a tool runs, OpenMP is held to about half the processors of the thread that runs it (a
-// busy machine otherwise makes a tool of milliseconds take seconds), and the progress calls, which
-// come by the million, let pending window events through at most every 100 ms.
+// While a tool runs, OpenMP is held to about half the processors, and to those the system's load
+// leaves idle (a busy machine otherwise makes a tool of milliseconds take seconds), and the
+// progress calls, which come by the million, let pending window events through at most every
+// 100 ms.
 #pragma once
 
 #include <QString>
