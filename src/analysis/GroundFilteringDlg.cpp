@@ -172,7 +172,8 @@ CGroundFilteringDlg::CGroundFilteringDlg(CKelvaroDoc* doc, int* abortFlag, QWidg
       m_pAbort(abortFlag),
       m_progressOverall(this),
       m_progressPhase(this),
-      m_btnAbort(QStringLiteral("Abort"), this) {
+      m_btnAbort(QStringLiteral("Abort"), this),
+      m_timer(new QTimer(this)) {
     if (m_pAbort) {
         *m_pAbort = 0;
     }
@@ -181,20 +182,20 @@ CGroundFilteringDlg::CGroundFilteringDlg(CKelvaroDoc* doc, int* abortFlag, QWidg
     m_progressOverall.setGeometry(kv::DluRect(this, 7, 7, 240, 12));
     m_progressPhase.setGeometry(kv::DluRect(this, 7, 24, 240, 12));
     m_btnAbort.setGeometry(kv::DluRect(this, 253, 14, 50, 16));
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
     connect(&m_btnAbort, &QPushButton::clicked, this, [this] { OnBnClickedAbort(); });
 }
 
 bool CGroundFilteringDlg::OnInitDialog() {
     m_btnAbort.SetIcon(IDI_CANCEL, IDI_CANCEL_DISABLED);
     m_btnAbort.setVisible(m_pAbort != nullptr);
-    m_timer.start(100);
+    m_timer->start(100);
     return true;
 }
 
 void CGroundFilteringDlg::OnTimer() {
-    m_timer.stop();
+    m_timer->stop();
     hide();
     if (!m_pDoc || !m_pDEM) {
         EndDialog(IDCANCEL);

@@ -98,5 +98,6 @@ protected:
     void OnCancel() override {}
 
 private:
-    QTimer m_timer;
+    // Starts the run once the window shows (a child, so that whoever looks at the window sees it).
+    QTimer* m_timer;
 };
