@@ -5,10 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include "app/AppIcons.h"
+#include "platform/tools/SafeFile.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ int WriteIfChanged(const QString& path, const QByteArray& content) {
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
         return -1;
     }
-    QSaveFile out(path);
+    kv::SafeFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit()) {
         return -1;
     }

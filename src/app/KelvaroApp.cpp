@@ -94,6 +94,7 @@ CKelvaroApp::CKelvaroApp(int& argc, char** argv)
 }
 
 CKelvaroApp::~CKelvaroApp() {
+    ZQT_CloseSplashScreen();
     m_pMainWnd.reset();
     m_pDocTemplate.reset();
     FreeElevationColorRamp();
@@ -174,6 +175,7 @@ int CKelvaroApp::ExitInstance() {
     }
     DeleteDemUndoTempFiles();
     ReleaseDemUndoFolder();
+    ZQT_CloseSplashScreen();
     m_pMainWnd.reset();
     return 0;
 }

@@ -98,6 +98,51 @@ void DrawPickCorner(QPainter& p, bool upperRight, bool enabled) {
     p.drawEllipse(corner, 3, 3);
 }
 
+// A cross-hair over a contour line: the point to pick in the drawing.
+void DrawPick(QPainter& p, bool enabled) {
+    QPainterPath contour;
+    contour.moveTo(3, 24);
+    contour.cubicTo(10, 14, 20, 30, 29, 18);
+    p.setPen(QPen(enabled ? QColor(150, 110, 60) : kDisabledInk, 2.0, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(contour);
+    const QColor ink = enabled ? QColor(200, 30, 30) : kDisabledInk;
+    p.setPen(QPen(ink, 2.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(16, 3), QPointF(16, 11));
+    p.drawLine(QPointF(16, 21), QPointF(16, 29));
+    p.drawLine(QPointF(3, 16), QPointF(11, 16));
+    p.drawLine(QPointF(21, 16), QPointF(29, 16));
+    p.drawEllipse(QPointF(16, 16), 5, 5);
+}
+
+// Two arrows chasing each other round a circle.
+void DrawUpdate(QPainter& p, bool enabled) {
+    const QColor ink = enabled ? QColor(30, 120, 200) : kDisabledInk;
+    p.setPen(QPen(ink, 3.5, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    const QRectF circle(6, 6, 20, 20);
+    p.drawArc(circle, 30 * 16, 130 * 16);
+    p.drawArc(circle, 210 * 16, 130 * 16);
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    p.drawPolygon(QPolygonF({QPointF(4, 10), QPointF(12, 12), QPointF(6, 18)}));
+    p.drawPolygon(QPolygonF({QPointF(28, 22), QPointF(20, 20), QPointF(26, 14)}));
+}
+
+// A sheet with an arrow leaving it.
+void DrawExport(QPainter& p, bool enabled) {
+    p.setPen(
+        QPen(enabled ? QColor(70, 70, 70) : kDisabledInk, 2.0, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.setBrush(enabled ? QColor(250, 250, 240) : QColor(225, 225, 225));
+    p.drawRect(QRectF(4, 4, 17, 24));
+    const QColor ink = enabled ? QColor(20, 150, 40) : kDisabledInk;
+    p.setPen(QPen(ink, 3.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(12, 16), QPointF(25, 16));
+    p.setPen(Qt::NoPen);
+    p.setBrush(ink);
+    p.drawPolygon(QPolygonF({QPointF(30, 16), QPointF(22, 10), QPointF(22, 22)}));
+}
+
 // A sheet layout in miniature: the double frame with its ticks and labels and the title above,
 // with grid crosses or grid lines inside for those styles.
 QPixmap SheetStylePreview(int id) {
@@ -167,6 +212,12 @@ const IconEntry kIcons[] = {
     {IDI_OK_DISABLED, 16, [](QPainter& p) { DrawCheck(p, kDisabledInk); }},
     {IDI_CANCEL, 16, [](QPainter& p) { DrawCross(p, QColor(200, 30, 30)); }},
     {IDI_CANCEL_DISABLED, 16, [](QPainter& p) { DrawCross(p, kDisabledInk); }},
+    {IDI_PICK, 16, [](QPainter& p) { DrawPick(p, true); }},
+    {IDI_PICK_DISABLED, 16, [](QPainter& p) { DrawPick(p, false); }},
+    {IDI_UPDATE, 16, [](QPainter& p) { DrawUpdate(p, true); }},
+    {IDI_UPDATE_DISABLED, 16, [](QPainter& p) { DrawUpdate(p, false); }},
+    {IDI_EXPORT, 16, [](QPainter& p) { DrawExport(p, true); }},
+    {IDI_EXPORT_DISABLED, 16, [](QPainter& p) { DrawExport(p, false); }},
     {IDI_SELECT_AREA, 32, DrawSelectArea},
     {IDI_DRAW_AREA, 32, DrawDrawArea},
     {IDI_TOTAL_AREA, 32, DrawTotalArea},

@@ -16,6 +16,12 @@ enum : int {
     IDI_CANCEL_DISABLED = 320,  // the same, for the disabled state
     IDI_OK = 322,
     IDI_OK_DISABLED = 323,
+    IDI_PICK = 346,  // pick a point in the drawing
+    IDI_PICK_DISABLED = 347,
+    IDI_UPDATE = 350,  // rebuild what the dialog shows
+    IDI_UPDATE_DISABLED = 351,
+    IDI_EXPORT = 352,  // save what the dialog shows to a file
+    IDI_EXPORT_DISABLED = 353,
     IDI_LAYER_PROPERTIES = 354,  // "Layer Properties" of the sheet layout
     IDI_LAYER_PROPERTIES_DISABLED = 355,
     IDI_PICK_LOWER_LEFT = 356,  // pick the lower-left corner in the drawing

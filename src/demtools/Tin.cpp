@@ -251,7 +251,11 @@ void vtkListener::Execute(vtkObject*, unsigned long eventId, void* callData) {
     if (eventId != vtkCommand::ProgressEvent || !callData) {
         return;
     }
-    const int position = int(*static_cast<double*>(callData) * 100.0);
+    const double share = *static_cast<double*>(callData);
+    if (!std::isfinite(share)) {
+        return;
+    }
+    const int position = int(std::clamp(share, 0.0, 1.0) * 100.0);
     if (m_progress) {
         m_progress->SetPos(position);
     }

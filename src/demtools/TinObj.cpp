@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <vtkCellArray.h>
 #include <vtkCellArrayIterator.h>
@@ -16,6 +15,7 @@
 #include <charconv>
 #include <string>
 
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 
 namespace {
@@ -23,7 +23,7 @@ namespace {
 // Text of a file written in blocks: numbers formatted without regard to the locale.
 class ObjText {
 public:
-    explicit ObjText(QSaveFile& file) : m_file(file) {}
+    explicit ObjText(kv::SafeFile& file) : m_file(file) {}
 
     ObjText& operator<<(const char* text) {
         m_buffer += text;
@@ -63,10 +63,11 @@ public:
         m_buffer.clear();
         return m_ok;
     }
-    bool Finish() { return Flush(true) && m_file.commit(); }
+    // Completes the file under its temporary name (see kv::SafeFile::finish).
+    bool Finish(QString* temporary) { return Flush(true) && m_file.finish(temporary); }
 
 private:
-    QSaveFile& m_file;
+    kv::SafeFile& m_file;
     std::string m_buffer;
     bool m_ok = true;
 };
@@ -98,11 +99,13 @@ int WriteTinObj(vtkPolyData* mesh, const QString& texturePath, const QString& ob
     const QString material = QFileInfo(texturePath).completeBaseName();
     const QString mtlPath = obj.absoluteDir().filePath(obj.completeBaseName() + QStringLiteral(".mtl"));
 
-    QSaveFile objFile(objPath);
-    QSaveFile mtlFile(mtlPath);
+    kv::SafeFile objFile(objPath);
+    kv::SafeFile mtlFile(mtlPath);
     if (!objFile.open(QIODevice::WriteOnly)) {
         return 0;
     }
+    // Both files are written out before either takes its place.
+    QString mtlTemporary, objTemporary;
     if (textures) {
         if (!mtlFile.open(QIODevice::WriteOnly)) {
             return 0;
@@ -118,7 +121,7 @@ int WriteTinObj(vtkPolyData* mesh, const QString& texturePath, const QString& ob
         mtl << "Kd 0.513725 0.509804 0.505882\n";
         mtl << "Ks 0.330000 0.330000 0.330000\n";
         mtl << "map_Kd  " << relative << "\n";
-        if (!mtl.Finish()) {
+        if (!mtl.Finish(&mtlTemporary)) {
             return 0;
         }
     }
@@ -179,7 +182,15 @@ int WriteTinObj(vtkPolyData* mesh, const QString& texturePath, const QString& ob
             ok = out.Flush();
         }
     }
-    if (!ok || !out.Finish()) {
+    if (!ok || !out.Finish(&objTemporary)) {
+        QFile::remove(mtlTemporary);
+        return 0;
+    }
+    if (textures && !kv::CommitTemporary(mtlTemporary, mtlPath)) {
+        QFile::remove(objTemporary);
+        return 0;
+    }
+    if (!kv::CommitTemporary(objTemporary, objPath)) {
         if (textures) {
             QFile::remove(mtlPath);
         }

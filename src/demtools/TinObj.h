@@ -16,7 +16,8 @@ class vtkPolyData;
 // material named after the texture's file name without folder and extension, whose "map_Kd" gives
 // the texture's path relative to the OBJ's folder; the OBJ names it in its first line and uses
 // the material before its faces. Numbers are written with six decimals whatever the locale, lines
-// end with LF; each file is written under a temporary name and takes its own only when complete.
+// end with LF; both files are written out under temporary names and take their own only when both
+// are complete.
 //
 // 1 when written. 0, with nothing left at either path, when the mesh is null or has no point, the
 // OBJ path is empty, texture coordinates come without a texture path, or a file cannot be

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <vector>
 
 #include "platform/geometry/Pgon.h"
@@ -66,6 +67,14 @@ struct Triangle {
         return true;
     }
 };
+
+// Stores a height in a Float32 cell; a height beyond what the cell can hold (the extrapolated plane
+// of a triangle that is almost vertical in plan) leaves the cell as it is.
+void StoreHeight(float& cell, double height) {
+    if (std::abs(height) <= double(std::numeric_limits<float>::max())) {
+        cell = float(height);
+    }
+}
 
 // The centres of a grid's cells: cell (c, r) lies at (x0 + c dx, y0 + r dy).
 struct CellCentres {
@@ -221,7 +230,7 @@ void WriteTriangles(const std::vector<Triangle>& triangles, const CellCentres& g
             continue;
         }
         ForEachCentreIn(t, g, cells, [&](int c, int r, double x, double y) {
-            raster.at<float>(r, c) = float(t.HeightAt(x, y));
+            StoreHeight(raster.at<float>(r, c), t.HeightAt(x, y));
         });
     }
 }
@@ -270,7 +279,7 @@ void ExtendTriangles(const std::vector<Triangle>& triangles, const double bounds
             for (int c = c0; c < c1; ++c) {
                 const double x = bounds[0] + (c + 0.5) * w;
                 if (row[c] == kNoData && point_in_polygon(3, qx, qy, x, y)) {
-                    row[c] = float(t.HeightAt(x, y));
+                    StoreHeight(row[c], t.HeightAt(x, y));
                 }
             }
         }

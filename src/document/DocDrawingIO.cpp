@@ -13,6 +13,7 @@
 #include "document/CadCalls.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/Interaction.h"
@@ -166,12 +167,8 @@ int RunDrawingConverter(QString input, QString output, QString caption) {
     if (!QFileInfo::exists(fresh)) {
         return 0;
     }
-    // rename() replaces the old output in one step, so there is never a moment without either.
-    if (std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(output).constData()) != 0) {
-        QFile::remove(fresh);
-        return 0;
-    }
-    return 1;
+    // The rename replaces the old output in one step, so there is never a moment without either.
+    return kv::CommitTemporary(fresh, output) ? 1 : 0;
 }
 
 int ImportShapefileToDrawing(const QString& shapefile, const QString& output) {

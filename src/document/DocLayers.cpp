@@ -128,8 +128,9 @@ void UntieLayer(CMapData* map) {
 
 // Takes the layer of that name out of its three tables and deletes it: the tables no longer
 // name it when its image places are erased, so the erase event finds nothing more to remove.
+// The name is taken by value: callers pass the key of the very table entry that is erased here.
 template <typename Layer>
-void RemoveLayer(const QString& name, std::map<QString, Layer*>& layers, std::map<int, QString>& ids,
+void RemoveLayer(const QString name, std::map<QString, Layer*>& layers, std::map<int, QString>& ids,
                  std::map<CadEntity*, QString>& handles) {
     auto found = layers.find(name);
     if (found == layers.end()) {
@@ -194,7 +195,7 @@ void SetCadLayerOrder(CadDrawing* drawing, CadLayer* layer) {
 }
 
 void CKelvaroDoc::OfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption,
-                                 int reopenMode) {
+                                 bool intoFile) {
     const int width = GDALGetRasterXSize(dataset);
     const int height = GDALGetRasterYSize(dataset);
     GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
@@ -215,24 +216,22 @@ void CKelvaroDoc::OfferOverviews(GDALDatasetH& dataset, const QString& path, con
     ZQT_PumpMessages();
 
     // Overviews of a very large raster go to a side file: writing them into a file open for
-    // update would rewrite it.
+    // update would rewrite it. Layers are viewed through read-only datasets; the file is opened
+    // for update only for the build.
     const double bits = GDALGetDataTypeSizeBits(GDALGetRasterDataType(band));
     const bool big = width / 1024.0 * (height / 1024.0) * bits * 0.125 * 1.5 >= 4096.0;
-    if (big) {
-        GDALClose(dataset);
-        dataset = GDALOpen(NativePath(path).constData(), GA_ReadOnly);
-    }
-    if (dataset) {
-        CGDALListener listener(&progress);
-        kv::BuildOverviews(dataset, &listener);
-    }
-    progress.hide();
-    if (big) {
-        if (dataset) {
+    const QByteArray native = NativePath(path);
+    if (intoFile && !big) {
+        if (GDALDatasetH writable = GDALOpen(native.constData(), GA_Update)) {
             GDALClose(dataset);
+            dataset = writable;
         }
-        dataset = GDALOpen(NativePath(path).constData(), static_cast<GDALAccess>(reopenMode));
     }
+    CGDALListener listener(&progress);
+    kv::BuildOverviews(dataset, &listener);
+    progress.hide();
+    GDALClose(dataset);
+    dataset = GDALOpen(native.constData(), GA_ReadOnly);
 }
 
 CadLayer* CKelvaroDoc::RasterCadLayer(const QString& name) {
@@ -286,7 +285,7 @@ int CKelvaroDoc::LoadDEM(CDEM* dem, int showMessages, int computeRange, int rege
         return 0;
     }
     if (!dem->m_pDataset) {
-        GDALDatasetH ds = GDALOpen(NativePath(dem->m_path).constData(), GA_Update);
+        GDALDatasetH ds = GDALOpen(NativePath(dem->m_path).constData(), GA_ReadOnly);
         if (!ds) {
             Warn(showMessages, "Unable to open selected file!");
             return 0;
@@ -301,7 +300,7 @@ int CKelvaroDoc::LoadDEM(CDEM* dem, int showMessages, int computeRange, int rege
         dem->m_projection = wkt ? QString::fromUtf8(wkt) : QString();
         dem->m_pDataset = ds;
     }
-    OfferOverviews(dem->m_pDataset, dem->m_path, QStringLiteral("Generating pyramidal levels"), GA_Update);
+    OfferOverviews(dem->m_pDataset, dem->m_path, QStringLiteral("Generating pyramidal levels"), true);
     if (!dem->m_pDataset) {
         Warn(showMessages, "Unable to open selected file!");
         return 0;
@@ -356,10 +355,22 @@ int CKelvaroDoc::LoadDEM(CDEM* dem, int showMessages, int computeRange, int rege
 }
 
 void CKelvaroDoc::RemoveDEM(const QString& name) {
+    // The object-elevation inputs must not keep naming a DEM that is gone.
+    auto found = m_DEMs.find(name);
+    if (found != m_DEMs.end()) {
+        if (m_ObjectElevationSetup.elevationDEM == found->second) {
+            m_ObjectElevationSetup.elevationDEM = nullptr;
+        }
+        if (m_ObjectElevationSetup.targetDEM == found->second) {
+            m_ObjectElevationSetup.targetDEM = nullptr;
+        }
+    }
     RemoveLayer(name, m_DEMs, m_DEMIdNames, m_DEMHandleNames);
 }
 
 void CKelvaroDoc::RemoveAllDEMs() {
+    m_ObjectElevationSetup.elevationDEM = nullptr;
+    m_ObjectElevationSetup.targetDEM = nullptr;
     RemoveAllLayers(m_DEMs, m_DEMIdNames, m_DEMHandleNames);
 }
 
@@ -403,8 +414,7 @@ int CKelvaroDoc::LoadOrtho(COrtho* ortho, int showMessages, int regenerate, int 
         std::copy(gt, gt + 6, ortho->m_geoTransform);
         ortho->m_pDataset = ds;
     }
-    OfferOverviews(ortho->m_pDataset, ortho->m_path, QStringLiteral("Generating pyramidal levels..."),
-                   GA_ReadOnly);
+    OfferOverviews(ortho->m_pDataset, ortho->m_path, QStringLiteral("Generating pyramidal levels..."), false);
     if (!ortho->m_pDataset) {
         Warn(showMessages, "Unable to open selected file!");
         return 0;
@@ -502,7 +512,7 @@ CMapData* CKelvaroDoc::LoadMap(MapLayerInfo info, int showMessages) {
         Warn(showMessages, "A Map with this name is already loaded!");
         return nullptr;
     }
-    GDALDatasetH ds = GDALOpen(NativePath(info.path).constData(), GA_Update);
+    GDALDatasetH ds = GDALOpen(NativePath(info.path).constData(), GA_ReadOnly);
     if (!ds) {
         Warn(showMessages, "Unable to open selected file!");
         return nullptr;
@@ -514,7 +524,7 @@ CMapData* CKelvaroDoc::LoadMap(MapLayerInfo info, int showMessages) {
         Warn(showMessages, "Invalid Map file!");
         return nullptr;
     }
-    OfferOverviews(map->m_pDataset, info.path, QStringLiteral("Generating pyramidal levels..."), GA_Update);
+    OfferOverviews(map->m_pDataset, info.path, QStringLiteral("Generating pyramidal levels..."), true);
     if (!map->m_pDataset) {
         Warn(showMessages, "Unable to open selected file!");
         return nullptr;

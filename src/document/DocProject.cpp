@@ -14,12 +14,14 @@
 #include "document/KelvaroDoc.h"
 #include "document/archive/ProjectArchive.h"
 #include "platform/cad/Cad.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
 #include "raster/MapData.h"
 #include "raster/Ortho.h"
+#include "raster/RasterIO.h"
 
 namespace {
 
@@ -199,32 +201,78 @@ int CKelvaroDoc::OnOpenDocument(const QString& path) {
 }
 
 int CKelvaroDoc::OnSaveDocument(const QString& path) {
-    // Edited DEMs go back into their own files first; the archive only refers to them.
-    {
-        kv::BusyScope busy;
-        for (const auto& entry : m_DEMs) {
-            CDEM* dem = entry.second;
-            if (!dem->m_modified) {
-                continue;
-            }
-            if (dem->SaveData()) {
-                dem->m_modified = 0;
-                continue;
-            }
-            if (KvMessageBox(QStringLiteral("Unable to save DEM %1").arg(entry.first),
-                             MB_YESNO | MB_ICONQUESTION) != IDYES) {
-                return 0;
-            }
-        }
+    kv::BusyScope busy;
+    const QString companion = CompanionDrawingPath(path);
+    // What a save that was killed half-way left beside the files of this project.
+    kv::RemoveStaleTemporaries(path);
+    kv::RemoveStaleTemporaries(companion);
+    for (const auto& entry : m_DEMs) {
+        kv::RemoveStaleTemporaries(entry.second->m_path);
     }
-    if (!SaveDrawingWithout(m_pCad, RasterImageIds(), CompanionDrawingPath(path))) {
+
+    // Every file is first written completely under a temporary name; only then do they take
+    // their places, edited DEMs first, then the drawing, then the archive that refers to both.
+    // A save that fails before that point leaves every file as it was.
+    std::vector<std::pair<CDEM*, QString>> dems;
+    QStringList temporaries;
+    auto discard = [&]() {
+        for (const auto& written : dems) {
+            kv::RemoveRasterFile(written.second);
+        }
+        for (const QString& temporary : temporaries) {
+            QFile::remove(temporary);
+        }
+    };
+    auto writingError = [&]() {
+        discard();
         KvMessageBox(QString::fromLatin1(kWritingError), MB_OK | MB_ICONEXCLAMATION);
         return 0;
+    };
+    for (const auto& entry : m_DEMs) {
+        CDEM* dem = entry.second;
+        if (!dem->m_modified) {
+            continue;
+        }
+        QString copy;
+        if (dem->WriteSaveCopy(nullptr, &copy)) {
+            dems.emplace_back(dem, copy);
+            continue;
+        }
+        if (KvMessageBox(QStringLiteral("Unable to save DEM %1").arg(entry.first),
+                         MB_YESNO | MB_ICONQUESTION) != IDYES) {
+            discard();
+            return 0;
+        }
     }
-    QString error;
-    if (!WriteProjectArchive(path, ArchiveData(), &error)) {
-        KvMessageBox(error, MB_OK | MB_ICONEXCLAMATION);
-        return 0;
+    const QString drawing = kv::TemporaryPathFor(companion);
+    temporaries << drawing;
+    if (!SaveDrawingWithout(m_pCad, RasterImageIds(), drawing)) {
+        return writingError();
+    }
+    kv::SafeFile archive(path);
+    QString archiveCopy;
+    if (!archive.open(QIODevice::WriteOnly) || !WriteProjectArchive(&archive, ArchiveData()) ||
+        !archive.finish(&archiveCopy)) {
+        return writingError();
+    }
+    temporaries << archiveCopy;
+
+    while (!dems.empty()) {
+        CDEM* dem = dems.front().first;
+        const QString copy = dems.front().second;
+        dems.erase(dems.begin());
+        if (!kv::MoveIntoPlace(copy, dem->m_path)) {
+            return writingError();
+        }
+        dem->m_modified = 0;
+    }
+    temporaries.removeFirst();
+    if (!kv::CommitTemporary(drawing, companion)) {
+        return writingError();
+    }
+    temporaries.removeFirst();
+    if (!kv::CommitTemporary(archiveCopy, path)) {
+        return writingError();
     }
     return 1;
 }

@@ -120,8 +120,8 @@ public:
     // The new map layer, or null when it was refused (the map is deleted then).
     CMapData* LoadMap(MapLayerInfo info, int showMessages);
     // Takes a layer out of its three tables, erases its image places and deletes it. Its CAD layer
-    // and the polylines linked to it stay in the drawing, no longer pointing at it. An unknown
-    // name does nothing.
+    // and the polylines linked to it stay in the drawing, no longer pointing at it; the inputs of
+    // object elevation no longer point at a removed DEM. An unknown name does nothing.
     void RemoveDEM(const QString& name);
     void RemoveOrtho(const QString& name);
     void RemoveMap(const QString& name);
@@ -254,18 +254,23 @@ public:
     double m_dLegendMin = 0.0;
     double m_dLegendMax = 0.0;
 
+    // Fills the engine's three context menus (process-wide) with the project's entries; a dialog
+    // that puts entries of its own into one calls it when it closes.
+    static void FillContextMenus();
+
 signals:
     // The title, the path or the modified flag changed.
     void TitleChanged();
 
 private:
-    void FillContextMenus();
     // The commands of layers, drawing, snaps and styles; false for any other command.
     bool OnDrawingCommand(int id);
     bool OnUpdateDrawingCommand(kv::CommandUI& ui);
     // Asks whether to build the overview levels of a raster that needs some and has none, and
-    // builds them on Yes. The dataset may be reopened on the way (in reopenMode).
-    void OfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption, int reopenMode);
+    // builds them on Yes: into the file itself when intoFile is set and the file may be written
+    // (a very large raster excepted, which that would rewrite), otherwise into a side file. The
+    // dataset is then open read-only again.
+    void OfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption, bool intoFile);
     // The CAD layer of a raster layer: found (and undeleted) or added, with layer "0" put back on
     // top. Null when it cannot be added.
     CadLayer* RasterCadLayer(const QString& name);

@@ -1,7 +1,5 @@
 #include "konvertel/DxfWriter.h"
 
-#include <QSaveFile>
-
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -13,6 +11,7 @@
 #include "konvertel/DxfXData.h"
 #include "konvertel/SplineMath.h"
 #include "platform/cad/CadDimension.h"
+#include "platform/tools/SafeFile.h"
 
 namespace {
 
@@ -998,8 +997,7 @@ int DxfWriteDrawing(CadDrawing* drawing, const QString& path, std::string* error
         return 0;
     }
     const std::string text = DxfDrawingText(drawing, report);
-    QSaveFile f(path);
-    f.setDirectWriteFallback(false);
+    kv::SafeFile f(path);
     if (!f.open(QIODevice::WriteOnly)) {
         if (error)
             *error = "cannot create " + path.toStdString() + ": " + f.errorString().toStdString();

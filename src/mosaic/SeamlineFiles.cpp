@@ -4,13 +4,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThread>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "raster/ArchiveStream.h"
@@ -24,7 +24,7 @@ int g_retryPauseMs = 1000;
 
 // Writes the layout of the polygon files; true when every byte reached the file.
 bool WritePolygonFile(const QString& path, const CPgon& polygon) {
-    QSaveFile file(path);
+    kv::SafeFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
     }

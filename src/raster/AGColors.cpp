@@ -1,8 +1,8 @@
 #include "raster/AGColors.h"
 
 #include <QFile>
-#include <QSaveFile>
 
+#include "platform/tools/SafeFile.h"
 #include "platform/ui/Interaction.h"
 #include "raster/ArchiveStream.h"
 
@@ -71,7 +71,8 @@ bool CAGColors::Set_Palette(int paletteIndex, bool revert, int colorCount) {
     m_bRevert = revert;
     // Built afresh, so that the colours depend on the settings alone and not on the ramp before.
     int saga = SagaPaletteOf(paletteIndex);
-    bool built = saga >= 0 && colorCount > 0 && CSG_Colors::Create(colorCount, saga, revert);
+    bool built = saga >= 0 && colorCount > 0 && colorCount <= kMaxPaletteColors &&
+                 CSG_Colors::Create(colorCount, saga, revert);
     m_colorCount = Get_Count();
     return built;
 }
@@ -94,7 +95,7 @@ int CAGColors::Save(const QString& path, const int* mapType, const double* minim
         return 0;
     }
     // The file is written beside its final name and renamed into place only when complete.
-    QSaveFile file(path);
+    kv::SafeFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         KvMessageBox(QStringLiteral("File writing error"), MB_OK | MB_ICONERROR);
         return 0;

@@ -26,6 +26,8 @@ struct ColorClassEntry {
 // The palettes the program offers, in the order of its palette indices. These indices are what
 // projects and ".ccl" files store.
 inline constexpr int kPaletteCount = 27;
+// The largest colour count a palette is built with; a stored count above it is damage.
+inline constexpr int kMaxPaletteColors = 65536;
 extern const char* const PaletteNames[kPaletteCount];
 
 // The colour ramp of the SAGA API (an SG_COLORS_... value) behind a palette index of the program,

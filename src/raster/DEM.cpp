@@ -1,6 +1,9 @@
 #include "raster/DEM.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#include <cpl_string.h>
 
 #include <opencv2/imgproc.hpp>
 
@@ -273,6 +276,79 @@ GDALDatasetH CreateDemFile(const QString& path, const cv::Mat& grid, const doubl
     return ds;
 }
 
+// Makes a new one-band file at a temporary path in the layout of the source: its format, cell
+// type, tiling and compression, band 1's no-data value, offset, scale and unit, the geotransform,
+// the projection and the metadata of the default domains (statistics left out: they describe the
+// old cells). None when the source's format cannot create files.
+GDALDatasetH CreateFileLike(const QString& path, GDALDatasetH source) {
+    GDALDriverH driver = GDALGetDatasetDriver(source);
+    GDALRasterBandH band = GDALGetRasterBand(source, 1);
+    if (!driver || !band || !GDALGetMetadataItem(driver, GDAL_DCAP_CREATE, nullptr)) {
+        return nullptr;
+    }
+    const int width = GDALGetRasterXSize(source);
+    const int height = GDALGetRasterYSize(source);
+    CPLStringList options;
+    if (EQUAL(GDALGetDriverShortName(driver), "GTiff")) {
+        int blockX = 0, blockY = 0;
+        GDALGetBlockSize(band, &blockX, &blockY);
+        // Strips are as wide as the raster; tiles are square multiples of 16.
+        if (blockX != width || (blockX == blockY && blockX % 16 == 0 && blockY < height)) {
+            options.SetNameValue("TILED", "YES");
+            options.SetNameValue("BLOCKXSIZE", CPLSPrintf("%d", blockX));
+            options.SetNameValue("BLOCKYSIZE", CPLSPrintf("%d", blockY));
+        }
+        if (const char* compression = GDALGetMetadataItem(source, "COMPRESSION", "IMAGE_STRUCTURE")) {
+            options.SetNameValue("COMPRESS", compression);
+        }
+        options.SetNameValue("BIGTIFF", "IF_SAFER");
+    }
+    const GDALDataType type = GDALGetRasterDataType(band);
+    GDALDatasetH ds =
+        GDALCreate(driver, QFile::encodeName(path).constData(), width, height, 1, type, options.List());
+    if (!ds) {
+        return nullptr;
+    }
+    double gt[6];
+    if (GDALGetGeoTransform(source, gt) == CE_None) {
+        GDALSetGeoTransform(ds, gt);
+    }
+    const char* wkt = GDALGetProjectionRef(source);
+    if (wkt && *wkt) {
+        GDALSetProjection(ds, wkt);
+    }
+    GDALSetMetadata(ds, GDALGetMetadata(source, nullptr), nullptr);
+    GDALRasterBandH target = GDALGetRasterBand(ds, 1);
+    CPLStringList bandMetadata;
+    for (char** item = GDALGetMetadata(band, nullptr); item && *item; ++item) {
+        if (!STARTS_WITH_CI(*item, "STATISTICS_")) {
+            bandMetadata.AddString(*item);
+        }
+    }
+    GDALSetMetadata(target, bandMetadata.List(), nullptr);
+    int set = 0;
+    const double noData = GDALGetRasterNoDataValue(band, &set);
+    if (set) {
+        GDALSetRasterNoDataValue(target, noData);
+    }
+    const double offset = GDALGetRasterOffset(band, &set);
+    if (set) {
+        GDALSetRasterOffset(target, offset);
+    }
+    const double scale = GDALGetRasterScale(band, &set);
+    if (set) {
+        GDALSetRasterScale(target, scale);
+    }
+    if (const char* unit = GDALGetRasterUnitType(band); unit && *unit) {
+        GDALSetRasterUnitType(target, unit);
+    }
+    const char* description = GDALGetDescription(band);
+    if (description && *description) {
+        GDALSetDescription(target, description);
+    }
+    return ds;
+}
+
 }  // namespace
 
 namespace {
@@ -374,28 +450,45 @@ int CDEM::LoadData(ProgressSink* progress) {
 }
 
 int CDEM::SaveData(ProgressSink* progress) {
-    if (m_grid.empty()) {
+    QString temporary;
+    if (!WriteSaveCopy(progress, &temporary)) {
+        return 0;
+    }
+    return kv::MoveIntoPlace(temporary, m_path) ? 1 : 0;
+}
+
+int CDEM::WriteSaveCopy(ProgressSink* progress, QString* temporary) {
+    if (m_grid.empty() || !temporary) {
         return 0;
     }
     if (m_pDataset) {
         GDALClose(m_pDataset);
         m_pDataset = nullptr;
     }
-    // The layer's own file is updated in place; a new file is made beside its path and renamed
-    // into place once it is complete.
-    QString temporary;
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(m_path).constData(), GA_Update);
-    if (!ds) {
-        temporary = kv::TemporaryPathFor(m_path);
-        ds = CreateDemFile(temporary, m_grid, m_geoTransform, m_projection);
-        if (!ds) {
-            kv::RemoveRasterFile(temporary);
-            return 0;
+    // The layer's own file is never written in place: a save that stops half-way would leave
+    // it neither old nor new. The copy takes the file's layout and replaces it once complete.
+    // A file that is gone or no longer a DEM of this size is replaced by a new Float32 GeoTIFF.
+    const bool exists = QFileInfo::exists(m_path);
+    const QString copy = kv::TemporaryPathFor(m_path);
+    GDALDatasetH ds = nullptr;
+    if (GDALDatasetH source =
+            exists ? GDALOpen(QFile::encodeName(m_path).constData(), GA_ReadOnly) : nullptr) {
+        if (GDALGetRasterXSize(source) == m_grid.cols && GDALGetRasterYSize(source) == m_grid.rows &&
+            IsValidDemDataset(source)) {
+            ds = CreateFileLike(copy, source);
         }
+        GDALClose(source);
+    }
+    if (!ds) {
+        kv::RemoveRasterFile(copy);
+        ds = CreateDemFile(copy, m_grid, m_geoTransform, m_projection);
+    }
+    if (!ds) {
+        kv::RemoveRasterFile(copy);
+        return 0;
     }
     BandInfo info(ds);
-    bool ok = info.band && GetCVDepth(info.type) >= 0 && GDALGetRasterXSize(ds) == m_grid.cols &&
-              GDALGetRasterYSize(ds) == m_grid.rows;
+    bool ok = info.band && GetCVDepth(info.type) >= 0;
     if (ok) {
         cv::Mat scratch;
         kv::BlockProgress steps(progress, kv::BlockCount(m_grid.cols, m_grid.rows),
@@ -427,11 +520,15 @@ int CDEM::SaveData(ProgressSink* progress) {
         }
     }
     ok = kv::CloseDataset(ds) && ok;
-    if (!temporary.isEmpty() && (!ok || !kv::MoveIntoPlace(temporary, m_path))) {
-        kv::RemoveRasterFile(temporary);
+    if (!ok) {
+        kv::RemoveRasterFile(copy);
         return 0;
     }
-    return ok ? 1 : 0;
+    if (exists) {
+        QFile::setPermissions(copy, QFile::permissions(m_path));
+    }
+    *temporary = copy;
+    return 1;
 }
 
 int CDEM::ReadRegionFromFile(const cv::Rect& source, cv::Mat& target) {
@@ -539,19 +636,6 @@ double InterpolateBilinear(const cv::Mat& image, int column, int row, double fx,
     return weight > 0.0 ? sum / weight : kNoData;
 }
 
-namespace {
-
-// Cubic through p(-1), p(0), p(1), p(2) at t.
-double Cubic(const double p[4], double t) {
-    double d1 = p[0] - p[1];
-    double d2 = p[2] - p[1];
-    double d3 = p[3] - p[1];
-    return p[1] + t * (d2 - d1 / 3 - d3 / 6) + t * t * (d1 / 2 + d2 / 2) +
-           t * t * t * (d3 / 6 - d1 / 6 - d2 / 2);
-}
-
-}  // namespace
-
 double InterpolateBicubic(const cv::Mat& image, int column, int row, double fx, double fy) {
     if (column < 1 || row < 1 || column + 2 >= image.cols || row + 2 >= image.rows) {
         return InterpolateBilinear(image, column, row, fx, fy);
@@ -567,9 +651,9 @@ double InterpolateBicubic(const cv::Mat& image, int column, int row, double fx, 
             }
             p[i] = v;
         }
-        rows[j] = Cubic(p, fx);
+        rows[j] = CubicThrough(p, fx);
     }
-    return Cubic(rows, fy);
+    return CubicThrough(rows, fy);
 }
 
 double SampleGrid(const cv::Mat& image, double x, double y) {

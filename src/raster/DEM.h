@@ -37,10 +37,17 @@ public:
     // Brings the whole band into the grid and closes the dataset. 1 on success (at once when the
     // grid is there), 0 without grid and dataset or when a read fails (the DEM stays on file).
     int LoadData(ProgressSink* progress = nullptr);
-    // Writes the grid to the file at the path: the file is updated in place when it opens for
-    // update, otherwise a new Float32 GeoTIFF is made. 0 when nothing could be written or any
-    // block or overview failed to write.
+    // Writes the grid to the file at the path: WriteSaveCopy, then the copy replaces the file.
+    // 0 when nothing could be written or any block, overview or the replacement failed; the
+    // file is then as it was.
     int SaveData(ProgressSink* progress = nullptr);
+    // Writes the grid to a new file beside the path, in the layout of the file there (format, cell
+    // type, tiling, compression, no data, offset and scale, geotransform, projection, metadata)
+    // or as a new Float32 GeoTIFF when there is no file, with overviews built. On success the
+    // synced copy's path is in *temporary, for kv::MoveIntoPlace; the file at the path is not
+    // touched. 0 when the copy could not be written completely (nothing is left behind) or the
+    // file at the path may not be written.
+    int WriteSaveCopy(ProgressSink* progress, QString* temporary);
     // Fills a single-channel Float32 image with the cells of the pixel rectangle (the whole raster
     // for none) resampled to the image's size; -9999 where the rectangle runs past the raster.
     int GetRegion(const cv::Rect* rect, cv::Mat& image);
@@ -119,4 +126,14 @@ private:
 // as column, row.
 double SampleGrid(const cv::Mat& image, double x, double y);
 double InterpolateBicubic(const cv::Mat& image, int column, int row, double fx, double fy);
+// The cubic through p[0], p[1], p[2], p[3] (at -1, 0, 1, 2) at t: the bicubic interpolation
+// applies it along each of four rows, then down the column of their results. Workers that sample
+// one grid many times apply it themselves to reuse the row results, with the same bits.
+inline double CubicThrough(const double p[4], double t) {
+    const double d1 = p[0] - p[1];
+    const double d2 = p[2] - p[1];
+    const double d3 = p[3] - p[1];
+    return p[1] + t * (d2 - d1 / 3 - d3 / 6) + t * t * (d1 / 2 + d2 / 2) +
+           t * t * t * (d3 / 6 - d1 / 6 - d2 / 2);
+}
 double InterpolateBilinear(const cv::Mat& image, int column, int row, double fx, double fy);

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "platform/cad/Cad.h"
+#include "raster/AGColors.h"
 #include "raster/ArchiveStream.h"
 #include "raster/DEM.h"
 #include "raster/MapData.h"
@@ -14,10 +15,6 @@ namespace {
 constexpr qint64 kEmptyText = 1;
 constexpr qint64 kCount64 = 8;
 constexpr qint64 kId = 4;
-
-// The largest palette a record may ask for; anything above is damage and would only make the
-// palette allocate without end.
-constexpr int32_t kMaxPaletteColors = 65536;
 
 void WriteIds(kv::ArchiveWriter& out, const std::vector<uint32_t>& ids) {
     out.WriteUInt64(ids.size());
@@ -136,7 +133,8 @@ bool ReadDemRecord(kv::ArchiveReader& in, int version, DemArchiveRecord& record)
         r.revert = in.ReadBool();
         r.invert = in.ReadBool();
     }
-    if (!in.Ok()) {
+    if (!in.Ok() || r.colorCount > kMaxPaletteColors) {
+        in.Fail();
         return false;
     }
     record = std::move(r);
@@ -184,7 +182,9 @@ bool ReadMapRecord(kv::ArchiveReader& in, MapArchiveRecord& record) {
     r.colorCount = in.ReadInt32();
     r.rangeMax = in.ReadDouble();
     r.rangeMin = in.ReadDouble();
-    if (!in.Ok()) {
+    // A colour count no palette can have is damage, refused before any palette is built.
+    if (!in.Ok() || r.colorCount > kMaxPaletteColors) {
+        in.Fail();
         return false;
     }
     record = std::move(r);

@@ -394,13 +394,19 @@ bool CloseDataset(GDALDatasetH dataset) {
     return !watch.Failed();
 }
 
-QString TemporaryPathFor(const QString& path) {
-    QFileInfo info(path);
-    return ZQT_GetRandomFilePath(info.absolutePath(), QStringLiteral("tmp"));
-}
-
 bool MoveIntoPlace(const QString& temporary, const QString& path) {
-    return std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) == 0;
+    if (!CommitTemporary(temporary, path)) {
+        RemoveRasterFile(temporary);
+        return false;
+    }
+    // Overviews and statistics kept beside the old raster describe cells that are gone.
+    QFile::remove(path + ".ovr");
+    QFile::remove(path + ".aux.xml");
+    if (QFileInfo::exists(temporary + ".aux.xml")) {
+        QFile::rename(temporary + ".aux.xml", path + ".aux.xml");
+    }
+    QFile::remove(temporary + ".ovr");
+    return true;
 }
 
 void RemoveRasterFile(const QString& path) {

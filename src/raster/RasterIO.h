@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include "platform/tools/SafeFile.h"
+
 class CDEM;
 class CGDALListener;
 class ProgressSink;
@@ -61,9 +63,9 @@ int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener);
 // Closes the dataset and answers whether everything written to it reached the file.
 bool CloseDataset(GDALDatasetH dataset);
 
-// Where a new output file is written before it is renamed to its path.
-QString TemporaryPathFor(const QString& path);
-// Renames the finished temporary file to its path, replacing what is there.
+// Syncs the finished temporary raster and renames it over path (kv::CommitTemporary), taking
+// along the side file GDAL may have written beside it and dropping the side files that
+// described the old raster at path. On failure the temporary and its side files are removed.
 bool MoveIntoPlace(const QString& temporary, const QString& path);
 // Removes a temporary GeoTIFF and the side files GDAL may have made for it.
 void RemoveRasterFile(const QString& path);

@@ -9,8 +9,6 @@
 #include <QPolygonF>
 #include <QWidget>
 
-#include <opencv2/imgproc.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -59,130 +57,15 @@ Layer* FindLayerByName(const std::map<QString, Layer*>& layers, const QString& n
     return layer == layers.end() ? nullptr : layer->second;
 }
 
-// The raster window an image place shows in the drawing window, and where it goes.
-struct PlaceLayout {
-    RasterDrawTarget target;
-};
-
-// Works out the covering and visible raster windows of an image place of a w x h raster. False
-// when nothing is to be drawn.
-bool LayoutPlace(const CadWinRect* update, int x0, int yb, int W, int H, int w, int h, PlaceLayout& layout) {
-    if (w <= 0 || h <= 0 || W <= 0 || H <= 0 || !update) {
-        return false;
-    }
-    const int y0 = yb - H;
-    // The update rectangle and the place must meet.
-    if (!(update->left < x0 + W && x0 < update->right && update->top < yb && y0 < update->bottom)) {
-        return false;
-    }
-    const double s = static_cast<double>(W) / w;
-    const int c0 = static_cast<int>(-x0 / s);
-    const int c1 = static_cast<int>((update->right - update->left) / s + c0) + 1;
-    const int r0 = static_cast<int>(-y0 / s);
-    const int r1 = static_cast<int>((update->bottom - update->top) / s + r0) + 1;
-    const int left = std::max(0, c0);
-    const int right = std::min(w - 1, c1);
-    const int top = std::max(0, r0);
-    const int bottom = std::min(h - 1, r1);
-    if (left >= right || top >= bottom) {
-        return false;
-    }
-    RasterDrawTarget& t = layout.target;
-    t.coverWidth = c1 - c0 + 1;
-    t.coverHeight = r1 - r0 + 1;
-    t.visibleWidth = right - left + 1;
-    t.visibleHeight = bottom - top + 1;
-    t.left = left;
-    t.top = top;
-    t.scale = s;
-    t.x = static_cast<int>(left * s + x0);
-    t.y = static_cast<int>(top * s + y0);
-    return true;
-}
-
-// Where window point (X, Y) lies in the model, and the model length of one window pixel, from
-// the drawing's window (or, without one, from the image place).
-void SetDisplayGeoTransform(CadDrawing* drawing, CadEntity* place, const PlaceLayout& layout, int x0, int yb,
-                            int W, RasterDisplayCache& cache) {
-    double left = 0.0, top = 0.0, d = 0.0;
-    QWidget* window = CadGetWindow(drawing);
-    if (window && CadCoordWinToModel(window, layout.target.x, layout.target.y, &left, &top)) {
-        d = CadDistWinToModel(window, 1.0);
-    } else {
-        int pw = 0, ph = 0;
-        double px = 0.0, py = 0.0, pz = 0.0, ps = 1.0;
-        if (!CadImageGetPlace(place, &pw, &ph, &px, &py, &pz, &ps) || ps <= 0.0 || W <= 0) {
-            return;
-        }
-        d = pw / ps / W;
-        left = px + (layout.target.x - x0) * d;
-        top = py + (yb - layout.target.y) * d;
-    }
-    double* gt = cache.geoTransform;
-    gt[0] = left;
-    gt[1] = d;
-    gt[2] = 0.0;
-    gt[3] = top;
-    gt[4] = 0.0;
-    gt[5] = -d;
-    cache.zoom = layout.target.scale;
-}
-
-// A zoomed-out repaint of the same window at nearly the same scale draws the cached picture.
-bool IsCacheHit(const RasterDisplayCache& cache, const RasterDrawTarget& t) {
-    if (cache.picture.empty() || !(t.scale < 1.0) || cache.left != t.left || cache.top != t.top ||
-        cache.width != t.visibleWidth || cache.height != t.visibleHeight || cache.scale <= 0.0) {
-        return false;
-    }
-    return std::fabs(std::max(t.scale / cache.scale, cache.scale / t.scale) - 1.0) < 0.1;
-}
-
-// Draws the cached picture at the current size. The values follow the picture to the size on
-// screen, so that the readouts and the snap read the cell that is shown.
-int DrawFromCache(RasterDisplayCache& cache, const RasterDrawTarget& t) {
-    const int drawn = DrawImageGdiPlus(cache.picture, t);
-    const cv::Size out = t.OutputSize();
-    if (!cache.values.empty() && cache.values.size() != out && !out.empty()) {
-        cv::Mat resized;
-        cv::resize(cache.values, resized, out, 0, 0, cv::INTER_NEAREST);
-        cache.values = resized;
-    }
-    return drawn;
-}
-
-// Runs the renderer on a cache miss and keeps what it made; draws from the cache on a hit.
-template <typename Render>
-int DrawCached(RasterDisplayCache& cache, const RasterDrawTarget& t, Render render) {
-    if (IsCacheHit(cache, t)) {
-        return DrawFromCache(cache, t);
-    }
-    cache.Release();
-    cv::Mat values;
-    cv::Mat picture;
-    const int drawn = render(values, picture);
-    if (!drawn) {
-        return 0;
-    }
-    cache.values = values;
-    cache.picture = picture;
-    cache.left = t.left;
-    cache.top = t.top;
-    cache.width = t.visibleWidth;
-    cache.height = t.visibleHeight;
-    cache.scale = t.scale;
-    return drawn;
-}
-
 int DrawDem(CadDrawing* drawing, CDEM* dem, const CadWinRect* update, QPainter* dc, int x0, int yb, int W,
             int H) {
     if (!dem || dem->m_busy || !dem->m_imageEntity || (!dem->m_pDataset && dem->m_grid.empty())) {
         return 0;
     }
-    PlaceLayout layout;
-    if (!LayoutPlace(update, x0, yb, W, H, dem->Width(), dem->Height(), layout)) {
+    RasterDrawTarget t;
+    if (!LayoutPlace(update, x0, yb, W, H, dem->Width(), dem->Height(), t)) {
         return 0;
     }
-    RasterDrawTarget& t = layout.target;
     t.dc = dc;
     t.opacity = 1.0;
     const RasterClip clip{&dem->m_linkedEntities, dem->m_geoTransform};
@@ -195,7 +78,7 @@ int DrawDem(CadDrawing* drawing, CDEM* dem, const CadWinRect* update, QPainter* 
         const RasterColouring colouring{dem->m_colorRangeMin, dem->m_colorRangeMax, &dem->m_colors, false};
         return DrawGridWithColouring(dem->m_grid, t, colouring, clip, values, picture);
     });
-    SetDisplayGeoTransform(drawing, dem->m_imageEntity, layout, x0, yb, W, dem->m_display);
+    SetDisplayGeoTransform(drawing, dem->m_imageEntity, t, x0, yb, W, dem->m_display);
     return drawn;
 }
 
@@ -204,17 +87,16 @@ int DrawLabels(CadDrawing* drawing, CDEM* dem, const CadWinRect* update, QPainte
     if (!dem || !dem->m_labelImageEntity || dem->m_labelMask.empty()) {
         return 0;
     }
-    PlaceLayout layout;
-    if (!LayoutPlace(update, x0, yb, W, H, dem->m_labelMask.cols, dem->m_labelMask.rows, layout)) {
+    RasterDrawTarget t;
+    if (!LayoutPlace(update, x0, yb, W, H, dem->m_labelMask.cols, dem->m_labelMask.rows, t)) {
         return 0;
     }
-    RasterDrawTarget& t = layout.target;
     t.dc = dc;
     t.opacity = 1.0;
     const int drawn = DrawCached(dem->m_labelDisplay, t, [&](cv::Mat&, cv::Mat& picture) {
         return DrawGrayImageRegion(dem->m_labelMask, t, picture);
     });
-    SetDisplayGeoTransform(drawing, dem->m_labelImageEntity, layout, x0, yb, W, dem->m_labelDisplay);
+    SetDisplayGeoTransform(drawing, dem->m_labelImageEntity, t, x0, yb, W, dem->m_labelDisplay);
     return drawn;
 }
 
@@ -223,12 +105,11 @@ int DrawOrtho(CadDrawing* drawing, CKelvaroDoc* doc, COrtho* ortho, const CadWin
     if (!ortho || !ortho->m_imageEntity || !ortho->m_pDataset) {
         return 0;
     }
-    PlaceLayout layout;
+    RasterDrawTarget t;
     if (!LayoutPlace(update, x0, yb, W, H, GDALGetRasterXSize(ortho->m_pDataset),
-                     GDALGetRasterYSize(ortho->m_pDataset), layout)) {
+                     GDALGetRasterYSize(ortho->m_pDataset), t)) {
         return 0;
     }
-    RasterDrawTarget& t = layout.target;
     t.dc = dc;
     // Pictures are drawn opaque at an opacity of 0, from the file and from the cache alike.
     t.opacity = doc->m_dOrthoOpacity > 0.0 ? doc->m_dOrthoOpacity : 1.0;
@@ -236,7 +117,7 @@ int DrawOrtho(CadDrawing* drawing, CKelvaroDoc* doc, COrtho* ortho, const CadWin
     const int drawn = DrawCached(ortho->m_display, t, [&](cv::Mat&, cv::Mat& picture) {
         return ExtractRasterToImage(ortho->m_pDataset, t, clip, picture);
     });
-    SetDisplayGeoTransform(drawing, ortho->m_imageEntity, layout, x0, yb, W, ortho->m_display);
+    SetDisplayGeoTransform(drawing, ortho->m_imageEntity, t, x0, yb, W, ortho->m_display);
     return drawn;
 }
 
@@ -249,12 +130,11 @@ int DrawMap(CadDrawing* drawing, CMapData* map, const CadWinRect* update, QPaint
     if (bands != 1 && bands != 3) {
         return 0;
     }
-    PlaceLayout layout;
+    RasterDrawTarget t;
     if (!LayoutPlace(update, x0, yb, W, H, GDALGetRasterXSize(map->m_pDataset),
-                     GDALGetRasterYSize(map->m_pDataset), layout)) {
+                     GDALGetRasterYSize(map->m_pDataset), t)) {
         return 0;
     }
-    RasterDrawTarget& t = layout.target;
     t.dc = dc;
     const RasterClip clip{&map->m_linkedEntities, map->m_geoTransform};
     int drawn = 0;
@@ -272,7 +152,7 @@ int DrawMap(CadDrawing* drawing, CMapData* map, const CadWinRect* update, QPaint
             return ExtractRasterToImage(map->m_pDataset, t, clip, picture);
         });
     }
-    SetDisplayGeoTransform(drawing, map->m_imageEntity, layout, x0, yb, W, map->m_display);
+    SetDisplayGeoTransform(drawing, map->m_imageEntity, t, x0, yb, W, map->m_display);
     return drawn;
 }
 

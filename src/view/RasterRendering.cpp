@@ -332,6 +332,84 @@ long long RasterRenderReadCount() {
     return g_reads;
 }
 
+bool LayoutPlace(const CadWinRect* update, int x0, int yb, int W, int H, int w, int h, RasterDrawTarget& t) {
+    if (w <= 0 || h <= 0 || W <= 0 || H <= 0 || !update) {
+        return false;
+    }
+    const int y0 = yb - H;
+    // The update rectangle and the place must meet.
+    if (!(update->left < x0 + W && x0 < update->right && update->top < yb && y0 < update->bottom)) {
+        return false;
+    }
+    const double s = static_cast<double>(W) / w;
+    const int c0 = static_cast<int>(-x0 / s);
+    const int c1 = static_cast<int>((update->right - update->left) / s + c0) + 1;
+    const int r0 = static_cast<int>(-y0 / s);
+    const int r1 = static_cast<int>((update->bottom - update->top) / s + r0) + 1;
+    const int left = std::max(0, c0);
+    const int right = std::min(w - 1, c1);
+    const int top = std::max(0, r0);
+    const int bottom = std::min(h - 1, r1);
+    if (left >= right || top >= bottom) {
+        return false;
+    }
+    t.coverWidth = c1 - c0 + 1;
+    t.coverHeight = r1 - r0 + 1;
+    t.visibleWidth = right - left + 1;
+    t.visibleHeight = bottom - top + 1;
+    t.left = left;
+    t.top = top;
+    t.scale = s;
+    t.x = static_cast<int>(left * s + x0);
+    t.y = static_cast<int>(top * s + y0);
+    return true;
+}
+
+bool IsCacheHit(const RasterDisplayCache& cache, const RasterDrawTarget& t) {
+    if (cache.picture.empty() || !(t.scale < 1.0) || cache.left != t.left || cache.top != t.top ||
+        cache.width != t.visibleWidth || cache.height != t.visibleHeight || cache.scale <= 0.0) {
+        return false;
+    }
+    return std::fabs(std::max(t.scale / cache.scale, cache.scale / t.scale) - 1.0) < 0.1;
+}
+
+int DrawFromCache(RasterDisplayCache& cache, const RasterDrawTarget& t) {
+    const int drawn = DrawImageGdiPlus(cache.picture, t);
+    const cv::Size out = t.OutputSize();
+    if (!cache.values.empty() && cache.values.size() != out && !out.empty()) {
+        cv::Mat resized;
+        cv::resize(cache.values, resized, out, 0, 0, cv::INTER_NEAREST);
+        cache.values = resized;
+    }
+    return drawn;
+}
+
+void SetDisplayGeoTransform(CadDrawing* drawing, CadEntity* place, const RasterDrawTarget& target, int x0,
+                            int yb, int W, RasterDisplayCache& cache) {
+    double left = 0.0, top = 0.0, d = 0.0;
+    QWidget* window = CadGetWindow(drawing);
+    if (window && CadCoordWinToModel(window, target.x, target.y, &left, &top)) {
+        d = CadDistWinToModel(window, 1.0);
+    } else {
+        int pw = 0, ph = 0;
+        double px = 0.0, py = 0.0, pz = 0.0, ps = 1.0;
+        if (!CadImageGetPlace(place, &pw, &ph, &px, &py, &pz, &ps) || ps <= 0.0 || W <= 0) {
+            return;
+        }
+        d = pw / ps / W;
+        left = px + (target.x - x0) * d;
+        top = py + (yb - target.y) * d;
+    }
+    double* gt = cache.geoTransform;
+    gt[0] = left;
+    gt[1] = d;
+    gt[2] = 0.0;
+    gt[3] = top;
+    gt[4] = 0.0;
+    gt[5] = -d;
+    cache.zoom = target.scale;
+}
+
 uint32_t InterpolatePaletteColor(const CAGColors& palette, double x) {
     const int count = palette.Get_Count();
     if (count < 1) {

@@ -9,7 +9,9 @@
 
 #include <cstdint>
 
+#include "platform/cad/Cad.h"
 #include "raster/LayerEntities.h"
+#include "raster/RasterDisplayCache.h"
 
 class CAGColors;
 class QPainter;
@@ -93,6 +95,54 @@ int DrawGrayImageRegion(const cv::Mat& classes, const RasterDrawTarget& target, 
 // Draws an 8-bit three-channel picture at (x, y) with black transparent and the opacity applied
 // when 0 <= opacity < 1 (an opacity of 1 or more draws opaque).
 bool PaintPicture(QPainter* dc, const cv::Mat& picture, int x, int y, double opacity);
+
+// ---- Drawing an image place through a display cache: the plan view and every dialog that shows
+// a raster in a CAD window of its own (with a cache of its own) draw the same way.
+
+// Works out the covering and visible raster windows of an image place of a w x h raster, placed
+// in the window at left x0, bottom yb with the size W x H in window pixels. Sets the windows, the
+// scale and the window point of the target (its painter and opacity are left alone). False when
+// nothing is to be drawn.
+bool LayoutPlace(const CadWinRect* update, int x0, int yb, int W, int H, int w, int h,
+                 RasterDrawTarget& target);
+
+// A zoomed-out repaint of the same window at nearly the same scale (within 10 %) draws the cached
+// picture.
+bool IsCacheHit(const RasterDisplayCache& cache, const RasterDrawTarget& target);
+
+// Draws the cached picture at the current size. The values follow the picture to the size on
+// screen, so that the readouts and the snap read the cell that is shown.
+int DrawFromCache(RasterDisplayCache& cache, const RasterDrawTarget& target);
+
+// Runs the renderer (int render(cv::Mat& values, cv::Mat& picture)) on a cache miss and keeps
+// what it made; draws from the cache on a hit.
+template <typename Render>
+int DrawCached(RasterDisplayCache& cache, const RasterDrawTarget& target, Render render) {
+    if (IsCacheHit(cache, target)) {
+        return DrawFromCache(cache, target);
+    }
+    cache.Release();
+    cv::Mat values;
+    cv::Mat picture;
+    const int drawn = render(values, picture);
+    if (!drawn) {
+        return 0;
+    }
+    cache.values = values;
+    cache.picture = picture;
+    cache.left = target.left;
+    cache.top = target.top;
+    cache.width = target.visibleWidth;
+    cache.height = target.visibleHeight;
+    cache.scale = target.scale;
+    return drawn;
+}
+
+// Records in the cache where the drawn target's window point lies in the model and the model
+// length of one window pixel, from the drawing's window (or, without one, from the image place at
+// left x0, bottom yb, W pixels wide).
+void SetDisplayGeoTransform(CadDrawing* drawing, CadEntity* place, const RasterDrawTarget& target, int x0,
+                            int yb, int W, RasterDisplayCache& cache);
 
 // How many raster reads the helpers made since the program started (each read is one window of
 // one raster); what shows that a cached repaint reads nothing.

@@ -113,22 +113,25 @@ TEST_F(ProjectTest, TypingAnAliasInTheOutputPaneStartsItsCommand) {
     ASSERT_NE(commandLine, nullptr);
     auto* edit = commandLine->findChild<QLineEdit*>();
     ASSERT_NE(edit, nullptr);
+    // Object elevation asks for its inputs first; refused, it ends with its prompt.
     QTest::keyClicks(edit, QStringLiteral("OE"));
     QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(m_ui.Dialogs(), QStringList{QStringLiteral("CObjectElevationSetupDlg")});
     char prompt[256] = {};
     CadCmdGetPrompt(Project()->m_pCad, prompt, sizeof prompt);
-    EXPECT_STREQ(prompt, "OBJECTELEVATION: not available yet");
+    EXPECT_STREQ(prompt, "Not all needed data were selected");
     bool shown = false;
     for (QLabel* label : commandLine->findChildren<QLabel*>()) {
-        shown = shown || label->text() == QStringLiteral("OBJECTELEVATION: not available yet");
+        shown = shown || label->text() == QStringLiteral("Not all needed data were selected");
     }
     EXPECT_TRUE(shown);
     EXPECT_EQ(ActiveCadCommandId, 0);
 
-    // The ribbon's Volume button reaches the project's starter the same way.
+    // The ribbon's Volume button reaches the project's starter the same way: VOLUME runs and finds
+    // no DEM in the empty project.
     ASSERT_TRUE(m_frame->OnCmdMsg(ID_BUTTON_VOLUME));
     CadCmdGetPrompt(Project()->m_pCad, prompt, sizeof prompt);
-    EXPECT_STREQ(prompt, "VOLUME: not available yet");
+    EXPECT_STREQ(prompt, "No DEM loaded");
 }
 
 TEST_F(ProjectTest, TheRibbonShowsTheProjectsRulesWhileACommandRuns) {

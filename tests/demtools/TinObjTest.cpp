@@ -4,9 +4,8 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
+#include <cerrno>
 
 #include <vtkCellArray.h>
 #include <vtkDoubleArray.h>
@@ -18,6 +17,7 @@
 #include <vtkSmartPointer.h>
 
 #include "demtools/TinObj.h"
+#include "platform/tools/SafeFile.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -57,6 +57,11 @@ void AddTextureCoordinates(vtkPolyData* mesh, int count = 4) {
         coordinates->InsertNextTuple2(i * 0.5, 1.0 - i * 0.125);
     }
     mesh->GetPointData()->SetTCoords(coordinates);
+}
+
+// The files of the folder, hidden ones (temporaries) included.
+std::string Files(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).join(", ").toStdString();
 }
 
 const char* const kVertices =
@@ -140,27 +145,17 @@ TEST(TinObj, RefusalsAndAMaterialThatCannotBeCreatedLeaveNoFile) {
     // The material's place is taken by a folder.
     ASSERT_TRUE(QDir(folder).mkdir("mesh.mtl"));
     EXPECT_EQ(WriteTinObj(mesh, folder + "/t.png", obj), 0);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).join(", "), "");
+    EXPECT_EQ(Files(folder), "");
     // A folder that does not exist.
     EXPECT_EQ(WriteTinObj(Square(), QString(), folder + "/missing/mesh.obj"), 0);
 
-    // A write that fails on the way (the files may not grow beyond 16 KB): the material written
-    // first goes again.
-    vtkNew<vtkPoints> many;
-    for (int i = 0; i < 5000; ++i) {
-        many->InsertNextPoint(i, i, i);
-    }
-    mesh->SetPoints(many);
-    AddTextureCoordinates(mesh, 5000);
+    // A write of the mesh that fails on the way: the material written first goes again.
     ASSERT_TRUE(QDir(folder).rmdir("mesh.mtl"));
-    rlimit limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
-    const rlimit small = {16384, limit.rlim_max};
-    const sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    kv::SetFileFaultHook([obj](kv::FileStep step, const QString& target) {
+        return step == kv::FileStep::Write && target == obj ? ENOSPC : 0;
+    });
     const int written = WriteTinObj(mesh, folder + "/t.png", obj);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    signal(SIGXFSZ, previous);
+    kv::SetFileFaultHook({});
     EXPECT_EQ(written, 0);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).join(", "), "");
+    EXPECT_EQ(Files(folder), "");
 }

@@ -271,6 +271,13 @@ TEST(ArchiveProject, DamagedFilesAreRefusedWithNothingHalfRead) {
     ASSERT_EQ(maps.mid(mapCountAt, 4), Hex("06000000"));
     maps[mapCountAt] = 7;
     ExpectRefused(maps, "map count beyond the maps");
+    // A colour count no palette can have, in a map record and in a DEM record.
+    ProjectArchiveData hostile = FullProject();
+    hostile.maps[0].colorCount = 2000000000;
+    ExpectRefused(WrittenBytes(hostile), "map colour count");
+    hostile = FullProject();
+    hostile.dems[0].colorCount = 2000000000;
+    ExpectRefused(WrittenBytes(hostile), "DEM colour count");
 
     ProjectArchiveData data = Sentinel();
     QString error;

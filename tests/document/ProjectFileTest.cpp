@@ -11,6 +11,7 @@
 #include "raster/ArchiveStream.h"
 #include "raster/MapData.h"
 #include "raster/Ortho.h"
+#include "support/Limits.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -232,3 +233,27 @@ TEST_F(ProjectFileTest, ADamagedArchiveOpensNothing) {
 }
 
 }  // namespace
+
+// A map record that asks for two billion colours: the project is refused with the reader's
+// message before any palette is built, within the memory a 300-byte file warrants.
+TEST_F(ProjectFileTest, AHostileColourCountIsRefusedWithinTheFilesMemory) {
+    const QString folder = kvtest::NewTempFolder("hostile");
+    ProjectArchiveData data;
+    MapArchiveRecord map;
+    map.name = QStringLiteral("slope");
+    map.path = WriteRaster(folder + "/slope.tif", 1, GDT_Float32, 500000.0);
+    map.storedCode = 3;
+    map.paletteIndex = 9;
+    map.colorCount = 2000000000;
+    data.maps.push_back(map);
+    const QString project = folder + "/hostile.kvp";
+    ASSERT_EQ(WriteProjectArchive(project, data), 1);
+    ASSERT_LT(QFileInfo(project).size(), 400);
+
+    EXPECT_TRUE(kvtest::RunWithinMemory(64u << 20, [&] {
+        kvtest::ScriptedInteraction shown;
+        CKelvaroDoc doc;
+        return doc.OnOpenDocument(project) == 0 && doc.m_Maps.empty() &&
+               shown.MessageTexts() == QStringList{"File reading error"};
+    }));
+}

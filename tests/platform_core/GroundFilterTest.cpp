@@ -1,6 +1,8 @@
+#include <QFile>
 #include <QFileInfo>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -10,6 +12,7 @@
 #include "platform/gridding/MCCGroundFilter.h"
 #include "platform/las/Las.h"
 #include "platform/ui/ProgressSink.h"
+#include "support/Limits.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -191,4 +194,27 @@ TEST(GroundFilter, RealLidarKeepsItsGroundAndDropsWhatStandsOnIt) {
     EXPECT_GT(objects, 20000);
     EXPECT_GE(groundKept, ground * 9 / 10);
     EXPECT_LE(objectsKept, objects / 100);
+}
+
+// A scale factor of 1e112 is finite, so the file opens, but its points span an extent no grid
+// can cover: refused with a return of 0 and a status, within the memory the file's size warrants.
+TEST(GroundFilter, AnExtentNoGridCanCoverIsRefusedWithinTheFilesMemory) {
+    QFile source(kvtest::DataPath("simple.las"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    QByteArray bytes = source.readAll();
+    const double scale = 1e112;
+    std::memcpy(bytes.data() + 131, &scale, sizeof scale);
+    const QString input = kvtest::TempDir() + "/enormous-scale.las";
+    QFile out(input);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    out.close();
+    const QString output = kvtest::TempDir() + "/enormous-ground.las";
+
+    EXPECT_TRUE(kvtest::RunWithinMemory(64u << 20, [&] {
+        QString status;
+        const int result = CMCCGroundFilter().Process(2.5, 0.3, input, output, nullptr, &status, nullptr);
+        return result == 0 && status == "The points' extent is too large for a surface grid" &&
+               !QFileInfo::exists(output);
+    }));
 }

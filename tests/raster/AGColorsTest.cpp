@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "raster/AGColors.h"
+#include "support/Limits.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -188,6 +189,21 @@ TEST(ColorClassificationFile, RefusalsAndErrors) {
     ui.Clear();
     EXPECT_EQ(p.Save(dir + "/no/folder/x.ccl"), 0);
     EXPECT_EQ(ui.MessageTexts(), QStringList{"File writing error"});
+    // A full disk: the failed final flush is reported and the file saved before stays whole.
+    const QString kept = dir + "/kept.ccl";
+    ASSERT_EQ(p.Save(kept), 1);
+    QFile keptFile(kept);
+    ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
+    const QByteArray before = keptFile.readAll();
+    keptFile.close();
+    ui.Clear();
+    {
+        kvtest::FileSizeLimit full(0);
+        EXPECT_EQ(p.Save(kept), 0);
+    }
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"File writing error"});
+    ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(keptFile.readAll(), before);
     ui.Clear();
     EXPECT_EQ(p.Save(QString()), 0);
     EXPECT_EQ(p.Load(QString()), 0);

@@ -3,8 +3,8 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include "platform/tools/SafeFile.h"
 #include "raster/ArchiveStream.h"
 
 namespace {
@@ -126,7 +126,7 @@ int WriteProjectArchive(QIODevice* device, const ProjectArchiveData& data) {
 }
 
 int WriteProjectArchive(const QString& path, const ProjectArchiveData& data, QString* error) {
-    QSaveFile file(path);
+    kv::SafeFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !WriteProjectArchive(&file, data) || !file.commit()) {
         return Fail(error, kWritingError);
     }

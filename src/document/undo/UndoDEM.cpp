@@ -8,6 +8,8 @@
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "platform/cad/Cad.h"
@@ -310,7 +312,10 @@ int CUndoDEM::Apply(int band, ProgressSink* progress, const DemUndoLookup& looku
     cv::Mat mask;
     int tlX = 0;
     int tlY = 0;
-    bool ok = GDALGetRasterCount(dataset) >= band;
+    // A record never holds a window larger than its DEM: a file that says otherwise is damage,
+    // refused before its cells are read.
+    bool ok = GDALGetRasterCount(dataset) >= band && GDALGetRasterXSize(dataset) <= dem->Width() &&
+              GDALGetRasterYSize(dataset) <= dem->Height();
     if (ok && dem->m_grid.empty()) {
         ok = dem->LoadData(progress) && !dem->m_grid.empty();
     }
@@ -322,7 +327,9 @@ int CUndoDEM::Apply(int band, ProgressSink* progress, const DemUndoLookup& looku
         tlY = MetadataInt(dataset, "TL_Y");
     }
     GDALClose(dataset);
-    if (!ok) {
+    // A window placed beyond the grid's own size from it cannot meet the grid.
+    if (!ok || std::abs(static_cast<int64_t>(tlX)) > dem->m_grid.cols ||
+        std::abs(static_cast<int64_t>(tlY)) > dem->m_grid.rows) {
         return 0;
     }
     // The part of the window that lies on the grid.

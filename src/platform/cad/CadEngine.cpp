@@ -954,7 +954,9 @@ int CadCmdUserInput(CadDrawing* d) {
 }
 
 int CadCmdGetWaiting(CadDrawing* d) {
-    if (!d || d->waits.empty())
+    // Input already queued for the waiting call is about to be taken: nothing waits for the
+    // operator until the call has seen it (its event loop may still be finishing a pass).
+    if (!d || d->waits.empty() || !d->script.empty())
         return 0;
     const WaitFrame* f = d->waits.back();
     if (f->done || f->cancelled)

@@ -10,14 +10,15 @@
 // temporary file beside the target and renames it into place.
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "platform/cad/CadInternal.h"
+#include "platform/tools/SafeFile.h"
 
 namespace cad {
 namespace {
@@ -105,7 +106,7 @@ private:
 // Buffered writer that hashes what it writes; large blocks go to the file directly.
 class Writer {
 public:
-    explicit Writer(QFile& f) : f_(f) { buf_.reserve(kBuffer); }
+    explicit Writer(QIODevice& f) : f_(f) { buf_.reserve(kBuffer); }
     template <typename T>
     void Put(T v) {
         if (buf_.size() + sizeof(T) > kBuffer)
@@ -146,7 +147,7 @@ public:
 
 private:
     static constexpr size_t kBuffer = 1 << 18;
-    QFile& f_;
+    QIODevice& f_;
     std::vector<uint8_t> buf_;
     bool ok_ = true;
 };
@@ -178,6 +179,9 @@ public:
         return Raw(s.data(), len);
     }
     bool Raw(void* dst, size_t n) {
+        // An empty block (an empty list, whose storage may be no pointer at all) copies nothing.
+        if (n == 0)
+            return true;
         uint8_t* out = static_cast<uint8_t*>(dst);
         size_t have = end_ - pos_;
         if (n <= have) {
@@ -326,15 +330,9 @@ bool WriteVec(CadDrawing* d, const QString& path) {
             ++count;
         }
 
-    // Written beside the target under a temporary name, then renamed over it.
-    QFileInfo target(path);
-    QFile f;
-    for (int attempt = 0; attempt < 16 && !f.isOpen(); ++attempt) {
-        f.setFileName(target.absolutePath() + "/." + target.fileName() + "." +
-                      QString::number(QRandomGenerator::global()->generate(), 16) + ".tmp");
-        f.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
-    }
-    if (!f.isOpen())
+    // Written beside the target under a temporary name, then synced and renamed over it.
+    kv::SafeFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
         return false;
     char head[kHeader];
     const uint32_t reserved = 0;
@@ -342,10 +340,8 @@ bool WriteVec(CadDrawing* d, const QString& path) {
     std::memcpy(head + 8, &kVersion, 4);
     std::memcpy(head + 12, &reserved, 4);
     std::memcpy(head + 16, &size, 8);
-    if (f.write(head, qint64(kHeader)) != qint64(kHeader)) {
-        f.remove();
+    if (f.write(head, qint64(kHeader)) != qint64(kHeader))
         return false;
-    }
 
     Writer w(f);
     w.Put<int32_t>(d->nextEntityId);
@@ -392,15 +388,24 @@ bool WriteVec(CadDrawing* d, const QString& path) {
     const uint64_t sum = w.hash.Final();
     bool ok = w.Ok() && f.write(reinterpret_cast<const char*>(&sum), 8) == 8 &&
               uint64_t(f.size()) == kHeader + size + 8;
-    f.close();
-    ok = ok && f.error() == QFileDevice::NoError;
-    const QByteArray from = QFile::encodeName(f.fileName()),
-                     to = QFile::encodeName(target.absoluteFilePath());
-    if (!ok || std::rename(from.constData(), to.constData()) != 0) {
-        f.remove();
+    return ok && f.commit();
+}
+
+bool SealVec(QByteArray& file) {
+    if (size_t(file.size()) < kHeader + 8)
         return false;
-    }
+    const uint64_t payload = uint64_t(file.size()) - kHeader - 8;
+    std::memcpy(file.data() + 16, &payload, 8);
+    Hasher hash;
+    hash.Update(file.constData() + kHeader, size_t(payload));
+    const uint64_t sum = hash.Final();
+    std::memcpy(file.data() + kHeader + payload, &sum, 8);
     return true;
+}
+
+// Ids leave room for the next one: a drawing counts its ids up from the largest it holds.
+static bool IdFits(int32_t id) {
+    return id < std::numeric_limits<int32_t>::max() - 1;
 }
 
 bool ReadVec(CadDrawing* target, const QString& path) {
@@ -429,7 +434,8 @@ bool ReadVec(CadDrawing* target, const QString& path) {
     int32_t nextEntity, nextLayer, nextBlock, current;
     uint32_t lwd, nLayers;
     if (!r.Get(nextEntity) || !r.Get(nextLayer) || !r.Get(nextBlock) || !r.Get(current) || !r.Get(lwd) ||
-        !r.Get(nLayers) || nLayers > r.Left())
+        !r.Get(nLayers) || nLayers > r.Left() || !IdFits(nextEntity) || !IdFits(nextLayer) ||
+        !IdFits(nextBlock))
         return false;
     tmp->nextEntityId = std::max(1, nextEntity);
     tmp->nextLayerId = std::max(1, nextLayer);
@@ -443,7 +449,7 @@ bool ReadVec(CadDrawing* target, const QString& path) {
         if (!r.Get(l->id) || !r.Str(l->name) || !r.Get(l->colour) || !r.Get(l->lineType) ||
             !r.Get(l->lineWeight) || !r.Get(flags) || !r.Get(l->level))
             return false;
-        if (l->name.empty() || CadGetLayerByName(tmp.get(), l->name.c_str()) ||
+        if (l->name.empty() || !IdFits(l->id) || CadGetLayerByName(tmp.get(), l->name.c_str()) ||
             CadGetLayerByID(tmp.get(), l->id))
             return false;
         haveZero = haveZero || l->id == 0;
@@ -463,12 +469,14 @@ bool ReadVec(CadDrawing* target, const QString& path) {
     for (uint32_t i = 0; i < nBlocks; ++i) {
         auto b = std::make_unique<CadBlock>();
         uint32_t n;
-        if (!r.Get(b->id) || !r.Str(b->name) || !r.Raw(&b->base, sizeof b->base) || !r.Get(n) || n > r.Left())
+        if (!r.Get(b->id) || !IdFits(b->id) || !r.Str(b->name) || !r.Raw(&b->base, sizeof b->base) ||
+            !r.Get(n) || n > r.Left())
             return false;
         b->drawing = tmp.get();
         for (uint32_t k = 0; k < n; ++k) {
             auto e = std::make_unique<CadEntity>();
-            if (!GetEntity(r, e.get()) || e->type == CAD_ENT_INSERT || e->type == CAD_ENT_IMAGE)
+            if (!GetEntity(r, e.get()) || !IdFits(e->id) || e->type == CAD_ENT_INSERT ||
+                e->type == CAD_ENT_IMAGE)
                 return false;
             e->drawing = tmp.get();
             e->block = b.get();
@@ -480,14 +488,17 @@ bool ReadVec(CadDrawing* target, const QString& path) {
         tmp->blocks.push_back(b.get());
         tmp->allBlocks.push_back(std::move(b));
     }
+    // An entity record holds at least ten 32-bit fields and three sizes: a count the rest of the
+    // payload cannot hold is refused before the list is reserved.
+    constexpr uint64_t kMinEntityBytes = 13 * 4;
     uint32_t nEntities;
-    if (!r.Get(nEntities) || nEntities > r.Left())
+    if (!r.Get(nEntities) || nEntities > r.Left() / kMinEntityBytes)
         return false;
     tmp->order.reserve(nEntities);
     std::unordered_map<int, bool> seen;
     for (uint32_t i = 0; i < nEntities; ++i) {
         auto e = std::make_unique<CadEntity>();
-        if (!GetEntity(r, e.get()) || e->erased || seen.count(e->id))
+        if (!GetEntity(r, e.get()) || !IdFits(e->id) || e->erased || seen.count(e->id))
             return false;
         seen[e->id] = true;
         e->drawing = tmp.get();

@@ -9,7 +9,6 @@
 #include <QPainterPath>
 #include <QPolygon>
 #include <QPolygonF>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +16,7 @@
 #include <utility>
 
 #include "platform/cad/CadInternal.h"
+#include "platform/tools/SafeFile.h"
 
 namespace cad {
 namespace {
@@ -596,7 +596,7 @@ int CadRasterize(CadDrawing* d, const char* path, double left, double bottom, do
                         : suffix == "jpg" || suffix == "jpeg" ? "JPEG"
                         : suffix == "bmp"                     ? "BMP"
                                                               : "PNG";
-    QSaveFile out(file);
+    kv::SafeFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return 0;
     QImage toSave = format == "JPEG" || format == "BMP" ? image.convertToFormat(QImage::Format_RGB32) : image;

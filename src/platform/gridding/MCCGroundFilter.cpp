@@ -21,6 +21,8 @@ constexpr double kThresholdStep = 0.1;
 constexpr double kConvergence[kDomains] = {0.01, 0.001, 0.001};
 constexpr int kMaxIterations = 100;
 constexpr double kMaxCells = 16.0e6;
+// The largest surface grid of a run: one tile of the gap filler's 4096 x 4096 cells.
+constexpr double kGridLimit = 4096.0 * 4096.0;
 constexpr uint64_t kPumpEvery = 1 << 16;
 constexpr uint8_t kGroundClass = 2;
 
@@ -48,6 +50,9 @@ public:
     }
 
     bool Read(LASreader* reader);
+    // The surface grid of the points' extent with cells of at least this size: false when it
+    // would not fit in memory (a file with enormous scale factors or extents).
+    bool GridSize(double cell, int* cols, int* rows, double* used) const;
     // One iteration of a domain: the number of points taken off the ground.
     size_t Classify(double cell, double threshold);
     size_t GroundCount() const { return size_t(std::count(m_ground.begin(), m_ground.end(), 1)); }
@@ -92,14 +97,28 @@ bool Run::Read(LASreader* reader) {
     return true;
 }
 
-size_t Run::Classify(double cell, double threshold) {
-    // The grid of the surface: cells of the domain's size over the points' extent, made coarser
-    // when the extent would need more cells than memory allows.
+bool Run::GridSize(double cell, int* cols, int* rows, double* used) const {
+    // Cells of the domain's size over the points' extent, made coarser when the extent would
+    // need more cells than memory allows.
     const double width = (double(m_max[0]) - m_min[0]) * std::fabs(m_scale[0]);
     const double height = (double(m_max[1]) - m_min[1]) * std::fabs(m_scale[1]);
     cell = std::max(cell, std::sqrt(width * height / kMaxCells));
-    const int cols = int(width / cell) + 1;
-    const int rows = int(height / cell) + 1;
+    const double c = std::floor(width / cell) + 1.0;
+    const double r = std::floor(height / cell) + 1.0;
+    if (!std::isfinite(cell) || !(cell > 0) || !std::isfinite(c) || !std::isfinite(r) || c * r > kGridLimit) {
+        return false;
+    }
+    *cols = int(c);
+    *rows = int(r);
+    *used = cell;
+    return true;
+}
+
+size_t Run::Classify(double cell, double threshold) {
+    int cols = 0, rows = 0;
+    if (!GridSize(cell, &cols, &rows, &cell)) {
+        return 0;
+    }
     const double sx = 1.0 / cell, sy = 1.0 / cell;
 
     // Mean height of the ground points in each cell; empty cells are gaps to fill.
@@ -209,6 +228,12 @@ int CMCCGroundFilter::Process(double scale, double curvatureThreshold, const QSt
     }
     if (run.GroundCount() == 0) {
         return run.Fail("The LAS file holds no points");
+    }
+    // The finest domain has the largest grid.
+    int cols = 0, rows = 0;
+    double cell = 0.0;
+    if (!run.GridSize(scale * kDomainScale[0], &cols, &rows, &cell)) {
+        return run.Fail("The points' extent is too large for a surface grid");
     }
     for (int d = 0; d < kDomains; ++d) {
         const double threshold = curvatureThreshold + kThresholdStep * d;

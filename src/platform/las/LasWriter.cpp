@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/las/LasRecord.h"
+#include "platform/tools/SafeFile.h"
 
 using namespace lasrecord;
 
@@ -35,7 +36,7 @@ std::vector<uint8_t> RecordHeader(const LASvlr& vlr, bool extended) {
 }
 
 bool WriteAll(std::FILE* f, const void* data, size_t size) {
-    return std::fwrite(data, 1, size, f) == size;
+    return size == 0 || std::fwrite(data, 1, size, f) == size;
 }
 
 }  // namespace
@@ -84,7 +85,7 @@ std::unique_ptr<LASwriterLAS> LASwriteOpener::Open(const LASheader& header, QStr
     hd.offsetToPointData = uint32_t(offset);
 
     writer->m_path = m_path;
-    writer->m_tempPath = m_path + ".writing";
+    writer->m_tempPath = kv::TemporaryPathFor(m_path);
     writer->m_file = std::fopen(QFile::encodeName(writer->m_tempPath).constData(), "wb");
     if (!writer->m_file) {
         return fail(QString("cannot create %1").arg(m_path));
@@ -240,8 +241,7 @@ bool LASwriterLAS::Close() {
     ok = ok && UpdateHeader();
     ok = (std::fclose(m_file) == 0) && ok;
     m_file = nullptr;
-    if (ok &&
-        std::rename(QFile::encodeName(m_tempPath).constData(), QFile::encodeName(m_path).constData()) != 0) {
+    if (ok && !kv::CommitTemporary(m_tempPath, m_path)) {
         ok = Fail(QString("cannot create %1").arg(m_path));
     }
     if (!ok) {

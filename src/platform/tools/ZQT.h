@@ -58,6 +58,8 @@ int ZQT_ShellExecute(const QString& verb, const QString& file, const QString& pa
 
 // Shows the picture for the given time without blocking. Needs the user interface.
 void ZQT_ShowSplashScreen(const QPixmap& bitmap, int milliseconds);
+// Closes and deletes the picture at once if it is still shown: the start-up it belongs to ends.
+void ZQT_CloseSplashScreen();
 
 QString ZQT_GetCurrentSysDate(int flag = 0, int flag2 = 0);
 QString ZQT_GetCurrentSysTime();

@@ -8,12 +8,14 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
 #include <QSplashScreen>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 
@@ -26,14 +28,30 @@ int ZQT_ShellExecute(const QString& /*verb*/, const QString& file, const QString
     return QDesktopServices::openUrl(url) ? 1 : 0;
 }
 
+namespace {
+
+// The splash window on screen, if any: it deletes itself when its time is up.
+QPointer<QSplashScreen>& ShownSplash() {
+    static QPointer<QSplashScreen> splash;
+    return splash;
+}
+
+}  // namespace
+
 void ZQT_ShowSplashScreen(const QPixmap& bitmap, int milliseconds) {
     if (bitmap.isNull() || qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
         return;
     }
+    ZQT_CloseSplashScreen();
     auto* splash = new QSplashScreen(bitmap, Qt::WindowStaysOnTopHint);
     splash->setAttribute(Qt::WA_DeleteOnClose);
     splash->show();
     QTimer::singleShot(milliseconds, splash, &QWidget::close);
+    ShownSplash() = splash;
+}
+
+void ZQT_CloseSplashScreen() {
+    delete ShownSplash().data();
 }
 
 QString ZQT_GetResolution() {
@@ -72,5 +90,9 @@ int ZQT_CaptureWindow(QPaintDevice* device, const QString& path) {
     if (image.isNull()) {
         return 0;
     }
-    return image.convertToFormat(QImage::Format_RGB888).save(path, "BMP") ? 1 : 0;
+    kv::SafeFile out(path);
+    return out.open(QIODevice::WriteOnly) && image.convertToFormat(QImage::Format_RGB888).save(&out, "BMP") &&
+                   out.commit()
+               ? 1
+               : 0;
 }

@@ -1,0 +1,245 @@
+#include "platform/tools/SafeFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace kv {
+
+namespace {
+
+constexpr size_t kBufferBytes = 1 << 16;
+
+std::mutex& HookMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+FileFaultHook& Hook() {
+    static FileFaultHook hook;
+    return hook;
+}
+
+// The error the test seam asks for at this step, or 0.
+int InjectedError(FileStep step, const QString& target) {
+    FileFaultHook hook;
+    {
+        std::lock_guard<std::mutex> lock(HookMutex());
+        hook = Hook();
+    }
+    return hook ? hook(step, target) : 0;
+}
+
+bool Fails(FileStep step, const QString& target) {
+    if (int error = InjectedError(step, target)) {
+        errno = error;
+        return true;
+    }
+    return false;
+}
+
+bool WriteAll(int fd, const char* data, size_t size, const QString& target) {
+    while (size > 0) {
+        if (Fails(FileStep::Write, target)) {
+            return false;
+        }
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+bool SyncPath(const QString& path, bool folder) {
+    int fd = ::open(QFile::encodeName(path).constData(), folder ? O_RDONLY | O_DIRECTORY : O_RDWR);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// The prefix and suffix of the temporaries of a file name; the random part lies between them.
+QString TemporaryPrefix(const QString& fileName) {
+    return QLatin1Char('.') + fileName + QLatin1Char('.');
+}
+
+const QLatin1String kTemporarySuffix(".kvsave");
+
+}  // namespace
+
+void SetFileFaultHook(FileFaultHook hook) {
+    std::lock_guard<std::mutex> lock(HookMutex());
+    Hook() = std::move(hook);
+}
+
+QString TemporaryPathFor(const QString& path) {
+    const QFileInfo info(path);
+    const QDir dir = info.absoluteDir();
+    for (;;) {
+        const QString name = TemporaryPrefix(info.fileName()) +
+                             QString::number(QRandomGenerator::global()->generate64(), 16) + kTemporarySuffix;
+        const QString candidate = dir.filePath(name);
+        if (!QFileInfo::exists(candidate)) {
+            return candidate;
+        }
+    }
+}
+
+void RemoveStaleTemporaries(const QString& path) {
+    const QFileInfo info(path);
+    const QDir dir = info.absoluteDir();
+    // The temporary itself and the side files a library may have made beside it.
+    // A temporary of a temporary (a writer handed a temporary as its target) has more leading dots.
+    const QRegularExpression pattern(QStringLiteral("^\\.+%1[0-9a-f]{1,16}%2(\\..*)?$")
+                                         .arg(QRegularExpression::escape(info.fileName() + QLatin1Char('.')),
+                                              QRegularExpression::escape(kTemporarySuffix)));
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& entry : entries) {
+        if (pattern.match(entry).hasMatch()) {
+            QFile::remove(dir.filePath(entry));
+        }
+    }
+}
+
+bool CommitTemporary(const QString& temporary, const QString& path) {
+    const QByteArray from = QFile::encodeName(temporary);
+    const QByteArray to = QFile::encodeName(path);
+    bool ok = !Fails(FileStep::Sync, path) && SyncPath(temporary, false);
+    ok = ok && !Fails(FileStep::Rename, path) && std::rename(from.constData(), to.constData()) == 0;
+    if (!ok) {
+        QFile::remove(temporary);
+        return false;
+    }
+    // The rename itself reaches the disk with the folder; the new file is in place either way.
+    SyncPath(QFileInfo(path).absolutePath(), true);
+    return true;
+}
+
+SafeFile::SafeFile(const QString& path) : m_path(path) {}
+
+SafeFile::~SafeFile() {
+    Discard();
+}
+
+bool SafeFile::open(OpenMode mode) {
+    if (isOpen() || (mode & ~QIODevice::Text) != QIODevice::WriteOnly || m_path.isEmpty()) {
+        return false;
+    }
+    m_temporary = TemporaryPathFor(m_path);
+    m_fd = ::open(QFile::encodeName(m_temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        m_temporary.clear();
+        return false;
+    }
+    m_buffer.clear();
+    m_buffer.reserve(kBufferBytes);
+    m_written = 0;
+    m_failed = false;
+    return QIODevice::open(mode & ~QIODevice::Text);
+}
+
+qint64 SafeFile::writeData(const char* data, qint64 size) {
+    if (m_fd < 0 || m_failed || size < 0) {
+        return -1;
+    }
+    if (m_buffer.size() + size_t(size) > kBufferBytes && !FlushBuffer()) {
+        return -1;
+    }
+    if (size_t(size) >= kBufferBytes) {
+        if (!WriteAll(m_fd, data, size_t(size), m_path)) {
+            m_failed = true;
+            setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+            return -1;
+        }
+    } else {
+        m_buffer.insert(m_buffer.end(), data, data + size);
+    }
+    m_written += size;
+    return size;
+}
+
+bool SafeFile::FlushBuffer() {
+    if (m_failed) {
+        return false;
+    }
+    if (!m_buffer.empty() && !WriteAll(m_fd, m_buffer.data(), m_buffer.size(), m_path)) {
+        m_failed = true;
+        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    m_buffer.clear();
+    return true;
+}
+
+bool SafeFile::commit() {
+    QString temporary;
+    if (!finish(&temporary)) {
+        return false;
+    }
+    if (!CommitTemporary(temporary, m_path)) {
+        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+bool SafeFile::finish(QString* temporary) {
+    if (m_fd < 0 || !isOpen() || !temporary) {
+        return false;
+    }
+    bool ok = FlushBuffer();
+    if (ok && Fails(FileStep::Flush, m_path)) {
+        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        ok = false;
+    }
+    // close() reports the errors of a file system that writes back only then.
+    ok = ::close(m_fd) == 0 && ok;
+    m_fd = -1;
+    QIODevice::close();
+    if (!ok) {
+        Discard();
+        return false;
+    }
+    *temporary = m_temporary;
+    m_temporary.clear();
+    return true;
+}
+
+void SafeFile::cancelWriting() {
+    Discard();
+}
+
+void SafeFile::Discard() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (isOpen()) {
+        QIODevice::close();
+    }
+    if (!m_temporary.isEmpty()) {
+        QFile::remove(m_temporary);
+        m_temporary.clear();
+    }
+    m_buffer.clear();
+}
+
+}  // namespace kv

@@ -1,0 +1,78 @@
+// Writing files so that nothing the operator owns is ever half-written: a file is written under a
+// temporary name beside its target, every write and the final flush are checked, the data are
+// synced to the disk, and only then is the temporary renamed over the target. A failure at any
+// step leaves the old file exactly as it was.
+//
+// Every file of ours that the program writes goes through this layer: streams through SafeFile,
+// files that a library writes (GDAL) through TemporaryPathFor and CommitTemporary.
+#pragma once
+
+#include <QIODevice>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+namespace kv {
+
+// The steps of a write that can fail.
+enum class FileStep { Write, Flush, Sync, Rename };
+
+// A test seam: called before each step with the final path of the file; a non-zero answer (an
+// errno value such as ENOSPC) makes the step fail as the system would. An empty hook removes it.
+using FileFaultHook = std::function<int(FileStep step, const QString& target)>;
+void SetFileFaultHook(FileFaultHook hook);
+
+// A new name beside path for writing its next version: a hidden file of the same folder that
+// names its target, so that one left behind by a killed program is recognised and removed.
+QString TemporaryPathFor(const QString& path);
+
+// Removes the temporaries of path (and their side files) that an interrupted write left behind.
+void RemoveStaleTemporaries(const QString& path);
+
+// Syncs a finished temporary to the disk and renames it over path, then syncs the folder. On
+// failure the temporary is removed and path is left as it was.
+bool CommitTemporary(const QString& temporary, const QString& path);
+
+// A write-only device for one file. Writes are buffered and go to a temporary beside the target;
+// commit() flushes, syncs and renames; a device destroyed without a successful commit removes
+// its temporary.
+class SafeFile : public QIODevice {
+public:
+    explicit SafeFile(const QString& path);
+    ~SafeFile() override;
+    SafeFile(const SafeFile&) = delete;
+    SafeFile& operator=(const SafeFile&) = delete;
+
+    // Only QIODevice::WriteOnly (with or without Text, which changes nothing) is accepted.
+    bool open(OpenMode mode) override;
+    // True when every write, the flush, the sync and the rename succeeded.
+    bool commit();
+    // Completes the temporary without putting it in place, for a caller that renames several
+    // files only once all of them are written: true when every write and the flush succeeded,
+    // and *temporary names the file to hand to CommitTemporary (or to remove).
+    bool finish(QString* temporary);
+    // Gives up: the temporary is removed and the target stays as it was.
+    void cancelWriting();
+
+    QString fileName() const { return m_path; }
+    qint64 size() const override { return m_written; }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override;
+
+private:
+    bool FlushBuffer();
+    void Discard();
+
+    QString m_path;
+    QString m_temporary;
+    int m_fd = -1;
+    std::vector<char> m_buffer;
+    qint64 m_written = 0;
+    bool m_failed = false;
+};
+
+}  // namespace kv

@@ -1,0 +1,30 @@
+// Limits a test puts on itself: a largest file size (writes beyond it fail as on a full disk)
+// and a memory budget for reading a hostile file.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace kvtest {
+
+// While it lives, no file of this process may grow beyond the given size: a write past it fails
+// with EFBIG (the signal that would end the process is ignored), as a full disk would make it.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(size_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long m_previous;
+    void (*m_previousHandler)(int);
+};
+
+// Runs body with at most `budget` bytes of memory beyond what the process already holds and
+// answers whether body returned true within it. Normally body runs in a child process whose
+// address space is limited; under AddressSanitizer (whose shadow memory rules an address-space
+// limit out) it runs here and no single allocation of body may exceed the budget.
+bool RunWithinMemory(size_t budget, const std::function<bool()>& body);
+
+}  // namespace kvtest
