@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "analysis/AnalysisCommands.h"
 #include "analysis/GroundFilteringDlg.h"
 #include "controls/GenericSelectionDlg.h"
 #include "demtools/DemEditCommands.h"
@@ -64,8 +65,7 @@ void CmdGroundFiltering(CadDrawing* drawing) {
     }
     doc->m_AreaVertices.clear();
     g_area.clear();
-    if (doc->m_DEMs.empty()) {
-        Prompt(drawing, QStringLiteral("No DEM loaded"));
+    if (!DemLoaded(drawing, *doc)) {
         return;
     }
     ActiveCommandScope scope(drawing, CMD_GROUNDFILTERING);

@@ -98,7 +98,7 @@ TEST_F(DemAnalysisTest, TheThreeRastersMatchSagasOwnRunAndBecomeMapLayers) {
     EXPECT_EQ(ActiveCadCommandId, 0);
     EXPECT_EQ(ui.MessageTexts(), QStringList());
     // Shade and slope length make nothing.
-    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files),
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden),
               QStringList({"olinda.tif", "olinda_CAREA.tif", "olinda_SLOPE.tif", "olinda_WETNESS.tif"}));
     ASSERT_EQ(doc.m_Maps.size(), 3u);
     EXPECT_EQ(doc.m_Maps.at("olinda_SLOPE.tif")->m_mapType, MapTypeSlope);
@@ -157,7 +157,7 @@ TEST_F(DemAnalysisTest, NoBoxTickedRunsTheToolsAndAddsNothing) {
     CmdDemAnalysis(doc.m_pCad);
     EXPECT_TRUE(doc.m_Maps.empty());
     EXPECT_EQ(ui.MessageTexts(), QStringList());
-    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files), QStringList({"olinda.tif"}));
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), QStringList({"olinda.tif"}));
     // The choices are kept: the next dialog opens with every box clear.
     bool anyTicked = true;
     ui.AnswerModal([&](QDialog& d) {
@@ -189,7 +189,9 @@ TEST_F(DemAnalysisTest, AProductThatCannotBeWrittenIsListedAndTheOthersStillCome
     EXPECT_EQ(kvtest::FileBytes(Product("SHADE")), QByteArray("older shade"));
     EXPECT_EQ(kvtest::FileBytes(Product("LSFACTOR")), QByteArray("older factor"));
     // No temporary file is left beside the DEM.
-    EXPECT_EQ(QDir(m_folder).entryList({"*.tmp*"}, QDir::Files), QStringList());
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"olinda.tif", "olinda_LSFACTOR.tif", "olinda_SHADE.tif", "olinda_SLOPE.tif",
+                           "olinda_WETNESS.tif"}));
 
     // A second run: the slope and wetness files are loaded maps now and are not replaced under
     // them; an old slope file of an unticked product would stay too.

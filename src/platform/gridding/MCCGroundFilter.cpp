@@ -99,10 +99,13 @@ bool Run::Read(LASreader* reader) {
 
 bool Run::GridSize(double cell, int* cols, int* rows, double* used) const {
     // Cells of the domain's size over the points' extent, made coarser when the extent would
-    // need more cells than memory allows.
+    // need more cells than memory allows, and never finer than a quarter of the mean spacing of the
+    // points: a finer surface holds nothing but gaps, and filling them would cost a long time for
+    // nothing (a coarse raster of points with a small scale asked for millions of cells).
     const double width = (double(m_max[0]) - m_min[0]) * std::fabs(m_scale[0]);
     const double height = (double(m_max[1]) - m_min[1]) * std::fabs(m_scale[1]);
-    cell = std::max(cell, std::sqrt(width * height / kMaxCells));
+    const double spacing = std::sqrt(width * height / double(std::max<size_t>(m_xyz.size(), 1)));
+    cell = std::max({cell, 0.25 * spacing, std::sqrt(width * height / kMaxCells)});
     const double c = std::floor(width / cell) + 1.0;
     const double r = std::floor(height / cell) + 1.0;
     if (!std::isfinite(cell) || !(cell > 0) || !std::isfinite(c) || !std::isfinite(r) || c * r > kGridLimit) {
