@@ -179,17 +179,25 @@ TEST_F(GroundFilteringCommandTest, TheWholeDemIsFilteredIntoANewLayerWithoutAski
     });
     ui.AnswerModal(
         Parameters([](CMCCGroundFilterParametersDlg& p) { p.m_editGSD.setText(QStringLiteral("1")); }));
-    // The DEM's own file, then a name already loaded as a DEM, are refused before the new one.
+    // The DEM's own file, then a name already loaded as a DEM, are refused before the new one; the
+    // name given without its suffix names an existing file, which is replaced only the second time.
+    ASSERT_TRUE(kvtest::WriteFileBytes(output + ".gtif", "an older file"));
     ui.AnswerFile(m_dsm);
     ui.AnswerFile(m_folder + "/other/DSM.TIF");
     ui.AnswerFile(output);
+    ui.AnswerMessage(IDOK);
+    ui.AnswerMessage(IDOK);
+    ui.AnswerMessage(IDNO);
+    ui.AnswerFile(output);
+    ui.AnswerMessage(IDYES);
     CmdGroundFiltering(d);
 
     EXPECT_EQ(ActiveCadCommandId, 0);
     EXPECT_EQ(ui.Dialogs(),
               QStringList({"CGenericSelectionDlg", "CGroundFilteringDlg", "CMCCGroundFilterParametersDlg"}));
-    EXPECT_EQ(ui.MessageTexts(),
-              QStringList({"The file is used by a loaded layer", "A DEM with this name is already loaded!"}));
+    const QString exists = QStringLiteral("dtm.gtif already exists.\nDo you want to replace it?");
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"The file is used by a loaded layer",
+                                              "A DEM with this name is already loaded!", exists, exists}));
     ASSERT_EQ(doc.m_DEMs.size(), 2u);
     ASSERT_TRUE(doc.m_DEMs.count("dtm.gtif"));
     CDEM* dtm = doc.m_DEMs.at("dtm.gtif");
