@@ -23,6 +23,7 @@
 #include "../demtools/UpsampledDem.h"
 #include "analysis/DemAnalysis.h"
 #include "raster/RasterIO.h"
+#include "support/TerrainTruth.h"
 
 namespace {
 
@@ -79,22 +80,6 @@ int RunOurs(const QString& dem) {
     return result.ran && result.notCreated.isEmpty() ? 0 : 1;
 }
 
-std::vector<float> Band(const std::string& path) {
-    std::vector<float> cells;
-    GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
-    if (!ds) {
-        return cells;
-    }
-    const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
-    cells.resize(size_t(w) * h);
-    if (GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, w, h, cells.data(), w, h, GDT_Float32, 0, 0) !=
-        CE_None) {
-        cells.clear();
-    }
-    GDALClose(ds);
-    return cells;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,14 +108,12 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    const std::vector<float> ours = Band(Path("dem_SLOPE.tif"));
-    const std::vector<float> theirs = Band(Path("saga_slope.sdat"));
+    const cv::Mat ours = kvtest::ReadGrid(QString::fromStdString(Path("dem_SLOPE.tif")));
+    const cv::Mat theirs = kvtest::ReadGrid(QString::fromStdString(Path("saga_slope.sdat")));
     if (!ours.empty() && ours.size() == theirs.size()) {
-        size_t differ = 0;
-        for (size_t i = 0; i < ours.size(); ++i) {
-            differ += std::fabs(ours[i] - theirs[i]) > 1e-5f * std::max(1.0f, std::fabs(theirs[i]));
-        }
-        std::printf("slope cells that differ from SAGA's: %zu of %zu\n", differ, ours.size());
+        cv::Mat differ = cv::abs(ours - theirs) > 1e-5 * cv::max(cv::abs(theirs), 1.0);
+        std::printf("slope cells that differ from SAGA's: %d of %d\n", cv::countNonZero(differ),
+                    int(ours.total()));
     }
     return 0;
 }

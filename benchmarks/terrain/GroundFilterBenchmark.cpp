@@ -77,24 +77,10 @@ int RunOurs(const QString& input, const QString& output) {
     return 0;
 }
 
-cv::Mat ReadGrid(const std::string& path, double* noData) {
-    GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
-    if (!ds) {
-        return cv::Mat();
-    }
-    const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
-    cv::Mat grid(h, w, CV_32F);
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    *noData = GDALGetRasterNoDataValue(band, nullptr);
-    const bool ok = GDALRasterIO(band, GF_Read, 0, 0, w, h, grid.data, w, h, GDT_Float32, 0, 0) == CE_None;
-    GDALClose(ds);
-    return ok ? grid : cv::Mat();
-}
-
 // The figures of one result against the ground of the file.
 void Judge(const char* name, const std::string& path, const cv::Mat& ground, const cv::Mat& objects) {
     double noData = -9999.0;
-    const cv::Mat grid = ReadGrid(path, &noData);
+    const cv::Mat grid = kvtest::ReadGrid(QString::fromStdString(path), &noData);
     if (grid.size() != ground.size()) {
         std::printf("%-22s no result\n", name);
         return;
@@ -135,7 +121,7 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     double noData = -9999.0;
-    const cv::Mat surface = ReadGrid(Path("dsm.tif"), &noData);
+    const cv::Mat surface = kvtest::ReadGrid(QString::fromStdString(Path("dsm.tif")), &noData);
     double gt[6];
     GDALDatasetH ds = GDALOpen(Path("dsm.tif").c_str(), GA_ReadOnly);
     GDALGetGeoTransform(ds, gt);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <set>
@@ -252,7 +253,10 @@ private:
 
     int MakeWorkRaster(const CDEM& dem, double gsd);
     int WritePoints(const CDEM& dem);
+    int CompleteCloud();
+    int FilterCloud(const GroundFilterSettings& settings);
     int GridGroundPoints(const CDEM& dem);
+    int BuildOutputOverviews();
     int FillAndSmooth();
     int RestrictToArea(const CDEM& dem, const std::vector<Wml::Point3>& area, const QString& output);
 
@@ -382,6 +386,33 @@ int Run::WritePoints(const CDEM& dem) {
             PhasePos(++done);
             ZQT_PumpMessages();
         }
+    }
+    return GroundFilterDone;
+}
+
+int Run::CompleteCloud() {
+    const bool closed = m_writer->Close();
+    const QString error = m_writer->Error();
+    m_writer.reset();
+    return closed ? GroundFilterDone : Fail(error);
+}
+
+int Run::FilterCloud(const GroundFilterSettings& settings) {
+    PhaseRange(100);
+    CMCCGroundFilter filter;
+    QString status;
+    if (!filter.Process(std::fabs(m_gt[1]) * settings.factor, settings.curvatureThreshold, m_cloudPath,
+                        m_groundPath, &m_phase, &status, m_abort)) {
+        return Aborted() ? GroundFilterAborted : Fail(status);
+    }
+    return GroundFilterDone;
+}
+
+int Run::BuildOutputOverviews() {
+    CGDALListener listener(&m_phase);
+    PhaseRange(100);
+    if (!kv::BuildOverviews(m_output, &listener)) {
+        return Aborted() ? GroundFilterAborted : Fail("The overviews cannot be built");
     }
     return GroundFilterDone;
 }
@@ -539,79 +570,27 @@ int Run::Execute(const CDEM& dem, const QString& output, const GroundFilterSetti
     m_outputTemp = kv::TemporaryPathFor(output);
     EndPhase(1);
 
-    // 2. The work raster.
-    if (Aborted()) {
-        return GroundFilterAborted;
-    }
-    if (int result = MakeWorkRaster(dem, settings.gsd); result != GroundFilterDone) {
-        return result;
-    }
-    EndPhase(2);
-
-    // 3. Every valid cell a point of the LAS file.
-    if (Aborted()) {
-        return GroundFilterAborted;
-    }
-    if (int result = WritePoints(dem); result != GroundFilterDone) {
-        return result;
-    }
-    EndPhase(3);
-
-    // 4. The LAS header completed: counts and bounds.
-    if (Aborted()) {
-        return GroundFilterAborted;
-    }
-    const bool closed = m_writer->Close();
-    const QString writerError = m_writer->Error();
-    m_writer.reset();
-    if (!closed) {
-        return Fail(writerError);
-    }
-    EndPhase(4);
-
-    // 5. The ground filter.
-    if (Aborted()) {
-        return GroundFilterAborted;
-    }
-    PhaseRange(100);
-    CMCCGroundFilter filter;
-    QString status;
-    if (!filter.Process(std::fabs(m_gt[1]) * settings.factor, settings.curvatureThreshold, m_cloudPath,
-                        m_groundPath, &m_phase, &status, m_abort)) {
-        return Aborted() ? GroundFilterAborted : Fail(status);
-    }
-    EndPhase(5);
-
-    // 6. The ground points gridded onto the cells.
-    if (Aborted()) {
-        return GroundFilterAborted;
-    }
-    if (int result = GridGroundPoints(dem); result != GroundFilterDone) {
-        return result;
-    }
-    EndPhase(6);
-
-    // 7. Gaps filled and the result smoothed, tile by tile.
-    if (Aborted()) {
-        return GroundFilterAborted;
-    }
-    if (int result = FillAndSmooth(); result != GroundFilterDone) {
-        return result;
-    }
-    EndPhase(7);
-
-    // 8. Overviews.
-    if (Aborted()) {
-        return GroundFilterAborted;
-    }
-    {
-        CGDALListener listener(&m_phase);
-        PhaseRange(100);
-        if (!kv::BuildOverviews(m_output, &listener)) {
-            return Aborted() ? GroundFilterAborted : Fail("The overviews cannot be built");
+    // 2. The work raster; 3. every valid cell a point of the LAS file; 4. the LAS header
+    // completed (counts and bounds); 5. the ground filter; 6. the ground points gridded onto the
+    // cells; 7. gaps filled and the result smoothed, tile by tile; 8. overviews.
+    const std::function<int()> phases[kPhases - 1] = {
+        [&] { return MakeWorkRaster(dem, settings.gsd); },
+        [&] { return WritePoints(dem); },
+        [&] { return CompleteCloud(); },
+        [&] { return FilterCloud(settings); },
+        [&] { return GridGroundPoints(dem); },
+        [&] { return FillAndSmooth(); },
+        [&] { return BuildOutputOverviews(); },
+    };
+    for (int i = 0; i < kPhases - 1; ++i) {
+        if (Aborted()) {
+            return GroundFilterAborted;
         }
+        if (const int result = phases[i](); result != GroundFilterDone) {
+            return result;
+        }
+        EndPhase(i + 2);
     }
-    EndPhase(8);
     if (Aborted()) {
         return GroundFilterAborted;
     }

@@ -403,16 +403,6 @@ TEST(GroundFilteringWorker, AnAbortInAnyPhaseLeavesNoWorkFileAndTheOldOutput) {
     }
 }
 
-cv::Mat ReadGrid(const QString& path) {
-    const kvtest::RasterFacts facts = kvtest::Inspect(path);
-    const std::vector<double> cells = kvtest::ReadBand(path);
-    cv::Mat grid(facts.height, facts.width, CV_32F);
-    for (int i = 0; i < int(cells.size()); ++i) {
-        grid.at<float>(i / facts.width, i % facts.width) = float(cells[size_t(i)]);
-    }
-    return grid;
-}
-
 TEST(GroundFilteringWorker, OnRealLidarTheObjectsGoAndTheOpenGroundStays) {
     const QString folder = kvtest::NewTempFolder("gf_autzen");
     const QString las = kvtest::DataPath("autzen_trim.las");
@@ -427,8 +417,8 @@ TEST(GroundFilteringWorker, OnRealLidarTheObjectsGoAndTheOpenGroundStays) {
     const QString dtm = folder + "/autzen_dtm.gtif";
     const Result out = Filter(dsm, dtm, Defaults(5.0));
     ASSERT_EQ(out.facts.width, facts.width);
-    const cv::Mat surface = ReadGrid(dsm);
-    const cv::Mat filtered = ReadGrid(dtm);
+    const cv::Mat surface = kvtest::ReadGrid(dsm);
+    const cv::Mat filtered = kvtest::ReadGrid(dtm);
     const kvtest::Deviation before = kvtest::DeviationFrom(surface, ground);
     const kvtest::Deviation after = kvtest::DeviationFrom(filtered, ground);
     // The cells of objects: the surface model stands more than a unit above the ground there.

@@ -1,8 +1,11 @@
-// The terrain a classified LAS file gives of itself, and how far a DEM lies from it: what the
-// ground filter tests and benchmarks judge a filtered surface by.
+// The terrain a classified LAS file gives of itself, a raster read as a grid, and how far a DEM lies
+// from the terrain: what the ground filter tests and benchmarks judge a filtered surface by.
 #pragma once
 
+#include <QFile>
 #include <QString>
+
+#include <gdal.h>
 
 #include <opencv2/core.hpp>
 
@@ -14,6 +17,26 @@
 #include "platform/las/Las.h"
 
 namespace kvtest {
+
+// Band 1 of a raster file as a Float32 grid, with its no-data value (-9999 when it has none);
+// empty when the file does not read.
+inline cv::Mat ReadGrid(const QString& path, double* noData = nullptr) {
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    if (!ds) {
+        return cv::Mat();
+    }
+    const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
+    cv::Mat grid(h, w, CV_32F);
+    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+    int hasNoData = 0;
+    const double value = GDALGetRasterNoDataValue(band, &hasNoData);
+    if (noData) {
+        *noData = hasNoData ? value : -9999.0;
+    }
+    const bool ok = GDALRasterIO(band, GF_Read, 0, 0, w, h, grid.data, w, h, GDT_Float32, 0, 0) == CE_None;
+    GDALClose(ds);
+    return ok ? grid : cv::Mat();
+}
 
 // The highest z of the points of the class (every point for a class below 0) in each cell of the
 // grid: column floor((x - g0) / g1), row floor((y - g3) / g5). -9999 where no point falls.
