@@ -1,6 +1,7 @@
 // The ground filtering worker on generated surface models: objects go, the terrain and the
 // no-data cells stay, an area limits the change, and no run leaves files behind.
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <gdal.h>
@@ -401,6 +402,30 @@ TEST(GroundFilteringWorker, AnAbortInAnyPhaseLeavesNoWorkFileAndTheOldOutput) {
         EXPECT_EQ(FilesIn(folder), QStringList({"dsm.tif", "dtm.gtif"}));
         EXPECT_EQ(kvtest::FileBytes(output), QByteArray("an older file"));
     }
+}
+
+TEST(GroundFilteringWorker, ADemInDegreesKeepsEveryCellInPlace) {
+    // Cells of 30 arc seconds, as the Luxembourg DEM of the test data has them: every point must
+    // fall back into its own cell, which coordinates kept to a hundredth of a degree would not.
+    const QString folder = kvtest::NewTempFolder("gf_degrees");
+    kvtest::RasterSpec spec;
+    spec.width = 95;
+    spec.height = 90;
+    spec.noData = -32768.0;
+    spec.geoTransform = {5.741666666666666, 1.0 / 120.0, 0.0, 50.191666666666663, 0.0, -1.0 / 120.0};
+    const QString input = kvtest::WriteRaster(folder + "/elev.tif", spec,
+                                              [](int c, int r, int) { return 300.0 + 0.2 * c + 0.1 * r; });
+    GroundFilterSettings settings;
+    settings.gsd = spec.geoTransform[1];
+    settings.factor = 4.0;  // a custom factor: the filter's scale is four cells
+    const Result out = Filter(input, folder + "/dtm.gtif", settings);
+    double worst = 0.0;
+    for (int r = 6; r < spec.height - 6; ++r) {
+        for (int c = 6; c < spec.width - 6; ++c) {
+            worst = std::max(worst, std::fabs(out.At(c, r) - (300.0 + 0.2 * c + 0.1 * r)));
+        }
+    }
+    EXPECT_LT(worst, 0.01);
 }
 
 TEST(GroundFilteringWorker, OnRealLidarTheObjectsGoAndTheOpenGroundStays) {
