@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cpl_string.h>
 #include <gdal.h>
 #include <opencv2/imgproc.hpp>
 
@@ -490,16 +489,7 @@ int Run::FillAndSmooth() {
 }
 
 int Run::RestrictToArea(const CDEM& dem, const std::vector<Wml::Point3>& area, const QString& output) {
-    std::vector<Wml::Point2> cells;
-    cells.reserve(area.size());
-    for (const Wml::Point3& p : area) {
-        cells.emplace_back(std::rint((p.X() - m_gt[0]) / m_gt[1]), std::rint((p.Y() - m_gt[3]) / m_gt[5]));
-    }
-    const Wml::Point2 frame[4] = {{0.0, 0.0},
-                                  {double(m_width - 1), 0.0},
-                                  {double(m_width - 1), double(m_height - 1)},
-                                  {0.0, double(m_height - 1)}};
-    const CPgon inside = CPgon(cells.data(), int(cells.size())) & CPgon(frame, 4);
+    const CPgon inside = AreaCells(area, m_gt, m_width, m_height);
     if (inside.GetArea() <= 0.0) {
         KvMessageBox(QStringLiteral("Selected area is out of selected DEM"), MB_OK | MB_ICONSTOP);
         return GroundFilterAreaOutside;
@@ -609,6 +599,18 @@ int Run::Execute(const CDEM& dem, const QString& output, const GroundFilterSetti
 }
 
 }  // namespace
+
+CPgon AreaCells(const std::vector<Wml::Point3>& area, const double geoTransform[6], int width, int height) {
+    std::vector<Wml::Point2> cells;
+    cells.reserve(area.size());
+    for (const Wml::Point3& p : area) {
+        cells.emplace_back(std::rint((p.X() - geoTransform[0]) / geoTransform[1]),
+                           std::rint((p.Y() - geoTransform[3]) / geoTransform[5]));
+    }
+    const double right = width - 1, bottom = height - 1;
+    const Wml::Point2 frame[4] = {{0.0, 0.0}, {right, 0.0}, {right, bottom}, {0.0, bottom}};
+    return CPgon(cells.data(), int(cells.size())) & CPgon(frame, 4);
+}
 
 std::vector<GroundFilterTile> GroundFilterTiles(int side) {
     std::vector<GroundFilterTile> tiles;

@@ -17,6 +17,7 @@
 
 #include <vector>
 
+#include "platform/geometry/Pgon.h"
 #include "platform/math/Wml.h"
 
 class CDEM;
@@ -32,6 +33,12 @@ struct GroundFilterTile {
     int writeEnd = 0;
 };
 std::vector<GroundFilterTile> GroundFilterTiles(int side);
+
+// The part of an area (world coordinates) on a raster of that geotransform and size, in cells: the
+// vertices rounded to the nearest cell corner (column rint((x - g0) / g1), row rint((y - g3) /
+// g5)) and clipped to the cell rectangle (0, 0) - (width - 1, height - 1). Its area is 0 when the
+// area misses the raster.
+CPgon AreaCells(const std::vector<Wml::Point3>& area, const double geoTransform[6], int width, int height);
 
 struct GroundFilterSettings {
     double gsd = 2.5;                 // output pixel size

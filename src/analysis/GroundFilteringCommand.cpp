@@ -2,17 +2,16 @@
 
 #include <QString>
 
-#include <cmath>
 #include <vector>
 
 #include "analysis/AnalysisCommands.h"
+#include "analysis/GroundFiltering.h"
 #include "analysis/GroundFilteringDlg.h"
 #include "controls/GenericSelectionDlg.h"
 #include "demtools/DemEditCommands.h"
 #include "document/DocView.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
-#include "platform/geometry/Pgon.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
@@ -39,18 +38,6 @@ public:
 private:
     CKelvaroDoc* m_doc;
 };
-
-// Whether the area, as cells of the DEM, meets the DEM's cell rectangle.
-bool AreaMeetsDem(const CDEM& dem, const std::vector<Wml::Point3>& area) {
-    const double* gt = dem.m_geoTransform;
-    std::vector<Wml::Point2> cells;
-    for (const Wml::Point3& p : area) {
-        cells.emplace_back(std::rint((p.X() - gt[0]) / gt[1]), std::rint((p.Y() - gt[3]) / gt[5]));
-    }
-    const double w = dem.Width() - 1, h = dem.Height() - 1;
-    const Wml::Point2 frame[4] = {{0.0, 0.0}, {w, 0.0}, {w, h}, {0.0, h}};
-    return (CPgon(cells.data(), int(cells.size())) & CPgon(frame, 4)).GetArea() > 0.0;
-}
 
 }  // namespace
 
@@ -101,7 +88,7 @@ void CmdGroundFiltering(CadDrawing* drawing) {
         if (result != AreaResult::Area || g_area.size() < 3) {
             return;
         }
-        if (!AreaMeetsDem(*g_dem, g_area)) {
+        if (AreaCells(g_area, g_dem->m_geoTransform, g_dem->Width(), g_dem->Height()).GetArea() <= 0.0) {
             KvMessageBox(QStringLiteral("Selected area is out of selected DEM"), MB_OK | MB_ICONSTOP);
             return;
         }
