@@ -51,23 +51,6 @@ struct Data {
 Data g_data;
 std::string g_self;
 
-// The resize source: the upsampled DEM with 2.5 m cells, tiled as the program writes DEMs.
-bool WriteDem(const cv::Mat& dem, const QString& path) {
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), dem.cols,
-                                 dem.rows, 1, GDT_Float32, const_cast<char**>(options));
-    if (!ds) {
-        return false;
-    }
-    double gt[6] = {300000.0, kResizeFrom, 0.0, 9100000.0, 0.0, -kResizeFrom};
-    GDALSetGeoTransform(ds, gt);
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    GDALSetRasterNoDataValue(band, -9999.0);
-    const bool ok = GDALRasterIO(band, GF_Write, 0, 0, dem.cols, dem.rows, const_cast<uchar*>(dem.data),
-                                 dem.cols, dem.rows, GDT_Float32, 0, 0) == CE_None;
-    return kv::CloseDataset(ds) && ok;
-}
-
 bool MakeData() {
     QDir().mkpath(kFolder);
     g_data.las = kFolder + "/points.las";
@@ -88,7 +71,9 @@ bool MakeData() {
     if (QFileInfo::exists(kFolder + "/complete")) {
         return true;
     }
-    if (!WriteDem(dem, g_data.dem)) {
+    // The resize source: the upsampled DEM with 2.5 m cells.
+    const double resizeSource[6] = {300000.0, kResizeFrom, 0.0, 9100000.0, 0.0, -kResizeFrom};
+    if (!WriteDemFile(dem, resizeSource, QFile::encodeName(g_data.dem).constData())) {
         return false;
     }
     LASheader header;

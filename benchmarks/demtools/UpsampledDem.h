@@ -1,5 +1,5 @@
 // The benchmarks' real-derived DEM: a DEM file upsampled bilinearly to side x side cells, its
-// geotransform scaled to match.
+// geotransform scaled to match; and a grid written as the program writes DEMs.
 #pragma once
 
 #include <gdal.h>
@@ -36,4 +36,23 @@ inline double Bilinear(const cv::Mat& grid, double c, double r) {
     const float* a = grid.ptr<float>(r0);
     const float* b = grid.ptr<float>(r0 + 1);
     return (a[c0] * (1 - fc) + a[c0 + 1] * fc) * (1 - fr) + (b[c0] * (1 - fc) + b[c0 + 1] * fc) * fr;
+}
+
+// Writes the grid as a Float32 GeoTIFF tiled in 256 x 256 blocks with no data -9999, as the program
+// writes DEMs.
+inline bool WriteDemFile(const cv::Mat& dem, const double* geoTransform, const char* path) {
+    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", nullptr};
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path, dem.cols, dem.rows, 1, GDT_Float32,
+                                 const_cast<char**>(options));
+    if (!ds) {
+        return false;
+    }
+    GDALSetGeoTransform(ds, const_cast<double*>(geoTransform));
+    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+    GDALSetRasterNoDataValue(band, -9999.0);
+    const bool ok = GDALRasterIO(band, GF_Write, 0, 0, dem.cols, dem.rows, const_cast<uchar*>(dem.data),
+                                 dem.cols, dem.rows, GDT_Float32, 0, 0) == CE_None;
+    CPLErrorReset();
+    GDALClose(ds);
+    return ok && CPLGetLastErrorType() < CE_Failure;
 }

@@ -42,22 +42,6 @@ std::string g_self;
 // The volumes each side reported, by benchmark name: above and below the level.
 std::map<std::string, std::pair<double, double>> g_volumes;
 
-bool WriteDem(const cv::Mat& dem, const double* gt, const std::string& path) {
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), dem.cols, dem.rows, 1,
-                                 GDT_Float32, const_cast<char**>(options));
-    if (!ds) {
-        return false;
-    }
-    GDALSetGeoTransform(ds, const_cast<double*>(gt));
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    GDALSetRasterNoDataValue(band, -9999.0);
-    const bool ok = GDALRasterIO(band, GF_Write, 0, 0, dem.cols, dem.rows, const_cast<uchar*>(dem.data),
-                                 dem.cols, dem.rows, GDT_Float32, 0, 0) == CE_None;
-    GDALClose(ds);
-    return ok;
-}
-
 bool MakeData() {
     QDir().mkpath(kFolder);
     g_data.dem = (kFolder + "/dem.tif").toStdString();
@@ -76,7 +60,7 @@ bool MakeData() {
     if (QFileInfo::exists(kFolder + "/complete")) {
         return true;
     }
-    if (!WriteDem(dem, gt, g_data.dem)) {
+    if (!WriteDemFile(dem, gt, g_data.dem.c_str())) {
         return false;
     }
     GDALDatasetH source = GDALOpen(g_data.dem.c_str(), GA_ReadOnly);

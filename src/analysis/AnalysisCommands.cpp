@@ -6,6 +6,7 @@
 #include "analysis/GroundFilteringCommand.h"
 #include "analysis/ObjectElevation.h"
 #include "analysis/ProfileCommand.h"
+#include "analysis/SurfaceCommands.h"
 #include "analysis/VolumeCommand.h"
 #include "document/KelvaroDoc.h"
 #include "document/UserCommands.h"
@@ -18,6 +19,8 @@ void RegisterAnalysisCommands(CommandRegistry& registry) {
     registry.Supply(CMD_OBJECTELEVATION, CmdObjectElevation, CmdObjectElevationDraw);
     registry.Supply(CMD_GROUNDFILTERING, CmdGroundFiltering, CmdGroundFilteringDraw);
     registry.Supply(CMD_DEMANALYSIS, CmdDemAnalysis);
+    registry.Supply(CMD_SUBTRACTDEM, CmdSubtractDem);
+    registry.Supply(CMD_COMPAREDEM, CmdCompareDem);
 }
 
 bool DemLoaded(CadDrawing* drawing, CKelvaroDoc& doc) {

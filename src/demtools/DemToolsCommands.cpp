@@ -1,7 +1,9 @@
 #include "demtools/DemToolsCommands.h"
 
+#include "demtools/DemContours.h"
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemOutputCommands.h"
+#include "demtools/RasterCutRotate.h"
 #include "demtools/TinCommands.h"
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
@@ -17,4 +19,7 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_DEMERODE, CmdDemErode, CmdDemErodeDraw);
     registry.Supply(CMD_DEMFROMTIN, CmdDemFromTin, CmdDemFromTinDraw);
     registry.Supply(CMD_EDITDEMFROMTIN, CmdEditDemFromTin, CmdEditDemFromTinDraw);
+    registry.Supply(CMD_CONTOURS, CmdContours);
+    registry.Supply(CMD_CUT, CmdCut, CmdCutDraw);
+    registry.Supply(CMD_ROTATE, CmdRotate, CmdRotateDraw);
 }

@@ -31,6 +31,7 @@ struct BandInfo {
     double offset = 0.0;
     double scale = 1.0;
 
+    BandInfo() = default;
     explicit BandInfo(GDALDatasetH dataset) {
         band = GDALGetRasterBand(dataset, 1);
         if (!band) {
@@ -668,4 +669,29 @@ double SampleGrid(const cv::Mat& image, double x, double y) {
     }
     float v = image.at<float>(r, c);
     return IsNoData(v) ? kNoData : v;
+}
+
+HeightEncoding BandHeightEncoding(GDALRasterBandH band) {
+    HeightEncoding encoding;
+    if (!band) {
+        return encoding;
+    }
+    encoding.type = GDALGetRasterDataType(band);
+    int set = 0;
+    double value = GDALGetRasterNoDataValue(band, &set);
+    encoding.noData = set ? value : kNoData;
+    value = GDALGetRasterOffset(band, &set);
+    encoding.offset = set ? value : 0.0;
+    value = GDALGetRasterScale(band, &set);
+    encoding.scale = set ? value : 1.0;
+    return encoding;
+}
+
+void EncodeHeights(const cv::Mat& heights, cv::Mat& cells, const HeightEncoding& encoding) {
+    BandInfo info;
+    info.type = encoding.type;
+    info.noData = encoding.noData;
+    info.offset = encoding.offset;
+    info.scale = encoding.scale;
+    DispatchCellType(info.type, [&](auto cell) { HeightsToCells<decltype(cell)>(heights, cells, info); });
 }

@@ -18,6 +18,7 @@
 
 class CKelvaroDoc;
 class ProgressSink;
+struct CadLayer;
 
 // The value of a cell without data in grids and region images.
 inline constexpr float kNoData = -9999.0f;
@@ -55,6 +56,18 @@ public:
     cv::Mat CreateRegionImage(const cv::Rect* rect, cv::Size size);
     // The height of the cell that contains the world position, or -9999.
     double GetElevation(double x, double y);
+
+    // Traces contour lines at the levels minimum, minimum + step, ... below maximum into the
+    // shapefile "<name>_Contours" in the project's folder (simplified with the squared-distance
+    // tolerance when it is above 0) and loads them onto the locked CAD layer of that name, labels
+    // hidden when showLabels is 0. Reads the grid while it is in memory and leaves the DEM as it
+    // is. The previous files and lines stay until the new ones are complete. 1 on success.
+    // Defined with the DEM tools, which reach the drawing.
+    int BuildContours(double minimum, double maximum, double step, ProgressSink* progress, double tolerance,
+                      int showLabels);
+    // Adds every line of the shapefile to the drawing as a polyline on the layer, with its
+    // elevation as a label. 1 on success.
+    int LoadContoursToCad(const QString& path, CadLayer* layer, int showLabels);
 
     // Raster size, from the grid or the dataset.
     int Width() const;
@@ -121,6 +134,21 @@ public:
 private:
     int ReadRegionFromFile(const cv::Rect& source, cv::Mat& target);
 };
+
+// How a band stores heights: its data type, its no-data value, and offset and scale (a height is
+// value x scale + offset).
+struct HeightEncoding {
+    GDALDataType type = GDT_Float32;
+    double noData = kNoData;
+    double offset = 0.0;
+    double scale = 1.0;
+};
+// The encoding of a band (Float32 with -9999 for none).
+HeightEncoding BandHeightEncoding(GDALRasterBandH band);
+// Heights (Float32, -9999 or NaN for no data) as the cells SaveData writes for them into a band of
+// that encoding: no data becomes the band's no-data value, every other height (value - offset) /
+// scale, rounded for integer types. cells must have the heights' size and the depth of the type.
+void EncodeHeights(const cv::Mat& heights, cv::Mat& cells, const HeightEncoding& encoding);
 
 // Sampling of single-channel Float32 images with -9999 (or NaN) as no data; cells are addressed
 // as column, row.

@@ -272,7 +272,8 @@ QString PressDialogButton(QDialog& dialog, const QString& caption) {
             continue;
         }
         const QString text = ShownText(button->text());
-        if (text.compare(ShownText(caption), Qt::CaseInsensitive) != 0) {
+        // A button whose caption another one shares is named by its control id.
+        if (text.compare(ShownText(caption), Qt::CaseInsensitive) != 0 && button->objectName() != caption) {
             if (!text.isEmpty()) {
                 captions << text;
             }

@@ -1,0 +1,318 @@
+// Contour lines of a DEM: traced by GDAL's contour generator into a shapefile beside the project,
+// optionally simplified, and loaded onto a locked CAD layer with a label per line.
+#include "demtools/DemContours.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gdal.h>
+#include <gdal_alg.h>
+#include <ogr_api.h>
+#include <ogr_geometry.h>
+
+#include <algorithm>
+#include <unordered_set>
+#include <vector>
+
+#include "controls/SingleProgressDlg.h"
+#include "demtools/ContourLinesDlg.h"
+#include "demtools/DPHull.h"
+#include "demtools/DemEditCommands.h"
+#include "demtools/DemHeights.h"
+#include "document/KelvaroDoc.h"
+#include "platform/cad/Cad.h"
+#include "platform/tools/SafeFile.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
+#include "platform/ui/Interaction.h"
+#include "raster/DEM.h"
+#include "raster/GDALListener.h"
+#include "raster/RasterIO.h"
+
+namespace {
+
+QString BaseOf(const QString& shp) {
+    return shp.left(shp.size() - 4);
+}
+
+void RemoveShapefile(const QString& shp) {
+    const QString base = BaseOf(shp);
+    for (const char* extension : {"shp", "shx", "dbf", "prj", "cpg"}) {
+        QFile::remove(base + '.' + QLatin1String(extension));
+    }
+}
+
+// Moves the finished files over the old ones, each synced before it is renamed, the main file
+// last; the old projection file goes.
+bool ReplaceShapefile(const QString& finished, const QString& shp) {
+    for (const char* extension : {"shx", "dbf", "shp"}) {
+        if (!kv::CommitTemporary(BaseOf(finished) + '.' + QLatin1String(extension),
+                                 BaseOf(shp) + '.' + QLatin1String(extension))) {
+            return false;
+        }
+    }
+    QFile::remove(BaseOf(shp) + ".prj");
+    return true;
+}
+
+// Traces the levels of the heights into a new shapefile: layer "Contours" of 2.5D lines without a
+// spatial reference, fields "ID" and "Elevation". False (and no file) on any failure.
+bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels, double step,
+                      const QString& shp, ProgressSink* progress) {
+    OGRSFDriverH driver = OGRGetDriverByName("ESRI Shapefile");
+    if (!driver) {
+        return false;
+    }
+    RemoveShapefile(shp);
+    OGRDataSourceH ds = OGR_Dr_CreateDataSource(driver, QFile::encodeName(shp).constData(), nullptr);
+    if (!ds) {
+        return false;
+    }
+    OGRLayerH layer = OGR_DS_CreateLayer(ds, "Contours", nullptr, wkbLineString25D, nullptr);
+    bool ok = layer != nullptr;
+    if (ok) {
+        OGRFieldDefnH id = OGR_Fld_Create("ID", OFTInteger);
+        OGR_Fld_SetWidth(id, 8);
+        ok = OGR_L_CreateField(layer, id, FALSE) == OGRERR_NONE;
+        OGR_Fld_Destroy(id);
+        OGRFieldDefnH elevation = OGR_Fld_Create("Elevation", OFTReal);
+        OGR_Fld_SetWidth(elevation, 12);
+        OGR_Fld_SetPrecision(elevation, 3);
+        ok = ok && OGR_L_CreateField(layer, elevation, FALSE) == OGRERR_NONE;
+        OGR_Fld_Destroy(elevation);
+    }
+    if (ok) {
+        CGDALListener listener(progress);
+        OGRFeatureDefnH definition = OGR_L_GetLayerDefn(layer);
+        ok = GDALContourGenerate(
+                 heights, step, levels.front(), int(levels.size()), const_cast<double*>(levels.data()), TRUE,
+                 kNoData, layer, OGR_FD_GetFieldIndex(definition, "ID"),
+                 OGR_FD_GetFieldIndex(definition, "Elevation"), progress ? GDALListenerProgress : nullptr,
+                 progress ? &listener : nullptr) == CE_None;
+    }
+    ok = kv::CloseDataset(static_cast<GDALDatasetH>(ds)) && ok;
+    if (!ok) {
+        RemoveShapefile(shp);
+    }
+    return ok;
+}
+
+// The contour layer of the DEM: found (and taken back when it was deleted) or added.
+CadLayer* ContourLayer(CadDrawing* drawing, const QString& name) {
+    const QByteArray utf8 = name.toUtf8();
+    CadLayer* layer = CadGetLayerByName(drawing, utf8.constData());
+    if (layer) {
+        CadLayerPutDeleted(layer, 0);
+        return layer;
+    }
+    return CadAddLayer(drawing, utf8.constData(), CAD_COLOR_FOREGROUND, CAD_LTYPE_CONTINUOUS,
+                       CAD_LWEIGHT_DEFAULT);
+}
+
+// The polylines and texts on the layer: the contour lines and their labels.
+std::vector<CadEntity*> ContourEntities(CadLayer* layer) {
+    std::vector<CadEntity*> entities;
+    for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
+        const int type = CadEntityGetType(e);
+        if (type == CAD_ENT_POLYLINE || type == CAD_ENT_TEXT) {
+            entities.push_back(e);
+        }
+    }
+    return entities;
+}
+
+// Erases the entities; purges the drawing when any was erased.
+void EraseEntities(CadDrawing* drawing, const std::vector<CadEntity*>& entities) {
+    for (CadEntity* e : entities) {
+        CadEntityErase(e, 1);
+    }
+    if (!entities.empty()) {
+        CadPurge(drawing, CAD_PURGE_ALL);
+    }
+}
+
+}  // namespace
+
+int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, double tolerance,
+                  const QString& shp, ProgressSink* progress) {
+    // The generator sees heights with no data -9999, read from the grid while it is in memory.
+    DemHeights heights(dem);
+    if (levels.empty() || !heights.Band()) {
+        return 0;
+    }
+    // New files are written under temporary names beside the old ones (what a killed run left goes
+    // first) and replace them only once complete.
+    kv::RemoveStaleTemporaries(shp);
+    const QString folder = QFileInfo(shp).absolutePath();
+    const QString finished = kv::TemporaryPathFor(shp) + QStringLiteral(".shp");
+    const QString traced = tolerance > 0.0 ? QDir(folder).filePath(QStringLiteral("temp.shp")) : finished;
+    if (!GenerateContours(heights.Band(), levels, step, traced, progress)) {
+        return 0;
+    }
+    if (tolerance > 0.0 && !SimplifyContourShapefile(traced, finished, tolerance)) {
+        RemoveShapefile(finished);
+        return 0;
+    }
+    if (!ReplaceShapefile(finished, shp)) {
+        RemoveShapefile(finished);
+        return 0;
+    }
+    return 1;
+}
+
+QString ContourShapefilePath(const CDEM& dem) {
+    if (!dem.m_pDoc || dem.m_pDoc->GetPathName().isEmpty()) {
+        return QString();
+    }
+    return QDir(QFileInfo(dem.m_pDoc->GetPathName()).absolutePath())
+        .filePath(dem.m_name + QStringLiteral("_Contours.shp"));
+}
+
+int CDEM::BuildContours(double minimum, double maximum, double step, ProgressSink* progress, double tolerance,
+                        int showLabels) {
+    if (!m_pDoc || !m_imageEntity || !(minimum < maximum)) {
+        return 0;
+    }
+    const std::vector<double> levels = ContourLevels(minimum, maximum, step);
+    const QString shp = ContourShapefilePath(*this);
+    if (levels.empty() || shp.isEmpty()) {
+        return 0;
+    }
+    CadDrawing* drawing = m_pDoc->m_pCad;
+    CadLayer* layer = ContourLayer(drawing, m_name + QStringLiteral("_Contours"));
+    if (!layer) {
+        return 0;
+    }
+    CadLayerPutLock(layer, 1);
+    if (!TraceContours(*this, levels, step, tolerance, shp, progress)) {
+        return 0;
+    }
+
+    // The old lines and labels go only once the new ones are in the drawing.
+    const std::vector<CadEntity*> old = ContourEntities(layer);
+    if (!LoadContoursToCad(shp, layer, showLabels)) {
+        const std::unordered_set<CadEntity*> kept(old.begin(), old.end());
+        std::vector<CadEntity*> added;
+        for (CadEntity* e : ContourEntities(layer)) {
+            if (!kept.count(e)) {
+                added.push_back(e);
+            }
+        }
+        EraseEntities(drawing, added);
+        return 0;
+    }
+    EraseEntities(drawing, old);
+    CadRegen(drawing);
+    return 1;
+}
+
+int CDEM::LoadContoursToCad(const QString& path, CadLayer* layer, int showLabels) {
+    if (!m_pDoc || !layer || !OGRGetDriverByName("ESRI Shapefile") || !QFileInfo::exists(path)) {
+        return 0;
+    }
+    OGRDataSourceH ds = OGROpen(QFile::encodeName(path).constData(), FALSE, nullptr);
+    if (!ds) {
+        return 0;
+    }
+    CadDrawing* drawing = m_pDoc->m_pCad;
+    CadLayerPutVisible(layer, 1);
+    CadLayerPutLock(layer, 1);
+    const int layerId = CadLayerGetID(layer);
+    OGRLayerH lines = OGR_DS_GetLayer(ds, 0);
+    bool ok = lines != nullptr;
+    if (ok) {
+        OGR_L_ResetReading(lines);
+    }
+    while (ok) {
+        OGRFeatureH feature = OGR_L_GetNextFeature(lines);
+        if (!feature) {
+            break;
+        }
+        OGRGeometryH geometry = OGR_F_GetGeometryRef(feature);
+        const int points = geometry && wkbFlatten(OGR_G_GetGeometryType(geometry)) == wkbLineString
+                               ? OGR_G_GetPointCount(geometry)
+                               : 0;
+        if (points > 0) {
+            const double elevation = OGR_G_GetZ(geometry, 0);
+            CadClearVertices();
+            int lowest = 0;
+            for (int k = 0; k < points; ++k) {
+                const double y = OGR_G_GetY(geometry, k);
+                CadAddVertex(OGR_G_GetX(geometry, k), y, elevation);
+                if (y < OGR_G_GetY(geometry, lowest)) {
+                    lowest = k;
+                }
+            }
+            const bool closed = OGRGeometry::FromHandle(geometry)->toLineString()->get_IsClosed();
+            CadEntity* polyline = CadAddPolyline(drawing, 5, closed ? 1 : 0);
+            if (polyline) {
+                CadEntityPutLayerID(polyline, layerId);
+                double x = OGR_G_GetX(geometry, lowest);
+                double y = OGR_G_GetY(geometry, lowest);
+                double z = elevation;
+                if (!closed) {
+                    CadPlineGetDistPoint(polyline, 0.5 * CadPlineGetLength(polyline), &x, &y, &z);
+                }
+                CadEntity* label = CadAddText(
+                    drawing, QString::asprintf("%.1lf", elevation).toUtf8().constData(), x, y, elevation);
+                ok = label != nullptr;
+                if (label) {
+                    CadTextPutAlign(label, closed ? CAD_TA_CENTER_BOTTOM : CAD_TA_CENTER_MIDDLE);
+                    if (!showLabels) {
+                        CadEntityPutVisible(label, 0);
+                    }
+                    CadTextPutHeight(label, 3.0);
+                    CadEntityPutLayerID(label, layerId);
+                }
+            }
+        }
+        OGR_F_Destroy(feature);
+    }
+    GDALClose(static_cast<GDALDatasetH>(ds));
+    return ok ? 1 : 0;
+}
+
+void CmdContours(CadDrawing* drawing) {
+    CKelvaroDoc* doc = FindDocByCad(drawing);
+    if (!doc) {
+        return;
+    }
+    if (doc->GetPathName().isEmpty()) {
+        KvMessageBox(QStringLiteral("Project must be saved before proceed"), MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    if (doc->m_DEMs.empty()) {
+        SetDocCommandPrompt(drawing, QString());
+        CadCmdPrompt(drawing, "No DEM loaded", "");
+        return;
+    }
+    ActiveCommandScope scope(drawing, CMD_CONTOURS);
+    CDEM* dem = PickDem(drawing, *doc, true);
+    if (!dem) {
+        return;
+    }
+    CSingleProgressDlg progress(kv::DialogParent());
+    progress.Create();
+    CContourLinesDlg dialog(dem, kv::DialogParent());
+    if (dialog.DoModal() != IDOK) {
+        return;
+    }
+    // Levels from a minimum that is not below the maximum are none: nothing to do, nothing to say.
+    if (!(dialog.m_dMinElevation < dialog.m_dMaxElevation)) {
+        return;
+    }
+    const double tolerance = dialog.m_bSimplification ? dialog.m_dTolerance : 0.0;
+    progress.SetCaption(QStringLiteral("Generating contours line"));
+    progress.SetRange(0, 100);
+    progress.SetPos(0);
+    progress.show();
+    ZQT_PumpMessages();
+    const int built = dem->BuildContours(dialog.m_dMinElevation, dialog.m_dMaxElevation, dialog.m_dStep,
+                                         &progress, tolerance, dialog.m_bHideText ? 0 : 1);
+    progress.hide();
+    if (!built) {
+        KvMessageBox(QStringLiteral("Unable to generate contours"), MB_OK | MB_ICONEXCLAMATION);
+    }
+}

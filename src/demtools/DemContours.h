@@ -1,0 +1,26 @@
+// Contour lines of a DEM: the command, and where its files go.
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+class CDEM;
+class ProgressSink;
+struct CadDrawing;
+
+// The command CONTOURS: picks the DEM (the only one without asking), asks for the levels and the
+// simplification, and builds the contour lines into the project's folder and the drawing.
+void CmdContours(CadDrawing* drawing);
+
+// Traces the levels of the DEM's heights (its grid while it is in memory, with no data -9999)
+// into the shapefile at shp: layer "Contours" of 2.5D lines with the fields "ID" and "Elevation",
+// simplified with the squared-distance tolerance through the scratch files "temp" of the same
+// folder when the tolerance is above 0. The files at shp are replaced only once the new ones are
+// complete. 1 on success, 0 with the old files left as they were.
+int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, double tolerance,
+                  const QString& shp, ProgressSink* progress);
+
+// The contour shapefile of the DEM in the project's folder ("<layer name>_Contours.shp"); empty
+// while the DEM has no project or the project no path.
+QString ContourShapefilePath(const CDEM& dem);

@@ -1,0 +1,513 @@
+// Contour lines as the operator builds them: the dialog's proposals and refusals, the shapefile
+// beside the project compared with GDAL's own contour tracing of the same heights, the locked CAD
+// layer with its labels, and what a DEM with unsaved edits, a band with another no-data value and a
+// run that cannot write get.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gdal.h>
+#include <gdal_alg.h>
+#include <gtest/gtest.h>
+#include <ogr_api.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "DemToolsTestSupport.h"
+#include "demtools/ContourLinesDlg.h"
+#include "demtools/DemContours.h"
+#include "document/KelvaroDoc.h"
+#include "platform/cad/Cad.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/ActiveCommand.h"
+#include "raster/DEM.h"
+#include "support/Limits.h"
+#include "support/Pictures.h"
+#include "support/RasterFixtures.h"
+#include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+// Lines of one level: how many and their total length in the plane.
+struct LevelLines {
+    int count = 0;
+    double length = 0.0;
+};
+using Lines = std::map<double, LevelLines>;
+
+// The lines of a layer by their level (the Z of their first vertex, or the elevation field).
+Lines LinesOf(OGRLayerH layer, int elevationField = -1) {
+    Lines lines;
+    OGR_L_ResetReading(layer);
+    while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
+        OGRGeometryH line = OGR_F_GetGeometryRef(feature);
+        const double level =
+            elevationField >= 0 ? OGR_F_GetFieldAsDouble(feature, elevationField) : OGR_G_GetZ(line, 0);
+        LevelLines& entry = lines[level];
+        ++entry.count;
+        for (int k = 1; k < OGR_G_GetPointCount(line); ++k) {
+            entry.length += std::hypot(OGR_G_GetX(line, k) - OGR_G_GetX(line, k - 1),
+                                       OGR_G_GetY(line, k) - OGR_G_GetY(line, k - 1));
+        }
+        OGR_F_Destroy(feature);
+    }
+    return lines;
+}
+
+// What GDAL's contour tracing (the gdal_contour program's library call) makes of a band at the
+// fixed levels with that no-data value.
+Lines GdalLines(const QString& raster, const std::string& levels, double noData) {
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(raster).constData(), GA_ReadOnly);
+    EXPECT_NE(ds, nullptr);
+    OGRDataSourceH memory = OGR_Dr_CreateDataSource(OGRGetDriverByName("Memory"), "reference", nullptr);
+    OGRLayerH layer = OGR_DS_CreateLayer(memory, "contour", nullptr, wkbLineString25D, nullptr);
+    OGRFieldDefnH id = OGR_Fld_Create("ID", OFTInteger);
+    OGR_L_CreateField(layer, id, FALSE);
+    OGR_Fld_Destroy(id);
+    OGRFieldDefnH elevation = OGR_Fld_Create("ELEV", OFTReal);
+    OGR_L_CreateField(layer, elevation, FALSE);
+    OGR_Fld_Destroy(elevation);
+    const std::string fixed = "FIXED_LEVELS=" + levels;
+    const std::string nodata = "NODATA=" + std::to_string(noData);
+    const char* options[] = {fixed.c_str(), nodata.c_str(), "ID_FIELD=0", "ELEV_FIELD=1", nullptr};
+    EXPECT_EQ(
+        GDALContourGenerateEx(GDALGetRasterBand(ds, 1), layer, const_cast<char**>(options), nullptr, nullptr),
+        CE_None);
+    Lines lines = LinesOf(layer, 1);
+    GDALClose(static_cast<GDALDatasetH>(memory));
+    GDALClose(ds);
+    return lines;
+}
+
+// The same lines per level, their lengths within 1e-6 relative.
+void ExpectSameLines(const Lines& ours, const Lines& reference) {
+    ASSERT_EQ(ours.size(), reference.size());
+    for (const auto& [level, lines] : reference) {
+        ASSERT_EQ(ours.count(level), 1u) << level;
+        EXPECT_EQ(ours.at(level).count, lines.count) << level;
+        EXPECT_NEAR(ours.at(level).length, lines.length, 1e-6 * lines.length) << level;
+    }
+}
+
+Lines ShapefileLines(const QString& shp) {
+    OGRDataSourceH ds = OGROpen(QFile::encodeName(shp).constData(), FALSE, nullptr);
+    EXPECT_NE(ds, nullptr);
+    if (!ds) {
+        return {};
+    }
+    Lines lines = LinesOf(OGR_DS_GetLayer(ds, 0));
+    GDALClose(static_cast<GDALDatasetH>(ds));
+    return lines;
+}
+
+int VertexCount(const QString& shp) {
+    OGRDataSourceH ds = OGROpen(QFile::encodeName(shp).constData(), FALSE, nullptr);
+    EXPECT_NE(ds, nullptr);
+    int count = 0;
+    while (OGRFeatureH feature = OGR_L_GetNextFeature(OGR_DS_GetLayer(ds, 0))) {
+        count += OGR_G_GetPointCount(OGR_F_GetGeometryRef(feature));
+        OGR_F_Destroy(feature);
+    }
+    GDALClose(static_cast<GDALDatasetH>(ds));
+    return count;
+}
+
+struct LayerContent {
+    int polylines = 0;
+    int texts = 0;
+    int visibleTexts = 0;
+};
+
+LayerContent ContentOf(CadLayer* layer) {
+    LayerContent content;
+    for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
+        if (CadEntityGetType(e) == CAD_ENT_POLYLINE) {
+            ++content.polylines;
+        } else if (CadEntityGetType(e) == CAD_ENT_TEXT) {
+            ++content.texts;
+            content.visibleTexts += CadEntityGetVisible(e);
+        }
+    }
+    return content;
+}
+
+// What the dialog showed when it opened.
+struct Proposal {
+    QString minimum, maximum, step, tolerance;
+};
+
+// Answers the contour dialog: the step (and the simplification and hidden labels) set, Generate.
+void Generate(kvtest::ScriptedInteraction& ui, const QString& step, bool hideText = false,
+              const QString& tolerance = QString(), Proposal* shown = nullptr) {
+    ui.AnswerModal([=](QDialog& dialog) {
+        auto& d = static_cast<CContourLinesDlg&>(dialog);
+        EXPECT_EQ(d.windowTitle(), "Contour Lines");
+        if (shown) {
+            *shown = {d.m_editMinElevation.text(), d.m_editMaxElevation.text(), d.m_editStep.text(),
+                      d.m_editTolerance.text()};
+        }
+        d.m_editStep.setText(step);
+        d.m_chkHideText.setChecked(hideText);
+        if (d.m_chkSimplification.isChecked() != !tolerance.isEmpty()) {
+            d.m_chkSimplification.click();
+        }
+        if (!tolerance.isEmpty()) {
+            d.m_editTolerance.setText(tolerance);
+        }
+        d.m_btnGenerate.click();
+        return -1;
+    });
+}
+
+class ContoursTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ActiveCadCommandId = 0;
+        CadScriptSetStrict(1);
+        m_folder = kvtest::NewTempFolder("contours");
+    }
+    void TearDown() override { CadScriptSetStrict(0); }
+
+    // A copy of a test DEM in the folder, loaded into a project saved there.
+    CDEM* AddSaved(CKelvaroDoc& doc, const QString& data, const QString& name) {
+        const QString dem = m_folder + "/" + name;
+        EXPECT_TRUE(QFile::copy(kvtest::DataPath(data), dem));
+        EXPECT_EQ(doc.AddDEM(dem, 0), 1);
+        EXPECT_EQ(doc.DoSave(m_folder + "/project.kvp"), 1);
+        return doc.m_DEMs.begin()->second;
+    }
+
+    QString m_folder;
+};
+
+TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
+    Proposal shown;
+    Generate(ui, "10", false, QString(), &shown);
+    CmdContours(doc.m_pCad);
+
+    EXPECT_EQ(shown.minimum, "0.000");
+    EXPECT_EQ(shown.maximum, "90.000");
+    EXPECT_EQ(shown.step, "10.0");
+    EXPECT_EQ(shown.tolerance, "0.089994067");
+    EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    const QString shp = m_folder + "/olinda_dem.tif_Contours.shp";
+    EXPECT_EQ(ContourShapefilePath(*dem), shp);
+    for (const char* extension : {"shx", "dbf"}) {
+        EXPECT_TRUE(QFileInfo::exists(m_folder + "/olinda_dem.tif_Contours." + extension)) << extension;
+    }
+    EXPECT_FALSE(QFileInfo::exists(m_folder + "/olinda_dem.tif_Contours.prj"));
+    EXPECT_EQ(QDir(m_folder).entryList({"*.kvsave*", "temp.*"}, QDir::Files | QDir::Hidden), QStringList());
+
+    // The two fields, and every vertex at its level.
+    OGRDataSourceH ds = OGROpen(QFile::encodeName(shp).constData(), FALSE, nullptr);
+    ASSERT_NE(ds, nullptr);
+    OGRFeatureDefnH definition = OGR_L_GetLayerDefn(OGR_DS_GetLayer(ds, 0));
+    ASSERT_EQ(OGR_FD_GetFieldCount(definition), 2);
+    EXPECT_STREQ(OGR_Fld_GetNameRef(OGR_FD_GetFieldDefn(definition, 0)), "ID");
+    EXPECT_EQ(OGR_Fld_GetWidth(OGR_FD_GetFieldDefn(definition, 0)), 8);
+    EXPECT_STREQ(OGR_Fld_GetNameRef(OGR_FD_GetFieldDefn(definition, 1)), "Elevation");
+    EXPECT_EQ(OGR_Fld_GetPrecision(OGR_FD_GetFieldDefn(definition, 1)), 3);
+    EXPECT_EQ(wkbFlatten(OGR_FD_GetGeomType(definition)), wkbLineString);
+    EXPECT_TRUE(OGR_GT_HasZ(OGR_FD_GetGeomType(definition)));
+    OGRLayerH layer = OGR_DS_GetLayer(ds, 0);
+    int features = 0;
+    while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
+        OGRGeometryH line = OGR_F_GetGeometryRef(feature);
+        for (int k = 0; k < OGR_G_GetPointCount(line); ++k) {
+            ASSERT_EQ(OGR_G_GetZ(line, k), OGR_F_GetFieldAsDouble(feature, 1));
+        }
+        ++features;
+        OGR_F_Destroy(feature);
+    }
+    GDALClose(static_cast<GDALDatasetH>(ds));
+
+    const Lines ours = ShapefileLines(shp);
+    EXPECT_EQ(ours.begin()->first, 0.0);
+    EXPECT_EQ(ours.rbegin()->first, 80.0);
+    ExpectSameLines(ours, GdalLines(dem->m_path, "0,10,20,30,40,50,60,70,80", -9999.0));
+
+    // One polyline and one label per line, on the locked layer named after the DEM.
+    CadLayer* contours = CadGetLayerByName(doc.m_pCad, "olinda_dem.tif_Contours");
+    ASSERT_NE(contours, nullptr);
+    EXPECT_EQ(CadLayerGetLock(contours), 1);
+    EXPECT_EQ(CadLayerGetColor(contours), 7);
+    LayerContent content = ContentOf(contours);
+    EXPECT_EQ(content.polylines, features);
+    EXPECT_EQ(content.texts, features);
+    EXPECT_EQ(content.visibleTexts, features);
+    // Each label follows its line: "%.1lf" of the level, 3 high; a closed line's stands on its
+    // lowest vertex, an open line's is centred halfway along it.
+    int closed = 0, open = 0;
+    for (CadEntity* line = CadLayerGetFirstEntity(contours); line;) {
+        CadEntity* label = CadLayerGetNextEntity(contours, line);
+        ASSERT_EQ(CadEntityGetType(line), CAD_ENT_POLYLINE);
+        ASSERT_EQ(CadEntityGetType(label), CAD_ENT_TEXT);
+        char text[32];
+        CadTextGetText(label, text, sizeof text);
+        double x, y, z, lx, ly, lz;
+        CadTextGetPoint(label, &lx, &ly, &lz);
+        CadPlineGetVer(line, 0, &x, &y, &z);
+        EXPECT_EQ(QString(text), QString::asprintf("%.1lf", z));
+        EXPECT_EQ(lz, z);
+        EXPECT_EQ(CadTextGetHeight(label), 3.0);
+        if (CadPlineGetClosed(line)) {
+            ++closed;
+            double lowest = y, lowestX = x;
+            for (int k = 1; k < CadPlineGetNumVers(line); ++k) {
+                CadPlineGetVer(line, k, &x, &y, &z);
+                if (y < lowest) {
+                    lowest = y;
+                    lowestX = x;
+                }
+            }
+            EXPECT_EQ(CadTextGetAlign(label), CAD_TA_CENTER_BOTTOM);
+            EXPECT_EQ(lx, lowestX);
+            EXPECT_EQ(ly, lowest);
+        } else {
+            ++open;
+            CadPlineGetDistPoint(line, 0.5 * CadPlineGetLength(line), &x, &y, &z);
+            EXPECT_EQ(CadTextGetAlign(label), CAD_TA_CENTER_MIDDLE);
+            EXPECT_EQ(lx, x);
+            EXPECT_EQ(ly, y);
+        }
+        line = CadLayerGetNextEntity(contours, label);
+    }
+    EXPECT_GT(closed, 0);
+    EXPECT_GT(open, 0);
+
+    // Again, with hidden labels: the file is replaced and the layer holds one set of lines.
+    ui.Clear();
+    Generate(ui, "10", true);
+    CmdContours(doc.m_pCad);
+    content = ContentOf(contours);
+    EXPECT_EQ(content.polylines, features);
+    EXPECT_EQ(content.texts, features);
+    EXPECT_EQ(content.visibleTexts, 0);
+    ExpectSameLines(ShapefileLines(shp), ours);
+
+    // With simplification: the scratch files stay, the lines keep their levels, fewer vertices.
+    ui.Clear();
+    Generate(ui, "10", false, "25");
+    CmdContours(doc.m_pCad);
+    EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
+    for (const char* extension : {"shp", "shx", "dbf"}) {
+        EXPECT_TRUE(QFileInfo::exists(m_folder + "/temp." + extension)) << extension;
+    }
+    const Lines simplified = ShapefileLines(shp);
+    ASSERT_EQ(simplified.size(), ours.size());
+    for (const auto& [level, lines] : ours) {
+        EXPECT_EQ(simplified.at(level).count, lines.count);
+        EXPECT_LE(simplified.at(level).length, lines.length);
+        EXPECT_GT(simplified.at(level).length, 0.9 * lines.length);
+    }
+    EXPECT_LT(VertexCount(shp), VertexCount(m_folder + "/temp.shp"));
+    EXPECT_EQ(ContentOf(contours).polylines, features);
+}
+
+TEST_F(ContoursTest, RefusedProjectsStepsAndTolerancesAndEmptyRanges) {
+    kvtest::ScriptedInteraction ui;
+    {
+        // Without a path there is no folder for the files: nothing is asked.
+        CKelvaroDoc unsaved;
+        ASSERT_EQ(unsaved.AddDEM(kvtest::DataPath("olinda_dem_nodata.tif"), 0), 1);
+        CmdContours(unsaved.m_pCad);
+        EXPECT_EQ(ui.MessageTexts(), QStringList{"Project must be saved before proceed"});
+        EXPECT_EQ(ui.Messages().back().icon(), kv::MessageIcon::Information);
+        EXPECT_TRUE(ui.Dialogs().isEmpty());
+    }
+    ui.Clear();
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
+    ui.AnswerModal([](QDialog& dialog) {
+        auto& d = static_cast<CContourLinesDlg&>(dialog);
+        // Steps that would trace no end of levels, and tolerances outside (0, pixel width).
+        for (const char* step : {"0", "-5", "abc", "0.0001"}) {
+            d.m_editStep.setText(step);
+            d.m_btnGenerate.click();
+            EXPECT_TRUE(d.isVisible()) << step;
+        }
+        d.m_editStep.setText("10");
+        if (!d.m_chkSimplification.isChecked()) {
+            d.m_chkSimplification.click();
+        }
+        EXPECT_TRUE(d.m_editTolerance.isEnabled());
+        for (const char* tolerance : {"0", "90", "-1"}) {
+            d.m_editTolerance.setText(tolerance);
+            d.m_btnGenerate.click();
+            EXPECT_TRUE(d.isVisible()) << tolerance;
+        }
+        d.m_chkSimplification.click();
+        EXPECT_FALSE(d.m_editTolerance.isEnabled());
+        // A minimum not below the maximum is taken, and makes nothing.
+        d.m_editMinElevation.setText("50");
+        d.m_editMaxElevation.setText("50");
+        d.m_btnGenerate.click();
+        EXPECT_FALSE(d.isVisible());
+        return -1;
+    });
+    CmdContours(doc.m_pCad);
+    EXPECT_EQ(ui.MessageTexts(),
+              (QStringList{"Invalid contours step", "Invalid contours step", "Invalid contours step",
+                           "Invalid contours step", "Invalid simplification factor",
+                           "Invalid simplification factor", "Invalid simplification factor"}));
+    EXPECT_FALSE(QFileInfo::exists(ContourShapefilePath(*dem)));
+    EXPECT_EQ(CadGetLayerByName(doc.m_pCad, "olinda_dem.tif_Contours"), nullptr);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    // The fields were kept for the next time.
+    EXPECT_EQ(ZQT_GetUserProfileString("ContourLines", "ContourLines_Step", ""), "10");
+    EXPECT_EQ(ZQT_GetUserProfileString("ContourLines", "IsSimplification", ""), "0");
+
+    // Levels: the maximum itself is never one; a step of the range or more gives the lowest only.
+    EXPECT_EQ(ContourLevels(0, 100, 10), (std::vector<double>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90}));
+    EXPECT_EQ(ContourLevels(0, 100, 100), std::vector<double>{0});
+    EXPECT_EQ(CountContourLevels(0, 100, 250), 1);
+    EXPECT_EQ(CountContourLevels(1e20, 2e20, 1.0), -1);
+    EXPECT_EQ(CountContourLevels(0, 1e9, 1.0), -1);
+}
+
+TEST_F(ContoursTest, ProposalsComeFromTheHeightsTheGeneratorSees) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    // Every cell without data: nothing to range over.
+    kvtest::RasterSpec spec;
+    spec.width = spec.height = 40;
+    kvtest::WriteRaster(m_folder + "/empty.tif", spec, [](int, int, int) { return -9999.0; });
+    // Int16 heights with scale and offset and no data -32768 in a block of holes.
+    kvtest::RasterSpec scaled = spec;
+    scaled.type = GDT_Int16;
+    scaled.noData = -32768;
+    scaled.hasScaleOffset = true;
+    scaled.scale = 0.1;
+    scaled.offset = 100.0;
+    kvtest::WriteRaster(m_folder + "/scaled.tif", scaled, [](int c, int r, int) {
+        return c > 12 && c < 17 && r > 12 && r < 17 ? -32768.0 : 10.0 * c + 5;
+    });
+    ASSERT_EQ(doc.AddDEM(m_folder + "/empty.tif", 0), 1);
+    ASSERT_EQ(doc.AddDEM(m_folder + "/scaled.tif", 0), 1);
+    ASSERT_EQ(doc.DoSave(m_folder + "/project.kvp"), 1);
+
+    Proposal empty;
+    ui.AnswerModal([&empty](QDialog& dialog) {
+        auto& d = static_cast<CContourLinesDlg&>(dialog);
+        empty = {d.m_editMinElevation.text(), d.m_editMaxElevation.text(), d.m_editStep.text(),
+                 d.m_editTolerance.text()};
+        return IDCANCEL;
+    });
+    CadScriptPushEntity(doc.m_pCad, doc.m_DEMs["empty.tif"]->m_imageEntity);
+    CmdContours(doc.m_pCad);
+    EXPECT_EQ(empty.minimum, "0.000");
+    EXPECT_EQ(empty.maximum, "110.000");
+    EXPECT_EQ(empty.tolerance, "0.002000000");
+
+    // Heights 100.5 to 139.5 (cells 5 to 395 scaled): the proposal and the lines are in heights, and
+    // no line runs round the holes.
+    Proposal heights;
+    Generate(ui, "10", false, QString(), &heights);
+    CadScriptPushEntity(doc.m_pCad, doc.m_DEMs["scaled.tif"]->m_imageEntity);
+    CmdContours(doc.m_pCad);
+    EXPECT_EQ(heights.minimum, "100.000");
+    EXPECT_EQ(heights.maximum, "140.000");
+    const Lines lines = ShapefileLines(m_folder + "/scaled.tif_Contours.shp");
+    ASSERT_EQ(lines.size(), 3u);  // 110, 120 and 130, one straight line each
+    for (const auto& [level, found] : lines) {
+        EXPECT_EQ(found.count, 1) << level;
+    }
+    EXPECT_EQ(lines.begin()->first, 110.0);
+}
+
+TEST_F(ContoursTest, EditedDemIsContouredFromItsGridAndLeftAsItIs) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
+    const QByteArray before = kvtest::FileBytes(dem->m_path);
+    ASSERT_EQ(dem->LoadData(), 1);
+    // A mound of 200 m that the file does not have.
+    dem->m_grid(cv::Rect(40, 40, 20, 20)).setTo(200.0f);
+    dem->m_modified = 1;
+    const cv::Mat edited = dem->m_grid.clone();
+
+    ASSERT_EQ(dem->BuildContours(150, 160, 10, nullptr, 0.0, 1), 1);
+    const Lines lines = ShapefileLines(ContourShapefilePath(*dem));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines.begin()->first, 150.0);
+    EXPECT_EQ(lines.begin()->second.count, 1);
+    // Round the mound: about 4 x 20 cells of 90 m.
+    EXPECT_NEAR(lines.begin()->second.length, 4 * 20 * 89.994, 4 * 89.994);
+
+    EXPECT_EQ(kvtest::FileBytes(dem->m_path), before);
+    EXPECT_EQ(dem->m_pDataset, nullptr);
+    EXPECT_EQ(dem->m_modified, 1);
+    EXPECT_EQ(cv::countNonZero(dem->m_grid != edited), 0);
+}
+
+TEST_F(ContoursTest, RunThatCannotWriteKeepsThePreviousContours) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
+    Generate(ui, "20");
+    CmdContours(doc.m_pCad);
+    const QString shp = ContourShapefilePath(*dem);
+    const QByteArray oldShp = kvtest::FileBytes(shp);
+    const QByteArray oldDbf = kvtest::FileBytes(m_folder + "/olinda_dem.tif_Contours.dbf");
+    CadLayer* layer = CadGetLayerByName(doc.m_pCad, "olinda_dem.tif_Contours");
+    const LayerContent old = ContentOf(layer);
+    ASSERT_GT(old.polylines, 0);
+    const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
+
+    // A disk that takes no file longer than 4 KiB: the new lines do not fit.
+    ui.Clear();
+    Generate(ui, "5");
+    {
+        kvtest::FileSizeLimit disk(4096);
+        CmdContours(doc.m_pCad);
+    }
+
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to generate contours"});
+    EXPECT_EQ(kvtest::FileBytes(shp), oldShp);
+    EXPECT_EQ(kvtest::FileBytes(m_folder + "/olinda_dem.tif_Contours.dbf"), oldDbf);
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
+    const LayerContent kept = ContentOf(layer);
+    EXPECT_EQ(kept.polylines, old.polylines);
+    EXPECT_EQ(kept.texts, old.texts);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+}
+
+TEST_F(ContoursTest, DialogScreenshot) {
+    auto dem = std::make_unique<CDEM>(nullptr);
+    dem->m_grid = cv::Mat(50, 50, CV_32FC1, cv::Scalar(12.5f));
+    dem->m_grid.at<float>(10, 10) = 87.0f;
+    dem->m_geoTransform[1] = 2.0;
+    CContourLinesDlg dialog(dem.get());
+    dialog.show();
+    dialog.m_editStep.setText("10.0");
+    dialog.m_chkSimplification.setChecked(true);
+    dialog.m_editTolerance.setEnabled(true);
+    const QImage shot = kvtest::Screenshot(&dialog, "ContourLinesDlg");
+    EXPECT_EQ(dialog.m_editMinElevation.text(), "10.000");
+    EXPECT_EQ(dialog.m_editMaxElevation.text(), "90.000");
+    EXPECT_EQ(dialog.m_editTolerance.text(), "0.002000000");
+    for (const QWidget* field :
+         {static_cast<QWidget*>(&dialog.m_editMinElevation),
+          static_cast<QWidget*>(&dialog.m_editMaxElevation), static_cast<QWidget*>(&dialog.m_editStep),
+          static_cast<QWidget*>(&dialog.m_editTolerance)}) {
+        const QRect place = kvtest::PlaceIn(field, &dialog);
+        EXPECT_GT(kvtest::ColourShare(shot, Qt::white, place, 8), 0.5);
+        EXPECT_GT(kvtest::ColourShare(shot, Qt::black, place, 96), 0.01);
+    }
+    EXPECT_GT(
+        kvtest::ColourShare(shot, QColor(0, 160, 0), kvtest::PlaceIn(&dialog.m_btnGenerate, &dialog), 90),
+        0.005);
+    EXPECT_GT(kvtest::ColourShare(shot, QColor(200, 0, 0), kvtest::PlaceIn(&dialog.m_btnCancel, &dialog), 90),
+              0.005);
+    EXPECT_GT(kvtest::ColourCount(shot, kvtest::PlaceIn(&dialog.m_chkHideText, &dialog)), 2);
+    EXPECT_EQ(dialog.findChild<QWidget*>("1573"), &dialog.m_chkSimplification);
+}
+
+}  // namespace
