@@ -22,7 +22,6 @@
 #include "../demtools/BenchProcess.h"
 #include "../demtools/UpsampledDem.h"
 #include "analysis/DemAnalysis.h"
-#include "raster/RasterIO.h"
 #include "support/TerrainTruth.h"
 
 namespace {
@@ -45,18 +44,7 @@ bool MakeDem() {
     if (!ReadUpsampled(KV_BENCH_DEM, kDemSide, &dem, gt)) {
         return false;
     }
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), Path("dem.tif").c_str(), dem.cols, dem.rows, 1,
-                                 GDT_Float32, const_cast<char**>(options));
-    if (!ds) {
-        return false;
-    }
-    GDALSetGeoTransform(ds, gt);
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    GDALSetRasterNoDataValue(band, -9999.0);
-    const bool ok = GDALRasterIO(band, GF_Write, 0, 0, dem.cols, dem.rows, dem.data, dem.cols, dem.rows,
-                                 GDT_Float32, 0, 0) == CE_None;
-    return kv::CloseDataset(ds) && ok;
+    return WriteDemFile(dem, gt, Path("dem.tif").c_str());
 }
 
 void BM_Ours(benchmark::State& state) {
