@@ -319,7 +319,8 @@ int Run::WritePoints(const CDEM& dem) {
     header.xScaleFactor = CoordinateScale(m_gt[1]);
     header.yScaleFactor = CoordinateScale(m_gt[5]);
     header.zScaleFactor = 0.001;
-    // The raster's lower-left corner: the coordinates of every cell corner are small and positive.
+    // The raster's extent until the writer puts the points' own bounds in on closing; the offsets at
+    // its lower-left corner keep the coordinates of every cell corner small and positive.
     header.minX = m_gt[0];
     header.maxX = m_gt[0] + m_width * m_gt[1];
     header.maxY = m_gt[3];

@@ -404,6 +404,101 @@ TEST(GroundFilteringWorker, AnAbortInAnyPhaseLeavesNoWorkFileAndTheOldOutput) {
     }
 }
 
+// Keeps a copy of the point cloud the filter reads: the LAS files of the work folder at the first
+// move of the filtering phase's bar.
+class CloudCopy {
+public:
+    explicit CloudCopy(const QString& folder) : m_folder(folder) {}
+    QStringList copies;
+
+    class Overall : public ProgressSink {
+    public:
+        explicit Overall(CloudCopy* owner) : m_owner(owner) {}
+        void SetRange(int, int) override {}
+        void SetPos(int pos) override { m_owner->m_reached = pos; }
+
+    private:
+        CloudCopy* m_owner;
+    };
+    class Phase : public ProgressSink {
+    public:
+        explicit Phase(CloudCopy* owner) : m_owner(owner) {}
+        void SetRange(int, int) override {}
+        void SetPos(int pos) override {
+            if (pos > 0 && m_owner->m_reached == 4 && m_owner->copies.isEmpty()) {
+                const QDir work(GroundFilteringWorkFolder());
+                for (const QString& name : work.entryList({"*.las"}, QDir::Files)) {
+                    const QString copy = m_owner->m_folder + "/copy_" + name;
+                    QFile::copy(work.filePath(name), copy);
+                    m_owner->copies << copy;
+                }
+            }
+        }
+
+    private:
+        CloudCopy* m_owner;
+    };
+    Overall overall{this};
+    Phase phase{this};
+
+private:
+    QString m_folder;
+    int m_reached = 0;
+};
+
+TEST(GroundFilteringWorker, ThePointCloudHoldsEveryValidCellCornerAndTheDemsProjection) {
+    const QString folder = kvtest::NewTempFolder("gf_cloud");
+    // Cells of a quarter unit, and a block of cells without data.
+    kvtest::RasterSpec spec = Spec(60);
+    spec.geoTransform = {1000.0, 0.25, 0.0, 2000.0, 0.0, -0.25};
+    auto hole = [](int c, int r) { return c >= 10 && c < 20 && r >= 5 && r < 9; };
+    const QString input = WriteSurface(folder + "/dsm.tif", spec, hole);
+    std::unique_ptr<CDEM> dem = DemOf(input);
+    dem->m_projection = QStringLiteral("PROJCS[\"WGS 84 / UTM zone 25S\"]");
+    CloudCopy cloud(folder);
+    ASSERT_EQ(FilterGroundToFile(*dem, folder + "/dtm.gtif", Defaults(0.25), {}, &cloud.overall, &cloud.phase,
+                                 nullptr),
+              GroundFilterDone);
+    ASSERT_EQ(cloud.copies.size(), 1);
+
+    LASreadOpener opener;
+    opener.SetFileName(cloud.copies[0]);
+    std::unique_ptr<LASreader> reader = opener.Open();
+    ASSERT_TRUE(reader);
+    const LASheader& h = reader->header;
+    EXPECT_EQ(h.systemIdentifier, "Palvex - Drovane Software");
+    EXPECT_EQ(h.generatingSoftware, "Palvex - Drovane Software");
+    // The bounds of a LAS file are those of its points: the corners of the first and last cells.
+    EXPECT_DOUBLE_EQ(h.minX, 1000.0);
+    EXPECT_DOUBLE_EQ(h.maxX, 1014.75);
+    EXPECT_DOUBLE_EQ(h.minY, 1985.25);
+    EXPECT_DOUBLE_EQ(h.maxY, 2000.0);
+    EXPECT_LE(h.xScaleFactor, 0.025);
+    EXPECT_LE(h.yScaleFactor, 0.025);
+    ASSERT_EQ(h.vlrs.size(), 1u);
+    EXPECT_EQ(h.vlrs[0].userId, "LASF_Projection");
+    EXPECT_EQ(h.vlrs[0].recordId, 2112);
+    EXPECT_EQ(std::string(h.vlrs[0].data.begin(), h.vlrs[0].data.end()), dem->m_projection.toStdString());
+    EXPECT_EQ(h.numberOfPointRecords, uint64_t(60 * 60 - 10 * 4));
+    // Every point stands on the corner of a valid cell with the cell's height.
+    size_t points = 0, misplaced = 0;
+    double minZ = 1e9, maxZ = -1e9;
+    while (reader->ReadPoint()) {
+        ++points;
+        const double c = (reader->GetX() - 1000.0) / 0.25, r = (2000.0 - reader->GetY()) / 0.25;
+        const int ci = int(std::lround(c)), ri = int(std::lround(r));
+        const bool onCorner = std::fabs(c - ci) < 1e-6 && std::fabs(r - ri) < 1e-6 && !hole(ci, ri);
+        misplaced +=
+            !onCorner || std::fabs(reader->GetZ() - Surface(ci, ri, spec.geoTransform.data())) > 0.0011;
+        minZ = std::min(minZ, reader->GetZ());
+        maxZ = std::max(maxZ, reader->GetZ());
+    }
+    EXPECT_EQ(points, h.numberOfPointRecords);
+    EXPECT_EQ(misplaced, 0u);
+    EXPECT_NEAR(h.minZ, minZ, 1e-9);
+    EXPECT_NEAR(h.maxZ, maxZ, 1e-9);
+}
+
 TEST(GroundFilteringWorker, ADemInDegreesKeepsEveryCellInPlace) {
     // Cells of 30 arc seconds, as the Luxembourg DEM of the test data has them: every point must
     // fall back into its own cell, which coordinates kept to a hundredth of a degree would not.
