@@ -50,45 +50,9 @@ CKelvaroDoc* StartCommand(CadDrawing* drawing, int id, std::vector<Wml::Point3>*
     return doc;
 }
 
-// Takes the vertices of the next visible, closed, unselected polyline the operator picks.
-AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vector<Wml::Point3>& area) {
-    Prompt(drawing, prompt);
-    for (;;) {
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
-        if (!entity) {
-            return AreaResult::End;
-        }
-        if (CadEntityGetSelected(entity) || CadEntityGetType(entity) != CAD_ENT_POLYLINE ||
-            !CadPlineGetClosed(entity) || !CadEntityGetVisible(entity)) {
-            continue;
-        }
-        const int count = CadPlineGetNumVers(entity);
-        for (int i = 0; i < count; ++i) {
-            double x = 0.0, y = 0.0, z = 0.0;
-            if (CadPlineGetVer(entity, i, &x, &y, &z)) {
-                area.emplace_back(x, y, z);
-            }
-        }
-        Prompt(drawing, QString());
-        return area.empty() ? AreaResult::Empty : AreaResult::Area;
-    }
-}
-
-int AskAreaChoice(CKelvaroDoc* doc, const char* title) {
-    CGenericSelectionDlg dialog(
-        doc, 0, kv::GetMainWindowService() ? kv::GetMainWindowService()->MainWindow() : nullptr);
-    dialog.m_strTitle = QString::fromUtf8(title);
-    dialog.m_strLeftCaption = QStringLiteral("Select existing area");
-    dialog.m_strMiddleCaption = QStringLiteral("Draw new area");
-    dialog.m_strRightCaption = QStringLiteral("Exit");
-    return dialog.DoModal();
-}
-
 const char* const kAreaPrompts[3] = {"Pick first area vertex (right click to terminate)",
                                      "Pick second area vertex",
                                      "Pick next area vertex (right click to confirm)"};
-const char* const kOffsetPrompts[3] = {"Pick first area vertex", "Pick second area vertex",
-                                       "Pick next area vertex (right click to end)"};
 
 // Asks for one area in the chosen way (100 existing, 101 drawn).
 AreaResult CollectArea(CadDrawing* drawing, CKelvaroDoc* doc, int choice, bool offsetPrompts,
@@ -102,7 +66,7 @@ AreaResult CollectArea(CadDrawing* drawing, CKelvaroDoc* doc, int choice, bool o
     }
     if (choice == CGenericSelectionDlg::IDC_MIDDLE) {
         doc->m_AreaVertices.clear();
-        return DrawNewArea(drawing, offsetPrompts ? kOffsetPrompts : kAreaPrompts, area);
+        return DrawNewArea(drawing, offsetPrompts ? kAreaVertexPrompts : kAreaPrompts, area);
     }
     return AreaResult::Empty;
 }
@@ -120,7 +84,7 @@ void RunRepeatingAreaCommand(CadDrawing* drawing, int id, const char* title, std
         Prompt(drawing, QString());
         area.clear();
         if (choice == 0) {
-            choice = AskAreaChoice(doc, title);
+            choice = AskAreaChoice(doc, QString::fromUtf8(title), QStringLiteral("Exit"), 0);
             if (choice == IDCANCEL) {
                 return;
             }
@@ -138,6 +102,34 @@ void RunRepeatingAreaCommand(CadDrawing* drawing, int id, const char* title, std
 
 const char* const kPickAreaPrompts[3] = {"Pick first area vertex", "Pick next area vertex",
                                          "Pick next area vertex (right click to end)"};
+const char* const kAreaVertexPrompts[3] = {"Pick first area vertex", "Pick second area vertex",
+                                           "Pick next area vertex (right click to end)"};
+
+AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vector<Wml::Point3>& area) {
+    CadEntity* entity = PickAreaPolyline(drawing, prompt);
+    if (!entity) {
+        return AreaResult::End;
+    }
+    const int count = CadPlineGetNumVers(entity);
+    for (int i = 0; i < count; ++i) {
+        double x = 0.0, y = 0.0, z = 0.0;
+        if (CadPlineGetVer(entity, i, &x, &y, &z)) {
+            area.emplace_back(x, y, z);
+        }
+    }
+    return area.empty() ? AreaResult::Empty : AreaResult::Area;
+}
+
+int AskAreaChoice(CKelvaroDoc* doc, const QString& title, const QString& thirdCaption, int rightButtonFlag) {
+    CGenericSelectionDlg dialog(
+        doc, rightButtonFlag,
+        kv::GetMainWindowService() ? kv::GetMainWindowService()->MainWindow() : nullptr);
+    dialog.m_strTitle = title;
+    dialog.m_strLeftCaption = QStringLiteral("Select existing area");
+    dialog.m_strMiddleCaption = QStringLiteral("Draw new area");
+    dialog.m_strRightCaption = thirdCaption;
+    return dialog.DoModal();
+}
 
 CommandEnd::~CommandEnd() {
     Prompt(m_drawing, QString());
@@ -181,6 +173,21 @@ AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::v
                 break;
             default:
                 return AreaResult::Cancelled;
+        }
+    }
+}
+
+CadEntity* PickAreaPolyline(CadDrawing* drawing, const QString& prompt) {
+    Prompt(drawing, prompt);
+    for (;;) {
+        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        if (!entity) {
+            return nullptr;
+        }
+        if (!CadEntityGetSelected(entity) && CadEntityGetType(entity) == CAD_ENT_POLYLINE &&
+            CadPlineGetClosed(entity) && CadEntityGetVisible(entity)) {
+            Prompt(drawing, QString());
+            return entity;
         }
     }
 }
@@ -326,7 +333,7 @@ void CmdDemOffset(CadDrawing* drawing) {
         return;
     }
     g_offset = offset;
-    const int choice = AskAreaChoice(doc, "Offset area selection");
+    const int choice = AskAreaChoice(doc, QStringLiteral("Offset area selection"), QStringLiteral("Exit"), 0);
     if (choice == IDCANCEL) {
         return;
     }
