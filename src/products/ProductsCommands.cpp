@@ -3,6 +3,7 @@
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
 #include "products/DrawPolyOnOrtho.h"
+#include "products/MapClassificationCommands.h"
 #include "products/OrthoAnnotations.h"
 #include "products/RasterCalculator.h"
 #include "products/SlopeArrows.h"
@@ -16,4 +17,6 @@ void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_ADDPOINTS, CmdAddPoints);
     registry.Supply(CMD_ADDLONGMEAS, CmdAddLongMeas);
     registry.Supply(CMD_RASTERCALCULATOR, CmdRasterCalculator);
+    registry.Supply(CMD_MAPREPRESENTATION, CmdMapRepresentation);
+    registry.Supply(CMD_COLORCLASSIFICATION, CmdColorClassification, CmdColorClassificationDraw);
 }
