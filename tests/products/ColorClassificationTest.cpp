@@ -2,6 +2,7 @@
 // the Landsat scene: the map and area choice, what the renderer draws while the classification is
 // shown and after it hides, ".ccl" files, the export's counts against an independent count and its
 // files, the frequency histogram, and the palette settings of a map and a DEM.
+#include <QColorDialog>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -19,6 +20,7 @@
 
 #include "ProductsFixtures.h"
 #include "controls/AbortSingleProgressDlg.h"
+#include "controls/InputValueDlg.h"
 #include "document/ClassificationExport.h"
 #include "document/HistogramsDlg.h"
 #include "document/KelvaroDoc.h"
@@ -288,6 +290,58 @@ TEST_F(ColorClassificationTest, PickingAnotherMapGivesTheFirstItsPaletteAndAreaB
     char prompt[256] = {};
     CadCmdGetPrompt(d, prompt, sizeof prompt);
     EXPECT_STREQ(prompt, "No Data Map loaded");
+}
+
+TEST_F(ColorClassificationTest, TheListsMenuAndMouseDriveTheMapsClasses) {
+    ClassifyWhole();
+    CHeaderColorListCtrl& list = dialog->m_List;
+    const int W = list.Model().Width();
+    // "Add threshold by value" asks for the value; a text that holds no number adds nothing.
+    ui.AnswerModal([](QDialog& d) {
+        auto& input = static_cast<CInputValueDlg&>(d);
+        EXPECT_EQ(input.windowTitle(), "Insert trashold value");
+        input.m_Edit.setText("abc");
+        input.m_btnOK.click();
+        return -1;
+    });
+    ui.AnswerModal([&](QDialog& d) {
+        auto& input = static_cast<CInputValueDlg&>(d);
+        input.m_Edit.setText(QString::number(list.Model().PixelToValue(3 * W / 4), 'g', 17));
+        input.m_btnOK.click();
+        return -1;
+    });
+    list.ContextMenuAt(QPoint(10, 5));
+    list.OnContextCommand(ColorRangeModel::ID_ADD_THRESHOLD);
+    EXPECT_EQ(list.Model().Count(), 2);
+    list.OnContextCommand(ColorRangeModel::ID_ADD_THRESHOLD);
+    ASSERT_EQ(list.Model().Count(), 3);
+    EXPECT_EQ(list.Model().LeftEdge(2), 3 * W / 4);
+
+    // The colour dialog recolours the range under the menu.
+    ui.AnswerModal([](QDialog& d) {
+        static_cast<QColorDialog&>(d).setCurrentColor(QColor(1, 2, 3));
+        return int(QDialog::Accepted);
+    });
+    list.ContextMenuAt(QPoint(3 * W / 4 + 2, 5));
+    list.OnContextCommand(ColorRangeModel::ID_CHANGE_COLOR);
+    EXPECT_EQ(map->m_colors.m_classes[2].color, kv::Rgb(1, 2, 3));
+
+    // Holding the left button on a range shows it alone; the release shows all again.
+    list.OnLeftButtonDown(QPoint(W / 4, 5));
+    EXPECT_TRUE(list.IsPressed());
+    EXPECT_EQ(map->m_colors.m_classes[0].visible, 1);
+    EXPECT_EQ(map->m_colors.m_classes[1].visible, 0);
+    EXPECT_EQ(map->m_colors.m_classes[2].visible, 0);
+    list.OnLeftButtonUp();
+    for (const ColorClassEntry& e : map->m_colors.m_classes) {
+        EXPECT_EQ(e.visible, 1);
+    }
+    // Remove the range under the menu: the others share the width.
+    list.ContextMenuAt(QPoint(W / 4, 5));
+    list.OnContextCommand(ColorRangeModel::ID_REMOVE_RANGE);
+    EXPECT_EQ(list.Model().Count(), 2);
+    EXPECT_EQ(map->m_colors.m_classes.size(), 2u);
+    EXPECT_EQ(list.Header()->count(), 2);
 }
 
 TEST_F(ColorClassificationTest, ClassificationFilesRoundTripAndOnlyLoadsAreRemembered) {
