@@ -3,14 +3,11 @@
 // shown and after it hides, ".ccl" files, the export's counts against an independent count and its
 // files, the frequency histogram, and the palette settings of a map and a DEM.
 #include <QColorDialog>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
-#include <QUrl>
 
 #include <gdal.h>
 #include <gtest/gtest.h>
@@ -33,32 +30,19 @@
 #include "raster/ClassReport.h"
 #include "raster/DEM.h"
 #include "raster/MapData.h"
+#include "support/OpenedFiles.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 #include "view/CadEventProcs.h"
 
-// Catches the report the export opens instead of starting a viewer.
-class OpenedClassReports : public QObject {
-    Q_OBJECT
-public:
-    OpenedClassReports() { QDesktopServices::setUrlHandler("file", this, "Open"); }
-    ~OpenedClassReports() override { QDesktopServices::unsetUrlHandler("file"); }
-    QStringList files;
-public slots:
-    void Open(const QUrl& url) { files << url.toLocalFile(); }
-};
-
 namespace {
 
 constexpr QRgb kBackground = 0xFF202020;
 
 QString PdfText(const QString& pdf) {
-    QProcess run;
-    run.start("pdftotext", {"-layout", pdf, "-"});
-    EXPECT_TRUE(run.waitForFinished(30000)) << "pdftotext (poppler-utils) must be installed";
-    return QString::fromUtf8(run.readAllStandardOutput()).simplified();
+    return kvtest::PdfText(pdf).simplified();
 }
 
 QByteArray Bytes(const QString& path) {
@@ -150,7 +134,7 @@ protected:
 
     ptest::FreshProfile profile;
     kvtest::ScriptedInteraction ui;
-    OpenedClassReports opened;
+    kvtest::OpenedFiles opened;
     CKelvaroDoc doc;
     QString folder, ndvi;
     CMapData* map = nullptr;
@@ -598,5 +582,3 @@ TEST_F(ColorClassificationTest, MapRepresentationBindsTheOnlyDemWithoutAsking) {
     EXPECT_EQ(dem->m_colorRangeMin, 5.0);
     EXPECT_EQ(dem->m_colorRangeMax, 50.0);
 }
-
-#include "ColorClassificationTest.moc"
