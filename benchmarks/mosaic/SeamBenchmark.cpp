@@ -17,13 +17,13 @@
 #include <QTemporaryDir>
 
 #include <opencv2/imgproc.hpp>
-#include <opencv2/stitching/detail/seam_finders.hpp>
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "SeamFinderPeers.h"
 #include "mosaic/SeamRouting.h"
 
 namespace {
@@ -158,49 +158,16 @@ void BM_RouteSeamWithReads(benchmark::State& state) {
     }
 }
 
-// The two reduced images as the OpenCV finders take them: float colour, full masks, corners.
-struct FinderInput {
-    std::vector<cv::UMat> images;
-    std::vector<cv::Point> corners;
-    std::vector<cv::UMat> masks;
-};
-
-FinderInput MakeFinderInput() {
-    FinderInput in;
-    for (int i = 0; i < 2; ++i) {
-        cv::UMat image;
-        g_scene->reduced[i].convertTo(image, CV_32FC3);
-        in.images.push_back(image);
-        in.corners.emplace_back(int(std::lround(i * kShift / kScale)), 0);
-        cv::UMat mask;
-        cv::Mat(g_scene->reduced[i].size(), CV_8U, cv::Scalar(255)).copyTo(mask);
-        in.masks.push_back(mask);
-    }
-    return in;
-}
-
-template <class Finder>
-void RunFinder(benchmark::State& state, Finder& finder) {
-    const FinderInput input = MakeFinderInput();
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::vector<cv::UMat> masks(2);
-        input.masks[0].copyTo(masks[0]);
-        input.masks[1].copyTo(masks[1]);
-        state.ResumeTiming();
-        finder.find(input.images, input.corners, masks);
-        benchmark::DoNotOptimize(masks[0].u);
-    }
+std::vector<cv::Point> FinderCorners() {
+    return {cv::Point(0, 0), cv::Point(int(std::lround(kShift / kScale)), 0)};
 }
 
 void BM_DpSeamFinder(benchmark::State& state) {
-    cv::detail::DpSeamFinder finder(cv::detail::DpSeamFinder::COLOR_GRAD);
-    RunFinder(state, finder);
+    RunDpSeamFinder(state, {g_scene->reduced[0], g_scene->reduced[1]}, FinderCorners());
 }
 
 void BM_GraphCutSeamFinder(benchmark::State& state) {
-    cv::detail::GraphCutSeamFinder finder(cv::detail::GraphCutSeamFinderBase::COST_COLOR);
-    RunFinder(state, finder);
+    RunGraphCutSeamFinder(state, {g_scene->reduced[0], g_scene->reduced[1]}, FinderCorners());
 }
 
 BENCHMARK(BM_RouteSeam)->Unit(benchmark::kMillisecond);

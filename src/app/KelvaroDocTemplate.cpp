@@ -21,7 +21,7 @@ void ConnectProjectParts() {
     CommandRegistry& registry = GetCommandRegistry();
     RegisterDemToolsCommands(registry);
     RegisterAnalysisCommands(registry);
-    RegisterMosaicCommands(registry);
+    RegisterMosaicCommands(registry, GetDocumentProcedures());
     RegisterProductsCommands(registry);
 }
 

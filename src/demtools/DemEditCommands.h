@@ -72,9 +72,24 @@ enum class AreaResult { Area, Empty, End, Cancelled };
 AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::vector<Wml::Point3>& area);
 // The prompts of an area drawn point by point that the right click ends.
 extern const char* const kPickAreaPrompts[3];
+// The same, with "Pick second area vertex" before the second vertex.
+extern const char* const kAreaVertexPrompts[3];
+// Takes the vertices of the next visible, closed polyline the operator picks that is not selected
+// (other entities are passed over), prompting with `prompt`: Area, Empty for a polyline without
+// vertices, or End when no entity is picked (right click, Enter, cancel).
+AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vector<Wml::Point3>& area);
+// Asks how the area is given, in the three-button dialog titled `title`: "Select existing area"
+// (100), "Draw new area" (101) and the third button, captioned thirdCaption (102): "Exit" with
+// rightButtonFlag 0, or a third way on such as "Use total area" with 1. 2 when cancelled.
+int AskAreaChoice(CKelvaroDoc* doc, const QString& title, const QString& thirdCaption, int rightButtonFlag);
 
 // The DEM of the project whose image place the entity is; null for any other entity or none.
 CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
+
+// The next visible, closed polyline the operator picks that is not selected (other entities are
+// passed over), prompting with `prompt`; null when no entity is picked. The prompt is cleared
+// once a polyline is taken.
+CadEntity* PickAreaPolyline(CadDrawing* drawing, const QString& prompt);
 
 // Asks the operator to pick a DEM in the drawing: the prompt, then an entity pick. A DEM's image
 // appends the DEM's name to the prompt and answers that DEM; any other entity appends "Invalid

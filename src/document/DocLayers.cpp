@@ -92,7 +92,7 @@ CadEntity* AddImagePlace(CadDrawing* drawing, CadLayer* layer, int id, int width
 // Ties the linked polylines to their layer and its image place; empty entries leave the list.
 template <typename Layer>
 void TieLinkedEntities(Layer* layer) {
-    CadEntityList& list = layer->m_linkedEntities;
+    CadEntityList& list = layer->SeamlinePolylines;
     const int imageId = layer->m_imageEntity ? CadEntityGetID(layer->m_imageEntity) : 0;
     for (int i = static_cast<int>(list.size()) - 1; i >= 0; --i) {
         if (!list[i]) {
@@ -114,12 +114,10 @@ void UntieEntities(const CadEntityList& list, const void* layer) {
 }
 
 void UntieLayer(CDEM* dem) {
-    UntieEntities(dem->m_linkedEntities, dem);
     UntieEntities(dem->SeamlinePolylines, dem);
 }
 
 void UntieLayer(COrtho* ortho) {
-    UntieEntities(ortho->m_linkedEntities, ortho);
     UntieEntities(ortho->SeamlinePolylines, ortho);
 }
 

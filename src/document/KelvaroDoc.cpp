@@ -5,12 +5,15 @@
 #include <QWidget>
 
 #include <cmath>
+#include <exception>
+#include <new>
 
 #include "document/CadCalls.h"
 #include "document/DocView.h"
 #include "document/ModelessDialogs.h"
 #include "document/UserCommands.h"
 #include "platform/cad/Cad.h"
+#include "platform/tools/BusyScope.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CloseGuard.h"
@@ -291,6 +294,12 @@ bool CKelvaroDoc::OnCommand(int id) {
         case ID_BUTTON_EXPORTDRAWING:
             OnButtonExportdrawing();
             return true;
+        case ID_BUTTON_BUILDSEAMLINES:
+            OnButtonBuildseamlines();
+            return true;
+        case ID_DEMSPLITMERGE_BUILDSEAMLINES:
+            OnDemsplitmergeBuildseamlines();
+            return true;
         default:
             break;
     }
@@ -314,6 +323,12 @@ bool CKelvaroDoc::OnUpdateCommand(kv::CommandUI& ui) {
             return true;
         case ID_BUTTON_DEMREDO:
             OnUpdateButtonDemredo(ui);
+            return true;
+        case ID_BUTTON_BUILDSEAMLINES:
+            OnUpdateButtonBuildseamlines(ui);
+            return true;
+        case ID_DEMSPLITMERGE_BUILDSEAMLINES:
+            OnUpdateDemsplitmergeBuildseamlines(ui);
             return true;
         default:
             break;
@@ -351,6 +366,43 @@ bool CKelvaroDoc::OnUpdateCommand(kv::CommandUI& ui) {
             break;
     }
     return true;
+}
+
+void CKelvaroDoc::RunDocumentProcedure(int ribbonId) {
+    if (ActiveCadCommandId != 0) {
+        KvMessageBox(QStringLiteral("Close active command before"), MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    const DocumentProcedure procedure = GetDocumentProcedures().Find(ribbonId);
+    if (!procedure) {
+        return;
+    }
+    kv::BusyScope busy;
+    try {
+        procedure(*this);
+    } catch (const std::bad_alloc&) {
+        KvMessageBox(QStringLiteral("Not enough memory"), MB_OK | MB_ICONERROR);
+    } catch (const std::exception& e) {
+        KvMessageBox(QString::fromUtf8(e.what()), MB_OK | MB_ICONERROR);
+    }
+}
+
+void CKelvaroDoc::OnButtonBuildseamlines() {
+    RunDocumentProcedure(ID_BUTTON_BUILDSEAMLINES);
+}
+
+void CKelvaroDoc::OnUpdateButtonBuildseamlines(kv::CommandUI& ui) {
+    ui.enabled = GetOrthoCount() >= 2 && ActiveCadCommandId == 0 &&
+                 GetDocumentProcedures().Find(ID_BUTTON_BUILDSEAMLINES) != nullptr;
+}
+
+void CKelvaroDoc::OnDemsplitmergeBuildseamlines() {
+    RunDocumentProcedure(ID_DEMSPLITMERGE_BUILDSEAMLINES);
+}
+
+void CKelvaroDoc::OnUpdateDemsplitmergeBuildseamlines(kv::CommandUI& ui) {
+    ui.enabled = GetDEMCount() >= 2 && ActiveCadCommandId == 0 &&
+                 GetDocumentProcedures().Find(ID_DEMSPLITMERGE_BUILDSEAMLINES) != nullptr;
 }
 
 void CKelvaroDoc::OnUpdateEnableWhenIdle(kv::CommandUI& ui) {

@@ -149,6 +149,15 @@ public:
     void OnUpdateButtonDemredo(kv::CommandUI& ui);
     const DemUndoStack& DemUndoHistory() const { return m_demUndo; }
 
+    // ---- Seamline generation: "Build" (orthophotos) and "Build Seamlines" (DEMs) run the
+    // procedure that the mosaic tools handed in for the button (GetDocumentProcedures) with the
+    // project. Refused while a CAD user command is active; without a procedure the button is
+    // disabled.
+    void OnButtonBuildseamlines();
+    void OnUpdateButtonBuildseamlines(kv::CommandUI& ui);
+    void OnDemsplitmergeBuildseamlines();
+    void OnUpdateDemsplitmergeBuildseamlines(kv::CommandUI& ui);
+
     // ---- Drawing import and export through the drawing converter and the shapefile reader.
     void OnButtonImportdrawing();
     void OnButtonExportdrawing();
@@ -274,6 +283,10 @@ private:
     // The CAD layer of a raster layer: found (and undeleted) or added, with layer "0" put back on
     // top. Null when it cannot be added.
     CadLayer* RasterCadLayer(const QString& name);
+    // Runs the document procedure of the ribbon command: refused with "Close active command
+    // before" while a CAD user command is active; the program is busy while it runs, and an
+    // exception that escapes it reaches the operator as a message.
+    void RunDocumentProcedure(int ribbonId);
     // Undo (true) or Redo (false) of one round, with the progress window.
     void ReplayDemUndo(bool undo);
     // The overall DEM display range from the colour ranges of the DEMs.

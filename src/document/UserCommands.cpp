@@ -187,6 +187,24 @@ CommandRegistry& GetCommandRegistry() {
     return registry;
 }
 
+int DocumentProcedureTable::Supply(int ribbonId, DocumentProcedure procedure) {
+    if (!procedure) {
+        return 0;
+    }
+    m_procedures[ribbonId] = procedure;
+    return 1;
+}
+
+DocumentProcedure DocumentProcedureTable::Find(int ribbonId) const {
+    const auto found = m_procedures.find(ribbonId);
+    return found == m_procedures.end() ? nullptr : found->second;
+}
+
+DocumentProcedureTable& GetDocumentProcedures() {
+    static DocumentProcedureTable table;
+    return table;
+}
+
 void RegisterUserCommands(CadDrawing* drawing) {
     for (const CadUserCommand& command : GetCommandRegistry().Commands()) {
         kv::DocAddCommand(drawing, command.id, command.name, command.alias, command.reserved, RunUserCommand,

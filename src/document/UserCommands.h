@@ -1,5 +1,7 @@
 // The CAD user commands of a project: the table of the 47 commands every project registers on its
-// drawing, and the registry through which the tool folders hand in the procedures they build.
+// drawing, and the registry through which the tool folders hand in the procedures they build;
+// beside it, the table through which they hand in the procedures of the ribbon commands that the
+// document runs without a CAD user command.
 //
 // Every row is registered with the engine under one shared procedure that looks the running
 // command up (CadCmdGetActive) and calls the row's procedure. That shared procedure is the
@@ -9,9 +11,12 @@
 // the command whose input wait this one interrupted, which still runs.
 #pragma once
 
+#include <map>
 #include <vector>
 
 #include "platform/cad/Cad.h"
+
+class CKelvaroDoc;
 
 // One registration of a CAD user command.
 struct CadUserCommand {
@@ -51,6 +56,30 @@ private:
 
 // The registry of the process.
 CommandRegistry& GetCommandRegistry();
+
+// A ribbon command that the project hands to a tool folder without a CAD user command (a tool
+// that runs a modal dialog for the project, for example). It runs inside the document's
+// handler, which has refused it already while a CAD user command is active.
+using DocumentProcedure = void (*)(CKelvaroDoc& doc);
+
+// The procedures of such ribbon commands by ribbon id. A button whose procedure has not been
+// handed in stays disabled.
+class DocumentProcedureTable {
+public:
+    // Hands in the procedure of the ribbon command (a later one replaces it). 0 for a null
+    // procedure.
+    int Supply(int ribbonId, DocumentProcedure procedure);
+    // Null when none was handed in.
+    DocumentProcedure Find(int ribbonId) const;
+    // Empties the table (tests).
+    void Reset() { m_procedures.clear(); }
+
+private:
+    std::map<int, DocumentProcedure> m_procedures;
+};
+
+// The table of the process.
+DocumentProcedureTable& GetDocumentProcedures();
 
 // Registers every command of the registry on the drawing, in table order.
 void RegisterUserCommands(CadDrawing* drawing);

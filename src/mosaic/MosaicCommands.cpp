@@ -1,8 +1,20 @@
 #include "mosaic/MosaicCommands.h"
 
 #include "document/UserCommands.h"
+#include "mosaic/SeamlinesGenerationDlg.h"
+#include "platform/ui/CommandIds.h"
 
-void RegisterMosaicCommands(CommandRegistry& /*registry*/) {
-    // No procedure of the mosaicking, seamline and DEM merge tools is handed in yet: their commands say so
-    // when started.
+void RunOrthoSeamlinesGeneration(CKelvaroDoc& doc) {
+    CSeamlinesGenerationDlg dialog(&doc, CSeamlinesGenerationDlg::kOrthophotos);
+    dialog.DoModal();
+}
+
+void RunDemSeamlinesGeneration(CKelvaroDoc& doc) {
+    CSeamlinesGenerationDlg dialog(&doc, CSeamlinesGenerationDlg::kDems);
+    dialog.DoModal();
+}
+
+void RegisterMosaicCommands(CommandRegistry& /*registry*/, DocumentProcedureTable& procedures) {
+    procedures.Supply(ID_BUTTON_BUILDSEAMLINES, RunOrthoSeamlinesGeneration);
+    procedures.Supply(ID_DEMSPLITMERGE_BUILDSEAMLINES, RunDemSeamlinesGeneration);
 }

@@ -1,8 +1,17 @@
-// The procedures of the mosaicking, seamline and DEM merge tools that the project's command table runs.
+// The procedures of the mosaicking, seamline and DEM merge tools that the project runs: CAD user
+// commands through the command table, and ribbon commands without one through the table of
+// document procedures.
 #pragma once
 
 class CommandRegistry;
+class DocumentProcedureTable;
+class CKelvaroDoc;
 
-// Hands the command table the procedures of the mosaicking, seamline and DEM merge tools (called once at
+// Hands both tables the procedures of the mosaicking, seamline and DEM merge tools (called once at
 // start-up).
-void RegisterMosaicCommands(CommandRegistry& registry);
+void RegisterMosaicCommands(CommandRegistry& registry, DocumentProcedureTable& procedures);
+
+// "Build" and "Build Seamlines": the seamline generation dialog for the project's orthophotos or
+// DEMs.
+void RunOrthoSeamlinesGeneration(CKelvaroDoc& doc);
+void RunDemSeamlinesGeneration(CKelvaroDoc& doc);

@@ -21,10 +21,31 @@ namespace {
 
 // What the partition needs of an image record, orthophoto or DEM alike.
 struct ImageExtent {
-    GDALDatasetH dataset = nullptr;
+    int width = 0;
+    int height = 0;
     const double* geoTransform = nullptr;
     CadEntity* entity = nullptr;
 };
+
+// The raster size of a record; false when it has no raster (an orthophoto without dataset, a DEM
+// without dataset or grid: an edited DEM holds its grid in memory and its dataset closed).
+bool RasterSizeOf(const COrtho* image, int& width, int& height) {
+    if (!image->m_pDataset) {
+        return false;
+    }
+    width = GDALGetRasterXSize(image->m_pDataset);
+    height = GDALGetRasterYSize(image->m_pDataset);
+    return true;
+}
+
+bool RasterSizeOf(const CDEM* image, int& width, int& height) {
+    if (!image->m_pDataset && image->m_grid.empty()) {
+        return false;
+    }
+    width = image->Width();
+    height = image->Height();
+    return true;
+}
 
 template <class Record>
 bool BuildSeamPolygons(const std::vector<Record*>& images, std::vector<CPgon>& polygons,
@@ -35,10 +56,13 @@ bool BuildSeamPolygons(const std::vector<Record*>& images, std::vector<CPgon>& p
     }
     std::vector<ImageExtent> extents;
     for (Record* image : images) {
-        if (!image || !image->m_pDataset) {
+        ImageExtent extent{0, 0, nullptr, nullptr};
+        if (!image || !RasterSizeOf(image, extent.width, extent.height)) {
             return false;
         }
-        extents.push_back({image->m_pDataset, image->m_geoTransform, image->m_imageEntity});
+        extent.geoTransform = image->m_geoTransform;
+        extent.entity = image->m_imageEntity;
+        extents.push_back(extent);
     }
 
     std::vector<int64_t> counts;
@@ -47,7 +71,7 @@ bool BuildSeamPolygons(const std::vector<Record*>& images, std::vector<CPgon>& p
                       std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest()};
     largestPixelCount = 0;
     for (const ImageExtent& e : extents) {
-        const int w = GDALGetRasterXSize(e.dataset), h = GDALGetRasterYSize(e.dataset);
+        const int w = e.width, h = e.height;
         const int64_t pixels = int64_t(w) * h;
         largestPixelCount = std::max(largestPixelCount, pixels);
         counts.push_back(pixels);
@@ -115,7 +139,10 @@ bool BuildVoronoiDemSeamPolygons(const std::vector<CDEM*>& images, std::vector<C
 }
 
 vtkSmartPointer<vtkPointLocator> BuildSeamVertexIndex(const std::vector<CPgon>& polygons) {
+    // Map coordinates in double: in single precision a northing of some millions is kept to about
+    // a metre, far coarser than the matching radius of a hundredth of a pixel.
     auto points = vtkSmartPointer<vtkPoints>::New();
+    points->SetDataTypeToDouble();
     auto imageIndex = vtkSmartPointer<vtkIntArray>::New();
     imageIndex->SetName("ImageIndex");
     auto pointIndex = vtkSmartPointer<vtkIntArray>::New();

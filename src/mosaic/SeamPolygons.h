@@ -42,16 +42,17 @@ using SeamVertexImageLists = std::vector<std::vector<std::vector<SeamVertexImage
 // raster extents) cut to the union of the images' extents in the drawing (the bounding boxes of
 // their raster entities). Also gives the largest raster pixel count and the median one (the upper
 // of the two middle values for an even count). False when the list is empty, an image is missing
-// or has no dataset, or the cells cannot be built; the progress position is set to 0.
+// or has no raster (an orthophoto without dataset; a DEM without dataset and grid), or the cells
+// cannot be built; the progress position is set to 0.
 bool BuildVoronoiSeamPolygons(const std::vector<COrtho*>& images, std::vector<CPgon>& polygons,
                               int64_t& largestPixelCount, int64_t& medianPixelCount, ProgressSink* progress);
 bool BuildVoronoiDemSeamPolygons(const std::vector<CDEM*>& images, std::vector<CPgon>& polygons,
                                  int64_t& largestPixelCount, int64_t& medianPixelCount,
                                  ProgressSink* progress);
 
-// The vertex index: every vertex (z 0) of every polygon of exactly one contour, in polygon and
-// vertex order, with the integer point arrays "ImageIndex" and "ImagePointIndex", and a point
-// locator built on it. Polygons of several contours (a region cut in pieces, or with holes)
+// The vertex index: every vertex (z 0, kept in double precision) of every polygon of exactly one
+// contour, in polygon and vertex order, with the integer point arrays "ImageIndex" and "ImagePointIndex", and
+// a point locator built on it. Polygons of several contours (a region cut in pieces, or with holes)
 // contribute no vertices.
 vtkSmartPointer<vtkPointLocator> BuildSeamVertexIndex(const std::vector<CPgon>& polygons);
 

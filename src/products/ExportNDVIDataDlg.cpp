@@ -74,10 +74,7 @@ CExportNDVIDataDlg::CExportNDVIDataDlg(double maximum, double minimum, const QSt
     setWindowTitle(QStringLiteral("Export Data"));
     setFixedSize(kv::DluSize(this, 236, 204));
     auto place = [this](QWidget* widget, int id, int x, int y, int w, int h) {
-        widget->setGeometry(kv::DluRect(this, x, y, w, h));
-        if (id) {
-            widget->setObjectName(QString::number(id));
-        }
+        kv::PlaceControls(this, {{widget, id, {x, y, w, h}}});
     };
     place(&m_lblName, 0, 7, 9, 24, 8);
     place(&m_editName, IDC_NAME, 34, 7, 195, 14);

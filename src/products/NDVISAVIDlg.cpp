@@ -46,28 +46,16 @@ CNDVISAVIDlg::CNDVISAVIDlg(CKelvaroDoc* doc, CadEntity* area, QWidget* parent)
       m_btnAbort(QStringLiteral("Abort"), this) {
     setWindowTitle(QStringLiteral("NDVI/SAVI"));
     setFixedSize(kv::DluSize(this, 260, 106));
-    const struct {
-        QWidget* widget;
-        int id;
-        QRect rect;
-    } layout[] = {
-        {&m_grpRed, 0, {7, 4, 121, 32}},
-        {&m_grpNir, 0, {132, 4, 121, 32}},
-        {&m_chkSavi, IDC_SAVI, {7, 44, 40, 10}},
-        {&m_lblSoilBrightness, 0, {60, 45, 80, 8}},
-        {&m_editSoilBrightness, IDC_SOIL_BRIGHTNESS, {143, 42, 50, 14}},
-        {&m_progress, IDC_PROGRESS, {7, 63, 246, 14}},
-        {&m_btnOK, IDOK, {93, 84, 50, 16}},
-        {&m_btnCancel, IDCANCEL, {148, 84, 50, 16}},
-        {&m_btnAbort, IDC_ABORT, {203, 84, 50, 16}},
-    };
-    for (const auto& item : layout) {
-        item.widget->setGeometry(
-            kv::DluRect(this, item.rect.x(), item.rect.y(), item.rect.width(), item.rect.height()));
-        if (item.id) {
-            item.widget->setObjectName(QString::number(item.id));
-        }
-    }
+    // Rectangles in the dialog, or in the control's group box.
+    kv::PlaceControls(this, {{&m_grpRed, 0, {7, 4, 121, 32}},
+                             {&m_grpNir, 0, {132, 4, 121, 32}},
+                             {&m_chkSavi, IDC_SAVI, {7, 44, 40, 10}},
+                             {&m_lblSoilBrightness, 0, {60, 45, 80, 8}},
+                             {&m_editSoilBrightness, IDC_SOIL_BRIGHTNESS, {143, 42, 50, 14}},
+                             {&m_progress, IDC_PROGRESS, {7, 63, 246, 14}},
+                             {&m_btnOK, IDOK, {93, 84, 50, 16}},
+                             {&m_btnCancel, IDCANCEL, {148, 84, 50, 16}},
+                             {&m_btnAbort, IDC_ABORT, {203, 84, 50, 16}}});
     for (QComboBox* list : {&m_cmbRed, &m_cmbNir}) {
         list->setGeometry(kv::DluRect(this, 5, 13, 111, 14));
     }

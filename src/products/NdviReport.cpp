@@ -263,3 +263,79 @@ int ExportNdviReport(CMapData* map, const std::vector<Wml::Point3>& area, KvProg
     }
     return 1;
 }
+void CmdExportNdviResultsDraw(CadDrawing* /*drawing*/, QPainter* /*painter*/, double x, double y, double z) {
+    DrawArea(g_area, x, y, z);
+}
+
+void CmdExportNdviResults(CadDrawing* drawing) {
+    CKelvaroDoc* doc = FindDocByCad(drawing);
+    if (!doc || doc->m_pCad != drawing) {
+        return;
+    }
+    g_area.clear();
+    CommandEnd end(drawing, &g_area);
+    ActiveCadCommandId = CMD_EXPORTNDVIRESULTS;
+    Prompt(drawing, QString());
+    if (doc->m_Maps.empty()) {
+        KvMessageBox(QStringLiteral("No maps loaded"), MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    CMapData* map = doc->m_Maps.size() == 1 ? doc->m_Maps.begin()->second : nullptr;
+    while (!map) {
+        Prompt(drawing, QStringLiteral("Select Map"));
+        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        if (!entity) {
+            return;
+        }
+        const auto name = doc->m_MapHandleNames.find(entity);
+        const auto found =
+            name != doc->m_MapHandleNames.end() ? doc->m_Maps.find(name->second) : doc->m_Maps.end();
+        if (found != doc->m_Maps.end()) {
+            map = found->second;
+            CadCmdPromptAdd(drawing, found->first.toUtf8().constData());
+        } else {
+            CadCmdPromptAdd(drawing, "Invalid entity");
+        }
+    }
+    const int choice =
+        AskAreaChoice(doc, QStringLiteral("Area selection"), QStringLiteral("Use total area"), 1);
+    if (choice != CGenericSelectionDlg::IDC_LEFT && choice != CGenericSelectionDlg::IDC_MIDDLE &&
+        choice != CGenericSelectionDlg::IDC_RIGHT) {
+        return;
+    }
+    static const char* const kPrompts[3] = {"Pick first area vertex (right click to terminate)",
+                                            "Pick second area vertex",
+                                            "Pick next area vertex (right click to confirm)"};
+    for (;;) {
+        Prompt(drawing, QString());
+        g_area.clear();
+        if (choice == CGenericSelectionDlg::IDC_LEFT) {
+            if (PickExistingArea(drawing, QStringLiteral("Select existing area (right click to terminate)"),
+                                 g_area) == AreaResult::End) {
+                return;
+            }
+        } else if (choice == CGenericSelectionDlg::IDC_MIDDLE) {
+            doc->m_AreaVertices.clear();
+            if (DrawNewArea(drawing, kPrompts, g_area) == AreaResult::Cancelled) {
+                end.regenerate = true;
+                return;
+            }
+        }
+        if (choice != CGenericSelectionDlg::IDC_RIGHT && g_area.empty()) {
+            return;
+        }
+        int stopped = 0;
+        CAbortSingleProgressDlg progress(MainWindow());
+        progress.Create();
+        const std::vector<Wml::Point3> area = g_area;
+        if (!ExportNdviReport(map, area, progress, &stopped)) {
+            KvMessageBox(QStringLiteral("Error generating report"), MB_OK);
+            end.regenerate = true;
+            return;
+        }
+        // An abort ends the command; the whole map is reported on once.
+        if (stopped || choice == CGenericSelectionDlg::IDC_RIGHT) {
+            return;
+        }
+    }
+}

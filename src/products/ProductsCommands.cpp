@@ -4,10 +4,12 @@
 #include "platform/ui/CadCommandIds.h"
 #include "products/DrawPolyOnOrtho.h"
 #include "products/MapClassificationCommands.h"
+#include "products/NdviReport.h"
 #include "products/OrthoAnnotations.h"
 #include "products/RasterCalculator.h"
 #include "products/SlopeArrows.h"
 #include "products/SlopeMap.h"
+#include "products/VegetationIndex.h"
 
 void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_ADDQUOTES, CmdAddQuotes);
@@ -19,4 +21,6 @@ void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_RASTERCALCULATOR, CmdRasterCalculator);
     registry.Supply(CMD_MAPREPRESENTATION, CmdMapRepresentation);
     registry.Supply(CMD_COLORCLASSIFICATION, CmdColorClassification, CmdColorClassificationDraw);
+    registry.Supply(CMD_NDVISAVI, CmdNdviSavi, CmdNdviSaviDraw);
+    registry.Supply(CMD_EXPORTNDVIRESULTS, CmdExportNdviResults, CmdExportNdviResultsDraw);
 }

@@ -50,36 +50,24 @@ CRasterCalculatorDlg::CRasterCalculatorDlg(CKelvaroDoc* doc, QWidget* parent)
       m_btnAbort(QStringLiteral("Abort"), this) {
     setWindowTitle(QStringLiteral("Raster Calculator"));
     setFixedSize(kv::DluSize(this, 330, 228));
-    const struct {
-        QWidget* widget;
-        int id;
-        QRect rect;  // in the dialog, or in the widget's group box
-    } layout[] = {
-        {&m_grpInput, 0, {7, 4, 316, 110}},
-        {&m_list, IDC_LIST, {6, 11, 304, 93}},
-        {&m_grpFormula, 0, {7, 118, 316, 60}},
-        {&m_editFormula, IDC_FORMULA, {6, 12, 304, 14}},
-        {&m_btnPlus, IDC_PLUS, {6, 34, 24, 16}},
-        {&m_btnMinus, IDC_MINUS, {34, 34, 24, 16}},
-        {&m_btnDivide, IDC_DIVIDE, {62, 34, 24, 16}},
-        {&m_btnMultiply, IDC_MULTIPLY, {90, 34, 24, 16}},
-        {&m_btnOpenBracket, IDC_OPEN_BRACKET, {118, 34, 24, 16}},
-        {&m_btnCloseBracket, IDC_CLOSE_BRACKET, {146, 34, 24, 16}},
-        {&m_btnClear, IDC_CLEAR, {178, 34, 40, 16}},
-        {&m_btnLoad, IDC_LOAD, {224, 34, 40, 16}},
-        {&m_btnSave, IDC_SAVE, {268, 34, 40, 16}},
-        {&m_progress, IDC_PROGRESS, {7, 184, 316, 14}},
-        {&m_btnEvaluate, IDC_EVALUATE, {163, 205, 50, 16}},
-        {&m_btnCancel, IDC_CANCEL, {218, 205, 50, 16}},
-        {&m_btnAbort, IDC_ABORT, {273, 205, 50, 16}},
-    };
-    for (const auto& item : layout) {
-        item.widget->setGeometry(
-            kv::DluRect(this, item.rect.x(), item.rect.y(), item.rect.width(), item.rect.height()));
-        if (item.id) {
-            item.widget->setObjectName(QString::number(item.id));
-        }
-    }
+    // Rectangles in the dialog, or in the control's group box.
+    kv::PlaceControls(this, {{&m_grpInput, 0, {7, 4, 316, 110}},
+                             {&m_list, IDC_LIST, {6, 11, 304, 93}},
+                             {&m_grpFormula, 0, {7, 118, 316, 60}},
+                             {&m_editFormula, IDC_FORMULA, {6, 12, 304, 14}},
+                             {&m_btnPlus, IDC_PLUS, {6, 34, 24, 16}},
+                             {&m_btnMinus, IDC_MINUS, {34, 34, 24, 16}},
+                             {&m_btnDivide, IDC_DIVIDE, {62, 34, 24, 16}},
+                             {&m_btnMultiply, IDC_MULTIPLY, {90, 34, 24, 16}},
+                             {&m_btnOpenBracket, IDC_OPEN_BRACKET, {118, 34, 24, 16}},
+                             {&m_btnCloseBracket, IDC_CLOSE_BRACKET, {146, 34, 24, 16}},
+                             {&m_btnClear, IDC_CLEAR, {178, 34, 40, 16}},
+                             {&m_btnLoad, IDC_LOAD, {224, 34, 40, 16}},
+                             {&m_btnSave, IDC_SAVE, {268, 34, 40, 16}},
+                             {&m_progress, IDC_PROGRESS, {7, 184, 316, 14}},
+                             {&m_btnEvaluate, IDC_EVALUATE, {163, 205, 50, 16}},
+                             {&m_btnCancel, IDC_CANCEL, {218, 205, 50, 16}},
+                             {&m_btnAbort, IDC_ABORT, {273, 205, 50, 16}}});
     m_btnEvaluate.setDefault(true);
     for (QPushButton* button : {&m_btnPlus, &m_btnMinus, &m_btnDivide, &m_btnMultiply, &m_btnOpenBracket,
                                 &m_btnCloseBracket, &m_btnClear, &m_btnLoad, &m_btnSave}) {

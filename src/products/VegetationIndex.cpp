@@ -11,12 +11,18 @@
 #include <limits>
 #include <vector>
 
+#include "controls/GenericSelectionDlg.h"
+#include "demtools/DemEditCommands.h"
+#include "document/DocView.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
+#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/ProgressSink.h"
+#include "products/NDVISAVIDlg.h"
 #include "raster/GDALListener.h"
 #include "raster/RasterIO.h"
 
@@ -318,4 +324,64 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
         return 0;
     }
     return 1;
+}
+
+namespace {
+
+// The vertices of the area being drawn, read by the rubber band.
+std::vector<Wml::Point3> g_ndviArea;
+
+}  // namespace
+
+void CmdNdviSaviDraw(CadDrawing* /*drawing*/, QPainter* /*painter*/, double x, double y, double z) {
+    DrawArea(g_ndviArea, x, y, z);
+}
+
+void CmdNdviSavi(CadDrawing* drawing) {
+    CKelvaroDoc* doc = FindDocByCad(drawing);
+    if (!doc) {
+        return;
+    }
+    if (doc->m_Orthos.empty() && doc->m_Maps.empty()) {
+        KvMessageBox(QStringLiteral("No maps loaded"), MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    g_ndviArea.clear();
+    CommandEnd end(drawing, &g_ndviArea);
+    ActiveCadCommandId = CMD_NDVISAVI;
+    SetDocCommandPrompt(drawing, QString());
+    const int choice =
+        AskAreaChoice(doc, QStringLiteral("NDVI-SAVI area selection"), QStringLiteral("Use total area"), 1);
+    CadEntity* area = nullptr;
+    if (choice == CGenericSelectionDlg::IDC_LEFT) {
+        area = PickAreaPolyline(drawing, QStringLiteral("Select existing area"));
+        if (!area) {
+            return;
+        }
+    } else if (choice == CGenericSelectionDlg::IDC_MIDDLE) {
+        doc->m_AreaVertices.clear();
+        if (DrawNewArea(drawing, kAreaVertexPrompts, g_ndviArea) == AreaResult::Cancelled ||
+            g_ndviArea.size() < 3) {
+            return;
+        }
+        // The area drawn stays in the drawing, on the current layer.
+        CadClearVertices();
+        for (const Wml::Point3& p : g_ndviArea) {
+            CadAddVertex(p.X(), p.Y(), p.Z());
+        }
+        g_ndviArea.clear();
+        area = CadAddPolyline(drawing, 0, 1);
+        if (!area) {
+            return;
+        }
+        if (CadLayer* layer = CadGetCurLayer(drawing)) {
+            CadEntityPutLayerID(area, CadLayerGetID(layer));
+        }
+        CadUpdate(drawing);
+    } else if (choice != CGenericSelectionDlg::IDC_RIGHT) {
+        return;
+    }
+    CView* view = doc->GetFirstView();
+    CNDVISAVIDlg dialog(doc, area, view ? view->GetParentFrame() : nullptr);
+    dialog.DoModal();
 }

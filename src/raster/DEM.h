@@ -124,7 +124,10 @@ public:
     int m_sampleWindowSize = 5;
     cv::Mat m_sampleWindow;
     int m_busy = 0;
-    CadEntityList m_linkedEntities;
+    // The closed polylines of the drawing tied to the layer: its seamline regions. The layer is
+    // drawn only inside them (unclipped while the list is empty); they are archived by id
+    // with the project and each carries the layer as user pointer and its image place's id as user
+    // data.
     CadEntityList SeamlinePolylines;
     // Labels painted on the grid (8-bit, grid size): 0 blue, 2 green, 3 red, others transparent.
     cv::Mat m_labelMask;

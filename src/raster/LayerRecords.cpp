@@ -199,7 +199,7 @@ DemArchiveRecord CDEM::ArchiveRecord() const {
     r.maxElevation = m_maxElevation;
     r.name = m_name;
     r.path = m_path;
-    r.linkedIds = IdsOf(m_linkedEntities);
+    r.linkedIds = IdsOf(SeamlinePolylines);
     r.colorRangeMax = m_colorRangeMax;
     r.colorRangeMin = m_colorRangeMin;
     r.paletteIndex = m_colors.m_paletteIndex;
@@ -215,7 +215,7 @@ void CDEM::ApplyArchiveRecord(const DemArchiveRecord& record, CadDrawing* drawin
     m_name = record.name;
     m_path = record.path;
     m_maskPath = MaskPathOf(record.path);
-    m_linkedEntities = EntitiesOf(drawing, record.linkedIds);
+    SeamlinePolylines = EntitiesOf(drawing, record.linkedIds);
     m_colorRangeMax = record.colorRangeMax;
     m_colorRangeMin = record.colorRangeMin;
     ApplyPalette(m_colors, record.paletteIndex, record.revert, record.invert, record.colorCount);
@@ -247,13 +247,13 @@ int CDEM::Serialize(kv::ArchiveReader& in, int version, CadDrawing* drawing) {
 // ---- Orthophoto
 
 OrthoArchiveRecord COrtho::ArchiveRecord() const {
-    return OrthoArchiveRecord{m_name, m_path, IdsOf(m_linkedEntities)};
+    return OrthoArchiveRecord{m_name, m_path, IdsOf(SeamlinePolylines)};
 }
 
 void COrtho::ApplyArchiveRecord(const OrthoArchiveRecord& record, CadDrawing* drawing) {
     m_name = record.name;
     m_path = record.path;
-    m_linkedEntities = EntitiesOf(drawing, record.linkedIds);
+    SeamlinePolylines = EntitiesOf(drawing, record.linkedIds);
 }
 
 int COrtho::Serialize(kv::ArchiveWriter& out) const {

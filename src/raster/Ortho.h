@@ -53,7 +53,10 @@ public:
     CadEntity* m_imageEntity = nullptr;
     QString m_name;
     QString m_path;
-    CadEntityList m_linkedEntities;
+    // The closed polylines of the drawing tied to the layer: its seamline regions. The layer is
+    // drawn only inside them (unclipped while the list is empty); they are archived by id
+    // with the project and each carries the layer as user pointer and its image place's id as user
+    // data.
     CadEntityList SeamlinePolylines;
     // Radiometric correction of each band: a thin-plate spline through the balancing's control
     // points, and the surface sampled from it (single-channel Float32, empty until computed).

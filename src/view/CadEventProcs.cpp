@@ -68,7 +68,7 @@ int DrawDem(CadDrawing* drawing, CDEM* dem, const CadWinRect* update, QPainter* 
     }
     t.dc = dc;
     t.opacity = 1.0;
-    const RasterClip clip{&dem->m_linkedEntities, dem->m_geoTransform};
+    const RasterClip clip{&dem->SeamlinePolylines, dem->m_geoTransform};
     const int drawn = DrawCached(dem->m_display, t, [&](cv::Mat& values, cv::Mat& picture) {
         if (dem->m_pDataset) {
             return DrawRasterWithPalette(dem->m_pDataset, t, dem->m_colorRangeMin, dem->m_colorRangeMax,
@@ -113,7 +113,7 @@ int DrawOrtho(CadDrawing* drawing, CKelvaroDoc* doc, COrtho* ortho, const CadWin
     t.dc = dc;
     // Pictures are drawn opaque at an opacity of 0, from the file and from the cache alike.
     t.opacity = doc->m_dOrthoOpacity > 0.0 ? doc->m_dOrthoOpacity : 1.0;
-    const RasterClip clip{&ortho->m_linkedEntities, ortho->m_geoTransform};
+    const RasterClip clip{&ortho->SeamlinePolylines, ortho->m_geoTransform};
     const int drawn = DrawCached(ortho->m_display, t, [&](cv::Mat&, cv::Mat& picture) {
         return ExtractRasterToImage(ortho->m_pDataset, t, clip, picture);
     });

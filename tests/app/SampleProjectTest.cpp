@@ -65,7 +65,7 @@ int BuildSample(const QString& folder) {
         return 0;
     }
     CDEM* dem = doc.m_DEMs.at("olinda_dem.tif");
-    dem->m_linkedEntities = {AddOutline(doc.m_pCad, kX, kY, 1500.0),
+    dem->SeamlinePolylines = {AddOutline(doc.m_pCad, kX, kY, 1500.0),
                              AddOutline(doc.m_pCad, kX + 3000, kY, 1000.0)};
     CadAddLine(doc.m_pCad, kX - 500, kY - 500, 0, kX + 5000, kY + 3000, 0);
     CadAddPoint(doc.m_pCad, kX + 2000, kY + 2500, 0);
@@ -85,7 +85,7 @@ TEST(SampleProject, IsMadeByTheProgramsOwnSave) {
         ASSERT_EQ(doc.OnOpenDocument(folder + "/olinda.kvp"), 1);
         EXPECT_EQ(doc.GetDEMCount(), 1);
         EXPECT_EQ(doc.GetOrthoCount(), 1);
-        EXPECT_EQ(doc.m_DEMs.at("olinda_dem.tif")->m_linkedEntities.size(), 2u);
+        EXPECT_EQ(doc.m_DEMs.at("olinda_dem.tif")->SeamlinePolylines.size(), 2u);
         EXPECT_TRUE(ui.MessageTexts().isEmpty());
     }
     // KV_WRITE_SAMPLE=1 refreshes the committed sample from this build.
@@ -117,7 +117,7 @@ TEST(SampleProject, OpensInTheProgramWithItsLayersAndDrawing) {
     ASSERT_EQ(doc->GetDEMCount(), 1);
     ASSERT_EQ(doc->GetOrthoCount(), 1);
     EXPECT_EQ(doc->m_DEMs.at("olinda_dem.tif")->m_path, folder + "/olinda_dem.tif");
-    EXPECT_EQ(doc->m_DEMs.at("olinda_dem.tif")->m_linkedEntities.size(), 2u);
+    EXPECT_EQ(doc->m_DEMs.at("olinda_dem.tif")->SeamlinePolylines.size(), 2u);
     EXPECT_EQ(CadCountEntities(doc->m_pCad), 2 + 6);
     EXPECT_EQ(frame->GetOpacitySlider()->GetPos(), 60);
     EXPECT_FALSE(doc->IsModified());

@@ -64,11 +64,13 @@ class DocTest : public ::testing::Test {
 protected:
     void SetUp() override {
         GetCommandRegistry().Reset();
+        GetDocumentProcedures().Reset();
         ActiveCadCommandId = 0;
         CadScriptSetStrict(1);
     }
     void TearDown() override {
         GetCommandRegistry().Reset();
+        GetDocumentProcedures().Reset();
         ActiveCadCommandId = 0;
         CadScriptSetStrict(0);
     }

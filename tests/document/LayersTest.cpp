@@ -218,9 +218,9 @@ TEST_F(LayersTest, ErasingAnImagePlaceRemovesItsLayerAndUntiesItsPolylines) {
         CadAddVertex(px, py, 0);
     }
     CadEntity* polyline = CadAddPolyline(doc.m_pCad, 0, 1);
-    dem->m_linkedEntities = {nullptr, polyline};
+    dem->SeamlinePolylines = {nullptr, polyline};
     ASSERT_EQ(doc.LoadDEM(dem, 0, 1, 0, 0), 1);
-    EXPECT_EQ(dem->m_linkedEntities.size(), 1u);
+    EXPECT_EQ(dem->SeamlinePolylines.size(), 1u);
     EXPECT_EQ(CadEntityGetUserPtr(polyline), dem);
     EXPECT_EQ(CadEntityGetUserData(polyline), CadEntityGetID(dem->m_imageEntity));
 

@@ -84,11 +84,11 @@ TEST_F(ProjectFileTest, AProjectComesBackWithItsLayersSettingsAndLinks) {
         a->m_colorRangeMax = 45.0;
         a->m_colors.Set_Palette(3, true, 50);
         a->m_colors.m_bInvert = true;
-        a->m_linkedEntities = {AddSquare(doc.m_pCad, 1050, 8950), AddSquare(doc.m_pCad, 1150, 8950)};
-        linkedA = IdsOf(a->m_linkedEntities);
+        a->SeamlinePolylines = {AddSquare(doc.m_pCad, 1050, 8950), AddSquare(doc.m_pCad, 1150, 8950)};
+        linkedA = IdsOf(a->SeamlinePolylines);
         COrtho* ortho = doc.m_Orthos.at("o.tif");
-        ortho->m_linkedEntities = {AddSquare(doc.m_pCad, 1100, 8900)};
-        linkedOrtho = IdsOf(ortho->m_linkedEntities);
+        ortho->SeamlinePolylines = {AddSquare(doc.m_pCad, 1100, 8900)};
+        linkedOrtho = IdsOf(ortho->SeamlinePolylines);
 
         // An edit of b that the save writes back into b.tif.
         CDEM* b = doc.m_DEMs.at("b.tif");
@@ -135,11 +135,11 @@ TEST_F(ProjectFileTest, AProjectComesBackWithItsLayersSettingsAndLinks) {
     EXPECT_EQ(a->m_colors.m_colorCount, 50);
     EXPECT_TRUE(a->m_colors.m_bRevert);
     EXPECT_TRUE(a->m_colors.m_bInvert);
-    EXPECT_EQ(IdsOf(a->m_linkedEntities), linkedA);
-    for (CadEntity* e : a->m_linkedEntities) {
+    EXPECT_EQ(IdsOf(a->SeamlinePolylines), linkedA);
+    for (CadEntity* e : a->SeamlinePolylines) {
         EXPECT_EQ(CadEntityGetUserPtr(e), a);
     }
-    EXPECT_EQ(IdsOf(doc.m_Orthos.at("o.tif")->m_linkedEntities), linkedOrtho);
+    EXPECT_EQ(IdsOf(doc.m_Orthos.at("o.tif")->SeamlinePolylines), linkedOrtho);
     EXPECT_EQ(doc.m_dOrthoOpacity, 0.4);
     EXPECT_EQ(doc.m_bOrthoVisible, 0);
     EXPECT_EQ(CadEntityGetVisible(doc.m_Orthos.at("o.tif")->m_imageEntity), 0);

@@ -2,7 +2,13 @@
 // DEM, one DEM, two DEMs and a command running.
 #include <QMap>
 
+#include <stdexcept>
+#include <vector>
+
 #include "DocTestSupport.h"
+#include "platform/tools/BusyScope.h"
+#include "raster/Ortho.h"
+#include "support/ScriptedInteraction.h"
 
 namespace {
 
@@ -107,6 +113,54 @@ TEST_F(UpdateRulesTest, WhileACommandRunsItsButtonIsCheckedAndTheIdleButtonsAreD
     ActiveCadCommandId = 0;
     doc.OnUpdateEnableWhenIdle(ui);
     EXPECT_TRUE(ui.enabled);
+}
+
+// The seamline builds run the procedure the mosaic tools hand in, with the project.
+std::vector<CKelvaroDoc*> g_procedureRuns;
+
+TEST_F(UpdateRulesTest, SeamlineBuildsNeedTheirProcedureTwoLayersAndNoCommand) {
+    const int kOrthos = ID_BUTTON_BUILDSEAMLINES, kDems = ID_DEMSPLITMERGE_BUILDSEAMLINES;
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    for (const char* name : {"a.tif", "b.tif"}) {
+        PutDEM(doc, name);
+        auto* ortho = new COrtho(&doc);
+        ortho->m_name = name;
+        doc.m_Orthos[name] = ortho;
+    }
+    g_procedureRuns.clear();
+    // Without a procedure the buttons stay disabled and do nothing.
+    EXPECT_EQ(Query(doc, kOrthos), (State{false, false}));
+    EXPECT_EQ(Query(doc, kDems), (State{false, false}));
+    EXPECT_TRUE(doc.OnCommand(kOrthos));
+    EXPECT_TRUE(ui.MessageTexts().isEmpty());
+
+    GetDocumentProcedures().Supply(kOrthos, [](CKelvaroDoc& d) { g_procedureRuns.push_back(&d); });
+    GetDocumentProcedures().Supply(kDems, [](CKelvaroDoc&) { throw std::runtime_error("no seam"); });
+    EXPECT_EQ(GetDocumentProcedures().Supply(kDems, nullptr), 0);
+    EXPECT_EQ(Query(doc, kOrthos), (State{true, false}));
+    EXPECT_EQ(Query(doc, kDems), (State{true, false}));
+    EXPECT_TRUE(doc.OnCommand(kOrthos));
+    EXPECT_EQ(g_procedureRuns, std::vector<CKelvaroDoc*>({&doc}));
+    // An exception that escapes a procedure is told, and the program is not left busy.
+    EXPECT_TRUE(doc.OnCommand(kDems));
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"no seam"}));
+    EXPECT_EQ(kv::BusyCount(), 0);
+
+    // Refused while a CAD command runs.
+    ui.Clear();
+    ActiveCadCommandId = CMD_VOLUME;
+    EXPECT_EQ(Query(doc, kOrthos), (State{false, false}));
+    EXPECT_TRUE(doc.OnCommand(kOrthos));
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Close active command before"}));
+    EXPECT_EQ(g_procedureRuns.size(), 1u);
+    ActiveCadCommandId = 0;
+
+    // One layer of the kind is not enough.
+    delete doc.m_Orthos.at("b.tif");
+    doc.m_Orthos.erase("b.tif");
+    EXPECT_EQ(Query(doc, kOrthos), (State{false, false}));
+    EXPECT_EQ(Query(doc, kDems), (State{true, false}));
 }
 
 TEST_F(UpdateRulesTest, CommandsTheProjectDoesNotHandleAreLeftToTheFrame) {

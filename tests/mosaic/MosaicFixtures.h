@@ -12,6 +12,10 @@
 
 namespace mtest {
 
+// Bands 3, 2, 1 of tests/data/L7_ETMs.tif (349 x 352 cells of 28.5 m) cut to the pixel window as a
+// GeoTIFF at the target path; its geotransform goes to gt when given. Empty on failure.
+QString CutLandsat(const QString& target, int column, int row, int width, int height, double* gt = nullptr);
+
 // Bands 3, 2, 1 of tests/data/L7_ETMs.tif (28.5 m cells, 352 rows) as two GeoTIFFs in a new
 // folder: columns 0-219 and 130-348, so that the two overlap in 90 columns.
 struct LandsatPair {

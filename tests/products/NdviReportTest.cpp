@@ -19,8 +19,10 @@
 #include "ProductsFixtures.h"
 #include "controls/AbortSingleProgressDlg.h"
 #include "document/KelvaroDoc.h"
+#include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "products/ExportNDVIDataDlg.h"
 #include "products/NdviReport.h"
 #include "products/VegetationIndex.h"
@@ -116,6 +118,8 @@ TEST_F(NdviReportTest, ClassesAreasMeanAndDeviationMatchAnIndependentCount) {
             hi = std::max(hi, v);
         }
     }
+    // The only map is taken without a pick; the whole map is reported on once.
+    ui.AnswerModal(102);  // "Use total area"
     ui.AnswerModal([&](QDialog& d) {
         CExportNDVIDataDlg& dialog = Dialog(d);
         const QImage shot = kvtest::Screenshot(&dialog, QStringLiteral("CExportNDVIDataDlg"));
@@ -128,13 +132,14 @@ TEST_F(NdviReportTest, ClassesAreasMeanAndDeviationMatchAnIndependentCount) {
         EXPECT_EQ(dialog.m_editOver.text(), QString::asprintf(">%.3lf", lo + 3 * (hi - lo) / 4));
         EXPECT_EQ(dialog.m_editMaximum.text(), QString::asprintf("%.3lf", hi));
         EXPECT_TRUE(dialog.m_chkOpenReport.isChecked());
+        EXPECT_EQ(ActiveCadCommandId, CMD_EXPORTNDVIRESULTS);
         dialog.m_btnOK.click();
         return -1;
     });
-    int stopped = 0;
-    ASSERT_EQ(ExportNdviReport(map, {}, progress, &stopped), 1);
-    EXPECT_EQ(stopped, 0);
-    EXPECT_TRUE(ui.MessageTexts().isEmpty());
+    CmdExportNdviResults(doc.m_pCad);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(ui.Dialogs(), (QStringList{"CGenericSelectionDlg", "CExportNDVIDataDlg"}));
+    EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
 
     const double q = (hi - lo) / 4;
     const double t[4] = {Shown(lo + 0.01), Shown(lo + q), Shown(lo + 2 * q), Shown(lo + 3 * q)};
@@ -202,17 +207,26 @@ TEST_F(NdviReportTest, ClassesAreasMeanAndDeviationMatchAnIndependentCount) {
 TEST_F(NdviReportTest, RefusedMapsAndAreasDialogChecksDefaultsAndAbort) {
     const double* gt = map->m_geoTransform;
     int stopped = 0;
-    // A SAVI map, an area off the map, an area of two vertices.
+    // A SAVI map, an area drawn off the map, an area of two vertices: the command ends with the
+    // message.
     map->m_mapType = MapTypeSAVI;
-    EXPECT_EQ(ExportNdviReport(map, {}, progress, &stopped), 0);
+    ui.AnswerModal(102);
+    CmdExportNdviResults(doc.m_pCad);
     map->m_mapType = MapTypeNDVI;
-    const std::vector<Wml::Point3> off = {
-        {gt[0] - 900, gt[3], 0}, {gt[0] - 100, gt[3], 0}, {gt[0] - 100, gt[3] - 900, 0}};
-    EXPECT_EQ(ExportNdviReport(map, off, progress, &stopped), 0);
+    ui.AnswerModal(101);  // "Draw new area"
+    for (const auto& [x, y] :
+         {std::pair{gt[0] - 900, gt[3]}, {gt[0] - 100, gt[3]}, {gt[0] - 100, gt[3] - 900}}) {
+        CadScriptPushPoint(doc.m_pCad, x, y, 0);
+    }
+    CadScriptPushFinish(doc.m_pCad);
+    CmdExportNdviResults(doc.m_pCad);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(ui.MessageTexts(), (QStringList{"Error generating report", "Error generating report"}));
+    EXPECT_EQ(ui.Dialogs(), (QStringList{"CGenericSelectionDlg", "CGenericSelectionDlg"}));
     EXPECT_EQ(ExportNdviReport(map, {{gt[0] + 100, gt[3] - 100, 0}, {gt[0] + 900, gt[3] - 900, 0}}, progress,
                                &stopped),
               0);
-    EXPECT_TRUE(ui.Dialogs().isEmpty());
+    ui.Clear();
 
     // The name is checked, and a report of that name is never replaced; Cancel writes nothing.
     ASSERT_TRUE(kvtest::WriteFileBytes(folder + "/taken.pdf", "%PDF"));
@@ -253,10 +267,9 @@ TEST_F(NdviReportTest, RefusedMapsAndAreasDialogChecksDefaultsAndAbort) {
     EXPECT_EQ(ZQT_GetUserProfileString("ExportNDVIResults", "check default", ""), "1");
     EXPECT_EQ(stopped, 0);
 
-    // Only no data in the area: nothing to report, the command goes on.
+    // Only no data in the area: nothing to report, the command goes on to the next area, and ends
+    // when no area is picked.
     ui.Clear();
-    const std::vector<Wml::Point3> corner = {
-        {gt[0] + 1, gt[3] - 1, 0}, {gt[0] + 40, gt[3] - 1, 0}, {gt[0] + 1, gt[3] - 40, 0}};
     cv::Mat blank(352, 349, CV_32FC1, cv::Scalar(-9999));
     const double noData = -9999;
     ptest::WriteGrid(folder + "/blank.tif", blank, gt, &noData);
@@ -265,7 +278,21 @@ TEST_F(NdviReportTest, RefusedMapsAndAreasDialogChecksDefaultsAndAbort) {
     info.mapType = MapTypeNDVI;
     info.path = folder + "/blank.tif";
     ASSERT_TRUE(doc.AddMap(info, 0));
-    EXPECT_EQ(ExportNdviReport(doc.m_Maps["blank"], corner, progress, &stopped), 1);
+    CadClearVertices();
+    for (const auto& [x, y] :
+         {std::pair{gt[0] + 1, gt[3] - 1}, {gt[0] + 40, gt[3] - 1}, {gt[0] + 1, gt[3] - 40}}) {
+        CadAddVertex(x, y, 0);
+    }
+    CadEntity* corner = CadAddPolyline(doc.m_pCad, 0, 1);
+    ASSERT_TRUE(corner);
+    CadScriptPushEntity(doc.m_pCad, corner);  // not a map: "Invalid entity"
+    CadScriptPushEntity(doc.m_pCad, doc.m_Maps["blank"]->m_imageEntity);
+    ui.AnswerModal(100);                                                  // "Select existing area"
+    CadScriptPushEntity(doc.m_pCad, doc.m_Maps["blank"]->m_imageEntity);  // not an area: passed over
+    CadScriptPushEntity(doc.m_pCad, corner);
+    CadScriptPushFinish(doc.m_pCad);  // the next area: none
+    CmdExportNdviResults(doc.m_pCad);
+    EXPECT_EQ(ActiveCadCommandId, 0);
     EXPECT_EQ(ui.MessageTexts(), QStringList{"No value to compare"});
 
     // Abort in the first pass, then in the second: the command is stopped and nothing written.

@@ -16,6 +16,7 @@
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "products/NDVISAVIDlg.h"
 #include "products/VegetationIndex.h"
 #include "raster/RecordingProgress.h"
@@ -98,7 +99,10 @@ protected:
 
 TEST_F(VegetationIndexTest, NdviAndSaviOfTheSceneFollowTheirFormulasAndJoinTheProject) {
     ui.AnswerFile(folder + "/ndvi.gtif");
-    Run([&](CNDVISAVIDlg& dialog) {
+    ui.AnswerModal(102);  // "Use total area"
+    ui.AnswerModal([&](QDialog& d) {
+        CNDVISAVIDlg& dialog = Dialog(d);
+        EXPECT_EQ(ActiveCadCommandId, CMD_NDVISAVI);
         // The bands of the scene, numbered from 0, in both lists.
         EXPECT_EQ(dialog.m_cmbRed.count(), 6);
         EXPECT_EQ(dialog.m_cmbNir.itemText(5), "L7_ETMs - channel 5");
@@ -111,7 +115,11 @@ TEST_F(VegetationIndexTest, NdviAndSaviOfTheSceneFollowTheirFormulasAndJoinThePr
                                       dialog.m_editSoilBrightness.geometry()),
                   0.5);
         Fill(dialog, {}, {}, false);
+        return -1;
     });
+    CmdNdviSavi(doc.m_pCad);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(ui.Dialogs(), (QStringList{"CGenericSelectionDlg", "CNDVISAVIDlg"}));
     EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
     EXPECT_EQ(ZQT_GetUserProfileString("NDVI_SAVI", "BuildSAVI", "x"), "0");
 
@@ -169,14 +177,31 @@ TEST_F(VegetationIndexTest, AnAreaPastTheRightAndBottomEdgesIsReadAtTrueScale) {
                                                             {right + 19.7 * p, bottom - 20.4 * p},
                                                             {right - 40.9 * p, bottom - 19.8 * p},
                                                             {right - 70.4 * p, bottom + 10.3 * p}};
-    CadClearVertices();
-    for (const auto& [x, y] : outline) {
-        CadAddVertex(x, y, 0);
-    }
-    CadEntity* area = CadAddPolyline(doc.m_pCad, 0, 1);
-    ASSERT_TRUE(area);
+    // The area drawn point by point; it stays in the drawing.
     const QString path = folder + "/area.gtif";
-    ASSERT_EQ(ComputeVegetationIndex(&doc, area, SceneBand(3), SceneBand(4), 0.0f, path, nullptr), 1);
+    ui.AnswerModal(101);
+    for (const auto& [x, y] : outline) {
+        CadScriptPushPoint(doc.m_pCad, x, y, 0);
+    }
+    CadScriptPushFinish(doc.m_pCad);
+    ui.AnswerFile(path);
+    ui.AnswerModal([](QDialog& d) {
+        Fill(Dialog(d), "L7_ETMs - channel 2", "L7_ETMs - channel 3", false);
+        return -1;
+    });
+    CmdNdviSavi(doc.m_pCad);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    CadEntity* area = nullptr;
+    for (CadLayer* layer = CadGetFirstLayer(doc.m_pCad); layer; layer = CadGetNextLayer(doc.m_pCad, layer)) {
+        for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
+            if (CadEntityGetType(e) == CAD_ENT_POLYLINE) {
+                area = e;
+            }
+        }
+    }
+    ASSERT_TRUE(area);
+    EXPECT_EQ(CadPlineGetNumVers(area), 5);
+    EXPECT_TRUE(CadPlineGetClosed(area));
 
     const kvtest::RasterFacts facts = kvtest::Inspect(path);
     const double left = CadEntityGetLeft(area), top = CadEntityGetTop(area);
@@ -220,9 +245,16 @@ TEST_F(VegetationIndexTest, AnAreaPastTheRightAndBottomEdgesIsReadAtTrueScale) {
         CadAddVertex(x - right + gt[0] + 30 * p, y, 0);
     }
     CadEntity* leftArea = CadAddPolyline(doc.m_pCad, 0, 1);
-    EXPECT_EQ(ComputeVegetationIndex(&doc, leftArea, SceneBand(3), SceneBand(4), 0.0f, folder + "/left.gtif",
-                                     nullptr),
-              0);
+    ui.AnswerModal(100);
+    CadScriptPushEntity(doc.m_pCad, doc.m_Maps["L7_ETMs"]->m_imageEntity);  // not an area: passed over
+    CadScriptPushEntity(doc.m_pCad, leftArea);
+    ui.AnswerFile(folder + "/left.gtif");
+    ui.AnswerModal([](QDialog& d) {
+        Fill(Dialog(d), "L7_ETMs - channel 2", "L7_ETMs - channel 3", false);
+        return -1;
+    });
+    CmdNdviSavi(doc.m_pCad);
+    EXPECT_EQ(ActiveCadCommandId, 0);
     EXPECT_EQ(ui.MessageTexts(), QStringList{"Process error"});
     EXPECT_TRUE(FilesWith(folder, "left").isEmpty());
 }
@@ -328,5 +360,41 @@ TEST_F(VegetationIndexTest, RefusalsLeaveNoFileAndAbortStopsBeforeTheNextBlocks)
                   1);
         GDALClose(sided);
         EXPECT_EQ(kvtest::Inspect(index).overviews, levels) << side;
+    }
+}
+
+TEST_F(VegetationIndexTest, AFloatRedBesideAnIntegerNirIsTakenAsItIsAndNoDataGivesNoData) {
+    // Red: Float32 reflectances with NaN and the declared no-data 5; NIR: UInt16 with no-data 7.
+    kvtest::RasterSpec spec;
+    spec.width = 4;
+    spec.height = 3;
+    spec.noData = 5.0;
+    const QString redPath = kvtest::WriteRaster(folder + "/red.tif", spec, [](int c, int r, int) {
+        return c == 1 && r == 0 ? std::nan("") : c == 2 && r == 0 ? 5.0 : 0.1 + 0.05 * c + 0.02 * r;
+    });
+    spec.type = GDT_UInt16;
+    spec.noData = 7.0;
+    const QString nirPath = kvtest::WriteRaster(folder + "/nir.tif", spec, [](int c, int r, int) {
+        return c == 3 && r == 0 ? 7.0 : 20000.0 + 1000.0 * c + 500.0 * r;
+    });
+    GDALDatasetH red = GDALOpen(QFile::encodeName(redPath).constData(), GA_ReadOnly);
+    GDALDatasetH nir = GDALOpen(QFile::encodeName(nirPath).constData(), GA_ReadOnly);
+    const QString path = folder + "/mixed.gtif";
+    ASSERT_EQ(ComputeVegetationIndex(&doc, nullptr, GDALGetRasterBand(red, 1), GDALGetRasterBand(nir, 1),
+                                     0.0f, path, nullptr),
+              1);
+    GDALClose(red);
+    GDALClose(nir);
+    const std::vector<double> redValues = kvtest::ReadBand(redPath), nirValues = kvtest::ReadBand(nirPath);
+    const std::vector<double> index = kvtest::ReadBand(path);
+    ASSERT_EQ(index.size(), 12u);
+    for (size_t i = 0; i < index.size(); ++i) {
+        if (i == 1 || i == 2 || i == 3) {
+            EXPECT_EQ(index[i], -9999.0) << i;
+            continue;
+        }
+        // The red value as it is, the NIR value on the 0 to 1 scale of its type.
+        const float r = float(redValues[i]), n = float(nirValues[i] / 65535.0);
+        EXPECT_NEAR(index[i], (n - r) / (n + r), 1e-6) << i;
     }
 }

@@ -74,7 +74,7 @@ TEST(SerializeDem, RoundTripKeepsEveryArchivedField) {
     dem.m_maxElevation = 1234.5;
     dem.m_name = "hill.tif";
     dem.m_path = "/data/Survey/Hill.v2.tif";
-    dem.m_linkedEntities = {second, nullptr, first};
+    dem.SeamlinePolylines = {second, nullptr, first};
     dem.m_colorRangeMin = 10.0;
     dem.m_colorRangeMax = 900.0;
     dem.m_colors.Set_Palette(7, true, 40);
@@ -91,7 +91,7 @@ TEST(SerializeDem, RoundTripKeepsEveryArchivedField) {
     EXPECT_EQ(back.m_name, "hill.tif");
     EXPECT_EQ(back.m_path, "/data/Survey/Hill.v2.tif");
     EXPECT_EQ(back.m_maskPath, "/data/Survey/Hill.v2_mask.tif");
-    EXPECT_EQ(back.m_linkedEntities, (CadEntityList{second, first}));
+    EXPECT_EQ(back.SeamlinePolylines, (CadEntityList{second, first}));
     EXPECT_EQ(back.m_colorRangeMin, 10.0);
     EXPECT_EQ(back.m_colorRangeMax, 900.0);
     EXPECT_EQ(back.m_colors.m_paletteIndex, 7);
@@ -113,14 +113,14 @@ TEST(SerializeDem, OlderVersionsReadOnlyTheirBlocks) {
     ASSERT_TRUE(ReadAll(OldDemRecord(1, {}),
                         [&](kv::ArchiveReader& in) { EXPECT_EQ(v1.Serialize(in, 1, d.cad), 1); }));
     EXPECT_EQ(v1.m_path, "/data/Survey/hill.tif");
-    EXPECT_TRUE(v1.m_linkedEntities.empty());
+    EXPECT_TRUE(v1.SeamlinePolylines.empty());
 
     // Version 4: linked entities (an id the drawing does not hold is dropped), still no colours:
     // the default palette, and the range taken from the elevations once the document asks.
     CDEM v4(nullptr);
     ASSERT_TRUE(ReadAll(OldDemRecord(4, {99999, keptId}),
                         [&](kv::ArchiveReader& in) { EXPECT_EQ(v4.Serialize(in, 4, d.cad), 1); }));
-    EXPECT_EQ(v4.m_linkedEntities, (CadEntityList{kept}));
+    EXPECT_EQ(v4.SeamlinePolylines, (CadEntityList{kept}));
     EXPECT_EQ(v4.m_colors.m_paletteIndex, 0);
     EXPECT_EQ(v4.m_colors.m_colorCount, 100);
     EXPECT_EQ(v4.m_colors.Get_Count(), 100);
@@ -172,13 +172,13 @@ TEST(SerializeOrtho, LinkedEntitiesFromVersionTwo) {
     COrtho ortho(nullptr);
     ortho.m_name = "Tile 1.tif";
     ortho.m_path = "/data/Tile 1.tif";
-    ortho.m_linkedEntities = {line};
+    ortho.SeamlinePolylines = {line};
     QByteArray bytes = Bytes([&](kv::ArchiveWriter& out) { EXPECT_EQ(ortho.Serialize(out), 1); });
 
     COrtho back(nullptr);
     ASSERT_TRUE(ReadAll(bytes, [&](kv::ArchiveReader& in) { EXPECT_EQ(back.Serialize(in, 2, d.cad), 1); }));
     EXPECT_EQ(back.m_path, "/data/Tile 1.tif");
-    EXPECT_EQ(back.m_linkedEntities, (CadEntityList{line}));
+    EXPECT_EQ(back.SeamlinePolylines, (CadEntityList{line}));
 
     // A version-1 record is the two texts alone.
     QByteArray v1 = Bytes([](kv::ArchiveWriter& out) {
@@ -188,7 +188,7 @@ TEST(SerializeOrtho, LinkedEntitiesFromVersionTwo) {
     COrtho old(nullptr);
     ASSERT_TRUE(ReadAll(v1, [&](kv::ArchiveReader& in) { EXPECT_EQ(old.Serialize(in, 1, d.cad), 1); }));
     EXPECT_EQ(old.m_name, "o.tif");
-    EXPECT_TRUE(old.m_linkedEntities.empty());
+    EXPECT_TRUE(old.SeamlinePolylines.empty());
 }
 
 TEST(SerializeMap, KindTravelsAsItsStoredCode) {

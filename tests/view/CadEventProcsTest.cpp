@@ -223,7 +223,7 @@ TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {
     CadAddVertex(gt[0] + 0.85 * w, gt[3] - 0.3 * h, 0);
     CadAddVertex(gt[0] + 0.7 * w, gt[3] - 0.85 * h, 0);
     CadAddVertex(gt[0] + 0.25 * w, gt[3] - 0.7 * h, 0);
-    dem->m_linkedEntities.push_back(CadAddPolyline(m_doc->m_pCad, 0, 1));
+    dem->SeamlinePolylines.push_back(CadAddPolyline(m_doc->m_pCad, 0, 1));
 
     QWidget* cad = ShowAndPaint();
     ASSERT_FALSE(ortho->m_display.picture.empty());
@@ -254,7 +254,7 @@ TEST_F(CadEventProcsTest, PicturesOfTheOlindaDemUnderTheLandsatOrthophoto) {
     EXPECT_EQ(RasterRenderReadCount(), reads);
 
     // The orthophoto on top at half opacity over the whole DEM.
-    dem->m_linkedEntities.clear();
+    dem->SeamlinePolylines.clear();
     dem->ReleaseDisplayCache();
     CadLayer* orthoLayer = CadGetLayerByName(m_doc->m_pCad, ortho->m_name.toUtf8().constData());
     CadLayer* demLayer = CadGetLayerByName(m_doc->m_pCad, dem->m_name.toUtf8().constData());

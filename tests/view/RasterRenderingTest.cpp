@@ -114,7 +114,7 @@ TEST_F(RasterRenderingTest, PixelsOutsideTheLinkedPolylinesAreTransparent) {
     for (auto [x, y] : {std::pair{0.0, 0.0}, {4.0, 0.0}, {4.0, 8.0}, {0.0, 8.0}}) {
         CadAddVertex(x, y, 0.0);
     }
-    dem->m_linkedEntities.push_back(CadAddPolyline(m_doc->m_pCad, 0, 1));
+    dem->SeamlinePolylines.push_back(CadAddPolyline(m_doc->m_pCad, 0, 1));
     QImage canvas;
     ASSERT_EQ(Paint(canvas, 1000, 8, 8, 16), 1);
     EXPECT_EQ(canvas.pixel(3, 8), qRgb(0, 0, 255));
