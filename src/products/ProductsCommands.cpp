@@ -2,13 +2,17 @@
 
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
+#include "products/ControlPointFile.h"
 #include "products/DrawPolyOnOrtho.h"
+#include "products/LandmarkTransform.h"
 #include "products/MapClassificationCommands.h"
 #include "products/NdviReport.h"
 #include "products/OrthoAnnotations.h"
 #include "products/RasterCalculator.h"
+#include "products/RasterizeMap.h"
 #include "products/SlopeArrows.h"
 #include "products/SlopeMap.h"
+#include "products/TerrainMeshExport.h"
 #include "products/VegetationIndex.h"
 
 void RegisterProductsCommands(CommandRegistry& registry) {
@@ -23,4 +27,9 @@ void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_COLORCLASSIFICATION, CmdColorClassification, CmdColorClassificationDraw);
     registry.Supply(CMD_NDVISAVI, CmdNdviSavi, CmdNdviSaviDraw);
     registry.Supply(CMD_EXPORTNDVIRESULTS, CmdExportNdviResults, CmdExportNdviResultsDraw);
+    registry.Supply(CMD_RASTERIZEMAP, CmdRasterizeMap);
+    registry.Supply(CMD_LANDMARKTRANSFORM, CmdLandmarkTransform);
+    registry.Supply(CMD_LANDMARKTRANSFORMGPS, CmdLandmarkTransformGps);
+    registry.Supply(CMD_ROTATEFROMPOLY, CmdRotateFromPoly);
+    registry.Supply(CMD_WRITEOBJ, CmdWriteObj);
 }
