@@ -66,7 +66,8 @@ bool MakeMap(const QString& path) {
     GDALDatasetH in = GDALOpen(QFile::encodeName(small).constData(), GA_ReadOnly);
     GDALDatasetH out =
         in ? GDALTranslate(QFile::encodeName(path).constData(), in, options, nullptr) : nullptr;
-    const bool ok = out != nullptr;
+    // With its overviews, as the program's maps are: the map then loads without asking for them.
+    const bool ok = out != nullptr && kv::BuildOverviews(out, nullptr, 5) != 0;
     GDALClose(out);
     GDALClose(in);
     GDALTranslateOptionsFree(options);
