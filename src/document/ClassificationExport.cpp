@@ -17,6 +17,7 @@
 #include "platform/ui/Interaction.h"
 #include "raster/ClassReport.h"
 #include "raster/MapData.h"
+#include "raster/ReportSwatches.h"
 
 namespace {
 
@@ -25,45 +26,15 @@ constexpr int kShowMaximized = 3;
 // The picture's background grey.
 constexpr int kBackground = 200;
 
-// The class colour swatches of one report in the scratch folder ("color0.jpg", ...), removed
-// with it.
-class Swatches {
-public:
-    ~Swatches() {
-        for (const QString& path : m_paths) {
-            QFile::remove(path);
-        }
-    }
-    bool Write(const std::vector<ExportClass>& classes) {
-        const QString folder = kv::ReportScratchFolder();
-        if (folder.isEmpty()) {
+// The swatches of one report ("color0", "color1", ...), in the class order.
+bool WriteSwatches(kv::ReportSwatches& swatches, const std::vector<ExportClass>& classes) {
+    for (size_t i = 0; i < classes.size(); ++i) {
+        if (!swatches.Write(QString::asprintf("color%d", int(i)), classes[i].colour)) {
             return false;
         }
-        for (size_t i = 0; i < classes.size(); ++i) {
-            m_paths.push_back(QDir(folder).filePath(QString::asprintf("color%d.jpg", int(i))));
-            if (!kv::hpdf::WriteSwatchJpeg(m_paths.back(), classes[i].colour)) {
-                return false;
-            }
-        }
-        return true;
     }
-    const QString& Path(size_t i) const { return m_paths[i]; }
-
-private:
-    std::vector<QString> m_paths;
-};
-
-// Hides the progress window on every way out.
-class ShownProgress {
-public:
-    explicit ShownProgress(KvProgressDialog& progress) : m_progress(progress) {}
-    ~ShownProgress() { m_progress.hide(); }
-    ShownProgress(const ShownProgress&) = delete;
-    ShownProgress& operator=(const ShownProgress&) = delete;
-
-private:
-    KvProgressDialog& m_progress;
-};
+    return true;
+}
 
 // The vertices of the map's area: its first linked entity when that is a polyline.
 std::vector<Wml::Point2> AreaOutline(const CMapData& map) {
@@ -97,7 +68,7 @@ struct ReportFacts {
 };
 
 // Lays out the page and writes the PDF; the picture comes from picturePath.
-bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const Swatches& swatches,
+bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const kv::ReportSwatches& swatches,
                     const QString& picturePath, cv::Size picture) {
     const int n = static_cast<int>(facts.thresholds.size());
     bool ok = pdf.AddPage();
@@ -187,12 +158,12 @@ ExportResult ExportClassification(CMapData* map, const std::vector<ExportClass>&
         KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
         return ExportResult::Failed;
     }
-    Swatches swatches;
-    if (!swatches.Write(classes)) {
+    kv::ReportSwatches swatches;
+    if (!WriteSwatches(swatches, classes)) {
         KvMessageBox(QStringLiteral("Error writing the report"), MB_OK);
         return ExportResult::Failed;
     }
-    ShownProgress shown(progress);
+    ProgressShownScope shown(progress);
     progress.SetRange(0, 100);
     progress.SetPos(0);
     progress.SetCaption(QStringLiteral("Generating Report..."));

@@ -452,8 +452,10 @@ TEST_F(ColorClassificationTest, ThresholdValuesFallInTheClassBelowAndOneClassHol
 }
 
 TEST_F(ColorClassificationTest, TheHistogramCountsEveryClassFromTheMinimum) {
-    // A slope-like map: a third of its cells flat at the minimum 0.
-    CMapData* slope = GridMap("slope", {0, 0, 0, 0, 1, 2, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 4);
+    // A slope-like map: cells flat at the minimum 0, and a row of no data and NaN.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    CMapData* slope =
+        GridMap("slope", {0, 0, 0, 0, 1, 2, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, nan, -9999, nan, -9999}, 4);
     ASSERT_NE(slope, nullptr);
     CadScriptPushEntity(d, slope->m_imageEntity);
     ui.AnswerModal(102);
