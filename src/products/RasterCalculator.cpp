@@ -342,19 +342,37 @@ struct Evaluator {
     double y = 0.0;
     SampleContext context;
     QString error;
+    // The rewritten references ("GetVal(vb_i,x,y)") always sample at the evaluated position: the
+    // evaluation reads them from the row's samples through a variable per band instead of calling
+    // the sampler; GetVal calls typed by the operator still go through it.
+    std::vector<double> gridSamples;
+    std::vector<size_t> referenced;
+    std::string evaluated;
 
     void Define(const calc::Rewritten& formula) {
         parser.DefineVar("x", &x);
         parser.DefineVar("y", &y);
+        gridSamples.assign(g_table.size(), kNaN);
+        evaluated = formula.expression;
         for (const auto& [name, index] : formula.variables) {
             if (index >= 0 && size_t(index) < g_indices.size()) {
                 parser.DefineVar(name, &g_indices[size_t(index)]);
+                const std::string sample = "gv_" + std::to_string(index);
+                parser.DefineVar(sample, &gridSamples[size_t(index)]);
+                referenced.push_back(size_t(index));
+                const std::string call = "GetVal(" + name + ",x,y)";
+                for (size_t at = evaluated.find(call); at != std::string::npos;
+                     at = evaluated.find(call, at + sample.size())) {
+                    evaluated.replace(at, call.size(), sample);
+                }
             }
         }
         parser.DefineFunUserData("GetVal", SampleOfContext, &context, false);
+        // The expression as rewritten, so that the parser's messages name what it was given.
         parser.SetExpr(formula.expression);
         EmptyStrips(context);
     }
+    void UseRowSamples() { parser.SetExpr(evaluated); }
 
     // Rows first to end (exclusive) of the grid into the buffer, whose row 0 is grid row base.
     void Rows(const calc::Grid& grid, int n, int first, int end, int base, float* buffer) {
@@ -364,10 +382,18 @@ struct Evaluator {
                 context.gridY = y;
                 context.row = r;
                 float* line = buffer + size_t(r - base) * size_t(n);
+                for (size_t k : referenced) {
+                    if (g_table[k].readable && context.rowFilled[k] != r) {
+                        FillRow(context, k);
+                    }
+                }
                 for (int c = 0; c < n; ++c) {
                     x = grid.left + c * grid.pixel;
                     context.gridX = x;
                     context.column = c;
+                    for (size_t k : referenced) {
+                        gridSamples[k] = g_table[k].readable ? context.rowSamples[k][size_t(c)] : kNaN;
+                    }
                     const float v = static_cast<float>(parser.Eval());
                     line[c] = std::isfinite(v) ? v : kNoData;
                 }
@@ -528,8 +554,14 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
     } catch (const std::bad_alloc&) {
         return Result::CreateFailed;
     }
-    for (const auto& e : evaluators) {
-        e->context.cells = &cells;
+    try {
+        for (const auto& e : evaluators) {
+            e->context.cells = &cells;
+            e->UseRowSamples();
+        }
+    } catch (const mu::Parser::exception_type& e) {
+        *message = QString::fromStdString(e.GetMsg());
+        return Result::ParserError;
     }
     const int chunk = kStripRows * workers;
     std::vector<float> buffer;
