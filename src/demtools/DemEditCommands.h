@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -91,6 +92,10 @@ CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
 // once a polyline is taken.
 CadEntity* PickAreaPolyline(CadDrawing* drawing, const QString& prompt);
 
+// The DEM of the project with that serial number; null once it has left the project (a command
+// that waits for the operator after picking a DEM finds it again this way).
+CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial);
+
 // Asks the operator to pick a DEM in the drawing: the prompt, then an entity pick. A DEM's image
 // appends the DEM's name to the prompt and answers that DEM; any other entity appends "Invalid
 // entity" and asks again; right click, Enter or cancel answer null. With takeOnlyDem, a project
@@ -112,6 +117,10 @@ std::vector<CDEM*> EditableDems(CKelvaroDoc& doc);
 // The recorder of a command's edits: one undo record per window (the caption "Generate UNDO..."
 // on the progress window while it is written), gathered into the round.
 DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUndoRound& round);
+
+// Brings the DEM's grid into memory for an edit, with the progress window shown under the title
+// "Preparing DEM to edit..." while it is read; 0 when it cannot be.
+int ShowPrepareDemGrid(CDEM& dem, KvProgressDialog& progress);
 
 // Hands one run's round to the document's DEM undo history. 0 for an empty round.
 int PushEditRound(CKelvaroDoc* doc, const DemUndoRound& round);

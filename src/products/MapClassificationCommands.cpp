@@ -42,22 +42,6 @@ void PromptAdd(CadDrawing* drawing, const QString& text) {
     CadCmdPromptAdd(drawing, (QStringLiteral(" ") + text).toUtf8().constData());
 }
 
-// The next visible, closed, unselected polyline the operator picks; other entities are passed
-// over. Null when the operator picks nothing.
-CadEntity* PickClosedPolyline(CadDrawing* drawing, const QString& prompt) {
-    Prompt(drawing, prompt);
-    for (;;) {
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
-        if (!entity) {
-            return nullptr;
-        }
-        if (!CadEntityGetSelected(entity) && CadEntityGetType(entity) == CAD_ENT_POLYLINE &&
-            CadPlineGetClosed(entity) && CadEntityGetVisible(entity)) {
-            return entity;
-        }
-    }
-}
-
 // The closed polyline of an area drawn point by point now; null when the operator cancelled or
 // gave fewer than three vertices.
 CadEntity* DrawAreaPolyline(CadDrawing* drawing) {
@@ -124,7 +108,7 @@ void CmdColorClassification(CadDrawing* drawing) {
     CadEntity* area = nullptr;
     switch (choice.DoModal()) {
         case CGenericSelectionDlg::IDC_LEFT:
-            area = PickClosedPolyline(drawing, QStringLiteral("Select existing area"));
+            area = PickAreaPolyline(drawing, QStringLiteral("Select existing area"));
             if (!area) {
                 return;
             }
