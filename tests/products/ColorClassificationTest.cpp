@@ -76,14 +76,8 @@ protected:
         ActiveCadCommandId = 0;
         CadScriptSetStrict(1);
         folder = kvtest::NewTempFolder("color_classification");
-        const QString scene = folder + "/L7_ETMs.tif";
-        ASSERT_TRUE(QFile::copy(kvtest::DataPath("L7_ETMs.tif"), scene));
-        GDALDatasetH ds = GDALOpen(QFile::encodeName(scene).constData(), GA_ReadOnly);
-        ndvi = folder + "/ndvi.gtif";
-        ASSERT_EQ(ComputeVegetationIndex(&doc, nullptr, GDALGetRasterBand(ds, 3), GDALGetRasterBand(ds, 4),
-                                         0.0f, ndvi, nullptr),
-                  1);
-        GDALClose(ds);
+        ndvi = ptest::SceneNdvi(doc, folder);
+        ASSERT_FALSE(ndvi.isEmpty());
         map = AddMap(ndvi, "ndvi", MapTypeNDVI);
         ASSERT_NE(map, nullptr);
         d = doc.m_pCad;
