@@ -127,6 +127,13 @@ bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const kv::R
         ph = (y0 - 25 - 20 * float(n)) - 120;
         pw = ph * float(picture.width) / float(picture.height);
     }
+    // A wide picture as wide as the page would run past its foot: it shrinks to end 20 points
+    // above it. So does a tall one under a table of many classes.
+    const float room = bottom - 20 - 20;
+    if (ph > room && room > 0) {
+        pw *= room / ph;
+        ph = room;
+    }
     ok = ok && pdf.PlaceJpeg(picturePath, (w - pw) / 2, bottom - 20 - ph, pw, ph);
     return ok && pdf.SaveAs(facts.pdfPath);
 }

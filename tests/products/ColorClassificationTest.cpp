@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 
 #include <gdal.h>
 #include <gtest/gtest.h>
@@ -443,6 +444,28 @@ TEST_F(ColorClassificationTest, ThresholdValuesFallInTheClassBelowAndOneClassHol
     text = PdfText(folder + "/grid.pdf");
     EXPECT_FALSE(text.contains("under"));
     EXPECT_TRUE(text.contains("Area with NDVI index over 0.000 6.000 (100.00%)")) << text.toStdString();
+
+    // A square picture under five classes, which as wide as the page would run past its foot,
+    // stays on the page: its foot is white paper.
+    std::vector<float> ramp(100);
+    for (int i = 0; i < 100; ++i) {
+        ramp[size_t(i)] = float(i) / 100.0f;
+    }
+    CMapData* square = GridMap("square", ramp, 10);
+    ASSERT_NE(square, nullptr);
+    std::vector<ExportClass> five;
+    for (int k = 0; k < 5; ++k) {
+        five.push_back({0.2 * k, k % 2 ? COLORREF(0x0000FF) : COLORREF(0xFF0000)});
+    }
+    ASSERT_EQ(ExportClassification(square, five, progress), ExportResult::Written);
+    const QString page = QStringLiteral(KV_SCREENSHOT_DIR) + "/ColorClassification_report_page";
+    QProcess render;
+    render.start("pdftoppm", {"-png", "-r", "72", "-singlefile", folder + "/square.pdf", page});
+    ASSERT_TRUE(render.waitForFinished(30000));
+    const QImage shown(page + ".png");
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(kvtest::ColourShare(shown, Qt::white, QRect(0, shown.height() - 15, shown.width(), 15)), 1.0);
+    EXPECT_LT(kvtest::ColourShare(shown, Qt::white, QRect(0, shown.height() - 50, shown.width(), 20)), 0.5);
 }
 
 TEST_F(ColorClassificationTest, TheHistogramCountsEveryClassFromTheMinimum) {
