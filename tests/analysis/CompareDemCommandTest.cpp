@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QRegularExpression>
 
 #include <gdal.h>
@@ -96,11 +95,7 @@ TEST_F(CompareDemCommandTest, TwoDemsGiveAPictureAndAReportBesideTheReferenceWhi
     for (const QColor& colour : classes) {
         EXPECT_GT(kvtest::ColourShare(dialog, colour), 0.0) << colour.name().toStdString();
     }
-    const QString page = QStringLiteral(KV_SCREENSHOT_DIR) + "/comparison_report";
-    QProcess run;
-    run.start("pdftoppm", {"-png", "-r", "72", "-singlefile", report, page});
-    ASSERT_TRUE(run.waitForFinished(30000));
-    const QImage shown(page + ".png");
+    const QImage shown = kvtest::PdfPage(report, "comparison_report");
     ASSERT_FALSE(shown.isNull());
     EXPECT_GT(kvtest::ColourShare(shown, Qt::white), 0.5);
     EXPECT_GT(kvtest::ColourShare(shown, Qt::black, QRect(), 40), 0.0);

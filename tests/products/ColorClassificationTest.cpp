@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 
 #include <gdal.h>
 #include <gtest/gtest.h>
@@ -458,11 +457,7 @@ TEST_F(ColorClassificationTest, ThresholdValuesFallInTheClassBelowAndOneClassHol
         five.push_back({0.2 * k, k % 2 ? COLORREF(0x0000FF) : COLORREF(0xFF0000)});
     }
     ASSERT_EQ(ExportClassification(square, five, progress), ExportResult::Written);
-    const QString page = QStringLiteral(KV_SCREENSHOT_DIR) + "/ColorClassification_report_page";
-    QProcess render;
-    render.start("pdftoppm", {"-png", "-r", "72", "-singlefile", folder + "/square.pdf", page});
-    ASSERT_TRUE(render.waitForFinished(30000));
-    const QImage shown(page + ".png");
+    const QImage shown = kvtest::PdfPage(folder + "/square.pdf", "ColorClassification_report_page");
     ASSERT_FALSE(shown.isNull());
     EXPECT_EQ(kvtest::ColourShare(shown, Qt::white, QRect(0, shown.height() - 15, shown.width(), 15)), 1.0);
     EXPECT_LT(kvtest::ColourShare(shown, Qt::white, QRect(0, shown.height() - 50, shown.width(), 20)), 0.5);

@@ -26,4 +26,13 @@ QString PdfText(const QString& pdf) {
     return QString::fromUtf8(run.readAllStandardOutput());
 }
 
+QImage PdfPage(const QString& pdf, const QString& name) {
+    const QString page = QStringLiteral(KV_SCREENSHOT_DIR) + '/' + name;
+    QProcess run;
+    run.start(QStringLiteral("pdftoppm"), {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("72"),
+                                           QStringLiteral("-singlefile"), pdf, page});
+    EXPECT_TRUE(run.waitForFinished(30000)) << "pdftoppm (poppler-utils) must be installed";
+    return QImage(page + QStringLiteral(".png"));
+}
+
 }  // namespace kvtest
