@@ -40,11 +40,17 @@ function(kv_add_library target)
     endif()
 endfunction()
 
-# kv_add_test(<target> <folder> DEPS <targets...> [SUPPORT <target>]): one GoogleTest program per
-# tests/ folder, with the shared test support (its main included) of kv_testsupport unless another
-# is given.
+# SAGA 8.5's GDAL import releases an object GDAL made with operator new through free(). The
+# sanitizer build would stop there on every run of that import, so the programs that run it
+# (FOREIGN_FREE) leave the allocator-mismatch check out (every other check stays) and record
+# whole allocation stacks, so that the leak suppression of that import can see where it allocated.
+set(KV_FOREIGN_FREE_ASAN "ASAN_OPTIONS=string_append::alloc_dealloc_mismatch=0:fast_unwind_on_malloc=0")
+
+# kv_add_test(<target> <folder> DEPS <targets...> [SUPPORT <target>] [FOREIGN_FREE]): one
+# GoogleTest program per tests/ folder, with the shared test support (its main included) of
+# kv_testsupport unless another is given.
 function(kv_add_test target folder)
-    cmake_parse_arguments(ARG "" "SUPPORT" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "FOREIGN_FREE" "SUPPORT" "DEPS" ${ARGN})
     if(NOT ARG_SUPPORT)
         set(ARG_SUPPORT kv_testsupport)
     endif()
@@ -56,6 +62,9 @@ function(kv_add_test target folder)
     add_executable(${target} ${_srcs})
     target_link_libraries(${target} PRIVATE ${ARG_DEPS} ${ARG_SUPPORT})
     kv_apply_warnings(${target})
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
+    set(_properties ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
+    if(ARG_FOREIGN_FREE)
+        list(APPEND _properties ENVIRONMENT_MODIFICATION "${KV_FOREIGN_FREE_ASAN}")
+    endif()
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${_properties})
 endfunction()

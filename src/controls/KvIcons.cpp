@@ -143,6 +143,48 @@ void DrawExport(QPainter& p, bool enabled) {
     p.drawPolygon(QPolygonF({QPointF(30, 16), QPointF(22, 10), QPointF(22, 22)}));
 }
 
+// An open folder with a sheet coming out of it.
+void DrawOpen(QPainter& p, bool enabled) {
+    const QColor ink = enabled ? QColor(120, 80, 20) : kDisabledInk;
+    p.setPen(QPen(ink, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(enabled ? QColor(250, 250, 240) : QColor(225, 225, 225));
+    p.drawRect(QRectF(10, 4, 14, 16));
+    p.setBrush(enabled ? QColor(240, 190, 70) : QColor(210, 210, 210));
+    p.drawPolygon(QPolygonF({QPointF(3, 10), QPointF(11, 10), QPointF(13, 13), QPointF(26, 13),
+                             QPointF(26, 27), QPointF(3, 27)}));
+    p.setBrush(enabled ? QColor(255, 215, 110) : QColor(230, 230, 230));
+    p.drawPolygon(QPolygonF({QPointF(3, 27), QPointF(8, 17), QPointF(30, 17), QPointF(26, 27)}));
+}
+
+// A floppy disk.
+void DrawSave(QPainter& p, bool enabled) {
+    const QColor ink = enabled ? QColor(30, 60, 120) : kDisabledInk;
+    p.setPen(QPen(ink, 1.5, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.setBrush(enabled ? QColor(60, 110, 190) : QColor(200, 200, 200));
+    p.drawPolygon(
+        QPolygonF({QPointF(4, 4), QPointF(24, 4), QPointF(28, 8), QPointF(28, 28), QPointF(4, 28)}));
+    p.setBrush(enabled ? QColor(250, 250, 250) : QColor(235, 235, 235));
+    p.drawRect(QRectF(9, 4, 13, 9));
+    p.drawRect(QRectF(8, 17, 16, 11));
+    p.setBrush(ink);
+    p.drawRect(QRectF(17, 6, 3, 5));
+}
+
+// Bars of different heights on a base line.
+void DrawHistogram(QPainter& p, bool enabled) {
+    const QColor bars[4] = {QColor(200, 40, 40), QColor(240, 170, 30), QColor(60, 170, 60),
+                            QColor(40, 110, 200)};
+    const double heights[4] = {10, 22, 16, 7};
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < 4; ++i) {
+        p.setBrush(enabled ? bars[i] : QColor(200, 200, 200));
+        p.drawRect(QRectF(5 + i * 6, 27 - heights[i], 5, heights[i]));
+    }
+    p.setPen(QPen(enabled ? QColor(40, 40, 40) : kDisabledInk, 2.0, Qt::SolidLine, Qt::SquareCap));
+    p.drawLine(QPointF(3, 28), QPointF(29, 28));
+    p.drawLine(QPointF(3, 28), QPointF(3, 3));
+}
+
 // A sheet layout in miniature: the double frame with its ticks and labels and the title above,
 // with grid crosses or grid lines inside for those styles.
 QPixmap SheetStylePreview(int id) {
@@ -220,6 +262,12 @@ const IconEntry kIcons[] = {
     {IDI_UPDATE_DISABLED, 16, [](QPainter& p) { DrawUpdate(p, false); }},
     {IDI_EXPORT, 16, [](QPainter& p) { DrawExport(p, true); }},
     {IDI_EXPORT_DISABLED, 16, [](QPainter& p) { DrawExport(p, false); }},
+    {IDI_OPEN, 16, [](QPainter& p) { DrawOpen(p, true); }},
+    {IDI_OPEN_DISABLED, 16, [](QPainter& p) { DrawOpen(p, false); }},
+    {IDI_SAVE, 16, [](QPainter& p) { DrawSave(p, true); }},
+    {IDI_SAVE_DISABLED, 16, [](QPainter& p) { DrawSave(p, false); }},
+    {IDI_HISTOGRAM, 16, [](QPainter& p) { DrawHistogram(p, true); }},
+    {IDI_HISTOGRAM_DISABLED, 16, [](QPainter& p) { DrawHistogram(p, false); }},
     {IDI_SELECT_AREA, 32, DrawSelectArea},
     {IDI_DRAW_AREA, 32, DrawDrawArea},
     {IDI_TOTAL_AREA, 32, DrawTotalArea},

@@ -33,10 +33,16 @@ enum : int {
     IDB_SHEET_STYLE_CROSS = 363,   // sheet layout previews: grid crosses inside the frame
     IDB_SHEET_STYLE_LINE = 364,    // grid lines across the frame
     IDB_SHEET_STYLE_SIMPLE = 365,  // ticks and labels only
-    IDI_DRAW_AREA = 375,           // "Draw new area" / "Draw new profile"
-    IDI_SELECT_AREA = 376,         // "Select existing area" / "Select existing profile"
-    IDI_TOTAL_AREA = 377,          // "Use total area"
-    IDB_REPORT_IMAGES = 388,       // the report list's images, 16 pixels wide each
+    IDI_OPEN = 366,                // load a file into the dialog
+    IDI_OPEN_DISABLED = 367,
+    IDI_SAVE = 368,  // save what the dialog holds to a file
+    IDI_SAVE_DISABLED = 369,
+    IDI_HISTOGRAM = 370,  // open a frequency histogram
+    IDI_HISTOGRAM_DISABLED = 371,
+    IDI_DRAW_AREA = 375,      // "Draw new area" / "Draw new profile"
+    IDI_SELECT_AREA = 376,    // "Select existing area" / "Select existing profile"
+    IDI_TOTAL_AREA = 377,     // "Use total area"
+    IDB_REPORT_IMAGES = 388,  // the report list's images, 16 pixels wide each
 };
 
 // The icon of that number at size x size pixels (size 0: its natural size).

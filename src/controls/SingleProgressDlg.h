@@ -41,3 +41,15 @@ class CSingleProgressDlg : public KvProgressDialog {
 public:
     explicit CSingleProgressDlg(QWidget* parent = nullptr);
 };
+
+// Hides a progress window on every way out of the scope that showed it.
+class ProgressShownScope {
+public:
+    explicit ProgressShownScope(KvProgressDialog& progress) : m_progress(progress) {}
+    ~ProgressShownScope() { m_progress.hide(); }
+    ProgressShownScope(const ProgressShownScope&) = delete;
+    ProgressShownScope& operator=(const ProgressShownScope&) = delete;
+
+private:
+    KvProgressDialog& m_progress;
+};

@@ -17,6 +17,7 @@
 #include "document/CadCalls.h"
 #include "document/DocView.h"
 #include "document/KelvaroDoc.h"
+#include "document/ModelessDialogs.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"
@@ -161,6 +162,23 @@ void RemoveAllLayers(std::map<QString, Layer*>& layers, std::map<int, QString>& 
     }
     ids.clear();
     handles.clear();
+}
+
+// The modeless map dialogs let go of a layer that leaves the project, before it is deleted.
+void ForgetInDialogs(const CKelvaroDoc& doc, const void* layer) {
+    if (doc.m_pColorClassificationDlg) {
+        doc.m_pColorClassificationDlg->ForgetLayer(layer);
+    }
+    if (doc.m_pMapRepresentationDlg) {
+        doc.m_pMapRepresentationDlg->ForgetLayer(layer);
+    }
+}
+
+template <typename Layer>
+void ForgetAllInDialogs(const CKelvaroDoc& doc, const std::map<QString, Layer*>& layers) {
+    for (const auto& entry : layers) {
+        ForgetInDialogs(doc, entry.second);
+    }
 }
 
 // Whether the window's place kept in the profile is complete; a missing value reads as -1.
@@ -371,6 +389,7 @@ void CKelvaroDoc::RemoveDEM(const QString& name) {
         if (m_ObjectElevationSetup.targetDEM == found->second) {
             m_ObjectElevationSetup.targetDEM = nullptr;
         }
+        ForgetInDialogs(*this, found->second);
         // Its seamline rounds may name it.
         ClearDemSeamlineRounds();
     }
@@ -380,6 +399,7 @@ void CKelvaroDoc::RemoveDEM(const QString& name) {
 void CKelvaroDoc::RemoveAllDEMs() {
     m_ObjectElevationSetup.elevationDEM = nullptr;
     m_ObjectElevationSetup.targetDEM = nullptr;
+    ForgetAllInDialogs(*this, m_DEMs);
     ClearDemSeamlineRounds();
     RemoveAllLayers(m_DEMs, m_DEMIdNames, m_DEMHandleNames);
 }
@@ -630,10 +650,15 @@ CMapData* CKelvaroDoc::LoadMap(MapLayerInfo info, int showMessages) {
 }
 
 void CKelvaroDoc::RemoveMap(const QString& name) {
+    auto found = m_Maps.find(name);
+    if (found != m_Maps.end()) {
+        ForgetInDialogs(*this, found->second);
+    }
     RemoveLayer(name, m_Maps, m_MapIdNames, m_MapHandleNames);
 }
 
 void CKelvaroDoc::RemoveAllMaps() {
+    ForgetAllInDialogs(*this, m_Maps);
     RemoveAllLayers(m_Maps, m_MapIdNames, m_MapHandleNames);
 }
 

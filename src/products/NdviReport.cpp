@@ -11,6 +11,7 @@
 
 #include "controls/AbortSingleProgressDlg.h"
 #include "controls/GenericSelectionDlg.h"
+#include "controls/SingleProgressDlg.h"
 #include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
@@ -24,6 +25,7 @@
 #include "products/ExportNDVIDataDlg.h"
 #include "raster/ClassReport.h"
 #include "raster/MapData.h"
+#include "raster/ReportSwatches.h"
 
 namespace {
 
@@ -39,45 +41,15 @@ QWidget* MainWindow() {
     return kv::GetMainWindowService() ? kv::GetMainWindowService()->MainWindow() : nullptr;
 }
 
-// The swatch files of one report in the scratch folder, removed with it.
-class Swatches {
-public:
-    ~Swatches() {
-        for (const QString& path : m_paths) {
-            QFile::remove(path);
-        }
-    }
-    bool Write(const COLORREF* colours) {
-        const QString folder = kv::ReportScratchFolder();
-        if (folder.isEmpty()) {
+// The swatches of one report, written in the class order.
+bool WriteSwatches(kv::ReportSwatches& swatches, const COLORREF* colours) {
+    for (int i = 0; i < kClasses; ++i) {
+        if (!swatches.Write(QString::fromLatin1(kSwatchNames[i]), colours[i])) {
             return false;
         }
-        for (int i = 0; i < kClasses; ++i) {
-            m_paths.push_back(
-                QDir(folder).filePath(QString::fromLatin1(kSwatchNames[i]) + QStringLiteral(".jpg")));
-            if (!kv::hpdf::WriteSwatchJpeg(m_paths.back(), colours[i])) {
-                return false;
-            }
-        }
-        return true;
     }
-    const QString& Path(int i) const { return m_paths[size_t(i)]; }
-
-private:
-    std::vector<QString> m_paths;
-};
-
-// Hides the progress window on every way out.
-class ShownProgress {
-public:
-    explicit ShownProgress(KvProgressDialog& progress) : m_progress(progress) {}
-    ~ShownProgress() { m_progress.hide(); }
-    ShownProgress(const ShownProgress&) = delete;
-    ShownProgress& operator=(const ShownProgress&) = delete;
-
-private:
-    KvProgressDialog& m_progress;
-};
+    return true;
+}
 
 // Whether a pass went through; otherwise *answer is the worker's: 1 with the stop flag set after
 // an abort, 0 after a read that failed.
@@ -104,7 +76,7 @@ struct ReportFacts {
 };
 
 // Lays out the page and writes the PDF; the picture comes from picturePath.
-bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const Swatches& swatches,
+bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const kv::ReportSwatches& swatches,
                     const QString& picturePath, cv::Size picture) {
     bool ok = pdf.AddPage();
     const float w = pdf.PageWidth(), h = pdf.PageHeight();
@@ -125,7 +97,7 @@ bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const Swatc
         ok = pdf.Text(100, b - 20 * (i + 1), labels[i]);
     }
     for (int i = 0; ok && i < kClasses; ++i) {
-        ok = pdf.PlaceJpeg(swatches.Path(i), 268, b - 41 - 20 * i, 10, 10);
+        ok = pdf.PlaceJpeg(swatches.Path(size_t(i)), 268, b - 41 - 20 * i, 10, 10);
     }
     ok = ok && pdf.SetFont("Helvetica", 10) &&
          pdf.RightAlignedText(w - 100, b - 20, QString::asprintf("%.3lf", facts.totalArea));
@@ -161,7 +133,7 @@ int ExportNdviReport(CMapData* map, const std::vector<Wml::Point3>& area, KvProg
     if (!GDALGetDriverByName("GTiff") || !map) {
         return 0;
     }
-    ShownProgress shown(progress);
+    ProgressShownScope shown(progress);
     progress.SetCaption(QStringLiteral("Analyzing Area..."));
     progress.SetRange(0, 100);
     progress.SetPos(0);
@@ -205,8 +177,8 @@ int ExportNdviReport(CMapData* map, const std::vector<Wml::Point3>& area, KvProg
     if (dialog.DoModal() != IDOK || dialog.m_nCancelled) {
         return 1;
     }
-    Swatches swatches;
-    if (!swatches.Write(dialog.m_colors)) {
+    kv::ReportSwatches swatches;
+    if (!WriteSwatches(swatches, dialog.m_colors)) {
         return 0;
     }
     progress.SetPos(0);

@@ -5,6 +5,7 @@
 #include "products/ControlPointFile.h"
 #include "products/DrawPolyOnOrtho.h"
 #include "products/LandmarkTransform.h"
+#include "products/MapClassificationCommands.h"
 #include "products/NdviReport.h"
 #include "products/OrthoAnnotations.h"
 #include "products/RasterCalculator.h"
@@ -22,6 +23,8 @@ void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_ADDPOINTS, CmdAddPoints);
     registry.Supply(CMD_ADDLONGMEAS, CmdAddLongMeas);
     registry.Supply(CMD_RASTERCALCULATOR, CmdRasterCalculator);
+    registry.Supply(CMD_MAPREPRESENTATION, CmdMapRepresentation);
+    registry.Supply(CMD_COLORCLASSIFICATION, CmdColorClassification, CmdColorClassificationDraw);
     registry.Supply(CMD_NDVISAVI, CmdNdviSavi, CmdNdviSaviDraw);
     registry.Supply(CMD_EXPORTNDVIRESULTS, CmdExportNdviResults, CmdExportNdviResultsDraw);
     registry.Supply(CMD_RASTERIZEMAP, CmdRasterizeMap);

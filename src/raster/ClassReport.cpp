@@ -305,26 +305,34 @@ WalkResult ClassifyValues(GDALRasterBandH band, const ClassWindow& window, doubl
     ClassTally found;
     found.counts.assign(style.upperBounds.size() + 1, 0);
     CirclePicture picture(std::max(window.width, 1), std::max(window.height, 1), style);
-    // The running mean and sum of squared deviations (Welford): the same standard deviation as
-    // a second pass over every value, without keeping them.
-    double runningMean = 0.0;
+    // The sums of the values and of their squares taken from the first valid value: the same
+    // standard deviation as a second pass over every value, without keeping them, and without
+    // the cancellation of plain sums when the values lie far from zero.
+    bool first = true;
+    double shift = 0.0;
+    double shifted = 0.0;
     double squares = 0.0;
     const WalkResult result = Walk(band, window, noData, progress, [&](int c, int r, double v, int64_t turn) {
         const int cls = ClassOf(v, style.upperBounds);
         ++found.counts[size_t(cls)];
         ++found.total;
         found.sum += v;
-        const double delta = v - runningMean;
-        runningMean += delta / double(found.total);
-        squares += delta * (v - runningMean);
+        if (first) {
+            first = false;
+            shift = v;
+        }
+        const double d = v - shift;
+        shifted += d;
+        squares += d * d;
         picture.Add(c, r, cls, turn);
     });
     if (result != WalkResult::Done) {
         return result;
     }
     if (found.total > 0) {
-        found.mean = found.sum / double(found.total);
-        found.standardDeviation = std::sqrt(std::max(0.0, squares / double(found.total)));
+        const double n = double(found.total);
+        found.mean = found.sum / n;
+        found.standardDeviation = std::sqrt(std::max(0.0, (squares - shifted * shifted / n) / n));
     }
     found.picture = picture.Finish(window.width, window.height);
     *tally = std::move(found);

@@ -2,13 +2,10 @@
 // then the picture and the report beside the reference, and the runs that end without a report.
 #include <gtest/gtest.h>
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QUrl>
 
 #include <gdal.h>
 
@@ -19,21 +16,11 @@
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
 #include "raster/DEM.h"
+#include "support/OpenedFiles.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
-
-// Catches the report the command opens instead of starting a viewer.
-class OpenedUrls : public QObject {
-    Q_OBJECT
-public:
-    OpenedUrls() { QDesktopServices::setUrlHandler("file", this, "Open"); }
-    ~OpenedUrls() override { QDesktopServices::unsetUrlHandler("file"); }
-    QStringList files;
-public slots:
-    void Open(const QUrl& url) { files << url.toLocalFile(); }
-};
 
 namespace {
 
@@ -43,13 +30,6 @@ QString Dem(const QString& path, double left, double top, const std::function<do
     spec.height = 40;
     spec.geoTransform = {left, 1.0, 0.0, top, 0.0, -1.0};
     return kvtest::WriteRaster(path, spec, value);
-}
-
-QString PdfText(const QString& pdf) {
-    QProcess run;
-    run.start("pdftotext", {"-layout", pdf, "-"});
-    EXPECT_TRUE(run.waitForFinished(30000));
-    return QString::fromUtf8(run.readAllStandardOutput());
 }
 
 class CompareDemCommandTest : public ::testing::Test {
@@ -84,7 +64,7 @@ protected:
 
 TEST_F(CompareDemCommandTest, TwoDemsGiveAPictureAndAReportBesideTheReferenceWhichIsOpened) {
     kvtest::ScriptedInteraction ui;
-    OpenedUrls opened;
+    kvtest::OpenedFiles opened;
     CKelvaroDoc doc;
     QImage dialog;
     BrowseBothAndConfirm(ui, &dialog);
@@ -94,7 +74,7 @@ TEST_F(CompareDemCommandTest, TwoDemsGiveAPictureAndAReportBesideTheReferenceWhi
     const QString report = m_folder + "/Reference_comparison.pdf";
     EXPECT_EQ(opened.files, QStringList{report});
     EXPECT_TRUE(QFileInfo::exists(m_folder + "/Reference_comparison.jpg"));
-    const QString text = PdfText(report);
+    const QString text = kvtest::PdfText(report);
     EXPECT_TRUE(text.contains("Report of the comparison between:")) << text.toStdString();
     EXPECT_TRUE(text.contains("Reference.tif and Compared.tif"));
     // The overlap is 50 x 40 m sampled every metre: 51 x 41 places, the last column and row off
@@ -115,11 +95,7 @@ TEST_F(CompareDemCommandTest, TwoDemsGiveAPictureAndAReportBesideTheReferenceWhi
     for (const QColor& colour : classes) {
         EXPECT_GT(kvtest::ColourShare(dialog, colour), 0.0) << colour.name().toStdString();
     }
-    const QString page = QStringLiteral(KV_SCREENSHOT_DIR) + "/comparison_report";
-    QProcess run;
-    run.start("pdftoppm", {"-png", "-r", "72", "-singlefile", report, page});
-    ASSERT_TRUE(run.waitForFinished(30000));
-    const QImage shown(page + ".png");
+    const QImage shown = kvtest::PdfPage(report, "comparison_report");
     ASSERT_FALSE(shown.isNull());
     EXPECT_GT(kvtest::ColourShare(shown, Qt::white), 0.5);
     EXPECT_GT(kvtest::ColourShare(shown, Qt::black, QRect(), 40), 0.0);
@@ -130,7 +106,7 @@ TEST_F(CompareDemCommandTest, TwoDemsGiveAPictureAndAReportBesideTheReferenceWhi
 
 TEST_F(CompareDemCommandTest, ALibharuErrorOrAnUnwritableReportLeaveTheEarlierReportAndEndInOrder) {
     kvtest::ScriptedInteraction ui;
-    OpenedUrls opened;
+    kvtest::OpenedFiles opened;
     CKelvaroDoc doc;
     const QString report = m_folder + "/Reference_comparison.pdf";
     ASSERT_TRUE(kvtest::WriteFileBytes(report, "earlier report"));
@@ -226,5 +202,3 @@ TEST_F(CompareDemCommandTest, PicksReopenTheDialogWithItsDefaultsAndWrongChoices
 }
 
 }  // namespace
-
-#include "CompareDemCommandTest.moc"

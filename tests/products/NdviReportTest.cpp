@@ -2,13 +2,10 @@
 // and deviation against an independent count, as the PDF's text shows them, with the picture
 // beside it and the swatches gone; the maps and areas refused, the dialog's checks and defaults,
 // and Abort.
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
-#include <QUrl>
 
 #include <gdal.h>
 #include <gtest/gtest.h>
@@ -27,30 +24,13 @@
 #include "products/NdviReport.h"
 #include "products/VegetationIndex.h"
 #include "raster/ClassReport.h"
+#include "support/OpenedFiles.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
-// Catches the report the command opens instead of starting a viewer.
-class OpenedReports : public QObject {
-    Q_OBJECT
-public:
-    OpenedReports() { QDesktopServices::setUrlHandler("file", this, "Open"); }
-    ~OpenedReports() override { QDesktopServices::unsetUrlHandler("file"); }
-    QStringList files;
-public slots:
-    void Open(const QUrl& url) { files << url.toLocalFile(); }
-};
-
 namespace {
-
-QString PdfText(const QString& pdf) {
-    QProcess run;
-    run.start("pdftotext", {"-layout", pdf, "-"});
-    EXPECT_TRUE(run.waitForFinished(30000)) << "pdftotext (poppler-utils) must be installed";
-    return QString::fromUtf8(run.readAllStandardOutput());
-}
 
 // A threshold as the dialog shows it and reads it back.
 double Shown(double v) {
@@ -78,14 +58,8 @@ protected:
     void SetUp() override {
         ActiveCadCommandId = 0;
         folder = kvtest::NewTempFolder("ndvi_report");
-        const QString scene = folder + "/L7_ETMs.tif";
-        ASSERT_TRUE(QFile::copy(kvtest::DataPath("L7_ETMs.tif"), scene));
-        GDALDatasetH ds = GDALOpen(QFile::encodeName(scene).constData(), GA_ReadOnly);
-        ndvi = folder + "/ndvi.gtif";
-        ASSERT_EQ(ComputeVegetationIndex(&doc, nullptr, GDALGetRasterBand(ds, 3), GDALGetRasterBand(ds, 4),
-                                         0.0f, ndvi, nullptr),
-                  1);
-        GDALClose(ds);
+        ndvi = ptest::SceneNdvi(doc, folder);
+        ASSERT_FALSE(ndvi.isEmpty());
         MapLayerInfo info;
         info.title = "ndvi";
         info.mapType = MapTypeNDVI;
@@ -100,7 +74,7 @@ protected:
 
     ptest::FreshProfile profile;
     kvtest::ScriptedInteraction ui;
-    OpenedReports opened;
+    kvtest::OpenedFiles opened;
     CKelvaroDoc doc;
     QString folder, ndvi;
     CMapData* map = nullptr;
@@ -165,7 +139,7 @@ TEST_F(NdviReportTest, ClassesAreasMeanAndDeviationMatchAnIndependentCount) {
     }
     const double cell = map->m_geoTransform[1] * map->m_geoTransform[1];
     const QString pdf = folder + "/ndvi_report.pdf";
-    const QString text = PdfText(pdf).simplified();
+    const QString text = kvtest::PdfText(pdf).simplified();
     EXPECT_TRUE(text.contains("Report of: ndvi_report")) << text.toStdString();
     EXPECT_TRUE(text.contains(QString::asprintf("Total Area [m^2]: %.3lf", cell * double(n))));
     double shares = 0.0;
@@ -186,11 +160,7 @@ TEST_F(NdviReportTest, ClassesAreasMeanAndDeviationMatchAnIndependentCount) {
     EXPECT_TRUE(text.contains(pdf));
 
     // The page for a person to look at: white paper, black text, the picture in the class colours.
-    const QString page = QStringLiteral(KV_SCREENSHOT_DIR) + "/ndvi_report_page";
-    QProcess render;
-    render.start("pdftoppm", {"-png", "-r", "72", "-singlefile", pdf, page});
-    ASSERT_TRUE(render.waitForFinished(30000));
-    const QImage shown(page + ".png");
+    const QImage shown = kvtest::PdfPage(pdf, "ndvi_report_page");
     ASSERT_FALSE(shown.isNull());
     EXPECT_GT(kvtest::ColourShare(shown, Qt::white), 0.3);
     EXPECT_GT(kvtest::ColourShare(shown, Qt::black, QRect(), 40), 0.0);
@@ -317,5 +287,3 @@ TEST_F(NdviReportTest, RefusedMapsAndAreasDialogChecksDefaultsAndAbort) {
     EXPECT_TRUE(Scratch().isEmpty());
     EXPECT_TRUE(opened.files.isEmpty());
 }
-
-#include "NdviReportTest.moc"

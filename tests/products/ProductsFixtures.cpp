@@ -8,6 +8,7 @@
 
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
+#include "products/VegetationIndex.h"
 #include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
 
@@ -29,6 +30,20 @@ QString Translate(const QString& source, const QString& target, std::vector<cons
 }
 
 }  // namespace
+
+QString SceneNdvi(CKelvaroDoc& doc, const QString& folder) {
+    const QString scene = folder + "/L7_ETMs.tif";
+    const QString ndvi = folder + "/ndvi.gtif";
+    if (!QFile::exists(scene) && !QFile::copy(kvtest::DataPath("L7_ETMs.tif"), scene)) {
+        return QString();
+    }
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(scene).constData(), GA_ReadOnly);
+    const int made = ds ? ComputeVegetationIndex(&doc, nullptr, GDALGetRasterBand(ds, 3),
+                                                 GDALGetRasterBand(ds, 4), 0.0f, ndvi, nullptr)
+                        : 0;
+    GDALClose(ds);
+    return made == 1 ? ndvi : QString();
+}
 
 QString OlindaDtm(const QString& folder, const QString& name) {
     return Translate(kvtest::DataPath("olinda_dem_utm25s.tif"), folder + '/' + name, {"-a_nodata", "-9999"});

@@ -12,8 +12,13 @@
 
 struct CadDrawing;
 
+class CKelvaroDoc;
+
 namespace ptest {
 
+// The NDVI of the Landsat scene (bands 3 and 4) as the index worker writes it: "ndvi.gtif" in the
+// folder, beside a copy of the scene. Empty when it cannot be made.
+QString SceneNdvi(CKelvaroDoc& doc, const QString& folder);
 // The Olinda DEM copied into the folder under the name, with no data -9999.
 QString OlindaDtm(const QString& folder, const QString& name = QStringLiteral("olinda_dem.tif"));
 // Bands 3, 2, 1 of the Landsat scene as a three-band Byte orthophoto in the folder.
