@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppIcons.h"
-#include "app/MakerInfo.h"
+#include "platform/tools/MakerInfo.h"
 #include "app/ProgramVersion.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent)

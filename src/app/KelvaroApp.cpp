@@ -20,7 +20,7 @@
 #include "app/FrameworkSettings.h"
 #include "app/KelvaroDocTemplate.h"
 #include "app/MainFrm.h"
-#include "app/MakerInfo.h"
+#include "platform/tools/MakerInfo.h"
 #include "app/ProgramVersion.h"
 #include "app/Ribbon.h"
 #include "app/UserDataDlg.h"

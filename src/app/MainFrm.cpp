@@ -25,7 +25,7 @@
 #include "app/AppIcons.h"
 #include "app/FrameworkSettings.h"
 #include "app/KelvaroApp.h"
-#include "app/MakerInfo.h"
+#include "platform/tools/MakerInfo.h"
 #include "app/OutputWnd.h"
 #include "app/ProgramVersion.h"
 #include "app/Ribbon.h"

@@ -10,7 +10,7 @@
 
 #include "app/AppIcons.h"
 #include "app/KelvaroApp.h"
-#include "app/MakerInfo.h"
+#include "platform/tools/MakerInfo.h"
 #include "app/ProgramVersion.h"
 #include "platform/ui/ElevationColorRamp.h"
 
