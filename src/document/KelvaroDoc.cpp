@@ -300,6 +300,9 @@ bool CKelvaroDoc::OnCommand(int id) {
         case ID_DEMSPLITMERGE_BUILDSEAMLINES:
             OnDemsplitmergeBuildseamlines();
             return true;
+        case ID_MOSAICMERGE_BUILDMOSAIC:
+            OnMosaicmergeBuildmosaic();
+            return true;
         default:
             break;
     }
@@ -403,6 +406,10 @@ void CKelvaroDoc::OnDemsplitmergeBuildseamlines() {
 void CKelvaroDoc::OnUpdateDemsplitmergeBuildseamlines(kv::CommandUI& ui) {
     ui.enabled = GetDEMCount() >= 2 && ActiveCadCommandId == 0 &&
                  GetDocumentProcedures().Find(ID_DEMSPLITMERGE_BUILDSEAMLINES) != nullptr;
+}
+
+void CKelvaroDoc::OnMosaicmergeBuildmosaic() {
+    RunDocumentProcedure(ID_MOSAICMERGE_BUILDMOSAIC);
 }
 
 void CKelvaroDoc::OnUpdateEnableWhenIdle(kv::CommandUI& ui) {

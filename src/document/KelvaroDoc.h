@@ -157,6 +157,8 @@ public:
     void OnUpdateButtonBuildseamlines(kv::CommandUI& ui);
     void OnDemsplitmergeBuildseamlines();
     void OnUpdateDemsplitmergeBuildseamlines(kv::CommandUI& ui);
+    // "Build Mosaic": the mosaic build dialog that the mosaic tools handed in, run like the above.
+    void OnMosaicmergeBuildmosaic();
 
     // ---- Drawing import and export through the drawing converter and the shapefile reader.
     void OnButtonImportdrawing();

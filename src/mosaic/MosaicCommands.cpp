@@ -1,6 +1,7 @@
 #include "mosaic/MosaicCommands.h"
 
 #include "document/UserCommands.h"
+#include "mosaic/BuildMosaicDlg.h"
 #include "mosaic/SeamlinesGenerationDlg.h"
 #include "platform/ui/CommandIds.h"
 
@@ -17,4 +18,5 @@ void RunDemSeamlinesGeneration(CKelvaroDoc& doc) {
 void RegisterMosaicCommands(CommandRegistry& /*registry*/, DocumentProcedureTable& procedures) {
     procedures.Supply(ID_BUTTON_BUILDSEAMLINES, RunOrthoSeamlinesGeneration);
     procedures.Supply(ID_DEMSPLITMERGE_BUILDSEAMLINES, RunDemSeamlinesGeneration);
+    procedures.Supply(ID_MOSAICMERGE_BUILDMOSAIC, RunBuildMosaic);
 }

@@ -1,0 +1,291 @@
+#include "mosaic/BuildMosaicDlg.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTimerEvent>
+
+#include <cfloat>
+#include <cmath>
+#include <exception>
+#include <memory>
+#include <new>
+
+#include "controls/DialogUnits.h"
+#include "controls/KvIcons.h"
+#include "document/KelvaroDoc.h"
+#include "mosaic/MosaicTile.h"
+#include "mosaic/RadiometricBalancing.h"
+#include "mosaic/SeamlineFiles.h"
+#include "platform/cad/Cad.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/Interaction.h"
+#include "raster/Ortho.h"
+
+namespace {
+
+constexpr char kTilesLayer[] = "Tiles";
+
+// The tile name a polyline of "Tiles" carries: the zero-terminated text of its extended data.
+QString TileNameOf(CadEntity* entity) {
+    const int size = CadEntityGetExData(entity, nullptr, 0);
+    if (size <= 0) {
+        return QString();
+    }
+    QByteArray data(size, '\0');
+    CadEntityGetExData(entity, data.data(), size);
+    return QString::fromUtf8(data.constData(), int(qstrnlen(data.constData(), size)));
+}
+
+// A tile over the box, with the mosaic's pixel grid and orthophotos.
+std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box, const std::vector<COrtho*>& orthos) {
+    auto tile = std::make_unique<CMosaicTile>(doc);
+    tile->m_geoTransform[0] = box.minX;
+    tile->m_geoTransform[1] = box.pixelWidth;
+    tile->m_geoTransform[3] = box.maxY;
+    tile->m_geoTransform[5] = box.pixelHeight;
+    tile->m_width = int(std::ceil(std::fabs(box.maxX - box.minX) / box.pixelWidth));
+    tile->m_height = int(std::ceil(std::fabs(box.maxY - box.minY) / std::fabs(box.pixelHeight)));
+    tile->m_minX = box.minX;
+    tile->m_maxX = box.maxX;
+    tile->m_minY = box.minY;
+    tile->m_maxY = box.maxY;
+    tile->m_Orthos = orthos;
+    tile->m_nTransitionMode = 4;
+    return tile;
+}
+
+}  // namespace
+
+std::vector<COrtho*> AcceptedMosaicOrthos(CKelvaroDoc& doc, MosaicBox* box) {
+    std::vector<COrtho*> accepted;
+    MosaicBox extent;
+    extent.minX = extent.minY = DBL_MAX;
+    extent.maxX = extent.maxY = -DBL_MAX;
+    int bands = 0;
+    GDALDataType type = GDT_Unknown;
+    for (const auto& entry : doc.m_Orthos) {
+        COrtho* ortho = entry.second;
+        if (!ortho || ortho->SeamlinePolylines.empty() || !ortho->m_pDataset ||
+            GDALGetRasterCount(ortho->m_pDataset) < 1) {
+            continue;
+        }
+        const double* gt = ortho->m_geoTransform;
+        const int count = GDALGetRasterCount(ortho->m_pDataset);
+        const GDALDataType first = GDALGetRasterDataType(GDALGetRasterBand(ortho->m_pDataset, 1));
+        if (!accepted.empty() && (gt[1] != extent.pixelWidth || gt[5] != extent.pixelHeight || count != bands ||
+                                  first != type)) {
+            continue;
+        }
+        if (accepted.empty()) {
+            extent.pixelWidth = gt[1];
+            extent.pixelHeight = gt[5];
+            bands = count;
+            type = first;
+        }
+        accepted.push_back(ortho);
+        extent.minX = std::min(extent.minX, gt[0]);
+        extent.maxX = std::max(extent.maxX, gt[0] + ortho->m_width * gt[1]);
+        extent.minY = std::min(extent.minY, gt[3] + ortho->m_height * gt[5]);
+        extent.maxY = std::max(extent.maxY, gt[3]);
+    }
+    if (box) {
+        *box = extent;
+    }
+    return accepted;
+}
+
+void RunBuildMosaic(CKelvaroDoc& doc) {
+    CBuildMosaicDlg dialog(&doc);
+    dialog.DoModal();
+}
+
+CBuildMosaicDlg::CBuildMosaicDlg(CKelvaroDoc* doc, QWidget* parent)
+    : KvDialog(parent),
+      m_pDoc(doc),
+      m_ProgressTiles(this),
+      m_ProgressTile(this),
+      m_btnAbort(QStringLiteral("Abort"), this) {
+    setWindowTitle(QStringLiteral("Build Mosaic"));
+    setFixedSize(kv::DluSize(this, 309, 46));
+    m_ProgressTiles.setGeometry(kv::DluRect(this, 7, 7, 240, 14));
+    m_ProgressTile.setGeometry(kv::DluRect(this, 7, 25, 240, 14));
+    m_btnAbort.setGeometry(kv::DluRect(this, 252, 15, 50, 16));
+    m_ProgressTiles.setObjectName(QStringLiteral("tiles"));
+    m_ProgressTile.setObjectName(QStringLiteral("tile"));
+    m_btnAbort.setObjectName(QStringLiteral("abort"));
+    connect(&m_btnAbort, &QPushButton::clicked, this, &CBuildMosaicDlg::OnBnClickedAbort);
+}
+
+bool CBuildMosaicDlg::OnInitDialog() {
+    if (!m_pDoc) {
+        EndDialog(IDCANCEL);
+        return true;
+    }
+    m_btnAbort.SetIcon(IDI_CANCEL, IDI_CANCEL_DISABLED);
+    m_nTimer = startTimer(kStartDelay);
+    return true;
+}
+
+void CBuildMosaicDlg::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_nTimer) {
+        OnTimer(kStartTimer);
+        return;
+    }
+    KvDialog::timerEvent(event);
+}
+
+void CBuildMosaicDlg::OnTimer(int id) {
+    if (id != kStartTimer || m_bRunning) {
+        return;
+    }
+    if (m_nTimer) {
+        killTimer(m_nTimer);
+        m_nTimer = 0;
+    }
+    m_bRunning = true;
+    int built = 0;
+    // Nothing may leave an event handler by an exception: it reaches the operator here.
+    try {
+        built = BuildMosaic();
+    } catch (const std::bad_alloc&) {
+        KvMessageBox(QStringLiteral("Build Mosaic: not enough memory"), MB_OK | MB_ICONERROR);
+    } catch (const std::exception& e) {
+        KvMessageBox(QStringLiteral("Build Mosaic: %1").arg(QString::fromUtf8(e.what())), MB_OK | MB_ICONERROR);
+    }
+    m_bRunning = false;
+    if (built) {
+        for (const char* name : {kSeamLinesLayer, kTilesLayer}) {
+            if (CadLayer* layer = CadGetLayerByName(m_pDoc->m_pCad, name)) {
+                CadLayerPutVisible(layer, 0);
+            }
+        }
+        CadUpdate(m_pDoc->m_pCad);
+    }
+    EndDialog(built ? IDOK : IDCANCEL);
+}
+
+void CBuildMosaicDlg::OnOK() {
+    if (!m_bRunning) {
+        KvDialog::OnOK();
+    }
+}
+
+void CBuildMosaicDlg::OnCancel() {
+    if (!m_bRunning) {
+        KvDialog::OnCancel();
+    }
+}
+
+void CBuildMosaicDlg::OnBnClickedAbort() {
+    m_bAbort = 1;
+    m_btnAbort.setEnabled(false);
+    ZQT_PumpMessages();
+}
+
+int CBuildMosaicDlg::BuildMosaic() {
+    if (!m_pDoc) {
+        return 0;
+    }
+    m_bAbort = 0;
+    CKelvaroDoc& doc = *m_pDoc;
+    MosaicBox box;
+    std::vector<COrtho*> orthos = AcceptedMosaicOrthos(doc, &box);
+    if (orthos.empty()) {
+        KvMessageBox(QStringLiteral("No orthophoto with seamlines to mosaic"), MB_OK | MB_ICONINFORMATION);
+        return 0;
+    }
+    const int width = int(std::ceil(std::fabs(box.maxX - box.minX) / box.pixelWidth));
+    const int height = int(std::ceil(std::fabs(box.maxY - box.minY) / std::fabs(box.pixelHeight)));
+    const GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(orthos.front()->m_pDataset, 1));
+
+    QString folder = QFileInfo(doc.GetPathName()).absolutePath() + QLatin1Char('/');
+    CadLayer* tilesLayer = CadGetLayerByName(doc.m_pCad, kTilesLayer);
+    if (tilesLayer && CadLayerGetFirstEntity(tilesLayer)) {
+        const QString picked = ZQT_PickFolderPath(QStringLiteral("Select output folder"), folder, this);
+        if (picked.isEmpty()) {
+            return 0;
+        }
+        folder = ZQT_OptimizePath(picked, 1);
+    }
+
+    const int balance = KvMessageBox(QStringLiteral("Apply radiometric balancing?"), MB_YESNO | MB_ICONQUESTION) ==
+                        IDYES;
+    if (balance) {
+        std::vector<COrtho*> ordered = orthos;
+        if (!BuildRadiometricBalancingMap(&doc, ordered, QString(), width, height, type, box, &m_ProgressTiles,
+                                          &m_bAbort)) {
+            KvMessageBox(QStringLiteral("Unable to evaluate radiometric balancing for output tiles"),
+                         MB_OK | MB_ICONEXCLAMATION);
+            return 0;
+        }
+    }
+
+    std::vector<std::unique_ptr<CMosaicTile>> tiles;
+    for (CadEntity* e = tilesLayer ? CadLayerGetFirstEntity(tilesLayer) : nullptr; e;
+         e = CadLayerGetNextEntity(tilesLayer, e)) {
+        if (CadEntityGetDeleted(e) || !CadEntityGetVisible(e) || CadEntityGetType(e) != CAD_ENT_POLYLINE ||
+            CadPlineGetNumVers(e) <= 2 || !CadPlineGetClosed(e)) {
+            continue;
+        }
+        const QString name = TileNameOf(e);
+        if (name.isEmpty()) {
+            continue;
+        }
+        std::vector<Wml::Point2> points;
+        MosaicBox tileBox = box;
+        tileBox.minX = tileBox.minY = DBL_MAX;
+        tileBox.maxX = tileBox.maxY = -DBL_MAX;
+        for (int i = 0; i < CadPlineGetNumVers(e); ++i) {
+            double x = 0, y = 0, z = 0;
+            CadPlineGetVer(e, i, &x, &y, &z);
+            points.emplace_back(x, y);
+            tileBox.minX = std::min(tileBox.minX, x);
+            tileBox.maxX = std::max(tileBox.maxX, x);
+            tileBox.minY = std::min(tileBox.minY, y);
+            tileBox.maxY = std::max(tileBox.maxY, y);
+        }
+        auto tile = NewTile(&doc, tileBox, orthos);
+        tile->m_strOutputPath = folder + name + QStringLiteral(".tif");
+        tile->m_strName = name;
+        tile->m_Outline = CPgon(points.data(), int(points.size()));
+        tiles.push_back(std::move(tile));
+    }
+    if (tiles.empty()) {
+        QString path = kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), folder,
+                                                           QStringLiteral("GeoTiff image (*.tif)"), nullptr);
+        if (path.isEmpty()) {
+            return 0;
+        }
+        if (QFileInfo(path).suffix().isEmpty()) {
+            path += QStringLiteral(".tif");
+        }
+        auto tile = NewTile(&doc, box, orthos);
+        tile->m_strOutputPath = path;
+        tile->m_strName = QFileInfo(path).completeBaseName();
+        const Wml::Point2 corners[4] = {{box.minX, box.minY}, {box.maxX, box.minY}, {box.maxX, box.maxY},
+                                        {box.minX, box.maxY}};
+        tile->m_Outline = CPgon(corners, 4);
+        tiles.push_back(std::move(tile));
+    }
+
+    double left = DBL_MAX, bottom = DBL_MAX, right = -DBL_MAX, top = -DBL_MAX;
+    for (const auto& tile : tiles) {
+        left = std::min(left, tile->m_minX);
+        bottom = std::min(bottom, tile->m_minY);
+        right = std::max(right, tile->m_maxX);
+        top = std::max(top, tile->m_maxY);
+    }
+    if (QWidget* window = CadGetWindow(doc.m_pCad)) {
+        CadViewRect(window, left, bottom, right, top);
+    }
+
+    m_ProgressTiles.SetRange(0, int(tiles.size()));
+    for (size_t j = 0; j < tiles.size(); ++j) {
+        m_ProgressTiles.SetPos(int(j));
+        ZQT_PumpMessages();
+        tiles[j]->WriteTile(balance, &m_ProgressTile, &m_bAbort);
+    }
+    m_ProgressTiles.SetPos(0);
+    ZQT_PumpMessages();
+    return 1;
+}
