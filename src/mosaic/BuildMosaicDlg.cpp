@@ -43,8 +43,8 @@ std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box, con
     tile->m_geoTransform[1] = box.pixelWidth;
     tile->m_geoTransform[3] = box.maxY;
     tile->m_geoTransform[5] = box.pixelHeight;
-    tile->m_width = int(std::ceil(std::fabs(box.maxX - box.minX) / box.pixelWidth));
-    tile->m_height = int(std::ceil(std::fabs(box.maxY - box.minY) / std::fabs(box.pixelHeight)));
+    tile->m_width = PixelSpan(box.maxX - box.minX, box.pixelWidth);
+    tile->m_height = PixelSpan(box.maxY - box.minY, box.pixelHeight);
     tile->m_minX = box.minX;
     tile->m_maxX = box.maxX;
     tile->m_minY = box.minY;
@@ -194,8 +194,8 @@ int CBuildMosaicDlg::BuildMosaic() {
         KvMessageBox(QStringLiteral("No orthophoto with seamlines to mosaic"), MB_OK | MB_ICONINFORMATION);
         return 0;
     }
-    const int width = int(std::ceil(std::fabs(box.maxX - box.minX) / box.pixelWidth));
-    const int height = int(std::ceil(std::fabs(box.maxY - box.minY) / std::fabs(box.pixelHeight)));
+    const int width = PixelSpan(box.maxX - box.minX, box.pixelWidth);
+    const int height = PixelSpan(box.maxY - box.minY, box.pixelHeight);
     const GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(orthos.front()->m_pDataset, 1));
 
     QString folder = QFileInfo(doc.GetPathName()).absolutePath() + QLatin1Char('/');

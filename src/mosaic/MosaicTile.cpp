@@ -212,6 +212,10 @@ double SeamlineWorkingScale(double seamlineScaleFactor) {
     return std::max(1.0, seamlineScaleFactor);
 }
 
+int PixelSpan(double length, double pixel) {
+    return int(std::ceil(std::fabs(length) / std::fabs(pixel) - 1e-6));
+}
+
 int TransitionWidth(int mode, int customWidth) {
     switch (mode) {
         case 1:
@@ -368,9 +372,9 @@ int CMosaicTile::CollectContributingOrthos() {
     return int(m_Orthos.size());
 }
 
-cv::Mat CMosaicTile::BuildLabelMap(double R) const {
-    cv::Mat labels(cv::Size(std::max(1, int(m_width / R)), std::max(1, int(m_height / R))), CV_8UC3,
-                     cv::Scalar::all(255));
+cv::Mat CMosaicTile::BuildLabelMap(double R, int margin) const {
+    cv::Mat labels(cv::Size(std::max(1, int(m_width / R)) + 2 * margin, std::max(1, int(m_height / R)) + 2 * margin),
+                   CV_8UC3, cv::Scalar::all(255));
     for (size_t k = 0; k < m_Orthos.size(); ++k) {
         // All regions of one orthophoto in one even-odd fill: an island inside a hole of another
         // region stays its own.
@@ -383,8 +387,8 @@ cv::Mat CMosaicTile::BuildLabelMap(double R) const {
             for (int i = 0; i < CadPlineGetNumVers(polyline); ++i) {
                 double x = 0, y = 0, z = 0;
                 CadPlineGetVer(polyline, i, &x, &y, &z);
-                cells.emplace_back(int((x - m_minX) / m_geoTransform[1] / R),
-                                   int((y - m_maxY) / m_geoTransform[5] / R));
+                cells.emplace_back(int(std::floor((x - m_minX) / m_geoTransform[1] / R)) + margin,
+                                   int(std::floor((y - m_maxY) / m_geoTransform[5] / R)) + margin);
             }
             if (cells.size() >= 3) {
                 contours.push_back(std::move(cells));
@@ -426,10 +430,12 @@ int CMosaicTile::FillFromOrtho(int label, COrtho* ortho, const cv::Mat& labels, 
 
     // The orthophoto's own region on the working scale, blurred along its seams.
     cv::Mat mask(std::max(1, int(oh / R)), std::max(1, int(ow / R)), CV_8UC1, cv::Scalar(0));
-    const int c0 = int((gt[0] - m_minX) / (R * tpw));
-    const int c1 = int((ow * gt[1] + gt[0] - m_minX) / (R * tpw));
-    const int r0 = int((gt[3] - m_maxY) / (R * tph));
-    const int r1 = int((oh * gt[5] + gt[3] - m_maxY) / (R * tph));
+    // The orthophoto's footprint in label-map cells (the map starts m_nLabelMargin cells before
+    // the tile).
+    const int c0 = int(std::floor((gt[0] - m_minX) / (R * tpw))) + m_nLabelMargin;
+    const int c1 = int(std::floor((ow * gt[1] + gt[0] - m_minX) / (R * tpw))) + m_nLabelMargin;
+    const int r0 = int(std::floor((gt[3] - m_maxY) / (R * tph))) + m_nLabelMargin;
+    const int r1 = int(std::floor((oh * gt[5] + gt[3] - m_maxY) / (R * tph))) + m_nLabelMargin;
     for (int row = std::max(0, r0); row <= std::min(r1, labels.rows - 1); ++row) {
         const cv::Vec3b* cells = labels.ptr<cv::Vec3b>(row);
         for (int column = std::max(0, c0); column <= std::min(c1, labels.cols - 1); ++column) {
@@ -576,7 +582,9 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
     const Wml::Point2 centre((m_minX + m_maxX) / 2, (m_minY + m_maxY) / 2);
     double largest = 0, median = 0;
     SortOrthophotosFromCenter(m_Orthos, nullptr, &centre, &largest, &median);
-    cv::Mat labels = BuildLabelMap(R);
+    // The blur reaches half a kernel, the bilinear sampling one cell more.
+    m_nLabelMargin = TransitionKernelSize(TransitionWidth(m_nTransitionMode, m_nCustomTransitionWidth)) / 2 + 2;
+    cv::Mat labels = BuildLabelMap(R, m_nLabelMargin);
     if (progress) {
         progress->SetRange(0, int(m_Orthos.size()));
     }

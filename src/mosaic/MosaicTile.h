@@ -39,8 +39,10 @@ public:
     // overlaps the outline; returns their count.
     int CollectContributingOrthos();
     // The label map of the ordered orthophotos: per cell of the working scale the index of the
-    // owning orthophoto as three bytes (high byte in channel 0), white where none owns it.
-    cv::Mat BuildLabelMap(double workingScale) const;
+    // owning orthophoto as three bytes (high byte in channel 0), white where none owns it. It
+    // reaches margin cells beyond the tile on every side, so that the seam masks know who owns
+    // the land around the tile: a region that crosses the tile's edge is not blurred there.
+    cv::Mat BuildLabelMap(double workingScale, int margin) const;
     // Copies the orthophoto with label k into the open tile along its blurred seam mask. Returns 1
     // when the orthophoto was processed, 0 without dataset or when the abort flag was seen.
     int FillFromOrtho(int label, COrtho* ortho, const cv::Mat& labels, ProgressSink* progress, int* abort,
@@ -65,6 +67,7 @@ public:
     int m_nCustomTransitionWidth = 15;
 
 private:
+    int m_nLabelMargin = 0;
     int m_nBands = 0;
     GDALDataType m_type = GDT_Unknown;
 };
@@ -72,6 +75,9 @@ private:
 // The working scale of the seam masks: the project's seamline scale factor, at least 1 (a project
 // whose seamlines were never built has 0).
 double SeamlineWorkingScale(double seamlineScaleFactor);
+// The pixels that cover a length: ceil(|length| / |pixel|), where a millionth of a pixel beyond a
+// whole count is the rounding of the coordinates, not one more pixel.
+int PixelSpan(double length, double pixel);
 // Width in working-scale cells of the seam transition of a mode (0: hard seams).
 int TransitionWidth(int mode, int customWidth);
 // The side of the Gaussian kernel that blurs a seam of that width (odd).

@@ -1,0 +1,493 @@
+// The mosaic build as the operator runs it from the ribbon: four Landsat crops in a 2 × 2 layout,
+// their seamline regions and the tile layout, tiles that copy each region's owner, transitions
+// along the seams, radiometric balancing, the order of the orthophotos and the colour statistics,
+// the world file, aborts and refusals.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gdal.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <memory>
+
+#include "MosaicFixtures.h"
+#include "document/KelvaroDoc.h"
+#include "document/UserCommands.h"
+#include "mosaic/BuildMosaicDlg.h"
+#include "mosaic/MosaicCommands.h"
+#include "mosaic/MosaicOrder.h"
+#include "mosaic/MosaicTile.h"
+#include "mosaic/RadiometricBalancing.h"
+#include "mosaic/SeamlineFiles.h"
+#include "platform/tools/MakerInfo.h"
+#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CommandIds.h"
+#include "raster/Ortho.h"
+#include "raster/RasterIO.h"
+#include "support/Pictures.h"
+#include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+
+// A raster read whole: bands pixel-interleaved as bytes.
+struct Raster {
+    int width = 0, height = 0, bands = 0;
+    double gt[6] = {0, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> cells;
+    int at(int column, int row, int band) const { return cells[(size_t(row) * width + column) * bands + band]; }
+};
+
+Raster ReadRaster(const QString& path) {
+    Raster r;
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    EXPECT_NE(ds, nullptr) << path.toStdString();
+    if (!ds) {
+        return r;
+    }
+    r.width = GDALGetRasterXSize(ds);
+    r.height = GDALGetRasterYSize(ds);
+    r.bands = GDALGetRasterCount(ds);
+    GDALGetGeoTransform(ds, r.gt);
+    r.cells.resize(size_t(r.width) * r.height * r.bands);
+    EXPECT_EQ(GDALDatasetRasterIO(ds, GF_Read, 0, 0, r.width, r.height, r.cells.data(), r.width, r.height, GDT_Byte,
+                                  r.bands, nullptr, r.bands, r.bands * r.width, 1),
+              CE_None);
+    GDALClose(ds);
+    return r;
+}
+
+// Adds delta to every value of the raster (held within 0 ... 255), or multiplies them by factor.
+void ChangeValues(const QString& path, int delta, double factor = 1.0) {
+    Raster r = ReadRaster(path);
+    for (uint8_t& v : r.cells) {
+        v = uint8_t(std::clamp(int(std::lround(v * factor)) + delta, 0, 255));
+    }
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+    ASSERT_EQ(GDALDatasetRasterIO(ds, GF_Write, 0, 0, r.width, r.height, r.cells.data(), r.width, r.height, GDT_Byte,
+                                  r.bands, nullptr, r.bands, r.bands * r.width, 1),
+              CE_None);
+    GDALClose(ds);
+}
+
+// A closed polyline of the rectangle of scene cells [c0, c1) × [r0, r1) on the layer.
+CadEntity* AddRectangle(CadDrawing* drawing, const char* layerName, const double* scene, double c0, double r0,
+                        double c1, double r1) {
+    CadLayer* layer = CadGetLayerByName(drawing, layerName);
+    if (!layer) {
+        layer = CadAddLayer(drawing, layerName, 7, 0, 0);
+    }
+    CadSetCurLayer(drawing, layer);
+    CadClearVertices();
+    const double x0 = scene[0] + c0 * scene[1], x1 = scene[0] + c1 * scene[1];
+    const double y0 = scene[3] + r0 * scene[5], y1 = scene[3] + r1 * scene[5];
+    CadAddVertex(x0, y0, 0);
+    CadAddVertex(x1, y0, 0);
+    CadAddVertex(x1, y1, 0);
+    CadAddVertex(x0, y1, 0);
+    CadEntity* e = CadAddPolyline(drawing, 0, 1);
+    CadSetCurLayerByName(drawing, "0");
+    return e;
+}
+
+// Answers every Build Mosaic dialog: its work starts at once, the script waits until it closes
+// and keeps its result; onTileProgress sees each new position of the bar of the current tile.
+class BuildRunner : public QObject {
+public:
+    explicit BuildRunner(kvtest::ScriptedInteraction& ui) : m_ui(ui) { qApp->installEventFilter(this); }
+    ~BuildRunner() override { qApp->removeEventFilter(this); }
+
+    int Press(CKelvaroDoc& doc) {
+        int result = -1;
+        m_ui.AnswerModal([&result](QDialog& dialog) {
+            QElapsedTimer clock;
+            clock.start();
+            while (dialog.isVisible() && clock.elapsed() < 120000) {
+                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+            }
+            result = dialog.result();
+            return -1;
+        });
+        EXPECT_TRUE(doc.OnCommand(ID_MOSAICMERGE_BUILDMOSAIC));
+        return result;
+    }
+
+    std::function<void(CBuildMosaicDlg&, int)> onTileProgress;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            if (auto* dialog = qobject_cast<CBuildMosaicDlg*>(object)) {
+                connect(&dialog->m_ProgressTile, &QProgressBar::valueChanged, dialog, [this, dialog](int value) {
+                    if (onTileProgress) {
+                        onTileProgress(*dialog, value);
+                    }
+                });
+            }
+        }
+        return false;
+    }
+
+private:
+    kvtest::ScriptedInteraction& m_ui;
+};
+
+// Crop windows of the scene (column, row, width, height): a 2 × 2 layout overlapping in columns
+// 130-219 and rows 130-219; the lower right one ends at row 280, so that the corner beyond is
+// covered by none. Each crop's values are offset so that owners differ.
+struct Crop {
+    const char* name;
+    int column, row, width, height, offset;
+};
+constexpr Crop kCrops[4] = {{"nw", 0, 0, 220, 220, 0},
+                            {"ne", 130, 0, 219, 220, 15},
+                            {"sw", 0, 130, 220, 222, 30},
+                            {"se", 130, 130, 219, 150, 45}};
+// The seams of the regions in scene cells.
+constexpr int kSeamColumn = 175, kSeamRow = 175;
+
+int OwnerOf(int column, int row) {
+    if (row < kSeamRow) {
+        return column < kSeamColumn ? 0 : 1;
+    }
+    if (column < kSeamColumn) {
+        return 2;
+    }
+    if (row < 280) {
+        return 3;
+    }
+    // Below "se" no region lies: "sw" has data up to column 219, beyond it nothing does.
+    return column < 220 ? -2 : -1;
+}
+
+class MosaicBuild : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GDALAllRegister();
+        GetCommandRegistry().Reset();
+        GetDocumentProcedures().Reset();
+        RegisterMosaicCommands(GetCommandRegistry(), GetDocumentProcedures());
+        ActiveCadCommandId = 0;
+        folder = kvtest::NewTempFolder(
+            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        doc = std::make_unique<CKelvaroDoc>();
+        // The scene's geotransform.
+        ASSERT_FALSE(mtest::CutLandsat(folder + "/scene.tif", 0, 0, 349, 352, scene).isEmpty());
+    }
+    void TearDown() override {
+        doc.reset();
+        GetDocumentProcedures().Reset();
+    }
+
+    // The four crops as the project's orthophotos with their seamline regions, the project saved.
+    // prepare may change a crop's file before the project opens it.
+    void AddCrops(double brightenNe = 1.0, std::function<void(int, const QString&)> prepare = nullptr) {
+        for (int i = 0; i < 4; ++i) {
+            const Crop& c = kCrops[i];
+            paths[i] = mtest::CutLandsat(folder + "/" + c.name + ".tif", c.column, c.row, c.width, c.height);
+            ChangeValues(paths[i], c.offset, i == 1 ? brightenNe : 1.0);
+            if (prepare) {
+                prepare(i, paths[i]);
+            }
+            ASSERT_EQ(doc->AddOrtho(paths[i], 0, 0), 1);
+        }
+        for (int i = 0; i < 4; ++i) {
+            orthos[i] = doc->m_Orthos.at(QString::fromLatin1(kCrops[i].name) + ".tif");
+        }
+        const double regions[4][4] = {{0, 0, kSeamColumn, kSeamRow},
+                                      {kSeamColumn, 0, 349, kSeamRow},
+                                      {0, kSeamRow, kSeamColumn, 352},
+                                      {kSeamColumn, kSeamRow, 349, 280}};
+        for (int i = 0; i < 4; ++i) {
+            CadEntity* e = AddRectangle(doc->m_pCad, kSeamLinesLayer, scene, regions[i][0], regions[i][1],
+                                        regions[i][2], regions[i][3]);
+            CadEntityPutUserPtr(e, orthos[i]);
+            orthos[i]->SeamlinePolylines.push_back(e);
+        }
+        doc->SeamlineScaleFactor = 2;
+        ASSERT_EQ(doc->DoSave(folder + "/site.kvp"), 1);
+    }
+
+    // Named tiles on "Tiles" split at scene column 100 and row 200.
+    void AddTiles() {
+        const int columns[3] = {0, 100, 349}, rows[3] = {0, 200, 352};
+        for (int r = 0; r < 2; ++r) {
+            for (int c = 0; c < 2; ++c) {
+                CadEntity* e = AddRectangle(doc->m_pCad, "Tiles", scene, columns[c], rows[r], columns[c + 1],
+                                            rows[r + 1]);
+                char name[256] = {0};
+                std::snprintf(name, sizeof(name), "T-%02d-%02d", r, c);
+                CadEntityPutExData(e, name, 256);
+            }
+        }
+    }
+
+    // The scene cell's expected value in the tile: the owner's crop value.
+    int OwnerValue(const Raster* crops, int owner, int column, int row, int band) const {
+        return crops[owner].at(column - kCrops[owner].column, row - kCrops[owner].row, band);
+    }
+
+    kvtest::ScriptedInteraction ui;
+    BuildRunner runner{ui};
+    QString folder;
+    std::unique_ptr<CKelvaroDoc> doc;
+    double scene[6];
+    QString paths[4];
+    COrtho* orthos[4] = {};
+};
+
+}  // namespace
+
+TEST_F(MosaicBuild, RibbonBuildWritesNamedTilesThatCopyEachRegionsOwnerAndJoinTheProject) {
+    AddCrops();
+    AddTiles();
+    const QString out = folder + "/tiles";
+    QDir().mkpath(out);
+    ui.AnswerFile(out);
+    ui.AnswerMessage(IDNO);
+    bool pictured = false;
+    runner.onTileProgress = [&](CBuildMosaicDlg& dialog, int value) {
+        if (!pictured && value > 0) {
+            pictured = true;
+            const QImage shot = kvtest::Screenshot(&dialog, "CBuildMosaicDlg");
+            EXPECT_EQ(dialog.windowTitle(), "Build Mosaic");
+            EXPECT_FALSE(shot.isNull());
+        }
+    };
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    EXPECT_TRUE(pictured);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Apply radiometric balancing?"});
+
+    Raster crops[4];
+    for (int i = 0; i < 4; ++i) {
+        crops[i] = ReadRaster(paths[i]);
+    }
+    const int columns[3] = {0, 100, 349}, rows[3] = {0, 200, 352};
+    int compared = 0, empty = 0;
+    for (int r = 0; r < 2; ++r) {
+        for (int c = 0; c < 2; ++c) {
+            const QString name = QString::asprintf("T-%02d-%02d", r, c);
+            const QString path = out + "/" + name + ".tif";
+            ASSERT_TRUE(QFile::exists(path)) << path.toStdString();
+            QFile world(out + "/" + name + ".tfw");
+            ASSERT_TRUE(world.open(QIODevice::ReadOnly));
+            const QList<QByteArray> lines = world.readAll().split('\n');
+            ASSERT_EQ(lines.size(), 6);
+            EXPECT_DOUBLE_EQ(lines[0].toDouble(), scene[1]);
+            EXPECT_DOUBLE_EQ(lines[4].toDouble(), scene[0] + columns[c] * scene[1] + scene[1] / 2);
+            const Raster tile = ReadRaster(path);
+            ASSERT_EQ(tile.width, columns[c + 1] - columns[c]);
+            ASSERT_EQ(tile.height, rows[r + 1] - rows[r]);
+            EXPECT_DOUBLE_EQ(tile.gt[0], scene[0] + columns[c] * scene[1]);
+            EXPECT_DOUBLE_EQ(tile.gt[3], scene[3] + rows[r] * scene[5]);
+            for (int y = 0; y < tile.height; y += 3) {
+                for (int x = 0; x < tile.width; x += 3) {
+                    const int column = columns[c] + x, row = rows[r] + y;
+                    const int owner = OwnerOf(column, row);
+                    if (owner == -2) {
+                        continue;
+                    }
+                    if (owner < 0) {
+                        for (int b = 0; b < 3; ++b) {
+                            ASSERT_EQ(tile.at(x, y, b), 0) << column << "," << row;
+                        }
+                        ++empty;
+                        continue;
+                    }
+                    // Beyond the transition from every seam.
+                    if (std::abs(column - kSeamColumn) < 14 || std::abs(row - kSeamRow) < 14 ||
+                        std::abs(row - 280) < 14) {
+                        continue;
+                    }
+                    for (int b = 0; b < 3; ++b) {
+                        const int expected = OwnerValue(crops, owner, column, row, b);
+                        const int value = tile.at(x, y, b);
+                        EXPECT_TRUE(value == expected || value == std::clamp(expected, 1, 254))
+                            << name.toStdString() << " " << column << "," << row << " band " << b << ": " << value
+                            << " vs " << expected << " A " << OwnerValue(crops, 0, column, row, b);
+                    }
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 8000);
+    EXPECT_GT(empty, 300);
+
+    // Tags and projection inside the TIFF.
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(out + "/T-00-00.tif").constData(), GA_ReadOnly);
+    ASSERT_NE(ds, nullptr);
+    EXPECT_STREQ(GDALGetMetadataItem(ds, "TIFFTAG_SOFTWARE", nullptr),
+                 "Kelvaro - Drovane Software - " KV_MAKER_WEB_ADDRESS);
+    EXPECT_NE(GDALGetMetadataItem(ds, "TIFFTAG_DATETIME", nullptr), nullptr);
+    EXPECT_STREQ(GDALGetProjectionRef(ds), GDALGetProjectionRef(orthos[0]->m_pDataset));
+    GDALClose(ds);
+
+    // The tiles are orthophotos of the project; the seamline and tile layers are hidden, their
+    // highlights gone.
+    int tilesInProject = 0;
+    for (const auto& entry : doc->m_Orthos) {
+        tilesInProject += QFileInfo(entry.second->m_path).absolutePath() == QFileInfo(out).absoluteFilePath();
+    }
+    EXPECT_EQ(tilesInProject, 4);
+    EXPECT_EQ(CadLayerGetVisible(CadGetLayerByName(doc->m_pCad, kSeamLinesLayer)), 0);
+    EXPECT_EQ(CadLayerGetVisible(CadGetLayerByName(doc->m_pCad, "Tiles")), 0);
+    for (COrtho* o : orthos) {
+        EXPECT_EQ(CadEntityGetColor(o->SeamlinePolylines.front()), 256);
+        EXPECT_EQ(CadEntityGetFilled(o->SeamlinePolylines.front()), 0);
+    }
+
+    // A rebuild into the same folder would write over loaded tiles: each is refused and kept.
+    const QDateTime before = QFileInfo(out + "/T-00-00.tif").lastModified();
+    ui.Clear();
+    ui.AnswerFile(out);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    EXPECT_EQ(ui.MessageTexts().count(QString("unable to create %1/T-00-00.tif file").arg(QDir(out).path())), 1)
+        << ui.MessageTexts().join("|").toStdString();
+    EXPECT_EQ(ui.MessageTexts().size(), 5);
+    EXPECT_EQ(QFileInfo(out + "/T-00-00.tif").lastModified(), before);
+}
+
+TEST_F(MosaicBuild, WithoutNamedClosedTilesOneFileCoversTheWholeMosaic) {
+    AddCrops();
+    // No "Tiles" layer: only the file is asked for.
+    ui.AnswerMessage(IDNO);
+    ui.AnswerFile(folder + "/whole");
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    EXPECT_EQ(ui.Choosers().size(), 1);
+    Raster whole = ReadRaster(folder + "/whole.tif");
+    EXPECT_EQ(whole.width, 349);
+    EXPECT_EQ(whole.height, 352);
+    EXPECT_TRUE(QFile::exists(folder + "/whole.tfw"));
+
+    // Open or unnamed polylines on "Tiles": a folder, the balancing question, then the file.
+    CadEntity* open = AddRectangle(doc->m_pCad, "Tiles", scene, 0, 0, 100, 100);
+    CadPlinePutClosed(open, 0);
+    char name[256] = "T-00-00";
+    CadEntityPutExData(open, name, 256);
+    AddRectangle(doc->m_pCad, "Tiles", scene, 100, 100, 200, 200);
+    CadLayerPutVisible(CadGetLayerByName(doc->m_pCad, kSeamLinesLayer), 1);
+    ui.Clear();
+    ui.AnswerFile(folder);
+    ui.AnswerMessage(IDNO);
+    ui.AnswerFile(folder + "/again.tif");
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    ASSERT_EQ(ui.Choosers().size(), 2);
+    EXPECT_EQ(ui.Choosers()[0], "Select output folder");
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Apply radiometric balancing?"});
+    Raster again = ReadRaster(folder + "/again.tif");
+    EXPECT_EQ(again.width, 349);
+
+    // A project without an orthophoto that has seamlines says so and ends with 2.
+    CKelvaroDoc empty;
+    ui.Clear();
+    EXPECT_EQ(runner.Press(empty), IDCANCEL);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"No orthophoto with seamlines to mosaic"});
+}
+
+TEST_F(MosaicBuild, TransitionsBlendOnlyAlongSeamsAndKeepTheTypesExtremesOut) {
+    EXPECT_EQ(TransitionWidth(0, 15), 0);
+    EXPECT_EQ(TransitionWidth(1, 15), 15);
+    EXPECT_EQ(TransitionWidth(4, 15), 5);
+    EXPECT_EQ(TransitionWidth(5, 15), 1);
+    EXPECT_EQ(TransitionKernelSize(TransitionWidth(5, 15)), 1);
+    EXPECT_EQ(TransitionKernelSize(TransitionWidth(6, 10)), 11);
+    EXPECT_EQ(TransitionWidth(6, 0), 0);
+    EXPECT_EQ(TransitionWidth(9, 15), 0);
+    EXPECT_EQ(BlockMargin(2), 16);
+    EXPECT_EQ(BlockMargin(8), 8);
+    EXPECT_EQ(SeamlineWorkingScale(0), 1);
+
+    // Two constant orthophotos: "nw" white (255) with a black hole, "ne" grey (100); the seam at
+    // column 175. The tile starts inside "nw" (column 20), so "nw" skips its first 20 columns.
+    AddCrops(1.0, [](int i, const QString& path) {
+        if (i == 1) {
+            ChangeValues(path, 100, 0.0);
+        }
+        if (i != 0) {
+            return;
+        }
+        Raster nw = ReadRaster(path);
+        std::fill(nw.cells.begin(), nw.cells.end(), 255);
+        for (int row = 40; row < 60; ++row) {
+            for (int column = 150; column < 170; ++column) {
+                for (int b = 0; b < 3; ++b) {
+                    nw.cells[(size_t(row) * nw.width + column) * 3 + b] = 0;
+                }
+            }
+        }
+        GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+        ASSERT_EQ(GDALDatasetRasterIO(ds, GF_Write, 0, 0, nw.width, nw.height, nw.cells.data(), nw.width,
+                                      nw.height, GDT_Byte, 3, nullptr, 3, 3 * nw.width, 1),
+                  CE_None);
+        GDALClose(ds);
+    });
+    doc->SeamlineScaleFactor = 0;  // never built: taken as 1
+
+    auto writeTile = [&](int mode, int custom, const QString& name) {
+        CMosaicTile tile(doc.get());
+        tile.m_strOutputPath = folder + "/" + name + ".tif";
+        tile.m_strName = name;
+        tile.m_minX = scene[0] + 20 * scene[1];
+        tile.m_maxX = scene[0] + 330 * scene[1];
+        tile.m_maxY = scene[3];
+        tile.m_minY = scene[3] + 150 * scene[5];
+        const double gt[6] = {tile.m_minX, scene[1], 0, tile.m_maxY, 0, scene[5]};
+        std::copy(gt, gt + 6, tile.m_geoTransform);
+        tile.m_width = 310;
+        tile.m_height = 150;
+        const Wml::Point2 corners[4] = {
+            {tile.m_minX, tile.m_minY}, {tile.m_maxX, tile.m_minY}, {tile.m_maxX, tile.m_maxY}, {tile.m_minX, tile.m_maxY}};
+        tile.m_Outline = CPgon(corners, 4);
+        tile.m_Orthos = {orthos[0], orthos[1]};
+        tile.m_nTransitionMode = mode;
+        tile.m_nCustomTransitionWidth = custom;
+        EXPECT_EQ(tile.WriteTile(0, nullptr, nullptr), CMosaicTile::kWritten);
+        EXPECT_EQ(tile.m_Orthos.size(), 2u);
+        return ReadRaster(tile.m_strOutputPath);
+    };
+    const Raster hard = writeTile(0, 15, "hard");
+    const Raster soft = writeTile(6, 10, "soft");
+    int intermediate = 0, whiteKept = 0;
+    for (int y = 0; y < hard.height; ++y) {
+        for (int x = 0; x < hard.width; ++x) {
+            const int column = x + 20;
+            const int h = hard.at(x, y, 0), s = soft.at(x, y, 0);
+            // Hard seams: the owner's value (white held at 254 where blended) or the other one's.
+            ASSERT_TRUE(h == 100 || h == 254 || h == 255) << x << "," << y << ": " << h;
+            if (column < 160 && !(y >= 40 && y < 60 && column >= 150)) {
+                ASSERT_GE(h, 254);
+            }
+            if (column >= 190 && column < 219) {
+                ASSERT_EQ(h, 100);
+            }
+            // Inside the hole of "nw" the tile takes "ne", which fills empty pixels of its blocks.
+            if (y >= 40 && y < 60 && column >= 150 && column < 170) {
+                ASSERT_EQ(h, 100);
+            }
+            intermediate += s > 100 && s < 254;
+            whiteKept += h == 255;
+            if (column >= 130 && column < 220) {
+                ASSERT_LE(s, 254);
+                ASSERT_LE(h, 254);
+            }
+        }
+    }
+    EXPECT_GT(whiteKept, 0);        // copied into empty pixels, white stays 255
+    EXPECT_GT(intermediate, 150);   // an 11 × 11 kernel blends across the seam
+    for (int y = 0; y < soft.height; ++y) {
+        for (int x = 0; x < 120; ++x) {
+            ASSERT_EQ(soft.at(x, y, 0), hard.at(x, y, 0)) << x << "," << y;  // far from the seam
+        }
+    }
+}
