@@ -650,3 +650,14 @@ TEST_F(SeamlineGeneration, DemSeamsKeepToTheCellsWhereBothDemsHaveData) {
     }
     EXPECT_GT(checked, 50);
 }
+
+TEST(SeamlineScaleFactor, GrowsWithTheMedianOrTheLargestImageAndIsNeverBelowOne) {
+    // Small images would round to 0, which would leave the working grid without a size.
+    EXPECT_EQ(SeamlineScaleFactorFor(100 * 100, 100 * 100), 1.0);
+    EXPECT_EQ(SeamlineScaleFactorFor(0, 0), 1.0);
+    // Four 2000 x 2000 crops: the median rules.
+    EXPECT_EQ(SeamlineScaleFactorFor(4000000, 4000000), 4.0);
+    EXPECT_EQ(SeamlineScaleFactorFor(2600000, 2600000), 3.0);
+    // One large image among small ones: the largest rules, by the square root.
+    EXPECT_EQ(SeamlineScaleFactorFor(600000000, 1000000), 10.0);
+}
