@@ -10,6 +10,8 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QPixmap>
 
 #include <gdal.h>
 
@@ -369,6 +371,18 @@ TEST_F(MosaicBuild, WithoutNamedClosedTilesOneFileCoversTheWholeMosaic) {
     EXPECT_EQ(whole.width, 349);
     EXPECT_EQ(whole.height, 352);
     EXPECT_TRUE(QFile::exists(folder + "/whole.tfw"));
+    QImage picture(whole.width, whole.height, QImage::Format_RGB888);
+    for (int y = 0; y < whole.height; ++y) {
+        for (int x = 0; x < whole.width; ++x) {
+            picture.setPixel(x, y, qRgb(whole.at(x, y, 0), whole.at(x, y, 1), whole.at(x, y, 2)));
+        }
+    }
+    QLabel shown;
+    shown.setPixmap(QPixmap::fromImage(picture));
+    shown.resize(picture.size());
+    const QImage shot = kvtest::Screenshot(&shown, "MosaicTile");
+    EXPECT_GT(kvtest::ColourCount(shot), 1000);
+    EXPECT_GT(kvtest::ColourShare(shot, Qt::black, QRect(240, 300, 100, 40)), 0.95);  // covered by none
 
     // Open or unnamed polylines on "Tiles": a folder, the balancing question, then the file.
     CadEntity* open = AddRectangle(doc->m_pCad, "Tiles", scene, 0, 0, 100, 100);
@@ -490,4 +504,307 @@ TEST_F(MosaicBuild, TransitionsBlendOnlyAlongSeamsAndKeepTheTypesExtremesOut) {
             ASSERT_EQ(soft.at(x, y, 0), hard.at(x, y, 0)) << x << "," << y;  // far from the seam
         }
     }
+}
+
+TEST_F(MosaicBuild, BalancingBringsABrightenedCropToItsNeighboursWithinTheByteRange) {
+    AddCrops(1.2);
+    ui.AnswerMessage(IDYES);
+    ui.AnswerFile(folder + "/balanced.tif");
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    ui.AnswerMessage(IDNO);
+    ui.AnswerFile(folder + "/plain.tif");
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    EXPECT_EQ(ui.MessageTexts(), (QStringList{"Apply radiometric balancing?", "Apply radiometric balancing?"}));
+
+    // Across the seam of "nw" and "ne", five pixels each side.
+    const Raster balanced = ReadRaster(folder + "/balanced.tif");
+    const Raster plain = ReadRaster(folder + "/plain.tif");
+    auto seamStep = [](const Raster& r) {
+        double sum = 0;
+        int n = 0;
+        for (int row = 10; row < 160; ++row) {
+            for (int b = 0; b < 3; ++b) {
+                double left = 0, right = 0;
+                for (int d = 1; d <= 5; ++d) {
+                    left += r.at(kSeamColumn - d, row, b);
+                    right += r.at(kSeamColumn - 1 + d, row, b);
+                }
+                sum += std::fabs(right - left) / 5;
+                ++n;
+            }
+        }
+        return sum / n;
+    };
+    EXPECT_LT(seamStep(balanced), seamStep(plain) * 0.8) << seamStep(balanced) << " vs " << seamStep(plain);
+    for (int y = 0; y < balanced.height; ++y) {
+        for (int x = 0; x < balanced.width; ++x) {
+            if (balanced.at(x, y, 0) || balanced.at(x, y, 1) || balanced.at(x, y, 2)) {
+                for (int b = 0; b < 3; ++b) {
+                    ASSERT_GE(balanced.at(x, y, b), 1);
+                    ASSERT_LE(balanced.at(x, y, b), 254);
+                }
+            }
+        }
+    }
+
+    // The map beside the project: the crops' median is far below 100,000 pixels, f is 1.
+    EXPECT_EQ(doc->BalancingScaleFactor, 1.0);
+    EXPECT_EQ(doc->BalancingMapPath, folder + "/RadiometricBalancingMap.tif");
+    const Raster map = ReadRaster(doc->BalancingMapPath);
+    EXPECT_EQ(map.width, 349);
+    EXPECT_EQ(map.height, 352);
+    EXPECT_EQ(map.bands, 3);
+    EXPECT_DOUBLE_EQ(map.gt[0], scene[0]);
+    EXPECT_DOUBLE_EQ(map.gt[1], scene[1]);
+    EXPECT_DOUBLE_EQ(map.gt[3], scene[3]);
+    EXPECT_DOUBLE_EQ(map.gt[5], scene[5]);
+    EXPECT_EQ(BalancingScaleFactorFor(20e6), 200.0);
+    EXPECT_EQ(BalancingScaleFactorFor(48400), 1.0);
+}
+
+TEST_F(MosaicBuild, CorrectionsLeaveBand4TwoBandPixelsAndEmptyPixelsAloneAndStayFinite) {
+    AddCrops();
+    COrtho* nw = orthos[0];
+    // Grids of +300 (band 1), -300 (band 2), +7 (band 3) and +50 (band 4).
+    const float grids[4] = {300, -300, 7, 50};
+    for (int b = 0; b < 4; ++b) {
+        nw->m_correctionImage[b] = cv::Mat(10, 10, CV_32FC1, cv::Scalar(grids[b]));
+    }
+    double lo, hi;
+    GetMosaicValueRange(GDT_Byte, &lo, &hi);
+    double v[4] = {100, 100, 100, 100};
+    CorrectOrthoPixel(nw, v, 3, 3, 3, GDT_Byte, CorrectionDivisor(GDT_Byte), lo, hi, 1.0);
+    EXPECT_EQ(v[0], 254);
+    EXPECT_EQ(v[1], 1);
+    EXPECT_EQ(v[2], 107);
+    double two[2] = {100, 100};
+    CorrectOrthoPixel(nw, two, 3, 3, 2, GDT_Byte, 1, lo, hi, 1.0);
+    EXPECT_EQ(two[0], 100);
+    double empty[3] = {0, 0, 0};
+    CorrectOrthoPixel(nw, empty, 3, 3, 3, GDT_Byte, 1, lo, hi, 1.0);
+    EXPECT_EQ(empty[0], 0);
+    double outside[3] = {100, 100, 100};
+    CorrectOrthoPixel(nw, outside, 30, 3, 3, GDT_Byte, 1, lo, hi, 1.0);
+    EXPECT_EQ(outside[0], 100);
+    // 16-bit data take the 8-bit correction eight times.
+    GetMosaicValueRange(GDT_UInt16, &lo, &hi);
+    double wide[3] = {1000, 1000, 1000};
+    CorrectOrthoPixel(nw, wide, 3, 3, 3, GDT_UInt16, CorrectionDivisor(GDT_UInt16), lo, hi, 1.0);
+    EXPECT_EQ(wide[2], 1056);
+
+    // Fitted from 0 to 3 collinear control points (grey cells 1 ... k of the fourth row of the
+    // map, black elsewhere), the grids stay finite; band 4 gets no correction.
+    const Raster crop = ReadRaster(paths[0]);
+    for (int k = 0; k <= 3; ++k) {
+        const QString mapPath = folder + QString("/map%1.tif").arg(k);
+        GDALDatasetH map = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(mapPath).constData(),
+                                      crop.width, crop.height, 3, GDT_Byte, nullptr);
+        GDALSetGeoTransform(map, nw->m_geoTransform);
+        std::vector<uint8_t> cells(size_t(crop.width) * crop.height * 3, 0);
+        const int cw = crop.width / 9, ch = crop.height / 9;
+        for (int j = 1; j <= k; ++j) {
+            for (int y = 4 * ch - ch / 2 + 3; y < 4 * ch + ch / 2 - 3; ++y) {
+                for (int x = j * cw - cw / 2 + 3; x < j * cw + cw / 2 - 3; ++x) {
+                    for (int b = 0; b < 3; ++b) {
+                        cells[(size_t(y) * crop.width + x) * 3 + b] = 120;
+                    }
+                }
+            }
+        }
+        ASSERT_EQ(GDALDatasetRasterIO(map, GF_Write, 0, 0, crop.width, crop.height, cells.data(), crop.width,
+                                      crop.height, GDT_Byte, 3, nullptr, 3, 3 * crop.width, 1),
+                  CE_None);
+        GDALClose(map);
+        ASSERT_EQ(ComputeOrthoCorrection(nw, 4, mapPath, 1.0), 1) << k;
+        for (int b = 0; b < 4; ++b) {
+            ASSERT_EQ(nw->m_correctionImage[b].size(), cv::Size(crop.width, crop.height));
+            EXPECT_TRUE(cv::checkRange(nw->m_correctionImage[b])) << k << " band " << b;
+        }
+        EXPECT_EQ(cv::countNonZero(nw->m_correctionImage[3]), 0) << k;
+    }
+    EXPECT_EQ(ComputeOrthoCorrection(nw, 3, folder + "/none.tif", 1.0), 0);
+}
+
+TEST_F(MosaicBuild, FourBandOrthophotosGiveRgbTilesWithAnExtraBandLeftUncorrected) {
+    // Four bands: 3, 2, 1 and 4 of the scene.
+    QString paths4[2];
+    for (int i = 0; i < 2; ++i) {
+        const Crop& c = kCrops[i];
+        const QString three = mtest::CutLandsat(folder + "/t" + c.name + ".tif", c.column, c.row, c.width, c.height);
+        paths4[i] = folder + "/" + c.name + "4.tif";
+        const Raster r = ReadRaster(three);
+        GDALDatasetH in = GDALOpen(QFile::encodeName(three).constData(), GA_ReadOnly);
+        GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(paths4[i]).constData(), r.width,
+                                     r.height, 4, GDT_Byte, nullptr);
+        GDALSetGeoTransform(ds, const_cast<double*>(r.gt));
+        GDALSetProjection(ds, GDALGetProjectionRef(in));
+        GDALClose(in);
+        std::vector<uint8_t> cells(size_t(r.width) * r.height * 4);
+        for (size_t p = 0; p < size_t(r.width) * r.height; ++p) {
+            for (int b = 0; b < 3; ++b) {
+                cells[p * 4 + b] = r.cells[p * 3 + b];
+            }
+            cells[p * 4 + 3] = 77;
+        }
+        ASSERT_EQ(GDALDatasetRasterIO(ds, GF_Write, 0, 0, r.width, r.height, cells.data(), r.width, r.height, GDT_Byte,
+                                      4, nullptr, 4, 4 * r.width, 1),
+                  CE_None);
+        GDALClose(ds);
+        ASSERT_EQ(doc->AddOrtho(paths4[i], 0, 0), 1);
+        COrtho* o = doc->m_Orthos.at(QFileInfo(paths4[i]).fileName());
+        CadEntity* e = AddRectangle(doc->m_pCad, kSeamLinesLayer, scene, i == 0 ? 0 : kSeamColumn, 0,
+                                    i == 0 ? kSeamColumn : 349, 220);
+        CadEntityPutUserPtr(e, o);
+        o->SeamlinePolylines.push_back(e);
+    }
+    doc->SeamlineScaleFactor = 2;
+    ASSERT_EQ(doc->DoSave(folder + "/site.kvp"), 1);
+    ui.AnswerMessage(IDYES);
+    ui.AnswerFile(folder + "/four.tif");
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(folder + "/four.tif").constData(), GA_ReadOnly);
+    ASSERT_NE(ds, nullptr);
+    ASSERT_EQ(GDALGetRasterCount(ds), 4);
+    EXPECT_EQ(GDALGetRasterColorInterpretation(GDALGetRasterBand(ds, 1)), GCI_RedBand);
+    EXPECT_NE(GDALGetRasterColorInterpretation(GDALGetRasterBand(ds, 4)), GCI_AlphaBand);
+    GDALClose(ds);
+    const Raster four = ReadRaster(folder + "/four.tif");
+    int corrected = 0;
+    for (int y = 0; y < four.height; y += 2) {
+        for (int x = 0; x < four.width; x += 2) {
+            if (four.at(x, y, 0)) {
+                ASSERT_EQ(four.at(x, y, 3), 77) << x << "," << y;
+                ++corrected;
+            }
+        }
+    }
+    EXPECT_GT(corrected, 10000);
+}
+
+TEST_F(MosaicBuild, AbortRemovesTheTileBeingWrittenAndKeepsFinishedOnes) {
+    AddCrops();
+    AddTiles();
+    ui.AnswerFile(folder);
+    ui.AnswerMessage(IDNO);
+    runner.onTileProgress = [](CBuildMosaicDlg& dialog, int value) {
+        if (dialog.m_ProgressTiles.GetPos() == 1 && value > 0 && dialog.m_btnAbort.isEnabled()) {
+            dialog.m_btnAbort.click();
+        }
+    };
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    EXPECT_TRUE(QFile::exists(folder + "/T-00-00.tif"));
+    EXPECT_TRUE(QFile::exists(folder + "/T-00-00.tfw"));
+    for (const char* name : {"T-00-01", "T-01-00", "T-01-01"}) {
+        EXPECT_FALSE(QFile::exists(folder + "/" + name + ".tif")) << name;
+        EXPECT_FALSE(QFile::exists(folder + "/" + name + ".tfw")) << name;
+    }
+    EXPECT_TRUE(QDir(folder).entryList({".*"}, QDir::Files | QDir::Hidden).isEmpty());
+    for (COrtho* o : orthos) {
+        EXPECT_EQ(CadEntityGetColor(o->SeamlinePolylines.front()), 256);
+        EXPECT_EQ(CadEntityGetFilled(o->SeamlinePolylines.front()), 0);
+    }
+    EXPECT_EQ(CadLayerGetVisible(CadGetLayerByName(doc->m_pCad, "Tiles")), 0);
+}
+
+TEST(MosaicOrder, CentreFirstOrderMedianAndRobustOverlapMeans) {
+    mtest::SyntheticImages images;
+    COrtho* big = images.Add(3000, 3000, 0, 0);
+    COrtho* small = images.Add(2000, 2000, 10000, 0);
+    std::vector<COrtho*> list = {big, small};
+    double largest = 0, median = 0;
+    ASSERT_EQ(SortOrthophotosFromCenter(list, nullptr, nullptr, &largest, &median), 1);
+    EXPECT_EQ(median, 9e6);
+    EXPECT_EQ(largest, 9e6);
+    std::vector<COrtho*> none;
+    EXPECT_EQ(SortOrthophotosFromCenter(none, nullptr, nullptr, &largest, &median), 0);
+
+    // Centres at -10, 10 and 0 (all 2 wide): the middle one first, then the two equidistant
+    // ones in their array order.
+    mtest::SyntheticImages row;
+    COrtho* left = row.Add(2, 2, -11, 1);
+    COrtho* right = row.Add(2, 2, 9, 1);
+    COrtho* middle = row.Add(2, 2, -1, 1);
+    std::vector<COrtho*> three = {right, left, middle};
+    ASSERT_EQ(SortOrthophotosFromCenter(three, nullptr, nullptr, &largest, &median), 1);
+    EXPECT_EQ(three, (std::vector<COrtho*>{middle, right, left}));
+    const Wml::Point2 start(-20, 0);
+    three = {right, left, middle};
+    SortOrthophotosFromCenter(three, nullptr, &start, &largest, &median);
+    EXPECT_EQ(three, (std::vector<COrtho*>{left, middle, right}));
+
+    // Values 10 and 11 in both images give the truncated mean 10; a black pixel in either is
+    // left out.
+    cv::Mat a(1, 3, CV_8UC3), b(1, 3, CV_8UC3);
+    a.at<cv::Vec3b>(0, 0) = {10, 10, 10};
+    a.at<cv::Vec3b>(0, 1) = {11, 11, 11};
+    a.at<cv::Vec3b>(0, 2) = {200, 200, 200};
+    b.at<cv::Vec3b>(0, 0) = {20, 30, 40};
+    b.at<cv::Vec3b>(0, 1) = {21, 31, 41};
+    b.at<cv::Vec3b>(0, 2) = {0, 0, 0};
+    OverlapMeans ma, mb;
+    ASSERT_EQ(ComputeOverlapColorMeans(a, ma, b, mb), 1);
+    EXPECT_EQ(ma.red, 10);
+    EXPECT_EQ(mb.red, 40);
+    EXPECT_EQ(mb.blue, 20);
+    // No pixel valid in both.
+    a.at<cv::Vec3b>(0, 0) = {0, 0, 0};
+    a.at<cv::Vec3b>(0, 1) = {0, 0, 0};
+    EXPECT_EQ(ComputeOverlapColorMeans(a, ma, b, mb), 0);
+    EXPECT_EQ(ComputeOverlapColorMeans(a, ma, cv::Mat(2, 3, CV_8UC3), mb), 0);
+    cv::Mat g1 = (cv::Mat_<uchar>(1, 2) << 10, 11), g2 = (cv::Mat_<uchar>(1, 2) << 5, 6);
+    ASSERT_EQ(ComputeOverlapColorMeans(g1, ma, g2, mb), 1);
+    EXPECT_EQ(ma.grey, 10);
+    EXPECT_EQ(mb.grey, 5);
+}
+
+TEST(MosaicFiles, WorldFileOverviewsLabelMapAndPixelRoutines) {
+    const double gt[6] = {1000, 0.5, 0, 2000, 0, -0.5};
+    EXPECT_EQ(WorldFileText(gt), QString("0.500000000000000000000000000000\n0.000000000000000000000000000000\n"
+                                         "0.000000000000000000000000000000\n-0.500000000000000000000000000000\n"
+                                         "1000.250000000000000000000000000000\n1999.750000000000000000000000000000"));
+    EXPECT_EQ(WorldFilePath("/data/out/T-00-00.tif"), "/data/out/T-00-00.tfw");
+    EXPECT_EQ(kv::OverviewLevelCount(3000, 2000), 2);
+    EXPECT_EQ(kv::OverviewLevelCount(1100, 800), 1);
+    EXPECT_EQ(kv::OverviewLevelCount(1000, 1000), 0);
+
+    // An island (first orthophoto) in the hole of a frame (second): one even-odd fill per
+    // orthophoto keeps the island its owner's.
+    CadDrawing* drawing = CadCreate();
+    auto square = [drawing](double a, double b) {
+        CadClearVertices();
+        CadAddVertex(a, 100 - a, 0);
+        CadAddVertex(b, 100 - a, 0);
+        CadAddVertex(b, 100 - b, 0);
+        CadAddVertex(a, 100 - b, 0);
+        return CadAddPolyline(drawing, 0, 1);
+    };
+    {
+        COrtho island(nullptr), frame(nullptr);
+        island.SeamlinePolylines = {square(40, 60)};
+        frame.SeamlinePolylines = {square(0, 100), square(30, 70)};
+        CMosaicTile tile(nullptr);
+        tile.m_minX = 0;
+        tile.m_maxY = 100;
+        tile.m_geoTransform[1] = 1;
+        tile.m_geoTransform[5] = -1;
+        tile.m_width = tile.m_height = 100;
+        tile.m_Orthos = {&island, &frame};
+        const cv::Mat labels = tile.BuildLabelMap(2, 3);
+        ASSERT_EQ(labels.size(), cv::Size(56, 56));
+        auto label = [&labels](int x, int y) {
+            const cv::Vec3b c = labels.at<cv::Vec3b>(y / 2 + 3, x / 2 + 3);
+            return c[0] * 65536 + c[1] * 256 + c[2];
+        };
+        EXPECT_EQ(label(50, 50), 0);
+        EXPECT_EQ(label(10, 10), 1);
+        EXPECT_EQ(label(34, 50), 0xFFFFFF);
+    }
+    CadDelete(drawing);
+
+    cv::Mat image = CreateImageForGDALType(cv::Size(2, 1), GDT_Int16, 3);
+    ASSERT_EQ(image.type(), CV_16SC3);
+    const double values[3] = {-3.7, 3.7, 32767};
+    SetImagePixelFromDoubles(image, GDT_Int16, 1, 0, values);
+    EXPECT_EQ(image.at<cv::Vec3s>(0, 1), cv::Vec3s(-3, 3, 32767));
+    EXPECT_TRUE(CreateImageForGDALType(cv::Size(2, 1), GDT_CInt16, 1).empty());
 }
