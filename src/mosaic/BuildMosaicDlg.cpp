@@ -37,7 +37,8 @@ QString TileNameOf(CadEntity* entity) {
 }
 
 // A tile over the box, with the mosaic's pixel grid and orthophotos.
-std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box, const std::vector<COrtho*>& orthos) {
+std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box,
+                                     const std::vector<COrtho*>& orthos) {
     auto tile = std::make_unique<CMosaicTile>(doc);
     tile->m_geoTransform[0] = box.minX;
     tile->m_geoTransform[1] = box.pixelWidth;
@@ -72,8 +73,8 @@ std::vector<COrtho*> AcceptedMosaicOrthos(CKelvaroDoc& doc, MosaicBox* box) {
         const double* gt = ortho->m_geoTransform;
         const int count = GDALGetRasterCount(ortho->m_pDataset);
         const GDALDataType first = GDALGetRasterDataType(GDALGetRasterBand(ortho->m_pDataset, 1));
-        if (!accepted.empty() && (gt[1] != extent.pixelWidth || gt[5] != extent.pixelHeight || count != bands ||
-                                  first != type)) {
+        if (!accepted.empty() &&
+            (gt[1] != extent.pixelWidth || gt[5] != extent.pixelHeight || count != bands || first != type)) {
             continue;
         }
         if (accepted.empty()) {
@@ -150,7 +151,8 @@ void CBuildMosaicDlg::OnTimer(int id) {
     } catch (const std::bad_alloc&) {
         KvMessageBox(QStringLiteral("Build Mosaic: not enough memory"), MB_OK | MB_ICONERROR);
     } catch (const std::exception& e) {
-        KvMessageBox(QStringLiteral("Build Mosaic: %1").arg(QString::fromUtf8(e.what())), MB_OK | MB_ICONERROR);
+        KvMessageBox(QStringLiteral("Build Mosaic: %1").arg(QString::fromUtf8(e.what())),
+                     MB_OK | MB_ICONERROR);
     }
     m_bRunning = false;
     if (built) {
@@ -208,12 +210,12 @@ int CBuildMosaicDlg::BuildMosaic() {
         folder = ZQT_OptimizePath(picked, 1);
     }
 
-    const int balance = KvMessageBox(QStringLiteral("Apply radiometric balancing?"), MB_YESNO | MB_ICONQUESTION) ==
-                        IDYES;
+    const int balance =
+        KvMessageBox(QStringLiteral("Apply radiometric balancing?"), MB_YESNO | MB_ICONQUESTION) == IDYES;
     if (balance) {
         std::vector<COrtho*> ordered = orthos;
-        if (!BuildRadiometricBalancingMap(&doc, ordered, QString(), width, height, type, box, &m_ProgressTiles,
-                                          &m_bAbort)) {
+        if (!BuildRadiometricBalancingMap(&doc, ordered, QString(), width, height, type, box,
+                                          &m_ProgressTiles, &m_bAbort)) {
             KvMessageBox(QStringLiteral("Unable to evaluate radiometric balancing for output tiles"),
                          MB_OK | MB_ICONEXCLAMATION);
             return 0;
@@ -262,8 +264,8 @@ int CBuildMosaicDlg::BuildMosaic() {
         auto tile = NewTile(&doc, box, orthos);
         tile->m_strOutputPath = path;
         tile->m_strName = QFileInfo(path).completeBaseName();
-        const Wml::Point2 corners[4] = {{box.minX, box.minY}, {box.maxX, box.minY}, {box.maxX, box.maxY},
-                                        {box.minX, box.maxY}};
+        const Wml::Point2 corners[4] = {
+            {box.minX, box.minY}, {box.maxX, box.minY}, {box.maxX, box.maxY}, {box.minX, box.maxY}};
         tile->m_Outline = CPgon(corners, 4);
         tiles.push_back(std::move(tile));
     }

@@ -19,7 +19,8 @@ double Distance(const Wml::Point2& a, const Wml::Point2& b) {
 }
 
 // Index of the centre nearest the point among those not taken; the first of equals wins.
-int Nearest(const std::vector<Wml::Point2>& centres, const std::vector<char>& taken, const Wml::Point2& point) {
+int Nearest(const std::vector<Wml::Point2>& centres, const std::vector<char>& taken,
+            const Wml::Point2& point) {
     int best = -1;
     double bestDistance = 1e11;
     for (size_t i = 0; i < centres.size(); ++i) {

@@ -147,8 +147,8 @@ void BlendBlock(const cv::Mat& source, cv::Mat& tile, int x0, int y0, const Blen
                 continue;
             }
             if (setup.balance) {
-                CorrectOrthoPixel(setup.ortho, s, x0 + column, y0 + row, nb, setup.type, setup.divisor, setup.lo,
-                                  setup.hi, setup.balancingScale);
+                CorrectOrthoPixel(setup.ortho, s, x0 + column, y0 + row, nb, setup.type, setup.divisor,
+                                  setup.lo, setup.hi, setup.balancingScale);
             }
             LoadValues<T>(tp, nb, t);
             bool written = false;
@@ -200,10 +200,12 @@ void BlendBlockOfType(const cv::Mat& source, cv::Mat& tile, int x0, int y0, cons
 }
 
 // Reads (or writes) a pixel-interleaved block of all bands.
-bool BlockIO(GDALDatasetH dataset, GDALRWFlag flag, int x, int y, cv::Mat& buffer, GDALDataType type, int bands) {
+bool BlockIO(GDALDatasetH dataset, GDALRWFlag flag, int x, int y, cv::Mat& buffer, GDALDataType type,
+             int bands) {
     const int size = GDALGetDataTypeSizeBytes(type);
-    return GDALDatasetRasterIO(dataset, flag, x, y, buffer.cols, buffer.rows, buffer.data, buffer.cols, buffer.rows,
-                               type, bands, nullptr, size * bands, int(buffer.step), size) == CE_None;
+    return GDALDatasetRasterIO(dataset, flag, x, y, buffer.cols, buffer.rows, buffer.data, buffer.cols,
+                               buffer.rows, type, bands, nullptr, size * bands, int(buffer.step),
+                               size) == CE_None;
 }
 
 }  // namespace
@@ -373,8 +375,9 @@ int CMosaicTile::CollectContributingOrthos() {
 }
 
 cv::Mat CMosaicTile::BuildLabelMap(double R, int margin) const {
-    cv::Mat labels(cv::Size(std::max(1, int(m_width / R)) + 2 * margin, std::max(1, int(m_height / R)) + 2 * margin),
-                   CV_8UC3, cv::Scalar::all(255));
+    cv::Mat labels(
+        cv::Size(std::max(1, int(m_width / R)) + 2 * margin, std::max(1, int(m_height / R)) + 2 * margin),
+        CV_8UC3, cv::Scalar::all(255));
     for (size_t k = 0; k < m_Orthos.size(); ++k) {
         // All regions of one orthophoto in one even-odd fill: an island inside a hole of another
         // region stays its own.
@@ -410,8 +413,8 @@ int CMosaicTile::ComputeColorTransform(COrtho* ortho) {
     return ComputeOrthoCorrection(ortho, m_nBands, m_pDoc->BalancingMapPath, m_pDoc->BalancingScaleFactor);
 }
 
-int CMosaicTile::FillFromOrtho(int label, COrtho* ortho, const cv::Mat& labels, ProgressSink* progress, int* abort,
-                               double balancingScale, int applyBalancing, double divisor) {
+int CMosaicTile::FillFromOrtho(int label, COrtho* ortho, const cv::Mat& labels, ProgressSink* progress,
+                               int* abort, double balancingScale, int applyBalancing, double divisor) {
     if (!ortho || !ortho->m_pDataset || !m_pDataset) {
         return 0;
     }
@@ -474,7 +477,8 @@ int CMosaicTile::FillFromOrtho(int label, COrtho* ortho, const cv::Mat& labels, 
             const int mc1 = std::min(int((u + bx + bw - 1) / R) + K, mask.cols - 1);
             const int mr0 = std::max(0, int((v + by) / R) - K);
             const int mr1 = std::min(int((v + by + bh - 1) / R) + K, mask.rows - 1);
-            if (mc0 <= mc1 && mr0 <= mr1 && cv::countNonZero(mask(cv::Range(mr0, mr1 + 1), cv::Range(mc0, mc1 + 1)))) {
+            if (mc0 <= mc1 && mr0 <= mr1 &&
+                cv::countNonZero(mask(cv::Range(mr0, mr1 + 1), cv::Range(mc0, mc1 + 1)))) {
                 blocks.push_back({bx, by, bw, bh});
             }
         }
@@ -565,8 +569,8 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
     options.push_back(nullptr);
     GDALDriverH driver = GDALGetDriverByName("GTiff");
     const QString temporary = kv::TemporaryPathFor(m_strOutputPath);
-    m_pDataset = driver ? GDALCreate(driver, QFile::encodeName(temporary).constData(), m_width, m_height, m_nBands,
-                                     m_type, const_cast<char**>(options.data()))
+    m_pDataset = driver ? GDALCreate(driver, QFile::encodeName(temporary).constData(), m_width, m_height,
+                                     m_nBands, m_type, const_cast<char**>(options.data()))
                         : nullptr;
     if (!m_pDataset) {
         return refuse();
@@ -583,7 +587,8 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
     double largest = 0, median = 0;
     SortOrthophotosFromCenter(m_Orthos, nullptr, &centre, &largest, &median);
     // The blur reaches half a kernel, the bilinear sampling one cell more.
-    m_nLabelMargin = TransitionKernelSize(TransitionWidth(m_nTransitionMode, m_nCustomTransitionWidth)) / 2 + 2;
+    m_nLabelMargin =
+        TransitionKernelSize(TransitionWidth(m_nTransitionMode, m_nCustomTransitionWidth)) / 2 + 2;
     cv::Mat labels = BuildLabelMap(R, m_nLabelMargin);
     if (progress) {
         progress->SetRange(0, int(m_Orthos.size()));
@@ -611,7 +616,9 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
             }
             balance = 0;
             const QByteArray note =
-                QStringLiteral("Radiometric balancing not computed for %1: written uncorrected").arg(ortho->m_name).toUtf8();
+                QStringLiteral("Radiometric balancing not computed for %1: written uncorrected")
+                    .arg(ortho->m_name)
+                    .toUtf8();
             CadCmdPrompt(m_pDoc->m_pCad, note.constData(), nullptr);
         }
         const int filled = FillFromOrtho(int(k), ortho, labels, progress, abort, m_pDoc->BalancingScaleFactor,

@@ -1,9 +1,9 @@
 #include "mosaic/RadiometricBalancing.h"
 
 #include <gdal_priv.h>
+#include <vtkPoints.h>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/stitching/detail/blenders.hpp>
-#include <vtkPoints.h>
 
 #include <QDir>
 #include <QFile>
@@ -45,10 +45,11 @@ bool WriteBalancingMap(const cv::Mat& map, const double* geoTransform, const QSt
         return false;
     }
     int bandMap[3] = {3, 2, 1};
-    bool written = GDALSetGeoTransform(dataset, const_cast<double*>(geoTransform)) == CE_None &&
-                   GDALDatasetRasterIO(dataset, GF_Write, 0, 0, map.cols, map.rows, const_cast<uchar*>(map.data),
-                                       map.cols, map.rows, GDT_Byte, 3, bandMap, 3, int(map.step), 1) == CE_None &&
-                   kv::BuildOverviews(dataset, nullptr);
+    bool written =
+        GDALSetGeoTransform(dataset, const_cast<double*>(geoTransform)) == CE_None &&
+        GDALDatasetRasterIO(dataset, GF_Write, 0, 0, map.cols, map.rows, const_cast<uchar*>(map.data),
+                            map.cols, map.rows, GDT_Byte, 3, bandMap, 3, int(map.step), 1) == CE_None &&
+        kv::BuildOverviews(dataset, nullptr);
     written = kv::CloseDataset(dataset) && written;
     if (!written) {
         kv::RemoveRasterFile(temporary);
@@ -154,7 +155,9 @@ int BuildRadiometricBalancingMap(CKelvaroDoc* doc, std::vector<COrtho*>& orthos,
     }
     RestartClock(progress);
     for (int row = 0; row < mh && row < blended8.rows; ++row) {
-        blended8.row(row).colRange(0, std::min(mw, blended8.cols)).copyTo(map.row(row).colRange(0, std::min(mw, blended8.cols)));
+        blended8.row(row)
+            .colRange(0, std::min(mw, blended8.cols))
+            .copyTo(map.row(row).colRange(0, std::min(mw, blended8.cols)));
         if (row > 0 && row % 100 == 0) {
             if (progress) {
                 progress->SetPos(row / 100);
@@ -201,8 +204,8 @@ int ComputeOrthoCorrection(COrtho* ortho, int bands, const QString& mapPath, dou
         return 0;
     }
     const double* gt = ortho->m_geoTransform;
-    const cv::Rect window(int((gt[0] - mgt[0]) / (gt[1] * f)), int((gt[3] - mgt[3]) / (gt[5] * f)), reduced.cols,
-                          reduced.rows);
+    const cv::Rect window(int((gt[0] - mgt[0]) / (gt[1] * f)), int((gt[3] - mgt[3]) / (gt[5] * f)),
+                          reduced.cols, reduced.rows);
     cv::Mat mapWindow(reduced.size(), CV_8UC3);
     const int read = GDALExtractROI(map, mapWindow, &window, kExtractColour);
     GDALClose(map);
@@ -228,7 +231,8 @@ int ComputeOrthoCorrection(COrtho* ortho, int bands, const QString& mapPath, dou
                 continue;
             }
             OverlapMeans orthoMeans, mapMeans;
-            if (!ComputeOverlapColorMeans(reduced(cell).clone(), orthoMeans, mapWindow(cell).clone(), mapMeans)) {
+            if (!ComputeOverlapColorMeans(reduced(cell).clone(), orthoMeans, mapWindow(cell).clone(),
+                                          mapMeans)) {
                 continue;
             }
             const int d[4] = {mapMeans.red - orthoMeans.red, mapMeans.green - orthoMeans.green,
