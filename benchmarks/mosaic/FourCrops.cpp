@@ -2,12 +2,21 @@
 
 #include <gdal.h>
 #include <gdal_utils.h>
+#include <opencv2/core.hpp>
+#include <opencv2/core/ocl.hpp>
 
 #include <string>
 
 #include "document/KelvaroDoc.h"
 
 namespace bench {
+
+void PrepareProcess() {
+    GDALAllRegister();
+    CPLSetErrorHandler(CPLQuietErrorHandler);
+    cv::setNumThreads(1);
+    cv::ocl::setUseOpenCL(false);
+}
 
 bool MakeFourCrops(const char* scene, const QString& folder, CKelvaroDoc* doc, QStringList* paths) {
     GDALDatasetH source = GDALOpen(scene, GA_ReadOnly);

@@ -17,6 +17,10 @@ constexpr double kPixel = 2.85;
 constexpr int kCrop = 2000;
 inline const cv::Point kCorners[4] = {{0, 0}, {1490, 0}, {0, 1520}, {1490, 1520}};
 
+// GDAL's drivers registered and its messages silenced, OpenCV on one thread without OpenCL: the
+// set-up both benchmark programs run with.
+void PrepareProcess();
+
 // Writes the crops into the folder and adds them to the project as orthophotos; their paths go to
 // paths. False when any step fails.
 bool MakeFourCrops(const char* scene, const QString& folder, CKelvaroDoc* doc, QStringList* paths);

@@ -25,7 +25,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <opencv2/core/ocl.hpp>
 #include <opencv2/stitching/detail/blenders.hpp>
 
 #include <cstdio>
@@ -151,10 +150,7 @@ BENCHMARK(BM_MultiBandBlender)->Unit(benchmark::kMillisecond)->Iterations(3);
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    GDALAllRegister();
-    CPLSetErrorHandler(CPLQuietErrorHandler);
-    cv::setNumThreads(1);
-    cv::ocl::setUseOpenCL(false);
+    bench::PrepareProcess();
     QString keep;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--keep=", 7) == 0) {

@@ -22,8 +22,6 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
-#include <opencv2/core/ocl.hpp>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -140,10 +138,7 @@ BENCHMARK(BM_GraphCutSeamFinder)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    GDALAllRegister();
-    CPLSetErrorHandler(CPLQuietErrorHandler);
-    cv::setNumThreads(1);
-    cv::ocl::setUseOpenCL(false);
+    bench::PrepareProcess();
     QTemporaryDir folder;
     CKelvaroDoc doc;
     g_doc = &doc;

@@ -2,16 +2,12 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTimerEvent>
 
 #include <cfloat>
 #include <cmath>
-#include <exception>
 #include <memory>
-#include <new>
 
 #include "controls/DialogUnits.h"
-#include "controls/KvIcons.h"
 #include "document/KelvaroDoc.h"
 #include "mosaic/MosaicTile.h"
 #include "mosaic/RadiometricBalancing.h"
@@ -101,11 +97,7 @@ void RunBuildMosaic(CKelvaroDoc& doc) {
 }
 
 CBuildMosaicDlg::CBuildMosaicDlg(CKelvaroDoc* doc, QWidget* parent)
-    : KvDialog(parent),
-      m_pDoc(doc),
-      m_ProgressTiles(this),
-      m_ProgressTile(this),
-      m_btnAbort(QStringLiteral("Abort"), this) {
+    : CTimedWorkDlg(parent), m_pDoc(doc), m_ProgressTiles(this), m_ProgressTile(this) {
     setWindowTitle(QStringLiteral("Build Mosaic"));
     setFixedSize(kv::DluSize(this, 309, 46));
     m_ProgressTiles.setGeometry(kv::DluRect(this, 7, 7, 240, 14));
@@ -113,75 +105,19 @@ CBuildMosaicDlg::CBuildMosaicDlg(CKelvaroDoc* doc, QWidget* parent)
     m_btnAbort.setGeometry(kv::DluRect(this, 252, 15, 50, 16));
     m_ProgressTiles.setObjectName(QStringLiteral("tiles"));
     m_ProgressTile.setObjectName(QStringLiteral("tile"));
-    m_btnAbort.setObjectName(QStringLiteral("abort"));
-    connect(&m_btnAbort, &QPushButton::clicked, this, &CBuildMosaicDlg::OnBnClickedAbort);
 }
 
-bool CBuildMosaicDlg::OnInitDialog() {
-    if (!m_pDoc) {
-        EndDialog(IDCANCEL);
-        return true;
+bool CBuildMosaicDlg::RunWork() {
+    if (!BuildMosaic()) {
+        return false;
     }
-    m_btnAbort.SetIcon(IDI_CANCEL, IDI_CANCEL_DISABLED);
-    m_nTimer = startTimer(kStartDelay);
-    return true;
-}
-
-void CBuildMosaicDlg::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_nTimer) {
-        OnTimer(kStartTimer);
-        return;
-    }
-    KvDialog::timerEvent(event);
-}
-
-void CBuildMosaicDlg::OnTimer(int id) {
-    if (id != kStartTimer || m_bRunning) {
-        return;
-    }
-    if (m_nTimer) {
-        killTimer(m_nTimer);
-        m_nTimer = 0;
-    }
-    m_bRunning = true;
-    int built = 0;
-    // Nothing may leave an event handler by an exception: it reaches the operator here.
-    try {
-        built = BuildMosaic();
-    } catch (const std::bad_alloc&) {
-        KvMessageBox(QStringLiteral("Build Mosaic: not enough memory"), MB_OK | MB_ICONERROR);
-    } catch (const std::exception& e) {
-        KvMessageBox(QStringLiteral("Build Mosaic: %1").arg(QString::fromUtf8(e.what())),
-                     MB_OK | MB_ICONERROR);
-    }
-    m_bRunning = false;
-    if (built) {
-        for (const char* name : {kSeamLinesLayer, kTilesLayer}) {
-            if (CadLayer* layer = CadGetLayerByName(m_pDoc->m_pCad, name)) {
-                CadLayerPutVisible(layer, 0);
-            }
+    for (const char* name : {kSeamLinesLayer, kTilesLayer}) {
+        if (CadLayer* layer = CadGetLayerByName(m_pDoc->m_pCad, name)) {
+            CadLayerPutVisible(layer, 0);
         }
-        CadUpdate(m_pDoc->m_pCad);
     }
-    EndDialog(built ? IDOK : IDCANCEL);
-}
-
-void CBuildMosaicDlg::OnOK() {
-    if (!m_bRunning) {
-        KvDialog::OnOK();
-    }
-}
-
-void CBuildMosaicDlg::OnCancel() {
-    if (!m_bRunning) {
-        KvDialog::OnCancel();
-    }
-}
-
-void CBuildMosaicDlg::OnBnClickedAbort() {
-    m_bAbort = 1;
-    m_btnAbort.setEnabled(false);
-    ZQT_PumpMessages();
+    CadUpdate(m_pDoc->m_pCad);
+    return true;
 }
 
 int CBuildMosaicDlg::BuildMosaic() {

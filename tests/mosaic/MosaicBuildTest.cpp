@@ -35,6 +35,7 @@
 #include "raster/Ortho.h"
 #include "raster/RasterIO.h"
 #include "support/Pictures.h"
+#include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -52,20 +53,19 @@ struct Raster {
 
 Raster ReadRaster(const QString& path) {
     Raster r;
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
-    EXPECT_NE(ds, nullptr) << path.toStdString();
-    if (!ds) {
-        return r;
-    }
-    r.width = GDALGetRasterXSize(ds);
-    r.height = GDALGetRasterYSize(ds);
-    r.bands = GDALGetRasterCount(ds);
-    GDALGetGeoTransform(ds, r.gt);
+    const kvtest::RasterFacts facts = kvtest::Inspect(path);
+    EXPECT_TRUE(facts.opened) << path.toStdString();
+    r.width = facts.width;
+    r.height = facts.height;
+    r.bands = facts.bands;
+    std::copy(facts.geoTransform, facts.geoTransform + 6, r.gt);
     r.cells.resize(size_t(r.width) * r.height * r.bands);
-    EXPECT_EQ(GDALDatasetRasterIO(ds, GF_Read, 0, 0, r.width, r.height, r.cells.data(), r.width, r.height,
-                                  GDT_Byte, r.bands, nullptr, r.bands, r.bands * r.width, 1),
-              CE_None);
-    GDALClose(ds);
+    for (int b = 0; b < r.bands; ++b) {
+        const std::vector<double> band = kvtest::ReadBand(path, b + 1);
+        for (size_t i = 0; i < band.size() && i * r.bands + b < r.cells.size(); ++i) {
+            r.cells[i * r.bands + b] = uint8_t(band[i]);
+        }
+    }
     return r;
 }
 
@@ -102,47 +102,12 @@ CadEntity* AddRectangle(CadDrawing* drawing, const char* layerName, const double
     return e;
 }
 
-// Answers every Build Mosaic dialog: its work starts at once, the script waits until it closes
-// and keeps its result; onTileProgress sees each new position of the bar of the current tile.
-class BuildRunner : public QObject {
+// Presses "Build Mosaic" and answers its dialog; onProgress sees the bar of the current tile.
+class BuildRunner : public mtest::DialogRunner<CBuildMosaicDlg, TProgressTimeToComplete> {
 public:
-    explicit BuildRunner(kvtest::ScriptedInteraction& ui) : m_ui(ui) { qApp->installEventFilter(this); }
-    ~BuildRunner() override { qApp->removeEventFilter(this); }
-
-    int Press(CKelvaroDoc& doc) {
-        int result = -1;
-        m_ui.AnswerModal([&result](QDialog& dialog) {
-            QElapsedTimer clock;
-            clock.start();
-            while (dialog.isVisible() && clock.elapsed() < 120000) {
-                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-            }
-            result = dialog.result();
-            return -1;
-        });
-        EXPECT_TRUE(doc.OnCommand(ID_MOSAICMERGE_BUILDMOSAIC));
-        return result;
-    }
-
-    std::function<void(CBuildMosaicDlg&, int)> onTileProgress;
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override {
-        if (event->type() == QEvent::Show) {
-            if (auto* dialog = qobject_cast<CBuildMosaicDlg*>(object)) {
-                connect(&dialog->m_ProgressTile, &QProgressBar::valueChanged, dialog,
-                        [this, dialog](int value) {
-                            if (onTileProgress) {
-                                onTileProgress(*dialog, value);
-                            }
-                        });
-            }
-        }
-        return false;
-    }
-
-private:
-    kvtest::ScriptedInteraction& m_ui;
+    explicit BuildRunner(kvtest::ScriptedInteraction& ui)
+        : DialogRunner(ui, &CBuildMosaicDlg::m_ProgressTile) {}
+    int Press(CKelvaroDoc& doc) { return DialogRunner::Press(doc, ID_MOSAICMERGE_BUILDMOSAIC); }
 };
 
 // Crop windows of the scene (column, row, width, height): a 2 × 2 layout overlapping in columns
@@ -176,13 +141,7 @@ int OwnerOf(int column, int row) {
 class MosaicBuild : public ::testing::Test {
 protected:
     void SetUp() override {
-        GDALAllRegister();
-        GetCommandRegistry().Reset();
-        GetDocumentProcedures().Reset();
-        RegisterMosaicCommands(GetCommandRegistry(), GetDocumentProcedures());
-        ActiveCadCommandId = 0;
-        folder = kvtest::NewTempFolder(
-            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder = mtest::PrepareMosaicCommands();
         doc = std::make_unique<CKelvaroDoc>();
         // The scene's geotransform.
         ASSERT_FALSE(mtest::CutLandsat(folder + "/scene.tif", 0, 0, 349, 352, scene).isEmpty());
@@ -259,7 +218,7 @@ TEST_F(MosaicBuild, RibbonBuildWritesNamedTilesThatCopyEachRegionsOwnerAndJoinTh
     ui.AnswerFile(out);
     ui.AnswerMessage(IDNO);
     bool pictured = false;
-    runner.onTileProgress = [&](CBuildMosaicDlg& dialog, int value) {
+    runner.onProgress = [&](CBuildMosaicDlg& dialog, int value) {
         if (!pictured && value > 0) {
             pictured = true;
             const QImage shot = kvtest::Screenshot(&dialog, "CBuildMosaicDlg");
@@ -693,7 +652,7 @@ TEST_F(MosaicBuild, AbortRemovesTheTileBeingWrittenAndKeepsFinishedOnes) {
     AddTiles();
     ui.AnswerFile(folder);
     ui.AnswerMessage(IDNO);
-    runner.onTileProgress = [](CBuildMosaicDlg& dialog, int value) {
+    runner.onProgress = [](CBuildMosaicDlg& dialog, int value) {
         if (dialog.m_ProgressTiles.GetPos() == 1 && value > 0 && dialog.m_btnAbort.isEnabled()) {
             dialog.m_btnAbort.click();
         }
