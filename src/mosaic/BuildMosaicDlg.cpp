@@ -2,16 +2,12 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTimerEvent>
 
 #include <cfloat>
 #include <cmath>
-#include <exception>
 #include <memory>
-#include <new>
 
 #include "controls/DialogUnits.h"
-#include "controls/KvIcons.h"
 #include "document/KelvaroDoc.h"
 #include "mosaic/MosaicTile.h"
 #include "mosaic/RadiometricBalancing.h"
@@ -37,7 +33,8 @@ QString TileNameOf(CadEntity* entity) {
 }
 
 // A tile over the box, with the mosaic's pixel grid and orthophotos.
-std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box, const std::vector<COrtho*>& orthos) {
+std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box,
+                                     const std::vector<COrtho*>& orthos) {
     auto tile = std::make_unique<CMosaicTile>(doc);
     tile->m_geoTransform[0] = box.minX;
     tile->m_geoTransform[1] = box.pixelWidth;
@@ -72,8 +69,8 @@ std::vector<COrtho*> AcceptedMosaicOrthos(CKelvaroDoc& doc, MosaicBox* box) {
         const double* gt = ortho->m_geoTransform;
         const int count = GDALGetRasterCount(ortho->m_pDataset);
         const GDALDataType first = GDALGetRasterDataType(GDALGetRasterBand(ortho->m_pDataset, 1));
-        if (!accepted.empty() && (gt[1] != extent.pixelWidth || gt[5] != extent.pixelHeight || count != bands ||
-                                  first != type)) {
+        if (!accepted.empty() &&
+            (gt[1] != extent.pixelWidth || gt[5] != extent.pixelHeight || count != bands || first != type)) {
             continue;
         }
         if (accepted.empty()) {
@@ -100,11 +97,7 @@ void RunBuildMosaic(CKelvaroDoc& doc) {
 }
 
 CBuildMosaicDlg::CBuildMosaicDlg(CKelvaroDoc* doc, QWidget* parent)
-    : KvDialog(parent),
-      m_pDoc(doc),
-      m_ProgressTiles(this),
-      m_ProgressTile(this),
-      m_btnAbort(QStringLiteral("Abort"), this) {
+    : CTimedWorkDlg(parent), m_pDoc(doc), m_ProgressTiles(this), m_ProgressTile(this) {
     setWindowTitle(QStringLiteral("Build Mosaic"));
     setFixedSize(kv::DluSize(this, 309, 46));
     m_ProgressTiles.setGeometry(kv::DluRect(this, 7, 7, 240, 14));
@@ -112,74 +105,19 @@ CBuildMosaicDlg::CBuildMosaicDlg(CKelvaroDoc* doc, QWidget* parent)
     m_btnAbort.setGeometry(kv::DluRect(this, 252, 15, 50, 16));
     m_ProgressTiles.setObjectName(QStringLiteral("tiles"));
     m_ProgressTile.setObjectName(QStringLiteral("tile"));
-    m_btnAbort.setObjectName(QStringLiteral("abort"));
-    connect(&m_btnAbort, &QPushButton::clicked, this, &CBuildMosaicDlg::OnBnClickedAbort);
 }
 
-bool CBuildMosaicDlg::OnInitDialog() {
-    if (!m_pDoc) {
-        EndDialog(IDCANCEL);
-        return true;
+bool CBuildMosaicDlg::RunWork() {
+    if (!BuildMosaic()) {
+        return false;
     }
-    m_btnAbort.SetIcon(IDI_CANCEL, IDI_CANCEL_DISABLED);
-    m_nTimer = startTimer(kStartDelay);
-    return true;
-}
-
-void CBuildMosaicDlg::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_nTimer) {
-        OnTimer(kStartTimer);
-        return;
-    }
-    KvDialog::timerEvent(event);
-}
-
-void CBuildMosaicDlg::OnTimer(int id) {
-    if (id != kStartTimer || m_bRunning) {
-        return;
-    }
-    if (m_nTimer) {
-        killTimer(m_nTimer);
-        m_nTimer = 0;
-    }
-    m_bRunning = true;
-    int built = 0;
-    // Nothing may leave an event handler by an exception: it reaches the operator here.
-    try {
-        built = BuildMosaic();
-    } catch (const std::bad_alloc&) {
-        KvMessageBox(QStringLiteral("Build Mosaic: not enough memory"), MB_OK | MB_ICONERROR);
-    } catch (const std::exception& e) {
-        KvMessageBox(QStringLiteral("Build Mosaic: %1").arg(QString::fromUtf8(e.what())), MB_OK | MB_ICONERROR);
-    }
-    m_bRunning = false;
-    if (built) {
-        for (const char* name : {kSeamLinesLayer, kTilesLayer}) {
-            if (CadLayer* layer = CadGetLayerByName(m_pDoc->m_pCad, name)) {
-                CadLayerPutVisible(layer, 0);
-            }
+    for (const char* name : {kSeamLinesLayer, kTilesLayer}) {
+        if (CadLayer* layer = CadGetLayerByName(m_pDoc->m_pCad, name)) {
+            CadLayerPutVisible(layer, 0);
         }
-        CadUpdate(m_pDoc->m_pCad);
     }
-    EndDialog(built ? IDOK : IDCANCEL);
-}
-
-void CBuildMosaicDlg::OnOK() {
-    if (!m_bRunning) {
-        KvDialog::OnOK();
-    }
-}
-
-void CBuildMosaicDlg::OnCancel() {
-    if (!m_bRunning) {
-        KvDialog::OnCancel();
-    }
-}
-
-void CBuildMosaicDlg::OnBnClickedAbort() {
-    m_bAbort = 1;
-    m_btnAbort.setEnabled(false);
-    ZQT_PumpMessages();
+    CadUpdate(m_pDoc->m_pCad);
+    return true;
 }
 
 int CBuildMosaicDlg::BuildMosaic() {
@@ -208,12 +146,12 @@ int CBuildMosaicDlg::BuildMosaic() {
         folder = ZQT_OptimizePath(picked, 1);
     }
 
-    const int balance = KvMessageBox(QStringLiteral("Apply radiometric balancing?"), MB_YESNO | MB_ICONQUESTION) ==
-                        IDYES;
+    const int balance =
+        KvMessageBox(QStringLiteral("Apply radiometric balancing?"), MB_YESNO | MB_ICONQUESTION) == IDYES;
     if (balance) {
         std::vector<COrtho*> ordered = orthos;
-        if (!BuildRadiometricBalancingMap(&doc, ordered, QString(), width, height, type, box, &m_ProgressTiles,
-                                          &m_bAbort)) {
+        if (!BuildRadiometricBalancingMap(&doc, ordered, QString(), width, height, type, box,
+                                          &m_ProgressTiles, &m_bAbort)) {
             KvMessageBox(QStringLiteral("Unable to evaluate radiometric balancing for output tiles"),
                          MB_OK | MB_ICONEXCLAMATION);
             return 0;
@@ -262,8 +200,8 @@ int CBuildMosaicDlg::BuildMosaic() {
         auto tile = NewTile(&doc, box, orthos);
         tile->m_strOutputPath = path;
         tile->m_strName = QFileInfo(path).completeBaseName();
-        const Wml::Point2 corners[4] = {{box.minX, box.minY}, {box.maxX, box.minY}, {box.maxX, box.maxY},
-                                        {box.minX, box.maxY}};
+        const Wml::Point2 corners[4] = {
+            {box.minX, box.minY}, {box.maxX, box.minY}, {box.maxX, box.maxY}, {box.minX, box.maxY}};
         tile->m_Outline = CPgon(corners, 4);
         tiles.push_back(std::move(tile));
     }

@@ -8,21 +8,19 @@
 
 #include <vector>
 
-#include "controls/ButtonST.h"
 #include "controls/ProgressTimeToComplete.h"
+#include "controls/TimedWorkDlg.h"
 #include "mosaic/RadiometricBalancing.h"
-#include "platform/ui/KvDialog.h"
 
 class CKelvaroDoc;
 class COrtho;
 class CMosaicTile;
 
-class CBuildMosaicDlg : public KvDialog {
+class CBuildMosaicDlg : public CTimedWorkDlg {
     Q_OBJECT
 public:
     enum { IDD = 352, IDC_PROGRESS_TILES = 1004, IDC_PROGRESS_TILE = 1054, IDC_ABORT = 1055 };
-    // The timer that starts the build, and its delay in milliseconds.
-    static constexpr int kStartTimer = 100;
+    // The delay of the timer that starts the build, in milliseconds.
     static constexpr int kStartDelay = 100;
 
     explicit CBuildMosaicDlg(CKelvaroDoc* doc, QWidget* parent = nullptr);
@@ -30,30 +28,17 @@ public:
     // The build; 1 when the tile loop ran, 0 when the build stopped before it (refusals told to
     // the operator).
     int BuildMosaic();
-    // Timer 100: runs the build once; after a build whose tile loop ran, "SeamLines" and "Tiles"
-    // are hidden and the dialog ends with IDOK, otherwise with IDCANCEL.
-    void OnTimer(int id);
-    // Raises the abort flag, which the tile writer polls, and disables the button.
-    void OnBnClickedAbort();
-
     CKelvaroDoc* m_pDoc;
-    // 0 until Abort is pressed.
-    int m_bAbort = 0;
     // Tiles done (also the balancing map), and the work inside the current tile.
     TProgressTimeToComplete m_ProgressTiles;
     TProgressTimeToComplete m_ProgressTile;
-    CButtonST m_btnAbort;
 
 protected:
-    bool OnInitDialog() override;
-    // Enter, Escape and the window's close button do nothing while the build runs.
-    void OnOK() override;
-    void OnCancel() override;
-    void timerEvent(QTimerEvent* event) override;
-
-private:
-    int m_nTimer = 0;
-    bool m_bRunning = false;
+    // The work of timer 100: after a build whose tile loop ran, "SeamLines" and "Tiles" are
+    // hidden and the dialog ends with IDOK, otherwise with IDCANCEL.
+    bool RunWork() override;
+    bool CanWork() const override { return m_pDoc != nullptr; }
+    int StartDelay() const override { return kStartDelay; }
 };
 
 // The orthophotos a mosaic can be built from, in the order of the project's table: those with

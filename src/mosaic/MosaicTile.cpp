@@ -80,6 +80,36 @@ private:
     int m_counter = 0;
 };
 
+// Calls f with a value of the C type of the data type's cells (nothing for other types).
+template <class F>
+void WithCellType(GDALDataType type, F&& f) {
+    switch (type) {
+        case GDT_Byte:
+            f(uint8_t{});
+            break;
+        case GDT_UInt16:
+            f(uint16_t{});
+            break;
+        case GDT_Int16:
+            f(int16_t{});
+            break;
+        case GDT_UInt32:
+            f(uint32_t{});
+            break;
+        case GDT_Int32:
+            f(int32_t{});
+            break;
+        case GDT_Float32:
+            f(float{});
+            break;
+        case GDT_Float64:
+            f(double{});
+            break;
+        default:
+            break;
+    }
+}
+
 template <class T>
 void StoreValues(uchar* cell, int bands, const double* values) {
     T* out = reinterpret_cast<T*>(cell);
@@ -172,31 +202,7 @@ void BlendBlock(const cv::Mat& source, cv::Mat& tile, int x0, int y0, const Blen
 }
 
 void BlendBlockOfType(const cv::Mat& source, cv::Mat& tile, int x0, int y0, const BlendSetup& setup) {
-    switch (setup.type) {
-        case GDT_Byte:
-            BlendBlock<uint8_t>(source, tile, x0, y0, setup);
-            break;
-        case GDT_UInt16:
-            BlendBlock<uint16_t>(source, tile, x0, y0, setup);
-            break;
-        case GDT_Int16:
-            BlendBlock<int16_t>(source, tile, x0, y0, setup);
-            break;
-        case GDT_UInt32:
-            BlendBlock<uint32_t>(source, tile, x0, y0, setup);
-            break;
-        case GDT_Int32:
-            BlendBlock<int32_t>(source, tile, x0, y0, setup);
-            break;
-        case GDT_Float32:
-            BlendBlock<float>(source, tile, x0, y0, setup);
-            break;
-        case GDT_Float64:
-            BlendBlock<double>(source, tile, x0, y0, setup);
-            break;
-        default:
-            break;
-    }
+    WithCellType(setup.type, [&](auto cell) { BlendBlock<decltype(cell)>(source, tile, x0, y0, setup); });
 }
 
 // Reads (or writes) a pixel-interleaved block of all bands.
@@ -307,31 +313,7 @@ void SetImagePixelFromDoubles(cv::Mat& image, GDALDataType type, int column, int
     }
     const int nb = image.channels();
     uchar* cell = image.ptr(row) + size_t(column) * image.elemSize();
-    switch (type) {
-        case GDT_Byte:
-            StoreValues<uint8_t>(cell, nb, values);
-            break;
-        case GDT_UInt16:
-            StoreValues<uint16_t>(cell, nb, values);
-            break;
-        case GDT_Int16:
-            StoreValues<int16_t>(cell, nb, values);
-            break;
-        case GDT_UInt32:
-            StoreValues<uint32_t>(cell, nb, values);
-            break;
-        case GDT_Int32:
-            StoreValues<int32_t>(cell, nb, values);
-            break;
-        case GDT_Float32:
-            StoreValues<float>(cell, nb, values);
-            break;
-        case GDT_Float64:
-            StoreValues<double>(cell, nb, values);
-            break;
-        default:
-            break;
-    }
+    WithCellType(type, [&](auto value) { StoreValues<decltype(value)>(cell, nb, values); });
 }
 
 QString WorldFilePath(const QString& rasterPath) {

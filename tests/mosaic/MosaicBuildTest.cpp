@@ -35,36 +35,37 @@
 #include "raster/Ortho.h"
 #include "raster/RasterIO.h"
 #include "support/Pictures.h"
+#include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
 namespace {
-
 
 // A raster read whole: bands pixel-interleaved as bytes.
 struct Raster {
     int width = 0, height = 0, bands = 0;
     double gt[6] = {0, 0, 0, 0, 0, 0};
     std::vector<uint8_t> cells;
-    int at(int column, int row, int band) const { return cells[(size_t(row) * width + column) * bands + band]; }
+    int at(int column, int row, int band) const {
+        return cells[(size_t(row) * width + column) * bands + band];
+    }
 };
 
 Raster ReadRaster(const QString& path) {
     Raster r;
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
-    EXPECT_NE(ds, nullptr) << path.toStdString();
-    if (!ds) {
-        return r;
-    }
-    r.width = GDALGetRasterXSize(ds);
-    r.height = GDALGetRasterYSize(ds);
-    r.bands = GDALGetRasterCount(ds);
-    GDALGetGeoTransform(ds, r.gt);
+    const kvtest::RasterFacts facts = kvtest::Inspect(path);
+    EXPECT_TRUE(facts.opened) << path.toStdString();
+    r.width = facts.width;
+    r.height = facts.height;
+    r.bands = facts.bands;
+    std::copy(facts.geoTransform, facts.geoTransform + 6, r.gt);
     r.cells.resize(size_t(r.width) * r.height * r.bands);
-    EXPECT_EQ(GDALDatasetRasterIO(ds, GF_Read, 0, 0, r.width, r.height, r.cells.data(), r.width, r.height, GDT_Byte,
-                                  r.bands, nullptr, r.bands, r.bands * r.width, 1),
-              CE_None);
-    GDALClose(ds);
+    for (int b = 0; b < r.bands; ++b) {
+        const std::vector<double> band = kvtest::ReadBand(path, b + 1);
+        for (size_t i = 0; i < band.size() && i * r.bands + b < r.cells.size(); ++i) {
+            r.cells[i * r.bands + b] = uint8_t(band[i]);
+        }
+    }
     return r;
 }
 
@@ -75,8 +76,8 @@ void ChangeValues(const QString& path, int delta, double factor = 1.0) {
         v = uint8_t(std::clamp(int(std::lround(v * factor)) + delta, 0, 255));
     }
     GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
-    ASSERT_EQ(GDALDatasetRasterIO(ds, GF_Write, 0, 0, r.width, r.height, r.cells.data(), r.width, r.height, GDT_Byte,
-                                  r.bands, nullptr, r.bands, r.bands * r.width, 1),
+    ASSERT_EQ(GDALDatasetRasterIO(ds, GF_Write, 0, 0, r.width, r.height, r.cells.data(), r.width, r.height,
+                                  GDT_Byte, r.bands, nullptr, r.bands, r.bands * r.width, 1),
               CE_None);
     GDALClose(ds);
 }
@@ -101,46 +102,12 @@ CadEntity* AddRectangle(CadDrawing* drawing, const char* layerName, const double
     return e;
 }
 
-// Answers every Build Mosaic dialog: its work starts at once, the script waits until it closes
-// and keeps its result; onTileProgress sees each new position of the bar of the current tile.
-class BuildRunner : public QObject {
+// Presses "Build Mosaic" and answers its dialog; onProgress sees the bar of the current tile.
+class BuildRunner : public mtest::DialogRunner<CBuildMosaicDlg, TProgressTimeToComplete> {
 public:
-    explicit BuildRunner(kvtest::ScriptedInteraction& ui) : m_ui(ui) { qApp->installEventFilter(this); }
-    ~BuildRunner() override { qApp->removeEventFilter(this); }
-
-    int Press(CKelvaroDoc& doc) {
-        int result = -1;
-        m_ui.AnswerModal([&result](QDialog& dialog) {
-            QElapsedTimer clock;
-            clock.start();
-            while (dialog.isVisible() && clock.elapsed() < 120000) {
-                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-            }
-            result = dialog.result();
-            return -1;
-        });
-        EXPECT_TRUE(doc.OnCommand(ID_MOSAICMERGE_BUILDMOSAIC));
-        return result;
-    }
-
-    std::function<void(CBuildMosaicDlg&, int)> onTileProgress;
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override {
-        if (event->type() == QEvent::Show) {
-            if (auto* dialog = qobject_cast<CBuildMosaicDlg*>(object)) {
-                connect(&dialog->m_ProgressTile, &QProgressBar::valueChanged, dialog, [this, dialog](int value) {
-                    if (onTileProgress) {
-                        onTileProgress(*dialog, value);
-                    }
-                });
-            }
-        }
-        return false;
-    }
-
-private:
-    kvtest::ScriptedInteraction& m_ui;
+    explicit BuildRunner(kvtest::ScriptedInteraction& ui)
+        : DialogRunner(ui, &CBuildMosaicDlg::m_ProgressTile) {}
+    int Press(CKelvaroDoc& doc) { return DialogRunner::Press(doc, ID_MOSAICMERGE_BUILDMOSAIC); }
 };
 
 // Crop windows of the scene (column, row, width, height): a 2 × 2 layout overlapping in columns
@@ -174,13 +141,7 @@ int OwnerOf(int column, int row) {
 class MosaicBuild : public ::testing::Test {
 protected:
     void SetUp() override {
-        GDALAllRegister();
-        GetCommandRegistry().Reset();
-        GetDocumentProcedures().Reset();
-        RegisterMosaicCommands(GetCommandRegistry(), GetDocumentProcedures());
-        ActiveCadCommandId = 0;
-        folder = kvtest::NewTempFolder(
-            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder = mtest::PrepareMosaicCommands();
         doc = std::make_unique<CKelvaroDoc>();
         // The scene's geotransform.
         ASSERT_FALSE(mtest::CutLandsat(folder + "/scene.tif", 0, 0, 349, 352, scene).isEmpty());
@@ -257,7 +218,7 @@ TEST_F(MosaicBuild, RibbonBuildWritesNamedTilesThatCopyEachRegionsOwnerAndJoinTh
     ui.AnswerFile(out);
     ui.AnswerMessage(IDNO);
     bool pictured = false;
-    runner.onTileProgress = [&](CBuildMosaicDlg& dialog, int value) {
+    runner.onProgress = [&](CBuildMosaicDlg& dialog, int value) {
         if (!pictured && value > 0) {
             pictured = true;
             const QImage shot = kvtest::Screenshot(&dialog, "CBuildMosaicDlg");
@@ -314,8 +275,8 @@ TEST_F(MosaicBuild, RibbonBuildWritesNamedTilesThatCopyEachRegionsOwnerAndJoinTh
                         const int expected = OwnerValue(crops, owner, column, row, b);
                         const int value = tile.at(x, y, b);
                         EXPECT_TRUE(value == expected || value == std::clamp(expected, 1, 254))
-                            << name.toStdString() << " " << column << "," << row << " band " << b << ": " << value
-                            << " vs " << expected << " A " << OwnerValue(crops, 0, column, row, b);
+                            << name.toStdString() << " " << column << "," << row << " band " << b << ": "
+                            << value << " vs " << expected << " A " << OwnerValue(crops, 0, column, row, b);
                     }
                     ++compared;
                 }
@@ -354,7 +315,8 @@ TEST_F(MosaicBuild, RibbonBuildWritesNamedTilesThatCopyEachRegionsOwnerAndJoinTh
     ui.AnswerFile(out);
     ui.AnswerMessage(IDNO);
     EXPECT_EQ(runner.Press(*doc), IDOK);
-    EXPECT_EQ(ui.MessageTexts().count(QString("unable to create %1/T-00-00.tif file").arg(QDir(out).path())), 1)
+    EXPECT_EQ(ui.MessageTexts().count(QString("unable to create %1/T-00-00.tif file").arg(QDir(out).path())),
+              1)
         << ui.MessageTexts().join("|").toStdString();
     EXPECT_EQ(ui.MessageTexts().size(), 5);
     EXPECT_EQ(QFileInfo(out + "/T-00-00.tif").lastModified(), before);
@@ -460,8 +422,10 @@ TEST_F(MosaicBuild, TransitionsBlendOnlyAlongSeamsAndKeepTheTypesExtremesOut) {
         std::copy(gt, gt + 6, tile.m_geoTransform);
         tile.m_width = 310;
         tile.m_height = 150;
-        const Wml::Point2 corners[4] = {
-            {tile.m_minX, tile.m_minY}, {tile.m_maxX, tile.m_minY}, {tile.m_maxX, tile.m_maxY}, {tile.m_minX, tile.m_maxY}};
+        const Wml::Point2 corners[4] = {{tile.m_minX, tile.m_minY},
+                                        {tile.m_maxX, tile.m_minY},
+                                        {tile.m_maxX, tile.m_maxY},
+                                        {tile.m_minX, tile.m_maxY}};
         tile.m_Outline = CPgon(corners, 4);
         tile.m_Orthos = {orthos[0], orthos[1]};
         tile.m_nTransitionMode = mode;
@@ -497,8 +461,8 @@ TEST_F(MosaicBuild, TransitionsBlendOnlyAlongSeamsAndKeepTheTypesExtremesOut) {
             }
         }
     }
-    EXPECT_GT(whiteKept, 0);        // copied into empty pixels, white stays 255
-    EXPECT_GT(intermediate, 150);   // an 11 × 11 kernel blends across the seam
+    EXPECT_GT(whiteKept, 0);       // copied into empty pixels, white stays 255
+    EXPECT_GT(intermediate, 150);  // an 11 × 11 kernel blends across the seam
     for (int y = 0; y < soft.height; ++y) {
         for (int x = 0; x < 120; ++x) {
             ASSERT_EQ(soft.at(x, y, 0), hard.at(x, y, 0)) << x << "," << y;  // far from the seam
@@ -514,7 +478,8 @@ TEST_F(MosaicBuild, BalancingBringsABrightenedCropToItsNeighboursWithinTheByteRa
     ui.AnswerMessage(IDNO);
     ui.AnswerFile(folder + "/plain.tif");
     EXPECT_EQ(runner.Press(*doc), IDOK);
-    EXPECT_EQ(ui.MessageTexts(), (QStringList{"Apply radiometric balancing?", "Apply radiometric balancing?"}));
+    EXPECT_EQ(ui.MessageTexts(),
+              (QStringList{"Apply radiometric balancing?", "Apply radiometric balancing?"}));
 
     // Across the seam of "nw" and "ne", five pixels each side.
     const Raster balanced = ReadRaster(folder + "/balanced.tif");
@@ -630,12 +595,13 @@ TEST_F(MosaicBuild, FourBandOrthophotosGiveRgbTilesWithAnExtraBandLeftUncorrecte
     QString paths4[2];
     for (int i = 0; i < 2; ++i) {
         const Crop& c = kCrops[i];
-        const QString three = mtest::CutLandsat(folder + "/t" + c.name + ".tif", c.column, c.row, c.width, c.height);
+        const QString three =
+            mtest::CutLandsat(folder + "/t" + c.name + ".tif", c.column, c.row, c.width, c.height);
         paths4[i] = folder + "/" + c.name + "4.tif";
         const Raster r = ReadRaster(three);
         GDALDatasetH in = GDALOpen(QFile::encodeName(three).constData(), GA_ReadOnly);
-        GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(paths4[i]).constData(), r.width,
-                                     r.height, 4, GDT_Byte, nullptr);
+        GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(paths4[i]).constData(),
+                                     r.width, r.height, 4, GDT_Byte, nullptr);
         GDALSetGeoTransform(ds, const_cast<double*>(r.gt));
         GDALSetProjection(ds, GDALGetProjectionRef(in));
         GDALClose(in);
@@ -646,8 +612,8 @@ TEST_F(MosaicBuild, FourBandOrthophotosGiveRgbTilesWithAnExtraBandLeftUncorrecte
             }
             cells[p * 4 + 3] = 77;
         }
-        ASSERT_EQ(GDALDatasetRasterIO(ds, GF_Write, 0, 0, r.width, r.height, cells.data(), r.width, r.height, GDT_Byte,
-                                      4, nullptr, 4, 4 * r.width, 1),
+        ASSERT_EQ(GDALDatasetRasterIO(ds, GF_Write, 0, 0, r.width, r.height, cells.data(), r.width, r.height,
+                                      GDT_Byte, 4, nullptr, 4, 4 * r.width, 1),
                   CE_None);
         GDALClose(ds);
         ASSERT_EQ(doc->AddOrtho(paths4[i], 0, 0), 1);
@@ -686,7 +652,7 @@ TEST_F(MosaicBuild, AbortRemovesTheTileBeingWrittenAndKeepsFinishedOnes) {
     AddTiles();
     ui.AnswerFile(folder);
     ui.AnswerMessage(IDNO);
-    runner.onTileProgress = [](CBuildMosaicDlg& dialog, int value) {
+    runner.onProgress = [](CBuildMosaicDlg& dialog, int value) {
         if (dialog.m_ProgressTiles.GetPos() == 1 && value > 0 && dialog.m_btnAbort.isEnabled()) {
             dialog.m_btnAbort.click();
         }
@@ -759,9 +725,10 @@ TEST(MosaicOrder, CentreFirstOrderMedianAndRobustOverlapMeans) {
 
 TEST(MosaicFiles, WorldFileOverviewsLabelMapAndPixelRoutines) {
     const double gt[6] = {1000, 0.5, 0, 2000, 0, -0.5};
-    EXPECT_EQ(WorldFileText(gt), QString("0.500000000000000000000000000000\n0.000000000000000000000000000000\n"
-                                         "0.000000000000000000000000000000\n-0.500000000000000000000000000000\n"
-                                         "1000.250000000000000000000000000000\n1999.750000000000000000000000000000"));
+    EXPECT_EQ(WorldFileText(gt),
+              QString("0.500000000000000000000000000000\n0.000000000000000000000000000000\n"
+                      "0.000000000000000000000000000000\n-0.500000000000000000000000000000\n"
+                      "1000.250000000000000000000000000000\n1999.750000000000000000000000000000"));
     EXPECT_EQ(WorldFilePath("/data/out/T-00-00.tif"), "/data/out/T-00-00.tfw");
     EXPECT_EQ(kv::OverviewLevelCount(3000, 2000), 2);
     EXPECT_EQ(kv::OverviewLevelCount(1100, 800), 1);
