@@ -1,13 +1,8 @@
 #include "mosaic/DEMMergeDlg.h"
 
-#include <QTimerEvent>
-
 #include <algorithm>
-#include <exception>
-#include <new>
 
 #include "controls/DialogUnits.h"
-#include "controls/KvIcons.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 
@@ -23,7 +18,7 @@ void SetDemMergeDelay(int milliseconds) {
 
 CDEMMergeDlg::CDEMMergeDlg(CKelvaroDoc* doc, const std::vector<CDEM*>& dems, const QString& outputPath,
                            QWidget* parent)
-    : KvDialog(parent),
+    : CTimedWorkDlg(parent),
       m_pDoc(doc),
       m_DEMs(dems),
       m_strOutputPath(outputPath),
@@ -32,8 +27,7 @@ CDEMMergeDlg::CDEMMergeDlg(CKelvaroDoc* doc, const std::vector<CDEM*>& dems, con
       m_lblOverallPercent(this),
       m_lblStepPercent(this),
       m_progressOverall(this),
-      m_progressStep(this),
-      m_btnAbort(QStringLiteral("Abort"), this) {
+      m_progressStep(this) {
     setWindowTitle(QStringLiteral("Kelvaro - DEM Merge"));
     setFixedSize(kv::DluSize(this, 309, 82));
     m_lblOverallMessage.setGeometry(kv::DluRect(this, 7, 7, 250, 10));
@@ -45,11 +39,12 @@ CDEMMergeDlg::CDEMMergeDlg(CKelvaroDoc* doc, const std::vector<CDEM*>& dems, con
     m_lblStepPercent.setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_progressStep.setGeometry(kv::DluRect(this, 7, 47, 295, 12));
     m_btnAbort.setGeometry(kv::DluRect(this, 252, 63, 50, 14));
-    m_btnAbort.setObjectName(QStringLiteral("abort"));
     for (KvProgressBar* bar : {&m_progressOverall, &m_progressStep}) {
         bar->setTextVisible(false);
     }
-    connect(&m_btnAbort, &QPushButton::clicked, this, &CDEMMergeDlg::OnBnClickedAbort);
+    // The button says that the merge is stopping; it stops at its next check.
+    connect(&m_btnAbort, &QPushButton::clicked, this,
+            [this] { m_btnAbort.setText(QStringLiteral("Aborting..")); });
 }
 
 bool CDEMMergeDlg::OnInitDialog() {
@@ -60,51 +55,20 @@ bool CDEMMergeDlg::OnInitDialog() {
         bar->SetRange(0, 100);
         bar->SetPos(0);
     }
-    m_btnAbort.SetIcon(IDI_CANCEL, IDI_CANCEL_DISABLED);
     ZQT_PumpMessages();
-    m_nTimer = startTimer(g_startDelayMs);
-    return true;
+    return CTimedWorkDlg::OnInitDialog();
 }
 
-void CDEMMergeDlg::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_nTimer) {
-        OnTimer(kStartTimer);
-        return;
-    }
-    KvDialog::timerEvent(event);
+int CDEMMergeDlg::StartDelay() const {
+    return g_startDelayMs;
 }
 
-void CDEMMergeDlg::OnTimer(int id) {
-    if (id != kStartTimer || m_bRunning) {
-        return;
-    }
-    if (m_nTimer) {
-        killTimer(m_nTimer);
-        m_nTimer = 0;
-    }
-    m_bRunning = true;
+bool CDEMMergeDlg::RunWork() {
     m_bAbort = 0;
-    int merged = 0;
-    // Nothing may leave an event handler by an exception: it reaches the operator here.
-    try {
-        merged =
-            MergeDEMs(m_pDoc, m_DEMs, m_strOutputPath, &m_lblOverallMessage, &m_lblOverallPercent,
-                      &m_progressOverall, &m_lblStepMessage, &m_lblStepPercent, &m_progressStep, &m_bAbort);
-    } catch (const std::bad_alloc&) {
-        KvMessageBox(QStringLiteral("DEM Merge: not enough memory"), MB_OK | MB_ICONERROR);
-    } catch (const std::exception& e) {
-        KvMessageBox(QStringLiteral("DEM Merge: %1").arg(QString::fromUtf8(e.what())), MB_OK | MB_ICONERROR);
+    if (!MergeDEMs(m_pDoc, m_DEMs, m_strOutputPath, &m_lblOverallMessage, &m_lblOverallPercent,
+                   &m_progressOverall, &m_lblStepMessage, &m_lblStepPercent, &m_progressStep, &m_bAbort)) {
+        return false;
     }
-    m_bRunning = false;
-    if (merged) {
-        KvMessageBox(QStringLiteral("Process completed"), MB_OK | MB_ICONINFORMATION);
-    }
-    EndDialog(merged ? IDOK : IDCANCEL);
-}
-
-void CDEMMergeDlg::OnBnClickedAbort() {
-    m_bAbort = 1;
-    m_btnAbort.setText(QStringLiteral("Aborting.."));
-    m_btnAbort.setEnabled(false);
-    ZQT_PumpMessages();
+    KvMessageBox(QStringLiteral("Process completed"), MB_OK | MB_ICONINFORMATION);
+    return true;
 }

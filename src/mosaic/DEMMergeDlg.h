@@ -10,14 +10,13 @@
 
 #include <vector>
 
-#include "controls/ButtonST.h"
 #include "controls/KvProgressBar.h"
-#include "platform/ui/KvDialog.h"
+#include "controls/TimedWorkDlg.h"
 
 class CDEM;
 class CKelvaroDoc;
 
-class CDEMMergeDlg : public KvDialog {
+class CDEMMergeDlg : public CTimedWorkDlg {
     Q_OBJECT
 public:
     enum {
@@ -30,9 +29,6 @@ public:
         IDC_STEP_PERCENT = 1623,
         IDC_STEP_PROGRESS = 1624,
     };
-    // The timer that starts the merge.
-    static constexpr int kStartTimer = 100;
-
     // The DEMs in the order the operator selected them, and the file of the result.
     CDEMMergeDlg(CKelvaroDoc* doc, const std::vector<CDEM*>& dems, const QString& outputPath,
                  QWidget* parent = nullptr);
@@ -47,33 +43,26 @@ public:
                          QLabel* overallMessage, QLabel* overallPercent, KvProgressBar* overallProgress,
                          QLabel* stepMessage, QLabel* stepPercent, KvProgressBar* stepProgress, int* abort);
 
-    // Timer 100: runs the merge once; "Process completed" and IDOK on success, else IDCANCEL.
-    void OnTimer(int id);
-    // Raises the abort flag; the button shows "Aborting.." and is disabled.
-    void OnBnClickedAbort();
-
     CKelvaroDoc* m_pDoc;
     std::vector<CDEM*> m_DEMs;
     QString m_strOutputPath;
-    int m_bAbort = 0;
     QLabel m_lblOverallMessage;
     QLabel m_lblStepMessage;
     QLabel m_lblOverallPercent;
     QLabel m_lblStepPercent;
     KvProgressBar m_progressOverall;
     KvProgressBar m_progressStep;
-    CButtonST m_btnAbort;
 
 protected:
+    // Empties the labels and sets both bars to 0 of 100 before the timer starts.
     bool OnInitDialog() override;
-    // Enter and Escape do nothing.
+    // The merge; "Process completed" when it succeeded.
+    bool RunWork() override;
+    bool CanWork() const override { return true; }
+    int StartDelay() const override;
+    // Enter and Escape do nothing, also before the merge starts.
     void OnOK() override {}
     void OnCancel() override {}
-    void timerEvent(QTimerEvent* event) override;
-
-private:
-    int m_nTimer = 0;
-    bool m_bRunning = false;
 };
 
 // The pause between the window's showing and the start of the merge in milliseconds (1000; tests

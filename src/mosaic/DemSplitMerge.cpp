@@ -44,10 +44,6 @@ void NoDataToNaN(cv::Mat& image) {
     image.setTo(std::numeric_limits<float>::quiet_NaN(), image == kNoData);
 }
 
-void NaNToNoData(cv::Mat& image) {
-    image.setTo(kNoData, image != image);
-}
-
 // Writes one tile under a temporary name and puts it in place when complete. False (nothing left
 // behind) when it could not be created, read or written.
 bool WriteDemTile(CDEM& dem, const CMosaicTile& tile, const QString& projection) {
@@ -90,7 +86,7 @@ bool WriteDemTile(CDEM& dem, const CMosaicTile& tile, const QString& projection)
                                          float(ey - iy + (bh + 2 * kSplitMargin) / 2.0 - 0.5));
                 cv::getRectSubPix(source, cv::Size(bw, bh), centre, block, CV_32F);
             }
-            NaNToNoData(block);
+            cv::patchNaNs(block, kNoData);
             ok = GDALRasterIO(GDALGetRasterBand(out, 1), GF_Write, bx, by, bw, bh, block.data, bw, bh,
                               GDT_Float32, 0, int(block.step)) == CE_None;
         }
