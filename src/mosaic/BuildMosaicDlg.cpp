@@ -10,6 +10,7 @@
 #include "controls/DialogUnits.h"
 #include "document/KelvaroDoc.h"
 #include "mosaic/MosaicTile.h"
+#include "mosaic/TileLayout.h"
 #include "mosaic/RadiometricBalancing.h"
 #include "mosaic/SeamlineFiles.h"
 #include "platform/cad/Cad.h"
@@ -19,18 +20,6 @@
 
 namespace {
 
-constexpr char kTilesLayer[] = "Tiles";
-
-// The tile name a polyline of "Tiles" carries: the zero-terminated text of its extended data.
-QString TileNameOf(CadEntity* entity) {
-    const int size = CadEntityGetExData(entity, nullptr, 0);
-    if (size <= 0) {
-        return QString();
-    }
-    QByteArray data(size, '\0');
-    CadEntityGetExData(entity, data.data(), size);
-    return QString::fromUtf8(data.constData(), int(qstrnlen(data.constData(), size)));
-}
 
 // A tile over the box, with the mosaic's pixel grid and orthophotos.
 std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box,
@@ -111,7 +100,7 @@ bool CBuildMosaicDlg::RunWork() {
     if (!BuildMosaic()) {
         return false;
     }
-    for (const char* name : {kSeamLinesLayer, kTilesLayer}) {
+    for (const char* name : {kSeamLinesLayer, kTilesLayerName}) {
         if (CadLayer* layer = CadGetLayerByName(m_pDoc->m_pCad, name)) {
             CadLayerPutVisible(layer, 0);
         }
@@ -137,7 +126,7 @@ int CBuildMosaicDlg::BuildMosaic() {
     const GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(orthos.front()->m_pDataset, 1));
 
     QString folder = QFileInfo(doc.GetPathName()).absolutePath() + QLatin1Char('/');
-    CadLayer* tilesLayer = CadGetLayerByName(doc.m_pCad, kTilesLayer);
+    CadLayer* tilesLayer = CadGetLayerByName(doc.m_pCad, kTilesLayerName);
     if (tilesLayer && CadLayerGetFirstEntity(tilesLayer)) {
         const QString picked = ZQT_PickFolderPath(QStringLiteral("Select output folder"), folder, this);
         if (picked.isEmpty()) {
@@ -158,35 +147,11 @@ int CBuildMosaicDlg::BuildMosaic() {
         }
     }
 
-    std::vector<std::unique_ptr<CMosaicTile>> tiles;
-    for (CadEntity* e = tilesLayer ? CadLayerGetFirstEntity(tilesLayer) : nullptr; e;
-         e = CadLayerGetNextEntity(tilesLayer, e)) {
-        if (CadEntityGetDeleted(e) || !CadEntityGetVisible(e) || CadEntityGetType(e) != CAD_ENT_POLYLINE ||
-            CadPlineGetNumVers(e) <= 2 || !CadPlineGetClosed(e)) {
-            continue;
-        }
-        const QString name = TileNameOf(e);
-        if (name.isEmpty()) {
-            continue;
-        }
-        std::vector<Wml::Point2> points;
-        MosaicBox tileBox = box;
-        tileBox.minX = tileBox.minY = DBL_MAX;
-        tileBox.maxX = tileBox.maxY = -DBL_MAX;
-        for (int i = 0; i < CadPlineGetNumVers(e); ++i) {
-            double x = 0, y = 0, z = 0;
-            CadPlineGetVer(e, i, &x, &y, &z);
-            points.emplace_back(x, y);
-            tileBox.minX = std::min(tileBox.minX, x);
-            tileBox.maxX = std::max(tileBox.maxX, x);
-            tileBox.minY = std::min(tileBox.minY, y);
-            tileBox.maxY = std::max(tileBox.maxY, y);
-        }
-        auto tile = NewTile(&doc, tileBox, orthos);
-        tile->m_strOutputPath = folder + name + QStringLiteral(".tif");
-        tile->m_strName = name;
-        tile->m_Outline = CPgon(points.data(), int(points.size()));
-        tiles.push_back(std::move(tile));
+    std::vector<std::unique_ptr<CMosaicTile>> tiles =
+        ReadTileLayout(tilesLayer, &doc, box.pixelWidth, box.pixelHeight, folder, QStringLiteral(".tif"));
+    for (const auto& tile : tiles) {
+        tile->m_Orthos = orthos;
+        tile->m_nTransitionMode = 4;
     }
     if (tiles.empty()) {
         QString path = kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), folder,

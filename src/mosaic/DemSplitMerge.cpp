@@ -13,6 +13,7 @@
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "mosaic/MosaicTile.h"
+#include "mosaic/TileLayout.h"
 #include "platform/cad/Cad.h"
 #include "platform/geometry/Pgon.h"
 #include "platform/tools/ZQT.h"
@@ -22,23 +23,10 @@
 
 namespace {
 
-constexpr char kTilesLayer[] = "Tiles";
 // The DEM split walks each tile in blocks of this many cells a side, reading this many cells more
 // on every side for the bilinear sampling.
 constexpr int kSplitBlock = 1024;
 constexpr int kSplitMargin = 10;
-
-// The tile name a polyline of "Tiles" carries: the zero-terminated text of its extended data, of
-// which at most 1023 characters are used.
-QString TileNameOf(CadEntity* entity) {
-    const int size = CadEntityGetExData(entity, nullptr, 0);
-    if (size <= 0) {
-        return QString();
-    }
-    QByteArray data(size, '\0');
-    CadEntityGetExData(entity, data.data(), size);
-    return QString::fromUtf8(data.constData(), int(qstrnlen(data.constData(), std::min(size, 1023))));
-}
 
 void NoDataToNaN(cv::Mat& image) {
     image.setTo(std::numeric_limits<float>::quiet_NaN(), image == kNoData);
@@ -171,46 +159,6 @@ void RowCornersInside(const CPgon& polygon, double x0, double dx, double y,
     }
 }
 
-std::vector<std::unique_ptr<CMosaicTile>> CollectTilesOver(CadLayer* tilesLayer, const CPgon& area,
-                                                           double pixelWidth, double pixelHeight,
-                                                           const QString& folder, const QString& suffix) {
-    std::vector<std::unique_ptr<CMosaicTile>> tiles;
-    for (CadEntity* e = tilesLayer ? CadLayerGetFirstEntity(tilesLayer) : nullptr; e;
-         e = CadLayerGetNextEntity(tilesLayer, e)) {
-        if (CadEntityGetDeleted(e) || !CadEntityGetVisible(e) || CadEntityGetType(e) != CAD_ENT_POLYLINE ||
-            CadPlineGetNumVers(e) <= 2 || !CadPlineGetClosed(e)) {
-            continue;
-        }
-        const QString name = TileNameOf(e);
-        if (name.isEmpty()) {
-            continue;
-        }
-        auto tile = std::make_unique<CMosaicTile>(nullptr);
-        std::vector<Wml::Point2> points;
-        for (int i = 0; i < CadPlineGetNumVers(e); ++i) {
-            double x = 0, y = 0, z = 0;
-            CadPlineGetVer(e, i, &x, &y, &z);
-            points.emplace_back(x, y);
-            tile->m_minX = std::min(tile->m_minX, x);
-            tile->m_maxX = std::max(tile->m_maxX, x);
-            tile->m_minY = std::min(tile->m_minY, y);
-            tile->m_maxY = std::max(tile->m_maxY, y);
-        }
-        tile->m_Outline = CPgon(points.data(), int(points.size()));
-        if ((tile->m_Outline & area).GetArea() <= 0.0) {
-            continue;
-        }
-        tile->m_strName = name;
-        tile->m_strOutputPath = folder + name + suffix;
-        const double gt[6] = {tile->m_minX, pixelWidth, 0.0, tile->m_maxY, 0.0, pixelHeight};
-        std::copy(gt, gt + 6, tile->m_geoTransform);
-        tile->m_width = PixelSpan(tile->m_maxX - tile->m_minX, pixelWidth);
-        tile->m_height = PixelSpan(tile->m_maxY - tile->m_minY, pixelHeight);
-        tiles.push_back(std::move(tile));
-    }
-    return tiles;
-}
-
 int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
     if (!GDALGetDriverByName("GTiff") || !doc) {
         return 0;
@@ -234,7 +182,7 @@ int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
     const Wml::Point2 corners[4] = {{gt[0], gt[3]}, {x1, gt[3]}, {x1, y1}, {gt[0], y1}};
     const CPgon footprint(corners, 4);
 
-    CadLayer* tilesLayer = CadGetLayerByName(doc->m_pCad, kTilesLayer);
+    CadLayer* tilesLayer = CadGetLayerByName(doc->m_pCad, kTilesLayerName);
     if (!tilesLayer || !CadLayerGetFirstEntity(tilesLayer)) {
         KvMessageBox(QStringLiteral("No tiles defined!"), MB_OK | MB_ICONEXCLAMATION);
         return 0;
@@ -246,7 +194,13 @@ int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
         return 0;
     }
     const QString folder = ZQT_OptimizePath(picked, 1);
-    const auto tiles = CollectTilesOver(tilesLayer, footprint, gt[1], gt[5], folder, QStringLiteral(".gtif"));
+    auto tiles = ReadTileLayout(tilesLayer, nullptr, gt[1], gt[5], folder, QStringLiteral(".gtif"));
+    // Only tiles that share an area with the DEM are written.
+    tiles.erase(std::remove_if(tiles.begin(), tiles.end(),
+                               [&footprint](const auto& tile) {
+                                   return (tile->m_Outline & footprint).GetArea() <= 0.0;
+                               }),
+                tiles.end());
     if (tiles.empty()) {
         KvMessageBox(QStringLiteral("No valid tiles defined!"), MB_OK | MB_ICONEXCLAMATION);
         return 0;

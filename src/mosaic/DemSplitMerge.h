@@ -8,14 +8,11 @@
 
 #include <QString>
 
-#include <memory>
 #include <vector>
 
 class CDEM;
 class CKelvaroDoc;
-class CMosaicTile;
 class CPgon;
-struct CadLayer;
 
 // Makes the DEM read from its file: a grid held in memory (without unsaved edits) is released and
 // the file opened again, read-only. False when the DEM then has no dataset.
@@ -36,15 +33,6 @@ GDALDatasetH CreateDemGeoTiff(const QString& path, int width, int height, const 
 // its contours): the corner of cell c lies at (x0 + c · dx, y). inside gets 1 or 0 per cell.
 void RowCornersInside(const CPgon& polygon, double x0, double dx, double y,
                       std::vector<unsigned char>& inside);
-
-// The tiles of the project's "Tiles" layer that meet the rectangle with a non-zero area: every
-// visible, not erased, closed polyline of more than 2 vertices that carries a non-empty name in
-// its extended data, as a record on the pixel grid (pixel width, pixel height) starting at its
-// bounding box's top-left corner, with the output path folder + name + suffix. The records have
-// no document.
-std::vector<std::unique_ptr<CMosaicTile>> CollectTilesOver(CadLayer* tilesLayer, const CPgon& area,
-                                                           double pixelWidth, double pixelHeight,
-                                                           const QString& folder, const QString& suffix);
 
 // Cuts the DEM into one GeoTIFF per tile of the "Tiles" layer that it meets, in a folder the
 // operator picks: Float32 cells sampled from the DEM (copied when the tile lies on the DEM's
