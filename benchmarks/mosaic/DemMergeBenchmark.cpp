@@ -26,7 +26,6 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <cstring>
 
 #include "FourCrops.h"
 #include "document/KelvaroDoc.h"
@@ -133,14 +132,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     bench::PrepareProcess();
-    QString keep;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--keep=", 7) == 0) {
-            keep = QString::fromLocal8Bit(argv[i] + 7);
-        }
-    }
     QTemporaryDir temporary;
-    g_folder = keep.isEmpty() ? temporary.path() : keep;
+    g_folder = bench::OutputFolder(argc, argv, temporary.path());
     QDir().mkpath(g_folder + "/tiles");
     ZQT_SetSpecialFolderRoot(temporary.path() + "/work");
     FolderAnswer answers;

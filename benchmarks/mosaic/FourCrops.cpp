@@ -1,10 +1,13 @@
 #include "FourCrops.h"
 
+#include <QDir>
+
 #include <gdal.h>
 #include <gdal_utils.h>
 #include <opencv2/core.hpp>
 #include <opencv2/core/ocl.hpp>
 
+#include <cstring>
 #include <string>
 
 #include "document/KelvaroDoc.h"
@@ -16,6 +19,17 @@ void PrepareProcess() {
     CPLSetErrorHandler(CPLQuietErrorHandler);
     cv::setNumThreads(1);
     cv::ocl::setUseOpenCL(false);
+}
+
+QString OutputFolder(int argc, char** argv, const QString& temporary) {
+    QString folder = temporary;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--keep=", 7) == 0) {
+            folder = QString::fromLocal8Bit(argv[i] + 7);
+        }
+    }
+    QDir().mkpath(folder);
+    return folder;
 }
 
 bool MakeFourCrops(const char* scene, const QString& folder, CKelvaroDoc* doc, QStringList* paths) {

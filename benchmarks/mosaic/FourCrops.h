@@ -21,6 +21,10 @@ inline const cv::Point kCorners[4] = {{0, 0}, {1490, 0}, {0, 1520}, {1490, 1520}
 // set-up both benchmark programs run with.
 void PrepareProcess();
 
+// Where a program writes its files: the folder given with --keep=<folder>, where they stay for the
+// peer commands, or else the temporary folder. Created when missing.
+QString OutputFolder(int argc, char** argv, const QString& temporary);
+
 // Writes the crops into the folder and adds them to the project as orthophotos; their paths go to
 // paths. False when any step fails.
 bool MakeFourCrops(const char* scene, const QString& folder, CKelvaroDoc* doc, QStringList* paths);

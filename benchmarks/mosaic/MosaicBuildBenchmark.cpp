@@ -28,7 +28,6 @@
 #include <opencv2/stitching/detail/blenders.hpp>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -151,15 +150,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     bench::PrepareProcess();
-    QString keep;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--keep=", 7) == 0) {
-            keep = QString::fromLocal8Bit(argv[i] + 7);
-        }
-    }
     QTemporaryDir temporary;
-    g_folder = keep.isEmpty() ? temporary.path() : keep;
-    QDir().mkpath(g_folder);
+    g_folder = bench::OutputFolder(argc, argv, temporary.path());
     CKelvaroDoc doc;
     g_doc = &doc;
     QStringList paths;
