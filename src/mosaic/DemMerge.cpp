@@ -137,6 +137,8 @@ private:
         KvMessageBox(message, MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
+    // Removes the file being written and the temporary DEMs with their layers and files, then
+    // purges the drawing (regenerates it when there were none).
     void RemoveTemporaries();
 
     CKelvaroDoc& m_doc;
@@ -152,6 +154,9 @@ private:
     // The file being written, removed when the pass does not complete.
     QString m_partFile;
     int m_count = 0;
+    // Set once the temporaries are gone: the end of a run cleans up once, by itself or on the
+    // way out of a failure.
+    bool m_cleanedUp = false;
 };
 
 bool DemMerger::Validate(const std::vector<CDEM*>& dems) {
@@ -505,6 +510,10 @@ DemMerger::PassResult DemMerger::WriteMerged(GDALDatasetH out, const MergeEntry&
 }
 
 void DemMerger::RemoveTemporaries() {
+    if (m_cleanedUp) {
+        return;
+    }
+    m_cleanedUp = true;
     if (!m_partFile.isEmpty()) {
         kv::RemoveRasterFile(m_partFile);
         m_partFile.clear();

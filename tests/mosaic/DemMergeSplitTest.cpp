@@ -405,9 +405,13 @@ TEST_F(DemMergeSplit, MergeRefusesWhatItCannotJoinAndLosesNoCellThatEitherDemHas
     EXPECT_EQ(ui.MessageTexts(), QStringList({"Unable to save target DEM!"}));
     EXPECT_EQ(cv::norm(ReadCells(File("a.tif")), aCells, cv::NORM_INF), 0.0);
 
+    // A DEM held in memory without edits is read from its file again.
+    ASSERT_EQ(a->LoadData(), 1);
     ui.Clear();
     ASSERT_EQ(Merge({a, b}, output), 1);
     EXPECT_TRUE(ui.MessageTexts().isEmpty());
+    EXPECT_TRUE(a->m_grid.empty());
+    EXPECT_NE(a->m_pDataset, nullptr);
     const cv::Mat cells = ReadCells(output);
     ASSERT_EQ(cells.size(), cv::Size(100, 40));
     // Cells of a inside b's seamline but outside b keep a's heights.
