@@ -12,25 +12,13 @@
 #include "mosaic/MosaicTile.h"
 #include "mosaic/RadiometricBalancing.h"
 #include "mosaic/SeamlineFiles.h"
+#include "mosaic/TileLayout.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "raster/Ortho.h"
 
 namespace {
-
-constexpr char kTilesLayer[] = "Tiles";
-
-// The tile name a polyline of "Tiles" carries: the zero-terminated text of its extended data.
-QString TileNameOf(CadEntity* entity) {
-    const int size = CadEntityGetExData(entity, nullptr, 0);
-    if (size <= 0) {
-        return QString();
-    }
-    QByteArray data(size, '\0');
-    CadEntityGetExData(entity, data.data(), size);
-    return QString::fromUtf8(data.constData(), int(qstrnlen(data.constData(), size)));
-}
 
 // A tile over the box, with the mosaic's pixel grid and orthophotos.
 std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box,
@@ -165,7 +153,7 @@ int CBuildMosaicDlg::BuildMosaic() {
             CadPlineGetNumVers(e) <= 2 || !CadPlineGetClosed(e)) {
             continue;
         }
-        const QString name = TileNameOf(e);
+        const QString name = QString::fromStdString(TileNameOf(e));
         if (name.isEmpty()) {
             continue;
         }

@@ -29,6 +29,7 @@
 #include "mosaic/MosaicTile.h"
 #include "mosaic/RadiometricBalancing.h"
 #include "mosaic/SeamlineFiles.h"
+#include "mosaic/TileLayout.h"
 #include "platform/tools/MakerInfo.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CommandIds.h"
@@ -180,16 +181,19 @@ protected:
         ASSERT_EQ(doc->DoSave(folder + "/site.kvp"), 1);
     }
 
-    // Named tiles on "Tiles" split at scene column 100 and row 200.
+    // Named tiles on "Tiles" (outline and label, as the tile setup makes them) split at scene
+    // column 100 and row 200.
     void AddTiles() {
         const int columns[3] = {0, 100, 349}, rows[3] = {0, 200, 352};
+        CadLayer* layer = GetTileLayer(doc->m_pCad, kTilesLayer);
         for (int r = 0; r < 2; ++r) {
             for (int c = 0; c < 2; ++c) {
-                CadEntity* e = AddRectangle(doc->m_pCad, "Tiles", scene, columns[c], rows[r], columns[c + 1],
-                                            rows[r + 1]);
-                char name[256] = {0};
+                const double x0 = scene[0] + columns[c] * scene[1], x1 = scene[0] + columns[c + 1] * scene[1];
+                const double y0 = scene[3] + rows[r] * scene[5], y1 = scene[3] + rows[r + 1] * scene[5];
+                char name[16];
                 std::snprintf(name, sizeof(name), "T-%02d-%02d", r, c);
-                CadEntityPutExData(e, name, 256);
+                AddTile(doc->m_pCad, layer, name, {{x0, y0, 0}, {x1, y0, 0}, {x1, y1, 0}, {x0, y1, 0}},
+                        kTileColour);
             }
         }
     }

@@ -281,7 +281,8 @@ enum : int {
     CAD_MENU_COMMAND = 4,    // right click while an engine drawing command runs
 };
 
-// Purge modes (CadPurge). Every mode unlinks the erased entities; mode 3 also unlinks deleted
+// Purge modes (CadPurge). Every mode unlinks the erased entities that nothing holds
+// (CadEntityHold); mode 3 also unlinks deleted
 // layers and blocks that nothing uses any more.
 enum : int {
     CAD_PURGE_ENTITIES = 0,
@@ -529,6 +530,11 @@ void CadEntityPutFilled(CadEntity* entity, int filled);
 int CadEntityGetDeleted(CadEntity* entity);
 // 1 erases (the entity-erase event runs), 0 restores; erasing an erased entity does nothing.
 int CadEntityErase(CadEntity* entity, int erase);
+// Holds the entity (hold 1) or lets one hold go (hold 0). CadPurge keeps an erased entity while
+// anything holds it, so that a handle kept to restore it later (an undo history) stays in the
+// drawing. Answers the number of holds left; 0 for a null or purged entity.
+int CadEntityHold(CadEntity* entity, int hold);
+int CadEntityGetHolds(CadEntity* entity);
 int CadEntityGetSelected(CadEntity* entity);
 // Selects (1) or unselects (0) one entity; erased entities are never selected.
 int CadSelectEntity(CadEntity* entity, int select);
