@@ -5,11 +5,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "ProcessRun.h"
+#include "platform/math/Wml.h"
 
 // Times the steps, one after the other, as one iteration of the benchmark (manual time), with the
 // largest peak memory of them as the counter peak_MiB.
@@ -35,6 +39,57 @@ inline std::string NumberArg(double v) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.17g", v);
     return buffer;
+}
+
+// Writes the points as a CSV file with the columns x, y, z, each number in the printf format
+// ("%.2f"). False when the file cannot be written.
+inline bool WritePointsCsv(const std::string& path, const std::vector<Wml::Point3>& points,
+                           const char* format) {
+    std::FILE* csv = std::fopen(path.c_str(), "wb");
+    if (!csv) {
+        return false;
+    }
+    const std::string row = std::string(format) + ',' + format + ',' + format + '\n';
+    std::fputs("x,y,z\n", csv);
+    for (const Wml::Point3& p : points) {
+        std::fprintf(csv, row.c_str(), p.X(), p.Y(), p.Z());
+    }
+    return std::fclose(csv) == 0;
+}
+
+// The points of such a CSV file, read as plainly as a drawing holds them.
+inline std::vector<Wml::Point3> ReadPointsCsv(const char* path) {
+    std::vector<Wml::Point3> points;
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) {
+        return points;
+    }
+    char line[256];
+    if (std::fgets(line, sizeof line, f)) {
+        while (std::fgets(line, sizeof line, f)) {
+            const char* end = line + std::strlen(line);
+            double v[3] = {0.0, 0.0, 0.0};
+            const char* at = line;
+            for (double& value : v) {
+                at = std::min(end, std::from_chars(at, end, value).ptr + 1);
+            }
+            points.emplace_back(v[0], v[1], v[2]);
+        }
+    }
+    std::fclose(f);
+    return points;
+}
+
+// The box of the points: (xmin, xmax, ymin, ymax).
+inline void BoxOf(const std::vector<Wml::Point3>& points, double box[4]) {
+    box[0] = box[2] = HUGE_VAL;
+    box[1] = box[3] = -HUGE_VAL;
+    for (const Wml::Point3& p : points) {
+        box[0] = std::min(box[0], p.X());
+        box[1] = std::max(box[1], p.X());
+        box[2] = std::min(box[2], p.Y());
+        box[3] = std::max(box[3], p.Y());
+    }
 }
 
 // The VRT through which GDAL's tools read a CSV file of points (columns x, y, z) as the point

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "BenchProcess.h"
+#include "RasterPair.h"
 #include "UpsampledDem.h"
 #include "demtools/Tin.h"
 #include "demtools/TinRaster.h"
@@ -81,58 +82,17 @@ bool MakeData() {
     if (QFileInfo::exists(kFolder + "/complete")) {
         return true;
     }
-    std::FILE* csv = std::fopen(g_csv.c_str(), "wb");
-    if (!csv) {
-        return false;
-    }
-    std::fputs("x,y,z\n", csv);
-    for (const Wml::Point3& p : g_points) {
-        std::fprintf(csv, "%.2f,%.2f,%.2f\n", p.X(), p.Y(), p.Z());
-    }
-    std::fclose(csv);
-    if (!WritePointsVrt(g_vrt, g_csv)) {
+    if (!WritePointsCsv(g_csv, g_points, "%.2f") || !WritePointsVrt(g_vrt, g_csv)) {
         return false;
     }
     QFile(kFolder + "/complete").open(QIODevice::WriteOnly);
     return true;
 }
 
-// The points of the CSV file, read as plainly as a drawing holds them.
-std::vector<Wml::Point3> ReadCsv(const char* path) {
-    std::vector<Wml::Point3> points;
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) {
-        return points;
-    }
-    char line[256];
-    std::fgets(line, sizeof line, f);
-    while (std::fgets(line, sizeof line, f)) {
-        char* end = line;
-        const double x = std::strtod(end, &end);
-        const double y = std::strtod(end + 1, &end);
-        const double z = std::strtod(end + 1, &end);
-        points.emplace_back(x, y, z);
-    }
-    std::fclose(f);
-    return points;
-}
-
-// The box of the points: (xmin, xmax, ymin, ymax).
-void BoxOf(const std::vector<Wml::Point3>& points, double box[4]) {
-    box[0] = box[2] = HUGE_VAL;
-    box[1] = box[3] = -HUGE_VAL;
-    for (const Wml::Point3& p : points) {
-        box[0] = std::min(box[0], p.X());
-        box[1] = std::max(box[1], p.X());
-        box[2] = std::min(box[2], p.Y());
-        box[3] = std::max(box[3], p.Y());
-    }
-}
-
 // Our side: what DEM from TIN does with the points once they are taken from the drawing.
 int RunOurs(const char* csv, double cell, const char* output) {
     GDALAllRegister();
-    std::vector<Wml::Point3> points = ReadCsv(csv);
+    std::vector<Wml::Point3> points = ReadPointsCsv(csv);
     double box[4];
     BoxOf(points, box);
     const double cx = (box[0] + box[1]) / 2.0, cy = (box[2] + box[3]) / 2.0;
@@ -169,53 +129,10 @@ void BM_GdalGridLinear(benchmark::State& state) {
                                             (kFolder + "/gdal_grid.tif").toStdString())});
 }
 
-// Reads band 1 and the geotransform of a raster.
-bool ReadBand(const QString& path, cv::Mat* cells, double gt[6]) {
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
-    if (!ds) {
-        return false;
-    }
-    *cells = cv::Mat(GDALGetRasterYSize(ds), GDALGetRasterXSize(ds), CV_32FC1);
-    const bool ok = GDALGetGeoTransform(ds, gt) == CE_None &&
-                    GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, cells->cols, cells->rows,
-                                 cells->data, cells->cols, cells->rows, GDT_Float32, 0, 0) == CE_None;
-    GDALClose(ds);
-    return ok;
-}
-
 // The two rasters of the pair, cell by cell: off the outer ring, the cells both fill must agree
 // within 1e-3; cells only one of them fills are counted.
 void BM_CompareRasters(benchmark::State& state) {
-    cv::Mat ours, theirs;
-    double a[6], b[6];
-    for (auto _ : state) {
-        if (!ReadBand(kFolder + "/ours.tif", &ours, a) || !ReadBand(kFolder + "/gdal_grid.tif", &theirs, b)) {
-            state.SkipWithError("run both sides first");
-            return;
-        }
-    }
-    if (ours.size() != theirs.size() || std::abs(a[0] - b[0]) > 1e-6 || std::abs(a[3] - b[3]) > 1e-6) {
-        state.SkipWithError("the grids differ");
-        return;
-    }
-    long both = 0, apart = 0, onlyOne = 0;
-    double worst = 0.0;
-    for (int r = 1; r < ours.rows - 1; ++r) {
-        for (int c = 1; c < ours.cols - 1; ++c) {
-            const float p = ours.at<float>(r, c), q = theirs.at<float>(r, c);
-            if ((p == kNoData) != (q == kNoData)) {
-                ++onlyOne;
-            } else if (p != kNoData) {
-                ++both;
-                worst = std::max(worst, double(std::abs(p - q)));
-                apart += std::abs(p - q) > 1e-3;
-            }
-        }
-    }
-    state.counters["cells_compared"] = double(both);
-    state.counters["cells_apart_1e-3"] = double(apart);
-    state.counters["cells_filled_by_one"] = double(onlyOne);
-    state.counters["largest_difference"] = worst;
+    CompareRasterPair(state, kFolder + "/ours.tif", kFolder + "/gdal_grid.tif");
 }
 
 std::vector<Wml::Point3> FirstPoints(int count) {
@@ -286,11 +203,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot make the benchmark data in %s\n", kFolder.toLocal8Bit().constData());
         return 1;
     }
-    for (auto* b : {benchmark::RegisterBenchmark("DemFromTin/ours", BM_OursDemFromTin),
-                    benchmark::RegisterBenchmark("DemFromTin/gdal_grid_linear", BM_GdalGridLinear)}) {
-        b->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-    }
-    benchmark::RegisterBenchmark("DemFromTin/compare", BM_CompareRasters)->Iterations(1);
+    RegisterRasterPair("DemFromTin", BM_OursDemFromTin, "gdal_grid_linear", BM_GdalGridLinear,
+                       BM_CompareRasters);
     benchmark::RegisterBenchmark("Triangulation100k/ours", BM_OursTriangulation100k)
         ->Iterations(3)
         ->Unit(benchmark::kMillisecond);

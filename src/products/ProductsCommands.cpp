@@ -2,10 +2,14 @@
 
 #include "document/UserCommands.h"
 #include "platform/ui/CadCommandIds.h"
+#include "products/ControlPointFile.h"
 #include "products/DrawPolyOnOrtho.h"
+#include "products/LandmarkTransform.h"
 #include "products/OrthoAnnotations.h"
+#include "products/RasterizeMap.h"
 #include "products/SlopeArrows.h"
 #include "products/SlopeMap.h"
+#include "products/TerrainMeshExport.h"
 
 void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_ADDQUOTES, CmdAddQuotes);
@@ -14,4 +18,9 @@ void RegisterProductsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_DRAWARROW, CmdDrawArrow);
     registry.Supply(CMD_ADDPOINTS, CmdAddPoints);
     registry.Supply(CMD_ADDLONGMEAS, CmdAddLongMeas);
+    registry.Supply(CMD_RASTERIZEMAP, CmdRasterizeMap);
+    registry.Supply(CMD_LANDMARKTRANSFORM, CmdLandmarkTransform);
+    registry.Supply(CMD_LANDMARKTRANSFORMGPS, CmdLandmarkTransformGps);
+    registry.Supply(CMD_ROTATEFROMPOLY, CmdRotateFromPoly);
+    registry.Supply(CMD_WRITEOBJ, CmdWriteObj);
 }

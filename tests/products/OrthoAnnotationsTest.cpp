@@ -38,13 +38,7 @@ protected:
                 return ortho->m_imageEntity;
         return nullptr;
     }
-    bool History(const char* line) {
-        char text[256] = {};
-        for (int i = 0; CadCmdGetHistory(d, i, text, sizeof text); ++i)
-            if (QString::fromUtf8(text) == line)
-                return true;
-        return false;
-    }
+    bool History(const char* line) { return ptest::InHistory(d, line); }
 
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;

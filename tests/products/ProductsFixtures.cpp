@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
@@ -90,6 +91,14 @@ bool IsPlain(const cv::Mat& image, cv::Rect rect, const cv::Vec3b& colour) {
             if (image.at<cv::Vec3b>(r, c) != colour)
                 return false;
     return true;
+}
+
+bool InHistory(CadDrawing* drawing, const char* line) {
+    char text[256] = {};
+    for (int i = 0; CadCmdGetHistory(drawing, i, text, sizeof text); ++i)
+        if (QString::fromUtf8(text) == line)
+            return true;
+    return false;
 }
 
 cv::Mat ReadRaster(const QString& path, double* gt) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+struct CadDrawing;
+
 namespace ptest {
 
 // The Olinda DEM copied into the folder under the name, with no data -9999.
@@ -42,6 +44,9 @@ bool ShowsText(const cv::Mat& image, const std::string& text, cv::Point baseline
                const cv::Scalar& colour, int thickness, const cv::Vec3b& background);
 // Whether every pixel of the rectangle (clipped to the image) has the colour.
 bool IsPlain(const cv::Mat& image, cv::Rect rect, const cv::Vec3b& colour);
+
+// Whether a line of the drawing's command-line history reads exactly the text.
+bool InHistory(CadDrawing* drawing, const char* line);
 
 // Every band of a raster file, interleaved (empty when it does not open), and its geotransform.
 cv::Mat ReadRaster(const QString& path, double* gt = nullptr);

@@ -407,7 +407,9 @@ void CadRegen(CadDrawing* drawing);
 // Repaints the windows after visibility or selection changes.
 void CadUpdate(CadDrawing* drawing);
 // Renders the drawing's content inside the model rectangle at scale pixels per model unit into
-// a picture file (the format follows the extension; png, tif, jpg, bmp). Non-zero when written.
+// a picture file (the format follows the extension; png, tif, jpg, bmp). Non-zero when written;
+// 0 for a picture of more than CAD_RASTERIZE_MAX_SIDE pixels a side.
+constexpr int CAD_RASTERIZE_MAX_SIDE = 32768;
 int CadRasterize(CadDrawing* drawing, const char* path, double left, double bottom, double right, double top,
                  double scale);
 

@@ -573,8 +573,7 @@ int CadRasterize(CadDrawing* d, const char* path, double left, double bottom, do
     if (bottom > top)
         std::swap(bottom, top);
     double w = (right - left) * scale, h = (top - bottom) * scale;
-    constexpr double kMaxSide = 32768;
-    if (!(w >= 1 && h >= 1) || w > kMaxSide || h > kMaxSide)
+    if (!(w >= 1 && h >= 1) || w > CAD_RASTERIZE_MAX_SIDE || h > CAD_RASTERIZE_MAX_SIDE)
         return 0;
     QImage image(int(std::ceil(w)), int(std::ceil(h)), QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())

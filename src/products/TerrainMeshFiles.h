@@ -1,0 +1,42 @@
+// What the landmark transforms, the control-point file and the textured mesh export share: the
+// mesh files of a terrain kept in a local frame (the VTK PolyData file and the offset file that
+// brings it back to map coordinates) and the pick of a polyline whose vertices are landmarks.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+#include "platform/math/Wml.h"
+
+class vtkPolyData;
+struct CadDrawing;
+struct CadEntity;
+
+namespace products {
+
+// Writes the mesh as a VTK XML PolyData file in binary data mode, under a temporary name put in
+// place once complete. False, with the file at the path as it was, when it cannot be written.
+bool WritePolyDataFile(vtkPolyData* mesh, const QString& path);
+
+// Writes the offset that brings the mesh's local coordinates back to map coordinates: the line
+// "[PolyData Offset]", then "X=", "Y=" and "Z=" with six decimals, each line ended by "\n".
+bool WriteMeshOffsetFile(const QString& path, const double offset[3]);
+
+// The vertices of a polyline, in order.
+std::vector<Wml::Point3> PolylineVertices(CadEntity* polyline);
+
+// Asks for a polyline with the prompt until the operator picks one of two or more vertices whose
+// count `accept` takes (any count when empty); any other entity prompts "Invalid entity" and asks
+// again. Null when the operator picks none (right click, Enter, cancel).
+CadEntity* PickPolyline(CadDrawing* drawing, const QString& prompt,
+                        const std::function<bool(int vertices)>& accept = {});
+
+// The source polyline ("Select source polyline"), then the target polyline ("Select target
+// polyline") whose vertex count `accept` takes given the source's. False when the operator
+// picks none at either prompt.
+bool PickSourceAndTarget(CadDrawing* drawing, const std::function<bool(int source, int target)>& accept,
+                         CadEntity** source, CadEntity** target);
+
+}  // namespace products
