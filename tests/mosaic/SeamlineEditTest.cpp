@@ -488,6 +488,11 @@ TEST_F(SeamlineEdit, TheLabelBrushPaintsDiscsOfItsLabelIntoTheTargetsMask) {
     EXPECT_EQ(dem->m_labelMask.at<uchar>(90, 40), 3);
     EXPECT_EQ(dem->m_labelMask.at<uchar>(90, 49), 3);
     EXPECT_EQ(dem->m_labelMask.at<uchar>(90, 50), 0);
+    // The radius never falls below 1.
+    for (int i = 0; i < 20; ++i) {
+        OnCadMouseWheel(d, CAD_KEY_LBUTTON, -120);
+    }
+    EXPECT_EQ(GetLabelBrushRadius(CMD_DEMSEAMLINELABELBRUSH), 1);
     ActiveCadCommandId = 0;
 
     // A DEM that leaves the project is no longer painted.

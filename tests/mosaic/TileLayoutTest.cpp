@@ -375,7 +375,9 @@ TEST_F(TileLayout, TheFieldDialogPreselectsTheLastFieldAndAsksForOne) {
         auto& chooser = static_cast<CShapeFileFieldsDlg&>(dialog);
         EXPECT_EQ(dialog.windowTitle(), "Select Field");
         EXPECT_EQ(chooser.m_comboFields.currentText(), "NM_BAIR");
-        kvtest::Screenshot(&dialog, "CShapeFileFieldsDlg");
+        const QImage shot = kvtest::Screenshot(&dialog, "CShapeFileFieldsDlg");
+        EXPECT_GT(kvtest::ColourCount(shot, kvtest::PlaceIn(&chooser.m_btnOK, &dialog)), 3);
+        EXPECT_GT(kvtest::ColourCount(shot, kvtest::PlaceIn(&chooser.m_comboFields, &dialog)), 3);
         chooser.m_comboFields.setCurrentIndex(-1);
         chooser.m_btnOK.click();
         EXPECT_TRUE(dialog.isVisible());
