@@ -568,6 +568,10 @@ int CadPlineGetDistPoint(CadEntity* entity, double distance, double* x, double* 
 // Geometry of the other kinds (0 for an entity of another type).
 int CadPointGet(CadEntity* entity, double* x, double* y, double* z);
 int CadLineGet(CadEntity* entity, double* x1, double* y1, double* z1, double* x2, double* y2, double* z2);
+// Moves a point, or both end points of a line, and marks the drawing changed (0 for an entity of
+// another type or a purged one).
+int CadPointPut(CadEntity* entity, double x, double y, double z);
+int CadLinePut(CadEntity* entity, double x1, double y1, double z1, double x2, double y2, double z2);
 // Circles answer the angles 0 and 2 pi.
 int CadArcGet(CadEntity* entity, double* x, double* y, double* z, double* radius, double* startAngle,
               double* endAngle);

@@ -1613,6 +1613,23 @@ int CadLineGet(CadEntity* e, double* x1, double* y1, double* z1, double* x2, dou
     return Out3(e->pts[1], x2, y2, z2);
 }
 
+int CadPointPut(CadEntity* e, double x, double y, double z) {
+    if (!Ok(e) || e->type != CAD_ENT_POINT || e->pts.empty())
+        return 0;
+    e->pts[0] = {x, y, z};
+    e->Invalidate();
+    return 1;
+}
+
+int CadLinePut(CadEntity* e, double x1, double y1, double z1, double x2, double y2, double z2) {
+    if (!Ok(e) || e->type != CAD_ENT_LINE || e->pts.size() < 2)
+        return 0;
+    e->pts[0] = {x1, y1, z1};
+    e->pts[1] = {x2, y2, z2};
+    e->Invalidate();
+    return 1;
+}
+
 int CadArcGet(CadEntity* e, double* x, double* y, double* z, double* r, double* a0, double* a1) {
     if (!e || e->type != CAD_ENT_ARC || e->pts.empty())
         return 0;
