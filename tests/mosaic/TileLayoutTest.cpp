@@ -287,11 +287,14 @@ TEST_F(TileLayout, TilesComeFromDrawingLayersAndShapefileFeaturesAndRemoveAllKee
     ASSERT_TRUE(CadFileSaveAs(source, 0, QFile::encodeName(folder + "/tiles.vec").constData()));
     CadDelete(source);
     ASSERT_TRUE(RunDrawingConverter(folder + "/tiles.vec", folder + "/tiles.dxf", "Export"));
-    EXPECT_EQ(ImportTilesFromDrawing(*doc, folder + "/tiles.dxf"), 1);
+    ui.AnswerFile(folder + "/tiles.dxf");
+    ASSERT_TRUE(doc->OnCommand(ID_MOSAICMERGE_IMPORTTILES));
+    EXPECT_EQ(ui.PendingFileAnswers(), 0);
     std::map<std::string, Tile> tiles = TilesOn(d, kTilesLayer);
     ASSERT_EQ(tiles.size(), 2u);
     EXPECT_EQ(tiles.at("t2").label, Wml::Point2(45, 4));
     EXPECT_EQ(tiles.at("t1").colour, kPreviewTileColour);
+    // Again: every layer name is taken already.
     EXPECT_EQ(ImportTilesFromDrawing(*doc, folder + "/tiles.dxf"), 1);
     EXPECT_EQ(TilesOn(d, kTilesLayer).size(), 2u);
 
