@@ -214,6 +214,8 @@ const IconEntry kIcons[] = {
     {IDI_CANCEL_DISABLED, 16, [](QPainter& p) { DrawCross(p, kDisabledInk); }},
     {IDI_PICK, 16, [](QPainter& p) { DrawPick(p, true); }},
     {IDI_PICK_DISABLED, 16, [](QPainter& p) { DrawPick(p, false); }},
+    {IDI_PREVIEW, 16, [](QPainter& p) { DrawUpdate(p, true); }},
+    {IDI_PREVIEW_DISABLED, 16, [](QPainter& p) { DrawUpdate(p, false); }},
     {IDI_UPDATE, 16, [](QPainter& p) { DrawUpdate(p, true); }},
     {IDI_UPDATE_DISABLED, 16, [](QPainter& p) { DrawUpdate(p, false); }},
     {IDI_EXPORT, 16, [](QPainter& p) { DrawExport(p, true); }},

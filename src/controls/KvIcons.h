@@ -18,6 +18,8 @@ enum : int {
     IDI_OK_DISABLED = 323,
     IDI_PICK = 346,  // pick a point in the drawing
     IDI_PICK_DISABLED = 347,
+    IDI_PREVIEW = 348,  // show what the dialog would make
+    IDI_PREVIEW_DISABLED = 349,
     IDI_UPDATE = 350,  // rebuild what the dialog shows
     IDI_UPDATE_DISABLED = 351,
     IDI_EXPORT = 352,  // save what the dialog shows to a file

@@ -45,6 +45,15 @@ CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity) {
     return dem == doc.m_DEMs.end() ? nullptr : dem->second;
 }
 
+CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial) {
+    for (const auto& [name, dem] : doc.m_DEMs) {
+        if (dem && dem->m_serial == serial) {
+            return dem;
+        }
+    }
+    return nullptr;
+}
+
 CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem, const QString& prompt) {
     if (takeOnlyDem && doc.m_DEMs.size() == 1) {
         return doc.m_DEMs.begin()->second;

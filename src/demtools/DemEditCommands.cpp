@@ -185,6 +185,17 @@ AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::v
     }
 }
 
+int ShowPrepareDemGrid(CDEM& dem, KvProgressDialog& progress) {
+    if (!dem.m_grid.empty()) {
+        return PrepareDemGrid(dem, nullptr);
+    }
+    progress.SetCaption(QStringLiteral("Preparing DEM to edit..."));
+    progress.show();
+    const int loaded = PrepareDemGrid(dem, &progress);
+    progress.hide();
+    return loaded;
+}
+
 DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUndoRound& round) {
     return [doc, &progress, &round](CDEM& dem, const DemEditWindow& edit) {
         progress.SetCaption(QStringLiteral("Generate UNDO..."));
@@ -249,14 +260,8 @@ int RunDemAreaEdit(CadDrawing* drawing, CKelvaroDoc* doc, std::vector<Wml::Point
         if (ClipDemArea(*dem, worldArea).empty()) {
             continue;
         }
-        if (dem->m_grid.empty()) {
-            progress.SetCaption(QStringLiteral("Preparing DEM to edit..."));
-            progress.show();
-            const int loaded = PrepareDemGrid(*dem, &progress);
-            progress.hide();
-            if (!loaded) {
-                continue;
-            }
+        if (!ShowPrepareDemGrid(*dem, progress)) {
+            continue;
         }
         written += worker(*dem, worldArea, &progress, recorder);
     }

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -76,6 +77,10 @@ extern const char* const kPickAreaPrompts[3];
 // The DEM of the project whose image place the entity is; null for any other entity or none.
 CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
 
+// The DEM of the project with that serial number; null once it has left the project (a command
+// that waits for the operator after picking a DEM finds it again this way).
+CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial);
+
 // Asks the operator to pick a DEM in the drawing: the prompt, then an entity pick. A DEM's image
 // appends the DEM's name to the prompt and answers that DEM; any other entity appends "Invalid
 // entity" and asks again; right click, Enter or cancel answer null. With takeOnlyDem, a project
@@ -97,6 +102,10 @@ std::vector<CDEM*> EditableDems(CKelvaroDoc& doc);
 // The recorder of a command's edits: one undo record per window (the caption "Generate UNDO..."
 // on the progress window while it is written), gathered into the round.
 DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUndoRound& round);
+
+// Brings the DEM's grid into memory for an edit, with the progress window shown under the title
+// "Preparing DEM to edit..." while it is read; 0 when it cannot be.
+int ShowPrepareDemGrid(CDEM& dem, KvProgressDialog& progress);
 
 // Hands one run's round to the document's DEM undo history. 0 for an empty round.
 int PushEditRound(CKelvaroDoc* doc, const DemUndoRound& round);

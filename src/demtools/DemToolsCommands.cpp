@@ -3,6 +3,7 @@
 #include "demtools/DemContours.h"
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemOutputCommands.h"
+#include "demtools/EntityElevationCommands.h"
 #include "demtools/RasterCutRotate.h"
 #include "demtools/TinCommands.h"
 #include "document/UserCommands.h"
@@ -19,6 +20,9 @@ void RegisterDemToolsCommands(CommandRegistry& registry) {
     registry.Supply(CMD_DEMERODE, CmdDemErode, CmdDemErodeDraw);
     registry.Supply(CMD_DEMFROMTIN, CmdDemFromTin, CmdDemFromTinDraw);
     registry.Supply(CMD_EDITDEMFROMTIN, CmdEditDemFromTin, CmdEditDemFromTinDraw);
+    registry.Supply(CMD_DEMELEVATIONBYENTITIES, CmdDemElevationByEntities);
+    registry.Supply(CMD_RASTERIZEENTITIESONDEM, CmdRasterizeEntitiesOnDem);
+    registry.Supply(CMD_SETENTELEVATIONFROMDEM, CmdSetEntElevationFromDem);
     registry.Supply(CMD_CONTOURS, CmdContours);
     registry.Supply(CMD_CUT, CmdCut, CmdCutDraw);
     registry.Supply(CMD_ROTATE, CmdRotate, CmdRotateDraw);

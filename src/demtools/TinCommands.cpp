@@ -118,16 +118,6 @@ double AskGsd() {
     }
 }
 
-// The DEM of the project with that serial number; null once it has left the project.
-CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial) {
-    for (const auto& [name, dem] : doc.m_DEMs) {
-        if (dem && dem->m_serial == serial) {
-            return dem;
-        }
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 void CmdDemFromTin(CadDrawing* drawing) {

@@ -276,7 +276,28 @@ void ExtendTriangles(const std::vector<Triangle>& triangles, const double bounds
         for (int r = r0; r < r1; ++r) {
             float* row = raster.ptr<float>(r);
             const double y = bounds[3] - (r + 0.5) * h;
-            for (int c = c0; c < c1; ++c) {
+            // Only the cells near the pushed triangle's span on this row can lie in it: a long,
+            // thin triangle has a wide box but a short span on each row.
+            double xl = INFINITY, xr = -INFINITY;
+            for (int k = 0; k < 3; ++k) {
+                const double ax = qx[k], ay = qy[k], bx = qx[(k + 1) % 3], by = qy[(k + 1) % 3];
+                if (ay == by) {
+                    if (ay == y) {
+                        xl = std::min({xl, ax, bx});
+                        xr = std::max({xr, ax, bx});
+                    }
+                } else if ((ay <= y && y <= by) || (by <= y && y <= ay)) {
+                    const double x = ax + (y - ay) * (bx - ax) / (by - ay);
+                    xl = std::min(xl, x);
+                    xr = std::max(xr, x);
+                }
+            }
+            if (!(xl <= xr)) {
+                continue;
+            }
+            const int from = std::max(c0, ToIndex(std::floor((xl - bounds[0]) / w - 0.5)) - 1);
+            const int to = std::min(c1, ToIndex(std::ceil((xr - bounds[0]) / w - 0.5)) + 2);
+            for (int c = from; c < to; ++c) {
                 const double x = bounds[0] + (c + 0.5) * w;
                 if (row[c] == kNoData && point_in_polygon(3, qx, qy, x, y)) {
                     StoreHeight(row[c], t.HeightAt(x, y));

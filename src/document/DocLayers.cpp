@@ -112,8 +112,13 @@ void UntieEntities(const CadEntityList& list, const void* layer) {
     }
 }
 
+DemRemovalListener g_demRemovalListener = nullptr;
+
 void UntieLayer(CDEM* dem) {
     UntieEntities(dem->SeamlinePolylines, dem);
+    if (g_demRemovalListener) {
+        g_demRemovalListener(dem);
+    }
 }
 
 void UntieLayer(COrtho* ortho) {
@@ -178,6 +183,10 @@ bool StoredLayersOrderRect(QRect* rect) {
 
 // ---------------------------------------------------------------------------------------------
 // Shared steps
+
+void SetDemRemovalListener(DemRemovalListener listener) {
+    g_demRemovalListener = listener;
+}
 
 void SetCadLayerOrder(CadDrawing* drawing, CadLayer* layer) {
     if (!drawing || !layer) {
@@ -362,6 +371,8 @@ void CKelvaroDoc::RemoveDEM(const QString& name) {
         if (m_ObjectElevationSetup.targetDEM == found->second) {
             m_ObjectElevationSetup.targetDEM = nullptr;
         }
+        // Its seamline rounds may name it.
+        ClearDemSeamlineRounds();
     }
     RemoveLayer(name, m_DEMs, m_DEMIdNames, m_DEMHandleNames);
 }
@@ -369,6 +380,7 @@ void CKelvaroDoc::RemoveDEM(const QString& name) {
 void CKelvaroDoc::RemoveAllDEMs() {
     m_ObjectElevationSetup.elevationDEM = nullptr;
     m_ObjectElevationSetup.targetDEM = nullptr;
+    ClearDemSeamlineRounds();
     RemoveAllLayers(m_DEMs, m_DEMIdNames, m_DEMHandleNames);
 }
 
@@ -447,10 +459,15 @@ int CKelvaroDoc::LoadOrtho(COrtho* ortho, int showMessages, int regenerate, int 
 }
 
 void CKelvaroDoc::RemoveOrtho(const QString& name) {
+    // Its seamline rounds may name it.
+    if (m_Orthos.count(name)) {
+        ClearSeamlineRounds();
+    }
     RemoveLayer(name, m_Orthos, m_OrthoIdNames, m_OrthoHandleNames);
 }
 
 void CKelvaroDoc::RemoveAllOrthos() {
+    ClearSeamlineRounds();
     RemoveAllLayers(m_Orthos, m_OrthoIdNames, m_OrthoHandleNames);
 }
 

@@ -32,7 +32,16 @@ QList<CKelvaroDoc*>& OpenDocuments() {
     return documents;
 }
 
-enum UpdateRule { NeedsDem, NeedsDemIdle, NeedsTwoDemsIdle, CheckOnly, Idle, TwoDemsIdleUnchecked, NoRule };
+enum UpdateRule {
+    NeedsDem,
+    NeedsDemIdle,
+    NeedsTwoDemsIdle,
+    CheckOnly,
+    Idle,
+    TwoDemsIdleUnchecked,
+    OwnRule,
+    NoRule
+};
 
 struct Starter {
     int ribbonId;
@@ -131,15 +140,12 @@ CKelvaroDoc::~CKelvaroDoc() {
     delete m_pColorClassificationDlg;
     m_pColorClassificationDlg = nullptr;
     m_ColorLegend.release();
+    // The rounds let their polylines go while the drawing still exists.
+    ClearSeamlineRounds();
+    ClearDemSeamlineRounds();
     CadDelete(m_pCad);
     m_pCad = nullptr;
     m_Tiles.clear();
-    for (std::vector<UndoRoundData*>* rounds : {&m_SeamlineRounds, &m_DemSeamlineRounds}) {
-        for (UndoRoundData* round : *rounds) {
-            delete round;
-        }
-        rounds->clear();
-    }
 }
 
 const QList<CKelvaroDoc*>& CKelvaroDoc::GetOpenDocuments() {
@@ -300,11 +306,11 @@ bool CKelvaroDoc::OnCommand(int id) {
         case ID_DEMSPLITMERGE_BUILDSEAMLINES:
             OnDemsplitmergeBuildseamlines();
             return true;
-        case ID_MOSAICMERGE_BUILDMOSAIC:
-            OnMosaicmergeBuildmosaic();
-            return true;
         default:
             break;
+    }
+    if (OnMosaicCommand(id)) {
+        return true;
     }
     if (const Starter* starter = FindStarter(id)) {
         (this->*starter->handler)();
@@ -336,6 +342,9 @@ bool CKelvaroDoc::OnUpdateCommand(kv::CommandUI& ui) {
         default:
             break;
     }
+    if (OnUpdateMosaicCommand(ui)) {
+        return true;
+    }
     const Starter* starter = FindStarter(ui.id);
     if (!starter) {
         return OnUpdateDrawingCommand(ui);
@@ -365,14 +374,15 @@ bool CKelvaroDoc::OnUpdateCommand(kv::CommandUI& ui) {
         case TwoDemsIdleUnchecked:
             ui.enabled = dems >= 2 && idle;
             break;
+        case OwnRule:
         case NoRule:
             break;
     }
     return true;
 }
 
-void CKelvaroDoc::RunDocumentProcedure(int ribbonId) {
-    if (ActiveCadCommandId != 0) {
+void CKelvaroDoc::RunDocumentProcedure(int ribbonId, bool guarded) {
+    if (guarded && ActiveCadCommandId != 0) {
         KvMessageBox(QStringLiteral("Close active command before"), MB_OK | MB_ICONINFORMATION);
         return;
     }
@@ -406,10 +416,6 @@ void CKelvaroDoc::OnDemsplitmergeBuildseamlines() {
 void CKelvaroDoc::OnUpdateDemsplitmergeBuildseamlines(kv::CommandUI& ui) {
     ui.enabled = GetDEMCount() >= 2 && ActiveCadCommandId == 0 &&
                  GetDocumentProcedures().Find(ID_DEMSPLITMERGE_BUILDSEAMLINES) != nullptr;
-}
-
-void CKelvaroDoc::OnMosaicmergeBuildmosaic() {
-    RunDocumentProcedure(ID_MOSAICMERGE_BUILDMOSAIC);
 }
 
 void CKelvaroDoc::OnUpdateEnableWhenIdle(kv::CommandUI& ui) {

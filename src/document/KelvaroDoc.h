@@ -157,8 +157,50 @@ public:
     void OnUpdateButtonBuildseamlines(kv::CommandUI& ui);
     void OnDemsplitmergeBuildseamlines();
     void OnUpdateDemsplitmergeBuildseamlines(kv::CommandUI& ui);
-    // "Build Mosaic": the mosaic build dialog that the mosaic tools handed in, run like the above.
+
+    // ---- Seamline edit rounds, one stack for the orthophotos and one for the DEMs. A push drops
+    // the undone rounds above the current one and appends a round of copies of the lists; the
+    // round holds its polylines in the drawing (CadEntityHold) while it is in its stack, so a purge
+    // never takes what undo or redo must bring back. Undo gives every touched image its polylines
+    // from before the round (restored) and erases those of after; redo the reverse. Both release
+    // the touched images' renderings, regenerate the drawing and mark the project modified.
+    // 1 when a round was undone or redone, 0 when there was none.
+    void PushSeamlineRound(CadDrawing* drawing, const std::vector<COrtho*>& images,
+                           const std::vector<std::vector<CadEntity*>>& before,
+                           const std::vector<std::vector<CadEntity*>>& after);
+    void PushDemSeamlineRound(CadDrawing* drawing, const std::vector<CDEM*>& images,
+                              const std::vector<std::vector<CadEntity*>>& before,
+                              const std::vector<std::vector<CadEntity*>>& after);
+    int UndoSeamlineRound();
+    int RedoSeamlineRound();
+    int UndoDemSeamlineRound();
+    int RedoDemSeamlineRound();
+    // Frees every round of the stack (index -1). Removing an orthophoto or a DEM empties the stack
+    // of its kind, since its rounds may name the layer.
+    void ClearSeamlineRounds();
+    void ClearDemSeamlineRounds();
+
+    // ---- The ribbon of "Mosaic Merge" and "DEM Split / Merge": the update handlers of the seamline
+    // edit buttons and of the mosaic, the layer toggles, and the tile commands, which run the
+    // procedures the mosaic tools handed in (GetDocumentProcedures).
+    void OnUpdateMosaicmergeEditseamlines(kv::CommandUI& ui);
+    void OnUpdateMosaicmergeUndoeditseamlines(kv::CommandUI& ui);
+    void OnUpdateMosaicmergeRedoeditseamlines(kv::CommandUI& ui);
+    void OnUpdateDemsplitmergeEditseamlines(kv::CommandUI& ui);
+    void OnUpdateDemsplitmergeUndoeditseamlines(kv::CommandUI& ui);
+    void OnUpdateDemsplitmergeRedoeditseamlines(kv::CommandUI& ui);
     void OnMosaicmergeBuildmosaic();
+    void OnUpdateMosaicmergeBuildmosaic(kv::CommandUI& ui);
+    void OnMosaicmergeSetuptiles();
+    void OnMosaicmergeImporttiles();
+    void OnMosaicmergeRemovealltiles();
+    void OnUpdateMosaicmergeRemovealltiles(kv::CommandUI& ui);
+    void OnButtonViewseamlines();
+    void OnUpdateButtonViewseamlines(kv::CommandUI& ui);
+    void OnButtonViewtiles();
+    void OnUpdateButtonViewtiles(kv::CommandUI& ui);
+    void OnDemsplitmergeViewseamlines();
+    void OnUpdateDemsplitmergeViewseamlines(kv::CommandUI& ui);
 
     // ---- Drawing import and export through the drawing converter and the shapefile reader.
     void OnButtonImportdrawing();
@@ -285,10 +327,14 @@ private:
     // The CAD layer of a raster layer: found (and undeleted) or added, with layer "0" put back on
     // top. Null when it cannot be added.
     CadLayer* RasterCadLayer(const QString& name);
-    // Runs the document procedure of the ribbon command: refused with "Close active command
-    // before" while a CAD user command is active; the program is busy while it runs, and an
-    // exception that escapes it reaches the operator as a message.
-    void RunDocumentProcedure(int ribbonId);
+    // Runs the document procedure of the ribbon command: a guarded run is refused with "Close
+    // active command before" while a CAD user command is active; the program is busy while it
+    // runs, and an exception that escapes it reaches the operator as a message.
+    void RunDocumentProcedure(int ribbonId, bool guarded = true);
+    // The commands of the seamline and mosaic ribbon that the document handles itself; false for
+    // any other command.
+    bool OnMosaicCommand(int id);
+    bool OnUpdateMosaicCommand(kv::CommandUI& ui);
     // Undo (true) or Redo (false) of one round, with the progress window.
     void ReplayDemUndo(bool undo);
     // The overall DEM display range from the colour ranges of the DEMs.
@@ -330,6 +376,11 @@ int ImportDrawingFile(CadDrawing* drawing, const QString& path);
 // open polylines, polygon exterior rings as closed ones, multi-part features part by part, each
 // on a CAD layer named after its OGR layer. Non-zero when written.
 int ImportShapefileToDrawing(const QString& shapefile, const QString& output);
+
+// What a tool that keeps a DEM of a project between commands is told when that DEM leaves its
+// project, just before it is deleted; the mosaic tools set it at start-up. Null: nobody is told.
+using DemRemovalListener = void (*)(CDEM* dem);
+void SetDemRemovalListener(DemRemovalListener listener);
 
 // The open document whose drawing this is; null when none.
 CKelvaroDoc* FindDocByCad(CadDrawing* drawing);

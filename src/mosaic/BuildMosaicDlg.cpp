@@ -10,16 +10,15 @@
 #include "controls/DialogUnits.h"
 #include "document/KelvaroDoc.h"
 #include "mosaic/MosaicTile.h"
-#include "mosaic/TileLayout.h"
 #include "mosaic/RadiometricBalancing.h"
 #include "mosaic/SeamlineFiles.h"
+#include "mosaic/TileLayout.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "raster/Ortho.h"
 
 namespace {
-
 
 // A tile over the box, with the mosaic's pixel grid and orthophotos.
 std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box,
@@ -100,7 +99,7 @@ bool CBuildMosaicDlg::RunWork() {
     if (!BuildMosaic()) {
         return false;
     }
-    for (const char* name : {kSeamLinesLayer, kTilesLayerName}) {
+    for (const char* name : {kSeamLinesLayer, kTilesLayer}) {
         if (CadLayer* layer = CadGetLayerByName(m_pDoc->m_pCad, name)) {
             CadLayerPutVisible(layer, 0);
         }
@@ -126,7 +125,7 @@ int CBuildMosaicDlg::BuildMosaic() {
     const GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(orthos.front()->m_pDataset, 1));
 
     QString folder = QFileInfo(doc.GetPathName()).absolutePath() + QLatin1Char('/');
-    CadLayer* tilesLayer = CadGetLayerByName(doc.m_pCad, kTilesLayerName);
+    CadLayer* tilesLayer = CadGetLayerByName(doc.m_pCad, kTilesLayer);
     if (tilesLayer && CadLayerGetFirstEntity(tilesLayer)) {
         const QString picked = ZQT_PickFolderPath(QStringLiteral("Select output folder"), folder, this);
         if (picked.isEmpty()) {

@@ -182,7 +182,7 @@ int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
     const Wml::Point2 corners[4] = {{gt[0], gt[3]}, {x1, gt[3]}, {x1, y1}, {gt[0], y1}};
     const CPgon footprint(corners, 4);
 
-    CadLayer* tilesLayer = CadGetLayerByName(doc->m_pCad, kTilesLayerName);
+    CadLayer* tilesLayer = CadGetLayerByName(doc->m_pCad, kTilesLayer);
     if (!tilesLayer || !CadLayerGetFirstEntity(tilesLayer)) {
         KvMessageBox(QStringLiteral("No tiles defined!"), MB_OK | MB_ICONEXCLAMATION);
         return 0;

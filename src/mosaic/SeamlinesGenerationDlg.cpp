@@ -70,14 +70,6 @@ void LinkToImage(const std::map<QString, Record*>& table, void* record, CadEntit
     }
 }
 
-void DeleteRounds(std::vector<UndoRoundData*>& rounds, int& current) {
-    for (UndoRoundData* round : rounds) {
-        delete round;
-    }
-    rounds.clear();
-    current = -1;
-}
-
 }  // namespace
 
 void SetSeamlinesGenerationDelay(int milliseconds) {
@@ -173,13 +165,14 @@ void CSeamlinesGenerationDlg::MoveOntoLayer(CadDrawing* temporary, const char* l
         for (const auto& entry : doc.m_DEMs) {
             EraseSeamlines(entry.second);
         }
-        // The edit rounds name the polylines just erased, which the purge takes away.
-        DeleteRounds(doc.m_DemSeamlineRounds, doc.m_nCurrentDemSeamlineRound);
+        // The edit rounds name the polylines just erased: they let them go, and the purge takes
+        // them away.
+        doc.ClearDemSeamlineRounds();
     } else {
         for (const auto& entry : doc.m_Orthos) {
             EraseSeamlines(entry.second);
         }
-        DeleteRounds(doc.m_SeamlineRounds, doc.m_nCurrentSeamlineRound);
+        doc.ClearSeamlineRounds();
     }
     CadPurge(drawing, CAD_PURGE_ALL);
     CadLayer* layer = GetSeamlineLayer(drawing, layerName);

@@ -1,28 +1,373 @@
 #include "mosaic/TileLayout.h"
 
-#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gdal.h>
+#include <ogr_api.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <memory>
 
+#include "document/CadCalls.h"
+#include "document/KelvaroDoc.h"
 #include "mosaic/MosaicTile.h"
-#include "platform/cad/Cad.h"
-#include "platform/geometry/Pgon.h"
+#include "mosaic/ShapeFileFieldsDlg.h"
+#include "mosaic/TilesGenerationDlg.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/Interaction.h"
+#include "raster/DEM.h"
+#include "raster/Ortho.h"
 
 namespace {
 
-// The tile name a polyline of "Tiles" carries: the zero-terminated text of its extended data, of
-// which at most 1023 characters are used.
-QString TileNameOf(CadEntity* entity) {
-    const int size = CadEntityGetExData(entity, nullptr, 0);
-    if (size <= 0) {
-        return QString();
-    }
-    QByteArray data(size, '\0');
-    CadEntityGetExData(entity, data.data(), size);
-    return QString::fromUtf8(data.constData(), int(qstrnlen(data.constData(), std::min(size, 1023))));
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
 }
 
+void AddRasterRectangle(CPgon& footprint, const double* gt, int columns, int rows) {
+    if (columns <= 0 || rows <= 0) {
+        return;
+    }
+    const double x1 = gt[0] + columns * gt[1];
+    const double y1 = gt[3] + rows * gt[5];
+    const Wml::Point2 corners[4] = {{gt[0], gt[3]}, {x1, gt[3]}, {x1, y1}, {gt[0], y1}};
+    footprint = footprint | CPgon(corners, 4);
+}
+
+// The first polyline of the layer that can be a tile: closed, more than 2 vertices, a bounding
+// box of some width and height.
+CadEntity* FirstTileOutline(CadLayer* layer) {
+    for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
+        if (CadEntityGetType(e) != CAD_ENT_POLYLINE || !CadPlineGetClosed(e) || CadPlineGetNumVers(e) <= 2) {
+            continue;
+        }
+        if (CadEntityGetRight(e) - CadEntityGetLeft(e) != 0.0 &&
+            CadEntityGetTop(e) - CadEntityGetBottom(e) != 0.0) {
+            return e;
+        }
+    }
+    return nullptr;
+}
+
+bool HasExtent(const std::vector<Wml::Point3>& points) {
+    double minX = HUGE_VAL, maxX = -HUGE_VAL, minY = HUGE_VAL, maxY = -HUGE_VAL;
+    for (const Wml::Point3& p : points) {
+        minX = std::min(minX, p.X());
+        maxX = std::max(maxX, p.X());
+        minY = std::min(minY, p.Y());
+        maxY = std::max(maxY, p.Y());
+    }
+    return points.size() > 2 && maxX - minX != 0.0 && maxY - minY != 0.0;
+}
+
+// "Tiles", found (and undeleted, the drawing regenerated then) or added.
+CadLayer* LayoutLayer(CadDrawing* drawing) {
+    CadLayer* layer = GetTileLayer(drawing, kTilesLayer);
+    if (layer && CadLayerGetDeleted(layer)) {
+        CadLayerPutDeleted(layer, 0);
+        CadRegen(drawing);
+    }
+    return layer;
+}
+
+struct OgrDataSource {
+    GDALDatasetH handle = nullptr;
+    ~OgrDataSource() {
+        if (handle) {
+            GDALClose(handle);
+        }
+    }
+};
+
 }  // namespace
+
+CadLayer* GetTileLayer(CadDrawing* drawing, const char* name) {
+    if (!drawing) {
+        return nullptr;
+    }
+    if (CadLayer* layer = CadGetLayerByName(drawing, name)) {
+        return layer;
+    }
+    return CadAddLayer(drawing, name, kTileColour, CAD_LTYPE_CONTINUOUS, -3);
+}
+
+TileHandleStruct AddTile(CadDrawing* drawing, CadLayer* layer, const std::string& name,
+                         const std::vector<Wml::Point3>& outline, int colour) {
+    TileHandleStruct tile;
+    if (!drawing || !layer || outline.empty()) {
+        return tile;
+    }
+    double minX = HUGE_VAL, maxX = -HUGE_VAL, minY = HUGE_VAL, maxY = -HUGE_VAL;
+    CadClearVertices();
+    for (const Wml::Point3& p : outline) {
+        CadAddVertex(p.X(), p.Y(), p.Z());
+        minX = std::min(minX, p.X());
+        maxX = std::max(maxX, p.X());
+        minY = std::min(minY, p.Y());
+        maxY = std::max(maxY, p.Y());
+    }
+    tile.outline = CadAddPolyline(drawing, 0, 1);
+    CadClearVertices();
+    tile.label = CadAddText(drawing, name.c_str(), (minX + maxX) / 2.0, (minY + maxY) / 2.0, 0.0);
+    char data[kTileNameSize] = {0};
+    std::strncpy(data, name.c_str(), kTileNameSize - 1);
+    const int layerId = CadLayerGetID(layer);
+    for (CadEntity* e : {tile.outline, tile.label}) {
+        CadEntityPutLayerID(e, layerId);
+        CadEntityPutColor(e, colour);
+        CadEntityPutExData(e, data, kTileNameSize);
+    }
+    // The label sits at the centre of its tile.
+    CadTextPutHeight(tile.label, kTileLabelHeight);
+    CadTextPutAlign(tile.label, CAD_TA_CENTER_MIDDLE);
+    CadEntityPutUserData(tile.outline, CadEntityGetID(tile.label));
+    CadEntityPutUserData(tile.label, CadEntityGetID(tile.outline));
+    return tile;
+}
+
+std::string TileNameOf(CadEntity* entity) {
+    const int size = CadEntityGetExData(entity, nullptr, 0);
+    if (size <= 0) {
+        return std::string();
+    }
+    std::vector<char> data(static_cast<size_t>(size) + 1, '\0');
+    CadEntityGetExData(entity, data.data(), size);
+    return std::string(data.data());
+}
+
+std::set<std::string> ExistingTileNames(CadLayer* layer) {
+    std::set<std::string> names;
+    for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
+        if (CadEntityGetExData(e, nullptr, 0) > 0) {
+            names.insert(Lower(TileNameOf(e)));
+        }
+    }
+    return names;
+}
+
+CPgon TileFootprint(const CKelvaroDoc& doc) {
+    CPgon footprint;
+    for (const auto& [name, ortho] : doc.m_Orthos) {
+        if (ortho && ortho->m_pDataset) {
+            AddRasterRectangle(footprint, ortho->m_geoTransform, GDALGetRasterXSize(ortho->m_pDataset),
+                               GDALGetRasterYSize(ortho->m_pDataset));
+        }
+    }
+    for (const auto& [name, dem] : doc.m_DEMs) {
+        if (!dem) {
+            continue;
+        }
+        if (dem->m_pDataset) {
+            AddRasterRectangle(footprint, dem->m_geoTransform, GDALGetRasterXSize(dem->m_pDataset),
+                               GDALGetRasterYSize(dem->m_pDataset));
+        } else if (!dem->m_grid.empty()) {
+            AddRasterRectangle(footprint, dem->m_geoTransform, dem->m_grid.cols, dem->m_grid.rows);
+        }
+    }
+    return footprint;
+}
+
+std::vector<GridTile> LayTileGrid(const CPgon& footprint, const TileGrid& grid, void (*pump)()) {
+    std::vector<GridTile> tiles;
+    Wml::Point2 low, high;
+    const double stepX = grid.width - grid.overlapX;
+    const double stepY = grid.height - grid.overlapY;
+    if (!footprint.GetBoundingBox(low, high) || !(stepX > 0.0) || !(stepY > 0.0)) {
+        return tiles;
+    }
+    const double xEnd = std::trunc(high.X()) + 1.0;
+    const double yEnd = std::trunc(high.Y()) + 1.0;
+    int row = 0;
+    for (double y = grid.originY; y < yEnd; y += stepY, ++row) {
+        int column = 0;
+        for (double x = grid.originX; x < xEnd; x += stepX, ++column) {
+            if (pump) {
+                pump();
+            }
+            const Wml::Point2 corners[4] = {
+                {x, y}, {x + grid.width, y}, {x + grid.width, y + grid.height}, {x, y + grid.height}};
+            if ((CPgon(corners, 4) & footprint).GetArea() > 0.0) {
+                char name[32];
+                std::snprintf(name, sizeof(name), "T-%02d-%02d", row, column);
+                tiles.push_back({name, x, y});
+            }
+        }
+    }
+    return tiles;
+}
+
+std::string TileNameFromValue(const std::string& value, int featureIndex) {
+    char fallback[32];
+    std::snprintf(fallback, sizeof(fallback), "tile_%03d", featureIndex);
+    std::string name = value.substr(0, kTileNameSize - 1);
+    if (!name.empty()) {
+        // Windows paths as well as ours: the drive, every folder and the extension go.
+        const size_t cut = name.find_last_of("/\\:");
+        if (cut != std::string::npos) {
+            name = name.substr(cut + 1);
+        }
+        const size_t dot = name.rfind('.');
+        if (dot != std::string::npos) {
+            name = name.substr(0, dot);
+        }
+    }
+    return Lower(name.empty() ? std::string(fallback) : name);
+}
+
+int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path) {
+    if (path.isEmpty()) {
+        return 0;
+    }
+    CadDrawing* source = CadCreate();
+    if (!source || !ImportDrawingFile(source, path)) {
+        CadDelete(source);
+        KvMessageBox(QStringLiteral("Unable to import this file.\nAutocad 2000 dwg/dxf supported"),
+                     MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    CadDrawing* drawing = doc.m_pCad;
+    CadLayer* tiles = LayoutLayer(drawing);
+    const std::set<std::string> existing = ExistingTileNames(tiles);
+    for (CadLayer* layer = CadGetFirstLayer(source); layer; layer = CadGetNextLayer(source, layer)) {
+        char buffer[kTileNameSize] = {0};
+        CadLayerGetName(layer, buffer, sizeof(buffer));
+        const std::string name = Lower(buffer);
+        if (existing.count(name)) {
+            continue;
+        }
+        CadEntity* outline = FirstTileOutline(layer);
+        if (!outline) {
+            continue;
+        }
+        std::vector<Wml::Point3> points(static_cast<size_t>(CadPlineGetNumVers(outline)));
+        for (size_t i = 0; i < points.size(); ++i) {
+            double x = 0.0, y = 0.0, z = 0.0;
+            CadPlineGetVer(outline, static_cast<int>(i), &x, &y, &z);
+            points[i] = Wml::Point3(x, y, z);
+        }
+        AddTile(drawing, tiles, name, points, kPreviewTileColour);
+    }
+    CadDelete(source);
+    CadUpdate(drawing);
+    return 1;
+}
+
+int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
+    if (path.isEmpty()) {
+        return 0;
+    }
+    const char* const drivers[] = {"ESRI Shapefile", nullptr};
+    OgrDataSource source;
+    source.handle = GDALOpenEx(QFile::encodeName(path).constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
+                               drivers, nullptr, nullptr);
+    if (!source.handle) {
+        return 0;
+    }
+    CadDrawing* drawing = doc.m_pCad;
+    CadLayer* tiles = LayoutLayer(drawing);
+    const std::set<std::string> existing = ExistingTileNames(tiles);
+    for (int l = 0; l < GDALDatasetGetLayerCount(source.handle); ++l) {
+        OGRLayerH layer = GDALDatasetGetLayer(source.handle, l);
+        OGRFeatureDefnH definition = layer ? OGR_L_GetLayerDefn(layer) : nullptr;
+        // A shapefile of polygons with heights reports its type with the 2.5D flag.
+        if (!definition || wkbFlatten(OGR_FD_GetGeomType(definition)) != wkbPolygon) {
+            continue;
+        }
+        std::vector<QString> fields;
+        for (int f = 0; f < OGR_FD_GetFieldCount(definition); ++f) {
+            fields.push_back(QString::fromUtf8(OGR_Fld_GetNameRef(OGR_FD_GetFieldDefn(definition, f))));
+        }
+        CShapeFileFieldsDlg dialog(&fields);
+        if (dialog.DoModal() != IDOK) {
+            return 0;
+        }
+        const QByteArray field = dialog.GetFieldName().toUtf8();
+        const int fieldIndex = OGR_FD_GetFieldIndex(definition, field.constData());
+        const GIntBig count = OGR_L_GetFeatureCount(layer, TRUE);
+        for (GIntBig j = 0; j < count; ++j) {
+            std::unique_ptr<void, void (*)(OGRFeatureH)> feature(OGR_L_GetFeature(layer, j), OGR_F_Destroy);
+            if (!feature) {
+                continue;
+            }
+            const std::string value = fieldIndex >= 0
+                                          ? std::string(OGR_F_GetFieldAsString(feature.get(), fieldIndex))
+                                          : std::string();
+            const std::string name = TileNameFromValue(value, static_cast<int>(j));
+            OGRGeometryH geometry = OGR_F_GetGeometryRef(feature.get());
+            if (existing.count(name) || !geometry ||
+                wkbFlatten(OGR_G_GetGeometryType(geometry)) != wkbPolygon) {
+                continue;
+            }
+            OGRGeometryH ring = OGR_G_GetGeometryRef(geometry, 0);
+            const int pointCount = ring ? OGR_G_GetPointCount(ring) : 0;
+            std::vector<Wml::Point3> points(static_cast<size_t>(std::max(pointCount, 0)));
+            for (int i = 0; i < pointCount; ++i) {
+                double x = 0.0, y = 0.0, z = 0.0;
+                OGR_G_GetPoint(ring, i, &x, &y, &z);
+                points[static_cast<size_t>(i)] = Wml::Point3(x, y, z);
+            }
+            if (HasExtent(points)) {
+                AddTile(drawing, tiles, name, points, kPreviewTileColour);
+            }
+        }
+        break;
+    }
+    CadUpdate(drawing);
+    return 1;
+}
+
+void RunTilesSetup(CKelvaroDoc& doc) {
+    CTilesGenerationDlg dialog(&doc);
+    for (;;) {
+        const int result = dialog.DoModal();
+        if (result != CTilesGenerationDlg::IDC_PICK_RESULT) {
+            return;
+        }
+        double x = 0.0, y = 0.0, z = 0.0;
+        if (CadToolGetPickedPoint(doc.m_pCad, &x, &y, &z)) {
+            ZQT_WriteUserProfileString("Tile", "MinX", QString::asprintf("%.1f", x).toUtf8().constData());
+            ZQT_WriteUserProfileString("Tile", "MinY", QString::asprintf("%.1f", y).toUtf8().constData());
+        }
+    }
+}
+
+void RunTilesImport(CKelvaroDoc& doc) {
+    const QString path = kv::GetInteraction().ChooseOpenFile(
+        QStringLiteral("Open"), QString(),
+        QStringLiteral("CAD File (*.dwg *.dxf *.shp);;DWG File (*.dwg);;DXF File (*.dxf);;SHP File (*.shp)"));
+    const QString extension = QFileInfo(path).suffix().toLower();
+    if (extension == QLatin1String("dwg") || extension == QLatin1String("dxf")) {
+        ImportTilesFromDrawing(doc, path);
+    } else if (extension == QLatin1String("shp")) {
+        ImportTilesFromShapefile(doc, path);
+    }
+}
+
+void RunRemoveAllTiles(CKelvaroDoc& doc) {
+    CadLayer* layer = CadGetLayerByName(doc.m_pCad, kTilesLayer);
+    if (!layer) {
+        return;
+    }
+    std::vector<CadEntity*> named;
+    for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
+        if (CadEntityGetExData(e, nullptr, 0) > 0) {
+            named.push_back(e);
+        }
+    }
+    for (CadEntity* e : named) {
+        CadEntityErase(e, 1);
+    }
+    if (!named.empty()) {
+        CadPurge(doc.m_pCad, CAD_PURGE_ALL);
+        CadUpdate(doc.m_pCad);
+    }
+}
 
 std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, CKelvaroDoc* doc,
                                                          double pixelWidth, double pixelHeight,
@@ -34,7 +379,7 @@ std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, C
             CadPlineGetNumVers(e) <= 2 || !CadPlineGetClosed(e)) {
             continue;
         }
-        const QString name = TileNameOf(e);
+        const QString name = QString::fromStdString(TileNameOf(e));
         if (name.isEmpty()) {
             continue;
         }

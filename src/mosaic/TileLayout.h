@@ -1,21 +1,103 @@
-// The tile layout as its readers take it: the named closed polylines of the drawing layer "Tiles".
+// The tile layout of a project: the named output areas that the mosaic build and the DEM split cut
+// their results into. One tile is a closed outline and a text label on the drawing layer "Tiles",
+// both carrying the tile's name as extended data of exactly kTileNameSize bytes and the other's
+// entity id as user data. An entity of "Tiles" belongs to the layout when it carries extended
+// data.
+//
+// The layout is made by the "Tiles Setup" grid (CTilesGenerationDlg), by importing a drawing (one
+// tile per layer) or a polygon shapefile (one tile per feature), and cleared by Remove All Tiles.
 #pragma once
 
 #include <QString>
 
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
+
+#include "document/DocRecords.h"
+#include "platform/cad/Cad.h"
+#include "platform/geometry/Pgon.h"
+#include "platform/math/Wml.h"
 
 class CKelvaroDoc;
 class CMosaicTile;
-struct CadLayer;
 
-inline constexpr char kTilesLayerName[] = "Tiles";
+inline constexpr char kTilesLayer[] = "Tiles";
+inline constexpr char kTempTilesLayer[] = "TempTiles";
+// Size of the extended data that holds a tile's zero-terminated name.
+constexpr int kTileNameSize = 256;
+// Colours of confirmed grid tiles, and of previews and imported tiles.
+constexpr int kTileColour = 6;
+constexpr int kPreviewTileColour = 4;
+constexpr double kTileLabelHeight = 3.0;
 
-// The tiles of the layer: every visible, not erased, closed polyline of more than 2 vertices that
-// carries a non-empty name in its extended data, in the layer's order, as records of the document
-// with the name, the outline and its bounding box, the output path folder + name + suffix, and
-// the pixel grid (pixel width, pixel height) from the box's top-left corner.
+// The drawing's layer of that name, added (colour 6, continuous, lineweight -3) when missing.
+CadLayer* GetTileLayer(CadDrawing* drawing, const char* name);
+
+// Adds one tile on the layer: the closed outline through the points and the label at the centre
+// of their bounding box, in the colour, linked to each other and named.
+TileHandleStruct AddTile(CadDrawing* drawing, CadLayer* layer, const std::string& name,
+                         const std::vector<Wml::Point3>& outline, int colour);
+
+// The name an entity carries as tile; empty when it carries none.
+std::string TileNameOf(CadEntity* entity);
+// The lower-cased names that the entities of the layer carry.
+std::set<std::string> ExistingTileNames(CadLayer* layer);
+
+// The union of the extent rectangles of the project's orthophotos and DEMs (a DEM without a
+// dataset counts with its grid in memory, one with neither not at all).
+CPgon TileFootprint(const CKelvaroDoc& doc);
+
+// A grid of tiles over a footprint: origin, tile size and overlaps.
+struct TileGrid {
+    double originX = 0.0;
+    double originY = 0.0;
+    double width = 1000.0;
+    double height = 1000.0;
+    double overlapX = 0.0;
+    double overlapY = 0.0;
+};
+// One position of the grid that the footprint reaches: its name "T-rr-cc" and its lower-left
+// corner.
+struct GridTile {
+    std::string name;
+    double x = 0.0;
+    double y = 0.0;
+};
+// The positions of the grid whose rectangle overlaps the footprint in an area above 0, rows from
+// the origin upwards while y < trunc(max y) + 1, columns to the right while x < trunc(max x) + 1.
+// A position without a tile still uses up its row and column number. The grid must advance
+// (width > overlap X, height > overlap Y). pump runs once per position when given.
+std::vector<GridTile> LayTileGrid(const CPgon& footprint, const TileGrid& grid, void (*pump)() = nullptr);
+
+// Imports tiles from a DWG or DXF drawing, one per layer whose lower-cased name no tile has yet:
+// the layer's first closed polyline of more than 2 vertices with a bounding box of some width and
+// height. 1 when the import ran (also when it added nothing); 0 for an empty path or a drawing
+// that cannot be read ("Unable to import this file.\nAutocad 2000 dwg/dxf supported").
+int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path);
+// Imports tiles from the first polygon layer of a shapefile, one per feature, named by the file
+// name part of the field the operator chooses (CShapeFileFieldsDlg), "tile_%03d" when it has
+// none. 1 when the import ran; 0 for an empty path, a file that cannot be opened or a cancelled
+// field choice.
+int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path);
+// The name a shapefile value gives a tile: its file-name part without drive, folders and
+// extension, lower-cased; the default when nothing is left.
+std::string TileNameFromValue(const std::string& value, int featureIndex);
+
+// The tiles of the layer as their readers (the mosaic build, the DEM split) take them: every
+// visible, not erased, closed polyline of more than 2 vertices that carries a non-empty name, in
+// the layer's order, as records of the document with the name, the outline and its bounding box,
+// the output path folder + name + suffix, and the pixel grid (pixel width, pixel height) from the
+// box's top-left corner.
 std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, CKelvaroDoc* doc,
                                                          double pixelWidth, double pixelHeight,
                                                          const QString& folder, const QString& suffix);
+
+// "Setup Tiles": the setup dialog, reopened after each pick of the origin.
+void RunTilesSetup(CKelvaroDoc& doc);
+// "Import Tiles": a chooser of DWG, DXF and SHP files, then the importer of the extension.
+void RunTilesImport(CKelvaroDoc& doc);
+// "Remove All Tiles": erases every entity of "Tiles" that carries extended data and purges the
+// drawing when one was erased.
+void RunRemoveAllTiles(CKelvaroDoc& doc);

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -29,6 +30,7 @@
 #include "mosaic/MosaicTile.h"
 #include "mosaic/RadiometricBalancing.h"
 #include "mosaic/SeamlineFiles.h"
+#include "mosaic/TileLayout.h"
 #include "platform/tools/MakerInfo.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CommandIds.h"
@@ -180,16 +182,19 @@ protected:
         ASSERT_EQ(doc->DoSave(folder + "/site.kvp"), 1);
     }
 
-    // Named tiles on "Tiles" split at scene column 100 and row 200.
+    // Named tiles on "Tiles" (outline and label, as the tile setup makes them) split at scene
+    // column 100 and row 200.
     void AddTiles() {
         const int columns[3] = {0, 100, 349}, rows[3] = {0, 200, 352};
+        CadLayer* layer = GetTileLayer(doc->m_pCad, kTilesLayer);
         for (int r = 0; r < 2; ++r) {
             for (int c = 0; c < 2; ++c) {
-                CadEntity* e = AddRectangle(doc->m_pCad, "Tiles", scene, columns[c], rows[r], columns[c + 1],
-                                            rows[r + 1]);
-                char name[256] = {0};
+                const double x0 = scene[0] + columns[c] * scene[1], x1 = scene[0] + columns[c + 1] * scene[1];
+                const double y0 = scene[3] + rows[r] * scene[5], y1 = scene[3] + rows[r + 1] * scene[5];
+                char name[16];
                 std::snprintf(name, sizeof(name), "T-%02d-%02d", r, c);
-                CadEntityPutExData(e, name, 256);
+                AddTile(doc->m_pCad, layer, name, {{x0, y0, 0}, {x1, y0, 0}, {x1, y1, 0}, {x0, y1, 0}},
+                        kTileColour);
             }
         }
     }
@@ -223,7 +228,7 @@ TEST_F(MosaicBuild, RibbonBuildWritesNamedTilesThatCopyEachRegionsOwnerAndJoinTh
             pictured = true;
             const QImage shot = kvtest::Screenshot(&dialog, "CBuildMosaicDlg");
             EXPECT_EQ(dialog.windowTitle(), "Build Mosaic");
-            EXPECT_FALSE(shot.isNull());
+            EXPECT_GT(kvtest::ColourCount(shot), 8);
         }
     };
     EXPECT_EQ(runner.Press(*doc), IDOK);
@@ -525,6 +530,34 @@ TEST_F(MosaicBuild, BalancingBringsABrightenedCropToItsNeighboursWithinTheByteRa
     EXPECT_DOUBLE_EQ(map.gt[5], scene[5]);
     EXPECT_EQ(BalancingScaleFactorFor(20e6), 200.0);
     EXPECT_EQ(BalancingScaleFactorFor(48400), 1.0);
+
+    // Two 400 x 304 images 59 pixels apart: f = 1.216, and the second one's rounded corner (49)
+    // plus its rounded width (329) pass the rounded map width (377) by one; only what fits is
+    // fed to the blender, which writes without bounds checks.
+    std::vector<std::unique_ptr<COrtho>> owned;
+    std::vector<COrtho*> pair;
+    for (int i = 0; i < 2; ++i) {
+        auto o = std::make_unique<COrtho>(nullptr);
+        o->m_pDataset = GDALCreate(GDALGetDriverByName("MEM"), "", 400, 304, 3, GDT_Byte, nullptr);
+        for (int b = 1; b <= 3; ++b) {
+            GDALFillRaster(GDALGetRasterBand(o->m_pDataset, b), 100 + 50 * i, 0);
+        }
+        const double gt[6] = {59.0 * i, 1, 0, 304, 0, -1};
+        std::copy(gt, gt + 6, o->m_geoTransform);
+        o->m_width = 400;
+        o->m_height = 304;
+        pair.push_back(o.get());
+        owned.push_back(std::move(o));
+    }
+    MosaicBox box;
+    box.minX = 0, box.maxX = 459, box.minY = 0, box.maxY = 304, box.pixelWidth = 1, box.pixelHeight = -1;
+    ASSERT_EQ(
+        BuildRadiometricBalancingMap(doc.get(), pair, QString(), 459, 304, GDT_Byte, box, nullptr, nullptr),
+        1);
+    EXPECT_DOUBLE_EQ(doc->BalancingScaleFactor, 1.216);
+    const Raster small = ReadRaster(doc->BalancingMapPath);
+    EXPECT_EQ(small.width, 377);
+    EXPECT_EQ(small.height, 250);
 }
 
 TEST_F(MosaicBuild, CorrectionsLeaveBand4TwoBandPixelsAndEmptyPixelsAloneAndStayFinite) {
@@ -588,6 +621,36 @@ TEST_F(MosaicBuild, CorrectionsLeaveBand4TwoBandPixelsAndEmptyPixelsAloneAndStay
         EXPECT_EQ(cv::countNonZero(nw->m_correctionImage[3]), 0) << k;
     }
     EXPECT_EQ(ComputeOrthoCorrection(nw, 3, folder + "/none.tif", 1.0), 0);
+
+    // Without a balancing map the orthophoto is written uncorrected, not left out, and the
+    // command line names it.
+    doc->BalancingMapPath = folder + "/none.tif";
+    doc->BalancingScaleFactor = 1;
+    CMosaicTile tile(doc.get());
+    tile.m_strOutputPath = folder + "/uncorrected.tif";
+    tile.m_minX = tile.m_geoTransform[0] = nw->m_geoTransform[0];
+    tile.m_maxY = tile.m_geoTransform[3] = nw->m_geoTransform[3];
+    tile.m_geoTransform[1] = nw->m_geoTransform[1];
+    tile.m_geoTransform[5] = nw->m_geoTransform[5];
+    tile.m_maxX = tile.m_minX + 100 * nw->m_geoTransform[1];
+    tile.m_minY = tile.m_maxY + 100 * nw->m_geoTransform[5];
+    tile.m_width = tile.m_height = 100;
+    const Wml::Point2 corners[4] = {{tile.m_minX, tile.m_minY},
+                                    {tile.m_maxX, tile.m_minY},
+                                    {tile.m_maxX, tile.m_maxY},
+                                    {tile.m_minX, tile.m_maxY}};
+    tile.m_Outline = CPgon(corners, 4);
+    tile.m_Orthos = {nw};
+    ASSERT_EQ(tile.WriteTile(1, nullptr, nullptr), CMosaicTile::kWritten);
+    const Raster uncorrected = ReadRaster(tile.m_strOutputPath);
+    for (int y = 0; y < 100; y += 7) {
+        for (int x = 0; x < 100; x += 7) {
+            ASSERT_EQ(uncorrected.at(x, y, 1), crop.at(x, y, 1)) << x << "," << y;
+        }
+    }
+    char line[512] = {0};
+    ASSERT_TRUE(CadCmdGetPrompt(doc->m_pCad, line, sizeof(line)));
+    EXPECT_NE(std::strstr(line, "nw.tif"), nullptr) << line;
 }
 
 TEST_F(MosaicBuild, FourBandOrthophotosGiveRgbTilesWithAnExtraBandLeftUncorrected) {

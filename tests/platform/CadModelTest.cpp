@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -264,6 +265,37 @@ TEST(CadModel, PolylineQueries) {
     EXPECT_EQ(CadPlineGetNumVers(rect), 4);
     EXPECT_DOUBLE_EQ(CadEntityGetLeft(rect), 40);
     EXPECT_DOUBLE_EQ(CadEntityGetBottom(rect), 45);
+}
+
+TEST(CadModel, PointAndLineSettersMoveTheirOwnKindAndMarkTheDrawingChanged) {
+    Drawing d(CadCreate());
+    CadEntity* point = CadAddPoint(d.get(), 1, 2, 3);
+    CadEntity* line = CadAddLine(d.get(), 0, 0, 0, 10, 0, 0);
+    CadPutDirty(d.get(), 0);
+    EXPECT_EQ(CadPointPut(point, 20, 30, 7), 1);
+    EXPECT_EQ(CadGetDirty(d.get()), 1);
+    double x, y, z, x2, y2, z2;
+    CadPointGet(point, &x, &y, &z);
+    EXPECT_EQ((std::vector<double>{x, y, z}), (std::vector<double>{20, 30, 7}));
+    EXPECT_DOUBLE_EQ(CadEntityGetRight(point), 20);  // the cached extents follow
+
+    CadPutDirty(d.get(), 0);
+    EXPECT_EQ(CadLinePut(line, 0, 0, 4, 10, 40, 5), 1);
+    EXPECT_EQ(CadGetDirty(d.get()), 1);
+    CadLineGet(line, &x, &y, &z, &x2, &y2, &z2);
+    EXPECT_EQ((std::vector<double>{x, y, z, x2, y2, z2}), (std::vector<double>{0, 0, 4, 10, 40, 5}));
+    EXPECT_DOUBLE_EQ(CadEntityGetTop(line), 40);
+
+    // Each refuses the other kind and a purged entity, and changes nothing then.
+    CadPutDirty(d.get(), 0);
+    EXPECT_EQ(CadPointPut(line, 9, 9, 9), 0);
+    EXPECT_EQ(CadLinePut(point, 9, 9, 9, 9, 9, 9), 0);
+    EXPECT_EQ(CadGetDirty(d.get()), 0);
+    CadLineGet(line, &x, &y, &z, &x2, &y2, &z2);
+    EXPECT_EQ(x2, 10);
+    CadEntityErase(point, 1);
+    CadPurge(d.get(), 3);
+    EXPECT_EQ(CadPointPut(point, 9, 9, 9), 0);
 }
 
 TEST(CadModel, SelectByPolygonSkipsLockedLayersAndKeepsOrder) {

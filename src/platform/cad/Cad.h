@@ -281,7 +281,8 @@ enum : int {
     CAD_MENU_COMMAND = 4,    // right click while an engine drawing command runs
 };
 
-// Purge modes (CadPurge). Every mode unlinks the erased entities; mode 3 also unlinks deleted
+// Purge modes (CadPurge). Every mode unlinks the erased entities that nothing holds
+// (CadEntityHold); mode 3 also unlinks deleted
 // layers and blocks that nothing uses any more.
 enum : int {
     CAD_PURGE_ENTITIES = 0,
@@ -531,6 +532,11 @@ void CadEntityPutFilled(CadEntity* entity, int filled);
 int CadEntityGetDeleted(CadEntity* entity);
 // 1 erases (the entity-erase event runs), 0 restores; erasing an erased entity does nothing.
 int CadEntityErase(CadEntity* entity, int erase);
+// Holds the entity (hold 1) or lets one hold go (hold 0). CadPurge keeps an erased entity while
+// anything holds it, so that a handle kept to restore it later (an undo history) stays in the
+// drawing. Answers the number of holds left; 0 for a null or purged entity.
+int CadEntityHold(CadEntity* entity, int hold);
+int CadEntityGetHolds(CadEntity* entity);
 int CadEntityGetSelected(CadEntity* entity);
 // Selects (1) or unselects (0) one entity; erased entities are never selected.
 int CadSelectEntity(CadEntity* entity, int select);
@@ -562,6 +568,10 @@ int CadPlineGetDistPoint(CadEntity* entity, double distance, double* x, double* 
 // Geometry of the other kinds (0 for an entity of another type).
 int CadPointGet(CadEntity* entity, double* x, double* y, double* z);
 int CadLineGet(CadEntity* entity, double* x1, double* y1, double* z1, double* x2, double* y2, double* z2);
+// Moves a point, or both end points of a line, and marks the drawing changed (0 for an entity of
+// another type or a purged one).
+int CadPointPut(CadEntity* entity, double x, double y, double z);
+int CadLinePut(CadEntity* entity, double x1, double y1, double z1, double x2, double y2, double z2);
 // Circles answer the angles 0 and 2 pi.
 int CadArcGet(CadEntity* entity, double* x, double* y, double* z, double* radius, double* startAngle,
               double* endAngle);

@@ -85,6 +85,7 @@ struct CadEntity {
     int type = 0;
     int seq = -1;  // position in the drawing's entity order; -1 when not an entity of the drawing
     bool erased = false;
+    int holds = 0;              // CadEntityHold: kept by a purge while erased
     bool linked = true;         // false once purged or replaced by a file open
     bool indexChanged = false;  // changed since the spatial index was built
 

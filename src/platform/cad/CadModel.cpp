@@ -729,7 +729,7 @@ int CadPurge(CadDrawing* d, int mode) {
     std::vector<CadEntity*> kept;
     kept.reserve(d->order.size());
     for (CadEntity* e : d->order) {
-        if (e->erased) {
+        if (e->erased && e->holds == 0) {
             RemoveFromSelection(d, e);
             d->byId.erase(e->id);
             Release(e);
@@ -1379,6 +1379,20 @@ int CadEntityErase(CadEntity* e, int erase) {
     return 1;
 }
 
+int CadEntityHold(CadEntity* e, int hold) {
+    if (!e || !e->linked)
+        return 0;
+    if (hold)
+        ++e->holds;
+    else if (e->holds > 0)
+        --e->holds;
+    return e->holds;
+}
+
+int CadEntityGetHolds(CadEntity* e) {
+    return e && e->linked ? e->holds : 0;
+}
+
 int CadEntityGetSelected(CadEntity* e) {
     return e && e->selected ? 1 : 0;
 }
@@ -1597,6 +1611,23 @@ int CadLineGet(CadEntity* e, double* x1, double* y1, double* z1, double* x2, dou
         return 0;
     Out3(e->pts[0], x1, y1, z1);
     return Out3(e->pts[1], x2, y2, z2);
+}
+
+int CadPointPut(CadEntity* e, double x, double y, double z) {
+    if (!Ok(e) || e->type != CAD_ENT_POINT || e->pts.empty())
+        return 0;
+    e->pts[0] = {x, y, z};
+    e->Invalidate();
+    return 1;
+}
+
+int CadLinePut(CadEntity* e, double x1, double y1, double z1, double x2, double y2, double z2) {
+    if (!Ok(e) || e->type != CAD_ENT_LINE || e->pts.size() < 2)
+        return 0;
+    e->pts[0] = {x1, y1, z1};
+    e->pts[1] = {x2, y2, z2};
+    e->Invalidate();
+    return 1;
 }
 
 int CadArcGet(CadEntity* e, double* x, double* y, double* z, double* r, double* a0, double* a1) {
@@ -1958,9 +1989,11 @@ int CadSelectByPolygon(CadDrawing* d, CadEntity* poly, int crossing, int select)
                 hit = true;
             if (!hit && o.size() >= 1 && PointInRing(o, ring[0].x, ring[0].y) && PickInside(e))
                 hit = true;
-            for (size_t i = 0; !hit && i + 1 < o.size(); ++i)
+            // A closed outline's closing side counts as well.
+            const size_t sides = o.size() < 2 ? 0 : IsClosedOutline(e) ? o.size() : o.size() - 1;
+            for (size_t i = 0; !hit && i < sides; ++i)
                 for (size_t j = 0; !hit && j < ring.size(); ++j)
-                    hit = segCross(o[i], o[i + 1], ring[j], ring[(j + 1) % ring.size()]);
+                    hit = segCross(o[i], o[(i + 1) % o.size()], ring[j], ring[(j + 1) % ring.size()]);
         }
         if (!hit)
             continue;

@@ -25,6 +25,9 @@ protected:
     virtual void OnCancel() { EndDialog(2); }
 
     void showEvent(QShowEvent* event) override;
+    // Runs OnInitDialog again at the next show, for a dialog that is opened several times and
+    // sets itself up at every opening.
+    void InitAgainOnNextShow() { m_initialised = false; }
 
 private:
     bool m_initialised = false;
