@@ -28,6 +28,8 @@
 #include "mosaic/MosaicCommands.h"
 #include "mosaic/SeamRouting.h"
 #include "mosaic/SeamlinesGenerationDlg.h"
+#include "mosaic/TileLayout.h"
+#include "mosaic/TilesGenerationDlg.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CommandIds.h"
@@ -131,24 +133,10 @@ void AddSeamline(CKelvaroDoc& doc, CDEM* dem, std::initializer_list<std::pair<do
     dem->SeamlinePolylines.push_back(polyline);
 }
 
-// A named rectangle on "Tiles" as the tile layout makes it (256 bytes of extended data).
-CadEntity* AddTile(CKelvaroDoc& doc, const char* name, double x0, double y0, double x1, double y1) {
-    CadLayer* layer = CadGetLayerByName(doc.m_pCad, "Tiles");
-    if (!layer) {
-        layer = CadAddLayer(doc.m_pCad, "Tiles", 7, 0, 0);
-    }
-    CadSetCurLayer(doc.m_pCad, layer);
-    CadClearVertices();
-    CadAddVertex(x0, y0, 0);
-    CadAddVertex(x1, y0, 0);
-    CadAddVertex(x1, y1, 0);
-    CadAddVertex(x0, y1, 0);
-    CadEntity* e = CadAddPolyline(doc.m_pCad, 0, 1);
-    CadSetCurLayerByName(doc.m_pCad, "0");
-    char data[256] = {};
-    qstrncpy(data, name, sizeof data);
-    CadEntityPutExData(e, data, 256);
-    return e;
+// A named rectangle on "Tiles", made as the tile layout makes its tiles.
+void AddTile(CKelvaroDoc& doc, const char* name, double x0, double y0, double x1, double y1) {
+    AddTile(doc.m_pCad, GetTileLayer(doc.m_pCad, kTilesLayer), name,
+            {{x0, y0, 0}, {x1, y0, 0}, {x1, y1, 0}, {x0, y1, 0}}, kTileColour);
 }
 
 // The largest difference between neighbouring cells (across and down) in the columns
@@ -471,7 +459,9 @@ TEST_F(DemMergeSplit, SplitCopiesCellsOnTheGridResamplesOffItAndDeclaresMinus999
     const QString olinda = Olinda10(File("olinda10.tif"));
     CDEM* dem = Add(olinda);
     const cv::Mat source = ReadCells(olinda);
+    ASSERT_EQ(source.size(), cv::Size(999, 999));
     const double* gt = dem->m_geoTransform;
+    const double bottom = gt[3] - 999 * kCell;
     ASSERT_EQ(doc->DoSave(File("site.kvp")), 1);
 
     ui.Clear();
@@ -486,17 +476,23 @@ TEST_F(DemMergeSplit, SplitCopiesCellsOnTheGridResamplesOffItAndDeclaresMinus999
     EXPECT_EQ(SplitDem(doc.get(), dem), 0);
     EXPECT_EQ(ui.MessageTexts(), QStringList({"No valid tiles defined!"}));
 
-    // A 2 × 2 grid of 400 × 400 cells from cell (100, 100), on the DEM's grid; a fifth tile runs
-    // past the DEM's bottom-right corner, and a sixth has the name of the first.
-    for (int r = 0; r < 2; ++r) {
-        for (int c = 0; c < 2; ++c) {
-            const double x0 = gt[0] + (100 + 400 * c) * kCell, y0 = gt[3] - (100 + 400 * r) * kCell;
-            const QString name = QString("T-%1-%2").arg(r, 2, 10, QChar('0')).arg(c, 2, 10, QChar('0'));
-            AddTile(*doc, name.toUtf8().constData(), x0, y0 - 4000, x0 + 4000, y0);
-        }
-    }
-    AddTile(*doc, "corner", gt[0] + 900 * kCell, gt[3] - 1100 * kCell, gt[0] + 1100 * kCell,
-            gt[3] - 900 * kCell);
+    // A 2 × 2 grid of 5 km tiles from Setup Tiles, from the DEM's lower-left corner: the top row
+    // and the right column run one cell past the DEM. A tile of another layout has the name of the
+    // first.
+    ui.AnswerModal([&](QDialog& window) {
+        auto& dialog = static_cast<CTilesGenerationDlg&>(window);
+        dialog.m_editOriginX.setText(QString::number(gt[0], 'f', 6));
+        dialog.m_editOriginY.setText(QString::number(bottom, 'f', 6));
+        dialog.m_editWidth.setText("5000");
+        dialog.m_editHeight.setText("5000");
+        dialog.m_editOverlapX.setText("0");
+        dialog.m_editOverlapY.setText("0");
+        dialog.m_btnPreview.click();
+        EXPECT_EQ(dialog.m_previewHandles.size(), 8u);
+        dialog.m_btnOK.click();
+        return dialog.isVisible() ? IDCANCEL : -1;
+    });
+    ASSERT_TRUE(RunDocCommand(*doc, ID_MOSAICMERGE_SETUPTILES));
     AddTile(*doc, "T-00-00", gt[0], gt[3] - 1000, gt[0] + 1000, gt[3]);
     QDir().mkpath(File("tiles"));
     ui.Clear();
@@ -504,33 +500,28 @@ TEST_F(DemMergeSplit, SplitCopiesCellsOnTheGridResamplesOffItAndDeclaresMinus999
     ASSERT_TRUE(RunDocCommand(*doc, ID_DEMSPLITMERGE_SPLIT));
     EXPECT_EQ(ui.MessageTexts(), QStringList({"Process completed"}));
     EXPECT_TRUE(dtest::CommandLineHistory(doc->m_pCad, 3).contains("Tile T-00-00 not written"));
-    EXPECT_EQ(QDir(File("tiles")).entryList({"*.gtif"}, QDir::Files),
-              QStringList({"corner.gtif", "T-00-00.gtif", "T-00-01.gtif", "T-01-00.gtif", "T-01-01.gtif"}));
+    EXPECT_EQ(QDir(File("tiles")).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"T-00-00.gtif", "T-00-01.gtif", "T-01-00.gtif", "T-01-01.gtif"}));
     for (int r = 0; r < 2; ++r) {
         for (int c = 0; c < 2; ++c) {
             const QString name =
                 QString("tiles/T-%1-%2.gtif").arg(r, 2, 10, QChar('0')).arg(c, 2, 10, QChar('0'));
             const dtest::Raster tile = dtest::ReadRaster(File(name));
-            ASSERT_EQ(tile.width, 400);
+            ASSERT_EQ(tile.width, 500);
+            ASSERT_EQ(tile.height, 500);
             EXPECT_EQ(tile.noData, -9999.0);
             EXPECT_EQ(tile.blockX, 128);
-            const cv::Mat cells(400, 400, CV_32FC1, const_cast<float*>(tile.cells.data()));
-            EXPECT_EQ(cv::norm(cells, source(cv::Rect(100 + 400 * c, 100 + 400 * r, 400, 400)), cv::NORM_INF),
-                      0.0);
+            // Rows count from the bottom: the tile's top row is the DEM's row 499 - 500 r.
+            cv::Mat expected(500, 500, CV_32FC1, cv::Scalar(kNoData));
+            const cv::Rect onDem = cv::Rect(500 * c, 499 - 500 * r, 500, 500) & cv::Rect(0, 0, 999, 999);
+            source(onDem).copyTo(expected(onDem - cv::Point(500 * c, 499 - 500 * r)));
+            const cv::Mat cells(500, 500, CV_32FC1, const_cast<float*>(tile.cells.data()));
+            EXPECT_EQ(cv::norm(cells, expected, cv::NORM_INF), 0.0) << name.toStdString();
         }
     }
-    const cv::Mat corner = ReadCells(File("tiles/corner.gtif"));
-    ASSERT_EQ(corner.size(), cv::Size(200, 200));
-    EXPECT_EQ(cv::norm(corner(cv::Rect(0, 0, 99, 99)), source(cv::Rect(900, 900, 99, 99)), cv::NORM_INF),
-              0.0);
-    EXPECT_EQ(cv::countNonZero(corner.colRange(99, 200) != kNoData), 0);
-    EXPECT_EQ(cv::countNonZero(corner.rowRange(99, 200) != kNoData), 0);
 
     // Shifted by half a cell, a tile holds the mean of four cells.
-    CadLayer* tiles = CadGetLayerByName(doc->m_pCad, "Tiles");
-    for (CadEntity* e = CadLayerGetFirstEntity(tiles); e; e = CadLayerGetNextEntity(tiles, e)) {
-        CadEntityErase(e, 1);
-    }
+    RunRemoveAllTiles(*doc);
     AddTile(*doc, "half", gt[0] + 105, gt[3] - 105 - 500, gt[0] + 105 + 500, gt[3] - 105);
     QDir().mkpath(File("half"));
     ui.Clear();
