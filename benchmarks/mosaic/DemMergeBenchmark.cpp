@@ -20,7 +20,6 @@
 #include <gdal.h>
 #include <gdal_utils.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -129,9 +128,7 @@ BENCHMARK(BM_DemSplit)->Unit(benchmark::kMillisecond)->Iterations(3);
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    bench::PrepareProcess();
+    const auto app = bench::StartProgram(argc, argv);
     QTemporaryDir temporary;
     g_folder = bench::OutputFolder(argc, argv, temporary.path());
     QDir().mkpath(g_folder + "/tiles");

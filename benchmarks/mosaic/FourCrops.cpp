@@ -21,6 +21,13 @@ void PrepareProcess() {
     cv::ocl::setUseOpenCL(false);
 }
 
+std::unique_ptr<QApplication> StartProgram(int& argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    auto app = std::make_unique<QApplication>(argc, argv);
+    PrepareProcess();
+    return app;
+}
+
 QString OutputFolder(int argc, char** argv, const QString& temporary) {
     QString folder = temporary;
     for (int i = 1; i < argc; ++i) {

@@ -4,8 +4,11 @@
 // loaded orthophoto has them.
 #pragma once
 
+#include <memory>
+
 #include <opencv2/core/types.hpp>
 
+#include <QApplication>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +23,8 @@ inline const cv::Point kCorners[4] = {{0, 0}, {1490, 0}, {0, 1520}, {1490, 1520}
 // GDAL's drivers registered and its messages silenced, OpenCV on one thread without OpenCL: the
 // set-up both benchmark programs run with.
 void PrepareProcess();
+// The offscreen application of a benchmark program, with the process set up as above.
+std::unique_ptr<QApplication> StartProgram(int& argc, char** argv);
 
 // Where a program writes its files: the folder given with --keep=<folder>, where they stay for the
 // peer commands, or else the temporary folder. Created when missing.

@@ -20,7 +20,6 @@
 #include <benchmark/benchmark.h>
 #include <gdal.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -147,9 +146,7 @@ BENCHMARK(BM_MultiBandBlender)->Unit(benchmark::kMillisecond)->Iterations(3);
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    bench::PrepareProcess();
+    const auto app = bench::StartProgram(argc, argv);
     QTemporaryDir temporary;
     g_folder = bench::OutputFolder(argc, argv, temporary.path());
     CKelvaroDoc doc;

@@ -19,7 +19,6 @@
 #include <gdal.h>
 #include <gdal_utils.h>
 
-#include <QApplication>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -136,9 +135,7 @@ BENCHMARK(BM_GraphCutSeamFinder)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    bench::PrepareProcess();
+    const auto app = bench::StartProgram(argc, argv);
     QTemporaryDir folder;
     CKelvaroDoc doc;
     g_doc = &doc;
