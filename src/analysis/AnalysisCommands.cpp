@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "analysis/DemAnalysis.h"
+#include "analysis/GroundFilteringCommand.h"
 #include "analysis/ObjectElevation.h"
 #include "analysis/ProfileCommand.h"
 #include "analysis/SurfaceCommands.h"
@@ -15,6 +17,8 @@ void RegisterAnalysisCommands(CommandRegistry& registry) {
     registry.Supply(CMD_VOLUME, CmdVolume, CmdVolumeDraw);
     registry.Supply(CMD_PROFILE, CmdProfile, CmdProfileDraw);
     registry.Supply(CMD_OBJECTELEVATION, CmdObjectElevation, CmdObjectElevationDraw);
+    registry.Supply(CMD_GROUNDFILTERING, CmdGroundFiltering, CmdGroundFilteringDraw);
+    registry.Supply(CMD_DEMANALYSIS, CmdDemAnalysis);
     registry.Supply(CMD_SUBTRACTDEM, CmdSubtractDem);
     registry.Supply(CMD_COMPAREDEM, CmdCompareDem);
 }

@@ -81,6 +81,13 @@ QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix) {
         }
         if (QFileInfo(path).suffix().isEmpty()) {
             path += QLatin1Char('.') + defaultSuffix;
+            // The chooser asked about the name as typed; the file now named may exist too.
+            if (QFileInfo::exists(path) &&
+                KvMessageBox(QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                                 .arg(QFileInfo(path).fileName()),
+                             MB_YESNO | MB_ICONWARNING) != IDYES) {
+                continue;
+            }
         }
         if (!IsLoadedLayerFile(path)) {
             return path;

@@ -50,7 +50,61 @@ CKelvaroDoc* StartCommand(CadDrawing* drawing, int id, std::vector<Wml::Point3>*
     return doc;
 }
 
-// Takes the vertices of the next visible, closed, unselected polyline the operator picks.
+const char* const kAreaPrompts[3] = {"Pick first area vertex (right click to terminate)",
+                                     "Pick second area vertex",
+                                     "Pick next area vertex (right click to confirm)"};
+
+// Asks for one area in the chosen way (100 existing, 101 drawn).
+AreaResult CollectArea(CadDrawing* drawing, CKelvaroDoc* doc, int choice, bool offsetPrompts,
+                       std::vector<Wml::Point3>& area) {
+    if (choice == CGenericSelectionDlg::IDC_LEFT) {
+        return PickExistingArea(drawing,
+                                offsetPrompts
+                                    ? QStringLiteral("Select existing area")
+                                    : QStringLiteral("Select existing area (right click to terminate)"),
+                                area);
+    }
+    if (choice == CGenericSelectionDlg::IDC_MIDDLE) {
+        doc->m_AreaVertices.clear();
+        return DrawNewArea(drawing, offsetPrompts ? kAreaVertexPrompts : kAreaPrompts, area);
+    }
+    return AreaResult::Empty;
+}
+
+// The repeating area commands: one dialog, then areas in the chosen way until the operator stops.
+void RunRepeatingAreaCommand(CadDrawing* drawing, int id, const char* title, std::vector<Wml::Point3>& area,
+                             const DemAreaWorker& worker, bool regenerate) {
+    CKelvaroDoc* doc = StartCommand(drawing, id, &area);
+    if (!doc) {
+        return;
+    }
+    CommandEnd end(drawing, &area);
+    int choice = 0;
+    for (;;) {
+        Prompt(drawing, QString());
+        area.clear();
+        if (choice == 0) {
+            choice = AskAreaChoice(doc, QString::fromUtf8(title), QStringLiteral("Exit"), 0);
+            if (choice == IDCANCEL) {
+                return;
+            }
+        }
+        const AreaResult result = CollectArea(drawing, doc, choice, false, area);
+        if (result != AreaResult::Area) {
+            end.regenerate = regenerate && result != AreaResult::End;
+            return;
+        }
+        RunDemAreaEdit(drawing, doc, area, worker, regenerate);
+    }
+}
+
+}  // namespace
+
+const char* const kPickAreaPrompts[3] = {"Pick first area vertex", "Pick next area vertex",
+                                         "Pick next area vertex (right click to end)"};
+const char* const kAreaVertexPrompts[3] = {"Pick first area vertex", "Pick second area vertex",
+                                           "Pick next area vertex (right click to end)"};
+
 AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vector<Wml::Point3>& area) {
     Prompt(drawing, prompt);
     for (;;) {
@@ -74,70 +128,16 @@ AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vec
     }
 }
 
-int AskAreaChoice(CKelvaroDoc* doc, const char* title) {
+int AskAreaChoice(CKelvaroDoc* doc, const QString& title, const QString& thirdCaption, int rightButtonFlag) {
     CGenericSelectionDlg dialog(
-        doc, 0, kv::GetMainWindowService() ? kv::GetMainWindowService()->MainWindow() : nullptr);
-    dialog.m_strTitle = QString::fromUtf8(title);
+        doc, rightButtonFlag,
+        kv::GetMainWindowService() ? kv::GetMainWindowService()->MainWindow() : nullptr);
+    dialog.m_strTitle = title;
     dialog.m_strLeftCaption = QStringLiteral("Select existing area");
     dialog.m_strMiddleCaption = QStringLiteral("Draw new area");
-    dialog.m_strRightCaption = QStringLiteral("Exit");
+    dialog.m_strRightCaption = thirdCaption;
     return dialog.DoModal();
 }
-
-const char* const kAreaPrompts[3] = {"Pick first area vertex (right click to terminate)",
-                                     "Pick second area vertex",
-                                     "Pick next area vertex (right click to confirm)"};
-const char* const kOffsetPrompts[3] = {"Pick first area vertex", "Pick second area vertex",
-                                       "Pick next area vertex (right click to end)"};
-
-// Asks for one area in the chosen way (100 existing, 101 drawn).
-AreaResult CollectArea(CadDrawing* drawing, CKelvaroDoc* doc, int choice, bool offsetPrompts,
-                       std::vector<Wml::Point3>& area) {
-    if (choice == CGenericSelectionDlg::IDC_LEFT) {
-        return PickExistingArea(drawing,
-                                offsetPrompts
-                                    ? QStringLiteral("Select existing area")
-                                    : QStringLiteral("Select existing area (right click to terminate)"),
-                                area);
-    }
-    if (choice == CGenericSelectionDlg::IDC_MIDDLE) {
-        doc->m_AreaVertices.clear();
-        return DrawNewArea(drawing, offsetPrompts ? kOffsetPrompts : kAreaPrompts, area);
-    }
-    return AreaResult::Empty;
-}
-
-// The repeating area commands: one dialog, then areas in the chosen way until the operator stops.
-void RunRepeatingAreaCommand(CadDrawing* drawing, int id, const char* title, std::vector<Wml::Point3>& area,
-                             const DemAreaWorker& worker, bool regenerate) {
-    CKelvaroDoc* doc = StartCommand(drawing, id, &area);
-    if (!doc) {
-        return;
-    }
-    CommandEnd end(drawing, &area);
-    int choice = 0;
-    for (;;) {
-        Prompt(drawing, QString());
-        area.clear();
-        if (choice == 0) {
-            choice = AskAreaChoice(doc, title);
-            if (choice == IDCANCEL) {
-                return;
-            }
-        }
-        const AreaResult result = CollectArea(drawing, doc, choice, false, area);
-        if (result != AreaResult::Area) {
-            end.regenerate = regenerate && result != AreaResult::End;
-            return;
-        }
-        RunDemAreaEdit(drawing, doc, area, worker, regenerate);
-    }
-}
-
-}  // namespace
-
-const char* const kPickAreaPrompts[3] = {"Pick first area vertex", "Pick next area vertex",
-                                         "Pick next area vertex (right click to end)"};
 
 CommandEnd::~CommandEnd() {
     Prompt(m_drawing, QString());
@@ -326,7 +326,7 @@ void CmdDemOffset(CadDrawing* drawing) {
         return;
     }
     g_offset = offset;
-    const int choice = AskAreaChoice(doc, "Offset area selection");
+    const int choice = AskAreaChoice(doc, QStringLiteral("Offset area selection"), QStringLiteral("Exit"), 0);
     if (choice == IDCANCEL) {
         return;
     }

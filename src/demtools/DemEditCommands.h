@@ -73,6 +73,16 @@ enum class AreaResult { Area, Empty, End, Cancelled };
 AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::vector<Wml::Point3>& area);
 // The prompts of an area drawn point by point that the right click ends.
 extern const char* const kPickAreaPrompts[3];
+// The same, with "Pick second area vertex" before the second vertex.
+extern const char* const kAreaVertexPrompts[3];
+// Takes the vertices of the next visible, closed polyline the operator picks that is not selected
+// (other entities are passed over), prompting with `prompt`: Area, Empty for a polyline without
+// vertices, or End when no entity is picked (right click, Enter, cancel).
+AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vector<Wml::Point3>& area);
+// Asks how the area is given, in the three-button dialog titled `title`: "Select existing area"
+// (100), "Draw new area" (101) and the third button, captioned thirdCaption (102): "Exit" with
+// rightButtonFlag 0, or a third way on such as "Use total area" with 1. 2 when cancelled.
+int AskAreaChoice(CKelvaroDoc* doc, const QString& title, const QString& thirdCaption, int rightButtonFlag);
 
 // The DEM of the project whose image place the entity is; null for any other entity or none.
 CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
@@ -89,8 +99,10 @@ CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem = false,
               const QString& prompt = QStringLiteral("Select DEM"));
 
 // Asks for the file a tool writes, with a save chooser of the filter (in Qt's form). A name
-// without a suffix gets defaultSuffix. The file of a layer of any open project is refused with
-// "The file is used by a loaded layer" and the chooser opens again. Empty when cancelled.
+// without a suffix gets defaultSuffix, and when a file of that name exists the operator is asked
+// whether to replace it (the chooser itself asks about the names it gives). The file of a layer
+// of any open project is refused with "The file is used by a loaded layer" and the chooser opens
+// again. Empty when cancelled.
 QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix);
 
 // ---- The area edits.

@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform_core/LasTestData.h"
 #include "platform/gridding/MCCGroundFilter.h"
 #include "platform/las/Las.h"
 #include "platform/ui/ProgressSink.h"
+#include "platform_core/LasTestData.h"
 #include "support/Limits.h"
 #include "support/TestEnv.h"
 
@@ -217,4 +217,35 @@ TEST(GroundFilter, AnExtentNoGridCanCoverIsRefusedWithinTheFilesMemory) {
         return result == 0 && status == "The points' extent is too large for a surface grid" &&
                !QFileInfo::exists(output);
     }));
+}
+
+TEST(GroundFilter, ASteepPlaneKeepsEveryPointUpToItsEdges) {
+    // A plane rising 25 cm a metre one way and 10 cm the other, sampled every metre: no point
+    // stands above it, also along its uphill edges, where a level border would eat it away.
+    LASheader h;
+    h.xScaleFactor = h.yScaleFactor = h.zScaleFactor = 0.001;
+    const QString input = kvtest::TempDir() + "/plane.las";
+    LASwriteOpener opener;
+    opener.SetFileName(input);
+    auto writer = opener.Open(h);
+    ASSERT_TRUE(writer);
+    for (int j = 0; j < 60; ++j) {
+        for (int i = 0; i < 60; ++i) {
+            LASpoint p;
+            p.X = int32_t(std::lround(i / h.xScaleFactor));
+            p.Y = int32_t(std::lround(j / h.yScaleFactor));
+            p.Z = int32_t(std::lround((100.0 + 0.25 * i + 0.1 * j) / h.zScaleFactor));
+            writer->WritePoint(p);
+        }
+    }
+    ASSERT_TRUE(writer->Close());
+    const QString output = kvtest::TempDir() + "/plane_ground.las";
+    QString status;
+    ASSERT_NE(CMCCGroundFilter().Process(4.0, 0.3, input, output, nullptr, &status, nullptr), 0)
+        << status.toStdString();
+    LASreadOpener reader;
+    reader.SetFileName(output);
+    auto ground = reader.Open();
+    ASSERT_TRUE(ground);
+    EXPECT_EQ(ground->PointCount(), 3600u);
 }

@@ -26,6 +26,27 @@ constexpr double kGridLimit = 4096.0 * 4096.0;
 constexpr uint64_t kPumpEvery = 1 << 16;
 constexpr uint8_t kGroundClass = 2;
 
+// The 3 x 3 mean of the surface, with the grid carried on one cell beyond its edges along their
+// slope: a plane comes out as it went in, up to its very edges (a level border would lower the
+// uphill edge, and the filter would eat a sloping surface from its borders inwards).
+cv::Mat SmoothKeepingSlopes(const cv::Mat& surface) {
+    const int rows = surface.rows, cols = surface.cols;
+    cv::Mat padded(rows + 2, cols + 2, CV_32F);
+    surface.copyTo(padded(cv::Rect(1, 1, cols, rows)));
+    const int down = rows > 1 ? 1 : 0, across = cols > 1 ? 1 : 0;
+    for (int c = 1; c <= cols; ++c) {
+        padded.at<float>(0, c) = 2 * padded.at<float>(1, c) - padded.at<float>(1 + down, c);
+        padded.at<float>(rows + 1, c) = 2 * padded.at<float>(rows, c) - padded.at<float>(rows - down, c);
+    }
+    for (int r = 0; r < rows + 2; ++r) {
+        padded.at<float>(r, 0) = 2 * padded.at<float>(r, 1) - padded.at<float>(r, 1 + across);
+        padded.at<float>(r, cols + 1) = 2 * padded.at<float>(r, cols) - padded.at<float>(r, cols - across);
+    }
+    cv::Mat smooth;
+    cv::blur(padded, smooth, cv::Size(3, 3), cv::Point(-1, -1), cv::BORDER_REPLICATE);
+    return smooth(cv::Rect(1, 1, cols, rows)).clone();
+}
+
 // One run: the points as read (integers), which are still ground, and the reporting.
 class Run {
 public:
@@ -99,10 +120,13 @@ bool Run::Read(LASreader* reader) {
 
 bool Run::GridSize(double cell, int* cols, int* rows, double* used) const {
     // Cells of the domain's size over the points' extent, made coarser when the extent would
-    // need more cells than memory allows.
+    // need more cells than memory allows, and never finer than a quarter of the mean spacing of the
+    // points: a finer surface holds nothing but gaps, and filling them would cost a long time for
+    // nothing (a coarse raster of points with a small scale asked for millions of cells).
     const double width = (double(m_max[0]) - m_min[0]) * std::fabs(m_scale[0]);
     const double height = (double(m_max[1]) - m_min[1]) * std::fabs(m_scale[1]);
-    cell = std::max(cell, std::sqrt(width * height / kMaxCells));
+    const double spacing = std::sqrt(width * height / double(std::max<size_t>(m_xyz.size(), 1)));
+    cell = std::max({cell, 0.25 * spacing, std::sqrt(width * height / kMaxCells)});
     const double c = std::floor(width / cell) + 1.0;
     const double r = std::floor(height / cell) + 1.0;
     if (!std::isfinite(cell) || !(cell > 0) || !std::isfinite(c) || !std::isfinite(r) || c * r > kGridLimit) {
@@ -146,19 +170,21 @@ size_t Run::Classify(double cell, double threshold) {
     if (filled.empty()) {
         return 0;
     }
-    cv::blur(filled, surface, cv::Size(3, 3), cv::Point(-1, -1), cv::BORDER_REPLICATE);
+    surface = SmoothKeepingSlopes(filled);
 
     size_t removed = 0;
     for (size_t i = 0; i < m_xyz.size(); ++i) {
         if (!m_ground[i]) {
             continue;
         }
-        // Bilinear height of the surface, whose values stand at the cell centres.
-        double u = std::clamp(X(i) * sx - 0.5, 0.0, double(cols - 1));
-        double v = std::clamp(Y(i) * sy - 0.5, 0.0, double(rows - 1));
-        int c0 = std::min(int(u), std::max(cols - 2, 0)), r0 = std::min(int(v), std::max(rows - 2, 0));
-        int c1 = std::min(c0 + 1, cols - 1), r1 = std::min(r0 + 1, rows - 1);
-        double tu = u - c0, tv = v - r0;
+        // Bilinear height of the surface, whose values stand at the cell centres; in the outer
+        // half of the edge cells it goes on along the edge's slope rather than level, so that a
+        // sloping border is not taken for something standing on the ground.
+        const double u = X(i) * sx - 0.5, v = Y(i) * sy - 0.5;
+        const int c0 = std::clamp(int(std::floor(u)), 0, std::max(cols - 2, 0));
+        const int r0 = std::clamp(int(std::floor(v)), 0, std::max(rows - 2, 0));
+        const int c1 = std::min(c0 + 1, cols - 1), r1 = std::min(r0 + 1, rows - 1);
+        const double tu = cols > 1 ? u - c0 : 0.0, tv = rows > 1 ? v - r0 : 0.0;
         double s = (1 - tv) * ((1 - tu) * surface.at<float>(r0, c0) + tu * surface.at<float>(r0, c1)) +
                    tv * ((1 - tu) * surface.at<float>(r1, c0) + tu * surface.at<float>(r1, c1));
         if (Z(i) - s > threshold) {

@@ -117,6 +117,16 @@ QString LayerName(CadDrawing* drawing, CadEntity* entity) {
     return QString::fromUtf8(name);
 }
 
+// A dialog that has started a timer of its own (a progress window that begins its work from one)
+// acts by itself first: a step waits for what it shows next.
+bool StartsByItself(const kvtest::Awaited& shown) {
+    if (shown.kind != kvtest::Awaited::Dialog || !shown.dialog) {
+        return false;
+    }
+    const QList<QTimer*> timers = shown.dialog->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+    return std::any_of(timers.begin(), timers.end(), [](const QTimer* t) { return t->isActive(); });
+}
+
 bool IsChooser(const kvtest::Awaited& shown) {
     return shown.kind != kvtest::Awaited::Message && shown.kind != kvtest::Awaited::Dialog;
 }
@@ -352,6 +362,9 @@ Runner::Readiness Runner::ReadinessOf(const Step& step, const State& s, QString*
     switch (step.kind) {
         case StepKind::Dialog:
             *awaited = QStringLiteral("a dialog titled /%1/").arg(step.text);
+            if (s.pending && StartsByItself(*s.pending->shown)) {
+                return Readiness::Wait;
+            }
             if (s.pending && s.pending->shown->kind == kvtest::Awaited::Dialog) {
                 return step.expression.match(s.pending->shown->title).hasMatch() ? Readiness::Ready
                                                                                  : Readiness::Refuse;
@@ -762,8 +775,14 @@ void Runner::Await(const kvtest::Awaited& shown) {
         return;
     }
     QEventLoop loop;
+    // A dialog that ends by itself (its own timer ran the work) needs no answer any more.
+    QMetaObject::Connection ended;
+    if (shown.kind == kvtest::Awaited::Dialog && shown.dialog) {
+        ended = QObject::connect(shown.dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    }
     m_pending.push_back({&shown, &loop, false});
     loop.exec();
+    QObject::disconnect(ended);
     m_pending.pop_back();
 }
 

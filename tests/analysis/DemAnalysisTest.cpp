@@ -1,0 +1,286 @@
+// DEM analysis on the real Olinda DEM: the three rasters beside it, cell by cell as SAGA's own
+// command-line run makes them, the map layers, the choices kept per user, and every way a product
+// is not written.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "analysis/DemAnalysis.h"
+#include "analysis/SagaRunner.h"
+#include "document/KelvaroDoc.h"
+#include "platform/cad/Cad.h"
+#include "platform/tools/ZQT.h"
+#include "platform/ui/ActiveCommand.h"
+#include "platform/ui/ProgressSink.h"
+#include "raster/DEM.h"
+#include "raster/MapData.h"
+#include "support/Pictures.h"
+#include "support/RasterFixtures.h"
+#include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+// The dialog answered after the script ticked its boxes.
+std::function<int(QDialog&)> Tick(std::function<void(CDEMAnalysisDlg&)> tick = {}) {
+    return [tick](QDialog& d) {
+        auto& dialog = static_cast<CDEMAnalysisDlg&>(d);
+        if (tick) {
+            tick(dialog);
+        }
+        dialog.accept();
+        return -1;
+    };
+}
+
+void ForgetChoices() {
+    QSettings profile(ZQT_GetUserProfilePath(), QSettings::IniFormat);
+    profile.remove(QStringLiteral("CompoundAnalysis"));
+}
+
+class RecordingSink : public ProgressSink {
+public:
+    void SetRange(int lower, int upper) override {
+        this->lower = lower;
+        this->upper = upper;
+    }
+    void SetPos(int pos) override { positions.push_back(pos); }
+    int lower = -1, upper = -1;
+    std::vector<int> positions;
+};
+
+class DemAnalysisTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ActiveCadCommandId = 0;
+        ForgetChoices();
+        m_folder = kvtest::NewTempFolder("dem_analysis");
+        m_dem = m_folder + "/olinda.tif";
+        ASSERT_TRUE(QFile::copy(kvtest::DataPath("olinda_dem_nodata.tif"), m_dem));
+        QFile(m_dem).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+    void TearDown() override {
+        if (QWidget* layers = CadLayersOrderWindow()) {
+            layers->close();
+        }
+    }
+    QString Product(const char* suffix) const { return m_folder + "/olinda_" + suffix + ".tif"; }
+
+    QString m_folder;
+    QString m_dem;
+};
+
+// The cells of band 1 as floats.
+std::vector<double> Cells(const QString& path) {
+    return kvtest::ReadBand(path);
+}
+
+TEST_F(DemAnalysisTest, TheThreeRastersMatchSagasOwnRunAndBecomeMapLayers) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(m_dem, 0), 1);
+    bool allTicked = false;
+    ui.AnswerModal(Tick([&](CDEMAnalysisDlg& dialog) {
+        // Nothing stored yet: every box is ticked.
+        allTicked = dialog.m_checkSlope.isChecked() && dialog.m_checkCatchmentArea.isChecked() &&
+                    dialog.m_checkWetness.isChecked() && dialog.m_checkLSFactor.isChecked() &&
+                    dialog.m_checkShade.isChecked();
+    }));
+    CmdDemAnalysis(doc.m_pCad);
+    EXPECT_TRUE(allTicked);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_EQ(ui.MessageTexts(), QStringList());
+    // Shade and slope length make nothing.
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"olinda.tif", "olinda_CAREA.tif", "olinda_SLOPE.tif", "olinda_WETNESS.tif"}));
+    ASSERT_EQ(doc.m_Maps.size(), 3u);
+    EXPECT_EQ(doc.m_Maps.at("olinda_SLOPE.tif")->m_mapType, MapTypeSlope);
+    EXPECT_EQ(doc.m_Maps.at("olinda_CAREA.tif")->m_mapType, MapTypeCatchment);
+    EXPECT_EQ(doc.m_Maps.at("olinda_WETNESS.tif")->m_mapType, MapTypeWetness);
+    EXPECT_NE(CadLayersOrderWindow(), nullptr);
+
+    const kvtest::RasterFacts dem = kvtest::Inspect(m_dem);
+    const QString saga = QStandardPaths::findExecutable(QStringLiteral("saga_cmd"));
+    ASSERT_FALSE(saga.isEmpty()) << "SAGA's command-line program is part of the stack";
+    QProcess run;
+    run.start(saga,
+              {"--cores=2", "ta_compound", "0", "-ELEVATION", m_dem, "-SLOPE", m_folder + "/saga_slope.sdat",
+               "-FLOW", m_folder + "/saga_flow.sdat", "-WETNESS", m_folder + "/saga_wetness.sdat"});
+    ASSERT_TRUE(run.waitForFinished(300000));
+    ASSERT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    const std::pair<const char*, const char*> pairs[] = {
+        {"SLOPE", "saga_slope"}, {"CAREA", "saga_flow"}, {"WETNESS", "saga_wetness"}};
+    for (const auto& [ours, theirs] : pairs) {
+        SCOPED_TRACE(ours);
+        const kvtest::RasterFacts facts = kvtest::Inspect(Product(ours));
+        EXPECT_EQ(facts.width, dem.width);
+        EXPECT_EQ(facts.height, dem.height);
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_NEAR(facts.geoTransform[i], dem.geoTransform[i], 1e-6);
+        }
+        const std::vector<double> a = Cells(Product(ours));
+        const std::vector<double> b = Cells(m_folder + "/" + theirs + ".sdat");
+        ASSERT_EQ(a.size(), b.size());
+        int differ = 0;
+        for (size_t i = 0; i < a.size(); ++i) {
+            differ += std::fabs(a[i] - b[i]) > 1e-5 * std::max(1.0, std::fabs(b[i]));
+        }
+        EXPECT_EQ(differ, 0);
+    }
+}
+
+TEST_F(DemAnalysisTest, NoBoxTickedRunsTheToolsAndAddsNothing) {
+    RecordingSink progress;
+    const DemAnalysisResult result = RunDemAnalysis(m_dem, {0, 0, 0, 0, 0}, &progress);
+    EXPECT_EQ(result.ran, 1);
+    EXPECT_TRUE(result.written.empty());
+    EXPECT_EQ(progress.lower, 0);
+    EXPECT_EQ(progress.upper, 2);
+    EXPECT_EQ(progress.positions, std::vector<int>({0, 1, 2}));
+
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(m_dem, 0), 1);
+    ui.AnswerModal(Tick([](CDEMAnalysisDlg& dialog) {
+        for (QCheckBox* box : {&dialog.m_checkSlope, &dialog.m_checkCatchmentArea, &dialog.m_checkWetness,
+                               &dialog.m_checkLSFactor, &dialog.m_checkShade}) {
+            box->setChecked(false);
+        }
+    }));
+    CmdDemAnalysis(doc.m_pCad);
+    EXPECT_TRUE(doc.m_Maps.empty());
+    EXPECT_EQ(ui.MessageTexts(), QStringList());
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), QStringList({"olinda.tif"}));
+    // The choices are kept: the next dialog opens with every box clear.
+    bool anyTicked = true;
+    ui.AnswerModal([&](QDialog& d) {
+        auto& dialog = static_cast<CDEMAnalysisDlg&>(d);
+        anyTicked = dialog.m_checkSlope.isChecked() || dialog.m_checkShade.isChecked();
+        return int(IDCANCEL);
+    });
+    CmdDemAnalysis(doc.m_pCad);
+    EXPECT_FALSE(anyTicked);
+    EXPECT_EQ(ZQT_GetUserProfileString("CompoundAnalysis", "lsfactor", "1"), QStringLiteral("0"));
+    EXPECT_EQ(ActiveCadCommandId, 0);
+}
+
+TEST_F(DemAnalysisTest, AProductThatCannotBeWrittenIsListedAndTheOthersStillComeIn) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(m_dem, 0), 1);
+    // The catchment area's name is taken by a folder: its file cannot take its place.
+    ASSERT_TRUE(QDir().mkpath(Product("CAREA")));
+    // Older files of products not asked for stay as they are.
+    ASSERT_TRUE(kvtest::WriteFileBytes(Product("SHADE"), "older shade"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(Product("LSFACTOR"), "older factor"));
+    ui.AnswerModal(Tick());
+    CmdDemAnalysis(doc.m_pCad);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Following data were not created:\nCMap\n"}));
+    EXPECT_EQ(ui.Messages()[0].icon(), kv::MessageIcon::Warning);
+    EXPECT_EQ(doc.m_Maps.size(), 2u);
+    EXPECT_TRUE(doc.m_Maps.count("olinda_SLOPE.tif"));
+    EXPECT_EQ(kvtest::FileBytes(Product("SHADE")), QByteArray("older shade"));
+    EXPECT_EQ(kvtest::FileBytes(Product("LSFACTOR")), QByteArray("older factor"));
+    // No temporary file is left beside the DEM.
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"olinda.tif", "olinda_LSFACTOR.tif", "olinda_SHADE.tif", "olinda_SLOPE.tif",
+                           "olinda_WETNESS.tif"}));
+
+    // A second run: the slope and wetness files are loaded maps now and are not replaced under
+    // them; an old slope file of an unticked product would stay too.
+    const QByteArray slope = kvtest::FileBytes(Product("SLOPE"));
+    ui.Clear();
+    ui.AnswerModal(Tick([](CDEMAnalysisDlg& dialog) { dialog.m_checkCatchmentArea.setChecked(false); }));
+    CmdDemAnalysis(doc.m_pCad);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Following data were not created:\nSlope\nWetness\n"}));
+    EXPECT_EQ(kvtest::FileBytes(Product("SLOPE")), slope);
+    EXPECT_EQ(doc.m_Maps.size(), 2u);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+}
+
+TEST_F(DemAnalysisTest, FineDemsAreQuestionedBelowHalfAUnitAndAnUnreadableDemGivesError) {
+    kvtest::ScriptedInteraction ui;
+    for (double pixel : {0.5, 0.4}) {
+        SCOPED_TRACE(pixel);
+        kvtest::RasterSpec spec;
+        spec.width = spec.height = 20;
+        spec.geoTransform = {1000.0, pixel, 0.0, 2000.0, 0.0, -pixel};
+        const QString path = kvtest::WriteRaster(m_folder + QString("/fine%1.tif").arg(pixel * 10), spec,
+                                                 [](int c, int r, int) { return 10.0 + c + r; });
+        CKelvaroDoc doc;
+        ASSERT_EQ(doc.AddDEM(path, 0), 1);
+        ui.Clear();
+        if (pixel == 0.5) {
+            ui.AnswerModal(IDCANCEL);
+        } else {
+            ui.AnswerMessage(IDNO);
+        }
+        CmdDemAnalysis(doc.m_pCad);
+        if (pixel == 0.5) {
+            EXPECT_EQ(ui.MessageTexts(), QStringList());
+            EXPECT_EQ(ui.Dialogs(), QStringList({"CDEMAnalysisDlg"}));
+        } else {
+            EXPECT_EQ(ui.MessageTexts(),
+                      QStringList({"This process is best when used with DTM.\n With selected DEM "
+                                   "process may be slow, proceed anyway?"}));
+            EXPECT_EQ(ui.Dialogs(), QStringList());
+        }
+        EXPECT_EQ(ActiveCadCommandId, 0);
+    }
+
+    // The DEM's file is gone when the import reads it.
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(m_dem, 0), 1);
+    ASSERT_TRUE(QFile::remove(m_dem));
+    ui.Clear();
+    ui.AnswerModal(Tick());
+    CmdDemAnalysis(doc.m_pCad);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Error"}));
+    EXPECT_TRUE(doc.m_Maps.empty());
+    EXPECT_EQ(ActiveCadCommandId, 0);
+
+    // Without a DEM.
+    CKelvaroDoc empty;
+    ui.Clear();
+    CmdDemAnalysis(empty.m_pCad);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"No DEM loaded"}));
+    EXPECT_EQ(ui.Messages()[0].icon(), kv::MessageIcon::None);
+}
+
+TEST(SagaRunner, LibrariesLoadOnceAndUnknownOnesAndToolsAreRefused) {
+    EXPECT_TRUE(kv::saga::LoadToolLibrary("io_gdal"));
+    EXPECT_TRUE(kv::saga::LoadToolLibrary("io_gdal"));
+    EXPECT_FALSE(kv::saga::LoadToolLibrary("no_such_library"));
+    kv::saga::Tool missing("io_gdal", 999);
+    EXPECT_FALSE(missing.Valid());
+    EXPECT_FALSE(missing.Execute());
+    kv::saga::Tool unloaded("no_such_library", 0);
+    EXPECT_FALSE(unloaded.Valid());
+}
+
+TEST(DemAnalysisDialog, Picture) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEMAnalysisDlg dialog(&doc);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("DEM Analysis"));
+    EXPECT_EQ(dialog.m_checkLSFactor.text(), QStringLiteral("Slope Lenght"));
+    const QImage shot = kvtest::Screenshot(&dialog, QStringLiteral("CDEMAnalysisDlg"));
+    EXPECT_GT(kvtest::ColourCount(shot), 20);
+    EXPECT_FALSE(dialog.m_btnOK.NormalIcon().isNull());
+
+    // Without a project it ends at once.
+    CDEMAnalysisDlg orphan(nullptr);
+    ui.AnswerModal([](QDialog& d) { return d.result(); });
+    QApplication::processEvents();
+    EXPECT_EQ(orphan.DoModal(), CDEMAnalysisDlg::IDC_CANCEL);
+}
+
+}  // namespace
