@@ -330,12 +330,14 @@ TEST_F(DemMergeSplit, ThreeDemsMergePairwiseLeavingNoTemporaryAndAnAbortLeavesNo
               0.0);
     EXPECT_EQ(cv::countNonZero(cells == kNoData), 0);
 
-    // Abort in pass 1: the button says so, the temporaries go and the file already at the path
-    // stays as it was.
+    // Abort in pass 2: the button says so, the temporary DEM of pass 1 goes and the file already
+    // at the path stays as it was.
     const QString kept = File("Kept.tif");
     QFile(kept).open(QIODevice::WriteOnly);
-    runner.onProgress = [](CDEMMergeDlg& dialog, int value) {
-        if (value == 1 && dialog.m_btnAbort.isEnabled()) {
+    runner.onProgress = [this](CDEMMergeDlg& dialog, int value) {
+        if (value == 2 && dialog.m_btnAbort.isEnabled()) {
+            EXPECT_EQ(doc->GetDEMCount(), 5);
+            EXPECT_EQ(TemporaryDems().size(), 1);
             dialog.m_btnAbort.click();
             EXPECT_EQ(dialog.m_btnAbort.text(), "Aborting..");
         }
