@@ -29,4 +29,13 @@ QSize DluSize(const QWidget* widget, int width, int height) {
     return DluRect(widget, 0, 0, width, height).size();
 }
 
+void PlaceControls(const QWidget* dialog, std::initializer_list<DluControl> controls) {
+    for (const DluControl& c : controls) {
+        c.widget->setGeometry(DluRect(dialog, c.rect.x(), c.rect.y(), c.rect.width(), c.rect.height()));
+        if (c.id) {
+            c.widget->setObjectName(QString::number(c.id));
+        }
+    }
+}
+
 }  // namespace kv

@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QSize>
 
+#include <initializer_list>
+
 class QWidget;
 
 namespace kv {
@@ -13,5 +15,15 @@ namespace kv {
 // The rectangle in pixels of a rectangle in dialog units, for the widget's font.
 QRect DluRect(const QWidget* widget, int x, int y, int width, int height);
 QSize DluSize(const QWidget* widget, int width, int height);
+
+// A control of a dialog layout: its rectangle in dialog units within its parent, and its control
+// id (0 for none), which becomes its object name so that scripts and tests find it by the id.
+struct DluControl {
+    QWidget* widget;
+    int id;
+    QRect rect;
+};
+// Places each control by its rectangle, measured in the dialog's font, and names it by its id.
+void PlaceControls(const QWidget* dialog, std::initializer_list<DluControl> controls);
 
 }  // namespace kv

@@ -106,26 +106,18 @@ const char* const kAreaVertexPrompts[3] = {"Pick first area vertex", "Pick secon
                                            "Pick next area vertex (right click to end)"};
 
 AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vector<Wml::Point3>& area) {
-    Prompt(drawing, prompt);
-    for (;;) {
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
-        if (!entity) {
-            return AreaResult::End;
-        }
-        if (CadEntityGetSelected(entity) || CadEntityGetType(entity) != CAD_ENT_POLYLINE ||
-            !CadPlineGetClosed(entity) || !CadEntityGetVisible(entity)) {
-            continue;
-        }
-        const int count = CadPlineGetNumVers(entity);
-        for (int i = 0; i < count; ++i) {
-            double x = 0.0, y = 0.0, z = 0.0;
-            if (CadPlineGetVer(entity, i, &x, &y, &z)) {
-                area.emplace_back(x, y, z);
-            }
-        }
-        Prompt(drawing, QString());
-        return area.empty() ? AreaResult::Empty : AreaResult::Area;
+    CadEntity* entity = PickAreaPolyline(drawing, prompt);
+    if (!entity) {
+        return AreaResult::End;
     }
+    const int count = CadPlineGetNumVers(entity);
+    for (int i = 0; i < count; ++i) {
+        double x = 0.0, y = 0.0, z = 0.0;
+        if (CadPlineGetVer(entity, i, &x, &y, &z)) {
+            area.emplace_back(x, y, z);
+        }
+    }
+    return area.empty() ? AreaResult::Empty : AreaResult::Area;
 }
 
 int AskAreaChoice(CKelvaroDoc* doc, const QString& title, const QString& thirdCaption, int rightButtonFlag) {
@@ -181,6 +173,21 @@ AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::v
                 break;
             default:
                 return AreaResult::Cancelled;
+        }
+    }
+}
+
+CadEntity* PickAreaPolyline(CadDrawing* drawing, const QString& prompt) {
+    Prompt(drawing, prompt);
+    for (;;) {
+        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        if (!entity) {
+            return nullptr;
+        }
+        if (!CadEntityGetSelected(entity) && CadEntityGetType(entity) == CAD_ENT_POLYLINE &&
+            CadPlineGetClosed(entity) && CadEntityGetVisible(entity)) {
+            Prompt(drawing, QString());
+            return entity;
         }
     }
 }

@@ -87,6 +87,11 @@ int AskAreaChoice(CKelvaroDoc* doc, const QString& title, const QString& thirdCa
 // The DEM of the project whose image place the entity is; null for any other entity or none.
 CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
 
+// The next visible, closed polyline the operator picks that is not selected (other entities are
+// passed over), prompting with `prompt`; null when no entity is picked. The prompt is cleared
+// once a polyline is taken.
+CadEntity* PickAreaPolyline(CadDrawing* drawing, const QString& prompt);
+
 // The DEM of the project with that serial number; null once it has left the project (a command
 // that waits for the operator after picking a DEM finds it again this way).
 CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial);

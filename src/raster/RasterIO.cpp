@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
 #include <opencv2/imgproc.hpp>
 
@@ -357,18 +358,26 @@ private:
 
 }  // namespace
 
-int OverviewLevelCount(int width, int height) {
+int OverviewHalvings(int width, int height) {
     int m = std::max(width, height);
     int halvings = 0;
     while (m > 512) {
         m /= 2;
         ++halvings;
     }
-    return halvings - 1;
+    return halvings;
+}
+
+int OverviewLevelCount(int width, int height) {
+    return OverviewHalvings(width, height) - 1;
 }
 
 int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener) {
-    int n = OverviewLevelCount(GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset));
+    return BuildOverviews(dataset, listener,
+                          OverviewLevelCount(GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset)));
+}
+
+int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener, int n) {
     if (n <= 0) {
         return 1;
     }
@@ -413,6 +422,49 @@ void RemoveRasterFile(const QString& path) {
     QFile::remove(path);
     QFile::remove(path + ".aux.xml");
     QFile::remove(path + ".ovr");
+}
+
+namespace {
+
+// The world file GDAL writes beside a GeoTIFF: the extension replaced by "tfw".
+QString WorldFileOf(const QString& path) {
+    return QFile::decodeName(CPLResetExtension(QFile::encodeName(path).constData(), "tfw"));
+}
+
+}  // namespace
+
+NewFloatRaster::NewFloatRaster(const QString& path) : m_path(path), m_temporary(TemporaryPathFor(path)) {}
+
+NewFloatRaster::~NewFloatRaster() {
+    if (m_dataset) {
+        GDALClose(m_dataset);
+    }
+    if (!m_placed) {
+        RemoveRasterFile(m_temporary);
+        QFile::remove(WorldFileOf(m_temporary));
+    }
+}
+
+bool NewFloatRaster::Create(int columns, int rows, const char* const* options, const double* gt,
+                            double noData, const QByteArray& projection) {
+    GDALDriverH driver = GDALGetDriverByName("GTiff");
+    m_dataset = driver ? GDALCreate(driver, QFile::encodeName(m_temporary).constData(), columns, rows, 1,
+                                    GDT_Float32, const_cast<char**>(options))
+                       : nullptr;
+    return m_dataset && GDALSetGeoTransform(m_dataset, const_cast<double*>(gt)) == CE_None &&
+           GDALSetRasterNoDataValue(Band(), noData) == CE_None &&
+           (projection.isEmpty() || GDALSetProjection(m_dataset, projection.constData()) == CE_None);
+}
+
+bool NewFloatRaster::Place() {
+    const bool closed = CloseDataset(m_dataset);
+    m_dataset = nullptr;
+    if (!closed || !MoveIntoPlace(m_temporary, m_path)) {
+        return false;
+    }
+    m_placed = true;
+    const QString world = WorldFileOf(m_temporary);
+    return !QFileInfo::exists(world) || CommitTemporary(world, WorldFileOf(m_path));
 }
 
 bool MapRegion(const cv::Rect& rect, cv::Size source, cv::Size target, cv::Rect* sourcePart,

@@ -53,12 +53,16 @@ CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly = false);
 
 namespace kv {
 
+// The number of integer halvings that bring the larger side of a raster to 512 or less.
+int OverviewHalvings(int width, int height);
 // Number n of overview levels (2, 4, ... 2^n) that a raster of this size gets: the halvings of
 // the larger side while it is above 512, less one.
 int OverviewLevelCount(int width, int height);
-// Builds the levels with "NEAREST", reporting through the listener when one is given. Returns
-// 1 when done (or nothing to do), 0 when the build failed or was stopped.
+// Builds the OverviewLevelCount levels with "NEAREST", reporting through the listener when one is
+// given. Returns 1 when done (or nothing to do), 0 when the build failed or was stopped.
 int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener);
+// The same with the levels 2, 4, ... 2^levels (nothing for levels below 1).
+int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener, int levels);
 
 // Closes the dataset and answers whether everything written to it reached the file.
 bool CloseDataset(GDALDatasetH dataset);
@@ -69,6 +73,33 @@ bool CloseDataset(GDALDatasetH dataset);
 bool MoveIntoPlace(const QString& temporary, const QString& path);
 // Removes a temporary GeoTIFF and the side files GDAL may have made for it.
 void RemoveRasterFile(const QString& path);
+
+// A new one-band Float32 GeoTIFF written under a temporary name beside its target: Place() puts
+// it, and the world file GDAL wrote beside it when asked to ("TFW=YES"), in place once it is
+// complete; otherwise the destructor removes it with its side files.
+class NewFloatRaster {
+public:
+    explicit NewFloatRaster(const QString& path);
+    ~NewFloatRaster();
+    NewFloatRaster(const NewFloatRaster&) = delete;
+    NewFloatRaster& operator=(const NewFloatRaster&) = delete;
+
+    // Creates the raster with the GTiff creation options (null-terminated), the geotransform, the
+    // no-data value and the projection (none when empty). False when any of it fails.
+    bool Create(int columns, int rows, const char* const* options, const double* gt, double noData,
+                const QByteArray& projection);
+    GDALDatasetH Dataset() const { return m_dataset; }
+    GDALRasterBandH Band() const { return m_dataset ? GDALGetRasterBand(m_dataset, 1) : nullptr; }
+    // Closes the raster and puts it in place; false when anything written did not reach the file
+    // or the rename failed (nothing is left then).
+    bool Place();
+
+private:
+    QString m_path;
+    QString m_temporary;
+    GDALDatasetH m_dataset = nullptr;
+    bool m_placed = false;
+};
 
 // Where the rectangle of a source lands in a target of another size: the rectangle is clipped to
 // the source and the target part scaled by target size / rectangle size. False when the

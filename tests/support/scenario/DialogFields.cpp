@@ -133,11 +133,20 @@ std::vector<DialogField> DialogFields(QDialog& dialog) {
             result.push_back({group, ShownText(group->title())});
         }
     }
-    // A group of radio buttons answers to its title too, with the caption of the one to choose.
+    // A group that holds one field with no label of its own answers to its title.
     for (QGroupBox* group : dialog.findChildren<QGroupBox*>()) {
-        if (group->isVisibleTo(&dialog) && !ShownText(group->title()).isEmpty() &&
-            !group->findChildren<QRadioButton*>().isEmpty()) {
-            result.push_back({group, ShownText(group->title())});
+        if (!group->isVisibleTo(&dialog) || ShownText(group->title()).isEmpty()) {
+            continue;
+        }
+        std::vector<QWidget*> inside;
+        for (QWidget* f : fields) {
+            if (group->isAncestorOf(f) && !SelfLabelled(f)) {
+                inside.push_back(f);
+            }
+        }
+        if (inside.size() == 1 && !claimed.count(inside[0])) {
+            result.push_back({inside[0], ShownText(group->title())});
+            claimed.insert(inside[0]);
         }
     }
     for (QWidget* f : fields) {

@@ -1,0 +1,281 @@
+// RASTERCALCULATOR on the Landsat scene and the Olinda DEM: the layer list, the formula built by
+// double clicks and buttons, the sum over the union of the two rasters against an independent
+// sampling, and what is refused (constants only, a parser error, a band the layer lacks) or ends
+// with nothing written (abort, a read that fails); the sampler's no-data rules.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gdal.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "ProductsFixtures.h"
+#include "document/KelvaroDoc.h"
+#include "platform/ui/ActiveCommand.h"
+#include "products/RasterCalculator.h"
+#include "products/RasterCalculatorDlg.h"
+#include "raster/RecordingProgress.h"
+#include "support/Pictures.h"
+#include "support/RasterFixtures.h"
+#include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A raster's band 1 with what the calculator's rint rule needs.
+struct Source {
+    std::vector<double> values;
+    double gt[6];
+    int width = 0, height = 0;
+    bool hasNoData = false;
+    double noData = 0.0;
+
+    explicit Source(const QString& path) {
+        const kvtest::RasterFacts facts = kvtest::Inspect(path);
+        values = kvtest::ReadBand(path, 1);
+        std::copy(facts.geoTransform, facts.geoTransform + 6, gt);
+        width = facts.width;
+        height = facts.height;
+        hasNoData = facts.hasNoData;
+        noData = facts.noData;
+    }
+    double At(double x, double y) const {
+        const double c = std::rint((x - gt[0]) / gt[1]), r = std::rint((y - gt[3]) / gt[5]);
+        if (c < 0 || r < 0 || c >= width || r >= height) {
+            return kNaN;
+        }
+        const double v = values[size_t(r) * size_t(width) + size_t(c)];
+        return hasNoData && v == noData ? kNaN : v;
+    }
+};
+
+MapLayerInfo SceneMap(const QString& path) {
+    MapLayerInfo info;
+    info.title = QFileInfo(path).completeBaseName();
+    info.mapType = MapTypeOther;
+    info.path = path;
+    return info;
+}
+
+class RasterCalculatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ActiveCadCommandId = 0;
+        folder = kvtest::NewTempFolder("calculator");
+        dem = ptest::OlindaDtm(folder);
+        scene = folder + "/L7_ETMs.tif";
+        ASSERT_TRUE(QFile::copy(kvtest::DataPath("L7_ETMs.tif"), scene));
+        ASSERT_EQ(doc.AddDEM(dem, 1), 1);
+        ASSERT_TRUE(doc.AddMap(SceneMap(scene), 1));
+    }
+    static CRasterCalculatorDlg& Dialog(QDialog& d) { return static_cast<CRasterCalculatorDlg&>(d); }
+
+    ptest::FreshProfile profile;
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    QString folder, dem, scene;
+};
+
+}  // namespace
+
+TEST_F(RasterCalculatorTest, SumOfTheSceneAndTheDemCoversTheirUnionAtTheFinerPixel) {
+    const QString output = folder + "/sum.gtif";
+    ui.AnswerFile(folder + "/syntax.gtif");
+    ui.AnswerFile(output);
+    ui.AnswerModal([&](QDialog& d) {
+        CRasterCalculatorDlg& dialog = Dialog(d);
+        const QImage shot = kvtest::Screenshot(&dialog, QStringLiteral("CRasterCalculatorDlg"));
+        EXPECT_GT(kvtest::ColourCount(shot, dialog.m_list.geometry()), 3);
+        // The DEM first, then the map, each in its kind's colour; a column per band of the
+        // scene.
+        EXPECT_EQ(dialog.m_list.GetItemCount(), 2);
+        EXPECT_EQ(dialog.m_list.GetItemText(0, 0), "olinda_dem.tif");
+        EXPECT_EQ(dialog.m_list.GetItemText(1, 0), "L7_ETMs");
+        EXPECT_EQ(dialog.m_list.GetItemTextColor(0, 0), CRasterCalculatorDlg::kDemColor);
+        EXPECT_EQ(dialog.m_list.GetItemTextColor(1, 0), CRasterCalculatorDlg::kMapColor);
+        EXPECT_EQ(dialog.m_list.GetColumnCount(), 7);
+        EXPECT_EQ(dialog.m_list.headerItem()->text(6), "Chn 6");
+        EXPECT_EQ(dialog.m_list.GetItemImage(0, 1), 0);
+        EXPECT_EQ(dialog.m_list.GetItemImage(0, 2), -1);
+
+        // Constants only: nothing is asked or written.
+        dialog.m_editFormula.setText("1 + 2");
+        dialog.m_btnEvaluate.click();
+        EXPECT_TRUE(ui.Choosers().isEmpty());
+        // A band the layer lacks is named and refused before any file is asked for.
+        dialog.m_editFormula.setText("L7_ETMs<7>");
+        dialog.m_btnEvaluate.click();
+        EXPECT_TRUE(ui.Choosers().isEmpty());
+        // The parser's own message for a syntax error; nothing is written.
+        dialog.m_editFormula.setText("L7_ETMs<1> + * 2");
+        dialog.m_btnEvaluate.click();
+        EXPECT_FALSE(QFileInfo::exists(folder + "/syntax.gtif"));
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_TRUE(dialog.m_btnEvaluate.isEnabled());
+
+        // The formula as double clicks and the buttons build it.
+        dialog.m_btnClear.click();
+        dialog.OnNMDblclkList(0, 2);  // the DEM has one band: nothing
+        dialog.OnNMDblclkList(0, 1);
+        dialog.m_btnPlus.click();
+        dialog.OnNMDblclkList(1, 1);
+        EXPECT_EQ(dialog.m_editFormula.text(), "olinda_dem.tif<1> + L7_ETMs<1> ");
+        dialog.m_btnOpenBracket.click();
+        dialog.m_btnCloseBracket.click();
+        EXPECT_EQ(dialog.m_editFormula.text(), "olinda_dem.tif<1> + L7_ETMs<1> () ");
+        dialog.m_editFormula.setText("olinda_dem.tif<1> + L7_ETMs<1>");
+        dialog.m_btnEvaluate.click();
+        return -1;
+    });
+    CmdRasterCalculator(doc.m_pCad);
+    ASSERT_EQ(ui.MessageTexts().size(), 2);
+    EXPECT_EQ(ui.MessageTexts()[0], "Invalid band: L7_ETMs<7>");
+    EXPECT_TRUE(ui.MessageTexts()[1].contains("Unexpected operator"));
+    EXPECT_EQ(ui.Choosers().size(), 2);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+
+    ASSERT_EQ(doc.m_Maps.count("sum"), 1u);
+    EXPECT_EQ(doc.m_Maps["sum"]->m_mapType, MapTypeOther);
+    const Source a(dem), b(scene);
+    const double left = std::min(a.gt[0], b.gt[0]), top = std::max(a.gt[3], b.gt[3]);
+    const double right = std::max(a.gt[0] + a.width * a.gt[1], b.gt[0] + b.width * b.gt[1]);
+    const double bottom = std::min(a.gt[3] + a.height * a.gt[5], b.gt[3] + b.height * b.gt[5]);
+    const double p = b.gt[1];
+    const kvtest::RasterFacts facts = kvtest::Inspect(output);
+    ASSERT_EQ(facts.width, int(std::rint((right - left) / p)) + 1);
+    ASSERT_EQ(facts.height, int(std::rint((top - bottom) / p)) + 1);
+    EXPECT_EQ(facts.type, GDT_Float32);
+    EXPECT_EQ(facts.noData, -9999.0);
+    EXPECT_EQ(facts.blockX, 256);
+    EXPECT_EQ(facts.geoTransform[0], left);
+    EXPECT_EQ(facts.geoTransform[3], top);
+    EXPECT_EQ(facts.geoTransform[1], p);
+    EXPECT_TRUE(facts.projection.empty());  // the two rasters have different systems
+    const std::vector<double> sum = kvtest::ReadBand(output);
+    int both = 0;
+    for (int r = 0; r < facts.height; ++r) {
+        for (int c = 0; c < facts.width; ++c) {
+            const double x = left + c * p, y = top - r * p;
+            const float expected = float(a.At(x, y) + b.At(x, y));
+            const double got = sum[size_t(r) * size_t(facts.width) + size_t(c)];
+            ASSERT_EQ(got, std::isfinite(expected) ? double(expected) : -9999.0) << c << "," << r;
+            both += std::isfinite(expected);
+        }
+    }
+    EXPECT_GT(both, 1000);
+    EXPECT_GT(facts.width * facts.height - both, 1000);
+}
+
+TEST_F(RasterCalculatorTest, IndexOutsideTheTableGivesNoDataAndAnAbortOrFailedReadWritesNothing) {
+    const QString output = folder + "/nan.gtif";
+    ui.AnswerFile(output);
+    ui.AnswerModal([&](QDialog& d) {
+        Dialog(d).m_editFormula.setText("L7_ETMs<1> + GetVal(99,x,y)");
+        Dialog(d).m_btnEvaluate.click();
+        return -1;
+    });
+    CmdRasterCalculator(doc.m_pCad);
+    ASSERT_TRUE(QFileInfo::exists(output));
+    for (double v : kvtest::ReadBand(output)) {
+        ASSERT_EQ(v, -9999.0);
+    }
+    // Only the scene was read: its coordinate system is kept.
+    EXPECT_EQ(kvtest::Inspect(output).projection, kvtest::Inspect(scene).projection);
+
+    // A long raster is evaluated in several bands of rows; Abort is taken between them.
+    kvtest::RasterSpec spec;
+    spec.width = 4;
+    spec.height = 20000;
+    spec.type = GDT_Byte;
+    GDALDatasetH tall =
+        GDALOpen(QFile::encodeName(kvtest::WriteRaster(folder + "/tall.tif", spec,
+                                                       [](int c, int r, int) { return (c + r) % 200; }))
+                     .constData(),
+                 GA_ReadOnly);
+    ASSERT_TRUE(tall);
+    std::vector<calc::LayerRow> rows = {{"tall", tall}};
+    calc::BuildBandTable(rows);
+    const calc::Rewritten formula = calc::RewriteFormula("tall<1> * 2", rows);
+    rtest::RecordingProgress progress;
+    progress.abortWhen = [](int pos) { return pos >= 5; };
+    QString message;
+    EXPECT_EQ(calc::EvaluateFormula(formula, calc::OutputGrid(formula.datasets), folder + "/aborted.gtif",
+                                    &progress, &message),
+              calc::Result::Aborted);
+    EXPECT_LT(progress.positions.size(), 10u);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("aborted").size(), 0);
+    GDALClose(tall);
+
+    // A scene cut short opens, and fails where its rows are read.
+    const QByteArray bytes = kvtest::FileBytes(scene);
+    ASSERT_TRUE(kvtest::WriteFileBytes(folder + "/cut.tif", bytes.left(bytes.size() / 2)));
+    GDALDatasetH cut = GDALOpen(QFile::encodeName(folder + "/cut.tif").constData(), GA_ReadOnly);
+    ASSERT_TRUE(cut);
+    rows = {{"cut", cut}};
+    calc::BuildBandTable(rows);
+    const calc::Rewritten cutFormula = calc::RewriteFormula("cut<1>", rows);
+    EXPECT_EQ(calc::EvaluateFormula(cutFormula, calc::OutputGrid(cutFormula.datasets), folder + "/cut.gtif",
+                                    nullptr, &message),
+              calc::Result::ReadFailed);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("cut.gtif").size(), 0);
+    GDALClose(cut);
+}
+
+TEST(RasterCalculatorFormula, ReferencesNoDataAndSampleTypes) {
+    const QString folder = kvtest::NewTempFolder("calculator_formula");
+    kvtest::RasterSpec spec;
+    spec.width = 4;
+    spec.height = 3;
+    spec.noData = -1.0;
+    const QString plain = kvtest::WriteRaster(folder + "/a.tif", spec,
+                                              [](int c, int r, int) { return c == 1 ? -1.0 : c + 10 * r; });
+    spec.noData = -std::numeric_limits<double>::infinity();
+    const QString infinite = kvtest::WriteRaster(folder + "/b.tif", spec, [](int c, int, int) {
+        return c == 0   ? std::numeric_limits<double>::infinity()
+               : c == 1 ? -std::numeric_limits<double>::infinity()
+                        : 5.0;
+    });
+    spec.type = GDT_UInt32;
+    spec.hasNoData = false;
+    spec.bands = 2;
+    const QString wide =
+        kvtest::WriteRaster(folder + "/c.tif", spec, [](int, int, int) { return 4000000000.0; });
+    GDALDatasetH a = GDALOpen(QFile::encodeName(plain).constData(), GA_ReadOnly);
+    GDALDatasetH b = GDALOpen(QFile::encodeName(infinite).constData(), GA_ReadOnly);
+    GDALDatasetH c = GDALOpen(QFile::encodeName(wide).constData(), GA_ReadOnly);
+    // Names that begin alike, and a name with a space.
+    const std::vector<calc::LayerRow> rows = {{"L7", a}, {"L7_b", b}, {"my map", c}};
+    calc::BuildBandTable(rows);
+    const calc::Rewritten f = calc::RewriteFormula("L7_b<1> + L7<1> * my map<2> - L7< 1 >+L7<x>", rows);
+    EXPECT_EQ(f.expression, "GetVal(vb_1,x,y)+GetVal(vb_0,x,y)*GetVal(vb_3,x,y)-GetVal(vb_0,x,y)+L7<x>");
+    EXPECT_EQ(f.datasets, (std::vector<GDALDatasetH>{b, a, c}));
+    EXPECT_EQ(calc::RewriteFormula("2 * my map<3>", rows).invalidReference, "my map<3>");
+    EXPECT_EQ(calc::RewriteFormula("L7<0>", rows).invalidReference, "L7<0>");
+
+    // Samples at cell centres of the default geotransform (500000, 2, 0, 9000000, 0, -2).
+    auto at = [](double band, int column, int row) {
+        return RasterCalculatorGetVal(band, 500000.0 + 2.0 * column, 9000000.0 - 2.0 * row);
+    };
+    EXPECT_EQ(at(0, 2, 1), 12.0);
+    EXPECT_TRUE(std::isnan(at(0, 1, 1)));  // the declared no-data value
+    EXPECT_TRUE(std::isnan(at(0, 4, 0)));  // off the band
+    EXPECT_TRUE(std::isnan(at(1, 0, 0)));  // any infinite sample of an infinite no-data band
+    EXPECT_TRUE(std::isnan(at(1, 1, 0)));
+    EXPECT_EQ(at(1, 2, 2), 5.0);
+    EXPECT_EQ(at(3, 3, 2), 4000000000.0);  // a UInt32 sample is its value
+    EXPECT_TRUE(std::isnan(at(4, 0, 0)));  // outside the table
+    EXPECT_TRUE(std::isnan(at(-1, 0, 0)));
+
+    // One more column and row than the extent holds pixels.
+    const calc::Grid grid = calc::OutputGrid({a});
+    EXPECT_EQ(grid.columns, 5.0);
+    EXPECT_EQ(grid.rows, 4.0);
+    GDALClose(a);
+    GDALClose(b);
+    GDALClose(c);
+}
