@@ -19,15 +19,13 @@
 #include <gdal.h>
 #include <gdal_utils.h>
 
-#include <QApplication>
 #include <QTemporaryDir>
-
-#include <opencv2/core/ocl.hpp>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "FourCrops.h"
 #include "SeamFinderPeers.h"
 #include "document/KelvaroDoc.h"
 #include "mosaic/SeamlineBuilders.h"
@@ -35,62 +33,32 @@
 
 namespace {
 
-constexpr double kPixel = 2.85;
-constexpr int kCrop = 2000;
-const cv::Point kCorners[4] = {{0, 0}, {1490, 0}, {0, 1520}, {1490, 1520}};
+using bench::kCorners;
+using bench::kCrop;
+using bench::kPixel;
 
 CKelvaroDoc* g_doc = nullptr;
 std::vector<COrtho*> g_images;
 std::vector<cv::Mat> g_reduced;  // the crops at 1 / 4, masked, as the build reads them
 
 bool MakeScene(const QString& folder) {
-    GDALDatasetH source = GDALOpen(KV_BENCH_SCENE, GA_ReadOnly);
-    if (!source) {
+    QStringList paths;
+    if (!bench::MakeFourCrops(KV_BENCH_SCENE, folder, g_doc, &paths)) {
         return false;
     }
-    const char* bands[] = {"-b", "3", "-b", "2", "-b", "1", "-of", "VRT", nullptr};
-    GDALTranslateOptions* pick = GDALTranslateOptionsNew(const_cast<char**>(bands), nullptr);
-    GDALDatasetH rgb = GDALTranslate((folder + "/rgb.vrt").toStdString().c_str(), source, pick, nullptr);
-    GDALTranslateOptionsFree(pick);
-    const char* warpArgs[] = {"-of", "GTiff", "-tr", "2.85", "2.85", "-r", "bilinear", nullptr};
-    GDALWarpAppOptions* warp = GDALWarpAppOptionsNew(const_cast<char**>(warpArgs), nullptr);
-    GDALDatasetH warped =
-        GDALWarp((folder + "/fine.tif").toStdString().c_str(), nullptr, 1, &rgb, warp, nullptr);
-    GDALWarpAppOptionsFree(warp);
-    GDALClose(rgb);
-    GDALClose(source);
-    if (!warped) {
-        return false;
-    }
-    bool ok = true;
-    for (int i = 0; i < 4 && ok; ++i) {
-        const QString path = folder + QStringLiteral("/crop_%1.tif").arg(i);
-        const std::string x = std::to_string(kCorners[i].x), y = std::to_string(kCorners[i].y),
-                          size = std::to_string(kCrop);
-        const char* cut[] = {"-of",     "GTiff",      "-srcwin",    x.c_str(),
-                             y.c_str(), size.c_str(), size.c_str(), nullptr};
-        GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(cut), nullptr);
-        GDALDatasetH crop = GDALTranslate(path.toStdString().c_str(), warped, options, nullptr);
-        GDALTranslateOptionsFree(options);
-        // With its overview levels, as a loaded orthophoto has them (the layer would ask for them).
-        const int levels[] = {2, 4};
-        ok = crop != nullptr &&
-             GDALBuildOverviews(crop, "NEAREST", 2, levels, 0, nullptr, nullptr, nullptr) == CE_None;
-        GDALClose(crop);
-        ok = ok && g_doc->AddOrtho(path, 0, 0);
-        if (ok) {
-            cv::Mat reduced;
-            double gt[6];
-            ok = ReadOrthoSeamImage(path, 4.0, reduced, gt) == 1;
-            g_reduced.push_back(reduced);
+    for (const QString& path : paths) {
+        cv::Mat reduced;
+        double gt[6];
+        if (ReadOrthoSeamImage(path, 4.0, reduced, gt) != 1) {
+            return false;
         }
+        g_reduced.push_back(reduced);
     }
-    GDALClose(warped);
     for (const auto& entry : g_doc->m_Orthos) {
         g_images.push_back(entry.second);
     }
     g_doc->SetPathName(folder + "/bench.kvp");
-    return ok && g_images.size() == 4;
+    return g_images.size() == 4;
 }
 
 const CCentralImagineryParams kCentral(0, 4.0, 128.0, 0);
@@ -167,12 +135,7 @@ BENCHMARK(BM_GraphCutSeamFinder)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    GDALAllRegister();
-    CPLSetErrorHandler(CPLQuietErrorHandler);
-    cv::setNumThreads(1);
-    cv::ocl::setUseOpenCL(false);
+    const auto app = bench::StartProgram(argc, argv);
     QTemporaryDir folder;
     CKelvaroDoc doc;
     g_doc = &doc;

@@ -6,8 +6,8 @@
 #include <QVBoxLayout>
 
 #include "app/AppIcons.h"
-#include "app/MakerInfo.h"
 #include "app/ProgramVersion.h"
+#include "platform/tools/MakerInfo.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : KvDialog(parent),

@@ -10,8 +10,8 @@
 
 #include "app/AppIcons.h"
 #include "app/KelvaroApp.h"
-#include "app/MakerInfo.h"
 #include "app/ProgramVersion.h"
+#include "platform/tools/MakerInfo.h"
 #include "platform/ui/ElevationColorRamp.h"
 
 namespace {

@@ -6,6 +6,7 @@
 class CommandRegistry;
 class DocumentProcedureTable;
 class CKelvaroDoc;
+struct CadDrawing;
 
 // Hands both tables the procedures of the mosaicking, seamline and DEM merge tools (called once at
 // start-up).
@@ -15,3 +16,8 @@ void RegisterMosaicCommands(CommandRegistry& registry, DocumentProcedureTable& p
 // DEMs.
 void RunOrthoSeamlinesGeneration(CKelvaroDoc& doc);
 void RunDemSeamlinesGeneration(CKelvaroDoc& doc);
+
+// DEMMERGE: the DEMs selected in the drawing and the output file, then the merge window.
+void CmdDemMerge(CadDrawing* drawing);
+// DEMSPLIT: the DEM (the only one, or the one picked), then the split by the tiles.
+void CmdDemSplit(CadDrawing* drawing);

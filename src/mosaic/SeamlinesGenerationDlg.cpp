@@ -1,13 +1,8 @@
 #include "mosaic/SeamlinesGenerationDlg.h"
 
-#include <QTimerEvent>
-
 #include <algorithm>
-#include <exception>
-#include <new>
 
 #include "controls/DialogUnits.h"
-#include "controls/KvIcons.h"
 #include "document/KelvaroDoc.h"
 #include "mosaic/SeamlineBuilders.h"
 #include "platform/cad/Cad.h"
@@ -82,76 +77,15 @@ void SetSeamlinesGenerationDelay(int milliseconds) {
 }
 
 CSeamlinesGenerationDlg::CSeamlinesGenerationDlg(CKelvaroDoc* doc, int mode, QWidget* parent)
-    : KvDialog(parent),
-      m_pDoc(doc),
-      m_nMode(mode),
-      m_ProgressCtrl(this),
-      m_btnAbort(QStringLiteral("Abort"), this) {
+    : CTimedWorkDlg(parent), m_pDoc(doc), m_nMode(mode), m_ProgressCtrl(this) {
     setWindowTitle(QStringLiteral("Seamlines Generation"));
     setFixedSize(kv::DluSize(this, 309, 28));
     m_ProgressCtrl.setGeometry(kv::DluRect(this, 7, 7, 240, 14));
     m_btnAbort.setGeometry(kv::DluRect(this, 252, 6, 50, 16));
-    m_btnAbort.setObjectName(QStringLiteral("abort"));
-    connect(&m_btnAbort, &QPushButton::clicked, this, &CSeamlinesGenerationDlg::OnBnClickedAbort);
 }
 
-bool CSeamlinesGenerationDlg::OnInitDialog() {
-    if (!m_pDoc) {
-        EndDialog(IDCANCEL);
-        return true;
-    }
-    m_btnAbort.SetIcon(IDI_CANCEL, IDI_CANCEL_DISABLED);
-    m_nTimer = startTimer(g_startDelayMs);
-    return true;
-}
-
-void CSeamlinesGenerationDlg::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == m_nTimer) {
-        OnTimer(kStartTimer);
-        return;
-    }
-    KvDialog::timerEvent(event);
-}
-
-void CSeamlinesGenerationDlg::OnTimer(int id) {
-    if (id != kStartTimer || m_bRunning) {
-        return;
-    }
-    if (m_nTimer) {
-        killTimer(m_nTimer);
-        m_nTimer = 0;
-    }
-    m_bRunning = true;
-    bool done = false;
-    // Nothing may leave an event handler by an exception: it reaches the operator here.
-    try {
-        done = BuildSeamlines(m_nMode);
-    } catch (const std::bad_alloc&) {
-        KvMessageBox(QStringLiteral("Seamlines Generation: not enough memory"), MB_OK | MB_ICONERROR);
-    } catch (const std::exception& e) {
-        KvMessageBox(QStringLiteral("Seamlines Generation: %1").arg(QString::fromUtf8(e.what())),
-                     MB_OK | MB_ICONERROR);
-    }
-    m_bRunning = false;
-    EndDialog(done ? IDOK : IDCANCEL);
-}
-
-void CSeamlinesGenerationDlg::OnOK() {
-    if (!m_bRunning) {
-        KvDialog::OnOK();
-    }
-}
-
-void CSeamlinesGenerationDlg::OnCancel() {
-    if (!m_bRunning) {
-        KvDialog::OnCancel();
-    }
-}
-
-void CSeamlinesGenerationDlg::OnBnClickedAbort() {
-    m_bAbort = 1;
-    m_btnAbort.setEnabled(false);
-    ZQT_PumpMessages();
+int CSeamlinesGenerationDlg::StartDelay() const {
+    return g_startDelayMs;
 }
 
 bool CSeamlinesGenerationDlg::BuildSeamlines(int mode) {

@@ -8,19 +8,16 @@
 
 #include <vector>
 
-#include "controls/ButtonST.h"
 #include "controls/ProgressTimeToComplete.h"
-#include "platform/ui/KvDialog.h"
+#include "controls/TimedWorkDlg.h"
 
 class CKelvaroDoc;
 struct CadDrawing;
 
-class CSeamlinesGenerationDlg : public KvDialog {
+class CSeamlinesGenerationDlg : public CTimedWorkDlg {
     Q_OBJECT
 public:
     enum { IDD = 351, IDC_PROGRESS = 1024, IDC_ABORT = 1055 };
-    // The timer that starts the work.
-    static constexpr int kStartTimer = 100;
     // Modes: the seamlines of the orthophotos (layer "SeamLines") or of the DEMs ("SeamLines_DEM").
     static constexpr int kOrthophotos = 0;
     static constexpr int kDems = 1;
@@ -31,32 +28,20 @@ public:
     // the old ones, false when a check failed or the build failed or was aborted (each case told
     // to the operator).
     bool BuildSeamlines(int mode);
-    // Timer 100: runs the work once and ends the dialog with IDOK (true) or IDCANCEL (false).
-    void OnTimer(int id);
-    // Raises the abort flag, which the builder polls, and disables the button.
-    void OnBnClickedAbort();
-
     CKelvaroDoc* m_pDoc;
     int m_nMode;
-    // 0 until Abort is pressed.
-    int m_bAbort = 0;
     TProgressTimeToComplete m_ProgressCtrl;
-    CButtonST m_btnAbort;
 
 protected:
-    bool OnInitDialog() override;
-    // Enter, Escape and the window's close button do nothing while the work runs.
-    void OnOK() override;
-    void OnCancel() override;
-    void timerEvent(QTimerEvent* event) override;
+    // The work of timer 100: the dialog ends with IDOK (true) or IDCANCEL (false).
+    bool RunWork() override { return BuildSeamlines(m_nMode); }
+    bool CanWork() const override { return m_pDoc != nullptr; }
+    int StartDelay() const override;
 
 private:
     // Replaces the seamline polylines of every image of the mode by those of the temporary
     // drawing, which it deletes.
     void MoveOntoLayer(CadDrawing* temporary, const char* layerName);
-
-    int m_nTimer = 0;
-    bool m_bRunning = false;
 };
 
 // The pause between the dialog's showing and the start of the work in milliseconds (1000; tests

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "platform/math/Wml.h"
 
 class CKelvaroDoc;
+class CMosaicTile;
 
 inline constexpr char kTilesLayer[] = "Tiles";
 inline constexpr char kTempTilesLayer[] = "TempTiles";
@@ -82,6 +84,15 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path);
 // The name a shapefile value gives a tile: its file-name part without drive, folders and
 // extension, lower-cased; the default when nothing is left.
 std::string TileNameFromValue(const std::string& value, int featureIndex);
+
+// The tiles of the layer as their readers (the mosaic build, the DEM split) take them: every
+// visible, not erased, closed polyline of more than 2 vertices that carries a non-empty name, in
+// the layer's order, as records of the document with the name, the outline and its bounding box,
+// the output path folder + name + suffix, and the pixel grid (pixel width, pixel height) from the
+// box's top-left corner.
+std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, CKelvaroDoc* doc,
+                                                         double pixelWidth, double pixelHeight,
+                                                         const QString& folder, const QString& suffix);
 
 // "Setup Tiles": the setup dialog, reopened after each pick of the origin.
 void RunTilesSetup(CKelvaroDoc& doc);

@@ -8,7 +8,15 @@
 
 #include <algorithm>
 
+#include "document/KelvaroDoc.h"
+#include "document/UserCommands.h"
+#include "mosaic/MosaicCommands.h"
+#include "platform/ui/ActiveCommand.h"
 #include "support/TestEnv.h"
+
+bool RunDocCommand(CKelvaroDoc& doc, int ribbonId) {
+    return doc.OnCommand(ribbonId);
+}
 
 namespace mtest {
 
@@ -51,6 +59,16 @@ LandsatPair::LandsatPair(const QString& folder) {
     paths[0] = CutLandsat(folder + QStringLiteral("/scene_a.tif"), 0, 0, 220, 352, geoTransforms[0]);
     paths[1] = CutLandsat(folder + QStringLiteral("/scene_b.tif"), 130, 0, 219, 352, geoTransforms[1]);
     EXPECT_FALSE(paths[0].isEmpty() || paths[1].isEmpty());
+}
+
+QString PrepareMosaicCommands() {
+    GDALAllRegister();
+    GetCommandRegistry().Reset();
+    GetDocumentProcedures().Reset();
+    RegisterMosaicCommands(GetCommandRegistry(), GetDocumentProcedures());
+    ActiveCadCommandId = 0;
+    return kvtest::NewTempFolder(
+        QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()));
 }
 
 SyntheticImages::SyntheticImages() : m_drawing(CadCreate()) {}

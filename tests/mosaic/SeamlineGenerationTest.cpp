@@ -42,51 +42,7 @@ constexpr double kLandsatPixel = mtest::LandsatPair::kPixel;
 const QString kReplaceQuestion = QStringLiteral(
     "Some seamlines are already present. Any previous editing will be lost.\nDo you want to proceed?");
 
-// Answers every seamline generation dialog: its work starts at once, the script waits until the
-// dialog closes and keeps its result, and onProgress sees each new position of its progress bar,
-// so that a test can press Abort or take a picture while the work runs.
-class GenerationRunner : public QObject {
-public:
-    explicit GenerationRunner(kvtest::ScriptedInteraction& ui) : m_ui(ui) { qApp->installEventFilter(this); }
-    ~GenerationRunner() override { qApp->removeEventFilter(this); }
-
-    // Presses the ribbon button; the dialog's result, or -1 when no dialog ran.
-    int Press(CKelvaroDoc& doc, int ribbonId) {
-        int result = -1;
-        m_ui.AnswerModal([&result](QDialog& dialog) {
-            QElapsedTimer clock;
-            clock.start();
-            while (dialog.isVisible() && clock.elapsed() < 120000) {
-                QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-            }
-            result = dialog.result();
-            return -1;
-        });
-        EXPECT_TRUE(doc.OnCommand(ribbonId));
-        return result;
-    }
-
-    std::function<void(CSeamlinesGenerationDlg&, int)> onProgress;
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override {
-        // A dialog is met as it is shown, before its timer can start the work.
-        if (event->type() == QEvent::Show) {
-            if (auto* dialog = qobject_cast<CSeamlinesGenerationDlg*>(object)) {
-                connect(&dialog->m_ProgressCtrl, &QProgressBar::valueChanged, dialog,
-                        [this, dialog](int value) {
-                            if (onProgress) {
-                                onProgress(*dialog, value);
-                            }
-                        });
-            }
-        }
-        return false;
-    }
-
-private:
-    kvtest::ScriptedInteraction& m_ui;
-};
+using GenerationRunner = mtest::DialogRunner<CSeamlinesGenerationDlg, TProgressTimeToComplete>;
 
 // Everything a build may change about the seamlines of a kind.
 struct SeamlineState {
@@ -207,15 +163,9 @@ QString OlindaCrop(const QString& target, int column, int width, int empty) {
 class SeamlineGeneration : public ::testing::Test {
 protected:
     void SetUp() override {
-        GDALAllRegister();
-        GetCommandRegistry().Reset();
-        GetDocumentProcedures().Reset();
-        RegisterMosaicCommands(GetCommandRegistry(), GetDocumentProcedures());
+        folder = mtest::PrepareMosaicCommands();
         SetSeamlinesGenerationDelay(0);
         SetMaskContourJitterSeed(26);
-        ActiveCadCommandId = 0;
-        folder = kvtest::NewTempFolder(
-            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         doc = std::make_unique<CKelvaroDoc>();
     }
     void TearDown() override {
@@ -240,7 +190,7 @@ protected:
     QString File(const QString& relative) const { return folder + "/" + relative; }
 
     kvtest::ScriptedInteraction ui;
-    GenerationRunner runner{ui};
+    GenerationRunner runner{ui, &CSeamlinesGenerationDlg::m_ProgressCtrl};
     QString folder;
     std::unique_ptr<CKelvaroDoc> doc;
     std::unique_ptr<mtest::LandsatPair> pair;
