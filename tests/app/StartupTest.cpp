@@ -13,9 +13,11 @@
 #include "AppTestSupport.h"
 #include "app/CommandLineInfo.h"
 #include "app/FrameworkSettings.h"
+#include "app/KelvaroDocTemplate.h"
 #include "app/MainFrm.h"
 #include "app/Ribbon.h"
 #include "app/UserDataDlg.h"
+#include "document/UserCommands.h"
 #include "platform/changelog/ChangeLog.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/tools/ZQT.h"
@@ -265,3 +267,16 @@ TEST(Startup, ShutDownRemovesLeftoverUndoFiles) {
 }
 
 }  // namespace
+
+// Every command of the drawing's table and every ribbon command of the project reaches its tool:
+// none of them answers "not available yet" once the program has connected its parts.
+TEST(Startup, EveryCommandHasItsToolOnceThePartsAreConnected) {
+    ConnectProjectParts();
+    QStringList missing;
+    for (const CadUserCommand& command : GetCommandRegistry().Commands()) {
+        if (command.procedure == nullptr || command.procedure == CmdNotAvailableYet) {
+            missing << QString::fromLatin1(command.name);
+        }
+    }
+    EXPECT_TRUE(missing.isEmpty()) << missing.join(QLatin1Char(' ')).toStdString();
+}
