@@ -1,5 +1,6 @@
 #include "scenario/Runner.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -117,11 +118,16 @@ QString LayerName(CadDrawing* drawing, CadEntity* entity) {
     return QString::fromUtf8(name);
 }
 
-// A dialog that has started a timer of its own (a progress window that begins its work from one)
-// acts by itself first: a step waits for what it shows next.
+// A dialog that has started a timer of its own (a progress window that begins its work from one,
+// a QTimer child or a timer of the dialog object itself) acts by itself first: a step waits for
+// what it shows next.
 bool StartsByItself(const kvtest::Awaited& shown) {
     if (shown.kind != kvtest::Awaited::Dialog || !shown.dialog) {
         return false;
+    }
+    const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(shown.dialog->thread());
+    if (dispatcher && !dispatcher->registeredTimers(shown.dialog).isEmpty()) {
+        return true;
     }
     const QList<QTimer*> timers = shown.dialog->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
     return std::any_of(timers.begin(), timers.end(), [](const QTimer* t) { return t->isActive(); });
@@ -373,8 +379,10 @@ Runner::Readiness Runner::ReadinessOf(const Step& step, const State& s, QString*
         case StepKind::Message:
             *awaited = QStringLiteral("a message box to answer %1").arg(step.text);
             if (s.pending) {
-                return s.pending->shown->kind == kvtest::Awaited::Message ? Readiness::Ready
-                                                                          : Readiness::Refuse;
+                if (s.pending->shown->kind == kvtest::Awaited::Message) {
+                    return Readiness::Ready;
+                }
+                return s.pending->byItself ? Readiness::Wait : Readiness::Refuse;
             }
             return Readiness::Wait;
         case StepKind::File:
@@ -780,7 +788,7 @@ void Runner::Await(const kvtest::Awaited& shown) {
     if (shown.kind == kvtest::Awaited::Dialog && shown.dialog) {
         ended = QObject::connect(shown.dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     }
-    m_pending.push_back({&shown, &loop, false});
+    m_pending.push_back({&shown, &loop, false, StartsByItself(shown)});
     loop.exec();
     QObject::disconnect(ended);
     m_pending.pop_back();

@@ -90,6 +90,9 @@ private:
         const kvtest::Awaited* shown;
         QEventLoop* loop;
         bool answered;
+        // A dialog whose own timer started its work when it was shown: it ends by itself, and
+        // what it shows meanwhile (a message when the work is done) is answered as it comes.
+        bool byItself = false;
     };
     std::vector<Pending> m_pending;
     QStringList m_seen;  // texts shown since the last expect
