@@ -2,9 +2,23 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+
+int LaplacianLevelsFor(const cv::Size& size) {
+    constexpr int kMostLevels = 4;
+    constexpr int kCoarsestCells = 6;
+    int levels = 0;
+    int side = std::min(size.width, size.height);
+    while (levels < kMostLevels && (side + 1) / 2 >= kCoarsestCells) {
+        side = (side + 1) / 2;
+        ++levels;
+    }
+    return levels;
+}
+
 LaplacianPyramidBlender::LaplacianPyramidBlender(const cv::Mat& left, const cv::Mat& right,
                                                  const cv::Mat& mask)
-    : m_left(left), m_right(right), m_mask(mask) {
+    : m_left(left), m_right(right), m_mask(mask), m_levels(LaplacianLevelsFor(left.size())) {
     BuildLaplacianPyramid(m_left, m_leftPyramid, m_leftSmallest);
     BuildLaplacianPyramid(m_right, m_rightPyramid, m_rightSmallest);
     BuildGaussianPyramid();

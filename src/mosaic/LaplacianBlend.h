@@ -33,8 +33,14 @@ private:
     cv::Mat m_rightSmallest;
     cv::Mat m_resultSmallest;
     std::vector<cv::Mat> m_maskPyramid;
+    // Four levels, fewer in a narrow window (LevelsFor).
     int m_levels = 4;
 };
+
+// The levels a window of this size is blended with: at most four, and as many as keep the
+// coarsest level at least six cells across its smaller side. A coarser level would mix the two
+// sources over the whole window, so that its edges no longer meet the cells of either source.
+int LaplacianLevelsFor(const cv::Size& size);
 
 // The blend of left and right under the mask (see LaplacianPyramidBlender) into result, which is
 // also returned. A NaN in either input spreads to the cells near it.

@@ -230,6 +230,21 @@ TEST(LaplacianPyramidBlend, EachSourceWinsUnderItsWeightOddSizesStayAndNoDataSpr
     EXPECT_FALSE(std::isnan(result.at<float>(100, 100)));
     EXPECT_NEAR(result.at<float>(100, 100), left.at<float>(100, 100), 1e-4);
     EXPECT_NEAR(result.at<float>(700, 1000), right.at<float>(700, 1000), 1e-4);
+
+    // A narrow overlap (24 columns, the seam in the middle, the sources 5 m apart): each edge
+    // keeps close to its own source, so no step is left where the overlap meets the cells of one
+    // DEM, and the change across the seam is spread over several cells.
+    cv::Mat low(111, 24, CV_32FC1, cv::Scalar(0.0f)), high(111, 24, CV_32FC1, cv::Scalar(5.0f));
+    cv::Mat seam = cv::Mat::zeros(low.size(), CV_32FC1);
+    seam.colRange(0, 12).setTo(1.0f);
+    LaplacianPyramidBlend(result, low, high, seam);
+    float largestStep = 0.0f;
+    for (int c = 1; c < result.cols; ++c) {
+        largestStep = std::max(largestStep, std::abs(result.at<float>(55, c) - result.at<float>(55, c - 1)));
+    }
+    EXPECT_NEAR(result.at<float>(55, 0), 0.0f, 0.25f);
+    EXPECT_NEAR(result.at<float>(55, 23), 5.0f, 0.25f);
+    EXPECT_LT(largestStep, 2.5f);
 }
 
 TEST_F(DemMergeSplit, TwoDemsMergeInOnePassIntoTheOperatorsFileWithoutAStepAlongTheSeam) {
