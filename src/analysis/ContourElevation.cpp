@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "demtools/EntityElevation.h"
 #include "document/KelvaroDoc.h"
 #include "document/undo/DemUndoRound.h"
 #include "platform/cad/Cad.h"
@@ -19,10 +20,6 @@ void AxisCells(double qa, double qb, int count, int& first, int& last) {
     first = int(std::clamp(std::trunc(lo), 0.0, maxIndex));
     last = int(std::clamp(hi < 0.0 ? 0.0 : std::trunc(hi) + 1.0, 0.0, maxIndex));
 }
-
-struct Edge {
-    Wml::Point2 a, b;
-};
 
 }  // namespace
 
@@ -41,63 +38,6 @@ cv::Rect ContourCellWindow(const double* gt, int width, int height, const Wml::P
     return cv::Rect(c0, r0, c1 - c0 + 1, r1 - r0 + 1);
 }
 
-cv::Mat CornerInsideMask(const CPgon& polygon, const double* gt, const cv::Rect& window) {
-    cv::Mat mask = cv::Mat::zeros(std::max(window.height, 0), std::max(window.width, 0), CV_8UC1);
-    if (window.empty() || !gt)
-        return mask;
-    std::vector<Edge> edges;
-    for (int i = 0; i < polygon.GetNumContours(); ++i) {
-        const std::vector<Wml::Point2>& pts = polygon.GetContour(i);
-        for (size_t k = 0; k < pts.size(); ++k)
-            edges.push_back({pts[k], pts[(k + 1) % pts.size()]});
-    }
-    if (edges.size() < 3)
-        return mask;
-
-    // Columns in the order of growing x, so that the crossings are passed one by one.
-    const bool ascending = gt[1] > 0.0;
-    const double xFirst = gt[0] + window.x * gt[1];
-    const double xLast = gt[0] + (window.x + window.width - 1) * gt[1];
-    const double tolerance =
-        1e-9 * (std::max(std::abs(xFirst), std::abs(xLast)) + std::abs(xLast - xFirst) + 1.0);
-    std::vector<double> crossings;
-    for (int r = 0; r < window.height; ++r) {
-        const double y = gt[3] + (window.y + r) * gt[5];
-        uchar* out = mask.ptr<uchar>(r);
-        crossings.clear();
-        bool throughVertex = false;
-        for (const Edge& e : edges) {
-            if (e.a.Y() == y)
-                throughVertex = true;
-            if ((e.a.Y() > y) != (e.b.Y() > y))
-                crossings.push_back(e.a.X() + (y - e.a.Y()) * (e.b.X() - e.a.X()) / (e.b.Y() - e.a.Y()));
-        }
-        if (throughVertex) {
-            for (int c = 0; c < window.width; ++c)
-                out[c] = polygon.PtInPolygon(gt[0] + (window.x + c) * gt[1], y) ? 1 : 0;
-            continue;
-        }
-        if (crossings.empty())
-            continue;
-        std::sort(crossings.begin(), crossings.end());
-        const size_t n = crossings.size();
-        size_t passed = 0;  // crossings at or left of x
-        for (int i = 0; i < window.width; ++i) {
-            const int c = ascending ? i : window.width - 1 - i;
-            const double x = gt[0] + (window.x + c) * gt[1];
-            while (passed < n && crossings[passed] <= x)
-                ++passed;
-            const bool nearLeft = passed > 0 && x - crossings[passed - 1] <= tolerance;
-            const bool nearRight = passed < n && crossings[passed] - x <= tolerance;
-            if (nearLeft || nearRight)
-                out[c] = polygon.PtInPolygon(x, y) ? 1 : 0;
-            else
-                out[c] = ((n - passed) % 2 == 1) ? 1 : 0;
-        }
-    }
-    return mask;
-}
-
 ContourEditResult SetContourElevation(CKelvaroDoc* doc, CDEM* dem, const std::vector<Wml::Point2>& polygon,
                                       double elevation, ProgressSink* progress, int* cells) {
     if (cells)
@@ -111,7 +51,7 @@ ContourEditResult SetContourElevation(CKelvaroDoc* doc, CDEM* dem, const std::ve
     const cv::Rect window = ContourCellWindow(dem->m_geoTransform, dem->Width(), dem->Height(), lo, hi);
     if (window.empty())
         return ContourEditResult::NoCells;
-    const cv::Mat inside = CornerInsideMask(area, dem->m_geoTransform, window);
+    const cv::Mat inside = CornersInside(area, dem->m_geoTransform, window);
     const int count = cv::countNonZero(inside);
     if (count == 0)
         return ContourEditResult::NoCells;

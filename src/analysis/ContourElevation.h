@@ -21,12 +21,6 @@ class ProgressSink;
 cv::Rect ContourCellWindow(const double* gt, int width, int height, const Wml::Point2& minCorner,
                            const Wml::Point2& maxCorner);
 
-// An 8-bit image of the window's size: 1 where the top-left corner of the cell (x0 + column *
-// pixel width, y0 + row * pixel height) lies inside the polygon or on its boundary
-// (CPgon::PtInPolygon), 0 elsewhere. Decided row by row from the polygon's crossings with the
-// row's line; corners within rounding of a crossing, and rows through a vertex, ask the polygon.
-cv::Mat CornerInsideMask(const CPgon& polygon, const double* gt, const cv::Rect& window);
-
 // What SetContourElevation did.
 enum class ContourEditResult {
     Done,       // cells set, one undo round pushed

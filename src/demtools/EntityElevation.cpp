@@ -78,10 +78,21 @@ EntityPatch MakeEntityPatch(const std::vector<Wml::Point3>& vertices) {
     return patch;
 }
 
-cv::Mat CornersInside(const std::vector<Wml::Point2>& ring, const double gt[6], const cv::Rect& window) {
-    cv::Mat mask(window.size(), CV_8UC1, cv::Scalar(0));
-    const int n = int(ring.size());
-    if (n < 3 || window.empty() || !(gt[1] > 0.0) || gt[5] == 0.0 || !std::isfinite(gt[5])) {
+cv::Mat CornersInside(const CPgon& polygon, const double gt[6], const cv::Rect& window) {
+    cv::Mat mask(std::max(window.height, 0), std::max(window.width, 0), CV_8UC1, cv::Scalar(0));
+    if (window.empty() || !gt || polygon.GetNumContours() == 0) {
+        return mask;
+    }
+    if (!(gt[1] > 0.0) || gt[5] == 0.0 || !std::isfinite(gt[5])) {
+        // Columns that do not grow eastwards: the point test cell by cell.
+        for (int r = 0; r < window.height; ++r) {
+            uint8_t* row = mask.ptr<uint8_t>(r);
+            for (int c = 0; c < window.width; ++c) {
+                row[c] = polygon.PtInPolygon(gt[0] + (window.x + c) * gt[1], gt[3] + (window.y + r) * gt[5])
+                             ? 255
+                             : 0;
+            }
+        }
         return mask;
     }
     // The edges as the point test walks them (from the previous vertex to the current one), each
@@ -91,17 +102,21 @@ cv::Mat CornersInside(const std::vector<Wml::Point2>& ring, const double gt[6], 
         double ylo, yhi;
         int firstRow, lastRow;
     };
+    // The parity runs over the edges of every contour together, as the point test's does.
     std::vector<Edge> edges;
-    edges.reserve(size_t(n));
-    for (int i = 0; i < n; ++i) {
-        Edge e{ring[size_t((i + n - 1) % n)], ring[size_t(i)], 0.0, 0.0, 0, 0};
-        e.ylo = std::min(e.prev.Y(), e.cur.Y());
-        e.yhi = std::max(e.prev.Y(), e.cur.Y());
-        const double ra = (e.ylo - gt[3]) / gt[5], rb = (e.yhi - gt[3]) / gt[5];
-        e.firstRow = std::max(window.y, ToCell(std::floor(std::min(ra, rb))) - 1);
-        e.lastRow = std::min(window.y + window.height - 1, ToCell(std::ceil(std::max(ra, rb))) + 1);
-        if (e.firstRow <= e.lastRow) {
-            edges.push_back(e);
+    for (int k = 0; k < polygon.GetNumContours(); ++k) {
+        const std::vector<Wml::Point2>& ring = polygon.GetContour(k);
+        const int n = int(ring.size());
+        for (int i = 0; i < n; ++i) {
+            Edge e{ring[size_t((i + n - 1) % n)], ring[size_t(i)], 0.0, 0.0, 0, 0};
+            e.ylo = std::min(e.prev.Y(), e.cur.Y());
+            e.yhi = std::max(e.prev.Y(), e.cur.Y());
+            const double ra = (e.ylo - gt[3]) / gt[5], rb = (e.yhi - gt[3]) / gt[5];
+            e.firstRow = std::max(window.y, ToCell(std::floor(std::min(ra, rb))) - 1);
+            e.lastRow = std::min(window.y + window.height - 1, ToCell(std::ceil(std::max(ra, rb))) + 1);
+            if (e.firstRow <= e.lastRow) {
+                edges.push_back(e);
+            }
         }
     }
     std::sort(edges.begin(), edges.end(),
@@ -223,7 +238,7 @@ DemCellWrite SamplePatchOnDem(const CDEM& dem, const EntityPatch& patch) {
     const cv::Mat heights = sampled(window - cv::Point(c0, r0));
     cv::compare(heights, kNoData, valid, cv::CMP_NE);
     out.window = window;
-    out.mask = CornersInside(piece.GetContour(0), gt, window) & valid;
+    out.mask = CornersInside(piece, gt, window) & valid;
     out.heights = heights.clone();
     out.heights.setTo(kNotEdited, ~out.mask);
     return out;

@@ -50,11 +50,11 @@ EntityPatch MakeEntityPatch(const std::vector<Wml::Point3>& vertices);
 // Needs only the DEM's size and geotransform, not its grid.
 DemCellWrite SamplePatchOnDem(const CDEM& dem, const EntityPatch& patch);
 
-// The cells of a window whose top-left corner lies inside the ring or on its edge, exactly as
-// CPgon::PtInPolygon decides for the corner (column c at x = ox + c * pw, row r at y = oy + r *
-// ph): an 8-bit mask of the window's size.
-cv::Mat CornersInside(const std::vector<Wml::Point2>& ring, const double geoTransform[6],
-                      const cv::Rect& window);
+// The cells of a window whose top-left corner lies inside the polygon (every contour, even-odd)
+// or on its outline, exactly as CPgon::PtInPolygon decides for the corner (column c at x = ox +
+// c * pw, row r at y = oy + r * ph): an 8-bit mask of the window's size, 255 inside. Decided row
+// by row from the edges that reach the row.
+cv::Mat CornersInside(const CPgon& polygon, const double geoTransform[6], const cv::Rect& window);
 
 // ---- Rasterised entities.
 

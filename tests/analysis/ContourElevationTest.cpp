@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 
 #include "analysis/ContourElevation.h"
 #include "document/KelvaroDoc.h"
@@ -48,38 +47,6 @@ bool SameGrid(const cv::Mat& a, const cv::Mat& b) {
 }
 
 }  // namespace
-
-TEST(ContourElevation, TheMaskHoldsExactlyTheCellCornersThePolygonHolds) {
-    // Random polygons, half of them with vertices on cell corners (edges through corners, edges
-    // along row lines, vertices on the rows), against the polygon's own point test.
-    std::mt19937 random(7);
-    std::uniform_real_distribution<double> free(-10.0, 70.0);
-    std::uniform_int_distribution<int> lattice(-5, 65);
-    const cv::Rect window(3, 2, 50, 60);
-    for (int round = 0; round < 300; ++round) {
-        const bool onCorners = round % 2 == 0;
-        std::vector<Wml::Point2> points;
-        const int n = 3 + round % 9;
-        for (int i = 0; i < n; ++i) {
-            const double c = onCorners ? lattice(random) : free(random);
-            const double r = onCorners ? lattice(random) : free(random);
-            points.emplace_back(kGt[0] + c * kGt[1], kGt[3] + r * kGt[5]);
-        }
-        const CPgon polygon(points.data(), n);
-        const cv::Mat mask = CornerInsideMask(polygon, kGt, window);
-        ASSERT_EQ(mask.size(), window.size());
-        int wrong = 0;
-        for (int r = 0; r < window.height; ++r)
-            for (int c = 0; c < window.width; ++c) {
-                const int expected =
-                    polygon.PtInPolygon(kGt[0] + (window.x + c) * kGt[1], kGt[3] + (window.y + r) * kGt[5])
-                        ? 1
-                        : 0;
-                wrong += mask.at<uchar>(r, c) != expected;
-            }
-        ASSERT_EQ(wrong, 0) << "round " << round;
-    }
-}
 
 TEST(ContourElevation, AnUpdateSetsTheCornerCellsOnFileAndInMemoryAlikeAndUndoRestoresThem) {
     const QString folder = kvtest::NewTempFolder("contour_update");
