@@ -221,5 +221,10 @@ int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
     if (QWidget* window = CadGetWindow(doc->m_pCad)) {
         CadWndRedraw(window);
     }
+    // A split that wrote no tile at all (a folder that cannot be written, say) is no success.
+    if (written.empty()) {
+        KvMessageBox(QStringLiteral("No tile written!"), MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
     return 1;
 }

@@ -36,6 +36,6 @@ void RowCornersInside(const CPgon& polygon, double x0, double dx, double y,
 
 // Cuts the DEM into one GeoTIFF per tile of the "Tiles" layer that it meets, in a folder the
 // operator picks: Float32 cells sampled from the DEM (copied when the tile lies on the DEM's
-// grid, bilinear otherwise), -9999 where the DEM has no data, with overviews. 1 when the tiles
-// were processed (tiles that could not be written are named in the command line), 0 otherwise.
+// grid, bilinear otherwise), -9999 where the DEM has no data, with overviews. 1 when at least one
+// tile was written (tiles that could not be written are named in the command line), 0 otherwise.
 int SplitDem(CKelvaroDoc* doc, CDEM* dem);
