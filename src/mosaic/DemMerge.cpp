@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 
+#include "demtools/EntityElevation.h"
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "mosaic/DEMMergeDlg.h"
@@ -408,7 +409,6 @@ DemMerger::PassResult DemMerger::WriteMerged(GDALDatasetH out, const MergeEntry&
     const double M = gt[1], L = gt[5];
     const MergeEntry* pair[2] = {&a, &b};
     cv::Mat block, sources[2];
-    std::vector<unsigned char> inside;
     std::vector<int> windowColumns;
     int step = 4;
     for (int by = 0; by < height; by += kMergeBlock) {
@@ -441,7 +441,6 @@ DemMerger::PassResult DemMerger::WriteMerged(GDALDatasetH out, const MergeEntry&
                 }
             }
             // Each DEM inside its exclusive area, the second over the first.
-            inside.resize(size_t(bw));
             for (int d = 0; d < 2; ++d) {
                 const CPgon part = blockPolygon & exclusive[d];
                 const double area = part.GetArea();
@@ -449,17 +448,16 @@ DemMerger::PassResult DemMerger::WriteMerged(GDALDatasetH out, const MergeEntry&
                     continue;
                 }
                 const bool whole = area >= blockArea;
+                const cv::Mat inside = whole ? cv::Mat() : CornersInside(part, gt, cv::Rect(bx, by, bw, bh));
                 for (int r = 0; r < bh; ++r) {
                     if (r % 50 == 0 && m_display.Aborted()) {
                         return PassResult::Aborted;
                     }
-                    if (!whole) {
-                        RowCornersInside(part, left, M, top + r * L, inside);
-                    }
+                    const uchar* corners = whole ? nullptr : inside.ptr<uchar>(r);
                     const float* source = sources[d].ptr<float>(r);
                     float* cells = block.ptr<float>(r);
                     for (int c = 0; c < bw; ++c) {
-                        if (source[c] != kNoData && (whole || inside[size_t(c)])) {
+                        if (source[c] != kNoData && (whole || corners[c])) {
                             cells[c] = source[c];
                         }
                     }

@@ -8,11 +8,8 @@
 
 #include <QString>
 
-#include <vector>
-
 class CDEM;
 class CKelvaroDoc;
-class CPgon;
 
 // Makes the DEM read from its file: a grid held in memory (without unsaved edits) is released and
 // the file opened again, read-only. False when the DEM then has no dataset.
@@ -28,11 +25,6 @@ bool ReadDemWindow(CDEM& dem, const cv::Rect& window, cv::Mat& image);
 // cannot be created.
 GDALDatasetH CreateDemGeoTiff(const QString& path, int width, int height, const double* geoTransform,
                               const QString& projection);
-
-// Which cells of a row of cells have their top-left corner inside the polygon (even-odd over all
-// its contours): the corner of cell c lies at (x0 + c · dx, y). inside gets 1 or 0 per cell.
-void RowCornersInside(const CPgon& polygon, double x0, double dx, double y,
-                      std::vector<unsigned char>& inside);
 
 // Cuts the DEM into one GeoTIFF per tile of the "Tiles" layer that it meets, in a folder the
 // operator picks: Float32 cells sampled from the DEM (copied when the tile lies on the DEM's
