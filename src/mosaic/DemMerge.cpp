@@ -16,6 +16,7 @@
 #include "mosaic/DemSplitMerge.h"
 #include "mosaic/LaplacianBlend.h"
 #include "mosaic/MosaicTile.h"
+#include "mosaic/SeamlineFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/geometry/Pgon.h"
 #include "platform/tools/ZQT.h"
@@ -60,12 +61,7 @@ MergeEntry EntryOf(CDEM* dem) {
         if (!polyline || CadEntityGetDeleted(polyline) || CadPlineGetNumVers(polyline) < 3) {
             continue;
         }
-        std::vector<Wml::Point2> points;
-        for (int i = 0; i < CadPlineGetNumVers(polyline); ++i) {
-            double x = 0, y = 0, z = 0;
-            CadPlineGetVer(polyline, i, &x, &y, &z);
-            points.emplace_back(x, y);
-        }
+        const std::vector<Wml::Point2> points = PolylinePoints(polyline);
         entry.seam.AddContour(points.data(), int(points.size()));
     }
     return entry;

@@ -68,6 +68,18 @@ CadLayer* GetSeamlineLayer(CadDrawing* drawing, const char* name) {
     return CadAddLayer(drawing, name, kSeamLayerColour, kSeamLayerLineType, kSeamLayerLineWeight);
 }
 
+std::vector<Wml::Point2> PolylinePoints(CadEntity* polyline) {
+    const int count = CadPlineGetNumVers(polyline);
+    std::vector<Wml::Point2> points;
+    points.reserve(size_t(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) {
+        double x = 0.0, y = 0.0, z = 0.0;
+        CadPlineGetVer(polyline, i, &x, &y, &z);
+        points.emplace_back(x, y);
+    }
+    return points;
+}
+
 CPgon SeamlineGridToMap(const CPgon& grid, const SeamlineGrid& frame) {
     CPgon map;
     for (int c = 0; c < grid.GetNumContours(); ++c) {
