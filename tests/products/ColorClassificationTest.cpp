@@ -496,10 +496,16 @@ TEST_F(ColorClassificationTest, TheHistogramCountsEveryClassFromTheMinimum) {
         EXPECT_EQ(histogram.m_Graph.Bars()[1].label, "10");
         kvtest::Screenshot(&histogram, QStringLiteral("CHistogramsDlg"));
         histogram.m_btnSave.click();
+        EXPECT_TRUE(ui.MessageTexts().isEmpty());
+        // A picture that cannot be written is said, not passed over.
+        ui.AnswerFile(folder + "/missing/histogram.bmp");
+        histogram.m_btnSave.click();
+        EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to save image!"});
         return IDOK;
     });
     dialog->m_btnHistogram.click();
     EXPECT_FALSE(QImage(folder + "/histogram.bmp").isNull());
+    EXPECT_FALSE(QFile::exists(folder + "/missing/histogram.bmp"));
 
     // A map of no data only leaves the graph empty.
     slope->m_colors.m_classes = {{1.0f, 0.0f, 0xFF, 1, {}, {}}};
