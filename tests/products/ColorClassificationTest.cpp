@@ -557,8 +557,13 @@ TEST_F(ColorClassificationTest, MapRepresentationCountsPalettesCancelAndRestore)
     rep->m_btnApplyRange.click();
     rep->m_editRangeMin.setText("abc");
     rep->m_btnApplyRange.click();
-    EXPECT_EQ(ui.MessageTexts(), QStringList({"min range value must be lower than max",
-                                              "min range value must be lower than max"}));
+    // An unbounded end would stretch the colours over nothing: refused like a reversed range.
+    rep->m_editRangeMin.setText("-inf");
+    rep->m_editRangeMax.setText("0.2");
+    rep->m_btnApplyRange.click();
+    EXPECT_EQ(ui.MessageTexts(),
+              QStringList({"min range value must be lower than max", "min range value must be lower than max",
+                           "min range value must be lower than max"}));
     EXPECT_EQ(*map->m_pRangeMin, savedMin);
     rep->m_editRangeMin.setText("-0.25");
     rep->m_editRangeMax.setText("0.75");
