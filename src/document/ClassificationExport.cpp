@@ -242,7 +242,6 @@ ExportResult ExportClassification(CMapData* map, const std::vector<ExportClass>&
         return ExportResult::Failed;
     }
     if (!kv::CommitTemporary(pictureTemporary, picturePath)) {
-        QFile::remove(pictureTemporary);
         KvMessageBox(QStringLiteral("Error writing the report"), MB_OK);
         return ExportResult::Failed;
     }

@@ -197,7 +197,9 @@ void CHistogramsDlg::OnBnClickedSave() {
         KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    ZQT_CaptureWindow(&m_Graph, path);
+    if (!ZQT_CaptureWindow(&m_Graph, path)) {
+        KvMessageBox(QStringLiteral("Unable to save image!"), MB_OK | MB_ICONEXCLAMATION);
+    }
 }
 
 void CHistogramsDlg::LayoutGraph() {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "controls/KvIcons.h"
 #include "document/KelvaroDoc.h"
@@ -270,7 +271,8 @@ void CMapRepresentationDlg::OnBnClickedApplyRange() {
     double minimum = 0.0;
     double maximum = 0.0;
     if (!ZQT_StringToDouble(m_editRangeMin.text(), &minimum) ||
-        !ZQT_StringToDouble(m_editRangeMax.text(), &maximum) || !(minimum < maximum)) {
+        !ZQT_StringToDouble(m_editRangeMax.text(), &maximum) || !std::isfinite(minimum) ||
+        !std::isfinite(maximum) || !(minimum < maximum)) {
         KvMessageBox(QStringLiteral("min range value must be lower than max"), MB_OK | MB_ICONEXCLAMATION);
         return;
     }

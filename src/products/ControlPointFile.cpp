@@ -82,6 +82,8 @@ void CmdRotateFromPoly(CadDrawing* drawing) {
                                                        products::PolylineVertices(target), gt);
     kv::SafeFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        // The earlier file stays; the operator learns that this one was not written.
+        KvMessageBox(QStringLiteral("Unable to export file!"), MB_OK | MB_ICONWARNING);
         return;
     }
     KvMessageBox(QStringLiteral("Process done"), MB_OK | MB_ICONINFORMATION);

@@ -496,10 +496,16 @@ TEST_F(ColorClassificationTest, TheHistogramCountsEveryClassFromTheMinimum) {
         EXPECT_EQ(histogram.m_Graph.Bars()[1].label, "10");
         kvtest::Screenshot(&histogram, QStringLiteral("CHistogramsDlg"));
         histogram.m_btnSave.click();
+        EXPECT_TRUE(ui.MessageTexts().isEmpty());
+        // A picture that cannot be written is said, not passed over.
+        ui.AnswerFile(folder + "/missing/histogram.bmp");
+        histogram.m_btnSave.click();
+        EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to save image!"});
         return IDOK;
     });
     dialog->m_btnHistogram.click();
     EXPECT_FALSE(QImage(folder + "/histogram.bmp").isNull());
+    EXPECT_FALSE(QFile::exists(folder + "/missing/histogram.bmp"));
 
     // A map of no data only leaves the graph empty.
     slope->m_colors.m_classes = {{1.0f, 0.0f, 0xFF, 1, {}, {}}};
@@ -551,8 +557,13 @@ TEST_F(ColorClassificationTest, MapRepresentationCountsPalettesCancelAndRestore)
     rep->m_btnApplyRange.click();
     rep->m_editRangeMin.setText("abc");
     rep->m_btnApplyRange.click();
-    EXPECT_EQ(ui.MessageTexts(), QStringList({"min range value must be lower than max",
-                                              "min range value must be lower than max"}));
+    // An unbounded end would stretch the colours over nothing: refused like a reversed range.
+    rep->m_editRangeMin.setText("-inf");
+    rep->m_editRangeMax.setText("0.2");
+    rep->m_btnApplyRange.click();
+    EXPECT_EQ(ui.MessageTexts(),
+              QStringList({"min range value must be lower than max", "min range value must be lower than max",
+                           "min range value must be lower than max"}));
     EXPECT_EQ(*map->m_pRangeMin, savedMin);
     rep->m_editRangeMin.setText("-0.25");
     rep->m_editRangeMax.setText("0.75");
