@@ -89,9 +89,8 @@ QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix) {
                 continue;
             }
         }
-        if (!IsLoadedLayerFile(path)) {
+        if (!RefuseLoadedLayerOutput({path})) {
             return path;
         }
-        KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
     }
 }

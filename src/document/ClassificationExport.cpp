@@ -161,8 +161,7 @@ ExportResult ExportClassification(CMapData* map, const std::vector<ExportClass>&
     const QString base = QDir(file.absolutePath()).filePath(file.completeBaseName());
     const QString picturePath = base + QStringLiteral(".jpg");
     const QString pdfPath = base + QStringLiteral(".pdf");
-    if (IsLoadedLayerFile(picturePath) || IsLoadedLayerFile(pdfPath)) {
-        KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
+    if (RefuseLoadedLayerOutput({picturePath, pdfPath})) {
         return ExportResult::Failed;
     }
     kv::ReportSwatches swatches;

@@ -249,8 +249,7 @@ int CColorClassificationDlg::SaveClassification(const QString& chosen) {
             path += QStringLiteral(".ccl");
         }
     }
-    if (IsLoadedLayerFile(path)) {
-        KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
+    if (RefuseLoadedLayerOutput({path})) {
         return 0;
     }
     const int type = m_pMap->m_mapType;

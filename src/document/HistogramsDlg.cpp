@@ -193,8 +193,7 @@ void CHistogramsDlg::OnBnClickedSave() {
     if (QFileInfo(path).suffix().isEmpty()) {
         path += QStringLiteral(".bmp");
     }
-    if (IsLoadedLayerFile(path)) {
-        KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
+    if (RefuseLoadedLayerOutput({path})) {
         return;
     }
     if (!ZQT_CaptureWindow(&m_Graph, path)) {

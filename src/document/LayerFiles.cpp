@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "document/KelvaroDoc.h"
+#include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
 #include "raster/MapData.h"
 #include "raster/Ortho.h"
@@ -42,6 +43,16 @@ bool IsLoadedLayerFile(const QString& path) {
             if (same(map->m_path)) {
                 return true;
             }
+        }
+    }
+    return false;
+}
+
+bool RefuseLoadedLayerOutput(std::initializer_list<QString> paths) {
+    for (const QString& path : paths) {
+        if (IsLoadedLayerFile(path)) {
+            KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
+            return true;
         }
     }
     return false;

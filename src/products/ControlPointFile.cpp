@@ -9,6 +9,7 @@
 
 #include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/ui/ActiveCommand.h"
@@ -67,7 +68,7 @@ void CmdRotateFromPoly(CadDrawing* drawing) {
     }
     const QFileInfo info(ortho);
     const QString path = QDir(info.absolutePath()).filePath(info.completeBaseName() + QStringLiteral(".cpt"));
-    if (products::RefuseLoadedLayerOutput({path})) {
+    if (RefuseLoadedLayerOutput({path})) {
         return;
     }
 

@@ -7,6 +7,7 @@
 
 #include "controls/DialogUnits.h"
 #include "controls/KvIcons.h"
+#include "document/LayerFiles.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "products/ProductsSupport.h"
@@ -205,7 +206,7 @@ void CExportNDVIDataDlg::OnOK() {
         KvMessageBox(QStringLiteral("A file with this name already exist"), MB_OK | MB_ICONINFORMATION);
         return;
     }
-    if (products::RefuseLoadedLayerOutput({PictureFile()})) {
+    if (RefuseLoadedLayerOutput({PictureFile()})) {
         return;
     }
     m_nCancelled = 0;

@@ -20,6 +20,7 @@
 #include "demtools/Tin.h"
 #include "demtools/TinRaster.h"
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
@@ -167,7 +168,7 @@ struct Outputs {
         dxf = base + QStringLiteral(".dxf");
     }
     // True, after "The file is used by a loaded layer", when a loaded layer reads one of them.
-    bool Refused() const { return products::RefuseLoadedLayerOutput({vtp, vtw, gtif, dxf}); }
+    bool Refused() const { return RefuseLoadedLayerOutput({vtp, vtw, gtif, dxf}); }
 };
 
 // One run: the terrain with its whole grid in memory (owned by the command, apart from the

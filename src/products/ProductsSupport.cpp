@@ -20,16 +20,6 @@ QString OutputPathBeside(const QString& input, const char* pattern) {
     return QDir(info.absolutePath()).filePath(name + QStringLiteral(".tif"));
 }
 
-bool RefuseLoadedLayerOutput(std::initializer_list<QString> paths) {
-    for (const QString& path : paths) {
-        if (IsLoadedLayerFile(path)) {
-            KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
-            return true;
-        }
-    }
-    return false;
-}
-
 namespace {
 
 int SaturateInt(double value) {

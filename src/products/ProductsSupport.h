@@ -22,10 +22,6 @@ namespace products {
 // base name (without extension), with extension "tif".
 QString OutputPathBeside(const QString& input, const char* pattern);
 
-// True, after telling the operator "The file is used by a loaded layer", when one of the paths is
-// the file of a layer of an open project: a tool never writes over a file a layer reads.
-bool RefuseLoadedLayerOutput(std::initializer_list<QString> paths);
-
 // Nearest int, half to even, saturated to the int range (NaN gives 0).
 int RoundHalfEven(double value);
 // Truncation toward zero, saturated to the int range (NaN gives 0).

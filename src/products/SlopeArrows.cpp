@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "products/DrawArrowDlg.h"
@@ -201,7 +202,7 @@ void CmdDrawArrow(CadDrawing* drawing) {
     const QString arrowPath = products::OutputPathBeside(dtmPath, "%s_arrow_map");
     const QString legendPath = products::OutputPathBeside(dtmPath, "%s_LGND");
     const QString summaryPath = products::OutputPathBeside(dtmPath, "%s_summary");
-    if (products::RefuseLoadedLayerOutput({slopePath, arrowPath, legendPath, summaryPath})) {
+    if (RefuseLoadedLayerOutput({slopePath, arrowPath, legendPath, summaryPath})) {
         return;
     }
     double noData = 0.0;

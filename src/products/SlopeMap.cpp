@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "platform/ui/Interaction.h"
 #include "products/ProductsSupport.h"
 #include "raster/RasterIO.h"
@@ -288,7 +289,7 @@ void CmdCreateSlopeMap(CadDrawing* /*drawing*/) {
         return;
     }
     const QString output = products::OutputPathBeside(dtmPath, "%s_SlopeMap");
-    if (products::RefuseLoadedLayerOutput({output})) {
+    if (RefuseLoadedLayerOutput({output})) {
         return;
     }
     MakeSlopeMap(dtmPath, output, nullptr);

@@ -17,6 +17,7 @@
 #include "demtools/Tin.h"
 #include "demtools/TinObj.h"
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "products/ProductsSupport.h"
@@ -141,7 +142,7 @@ void CmdWriteObj(CadDrawing* drawing) {
     const QString base = QDir(info.absolutePath()).filePath(info.completeBaseName());
     const QString vtp = base + QStringLiteral(".vtp"), vtw = base + QStringLiteral(".vtw");
     const QString obj = base + QStringLiteral(".obj"), mtl = base + QStringLiteral(".mtl");
-    if (products::RefuseLoadedLayerOutput({vtp, vtw, obj, mtl})) {
+    if (RefuseLoadedLayerOutput({vtp, vtw, obj, mtl})) {
         return;
     }
 
