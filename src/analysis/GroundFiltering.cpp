@@ -257,7 +257,8 @@ private:
     int GridGroundPoints(const CDEM& dem);
     int BuildOutputOverviews();
     int FillAndSmooth();
-    int RestrictToArea(const CDEM& dem, const std::vector<Wml::Point3>& area, const QString& output);
+    int CheckArea(const std::vector<Wml::Point3>& area);
+    int RestrictToArea();
 
     ProgressSink* m_overall;
     PhaseSink m_phase;
@@ -271,6 +272,8 @@ private:
     int m_width = 0, m_height = 0;
     CellRule m_cells{0, kInternalNoData};
     std::unique_ptr<LASwriterLAS> m_writer;
+    // The area's part of the work raster, in cells; no contours without an area.
+    CPgon m_inside;
 };
 
 int Run::MakeWorkRaster(const CDEM& dem, double gsd) {
@@ -489,12 +492,23 @@ int Run::FillAndSmooth() {
     return GroundFilterDone;
 }
 
-int Run::RestrictToArea(const CDEM& dem, const std::vector<Wml::Point3>& area, const QString& output) {
-    const CPgon inside = AreaCells(area, m_gt, m_width, m_height);
-    if (inside.GetArea() <= 0.0) {
+int Run::CheckArea(const std::vector<Wml::Point3>& area) {
+    if (area.size() <= 2) {
+        return GroundFilterDone;
+    }
+    m_inside = AreaCells(area, m_gt, m_width, m_height);
+    if (m_inside.GetArea() <= 0.0) {
         KvMessageBox(QStringLiteral("Selected area is out of selected DEM"), MB_OK | MB_ICONSTOP);
         return GroundFilterAreaOutside;
     }
+    return GroundFilterDone;
+}
+
+int Run::RestrictToArea() {
+    if (m_inside.GetNumContours() == 0) {
+        return GroundFilterDone;
+    }
+    const CPgon& inside = m_inside;
     cv::Mat mask(m_height, m_width, CV_8U, cv::Scalar(0));
     for (int holes = 0; holes < 2; ++holes) {
         std::vector<std::vector<cv::Point>> contours;
@@ -529,8 +543,8 @@ int Run::RestrictToArea(const CDEM& dem, const std::vector<Wml::Point3>& area, c
             }
         }
     }
-    Close(m_output);
-    if (!SaveImageAsGeoTiff(surface, m_gt, dem.m_projection, kInternalNoData, output, nullptr)) {
+    GDALRasterBandH band = GDALGetRasterBand(m_output, 1);
+    if (GDALSetRasterNoDataValue(band, kInternalNoData) != CE_None || !WriteWindow(band, whole, surface)) {
         KvMessageBox(QStringLiteral("Unable to save DEM"), MB_OK | MB_ICONSTOP);
         return Fail("Unable to save DEM");
     }
@@ -563,14 +577,21 @@ int Run::Execute(const CDEM& dem, const QString& output, const GroundFilterSetti
 
     // 2. The work raster; 3. every valid cell a point of the LAS file; 4. the LAS header
     // completed (counts and bounds); 5. the ground filter; 6. the ground points gridded onto the
-    // cells; 7. gaps filled and the result smoothed, tile by tile; 8. overviews.
+    // cells; 7. gaps filled and the result smoothed, tile by tile, and with an area only its cells
+    // changed; 8. overviews. An area that misses the work raster is refused before any filtering.
     const std::function<int()> phases[kPhases - 1] = {
-        [&] { return MakeWorkRaster(dem, settings.gsd); },
+        [&] {
+            const int made = MakeWorkRaster(dem, settings.gsd);
+            return made == GroundFilterDone ? CheckArea(area) : made;
+        },
         [&] { return WritePoints(dem); },
         [&] { return CompleteCloud(); },
         [&] { return FilterCloud(settings); },
         [&] { return GridGroundPoints(dem); },
-        [&] { return FillAndSmooth(); },
+        [&] {
+            const int filled = FillAndSmooth();
+            return filled == GroundFilterDone ? RestrictToArea() : filled;
+        },
         [&] { return BuildOutputOverviews(); },
     };
     for (int i = 0; i < kPhases - 1; ++i) {
@@ -584,11 +605,6 @@ int Run::Execute(const CDEM& dem, const QString& output, const GroundFilterSetti
     }
     if (Aborted()) {
         return GroundFilterAborted;
-    }
-
-    // With an area, only its cells change.
-    if (area.size() > 2) {
-        return RestrictToArea(dem, area, output);
     }
     GDALDatasetH done = m_output;
     m_output = nullptr;

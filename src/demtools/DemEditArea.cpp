@@ -12,10 +12,6 @@
 #include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 
-namespace {
-
-// Truncation toward zero, kept inside the int range so that a vertex far off the raster still
-// clips correctly instead of overflowing.
 int TruncToCell(double v) {
     constexpr double kLimit = double(INT_MAX / 4);
     if (std::isnan(v)) {
@@ -23,6 +19,8 @@ int TruncToCell(double v) {
     }
     return int(std::trunc(std::clamp(v, -kLimit, kLimit)));
 }
+
+namespace {
 
 std::vector<cv::Point> RoundContour(const std::vector<Wml::Point2>& contour) {
     std::vector<cv::Point> cells;

@@ -31,6 +31,10 @@ struct DemAreaPiece {
 // size, or the dataset's raster size when the grid is not loaded). Empty when they do not meet.
 std::vector<DemAreaPiece> ClipDemArea(const CDEM& dem, const CPgon& worldArea);
 
+// A cell index: the number truncated toward zero, kept well inside the int range (0 for NaN), so
+// that a position far off the raster still clips correctly instead of overflowing.
+int TruncToCell(double v);
+
 // The cell of the DEM's grid that contains a world position (the pixel coordinates rounded
 // down); it may lie outside the grid, and is (-1, -1) for a position that maps to no cell.
 cv::Point DemCellAt(const CDEM& dem, double x, double y);

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -110,13 +111,8 @@ AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vec
     if (!entity) {
         return AreaResult::End;
     }
-    const int count = CadPlineGetNumVers(entity);
-    for (int i = 0; i < count; ++i) {
-        double x = 0.0, y = 0.0, z = 0.0;
-        if (CadPlineGetVer(entity, i, &x, &y, &z)) {
-            area.emplace_back(x, y, z);
-        }
-    }
+    const std::vector<Wml::Point3> vertices = DrawingPolylineVertices(entity);
+    area.insert(area.end(), vertices.begin(), vertices.end());
     return area.empty() ? AreaResult::Empty : AreaResult::Area;
 }
 
@@ -175,6 +171,19 @@ AreaResult DrawNewArea(CadDrawing* drawing, const char* const prompts[3], std::v
                 return AreaResult::Cancelled;
         }
     }
+}
+
+std::vector<Wml::Point3> DrawingPolylineVertices(CadEntity* polyline) {
+    std::vector<Wml::Point3> vertices;
+    const int count = CadPlineGetNumVers(polyline);
+    vertices.reserve(size_t(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) {
+        double x = 0.0, y = 0.0, z = 0.0;
+        if (CadPlineGetVer(polyline, i, &x, &y, &z)) {
+            vertices.emplace_back(x, y, z);
+        }
+    }
+    return vertices;
 }
 
 CadEntity* PickAreaPolyline(CadDrawing* drawing, const QString& prompt) {

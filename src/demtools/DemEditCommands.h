@@ -84,6 +84,9 @@ AreaResult PickExistingArea(CadDrawing* drawing, const QString& prompt, std::vec
 // rightButtonFlag 0, or a third way on such as "Use total area" with 1. 2 when cancelled.
 int AskAreaChoice(CKelvaroDoc* doc, const QString& title, const QString& thirdCaption, int rightButtonFlag);
 
+// The vertices of a polyline of the drawing, in order (any the engine cannot give are left out).
+std::vector<Wml::Point3> DrawingPolylineVertices(CadEntity* polyline);
+
 // The DEM of the project whose image place the entity is; null for any other entity or none.
 CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
 

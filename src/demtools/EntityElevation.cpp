@@ -3,7 +3,6 @@
 #include <vtkPolyData.h>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -27,12 +26,6 @@ int FirstFalse(int n, Pred holds) {
         }
     }
     return lo;
-}
-
-// A cell index from a whole number, kept well inside the int range.
-int ToCell(double v) {
-    constexpr double kLimit = double(INT_MAX / 4);
-    return std::isnan(v) ? 0 : int(std::clamp(v, -kLimit, kLimit));
 }
 
 bool NorthUp(const CDEM& dem) {
@@ -112,8 +105,8 @@ cv::Mat CornersInside(const CPgon& polygon, const double gt[6], const cv::Rect& 
             e.ylo = std::min(e.prev.Y(), e.cur.Y());
             e.yhi = std::max(e.prev.Y(), e.cur.Y());
             const double ra = (e.ylo - gt[3]) / gt[5], rb = (e.yhi - gt[3]) / gt[5];
-            e.firstRow = std::max(window.y, ToCell(std::floor(std::min(ra, rb))) - 1);
-            e.lastRow = std::min(window.y + window.height - 1, ToCell(std::ceil(std::max(ra, rb))) + 1);
+            e.firstRow = std::max(window.y, TruncToCell(std::floor(std::min(ra, rb))) - 1);
+            e.lastRow = std::min(window.y + window.height - 1, TruncToCell(std::ceil(std::max(ra, rb))) + 1);
             if (e.firstRow <= e.lastRow) {
                 edges.push_back(e);
             }
@@ -215,10 +208,10 @@ DemCellWrite SamplePatchOnDem(const CDEM& dem, const EntityPatch& patch) {
     // The piece's box widened to the grid lines, and by one cell more on every side: the sampled
     // raster's outer ring, which never holds heights, then lies on cells whose corners are outside
     // the piece, and every cell whose corner is inside gets its sample.
-    const int c0 = ToCell(std::floor((lo.X() - ox) / pw)) - 1;
-    const int c1 = ToCell(std::ceil((hi.X() - ox) / pw)) + 1;
-    const int r0 = ToCell(std::floor((hi.Y() - oy) / ph)) - 1;
-    const int r1 = ToCell(std::ceil((lo.Y() - oy) / ph)) + 1;
+    const int c0 = TruncToCell(std::floor((lo.X() - ox) / pw)) - 1;
+    const int c1 = TruncToCell(std::ceil((hi.X() - ox) / pw)) + 1;
+    const int r0 = TruncToCell(std::floor((hi.Y() - oy) / ph)) - 1;
+    const int r1 = TruncToCell(std::ceil((lo.Y() - oy) / ph)) + 1;
     const int cols = c1 - c0, rows = r1 - r0;
     if (cols <= 2 || rows <= 2) {
         return out;

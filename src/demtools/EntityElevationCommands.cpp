@@ -21,18 +21,6 @@
 
 namespace {
 
-std::vector<Wml::Point3> VerticesOf(CadEntity* polyline) {
-    std::vector<Wml::Point3> vertices;
-    const int count = CadPlineGetNumVers(polyline);
-    for (int i = 0; i < count; ++i) {
-        double x = 0.0, y = 0.0, z = 0.0;
-        if (CadPlineGetVer(polyline, i, &x, &y, &z)) {
-            vertices.emplace_back(x, y, z);
-        }
-    }
-    return vertices;
-}
-
 // Keeps the selected closed polylines, in selection order, and unselects everything else.
 std::vector<CadEntity*> TakeClosedPolylines(CadDrawing* drawing) {
     std::vector<CadEntity*> kept, others;
@@ -126,7 +114,7 @@ void CmdDemElevationByEntities(CadDrawing* drawing) {
         const DemEditRecorder recorder = UndoRecorder(doc, progress, round);
         for (CadEntity* polyline : polylines) {
             // Triangulated once for all DEMs.
-            const EntityPatch patch = MakeEntityPatch(VerticesOf(polyline));
+            const EntityPatch patch = MakeEntityPatch(DrawingPolylineVertices(polyline));
             if (!patch.tin) {
                 continue;
             }
@@ -178,7 +166,7 @@ void CmdRasterizeEntitiesOnDem(CadDrawing* drawing) {
                 shape.vertices = {Wml::Point3(x, y, z), Wml::Point3(x2, y2, z2)};
                 break;
             default:
-                shape.vertices = VerticesOf(entity);
+                shape.vertices = DrawingPolylineVertices(entity);
                 shape.closed = CadPlineGetClosed(entity) != 0;
                 break;
         }
@@ -290,7 +278,7 @@ bool DrapeLine(CadDrawing* drawing, CDEM& dem, CadEntity* line, double step) {
 // gains the points a whole number of steps from its start (short of its end) where the DEM has a
 // height, and the polyline is replaced. False when the remaining entities must be left alone.
 bool DrapePolyline(CadDrawing* drawing, CDEM& dem, CadEntity* polyline, double step) {
-    std::vector<Wml::Point3> vertices = VerticesOf(polyline);
+    std::vector<Wml::Point3> vertices = DrawingPolylineVertices(polyline);
     for (size_t i = 0; i < vertices.size(); ++i) {
         Wml::Point3& p = vertices[i];
         const double h = HeightAt(dem, p.X(), p.Y());

@@ -79,8 +79,8 @@ void CmdRotateFromPoly(CadDrawing* drawing) {
             drawing, [](int sources, int targets) { return targets <= sources; }, &source, &target)) {
         return;
     }
-    const QByteArray text = products::ControlPointText(products::PolylineVertices(source),
-                                                       products::PolylineVertices(target), gt);
+    const QByteArray text =
+        products::ControlPointText(DrawingPolylineVertices(source), DrawingPolylineVertices(target), gt);
     kv::SafeFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         // The earlier file stays; the operator learns that this one was not written.

@@ -226,7 +226,7 @@ bool ExportPolylines(const LandmarkRun& run, vtkLinearTransform* transform, cons
     }
     for (CadEntity* polyline : run.edits) {
         CadClearVertices();
-        for (const Wml::Point3& v : products::PolylineVertices(polyline)) {
+        for (const Wml::Point3& v : DrawingPolylineVertices(polyline)) {
             double z = run.terrain->GetElevation(v.X(), v.Y());
             if (z == kNoData) {
                 z = v.Z();
@@ -345,10 +345,10 @@ void CmdLandmarkTransform(CadDrawing* drawing) {
         return;
     }
     run.edits = PickEditPolylines(drawing);
-    for (const Wml::Point3& v : products::PolylineVertices(source)) {
+    for (const Wml::Point3& v : DrawingPolylineVertices(source)) {
         run.source.push_back(Local(run, v.X(), v.Y(), v.Z()));
     }
-    for (const Wml::Point3& v : products::PolylineVertices(target)) {
+    for (const Wml::Point3& v : DrawingPolylineVertices(target)) {
         run.target.push_back(Local(run, v.X(), v.Y(), v.Z()));
     }
     TransformAndWrite(run, outputs);
@@ -385,7 +385,7 @@ void CmdLandmarkTransformGps(CadDrawing* drawing) {
         return;
     }
     run.edits = PickEditPolylines(drawing);
-    for (const Wml::Point3& v : products::PolylineVertices(gps)) {
+    for (const Wml::Point3& v : DrawingPolylineVertices(gps)) {
         const double terrain = run.terrain->GetElevation(v.X(), v.Y());
         if (terrain != kNoData) {
             run.source.push_back(Local(run, v.X(), v.Y(), terrain));

@@ -47,19 +47,6 @@ bool WriteMeshOffsetFile(const QString& path, const double offset[3]) {
     return file.commit();
 }
 
-std::vector<Wml::Point3> PolylineVertices(CadEntity* polyline) {
-    std::vector<Wml::Point3> vertices;
-    const int count = CadPlineGetNumVers(polyline);
-    vertices.reserve(size_t(std::max(count, 0)));
-    for (int i = 0; i < count; ++i) {
-        double x = 0.0, y = 0.0, z = 0.0;
-        if (CadPlineGetVer(polyline, i, &x, &y, &z)) {
-            vertices.emplace_back(x, y, z);
-        }
-    }
-    return vertices;
-}
-
 CadEntity* PickPolyline(CadDrawing* drawing, const QString& prompt, const std::function<bool(int)>& accept) {
     for (;;) {
         Prompt(drawing, prompt);

@@ -24,9 +24,6 @@ bool WritePolyDataFile(vtkPolyData* mesh, const QString& path);
 // "[PolyData Offset]", then "X=", "Y=" and "Z=" with six decimals, each line ended by "\n".
 bool WriteMeshOffsetFile(const QString& path, const double offset[3]);
 
-// The vertices of a polyline, in order.
-std::vector<Wml::Point3> PolylineVertices(CadEntity* polyline);
-
 // Asks for a polyline with the prompt until the operator picks one of two or more vertices whose
 // count `accept` takes (any count when empty); any other entity prompts "Invalid entity" and asks
 // again. Null when the operator picks none (right click, Enter, cancel).
