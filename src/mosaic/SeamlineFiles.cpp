@@ -10,6 +10,7 @@
 #include <cmath>
 #include <vector>
 
+#include "demtools/DemEditCommands.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
@@ -69,13 +70,11 @@ CadLayer* GetSeamlineLayer(CadDrawing* drawing, const char* name) {
 }
 
 std::vector<Wml::Point2> PolylinePoints(CadEntity* polyline) {
-    const int count = CadPlineGetNumVers(polyline);
+    const std::vector<Wml::Point3> vertices = DrawingPolylineVertices(polyline);
     std::vector<Wml::Point2> points;
-    points.reserve(size_t(std::max(count, 0)));
-    for (int i = 0; i < count; ++i) {
-        double x = 0.0, y = 0.0, z = 0.0;
-        CadPlineGetVer(polyline, i, &x, &y, &z);
-        points.emplace_back(x, y);
+    points.reserve(vertices.size());
+    for (const Wml::Point3& v : vertices) {
+        points.emplace_back(v.X(), v.Y());
     }
     return points;
 }
