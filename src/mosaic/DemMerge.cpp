@@ -9,12 +9,14 @@
 #include <cmath>
 #include <limits>
 
+#include "demtools/EntityElevation.h"
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "mosaic/DEMMergeDlg.h"
 #include "mosaic/DemSplitMerge.h"
 #include "mosaic/LaplacianBlend.h"
 #include "mosaic/MosaicTile.h"
+#include "mosaic/SeamlineFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/geometry/Pgon.h"
 #include "platform/tools/ZQT.h"
@@ -59,12 +61,7 @@ MergeEntry EntryOf(CDEM* dem) {
         if (!polyline || CadEntityGetDeleted(polyline) || CadPlineGetNumVers(polyline) < 3) {
             continue;
         }
-        std::vector<Wml::Point2> points;
-        for (int i = 0; i < CadPlineGetNumVers(polyline); ++i) {
-            double x = 0, y = 0, z = 0;
-            CadPlineGetVer(polyline, i, &x, &y, &z);
-            points.emplace_back(x, y);
-        }
+        const std::vector<Wml::Point2> points = PolylinePoints(polyline);
         entry.seam.AddContour(points.data(), int(points.size()));
     }
     return entry;
@@ -408,7 +405,6 @@ DemMerger::PassResult DemMerger::WriteMerged(GDALDatasetH out, const MergeEntry&
     const double M = gt[1], L = gt[5];
     const MergeEntry* pair[2] = {&a, &b};
     cv::Mat block, sources[2];
-    std::vector<unsigned char> inside;
     std::vector<int> windowColumns;
     int step = 4;
     for (int by = 0; by < height; by += kMergeBlock) {
@@ -441,7 +437,6 @@ DemMerger::PassResult DemMerger::WriteMerged(GDALDatasetH out, const MergeEntry&
                 }
             }
             // Each DEM inside its exclusive area, the second over the first.
-            inside.resize(size_t(bw));
             for (int d = 0; d < 2; ++d) {
                 const CPgon part = blockPolygon & exclusive[d];
                 const double area = part.GetArea();
@@ -449,17 +444,16 @@ DemMerger::PassResult DemMerger::WriteMerged(GDALDatasetH out, const MergeEntry&
                     continue;
                 }
                 const bool whole = area >= blockArea;
+                const cv::Mat inside = whole ? cv::Mat() : CornersInside(part, gt, cv::Rect(bx, by, bw, bh));
                 for (int r = 0; r < bh; ++r) {
                     if (r % 50 == 0 && m_display.Aborted()) {
                         return PassResult::Aborted;
                     }
-                    if (!whole) {
-                        RowCornersInside(part, left, M, top + r * L, inside);
-                    }
+                    const uchar* corners = whole ? nullptr : inside.ptr<uchar>(r);
                     const float* source = sources[d].ptr<float>(r);
                     float* cells = block.ptr<float>(r);
                     for (int c = 0; c < bw; ++c) {
-                        if (source[c] != kNoData && (whole || inside[size_t(c)])) {
+                        if (source[c] != kNoData && (whole || corners[c])) {
                             cells[c] = source[c];
                         }
                     }

@@ -133,32 +133,6 @@ GDALDatasetH CreateDemGeoTiff(const QString& path, int width, int height, const 
     return ds;
 }
 
-void RowCornersInside(const CPgon& polygon, double x0, double dx, double y,
-                      std::vector<unsigned char>& inside) {
-    std::fill(inside.begin(), inside.end(), 0);
-    std::vector<double> crossings;
-    for (int k = 0; k < polygon.GetNumContours(); ++k) {
-        const std::vector<Wml::Point2>& points = polygon.GetContour(k);
-        const size_t n = points.size();
-        for (size_t i = 0; i < n; ++i) {
-            const Wml::Point2& p = points[i];
-            const Wml::Point2& q = points[(i + 1) % n];
-            if ((p.Y() <= y && q.Y() > y) || (q.Y() <= y && p.Y() > y)) {
-                crossings.push_back(p.X() + (y - p.Y()) * (q.X() - p.X()) / (q.Y() - p.Y()));
-            }
-        }
-    }
-    std::sort(crossings.begin(), crossings.end());
-    const int count = int(inside.size());
-    for (size_t i = 0; i + 1 < crossings.size(); i += 2) {
-        const int first = std::max(0, int(std::ceil((crossings[i] - x0) / dx)));
-        const int last = std::min(count - 1, int(std::floor((crossings[i + 1] - x0) / dx)));
-        for (int c = first; c <= last; ++c) {
-            inside[size_t(c)] = 1;
-        }
-    }
-}
-
 int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
     if (!GDALGetDriverByName("GTiff") || !doc) {
         return 0;
@@ -220,6 +194,11 @@ int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
     }
     if (QWidget* window = CadGetWindow(doc->m_pCad)) {
         CadWndRedraw(window);
+    }
+    // A split that wrote no tile at all (a folder that cannot be written, say) is no success.
+    if (written.empty()) {
+        KvMessageBox(QStringLiteral("No tile written!"), MB_OK | MB_ICONEXCLAMATION);
+        return 0;
     }
     return 1;
 }

@@ -8,11 +8,8 @@
 
 #include <QString>
 
-#include <vector>
-
 class CDEM;
 class CKelvaroDoc;
-class CPgon;
 
 // Makes the DEM read from its file: a grid held in memory (without unsaved edits) is released and
 // the file opened again, read-only. False when the DEM then has no dataset.
@@ -29,13 +26,8 @@ bool ReadDemWindow(CDEM& dem, const cv::Rect& window, cv::Mat& image);
 GDALDatasetH CreateDemGeoTiff(const QString& path, int width, int height, const double* geoTransform,
                               const QString& projection);
 
-// Which cells of a row of cells have their top-left corner inside the polygon (even-odd over all
-// its contours): the corner of cell c lies at (x0 + c · dx, y). inside gets 1 or 0 per cell.
-void RowCornersInside(const CPgon& polygon, double x0, double dx, double y,
-                      std::vector<unsigned char>& inside);
-
 // Cuts the DEM into one GeoTIFF per tile of the "Tiles" layer that it meets, in a folder the
 // operator picks: Float32 cells sampled from the DEM (copied when the tile lies on the DEM's
-// grid, bilinear otherwise), -9999 where the DEM has no data, with overviews. 1 when the tiles
-// were processed (tiles that could not be written are named in the command line), 0 otherwise.
+// grid, bilinear otherwise), -9999 where the DEM has no data, with overviews. 1 when at least one
+// tile was written (tiles that could not be written are named in the command line), 0 otherwise.
 int SplitDem(CKelvaroDoc* doc, CDEM* dem);

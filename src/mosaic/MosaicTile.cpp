@@ -16,6 +16,7 @@
 #include "document/LayerFiles.h"
 #include "mosaic/MosaicOrder.h"
 #include "mosaic/RadiometricBalancing.h"
+#include "mosaic/SeamlineFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/MakerInfo.h"
 #include "platform/tools/SafeFile.h"
@@ -31,13 +32,7 @@ namespace {
 constexpr int kBlock = 128;
 
 CPgon PolygonOf(CadEntity* polyline) {
-    std::vector<Wml::Point2> points;
-    const int count = CadPlineGetNumVers(polyline);
-    for (int i = 0; i < count; ++i) {
-        double x = 0, y = 0, z = 0;
-        CadPlineGetVer(polyline, i, &x, &y, &z);
-        points.emplace_back(x, y);
-    }
+    const std::vector<Wml::Point2> points = PolylinePoints(polyline);
     return CPgon(points.data(), int(points.size()));
 }
 

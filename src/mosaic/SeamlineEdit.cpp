@@ -170,14 +170,8 @@ int ApplyArea(CKelvaroDoc& doc, Image* edited, const std::vector<Wml::Point2>& a
             if (!polyline) {
                 continue;
             }
-            const int count = CadPlineGetNumVers(polyline);
-            std::vector<Wml::Point2> contour(static_cast<size_t>(std::max(count, 0)));
-            for (int v = 0; v < count; ++v) {
-                double x = 0.0, y = 0.0, z = 0.0;
-                CadPlineGetVer(polyline, v, &x, &y, &z);
-                contour[static_cast<size_t>(v)] = Wml::Point2(x, y);
-            }
-            region.AddContour(contour.data(), count);
+            const std::vector<Wml::Point2> contour = PolylinePoints(polyline);
+            region.AddContour(contour.data(), static_cast<int>(contour.size()));
             if (first) {
                 style = {CadEntityGetColor(polyline), CadEntityGetLineWeight(polyline),
                          CadEntityGetLayerID(polyline), CadEntityGetLineType(polyline)};

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <vector>
 
+#include "demtools/DemEditCommands.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
@@ -66,6 +67,16 @@ CadLayer* GetSeamlineLayer(CadDrawing* drawing, const char* name) {
         return layer;
     }
     return CadAddLayer(drawing, name, kSeamLayerColour, kSeamLayerLineType, kSeamLayerLineWeight);
+}
+
+std::vector<Wml::Point2> PolylinePoints(CadEntity* polyline) {
+    const std::vector<Wml::Point3> vertices = DrawingPolylineVertices(polyline);
+    std::vector<Wml::Point2> points;
+    points.reserve(vertices.size());
+    for (const Wml::Point3& v : vertices) {
+        points.emplace_back(v.X(), v.Y());
+    }
+    return points;
 }
 
 CPgon SeamlineGridToMap(const CPgon& grid, const SeamlineGrid& frame) {

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/cad/Cad.h"
 #include "platform/geometry/Pgon.h"
@@ -27,6 +28,9 @@ constexpr int kSeamLayerLineWeight = -3;
 
 // The drawing's layer of that name, added with the seamline layer attributes when missing.
 CadLayer* GetSeamlineLayer(CadDrawing* drawing, const char* name);
+
+// The plan positions (x, y) of a polyline's vertices, in order.
+std::vector<Wml::Point2> PolylinePoints(CadEntity* polyline);
 
 // The working grid of a seamline build: x counts cells to the right and y cells downwards from the
 // top-left corner (minX, maxY) of the union of the images' extents; one cell is the images' common

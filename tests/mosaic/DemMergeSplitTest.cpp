@@ -511,6 +511,12 @@ TEST_F(DemMergeSplit, SplitCopiesCellsOnTheGridResamplesOffItAndDeclaresMinus999
     });
     ASSERT_TRUE(RunDocCommand(*doc, ID_MOSAICMERGE_SETUPTILES));
     AddTile(*doc, "T-00-00", gt[0], gt[3] - 1000, gt[0] + 1000, gt[3]);
+    // A folder where no tile can be written is refused, not reported as done.
+    ui.Clear();
+    ui.AnswerFile(File("missing/deeper"));
+    EXPECT_EQ(SplitDem(doc.get(), dem), 0);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"No tile written!"}));
+    EXPECT_TRUE(dtest::CommandLineHistory(doc->m_pCad, 1).contains("not written"));
     QDir().mkpath(File("tiles"));
     ui.Clear();
     ui.AnswerFile(File("tiles"));
