@@ -267,6 +267,7 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
     source.handle = GDALOpenEx(QFile::encodeName(path).constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
                                drivers, nullptr, nullptr);
     if (!source.handle) {
+        KvMessageBox(QStringLiteral("Unable to open selected file!"), MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
     CadDrawing* drawing = doc.m_pCad;

@@ -78,8 +78,8 @@ std::vector<GridTile> LayTileGrid(const CPgon& footprint, const TileGrid& grid, 
 int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path);
 // Imports tiles from the first polygon layer of a shapefile, one per feature, named by the file
 // name part of the field the operator chooses (CShapeFileFieldsDlg), "tile_%03d" when it has
-// none. 1 when the import ran; 0 for an empty path, a file that cannot be opened or a cancelled
-// field choice.
+// none. 1 when the import ran; 0 for an empty path, a file that cannot be opened ("Unable to open
+// selected file!") or a cancelled field choice.
 int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path);
 // The name a shapefile value gives a tile: its file-name part without drive, folders and
 // extension, lower-cased; the default when nothing is left.
