@@ -331,7 +331,23 @@ TEST_F(DemMergeSplit, ThreeDemsMergePairwiseLeavingNoTemporaryAndAnAbortLeavesNo
     };
     ASSERT_TRUE(undoEnabled());
 
+    // A name typed without its suffix whose completed name exists is asked about: No keeps that
+    // file and no merge runs.
     const QString output = File("All.tif");
+    QFile(output).open(QIODevice::WriteOnly);
+    for (CDEM* dem : {d1, d2, d3}) {
+        CadScriptPushEntity(doc->m_pCad, dem->m_imageEntity);
+    }
+    CadScriptPushFinish(doc->m_pCad);
+    ui.Clear();
+    ui.AnswerFile(File("All"));
+    ui.AnswerMessage(IDNO);
+    EXPECT_TRUE(RunDocCommand(*doc, ID_DEMSPLITMERGE_MERGE));
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"All.tif already exists.\nDo you want to replace it?"}));
+    EXPECT_EQ(ui.Choosers().size(), 2);
+    EXPECT_EQ(QFileInfo(output).size(), 0);
+    EXPECT_EQ(doc->GetDEMCount(), 3);
+
     // D1 and D3 overlap most: their merge is the temporary that pass 2 merges with D2.
     MergeRunner runner{ui, &CDEMMergeDlg::m_progressOverall};
     QString temporary;
