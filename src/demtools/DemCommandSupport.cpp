@@ -72,10 +72,10 @@ CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem, const QSt
     }
 }
 
-QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix) {
+QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix, const QString& folder) {
     for (;;) {
         QString path =
-            kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), QString(), filter, nullptr);
+            kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), folder, filter, nullptr);
         if (path.isEmpty()) {
             return path;
         }

@@ -115,6 +115,13 @@ void UntieEntities(const CadEntityList& list, const void* layer) {
 
 DemRemovalListener g_demRemovalListener = nullptr;
 
+// Whether a round of the DEM seamline stack touched the DEM.
+bool NamedByRound(const std::vector<UndoRoundData*>& rounds, const CDEM* dem) {
+    return std::any_of(rounds.begin(), rounds.end(), [dem](const UndoRoundData* round) {
+        return std::find(round->dems.begin(), round->dems.end(), dem) != round->dems.end();
+    });
+}
+
 void UntieLayer(CDEM* dem) {
     UntieEntities(dem->SeamlinePolylines, dem);
     if (g_demRemovalListener) {
@@ -390,8 +397,11 @@ void CKelvaroDoc::RemoveDEM(const QString& name) {
             m_ObjectElevationSetup.targetDEM = nullptr;
         }
         ForgetInDialogs(*this, found->second);
-        // Its seamline rounds may name it.
-        ClearDemSeamlineRounds();
+        // Rounds that name it could not be undone; a DEM no round touched (a temporary of the
+        // merge) leaves the operator's seamline history alone.
+        if (NamedByRound(m_DemSeamlineRounds, found->second)) {
+            ClearDemSeamlineRounds();
+        }
     }
     RemoveLayer(name, m_DEMs, m_DEMIdNames, m_DEMHandleNames);
 }

@@ -175,8 +175,9 @@ public:
     int RedoSeamlineRound();
     int UndoDemSeamlineRound();
     int RedoDemSeamlineRound();
-    // Frees every round of the stack (index -1). Removing an orthophoto or a DEM empties the stack
-    // of its kind, since its rounds may name the layer.
+    // Frees every round of the stack (index -1). Removing an orthophoto empties the orthophoto
+    // stack, since its rounds may name the layer; removing a DEM empties the DEM stack when one of
+    // its rounds touched that DEM.
     void ClearSeamlineRounds();
     void ClearDemSeamlineRounds();
 

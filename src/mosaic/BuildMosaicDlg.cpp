@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "controls/DialogUnits.h"
+#include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
 #include "mosaic/MosaicTile.h"
 #include "mosaic/RadiometricBalancing.h"
@@ -153,13 +154,10 @@ int CBuildMosaicDlg::BuildMosaic() {
         tile->m_nTransitionMode = 4;
     }
     if (tiles.empty()) {
-        QString path = kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), folder,
-                                                           QStringLiteral("GeoTiff image (*.tif)"), nullptr);
+        const QString path =
+            ChooseOutputFile(QStringLiteral("GeoTiff image (*.tif)"), QStringLiteral("tif"), folder);
         if (path.isEmpty()) {
             return 0;
-        }
-        if (QFileInfo(path).suffix().isEmpty()) {
-            path += QStringLiteral(".tif");
         }
         auto tile = NewTile(&doc, box, orthos);
         tile->m_strOutputPath = path;

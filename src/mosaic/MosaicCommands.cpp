@@ -1,7 +1,5 @@
 #include "mosaic/MosaicCommands.h"
 
-#include <QFileInfo>
-
 #include <vector>
 
 #include "demtools/DemEditCommands.h"
@@ -72,13 +70,9 @@ void CmdDemMerge(CadDrawing* drawing) {
         KvMessageBox(QStringLiteral("Please selected at least 2 DEMs!"), MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    QString path = kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), QString(),
-                                                       QStringLiteral("GeoTiff DEM (*.tif)"), nullptr);
+    const QString path = ChooseOutputFile(QStringLiteral("GeoTiff DEM (*.tif)"), QStringLiteral("tif"));
     if (path.isEmpty()) {
         return;
-    }
-    if (QFileInfo(path).suffix().isEmpty()) {
-        path += QStringLiteral(".tif");
     }
     CDEMMergeDlg dialog(doc, dems, path, kv::DialogParent());
     dialog.DoModal();

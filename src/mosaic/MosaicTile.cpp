@@ -521,8 +521,8 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
         return kFailed;
     };
     // A loaded layer's file is never written over (nor deleted).
-    if (IsLoadedLayerFile(m_strOutputPath)) {
-        return refuse();
+    if (RefuseLoadedLayerOutput({m_strOutputPath})) {
+        return kFailed;
     }
     const double R = SeamlineWorkingScale(m_pDoc->SeamlineScaleFactor);
     if (CollectContributingOrthos() == 0) {

@@ -114,17 +114,26 @@ int ApplyArea(CKelvaroDoc& doc, Image* edited, const std::vector<Wml::Point2>& a
     }
     const CPgon areaPgon(area.data(), static_cast<int>(area.size()));
 
-    // The engine selects what the area crosses or encloses on unlocked layers only.
+    // The engine selects what the area crosses or encloses on shown, unlocked layers only. The
+    // seamline layer is opened for the selection when it is locked or hidden (the mosaic build
+    // hides it) and keeps its state afterwards: the edit works whether the seams are shown or not.
     CadLayer* layer = CadGetLayerByName(drawing, EditKind<Image>::kLayer);
     const bool locked = layer && CadLayerGetLock(layer);
+    const bool hidden = layer && !CadLayerGetVisible(layer);
     if (locked) {
         CadLayerPutLock(layer, 0);
         CadUpdate(drawing);
+    }
+    if (hidden) {
+        CadLayerPutVisible(layer, 1);
     }
     CadSelectClear(drawing);
     CadEntity* selector = AddClosedPolyline(drawing, area);
     CadSelectByPolygon(drawing, selector, 1, 1);
     CadEntityErase(selector, 1);
+    if (hidden) {
+        CadLayerPutVisible(layer, 0);
+    }
     if (locked) {
         CadLayerPutLock(layer, 1);
     }

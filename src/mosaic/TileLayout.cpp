@@ -267,6 +267,7 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
     source.handle = GDALOpenEx(QFile::encodeName(path).constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
                                drivers, nullptr, nullptr);
     if (!source.handle) {
+        KvMessageBox(QStringLiteral("Unable to open selected file!"), MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }
     CadDrawing* drawing = doc.m_pCad;
@@ -369,6 +370,16 @@ void RunRemoveAllTiles(CKelvaroDoc& doc) {
     }
 }
 
+QString TileFileName(const QString& name) {
+    QString file = name;
+    for (QChar& c : file) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')) {
+            c = QLatin1Char('_');
+        }
+    }
+    return file;
+}
+
 std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, CKelvaroDoc* doc,
                                                          double pixelWidth, double pixelHeight,
                                                          const QString& folder, const QString& suffix) {
@@ -396,7 +407,7 @@ std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, C
         }
         tile->m_Outline = CPgon(points.data(), int(points.size()));
         tile->m_strName = name;
-        tile->m_strOutputPath = folder + name + suffix;
+        tile->m_strOutputPath = folder + TileFileName(name) + suffix;
         const double gt[6] = {tile->m_minX, pixelWidth, 0.0, tile->m_maxY, 0.0, pixelHeight};
         std::copy(gt, gt + 6, tile->m_geoTransform);
         tile->m_width = PixelSpan(tile->m_maxX - tile->m_minX, pixelWidth);

@@ -78,18 +78,23 @@ std::vector<GridTile> LayTileGrid(const CPgon& footprint, const TileGrid& grid, 
 int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path);
 // Imports tiles from the first polygon layer of a shapefile, one per feature, named by the file
 // name part of the field the operator chooses (CShapeFileFieldsDlg), "tile_%03d" when it has
-// none. 1 when the import ran; 0 for an empty path, a file that cannot be opened or a cancelled
-// field choice.
+// none. 1 when the import ran; 0 for an empty path, a file that cannot be opened ("Unable to open
+// selected file!") or a cancelled field choice.
 int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path);
 // The name a shapefile value gives a tile: its file-name part without drive, folders and
 // extension, lower-cased; the default when nothing is left.
 std::string TileNameFromValue(const std::string& value, int featureIndex);
 
+// The file name a tile is written under, without its suffix: the tile's name with every folder
+// separator ("/", "\") and drive colon replaced by "_", so that the file lies in the folder the
+// operator chose whatever the name holds ("../x" gives ".._x").
+QString TileFileName(const QString& name);
+
 // The tiles of the layer as their readers (the mosaic build, the DEM split) take them: every
 // visible, not erased, closed polyline of more than 2 vertices that carries a non-empty name, in
 // the layer's order, as records of the document with the name, the outline and its bounding box,
-// the output path folder + name + suffix, and the pixel grid (pixel width, pixel height) from the
-// box's top-left corner.
+// the output path folder + TileFileName(name) + suffix, and the pixel grid (pixel width, pixel
+// height) from the box's top-left corner.
 std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, CKelvaroDoc* doc,
                                                          double pixelWidth, double pixelHeight,
                                                          const QString& folder, const QString& suffix);

@@ -27,6 +27,7 @@
 #include "mosaic/LaplacianBlend.h"
 #include "mosaic/MosaicCommands.h"
 #include "mosaic/SeamRouting.h"
+#include "mosaic/SeamlineEdit.h"
 #include "mosaic/SeamlinesGenerationDlg.h"
 #include "mosaic/TileLayout.h"
 #include "mosaic/TilesGenerationDlg.h"
@@ -313,6 +314,39 @@ TEST_F(DemMergeSplit, ThreeDemsMergePairwiseLeavingNoTemporaryAndAnAbortLeavesNo
     CDEM* d2 = Add(Cut(olinda, File("d2.tif"), 600, 399));
     CDEM* d3 = Add(Cut(olinda, File("d3.tif"), 300, 400));
     BuildSeamlines();
+    // A seamline edit made before the merge: a band from D1 across D3's region.
+    const double* g = d1->m_geoTransform;
+    const double top = g[3] - 450 * kCell, bottom = g[3] - 550 * kCell;
+    ASSERT_EQ(ApplyDemSeamlineArea(*doc, d1,
+                                   {{g[0] + 200 * kCell, bottom},
+                                    {g[0] + 550 * kCell, bottom},
+                                    {g[0] + 550 * kCell, top},
+                                    {g[0] + 200 * kCell, top}}),
+              1);
+    auto undoEnabled = [this] {
+        kv::CommandUI state;
+        state.id = ID_DEMSPLITMERGE_UNDOEDITSEAMLINES;
+        EXPECT_TRUE(doc->OnUpdateCommand(state));
+        return state.enabled;
+    };
+    ASSERT_TRUE(undoEnabled());
+
+    // A name typed without its suffix whose completed name exists is asked about: No keeps that
+    // file and no merge runs.
+    const QString output = File("All.tif");
+    QFile(output).open(QIODevice::WriteOnly);
+    for (CDEM* dem : {d1, d2, d3}) {
+        CadScriptPushEntity(doc->m_pCad, dem->m_imageEntity);
+    }
+    CadScriptPushFinish(doc->m_pCad);
+    ui.Clear();
+    ui.AnswerFile(File("All"));
+    ui.AnswerMessage(IDNO);
+    EXPECT_TRUE(RunDocCommand(*doc, ID_DEMSPLITMERGE_MERGE));
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"All.tif already exists.\nDo you want to replace it?"}));
+    EXPECT_EQ(ui.Choosers().size(), 2);
+    EXPECT_EQ(QFileInfo(output).size(), 0);
+    EXPECT_EQ(doc->GetDEMCount(), 3);
 
     // D1 and D3 overlap most: their merge is the temporary that pass 2 merges with D2.
     MergeRunner runner{ui, &CDEMMergeDlg::m_progressOverall};
@@ -328,7 +362,6 @@ TEST_F(DemMergeSplit, ThreeDemsMergePairwiseLeavingNoTemporaryAndAnAbortLeavesNo
             }
         }
     };
-    const QString output = File("All.tif");
     ASSERT_EQ(PressMerge(runner, {d1, d2, d3}, output), IDOK);
     ASSERT_FALSE(temporary.isEmpty());
     EXPECT_TRUE(temporary.startsWith(GetDemUndoFolder() + "DEMMerge/"));
@@ -344,6 +377,9 @@ TEST_F(DemMergeSplit, ThreeDemsMergePairwiseLeavingNoTemporaryAndAnAbortLeavesNo
     EXPECT_EQ(cv::norm(cells.colRange(700, 999), ReadCells(File("d2.tif")).colRange(100, 399), cv::NORM_INF),
               0.0);
     EXPECT_EQ(cv::countNonZero(cells == kNoData), 0);
+    // The temporary DEM came and went without touching the edit's round: it can still be undone.
+    EXPECT_TRUE(undoEnabled());
+    EXPECT_EQ(doc->UndoDemSeamlineRound(), 1);
 
     // Abort in pass 2: the button says so, the temporary DEM of pass 1 goes and the file already
     // at the path stays as it was.

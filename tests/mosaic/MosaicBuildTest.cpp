@@ -320,11 +320,40 @@ TEST_F(MosaicBuild, RibbonBuildWritesNamedTilesThatCopyEachRegionsOwnerAndJoinTh
     ui.AnswerFile(out);
     ui.AnswerMessage(IDNO);
     EXPECT_EQ(runner.Press(*doc), IDOK);
-    EXPECT_EQ(ui.MessageTexts().count(QString("unable to create %1/T-00-00.tif file").arg(QDir(out).path())),
-              1)
+    EXPECT_EQ(ui.MessageTexts().count("The file is used by a loaded layer"), 4)
         << ui.MessageTexts().join("|").toStdString();
     EXPECT_EQ(ui.MessageTexts().size(), 5);
     EXPECT_EQ(QFileInfo(out + "/T-00-00.tif").lastModified(), before);
+}
+
+TEST_F(MosaicBuild, TileNamesWithFolderPartsWriteAndDeleteOnlyInsideTheChosenFolder) {
+    AddCrops();
+    // "../victim" lies where no orthophoto reaches (its file would be deleted), "../left" over the
+    // scene's left columns (its file would be written); both names exist beside the folder.
+    CadLayer* layer = GetTileLayer(doc->m_pCad, kTilesLayer);
+    const double x0 = scene[0], y0 = scene[3] + 200 * scene[5], x1 = scene[0] + 100 * scene[1];
+    AddTile(doc->m_pCad, layer, "../left", {{x0, y0, 0}, {x1, y0, 0}, {x1, scene[3], 0}, {x0, scene[3], 0}},
+            kTileColour);
+    AddTile(doc->m_pCad, layer, "../victim",
+            {{x0 - 9000, y0, 0}, {x0 - 6000, y0, 0}, {x0 - 6000, scene[3], 0}, {x0 - 9000, scene[3], 0}},
+            kTileColour);
+    for (const char* name : {"/left.tif", "/victim.tif"}) {
+        QFile file(folder + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("kept");
+    }
+    const QString out = folder + "/tiles";
+    QDir().mkpath(out);
+    ui.AnswerFile(out);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    for (const char* name : {"/left.tif", "/victim.tif"}) {
+        QFile file(folder + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+        EXPECT_EQ(file.readAll(), "kept") << name;
+    }
+    EXPECT_EQ(ReadRaster(out + "/.._left.tif").width, 100);
+    EXPECT_TRUE(QFile::exists(out + "/.._left.tfw"));
 }
 
 TEST_F(MosaicBuild, WithoutNamedClosedTilesOneFileCoversTheWholeMosaic) {

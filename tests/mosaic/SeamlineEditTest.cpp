@@ -224,11 +224,16 @@ TEST_F(SeamlineEdit, AnAreaMovesGroundFromTheNeighboursToTheClickedImageInOneRou
     EXPECT_FALSE(CadEntityGetDeleted(demPolyline));
     EXPECT_EQ(dem->SeamlinePolylines, CadEntityList{demPolyline});
 
-    // A band through the whole of B cuts it in two, both pieces linked alike.
+    // A band through the whole of B cuts it in two, both pieces linked alike; on the layer hidden
+    // as the mosaic build leaves it, and hidden and locked still afterwards.
+    CadLayer* seamLayer = CadGetLayerByName(d, kSeamLinesLayer);
+    CadLayerPutVisible(seamLayer, 0);
     Edit({BoxPoints(xm - 5 * kPixel, ym - 3 * kPixel, x1 + 5 * kPixel, ym + 3 * kPixel)});
     ASSERT_EQ(b->SeamlinePolylines.size(), 2u);
     EXPECT_EQ(CadEntityGetUserData(b->SeamlinePolylines[0]), CadEntityGetUserData(b->SeamlinePolylines[1]));
     EXPECT_EQ(CadEntityGetUserPtr(b->SeamlinePolylines[1]), b);
+    EXPECT_EQ(CadLayerGetVisible(seamLayer), 0);
+    EXPECT_EQ(CadLayerGetLock(seamLayer), 1);
 
     // An area inside A that crosses no seamline, a click outside every region, right clicks after
     // one and two points and typed text change nothing.

@@ -272,6 +272,11 @@ TEST_F(TileLayout, TilesComeFromDrawingLayersAndShapefileFeaturesAndRemoveAllKee
     EXPECT_EQ(ImportTilesFromDrawing(*doc, folder + "/missing.dxf"), 0);
     EXPECT_EQ(ui.MessageTexts(),
               QStringList({"Unable to import this file.\nAutocad 2000 dwg/dxf supported"}));
+    // A shapefile that cannot be opened (random bytes) is told and imports nothing.
+    ui.Clear();
+    EXPECT_EQ(ImportTilesFromShapefile(*doc, kvtest::DataPath("unreadable_tiles.shp")), 0);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Unable to open selected file!"}));
+    EXPECT_TRUE(TilesOn(d, kTilesLayer).empty());
 
     // A drawing with closed polylines on "T1" and "T2", written to DXF by the converter.
     CadDrawing* source = CadCreate();
