@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
 #include "support/scenario/TimerCensus.h"
@@ -379,9 +381,14 @@ TEST(ScenarioRunner, TheTimersADialogStartsAreItsWhereverTheyAreHeldButTheWidget
     before.start(60000);
     const kvscenario::TimerCensus::Snapshot shown = census.Take();
     dialog.show();
+    dialog.activateWindow();
     edit.setFocus();
     QApplication::processEvents();
     // A focused line edit blinks from a timer of its own; a timer that ran before is another's.
+    const kvscenario::TimerCensus::Snapshot now = census.Take();
+    ASSERT_TRUE(std::any_of(now.begin(), now.end(), [&edit](const auto& timer) {
+        return timer.first == &edit || timer.first->parent() == &edit;
+    }));
     EXPECT_EQ(census.Pending(dialog, shown, nullptr), 0);
 
     held.start(60000);
