@@ -92,8 +92,12 @@ bool CSubtractDEMDlg::OnInitDialog() {
     m_btnExport.SetIcon(IDI_EXPORT, IDI_EXPORT_DISABLED);
     m_view.Create(&m_preview);
     m_events.emplace(std::vector<HostedCadView*>{&m_view});
-    // The first computation starts once the dialog shows.
-    QTimer::singleShot(100, this, [this] { OnTimer(); });
+    // The first computation starts once the dialog shows, from a timer of the dialog's own, so that
+    // whoever waits for the dialog sees it coming.
+    auto* start = new QTimer(this);
+    start->setSingleShot(true);
+    connect(start, &QTimer::timeout, this, [this] { OnTimer(); });
+    start->start(100);
     return true;
 }
 

@@ -63,7 +63,8 @@ CVolumeDlg::CVolumeDlg(int* abortFlag, QWidget* parent)
       m_progress(this),
       m_btnExport(QStringLiteral("Export"), this),
       m_btnAbort(QStringLiteral("Abort"), this),
-      m_btnClose(QStringLiteral("Close"), this) {
+      m_btnClose(QStringLiteral("Close"), this),
+      m_timer(this) {
     if (m_pAbort) {
         *m_pAbort = 0;
     }

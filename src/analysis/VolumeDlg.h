@@ -102,6 +102,7 @@ private:
     // Measures against that reference and shows it.
     void UseReference(double reference);
 
+    // The dialog's own, so that whoever waits for the dialog sees its first computation coming.
     QTimer m_timer;
     bool m_bComputing = false;
 };

@@ -1,15 +1,24 @@
 // The scenario runner as its users meet it: scripts it refuses before the program starts, steps
-// that fail with one line naming what was awaited and what came instead, and answers (dialog
-// fields, message boxes, choosers) reaching the real program.
+// that fail with one line naming what was awaited and what came instead, answers (dialog fields,
+// buttons, message boxes, choosers, modeless windows) reaching the real program, and dialogs that
+// act from their own timers left alone until they wait for the operator.
+#include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QSettings>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
+#include "support/scenario/TimerCensus.h"
 
 namespace {
 
@@ -72,7 +81,10 @@ TEST(ScenarioRunner, AScriptItCannotRunIsRefusedBeforeTheProgramStarts) {
         {"add-dem ${KV_SCENARIO_UNSET_NAME}/a.tif\n", "line 1: ${KV_SCENARIO_UNSET_NAME} is not set"},
         {"    press OK\n", "line 1: an indented line belongs under a dialog step"},
         {"dialog Data\n    click OK\n",
-         "line 2: only set and press lines belong under a dialog (found \"click\")"},
+         "line 2: only set, expect and press lines belong under a dialog (found \"click\")"},
+        {"dialog Data\n    expect Name\n", "line 2: expect needs LABEL = REGEX"},
+        {"dialog Data\n    expect Name = (\n", "line 2: \"(\" is no regular expression"},
+        {"dialog Data\n    press OK #0\n", "line 2: \"#0\" counts from 1"},
         {"new\npress OK\n", "line 2: press belongs indented under a dialog step"},
         {"type \"unclosed\n", "line 1: a double quote is not closed"},
     };
@@ -100,6 +112,9 @@ TEST(ScenarioRunner, AScriptItCannotRunIsRefusedBeforeTheProgramStarts) {
 
 TEST(ScenarioRunner, AFailedStepEndsTheRunWithOneLineNamingWhatWasAwaitedAndWhatCame) {
     const QString olinda = DataPath("olinda_dem_nodata.tif");
+    // The polyline dialog has no title, a group of radio buttons and two fields without labels.
+    const QString polylineDialog = "copy " + DataPath("l7_rgb_west.tif") +
+                                   " o.tif\nnew\nadd-ortho o.tif\ncommand DPOO\nfile o.tif\ndialog ^$\n";
     const struct {
         QString script;
         QString diagnosis;
@@ -128,6 +143,18 @@ TEST(ScenarioRunner, AFailedStepEndsTheRunWithOneLineNamingWhatWasAwaitedAndWhat
          "6: new"},
         {"new\nbutton ID_BUTTON_DEMUNDO\n",
          "line 2: awaited the ribbon's ID_BUTTON_DEMUNDO enabled, came it disabled", nullptr},
+        // A label that names no field, or several, sets none of them.
+        {polylineDialog + "    set Line tpye = Arc\n    press OK\nnew\n",
+         "line 7: awaited a field labelled /Line tpye/ in dialog \"\", came fields \"Line Step (15)\", \"\", "
+         "\"Line weight (11-3-2)\", \"\", \"Is Filled?\", \"Line type\", \"DashedPoly\"",
+         "9: new"},
+        {polylineDialog + "    set Line = 5\n    press OK\nnew\n",
+         "line 7: awaited one field labelled /Line/ in dialog \"\", came 3 that match it (fields \"Line Step "
+         "(15)\"",
+         "9: new"},
+        {polylineDialog + "    expect Line weight = ^99$\n    press OK\nnew\n",
+         "line 7: awaited field \"Line weight (11-3-2)\" of dialog \"\" to show /^99$/, came \"8\"",
+         "9: new"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script.toStdString());
@@ -151,7 +178,7 @@ TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForT
     const QString script = QStringLiteral(
         "button User Data\n"
         "dialog ^User Data$\n"
-        "    set Name = Ada\n"
+        "    set ^Name = Ada\n"
         "    set \"Surname\" =\n"
         "    press OK\n"
         "expect required!\n"
@@ -177,12 +204,31 @@ TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForT
         "dialog Object Snap\n"
         "    set Object snap on = true\n"
         "    set Midpoint = false\n"
-        "    press OK\n");
+        "    press OK\n"
+        // A radio button is pressed like any button; OK stores the line type it chose.
+        "copy ${SCRIPT_DIR}/ortho.tif ortho.tif\n"
+        "add-ortho ortho.tif\n"
+        "command DPOO\n"
+        "file ortho.tif\n"
+        "dialog ^$\n"
+        "    press Continua\n"
+        "    press OK\n"
+        "right-click\n"
+        "dialog ^$\n"
+        "    press Cancel\n"
+        // A modeless window, shown by a command that has ended, is answered by its title.
+        "button Map representation\n"
+        "dialog Map representation\n"
+        "    set Colors = 300\n"
+        "    press Apply\n"
+        "    press Close\n");
     // The copy's source lies beside the script.
     const QString scriptFolder = kvtest::TempDir() + "/scenario-dialogs";
     QDir().mkpath(scriptFolder);
     QFile::remove(scriptFolder + "/data.tif");
     ASSERT_TRUE(QFile::copy(DataPath("olinda_dem_nodata.tif"), scriptFolder + "/data.tif"));
+    QFile::remove(scriptFolder + "/ortho.tif");
+    ASSERT_TRUE(QFile::copy(DataPath("l7_rgb_west.tif"), scriptFolder + "/ortho.tif"));
     QFile file(scriptFolder + "/dialogs.kvs");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(script.toUtf8());
@@ -201,6 +247,8 @@ TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForT
     EXPECT_EQ(profile.value("UserData/UserData_Surname").toString(), QStringLiteral("Rossi"));
     EXPECT_EQ(profile.value("UserData/UserData_Company").toString(), QStringLiteral("Drovane Software"));
     EXPECT_TRUE(QFile::exists(keep + "/slope.tif"));
+    EXPECT_EQ(profile.value("Line type/Line type").toString(), QStringLiteral("Continua"));
+    EXPECT_EQ(profile.value("Line_weight/Line_weight").toString(), QStringLiteral("3"));
 
     // The transcript tells every answer in the order it was given.
     EXPECT_TRUE(
@@ -217,6 +265,10 @@ TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForT
                                 "dialog \"Point Style\": set \"Size:\" = \"12 px\"",
                                 "dialog \"Object Snap\": set \"Object snap on (F3)\" = \"true\"",
                                 "dialog \"Object Snap\": set \"Midpoint\" = \"false\"",
+                                "dialog \"\": press \"Continua\"",
+                                "dialog \"\": press \"Cancel\"",
+                                "dialog \"Map representation\": set \"Colors\" = \"300\"",
+                                "dialog \"Map representation\": press \"Close\"",
                                 "passed",
                             }));
 }
@@ -239,6 +291,127 @@ TEST(ScenarioRunner, ALargeDemAsksForPyramidLevelsAndTheAnswerIsTaken) {
     EXPECT_EQ(outcome.status, 0) << outcome.errors.join('\n').toStdString()
                                  << outcome.transcript.toStdString();
     EXPECT_GT(kvtest::Inspect(dem).overviews, 0);
+}
+
+TEST(ScenarioRunner, ADialogThatActsFromItsOwnTimerIsAnsweredOnceItWaitsForTheOperator) {
+    // The volume and the subtraction make their first computation from a timer once they show,
+    // the mosaic build asks for its folder from its progress window's timer.
+    const QString keep = kvtest::NewTempFolder(QStringLiteral("timers"));
+    const QString script =
+        QStringLiteral(
+            "copy %1 a.tif\n"
+            "copy %1 b.tif\n"
+            "new\n"
+            "add-dem a.tif\n"
+            "button Volume\n"
+            "dialog ^Volume$\n"
+            "    press Draw AOI\n"
+            "pick 290000 9112000\n"
+            "pick 296000 9112000\n"
+            "pick 296000 9118000\n"
+            "right-click\n"
+            "dialog ^Volume$\n"
+            "    press Export\n"
+            "file volume.csv\n"
+            "dialog ^Volume$\n"
+            "    press Close\n"
+            "add-dem b.tif\n"
+            "button Subtract\n"
+            "select-entity 1\n"
+            "select-entity 2\n"
+            "dialog Subctract DEMs\n"
+            "    press Export\n"
+            "file difference.gtif\n"
+            "dialog Subctract DEMs\n"
+            "    press Close\n"
+            "close\n"
+            "message No\n"
+            "copy %2 west.tif\n"
+            "copy %3 east.tif\n"
+            "new\n"
+            "add-ortho west.tif\n"
+            "add-ortho east.tif\n"
+            "save site.kvp\n"
+            "button ID_BUTTON_BUILDSEAMLINES\n"
+            "button ID_MOSAICMERGE_SETUPTILES\n"
+            "dialog Tiles Setup\n"
+            "    set Width = 6000\n"
+            "    set Height = 12000\n"
+            "    press Preview\n"
+            "    press OK\n"
+            "button Build Mosaic\n"
+            "file ${WORK}\n"
+            "message No\n"
+            "wait-idle\n")
+            .arg(DataPath("olinda_dem_nodata.tif"), DataPath("l7_rgb_west.tif"), DataPath("l7_rgb_east.tif"));
+    const Outcome outcome = RunScenario(script, {QStringLiteral("--keep"), keep});
+    EXPECT_EQ(outcome.status, 0) << outcome.errors.join('\n').toStdString()
+                                 << outcome.transcript.toStdString();
+
+    // The export came after the computation: every volume is a number.
+    QFile csv(keep + "/volume.csv");
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith(QLatin1String("Volume on reference elevation (")));
+    for (const QString& row : lines.mid(1)) {
+        EXPECT_FALSE(row.contains(QLatin1String("---"))) << row.toStdString();
+        EXPECT_TRUE(row.contains(
+            QRegularExpression(QStringLiteral("^Volume (over|under) \\(du\\^3\\);\\d+,\\d{3};;"))))
+            << row.toStdString();
+    }
+    EXPECT_TRUE(kvtest::Inspect(keep + "/difference.gtif").opened);
+    EXPECT_TRUE(
+        InOrder(outcome.transcript, {"file \"Select output folder\": " + keep,
+                                     "message \"Kelvaro\": \"Apply radiometric balancing?\"", "passed"}));
+    EXPECT_TRUE(QFile::exists(keep + "/T-00-00.tif"));
+    EXPECT_TRUE(QFile::exists(keep + "/T-00-01.tif"));
+}
+
+TEST(ScenarioRunner, TheTimersADialogStartsAreItsWhereverTheyAreHeldButTheWidgetsOwnAreNot) {
+    kvscenario::TimerCensus census;
+    ASSERT_TRUE(census.Tracking());
+    QDialog dialog;
+    QLineEdit edit(&dialog);
+    QObject helper(&dialog);
+    QTimer held(&helper);
+    QWidget panel(&dialog);
+    QTimer inPanel(&panel);
+    QTimer before;
+    before.start(60000);
+    const kvscenario::TimerCensus::Snapshot shown = census.Take();
+    dialog.show();
+    dialog.activateWindow();
+    edit.setFocus();
+    QApplication::processEvents();
+    // A focused line edit blinks from a timer of its own; a timer that ran before is another's.
+    const kvscenario::TimerCensus::Snapshot now = census.Take();
+    ASSERT_TRUE(std::any_of(now.begin(), now.end(), [&edit](const auto& timer) {
+        return timer.first == &edit || timer.first->parent() == &edit;
+    }));
+    EXPECT_EQ(census.Pending(dialog, shown, nullptr), 0);
+
+    held.start(60000);
+    EXPECT_EQ(census.Pending(dialog, shown, nullptr), 1);
+    // ... unless it stands below the object left out.
+    EXPECT_EQ(census.Pending(dialog, shown, &helper), 0);
+    held.stop();
+    inPanel.start(60000);
+    EXPECT_EQ(census.Pending(dialog, shown, nullptr), 0);
+
+    // Timers that stand in no tree of the dialog's: a QTimer without a parent, a single shot.
+    QTimer loose;
+    loose.setSingleShot(true);
+    loose.start(60000);
+    EXPECT_EQ(census.Pending(dialog, shown, nullptr), 1);
+    loose.stop();
+    bool fired = false;
+    QTimer::singleShot(1, &dialog, [&fired] { fired = true; });
+    EXPECT_EQ(census.Pending(dialog, shown, nullptr), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&fired] { return fired; }, 10000));
+    EXPECT_EQ(census.Pending(dialog, shown, nullptr), 0);
+    dialog.startTimer(60000);
+    EXPECT_EQ(census.Pending(dialog, shown, nullptr), 1);
 }
 
 }  // namespace

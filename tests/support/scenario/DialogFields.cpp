@@ -6,18 +6,23 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QTextEdit>
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <set>
+
+#include "controls/GraphCtrl.h"
 
 namespace kvscenario {
 namespace {
@@ -25,6 +30,9 @@ namespace {
 // How far a field may stand from its label: to the right in the same row, or below it.
 constexpr int kRowReach = 400;
 constexpr int kBelowReach = 60;
+// A label above its field starts about where the field starts; a line of help across the dialog
+// labels nothing below it.
+constexpr int kBelowIndent = 24;
 
 QRect RectIn(QWidget* widget, QDialog& dialog) {
     return QRect(widget->mapTo(&dialog, QPoint(0, 0)), widget->size());
@@ -33,6 +41,11 @@ QRect RectIn(QWidget* widget, QDialog& dialog) {
 bool SelfLabelled(QWidget* widget) {
     auto* button = qobject_cast<QAbstractButton*>(widget);
     return button && !ShownText(button->text()).isEmpty();
+}
+
+// A control that only shows values: it takes no label of the dialog's.
+bool ShowsOnly(QWidget* widget) {
+    return qobject_cast<CGraphCtrl*>(widget) || qobject_cast<QTableWidget*>(widget);
 }
 
 // The controls that take a value.
@@ -46,7 +59,7 @@ std::vector<QWidget*> Editable(QDialog& dialog) {
             qobject_cast<QAbstractSpinBox*>(w->parentWidget()) || qobject_cast<QComboBox*>(w->parentWidget());
         if ((qobject_cast<QLineEdit*>(w) && !inner) || qobject_cast<QAbstractSpinBox*>(w) ||
             qobject_cast<QComboBox*>(w) || qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QTextEdit*>(w) ||
-            qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w)) {
+            qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w) || ShowsOnly(w)) {
             fields.push_back(w);
         }
     }
@@ -63,7 +76,7 @@ QWidget* FieldOf(QLabel* label, const std::vector<QWidget*>& fields, QDialog& di
     QWidget* best = nullptr;
     int bestScore = std::numeric_limits<int>::max();
     for (QWidget* f : fields) {
-        if (SelfLabelled(f)) {
+        if (SelfLabelled(f) || ShowsOnly(f)) {
             continue;
         }
         const QRect r = RectIn(f, dialog);
@@ -72,7 +85,7 @@ QWidget* FieldOf(QLabel* label, const std::vector<QWidget*>& fields, QDialog& di
             r.left() - l.right() <= kRowReach) {
             score = r.left() - l.right();
         } else if (r.top() >= l.center().y() && r.top() - l.bottom() <= kBelowReach &&
-                   r.left() <= l.right() && r.right() >= l.left()) {
+                   std::abs(r.left() - l.left()) <= kBelowIndent) {
             score = kRowReach + r.top() - l.bottom();
         }
         if (score < bestScore) {
@@ -140,7 +153,7 @@ std::vector<DialogField> DialogFields(QDialog& dialog) {
         }
         std::vector<QWidget*> inside;
         for (QWidget* f : fields) {
-            if (group->isAncestorOf(f) && !SelfLabelled(f)) {
+            if (group->isAncestorOf(f) && !SelfLabelled(f) && !ShowsOnly(f)) {
                 inside.push_back(f);
             }
         }
@@ -161,6 +174,68 @@ std::vector<DialogField> DialogFields(QDialog& dialog) {
         return ra.top() != rb.top() ? ra.top() < rb.top() : ra.left() < rb.left();
     });
     return result;
+}
+
+const DialogField* FindDialogField(const std::vector<DialogField>& fields, const QRegularExpression& label,
+                                   int index, int* matches) {
+    std::vector<const DialogField*> whole, part;
+    for (const DialogField& f : fields) {
+        const QRegularExpressionMatch match = label.match(f.label);
+        if (f.label.isEmpty() || !match.hasMatch()) {
+            continue;
+        }
+        part.push_back(&f);
+        if (match.capturedStart() == 0 && match.capturedLength() == f.label.size()) {
+            whole.push_back(&f);
+        }
+    }
+    const std::vector<const DialogField*>& found = whole.empty() ? part : whole;
+    *matches = int(found.size());
+    if (index > 0) {
+        return index <= int(found.size()) ? found[size_t(index - 1)] : nullptr;
+    }
+    return found.size() == 1 ? found.front() : nullptr;
+}
+
+QString ShownValue(QWidget* field) {
+    if (auto* box = qobject_cast<QAbstractButton*>(field); box && box->isCheckable()) {
+        return box->isChecked() ? QStringLiteral("true") : QStringLiteral("false");
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(field)) {
+        for (QRadioButton* radio : group->findChildren<QRadioButton*>()) {
+            if (radio->isChecked()) {
+                return ShownText(radio->text());
+            }
+        }
+        return QString();
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(field)) {
+        return combo->currentText();
+    }
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(field)) {
+        return spin->text();
+    }
+    if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+        return edit->text();
+    }
+    if (auto* text = qobject_cast<QPlainTextEdit*>(field)) {
+        return text->toPlainText();
+    }
+    if (auto* text = qobject_cast<QTextEdit*>(field)) {
+        return text->toPlainText();
+    }
+    QStringList parts;
+    if (auto* graph = qobject_cast<CGraphCtrl*>(field)) {
+        for (const BAR_DATA& bar : graph->Bars()) {
+            parts << bar.label;
+        }
+    } else if (auto* table = qobject_cast<QTableWidget*>(field)) {
+        for (int c = 0; c < table->columnCount(); ++c) {
+            const QTableWidgetItem* heading = table->horizontalHeaderItem(c);
+            parts << (heading ? heading->text() : QString());
+        }
+    }
+    return parts.join(QLatin1String("; "));
 }
 
 QString SetDialogField(QWidget* field, const QString& value, QString* shown) {
@@ -273,14 +348,18 @@ QString SetDialogField(QWidget* field, const QString& value, QString* shown) {
     return QStringLiteral("the field takes no value");
 }
 
-QString PressDialogButton(QDialog& dialog, const QString& caption) {
+QString PressDialogButton(QDialog& dialog, const QString& caption, int index) {
     QStringList captions;
+    int found = 0;
     for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
-        if (!button->isVisibleTo(&dialog) || qobject_cast<QCheckBox*>(button) ||
-            qobject_cast<QRadioButton*>(button)) {
+        if (!button->isVisibleTo(&dialog) || qobject_cast<QCheckBox*>(button)) {
             continue;
         }
-        const QString text = ShownText(button->text());
+        // A button that shows only an icon is known by its tooltip.
+        QString text = ShownText(button->text());
+        if (text.isEmpty()) {
+            text = ShownText(button->toolTip());
+        }
         // A button whose caption another one shares is named by its control id.
         if (text.compare(ShownText(caption), Qt::CaseInsensitive) != 0 && button->objectName() != caption) {
             if (!text.isEmpty()) {
@@ -288,11 +367,17 @@ QString PressDialogButton(QDialog& dialog, const QString& caption) {
             }
             continue;
         }
+        if (++found < std::max(index, 1)) {
+            continue;
+        }
         if (!button->isEnabled()) {
             return QStringLiteral("the button \"%1\" is disabled").arg(text);
         }
         button->click();
         return QString();
+    }
+    if (found > 0) {
+        return QStringLiteral("%1 buttons \"%2\"").arg(found).arg(caption);
     }
     return QStringLiteral("no button \"%1\" (buttons: %2)").arg(caption, captions.join(QStringLiteral(", ")));
 }

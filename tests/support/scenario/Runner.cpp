@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -16,10 +17,13 @@
 #include <QTextDocument>
 #include <QTextStream>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+
+#include <gdal.h>
 
 #include "app/KelvaroApp.h"
 #include "app/MainFrm.h"
@@ -32,6 +36,8 @@
 #include "platform/ui/CommandIds.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
+#include "raster/MapData.h"
+#include "raster/Ortho.h"
 #include "scenario/DialogFields.h"
 
 namespace kvscenario {
@@ -118,19 +124,58 @@ QString LayerName(CadDrawing* drawing, CadEntity* entity) {
     return QString::fromUtf8(name);
 }
 
-// A dialog that has started a timer of its own (a progress window that begins its work from one,
-// a QTimer child or a timer of the dialog object itself) acts by itself first: a step waits for
-// what it shows next.
-bool StartsByItself(const kvtest::Awaited& shown) {
-    if (shown.kind != kvtest::Awaited::Dialog || !shown.dialog) {
+QStringList LayerNames(CKelvaroDoc* doc) {
+    QStringList names;
+    if (doc) {
+        for (const auto& entry : doc->m_DEMs) {
+            names << entry.first;
+        }
+        for (const auto& entry : doc->m_Orthos) {
+            names << entry.first;
+        }
+        for (const auto& entry : doc->m_Maps) {
+            names << entry.first;
+        }
+    }
+    return names;
+}
+
+// Band 1 of the raster at the world position; NaN outside it or when it cannot be read.
+double BandValueAt(GDALDatasetH dataset, const double* gt, double x, double y) {
+    if (!dataset || gt[1] == 0.0 || gt[5] == 0.0 || GDALGetRasterCount(dataset) < 1) {
+        return std::nan("");
+    }
+    const double column = std::floor((x - gt[0]) / gt[1]), row = std::floor((y - gt[3]) / gt[5]);
+    if (column < 0 || row < 0 || column >= GDALGetRasterXSize(dataset) ||
+        row >= GDALGetRasterYSize(dataset)) {
+        return std::nan("");
+    }
+    double value = 0.0;
+    if (GDALRasterIO(GDALGetRasterBand(dataset, 1), GF_Read, int(column), int(row), 1, 1, &value, 1, 1,
+                     GDT_Float64, 0, 0) != CE_None) {
+        return std::nan("");
+    }
+    return value;
+}
+
+// The value of the layer (by its name) at the world position: a DEM's elevation, band 1 of an
+// orthophoto or a map. False when the project has no such layer.
+bool CellValue(CKelvaroDoc* doc, const QString& name, double x, double y, double* value) {
+    if (!doc) {
         return false;
     }
-    const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(shown.dialog->thread());
-    if (dispatcher && !dispatcher->registeredTimers(shown.dialog).isEmpty()) {
-        return true;
+    if (doc->m_DEMs.count(name)) {
+        *value = doc->m_DEMs.at(name)->GetElevation(x, y);
+    } else if (doc->m_Orthos.count(name)) {
+        const COrtho* ortho = doc->m_Orthos.at(name);
+        *value = BandValueAt(ortho->m_pDataset, ortho->m_geoTransform, x, y);
+    } else if (doc->m_Maps.count(name)) {
+        const CMapData* map = doc->m_Maps.at(name);
+        *value = BandValueAt(map->m_pDataset, map->m_geoTransform, x, y);
+    } else {
+        return false;
     }
-    const QList<QTimer*> timers = shown.dialog->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
-    return std::any_of(timers.begin(), timers.end(), [](const QTimer* t) { return t->isActive(); });
+    return true;
 }
 
 bool IsChooser(const kvtest::Awaited& shown) {
@@ -179,6 +224,13 @@ public:
     QString ChooseFolder(const QString& title, const QString& folder) override {
         return Told(title, ScriptedInteraction::ChooseFolder(title, folder));
     }
+    // What is pending before the dialog shows, so that what it starts once shown is known as its.
+    int RunModal(QDialog& dialog) override {
+        m_runner.m_shown.push_back({&dialog, m_runner.m_census.Take(), kv::BusyCount()});
+        const int result = ScriptedInteraction::RunModal(dialog);
+        m_runner.m_shown.pop_back();
+        return result;
+    }
 
 private:
     QString Told(const QString& title, const QString& path) {
@@ -194,8 +246,11 @@ private:
 struct Runner::State {
     const Pending* pending = nullptr;  // the innermost message box, chooser or dialog not answered
     bool resuming = false;             // it is answered, but the program has not taken it yet
-    QWidget* foreign = nullptr;        // a modal window or menu that no step can answer
-    CadDrawing* waiting = nullptr;     // the drawing whose command waits for input
+    // The pending dialog acts by itself (a timer of its own, or its work runs); working: its work runs.
+    bool byItself = false;
+    bool working = false;
+    QWidget* foreign = nullptr;     // a modal window or menu that no step can answer
+    CadDrawing* waiting = nullptr;  // the drawing whose command waits for input
     int waitKind = 0;
     QString prompt;
     bool busy = false;
@@ -231,8 +286,11 @@ Runner::Runner(CKelvaroApp& app, std::vector<Step> steps, int timeoutSeconds, QT
       m_steps(std::move(steps)),
       m_out(out),
       m_tell(std::move(tell)),
-      m_timeoutMs(timeoutSeconds * 1000) {
+      m_timeoutMs(timeoutSeconds * 1000),
+      m_tick(this) {
     m_ui = std::make_unique<Interaction>(*this);
+    m_tick.setSingleShot(true);
+    connect(&m_tick, &QTimer::timeout, this, &Runner::Tick);
 }
 
 Runner::~Runner() = default;
@@ -247,15 +305,18 @@ int Runner::Run() {
         connect(m_history->document(), &QTextDocument::contentsChange, this, &Runner::OnCommandLine);
     }
     m_status = frame->GetStatusPane(0) ? frame->GetStatusPane(0)->text() : QString();
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "OnOpenUrl");
     m_sinceTick.start();
     ScheduleTick(0);
     m_main.exec();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     CadScriptSetStrict(0);
     return m_diagnosis.isEmpty() ? 0 : 1;
 }
 
+// The runner's own timer, a child of the runner, which the census of a dialog's timers leaves out.
 void Runner::ScheduleTick(int ms) {
-    QTimer::singleShot(ms, this, &Runner::Tick);
+    m_tick.start(ms);
 }
 
 // One look at the program: every tick schedules the next one before anything it does can block.
@@ -297,7 +358,7 @@ void Runner::Tick() {
     if (readiness == Readiness::Wait) {
         m_settling = false;
         // Time the program spends at work (a worker pumping its progress window) is not waiting.
-        if (!state.AtWork()) {
+        if (!state.AtWork() && !state.working) {
             m_waitedMs += std::min(elapsed, kTickShareMs);
         }
         if (m_waitedMs >= m_timeoutMs) {
@@ -334,6 +395,9 @@ Runner::State Runner::Observe() const {
             s.resuming = true;
         } else {
             s.pending = &m_pending.back();
+            if (s.pending->shown->kind == kvtest::Awaited::Dialog && s.pending->shown->dialog) {
+                s.byItself = ActsByItself(*s.pending->shown->dialog, &s.working);
+            }
         }
     }
     QWidget* modal = QApplication::activeModalWidget();
@@ -365,31 +429,31 @@ Runner::State Runner::Observe() const {
 }
 
 Runner::Readiness Runner::ReadinessOf(const Step& step, const State& s, QString* awaited) const {
+    // A dialog that acts by itself is left alone: whatever the step awaits may come once it has.
+    const Readiness pendingNotAnswered = s.byItself ? Readiness::Wait : Readiness::Refuse;
     switch (step.kind) {
         case StepKind::Dialog:
             *awaited = QStringLiteral("a dialog titled /%1/").arg(step.text);
-            if (s.pending && StartsByItself(*s.pending->shown)) {
-                return Readiness::Wait;
-            }
-            if (s.pending && s.pending->shown->kind == kvtest::Awaited::Dialog) {
+            if (s.pending) {
+                if (s.byItself || s.pending->shown->kind != kvtest::Awaited::Dialog) {
+                    return pendingNotAnswered;
+                }
                 return step.expression.match(s.pending->shown->title).hasMatch() ? Readiness::Ready
                                                                                  : Readiness::Refuse;
             }
-            return s.pending ? Readiness::Refuse : Readiness::Wait;
+            return !s.Blocked() && !s.AtWork() && ModelessWindow(step) ? Readiness::Ready : Readiness::Wait;
         case StepKind::Message:
             *awaited = QStringLiteral("a message box to answer %1").arg(step.text);
             if (s.pending) {
-                if (s.pending->shown->kind == kvtest::Awaited::Message) {
-                    return Readiness::Ready;
-                }
-                return s.pending->byItself ? Readiness::Wait : Readiness::Refuse;
+                return s.pending->shown->kind == kvtest::Awaited::Message ? Readiness::Ready
+                                                                          : pendingNotAnswered;
             }
             return Readiness::Wait;
         case StepKind::File:
         case StepKind::CancelFile:
             *awaited = QStringLiteral("a file chooser");
             if (s.pending) {
-                return IsChooser(*s.pending->shown) ? Readiness::Ready : Readiness::Refuse;
+                return IsChooser(*s.pending->shown) ? Readiness::Ready : pendingNotAnswered;
             }
             return Readiness::Wait;
         case StepKind::Type:
@@ -398,14 +462,14 @@ Runner::Readiness Runner::ReadinessOf(const Step& step, const State& s, QString*
         case StepKind::Pick:
         case StepKind::RightClick:
             *awaited = QStringLiteral("a prompt waiting for input");
-            return s.Input() ? Readiness::Ready : s.pending ? Readiness::Refuse : Readiness::Wait;
+            return s.Input() ? Readiness::Ready : s.pending ? pendingNotAnswered : Readiness::Wait;
         case StepKind::SelectEntity:
             *awaited = QStringLiteral("a prompt waiting for an entity");
             if (s.Input()) {
                 return s.waitKind == CAD_WAIT_ENTITY || s.waitKind == CAD_WAIT_SELECT ? Readiness::Ready
                                                                                       : Readiness::Refuse;
             }
-            return s.pending ? Readiness::Refuse : Readiness::Wait;
+            return s.pending ? pendingNotAnswered : Readiness::Wait;
         case StepKind::WaitIdle:
             // A dialog may still end by itself; a message box, a chooser or a prompt never does.
             *awaited = QStringLiteral("the program to become idle");
@@ -419,14 +483,38 @@ Runner::Readiness Runner::ReadinessOf(const Step& step, const State& s, QString*
         case StepKind::ExpectCell:
         case StepKind::ExpectEntities:
             *awaited = QStringLiteral("the program to settle");
-            return s.pending || s.Input() || s.Idle() ? Readiness::Ready : Readiness::Wait;
+            return (s.pending && !s.byItself) || s.Input() || s.Idle() ? Readiness::Ready : Readiness::Wait;
         default:
             *awaited = QStringLiteral("the program ready for %1").arg(step.source.section(' ', 0, 0));
             if (s.Idle() || s.Input()) {
                 return Readiness::Ready;
             }
-            return s.pending ? Readiness::Refuse : Readiness::Wait;
+            return s.pending ? pendingNotAnswered : Readiness::Wait;
     }
+}
+
+bool Runner::ActsByItself(const QDialog& dialog, bool* working) const {
+    auto shown = std::find_if(m_shown.rbegin(), m_shown.rend(),
+                              [&dialog](const ShownDialog& d) { return d.dialog == &dialog; });
+    if (shown == m_shown.rend()) {
+        *working = false;
+        return false;
+    }
+    *working = kv::BusyCount() > shown->busy;
+    return *working || m_census.Pending(dialog, shown->timers, this) > 0;
+}
+
+QDialog* Runner::ModelessWindow(const Step& step) const {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(window);
+        const bool modal = std::any_of(m_shown.begin(), m_shown.end(),
+                                       [dialog](const ShownDialog& d) { return d.dialog == dialog; });
+        if (dialog && !modal && dialog->isVisible() &&
+            step.expression.match(dialog->windowTitle()).hasMatch()) {
+            return dialog;
+        }
+    }
+    return nullptr;
 }
 
 void Runner::Perform(const Step& step, const State& state) {
@@ -542,6 +630,13 @@ void Runner::Perform(const Step& step, const State& state) {
             break;
         }
         case StepKind::Dialog: {
+            if (!state.pending) {
+                // A modeless window: answered here, what it opens comes as it is shown.
+                if (QDialog* window = ModelessWindow(step)) {
+                    AnswerDialog(step, *window);
+                }
+                break;
+            }
             const Step* dialogStep = &step;
             m_ui->AnswerModal([this, dialogStep](QDialog& dialog) {
                 AnswerDialog(*dialogStep, dialog);
@@ -631,17 +726,13 @@ bool Runner::Check(const Step& step, const State& state) {
             return same || fail(wanted.join(' '), came.join(' '));
         }
         case StepKind::ExpectCell: {
-            CDEM* dem = doc && doc->m_DEMs.count(step.text) ? doc->m_DEMs.at(step.text) : nullptr;
-            if (!dem) {
-                QStringList names;
-                for (const auto& entry : doc ? doc->m_DEMs : std::map<QString, CDEM*>()) {
-                    names << entry.first;
-                }
-                return fail(
-                    QStringLiteral("the DEM %1").arg(Quoted(step.text)),
-                    names.isEmpty() ? QStringLiteral("no DEM") : QStringLiteral("only ") + names.join(", "));
+            double value = 0.0;
+            if (!CellValue(doc, step.text, step.x, step.y, &value)) {
+                const QStringList names = LayerNames(doc);
+                return fail(QStringLiteral("the layer %1").arg(Quoted(step.text)),
+                            names.isEmpty() ? QStringLiteral("no raster layer")
+                                            : QStringLiteral("only ") + names.join(", "));
             }
-            const double value = dem->GetElevation(step.x, step.y);
             const QString at = QStringLiteral("%1 at %2, %3").arg(step.text, Number(step.x), Number(step.y));
             if (!(std::fabs(value - step.value) <= step.tolerance)) {
                 return fail(QStringLiteral("%1 = %2").arg(at, Number(step.value)), Number(value));
@@ -672,37 +763,50 @@ void Runner::AnswerDialog(const Step& step, QDialog& dialog) {
         if (m_finishing || !dialog.isVisible()) {
             return;
         }
-        if (line.press) {
+        const QString named =
+            line.index > 0 ? QStringLiteral("%1 #%2").arg(line.label).arg(line.index) : line.label;
+        if (line.kind == DialogLine::Press) {
             // Told first: what the button sets off (a message box, another dialog) comes after it.
-            Print(QStringLiteral("    dialog %1: press %2").arg(title, Quoted(line.label)));
-            const QString error = PressDialogButton(dialog, line.label);
+            Print(QStringLiteral("    dialog %1: press %2").arg(title, Quoted(named)));
+            const QString error = PressDialogButton(dialog, line.label, line.index);
             if (!error.isEmpty()) {
                 Fail(line.line, QStringLiteral("awaited a button %1 in dialog %2, came %3")
-                                    .arg(Quoted(line.label), title, error));
+                                    .arg(Quoted(named), title, error));
                 return;
             }
             continue;
         }
         const std::vector<DialogField> fields = DialogFields(dialog);
-        auto found = std::find_if(fields.begin(), fields.end(), [&](const DialogField& f) {
-            return line.labelExpression.match(f.label).capturedLength() == f.label.size();
-        });
-        if (found == fields.end()) {
-            found = std::find_if(fields.begin(), fields.end(), [&](const DialogField& f) {
-                return line.labelExpression.match(f.label).hasMatch();
-            });
-        }
-        if (found == fields.end()) {
+        int matches = 0;
+        const DialogField* found = FindDialogField(fields, line.labelExpression, line.index, &matches);
+        if (!found) {
             QStringList labels;
             for (const DialogField& f : fields) {
                 labels << Quoted(f.label);
             }
-            Fail(line.line,
-                 QStringLiteral("awaited a field labelled /%1/ in dialog %2, came %3")
-                     .arg(line.label, title,
-                          labels.isEmpty() ? QStringLiteral("no field")
-                                           : QStringLiteral("fields ") + labels.join(QLatin1String(", "))));
+            const QString all = labels.isEmpty()
+                                    ? QStringLiteral("no field")
+                                    : QStringLiteral("fields ") + labels.join(QLatin1String(", "));
+            Fail(line.line, matches == 0
+                                ? QStringLiteral("awaited a field labelled /%1/ in dialog %2, came %3")
+                                      .arg(named, title, all)
+                                : QStringLiteral("awaited one field labelled /%1/ in dialog %2, came %3 "
+                                                 "that match it (%4)")
+                                      .arg(named, title)
+                                      .arg(matches)
+                                      .arg(all));
             return;
+        }
+        if (line.kind == DialogLine::Expect) {
+            const QString value = ShownValue(found->widget);
+            if (!line.valueExpression.match(value).hasMatch()) {
+                Fail(line.line, QStringLiteral("awaited field %1 of dialog %2 to show /%3/, came %4")
+                                    .arg(Quoted(found->label), title, line.value, Quoted(value)));
+                return;
+            }
+            Print(
+                QStringLiteral("    dialog %1: %2 shows %3").arg(title, Quoted(found->label), Quoted(value)));
+            continue;
         }
         QString shown;
         const QString error = SetDialogField(found->widget, line.value, &shown);
@@ -788,7 +892,7 @@ void Runner::Await(const kvtest::Awaited& shown) {
     if (shown.kind == kvtest::Awaited::Dialog && shown.dialog) {
         ended = QObject::connect(shown.dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     }
-    m_pending.push_back({&shown, &loop, false, StartsByItself(shown)});
+    m_pending.push_back({&shown, &loop, false});
     loop.exec();
     QObject::disconnect(ended);
     m_pending.pop_back();
@@ -857,6 +961,13 @@ CKelvaroDoc* Runner::ActiveProject() const {
     }
     const QList<CKelvaroDoc*>& documents = CKelvaroDoc::GetOpenDocuments();
     return documents.isEmpty() ? nullptr : documents.last();
+}
+
+void Runner::OnOpenUrl(const QUrl& url) {
+    const QString text =
+        QStringLiteral("opened %1").arg(url.isLocalFile() ? url.toLocalFile() : url.toString());
+    Print(QStringLiteral("    %1").arg(text));
+    Seen(text);
 }
 
 void Runner::Print(const QString& line) {

@@ -11,12 +11,14 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
 #include "scenario/Script.h"
+#include "scenario/TimerCensus.h"
 #include "support/ScriptedInteraction.h"
 
 class CKelvaroApp;
@@ -24,6 +26,7 @@ class CKelvaroDoc;
 class QLineEdit;
 class QPlainTextEdit;
 class QTextStream;
+class QUrl;
 struct CadDrawing;
 
 namespace kvscenario {
@@ -41,6 +44,10 @@ public:
     // 1 otherwise (the diagnosis is in Diagnosis()).
     int Run();
     const QString& Diagnosis() const { return m_diagnosis; }
+
+private slots:
+    // A file the program hands to the desktop to open (a report): told, not opened.
+    void OnOpenUrl(const QUrl& url);
 
 private:
     class Interaction;
@@ -60,6 +67,11 @@ private:
     void Await(const kvtest::Awaited& shown);
     void QueueSafeAnswer(const kvtest::Awaited& shown);
     void AnswerDialog(const Step& step, QDialog& dialog);
+    // Whether the dialog acts by itself: a timer of its own is pending, or its work runs (it
+    // holds more busy marks than when it was shown).
+    bool ActsByItself(const QDialog& dialog, bool* working) const;
+    // A shown modeless window (no modal dialog of a step) whose title matches.
+    QDialog* ModelessWindow(const Step& step) const;
 
     // The program's ways in.
     bool Press(const Step& step, int id);
@@ -90,11 +102,18 @@ private:
         const kvtest::Awaited* shown;
         QEventLoop* loop;
         bool answered;
-        // A dialog whose own timer started its work when it was shown: it ends by itself, and
-        // what it shows meanwhile (a message when the work is done) is answered as it comes.
-        bool byItself = false;
     };
     std::vector<Pending> m_pending;
+    // The modal dialogs being run, innermost last, with the timers registered and the busy marks
+    // held just before each was shown.
+    struct ShownDialog {
+        QDialog* dialog;
+        TimerCensus::Snapshot timers;
+        int busy;
+    };
+    std::vector<ShownDialog> m_shown;
+    TimerCensus m_census;
+    QTimer m_tick;
     QStringList m_seen;  // texts shown since the last expect
     QString m_status;
     QPointer<QPlainTextEdit> m_history;

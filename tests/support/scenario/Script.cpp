@@ -362,13 +362,29 @@ public:
         return Fail(step.line, QStringLiteral("\"%1\" is no message box button").arg(step.text));
     }
 
+    // Takes a trailing " #N" off a label or caption.
+    bool Index(int line, QString* label, int* index) {
+        static const QRegularExpression kIndex(QStringLiteral("^(.*\\S)\\s+#(\\d+)$"));
+        const QRegularExpressionMatch match = kIndex.match(*label);
+        if (!match.hasMatch()) {
+            return true;
+        }
+        *index = match.captured(2).toInt();
+        if (*index < 1) {
+            return Fail(line, QStringLiteral("\"#%1\" counts from 1").arg(match.captured(2)));
+        }
+        *label = match.captured(1);
+        return true;
+    }
+
     bool DialogLineOf(int line, const QString& body, DialogLine* out) {
         out->line = line;
         const QString word = body.section(QRegularExpression(QStringLiteral("\\s+")), 0, 0);
         const QString rest = body.mid(word.size());
         if (word == QLatin1String("press")) {
-            out->press = true;
-            if (!Rest(line, rest, &out->label) || !Expand(line, out->label, &out->label)) {
+            out->kind = DialogLine::Press;
+            if (!Rest(line, rest, &out->label) || !Expand(line, out->label, &out->label) ||
+                !Index(line, &out->label, &out->index)) {
                 return false;
             }
             if (out->label.isEmpty()) {
@@ -376,26 +392,35 @@ public:
             }
             return true;
         }
-        if (word != QLatin1String("set")) {
+        if (word != QLatin1String("set") && word != QLatin1String("expect")) {
             return Fail(
-                line,
-                QStringLiteral("only set and press lines belong under a dialog (found \"%1\")").arg(word));
+                line, QStringLiteral("only set, expect and press lines belong under a dialog (found \"%1\")")
+                          .arg(word));
         }
+        out->kind = word == QLatin1String("set") ? DialogLine::Set : DialogLine::Expect;
         int eq = rest.indexOf(QLatin1String(" = "));
         int width = 3;
         if (eq < 0) {
             eq = rest.indexOf('=');
             width = 1;
         }
+        const QString usage =
+            QStringLiteral("%1 needs LABEL = %2")
+                .arg(word, out->kind == DialogLine::Set ? QStringLiteral("VALUE") : QStringLiteral("REGEX"));
         if (eq < 0) {
-            return Fail(line, QStringLiteral("set needs LABEL = VALUE"));
+            return Fail(line, usage);
         }
         if (!Rest(line, rest.left(eq), &out->label) || !Rest(line, rest.mid(eq + width), &out->value) ||
-            !Expand(line, out->label, &out->label) || !Expand(line, out->value, &out->value)) {
+            !Expand(line, out->label, &out->label) || !Expand(line, out->value, &out->value) ||
+            !Index(line, &out->label, &out->index)) {
             return false;
         }
         if (out->label.isEmpty()) {
-            return Fail(line, QStringLiteral("set needs LABEL = VALUE"));
+            return Fail(line, usage);
+        }
+        if (out->kind == DialogLine::Expect &&
+            !Expression(line, out->value, QRegularExpression::NoPatternOption, &out->valueExpression)) {
+            return false;
         }
         return Expression(line, out->label, QRegularExpression::CaseInsensitiveOption, &out->labelExpression);
     }

@@ -42,13 +42,17 @@ enum class StepKind {
     WaitIdle,
 };
 
-// A "set LABEL = VALUE" or "press CAPTION" line under a dialog step.
+// A "set LABEL = VALUE", "expect LABEL = REGEX" or "press CAPTION" line under a dialog step.
 struct DialogLine {
+    enum Kind { Set, Expect, Press };
     int line = 0;
-    bool press = false;
-    QString label;  // the label expression of a set line, the caption of a press line
+    Kind kind = Set;
+    QString label;  // the label expression of a set or expect line, the caption of a press line
     QRegularExpression labelExpression;
-    QString value;
+    // "#N" after the label or caption: the N-th of the fields or buttons it names (0: not given).
+    int index = 0;
+    QString value;  // what a set line types, the expression an expect line matches
+    QRegularExpression valueExpression;
 };
 
 struct Step {
