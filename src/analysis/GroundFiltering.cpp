@@ -223,9 +223,12 @@ public:
 
 private:
     bool Aborted() const { return m_phase.IsAborted(); }
+    // Records the reason of a failure, with what GDAL said of it (a full disk, a folder that
+    // cannot be written) when it said anything during the phase.
     int Fail(const QString& text) {
         if (m_error) {
-            *m_error = text;
+            const QString gdal = QString::fromLocal8Bit(CPLGetLastErrorMsg()).trimmed();
+            *m_error = CPLGetLastErrorType() >= CE_Failure && !gdal.isEmpty() ? text + ": " + gdal : text;
         }
         return GroundFilterFailed;
     }
@@ -389,6 +392,9 @@ int Run::WritePoints(const CDEM& dem) {
             PhasePos(++done);
             ZQT_PumpMessages();
         }
+    }
+    if (m_writer->PointsWritten() == 0) {
+        return Fail("The DEM holds no valid cell");
     }
     return GroundFilterDone;
 }
@@ -598,6 +604,7 @@ int Run::Execute(const CDEM& dem, const QString& output, const GroundFilterSetti
         if (Aborted()) {
             return GroundFilterAborted;
         }
+        CPLErrorReset();
         if (const int result = phases[i](); result != GroundFilterDone) {
             return result;
         }
@@ -735,7 +742,7 @@ QString ChooseGroundFilterOutput(const CKelvaroDoc* doc) {
 }  // namespace
 
 int RunGroundFiltering(CDEM* dem, double gsd, double factor, double curvatureThreshold, ProgressSink* overall,
-                       ProgressSink* phase, int* abortFlag) {
+                       ProgressSink* phase, int* abortFlag, QString* error) {
     if (!dem || !GDALGetDriverByName("GTiff")) {
         return 0;
     }
@@ -749,7 +756,8 @@ int RunGroundFiltering(CDEM* dem, double gsd, double factor, double curvatureThr
     settings.factor = factor;
     settings.curvatureThreshold = curvatureThreshold;
     const std::vector<Wml::Point3> area = doc ? doc->m_AreaVertices : std::vector<Wml::Point3>();
-    if (FilterGroundToFile(*dem, output, settings, area, overall, phase, abortFlag) != GroundFilterDone) {
+    if (FilterGroundToFile(*dem, output, settings, area, overall, phase, abortFlag, error) !=
+        GroundFilterDone) {
         return 0;
     }
     return doc ? doc->AddDEM(output, 0) : 0;

@@ -81,5 +81,6 @@ int FilterGroundToFile(const CDEM& dem, const QString& output, const GroundFilte
 // refused; an existing file is replaced only when the operator agrees), filters the DEM into it
 // with the area the DEM's project holds, and adds the result to the project as a new DEM layer.
 // Non-zero when the layer was added; 0 otherwise (a cancelled chooser and an abort included).
+// error, when given, receives the reason of a failed run (empty for a cancelled chooser).
 int RunGroundFiltering(CDEM* dem, double gsd, double factor, double curvatureThreshold, ProgressSink* overall,
-                       ProgressSink* phase, int* abortFlag);
+                       ProgressSink* phase, int* abortFlag, QString* error = nullptr);

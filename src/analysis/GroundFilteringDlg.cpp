@@ -7,6 +7,8 @@
 #include "analysis/GroundFilteringCommand.h"
 #include "controls/DialogUnits.h"
 #include "controls/KvIcons.h"
+#include "demtools/DemEditCommands.h"
+#include "document/KelvaroDoc.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
@@ -211,9 +213,10 @@ void CGroundFilteringDlg::OnTimer() {
     }
     show();
     ZQT_StartTimer();
+    QString cause;
     const int result =
         RunGroundFiltering(m_pDEM, parameters.m_dGSD, parameters.m_dFactor, parameters.m_dCurvatureThreshold,
-                           &m_progressOverall, &m_progressPhase, m_pAbort);
+                           &m_progressOverall, &m_progressPhase, m_pAbort, &cause);
     m_progressOverall.SetPos(0);
     m_progressPhase.SetPos(0);
     if (result) {
@@ -222,6 +225,10 @@ void CGroundFilteringDlg::OnTimer() {
     }
     KvMessageBox(QStringLiteral("Unable to filter this DEM. Please check the input data consistency"),
                  MB_OK | MB_ICONINFORMATION);
+    // What went wrong stays in the command line's history once the command clears its prompt.
+    if (!cause.isEmpty()) {
+        Prompt(m_pDoc->m_pCad, cause);
+    }
     EndDialog(IDCANCEL);
 }
 

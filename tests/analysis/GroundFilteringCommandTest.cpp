@@ -2,6 +2,7 @@
 // choices, the parameters and their refusals, the run under the progress window, the new layer.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMdiArea>
 
 #include <gtest/gtest.h>
@@ -275,6 +276,36 @@ TEST_F(GroundFilteringCommandTest, EveryEarlyEndLeavesNoCommandAndRunsNothing) {
     EXPECT_EQ(ActiveCadCommandId, 0);
     CadCmdGetPrompt(d, prompt, sizeof prompt);
     EXPECT_STREQ(prompt, "");
+}
+
+// A run that fails says why after the message: a DEM without a valid cell is no longer only
+// "check the input data consistency".
+TEST_F(GroundFilteringCommandTest, AFailedRunLeavesItsCauseInTheCommandLine) {
+    kvtest::ScriptedInteraction ui;
+    kvtest::RasterSpec spec;
+    spec.width = spec.height = 40;
+    spec.geoTransform = {1000.0, 1.0, 0.0, 2000.0, 0.0, -1.0};
+    const QString empty =
+        kvtest::WriteRaster(m_folder + "/empty.tif", spec, [](int, int, int) { return -9999.0; });
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(empty, 0), 1);
+    CadDrawing* d = doc.m_pCad;
+    ui.AnswerModal(CGenericSelectionDlg::IDC_RIGHT);
+    ui.AnswerModal([](QDialog& dialog) { return WaitUntilFinished(dialog); });
+    ui.AnswerModal(
+        Parameters([](CMCCGroundFilterParametersDlg& p) { p.m_editGSD.setText(QStringLiteral("1")); }));
+    ui.AnswerFile(m_folder + "/nothing.gtif");
+    CmdGroundFiltering(d);
+    EXPECT_EQ(ui.MessageTexts(),
+              QStringList({"Unable to filter this DEM. Please check the input data consistency"}));
+    char line[256] = {0};
+    ASSERT_NE(CadCmdGetHistory(d, 0, line, sizeof line), 0);
+    EXPECT_STREQ(line, "The DEM holds no valid cell");
+    char prompt[256] = {0};
+    CadCmdGetPrompt(d, prompt, sizeof prompt);
+    EXPECT_STREQ(prompt, "");
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    EXPECT_FALSE(QFileInfo::exists(m_folder + "/nothing.gtif"));
 }
 
 TEST_F(GroundFilteringCommandTest, AnAreaDrawnOnTheDemLimitsTheFilterAndTheAbortButtonAsksFirst) {

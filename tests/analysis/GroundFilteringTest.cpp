@@ -6,7 +6,9 @@
 
 #include <gdal.h>
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -149,6 +151,66 @@ TEST(GroundFilteringWorker, BoxesAndSpikesGoDownToThePlaneAndNothingIsLeftInTheW
     EXPECT_LT(worst, 0.2);
     EXPECT_EQ(FilesIn(GroundFilteringWorkFolder()), QStringList());
     EXPECT_EQ(FilesIn(folder), QStringList({"dsm.tif", "dtm.gtif"}));
+}
+
+// Terrain the filter must keep: terraces with steep banks between them and a steep hillside,
+// with buildings on it. Away from the buildings the ground comes out as the prescribed
+// smoothing makes of the ground itself, and no ground cell, beside the buildings too, lies more
+// than half a metre below that: neither the filter takes the banks' edges or the slope for
+// objects, nor the fill bridges them lower.
+TEST(GroundFilteringWorker, TerracesAndASteepSlopeKeepTheirGroundWhileTheBoxesGo) {
+    const QString folder = kvtest::NewTempFolder("gf_terraces");
+    const int size = 150;
+    const auto ground = [](int c, int r) {
+        // Terraces across the columns: 1.5 m banks 3 m wide every 25 m; rows beyond 100 rise at
+        // 45 %.
+        double z = 20.0;
+        for (int step = 25; step < 150; step += 25) {
+            z += 1.5 * std::clamp((c - step) / 3.0, 0.0, 1.0);
+        }
+        return z + (r > 100 ? 0.45 * (r - 100) : 0.0) + 0.01 * r;
+    };
+    const std::vector<Box> boxes = {{30, 30, 42, 40, 9.0}, {80, 60, 95, 72, 12.0}, {60, 110, 70, 118, 6.0}};
+    const auto onBox = [&](int c, int r) {
+        return std::any_of(boxes.begin(), boxes.end(), [&](const Box& b) { return b.Contains(c, r); });
+    };
+    const QString input = kvtest::WriteRaster(folder + "/dsm.tif", Spec(size), [&](int c, int r, int) {
+        double z = ground(c, r);
+        for (const Box& b : boxes) {
+            z += b.Contains(c, r) ? b.height : 0.0;
+        }
+        return z;
+    });
+    const Result out = Filter(input, folder + "/dtm.gtif", Defaults(1.0));
+    cv::Mat truth(size, size, CV_32F), smoothed;
+    for (int r = 0; r < size; ++r) {
+        for (int c = 0; c < size; ++c) {
+            truth.at<float>(r, c) = float(ground(c, r));
+        }
+    }
+    cv::bilateralFilter(truth, smoothed, 11, 10.0, 20.0, cv::BORDER_REPLICATE);
+    double worstOpen = 0.0, worstLowering = 0.0, worstBox = 0.0;
+    for (int r = 0; r < size; ++r) {
+        for (int c = 0; c < size; ++c) {
+            const double v = out.At(c, r);
+            if (onBox(c, r)) {
+                worstBox = std::max(worstBox, std::fabs(v - ground(c, r)));
+                continue;
+            }
+            // Open ground: further than the smoothing's reach from any box.
+            bool near = false;
+            for (const Box& b : boxes) {
+                near = near || (c >= b.c0 - 6 && c < b.c1 + 6 && r >= b.r0 - 6 && r < b.r1 + 6);
+            }
+            if (!near) {
+                worstOpen = std::max(worstOpen, std::fabs(v - smoothed.at<float>(r, c)));
+            }
+            worstLowering = std::max(worstLowering, double(smoothed.at<float>(r, c)) - v);
+        }
+    }
+    EXPECT_LT(worstOpen, 0.05);
+    EXPECT_LT(worstLowering, 0.5);
+    EXPECT_LT(worstBox, 1.0);
 }
 
 TEST(GroundFilteringWorker, NoDataCellsStayNoDataWhateverTheNoDataValue) {

@@ -124,6 +124,13 @@ TEST(GroundFilter, AbortBadInputAndBadParametersFailWithoutOutput) {
     EXPECT_FALSE(QFileInfo::exists(output));
 }
 
+// The real lidar is in the repository, so the test below runs in every clone, not only in one
+// that has the shared test data beside it.
+TEST(GroundFilter, TheRepositorysOwnLidarIsFoundFirst) {
+    EXPECT_EQ(SharedLasPath("autzen_trim.las"),
+              QFileInfo(kvtest::DataPath("autzen_trim.las")).canonicalFilePath());
+}
+
 TEST(GroundFilter, RealLidarKeepsItsGroundAndDropsWhatStandsOnIt) {
     QString input = SharedLasPath("autzen_trim.las");
     if (input.isEmpty()) {

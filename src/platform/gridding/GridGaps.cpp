@@ -1,62 +1,54 @@
 #include "platform/gridding/GridGaps.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <vector>
 
-// The gap cells form one linear system: each is the mean of its neighbours inside the area, the
-// valid cells being fixed values. It is solved by conjugate gradients, preconditioned by one
-// multigrid cycle: cells are merged two by two into coarser grids whose equations are the sums
-// of the finer ones, so a wide gap is smoothed out on a coarse grid in a few steps. The cycle is
-// symmetric (red-black sweeps in mirrored order), as conjugate gradients need. Every parallel
-// loop either writes disjoint cells from values it does not write, or sums in fixed blocks, so
-// the result does not depend on the number of threads.
+// The filled surface u minimises, over the gap cells,
+//   (1 - T) * sum over the cells inside of (their curvature)^2
+//   + T * sum of (u_a - u_b)^2 over the pairs of neighbouring cells inside,
+// with the valid cells fixed. A cell's curvature sums its second differences along the axes on
+// which both its neighbours are inside (the Laplacian inside the area), so the borders of the
+// area and of the grid add no slope of their own.
+//
+// The solve: a first estimate coarse to fine (every level takes every second cell of the finer
+// one, its valid cells keeping their values, and starts from the bilinear interpolation of the
+// level below it), then conjugate gradients on the finest level preconditioned by one multigrid
+// V-cycle per step (the same energy on the coarser levels, the bending weighed by a quarter per
+// level as cells twice as wide measure it), until no step moves a cell by more than the
+// tolerance or a bounded number of steps is done. The Gauss-Seidel sweeps visit the cells in
+// five colours ((x + 2y) mod 5), no two of which touch within the 13-cell stencil, so each
+// colour is relaxed in parallel with a result that does not depend on the number of threads.
 namespace {
 
-constexpr int kMaxIterations = 200;
-constexpr size_t kCoarsestCells = 16;
-constexpr int kCoarsestSweeps = 20;
-constexpr double kDefaultTolerance = 0.01;
-// The coarse correction is scaled up: merged cells underestimate how far a smooth error reaches,
-// and the scaled cycle (still symmetric) roughly halves the iterations.
-constexpr double kCoarseScale = 1.5;
+constexpr uint8_t kOutside = 0, kFixed = 1, kGap = 2, kReached = 3;
+constexpr int kColours = 5;
+// Conjugate-gradient steps at most; each costs one V-cycle.
+constexpr int kMaxIterations = 60;
+// Gauss-Seidel sweeps before and after the coarse correction, and on the coarsest level.
+constexpr int kSmoothing = 2;
+constexpr int kCoarsestSweeps = 40;
+// Sweeps of each level of the first, coarse-to-fine estimate.
+constexpr int kStartSweeps = 4;
+constexpr size_t kCoarsestGaps = 64;
+constexpr size_t kLevels = 40;
+// Cells kept around the box of the gaps: the stencil reaches two cells.
+constexpr int kMargin = 4;
 constexpr size_t kBlock = 4096;
-
-// The equations of one grid: for active cell i,
-//   diag[i] * e[i] - sum over its four neighbours k of weight[i][k] * e[nbr[i][k]] = rhs[i].
-struct Level {
-    int w = 0, h = 0;
-    std::vector<int32_t> cellOf;  // active index -> grid cell
-    std::vector<double> diag;
-    std::vector<std::array<int32_t, 4>> nbr;  // left, right, up, down; -1 for none
-    std::vector<std::array<float, 4>> weight;
-    std::vector<int32_t> parent;       // active index on the next coarser level
-    std::vector<int32_t> colour[2];    // active indices by checkerboard colour
-    std::vector<double> rhs, e, work;  // the cycle's work space
-    size_t Size() const { return cellOf.size(); }
-
-    void Reset(int width, int height) {
-        w = width;
-        h = height;
-        cellOf.clear();
-        colour[0].clear();
-        colour[1].clear();
-    }
-    void Allocate() {
-        diag.assign(Size(), 0.0);
-        nbr.assign(Size(), {-1, -1, -1, -1});
-        weight.assign(Size(), {0, 0, 0, 0});
-    }
-    void Colour() {
-        for (size_t i = 0; i < Size(); ++i) {
-            colour[((cellOf[i] % w) + (cellOf[i] / w)) & 1].push_back(int32_t(i));
-        }
-    }
-};
+constexpr double kDefaultTolerance = 0.01;
+constexpr double kMinTension = 1e-6;
+constexpr double kAxisCount[4] = {0.0, 1.0, 1.0, 2.0};
+// Loops shorter than this run on the calling thread: waking the pool costs more.
+constexpr size_t kParallelFrom = 2 * 4096;
 
 template <class Body>
 void ForBlocks(size_t n, const Body& body) {
+    if (n < kParallelFrom) {
+        for (size_t k = 0; k * kBlock < n; ++k) {
+            body(k, k * kBlock, std::min(n, (k + 1) * kBlock));
+        }
+        return;
+    }
     cv::parallel_for_(cv::Range(0, int((n + kBlock - 1) / kBlock)), [&](const cv::Range& r) {
         for (int k = r.start; k < r.end; ++k) {
             body(size_t(k), size_t(k) * kBlock, std::min(n, size_t(k + 1) * kBlock));
@@ -64,119 +56,270 @@ void ForBlocks(size_t n, const Body& body) {
     });
 }
 
-// The next coarser grid: each cell sums the equations of its (up to four) children.
-void Coarsen(Level* fine, Level* c, std::vector<int32_t>* at) {
-    c->Reset((fine->w + 1) / 2, (fine->h + 1) / 2);
-    at->assign(size_t(c->w) * c->h, -1);
-    fine->parent.resize(fine->Size());
-    for (size_t i = 0; i < fine->Size(); ++i) {
-        const int cell = fine->cellOf[i];
-        const int coarse = ((cell / fine->w) / 2) * c->w + (cell % fine->w) / 2;
-        int32_t& index = (*at)[size_t(coarse)];
-        if (index < 0) {
-            index = int32_t(c->cellOf.size());
-            c->cellOf.push_back(coarse);
-        }
-        fine->parent[i] = index;
-    }
-    c->Allocate();
-    for (size_t i = 0; i < fine->Size(); ++i) {
-        const size_t p = size_t(fine->parent[i]);
-        c->diag[p] += fine->diag[i];
-        for (size_t k = 0; k < 4; ++k) {
-            const int32_t j = fine->nbr[i][k];
-            if (j < 0) {
-                continue;
-            }
-            const int32_t q = fine->parent[size_t(j)];
-            if (size_t(q) == p) {
-                c->diag[p] -= fine->weight[i][k];  // an edge inside the coarse cell
-            } else {
-                // Fine neighbours in different parents: the parents are neighbours the same way.
-                c->nbr[p][k] = q;
-                c->weight[p][k] += fine->weight[i][k];
-            }
-        }
-    }
-    c->Colour();
-}
+// One grid level with a border of outside cells all round, so that no neighbour needs a bounds
+// test. Level l is every 2^l-th cell of the finest; its bending weighs 4^-l as much as there
+// (the same energy measured on cells twice as wide), its tension the same.
+struct Level {
+    int w = 0, h = 0, stride = 0;
+    double bend = 1.0, tension = 0.0;
+    std::vector<uint8_t> state;
+    // The axes along which the cell and both its neighbours are inside (1 across, 2 down): the
+    // curvature of a cell is the sum of its second differences along them, the Laplacian inside
+    // the area and the bending along the edge on its borders.
+    std::vector<uint8_t> axes;
+    // The finest level's solution, or a coarse level's estimate and then its correction: 0 on
+    // valid cells while it is a correction.
+    std::vector<float> u;
+    std::vector<float> res;      // the residual of a cycle, at the gap cells
+    std::vector<int32_t> cells;  // the gap cells, colour after colour
+    std::vector<float> inverse;  // 1 / the diagonal of each
+    std::vector<double> rhs;     // the right-hand side of a cycle, per gap cell
+    size_t start[kColours + 1] = {};
 
-// out = A e on one level.
-void Apply(const Level& L, const std::vector<double>& e, std::vector<double>& out) {
-    ForBlocks(L.Size(), [&](size_t, size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i) {
-            double s = L.diag[i] * e[i];
-            for (size_t k = 0; k < 4; ++k) {
-                if (L.nbr[i][k] >= 0) {
-                    s -= L.weight[i][k] * e[size_t(L.nbr[i][k])];
+    int Index(int x, int y) const { return (y + 1) * stride + x + 1; }
+    void Reset(int width, int height) {
+        w = width;
+        h = height;
+        stride = w + 2;
+        const size_t size = size_t(stride) * size_t(h + 2);
+        state.assign(size, kOutside);
+        u.assign(size, 0.0f);
+        axes.assign(size, 0);
+        res.clear();
+        cells.clear();
+        inverse.clear();
+    }
+    size_t Gaps() const { return cells.size(); }
+    // The stencil flags, and the gap cells by colour with their diagonals.
+    void Prepare(double bendWeight, double tensionWeight) {
+        bend = bendWeight;
+        tension = tensionWeight;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const int i = Index(x, y);
+                if (state[size_t(i)]) {
+                    axes[size_t(i)] =
+                        uint8_t((state[size_t(i - 1)] && state[size_t(i + 1)] ? 1 : 0) |
+                                (state[size_t(i - stride)] && state[size_t(i + stride)] ? 2 : 0));
                 }
             }
-            out[i] = s;
+        }
+        for (int colour = 0; colour < kColours; ++colour) {
+            start[colour] = cells.size();
+            for (int y = 0; y < h; ++y) {
+                for (int x = (colour + 3 * y) % kColours; x < w; x += kColours) {
+                    // (x + 2y) mod 5 == colour
+                    const int i = Index(x, y);
+                    if (state[size_t(i)] != kGap) {
+                        continue;
+                    }
+                    const double own = 2.0 * kAxisCount[axes[size_t(i)]];
+                    double curvature = own * own, slope = 0.0;
+                    for (int k = 0; k < 4; ++k) {
+                        const int j = i + Offset(k);
+                        if (state[size_t(j)]) {
+                            curvature += axes[size_t(j)] & Axis(k) ? 1.0 : 0.0;
+                            slope += 1.0;
+                        }
+                    }
+                    cells.push_back(i);
+                    inverse.push_back(float(1.0 / (bend * curvature + tension * slope)));
+                }
+            }
+        }
+        start[kColours] = cells.size();
+        rhs.assign(cells.size(), 0.0);
+    }
+    // Half the energy's gradient at gap cell i: (A x)_i, valid cells of x taken as they are.
+    double Stencil(const float* x, int i) const {
+        const int s = stride;
+        const uint8_t* st = state.data();
+        const uint8_t* ax = axes.data();
+        auto curv = [&](int k) {
+            double c = 0.0;
+            if (ax[k] & 1) {
+                c += double(x[k - 1]) + double(x[k + 1]) - 2.0 * x[k];
+            }
+            if (ax[k] & 2) {
+                c += double(x[k - s]) + double(x[k + s]) - 2.0 * x[k];
+            }
+            return c;
+        };
+        double g = ax[i] ? -2.0 * kAxisCount[ax[i]] * bend * curv(i) : 0.0;
+        for (int k = 0; k < 4; ++k) {
+            const int j = i + Offset(k);
+            if (st[j]) {
+                if (ax[j] & Axis(k)) {
+                    g += bend * curv(j);
+                }
+                g += tension * (double(x[i]) - double(x[j]));
+            }
+        }
+        return g;
+    }
+    // The four neighbours: left, right, up, down; and the axis each lies along.
+    int Offset(int k) const { return k == 0 ? -1 : k == 1 ? 1 : k == 2 ? -stride : stride; }
+    static uint8_t Axis(int k) { return k < 2 ? 1 : 2; }
+};
+
+// Gauss-Seidel sweeps of A x = rhs over the gap cells, colour by colour (forwards, or backwards
+// for the mirror sweep). Returns the largest move.
+double Sweep(Level& L, const std::vector<double>* rhs, bool backwards, std::vector<double>* parts) {
+    float* x = L.u.data();
+    double worst = 0.0;
+    for (int k = 0; k < kColours; ++k) {
+        const int c = backwards ? kColours - 1 - k : k;
+        const size_t first = L.start[c], count = L.start[c + 1] - first;
+        parts->assign((count + kBlock - 1) / kBlock, 0.0);
+        ForBlocks(count, [&](size_t block, size_t begin, size_t end) {
+            double most = 0.0;
+            for (size_t n = first + begin; n < first + end; ++n) {
+                const int i = L.cells[n];
+                const double move = (L.Stencil(x, i) - (rhs ? (*rhs)[n] : 0.0)) * L.inverse[n];
+                x[i] = float(x[i] - move);
+                most = std::max(most, std::fabs(move));
+            }
+            (*parts)[block] = most;
+        });
+        for (double p : *parts) {
+            worst = std::max(worst, p);
+        }
+    }
+    return worst;
+}
+
+// The next coarser level, on every second cell of the finer one: a cell is valid with the value
+// of the fine cell it stands on, so that the coarse data hold no bias of position (the mean of
+// the valid cells of a block stands elsewhere than the block's centre); it is a gap when that
+// cell is not valid but some cell of its 2 x 2 block is inside. False when no valid cell is left.
+bool Coarsen(const Level& F, Level* C) {
+    C->Reset((F.w + 1) / 2, (F.h + 1) / 2);
+    bool anyFixed = false;
+    for (int Y = 0; Y < C->h; ++Y) {
+        for (int X = 0; X < C->w; ++X) {
+            const int i = C->Index(X, Y);
+            const int f = F.Index(2 * X, 2 * Y);
+            if (F.state[size_t(f)] == kFixed) {
+                C->state[size_t(i)] = kFixed;
+                C->u[size_t(i)] = F.u[size_t(f)];
+                anyFixed = true;
+                continue;
+            }
+            bool inside = F.state[size_t(f)] != kOutside;
+            for (int d : {1, F.stride, F.stride + 1}) {
+                inside = inside || F.state[size_t(f + d)] != kOutside;
+            }
+            C->state[size_t(i)] = inside ? kGap : kOutside;
+        }
+    }
+    return anyFixed;
+}
+
+// Bilinear weights of fine cell (x, y) on the coarse cells (x / 2, y / 2) and beyond.
+template <class Body>
+void CoarseNeighbours(const Level& C, int x, int y, const Body& body) {
+    const int x0 = x / 2, y0 = y / 2;
+    const double fx = (x % 2) * 0.5, fy = (y % 2) * 0.5;
+    for (int dy = 0; dy < 2; ++dy) {
+        for (int dx = 0; dx < 2; ++dx) {
+            const double weight = (dx ? fx : 1.0 - fx) * (dy ? fy : 1.0 - fy);
+            if (weight > 0.0 && x0 + dx < C.w && y0 + dy < C.h) {
+                body(C.Index(x0 + dx, y0 + dy), weight);
+            }
+        }
+    }
+}
+
+// The first estimate of a finer level's gap cells: the coarser estimate interpolated from its
+// cells inside; where none is inside around, the cell keeps what it has.
+void StartFrom(const Level& C, Level* F) {
+    ForBlocks(F->cells.size(), [&](size_t, size_t begin, size_t end) {
+        for (size_t n = begin; n < end; ++n) {
+            const int i = F->cells[n];
+            double sum = 0.0, weights = 0.0;
+            CoarseNeighbours(C, i % F->stride - 1, i / F->stride - 1, [&](int j, double weight) {
+                if (C.state[size_t(j)] != kOutside) {
+                    sum += weight * C.u[size_t(j)];
+                    weights += weight;
+                }
+            });
+            if (weights > 0.0) {
+                F->u[size_t(i)] = float(sum / weights);
+            }
         }
     });
 }
 
-// One Gauss-Seidel half sweep over the cells of one colour, which read only the other colour.
-void Sweep(Level& L, int colour) {
-    const std::vector<int32_t>& cells = L.colour[colour];
-    ForBlocks(cells.size(), [&](size_t, size_t begin, size_t end) {
-        for (size_t c = begin; c < end; ++c) {
-            const size_t i = size_t(cells[c]);
-            if (L.diag[i] <= 0) {
-                continue;
-            }
-            double s = L.rhs[i];
-            for (size_t k = 0; k < 4; ++k) {
-                if (L.nbr[i][k] >= 0) {
-                    s += L.weight[i][k] * L.e[size_t(L.nbr[i][k])];
-                }
-            }
-            L.e[i] = s / L.diag[i];
-        }
-    });
-}
-
-// e = (approximately) A^-1 rhs by one V-cycle from level l, on the level's own rhs and e; a
-// symmetric linear operator.
-void Cycle(std::vector<Level>& levels, size_t l, size_t count) {
+// e = (approximately) A^-1 rhs on level l and below by one V-cycle, a symmetric operator: forward
+// sweeps, the residual carried to the coarser level by the transpose of the bilinear
+// interpolation, its correction interpolated back, mirror sweeps.
+void Cycle(std::vector<Level>& levels, size_t l, size_t count, std::vector<double>* parts) {
     Level& L = levels[l];
-    L.e.assign(L.Size(), 0.0);
+    for (int i : L.cells) {
+        L.u[size_t(i)] = 0.0f;
+    }
     if (l + 1 == count) {
-        for (int s = 0; s < 2 * kCoarsestSweeps; ++s) {
-            Sweep(L, (s < kCoarsestSweeps ? s : s + 1) & 1);  // red, black, ..., black, red
+        for (int k = 0; k < kCoarsestSweeps; ++k) {
+            Sweep(L, &L.rhs, k % 2 == 1, parts);
         }
         return;
     }
-    Sweep(L, 0);
-    Sweep(L, 1);
-    L.work.resize(L.Size());
-    Apply(L, L.e, L.work);
-    Level& C = levels[l + 1];
-    C.rhs.assign(C.Size(), 0.0);
-    for (size_t i = 0; i < L.Size(); ++i) {
-        C.rhs[size_t(L.parent[i])] += L.rhs[i] - L.work[i];
+    for (int k = 0; k < kSmoothing; ++k) {
+        Sweep(L, &L.rhs, false, parts);
     }
-    Cycle(levels, l + 1, count);
-    ForBlocks(L.Size(), [&](size_t, size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i) {
-            L.e[i] += kCoarseScale * C.e[size_t(L.parent[i])];
+    L.res.assign(L.u.size(), 0.0f);
+    ForBlocks(L.cells.size(), [&](size_t, size_t begin, size_t end) {
+        for (size_t n = begin; n < end; ++n) {
+            L.res[size_t(L.cells[n])] = float(L.rhs[n] - L.Stencil(L.u.data(), L.cells[n]));
         }
     });
-    Sweep(L, 1);
-    Sweep(L, 0);
+    Level& C = levels[l + 1];
+    ForBlocks(C.cells.size(), [&](size_t, size_t begin, size_t end) {
+        for (size_t n = begin; n < end; ++n) {
+            const int j = C.cells[n];
+            const int X = j % C.stride - 1, Y = j / C.stride - 1;
+            double sum = 0.0;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int x = 2 * X + dx, y = 2 * Y + dy;
+                    if (x >= 0 && y >= 0 && x < L.w && y < L.h) {
+                        sum += (dx ? 0.5 : 1.0) * (dy ? 0.5 : 1.0) * L.res[size_t(L.Index(x, y))];
+                    }
+                }
+            }
+            C.rhs[n] = sum;
+        }
+    });
+    Cycle(levels, l + 1, count, parts);
+    ForBlocks(L.cells.size(), [&](size_t, size_t begin, size_t end) {
+        for (size_t n = begin; n < end; ++n) {
+            const int i = L.cells[n];
+            double sum = 0.0;
+            CoarseNeighbours(C, i % L.stride - 1, i / L.stride - 1, [&](int j, double weight) {
+                if (C.state[size_t(j)] == kGap) {
+                    sum += weight * C.u[size_t(j)];
+                }
+            });
+            L.u[size_t(i)] = float(L.u[size_t(i)] + sum);
+        }
+    });
+    for (int k = 0; k < kSmoothing; ++k) {
+        Sweep(L, &L.rhs, true, parts);
+    }
 }
 
 // Summed in fixed blocks, so the result does not depend on the number of threads.
-double Dot(const std::vector<double>& a, const std::vector<double>& b, std::vector<double>* parts) {
-    parts->assign((a.size() + kBlock - 1) / kBlock, 0.0);
-    ForBlocks(a.size(), [&](size_t block, size_t begin, size_t end) {
-        double s = 0;
+template <class Term>
+double Sum(size_t n, std::vector<double>* parts, const Term& term) {
+    parts->assign((n + kBlock - 1) / kBlock, 0.0);
+    ForBlocks(n, [&](size_t block, size_t begin, size_t end) {
+        double s = 0.0;
         for (size_t i = begin; i < end; ++i) {
-            s += a[i] * b[i];
+            s += term(i);
         }
         (*parts)[block] = s;
     });
-    double s = 0;
+    double s = 0.0;
     for (double p : *parts) {
         s += p;
     }
@@ -187,14 +330,16 @@ double Dot(const std::vector<double>& a, const std::vector<double>& b, std::vect
 
 struct CGridGaps::Workspace {
     std::vector<Level> levels;
-    std::vector<size_t> rowStart;
-    std::vector<int32_t> at, reach, queue, renumber;
-    std::vector<double> b, x, r, p, ap, parts;
+    std::vector<int32_t> queue;
+    std::vector<double> parts, r, ap;
+    std::vector<float> x, p;
     // The last image returned: once its caller has let it go, its buffer serves the next result.
     cv::Mat lastResult;
 };
 
-CGridGaps::CGridGaps() : m_work(std::make_unique<Workspace>()) {}
+CGridGaps::CGridGaps(double tension)
+    : m_tension(std::clamp(std::isfinite(tension) ? tension : kDefaultTension, kMinTension, 1.0)),
+      m_work(std::make_unique<Workspace>()) {}
 CGridGaps::~CGridGaps() = default;
 
 cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noData, double tolerance) {
@@ -205,205 +350,215 @@ cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noDa
         tolerance = kDefaultTolerance;
     }
     const bool nanNoData = std::isnan(noData);
-    const int w = image.cols, h = image.rows;
     auto isGap = [&](float v) { return std::isnan(v) || (!nanNoData && v == noData); };
-    Workspace& ws = *m_work;
-    if (ws.levels.empty()) {
-        ws.levels.resize(1);
-    }
 
-    // The finest level: the gaps inside the area, row by row, with the fixed values around them.
-    Level& L0 = ws.levels[0];
-    L0.Reset(w, h);
-    ws.rowStart.assign(size_t(h) + 1, 0);
+    // The box of the gaps inside the area, and whether the area holds any valid cell.
+    int x0 = image.cols, y0 = image.rows, x1 = -1, y1 = -1;
     bool anySource = false;
-    for (int y = 0; y < h; ++y) {
-        ws.rowStart[size_t(y)] = L0.cellOf.size();
+    for (int y = 0; y < image.rows; ++y) {
         const float* v = image.ptr<float>(y);
         const uint8_t* m = mask.ptr<uint8_t>(y);
-        for (int x = 0; x < w; ++x) {
-            if (m[x]) {
-                if (isGap(v[x])) {
-                    L0.cellOf.push_back(y * w + x);
-                } else {
-                    anySource = true;
-                }
+        for (int x = 0; x < image.cols; ++x) {
+            if (!m[x]) {
+                continue;
+            }
+            if (isGap(v[x])) {
+                x0 = std::min(x0, x);
+                x1 = std::max(x1, x);
+                y0 = std::min(y0, y);
+                y1 = std::max(y1, y);
+            } else {
+                anySource = true;
             }
         }
     }
-    ws.rowStart[size_t(h)] = L0.cellOf.size();
     if (!anySource) {
         return cv::Mat();
     }
+    Workspace& ws = *m_work;
     cv::Mat result;
     if (ws.lastResult.u && ws.lastResult.u->refcount == 1 && ws.lastResult.size() == image.size()) {
         result = ws.lastResult;
     }
     image.copyTo(result);
     ws.lastResult = result;
-    size_t n = L0.Size();
-    if (n == 0) {
+    if (x1 < 0) {
         return result;
     }
-    L0.Allocate();
-    std::vector<double>& b = ws.b;
-    b.assign(n, 0.0);
-    double fixedSum = 0, fixedCount = 0;
-    for (int y = 0; y < h; ++y) {
-        // Walks along the rows above and below to find the index of a gap cell there.
-        size_t up = y > 0 ? ws.rowStart[size_t(y) - 1] : 0, down = y + 1 < h ? ws.rowStart[size_t(y) + 1] : 0;
-        for (size_t i = ws.rowStart[size_t(y)]; i < ws.rowStart[size_t(y) + 1]; ++i) {
-            const int x = L0.cellOf[i] % w;
-            const int nx[4] = {x - 1, x + 1, x, x};
-            const int ny[4] = {y, y, y - 1, y + 1};
-            for (size_t k = 0; k < 4; ++k) {
-                if (nx[k] < 0 || ny[k] < 0 || nx[k] >= w || ny[k] >= h || !mask.at<uint8_t>(ny[k], nx[k])) {
-                    continue;  // outside the area: no part of the equation
+
+    // The finest level: the box of the gaps with a margin, heights taken from the mean of its
+    // valid cells so that floats keep their precision.
+    const cv::Rect box =
+        cv::Rect(cv::Point(x0 - kMargin, y0 - kMargin), cv::Point(x1 + kMargin + 1, y1 + kMargin + 1)) &
+        cv::Rect(0, 0, image.cols, image.rows);
+    // Enough levels for any grid that fits in memory: each halves the sides.
+    if (ws.levels.size() < kLevels) {
+        ws.levels.resize(kLevels);
+    }
+    Level& L0 = ws.levels[0];
+    L0.Reset(box.width, box.height);
+    double reference = 0.0;
+    size_t fixedCount = 0;
+    for (int y = 0; y < box.height; ++y) {
+        const float* v = image.ptr<float>(box.y + y) + box.x;
+        const uint8_t* m = mask.ptr<uint8_t>(box.y + y) + box.x;
+        for (int x = 0; x < box.width; ++x) {
+            if (m[x] && !isGap(v[x])) {
+                reference += v[x];
+                ++fixedCount;
+            }
+        }
+    }
+    if (fixedCount == 0) {
+        return result;  // the gaps of the box touch no valid cell
+    }
+    reference /= double(fixedCount);
+    for (int y = 0; y < box.height; ++y) {
+        const float* v = image.ptr<float>(box.y + y) + box.x;
+        const uint8_t* m = mask.ptr<uint8_t>(box.y + y) + box.x;
+        for (int x = 0; x < box.width; ++x) {
+            if (m[x]) {
+                const int i = L0.Index(x, y);
+                if (isGap(v[x])) {
+                    L0.state[size_t(i)] = kGap;
+                } else {
+                    L0.state[size_t(i)] = kFixed;
+                    L0.u[size_t(i)] = float(v[x] - reference);
                 }
-                L0.diag[i] += 1.0;
-                const float value = image.at<float>(ny[k], nx[k]);
-                if (!isGap(value)) {
-                    b[i] += value;
-                    fixedSum += value;
-                    fixedCount += 1;
-                    continue;
-                }
-                size_t j = k == 0 ? i - 1 : i + 1;
-                if (k >= 2) {
-                    size_t& walk = k == 2 ? up : down;
-                    while (L0.cellOf[walk] < ny[k] * w + x) {
-                        ++walk;
-                    }
-                    j = walk;
-                }
-                L0.nbr[i][k] = int32_t(j);
-                L0.weight[i][k] = 1.0f;
             }
         }
     }
 
-    // Breadth-first from the gap cells beside a valid one: how far the gaps reach from their
-    // edges (a smooth error grows across a gap with about the square of its width), and which
-    // gaps touch no valid cell at all (those stay no data).
-    ws.reach.assign(n, -1);
+    // Gaps that no path through the area links to a valid cell stay no data.
     ws.queue.clear();
-    for (size_t i = 0; i < n; ++i) {
-        int inside = 0;
-        for (int32_t j : L0.nbr[i]) {
-            inside += j >= 0 ? 1 : 0;
-        }
-        if (L0.diag[i] > inside) {
-            ws.reach[i] = 1;
-            ws.queue.push_back(int32_t(i));
+    std::vector<uint8_t>& state = L0.state;
+    const int s = L0.stride;
+    for (int y = 0; y < box.height; ++y) {
+        for (int x = 0; x < box.width; ++x) {
+            const int i = L0.Index(x, y);
+            if (state[size_t(i)] == kFixed) {
+                for (int j : {i - 1, i + 1, i - s, i + s}) {
+                    if (state[size_t(j)] == kGap) {
+                        state[size_t(j)] = kReached;
+                        ws.queue.push_back(j);
+                    }
+                }
+            }
         }
     }
     for (size_t q = 0; q < ws.queue.size(); ++q) {
-        for (int32_t j : L0.nbr[size_t(ws.queue[q])]) {
-            if (j >= 0 && ws.reach[size_t(j)] < 0) {
-                ws.reach[size_t(j)] = ws.reach[size_t(ws.queue[q])] + 1;
+        const int i = ws.queue[q];
+        for (int j : {i - 1, i + 1, i - s, i + s}) {
+            if (state[size_t(j)] == kGap) {
+                state[size_t(j)] = kReached;
                 ws.queue.push_back(j);
             }
         }
     }
-    const double width = ws.queue.empty() ? 1.0 : 2.0 * ws.reach[size_t(ws.queue.back())];
-    const double eps = tolerance / std::max(1.0, width * width / 10.0);
-    if (ws.queue.size() < n) {
-        // Drop the unreachable gaps (no reached cell neighbours one of them), in place.
-        ws.renumber.assign(n, -1);
-        size_t kept = 0;
-        for (size_t i = 0; i < n; ++i) {
-            ws.renumber[i] = ws.reach[i] >= 0 ? int32_t(kept++) : -1;
-        }
-        for (size_t i = 0; i < n; ++i) {
-            const int32_t k = ws.renumber[i];
-            if (k < 0) {
-                continue;
-            }
-            L0.cellOf[size_t(k)] = L0.cellOf[i];
-            L0.diag[size_t(k)] = L0.diag[i];
-            L0.weight[size_t(k)] = L0.weight[i];
-            b[size_t(k)] = b[i];
-            for (size_t e = 0; e < 4; ++e) {
-                const int32_t j = L0.nbr[i][e];
-                L0.nbr[size_t(k)][e] = j >= 0 ? ws.renumber[size_t(j)] : -1;
-            }
-        }
-        n = kept;
-        L0.cellOf.resize(n);
-        L0.diag.resize(n);
-        L0.nbr.resize(n);
-        L0.weight.resize(n);
-        b.resize(n);
-        if (n == 0) {
-            return result;
-        }
+    for (uint8_t& v : state) {
+        v = v == kGap ? kOutside : v == kReached ? kGap : v;
     }
-    L0.Colour();
+    if (ws.queue.empty()) {
+        return result;
+    }
+
+    // The levels: the finest, then every second cell, down to a few gaps.
+    const double bend = 1.0 - m_tension;
+    L0.Prepare(bend, m_tension);
     size_t count = 1;
-    while (ws.levels[count - 1].Size() > kCoarsestCells &&
-           (ws.levels[count - 1].w > 1 || ws.levels[count - 1].h > 1)) {
-        if (ws.levels.size() == count) {
-            ws.levels.emplace_back();
+    while (count < kLevels && ws.levels[count - 1].Gaps() > kCoarsestGaps &&
+           (ws.levels[count - 1].w > 2 || ws.levels[count - 1].h > 2)) {
+        if (!Coarsen(ws.levels[count - 1], &ws.levels[count])) {
+            break;
         }
-        Coarsen(&ws.levels[count - 1], &ws.levels[count], &ws.at);
+        ws.levels[count].Prepare(bend / std::pow(4.0, double(count)), m_tension);
         ++count;
     }
 
-    // Preconditioned conjugate gradients from the mean of the fixed values around the gaps; stop
-    // once no cell is further from the mean of its neighbours than eps.
-    std::vector<double>&x = ws.x, &r = ws.r, &p = ws.p, &ap = ws.ap, &z = ws.levels[0].e;
-    x.assign(n, fixedCount > 0 ? fixedSum / fixedCount : 0.0);
-    r.resize(n);
-    ap.resize(n);
-    Level& top = ws.levels[0];
-    Apply(top, x, ap);
-    for (size_t i = 0; i < n; ++i) {
-        r[i] = b[i] - ap[i];
-    }
-    top.rhs = r;
-    Cycle(ws.levels, 0, count);
-    p = z;
-    double rz = Dot(r, z, &ws.parts);
-    for (int it = 0; it < kMaxIterations; ++it) {
-        ws.parts.assign((n + kBlock - 1) / kBlock, 0.0);
-        ForBlocks(n, [&](size_t block, size_t begin, size_t end) {
-            double m = 0;
-            for (size_t i = begin; i < end; ++i) {
-                m = std::max(m, std::fabs(r[i]) / top.diag[i]);
-            }
-            ws.parts[block] = m;
-        });
-        if (*std::max_element(ws.parts.begin(), ws.parts.end()) <= eps) {
-            break;
+    // A first estimate coarse to fine, each level from the one below it.
+    for (size_t l = count; l-- > 0;) {
+        Level& L = ws.levels[l];
+        if (l + 1 < count) {
+            StartFrom(ws.levels[l + 1], &L);
         }
-        Apply(top, p, ap);
-        const double pap = Dot(p, ap, &ws.parts);
-        if (!(pap > 0)) {
+        const int sweeps = l + 1 == count ? kCoarsestSweeps : kStartSweeps;
+        for (int k = 0; k < sweeps; ++k) {
+            Sweep(L, nullptr, k % 2 == 1, &ws.parts);
+        }
+    }
+
+    // Then conjugate gradients on the finest level, preconditioned by V-cycles, until a step
+    // moves no cell by more than the tolerance.
+    const size_t n = L0.Gaps();
+    ws.x.assign(L0.u.begin(), L0.u.end());  // the solution, while L0.u serves the cycles
+    for (size_t l = 0; l < count; ++l) {
+        Level& L = ws.levels[l];
+        for (size_t i = 0; i < L.u.size(); ++i) {
+            if (L.state[i] == kFixed) {
+                L.u[i] = 0.0f;  // a correction leaves the valid cells as they are
+            }
+        }
+    }
+    const std::vector<float>& z = L0.u;
+    ws.r.resize(n);
+    ws.p.assign(z.size(), 0.0f);
+    ws.ap.resize(n);
+    ForBlocks(n, [&](size_t, size_t begin, size_t end) {
+        for (size_t k = begin; k < end; ++k) {
+            ws.r[k] = -L0.Stencil(ws.x.data(), L0.cells[k]);
+        }
+    });
+    auto precondition = [&] {
+        L0.rhs.assign(ws.r.begin(), ws.r.end());
+        Cycle(ws.levels, 0, count, &ws.parts);
+    };
+    precondition();
+    for (size_t k = 0; k < n; ++k) {
+        ws.p[size_t(L0.cells[k])] = z[size_t(L0.cells[k])];
+    }
+    double rz = Sum(n, &ws.parts, [&](size_t k) { return ws.r[k] * double(z[size_t(L0.cells[k])]); });
+    for (int it = 0; it < kMaxIterations && rz > 0.0; ++it) {
+        ForBlocks(n, [&](size_t, size_t begin, size_t end) {
+            for (size_t k = begin; k < end; ++k) {
+                ws.ap[k] = L0.Stencil(ws.p.data(), L0.cells[k]);
+            }
+        });
+        const double pap =
+            Sum(n, &ws.parts, [&](size_t k) { return double(ws.p[size_t(L0.cells[k])]) * ws.ap[k]; });
+        if (!(pap > 0.0)) {
             break;
         }
         const double alpha = rz / pap;
-        ForBlocks(n, [&](size_t, size_t begin, size_t end) {
-            for (size_t i = begin; i < end; ++i) {
-                x[i] += alpha * p[i];
-                r[i] -= alpha * ap[i];
+        ws.parts.assign((n + kBlock - 1) / kBlock, 0.0);
+        ForBlocks(n, [&](size_t block, size_t begin, size_t end) {
+            double most = 0.0;
+            for (size_t k = begin; k < end; ++k) {
+                const size_t i = size_t(L0.cells[k]);
+                const double step = alpha * ws.p[i];
+                ws.x[i] = float(ws.x[i] + step);
+                ws.r[k] -= alpha * ws.ap[k];
+                most = std::max(most, std::fabs(step));
             }
+            ws.parts[block] = most;
         });
-        top.rhs = r;
-        Cycle(ws.levels, 0, count);
-        const double rzNew = Dot(r, z, &ws.parts);
-        if (!(rzNew > 0)) {
-            break;  // converged to rounding
+        if (*std::max_element(ws.parts.begin(), ws.parts.end()) <= tolerance) {
+            break;
         }
+        precondition();
+        const double rzNew =
+            Sum(n, &ws.parts, [&](size_t k) { return ws.r[k] * double(z[size_t(L0.cells[k])]); });
         const double beta = rzNew / rz;
         rz = rzNew;
         ForBlocks(n, [&](size_t, size_t begin, size_t end) {
-            for (size_t i = begin; i < end; ++i) {
-                p[i] = z[i] + beta * p[i];
+            for (size_t k = begin; k < end; ++k) {
+                const size_t i = size_t(L0.cells[k]);
+                ws.p[i] = float(z[i] + beta * ws.p[i]);
             }
         });
     }
-    for (size_t i = 0; i < n; ++i) {
-        result.at<float>(top.cellOf[i] / w, top.cellOf[i] % w) = float(x[i]);
+    for (int i : L0.cells) {
+        const int cx = i % s - 1, cy = i / s - 1;
+        result.at<float>(box.y + cy, box.x + cx) = float(ws.x[size_t(i)] + reference);
     }
     return result;
 }

@@ -1,7 +1,9 @@
-// Gap filling of an elevation grid: the no-data cells inside an area get a smooth surface that
-// passes through the valid cells of the same area (a membrane: every filled cell is the mean of
-// its neighbours), solved by multigrid-preconditioned conjugate gradients so that wide gaps cost
-// little more than narrow ones.
+// Gap filling of an elevation grid: the no-data cells inside an area get a surface that passes
+// through the valid cells of the same area and bends as little as it can (a thin plate with a
+// little tension), so that slopes and the rounding of hills and valleys go on across a gap
+// instead of sagging towards the mean of its rim. It is solved coarse to fine: each grid level
+// starts from the level twice as coarse and is relaxed until it changes less than the tolerance
+// (or a bounded number of sweeps), so the time grows linearly with the cells.
 #pragma once
 
 #include <memory>
@@ -9,14 +11,18 @@
 
 class CGridGaps {
 public:
-    CGridGaps();
+    // tension: 0 for a pure thin plate (the least curvature), 1 for a membrane (the least slope);
+    // clamped to [0.01, 1].
+    explicit CGridGaps(double tension = kDefaultTension);
     ~CGridGaps();
     CGridGaps(const CGridGaps&) = delete;
     CGridGaps& operator=(const CGridGaps&) = delete;
 
+    static constexpr double kDefaultTension = 1e-5;
+
     // image: one float channel; mask: one 8-bit channel of the same size, non-zero inside the
     // area; noData: the value of the gaps (NaN cells count as gaps too); tolerance: how far (in
-    // height units) the filled cells may be from the exact membrane.
+    // height units) a relaxation sweep may still move the filled cells when it stops.
     // Returns a new image of the same size: gaps inside the area filled from the valid cells
     // inside the area (valid cells outside it are not used), every other cell as given. A gap
     // whose part of the area holds no valid cell stays no data. Returns an empty image when the
@@ -27,5 +33,6 @@ public:
 
 private:
     struct Workspace;
+    double m_tension;
     std::unique_ptr<Workspace> m_work;
 };
