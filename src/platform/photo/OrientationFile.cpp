@@ -107,6 +107,7 @@ private:
     char Peek(size_t ahead = 0) const { return m_pos + ahead < m_text.size() ? m_text[m_pos + ahead] : '\0'; }
     static bool IsBreak(char c) { return c == '\n' || c == '\r' || c == '\0'; }
     static bool IsBreakOrSpace(char c) { return IsBreak(c) || c == ' '; }
+    static bool EndsFlowScalar(char c) { return c == ',' || c == ']' || c == '}' || IsBreak(c); }
     bool AtLineEnd() const { return IsBreak(Peek()); }
     int Column() const { return static_cast<int>(m_pos - m_lineStart); }
     // A "#" starts a comment at the start of a token or after a blank.
@@ -215,16 +216,22 @@ private:
         return key;
     }
 
-    // A block mapping's key and its ":".
-    bool ReadKey(std::string* key) {
+    // A mapping's key and its ":". In a block mapping the ":" ends the key before a blank or the
+    // line's end; in a flow mapping it ends the key wherever it stands.
+    bool ReadKey(bool flow, std::string* key) {
         const size_t start = m_pos;
         if (Peek() == '"' || Peek() == '\'') {
             if (!ReadQuoted(key)) {
                 return false;
             }
-            SkipSpacesInLine();
+            if (flow) {
+                SkipBlank();
+            } else {
+                SkipSpacesInLine();
+            }
         } else {
-            while (!AtLineEnd() && !AtComment(start) && !(Peek() == ':' && IsBreakOrSpace(Peek(1)))) {
+            while (!(flow ? EndsFlowScalar(Peek()) : AtLineEnd()) && !AtComment(start) &&
+                   !(Peek() == ':' && (flow || IsBreakOrSpace(Peek(1))))) {
                 ++m_pos;
             }
             *key = std::string(Trimmed(m_text.substr(start, m_pos - start)));
@@ -322,7 +329,7 @@ private:
         for (;;) {
             std::string key;
             Node value;
-            if (!ReadKey(&key) || !ParseValue(indent, depth + 1, &value)) {
+            if (!ReadKey(false, &key) || !ParseValue(indent, depth + 1, &value)) {
                 return false;
             }
             if (!Count()) {
@@ -385,7 +392,7 @@ private:
             }
             if (mapping) {
                 std::string key;
-                if (!ReadFlowKey(&key)) {
+                if (!ReadKey(true, &key)) {
                     return false;
                 }
                 out->keys.push_back(std::move(key));
@@ -397,28 +404,6 @@ private:
             }
             out->items.push_back(std::move(item));
         }
-    }
-
-    static bool EndsFlowScalar(char c) { return c == ',' || c == ']' || c == '}' || IsBreak(c); }
-
-    bool ReadFlowKey(std::string* key) {
-        const size_t start = m_pos;
-        if (Peek() == '"' || Peek() == '\'') {
-            if (!ReadQuoted(key)) {
-                return false;
-            }
-            SkipBlank();
-        } else {
-            while (!EndsFlowScalar(Peek()) && Peek() != ':' && !AtComment(start)) {
-                ++m_pos;
-            }
-            *key = std::string(Trimmed(m_text.substr(start, m_pos - start)));
-        }
-        if (Peek() != ':' || key->empty()) {
-            return false;
-        }
-        ++m_pos;
-        return true;
     }
 
     bool ParseFlowNode(int depth, Node* out) {
