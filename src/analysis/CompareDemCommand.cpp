@@ -20,6 +20,7 @@
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
+#include "platform/ui/WrittenReport.h"
 #include "raster/DEM.h"
 
 namespace {
@@ -167,7 +168,8 @@ void RunComparison(CadDrawing* drawing, const CCompareDEMDlg& dialog) {
     report.settings = settings;
     switch (WriteComparisonReport(report, reportPath, ReportSwatchFolder())) {
         case ReportResult::Written:
-            ZQT_ShellExecute(QStringLiteral("open"), reportPath, QString(), 3);
+            kv::ShowWrittenReport(reportPath, true,
+                                  [drawing](const QString& line) { Prompt(drawing, line); });
             break;
         case ReportResult::CannotSave:
             KvMessageBox(QStringLiteral("Unable to save file!"), MB_OK | MB_ICONEXCLAMATION);

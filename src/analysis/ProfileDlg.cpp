@@ -192,8 +192,11 @@ void CProfileDlg::UpdateProfile(bool zoomToExtents) {
             if (zoomToExtents || !haveView) {
                 CadExecute(drawing, window, CAD_CMD_ZOOM_EXTENTS);
             } else {
-                const double ratio = zScale / m_zScale;
-                CadViewRect(window, left, bottom * ratio, right, top * ratio);
+                // Only the vertical scale changes: the view keeps its width, and so its scale,
+                // and follows the graph's heights at its middle.
+                const double middle = (bottom + top) / 2.0 * (zScale / m_zScale);
+                const double half = (top - bottom) / 2.0;
+                CadViewRect(window, left, middle - half, right, middle + half);
             }
         }
         m_zScale = zScale;
@@ -378,8 +381,8 @@ void CProfileDlg::OnBnClickedBreakOnNoData() {
 }
 
 void CProfileDlg::OnBnClickedExport() {
-    const QString path =
-        ChooseOutputFile(QStringLiteral("DXF File (*.dxf);;DWG File (*.dwg)"), QStringLiteral("dxf"));
+    // The drawing converter writes DXF only.
+    const QString path = ChooseOutputFile(QStringLiteral("DXF File (*.dxf)"), QStringLiteral("dxf"));
     if (path.isEmpty()) {
         return;
     }

@@ -288,39 +288,31 @@ void CSubtractDEMDlg::OnCadMouseMove(int keyFlags, double x, double y) {
     QString status = QString::asprintf("%.3f, %.3f", x, y);
     CDEM* result = Result();
     CadEntity* place = result ? result->m_imageEntity : nullptr;
-    const RasterDisplayCache& cache = result ? result->m_display : RasterDisplayCache();
-    const double d = cache.geoTransform[1];
-    if (place && !CadEntityGetDeleted(place) && !cache.values.empty() && d > 0.0 &&
-        x >= CadEntityGetLeft(place) && x <= CadEntityGetRight(place) && y >= CadEntityGetBottom(place) &&
-        y <= CadEntityGetTop(place)) {
-        // The cell shown under the cursor, from the values of the last drawing.
-        const double column = (x - cache.geoTransform[0]) / d;
-        const double row = (y - cache.geoTransform[3]) / -d;
-        if (column >= 0.0 && row >= 0.0 && column < cache.values.cols && row < cache.values.rows) {
-            const float v = cache.values.at<float>(static_cast<int>(row), static_cast<int>(column));
-            EraseLabel();
-            if (!IsNoData(v)) {
-                status = QString::asprintf("%.3lf, %.3lf, %.3lf", x, y, static_cast<double>(v));
-                QWidget* window = m_view.Window();
-                double left = 0, bottom = 0, right = 0, top = 0;
-                const double p =
-                    window && window->height() > 0 && CadGetViewRect(window, &left, &bottom, &right, &top)
-                        ? (top - bottom) / window->height()
-                        : d;
-                const QString text = m_dTolerance >= std::abs(v)
-                                         ? QStringLiteral("No difference")
-                                         : QString::asprintf("Difference Z: %.3lf", double(v));
-                m_label =
-                    CadAddText(m_view.Drawing(), text.toUtf8().constData(), x + 10 * p, y + 20 * p, 0.0);
-                if (m_label) {
-                    CadTextPutHeight(m_label, 10 * p);
-                    CadTextPutAlign(m_label, CAD_TA_LEFT_BOTTOM);
-                    CadTextPutAngle(m_label, 0.0);
-                }
+    if (place && !CadEntityGetDeleted(place) && x >= CadEntityGetLeft(place) &&
+        x <= CadEntityGetRight(place) && y >= CadEntityGetBottom(place) && y <= CadEntityGetTop(place)) {
+        // The cell under the cursor, read from the result itself: the picture on the screen holds
+        // values resampled to its pixels, which at most zooms belong to no one cell.
+        const double v = result->GetElevation(x, y);
+        EraseLabel();
+        if (v != kNoData) {
+            status = QString::asprintf("%.3lf, %.3lf, %.3lf", x, y, v);
+            QWidget* window = m_view.Window();
+            double left = 0, bottom = 0, right = 0, top = 0;
+            const double p =
+                window && window->height() > 0 && CadGetViewRect(window, &left, &bottom, &right, &top)
+                    ? (top - bottom) / window->height()
+                    : std::fabs(result->m_geoTransform[1]);
+            const QString text = m_dTolerance >= std::abs(v) ? QStringLiteral("No difference")
+                                                             : QString::asprintf("Difference Z: %.3lf", v);
+            m_label = CadAddText(m_view.Drawing(), text.toUtf8().constData(), x + 10 * p, y + 20 * p, 0.0);
+            if (m_label) {
+                CadTextPutHeight(m_label, 10 * p);
+                CadTextPutAlign(m_label, CAD_TA_LEFT_BOTTOM);
+                CadTextPutAngle(m_label, 0.0);
             }
-            CadUpdate(m_view.Drawing());
-            ZQT_PumpMessages();
         }
+        CadUpdate(m_view.Drawing());
+        ZQT_PumpMessages();
     }
     if (kv::MainWindowService* service = kv::GetMainWindowService()) {
         service->SetStatusText(status);

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cmath>
 
+#include "analysis/CellSampling.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
@@ -42,8 +43,8 @@ Box Intersect(const Box& a, const Box& b) {
 }
 
 double Sample(const ComparisonGrid& g, double x, double y) {
-    return SampleGrid(g.grid, (x - g.geoTransform[0]) / g.geoTransform[1],
-                      (y - g.geoTransform[3]) / g.geoTransform[5]);
+    return SampleAtCellCentres(g.grid, (x - g.geoTransform[0]) / g.geoTransform[1],
+                               (y - g.geoTransform[3]) / g.geoTransform[5]);
 }
 
 // How many values origin, origin + step, ... lie at or below origin + span.

@@ -17,7 +17,7 @@
 class ProgressSink;
 
 // A DEM read whole for the comparison: band 1 as Float32 with the band's no-data value turned into
-// -9999, which SampleGrid knows.
+// -9999, which the sampling knows.
 struct ComparisonGrid {
     cv::Mat grid;
     double geoTransform[6] = {0, 1, 0, 0, 0, -1};
@@ -55,8 +55,9 @@ struct ComparisonResult {
     int64_t above = 0;
 };
 
-// Samples both DEMs every step over the bounding box of their common area. The picture is about
-// 2000 pixels along the longer side of that box. Reports percent done.
+// Samples both DEMs every step over the bounding box of their common area, each with its cells'
+// values at their centres (SampleAtCellCentres). The picture is about 2000 pixels along the longer
+// side of that box. Reports percent done.
 ComparisonResult CompareDemToDem(const ComparisonGrid& reference, const ComparisonGrid& compared,
                                  const ComparisonSettings& settings, ProgressSink* progress);
 

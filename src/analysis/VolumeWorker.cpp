@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 
+#include "analysis/CellSampling.h"
 #include "analysis/Lattice.h"
 #include "platform/geometry/Pgon.h"
 #include "platform/tools/BusyScope.h"
@@ -47,9 +48,10 @@ struct Window {
     double y0 = 0.0;
 };
 
-// The window around the vertices' pixel box with a margin of 10 pixels, cut to the raster widened
-// by the same margin: samples beyond the raster have no data either way, and an AOI far larger
-// than the DEM must not cost a window of its size.
+// The window around the vertices' pixel box with a margin of 10 pixels, cut to the raster:
+// samples beyond the raster have no data either way, an AOI far larger than the DEM must not cost
+// a window of its size, and where the AOI reaches the raster's edge the window's edge is the
+// raster's, so that the sampling there sees the raster's own border.
 bool WindowOf(const CDEM& dem, double minPx, double maxPx, double minPy, double maxPy, Window& window) {
     constexpr int kMargin = 10;
     const double w = dem.Width();
@@ -57,10 +59,10 @@ bool WindowOf(const CDEM& dem, double minPx, double maxPx, double minPy, double 
     auto clampPx = [](double v, double limit) {
         return std::clamp(v, -2.0 * kMargin, limit + 2.0 * kMargin);
     };
-    const int left = std::max(static_cast<int>(std::trunc(clampPx(minPx, w))) - kMargin, -kMargin);
-    const int top = std::max(static_cast<int>(std::trunc(clampPx(minPy, h))) - kMargin, -kMargin);
-    const int right = std::min(static_cast<int>(std::trunc(clampPx(maxPx, w))) + kMargin, int(w) + kMargin);
-    const int bottom = std::min(static_cast<int>(std::trunc(clampPx(maxPy, h))) + kMargin, int(h) + kMargin);
+    const int left = std::max(static_cast<int>(std::trunc(clampPx(minPx, w))) - kMargin, 0);
+    const int top = std::max(static_cast<int>(std::trunc(clampPx(minPy, h))) - kMargin, 0);
+    const int right = std::min(static_cast<int>(std::trunc(clampPx(maxPx, w))) + kMargin, int(w));
+    const int bottom = std::min(static_cast<int>(std::trunc(clampPx(maxPy, h))) + kMargin, int(h));
     if (right <= left || bottom <= top) {
         return false;
     }
@@ -117,10 +119,10 @@ private:
     bool m_inside = false;
 };
 
-// Samples the window at the lattice positions. Each sample on data is SampleGrid's value at its
-// window position; where SampleGrid interpolates bicubically, the four row results of a sample are shared
-// by every sample of the same lattice column whose window row is the same, so they are computed
-// once per window row and block of lattice rows (with SampleGrid's own kernel, so the bits are
+// Samples the window at the lattice positions. Each sample is SampleAtCellCentres' value at its
+// window position; where that interpolates bicubically, the four row results of a sample are
+// shared by every sample of the same lattice column whose centre rows are the same, so they are
+// computed once per window row and block of lattice rows (with the same kernel, so the bits are
 // the same).
 class LatticeSampler {
 public:
@@ -130,12 +132,12 @@ public:
         for (long long k = firstColumn; k <= lastColumn; ++k) {
             const double x = minX + double(k) * g;
             const double column = (x - window.x0) / gt[1];
-            const int c = column >= 0.0 && column < image.cols ? static_cast<int>(column) : -1;
+            const CentreBase base = CentreBaseOf(column);
             m_x.push_back(x);
             m_column.push_back(column);
-            m_cell.push_back(c);
-            m_bicubic.push_back(c > 3 && c < image.cols - 3);
-            m_fraction.push_back(column - c);
+            m_base.push_back(base.cell);
+            m_bicubic.push_back(column >= 0.0 && column < image.cols && Bicubic(base.cell, image.cols));
+            m_fraction.push_back(base.fraction);
         }
     }
 
@@ -148,8 +150,8 @@ public:
         m_firstCell = std::numeric_limits<int>::max();
         int lastCell = -1;
         for (long long j = first; j <= last; ++j) {
-            const int r = CellRow(ImageRow(j));
-            if (r > 3 && r < m_image.rows - 3) {
+            const int r = CentreBaseOf(ImageRow(j)).cell;
+            if (Bicubic(r, m_image.rows)) {
                 m_firstCell = std::min(m_firstCell, r - 1);
                 lastCell = std::max(lastCell, r + 2);
             }
@@ -166,7 +168,7 @@ public:
                 const float* line = m_image.ptr<float>(m_firstCell + i);
                 double* out = &m_rowResults[size_t(i) * n];
                 for (size_t k = 0; k < n; ++k) {
-                    const int c = m_cell[k];
+                    const int c = m_base[k];
                     out[k] = kNoRowResult;
                     if (!m_bicubic[k]) {
                         continue;
@@ -186,36 +188,31 @@ public:
         });
     }
 
-    // The elevation at lattice column i of lattice row j (prepared), -9999 without data. A sample
-    // in a cell without data (or off the DEM) has none, though SampleGrid's interpolation would
-    // carry a neighbour's height up to a cell into it.
+    // The elevation at lattice column i of lattice row j (prepared), -9999 without data.
     double Sample(size_t i, long long j) const {
         const double imageRow = ImageRow(j);
-        const int c = m_cell[i];
-        const int r = CellRow(imageRow);
-        if (c < 0 || r < 0 || IsNoData(m_image.at<float>(r, c))) {
-            return kNoData;
-        }
-        if (m_bicubic[i] && r > 3 && r < m_image.rows - 3) {
-            const size_t n = m_x.size();
-            const double* first = &m_rowResults[size_t(r - 1 - m_firstCell) * n + i];
-            const double rows[4] = {first[0], first[n], first[2 * n], first[3 * n]};
-            if (!std::isnan(rows[0]) && !std::isnan(rows[1]) && !std::isnan(rows[2]) &&
-                !std::isnan(rows[3])) {
-                return CubicThrough(rows, imageRow - r);
+        if (m_bicubic[i] && imageRow >= 0.0 && imageRow < m_image.rows &&
+            !IsNoData(m_image.at<float>(static_cast<int>(imageRow), static_cast<int>(m_column[i])))) {
+            const CentreBase row = CentreBaseOf(imageRow);
+            if (Bicubic(row.cell, m_image.rows)) {
+                const size_t n = m_x.size();
+                const double* first = &m_rowResults[size_t(row.cell - 1 - m_firstCell) * n + i];
+                const double rows[4] = {first[0], first[n], first[2 * n], first[3 * n]};
+                if (!std::isnan(rows[0]) && !std::isnan(rows[1]) && !std::isnan(rows[2]) &&
+                    !std::isnan(rows[3])) {
+                    return CubicThrough(rows, row.fraction);
+                }
             }
         }
-        return SampleGrid(m_image, m_column[i], imageRow);
+        return SampleAtCellCentres(m_image, m_column[i], imageRow);
     }
 
 private:
     static constexpr double kNoRowResult = std::numeric_limits<double>::quiet_NaN();
 
+    // Whether the four centres from cell - 1 to cell + 2 lie on the window.
+    static bool Bicubic(int cell, int count) { return cell >= 1 && cell + 2 < count; }
     double ImageRow(long long j) const { return (Y(j) - m_window.y0) / m_gt[5]; }
-    // The window row of a position, or -1 off the window.
-    int CellRow(double imageRow) const {
-        return imageRow >= 0.0 && imageRow < m_image.rows ? static_cast<int>(imageRow) : -1;
-    }
 
     const cv::Mat& m_image;
     const Window& m_window;
@@ -224,8 +221,8 @@ private:
     double m_g;
     std::vector<double> m_x;
     std::vector<double> m_column;
-    std::vector<int> m_cell;      // the window column of the sample's cell, -1 off the window
-    std::vector<char> m_bicubic;  // SampleGrid interpolates bicubically in this column
+    std::vector<int> m_base;      // the window column of the first of the four centres
+    std::vector<char> m_bicubic;  // the sixteen centres of this column can lie on the window
     std::vector<double> m_fraction;
     int m_firstCell = 0;
     int m_cells = 0;

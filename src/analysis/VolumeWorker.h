@@ -35,10 +35,10 @@ struct AoiVolumes {
 
 // Samples the DEM inside the AOI (its vertices in world coordinates, implicitly closed; x and y
 // are used) on a lattice of a third of the DEM's pixel width: samples at (min x + i·g, min y + j·g)
-// of the AOI's bounding box, each standing for g·g, its elevation interpolated bicubically in one
-// window of the DEM read around the AOI. Samples on the AOI's outline count as inside; an AOI
-// that encloses no area counts none. A sample whose cell has no data, or that lies off the DEM, is
-// skipped.
+// of the AOI's bounding box, each standing for g·g, its elevation interpolated between the cell
+// centres (SampleAtCellCentres) in one window of the DEM read around the AOI. Samples on the AOI's
+// outline count as inside; an AOI that encloses no area counts none. A sample whose cell has no
+// data, or that lies off the DEM, is skipped.
 //
 // The reference is kUnsetReference for none. The plane is fitted through the vertices on data
 // (three or more); a sample's plane height is where the vertical through it meets the plane.

@@ -9,20 +9,20 @@
 #include <algorithm>
 
 #include "controls/SingleProgressDlg.h"
+#include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/pdf/PdfReport.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
+#include "platform/ui/WrittenReport.h"
 #include "raster/ClassReport.h"
 #include "raster/MapData.h"
 #include "raster/ReportSwatches.h"
 
 namespace {
 
-// How ShellExecute shows the opened report: maximised.
-constexpr int kShowMaximized = 3;
 // The picture's background grey.
 constexpr int kBackground = 200;
 
@@ -245,6 +245,8 @@ ExportResult ExportClassification(CMapData* map, const std::vector<ExportClass>&
         return ExportResult::Failed;
     }
     progress.hide();
-    ZQT_ShellExecute(QStringLiteral("open"), pdfPath, QString(), kShowMaximized);
+    CadDrawing* drawing = map->m_pDoc ? map->m_pDoc->m_pCad : nullptr;
+    kv::ShowWrittenReport(pdfPath, true,
+                          [drawing](const QString& l) { CadCmdPrompt(drawing, l.toUtf8(), nullptr); });
     return ExportResult::Written;
 }

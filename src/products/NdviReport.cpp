@@ -22,6 +22,7 @@
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/MainWindowService.h"
+#include "platform/ui/WrittenReport.h"
 #include "products/ExportNDVIDataDlg.h"
 #include "raster/ClassReport.h"
 #include "raster/MapData.h"
@@ -31,8 +32,6 @@ namespace {
 
 constexpr int kClasses = CExportNDVIDataDlg::kClasses;
 const char* const kSwatchNames[kClasses] = {"colMin", "col1", "col2", "col3", "colOver3"};
-// How ShellExecute shows the opened report: maximised.
-constexpr int kShowMaximized = 3;
 
 // The area of the report being drawn, read by the rubber band.
 std::vector<Wml::Point3> g_area;
@@ -230,9 +229,9 @@ int ExportNdviReport(CMapData* map, const std::vector<Wml::Point3>& area, KvProg
         QFile::remove(facts.pdfPath);
         return 0;
     }
-    if (dialog.m_nOpenReport) {
-        ZQT_ShellExecute(QStringLiteral("open"), facts.pdfPath, QString(), kShowMaximized);
-    }
+    CadDrawing* drawing = map->m_pDoc ? map->m_pDoc->m_pCad : nullptr;
+    kv::ShowWrittenReport(facts.pdfPath, dialog.m_nOpenReport != 0,
+                          [drawing](const QString& line) { Prompt(drawing, line); });
     return 1;
 }
 void CmdExportNdviResultsDraw(CadDrawing* /*drawing*/, QPainter* /*painter*/, double x, double y, double z) {

@@ -78,14 +78,18 @@ TEST_F(CompareDemCommandTest, TwoDemsGiveAPictureAndAReportBesideTheReferenceWhi
     EXPECT_TRUE(text.contains("Report of the comparison between:")) << text.toStdString();
     EXPECT_TRUE(text.contains("Reference.tif and Compared.tif"));
     // The overlap is 50 x 40 m sampled every metre: 51 x 41 places, the last column and row off
-    // the grids; of the 50 x 40 compared, 20 columns are 0.5 m apart, 20 are 3 m and 10 are 7 m.
+    // the grids. The places lie on cell edges, halfway between centres: 0.5 m apart in the first
+    // 19 columns, 3 m and 7 m in the bands further east, and at the two seams the cubic through
+    // the bands' centres gives 0.34375, 1.75, 3.15625 and 2.75, 5, 7.25 (the straight line between
+    // two centres in the three rows at the northern and southern edges): 20 columns below 1 m, 21
+    // between and 9 above 5 m, and the mean of a row stays 2.735 m.
     EXPECT_TRUE(text.contains(QRegularExpression("Number of compared points:\\s+2000")))
         << text.toStdString();
     EXPECT_TRUE(text.contains(QRegularExpression("below 1.00 m:\\s+800\\(40%\\)")));
-    EXPECT_TRUE(text.contains(QRegularExpression("between 1.00 and 5.00 m:\\s+800\\(40%\\)")));
-    EXPECT_TRUE(text.contains(QRegularExpression("over 5.00 m:\\s+400\\(20%\\)")));
-    EXPECT_TRUE(text.contains(QRegularExpression("is:\\s+2.8000 m")));
-    EXPECT_TRUE(text.contains(QRegularExpression("deviation is:\\s+2.3791 m")));
+    EXPECT_TRUE(text.contains(QRegularExpression("between 1.00 and 5.00 m:\\s+840\\(42%\\)")));
+    EXPECT_TRUE(text.contains(QRegularExpression("over 5.00 m:\\s+360\\(18%\\)")));
+    EXPECT_TRUE(text.contains(QRegularExpression("is:\\s+2.7350 m")));
+    EXPECT_TRUE(text.contains(QRegularExpression("deviation is:\\s+2.3400 m")));
     EXPECT_TRUE(text.contains(report));
     EXPECT_TRUE(QDir(ReportSwatchFolder()).entryList(QDir::Files).isEmpty());
 
@@ -102,6 +106,23 @@ TEST_F(CompareDemCommandTest, TwoDemsGiveAPictureAndAReportBesideTheReferenceWhi
     for (const QColor& colour : classes) {
         EXPECT_GT(kvtest::ColourShare(shown, colour, QRect(), 60), 0.001) << colour.name().toStdString();
     }
+}
+
+// Here no program can show a PDF: the command line still says where the report went.
+TEST_F(CompareDemCommandTest, WithoutAProgramToShowTheReportTheCommandLineSaysWhereItIs) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    BrowseBothAndConfirm(ui);
+    CmdCompareDem(doc.m_pCad);
+    const QString report = m_folder + "/Reference_comparison.pdf";
+    ASSERT_TRUE(QFileInfo::exists(report));
+    QStringList history;
+    char line[1024];
+    for (int i = 0; CadCmdGetHistory(doc.m_pCad, i, line, sizeof line); ++i) {
+        history << QString::fromUtf8(line);
+    }
+    EXPECT_TRUE(history.contains("Results are located in: " + report)) << history.join('\n').toStdString();
+    EXPECT_TRUE(doc.m_strCommandPrompt.isEmpty());
 }
 
 TEST_F(CompareDemCommandTest, ALibharuErrorOrAnUnwritableReportLeaveTheEarlierReportAndEndInOrder) {

@@ -121,8 +121,19 @@ int LinesOfColour(CadDrawing* drawing, int colour) {
     return n;
 }
 
-TEST_F(ProfileDialogTest, OnOlindaTheZScaleStretchesTheGraphAndItsViewAndBothSettingsAreKept) {
-    kvtest::ScriptedInteraction ui;
+// The scripted interaction, keeping the filters the save choosers offered.
+class FilterRecorder : public kvtest::ScriptedInteraction {
+public:
+    QString ChooseSaveFile(const QString& title, const QString& path, const QString& filter,
+                           QString* selectedFilter) override {
+        filters << filter;
+        return ScriptedInteraction::ChooseSaveFile(title, path, filter, selectedFilter);
+    }
+    QStringList filters;
+};
+
+TEST_F(ProfileDialogTest, OnOlindaTheZScaleStretchesOnlyTheGraphsHeightsAndBothSettingsAreKept) {
+    FilterRecorder ui;
     CKelvaroDoc doc;
     ASSERT_EQ(doc.AddDEM(atest::OlindaCopy("profile_olinda"), 0), 1);
     CadDrawing* d = doc.m_pCad;
@@ -147,16 +158,20 @@ TEST_F(ProfileDialogTest, OnOlindaTheZScaleStretchesTheGraphAndItsViewAndBothSet
         double l1, b1, r1, t1;
         CadGetViewRect(p.m_profile.Window(), &l1, &b1, &r1, &t1);
 
-        p.m_editZScale.setText("2");
+        // Exaggerated 20 times, the graph grows only upwards: the view keeps its width and scale
+        // and its middle follows the heights.
+        p.m_editZScale.setText("20");
         p.m_btnUpdate.click();
-        const Extent two = GraphExtent(p);
-        EXPECT_NEAR(two.top, 2 * one.top, 1e-9);
-        EXPECT_NEAR(two.bottom, 2 * one.bottom, 1e-9);
+        const Extent twenty = GraphExtent(p);
+        EXPECT_NEAR(twenty.top, 20 * one.top, 1e-9);
+        EXPECT_NEAR(twenty.bottom, 20 * one.bottom, 1e-9);
         double l2, b2, r2, t2;
         CadGetViewRect(p.m_profile.Window(), &l2, &b2, &r2, &t2);
-        EXPECT_NEAR(t2 - b2, 2 * (t1 - b1), 1e-6 * (t1 - b1));
-        EXPECT_NEAR(t2 + b2, 2 * (t1 + b1), 1e-6 * std::fabs(t1 + b1));
-        EXPECT_EQ(ZQT_GetUserProfileString("Profile", "ZScale", ""), "2");
+        EXPECT_NEAR(l2, l1, 1e-6 * (r1 - l1));
+        EXPECT_NEAR(r2, r1, 1e-6 * (r1 - l1));
+        EXPECT_NEAR(t2 - b2, t1 - b1, 1e-6 * (t1 - b1));
+        EXPECT_NEAR(t2 + b2, 20 * (t1 + b1), 1e-6 * std::fabs(t1 + b1));
+        EXPECT_EQ(ZQT_GetUserProfileString("Profile", "ZScale", ""), "20");
 
         p.m_chkBreak.click();
         EXPECT_EQ(ZQT_GetUserProfileString("Profile", "BreakOnNoDataValue", ""), "0");
@@ -165,7 +180,8 @@ TEST_F(ProfileDialogTest, OnOlindaTheZScaleStretchesTheGraphAndItsViewAndBothSet
         EXPECT_EQ(LinesOfColour(p.m_profile.Drawing(), CAD_COLOR_RED), 1);
         EXPECT_EQ(LinesOfColour(p.m_profile.Drawing(), 252) + LinesOfColour(p.m_profile.Drawing(), 4), 6);
 
-        // Export: the graph as DXF, which our converter reads back; DWG cannot be written here.
+        // Export: the graph as DXF, which our converter reads back; DWG, which it cannot write, is
+        // not offered, and a name typed with its extension fails.
         const QString folder = kvtest::NewTempFolder("profile_export");
         ui.AnswerFile(folder + "/graph");
         p.m_btnExport.click();
@@ -183,6 +199,7 @@ TEST_F(ProfileDialogTest, OnOlindaTheZScaleStretchesTheGraphAndItsViewAndBothSet
         p.m_btnExport.click();
         EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to save file!"});
         EXPECT_FALSE(QFileInfo::exists(folder + "/graph.dwg"));
+        EXPECT_EQ(ui.filters.join(" | ").toStdString(), "DXF File (*.dxf) | DXF File (*.dxf)");
 
         // For the picture: a section of 11 km over 90 m of relief, exaggerated 30 times.
         p.m_editZScale.setText("30");

@@ -194,4 +194,49 @@ TEST_F(SubtractDemCommandTest, ThePreviewDrawsTheDifferenceAndTheReadoutNamesItU
     EXPECT_EQ(label(), "Difference Z: 2.000");
 }
 
+// Every cell of the difference holds its own value (A - B = 1000 + column + 100 row of A). At the
+// preview's full view, and zoomed in, the readout names the cell under the cursor.
+TEST_F(SubtractDemCommandTest, TheReadoutNamesTheCellUnderTheCursorAtEveryZoom) {
+    BuildElevationColorRamp();
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* a = Add(
+        doc, Dem(m_folder + "/a.tif", 0.0, 1.0, [](int c, int r, int) { return 1000.0 + c + 100.0 * r; }));
+    CDEM* b = Add(doc, Dem(m_folder + "/b.tif", 10.0, 1.0, [](int, int, int) { return 0.0; }));
+    CSubtractDEMDlg dlg(&doc, a, b);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Result() != nullptr; }, 10000));
+    QWidget* window = dlg.Preview().Window();
+    ASSERT_NE(window, nullptr);
+    const auto label = [&] {
+        char text[128] = {0};
+        if (dlg.ReadoutLabel()) {
+            CadTextGetText(dlg.ReadoutLabel(), text, sizeof text);
+        }
+        return QString::fromUtf8(text);
+    };
+    const auto zoom = [&](double left, double bottom, double right, double top) {
+        CadViewRect(window, left, bottom, right, top);
+        window->repaint();
+    };
+    for (const auto& view :
+         {std::array<double, 4>{10, 960, 50, 1000}, std::array<double, 4>{20, 975, 30, 985}}) {
+        SCOPED_TRACE(view[0]);
+        zoom(view[0], view[1], view[2], view[3]);
+        int wrong = 0, read = 0;
+        // Positions across the cells of the view, near their edges too.
+        for (double y = view[1] + 0.05; y < view[3]; y += 1.3) {
+            for (double x = view[0] + 0.05; x < view[2]; x += 1.3) {
+                dlg.OnCadMouseMove(0, x, y);
+                const int column = int(std::floor(x)), row = int(std::floor(1000.0 - y));
+                const QString expected =
+                    QString::asprintf("Difference Z: %.3lf", 1000.0 + column + 100.0 * row);
+                wrong += label() != expected;
+                ++read;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "of " << read;
+    }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AnalysisTestSupport.h"
+#include "analysis/CellSampling.h"
 #include "analysis/VolumeWorker.h"
 #include "platform/geometry/Pgon.h"
 #include "platform/ui/ProgressSink.h"
@@ -61,22 +62,25 @@ TEST(VolumeWorkerTest, FlatDemCountsEverySampleOfTheSquareAndNothingAtTheTerrain
 }
 
 TEST(VolumeWorkerTest, AnAreaHalfOffTheDemSkipsTheSamplesAndVerticesOffIt) {
-    // Heights rise one unit per unit eastwards: z = 100 + x.
+    // Heights rise one unit per unit eastwards, each cell's at its centre: z = 98.5 + x.
     auto dem = atest::GridDem(50, 50, kThreeUnitCells, [](int c, int) { return 100.0 + 3.0 * c; });
-    // Two vertices west of the DEM, three on it.
-    const Points pentagon = {{-30, 30, 0}, {60, 30, 0}, {75, 60, 0}, {60, 90, 0}, {-30, 90, 0}};
+    // Two vertices west of the DEM, three on it at cell centres.
+    const Points pentagon = {
+        {-30, 31.5, 0}, {61.5, 31.5, 0}, {76.5, 61.5, 0}, {61.5, 91.5, 0}, {-30, 91.5, 0}};
     const AoiVolumes volumes = ComputeAoiVolumes(*dem, pentagon, 150.0);
 
-    // Samples on whole coordinates from x = 0 to the eastern outline, outline included.
+    // Samples on whole x from x = 0 to the eastern outline, outline included.
     long long expected = 0;
-    for (int y = 30; y <= 90; ++y) {
-        const double east = y <= 60 ? 60.0 + (y - 30) / 2.0 : 75.0 - (y - 60) / 2.0;
+    for (int j = 0; j <= 60; ++j) {
+        const double y = 31.5 + j;
+        const double east = y <= 61.5 ? 61.5 + (y - 31.5) / 2.0 : 76.5 - (y - 61.5) / 2.0;
         expected += static_cast<long long>(std::floor(east)) + 1;
     }
     EXPECT_EQ(volumes.samples, expected);
     EXPECT_EQ(volumes.verticesMinimum, 160.0);
+    // The western border cell's outer half carries the slope on to the DEM's edge.
     ASSERT_TRUE(volumes.aoiMinimum);
-    EXPECT_NEAR(*volumes.aoiMinimum, 100.0, 1e-9);
+    EXPECT_NEAR(*volumes.aoiMinimum, 98.5, 1e-9);
     // The plane through the three vertices on data is the terrain itself.
     ASSERT_TRUE(volumes.overPlane && volumes.underPlane);
     EXPECT_NEAR(*volumes.overPlane, 0.0, 1e-6);
@@ -86,11 +90,46 @@ TEST(VolumeWorkerTest, AnAreaHalfOffTheDemSkipsTheSamplesAndVerticesOffIt) {
     EXPECT_GT(*volumes.underReference, 0.0);
 
     // With only two vertices on data no plane is fitted.
-    const Points rectangle = {{-30, 30, 0}, {60, 30, 0}, {60, 90, 0}, {-30, 90, 0}};
+    const Points rectangle = {{-30, 31.5, 0}, {61.5, 31.5, 0}, {61.5, 91.5, 0}, {-30, 91.5, 0}};
     const AoiVolumes noPlane = ComputeAoiVolumes(*dem, rectangle, 150.0);
     EXPECT_FALSE(noPlane.overPlane.has_value());
     EXPECT_FALSE(noPlane.underPlane.has_value());
-    EXPECT_EQ(noPlane.samples, 61 * 61);
+    EXPECT_EQ(noPlane.samples, 62 * 61);
+}
+
+// A DEM holding a tilted plane at its cell centres: every sample's elevation is the plane's, so the
+// volumes are the lattice's sums of the plane in closed form, out to the DEM's edges.
+TEST(VolumeWorkerTest, OverATiltedPlaneTheVolumesAreThePlanesOwnSums) {
+    const double a = 0.25, b = -0.125, c = 40.0;
+    const auto plane = [&](double x, double y) { return a * x + b * y + c; };
+    auto dem = atest::GridDem(100, 100, kUnitCells,
+                              [&](int col, int row) { return plane(col + 0.5, 100.0 - (row + 0.5)); });
+    const double g = 1.0 / 3.0;
+    // One rectangle inside the DEM, one covering it out to its edges.
+    for (const auto& [x0, y0, n, m] : {std::tuple(20.0, 30.0, 90, 120), std::tuple(0.0, 0.0, 300, 300)}) {
+        SCOPED_TRACE(x0);
+        const double x1 = x0 + n * g, y1 = y0 + m * g;
+        const Points box = {{x0, y0, 0}, {x1, y0, 0}, {x1, y1, 0}, {x0, y1, 0}};
+        const double reference = 0.0;  // below the whole plane
+        const AoiVolumes v = ComputeAoiVolumes(*dem, box, reference);
+        // The lattice's samples on the DEM: x in [0, 100), y in (0, 100].
+        long double sum = 0.0L;
+        long long count = 0;
+        for (int j = 0; j <= m; ++j) {
+            const double y = y0 + double(j) * g;
+            for (int i = 0; i <= n && y > 0.0 && y <= 100.0; ++i) {
+                const double x = x0 + double(i) * g;
+                if (x >= 0.0 && x < 100.0) {
+                    sum += plane(x, y) - reference;
+                    ++count;
+                }
+            }
+        }
+        EXPECT_EQ(v.samples, count);
+        ASSERT_TRUE(v.overReference);
+        EXPECT_NEAR(*v.overReference, double(sum) * g * g, 1e-6 * double(sum) * g * g);
+        EXPECT_EQ(*v.underReference, 0.0);
+    }
 }
 
 TEST(VolumeWorkerTest, ACollinearAreaMeasuresNothingAndKeepsTheProgressInRange) {
@@ -113,8 +152,8 @@ TEST(VolumeWorkerTest, ACollinearAreaMeasuresNothingAndKeepsTheProgressInRange) 
     EXPECT_FALSE(two.verticesMinimum.has_value());
 }
 
-// The rule read plainly: every lattice sample tested against the polygon and interpolated with
-// SampleGrid from the window, its volume added at once.
+// The rule read plainly: every lattice sample tested against the polygon and interpolated between
+// the cell centres of the window, its volume added at once.
 AoiVolumes PlainVolumes(CDEM& dem, const Points& aoi, double reference) {
     const double* gt = dem.m_geoTransform;
     std::vector<Wml::Point2> outline;
@@ -128,8 +167,10 @@ AoiVolumes PlainVolumes(CDEM& dem, const Points& aoi, double reference) {
         minPy = std::min(minPy, (v.Y() - gt[3]) / gt[5]), maxPy = std::max(maxPy, (v.Y() - gt[3]) / gt[5]);
     }
     const CPgon polygon(outline.data(), int(outline.size()));
-    const int left = int(minPx) - 10, top = int(minPy) - 10;
-    const cv::Rect window(left, top, int(maxPx) - left + 10, int(maxPy) - top + 10);
+    const int left = std::max(int(minPx) - 10, 0), top = std::max(int(minPy) - 10, 0);
+    const int right = std::min(int(maxPx) + 10, dem.Width()),
+              bottom = std::min(int(maxPy) + 10, dem.Height());
+    const cv::Rect window(left, top, right - left, bottom - top);
     const cv::Mat image = dem.CreateRegionImage(&window, window.size());
     const double x0 = gt[0] + left * gt[1], y0 = gt[3] + top * gt[5];
     const double g = gt[1] / 3.0;
@@ -143,12 +184,7 @@ AoiVolumes PlainVolumes(CDEM& dem, const Points& aoi, double reference) {
             if (!polygon.PtInPolygon(x, y)) {
                 continue;
             }
-            const double column = (x - x0) / gt[1], row = (y - y0) / gt[5];
-            if (column < 0.0 || row < 0.0 || column >= image.cols || row >= image.rows ||
-                image.at<float>(int(row), int(column)) == kNoData) {
-                continue;
-            }
-            const double z = SampleGrid(image, column, row);
+            const double z = SampleAtCellCentres(image, (x - x0) / gt[1], (y - y0) / gt[5]);
             if (z == kNoData) {
                 continue;
             }

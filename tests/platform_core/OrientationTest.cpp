@@ -1,8 +1,15 @@
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <future>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include <opencv2/core/persistence.hpp>
+
 #include "platform/photo/Orientation.h"
+#include "platform/photo/OrientationFile.h"
 #include "support/TestEnv.h"
 #include "support/core/Cameras.h"
 
@@ -49,7 +56,112 @@ double Distance(const Point3& a, const Point3& b) {
     return (a - b).Length();
 }
 
+// What OpenCV's file storage reads from an orientation file that it can read: the oracle the
+// program's own reader must agree with.
+bool ReadWithFileStorage(const QString& path, zqc::OrientationValues* v) {
+    cv::FileStorage fs(path.toStdString(), cv::FileStorage::READ);
+    if (!fs.isOpened() || !fs["image_width"].isInt() || !fs["image_height"].isInt()) {
+        return false;
+    }
+    v->width = int(fs["image_width"]);
+    v->height = int(fs["image_height"]);
+    const auto numbers = [&](const char* key, int count, double* out) {
+        cv::FileNode node = fs[key];
+        if (node.isMap()) {
+            node = node["data"];
+        }
+        if (!node.isSeq() || int(node.size()) != count) {
+            return false;
+        }
+        int i = 0;
+        for (const cv::FileNode& item : node) {
+            out[i++] = double(item);
+        }
+        return true;
+    };
+    return numbers("camera_matrix", 9, v->camera) && numbers("distortion_coefficients", 5, v->distortion) &&
+           numbers("projection_center", 3, v->center) && numbers("rotation", 9, v->rotation);
+}
+
+bool SameValues(const zqc::OrientationValues& a, const zqc::OrientationValues& b) {
+    const auto same = [](const double* x, const double* y, int n) {
+        for (int i = 0; i < n; ++i) {
+            if (x[i] != y[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return a.width == b.width && a.height == b.height && same(a.camera, b.camera, 9) &&
+           same(a.distortion, b.distortion, 5) && same(a.center, b.center, 3) &&
+           same(a.rotation, b.rotation, 9);
+}
+
+// Loads the orientation of the image on a thread of its own and waits for it; a load that does not
+// end within the time fails the test and ends the program, since the thread cannot be stopped.
+int LoadWithin(const QString& image, std::chrono::seconds limit) {
+    std::packaged_task<int()> task([image] { return COrientation(1).Load(image.toUtf8().constData()); });
+    std::future<int> result = task.get_future();
+    std::thread(std::move(task)).detach();
+    if (result.wait_for(limit) != std::future_status::ready) {
+        ADD_FAILURE() << "loading " << image.toStdString() << " did not end";
+        std::_Exit(1);
+    }
+    return result.get();
+}
+
 }  // namespace
+
+// The files OpenCV's file storage writes and reads, and variants by hand in the forms the format
+// allows, read to the same bits; a damaged file on which the file storage never ends is refused
+// at once.
+TEST(Orientation, TheFilesReadLikeOpenCvsFileStorageReadsThemAndADamagedOneEndsAtOnce) {
+    const QString folder = kvtest::NewTempFolder("orient_reader");
+    const QString image = folder + "/img.jpg";
+    kvtest::SyntheticCamera cam = Camera(-400.0, -250.0, 1500.0, {-0.12, 0.05, 1e-4, -2e-4, -0.01});
+    ASSERT_TRUE(kvtest::WriteOrientation(image, cam));
+    const QByteArray written = kvtest::FileBytes(folder + "/img.yml");
+    ASSERT_TRUE(written.contains("!!opencv-matrix"));
+
+    const auto rewritten = [&](const char* from, const char* to) {
+        QByteArray b = written;
+        EXPECT_TRUE(b.contains(from)) << from;
+        return b.replace(from, to);
+    };
+    QByteArray windows = written;
+    windows.replace("\n", "\r\n");
+    QByteArray byHand = rewritten("image_width: 4000", "image_width: 0x0FA0   # in hex");
+    byHand.replace("image_height: 3000", "image_height : +3000");
+    byHand.replace("projection_center:", "projection_centre_old:");
+    byHand += "projection_center:\n   - " + QByteArray::number(cam.center.X(), 'f', 4) + "\n   - " +
+              QByteArray::number(cam.center.Y(), 'e', 12) + "\n   -   " + QByteArray::number(cam.center.Z()) +
+              "\n# the end\n";
+    QByteArray flow = written;
+    const int from = flow.indexOf("rotation:");
+    flow = flow.left(from) +
+           "rotation: {rows: 3, cols: 3, dt: d, data: [ 1., 0, 0.,\n  0., -1., 0.,\n  0., 0., -1. ]}\n";
+
+    for (const QByteArray& text : {written, windows, byHand, flow}) {
+        SCOPED_TRACE(text.toStdString());
+        ASSERT_TRUE(kvtest::WriteFileBytes(folder + "/img.yml", text));
+        zqc::OrientationValues ours, theirs;
+        ASSERT_TRUE(ReadWithFileStorage(folder + "/img.yml", &theirs));
+        ASSERT_TRUE(
+            zqc::ParseOrientationText(std::string_view(text.constData(), size_t(text.size())), &ours));
+        EXPECT_TRUE(SameValues(ours, theirs));
+    }
+    ASSERT_TRUE(kvtest::WriteFileBytes(folder + "/img.yml", flow));
+    EXPECT_EQ(LoadWithin(image, std::chrono::seconds(10)), 1);
+
+    const QString damaged = folder + "/damaged.jpg";
+    ASSERT_TRUE(kvtest::WriteFileBytes(folder + "/damaged.yml",
+                                       kvtest::FileBytes(kvtest::DataPath("orientation_hang.yml"))));
+    EXPECT_EQ(LoadWithin(damaged, std::chrono::seconds(10)), 0);
+    // Nesting far deeper than any file needs is refused, not followed down.
+    zqc::OrientationValues ignored;
+    EXPECT_FALSE(
+        zqc::ParseOrientationText("a: " + std::string(200000, '[') + std::string(200000, ']'), &ignored));
+}
 
 TEST(Orientation, ProjectedPixelsIntersectBackToThePointWithDistortion) {
     ThreeCameras cams(kvtest::NewTempFolder("orient_roundtrip"));

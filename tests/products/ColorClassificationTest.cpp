@@ -381,6 +381,10 @@ TEST_F(ColorClassificationTest, TheExportCountsMatchAnIndependentCountAndAbortKe
     ASSERT_TRUE(QFile::exists(pdf));
     ASSERT_TRUE(QFile::exists(jpg));
     EXPECT_EQ(opened.files, QStringList{pdf});
+    // The command line says where the report lies.
+    char prompt[1024] = {};
+    CadCmdGetPrompt(d, prompt, sizeof prompt);
+    EXPECT_EQ(QString::fromUtf8(prompt), "Results are located in: " + pdf);
 
     int64_t counts[5] = {};
     int64_t n = 0;

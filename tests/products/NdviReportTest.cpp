@@ -171,6 +171,13 @@ TEST_F(NdviReportTest, ClassesAreasMeanAndDeviationMatchAnIndependentCount) {
     EXPECT_EQ(picture.size(), kv::ClassPictureSize(349, 352));
     EXPECT_TRUE(Scratch().isEmpty());
     EXPECT_EQ(opened.files, QStringList{pdf});
+    // The command line says where the report lies.
+    char line[1024];
+    bool told = false;
+    for (int i = 0; CadCmdGetHistory(doc.m_pCad, i, line, sizeof line); ++i) {
+        told = told || QString::fromUtf8(line) == "Results are located in: " + pdf;
+    }
+    EXPECT_TRUE(told);
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("kvsave").isEmpty());
 }
 

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
+#include <string>
 
 #include <Eigen/Dense>
-#include <opencv2/core.hpp>
-#include <opencv2/core/persistence.hpp>
+
+#include "platform/photo/OrientationFile.h"
 
 namespace zqc {
 
@@ -17,53 +20,6 @@ namespace {
 constexpr double kNoPixel = -1.0e7;
 // Rays closer to parallel than this cannot fix a point along them.
 constexpr double kMinRayAngle = 1.0 * std::numbers::pi / 180.0;
-// The largest image side the file may state.
-constexpr int kMaxImageSide = 1000000;
-
-// `count` finite numbers of a sequence node.
-bool ReadSequence(const cv::FileNode& node, int count, std::vector<double>& out) {
-    if (!node.isSeq() || int(node.size()) != count)
-        return false;
-    for (const cv::FileNode& item : node) {
-        if (!item.isReal() && !item.isInt())
-            return false;
-        const double v = double(item);
-        if (!std::isfinite(v))
-            return false;
-        out.push_back(v);
-    }
-    return true;
-}
-
-// The numbers of a node: a plain sequence, or a matrix as cv::FileStorage writes it (rows, cols,
-// dt, data). Exactly `count` finite values, else false. The matrix's size is checked against the
-// count before anything is read, so a damaged size never asks for memory.
-bool ReadNumbers(const cv::FileNode& node, int count, std::vector<double>& out) {
-    out.clear();
-    if (node.empty() || node.isNone())
-        return false;
-    if (node.isSeq())
-        return ReadSequence(node, count, out);
-    if (!node.isMap())
-        return false;
-    const cv::FileNode rows = node["rows"], cols = node["cols"];
-    if (!rows.isInt() || !cols.isInt())
-        return false;
-    const int r = int(rows), c = int(cols);
-    if (r < 1 || c < 1 || r > count || c > count || r * c != count)
-        return false;
-    return ReadSequence(node["data"], count, out);
-}
-
-bool ReadSide(const cv::FileNode& node, int& out) {
-    if (!node.isInt())
-        return false;
-    int v = int(node);
-    if (v < 1 || v > kMaxImageSide)
-        return false;
-    out = v;
-    return true;
-}
 
 }  // namespace
 
@@ -78,35 +34,38 @@ int COrientation::Load(const char* imagePath) {
     if (!std::filesystem::is_regular_file(path, ec))
         return 0;
 
-    COrientation o(m_mode);
-    try {
-        cv::FileStorage fs(path.string(), cv::FileStorage::READ);
-        if (!fs.isOpened())
-            return 0;
-        std::vector<double> k, dist, center, rot;
-        if (!ReadSide(fs["image_width"], o.m_width) || !ReadSide(fs["image_height"], o.m_height) ||
-            !ReadNumbers(fs["camera_matrix"], 9, k) || !ReadNumbers(fs["distortion_coefficients"], 5, dist) ||
-            !ReadNumbers(fs["projection_center"], 3, center) || !ReadNumbers(fs["rotation"], 9, rot))
-            return 0;
-        // An upper-triangular camera matrix with positive focal lengths.
-        if (k[0] <= 0.0 || k[4] <= 0.0 || k[3] != 0.0 || k[6] != 0.0 || k[7] != 0.0 || k[8] != 1.0)
-            return 0;
-        o.m_fx = k[0];
-        o.m_skew = k[1];
-        o.m_cx = k[2];
-        o.m_fy = k[4];
-        o.m_cy = k[5];
-        o.m_k1 = dist[0];
-        o.m_k2 = dist[1];
-        o.m_p1 = dist[2];
-        o.m_p2 = dist[3];
-        o.m_k3 = dist[4];
-        o.m_center = Wml::Point3(center[0], center[1], center[2]);
-        o.m_rotation = Wml::Matrix3(rot[0], rot[1], rot[2], rot[3], rot[4], rot[5], rot[6], rot[7], rot[8]);
-    } catch (const std::exception&) {
-        // The parser throws on damaged text (cv::Exception, and std::length_error for some).
+    // Read whole, up to the size an orientation file can sensibly have.
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size > std::uintmax_t(kMaxOrientationFileBytes))
         return 0;
-    }
+    std::ifstream file(path, std::ios::binary);
+    std::string text(size, '\0');
+    if (!file || !file.read(text.data(), std::streamsize(size)) || file.gcount() != std::streamsize(size))
+        return 0;
+    OrientationValues v;
+    if (!ParseOrientationText(text, &v))
+        return 0;
+
+    COrientation o(m_mode);
+    o.m_width = v.width;
+    o.m_height = v.height;
+    const double* k = v.camera;
+    // An upper-triangular camera matrix with positive focal lengths.
+    if (k[0] <= 0.0 || k[4] <= 0.0 || k[3] != 0.0 || k[6] != 0.0 || k[7] != 0.0 || k[8] != 1.0)
+        return 0;
+    o.m_fx = k[0];
+    o.m_skew = k[1];
+    o.m_cx = k[2];
+    o.m_fy = k[4];
+    o.m_cy = k[5];
+    o.m_k1 = v.distortion[0];
+    o.m_k2 = v.distortion[1];
+    o.m_p1 = v.distortion[2];
+    o.m_p2 = v.distortion[3];
+    o.m_k3 = v.distortion[4];
+    o.m_center = Wml::Point3(v.center[0], v.center[1], v.center[2]);
+    const double* r = v.rotation;
+    o.m_rotation = Wml::Matrix3(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8]);
     // A rotation: orthonormal and right-handed.
     Wml::Matrix3 rrt = o.m_rotation * o.m_rotation.Transpose();
     for (int i = 0; i < 3; ++i)
