@@ -72,7 +72,7 @@ CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem, const QSt
     }
 }
 
-QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix) {
+QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix, const QStringList& inputs) {
     for (;;) {
         QString path =
             kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), QString(), filter, nullptr);
@@ -89,7 +89,7 @@ QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix) {
                 continue;
             }
         }
-        if (!RefuseLoadedLayerOutput({path})) {
+        if (!RefuseOutputOverInputs({path}, inputs)) {
             return path;
         }
     }

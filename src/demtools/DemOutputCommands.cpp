@@ -67,7 +67,8 @@ void CmdCreateDemFromLas(CadDrawing* drawing) {
             return;
         }
     }
-    const QString output = ChooseOutputFile(QStringLiteral("DEM File (*.gtif)"), QStringLiteral("gtif"));
+    const QString output =
+        ChooseOutputFile(QStringLiteral("DEM File (*.gtif)"), QStringLiteral("gtif"), files);
     if (output.isEmpty()) {
         return;
     }
@@ -168,7 +169,8 @@ void CmdResizeDem(CadDrawing* drawing) {
         return;
     }
     Prompt(drawing, QString());
-    const QString output = ChooseOutputFile(QStringLiteral("GeoTiff (*.gtif)"), QStringLiteral("gtif"));
+    const QString output =
+        ChooseOutputFile(QStringLiteral("GeoTiff (*.gtif)"), QStringLiteral("gtif"), {path});
     if (output.isEmpty()) {
         return;
     }

@@ -284,6 +284,15 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
     EXPECT_TRUE(dtest::CommandLineHistory(d, 2).contains("not a LAS file"))
         << dtest::CommandLineHistory(d, 2).toStdString();
 
+    // One of the point files, not loaded, as the output: refused, and the chooser opens again.
+    ui.Clear();
+    ui.AnswerFile(m_folder + "/points.xyz");
+    ui.AnswerFile(m_folder + "/points.xyz");
+    ui.AnswerFile("");
+    CmdCreateDemFromLas(d);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"The file is used by a loaded layer"});
+    EXPECT_EQ(kvtest::FileBytes(m_folder + "/points.xyz"), "1 1 1\n2 2 2\n");
+
     // Files without a single point.
     QFile::copy(kvtest::DataPath("no-points.las"), m_folder + "/no-points.las");
     ui.Clear();
