@@ -72,7 +72,8 @@ CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem, const QSt
     }
 }
 
-QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix, const QString& folder) {
+QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix, const QStringList& inputs,
+                         const QString& folder) {
     for (;;) {
         QString path =
             kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), folder, filter, nullptr);
@@ -89,7 +90,7 @@ QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix, co
                 continue;
             }
         }
-        if (!RefuseLoadedLayerOutput({path})) {
+        if (!RefuseOutputOverInputs({path}, inputs)) {
             return path;
         }
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -109,10 +110,11 @@ CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem = false,
 // Asks for the file a tool writes, with a save chooser of the filter (in Qt's form) opening in
 // folder (the chooser's own choice when empty). A name without a suffix gets defaultSuffix, and
 // when a file of that name exists the operator is asked whether to replace it (the chooser itself
-// asks about the names it gives). The file of a layer of any open project is refused with "The
-// file is used by a loaded layer" and the chooser opens again. Empty when cancelled.
+// asks about the names it gives). The file of a layer of any open project, and any of the tool's
+// own input files, are refused with "The file is used by a loaded layer" (RefuseOutputOverInputs)
+// and the chooser opens again. Empty when cancelled.
 QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix,
-                         const QString& folder = QString());
+                         const QStringList& inputs = QStringList(), const QString& folder = QString());
 
 // ---- The area edits.
 

@@ -5,7 +5,35 @@
 #include <cpl_conv.h>
 #include <gdal_vrt.h>
 
+#include <cmath>
+#include <mutex>
 #include <string>
+#include <vector>
+
+namespace {
+
+const char* const kFiniteHeights = "KvFiniteHeights";
+
+// The pixel function of a derived band over one Float32 source: cells that are no finite number
+// become -9999, as the DEM's own reads make them.
+CPLErr FiniteHeights(void** sources, int count, void* data, int width, int height, GDALDataType sourceType,
+                     GDALDataType bufferType, int pixelSpace, int lineSpace) {
+    if (count != 1 || sourceType != GDT_Float32) {
+        return CE_Failure;
+    }
+    std::vector<float> row(static_cast<size_t>(width));
+    for (int r = 0; r < height; ++r) {
+        const float* cells = static_cast<const float*>(sources[0]) + static_cast<size_t>(r) * width;
+        for (int c = 0; c < width; ++c) {
+            row[size_t(c)] = std::isfinite(cells[c]) ? cells[c] : kNoData;
+        }
+        GDALCopyWords(row.data(), GDT_Float32, sizeof(float),
+                      static_cast<GByte*>(data) + size_t(r) * lineSpace, bufferType, pixelSpace, width);
+    }
+    return CE_None;
+}
+
+}  // namespace
 
 DemHeights::DemHeights(CDEM& dem) {
     if (!dem.m_grid.empty()) {
@@ -21,13 +49,10 @@ DemHeights::DemHeights(CDEM& dem) {
         return;
     }
     const HeightEncoding encoding = BandHeightEncoding(band);
-    if (encoding.type == GDT_Float32 && encoding.noData == kNoData && encoding.offset == 0.0 &&
-        encoding.scale == 1.0) {
-        m_dataset = dem.m_pDataset;
-        return;
-    }
     // Cells equal to the band's no-data value are skipped by the source and keep the virtual
-    // band's own no-data value; every other cell becomes value x scale + offset.
+    // band's own no-data value; every other cell becomes value x scale + offset. A band of real
+    // numbers may also hold cells that are no finite number: a derived band makes them no data.
+    const bool real = encoding.type == GDT_Float32 || encoding.type == GDT_Float64;
     const int width = GDALGetRasterXSize(dem.m_pDataset);
     const int height = GDALGetRasterYSize(dem.m_pDataset);
     VRTDatasetH vrt = VRTCreate(width, height);
@@ -35,7 +60,12 @@ DemHeights::DemHeights(CDEM& dem) {
         return;
     }
     GDALSetGeoTransform(vrt, dem.m_geoTransform);
-    if (GDALAddBand(vrt, GDT_Float32, nullptr) != CE_None) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { GDALAddDerivedBandPixelFunc(kFiniteHeights, FiniteHeights); });
+    const std::string function = std::string("PixelFunctionType=") + kFiniteHeights;
+    const char* derived[] = {"subClass=VRTDerivedRasterBand", function.c_str(), "SourceTransferType=Float32",
+                             nullptr};
+    if (GDALAddBand(vrt, GDT_Float32, real ? const_cast<char**>(derived) : nullptr) != CE_None) {
         GDALClose(vrt);
         return;
     }

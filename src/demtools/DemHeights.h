@@ -10,9 +10,9 @@
 #include "raster/DEM.h"
 
 // A dataset of one Float32 band with no data -9999 that holds the DEM's heights: over the grid
-// while the grid is in memory (no copy; the grid must not change while this lives), otherwise the
-// DEM's own dataset when its band already holds such heights, else a virtual dataset over it that
-// applies the band's no-data value, scale and offset.
+// while the grid is in memory (no copy; the grid must not change while this lives), otherwise a
+// virtual dataset over the DEM's own that applies the band's no-data value, scale and offset and
+// makes every cell that is no finite number no data.
 class DemHeights {
 public:
     explicit DemHeights(CDEM& dem);

@@ -67,7 +67,8 @@ void CmdCreateDemFromLas(CadDrawing* drawing) {
             return;
         }
     }
-    const QString output = ChooseOutputFile(QStringLiteral("DEM File (*.gtif)"), QStringLiteral("gtif"));
+    const QString output =
+        ChooseOutputFile(QStringLiteral("DEM File (*.gtif)"), QStringLiteral("gtif"), files);
     if (output.isEmpty()) {
         return;
     }
@@ -101,7 +102,12 @@ void CmdCreateDemFromLas(CadDrawing* drawing) {
         return;
     }
 
-    const QString proposal = QString::asprintf("%.4lf", gridder.ProposedGsd());
+    // The dialog proposes only a cell size it would take: a single point has no spacing, and one
+    // below what four decimals show would read back as 0. The field is then the operator's.
+    QString proposal = QString::asprintf("%.4lf", gridder.ProposedGsd());
+    if (!gridder.IsValidGsd(proposal.toDouble())) {
+        proposal.clear();
+    }
     progress.hide();
     CInputValueDlg input(proposal, kv::DialogParent());
     input.m_strCaption = QStringLiteral("Insert DEM GSD");
@@ -168,7 +174,8 @@ void CmdResizeDem(CadDrawing* drawing) {
         return;
     }
     Prompt(drawing, QString());
-    const QString output = ChooseOutputFile(QStringLiteral("GeoTiff (*.gtif)"), QStringLiteral("gtif"));
+    const QString output =
+        ChooseOutputFile(QStringLiteral("GeoTiff (*.gtif)"), QStringLiteral("gtif"), {path});
     if (output.isEmpty()) {
         return;
     }

@@ -11,6 +11,7 @@
 #include "demtools/RasterJobOutput.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ProgressSink.h"
+#include "raster/DEM.h"
 
 namespace {
 
@@ -48,13 +49,13 @@ cv::Rect SourceWindow(const cv::Matx33d& inverse, const cv::Rect& block, cv::Siz
     return cv::Rect(x0, y0, x1 - x0, y1 - y0) & cv::Rect(cv::Point(0, 0), source);
 }
 
-// Turns the cells that hold the no-data value into NaN.
+// Turns the cells that hold the no-data value, or no finite number, into NaN.
 void MarkNoData(cv::Mat& window, float noData) {
     cv::parallel_for_(cv::Range(0, window.rows), [&](const cv::Range& rows) {
         for (int y = rows.start; y < rows.end; ++y) {
             float* row = window.ptr<float>(y);
             for (int x = 0; x < window.cols; ++x) {
-                if (row[x] == noData) {
+                if (IsNoDataValue(row[x], noData)) {
                     row[x] = std::numeric_limits<float>::quiet_NaN();
                 }
             }

@@ -358,7 +358,7 @@ int CKelvaroDoc::LoadDEM(CDEM* dem, int showMessages, int computeRange, int rege
         for (int r = 0; r < preview.rows; ++r) {
             const float* p = preview.ptr<float>(r);
             for (int c = 0; c < preview.cols; ++c) {
-                if (p[c] != kNoData && !std::isnan(p[c])) {
+                if (!IsNoData(p[c])) {
                     dem->m_minElevation = std::min<double>(dem->m_minElevation, p[c]);
                     dem->m_maxElevation = std::max<double>(dem->m_maxElevation, p[c]);
                 }
@@ -587,14 +587,17 @@ CMapData* CKelvaroDoc::LoadMap(MapLayerInfo info, int showMessages) {
     const int width = GDALGetRasterXSize(ds);
     const int height = GDALGetRasterYSize(ds);
     double minimum = 0, maximum = 0, mean = 0, sd = 0;
-    bool known = GDALGetRasterStatistics(band, 1, 0, &minimum, &maximum, &mean, &sd) == CE_None;
+    // Statistics kept with the file that are no finite numbers were taken over cells without data.
+    bool known = GDALGetRasterStatistics(band, 1, 0, &minimum, &maximum, &mean, &sd) == CE_None &&
+                 std::isfinite(minimum) && std::isfinite(maximum) && std::isfinite(mean) && std::isfinite(sd);
     if (!known) {
         minimum = maximum = mean = sd = std::numeric_limits<double>::max();
         const cv::Size size = PreviewSize(width, height);
         cv::Mat preview(size, CV_64FC1);
         if (GDALRasterIO(band, GF_Read, 0, 0, width, height, preview.data, size.width, size.height,
                          GDT_Float64, 0, static_cast<int>(preview.step)) == CE_None) {
-            cv::Mat mask = preview != noData;
+            // Values that are no finite number have no data, as the no-data value has none.
+            cv::Mat mask = (preview != noData) & (cv::abs(preview) <= std::numeric_limits<double>::max());
             if (cv::countNonZero(mask) > 0) {
                 cv::minMaxLoc(preview, &minimum, &maximum, nullptr, nullptr, mask);
                 cv::Scalar m, s;

@@ -13,6 +13,7 @@
 #include "document/LayerFiles.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
+#include "raster/DEM.h"
 #include "raster/MapData.h"
 
 namespace {
@@ -39,7 +40,7 @@ bool CountClassFrequencies(const CMapData& map, const std::vector<ColorClassEntr
                            std::vector<int64_t>* counts) {
     counts->assign(classes.size(), 0);
     auto count = [&](double v, double noData) {
-        if (v == noData || std::isnan(v)) {
+        if (IsNoDataValue(v, noData)) {
             return;
         }
         const int i = ClassOfValue(v, classes);

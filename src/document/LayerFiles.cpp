@@ -1,7 +1,10 @@
 #include "document/LayerFiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 #include "document/KelvaroDoc.h"
 #include "platform/ui/Interaction.h"
@@ -18,16 +21,28 @@ QString FileOf(const QString& path) {
     return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 
+const char* const kInUse = "The file is used by a loaded layer";
+
 }  // namespace
+
+bool IsSameFile(const QString& first, const QString& second) {
+    if (first.isEmpty() || second.isEmpty()) {
+        return false;
+    }
+    struct stat a {};
+    struct stat b {};
+    if (::stat(QFile::encodeName(first).constData(), &a) == 0 &&
+        ::stat(QFile::encodeName(second).constData(), &b) == 0) {
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    }
+    return FileOf(first) == FileOf(second);
+}
 
 bool IsLoadedLayerFile(const QString& path) {
     if (path.isEmpty()) {
         return false;
     }
-    const QString file = FileOf(path);
-    auto same = [&file](const QString& layerPath) {
-        return !layerPath.isEmpty() && FileOf(layerPath) == file;
-    };
+    auto same = [&path](const QString& layerPath) { return IsSameFile(layerPath, path); };
     for (const CKelvaroDoc* doc : CKelvaroDoc::GetOpenDocuments()) {
         for (const auto& [name, dem] : doc->m_DEMs) {
             if (same(dem->m_path) || same(dem->m_maskPath)) {
@@ -49,9 +64,17 @@ bool IsLoadedLayerFile(const QString& path) {
 }
 
 bool RefuseLoadedLayerOutput(std::initializer_list<QString> paths) {
-    for (const QString& path : paths) {
-        if (IsLoadedLayerFile(path)) {
-            KvMessageBox(QStringLiteral("The file is used by a loaded layer"), MB_OK | MB_ICONEXCLAMATION);
+    return RefuseOutputOverInputs(QStringList(paths), QStringList());
+}
+
+bool RefuseOutputOverInputs(const QStringList& outputs, const QStringList& inputs) {
+    for (const QString& output : outputs) {
+        bool refused = IsLoadedLayerFile(output);
+        for (int i = 0; !refused && i < inputs.size(); ++i) {
+            refused = IsSameFile(output, inputs[i]);
+        }
+        if (refused) {
+            KvMessageBox(QString::fromLatin1(kInUse), MB_OK | MB_ICONEXCLAMATION);
             return true;
         }
     }

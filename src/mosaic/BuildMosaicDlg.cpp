@@ -155,7 +155,7 @@ int CBuildMosaicDlg::BuildMosaic() {
     }
     if (tiles.empty()) {
         const QString path =
-            ChooseOutputFile(QStringLiteral("GeoTiff image (*.tif)"), QStringLiteral("tif"), folder);
+            ChooseOutputFile(QStringLiteral("GeoTiff image (*.tif)"), QStringLiteral("tif"), {}, folder);
         if (path.isEmpty()) {
             return 0;
         }

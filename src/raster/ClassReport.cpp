@@ -13,6 +13,7 @@
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ProgressSink.h"
+#include "raster/DEM.h"
 
 namespace kv {
 
@@ -70,7 +71,7 @@ WalkResult Walk(GDALRasterBandH band, const ClassWindow& window, double noData, 
                 const double pixelRow = double(window.row + row);
                 for (int k = 0; k < bw; ++k) {
                     const double v = values[k];
-                    if (v == noData || std::isnan(v)) {
+                    if (IsNoDataValue(v, noData)) {
                         continue;
                     }
                     const int column = bx + k;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <type_traits>
@@ -110,8 +111,6 @@ class NoDataTest {
 public:
     explicit NoDataTest(double noData) : m_noData(noData) {
         if constexpr (std::is_floating_point_v<T>) {
-            m_nan = std::isnan(noData);
-            m_inf = std::isinf(noData);
             m_value = static_cast<T>(noData);
         } else {
             m_inRange = noData >= static_cast<double>(std::numeric_limits<T>::lowest()) &&
@@ -123,13 +122,8 @@ public:
 
     bool operator()(T v) const {
         if constexpr (std::is_floating_point_v<T>) {
-            if (m_nan) {
-                return std::isnan(v);
-            }
-            if (m_inf) {
-                return !std::isfinite(v);
-            }
-            return v == m_value || std::isnan(v);
+            // Values that are no finite number are no heights, whatever the band's no-data value.
+            return !std::isfinite(v) || v == m_value;
         } else {
             return m_inRange && v == m_value;
         }
@@ -137,14 +131,12 @@ public:
 
 private:
     double m_noData;
-    bool m_nan = false;
-    bool m_inf = false;
     bool m_inRange = false;
     T m_value{};
 };
 
-// Band cells to heights: no data (and NaN) becomes `empty`, every other cell value x scale +
-// offset. Source and target may be the same Float32 buffer.
+// Band cells to heights: no data (and what is no finite number) becomes `empty`, every other cell value x
+// scale + offset. Source and target may be the same Float32 buffer.
 template <typename T>
 void CellsToHeights(const cv::Mat& cells, cv::Mat& heights, const BandInfo& info, float empty) {
     NoDataTest<T> isNoData(info.noData);
@@ -205,7 +197,7 @@ T NoDataCell(double noData) {
     }
 }
 
-// Heights to band cells: -9999 and NaN become the band's no-data value, every other height
+// Heights to band cells: no data (IsNoData) becomes the band's no-data value, every other height
 // (value - offset) / scale.
 template <typename T>
 void HeightsToCells(const cv::Mat& heights, cv::Mat& cells, const BandInfo& info) {
@@ -253,7 +245,7 @@ void ResampleHeights(const cv::Mat& source, cv::Mat& target) {
         marked.setTo(std::numeric_limits<float>::quiet_NaN(), marked == kNoData);
         cv::resize(marked, target, target.size(), 0, 0, cv::INTER_LINEAR);
     }
-    cv::patchNaNs(target, kNoData);
+    PatchNonFinite(target);
 }
 
 // Makes a new Float32 GeoTIFF for the grid at a temporary path.
@@ -425,7 +417,7 @@ int CDEM::LoadData(ProgressSink* progress) {
             }
             ZQT_PumpMessages();
             if (info.Identity() && info.noData == kNoData) {
-                cv::patchNaNs(target, kNoData);
+                PatchNonFinite(target);
             } else {
                 ToHeights(target, target, info, kNoData);
             }
@@ -669,6 +661,22 @@ double SampleGrid(const cv::Mat& image, double x, double y) {
     }
     float v = image.at<float>(r, c);
     return IsNoData(v) ? kNoData : v;
+}
+
+void PatchNonFinite(cv::Mat& image) {
+    CV_Assert(image.depth() == CV_32F);
+    // On the bits, with a store on every cell, so that the loop is vectorised: it runs on every
+    // block a DEM loads.
+    uint32_t noData = 0;
+    std::memcpy(&noData, &kNoData, sizeof noData);
+    constexpr uint32_t kExponent = 0x7f800000u;  // all ones: an infinity or NaN
+    const int count = image.cols * image.channels();
+    for (int r = 0; r < image.rows; ++r) {
+        uint32_t* cells = image.ptr<uint32_t>(r);
+        for (int c = 0; c < count; ++c) {
+            cells[c] = (cells[c] & kExponent) == kExponent ? noData : cells[c];
+        }
+    }
 }
 
 HeightEncoding BandHeightEncoding(GDALRasterBandH band) {

@@ -23,10 +23,19 @@ struct CadLayer;
 // The value of a cell without data in grids and region images.
 inline constexpr float kNoData = -9999.0f;
 
-// True for a cell without data: -9999, or NaN, which never counts as a value.
+// True for a cell without data: -9999, or a value that is no finite number (NaN and the
+// infinities never count as heights or values).
 inline bool IsNoData(float value) {
-    return value == kNoData || std::isnan(value);
+    return value == kNoData || !std::isfinite(value);
 }
+
+// The same for a value read from a band whose no-data value is noData.
+inline bool IsNoDataValue(double value, double noData) {
+    return value == noData || !std::isfinite(value);
+}
+
+// Turns every cell of a Float32 image that is no finite number into -9999.
+void PatchNonFinite(cv::Mat& image);
 
 class CDEM {
 public:
@@ -148,12 +157,12 @@ struct HeightEncoding {
 };
 // The encoding of a band (Float32 with -9999 for none).
 HeightEncoding BandHeightEncoding(GDALRasterBandH band);
-// Heights (Float32, -9999 or NaN for no data) as the cells SaveData writes for them into a band of
+// Heights (Float32, no data as IsNoData says) as the cells SaveData writes for them into a band of
 // that encoding: no data becomes the band's no-data value, every other height (value - offset) /
 // scale, rounded for integer types. cells must have the heights' size and the depth of the type.
 void EncodeHeights(const cv::Mat& heights, cv::Mat& cells, const HeightEncoding& encoding);
 
-// Sampling of single-channel Float32 images with -9999 (or NaN) as no data; cells are addressed
+// Sampling of single-channel Float32 images with no data as IsNoData says; cells are addressed
 // as column, row.
 double SampleGrid(const cv::Mat& image, double x, double y);
 double InterpolateBicubic(const cv::Mat& image, int column, int row, double fx, double fy);

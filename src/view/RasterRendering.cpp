@@ -49,19 +49,13 @@ struct BandValues {
         offset = set ? value : 0.0;
     }
 
-    // True for a stored value without data.
+    // True for a stored value without data; a value that is no finite number never has data.
     bool IsEmpty(double v) const {
-        if (std::isnan(v)) {
+        if (!std::isfinite(v)) {
             return true;
         }
         if (!hasNoData) {
             return v == kNoData;
-        }
-        if (std::isnan(noData)) {
-            return false;
-        }
-        if (std::isinf(noData)) {
-            return !std::isfinite(v);
         }
         return v == noData || v == static_cast<double>(static_cast<float>(noData)) || v == kNoData;
     }
@@ -96,7 +90,7 @@ void ResampleValues(const cv::Mat& source, cv::Mat& target, cv::Size size) {
     cv::Mat marked = source.clone();
     marked.setTo(std::numeric_limits<float>::quiet_NaN(), marked == kNoData);
     cv::resize(marked, target, size, 0, 0, cv::INTER_LINEAR);
-    cv::patchNaNs(target, kNoData);
+    PatchNonFinite(target);
 }
 
 // The visible window of band 1 as values shown, at the output size.
@@ -145,7 +139,7 @@ bool ReadGridValues(const cv::Mat& grid, const RasterDrawTarget& target, cv::Mat
     values.create(out, CV_32FC1);
     values.setTo(kNoData);
     cv::Mat part = grid(sourcePart).clone();
-    cv::patchNaNs(part, kNoData);
+    PatchNonFinite(part);
     cv::Mat resampled;
     ResampleValues(part, resampled, targetPart.size());
     resampled.copyTo(values(targetPart));
@@ -415,7 +409,7 @@ uint32_t InterpolatePaletteColor(const CAGColors& palette, double x) {
     if (count < 1) {
         return 0;
     }
-    if (x <= 0.0) {
+    if (!(x > 0.0)) {  // NaN too: an index that is no number takes the first colour
         return static_cast<uint32_t>(palette.Get_Color(0));
     }
     if (x >= count - 1) {
@@ -436,7 +430,11 @@ uint32_t InterpolatePaletteColor(const CAGColors& palette, double x) {
 
 uint32_t ColourOfValue(float value, const RasterColouring& colouring) {
     const double range = colouring.maximum - colouring.minimum;
-    const double t = range != 0.0 ? (value - colouring.minimum) / range : 0.0;
+    double t = range != 0.0 ? (value - colouring.minimum) / range : 0.0;
+    // A range with an infinite end (kept from a file or a project) gives no position.
+    if (!std::isfinite(t)) {
+        t = 0.0;
+    }
     if (const CAGColors* palette = colouring.palette) {
         const std::vector<ColorClassEntry>& classes = palette->m_classes;
         if (!colouring.colorsOnly && !classes.empty()) {

@@ -422,6 +422,26 @@ TEST_F(ContoursTest, ProposalsComeFromTheHeightsTheGeneratorSees) {
     EXPECT_EQ(lines.begin()->first, 110.0);
 }
 
+TEST_F(ContoursTest, AnInfiniteCellIsNoDataForTheProposalAndTheLines) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    // The Olinda DEM with the cell of column 10, row 10 at +infinity.
+    const QString infinite = dtest::CopyInfiniteDem(m_folder + "/infinite.tif");
+    ASSERT_EQ(doc.AddDEM(infinite, 0), 1);
+    ASSERT_EQ(doc.DoSave(m_folder + "/project.kvp"), 1);
+    Proposal shown;
+    Generate(ui, "10", false, QString(), &shown);
+    CmdContours(doc.m_pCad);
+    EXPECT_EQ(shown.maximum, "90.000");
+    EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
+
+    // The lines are those of the same DEM with no data in that cell.
+    const float noData = -9999.0f;
+    const QString hole = dtest::CopyInfiniteDem(m_folder + "/hole.tif", &noData);
+    ExpectSameLines(ShapefileLines(m_folder + "/infinite.tif_Contours.shp"),
+                    GdalLines(hole, "0,10,20,30,40,50,60,70,80", -9999.0));
+}
+
 TEST_F(ContoursTest, EditedDemIsContouredFromItsGridAndLeftAsItIs) {
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;

@@ -284,6 +284,31 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
     EXPECT_TRUE(dtest::CommandLineHistory(d, 2).contains("not a LAS file"))
         << dtest::CommandLineHistory(d, 2).toStdString();
 
+    // One of the point files, not loaded, as the output: refused, and the chooser opens again.
+    ui.Clear();
+    ui.AnswerFile(m_folder + "/points.xyz");
+    ui.AnswerFile(m_folder + "/points.xyz");
+    ui.AnswerFile("");
+    CmdCreateDemFromLas(d);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"The file is used by a loaded layer"});
+    EXPECT_EQ(kvtest::FileBytes(m_folder + "/points.xyz"), "1 1 1\n2 2 2\n");
+
+    // A single LAS point has no spacing: nothing is proposed, and a cell size typed in is taken.
+    std::vector<LASpoint> raw;
+    LASheader header;
+    ReadLas(m_autzen, &raw, &header);
+    header.vlrs.clear();
+    LASwriteOpener single;
+    single.SetFileName(m_folder + "/single.las");
+    auto writer = single.Open(header);
+    ASSERT_TRUE(writer && writer->WritePoint(raw[0]) && writer->Close());
+    ui.Clear();
+    QString proposal;
+    Run(doc, ui, {m_folder + "/single.las"}, m_folder + "/single.gtif", "2", &proposal);
+    EXPECT_EQ(proposal, "");
+    EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join('|').toStdString();
+    EXPECT_EQ(dtest::ReadRaster(m_folder + "/single.gtif").cells.size(), 1u);
+
     // Files without a single point.
     QFile::copy(kvtest::DataPath("no-points.las"), m_folder + "/no-points.las");
     ui.Clear();
@@ -297,7 +322,6 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
     ASSERT_TRUE(kvtest::WriteFileBytes(m_folder + "/mixed.xyz",
                                        "easting northing height\n0 0 1\n4 0 2\n0 4 3\n4 4 4\nbroken line\n"));
     ui.Clear();
-    QString proposal;
     Run(doc, ui, {m_folder + "/mixed.xyz"}, output, "four", &proposal);
     EXPECT_EQ(proposal, "4.0000");
     EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join('|').toStdString();
@@ -306,7 +330,7 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
         << dtest::CommandLineHistory(d, 3).toStdString();
     const dtest::Raster grid = dtest::ReadRaster(output);
     EXPECT_EQ(grid.cells, (std::vector<float>{3, 4, 1, 2}));
-    EXPECT_EQ(doc.GetDEMCount(), 1);
+    EXPECT_EQ(doc.GetDEMCount(), 2);
 
     // The new DEM's file as the next output: refused, and the chooser opens again.
     ui.Clear();

@@ -146,15 +146,20 @@ TEST_F(DemResizeTest, BrowsedDemIsResizedByItsOwnCellSizeAndOtherFilesAreRefused
     ui.AnswerFile(m_folder + "/missing.tif");
     ui.AnswerFile(ortho);
     ui.AnswerFile(dem);
+    // The browsed file itself, through a link, is no output although it is not loaded: the
+    // chooser opens again.
+    ASSERT_TRUE(QFile::link(dem, m_folder + "/link.tif"));
+    ui.AnswerFile(m_folder + "/link.tif");
     ui.AnswerFile(m_folder + "/half.gtif");
     CmdResizeDem(doc.m_pCad);
     EXPECT_EQ(shown, "2.000000");
-    EXPECT_EQ(ui.MessageTexts(),
-              (QStringList{"Unable to open selected file!", "Invalid DEM file!", "Resizing done"}));
+    EXPECT_EQ(ui.MessageTexts(), (QStringList{"Unable to open selected file!", "Invalid DEM file!",
+                                              "The file is used by a loaded layer", "Resizing done"}));
     const dtest::Raster p = dtest::ReadRaster(m_folder + "/half.gtif");
     EXPECT_EQ(p.width, 150);
     EXPECT_EQ(p.height, 100);
     EXPECT_EQ(p.gt[1], 4.0);
+    EXPECT_EQ(dtest::ReadRaster(dem).width, 300);
 }
 
 TEST_F(DemResizeTest, PickingAnythingButADemSaysInvalidEntityAndAsksAgain) {

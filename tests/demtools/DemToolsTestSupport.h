@@ -14,6 +14,7 @@
 #include "controls/InputValueDlg.h"
 #include "platform/cad/Cad.h"
 #include "support/ScriptedInteraction.h"
+#include "support/TestEnv.h"
 
 namespace dtest {
 
@@ -57,6 +58,22 @@ inline Raster ReadRaster(const QString& path) {
               CE_None);
     GDALClose(ds);
     return r;
+}
+
+// The Olinda DEM with the cell of column 10, row 10 at +infinity, copied to the path (writable);
+// with a value, that cell holds it instead.
+inline QString CopyInfiniteDem(const QString& path, const float* value = nullptr) {
+    EXPECT_TRUE(QFile::copy(kvtest::DataPath("dem_one_infinite_cell.tif"), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    if (value) {
+        GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+        EXPECT_NE(ds, nullptr);
+        EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 10, 10, 1, 1, const_cast<float*>(value), 1,
+                               1, GDT_Float32, 0, 0),
+                  CE_None);
+        GDALClose(ds);
+    }
+    return path;
 }
 
 // Answers the next cell-size dialog ("Insert DEM GSD") with the text and keeps the text it showed.

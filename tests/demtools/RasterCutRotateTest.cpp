@@ -501,6 +501,27 @@ TEST_F(RasterCutRotateTest, BlocksEqualOneWarpOfTheWholeRaster) {
     EXPECT_LT(rescued, both / 100);
 }
 
+TEST_F(RasterCutRotateTest, AnInfiniteCellTurnsAsNoData) {
+    // The real DEM with one infinite cell turns as the same DEM with no data in that cell.
+    const float noData = -9999.0f;
+    cv::Mat turned[2];
+    const QString sources[2] = {dtest::CopyInfiniteDem(m_folder + "/infinite.tif"),
+                                dtest::CopyInfiniteDem(m_folder + "/hole.tif", &noData)};
+    for (int i = 0; i < 2; ++i) {
+        GDALDatasetH ds = GDALOpen(QFile::encodeName(sources[i]).constData(), GA_ReadOnly);
+        ASSERT_NE(ds, nullptr);
+        RasterSource source;
+        source.dataset = ds;
+        const QString output = sources[i] + ".turned.tif";
+        ASSERT_EQ(RotateRasterToFile(source, 0.3, Wml::Point2(292000.0, 9117000.0), output, nullptr),
+                  RasterJob::Done);
+        GDALClose(ds);
+        turned[i] = BandImage(output);
+    }
+    ASSERT_EQ(turned[0].size(), turned[1].size());
+    EXPECT_EQ(cv::countNonZero(turned[0] != turned[1]), 0);
+}
+
 TEST_F(RasterCutRotateTest, LongRasterRotates) {
     // A side of 40,000 cells: the single warp of the whole raster cannot take it.
     kvtest::RasterSpec spec;

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -448,4 +449,40 @@ TEST_F(CadWindow, LayersOrderWindowToggles) {
     EXPECT_EQ(w->geometry(), QRect(30, 40, 250, 300));
     CadExecute(d, wnd, CAD_CMD_LAYERS_ORDER);
     EXPECT_EQ(CadLayersOrderWindow(), nullptr);
+}
+
+TEST_F(CadWindow, LayersOrderWindowShowsTheLayersAfterEveryChange) {
+    CadAddLayer(d, "a.tif", 7, CAD_LTYPE_CONTINUOUS, -3);
+    CadExecute(d, wnd, CAD_CMD_LAYERS_ORDER);
+    QWidget* w = CadLayersOrderWindow();
+    ASSERT_NE(w, nullptr);
+    auto* list = w->findChild<QListWidget*>();
+    ASSERT_NE(list, nullptr);
+    // The rows as the window draws them, from the top: each where the view puts it.
+    auto shown = [&] {
+        QApplication::processEvents();
+        QStringList rows;
+        for (int y = 1; y < list->viewport()->height(); ++y) {
+            const QModelIndex at = list->indexAt(QPoint(5, y));
+            if (at.isValid() && (rows.isEmpty() || rows.back() != at.data().toString())) {
+                rows << at.data().toString();
+            }
+        }
+        return rows;
+    };
+    EXPECT_EQ(shown().join(", "), "a.tif, 0");
+    CadAddLayer(d, "b.tif", 7, CAD_LTYPE_CONTINUOUS, -3);
+    CadAddLayer(d, "c.tif", 7, CAD_LTYPE_CONTINUOUS, -3);
+    EXPECT_EQ(shown().join(", "), "c.tif, b.tif, a.tif, 0");
+    CadLayerPutName(CadGetLayerByName(d, "b.tif"), "renamed.tif");
+    CadDeleteLayer(d, CadGetLayerByName(d, "a.tif"));
+    EXPECT_EQ(shown().join(", "), "c.tif, renamed.tif, 0");
+    // Layer "0" put on top, as a new raster layer does it.
+    int level = 10;
+    for (CadLayer* l = CadGetFirstLayer(d); l; l = CadGetNextLayer(d, l)) {
+        CadLayerPutLevel(l, CadLayerGetID(l) == 0 ? 1 : level += 10);
+    }
+    CadSortLayers(d);
+    EXPECT_EQ(shown().join(", "), "0, renamed.tif, c.tif");
+    CadExecute(d, wnd, CAD_CMD_LAYERS_ORDER);
 }

@@ -1,11 +1,16 @@
 // Drawing of raster layers under the drawing: reads, cache, colours of classes, clip and the
 // transparent colour, the values kept for the readouts.
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <set>
+
 #include "platform/ui/ElevationColorRamp.h"
+#include "support/TestEnv.h"
 #include "view/CadEventProcs.h"
 #include "view/RasterRendering.h"
 #include "view/ViewTestSupport.h"
@@ -139,6 +144,61 @@ TEST_F(RasterRenderingTest, TheDisplayImageHoldsTheValuesOfTheBandScaleAndOffset
     ASSERT_EQ(Paint(canvas, 1000, 8, 8, 8), 1);
     EXPECT_FLOAT_EQ(dem->m_display.values.at<float>(3, 3), 125.0f);
     EXPECT_FLOAT_EQ(dem->m_display.values.at<float>(0, 0), kNoData);
+}
+
+TEST_F(RasterRenderingTest, AnInfiniteCellIsNoDataForTheRangeTheStatisticsAndEveryRendering) {
+    // The Olinda DEM (heights -1 to 88) with the cell of column 10, row 10 at +infinity, as a DEM
+    // and as a map.
+    const QString folder = kvtest::NewTempFolder("infinite");
+    for (const char* name : {"/dem.tif", "/map.tif"}) {
+        ASSERT_TRUE(QFile::copy(kvtest::DataPath("dem_one_infinite_cell.tif"), folder + name));
+        QFile::setPermissions(folder + name, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    ASSERT_EQ(m_doc->AddDEM(folder + "/dem.tif", 0), 1);
+    CDEM* dem = m_doc->m_DEMs["dem.tif"];
+    EXPECT_EQ(dem->m_minElevation, -1.0);
+    EXPECT_EQ(dem->m_maxElevation, 88.0);
+    EXPECT_EQ(dem->m_colorRangeMax, 88.0);
+    MapLayerInfo info;
+    info.title = "map";
+    info.path = folder + "/map.tif";
+    ASSERT_TRUE(m_doc->AddMap(info, 0));
+    CMapData* map = m_doc->m_Maps["map"];
+    EXPECT_EQ(*map->m_pMax, 88.0);
+    EXPECT_TRUE(std::isfinite(*map->m_pMean) && std::isfinite(*map->m_pStdDev));
+    EXPECT_EQ(*map->m_pRangeMax, 88.0);
+
+    // The cell is transparent and read back as no data; the heights around it keep their colours.
+    auto expectHole = [&](int imageId, int W, const RasterDisplayCache& display) {
+        SCOPED_TRACE(W);
+        QImage canvas;
+        ASSERT_EQ(Paint(canvas, imageId, 111, 111, W), 1);
+        const int s = W / 111;
+        EXPECT_EQ(canvas.pixel(10 * s, 10 * s), kBackground);
+        EXPECT_NE(canvas.pixel(12 * s, 10 * s), kBackground);
+        EXPECT_EQ(display.values.at<float>(10 * s, 10 * s), kNoData);
+        std::set<QRgb> colours;
+        for (int y = 0; y < 100; ++y) {
+            for (int x = 0; x < 100; ++x) {
+                colours.insert(canvas.pixel(x, y));
+            }
+        }
+        EXPECT_GT(colours.size(), 20u);
+    };
+    expectHole(1000, 111, dem->m_display);
+    expectHole(1000, 222, dem->m_display);
+    expectHole(4000, 111, map->m_display);
+    ASSERT_EQ(dem->LoadData(), 1);
+    EXPECT_EQ(dem->m_grid.at<float>(10, 10), kNoData);
+    dem->ReleaseDisplayCache();
+    expectHole(1000, 222, dem->m_display);
+    // A colour range that ends at infinity, as a project may hold it, draws without a position on
+    // the palette for any height.
+    dem->m_colorRangeMax = HUGE_VAL;
+    dem->ReleaseDisplayCache();
+    QImage canvas;
+    EXPECT_EQ(Paint(canvas, 1000, 111, 111, 111), 1);
+    EXPECT_EQ(canvas.pixel(10, 10), kBackground);
 }
 
 TEST_F(RasterRenderingTest, OrthophotosAreTransparentWhereBlackAndWideBandsAreStretched) {

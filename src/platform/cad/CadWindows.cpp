@@ -100,8 +100,10 @@ public:
         if (!drawing)
             return;
         QString current = list->currentItem() ? list->currentItem()->text() : QString();
+        // Only the list's own signals are held back: the view follows the model's, and without
+        // them it keeps drawing the rows it had. Filling the list moves no row, so it never
+        // reorders the drawing's layers.
         list->blockSignals(true);
-        list->model()->blockSignals(true);
         list->clear();
         for (auto it = drawing->layers.rbegin(); it != drawing->layers.rend(); ++it) {
             if ((*it)->deleted)
@@ -111,7 +113,6 @@ public:
         for (int i = 0; i < list->count(); ++i)
             if (list->item(i)->text() == current)
                 list->setCurrentRow(i);
-        list->model()->blockSignals(false);
         list->blockSignals(false);
     }
 
