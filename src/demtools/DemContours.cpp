@@ -15,7 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "controls/SingleProgressDlg.h"
+#include "controls/AbortSingleProgressDlg.h"
 #include "demtools/ContourLinesDlg.h"
 #include "demtools/DPHull.h"
 #include "demtools/DemEditCommands.h"
@@ -58,9 +58,10 @@ bool ReplaceShapefile(const QString& finished, const QString& shp) {
 }
 
 // Traces the levels of the heights into a new shapefile: layer "Contours" of 2.5D lines without a
-// spatial reference, fields "ID" and "Elevation". False (and no file) on any failure.
+// spatial reference, fields "ID" and "Elevation", with the number of lines in *lines. False (and
+// no file) on any failure or when the progress is aborted.
 bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels, double step,
-                      const QString& shp, ProgressSink* progress) {
+                      const QString& shp, ProgressSink* progress, GIntBig* lines) {
     OGRSFDriverH driver = OGRGetDriverByName("ESRI Shapefile");
     if (!driver) {
         return false;
@@ -91,6 +92,7 @@ bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels
                  kNoData, layer, OGR_FD_GetFieldIndex(definition, "ID"),
                  OGR_FD_GetFieldIndex(definition, "Elevation"), progress ? GDALListenerProgress : nullptr,
                  progress ? &listener : nullptr) == CE_None;
+        *lines = ok ? OGR_L_GetFeatureCount(layer, TRUE) : 0;
     }
     ok = kv::CloseDataset(static_cast<GDALDatasetH>(ds)) && ok;
     if (!ok) {
@@ -133,7 +135,31 @@ void EraseEntities(CadDrawing* drawing, const std::vector<CadEntity*>& entities)
     }
 }
 
+// Whether the band holds a height anywhere: a cell that is neither -9999 nor NaN. Read in strips.
+bool BandHasHeights(GDALRasterBandH band) {
+    const int width = GDALGetRasterBandXSize(band), height = GDALGetRasterBandYSize(band);
+    const int rows = std::max(1, std::min(height, (1 << 22) / std::max(1, width)));
+    std::vector<float> strip(size_t(width) * size_t(rows));
+    for (int y = 0; y < height; y += rows) {
+        const int n = std::min(rows, height - y);
+        if (GDALRasterIO(band, GF_Read, 0, y, width, n, strip.data(), width, n, GDT_Float32, 0, 0) !=
+            CE_None) {
+            return true;  // unreadable cells are not known to be empty
+        }
+        const auto end = strip.begin() + ptrdiff_t(width) * n;
+        if (std::any_of(strip.begin(), end, [](float v) { return !IsNoData(v); })) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+bool DemHasHeights(CDEM& dem) {
+    DemHeights heights(dem);
+    return heights.Band() && BandHasHeights(heights.Band());
+}
 
 int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, double tolerance,
                   const QString& shp, ProgressSink* progress) {
@@ -148,7 +174,13 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
     const QString folder = QFileInfo(shp).absolutePath();
     const QString finished = kv::TemporaryPathFor(shp) + QStringLiteral(".shp");
     const QString traced = tolerance > 0.0 ? QDir(folder).filePath(QStringLiteral("temp.shp")) : finished;
-    if (!GenerateContours(heights.Band(), levels, step, traced, progress)) {
+    GIntBig lines = 0;
+    if (!GenerateContours(heights.Band(), levels, step, traced, progress, &lines)) {
+        return 0;
+    }
+    // Heights without a single value have no contours to give: nothing replaces the old files.
+    if (lines == 0 && !BandHasHeights(heights.Band())) {
+        RemoveShapefile(traced);
         return 0;
     }
     if (tolerance > 0.0 && !SimplifyContourShapefile(traced, finished, tolerance)) {
@@ -293,7 +325,7 @@ void CmdContours(CadDrawing* drawing) {
     if (!dem) {
         return;
     }
-    CSingleProgressDlg progress(kv::DialogParent());
+    CAbortSingleProgressDlg progress(kv::DialogParent());
     progress.Create();
     CContourLinesDlg dialog(dem, kv::DialogParent());
     if (dialog.DoModal() != IDOK) {
@@ -312,7 +344,14 @@ void CmdContours(CadDrawing* drawing) {
     const int built = dem->BuildContours(dialog.m_dMinElevation, dialog.m_dMaxElevation, dialog.m_dStep,
                                          &progress, tolerance, dialog.m_bHideText ? 0 : 1);
     progress.hide();
-    if (!built) {
-        KvMessageBox(QStringLiteral("Unable to generate contours"), MB_OK | MB_ICONEXCLAMATION);
+    // An aborted run leaves everything as it was; the operator who stopped it needs no word.
+    if (built || progress.IsAborted()) {
+        return;
     }
+    if (!DemHasHeights(*dem)) {
+        KvMessageBox(QStringLiteral("The DEM holds no elevation: no contour lines were generated"),
+                     MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    KvMessageBox(QStringLiteral("Unable to generate contours"), MB_OK | MB_ICONEXCLAMATION);
 }

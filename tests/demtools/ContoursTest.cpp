@@ -2,9 +2,11 @@
 // beside the project compared with GDAL's own contour tracing of the same heights, the locked CAD
 // layer with its labels, and what a DEM with unsaved edits, a band with another no-data value and a
 // run that cannot write get.
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <gdal.h>
 #include <gdal_alg.h>
@@ -16,6 +18,7 @@
 #include <string>
 
 #include "DemToolsTestSupport.h"
+#include "controls/AbortSingleProgressDlg.h"
 #include "demtools/ContourLinesDlg.h"
 #include "demtools/DemContours.h"
 #include "document/KelvaroDoc.h"
@@ -447,7 +450,7 @@ TEST_F(ContoursTest, EditedDemIsContouredFromItsGridAndLeftAsItIs) {
     EXPECT_EQ(cv::countNonZero(dem->m_grid != edited), 0);
 }
 
-TEST_F(ContoursTest, RunThatCannotWriteKeepsThePreviousContours) {
+TEST_F(ContoursTest, RunThatCannotWriteOrIsAbortedKeepsThePreviousContours) {
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
     CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
@@ -476,6 +479,31 @@ TEST_F(ContoursTest, RunThatCannotWriteKeepsThePreviousContours) {
     const LayerContent kept = ContentOf(layer);
     EXPECT_EQ(kept.polylines, old.polylines);
     EXPECT_EQ(kept.texts, old.texts);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+
+    // The progress window's Abort, pressed while the lines are traced: the run stops without a
+    // word and leaves neither new files nor scratch files.
+    ui.Clear();
+    Generate(ui, "1", false, "1.0");
+    int pressed = 0;
+    QTimer abort;
+    QObject::connect(&abort, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* window = qobject_cast<CAbortSingleProgressDlg*>(w);
+            if (window && window->isVisible() && !window->IsAborted()) {
+                window->m_btnAbort.click();
+                ++pressed;
+            }
+        }
+    });
+    abort.start(0);
+    CmdContours(doc.m_pCad);
+    abort.stop();
+    EXPECT_EQ(pressed, 1);
+    EXPECT_TRUE(ui.Messages().empty());
+    EXPECT_EQ(kvtest::FileBytes(shp), oldShp);
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
+    EXPECT_EQ(ContentOf(layer).polylines, old.polylines);
     EXPECT_EQ(ActiveCadCommandId, 0);
 }
 
@@ -511,3 +539,30 @@ TEST_F(ContoursTest, DialogScreenshot) {
 }
 
 }  // namespace
+
+TEST_F(ContoursTest, DemWithoutHeightsIsToldAndGetsNoFiles) {
+    kvtest::ScriptedInteraction ui;
+    {
+        // Every cell no data: nothing is written and the operator is told.
+        CKelvaroDoc doc;
+        const QString path = m_folder + "/empty.tif";
+        GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), 40,
+                                     30, 1, GDT_Float32, nullptr);
+        ASSERT_NE(ds, nullptr);
+        double gt[6] = {1000.0, 2.0, 0.0, 5000.0, 0.0, -2.0};
+        GDALSetGeoTransform(ds, gt);
+        GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), -9999.0);
+        GDALFillRaster(GDALGetRasterBand(ds, 1), -9999.0, 0.0);
+        GDALClose(ds);
+        ASSERT_EQ(doc.AddDEM(path, 0), 1);
+        ASSERT_EQ(doc.DoSave(m_folder + "/empty.kvp"), 1);
+        const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
+        Generate(ui, "10");
+        CmdContours(doc.m_pCad);
+        EXPECT_EQ(ui.MessageTexts(),
+                  QStringList{"The DEM holds no elevation: no contour lines were generated"});
+        EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
+        EXPECT_EQ(ContentOf(CadGetLayerByName(doc.m_pCad, "empty.tif_Contours")).polylines, 0);
+        EXPECT_EQ(ActiveCadCommandId, 0);
+    }
+}
