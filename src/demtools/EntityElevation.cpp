@@ -277,14 +277,33 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
     float* const heightCells = heights.ptr<float>();
     uint8_t* const maskCells = mask.ptr<uint8_t>();
     const size_t stride = size_t(window.width);
-    auto put = [=](double x, double y, double z) {
-        const double c = (x - ox) / pw, r = (y - oy) / ph;
+    // The cell index that (position - origin) / size rounded down gives, found with a
+    // multiplication: the division decides only where the product lies within rounding of a
+    // cell's edge (or too far off to tell), so that every step falls into the very same cell.
+    const double ipw = 1.0 / pw, iph = 1.0 / ph;
+    auto cellIndex = [](double offset, double size, double inverse) {
+        const double v = offset * inverse;
+        if (std::abs(v) < 1e7) {
+            // Rounded down through truncation, which needs no call.
+            double f = double(int64_t(v));
+            f -= f > v ? 1.0 : 0.0;
+            const double fraction = v - f;
+            if (fraction > 1e-7 && fraction < 1.0 - 1e-7) {
+                return f;
+            }
+        }
+        return std::floor(offset / size);
+    };
+    auto columnOf = [=](double x) { return cellIndex(x - ox, pw, ipw); };
+    auto rowOf = [=](double y) { return cellIndex(y - oy, ph, iph); };
+    auto putCell = [=](double c, double r, double z) {
         if (c >= left && c < right && r >= top && r < bottom) {
             const size_t at = size_t(int(r) - int(top)) * stride + size_t(int(c) - int(left));
             heightCells[at] = float(z);
             maskCells[at] = 255;
         }
     };
+    auto put = [=](double x, double y, double z) { putCell(columnOf(x), rowOf(y), z); };
     // The window in world coordinates with one cell to spare: steps outside it write nothing.
     const double wx0 = ox + left * pw, wx1 = ox + right * pw;
     const double wy0 = oy + top * ph, wy1 = oy + bottom * ph;
@@ -295,16 +314,27 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
         return p.X() >= xa && p.X() <= xb && p.Y() >= ya && p.Y() <= yb;
     };
     const double step = std::abs(pw) * 0.125;
+    // Sides of fewer steps than this are stepped through: finding where their few cells begin and
+    // end would cost more than the steps themselves.
+    constexpr int64_t kShortWalk = 32;
 
+    // A side is walked as if in steps of an eighth of a cell, but each cell it crosses is visited
+    // once: the steps that fall into one cell form one run (the cells of a straight walk change
+    // monotonically, so a cell is never entered twice), and only the run's last step, the one
+    // that would have been written last, is written. The ends of each run are found from the
+    // crossing of the cell's edges and settled on the very expressions of the step's position.
     auto side = [&](const Wml::Point3& p1, const Wml::Point3& p2) {
-        put(p1.X(), p1.Y(), p1.Z());
-        put(p2.X(), p2.Y(), p2.Z());
         const double dx = p2.X() - p1.X(), dy = p2.Y() - p1.Y();
         const double length = std::sqrt(dx * dx + dy * dy);
         const double n = std::trunc(length / step);
         if (!(n >= 1.0) || !std::isfinite(n)) {
+            put(p1.X(), p1.Y(), p1.Z());
+            put(p2.X(), p2.Y(), p2.Z());
             return;
         }
+        // P1's own height would be replaced by the first step, which stands on P1 (or, for a
+        // side that starts off the window, written nowhere): only P2's goes first.
+        put(p2.X(), p2.Y(), p2.Z());
         const double ux = dx / length, uy = dy / length;
         // The distances along the side at which it lies inside the spare window: all of it for a
         // side whose ends lie there (the box is convex).
@@ -333,9 +363,50 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
         const int64_t k0 = int64_t(std::max(0.0, std::floor(t0 / step)));
         const int64_t k1 = int64_t(std::min(n - 1.0, std::ceil(t1 / step)));
         const double rise = (p2.Z() - p1.Z()) / n;
-        for (int64_t k = k0; k <= k1; ++k) {
-            const double d = double(k) * step;
-            put(p1.X() + d * ux, p1.Y() + d * uy, p1.Z() + double(k) * rise);
+        // The position of step k, as put() receives it, and its column and row (rounded down).
+        auto xAt = [&](int64_t k) { return p1.X() + (double(k) * step) * ux; };
+        auto yAt = [&](int64_t k) { return p1.Y() + (double(k) * step) * uy; };
+        auto column = [&](int64_t k) { return columnOf(xAt(k)); };
+        auto row = [&](int64_t k) { return rowOf(yAt(k)); };
+        // The first step after k whose cell index differs from `at` (k1 + 1 for none), starting
+        // from the step where the side crosses the cell's edge; `index` changes monotonically.
+        auto leave = [&](int64_t k, double at, double dirCells, double start, double origin, double size,
+                         double dir, const auto& index) {
+            if (dirCells == 0.0) {
+                return k1 + 1;
+            }
+            const double edge = origin + (dirCells > 0.0 ? at + 1.0 : at) * size;
+            const double guess = std::floor((edge - start) / (step * dir));
+            int64_t next = k + 1;
+            if (std::isfinite(guess) && guess > double(k + 1)) {
+                next = guess < double(k1 + 1) ? int64_t(guess) : k1 + 1;
+            }
+            while (next > k + 1 && index(next - 1) != at) {
+                --next;
+            }
+            while (next <= k1 && index(next) == at) {
+                ++next;
+            }
+            return next;
+        };
+        if (k1 - k0 < kShortWalk) {
+            // A side of a few cells: its steps one by one, the cell found by multiplication, each
+            // step written over the one before in the same cell.
+            const double px = p1.X(), py = p1.Y(), pz = p1.Z();
+            for (int64_t k = k0; k <= k1; ++k) {
+                const double d = double(k) * step;
+                putCell(columnOf(px + d * ux), rowOf(py + d * uy), pz + double(k) * rise);
+            }
+            return;
+        }
+        const double colDir = ux / pw, rowDir = uy / ph;
+        for (int64_t k = k0; k <= k1;) {
+            const double c = column(k), r = row(k);
+            const int64_t next = std::min(leave(k, c, colDir, p1.X(), ox, pw, ux, column),
+                                          leave(k, r, rowDir, p1.Y(), oy, ph, uy, row));
+            // The run's last step lies in the run's cell.
+            putCell(c, r, p1.Z() + double(next - 1) * rise);
+            k = next;
         }
     };
     for (const BurnShape& shape : shapes) {
