@@ -12,6 +12,7 @@
 #include <ogr_geometry.h>
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_set>
 #include <vector>
 
@@ -99,6 +100,24 @@ bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels
         RemoveShapefile(shp);
     }
     return ok;
+}
+
+// The point halfway along the line through the vertices, by length in the plane.
+cv::Point2d HalfwayAlong(const std::vector<double>& xs, const std::vector<double>& ys) {
+    double length = 0.0;
+    for (size_t k = 1; k < xs.size(); ++k) {
+        length += std::hypot(xs[k] - xs[k - 1], ys[k] - ys[k - 1]);
+    }
+    double left = 0.5 * length;
+    for (size_t k = 1; k < xs.size(); ++k) {
+        const double side = std::hypot(xs[k] - xs[k - 1], ys[k] - ys[k - 1]);
+        if (left <= side && side > 0.0) {
+            const double t = left / side;
+            return {xs[k - 1] + t * (xs[k] - xs[k - 1]), ys[k - 1] + t * (ys[k] - ys[k - 1])};
+        }
+        left -= side;
+    }
+    return {xs.back(), ys.back()};
 }
 
 // The contour layer of the DEM: found (and taken back when it was deleted) or added.
@@ -252,6 +271,7 @@ int CDEM::LoadContoursToCad(const QString& path, CadLayer* layer, int showLabels
     CadLayerPutVisible(layer, 1);
     CadLayerPutLock(layer, 1);
     const int layerId = CadLayerGetID(layer);
+    std::vector<double> xs, ys;
     OGRLayerH lines = OGR_DS_GetLayer(ds, 0);
     bool ok = lines != nullptr;
     if (ok) {
@@ -267,13 +287,15 @@ int CDEM::LoadContoursToCad(const QString& path, CadLayer* layer, int showLabels
                                ? OGR_G_GetPointCount(geometry)
                                : 0;
         if (points > 0) {
+            xs.resize(size_t(points));
+            ys.resize(size_t(points));
+            OGR_G_GetPoints(geometry, xs.data(), sizeof(double), ys.data(), sizeof(double), nullptr, 0);
             const double elevation = OGR_G_GetZ(geometry, 0);
             CadClearVertices();
-            int lowest = 0;
-            for (int k = 0; k < points; ++k) {
-                const double y = OGR_G_GetY(geometry, k);
-                CadAddVertex(OGR_G_GetX(geometry, k), y, elevation);
-                if (y < OGR_G_GetY(geometry, lowest)) {
+            size_t lowest = 0;
+            for (size_t k = 0; k < xs.size(); ++k) {
+                CadAddVertex(xs[k], ys[k], elevation);
+                if (ys[k] < ys[lowest]) {
                     lowest = k;
                 }
             }
@@ -281,14 +303,12 @@ int CDEM::LoadContoursToCad(const QString& path, CadLayer* layer, int showLabels
             CadEntity* polyline = CadAddPolyline(drawing, 5, closed ? 1 : 0);
             if (polyline) {
                 CadEntityPutLayerID(polyline, layerId);
-                double x = OGR_G_GetX(geometry, lowest);
-                double y = OGR_G_GetY(geometry, lowest);
-                double z = elevation;
-                if (!closed) {
-                    CadPlineGetDistPoint(polyline, 0.5 * CadPlineGetLength(polyline), &x, &y, &z);
-                }
-                CadEntity* label = CadAddText(
-                    drawing, QString::asprintf("%.1lf", elevation).toUtf8().constData(), x, y, elevation);
+                // Placed from the vertices: the smooth curve the line is drawn as is left to be
+                // computed when it is first drawn.
+                const cv::Point2d at = closed ? cv::Point2d(xs[lowest], ys[lowest]) : HalfwayAlong(xs, ys);
+                CadEntity* label =
+                    CadAddText(drawing, QString::asprintf("%.1lf", elevation).toUtf8().constData(), at.x,
+                               at.y, elevation);
                 ok = label != nullptr;
                 if (label) {
                     CadTextPutAlign(label, closed ? CAD_TA_CENTER_BOTTOM : CAD_TA_CENTER_MIDDLE);
