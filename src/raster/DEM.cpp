@@ -233,6 +233,35 @@ void ToHeights(const cv::Mat& cells, cv::Mat& heights, const BandInfo& info, flo
                      [&](auto cell) { CellsToHeights<decltype(cell)>(cells, heights, info, empty); });
 }
 
+// Turns the NaN cells of a Float32 image into -9999. Each row is first scanned for a NaN, eight
+// cells side by side; only rows holding one are rewritten.
+void NaNsToNoData(cv::Mat& cells) {
+    for (int r = 0; r < cells.rows; ++r) {
+        float* row = cells.ptr<float>(r);
+        int lanes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        int c = 0;
+        for (; c + 8 <= cells.cols; c += 8) {
+            for (int k = 0; k < 8; ++k) {
+                lanes[k] |= row[c + k] != row[c + k];
+            }
+        }
+        bool any = false;
+        for (; c < cells.cols; ++c) {
+            any |= row[c] != row[c];
+        }
+        for (int k = 0; k < 8; ++k) {
+            any |= lanes[k] != 0;
+        }
+        if (any) {
+            for (int i = 0; i < cells.cols; ++i) {
+                if (std::isnan(row[i])) {
+                    row[i] = kNoData;
+                }
+            }
+        }
+    }
+}
+
 // Reads a window of the band, resampled to the buffer's size, in the band's own type.
 bool ReadCells(const BandInfo& info, const cv::Rect& window, cv::Mat& buffer) {
     return GDALRasterIOEx(info.band, GF_Read, window.x, window.y, window.width, window.height, buffer.data,
@@ -414,21 +443,31 @@ int CDEM::LoadData(ProgressSink* progress) {
     }
     cv::Mat grid(height, width, CV_32FC1);
     cv::Mat scratch;
+    // Rows read at once from a Float32 band: whole rows of the file's blocks, some 256 rows.
+    int blockX = 0, blockY = 0;
+    GDALGetBlockSize(info.band, &blockX, &blockY);
+    const int rowsPerBlock = std::max(blockY, 1);
+    const int strip = std::clamp((256 + rowsPerBlock - 1) / rowsPerBlock * rowsPerBlock, 1, kv::kBlockSide);
     kv::BlockProgress steps(progress, kv::BlockCount(width, height), QStringLiteral("Loading DEM..."));
     bool ok = kv::ForEachBlock(width, height, [&](const cv::Rect& window, int index) {
         steps.Step(index);
         cv::Mat target = grid(window);
         if (info.type == GDT_Float32) {
-            // Read straight into the grid and converted in place.
-            if (!ReadCells(info, window, target)) {
-                return false;
+            // Read straight into the grid and converted in place, a strip of the file's blocks at
+            // a time, so that the cells are converted while they are still in the cache.
+            for (int y = 0; y < window.height; y += strip) {
+                const cv::Rect part(window.x, window.y + y, window.width, std::min(strip, window.height - y));
+                cv::Mat cells = grid(part);
+                if (!ReadCells(info, part, cells)) {
+                    return false;
+                }
+                if (info.Identity() && info.noData == kNoData) {
+                    NaNsToNoData(cells);
+                } else {
+                    ToHeights(cells, cells, info, kNoData);
+                }
             }
             ZQT_PumpMessages();
-            if (info.Identity() && info.noData == kNoData) {
-                cv::patchNaNs(target, kNoData);
-            } else {
-                ToHeights(target, target, info, kNoData);
-            }
             return true;
         }
         if (scratch.size() != window.size()) {
