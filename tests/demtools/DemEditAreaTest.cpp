@@ -63,6 +63,24 @@ TEST(DemEditArea, AreaWithAHoleEditsTheRingOnly) {
     EXPECT_EQ(dem->m_grid.at<float>(30, 50), kNoData);
     ASSERT_EQ(log.entries.size(), 1u);
     EXPECT_EQ(log.entries[0].before.at<float>(40, 40), kNotEdited);
+
+    // Over a window of many rows: the record's images hold the old and new values of exactly the
+    // ring's cells and -10000 on every other cell, and the grid changed on the ring only.
+    const cv::Mat large = MakeGrid(230, 300, Ramp);
+    auto wide = GridDem(large);
+    CPgon band = CellRect(*wide, 3, 5, 220, 290);
+    const CPgon middle = CellRect(*wide, 40, 70, 200, 250);
+    band.AddContour(middle.GetContour(0).data(), int(middle.GetContour(0).size()), true);
+    WindowLog wideLog;
+    ASSERT_EQ(MakeDemHole(*wide, band, nullptr, wideLog.Recorder()), 1);
+    const WindowLog::Entry& entry = wideLog.entries.at(0);
+    const cv::Mat holed = NoDataCells(wide->m_grid)(entry.window);
+    cv::Mat before(entry.window.size(), CV_32FC1, cv::Scalar(kNotEdited)), after = before.clone();
+    large(entry.window).copyTo(before, holed);
+    after.setTo(kNoData, holed);
+    EXPECT_EQ(cv::countNonZero(entry.before != before), 0);
+    EXPECT_EQ(cv::countNonZero(entry.after != after), 0);
+    EXPECT_EQ(cv::countNonZero(NoDataCells(wide->m_grid)), 218 * 286 - 159 * 179);
 }
 
 TEST(DemEditArea, NothingHappensOffTheDemOrWhenTheRecordIsRefused) {
