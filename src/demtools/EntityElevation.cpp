@@ -28,6 +28,9 @@ int FirstFalse(int n, Pred holds) {
     return lo;
 }
 
+// Side of the blocks whose touched runs become the undo records of a cell write.
+constexpr int kWriteBlock = 256;
+
 bool NorthUp(const CDEM& dem) {
     const double* gt = dem.m_geoTransform;
     return std::isfinite(gt[0]) && std::isfinite(gt[3]) && std::isfinite(gt[1]) && std::isfinite(gt[5]) &&
@@ -47,14 +50,40 @@ int WriteDemCells(CDEM& dem, const DemCellWrite& cells, ProgressSink* progress,
         cells.heights.type() != CV_32FC1) {
         return 0;
     }
-    dem.m_busy = 1;
-    const cv::Mat before = MaskedCopy(dem.m_grid(cells.window), cells.mask);
-    DemAreaPiece piece;
-    piece.bounds = cells.window;
-    const int written =
-        CommitDemWindow(dem, piece, cells.window, before, cells.heights, cells.mask, progress, record);
-    dem.m_busy = 0;
-    return written;
+    // One record for each run of touched blocks along a row of blocks: cells far from every
+    // written one are neither copied nor saved.
+    const cv::Size size = cells.window.size();
+    for (int y = 0; y < size.height; y += kWriteBlock) {
+        const int rows = std::min(kWriteBlock, size.height - y);
+        auto touched = [&](int x) {
+            return cv::countNonZero(cells.mask(cv::Rect(x, y, std::min(kWriteBlock, size.width - x), rows))) >
+                   0;
+        };
+        for (int x = 0; x < size.width; x += kWriteBlock) {
+            if (!touched(x)) {
+                continue;
+            }
+            int end = x + kWriteBlock;
+            while (end < size.width && touched(end)) {
+                end += kWriteBlock;
+            }
+            const cv::Rect part(x, y, std::min(end, size.width) - x, rows);
+            const cv::Rect target = part + cells.window.tl();
+            dem.m_busy = 1;
+            const cv::Mat mask = cells.mask(part);
+            const cv::Mat before = MaskedCopy(dem.m_grid(target), mask);
+            DemAreaPiece piece;
+            piece.bounds = target;
+            const int written =
+                CommitDemWindow(dem, piece, target, before, cells.heights(part), mask, progress, record);
+            dem.m_busy = 0;
+            if (!written) {
+                return 0;
+            }
+            x = end - kWriteBlock;
+        }
+    }
+    return 1;
 }
 
 EntityPatch MakeEntityPatch(const std::vector<Wml::Point3>& vertices) {

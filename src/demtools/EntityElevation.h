@@ -26,10 +26,13 @@ struct DemCellWrite {
     bool Empty() const { return window.empty() || cv::countNonZero(mask) == 0; }
 };
 
-// Hands the cells to the recorder (the before image, kNotEdited off the mask, the heights as the
-// after image, the window's top-left cell, no outline) and, unless it refuses, writes them into the grid,
-// which must be in memory. The DEM is busy meanwhile and afterwards modified, its display cache dropped. 1
-// when written; 0 for nothing to write, a window off the grid, or a refusal.
+// Hands the cells to the recorder and, unless it refuses, writes them into the grid, which must be
+// in memory: one record for each run of touched 256 x 256 blocks along a row of blocks of the
+// window (the before image, kNotEdited off the mask, the heights as the after image, the run's
+// top-left cell, no outline), so that cells far from every written one are never copied or saved.
+// The DEM is busy meanwhile and afterwards modified, its display cache dropped. 1 when every run
+// was written; 0 for nothing to write, a window off the grid, or a refusal (the runs after it are
+// left as they were).
 int WriteDemCells(CDEM& dem, const DemCellWrite& cells, ProgressSink* progress,
                   const DemEditRecorder& record);
 

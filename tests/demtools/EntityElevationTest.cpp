@@ -724,3 +724,56 @@ TEST(BurnShapes, EachCellCrossedIsWrittenOnceWithTheHeightOfTheLastEighthStepInI
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RasterizeTest, TheUndoRoundSavesOnlyTheBlocksTheLinesTouch) {
+    // Two short lines in opposite corners of a large DEM and a long one along a row: the records
+    // cover the 256 x 256 blocks these cross, each run along a row of blocks one record.
+    CKelvaroDoc doc;
+    const double gt[6] = {1000.0, 2.0, 0.0, 5000.0, 0.0, -2.0};
+    ASSERT_EQ(
+        doc.AddDEM(
+            WriteDem(m_folder + "/large.tif", 1100, 900, gt, [](int c, int r) { return 0.1f * c + r; }), 0),
+        1);
+    CDEM* dem = doc.m_DEMs.begin()->second;
+    ASSERT_EQ(dem->LoadData(), 1);
+    const cv::Mat original = dem->m_grid.clone();
+    CadDrawing* d = doc.m_pCad;
+    CadScriptPushEntity(d, CadAddLine(d, X(10.5), Y(10.5), 1.0, X(40.5), Y(20.5), 2.0));
+    CadScriptPushEntity(d, CadAddLine(d, X(1090.5), Y(890.5), 3.0, X(1060.5), Y(870.5), 4.0));
+    CadScriptPushEntity(d, CadAddLine(d, X(100.5), Y(600.5), 5.0, X(900.5), Y(600.5), 6.0));
+    CadScriptPushFinish(d);
+    CmdRasterizeEntitiesOnDem(d);
+    ExpectEnded(d);
+
+    cv::Mat changed = dem->m_grid != original;
+    ASSERT_GT(cv::countNonZero(changed), 800);
+    ASSERT_EQ(doc.DemUndoHistory().Count(), 1);
+    const std::vector<CUndoDEM>& records = doc.DemUndoHistory().Round(0).Records();
+    std::vector<cv::Rect> windows;
+    for (const CUndoDEM& record : records) {
+        GDALDatasetH ds = GDALOpen(QFile::encodeName(record.m_path).constData(), GA_ReadOnly);
+        ASSERT_NE(ds, nullptr);
+        windows.emplace_back(std::atoi(GDALGetMetadataItem(ds, "TL_X", nullptr)),
+                             std::atoi(GDALGetMetadataItem(ds, "TL_Y", nullptr)), GDALGetRasterXSize(ds),
+                             GDALGetRasterYSize(ds));
+        GDALClose(ds);
+    }
+    // The first corner's block, the far corner's block and the run of four blocks along row 600.
+    EXPECT_EQ(windows.size(), 3u);
+    int saved = 0;
+    for (const cv::Rect& w : windows) {
+        saved += w.area();
+        changed(w).setTo(0);
+    }
+    EXPECT_EQ(cv::countNonZero(changed), 0);  // every written cell lies in a record
+    EXPECT_LT(saved, 6 * 256 * 256);
+
+    doc.OnButtonDemundo();
+    EXPECT_EQ(cv::norm(dem->m_grid, original, cv::NORM_INF), 0.0);
+    doc.OnButtonDemredo();
+    EXPECT_GT(cv::countNonZero(dem->m_grid != original), 800);
+}
+
+}  // namespace
