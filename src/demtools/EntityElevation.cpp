@@ -333,6 +333,16 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
         }
     };
     auto put = [=](double x, double y, double z) { putCell(columnOf(x), rowOf(y), z); };
+    // The same by division, for the steps of short sides: with every step written, the division
+    // pipelines better than the multiplication's edge test.
+    auto putExact = [=](double x, double y, double z) {
+        const double c = (x - ox) / pw, r = (y - oy) / ph;
+        if (c >= left && c < right && r >= top && r < bottom) {
+            const size_t at = size_t(int(r) - int(top)) * stride + size_t(int(c) - int(left));
+            heightCells[at] = float(z);
+            maskCells[at] = 255;
+        }
+    };
     // The window in world coordinates with one cell to spare: steps outside it write nothing.
     const double wx0 = ox + left * pw, wx1 = ox + right * pw;
     const double wy0 = oy + top * ph, wy1 = oy + bottom * ph;
@@ -419,12 +429,11 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
             return next;
         };
         if (k1 - k0 < kShortWalk) {
-            // A side of a few cells: its steps one by one, the cell found by multiplication, each
-            // step written over the one before in the same cell.
-            const double px = p1.X(), py = p1.Y(), pz = p1.Z();
+            // A side of a few cells: its steps one by one, each written over the one before in
+            // the same cell.
             for (int64_t k = k0; k <= k1; ++k) {
                 const double d = double(k) * step;
-                putCell(columnOf(px + d * ux), rowOf(py + d * uy), pz + double(k) * rise);
+                putExact(p1.X() + d * ux, p1.Y() + d * uy, p1.Z() + double(k) * rise);
             }
             return;
         }
