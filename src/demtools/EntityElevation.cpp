@@ -306,25 +306,18 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
     float* const heightCells = heights.ptr<float>();
     uint8_t* const maskCells = mask.ptr<uint8_t>();
     const size_t stride = size_t(window.width);
-    // The cell index that (position - origin) / size rounded down gives, found with a
-    // multiplication: the division decides only where the product lies within rounding of a
-    // cell's edge (or too far off to tell), so that every step falls into the very same cell.
-    const double ipw = 1.0 / pw, iph = 1.0 / ph;
-    auto cellIndex = [](double offset, double size, double inverse) {
-        const double v = offset * inverse;
-        if (std::abs(v) < 1e7) {
-            // Rounded down through truncation, which needs no call.
-            double f = double(int64_t(v));
-            f -= f > v ? 1.0 : 0.0;
-            const double fraction = v - f;
-            if (fraction > 1e-7 && fraction < 1.0 - 1e-7) {
-                return f;
-            }
+    // The cell index (position - origin) / size rounded down, the rounding done through
+    // truncation, which needs no call.
+    auto cellIndex = [](double offset, double size) {
+        const double v = offset / size;
+        if (std::abs(v) < 1e15) {
+            const double f = double(int64_t(v));
+            return f > v ? f - 1.0 : f;
         }
-        return std::floor(offset / size);
+        return std::floor(v);
     };
-    auto columnOf = [=](double x) { return cellIndex(x - ox, pw, ipw); };
-    auto rowOf = [=](double y) { return cellIndex(y - oy, ph, iph); };
+    auto columnOf = [=](double x) { return cellIndex(x - ox, pw); };
+    auto rowOf = [=](double y) { return cellIndex(y - oy, ph); };
     auto putCell = [=](double c, double r, double z) {
         if (c >= left && c < right && r >= top && r < bottom) {
             const size_t at = size_t(int(r) - int(top)) * stride + size_t(int(c) - int(left));
@@ -332,10 +325,8 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
             maskCells[at] = 255;
         }
     };
-    auto put = [=](double x, double y, double z) { putCell(columnOf(x), rowOf(y), z); };
-    // The same by division, for the steps of short sides: with every step written, the division
-    // pipelines better than the multiplication's edge test.
-    auto putExact = [=](double x, double y, double z) {
+    // A point's cell, tested against the window before it is rounded, as the walk in steps did.
+    auto put = [=](double x, double y, double z) {
         const double c = (x - ox) / pw, r = (y - oy) / ph;
         if (c >= left && c < right && r >= top && r < bottom) {
             const size_t at = size_t(int(r) - int(top)) * stride + size_t(int(c) - int(left));
@@ -408,14 +399,14 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
         auto column = [&](int64_t k) { return columnOf(xAt(k)); };
         auto row = [&](int64_t k) { return rowOf(yAt(k)); };
         // The first step after k whose cell index differs from `at` (k1 + 1 for none), starting
-        // from the step where the side crosses the cell's edge; `index` changes monotonically.
+        // from the first step past the cell's edge; `index` changes monotonically along the side.
         auto leave = [&](int64_t k, double at, double dirCells, double start, double origin, double size,
                          double dir, const auto& index) {
             if (dirCells == 0.0) {
                 return k1 + 1;
             }
             const double edge = origin + (dirCells > 0.0 ? at + 1.0 : at) * size;
-            const double guess = std::floor((edge - start) / (step * dir));
+            const double guess = std::ceil((edge - start) / (step * dir));
             int64_t next = k + 1;
             if (std::isfinite(guess) && guess > double(k + 1)) {
                 next = guess < double(k1 + 1) ? int64_t(guess) : k1 + 1;
@@ -433,18 +424,31 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
             // the same cell.
             for (int64_t k = k0; k <= k1; ++k) {
                 const double d = double(k) * step;
-                putExact(p1.X() + d * ux, p1.Y() + d * uy, p1.Z() + double(k) * rise);
+                put(p1.X() + d * ux, p1.Y() + d * uy, p1.Z() + double(k) * rise);
             }
             return;
         }
+        // Each cell's run ends where the side next leaves its column or its row; only the edge
+        // that was crossed is looked for again.
         const double colDir = ux / pw, rowDir = uy / ph;
-        for (int64_t k = k0; k <= k1;) {
-            const double c = column(k), r = row(k);
-            const int64_t next = std::min(leave(k, c, colDir, p1.X(), ox, pw, ux, column),
-                                          leave(k, r, rowDir, p1.Y(), oy, ph, uy, row));
+        double c = column(k0), r = row(k0);
+        int64_t nextColumn = leave(k0, c, colDir, p1.X(), ox, pw, ux, column);
+        int64_t nextRow = leave(k0, r, rowDir, p1.Y(), oy, ph, uy, row);
+        for (;;) {
+            const int64_t next = std::min(nextColumn, nextRow);
             // The run's last step lies in the run's cell.
             putCell(c, r, p1.Z() + double(next - 1) * rise);
-            k = next;
+            if (next > k1) {
+                break;
+            }
+            if (nextColumn == next) {
+                c = column(next);
+                nextColumn = leave(next, c, colDir, p1.X(), ox, pw, ux, column);
+            }
+            if (nextRow == next) {
+                r = row(next);
+                nextRow = leave(next, r, rowDir, p1.Y(), oy, ph, uy, row);
+            }
         }
     };
     for (const BurnShape& shape : shapes) {
