@@ -232,12 +232,19 @@ int CDEM::BuildContours(double minimum, double maximum, double step, ProgressSin
         return 0;
     }
     CadDrawing* drawing = m_pDoc->m_pCad;
-    CadLayer* layer = ContourLayer(drawing, m_name + QStringLiteral("_Contours"));
+    const QString layerName = m_name + QStringLiteral("_Contours");
+    CadLayer* before = CadGetLayerByName(drawing, layerName.toUtf8().constData());
+    const bool hadLayer = before && !CadLayerGetDeleted(before);
+    CadLayer* layer = ContourLayer(drawing, layerName);
     if (!layer) {
         return 0;
     }
     CadLayerPutLock(layer, 1);
     if (!TraceContours(*this, levels, step, tolerance, shp, progress)) {
+        // A run that traced nothing leaves no layer of its own behind.
+        if (!hadLayer) {
+            CadLayerPutDeleted(layer, 1);
+        }
         return 0;
     }
 
