@@ -72,6 +72,7 @@ struct BurnShape {
 // height into the cell that contains it. A side from P1 (z1) to P2 (z2) writes z1 into P1's cell
 // and z2 into P2's, then walks from P1 towards P2 in steps of an eighth of the pixel width: step k
 // of n = trunc(length / step) writes z1 + k (z2 - z1) / n, for k = 0 .. n - 1. Only cells of the
-// grid are written. Each cell a side crosses is written once, with the height of its last step.
+// grid are written. A side of many steps is walked cell by cell, each cell it crosses written once
+// with the height of its last step in it; the grid's rows are burnt in bands side by side.
 // Needs only the DEM's size and geotransform.
 DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes);
