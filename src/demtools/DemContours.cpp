@@ -12,10 +12,11 @@
 #include <ogr_geometry.h>
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_set>
 #include <vector>
 
-#include "controls/SingleProgressDlg.h"
+#include "controls/AbortSingleProgressDlg.h"
 #include "demtools/ContourLinesDlg.h"
 #include "demtools/DPHull.h"
 #include "demtools/DemEditCommands.h"
@@ -58,9 +59,10 @@ bool ReplaceShapefile(const QString& finished, const QString& shp) {
 }
 
 // Traces the levels of the heights into a new shapefile: layer "Contours" of 2.5D lines without a
-// spatial reference, fields "ID" and "Elevation". False (and no file) on any failure.
+// spatial reference, fields "ID" and "Elevation", with the number of lines in *lines. False (and
+// no file) on any failure or when the progress is aborted.
 bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels, double step,
-                      const QString& shp, ProgressSink* progress) {
+                      const QString& shp, ProgressSink* progress, GIntBig* lines) {
     OGRSFDriverH driver = OGRGetDriverByName("ESRI Shapefile");
     if (!driver) {
         return false;
@@ -91,12 +93,31 @@ bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels
                  kNoData, layer, OGR_FD_GetFieldIndex(definition, "ID"),
                  OGR_FD_GetFieldIndex(definition, "Elevation"), progress ? GDALListenerProgress : nullptr,
                  progress ? &listener : nullptr) == CE_None;
+        *lines = ok ? OGR_L_GetFeatureCount(layer, TRUE) : 0;
     }
     ok = kv::CloseDataset(static_cast<GDALDatasetH>(ds)) && ok;
     if (!ok) {
         RemoveShapefile(shp);
     }
     return ok;
+}
+
+// The point halfway along the line through the vertices, by length in the plane.
+cv::Point2d HalfwayAlong(const std::vector<double>& xs, const std::vector<double>& ys) {
+    double length = 0.0;
+    for (size_t k = 1; k < xs.size(); ++k) {
+        length += std::hypot(xs[k] - xs[k - 1], ys[k] - ys[k - 1]);
+    }
+    double left = 0.5 * length;
+    for (size_t k = 1; k < xs.size(); ++k) {
+        const double side = std::hypot(xs[k] - xs[k - 1], ys[k] - ys[k - 1]);
+        if (left <= side && side > 0.0) {
+            const double t = left / side;
+            return {xs[k - 1] + t * (xs[k] - xs[k - 1]), ys[k - 1] + t * (ys[k] - ys[k - 1])};
+        }
+        left -= side;
+    }
+    return {xs.back(), ys.back()};
 }
 
 // The contour layer of the DEM: found (and taken back when it was deleted) or added.
@@ -133,7 +154,31 @@ void EraseEntities(CadDrawing* drawing, const std::vector<CadEntity*>& entities)
     }
 }
 
+// Whether the band holds a height anywhere: a cell that is neither -9999 nor NaN. Read in strips.
+bool BandHasHeights(GDALRasterBandH band) {
+    const int width = GDALGetRasterBandXSize(band), height = GDALGetRasterBandYSize(band);
+    const int rows = std::max(1, std::min(height, (1 << 22) / std::max(1, width)));
+    std::vector<float> strip(size_t(width) * size_t(rows));
+    for (int y = 0; y < height; y += rows) {
+        const int n = std::min(rows, height - y);
+        if (GDALRasterIO(band, GF_Read, 0, y, width, n, strip.data(), width, n, GDT_Float32, 0, 0) !=
+            CE_None) {
+            return true;  // unreadable cells are not known to be empty
+        }
+        const auto end = strip.begin() + ptrdiff_t(width) * n;
+        if (std::any_of(strip.begin(), end, [](float v) { return !IsNoData(v); })) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+bool DemHasHeights(CDEM& dem) {
+    DemHeights heights(dem);
+    return heights.Band() && BandHasHeights(heights.Band());
+}
 
 int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, double tolerance,
                   const QString& shp, ProgressSink* progress) {
@@ -148,7 +193,13 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
     const QString folder = QFileInfo(shp).absolutePath();
     const QString finished = kv::TemporaryPathFor(shp) + QStringLiteral(".shp");
     const QString traced = tolerance > 0.0 ? QDir(folder).filePath(QStringLiteral("temp.shp")) : finished;
-    if (!GenerateContours(heights.Band(), levels, step, traced, progress)) {
+    GIntBig lines = 0;
+    if (!GenerateContours(heights.Band(), levels, step, traced, progress, &lines)) {
+        return 0;
+    }
+    // Heights without a single value have no contours to give: nothing replaces the old files.
+    if (lines == 0 && !BandHasHeights(heights.Band())) {
+        RemoveShapefile(traced);
         return 0;
     }
     if (tolerance > 0.0 && !SimplifyContourShapefile(traced, finished, tolerance)) {
@@ -181,12 +232,19 @@ int CDEM::BuildContours(double minimum, double maximum, double step, ProgressSin
         return 0;
     }
     CadDrawing* drawing = m_pDoc->m_pCad;
-    CadLayer* layer = ContourLayer(drawing, m_name + QStringLiteral("_Contours"));
+    const QString layerName = m_name + QStringLiteral("_Contours");
+    CadLayer* before = CadGetLayerByName(drawing, layerName.toUtf8().constData());
+    const bool hadLayer = before && !CadLayerGetDeleted(before);
+    CadLayer* layer = ContourLayer(drawing, layerName);
     if (!layer) {
         return 0;
     }
     CadLayerPutLock(layer, 1);
     if (!TraceContours(*this, levels, step, tolerance, shp, progress)) {
+        // A run that traced nothing leaves no layer of its own behind.
+        if (!hadLayer) {
+            CadLayerPutDeleted(layer, 1);
+        }
         return 0;
     }
 
@@ -220,6 +278,7 @@ int CDEM::LoadContoursToCad(const QString& path, CadLayer* layer, int showLabels
     CadLayerPutVisible(layer, 1);
     CadLayerPutLock(layer, 1);
     const int layerId = CadLayerGetID(layer);
+    std::vector<double> xs, ys;
     OGRLayerH lines = OGR_DS_GetLayer(ds, 0);
     bool ok = lines != nullptr;
     if (ok) {
@@ -235,13 +294,15 @@ int CDEM::LoadContoursToCad(const QString& path, CadLayer* layer, int showLabels
                                ? OGR_G_GetPointCount(geometry)
                                : 0;
         if (points > 0) {
+            xs.resize(size_t(points));
+            ys.resize(size_t(points));
+            OGR_G_GetPoints(geometry, xs.data(), sizeof(double), ys.data(), sizeof(double), nullptr, 0);
             const double elevation = OGR_G_GetZ(geometry, 0);
             CadClearVertices();
-            int lowest = 0;
-            for (int k = 0; k < points; ++k) {
-                const double y = OGR_G_GetY(geometry, k);
-                CadAddVertex(OGR_G_GetX(geometry, k), y, elevation);
-                if (y < OGR_G_GetY(geometry, lowest)) {
+            size_t lowest = 0;
+            for (size_t k = 0; k < xs.size(); ++k) {
+                CadAddVertex(xs[k], ys[k], elevation);
+                if (ys[k] < ys[lowest]) {
                     lowest = k;
                 }
             }
@@ -249,14 +310,12 @@ int CDEM::LoadContoursToCad(const QString& path, CadLayer* layer, int showLabels
             CadEntity* polyline = CadAddPolyline(drawing, 5, closed ? 1 : 0);
             if (polyline) {
                 CadEntityPutLayerID(polyline, layerId);
-                double x = OGR_G_GetX(geometry, lowest);
-                double y = OGR_G_GetY(geometry, lowest);
-                double z = elevation;
-                if (!closed) {
-                    CadPlineGetDistPoint(polyline, 0.5 * CadPlineGetLength(polyline), &x, &y, &z);
-                }
-                CadEntity* label = CadAddText(
-                    drawing, QString::asprintf("%.1lf", elevation).toUtf8().constData(), x, y, elevation);
+                // Placed from the vertices: the smooth curve the line is drawn as is left to be
+                // computed when it is first drawn.
+                const cv::Point2d at = closed ? cv::Point2d(xs[lowest], ys[lowest]) : HalfwayAlong(xs, ys);
+                CadEntity* label =
+                    CadAddText(drawing, QString::asprintf("%.1lf", elevation).toUtf8().constData(), at.x,
+                               at.y, elevation);
                 ok = label != nullptr;
                 if (label) {
                     CadTextPutAlign(label, closed ? CAD_TA_CENTER_BOTTOM : CAD_TA_CENTER_MIDDLE);
@@ -293,7 +352,7 @@ void CmdContours(CadDrawing* drawing) {
     if (!dem) {
         return;
     }
-    CSingleProgressDlg progress(kv::DialogParent());
+    CAbortSingleProgressDlg progress(kv::DialogParent());
     progress.Create();
     CContourLinesDlg dialog(dem, kv::DialogParent());
     if (dialog.DoModal() != IDOK) {
@@ -312,7 +371,14 @@ void CmdContours(CadDrawing* drawing) {
     const int built = dem->BuildContours(dialog.m_dMinElevation, dialog.m_dMaxElevation, dialog.m_dStep,
                                          &progress, tolerance, dialog.m_bHideText ? 0 : 1);
     progress.hide();
-    if (!built) {
-        KvMessageBox(QStringLiteral("Unable to generate contours"), MB_OK | MB_ICONEXCLAMATION);
+    // An aborted run leaves everything as it was; the operator who stopped it needs no word.
+    if (built || progress.IsAborted()) {
+        return;
     }
+    if (!DemHasHeights(*dem)) {
+        KvMessageBox(QStringLiteral("The DEM holds no elevation: no contour lines were generated"),
+                     MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    KvMessageBox(QStringLiteral("Unable to generate contours"), MB_OK | MB_ICONEXCLAMATION);
 }

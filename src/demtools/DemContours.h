@@ -17,9 +17,13 @@ void CmdContours(CadDrawing* drawing);
 // into the shapefile at shp: layer "Contours" of 2.5D lines with the fields "ID" and "Elevation",
 // simplified with the squared-distance tolerance through the scratch files "temp" of the same
 // folder when the tolerance is above 0. The files at shp are replaced only once the new ones are
-// complete. 1 on success, 0 with the old files left as they were.
+// complete. 1 on success, 0 with the old files left as they were: also when the progress is
+// aborted (no new file is left behind) and when the heights hold no value at all.
 int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, double tolerance,
                   const QString& shp, ProgressSink* progress);
+
+// Whether the DEM holds a height anywhere (a cell that is not no data).
+bool DemHasHeights(CDEM& dem);
 
 // The contour shapefile of the DEM in the project's folder ("<layer name>_Contours.shp"); empty
 // while the DEM has no project or the project no path.

@@ -106,9 +106,40 @@ cv::Mat AreaMask(const DemAreaPiece& piece, const cv::Rect& window) {
     return mask;
 }
 
+namespace {
+
+// Rows of a window handled by one task of the parallel loops below.
+constexpr int kRowsPerTask = 64;
+
+// Calls f(first row, end row) for the rows of an image of that height, in parallel: the scratch
+// images of a large window are made and written at the speed of the memory, not of one core.
+template <typename F>
+void ForRowBands(int rows, const F& f) {
+    const int tasks = (rows + kRowsPerTask - 1) / kRowsPerTask;
+    cv::parallel_for_(cv::Range(0, tasks), [&](const cv::Range& range) {
+        f(range.start * kRowsPerTask, std::min(rows, range.end * kRowsPerTask));
+    });
+}
+
+}  // namespace
+
 cv::Mat MaskedCopy(const cv::Mat& values, const cv::Mat& mask) {
-    cv::Mat copy(values.size(), CV_32FC1, cv::Scalar(kNotEdited));
-    values.copyTo(copy, mask);
+    if (values.type() != CV_32FC1 || mask.type() != CV_8UC1 || values.size() != mask.size()) {
+        cv::Mat copy(values.size(), CV_32FC1, cv::Scalar(kNotEdited));
+        values.copyTo(copy, mask);
+        return copy;
+    }
+    cv::Mat copy = cv::Mat(values.size(), CV_32FC1);
+    ForRowBands(values.rows, [&](int first, int end) {
+        for (int r = first; r < end; ++r) {
+            const float* v = values.ptr<float>(r);
+            const uchar* m = mask.ptr<uchar>(r);
+            float* o = copy.ptr<float>(r);
+            for (int c = 0; c < values.cols; ++c) {
+                o[c] = m[c] ? v[c] : kNotEdited;
+            }
+        }
+    });
     return copy;
 }
 
@@ -116,7 +147,8 @@ cv::Mat RuleResult(const cv::Mat& values, const cv::Mat& mask, const DemCellRule
     if (values.type() != CV_32FC1 || mask.type() != CV_8UC1 || values.size() != mask.size()) {
         return cv::Mat();
     }
-    cv::Mat after(values.size(), CV_32FC1, cv::Scalar(kNotEdited));
+    cv::Mat after = cv::Mat(values.size(), CV_32FC1);
+    ForRowBands(values.rows, [&](int first, int end) { after.rowRange(first, end).setTo(kNotEdited); });
     rule(values, mask, after);
     return after;
 }
@@ -167,7 +199,9 @@ int CommitDemWindow(CDEM& dem, const DemAreaPiece& piece, const cv::Rect& window
     if (mask.empty()) {
         after.copyTo(target);
     } else {
-        after.copyTo(target, mask);
+        ForRowBands(window.height, [&](int first, int end) {
+            after.rowRange(first, end).copyTo(target.rowRange(first, end), mask.rowRange(first, end));
+        });
     }
     FinishDemEdit(dem);
     return 1;

@@ -212,15 +212,32 @@ int ShowPrepareDemGrid(CDEM& dem, KvProgressDialog& progress) {
     return loaded;
 }
 
+int KeepUndoRecord(DemUndoRound& round, const CUndoDEM& record) {
+    if (round.IsIncomplete()) {
+        record.DeleteFile();
+        return 0;
+    }
+    if (round.Add(record)) {
+        return 1;
+    }
+    // The run stops here: its windows are left as they were and the operator is told once.
+    round.MarkIncomplete();
+    KvMessageBox(QStringLiteral("Unable to create undo data"), MB_OK | MB_ICONERROR);
+    return 0;
+}
+
 DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUndoRound& round) {
     return [doc, &progress, &round](CDEM& dem, const DemEditWindow& edit) {
+        if (round.IsIncomplete()) {
+            return 0;
+        }
         progress.SetCaption(QStringLiteral("Generate UNDO..."));
         progress.show();
         const CUndoDEM record(&dem, doc, *edit.before, *edit.after, edit.window.tl(), edit.contour,
                               &progress);
         progress.hide();
         // A window whose cells could not be saved is not changed.
-        return round.Add(record);
+        return KeepUndoRecord(round, record);
     };
 }
 
@@ -240,8 +257,17 @@ std::vector<CDEM*> EditableDems(CKelvaroDoc& doc) {
     return dems;
 }
 
-int PushEditRound(CKelvaroDoc* doc, const DemUndoRound& round) {
-    if (!doc || round.IsEmpty()) {
+int PushEditRound(CKelvaroDoc* doc, DemUndoRound& round) {
+    if (!doc) {
+        return 0;
+    }
+    if (round.IsIncomplete()) {
+        // The windows written before the one that could not be recorded are taken back, so
+        // that the DEMs are as they were before the run.
+        round.Revert(nullptr, [doc](uint64_t serial) { return DemBySerial(*doc, serial); });
+        return 0;
+    }
+    if (round.IsEmpty()) {
         return 0;
     }
     doc->PushDemUndoRound(round);
@@ -273,6 +299,9 @@ int RunDemAreaEdit(CadDrawing* drawing, CKelvaroDoc* doc, std::vector<Wml::Point
     const DemEditRecorder recorder = UndoRecorder(doc, progress, round);
     int written = 0;
     for (CDEM* dem : dems) {
+        if (round.IsIncomplete()) {
+            break;
+        }
         if (ClipDemArea(*dem, worldArea).empty()) {
             continue;
         }
@@ -467,9 +496,12 @@ void FillAt(CadDrawing* drawing, CKelvaroDoc* doc, double x, double y, float ref
         progress.show();
         const CUndoDEM record(&dem, doc, mask, bounds, value, &progress);
         progress.hide();
-        return round.Add(record);
+        return KeepUndoRecord(round, record);
     };
     for (CDEM* dem : dems) {
+        if (round.IsIncomplete()) {
+            break;
+        }
         FloodFillDem(*dem, x, y, reference, &progress, recorder);
     }
     PushEditRound(doc, round);

@@ -16,6 +16,7 @@
 
 class CDEM;
 class CKelvaroDoc;
+class CUndoDEM;
 class DemUndoRound;
 class DemUndoStack;
 class KvProgressDialog;
@@ -130,8 +131,14 @@ DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUn
 // "Preparing DEM to edit..." while it is read; 0 when it cannot be.
 int ShowPrepareDemGrid(CDEM& dem, KvProgressDialog& progress);
 
-// Hands one run's round to the document's DEM undo history. 0 for an empty round.
-int PushEditRound(CKelvaroDoc* doc, const DemUndoRound& round);
+// Adds the record to the round. A record without its file stops the run: the operator is told
+// "Unable to create undo data" once, the round is marked incomplete and every later record of it
+// is refused. 1 when kept.
+int KeepUndoRecord(DemUndoRound& round, const CUndoDEM& record);
+
+// Hands one run's round to the document's DEM undo history. 0 for an empty round. An incomplete
+// round is not pushed: the windows it recorded are written back as they were before the run.
+int PushEditRound(CKelvaroDoc* doc, DemUndoRound& round);
 
 // A worker on one DEM: edits the area (world coordinates) through the recorder.
 using DemAreaWorker =

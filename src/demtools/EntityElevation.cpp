@@ -28,6 +28,12 @@ int FirstFalse(int n, Pred holds) {
     return lo;
 }
 
+// Fewest rows of a band of a burn run on its own thread.
+constexpr int kBurnBandRows = 256;
+
+// Side of the blocks whose touched runs become the undo records of a cell write.
+constexpr int kWriteBlock = 256;
+
 bool NorthUp(const CDEM& dem) {
     const double* gt = dem.m_geoTransform;
     return std::isfinite(gt[0]) && std::isfinite(gt[3]) && std::isfinite(gt[1]) && std::isfinite(gt[5]) &&
@@ -47,14 +53,40 @@ int WriteDemCells(CDEM& dem, const DemCellWrite& cells, ProgressSink* progress,
         cells.heights.type() != CV_32FC1) {
         return 0;
     }
-    dem.m_busy = 1;
-    const cv::Mat before = MaskedCopy(dem.m_grid(cells.window), cells.mask);
-    DemAreaPiece piece;
-    piece.bounds = cells.window;
-    const int written =
-        CommitDemWindow(dem, piece, cells.window, before, cells.heights, cells.mask, progress, record);
-    dem.m_busy = 0;
-    return written;
+    // One record for each run of touched blocks along a row of blocks: cells far from every
+    // written one are neither copied nor saved.
+    const cv::Size size = cells.window.size();
+    for (int y = 0; y < size.height; y += kWriteBlock) {
+        const int rows = std::min(kWriteBlock, size.height - y);
+        auto touched = [&](int x) {
+            return cv::countNonZero(cells.mask(cv::Rect(x, y, std::min(kWriteBlock, size.width - x), rows))) >
+                   0;
+        };
+        for (int x = 0; x < size.width; x += kWriteBlock) {
+            if (!touched(x)) {
+                continue;
+            }
+            int end = x + kWriteBlock;
+            while (end < size.width && touched(end)) {
+                end += kWriteBlock;
+            }
+            const cv::Rect part(x, y, std::min(end, size.width) - x, rows);
+            const cv::Rect target = part + cells.window.tl();
+            dem.m_busy = 1;
+            const cv::Mat mask = cells.mask(part);
+            const cv::Mat before = MaskedCopy(dem.m_grid(target), mask);
+            DemAreaPiece piece;
+            piece.bounds = target;
+            const int written =
+                CommitDemWindow(dem, piece, target, before, cells.heights(part), mask, progress, record);
+            dem.m_busy = 0;
+            if (!written) {
+                return 0;
+            }
+            x = end - kWriteBlock;
+        }
+    }
+    return 1;
 }
 
 EntityPatch MakeEntityPatch(const std::vector<Wml::Point3>& vertices) {
@@ -266,91 +298,197 @@ DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes) {
     if (window.empty()) {
         return out;
     }
-    cv::Mat heights(window.size(), CV_32FC1, cv::Scalar(kNotEdited));
-    cv::Mat mask(window.size(), CV_8UC1, cv::Scalar(0));
+    // Each band sets its own rows of these first.
+    cv::Mat heights(window.size(), CV_32FC1);
+    cv::Mat mask(window.size(), CV_8UC1);
     // The cell that contains a world point, as DemCellAt finds it (rounding down): the window's
     // edges are whole cells, so testing the pixel coordinates against them before truncating gives
     // the same cells, and far or invalid points fall out without a cast.
     const double ox = gt[0], oy = gt[3], pw = gt[1], ph = gt[5];
     const double left = window.x, right = window.x + window.width;
-    const double top = window.y, bottom = window.y + window.height;
+    const int windowTop = window.y;
     float* const heightCells = heights.ptr<float>();
     uint8_t* const maskCells = mask.ptr<uint8_t>();
     const size_t stride = size_t(window.width);
-    auto put = [=](double x, double y, double z) {
-        const double c = (x - ox) / pw, r = (y - oy) / ph;
-        if (c >= left && c < right && r >= top && r < bottom) {
-            const size_t at = size_t(int(r) - int(top)) * stride + size_t(int(c) - int(left));
-            heightCells[at] = float(z);
-            maskCells[at] = 255;
+    // The cell index (position - origin) / size rounded down, the rounding done through
+    // truncation, which needs no call.
+    auto cellIndex = [](double offset, double size) {
+        const double v = offset / size;
+        if (std::abs(v) < 1e15) {
+            const double f = double(int64_t(v));
+            return f > v ? f - 1.0 : f;
         }
+        return std::floor(v);
     };
-    // The window in world coordinates with one cell to spare: steps outside it write nothing.
-    const double wx0 = ox + left * pw, wx1 = ox + right * pw;
-    const double wy0 = oy + top * ph, wy1 = oy + bottom * ph;
-    const double spare = std::abs(pw) + std::abs(ph);
-    const double xa = std::min(wx0, wx1) - spare, xb = std::max(wx0, wx1) + spare;
-    const double ya = std::min(wy0, wy1) - spare, yb = std::max(wy0, wy1) + spare;
-    auto inBox = [&](const Wml::Point3& p) {
-        return p.X() >= xa && p.X() <= xb && p.Y() >= ya && p.Y() <= yb;
-    };
-    const double step = std::abs(pw) * 0.125;
+    auto columnOf = [=](double x) { return cellIndex(x - ox, pw); };
+    auto rowOf = [=](double y) { return cellIndex(y - oy, ph); };
+    // The writes of every shape, in order, into the rows top .. bottom - 1 of the grid only: bands
+    // of rows are burnt side by side, each as the whole burn would write them.
+    auto burnBand = [&](double top, double bottom) {
+        const cv::Range rows(int(top) - windowTop, int(bottom) - windowTop);
+        heights.rowRange(rows).setTo(kNotEdited);
+        mask.rowRange(rows).setTo(0);
+        auto putCell = [=](double c, double r, double z) {
+            if (c >= left && c < right && r >= top && r < bottom) {
+                const size_t at = size_t(int(r) - windowTop) * stride + size_t(int(c) - int(left));
+                heightCells[at] = float(z);
+                maskCells[at] = 255;
+            }
+        };
+        // A point's cell, tested against the window before it is rounded, as the walk in steps did.
+        auto put = [=](double x, double y, double z) {
+            const double c = (x - ox) / pw, r = (y - oy) / ph;
+            if (c >= left && c < right && r >= top && r < bottom) {
+                const size_t at = size_t(int(r) - windowTop) * stride + size_t(int(c) - int(left));
+                heightCells[at] = float(z);
+                maskCells[at] = 255;
+            }
+        };
+        // The window in world coordinates with one cell to spare: steps outside it write nothing.
+        const double wx0 = ox + left * pw, wx1 = ox + right * pw;
+        const double wy0 = oy + top * ph, wy1 = oy + bottom * ph;
+        const double spare = std::abs(pw) + std::abs(ph);
+        const double xa = std::min(wx0, wx1) - spare, xb = std::max(wx0, wx1) + spare;
+        const double ya = std::min(wy0, wy1) - spare, yb = std::max(wy0, wy1) + spare;
+        auto inBox = [&](const Wml::Point3& p) {
+            return p.X() >= xa && p.X() <= xb && p.Y() >= ya && p.Y() <= yb;
+        };
+        const double step = std::abs(pw) * 0.125;
+        // Sides of fewer steps than this are stepped through: finding where their few cells begin and
+        // end would cost more than the steps themselves.
+        constexpr int64_t kShortWalk = 32;
 
-    auto side = [&](const Wml::Point3& p1, const Wml::Point3& p2) {
-        put(p1.X(), p1.Y(), p1.Z());
-        put(p2.X(), p2.Y(), p2.Z());
-        const double dx = p2.X() - p1.X(), dy = p2.Y() - p1.Y();
-        const double length = std::sqrt(dx * dx + dy * dy);
-        const double n = std::trunc(length / step);
-        if (!(n >= 1.0) || !std::isfinite(n)) {
-            return;
-        }
-        const double ux = dx / length, uy = dy / length;
-        // The distances along the side at which it lies inside the spare window: all of it for a
-        // side whose ends lie there (the box is convex).
-        double t0 = 0.0, t1 = (n - 1.0) * step;
-        auto clip = [&](double start, double dir, double low, double high) {
-            if (dir == 0.0) {
-                if (start < low || start > high) {
-                    t1 = -1.0;
+        // A side is walked as if in steps of an eighth of a cell, but each cell it crosses is visited
+        // once: the steps that fall into one cell form one run (the cells of a straight walk change
+        // monotonically, so a cell is never entered twice), and only the run's last step, the one
+        // that would have been written last, is written. The ends of each run are found from the
+        // crossing of the cell's edges and settled on the very expressions of the step's position.
+        auto side = [&](const Wml::Point3& p1, const Wml::Point3& p2) {
+            // A side wholly beside the band's box writes nothing there.
+            if (std::max(p1.Y(), p2.Y()) < ya || std::min(p1.Y(), p2.Y()) > yb ||
+                std::max(p1.X(), p2.X()) < xa || std::min(p1.X(), p2.X()) > xb) {
+                return;
+            }
+            const double dx = p2.X() - p1.X(), dy = p2.Y() - p1.Y();
+            const double length = std::sqrt(dx * dx + dy * dy);
+            const double n = std::trunc(length / step);
+            if (!(n >= 1.0) || !std::isfinite(n)) {
+                put(p1.X(), p1.Y(), p1.Z());
+                put(p2.X(), p2.Y(), p2.Z());
+                return;
+            }
+            // P1's own height would be replaced by the first step, which stands on P1 (or, for a
+            // side that starts off the window, written nowhere): only P2's goes first.
+            put(p2.X(), p2.Y(), p2.Z());
+            const double ux = dx / length, uy = dy / length;
+            // The distances along the side at which it lies inside the spare window: all of it for a
+            // side whose ends lie there (the box is convex).
+            double t0 = 0.0, t1 = (n - 1.0) * step;
+            auto clip = [&](double start, double dir, double low, double high) {
+                if (dir == 0.0) {
+                    if (start < low || start > high) {
+                        t1 = -1.0;
+                    }
+                    return;
+                }
+                double ta = (low - start) / dir, tb = (high - start) / dir;
+                if (ta > tb) {
+                    std::swap(ta, tb);
+                }
+                t0 = std::max(t0, ta);
+                t1 = std::min(t1, tb);
+            };
+            if (!inBox(p1) || !inBox(p2)) {
+                clip(p1.X(), ux, xa, xb);
+                clip(p1.Y(), uy, ya, yb);
+                if (!(t0 <= t1)) {
+                    return;
+                }
+            }
+            const int64_t k0 = int64_t(std::max(0.0, std::floor(t0 / step)));
+            const int64_t k1 = int64_t(std::min(n - 1.0, std::ceil(t1 / step)));
+            const double rise = (p2.Z() - p1.Z()) / n;
+            // The position of step k, as put() receives it, and its column and row (rounded down).
+            auto xAt = [&](int64_t k) { return p1.X() + (double(k) * step) * ux; };
+            auto yAt = [&](int64_t k) { return p1.Y() + (double(k) * step) * uy; };
+            auto column = [&](int64_t k) { return columnOf(xAt(k)); };
+            auto row = [&](int64_t k) { return rowOf(yAt(k)); };
+            // The first step after k whose cell index differs from `at` (k1 + 1 for none), starting
+            // from the first step past the cell's edge; `index` changes monotonically along the side.
+            auto leave = [&](int64_t k, double at, double dirCells, double start, double origin, double size,
+                             double dir, const auto& index) {
+                if (dirCells == 0.0) {
+                    return k1 + 1;
+                }
+                const double edge = origin + (dirCells > 0.0 ? at + 1.0 : at) * size;
+                const double guess = std::ceil((edge - start) / (step * dir));
+                int64_t next = k + 1;
+                if (std::isfinite(guess) && guess > double(k + 1)) {
+                    next = guess < double(k1 + 1) ? int64_t(guess) : k1 + 1;
+                }
+                while (next > k + 1 && index(next - 1) != at) {
+                    --next;
+                }
+                while (next <= k1 && index(next) == at) {
+                    ++next;
+                }
+                return next;
+            };
+            if (k1 - k0 < kShortWalk) {
+                // A side of a few cells: its steps one by one, each written over the one before in
+                // the same cell.
+                for (int64_t k = k0; k <= k1; ++k) {
+                    const double d = double(k) * step;
+                    put(p1.X() + d * ux, p1.Y() + d * uy, p1.Z() + double(k) * rise);
                 }
                 return;
             }
-            double ta = (low - start) / dir, tb = (high - start) / dir;
-            if (ta > tb) {
-                std::swap(ta, tb);
+            // Each cell's run ends where the side next leaves its column or its row; only the edge
+            // that was crossed is looked for again.
+            const double colDir = ux / pw, rowDir = uy / ph;
+            double c = column(k0), r = row(k0);
+            int64_t nextColumn = leave(k0, c, colDir, p1.X(), ox, pw, ux, column);
+            int64_t nextRow = leave(k0, r, rowDir, p1.Y(), oy, ph, uy, row);
+            for (;;) {
+                const int64_t next = std::min(nextColumn, nextRow);
+                // The run's last step lies in the run's cell.
+                putCell(c, r, p1.Z() + double(next - 1) * rise);
+                if (next > k1) {
+                    break;
+                }
+                if (nextColumn == next) {
+                    c = column(next);
+                    nextColumn = leave(next, c, colDir, p1.X(), ox, pw, ux, column);
+                }
+                if (nextRow == next) {
+                    r = row(next);
+                    nextRow = leave(next, r, rowDir, p1.Y(), oy, ph, uy, row);
+                }
             }
-            t0 = std::max(t0, ta);
-            t1 = std::min(t1, tb);
         };
-        if (!inBox(p1) || !inBox(p2)) {
-            clip(p1.X(), ux, xa, xb);
-            clip(p1.Y(), uy, ya, yb);
-            if (!(t0 <= t1)) {
-                return;
+        for (const BurnShape& shape : shapes) {
+            const std::vector<Wml::Point3>& v = shape.vertices;
+            if (v.size() == 1) {
+                put(v[0].X(), v[0].Y(), v[0].Z());
+                continue;
             }
-        }
-        const int64_t k0 = int64_t(std::max(0.0, std::floor(t0 / step)));
-        const int64_t k1 = int64_t(std::min(n - 1.0, std::ceil(t1 / step)));
-        const double rise = (p2.Z() - p1.Z()) / n;
-        for (int64_t k = k0; k <= k1; ++k) {
-            const double d = double(k) * step;
-            put(p1.X() + d * ux, p1.Y() + d * uy, p1.Z() + double(k) * rise);
+            for (size_t i = 0; i + 1 < v.size(); ++i) {
+                side(v[i], v[i + 1]);
+            }
+            if (shape.closed) {
+                side(v.back(), v.front());
+            }
         }
     };
-    for (const BurnShape& shape : shapes) {
-        const std::vector<Wml::Point3>& v = shape.vertices;
-        if (v.size() == 1) {
-            put(v[0].X(), v[0].Y(), v[0].Z());
-            continue;
+    const int threads = std::max(1, cv::getNumThreads());
+    const int bandRows = std::max(kBurnBandRows, (window.height + threads - 1) / threads);
+    const int bands = (window.height + bandRows - 1) / bandRows;
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        for (int b = range.start; b < range.end; ++b) {
+            burnBand(window.y + b * bandRows,
+                     std::min(window.y + window.height, window.y + (b + 1) * bandRows));
         }
-        for (size_t i = 0; i + 1 < v.size(); ++i) {
-            side(v[i], v[i + 1]);
-        }
-        if (shape.closed) {
-            side(v.back(), v.front());
-        }
-    }
+    });
     out.window = window;
     out.mask = mask;
     out.heights = heights;

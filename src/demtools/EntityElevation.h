@@ -26,10 +26,13 @@ struct DemCellWrite {
     bool Empty() const { return window.empty() || cv::countNonZero(mask) == 0; }
 };
 
-// Hands the cells to the recorder (the before image, kNotEdited off the mask, the heights as the
-// after image, the window's top-left cell, no outline) and, unless it refuses, writes them into the grid,
-// which must be in memory. The DEM is busy meanwhile and afterwards modified, its display cache dropped. 1
-// when written; 0 for nothing to write, a window off the grid, or a refusal.
+// Hands the cells to the recorder and, unless it refuses, writes them into the grid, which must be
+// in memory: one record for each run of touched 256 x 256 blocks along a row of blocks of the
+// window (the before image, kNotEdited off the mask, the heights as the after image, the run's
+// top-left cell, no outline), so that cells far from every written one are never copied or saved.
+// The DEM is busy meanwhile and afterwards modified, its display cache dropped. 1 when every run
+// was written; 0 for nothing to write, a window off the grid, or a refusal (the runs after it are
+// left as they were).
 int WriteDemCells(CDEM& dem, const DemCellWrite& cells, ProgressSink* progress,
                   const DemEditRecorder& record);
 
@@ -69,5 +72,7 @@ struct BurnShape {
 // height into the cell that contains it. A side from P1 (z1) to P2 (z2) writes z1 into P1's cell
 // and z2 into P2's, then walks from P1 towards P2 in steps of an eighth of the pixel width: step k
 // of n = trunc(length / step) writes z1 + k (z2 - z1) / n, for k = 0 .. n - 1. Only cells of the
-// grid are written. Needs only the DEM's size and geotransform.
+// grid are written. A side of many steps is walked cell by cell, each cell it crosses written once
+// with the height of its last step in it; the grid's rows are burnt in bands side by side.
+// Needs only the DEM's size and geotransform.
 DemCellWrite BurnShapes(const CDEM& dem, const std::vector<BurnShape>& shapes);

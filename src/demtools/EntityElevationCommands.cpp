@@ -113,6 +113,9 @@ void CmdDemElevationByEntities(CadDrawing* drawing) {
         DemUndoRound round;
         const DemEditRecorder recorder = UndoRecorder(doc, progress, round);
         for (CadEntity* polyline : polylines) {
+            if (round.IsIncomplete()) {
+                break;
+            }
             // Triangulated once for all DEMs.
             const EntityPatch patch = MakeEntityPatch(DrawingPolylineVertices(polyline));
             if (!patch.tin) {

@@ -406,21 +406,31 @@ int CDEM::LoadData(ProgressSink* progress) {
     }
     cv::Mat grid(height, width, CV_32FC1);
     cv::Mat scratch;
+    // Rows read at once from a Float32 band: whole rows of the file's blocks, some 256 rows.
+    int blockX = 0, blockY = 0;
+    GDALGetBlockSize(info.band, &blockX, &blockY);
+    const int rowsPerBlock = std::max(blockY, 1);
+    const int strip = std::clamp((256 + rowsPerBlock - 1) / rowsPerBlock * rowsPerBlock, 1, kv::kBlockSide);
     kv::BlockProgress steps(progress, kv::BlockCount(width, height), QStringLiteral("Loading DEM..."));
     bool ok = kv::ForEachBlock(width, height, [&](const cv::Rect& window, int index) {
         steps.Step(index);
         cv::Mat target = grid(window);
         if (info.type == GDT_Float32) {
-            // Read straight into the grid and converted in place.
-            if (!ReadCells(info, window, target)) {
-                return false;
+            // Read straight into the grid and converted in place, a strip of the file's blocks at
+            // a time, so that the cells are converted while they are still in the cache.
+            for (int y = 0; y < window.height; y += strip) {
+                const cv::Rect part(window.x, window.y + y, window.width, std::min(strip, window.height - y));
+                cv::Mat cells = grid(part);
+                if (!ReadCells(info, part, cells)) {
+                    return false;
+                }
+                if (info.Identity() && info.noData == kNoData) {
+                    PatchNonFinite(cells);
+                } else {
+                    ToHeights(cells, cells, info, kNoData);
+                }
             }
             ZQT_PumpMessages();
-            if (info.Identity() && info.noData == kNoData) {
-                PatchNonFinite(target);
-            } else {
-                ToHeights(target, target, info, kNoData);
-            }
             return true;
         }
         if (scratch.size() != window.size()) {

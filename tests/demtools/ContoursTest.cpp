@@ -2,9 +2,11 @@
 // beside the project compared with GDAL's own contour tracing of the same heights, the locked CAD
 // layer with its labels, and what a DEM with unsaved edits, a band with another no-data value and a
 // run that cannot write get.
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <gdal.h>
 #include <gdal_alg.h>
@@ -16,6 +18,7 @@
 #include <string>
 
 #include "DemToolsTestSupport.h"
+#include "controls/AbortSingleProgressDlg.h"
 #include "demtools/ContourLinesDlg.h"
 #include "demtools/DemContours.h"
 #include "document/KelvaroDoc.h"
@@ -272,10 +275,31 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
             EXPECT_EQ(ly, lowest);
         } else {
             ++open;
-            CadPlineGetDistPoint(line, 0.5 * CadPlineGetLength(line), &x, &y, &z);
+            // Halfway along the line through its vertices.
+            std::vector<cv::Point2d> path;
+            for (int k = 0; k < CadPlineGetNumVers(line); ++k) {
+                CadPlineGetVer(line, k, &x, &y, &z);
+                path.emplace_back(x, y);
+            }
+            double length = 0.0;
+            for (size_t k = 1; k < path.size(); ++k) {
+                length += cv::norm(path[k] - path[k - 1]);
+            }
+            double before = 0.0, after = 0.0;
+            for (size_t k = 1; k < path.size(); ++k) {
+                const double side = cv::norm(path[k] - path[k - 1]);
+                const double across =
+                    std::abs((path[k] - path[k - 1]).cross(cv::Point2d(lx, ly) - path[k - 1]));
+                if (across <= 1e-6 * side * length &&
+                    (cv::Point2d(lx, ly) - path[k - 1]).dot(path[k] - path[k - 1]) >= 0.0 &&
+                    cv::norm(cv::Point2d(lx, ly) - path[k - 1]) <= side) {
+                    after = before + cv::norm(cv::Point2d(lx, ly) - path[k - 1]);
+                    break;
+                }
+                before += side;
+            }
+            EXPECT_NEAR(after, 0.5 * length, 1e-6 * length);
             EXPECT_EQ(CadTextGetAlign(label), CAD_TA_CENTER_MIDDLE);
-            EXPECT_EQ(lx, x);
-            EXPECT_EQ(ly, y);
         }
         line = CadLayerGetNextEntity(contours, label);
     }
@@ -467,7 +491,7 @@ TEST_F(ContoursTest, EditedDemIsContouredFromItsGridAndLeftAsItIs) {
     EXPECT_EQ(cv::countNonZero(dem->m_grid != edited), 0);
 }
 
-TEST_F(ContoursTest, RunThatCannotWriteKeepsThePreviousContours) {
+TEST_F(ContoursTest, RunThatCannotWriteOrIsAbortedKeepsThePreviousContours) {
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
     CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
@@ -496,6 +520,31 @@ TEST_F(ContoursTest, RunThatCannotWriteKeepsThePreviousContours) {
     const LayerContent kept = ContentOf(layer);
     EXPECT_EQ(kept.polylines, old.polylines);
     EXPECT_EQ(kept.texts, old.texts);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+
+    // The progress window's Abort, pressed while the lines are traced: the run stops without a
+    // word and leaves neither new files nor scratch files.
+    ui.Clear();
+    Generate(ui, "1", false, "1.0");
+    int pressed = 0;
+    QTimer abort;
+    QObject::connect(&abort, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* window = qobject_cast<CAbortSingleProgressDlg*>(w);
+            if (window && window->isVisible() && !window->IsAborted()) {
+                window->m_btnAbort.click();
+                ++pressed;
+            }
+        }
+    });
+    abort.start(0);
+    CmdContours(doc.m_pCad);
+    abort.stop();
+    EXPECT_EQ(pressed, 1);
+    EXPECT_TRUE(ui.Messages().empty());
+    EXPECT_EQ(kvtest::FileBytes(shp), oldShp);
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
+    EXPECT_EQ(ContentOf(layer).polylines, old.polylines);
     EXPECT_EQ(ActiveCadCommandId, 0);
 }
 
@@ -531,3 +580,32 @@ TEST_F(ContoursTest, DialogScreenshot) {
 }
 
 }  // namespace
+
+TEST_F(ContoursTest, DemWithoutHeightsIsToldAndGetsNoFiles) {
+    kvtest::ScriptedInteraction ui;
+    {
+        // Every cell no data: nothing is written and the operator is told.
+        CKelvaroDoc doc;
+        const QString path = m_folder + "/empty.tif";
+        GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), 40,
+                                     30, 1, GDT_Float32, nullptr);
+        ASSERT_NE(ds, nullptr);
+        double gt[6] = {1000.0, 2.0, 0.0, 5000.0, 0.0, -2.0};
+        GDALSetGeoTransform(ds, gt);
+        GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), -9999.0);
+        GDALFillRaster(GDALGetRasterBand(ds, 1), -9999.0, 0.0);
+        GDALClose(ds);
+        ASSERT_EQ(doc.AddDEM(path, 0), 1);
+        ASSERT_EQ(doc.DoSave(m_folder + "/empty.kvp"), 1);
+        const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
+        Generate(ui, "10");
+        CmdContours(doc.m_pCad);
+        EXPECT_EQ(ui.MessageTexts(),
+                  QStringList{"The DEM holds no elevation: no contour lines were generated"});
+        EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
+        // Nor is a contour layer left in the drawing.
+        CadLayer* layer = CadGetLayerByName(doc.m_pCad, "empty.tif_Contours");
+        EXPECT_TRUE(!layer || CadLayerGetDeleted(layer));
+        EXPECT_EQ(ActiveCadCommandId, 0);
+    }
+}

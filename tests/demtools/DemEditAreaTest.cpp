@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <opencv2/imgproc.hpp>
 
 #include "DemEditFixtures.h"
@@ -49,12 +50,18 @@ TEST(DemEditArea, ConcaveAreaFallingApartGivesOneWindowPerPiece) {
     }
 }
 
+// The cells between two rectangles (first and last column and row of each) as an area with a hole.
+CPgon Ring(const CDEM& dem, std::array<int, 4> outer, std::array<int, 4> inner) {
+    CPgon ring = CellRect(dem, outer[0], outer[1], outer[2], outer[3]);
+    const CPgon hole = CellRect(dem, inner[0], inner[1], inner[2], inner[3]);
+    ring.AddContour(hole.GetContour(0).data(), int(hole.GetContour(0).size()), true);
+    return ring;
+}
+
 TEST(DemEditArea, AreaWithAHoleEditsTheRingOnly) {
     const cv::Mat grid = MakeGrid(100, 100, Ramp);
     auto dem = GridDem(grid);
-    CPgon ring = CellRect(*dem, 10, 10, 90, 90);
-    const CPgon inner = CellRect(*dem, 30, 30, 70, 70);
-    ring.AddContour(inner.GetContour(0).data(), int(inner.GetContour(0).size()), true);
+    const CPgon ring = Ring(*dem, {10, 10, 90, 90}, {30, 30, 70, 70});
     WindowLog log;
     EXPECT_EQ(MakeDemHole(*dem, ring, nullptr, log.Recorder()), 1);
     // The hole's own cells keep their values, its outline belongs to the area.
@@ -63,6 +70,22 @@ TEST(DemEditArea, AreaWithAHoleEditsTheRingOnly) {
     EXPECT_EQ(dem->m_grid.at<float>(30, 50), kNoData);
     ASSERT_EQ(log.entries.size(), 1u);
     EXPECT_EQ(log.entries[0].before.at<float>(40, 40), kNotEdited);
+
+    // Over a window of many rows: the record's images hold the old and new values of exactly the
+    // ring's cells and -10000 on every other cell, and the grid changed on the ring only.
+    const cv::Mat large = MakeGrid(230, 300, Ramp);
+    auto wide = GridDem(large);
+    const CPgon band = Ring(*wide, {3, 5, 220, 290}, {40, 70, 200, 250});
+    WindowLog wideLog;
+    ASSERT_EQ(MakeDemHole(*wide, band, nullptr, wideLog.Recorder()), 1);
+    const WindowLog::Entry& entry = wideLog.entries.at(0);
+    const cv::Mat holed = NoDataCells(wide->m_grid)(entry.window);
+    cv::Mat before(entry.window.size(), CV_32FC1, cv::Scalar(kNotEdited)), after = before.clone();
+    large(entry.window).copyTo(before, holed);
+    after.setTo(kNoData, holed);
+    EXPECT_EQ(cv::countNonZero(entry.before != before), 0);
+    EXPECT_EQ(cv::countNonZero(entry.after != after), 0);
+    EXPECT_EQ(cv::countNonZero(NoDataCells(wide->m_grid)), 218 * 286 - 159 * 179);
 }
 
 TEST(DemEditArea, NothingHappensOffTheDemOrWhenTheRecordIsRefused) {

@@ -1,6 +1,7 @@
 // The DEM edit commands driven as the operator drives them: the area dialog answered, the area
 // drawn through scripted picks, the grids and the undo history checked afterwards.
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QWidget>
@@ -8,13 +9,17 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "controls/SingleProgressDlg.h"
 #include "demtools/DemEditCommands.h"
+#include "demtools/EntityElevationCommands.h"
 #include "document/KelvaroDoc.h"
 #include "document/undo/DemUndoRound.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
+#include "platform/ui/DemUndoFolder.h"
 #include "raster/DEM.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -450,6 +455,110 @@ TEST_F(DemEditCommandsTest, ProgressWindowsKeepTheCaptionsOfTheirStepsWhileBlock
     seen.titles.removeDuplicates();
     EXPECT_EQ(seen.titles.join(" | "),
               "Kelvaro | Preparing DEM to edit... | Generate UNDO... | Undo... | Redo...");
+}
+
+// While it lives, a plain file stands where the undo folder was, so no record can be written.
+class BlockedUndoFolder {
+public:
+    BlockedUndoFolder() : m_folder(GetDemUndoFolder().chopped(1)), m_aside(m_folder + "-aside") {
+        EXPECT_TRUE(QDir().rename(m_folder, m_aside));
+        QFile blocker(m_folder);
+        EXPECT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    ~BlockedUndoFolder() {
+        QFile::remove(m_folder);
+        EXPECT_TRUE(QDir().rename(m_aside, m_folder));
+    }
+
+private:
+    QString m_folder, m_aside;
+};
+
+QStringList UndoFiles() {
+    return QDir(GetDemUndoFolder()).entryList({"*.demundo"}, QDir::Files);
+}
+
+TEST_F(DemEditCommandsTest, EditsWhoseUndoCannotBeWrittenAreToldAndChangeNothing) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    const QString folder = kvtest::NewTempFolder("undofail");
+    ASSERT_EQ(doc.AddDEM(WriteDem(folder + "/a.tif", {{30, 30}}), 0), 1);
+    ASSERT_EQ(doc.AddDEM(WriteDem(folder + "/b.tif", {}, 1100.0), 0), 1);
+    std::map<QString, cv::Mat> original;
+    for (const auto& [name, dem] : doc.m_DEMs) {
+        ASSERT_EQ(dem->LoadData(), 1);
+        original[name] = dem->m_grid.clone();
+    }
+    CadDrawing* d = doc.m_pCad;
+    // Every DEM holds its original cells, no round was pushed and the operator was told once.
+    auto expectToldAndUnchanged = [&](const char* what) {
+        EXPECT_EQ(ActiveCadCommandId, 0) << what;
+        EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to create undo data"}) << what;
+        EXPECT_EQ(doc.DemUndoHistory().Count(), 0) << what;
+        for (const auto& [name, dem] : doc.m_DEMs) {
+            EXPECT_EQ(cv::norm(dem->m_grid, original[name], cv::NORM_INF), 0.0) << what;
+        }
+        EXPECT_TRUE(UndoFiles().isEmpty()) << what;
+        ui.Clear();
+    };
+    BlockedUndoFolder blocked;
+
+    // Areas over both DEMs.
+    ui.AnswerModal(101);
+    PushArea(d, {{20, 20}, {90, 20}, {90, 40}, {20, 40}});
+    CadScriptPushCancel(d);
+    CmdDemErode(d);
+    expectToldAndUnchanged("erode");
+    ui.AnswerModal(101);
+    PushArea(d, {{20, 20}, {90, 20}, {90, 40}, {20, 40}});
+    CadScriptPushCancel(d);
+    CmdDemHole(d);
+    expectToldAndUnchanged("hole");
+    // The flood fill of the hole: a region record.
+    CadScriptPushText(d, "55");
+    CadScriptPushPoint(d, 1061.0, 4939.0, 0.0);
+    CadScriptPushFinish(d);
+    CmdDemFloodFill(d);
+    expectToldAndUnchanged("flood fill");
+    // Entities burnt into a.tif, and a closed polyline over both DEMs.
+    CadScriptPushEntity(d, doc.m_DEMs["a.tif"]->m_imageEntity);
+    CadScriptPushEntity(d, CadAddLine(d, 1003.0, 4997.0, 7.0, 1101.0, 4899.0, 9.0));
+    CadScriptPushFinish(d);
+    CmdRasterizeEntitiesOnDem(d);
+    expectToldAndUnchanged("rasterise");
+    CadClearVertices();
+    for (cv::Point c : {cv::Point(10, 10), cv::Point(150, 10), cv::Point(150, 50), cv::Point(10, 50)})
+        CadAddVertex(1000.0 + 2.0 * c.x + 1.0, 5000.0 - 2.0 * c.y - 1.0, 500.0);
+    CadScriptPushEntity(d, CadAddPolyline(d, 0, 1));
+    CadScriptPushFinish(d);
+    CadScriptPushFinish(d);  // an empty selection ends the command
+    CmdDemElevationByEntities(d);
+    expectToldAndUnchanged("elevation by entities");
+}
+
+TEST_F(DemEditCommandsTest, AnIncompleteRoundTakesBackTheWindowsItRecorded) {
+    // The first window of a run was recorded and written; a later one could not be recorded.
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(WriteDem(kvtest::NewTempFolder("incomplete") + "/a.tif", {}), 0), 1);
+    CDEM* a = doc.m_DEMs.begin()->second;
+    ASSERT_EQ(a->LoadData(), 1);
+    const cv::Mat original = a->m_grid.clone();
+    DemUndoRound round;
+    const cv::Mat before = a->m_grid(cv::Rect(5, 5, 10, 10)).clone();
+    cv::Mat after(10, 10, CV_32FC1, cv::Scalar(1.0f));
+    ASSERT_EQ(KeepUndoRecord(round, CUndoDEM(a, &doc, before, after, {5, 5}, {})), 1);
+    after.copyTo(a->m_grid(cv::Rect(5, 5, 10, 10)));
+    EXPECT_EQ(KeepUndoRecord(round, CUndoDEM()), 0);
+    EXPECT_TRUE(round.IsIncomplete());
+    // Later records of the run are refused without a second message.
+    EXPECT_EQ(KeepUndoRecord(round, CUndoDEM(a, &doc, before, after, {5, 5}, {})), 0);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to create undo data"});
+
+    EXPECT_EQ(PushEditRound(&doc, round), 0);
+    EXPECT_EQ(cv::norm(a->m_grid, original, cv::NORM_INF), 0.0);
+    EXPECT_EQ(doc.DemUndoHistory().Count(), 0);
+    EXPECT_TRUE(UndoFiles().isEmpty());
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 #include <QFileInfo>
 
 #include <gdal.h>
+#include <gdal_alg.h>
 #include <gtest/gtest.h>
+#include <ogr_api.h>
 
 #include <cmath>
 #include <functional>
 #include <random>
+#include <string>
 
 #include "DemToolsTestSupport.h"
 #include "demtools/EntityElevation.h"
@@ -585,6 +588,192 @@ TEST_F(SetElevationTest, AStepReplacesLinesAndPolylinesKeepingEveryVertexAndTheL
         EXPECT_NEAR(p[i].Y() - p[5].Y(), 2.5 * double(i - 5), 1e-9);
         EXPECT_EQ(p[i].Z(), H(p[i].X()));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The burn as a walk in steps of an eighth of the pixel width, every step written: the rule the
+// cell walk must give the same cells and heights as.
+DemCellWrite EighthStepBurn(const CDEM& dem, const std::vector<BurnShape>& shapes, const cv::Rect& window) {
+    DemCellWrite out;
+    out.window = window;
+    out.heights = cv::Mat(window.size(), CV_32FC1, cv::Scalar(kNotEdited));
+    out.mask = cv::Mat(window.size(), CV_8UC1, cv::Scalar(0));
+    const double* gt = dem.m_geoTransform;
+    auto put = [&](double x, double y, double z) {
+        const double c = std::floor((x - gt[0]) / gt[1]), r = std::floor((y - gt[3]) / gt[5]);
+        if (c >= window.x && c < window.x + window.width && r >= window.y && r < window.y + window.height) {
+            out.heights.at<float>(int(r) - window.y, int(c) - window.x) = float(z);
+            out.mask.at<uchar>(int(r) - window.y, int(c) - window.x) = 255;
+        }
+    };
+    const double step = std::abs(gt[1]) * 0.125;
+    auto side = [&](const Wml::Point3& a, const Wml::Point3& b) {
+        put(a.X(), a.Y(), a.Z());
+        put(b.X(), b.Y(), b.Z());
+        const double length = std::hypot(b.X() - a.X(), b.Y() - a.Y());
+        const double n = std::trunc(length / step);
+        const double ux = (b.X() - a.X()) / length, uy = (b.Y() - a.Y()) / length;
+        for (double k = 0; k < n; ++k) {
+            put(a.X() + (k * step) * ux, a.Y() + (k * step) * uy, a.Z() + k * ((b.Z() - a.Z()) / n));
+        }
+    };
+    for (const BurnShape& shape : shapes) {
+        const auto& v = shape.vertices;
+        if (v.size() == 1) {
+            put(v[0].X(), v[0].Y(), v[0].Z());
+        }
+        for (size_t i = 0; i + 1 < v.size(); ++i) {
+            side(v[i], v[i + 1]);
+        }
+        if (shape.closed && v.size() > 1) {
+            side(v.back(), v.front());
+        }
+    }
+    return out;
+}
+
+// The contour lines of a DEM file at every `interval`, as GDAL traces them, each a shape.
+std::vector<BurnShape> ContourShapes(const QString& path, double interval) {
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    EXPECT_NE(ds, nullptr);
+    OGRDataSourceH memory = OGR_Dr_CreateDataSource(OGRGetDriverByName("Memory"), "lines", nullptr);
+    OGRLayerH layer = OGR_DS_CreateLayer(memory, "lines", nullptr, wkbLineString25D, nullptr);
+    const std::string options = "LEVEL_INTERVAL=" + std::to_string(interval);
+    const char* list[] = {options.c_str(), nullptr};
+    EXPECT_EQ(
+        GDALContourGenerateEx(GDALGetRasterBand(ds, 1), layer, const_cast<char**>(list), nullptr, nullptr),
+        CE_None);
+    std::vector<BurnShape> shapes;
+    OGR_L_ResetReading(layer);
+    while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
+        OGRGeometryH line = OGR_F_GetGeometryRef(feature);
+        BurnShape shape;
+        for (int i = 0; i < OGR_G_GetPointCount(line); ++i) {
+            shape.vertices.emplace_back(OGR_G_GetX(line, i), OGR_G_GetY(line, i), OGR_G_GetZ(line, i));
+        }
+        shapes.push_back(std::move(shape));
+        OGR_F_Destroy(feature);
+    }
+    GDALClose(static_cast<GDALDatasetH>(memory));
+    GDALClose(ds);
+    return shapes;
+}
+
+void ExpectSameBurn(const CDEM& dem, const std::vector<BurnShape>& shapes, const char* what) {
+    const DemCellWrite walked = BurnShapes(dem, shapes);
+    ASSERT_FALSE(walked.Empty()) << what;
+    const DemCellWrite stepped = EighthStepBurn(dem, shapes, walked.window);
+    EXPECT_EQ(cv::countNonZero(walked.mask != stepped.mask), 0) << what;
+    EXPECT_EQ(cv::norm(walked.heights, stepped.heights, cv::NORM_INF), 0.0) << what;
+    EXPECT_GT(cv::countNonZero(walked.mask), 1000) << what;
+}
+
+TEST(BurnShapes, EachCellCrossedIsWrittenOnceWithTheHeightOfTheLastEighthStepInIt) {
+    // The Olinda DEM's own 5 m contour lines burnt into its grid and into grids four and eleven
+    // times finer, so that sides cross from a fraction of a cell to many cells.
+    const QString olinda = kvtest::DataPath("olinda_dem_utm25s.tif");
+    const std::vector<BurnShape> contours = ContourShapes(olinda, 5.0);
+    ASSERT_GT(contours.size(), 20u);
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(olinda).constData(), GA_ReadOnly);
+    double gt[6];
+    GDALGetGeoTransform(ds, gt);
+    const int side = GDALGetRasterXSize(ds);
+    GDALClose(ds);
+    for (int factor : {1, 4, 11}) {
+        CDEM dem(nullptr);
+        dem.m_grid = cv::Mat(side * factor, side * factor, CV_32FC1, cv::Scalar(0.0f));
+        std::copy(gt, gt + 6, dem.m_geoTransform);
+        dem.m_geoTransform[1] /= factor;
+        dem.m_geoTransform[5] /= factor;
+        ExpectSameBurn(dem, contours, "contours");
+    }
+
+    // Random sides of every direction and length, axis-parallel ones and sides running off the
+    // grid, on a north-up grid and on one whose rows grow northwards.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (double ph : {-2.0, 2.0}) {
+        CDEM dem(nullptr);
+        dem.m_grid = cv::Mat(300, 300, CV_32FC1, cv::Scalar(0.0f));
+        const double grid[6] = {1000.0, 2.0, 0.0, 5000.0, 0.0, ph};
+        std::copy(grid, grid + 6, dem.m_geoTransform);
+        std::vector<BurnShape> shapes;
+        for (int i = 0; i < 3000; ++i) {
+            const double x = 1000.0 - 40.0 + 680.0 * unit(random),
+                         y = 5000.0 + ph * (-20.0 + 340.0 * unit(random));
+            const double length = std::pow(10.0, -2.0 + 4.0 * unit(random));
+            double angle = 2.0 * M_PI * unit(random);
+            if (i % 5 == 0) {
+                angle = M_PI / 4.0 * (i % 8);
+            }
+            BurnShape shape;
+            shape.vertices = {Wml::Point3(x, y, 100.0 * unit(random)),
+                              Wml::Point3(x + length * std::cos(angle), y + length * std::sin(angle),
+                                          100.0 * unit(random))};
+            if (i % 7 == 0) {
+                shape.vertices.emplace_back(x + 30.0 * unit(random), y - 30.0 * unit(random), 5.0);
+                shape.closed = true;
+            }
+            shapes.push_back(std::move(shape));
+        }
+        ExpectSameBurn(dem, shapes, ph < 0 ? "north up" : "south up");
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RasterizeTest, TheUndoRoundSavesOnlyTheBlocksTheLinesTouch) {
+    // Two short lines in opposite corners of a large DEM and a long one along a row: the records
+    // cover the 256 x 256 blocks these cross, each run along a row of blocks one record.
+    CKelvaroDoc doc;
+    const double gt[6] = {1000.0, 2.0, 0.0, 5000.0, 0.0, -2.0};
+    ASSERT_EQ(
+        doc.AddDEM(
+            WriteDem(m_folder + "/large.tif", 1100, 900, gt, [](int c, int r) { return 0.1f * c + r; }), 0),
+        1);
+    CDEM* dem = doc.m_DEMs.begin()->second;
+    ASSERT_EQ(dem->LoadData(), 1);
+    const cv::Mat original = dem->m_grid.clone();
+    CadDrawing* d = doc.m_pCad;
+    CadScriptPushEntity(d, CadAddLine(d, X(10.5), Y(10.5), 1.0, X(40.5), Y(20.5), 2.0));
+    CadScriptPushEntity(d, CadAddLine(d, X(1090.5), Y(890.5), 3.0, X(1060.5), Y(870.5), 4.0));
+    CadScriptPushEntity(d, CadAddLine(d, X(100.5), Y(600.5), 5.0, X(900.5), Y(600.5), 6.0));
+    CadScriptPushFinish(d);
+    CmdRasterizeEntitiesOnDem(d);
+    ExpectEnded(d);
+
+    cv::Mat changed = dem->m_grid != original;
+    ASSERT_GT(cv::countNonZero(changed), 800);
+    ASSERT_EQ(doc.DemUndoHistory().Count(), 1);
+    const std::vector<CUndoDEM>& records = doc.DemUndoHistory().Round(0).Records();
+    std::vector<cv::Rect> windows;
+    for (const CUndoDEM& record : records) {
+        GDALDatasetH ds = GDALOpen(QFile::encodeName(record.m_path).constData(), GA_ReadOnly);
+        ASSERT_NE(ds, nullptr);
+        windows.emplace_back(std::atoi(GDALGetMetadataItem(ds, "TL_X", nullptr)),
+                             std::atoi(GDALGetMetadataItem(ds, "TL_Y", nullptr)), GDALGetRasterXSize(ds),
+                             GDALGetRasterYSize(ds));
+        GDALClose(ds);
+    }
+    // The first corner's block, the far corner's block and the run of four blocks along row 600.
+    EXPECT_EQ(windows.size(), 3u);
+    int saved = 0;
+    for (const cv::Rect& w : windows) {
+        saved += w.area();
+        changed(w).setTo(0);
+    }
+    EXPECT_EQ(cv::countNonZero(changed), 0);  // every written cell lies in a record
+    EXPECT_LT(saved, 6 * 256 * 256);
+
+    doc.OnButtonDemundo();
+    EXPECT_EQ(cv::norm(dem->m_grid, original, cv::NORM_INF), 0.0);
+    doc.OnButtonDemredo();
+    EXPECT_GT(cv::countNonZero(dem->m_grid != original), 800);
 }
 
 }  // namespace

@@ -127,13 +127,31 @@ TEST(DemLoadSave, Float32WithMinus9999RoundTripsBitForBitAndNaNIsNoData) {
     ASSERT_EQ(bits.size(), values.size());
     EXPECT_EQ(std::memcmp(bits.data(), values.data(), values.size() * 4), 0);
 
-    // A NaN cell counts as no data in the grid.
-    kvtest::WriteRaster(dir + "/nan.tif", spec, [](int c, int, int) { return c == 5 ? std::nan("") : 1.0; });
-    auto nan = OpenDem(dir + "/nan.tif");
-    ASSERT_TRUE(nan);
-    ASSERT_EQ(nan->LoadData(), 1);
-    EXPECT_EQ(At(nan->m_grid, 5, 3), -9999.0f);
-    EXPECT_EQ(At(nan->m_grid, 4, 3), 1.0f);
+    // A NaN cell counts as no data in the grid; every other cell keeps its bits, in tiles and in
+    // strips, across the 1024-cell blocks of the load and in the last cells of a row.
+    kvtest::RasterSpec large = spec;
+    large.width = 1103;
+    large.height = 1290;
+    auto cell = [&](int c, int r) {
+        return (c * 7 + r * 13) % 101 == 0 || c == large.width - 1 ? std::nan("") : 0.25 * c - 0.5 * r;
+    };
+    for (const std::vector<std::string>& layout :
+         {std::vector<std::string>{"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256"},
+          std::vector<std::string>{}}) {
+        large.options = layout;
+        kvtest::WriteRaster(dir + "/nan.tif", large, [&](int c, int r, int) { return cell(c, r); });
+        auto nan = OpenDem(dir + "/nan.tif");
+        ASSERT_TRUE(nan);
+        ASSERT_EQ(nan->LoadData(), 1);
+        int wrong = 0;
+        for (int r = 0; r < large.height; ++r) {
+            for (int c = 0; c < large.width; ++c) {
+                const double v = cell(c, r);
+                wrong += At(nan->m_grid, c, r) != (std::isnan(v) ? -9999.0f : float(v));
+            }
+        }
+        EXPECT_EQ(wrong, 0) << layout.size();
+    }
 }
 
 TEST(DemLoadSave, NaNAsNoDataValueAndUInt32BandsKeepTheirValues) {

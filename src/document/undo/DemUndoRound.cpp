@@ -18,6 +18,16 @@ int DemUndoRound::Apply(int band, ProgressSink* progress, const DemUndoLookup& l
     return applied;
 }
 
+int DemUndoRound::Revert(ProgressSink* progress, const DemUndoLookup& lookup) {
+    int applied = 0;
+    for (auto record = m_records.rbegin(); record != m_records.rend(); ++record) {
+        applied += record->Apply(1, progress, lookup);
+    }
+    DeleteFiles();
+    m_records.clear();
+    return applied;
+}
+
 void DemUndoRound::DeleteFiles() const {
     for (const CUndoDEM& record : m_records) {
         record.DeleteFile();

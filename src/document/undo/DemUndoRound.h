@@ -13,6 +13,13 @@ public:
     int Add(const CUndoDEM& record);
     const std::vector<CUndoDEM>& Records() const { return m_records; }
     bool IsEmpty() const { return m_records.empty(); }
+    // Marks the round as one whose edit could not record every window: the edit must not go on,
+    // and what it already wrote is to be taken back rather than pushed.
+    void MarkIncomplete() { m_incomplete = true; }
+    bool IsIncomplete() const { return m_incomplete; }
+    // Takes back every record's edit (band 1), last to first, removes their files and empties the
+    // round. Returns how many records were applied.
+    int Revert(ProgressSink* progress, const DemUndoLookup& lookup);
     // Applies band 1 (undo) or 2 (redo) of every record, first to last; a failing record is
     // skipped. Returns how many records were applied.
     int Apply(int band, ProgressSink* progress, const DemUndoLookup& lookup) const;
@@ -21,6 +28,7 @@ public:
 
 private:
     std::vector<CUndoDEM> m_records;
+    bool m_incomplete = false;
 };
 
 // At most kMaxRounds rounds, oldest first. Rounds 0 to CurrentIndex() can be undone, newest first;
