@@ -446,14 +446,16 @@ NewFloatRaster::~NewFloatRaster() {
 }
 
 bool NewFloatRaster::Create(int columns, int rows, const char* const* options, const double* gt,
-                            double noData, const QByteArray& projection) {
+                            double noData, const QByteArray& projection, int bands) {
     GDALDriverH driver = GDALGetDriverByName("GTiff");
-    m_dataset = driver ? GDALCreate(driver, QFile::encodeName(m_temporary).constData(), columns, rows, 1,
+    m_dataset = driver ? GDALCreate(driver, QFile::encodeName(m_temporary).constData(), columns, rows, bands,
                                     GDT_Float32, const_cast<char**>(options))
                        : nullptr;
-    return m_dataset && GDALSetGeoTransform(m_dataset, const_cast<double*>(gt)) == CE_None &&
-           GDALSetRasterNoDataValue(Band(), noData) == CE_None &&
-           (projection.isEmpty() || GDALSetProjection(m_dataset, projection.constData()) == CE_None);
+    bool ok = m_dataset && GDALSetGeoTransform(m_dataset, const_cast<double*>(gt)) == CE_None;
+    for (int b = 1; ok && b <= bands; ++b) {
+        ok = GDALSetRasterNoDataValue(GDALGetRasterBand(m_dataset, b), noData) == CE_None;
+    }
+    return ok && (projection.isEmpty() || GDALSetProjection(m_dataset, projection.constData()) == CE_None);
 }
 
 bool NewFloatRaster::Place() {
