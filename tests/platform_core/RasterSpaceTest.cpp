@@ -24,7 +24,10 @@ TEST(RasterSpace, ARasterLargerThanTheFreeSpaceIsRefusedWithWhatItNeedsAndWhereA
     EXPECT_TRUE(message.startsWith(QStringLiteral("A raster of %1 x 1 cells needs ").arg(columns, 0, 'f', 0)))
         << message.toStdString();
     EXPECT_TRUE(message.endsWith(" free in " + QDir::toNativeSeparators(folder))) << message.toStdString();
-    EXPECT_FALSE(kv::RasterFitsOnDisk(folder + "/huge.tif", 1e9, 1e9, 3, GDT_Float32));
+    EXPECT_FALSE(kv::RasterFitsOnDisk(folder + "/huge.tif", 1e9, 1e9, 3, GDT_Float32, &message));
+    EXPECT_TRUE(
+        message.startsWith("A raster of 1000000000 x 1000000000 cells needs 10913936.4 TB, more than the "))
+        << message.toStdString();
     // A folder that does not exist: the space cannot be told, and the writer finds out itself.
     EXPECT_TRUE(kv::RasterFitsOnDisk(folder + "/missing/sub/huge.tif", 1e9, 1e9, 3, GDT_Float32));
 }

@@ -2,20 +2,24 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLocale>
 #include <QStorageInfo>
 
 #include <algorithm>
-#include <limits>
 
 namespace kv {
 
 namespace {
 
+// A size in the largest binary unit up to TB in which it is at least 1, with one decimal.
 QString SizeText(double bytes) {
-    const double largest = double(std::numeric_limits<qint64>::max());
-    return QLocale::c().formattedDataSize(qint64(std::min(bytes, largest)), 1,
-                                          QLocale::DataSizeTraditionalFormat);
+    static const char* const units[] = {"bytes", "KB", "MB", "GB", "TB"};
+    int unit = 0;
+    while (unit < 4 && bytes >= 1024.0) {
+        bytes /= 1024.0;
+        ++unit;
+    }
+    return unit == 0 ? QStringLiteral("%1 bytes").arg(bytes, 0, 'f', 0)
+                     : QStringLiteral("%1 %2").arg(bytes, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }
 
 }  // namespace
