@@ -20,6 +20,7 @@
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
@@ -81,7 +82,8 @@ void SlopeToPercent(CSG_Grid* slope) {
 
 // Exports one grid to the product's file through a temporary name beside it.
 bool ExportGrid(kv::saga::Tool& exporter, CSG_Grid* grid, const QString& path) {
-    if (!grid) {
+    if (!grid ||
+        !kv::RasterFitsOnDisk(path, double(grid->Get_NX()), double(grid->Get_NY()), 1, GDT_Float32)) {
         return false;
     }
     const QString temporary = kv::TemporaryPathFor(path);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
@@ -101,9 +102,10 @@ DemDifference ComputeDemDifference(CDEM& a, CDEM& b, double tolerance, const QSt
 
     GDALDriverH gtiff = GDALGetDriverByName("GTiff");
     const char* options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "BIGTIFF=IF_NEEDED", nullptr};
-    GDALDatasetH ds = gtiff ? GDALCreate(gtiff, QFile::encodeName(path).constData(), grid.columns, grid.rows,
-                                         1, GDT_Float32, const_cast<char**>(options))
-                            : nullptr;
+    GDALDatasetH ds = gtiff && kv::RasterFitsOnDisk(path, grid.columns, grid.rows, 1, GDT_Float32)
+                          ? GDALCreate(gtiff, QFile::encodeName(path).constData(), grid.columns, grid.rows, 1,
+                                       GDT_Float32, const_cast<char**>(options))
+                          : nullptr;
     if (!ds) {
         kv::RemoveRasterFile(path);
         result.status = DemDifference::CannotCreate;

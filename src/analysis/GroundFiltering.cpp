@@ -20,6 +20,7 @@
 #include "platform/gridding/GridGaps.h"
 #include "platform/gridding/MCCGroundFilter.h"
 #include "platform/las/Las.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/ProgressSink.h"
@@ -289,6 +290,10 @@ int Run::MakeWorkRaster(const CDEM& dem, double gsd) {
             return Aborted() ? GroundFilterAborted : Fail("The DEM could not be resampled");
         }
     } else {
+        QString space;
+        if (!kv::RasterFitsOnDisk(m_workPath, dem.Width(), dem.Height(), 1, GDT_Float32, &space)) {
+            return Fail(space);
+        }
         GDALDatasetH source = GDALOpen(NativePath(dem.m_path).constData(), GA_ReadOnly);
         if (!source) {
             return Fail("The DEM cannot be opened");
@@ -427,6 +432,10 @@ int Run::BuildOutputOverviews() {
 }
 
 int Run::GridGroundPoints(const CDEM& dem) {
+    QString space;
+    if (!kv::RasterFitsOnDisk(m_outputTemp, m_width, m_height, 1, GDT_Float32, &space)) {
+        return Fail(space);
+    }
     GDALDriverH gtiff = GDALGetDriverByName("GTiff");
     m_output = GDALCreate(gtiff, NativePath(m_outputTemp).constData(), m_width, m_height, 1, GDT_Float32,
                           const_cast<char**>(kTiffOptions));

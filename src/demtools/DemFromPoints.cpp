@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStorageInfo>
 
 #include <cpl_error.h>
 #include <gdal.h>
@@ -14,6 +13,7 @@
 #include <new>
 
 #include "demtools/DemEditArea.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
@@ -318,10 +318,9 @@ int PointCloudGridder::Grid(double gsd, const QString& output, ProgressSink* pro
 
     // A raster or a window that cannot fit is refused before anything is written: a GeoTIFF
     // closed after a failure still gets every tile written out.
-    const double rasterBytes = double(width) * double(height) * sizeof(float);
-    const QStorageInfo disk(QFileInfo(output).absolutePath());
-    if (disk.isValid() && rasterBytes > double(disk.bytesAvailable())) {
-        return Fail(QString("a DEM of %1 x %2 cells does not fit on the disk").arg(width).arg(height));
+    QString space;
+    if (!kv::RasterFitsOnDisk(output, width, height, 1, GDT_Float32, &space)) {
+        return Fail(space);
     }
     for (const PointFileSummary& summary : m_files) {
         const cv::Rect rect = WindowOf(summary, e, gsd);

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "platform/raster/RasterSpace.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/GDALListener.h"
 #include "raster/RasterIO.h"
@@ -48,7 +49,7 @@ RasterJobOutput::RasterJobOutput(const RasterSource& source, const QString& path
     }
     m_type =
         source.heights ? source.encoding.type : GDALGetRasterDataType(GDALGetRasterBand(source.dataset, 1));
-    if (CellDepth(m_type) < 0) {
+    if (CellDepth(m_type) < 0 || !kv::RasterFitsOnDisk(path, width, height, bands, m_type)) {
         return;
     }
     m_temporary = kv::TemporaryPathFor(path);

@@ -16,6 +16,7 @@
 #include "mosaic/TileLayout.h"
 #include "platform/cad/Cad.h"
 #include "platform/geometry/Pgon.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
@@ -112,7 +113,7 @@ bool ReadDemWindow(CDEM& dem, const cv::Rect& window, cv::Mat& image) {
 GDALDatasetH CreateDemGeoTiff(const QString& path, int width, int height, const double* geoTransform,
                               const QString& projection) {
     GDALDriverH driver = GDALGetDriverByName("GTiff");
-    if (!driver || width <= 0 || height <= 0) {
+    if (!driver || width <= 0 || height <= 0 || !kv::RasterFitsOnDisk(path, width, height, 1, GDT_Float32)) {
         return nullptr;
     }
     const char* options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "BIGTIFF=IF_SAFER", nullptr};

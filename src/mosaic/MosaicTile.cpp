@@ -18,6 +18,7 @@
 #include "mosaic/RadiometricBalancing.h"
 #include "mosaic/SeamlineFiles.h"
 #include "platform/cad/Cad.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/MakerInfo.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
@@ -544,7 +545,9 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
         options.push_back("ALPHA=NO");
     }
     options.push_back(nullptr);
-    GDALDriverH driver = GDALGetDriverByName("GTiff");
+    GDALDriverH driver = kv::RasterFitsOnDisk(m_strOutputPath, m_width, m_height, m_nBands, m_type)
+                             ? GDALGetDriverByName("GTiff")
+                             : nullptr;
     const QString temporary = kv::TemporaryPathFor(m_strOutputPath);
     m_pDataset = driver ? GDALCreate(driver, QFile::encodeName(temporary).constData(), m_width, m_height,
                                      m_nBands, m_type, const_cast<char**>(options.data()))

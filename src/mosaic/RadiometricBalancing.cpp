@@ -16,6 +16,7 @@
 #include "document/KelvaroDoc.h"
 #include "mosaic/MosaicOrder.h"
 #include "platform/raster/ExtractROI.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "raster/GDALListener.h"
@@ -34,7 +35,7 @@ void RestartClock(ProgressSink* progress) {
 // and overviews under a temporary name, and puts it in place.
 bool WriteBalancingMap(const cv::Mat& map, const double* geoTransform, const QString& path) {
     GDALDriverH driver = GDALGetDriverByName("GTiff");
-    if (!driver) {
+    if (!driver || !kv::RasterFitsOnDisk(path, map.cols, map.rows, 3, GDT_Byte)) {
         return false;
     }
     const QString temporary = kv::TemporaryPathFor(path);

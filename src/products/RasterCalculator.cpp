@@ -9,11 +9,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
 
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ProgressSink.h"
@@ -22,7 +28,14 @@
 
 namespace {
 
+// Rows of a band in one strip of the sampler, and output rows evaluated and written at once (the
+// output's tile height).
 constexpr int kStripRows = 256;
+// An output strip holds at most this many cells: a very wide output takes fewer rows at once, so
+// that memory stays bounded and Abort is seen often whatever the width.
+constexpr int64_t kStripCells = int64_t(1) << 22;
+// Cells per parser call at most: the length of each evaluator's buffers.
+constexpr int kRunCells = 1 << 16;
 constexpr float kNoData = -9999.0f;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -55,28 +68,11 @@ struct LastCell {
     double row = 0.0;
 };
 
-// The band cells of the output grid's columns and rows, per band of the table (empty for the
-// bands the expression does not name): what the rint rule gives for the grid's own x and y.
-struct GridCells {
-    std::vector<std::vector<double>> columns;
-    std::vector<std::vector<double>> rows;
-};
-
-// What one evaluator samples through: a strip per band of the table, and the grid position it
-// evaluates.
+// What the sampler reads through: a strip per band of the table.
 struct SampleContext {
     std::vector<Strip> strips;
     std::vector<LastCell> last;
     bool readFailed = false;
-    const GridCells* cells = nullptr;
-    double gridX = kNaN;
-    double gridY = kNaN;
-    int column = 0;
-    int row = 0;
-    // The samples of the grid row being evaluated, per band (filled at the band's first sample in
-    // the row), and the grid row they hold (-1: none).
-    std::vector<std::vector<double>> rowSamples;
-    std::vector<int> rowFilled;
 };
 
 std::vector<TableBand> g_table;
@@ -90,8 +86,6 @@ std::mutex g_readLock;
 void EmptyStrips(SampleContext& context) {
     context.strips.assign(g_table.size(), Strip());
     context.last.assign(g_table.size(), LastCell());
-    context.rowSamples.assign(g_table.size(), std::vector<double>());
-    context.rowFilled.assign(g_table.size(), -1);
     context.readFailed = false;
 }
 
@@ -135,18 +129,29 @@ TableBand DescribeBand(GDALDatasetH dataset, int number) {
     return b;
 }
 
-bool ReadStrip(const TableBand& b, int row, Strip& strip) {
-    const int count = std::min(kStripRows, b.rows - row);
+// Reads the window of the band (columns first to first + width - 1, rows likewise) in the type
+// its strips hold; false, and the bytes released, when it cannot be held or read.
+bool ReadWindow(const TableBand& b, int firstColumn, int firstRow, int width, int height,
+                std::vector<uint8_t>& bytes) {
     const int size = GDALGetDataTypeSizeBytes(b.readType);
     try {
-        strip.bytes.resize(size_t(count) * size_t(b.columns) * size_t(size));
+        bytes.resize(size_t(width) * size_t(height) * size_t(size));
     } catch (const std::bad_alloc&) {
-        strip = Strip();
+        bytes = std::vector<uint8_t>();
         return false;
     }
     std::lock_guard<std::mutex> lock(g_readLock);
-    if (GDALRasterIO(b.band, GF_Read, 0, row, b.columns, count, strip.bytes.data(), b.columns, count,
+    if (GDALRasterIO(b.band, GF_Read, firstColumn, firstRow, width, height, bytes.data(), width, height,
                      b.readType, 0, 0) != CE_None) {
+        bytes = std::vector<uint8_t>();
+        return false;
+    }
+    return true;
+}
+
+bool ReadStrip(const TableBand& b, int row, Strip& strip) {
+    const int count = std::min(kStripRows, b.rows - row);
+    if (!ReadWindow(b, 0, row, b.columns, count, strip.bytes)) {
         strip = Strip();
         return false;
     }
@@ -160,6 +165,19 @@ double Cell(const Strip& strip, size_t index) {
     T v;
     std::memcpy(&v, strip.bytes.data() + index * sizeof(T), sizeof(T));
     return double(v);
+}
+
+// Whether a sample is the band's no-data (any infinite sample when that value is infinite). A
+// band whose no-data is NaN keeps its NaN samples, which the expression sees as NaN anyway.
+inline bool IsNoData(const TableBand& b, double v) {
+    switch (b.noDataKind) {
+        case TableBand::FiniteNoData:
+            return v == b.noData;
+        case TableBand::InfiniteNoData:
+            return std::isinf(v);
+        default:
+            return false;
+    }
 }
 
 // The value of a cell of a strip, NaN for the band's no-data.
@@ -188,16 +206,7 @@ double CellValue(const TableBand& b, const Strip& strip, size_t index) {
             v = Cell<double>(strip, index);
             break;
     }
-    switch (b.noDataKind) {
-        case TableBand::NoNoData:
-        case TableBand::NaNNoData:
-            return v;
-        case TableBand::FiniteNoData:
-            return v == b.noData ? kNaN : v;
-        case TableBand::InfiniteNoData:
-            return std::isinf(v) ? kNaN : v;
-    }
-    return v;
+    return IsNoData(b, v) ? kNaN : v;
 }
 
 // Makes sure the band's strip holds the row; false (and the context marked) when it cannot be read.
@@ -213,26 +222,6 @@ bool StripHolds(SampleContext& context, size_t k, int row) {
     return false;
 }
 
-// The samples of band k at every column of the context's grid row.
-void FillRow(SampleContext& context, size_t k) {
-    const TableBand& b = g_table[k];
-    std::vector<double>& samples = context.rowSamples[k];
-    const std::vector<double>& columns = context.cells->columns[k];
-    samples.assign(columns.size(), kNaN);
-    context.rowFilled[k] = context.row;
-    const double row = context.cells->rows[k][size_t(context.row)];
-    if (!(row >= 0.0 && row < b.rows) || !StripHolds(context, k, int(row))) {
-        return;
-    }
-    const Strip& strip = context.strips[k];
-    const size_t first = size_t(int(row) - strip.first) * size_t(b.columns);
-    for (size_t c = 0; c < columns.size(); ++c) {
-        if (columns[c] >= 0.0 && columns[c] < b.columns) {
-            samples[c] = CellValue(b, strip, first + size_t(columns[c]));
-        }
-    }
-}
-
 // The sample of table entry bandIndex at the map position, through the context's strips.
 double Sample(SampleContext& context, double bandIndex, double x, double y) {
     if (!(bandIndex >= 0.0 && bandIndex < double(g_table.size()))) {
@@ -242,13 +231,6 @@ double Sample(SampleContext& context, double bandIndex, double x, double y) {
     const TableBand& b = g_table[k];
     if (!b.readable) {
         return kNaN;
-    }
-    // At the grid position being evaluated, the band's samples of the whole row are at hand.
-    if (x == context.gridX && y == context.gridY && context.cells && !context.cells->columns[k].empty()) {
-        if (context.rowFilled[k] != context.row) {
-            FillRow(context, k);
-        }
-        return context.rowSamples[k][size_t(context.column)];
     }
     LastCell& last = context.last[k];
     if (x != last.x) {
@@ -308,63 +290,237 @@ QByteArray SharedProjection(const std::vector<GDALDatasetH>& datasets) {
     return shared ? first : QByteArray();
 }
 
-// The cells of the grid's columns and rows for the bands the expression names, with x and y
-// computed as the evaluators compute them.
-GridCells CellsOf(const calc::Rewritten& formula, const calc::Grid& grid, int n, int m) {
-    GridCells cells;
-    cells.columns.resize(g_table.size());
-    cells.rows.resize(g_table.size());
-    for (const auto& variable : formula.variables) {
-        const size_t k = size_t(variable.second);
-        if (k >= g_table.size() || !cells.columns[k].empty()) {
-            continue;
+// The rows of a band that one strip of the grid samples (the columns any grid column takes), in
+// the type its strips hold.
+struct BandWindow {
+    int firstRow = 0;
+    int rowCount = 0;
+    std::vector<uint8_t> bytes;
+};
+
+// A band the expression names, as the evaluation reads it: the band cell under each column and
+// row of the grid (-1 off the band; columns counted from the first one any grid column takes).
+// It has two windows: the strip being evaluated reads one while the next strip is read into the
+// other.
+struct BandPlan {
+    size_t table = 0;
+    std::vector<int> columns;
+    std::vector<int> rows;
+    int firstColumn = 0;
+    int columnCount = 0;
+    BandWindow windows[2];
+    // When the grid columns runFrom to runTo - 1 take consecutive band columns and no other grid
+    // column takes any (grids of the same pixel size): the window column of grid column c is
+    // c + runOffset there.
+    bool consecutive = false;
+    int runFrom = 0;
+    int runTo = 0;
+    int runOffset = 0;
+
+    // The cells of the grid's columns and rows, with x and y computed as the evaluators compute
+    // them and the rint rule of the sampler.
+    void Map(const calc::Grid& grid, int n, int m) {
+        const TableBand& b = g_table[table];
+        columns.assign(size_t(n), -1);
+        rows.assign(size_t(m), -1);
+        if (!b.readable) {
+            return;
         }
-        const TableBand& b = g_table[k];
-        cells.columns[k].resize(size_t(n));
+        int lowest = std::numeric_limits<int>::max(), highest = -1;
         for (int c = 0; c < n; ++c) {
             const double x = grid.left + c * grid.pixel;
-            cells.columns[k][size_t(c)] = std::rint((x - b.originX) / b.pixelWidth);
+            const double cell = std::rint((x - b.originX) / b.pixelWidth);
+            if (cell >= 0.0 && cell < b.columns) {
+                columns[size_t(c)] = int(cell);
+                lowest = std::min(lowest, int(cell));
+                highest = std::max(highest, int(cell));
+            }
         }
-        cells.rows[k].resize(size_t(m));
+        if (highest < 0) {
+            return;
+        }
+        firstColumn = lowest;
+        columnCount = highest - lowest + 1;
+        runFrom = n;
+        runTo = 0;
+        for (int c = 0; c < n; ++c) {
+            int& cell = columns[size_t(c)];
+            cell = cell >= 0 ? cell - firstColumn : -1;
+            if (cell >= 0) {
+                runFrom = std::min(runFrom, c);
+                runTo = c + 1;
+            }
+        }
+        runOffset = columns[size_t(runFrom)] - runFrom;
+        consecutive = true;
+        for (int c = runFrom; c < runTo && consecutive; ++c) {
+            consecutive = columns[size_t(c)] == c + runOffset;
+        }
         for (int r = 0; r < m; ++r) {
             const double y = grid.top - r * grid.pixel;
-            cells.rows[k][size_t(r)] = std::rint((y - b.originY) / b.rowStep);
+            const double cell = std::rint((y - b.originY) / b.rowStep);
+            if (cell >= 0.0 && cell < b.rows) {
+                rows[size_t(r)] = int(cell);
+            }
         }
     }
-    return cells;
-}
 
-// One evaluator: a parser of its own over its own (x, y) and strips. The evaluators of one
-// evaluation share the expression and the index variables.
+    // Reads the rows that grid rows first to end - 1 sample into the window; false when they
+    // cannot be read.
+    bool ReadRows(int first, int end, BandWindow& window) const {
+        int lowest = std::numeric_limits<int>::max(), highest = -1;
+        for (int r = first; columnCount > 0 && r < end; ++r) {
+            const int row = rows[size_t(r)];
+            if (row >= 0) {
+                lowest = std::min(lowest, row);
+                highest = std::max(highest, row);
+            }
+        }
+        if (highest < 0) {
+            window.rowCount = 0;
+            return true;
+        }
+        window.firstRow = lowest;
+        window.rowCount = highest - lowest + 1;
+        return ReadWindow(g_table[table], firstColumn, window.firstRow, columnCount, window.rowCount,
+                          window.bytes);
+    }
+
+    // The samples of grid row r at grid columns c0 to c0 + count - 1, NaN off the band and on its
+    // no-data. The type is switched once per run, not per cell.
+    void Samples(const BandWindow& window, int r, int c0, int count, double* out) const {
+        const int row = rows[size_t(r)];
+        if (row < 0 || window.rowCount == 0) {
+            std::fill(out, out + count, kNaN);
+            return;
+        }
+        const TableBand& b = g_table[table];
+        const size_t size = size_t(GDALGetDataTypeSizeBytes(b.readType));
+        const uint8_t* bytes =
+            window.bytes.data() + size_t(row - window.firstRow) * size_t(columnCount) * size;
+        switch (b.readType) {
+            case GDT_Byte:
+                Take(bytes, c0, count, out);
+                break;
+            case GDT_UInt16:
+                Take(reinterpret_cast<const uint16_t*>(bytes), c0, count, out);
+                break;
+            case GDT_Int16:
+                Take(reinterpret_cast<const int16_t*>(bytes), c0, count, out);
+                break;
+            case GDT_UInt32:
+                Take(reinterpret_cast<const uint32_t*>(bytes), c0, count, out);
+                break;
+            case GDT_Int32:
+                Take(reinterpret_cast<const int32_t*>(bytes), c0, count, out);
+                break;
+            case GDT_Float32:
+                Take(reinterpret_cast<const float*>(bytes), c0, count, out);
+                break;
+            default:
+                Take(reinterpret_cast<const double*>(bytes), c0, count, out);
+                break;
+        }
+        if (b.noDataKind == TableBand::FiniteNoData || b.noDataKind == TableBand::InfiniteNoData) {
+            for (int i = 0; i < count; ++i) {
+                if (IsNoData(b, out[i])) {
+                    out[i] = kNaN;
+                }
+            }
+        }
+    }
+
+    // The window row's values under grid columns c0 to c0 + count - 1, NaN off the band.
+    template <class T>
+    void Take(const T* row, int c0, int count, double* out) const {
+        if (!consecutive) {
+            const int* cells = columns.data() + c0;
+            for (int i = 0; i < count; ++i) {
+                out[i] = cells[i] >= 0 ? double(row[cells[i]]) : kNaN;
+            }
+            return;
+        }
+        const int from = std::clamp(runFrom - c0, 0, count);
+        const int to = std::clamp(runTo - c0, from, count);
+        std::fill(out, out + from, kNaN);
+        const int shift = c0 + runOffset;
+        for (int i = from; i < to; ++i) {
+            out[i] = double(row[shift + i]);
+        }
+        std::fill(out + to, out + count, kNaN);
+    }
+};
+
+// Keeps the parser's bulk evaluation on the calling thread while it lives, and gives the thread
+// back the thread count it had (the user-interface thread runs evaluators too).
+class OneParserThread {
+public:
+    OneParserThread() {
+#ifdef _OPENMP
+        m_previous = omp_get_max_threads();
+        omp_set_num_threads(1);
+#endif
+    }
+    ~OneParserThread() {
+#ifdef _OPENMP
+        omp_set_num_threads(m_previous);
+#endif
+    }
+    OneParserThread(const OneParserThread&) = delete;
+    OneParserThread& operator=(const OneParserThread&) = delete;
+
+private:
+    [[maybe_unused]] int m_previous = 0;
+};
+
+// One evaluator: a parser of its own over buffers of its own. The parser evaluates a run of cells
+// per call (its bulk mode): every variable is an array with one entry per cell of the run. The
+// evaluators of one evaluation share the expression and read the same band windows.
 struct Evaluator {
     mu::Parser parser;
-    double x = 0.0;
-    double y = 0.0;
+    std::vector<double> x;
+    std::vector<double> y;
+    std::vector<double> results;
+    // The index variables (vb_i), each an array holding i.
+    std::vector<std::vector<double>> indices;
+    // The samples of each planned band under the run: the rewritten references
+    // ("GetVal(vb_i,x,y)") always sample at the evaluated position, so the evaluation reads them
+    // from the band windows through a variable per band instead of calling the sampler. GetVal
+    // calls typed by the operator still go through it.
+    std::vector<std::vector<double>> samples;
     SampleContext context;
     QString error;
-    // The rewritten references ("GetVal(vb_i,x,y)") always sample at the evaluated position: the
-    // evaluation reads them from the row's samples through a variable per band instead of calling
-    // the sampler; GetVal calls typed by the operator still go through it.
-    std::vector<double> gridSamples;
-    std::vector<size_t> referenced;
     std::string evaluated;
 
-    void Define(const calc::Rewritten& formula) {
-        parser.DefineVar("x", &x);
-        parser.DefineVar("y", &y);
-        gridSamples.assign(g_table.size(), kNaN);
+    void Define(const calc::Rewritten& formula, const std::vector<BandPlan>& plans, int bulk) {
+        x.assign(size_t(bulk), 0.0);
+        y.assign(size_t(bulk), 0.0);
+        results.assign(size_t(bulk), 0.0);
+        parser.DefineVar("x", x.data());
+        parser.DefineVar("y", y.data());
+        indices.resize(formula.variables.size());
+        samples.resize(plans.size());
         evaluated = formula.expression;
-        for (const auto& [name, index] : formula.variables) {
-            if (index >= 0 && size_t(index) < g_indices.size()) {
-                parser.DefineVar(name, &g_indices[size_t(index)]);
-                const std::string sample = "gv_" + std::to_string(index);
-                parser.DefineVar(sample, &gridSamples[size_t(index)]);
-                referenced.push_back(size_t(index));
-                const std::string call = "GetVal(" + name + ",x,y)";
-                for (size_t at = evaluated.find(call); at != std::string::npos;
-                     at = evaluated.find(call, at + sample.size())) {
-                    evaluated.replace(at, call.size(), sample);
-                }
+        for (size_t v = 0; v < formula.variables.size(); ++v) {
+            const auto& [name, index] = formula.variables[v];
+            if (index < 0 || size_t(index) >= g_indices.size()) {
+                continue;
+            }
+            indices[v].assign(size_t(bulk), g_indices[size_t(index)]);
+            parser.DefineVar(name, indices[v].data());
+            const auto plan = std::find_if(plans.begin(), plans.end(),
+                                           [&](const BandPlan& p) { return p.table == size_t(index); });
+            if (plan == plans.end()) {
+                continue;
+            }
+            std::vector<double>& run = samples[size_t(plan - plans.begin())];
+            run.assign(size_t(bulk), kNaN);
+            const std::string sample = "gv_" + std::to_string(index);
+            parser.DefineVar(sample, run.data());
+            const std::string call = "GetVal(" + name + ",x,y)";
+            for (size_t at = evaluated.find(call); at != std::string::npos;
+                 at = evaluated.find(call, at + sample.size())) {
+                evaluated.replace(at, call.size(), sample);
             }
         }
         parser.DefineFunUserData("GetVal", SampleOfContext, &context, false);
@@ -372,31 +528,42 @@ struct Evaluator {
         parser.SetExpr(formula.expression);
         EmptyStrips(context);
     }
-    void UseRowSamples() { parser.SetExpr(evaluated); }
+    void UseBandSamples() { parser.SetExpr(evaluated); }
 
-    // Rows first to end (exclusive) of the grid into the buffer, whose row 0 is grid row base.
-    void Rows(const calc::Grid& grid, int n, int first, int end, int base, float* buffer) {
+    // Cells first to end - 1 of the grid in row order into the buffer, which holds the strip
+    // from grid row base on, through the plans' windows of the slot: a run of at most the
+    // buffers' length per parser call, a run taking the pieces of the rows it spans.
+    void Cells(const calc::Grid& grid, int n, int64_t first, int64_t end, int base,
+               const std::vector<BandPlan>& plans, int slot, float* buffer) {
+        // The parser would spread each run over threads of its own; the runs are spread already.
+        const OneParserThread one;
+        const int64_t bulk = int64_t(x.size());
         try {
-            for (int r = first; r < end && !context.readFailed; ++r) {
-                y = grid.top - r * grid.pixel;
-                context.gridY = y;
-                context.row = r;
-                float* line = buffer + size_t(r - base) * size_t(n);
-                for (size_t k : referenced) {
-                    if (g_table[k].readable && context.rowFilled[k] != r) {
-                        FillRow(context, k);
+            for (int64_t cell = first; cell < end && !context.readFailed;) {
+                const int count = int(std::min(bulk, end - cell));
+                for (int done = 0; done < count;) {
+                    const int r = int((cell + done) / n);
+                    const int c0 = int((cell + done) % n);
+                    const int piece = std::min(n - c0, count - done);
+                    const double row = grid.top - r * grid.pixel;
+                    double* xs = x.data() + done;
+                    double* ys = y.data() + done;
+                    for (int i = 0; i < piece; ++i) {
+                        xs[i] = grid.left + (c0 + i) * grid.pixel;
+                        ys[i] = row;
                     }
-                }
-                for (int c = 0; c < n; ++c) {
-                    x = grid.left + c * grid.pixel;
-                    context.gridX = x;
-                    context.column = c;
-                    for (size_t k : referenced) {
-                        gridSamples[k] = g_table[k].readable ? context.rowSamples[k][size_t(c)] : kNaN;
+                    for (size_t k = 0; k < plans.size(); ++k) {
+                        plans[k].Samples(plans[k].windows[slot], r, c0, piece, samples[k].data() + done);
                     }
-                    const float v = static_cast<float>(parser.Eval());
-                    line[c] = std::isfinite(v) ? v : kNoData;
+                    done += piece;
                 }
+                parser.Eval(results.data(), count);
+                float* out = buffer + size_t(cell - int64_t(base) * n);
+                for (int i = 0; i < count; ++i) {
+                    const float v = static_cast<float>(results[size_t(i)]);
+                    out[i] = std::isfinite(v) ? v : kNoData;
+                }
+                cell += count;
             }
         } catch (const mu::Parser::exception_type& e) {
             error = QString::fromStdString(e.GetMsg());
@@ -414,6 +581,31 @@ double RasterCalculatorGetVal(double bandIndex, double x, double y) {
 }
 
 namespace calc {
+
+namespace {
+
+// Digits only, at least one.
+bool IsWholeNumber(const QString& text) {
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+}
+
+// The reference that the "<" at position at closes, when it reads as one ("name<3>") though no
+// row is named so: the name back to the previous operator, bracket, comma or space. Empty when it
+// does not read as a reference.
+QString UnknownReferenceAt(const QString& formula, int at) {
+    const int close = int(formula.indexOf(QLatin1Char('>'), at + 1));
+    if (close < 0 || !IsWholeNumber(formula.mid(at + 1, close - at - 1).trimmed())) {
+        return QString();
+    }
+    const QString delimiters = QStringLiteral(" +-*/^(),;<>=!&|?:");
+    int start = at;
+    while (start > 0 && !delimiters.contains(formula[start - 1])) {
+        --start;
+    }
+    return start < at ? formula.mid(start, close - start + 1) : QString();
+}
+
+}  // namespace
 
 void BuildBandTable(const std::vector<LayerRow>& rows) {
     g_table.clear();
@@ -448,12 +640,14 @@ Rewritten RewriteFormula(const QString& formula, const std::vector<LayerRow>& ro
             if (close < 0) {
                 continue;
             }
+            const QString inside = formula.mid(nameEnd + 1, close - nameEnd - 1).trimmed();
             bool isNumber = false;
-            const int number = formula.mid(nameEnd + 1, close - nameEnd - 1).trimmed().toInt(&isNumber);
-            if (!isNumber) {
+            const int number = inside.toInt(&isNumber);
+            // A band number too large for any band is a band the layer lacks.
+            if (!isNumber && !IsWholeNumber(inside)) {
                 continue;
             }
-            if (number < 1 || number > GDALGetRasterCount(row.dataset)) {
+            if (!isNumber || number < 1 || number > GDALGetRasterCount(row.dataset)) {
                 out.invalidReference = formula.mid(j, close - j + 1);
                 return out;
             }
@@ -479,6 +673,9 @@ Rewritten RewriteFormula(const QString& formula, const std::vector<LayerRow>& ro
             break;
         }
         if (!matched) {
+            if (out.unknownReference.isEmpty() && formula[j] == QLatin1Char('<')) {
+                out.unknownReference = UnknownReferenceAt(formula, j);
+            }
             if (formula[j] != QLatin1Char(' ')) {
                 out.expression += QString(formula[j]).toStdString();
             }
@@ -517,30 +714,50 @@ Grid OutputGrid(const std::vector<GDALDatasetH>& datasets) {
 
 Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString& path,
                        ProgressSink* progress, QString* message) {
-    // Evaluators work on bands of 256 rows each, side by side; each keeps its own strips, so a
-    // top-to-bottom scan still reads each input row about once.
+    const double maxSide = double(std::numeric_limits<int>::max());
+    const bool sized = grid.pixel > 0.0 && grid.columns >= 1.0 && grid.rows >= 1.0 &&
+                       grid.columns <= maxSide && grid.rows <= maxSide;
+    const int n = sized ? int(grid.columns) : 1, m = sized ? int(grid.rows) : 1;
+    // The bands the expression names, each read once per strip for all evaluators.
+    std::vector<BandPlan> plans;
+    for (const auto& variable : formula.variables) {
+        if (variable.second >= 0 && size_t(variable.second) < g_table.size()) {
+            plans.emplace_back();
+            plans.back().table = size_t(variable.second);
+        }
+    }
+    // The evaluators share the cells of each strip; what each holds is a run of cells, so memory
+    // does not grow with their number.
     const int workers = std::clamp(cv::getNumThreads(), 1, 16);
+    const int stripRows = int(std::clamp<int64_t>(kStripCells / n, 1, kStripRows));
+    const int64_t stripCells = int64_t(std::min(stripRows, m)) * n;
+    const int run = int(std::min<int64_t>(kRunCells, (stripCells + workers - 1) / workers));
     std::vector<std::unique_ptr<Evaluator>> evaluators;
     try {
         for (int i = 0; i < workers; ++i) {
             evaluators.push_back(std::make_unique<Evaluator>());
-            evaluators.back()->Define(formula);
+            evaluators.back()->Define(formula, plans, run);
         }
         // Errors the parser finds only when it compiles the expression show before any file.
-        evaluators[0]->x = grid.left;
-        evaluators[0]->y = grid.top;
+        evaluators[0]->x[0] = grid.left;
+        evaluators[0]->y[0] = grid.top;
         evaluators[0]->parser.Eval();
         EmptyStrips(evaluators[0]->context);
+        for (const auto& e : evaluators) {
+            e->UseBandSamples();
+        }
     } catch (const mu::Parser::exception_type& e) {
         *message = QString::fromStdString(e.GetMsg());
         return Result::ParserError;
-    }
-    const double maxSide = double(std::numeric_limits<int>::max());
-    if (!(grid.pixel > 0.0 && grid.columns >= 1.0 && grid.rows >= 1.0 && grid.columns <= maxSide &&
-          grid.rows <= maxSide)) {
+    } catch (const std::bad_alloc&) {
         return Result::CreateFailed;
     }
-    const int n = int(grid.columns), m = int(grid.rows);
+    if (!sized) {
+        return Result::CreateFailed;
+    }
+    if (!kv::RasterFitsOnDisk(path, n, m, 1, GDT_Float32, message)) {
+        return Result::NoSpace;
+    }
     kv::NewFloatRaster output(path);
     const double gt[6] = {grid.left, grid.pixel, 0.0, grid.top, 0.0, -grid.pixel};
     const char* const options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_SAFER",
@@ -548,25 +765,12 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
     if (!output.Create(n, m, options, gt, kNoData, SharedProjection(formula.datasets))) {
         return Result::CreateFailed;
     }
-    GridCells cells;
-    try {
-        cells = CellsOf(formula, grid, n, m);
-    } catch (const std::bad_alloc&) {
-        return Result::CreateFailed;
-    }
-    try {
-        for (const auto& e : evaluators) {
-            e->context.cells = &cells;
-            e->UseRowSamples();
-        }
-    } catch (const mu::Parser::exception_type& e) {
-        *message = QString::fromStdString(e.GetMsg());
-        return Result::ParserError;
-    }
-    const int chunk = kStripRows * workers;
     std::vector<float> buffer;
     try {
-        buffer.resize(size_t(std::min(chunk, m)) * size_t(n));
+        for (BandPlan& plan : plans) {
+            plan.Map(grid, n, m);
+        }
+        buffer.resize(size_t(stripCells));
     } catch (const std::bad_alloc&) {
         return Result::CreateFailed;
     }
@@ -576,22 +780,46 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
         progress->SetStartTime();
     }
     ZQT_PumpMessages();
-    for (int first = 0; first < m; first += chunk) {
+    // The windows of the strip from grid row first on, into the plans' window slot.
+    auto readStrip = [&plans, m, stripRows](int first, int slot) {
+        const int end = std::min(m, first + stripRows);
+        for (BandPlan& plan : plans) {
+            if (!plan.ReadRows(first, end, plan.windows[slot])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!readStrip(0, 0)) {
+        return Result::ReadFailed;
+    }
+    for (int first = 0, slot = 0; first < m; first += stripRows, slot = 1 - slot) {
         if (progress && progress->IsAborted()) {
             progress->SetPos(0);
             return Result::Aborted;
         }
-        const int end = std::min(m, first + chunk);
+        const int end = std::min(m, first + stripRows);
+        // The next strip is read while this one is evaluated and written; the reading ends
+        // before messages are pumped, so that nothing else uses the layers' datasets meanwhile.
+        std::future<bool> next;
+        if (end < m) {
+            next = std::async(std::launch::async, readStrip, end, 1 - slot);
+        }
+        // The strip's cells in row order, an equal share for each evaluator.
+        const int64_t cells = int64_t(end - first) * n;
         cv::parallel_for_(
             cv::Range(0, workers),
             [&](const cv::Range& range) {
                 for (int i = range.start; i < range.end; ++i) {
-                    const int from = first + i * kStripRows;
-                    evaluators[size_t(i)]->Rows(grid, n, from, std::min(end, from + kStripRows), first,
-                                                buffer.data());
+                    evaluators[size_t(i)]->Cells(grid, n, int64_t(first) * n + cells * i / workers,
+                                                 int64_t(first) * n + cells * (i + 1) / workers, first, plans,
+                                                 slot, buffer.data());
                 }
             },
             workers);
+        const bool written = GDALRasterIO(output.Band(), GF_Write, 0, first, n, end - first, buffer.data(), n,
+                                          end - first, GDT_Float32, 0, 0) == CE_None;
+        const bool read = !next.valid() || next.get();
         for (const auto& e : evaluators) {
             if (!e->error.isEmpty()) {
                 *message = e->error;
@@ -601,13 +829,11 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
                 return Result::ReadFailed;
             }
         }
-        for (int strip = first; strip < end; strip += kStripRows) {
-            const int count = std::min(kStripRows, end - strip);
-            if (GDALRasterIO(output.Band(), GF_Write, 0, strip, n, count,
-                             buffer.data() + size_t(strip - first) * size_t(n), n, count, GDT_Float32, 0,
-                             0) != CE_None) {
-                return Result::CreateFailed;
-            }
+        if (!written) {
+            return Result::CreateFailed;
+        }
+        if (!read) {
+            return Result::ReadFailed;
         }
         if (progress) {
             progress->SetPos(int(std::lround(end * 100.0 / m)));
@@ -615,6 +841,8 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
         ZQT_PumpMessages();
     }
     evaluators.clear();
+    plans.clear();
+    buffer = std::vector<float>();
     if (progress) {
         progress->SetPos(0);
     }

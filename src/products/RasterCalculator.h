@@ -43,8 +43,11 @@ struct Rewritten {
     std::vector<std::pair<std::string, int>> variables;
     // The datasets referenced, in the order of their first reference.
     std::vector<GDALDatasetH> datasets;
-    // A reference to a band its layer lacks ("Field<7>"); the formula is refused then.
+    // A reference to a band its layer lacks ("Field<7>", also a number too large for any band);
+    // the formula is refused then.
     QString invalidReference;
+    // The first text that reads as a reference though no row has its name ("nosuch.tif<1>").
+    QString unknownReference;
 };
 // Rewrites the formula against the rows (and the band table BuildBandTable made of them): at each
 // position the first row whose name stands there followed directly by "<", a whole number and
@@ -62,13 +65,16 @@ struct Grid {
 };
 Grid OutputGrid(const std::vector<GDALDatasetH>& datasets);
 
-enum class Result { Done, Aborted, ParserError, CreateFailed, ReadFailed };
+enum class Result { Done, Aborted, ParserError, CreateFailed, ReadFailed, NoSpace };
 
 // Evaluates the rewritten formula over the grid into a tiled Float32 GeoTIFF at path (no data
 // -9999, also for NaN and infinite results; the projection the referenced datasets share, when
 // they share one; overviews), written under a temporary name and put in place only when complete.
-// The progress sink is polled for an abort before every row. On a parser error *message holds the
-// parser's text. Anything but Done leaves the file at path as it was.
+// The grid is evaluated in strips of at most 256 rows (fewer for very wide grids), each strip's
+// cells shared among the evaluators and a run of a row per parser call; the progress sink is
+// polled for an abort before every strip. On a parser error *message holds the parser's text, on
+// NoSpace (an output larger than the free space of its folder) the operator's message. Anything
+// but Done leaves the file at path as it was.
 Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString& path,
                        ProgressSink* progress, QString* message);
 

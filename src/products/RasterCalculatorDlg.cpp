@@ -204,6 +204,16 @@ void CRasterCalculatorDlg::OnBnClickedEvaluate() {
         return;
     }
     if (rewritten.datasets.empty()) {
+        // Nothing to evaluate over: a formula of constants, or names that are no listed layer.
+        if (!rewritten.unknownReference.isEmpty()) {
+            KvMessageBox(QStringLiteral("Unknown layer: %1").arg(rewritten.unknownReference),
+                         MB_OK | MB_ICONEXCLAMATION);
+        } else {
+            const QString example = rows.empty() ? QStringLiteral("name") : rows.front().name;
+            KvMessageBox(
+                QStringLiteral("The formula uses no band of a loaded layer: name one as %1<1>").arg(example),
+                MB_OK | MB_ICONEXCLAMATION);
+        }
         return;
     }
     const calc::Grid grid = calc::OutputGrid(rewritten.datasets);
@@ -233,6 +243,9 @@ void CRasterCalculatorDlg::OnBnClickedEvaluate() {
         }
         case calc::Result::ParserError:
             KvMessageBox(message, MB_OK);
+            break;
+        case calc::Result::NoSpace:
+            KvMessageBox(message, MB_OK | MB_ICONEXCLAMATION);
             break;
         case calc::Result::CreateFailed:
         case calc::Result::ReadFailed:

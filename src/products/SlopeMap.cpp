@@ -6,13 +6,16 @@
 #include <Eigen/Eigenvalues>
 #include <opencv2/core/utility.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/ui/Interaction.h"
 #include "products/ProductsSupport.h"
+#include "raster/GDALListener.h"
 #include "raster/RasterIO.h"
 
 namespace {
@@ -98,12 +101,15 @@ bool FitNormal(double cxx, double cxy, double cyy, double cxz, double cyz, doubl
     return std::isfinite(normal[0] + normal[1] + normal[2]) && normal[2] > 0.0;
 }
 
-// Fits the cells of the centre rows of the range.
+// Fits the cells of the centre rows of the range: rows of dem, a window of the terrain model that
+// holds the 3 rows around each of them; the fit of dem row r goes to row r - outFirstRow of out.
 class SlopeRows : public cv::ParallelLoopBody {
 public:
-    SlopeRows(const cv::Mat& dem, cv::Mat& out, double noData, double pixelWidth, double term5)
+    SlopeRows(const cv::Mat& dem, cv::Mat& out, int outFirstRow, double noData, double pixelWidth,
+              double term5)
         : m_dem(dem),
           m_out(out),
+          m_outFirstRow(outFirstRow),
           m_noData(static_cast<float>(noData)),
           m_noDataIsNaN(std::isnan(noData)),
           m_pw(pixelWidth),
@@ -163,7 +169,7 @@ private:
     }
 
     void FitRow(int r, const std::vector<ColumnSums>& columns) const {
-        auto* out = m_out.ptr<cv::Vec3f>(r);
+        auto* out = m_out.ptr<cv::Vec3f>(r - m_outFirstRow);
         for (int c = kHalf; c < m_dem.cols - kHalf; ++c) {
             WindowSums s;
             const ColumnSums* window = &columns[static_cast<size_t>(c - kHalf)];
@@ -213,6 +219,7 @@ private:
 
     const cv::Mat& m_dem;
     cv::Mat& m_out;
+    int m_outFirstRow;
     float m_noData;
     bool m_noDataIsNaN;
     double m_pw;
@@ -230,16 +237,47 @@ cv::Mat ComputeSlopeGrid(const cv::Mat& dem, double noData, double pixelWidth, d
     if (dem.cols < 2 * kHalf + 1 || dem.rows < 2 * kHalf + 1) {
         return out;
     }
-    SlopeRows body(dem, out, noData, pixelWidth, term5);
+    SlopeRows body(dem, out, 0, noData, pixelWidth, term5);
     cv::parallel_for_(cv::Range(kHalf, dem.rows - kHalf), body);
     return out;
 }
 
-bool ReadSlopeDtm(const QString& path, SlopeDtm* dtm) {
+namespace {
+
+// Rows of the terrain model fitted and written at once: two tile rows of the output, fewer for a
+// model so wide that they would hold more than about two million cells.
+constexpr int kBlockRows = 256;
+constexpr int kTileRows = 128;
+constexpr int64_t kBlockCells = int64_t(1) << 21;
+// GDAL's block cache while the slope map is written: the written tiles leave it as it fills, and
+// so do the tiles its overviews are built from, instead of every tile of the map staying in
+// memory.
+constexpr GIntBig kWriteCacheBytes = GIntBig(256) << 20;
+
+// Keeps GDAL's block cache at most the given size while it lives and gives it back its size.
+class BlockCacheCap {
+public:
+    explicit BlockCacheCap(GIntBig bytes) : m_previous(GDALGetCacheMax64()) {
+        if (bytes < m_previous) {
+            GDALSetCacheMax64(bytes);
+        }
+    }
+    ~BlockCacheCap() { GDALSetCacheMax64(m_previous); }
+    BlockCacheCap(const BlockCacheCap&) = delete;
+    BlockCacheCap& operator=(const BlockCacheCap&) = delete;
+
+private:
+    GIntBig m_previous;
+};
+
+// Opens the terrain model read-only and checks it (a geotransform, exactly one Float32 band with a
+// no-data value), filling everything of dtm but the grid. Tells the operator why a file is refused
+// and answers null then.
+GDALDatasetH OpenSlopeDtm(const QString& path, SlopeDtm* dtm) {
     GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
     if (!ds) {
         KvMessageBox(QStringLiteral("Unable to open DTM file!"), MB_OK | MB_ICONEXCLAMATION);
-        return false;
+        return nullptr;
     }
     GDALRasterBandH band = GDALGetRasterCount(ds) == 1 ? GDALGetRasterBand(ds, 1) : nullptr;
     int hasNoData = 0;
@@ -249,14 +287,85 @@ bool ReadSlopeDtm(const QString& path, SlopeDtm* dtm) {
         dtm->noData = GDALGetRasterNoDataValue(band, &hasNoData);
         valid = hasNoData != 0;
     }
-    if (valid) {
-        const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
-        dtm->grid.create(h, w, CV_32FC1);
-        valid = GDALRasterIO(band, GF_Read, 0, 0, w, h, dtm->grid.data, w, h, GDT_Float32, 0,
-                             static_cast<GSpacing>(dtm->grid.step)) == CE_None;
-        const char* wkt = GDALGetProjectionRef(ds);
-        dtm->projection = wkt ? QString::fromUtf8(wkt) : QString();
+    if (!valid) {
+        GDALClose(ds);
+        KvMessageBox(QStringLiteral("Invalid DTM file!"), MB_OK | MB_ICONEXCLAMATION);
+        return nullptr;
     }
+    const char* wkt = GDALGetProjectionRef(ds);
+    dtm->projection = wkt ? QString::fromUtf8(wkt) : QString();
+    return ds;
+}
+
+enum class SlopeWrite { Done, ReadFailed, WriteFailed };
+
+// Computes the slope grid of the terrain model block by block, each block of rows read with the 3
+// rows around it that its windows take in, and writes it to path as a tiled GeoTIFF of three
+// Float32 bands with overviews (what SaveImageAsGeoTiff writes of the whole grid).
+SlopeWrite WriteSlopeMap(GDALDatasetH ds, const SlopeDtm& dtm, const QString& path) {
+    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+    const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
+    kv::NewFloatRaster output(path);
+    const char* const options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "BIGTIFF=IF_SAFER",
+                                   nullptr};
+    if (!output.Create(w, h, options, dtm.geoTransform, dtm.noData, dtm.projection.toUtf8(), 3)) {
+        return SlopeWrite::WriteFailed;
+    }
+    const BlockCacheCap cap(kWriteCacheBytes);
+    int rows = int(std::clamp<int64_t>(kBlockCells / std::max(w, 1), 1, kBlockRows));
+    if (rows > kTileRows) {
+        rows -= rows % kTileRows;
+    }
+    const bool fits = w >= 2 * kHalf + 1 && h >= 2 * kHalf + 1;
+    cv::Mat window, block;
+    try {
+        window.create(std::min(h, rows + 2 * kHalf), w, CV_32FC1);
+        block.create(std::min(h, rows), w, CV_32FC3);
+    } catch (const cv::Exception&) {
+        return SlopeWrite::WriteFailed;
+    }
+    for (int first = 0; first < h; first += rows) {
+        const int end = std::min(h, first + rows);
+        // The model's rows the block's windows reach, and the block's rows that have full windows.
+        const int top = std::max(0, first - kHalf), bottom = std::min(h, end + kHalf);
+        cv::Mat in = window.rowRange(0, bottom - top);
+        cv::Mat out = block.rowRange(0, end - first);
+        if (GDALRasterIO(band, GF_Read, 0, top, w, bottom - top, in.data, w, bottom - top, GDT_Float32, 0,
+                         static_cast<GSpacing>(in.step)) != CE_None) {
+            return SlopeWrite::ReadFailed;
+        }
+        out.setTo(cv::Scalar::all(static_cast<float>(dtm.noData)));
+        const int from = std::max(first, kHalf), to = std::min(end, h - kHalf);
+        if (fits && from < to) {
+            SlopeRows body(in, out, first - top, dtm.noData, dtm.geoTransform[1], dtm.geoTransform[5]);
+            cv::parallel_for_(cv::Range(from - top, to - top), body);
+        }
+        if (GDALDatasetRasterIO(output.Dataset(), GF_Write, 0, first, w, end - first, out.data, w,
+                                end - first, GDT_Float32, 3, nullptr, 3 * sizeof(float),
+                                static_cast<GSpacing>(out.step), sizeof(float)) != CE_None) {
+            return SlopeWrite::WriteFailed;
+        }
+    }
+    window.release();
+    block.release();
+    CGDALListener listener(nullptr);
+    if (!kv::BuildOverviews(output.Dataset(), &listener) || !output.Place()) {
+        return SlopeWrite::WriteFailed;
+    }
+    return SlopeWrite::Done;
+}
+
+}  // namespace
+
+bool ReadSlopeDtm(const QString& path, SlopeDtm* dtm) {
+    GDALDatasetH ds = OpenSlopeDtm(path, dtm);
+    if (!ds) {
+        return false;
+    }
+    const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
+    dtm->grid.create(h, w, CV_32FC1);
+    const bool valid = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, w, h, dtm->grid.data, w, h,
+                                    GDT_Float32, 0, static_cast<GSpacing>(dtm->grid.step)) == CE_None;
     GDALClose(ds);
     if (!valid) {
         dtm->grid.release();
@@ -267,12 +376,24 @@ bool ReadSlopeDtm(const QString& path, SlopeDtm* dtm) {
 
 bool MakeSlopeMap(const QString& dtmPath, const QString& outputPath, double* noData) {
     SlopeDtm dtm;
-    if (!ReadSlopeDtm(dtmPath, &dtm)) {
+    GDALDatasetH ds = OpenSlopeDtm(dtmPath, &dtm);
+    if (!ds) {
         return false;
     }
-    cv::Mat slope = ComputeSlopeGrid(dtm.grid, dtm.noData, dtm.geoTransform[1], dtm.geoTransform[5]);
-    dtm.grid.release();
-    if (!SaveImageAsGeoTiff(slope, dtm.geoTransform, dtm.projection, dtm.noData, outputPath, nullptr)) {
+    QString space;
+    if (!kv::RasterFitsOnDisk(outputPath, GDALGetRasterXSize(ds), GDALGetRasterYSize(ds), 3, GDT_Float32,
+                              &space)) {
+        GDALClose(ds);
+        KvMessageBox(space, MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    const SlopeWrite written = WriteSlopeMap(ds, dtm, outputPath);
+    GDALClose(ds);
+    if (written == SlopeWrite::ReadFailed) {
+        KvMessageBox(QStringLiteral("Invalid DTM file!"), MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    if (written != SlopeWrite::Done) {
         KvMessageBox(QStringLiteral("Unable to save Slope Map!"), MB_OK | MB_ICONEXCLAMATION);
         return false;
     }

@@ -16,6 +16,7 @@
 #include "document/DocView.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
@@ -238,6 +239,11 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
     // The projection of the red band's dataset, when it has one.
     GDALDatasetH redDataset = GDALGetBandDataset(red);
     const char* wkt = redDataset ? GDALGetProjectionRef(redDataset) : nullptr;
+    QString space;
+    if (!kv::RasterFitsOnDisk(path, n, m, 1, GDT_Float32, &space)) {
+        KvMessageBox(space, MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
     kv::NewFloatRaster output(path);
     const double gt[6] = {left, p, 0.0, top, 0.0, -p};
     const char* const options[] = {"TILED=YES", "BLOCKXSIZE=64",    "BLOCKYSIZE=64",

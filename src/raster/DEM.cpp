@@ -16,6 +16,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/BlockWalk.h"
@@ -252,7 +253,7 @@ void ResampleHeights(const cv::Mat& source, cv::Mat& target) {
 GDALDatasetH CreateDemFile(const QString& path, const cv::Mat& grid, const double* geoTransform,
                            const QString& projection) {
     GDALDriverH gtiff = GDALGetDriverByName("GTiff");
-    if (!gtiff) {
+    if (!gtiff || !kv::RasterFitsOnDisk(path, grid.cols, grid.rows, 1, GDT_Float32)) {
         return nullptr;
     }
     const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_NEEDED", nullptr};
@@ -298,7 +299,9 @@ GDALDatasetH CreateFileLike(const QString& path, GDALDatasetH source) {
     }
     const GDALDataType type = GDALGetRasterDataType(band);
     GDALDatasetH ds =
-        GDALCreate(driver, QFile::encodeName(path).constData(), width, height, 1, type, options.List());
+        kv::RasterFitsOnDisk(path, width, height, 1, type)
+            ? GDALCreate(driver, QFile::encodeName(path).constData(), width, height, 1, type, options.List())
+            : nullptr;
     if (!ds) {
         return nullptr;
     }

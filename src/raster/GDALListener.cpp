@@ -16,6 +16,7 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/RasterIO.h"
@@ -77,7 +78,8 @@ GDALDatasetH CreateResampleTarget(GDALDatasetH src, const QByteArray& path, doub
     int newWidth = static_cast<int>(wantedWidth);
     int newHeight = static_cast<int>(wantedHeight);
     GDALDriverH gtiff = GDALGetDriverByName("GTiff");
-    if (!gtiff) {
+    if (!gtiff || !kv::RasterFitsOnDisk(QFile::decodeName(path), newWidth, newHeight, bands,
+                                        GDALGetRasterDataType(srcBand))) {
         return nullptr;
     }
     GDALDatasetH dst = GDALCreate(gtiff, path.constData(), newWidth, newHeight, bands,

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/raster/DepthTypes.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/ProgressSink.h"
@@ -179,7 +180,8 @@ bool SaveImageAsGeoTiff(const cv::Mat& image, const double* geoTransform, const 
                         double noData, const QString& path, ProgressSink* progress) {
     GDALDataType type = image.empty() ? GDT_Unknown : GetGDALDataType(image.depth());
     GDALDriverH gtiff = GDALGetDriverByName("GTiff");
-    if (type == GDT_Unknown || !gtiff || path.isEmpty()) {
+    if (type == GDT_Unknown || !gtiff || path.isEmpty() ||
+        !kv::RasterFitsOnDisk(path, image.cols, image.rows, image.channels(), type)) {
         return false;
     }
     QString temporary = kv::TemporaryPathFor(path);
@@ -446,14 +448,17 @@ NewFloatRaster::~NewFloatRaster() {
 }
 
 bool NewFloatRaster::Create(int columns, int rows, const char* const* options, const double* gt,
-                            double noData, const QByteArray& projection) {
-    GDALDriverH driver = GDALGetDriverByName("GTiff");
-    m_dataset = driver ? GDALCreate(driver, QFile::encodeName(m_temporary).constData(), columns, rows, 1,
+                            double noData, const QByteArray& projection, int bands) {
+    GDALDriverH driver =
+        RasterFitsOnDisk(m_path, columns, rows, bands, GDT_Float32) ? GDALGetDriverByName("GTiff") : nullptr;
+    m_dataset = driver ? GDALCreate(driver, QFile::encodeName(m_temporary).constData(), columns, rows, bands,
                                     GDT_Float32, const_cast<char**>(options))
                        : nullptr;
-    return m_dataset && GDALSetGeoTransform(m_dataset, const_cast<double*>(gt)) == CE_None &&
-           GDALSetRasterNoDataValue(Band(), noData) == CE_None &&
-           (projection.isEmpty() || GDALSetProjection(m_dataset, projection.constData()) == CE_None);
+    bool ok = m_dataset && GDALSetGeoTransform(m_dataset, const_cast<double*>(gt)) == CE_None;
+    for (int b = 1; ok && b <= bands; ++b) {
+        ok = GDALSetRasterNoDataValue(GDALGetRasterBand(m_dataset, b), noData) == CE_None;
+    }
+    return ok && (projection.isEmpty() || GDALSetProjection(m_dataset, projection.constData()) == CE_None);
 }
 
 bool NewFloatRaster::Place() {

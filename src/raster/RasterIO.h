@@ -74,9 +74,9 @@ bool MoveIntoPlace(const QString& temporary, const QString& path);
 // Removes a temporary GeoTIFF and the side files GDAL may have made for it.
 void RemoveRasterFile(const QString& path);
 
-// A new one-band Float32 GeoTIFF written under a temporary name beside its target: Place() puts
-// it, and the world file GDAL wrote beside it when asked to ("TFW=YES"), in place once it is
-// complete; otherwise the destructor removes it with its side files.
+// A new Float32 GeoTIFF (one band unless asked for more) written under a temporary name beside
+// its target: Place() puts it, and the world file GDAL wrote beside it when asked to ("TFW=YES"),
+// in place once it is complete; otherwise the destructor removes it with its side files.
 class NewFloatRaster {
 public:
     explicit NewFloatRaster(const QString& path);
@@ -85,9 +85,9 @@ public:
     NewFloatRaster& operator=(const NewFloatRaster&) = delete;
 
     // Creates the raster with the GTiff creation options (null-terminated), the geotransform, the
-    // no-data value and the projection (none when empty). False when any of it fails.
+    // no-data value of every band and the projection (none when empty). False when any of it fails.
     bool Create(int columns, int rows, const char* const* options, const double* gt, double noData,
-                const QByteArray& projection);
+                const QByteArray& projection, int bands = 1);
     GDALDatasetH Dataset() const { return m_dataset; }
     GDALRasterBandH Band() const { return m_dataset ? GDALGetRasterBand(m_dataset, 1) : nullptr; }
     // Closes the raster and puts it in place; false when anything written did not reach the file

@@ -1,13 +1,17 @@
 // RASTERCALCULATOR on the Landsat scene and the Olinda DEM: the layer list, the formula built by
 // double clicks and buttons, the sum over the union of the two rasters against an independent
-// sampling, and what is refused (constants only, a parser error, a band the layer lacks) or ends
-// with nothing written (abort, a read that fails); the sampler's no-data rules.
+// sampling, and what is refused (constants only, a parser error, a band the layer lacks, an
+// output larger than the disk) or ends with nothing written (abort, a read that fails); the
+// sampler's no-data rules; the evaluation in runs against the sampler cell by cell, whatever the
+// number of threads.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <gdal.h>
 #include <gtest/gtest.h>
+#include <muParser.h>
+#include <opencv2/core/utility.hpp>
 
 #include <cmath>
 #include <limits>
@@ -103,7 +107,7 @@ TEST_F(RasterCalculatorTest, SumOfTheSceneAndTheDemCoversTheirUnionAtTheFinerPix
         EXPECT_EQ(dialog.m_list.GetItemImage(0, 1), 0);
         EXPECT_EQ(dialog.m_list.GetItemImage(0, 2), -1);
 
-        // Constants only: nothing is asked or written.
+        // Constants only, or a name that is no layer: told, nothing is asked or written.
         dialog.m_editFormula.setText("1 + 2");
         dialog.m_btnEvaluate.click();
         EXPECT_TRUE(ui.Choosers().isEmpty());
@@ -133,9 +137,11 @@ TEST_F(RasterCalculatorTest, SumOfTheSceneAndTheDemCoversTheirUnionAtTheFinerPix
         return -1;
     });
     CmdRasterCalculator(doc.m_pCad);
-    ASSERT_EQ(ui.MessageTexts().size(), 2);
-    EXPECT_EQ(ui.MessageTexts()[0], "Invalid band: L7_ETMs<7>");
-    EXPECT_TRUE(ui.MessageTexts()[1].contains("Unexpected operator"));
+    ASSERT_EQ(ui.MessageTexts().size(), 3);
+    EXPECT_EQ(ui.MessageTexts()[0],
+              "The formula uses no band of a loaded layer: name one as olinda_dem.tif<1>");
+    EXPECT_EQ(ui.MessageTexts()[1], "Invalid band: L7_ETMs<7>");
+    EXPECT_TRUE(ui.MessageTexts()[2].contains("Unexpected operator"));
     EXPECT_EQ(ui.Choosers().size(), 2);
     EXPECT_EQ(ActiveCadCommandId, 0);
 
@@ -256,6 +262,13 @@ TEST(RasterCalculatorFormula, ReferencesNoDataAndSampleTypes) {
     EXPECT_EQ(f.datasets, (std::vector<GDALDatasetH>{b, a, c}));
     EXPECT_EQ(calc::RewriteFormula("2 * my map<3>", rows).invalidReference, "my map<3>");
     EXPECT_EQ(calc::RewriteFormula("L7<0>", rows).invalidReference, "L7<0>");
+    // A band number past any int is a band the layer lacks, not text for the parser.
+    EXPECT_EQ(calc::RewriteFormula("L7<2147483648>", rows).invalidReference, "L7<2147483648>");
+    // What reads as a reference to a layer that is not listed.
+    const calc::Rewritten unknown = calc::RewriteFormula("sqrt(nosuch.tif<1>)+L7<x>", rows);
+    EXPECT_TRUE(unknown.datasets.empty());
+    EXPECT_EQ(unknown.unknownReference, "nosuch.tif<1>");
+    EXPECT_TRUE(calc::RewriteFormula("1/0", rows).unknownReference.isEmpty());
 
     // Samples at cell centres of the default geotransform (500000, 2, 0, 9000000, 0, -2).
     auto at = [](double band, int column, int row) {
@@ -278,4 +291,175 @@ TEST(RasterCalculatorFormula, ReferencesNoDataAndSampleTypes) {
     GDALClose(a);
     GDALClose(b);
     GDALClose(c);
+}
+
+namespace {
+
+// A progress sink that counts the polls for an abort.
+class AbortAfter : public rtest::RecordingProgress {
+public:
+    bool IsAborted() const override {
+        ++polls;
+        return rtest::RecordingProgress::IsAborted();
+    }
+    mutable int polls = 0;
+};
+
+}  // namespace
+
+TEST(RasterCalculatorEvaluation, RunsOfCellsGiveWhatTheSamplerGivesCellByCellWithAnyThreadCount) {
+    const QString folder = kvtest::NewTempFolder("calculator_runs");
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Layer {
+        const char* name;
+        kvtest::RasterSpec spec;
+        std::function<double(int, int, int)> value;
+    };
+    auto spec = [](int w, int h, GDALDataType type, double p, double x0, double y0, bool nd, double noData,
+                   int bands = 1) {
+        kvtest::RasterSpec s;
+        s.width = w;
+        s.height = h;
+        s.type = type;
+        s.bands = bands;
+        s.hasNoData = nd;
+        s.noData = noData;
+        s.geoTransform = {x0, p, 0.0, y0, 0.0, -p};
+        return s;
+    };
+    // Every sample type, coarser and shifted grids (cells repeated or skipped under the output's
+    // columns), finite and infinite no-data, and NaN and infinite cells. The output grid is 2 m
+    // over about 600 rows: several strips, runs across rows.
+    const std::vector<Layer> layers = {
+        {"a", spec(40, 600, GDT_Byte, 2, 500000, 9000000, true, 7),
+         [](int c, int r, int) { return (c * 13 + r * 7) % 256; }},
+        {"b", spec(27, 410, GDT_Int16, 3, 500001, 9000003, true, -5),
+         [](int c, int r, int) { return c * r % 97 - 40; }},
+        {"c", spec(42, 598, GDT_Float32, 2, 499996, 8999998, true, -inf),
+         [inf](int c, int r, int) {
+             return (c + r) % 23 == 0   ? inf
+                    : (c + r) % 29 == 0 ? -inf
+                    : (c + r) % 31 == 0 ? std::nan("")
+                                        : c * 0.25 - r * 0.125;
+         }},
+        {"d", spec(39, 601, GDT_Float64, 2, 500002, 9000002, false, 0, 2),
+         [](int c, int r, int b) { return b * 1000.0 + c - r * 0.001; }},
+        {"e", spec(40, 600, GDT_UInt16, 2, 500000, 9000000, true, 65535),
+         [](int c, int r, int) { return (c * r) % 7 == 0 ? 65535 : c * 1000 + r; }},
+        {"f", spec(13, 300, GDT_Int32, 4, 499990, 9000010, true, -1),
+         [](int c, int r, int) { return (c + r) % 5 == 0 ? -1 : c * 100000 - r; }},
+        {"g", spec(40, 600, GDT_UInt32, 2, 500000, 9000000, false, 0),
+         [](int c, int r, int) { return 4000000000.0 + c * 7 + r; }},
+    };
+    std::vector<calc::LayerRow> rows;
+    for (const Layer& layer : layers) {
+        const QString path = kvtest::WriteRaster(folder + '/' + layer.name + ".tif", layer.spec, layer.value);
+        ASSERT_FALSE(path.isEmpty());
+        rows.push_back({layer.name, GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly)});
+        ASSERT_TRUE(rows.back().dataset);
+    }
+    calc::BuildBandTable(rows);
+    // Operators, functions, the conditional, x and y, a band named twice and a GetVal call of the
+    // operator's own at another position.
+    const calc::Rewritten formula = calc::RewriteFormula(
+        "a<1> + b<1> * 0.5 - c<1> / (d<2> + 1) + sqrt(abs(e<1>)) + (a<1> > 100 ? f<1> : -f<1>) + g<1> * 1e-9 "
+        "+ "
+        "x * 1e-6 - y * 1e-7 + GetVal(0, x + 2, y - 2) + d<1>",
+        rows);
+    ASSERT_EQ(formula.datasets.size(), layers.size());
+    const calc::Grid grid = calc::OutputGrid(formula.datasets);
+    ASSERT_GT(grid.rows, 600);
+
+    // The sampler cell by cell, as one evaluation per cell.
+    mu::Parser parser;
+    double x = 0.0, y = 0.0;
+    std::vector<double> indices(formula.variables.size());
+    parser.DefineVar("x", &x);
+    parser.DefineVar("y", &y);
+    for (size_t v = 0; v < formula.variables.size(); ++v) {
+        indices[v] = formula.variables[v].second;
+        parser.DefineVar(formula.variables[v].first, &indices[v]);
+    }
+    parser.DefineFun("GetVal", RasterCalculatorGetVal, false);
+    parser.SetExpr(formula.expression);
+    const int n = int(grid.columns), m = int(grid.rows);
+    std::vector<float> expected(size_t(n) * size_t(m));
+    int finite = 0;
+    for (int r = 0; r < m; ++r) {
+        for (int c = 0; c < n; ++c) {
+            x = grid.left + c * grid.pixel;
+            y = grid.top - r * grid.pixel;
+            const float v = float(parser.Eval());
+            expected[size_t(r) * size_t(n) + size_t(c)] = std::isfinite(v) ? v : -9999.0f;
+            finite += std::isfinite(v);
+        }
+    }
+    EXPECT_GT(finite, 5000);
+    EXPECT_LT(finite, n * m);
+
+    const int threads = cv::getNumThreads();
+    for (int t : {1, 7}) {
+        cv::setNumThreads(t);
+        const QString output = folder + QStringLiteral("/out%1.gtif").arg(t);
+        QString message;
+        ASSERT_EQ(calc::EvaluateFormula(formula, grid, output, nullptr, &message), calc::Result::Done)
+            << message.toStdString();
+        const std::vector<double> got = kvtest::ReadBand(output);
+        ASSERT_EQ(got.size(), expected.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            ASSERT_EQ(float(got[i]), expected[i])
+                << t << " threads, cell " << i % size_t(n) << "," << i / size_t(n);
+        }
+    }
+    cv::setNumThreads(threads);
+    for (const calc::LayerRow& row : rows) {
+        GDALClose(row.dataset);
+    }
+}
+
+TEST(RasterCalculatorEvaluation,
+     AbortIsSeenEveryStripWhateverTheThreadsAndAnOutputTooLargeForTheDiskIsRefused) {
+    const QString folder = kvtest::NewTempFolder("calculator_strips");
+    kvtest::RasterSpec spec;
+    spec.width = 3;
+    spec.height = 5000;
+    spec.type = GDT_Byte;
+    const QString tall =
+        kvtest::WriteRaster(folder + "/tall.tif", spec, [](int c, int r, int) { return (c + r) % 200; });
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(tall).constData(), GA_ReadOnly);
+    ASSERT_TRUE(ds);
+    const std::vector<calc::LayerRow> rows = {{"tall", ds}};
+    calc::BuildBandTable(rows);
+    const calc::Rewritten formula = calc::RewriteFormula("tall<1> * 2", rows);
+    const calc::Grid grid = calc::OutputGrid(formula.datasets);
+    // The first strip is at most 256 rows (5 % of the rows) however many threads share it: the
+    // operator's Abort is seen that soon, and what the strip holds does not grow with the cores.
+    const int threads = cv::getNumThreads();
+    for (int t : {1, 8}) {
+        cv::setNumThreads(t);
+        AbortAfter progress;
+        progress.abortWhen = [](int pos) { return pos > 0; };
+        QString message;
+        EXPECT_EQ(calc::EvaluateFormula(formula, grid, folder + "/aborted.gtif", &progress, &message),
+                  calc::Result::Aborted);
+        ASSERT_GE(progress.positions.size(), 2u);
+        EXPECT_EQ(progress.positions[1], 5) << t << " threads";
+        EXPECT_EQ(progress.polls, 2);
+    }
+    cv::setNumThreads(threads);
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("aborted").isEmpty());
+
+    // Four billion billion cells at a thousandth of a metre: refused before anything is written.
+    calc::Grid huge = grid;
+    huge.pixel = 0.001;
+    huge.columns = 2e9;
+    huge.rows = 2e9;
+    QString message;
+    EXPECT_EQ(calc::EvaluateFormula(formula, huge, folder + "/huge.gtif", nullptr, &message),
+              calc::Result::NoSpace);
+    EXPECT_TRUE(message.startsWith("A raster of 2000000000 x 2000000000 cells needs "))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(folder))) << message.toStdString();
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("huge").isEmpty());
+    GDALClose(ds);
 }

@@ -1,5 +1,6 @@
 // The slope grid on generated planes and windows, and CREATESLOPEMAP on the Olinda DEM checked
-// against a direct plane fit of every window and against GDAL's own slope.
+// against a direct plane fit of every window and against GDAL's own slope; the map of a model
+// taller than one block against the whole grid written at once.
 #include <QFile>
 #include <QFileInfo>
 
@@ -13,6 +14,7 @@
 #include "platform/math/Wml.h"
 #include "platform/ui/ActiveCommand.h"
 #include "products/SlopeMap.h"
+#include "raster/RasterIO.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -227,6 +229,51 @@ TEST_F(CreateSlopeMapTest, OlindaSlopeMapEqualsADirectFitOfEveryWindowAndSmooths
     const double theirs = gdalSum / interior;
     EXPECT_NEAR(ours, 2.32, 0.01);
     EXPECT_NEAR(theirs, 4.71, 0.01);
+}
+
+TEST_F(CreateSlopeMapTest, AModelWrittenBlockByBlockGivesTheFileOfTheWholeGridWrittenAtOnce) {
+    const QString folder = kvtest::NewTempFolder("slope_blocks");
+    // Five blocks of rows; holes and a NaN cell where the windows of two blocks meet, so that a
+    // block's margin rows decide its edge cells.
+    cv::Mat grid = Grid(150, 1100, [](int c, int r) {
+        if ((r >= 250 && r <= 262 && c >= 40 && c < 60) || (r >= 509 && r <= 515 && c >= 100 && c < 104)) {
+            return double(kNd);
+        }
+        return 100.0 + 0.3 * c + 0.05 * r + 3.0 * std::sin(c * 0.1) + 2.0 * std::cos(r * 0.07);
+    });
+    grid.at<float>(511, 70) = std::numeric_limits<float>::quiet_NaN();
+    grid.at<float>(256, 10) = std::numeric_limits<float>::quiet_NaN();
+    const double gt[6] = {300000.0, 2.5, 0.0, 9100000.0, 0.0, -2.5};
+    const double nd = kNd;
+    const QString dtm = ptest::WriteGrid(folder + "/tall.tif", grid, gt, &nd);
+    ui.AnswerFile(dtm);
+    CmdCreateSlopeMap(nullptr);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"SlopeMap generation done"});
+
+    const cv::Mat whole = ComputeSlopeGrid(grid, nd, gt[1], gt[5]);
+    const QString reference = folder + "/reference.tif";
+    ASSERT_TRUE(SaveImageAsGeoTiff(whole, gt, QString(), nd, reference, nullptr));
+    const QString output = folder + "/tall_SlopeMap.tif";
+    const kvtest::RasterFacts got = kvtest::Inspect(output), want = kvtest::Inspect(reference);
+    ASSERT_TRUE(got.opened);
+    EXPECT_EQ(got.bands, 3);
+    EXPECT_EQ(got.blockX, want.blockX);
+    EXPECT_EQ(got.blockY, want.blockY);
+    EXPECT_EQ(got.noData, want.noData);
+    EXPECT_EQ(got.overviewWidths, want.overviewWidths);
+    EXPECT_EQ(got.overviews, 1);  // 1100 rows: one level
+    for (int b = 1; b <= 3; ++b) {
+        const std::vector<double> a = kvtest::ReadBand(output, b), e = kvtest::ReadBand(reference, b);
+        ASSERT_EQ(a.size(), e.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            ASSERT_EQ(float(a[i]), float(e[i])) << "band " << b << " at " << i % 150 << "," << i / 150;
+        }
+    }
+    int fitted = 0;
+    for (int r = 0; r < whole.rows; ++r)
+        for (int c = 0; c < whole.cols; ++c)
+            fitted += !IsNoDataCell(whole, c, r);
+    EXPECT_GT(fitted, 150000);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // NDVISAVI on the Landsat scene: NDVI and SAVI of bands 3 and 4 against the formulas computed
-// here, the map layer and its legend; an area past the scene's edges; every refusal of the dialog
-// and the worker leaving no file; Abort; the overview levels by the larger side.
+// here, the map layer and its legend, what a killed write left removed by the next; an area past
+// the scene's edges; every refusal of the dialog and the worker leaving no file; Abort; the
+// overview levels by the larger side.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,11 +10,15 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
 
 #include "ProductsFixtures.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
@@ -151,6 +156,22 @@ TEST_F(VegetationIndexTest, NdviAndSaviOfTheSceneFollowTheirFormulasAndJoinThePr
     EXPECT_EQ(doc.m_dLegendMin, *map->m_pRangeMin);
     EXPECT_EQ(doc.m_dLegendMax, *map->m_pRangeMax);
 
+    // A SAVI write killed before: its temporary raster, world file and side file, named after a
+    // process that has ended, go with the next write of that file.
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(ended, nullptr, 0);
+    const QString killed = QFileInfo(kv::TemporaryPathFor(folder + "/savi.gtif"))
+                               .completeBaseName()
+                               .replace(QString("-%1-").arg(::getpid()), QString("-%1-").arg(ended));
+    for (const QString& left : {killed + ".kvsave", killed + ".tfw", killed + ".kvsave.aux.xml"}) {
+        QFile file(folder + '/' + left);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'k'));
+    }
+    ASSERT_EQ(FilesWith(folder, "savi").size(), 3);
     // SAVI with L = 0.5 on the normalised bands.
     ui.AnswerFile(folder + "/savi.gtif");
     Run([](CNDVISAVIDlg& dialog) {
@@ -165,6 +186,7 @@ TEST_F(VegetationIndexTest, NdviAndSaviOfTheSceneFollowTheirFormulasAndJoinThePr
     }
     ASSERT_EQ(doc.m_Maps.count("savi"), 1u);
     EXPECT_EQ(doc.m_Maps["savi"]->m_mapType, MapTypeSAVI);
+    EXPECT_EQ(FilesWith(folder, "savi"), (QStringList{"savi.gtif", "savi.tfw"}));
 }
 
 TEST_F(VegetationIndexTest, AnAreaPastTheRightAndBottomEdgesIsReadAtTrueScale) {

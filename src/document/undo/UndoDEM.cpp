@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/cad/Cad.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/ui/DemUndoFolder.h"
 #include "raster/BlockWalk.h"
 #include "raster/DEM.h"
@@ -49,7 +50,8 @@ public:
     UndoFileWriter(const QString& layerName, cv::Size size) {
         m_path = NewUndoFilePath(layerName);
         GDALDriverH gtiff = GDALGetDriverByName("GTiff");
-        if (m_path.isEmpty() || !gtiff) {
+        if (m_path.isEmpty() || !gtiff ||
+            !kv::RasterFitsOnDisk(m_path, size.width, size.height, 2, GDT_Float32)) {
             return;
         }
         m_dataset = GDALCreate(gtiff, QFile::encodeName(m_path).constData(), size.width, size.height, 2,

@@ -1,16 +1,20 @@
 #include "platform/tools/SafeFile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 namespace kv {
@@ -75,12 +79,34 @@ bool SyncPath(const QString& path, bool folder) {
     return ok;
 }
 
-// The prefix and suffix of the temporaries of a file name; the random part lies between them.
+// The prefix and suffix of the temporaries of a file name; the writer and a random part lie
+// between them.
 QString TemporaryPrefix(const QString& fileName) {
     return QLatin1Char('.') + fileName + QLatin1Char('.');
 }
 
 const QLatin1String kTemporarySuffix(".kvsave");
+
+// The machine in a temporary's name: 8 hex digits of a hash of its name.
+const QString& HostTag() {
+    static const QString tag = QString::fromLatin1(
+        QCryptographicHash::hash(QSysInfo::machineHostName().toUtf8(), QCryptographicHash::Sha1)
+            .toHex()
+            .left(8));
+    return tag;
+}
+
+// Whether the process of this machine that wrote a temporary may still be writing it: it is this
+// process, or it runs (also as another user's, which kill may not signal).
+bool WriterRuns(qint64 pid) {
+    if (pid == qint64(::getpid())) {
+        return true;
+    }
+    if (pid <= 0 || pid > qint64(std::numeric_limits<pid_t>::max())) {
+        return false;
+    }
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
 
 }  // namespace
 
@@ -90,10 +116,12 @@ void SetFileFaultHook(FileFaultHook hook) {
 }
 
 QString TemporaryPathFor(const QString& path) {
+    RemoveStaleTemporaries(path);
     const QFileInfo info(path);
     const QDir dir = info.absoluteDir();
+    const QString writer = HostTag() + QLatin1Char('-') + QString::number(::getpid()) + QLatin1Char('-');
     for (;;) {
-        const QString name = TemporaryPrefix(info.fileName()) +
+        const QString name = TemporaryPrefix(info.fileName()) + writer +
                              QString::number(QRandomGenerator::global()->generate64(), 16) + kTemporarySuffix;
         const QString candidate = dir.filePath(name);
         if (!QFileInfo::exists(candidate)) {
@@ -104,15 +132,29 @@ QString TemporaryPathFor(const QString& path) {
 
 void RemoveStaleTemporaries(const QString& path) {
     const QFileInfo info(path);
+    const QString fileName = info.fileName();
+    if (fileName.isEmpty()) {
+        return;
+    }
     const QDir dir = info.absoluteDir();
-    // The temporary itself and the side files a library may have made beside it.
-    // A temporary of a temporary (a writer handed a temporary as its target) has more leading dots.
-    const QRegularExpression pattern(QStringLiteral("^\\.+%1[0-9a-f]{1,16}%2(\\..*)?$")
-                                         .arg(QRegularExpression::escape(info.fileName() + QLatin1Char('.')),
+    // The temporary itself and the side files a library may have made beside it: appended to its
+    // name, or in place of its extension (a world file). A temporary of a temporary (a writer
+    // handed a temporary as its target) has more leading dots; its first writer decides.
+    const QRegularExpression pattern(QStringLiteral("^\\.+%1(?:([0-9a-f]{8})-([0-9]{1,19})-)?[0-9a-f]{1,16}"
+                                                    "(?:%2(?:\\..*)?|\\.tfw)$")
+                                         .arg(QRegularExpression::escape(fileName + QLatin1Char('.')),
                                               QRegularExpression::escape(kTemporarySuffix)));
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& entry : entries) {
-        if (pattern.match(entry).hasMatch()) {
+        if (!entry.contains(fileName)) {
+            continue;
+        }
+        const QRegularExpressionMatch match = pattern.match(entry);
+        if (!match.hasMatch()) {
+            continue;
+        }
+        const bool named = match.capturedLength(1) > 0;
+        if (!named || (match.captured(1) == HostTag() && !WriterRuns(match.captured(2).toLongLong()))) {
             QFile::remove(dir.filePath(entry));
         }
     }

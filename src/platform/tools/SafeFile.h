@@ -24,10 +24,18 @@ using FileFaultHook = std::function<int(FileStep step, const QString& target)>;
 void SetFileFaultHook(FileFaultHook hook);
 
 // A new name beside path for writing its next version: a hidden file of the same folder that
-// names its target, so that one left behind by a killed program is recognised and removed.
+// names its target and its writer, ".NAME.HOST-PID-RANDOM.kvsave" (HOST a short hash of the
+// machine's name, PID the writing process), so that one left behind by a killed program is
+// recognised. The temporaries of path that such a writer left are removed first
+// (RemoveStaleTemporaries), so every writer clears what an interrupted write of the same target
+// left, whatever the tool.
 QString TemporaryPathFor(const QString& path);
 
-// Removes the temporaries of path (and their side files) that an interrupted write left behind.
+// Removes the temporaries of path, with the side files a library made beside them (".aux.xml",
+// ".ovr", a ".tfw" world file), that an interrupted write left behind: those whose writer was a
+// process of this machine that no longer runs, and those of an earlier naming without a writer.
+// A temporary of a process that still runs (this one among them) or of another machine is left
+// alone: it may still be being written.
 void RemoveStaleTemporaries(const QString& path);
 
 // Syncs a finished temporary to the disk and renames it over path, then syncs the folder. On
