@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTest>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -56,6 +57,35 @@ QString OneLine(const QString& text, int limit = 0) {
         t = t.left(limit - 3) + QLatin1String("...");
     }
     return t;
+}
+
+// The lines of a file's text: a PDF's as pdftotext lays them out, any other file as it stands.
+// Empty, with the reason in *why, when the file cannot be read.
+QStringList FileTextLines(const QString& path, QString* why) {
+    if (!QFileInfo(path).isFile()) {
+        *why = QStringLiteral("no such file");
+        return {};
+    }
+    QByteArray text;
+    if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+        if (!pdftotext.waitForFinished(30000) || pdftotext.exitStatus() != QProcess::NormalExit ||
+            pdftotext.exitCode() != 0) {
+            *why = QStringLiteral("pdftotext could not read it");
+            return {};
+        }
+        text = pdftotext.readAllStandardOutput();
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *why = file.errorString();
+            return {};
+        }
+        text = file.readAll();
+    }
+    return QString::fromUtf8(text).split(QRegularExpression(QStringLiteral("[\\r\\n\\f]+")),
+                                         Qt::SkipEmptyParts);
 }
 
 QString Quoted(const QString& text) {
@@ -482,6 +512,7 @@ Runner::Readiness Runner::ReadinessOf(const Step& step, const State& s, QString*
         case StepKind::ExpectLayers:
         case StepKind::ExpectCell:
         case StepKind::ExpectEntities:
+        case StepKind::ExpectText:
             *awaited = QStringLiteral("the program to settle");
             return (s.pending && !s.byItself) || s.Input() || s.Idle() ? Readiness::Ready : Readiness::Wait;
         default:
@@ -751,6 +782,19 @@ bool Runner::Check(const Step& step, const State& state) {
                             QString::number(count));
             }
             return true;
+        }
+        case StepKind::ExpectText: {
+            QString why;
+            const QStringList lines = FileTextLines(step.text, &why);
+            for (const QString& text : lines) {
+                if (step.expression.match(text).hasMatch()) {
+                    Print(QStringLiteral("    %1").arg(text.simplified()));
+                    return true;
+                }
+            }
+            return fail(
+                QStringLiteral("a line matching /%1/ in %2").arg(step.expression.pattern(), step.text),
+                why.isEmpty() ? QStringLiteral("%1 lines, none matching").arg(lines.size()) : why);
         }
         default:
             return true;

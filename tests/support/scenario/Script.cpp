@@ -55,6 +55,7 @@ const Verb kVerbs[] = {
     {"expect-layers", StepKind::ExpectLayers, Args::Tokens, "expect-layers [dem=N] [ortho=N] [map=N]"},
     {"expect-cell", StepKind::ExpectCell, Args::Tokens, "expect-cell DEM-NAME X Y VALUE [TOLERANCE]"},
     {"expect-entities", StepKind::ExpectEntities, Args::Tokens, "expect-entities LAYER-REGEX COUNT"},
+    {"expect-text", StepKind::ExpectText, Args::Tokens, "expect-text PATH REGEX"},
     {"wait-idle", StepKind::WaitIdle, Args::None, "wait-idle"},
 };
 
@@ -344,6 +345,12 @@ public:
                 return Expression(line, QRegularExpression::anchoredPattern(tokens[0]),
                                   QRegularExpression::CaseInsensitiveOption, &step.expression) &&
                        Count(line, tokens[1], &step.count);
+            case StepKind::ExpectText:
+                if (!needs(2, 2)) {
+                    return false;
+                }
+                step.text = Absolute(tokens[0]);
+                return Expression(line, tokens[1], QRegularExpression::NoPatternOption, &step.expression);
             default:
                 return false;
         }

@@ -39,6 +39,7 @@ enum class StepKind {
     ExpectLayers,
     ExpectCell,
     ExpectEntities,
+    ExpectText,
     WaitIdle,
 };
 
