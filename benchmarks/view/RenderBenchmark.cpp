@@ -13,6 +13,7 @@
 #include <gdal.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -122,8 +123,9 @@ void RegisterRender(const char* kind, int permille) {
         const Args args = {kind, std::to_string(permille)};
         pair->operation = std::string("Repaint while panning (OnCadDrawImage), ") +
                           (std::string(kind) == "dem" ? "DEM" : "RGB orthophoto");
-        pair->input =
-            "16000 x 16000, 1280 x 800 window, " + std::to_string(permille / 10) + " % of its cells";
+        char scale[32];
+        std::snprintf(scale, sizeof scale, "%g", permille / 1000.0);
+        pair->input = std::string("16000 x 16000, 1280 x 800 window, ") + scale + " window pixels per cell";
         pair->ours = {"ours", {bench::Self("render-ours", {kind, std::to_string(permille), ours})}, {ours}};
         pair->peer = {"GDALRasterIO + QPainter::drawImage",
                       {bench::Self("render-peer", {kind, std::to_string(permille), theirs})},
