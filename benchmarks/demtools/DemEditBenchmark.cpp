@@ -1,38 +1,38 @@
-// The area edits side by side with their nearest peers, on a 4000 x 4000 DEM made from the Olinda
-// DEM by bilinear upsampling, with 4.5 % of its cells cut out as irregular holes:
-//   erode        - ErodeDem over the whole DEM against cv::erode of the same valid mask;
-//   gap closing  - CloseDemGaps over the whole DEM against GDALFillNodata (filled values compared
-//                  before timing), and the gap filler on its own;
-//   flood fill   - FloodFillDem of the flat sea against cv::floodFill of the same seed;
-//   offset       - OffsetDemArea over the whole DEM against cv::add under the valid mask.
-// Flood fill and offset report cells per second, so that their cost per million cells reads off.
-#include <benchmark/benchmark.h>
+// The area edits of a 4000 x 4000 DEM (the Olinda DEM upsampled bilinearly) with 4.5 % of its
+// cells cut out as irregular holes, over the whole DEM:
+//   erode, flood fill, offset - the worker on the grid in memory against OpenCV doing the same to
+//       the same grid (the validity mask eroded and no data written where it fell, the fill of the
+//       seed's component, the add under the validity mask), timed in process; the grids must match;
+//   gap filler - CGridGaps against GDALFillNodata, image in and image out, timed in process;
+//   gap closing - the command's work from file to file: the DEM loaded, its gaps closed and saved
+//       (a new file with its overviews, put in place) against gdal_fillnodata.py writing the filled
+//       DEM and gdaladdo giving it the same overviews.
+#include <QFile>
+
 #include <gdal.h>
 #include <gdal_alg.h>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <opencv2/imgproc.hpp>
+#include <cstdlib>
 #include <vector>
 
-#include "UpsampledDem.h"
+#include "Bench.h"
+#include "Data.h"
 #include "demtools/DemEditWorkers.h"
 #include "platform/gridding/GridGaps.h"
 #include "raster/DEM.h"
 
 namespace {
 
-constexpr int kSize = 4000;
-constexpr double kHoleShare = 0.045;
-constexpr double kGdalSearchDistance = 100;
+using bench::Args;
 
-cv::Mat g_holed;  // the upsampled DEM with its holes
-cv::Mat g_valid;  // 255 where g_holed holds data
-std::unique_ptr<CDEM> g_dem;
-CPgon g_whole;  // an area over every cell of the DEM
-cv::Point g_sea;
-int g_seaCells = 0;
+constexpr int kSide = 4000;
+constexpr double kHoleShare = 0.045;
+constexpr float kNoValue = -9999.0f;
+constexpr int kGdalSearchDistance = 100;
+
+const bench::Files File("demedit");
 
 // Irregular holes: the lowest 4.5 % of a smooth random field made of a coarse and a fine
 // component, so that blobs of a few cells and of a hundred cells both occur.
@@ -41,8 +41,8 @@ cv::Mat HolePattern() {
     cv::Mat coarse(40, 40, CV_32FC1), fine(400, 400, CV_32FC1), a, b;
     rng.fill(coarse, cv::RNG::UNIFORM, 0.0, 1.0);
     rng.fill(fine, cv::RNG::UNIFORM, 0.0, 1.0);
-    cv::resize(coarse, a, cv::Size(kSize, kSize), 0, 0, cv::INTER_CUBIC);
-    cv::resize(fine, b, cv::Size(kSize, kSize), 0, 0, cv::INTER_CUBIC);
+    cv::resize(coarse, a, cv::Size(kSide, kSide), 0, 0, cv::INTER_CUBIC);
+    cv::resize(fine, b, cv::Size(kSide, kSide), 0, 0, cv::INTER_CUBIC);
     cv::Mat field = a + 0.6 * b;
     std::vector<float> sorted(field.begin<float>(), field.end<float>());
     auto at = sorted.begin() + ptrdiff_t(kHoleShare * double(sorted.size()));
@@ -50,223 +50,253 @@ cv::Mat HolePattern() {
     return field < *at;
 }
 
-void ResetGrid() {
-    g_holed.copyTo(g_dem->m_grid);
+bool MakeHoledDem() {
+    return File.MakeOnce("1", [] {
+        cv::Mat dem;
+        double gt[6];
+        if (!bench::ReadUpsampled(KV_BENCH_DEM, kSide, &dem, gt)) {
+            return false;
+        }
+        dem.setTo(kNoValue, HolePattern());
+        return bench::WriteRaster(dem, gt, File("dem.tif"));
+    });
 }
 
-void BM_ErodeDem(benchmark::State& state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        ResetGrid();
-        state.ResumeTiming();
-        ErodeDem(*g_dem, g_whole, nullptr);
-    }
-}
+const char* const kHoles = "4000 x 4000 DEM, 4.5 % holes";
 
-// As the command runs it: the before and after images of the undo record are made as well.
-void BM_ErodeDem_WithUndoImages(benchmark::State& state) {
-    const DemEditRecorder keep = [](CDEM&, const DemEditWindow& edit) {
-        benchmark::DoNotOptimize(edit.before->data);
-        return 1;
-    };
-    for (auto _ : state) {
-        state.PauseTiming();
-        ResetGrid();
-        state.ResumeTiming();
-        ErodeDem(*g_dem, g_whole, nullptr, keep);
-    }
-}
-
-void BM_CvErode(benchmark::State& state) {
-    cv::Mat eroded;
-    const cv::Mat square = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3));
-    for (auto _ : state) {
-        cv::erode(g_valid, eroded, square, cv::Point(-1, -1), kErodeReach);
-        benchmark::DoNotOptimize(eroded.data);
-    }
-}
-
-void BM_CloseDemGaps(benchmark::State& state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        ResetGrid();
-        state.ResumeTiming();
-        CloseDemGaps(*g_dem, g_whole, nullptr);
-    }
-}
-
-// The gap filler by itself on the same grid and area: what the worker adds is the difference.
-void BM_CGridGapsAlone(benchmark::State& state) {
-    const cv::Mat all(kSize, kSize, CV_8UC1, cv::Scalar(255));
-    for (auto _ : state) {
-        cv::Mat filled = CGridGaps().Process(g_holed, all, kNoData, 0.1);
-        benchmark::DoNotOptimize(filled.data);
-    }
-}
-
-// GDALFillNodata on an in-memory band holding the holed grid; only the fill is timed when a state
-// is given. False when GDAL fails.
-bool GdalFillNodata(cv::Mat* filled, benchmark::State* state) {
-    GDALDriverH driver = GDALGetDriverByName("MEM");
-    GDALDatasetH ds = driver ? GDALCreate(driver, "", kSize, kSize, 1, GDT_Float32, nullptr) : nullptr;
-    if (!ds) {
+// A pair of two sides of this program that leave their grids for a cell by cell comparison.
+bool InMemoryPair(bench::Pair* pair, const char* operation, const char* peer, const char* name, Args extra,
+                  double tolerance, int threads) {
+    if (!MakeHoledDem()) {
         return false;
     }
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    bool ok = GDALSetRasterNoDataValue(band, kNoData) == CE_None &&
-              GDALRasterIO(band, GF_Write, 0, 0, kSize, kSize, g_holed.data, kSize, kSize, GDT_Float32, 0,
-                           0) == CE_None;
-    if (state) {
-        state->ResumeTiming();
-    }
-    ok = ok && GDALFillNodata(band, nullptr, kGdalSearchDistance, 0, 0, nullptr, nullptr, nullptr) == CE_None;
-    if (state) {
-        state->PauseTiming();
-    }
-    if (ok && filled) {
-        filled->create(kSize, kSize, CV_32FC1);
-        ok = GDALRasterIO(band, GF_Read, 0, 0, kSize, kSize, filled->data, kSize, kSize, GDT_Float32, 0, 0) ==
-             CE_None;
-    }
-    GDALClose(ds);
-    return ok;
+    pair->operation = operation;
+    pair->input = kHoles;
+    pair->threads = threads;
+    const std::string ours = File(std::string(name) + "_ours.tif");
+    const std::string theirs = File(std::string(name) + "_peer.tif");
+    Args args = {File("dem.tif")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Args oursArgs = args, theirArgs = args;
+    oursArgs.push_back(ours);
+    theirArgs.push_back(theirs);
+    pair->ours = {"ours", {bench::Self(std::string(name) + "-ours", oursArgs)}, {ours}};
+    pair->peer = {peer, {bench::Self(std::string(name) + "-peer", theirArgs)}, {theirs}};
+    pair->check = bench::RastersAgree(ours, theirs, tolerance);
+    return true;
 }
 
-void BM_GDALFillNodata(benchmark::State& state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        if (!GdalFillNodata(nullptr, &state)) {
-            state.SkipWithError("GDALFillNodata failed");
-        }
-        state.ResumeTiming();
-    }
-}
+// ---- erode
 
-void BM_FloodFillDem(benchmark::State& state) {
-    ResetGrid();
-    const double* gt = g_dem->m_geoTransform;
-    const double x = gt[0] + (g_sea.x + 0.5) * gt[1], y = gt[3] + (g_sea.y + 0.5) * gt[5];
-    float reference = 1111.0f;
-    for (auto _ : state) {
-        // Each fill turns the sea to the other reference, so the next one fills the same cells.
-        if (FloodFillDem(*g_dem, x, y, reference, nullptr) != g_seaCells) {
-            state.SkipWithError("flood fill reached other cells");
-        }
-        reference = reference == 1111.0f ? 2222.0f : 1111.0f;
-    }
-    state.SetItemsProcessed(int64_t(state.iterations()) * g_seaCells);
-}
+const bench::PairRegistration kErode("erode", [](bench::Pair* pair) {
+    return InMemoryPair(pair, "Erode (ErodeDem, whole DEM)", "cv::erode of the valid mask", "erode", {}, 0.0,
+                        bench::ParallelThreads());
+});
 
-void BM_CvFloodFill(benchmark::State& state) {
-    ResetGrid();
-    cv::Mat mask(kSize + 2, kSize + 2, CV_8UC1);
-    const int flags = 4 | cv::FLOODFILL_FIXED_RANGE | cv::FLOODFILL_MASK_ONLY | (255 << 8);
-    for (auto _ : state) {
-        mask.setTo(0);
-        if (cv::floodFill(g_dem->m_grid, mask, g_sea, 0, nullptr, 0, 0, flags) != g_seaCells) {
-            state.SkipWithError("cv::floodFill reached other cells");
-        }
-    }
-    state.SetItemsProcessed(int64_t(state.iterations()) * g_seaCells);
-}
-
-void BM_OffsetDemArea(benchmark::State& state) {
-    ResetGrid();
-    double offset = 0.5;
-    for (auto _ : state) {
-        OffsetDemArea(*g_dem, g_whole, offset, nullptr);
-        offset = -offset;
-    }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kSize * kSize);
-}
-
-void BM_CvAddUnderMask(benchmark::State& state) {
-    ResetGrid();
-    double offset = 0.5;
-    for (auto _ : state) {
-        cv::add(g_dem->m_grid, cv::Scalar(offset), g_dem->m_grid, g_valid);
-        offset = -offset;
-    }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kSize * kSize);
-}
-
-BENCHMARK(BM_ErodeDem)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ErodeDem_WithUndoImages)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CvErode)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CloseDemGaps)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CGridGapsAlone)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_GDALFillNodata)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_FloodFillDem)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CvFloodFill)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_OffsetDemArea)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CvAddUnderMask)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-double MeanAbsDiff(const cv::Mat& a, const cv::Mat& b, const cv::Mat& where) {
-    cv::Mat diff;
-    cv::absdiff(a, b, diff);
-    return cv::mean(diff, where)[0];
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    GDALAllRegister();
-    cv::Mat original;
-    g_dem = std::make_unique<CDEM>(nullptr);
-    if (!ReadUpsampled(KV_BENCH_DEM, kSize, &original, g_dem->m_geoTransform)) {
-        std::fprintf(stderr, "cannot read %s\n", KV_BENCH_DEM);
+const bench::SideRegistration kErodeOurs("erode-ours", [](const Args& a) {
+    auto dem = bench::LoadDem(a[0]);
+    if (!dem) {
         return 1;
     }
-    const cv::Mat holes = HolePattern();
-    g_holed = original.clone();
-    g_holed.setTo(kNoData, holes);
-    g_valid = ~holes;
-    ResetGrid();
-    const double* gt = g_dem->m_geoTransform;
-    const Wml::Point2 corners[4] = {{gt[0] + 0.5 * gt[1], gt[3] + 0.5 * gt[5]},
-                                    {gt[0] + (kSize - 0.5) * gt[1], gt[3] + 0.5 * gt[5]},
-                                    {gt[0] + (kSize - 0.5) * gt[1], gt[3] + (kSize - 0.5) * gt[5]},
-                                    {gt[0] + 0.5 * gt[1], gt[3] + (kSize - 0.5) * gt[5]}};
-    g_whole = CPgon(corners, 4);
+    const CPgon whole = bench::WholeArea(*dem);
+    const bool ok = bench::TimeOperation([&] { return ErodeDem(*dem, whole, nullptr) > 0; });
+    return ok && bench::KeepRaster(dem->m_grid, dem->m_geoTransform, a[1]) ? 0 : 1;
+});
 
-    // The flood fill's seed: the valid sea cell (height 0) with the largest run of zeros.
+const bench::SideRegistration kErodePeer("erode-peer", [](const Args& a) {
+    cv::Mat grid;
+    double gt[6];
+    if (!bench::ReadRaster(a[0], &grid, gt)) {
+        return 1;
+    }
+    const cv::Mat square =
+        cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * kErodeReach + 1, 2 * kErodeReach + 1));
+    bench::TimeOperation([&] {
+        cv::Mat eroded;
+        cv::erode(grid != kNoValue, eroded, square);
+        grid.setTo(kNoValue, eroded == 0);
+        return true;
+    });
+    return bench::KeepRaster(grid, gt, a[1]) ? 0 : 1;
+});
+
+// ---- flood fill: the flat sea, the largest component of zeros
+
+// The seed of the flood fill: the valid cell of height 0 whose component is the largest.
+bool FindSea(cv::Point* seed, int* cells) {
+    cv::Mat grid;
+    if (!bench::ReadRaster(File("dem.tif"), &grid)) {
+        return false;
+    }
     cv::Mat fillMask;
     cv::Rect bounds;
-    for (int r = 0; r < kSize; r += 97) {
-        for (int c = 0; c < kSize; c += 97) {
-            if (g_holed.at<float>(r, c) == 0.0f) {
-                const int cells = FloodFillComponent(g_holed, cv::Point(c, r), fillMask, bounds);
-                if (cells > g_seaCells) {
-                    g_seaCells = cells;
-                    g_sea = cv::Point(c, r);
+    *cells = 0;
+    for (int r = 0; r < kSide; r += 97) {
+        for (int c = 0; c < kSide; c += 97) {
+            if (grid.at<float>(r, c) == 0.0f) {
+                const int n = FloodFillComponent(grid, cv::Point(c, r), fillMask, bounds);
+                if (n > *cells) {
+                    *cells = n;
+                    *seed = cv::Point(c, r);
                 }
             }
         }
     }
+    return *cells > 0;
+}
 
-    // Gap closing compared with GDAL's fill and with the cut-out heights.
-    CloseDemGaps(*g_dem, g_whole, nullptr);
-    const cv::Mat ours = g_dem->m_grid.clone();
-    ResetGrid();
-    cv::Mat gdal;
-    if (!GdalFillNodata(&gdal, nullptr)) {
-        std::fprintf(stderr, "GDALFillNodata failed\n");
+constexpr float kFillHeight = 1111.0f;
+
+const bench::PairRegistration kFlood("flood_fill", [](bench::Pair* pair) {
+    cv::Point sea;
+    int cells = 0;
+    if (!MakeHoledDem() || !FindSea(&sea, &cells) ||
+        !InMemoryPair(pair, "Flood fill (FloodFillDem)", "cv::floodFill", "flood",
+                      {std::to_string(sea.x), std::to_string(sea.y)}, 0.0, 1)) {
+        return false;
+    }
+    pair->input = std::string(kHoles) + ", the sea of " + std::to_string(cells) + " cells";
+    return true;
+});
+
+const bench::SideRegistration kFloodOurs("flood-ours", [](const Args& a) {
+    auto dem = bench::LoadDem(a[0]);
+    if (!dem) {
         return 1;
     }
-    double lo = 0, hi = 0;
-    cv::minMaxLoc(original, &lo, &hi);
-    std::printf("DEM %d x %d, heights %.1f to %.1f; holes %.2f %% of the cells (%d left by CloseDemGaps)\n",
-                kSize, kSize, lo, hi, 100.0 * cv::countNonZero(holes) / (double(kSize) * kSize),
-                cv::countNonZero(ours == kNoData));
-    std::printf("flood fill seed (%d, %d): %d cells of the sea\n", g_sea.x, g_sea.y, g_seaCells);
-    std::printf(
-        "mean absolute difference over the holes: CloseDemGaps vs original %.3f, GDALFillNodata vs "
-        "original %.3f, CloseDemGaps vs GDALFillNodata %.3f\n",
-        MeanAbsDiff(ours, original, holes), MeanAbsDiff(gdal, original, holes),
-        MeanAbsDiff(ours, gdal, holes));
+    const double* gt = dem->m_geoTransform;
+    const double x = gt[0] + (std::atoi(a[1].c_str()) + 0.5) * gt[1];
+    const double y = gt[3] + (std::atoi(a[2].c_str()) + 0.5) * gt[5];
+    const bool ok = bench::TimeOperation([&] { return FloodFillDem(*dem, x, y, kFillHeight, nullptr) > 0; });
+    return ok && bench::KeepRaster(dem->m_grid, gt, a[3]) ? 0 : 1;
+});
 
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+const bench::SideRegistration kFloodPeer("flood-peer", [](const Args& a) {
+    cv::Mat grid;
+    double gt[6];
+    if (!bench::ReadRaster(a[0], &grid, gt)) {
+        return 1;
+    }
+    const cv::Point seed(std::atoi(a[1].c_str()), std::atoi(a[2].c_str()));
+    const bool ok = bench::TimeOperation([&] {
+        return cv::floodFill(grid, seed, kFillHeight, nullptr, 0, 0, 4 | cv::FLOODFILL_FIXED_RANGE) > 0;
+    });
+    return ok && bench::KeepRaster(grid, gt, a[3]) ? 0 : 1;
+});
+
+// ---- offset
+
+constexpr double kOffset = 0.5;
+
+const bench::PairRegistration kOffsetPair("offset", [](bench::Pair* pair) {
+    return InMemoryPair(pair, "Offset (OffsetDemArea, whole DEM)", "cv::add under the valid mask", "offset",
+                        {}, 1e-4, bench::ParallelThreads());
+});
+
+const bench::SideRegistration kOffsetOurs("offset-ours", [](const Args& a) {
+    auto dem = bench::LoadDem(a[0]);
+    if (!dem) {
+        return 1;
+    }
+    const CPgon whole = bench::WholeArea(*dem);
+    const bool ok = bench::TimeOperation([&] { return OffsetDemArea(*dem, whole, kOffset, nullptr) > 0; });
+    return ok && bench::KeepRaster(dem->m_grid, dem->m_geoTransform, a[1]) ? 0 : 1;
+});
+
+const bench::SideRegistration kOffsetPeer("offset-peer", [](const Args& a) {
+    cv::Mat grid;
+    double gt[6];
+    if (!bench::ReadRaster(a[0], &grid, gt)) {
+        return 1;
+    }
+    bench::TimeOperation([&] {
+        cv::add(grid, cv::Scalar(kOffset), grid, grid != kNoValue);
+        return true;
+    });
+    return bench::KeepRaster(grid, gt, a[1]) ? 0 : 1;
+});
+
+// ---- the gap filler alone, image in and image out
+
+// Filled values of two fillers differ: the check asks for the same cells filled and heights
+// that stay close to each other.
+constexpr double kFillTolerance = 2.0;
+
+const bench::PairRegistration kGapFiller("gap_filler", [](bench::Pair* pair) {
+    if (!InMemoryPair(pair, "Gap filler (CGridGaps)", "GDALFillNodata", "filler", {}, kFillTolerance, 1)) {
+        return false;
+    }
+    const std::string ours = File("filler_ours.tif"), theirs = File("filler_peer.tif");
+    pair->check = bench::RastersAgree(ours, theirs, kFillTolerance, 0.01, 0.0);
+    return true;
+});
+
+const bench::SideRegistration kFillerOurs("filler-ours", [](const Args& a) {
+    cv::Mat grid, filled;
+    double gt[6];
+    if (!bench::ReadRaster(a[0], &grid, gt)) {
+        return 1;
+    }
+    const cv::Mat all(grid.size(), CV_8UC1, cv::Scalar(255));
+    bench::TimeOperation([&] {
+        filled = CGridGaps().Process(grid, all, kNoValue, 0.1);
+        return !filled.empty();
+    });
+    return !filled.empty() && bench::KeepRaster(filled, gt, a[1]) ? 0 : 1;
+});
+
+const bench::SideRegistration kFillerPeer("filler-peer", [](const Args& a) {
+    cv::Mat grid, filled;
+    double gt[6];
+    if (!bench::ReadRaster(a[0], &grid, gt)) {
+        return 1;
+    }
+    const bool ok = bench::TimeOperation([&] {
+        GDALDatasetH ds =
+            GDALCreate(GDALGetDriverByName("MEM"), "", grid.cols, grid.rows, 1, GDT_Float32, nullptr);
+        if (!ds) {
+            return false;
+        }
+        GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+        filled.create(grid.size(), CV_32FC1);
+        const bool done =
+            GDALSetRasterNoDataValue(band, kNoValue) == CE_None &&
+            GDALRasterIO(band, GF_Write, 0, 0, grid.cols, grid.rows, grid.data, grid.cols, grid.rows,
+                         GDT_Float32, 0, 0) == CE_None &&
+            GDALFillNodata(band, nullptr, kGdalSearchDistance, 0, 0, nullptr, nullptr, nullptr) == CE_None &&
+            GDALRasterIO(band, GF_Read, 0, 0, grid.cols, grid.rows, filled.data, grid.cols, grid.rows,
+                         GDT_Float32, 0, 0) == CE_None;
+        GDALClose(ds);
+        return done;
+    });
+    return ok && bench::KeepRaster(filled, gt, a[1]) ? 0 : 1;
+});
+
+// ---- gap closing from file to file
+
+const bench::PairRegistration kCloseGaps("close_gaps", [](bench::Pair* pair) {
+    if (!MakeHoledDem()) {
+        return false;
+    }
+    const std::string ours = File("close_ours.tif"), theirs = File("close_peer.tif");
+    pair->operation = "Gap closing (CloseDemGaps, DEM loaded and saved)";
+    pair->input = kHoles;
+    pair->ours = {"ours", {bench::Self("close-ours", {ours})}, {}, [ours] {
+                      return bench::CopyFile(File("dem.tif"), ours);
+                  }};
+    pair->peer = {"gdal_fillnodata.py -md 100 + gdaladdo",
+                  // Its creation options take every word after them: the files come first.
+                  {{"gdal_fillnodata.py", "-q", "-md", std::to_string(kGdalSearchDistance), File("dem.tif"),
+                    theirs, "-co", "TILED=YES", "-co", "BLOCKXSIZE=256", "-co", "BLOCKYSIZE=256"},
+                   bench::OverviewsLike(theirs, kSide, kSide)},
+                  {theirs}};
+    pair->check = bench::RastersAgree(ours, theirs, kFillTolerance, 0.01, 0.0);
+    return true;
+});
+
+const bench::SideRegistration kCloseOurs("close-ours", [](const Args& a) {
+    auto dem = bench::LoadDem(a[0], true);
+    return dem && CloseDemGaps(*dem, bench::WholeArea(*dem), nullptr) > 0 && dem->SaveData() ? 0 : 1;
+});
+
+}  // namespace

@@ -1,24 +1,16 @@
-// New DEMs from points and by resampling, side by side with GDAL's command-line tools, each run as
-// a process of its own so that its time and peak memory are the whole process's:
-//   gridding - 10 million points sampled from the Olinda DEM (upsampled bilinearly to 4000 x 4000,
-//              points at random places, their heights interpolated) into cells of about one point
-//              each: our worker reading the points from LAS and from ASCII x y z, against
-//              gdal_grid -a maximum:radius1=g/2:radius2=g/2 reading them from CSV;
-//   spacing  - the spacing estimate the command runs before it asks for the cell size (in
-//              process, LAS);
+// New DEMs from points and by resampling, against GDAL's programs, each side a whole process from
+// file to file:
+//   DEM from points - 10 million points sampled from the Olinda DEM (upsampled bilinearly to
+//              4000 x 4000, points at random places, heights interpolated, whole centimetres) in one
+//              ASCII file "x y z", into cells of about one point each: our gridder (the highest
+//              point of each cell) against gdal_rasterize -3d burning the same file's points, which
+//              is sorted by height so that the last point burnt into a cell is its highest;
 //   resize   - the 4000 x 4000 DEM from 2.5 m to 3.2 m cells: ResampleRasterGDAL (bilinear warp and
-//              the overview levels of the program-wide rule) against gdalwarp -r bilinear -tr and
-//              gdaladdo -r nearest for the same levels.
-// The data are made once in /tmp/kv_bench_points. The program runs itself with --grid or --resize
-// for our side of each pair.
-#include <QCoreApplication>
-#include <QDir>
+//              the program's overview levels) against gdalwarp -r bilinear -tr and gdaladdo.
 #include <QFile>
-#include <QFileInfo>
+#include <QStringList>
 
-#include <benchmark/benchmark.h>
 #include <gdal.h>
-#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -27,217 +19,179 @@
 #include <string>
 #include <vector>
 
-#include "BenchProcess.h"
-#include "UpsampledDem.h"
+#include "Bench.h"
+#include "Data.h"
 #include "demtools/DemFromPoints.h"
-#include "platform/las/Las.h"
 #include "raster/GDALListener.h"
-#include "raster/RasterIO.h"
 
 namespace {
+
+using bench::Args;
 
 constexpr int kDemSide = 4000;
 constexpr long kPoints = 10'000'000;
 constexpr double kResizeFrom = 2.5;
 constexpr double kResizeTo = 3.2;
-const QString kFolder = QStringLiteral("/tmp/kv_bench_points");
 
-struct Data {
-    QString las, xyz, vrt, dem;
-    double gsd = 0.0;
-    double xmin = 0.0, xmax = 0.0, ymin = 0.0, ymax = 0.0;
-    int width = 0, height = 0;
-};
-Data g_data;
-std::string g_self;
+const bench::Files File("points");
 
-bool MakeData() {
-    QDir().mkpath(kFolder);
-    g_data.las = kFolder + "/points.las";
-    g_data.xyz = kFolder + "/points.xyz";
-    g_data.vrt = kFolder + "/points.vrt";
-    g_data.dem = kFolder + "/dem.tif";
-    cv::Mat dem;
-    double gt[6];
-    if (!ReadUpsampled(KV_BENCH_DEM, kDemSide, &dem, gt)) {
-        return false;
+// The points' box and cell size, kept beside them: (xmin, xmax, ymin, ymax, gsd).
+bool ReadBox(double box[5]) {
+    std::FILE* f = std::fopen(File("box.txt").c_str(), "rb");
+    const bool ok =
+        f && std::fscanf(f, "%lf %lf %lf %lf %lf", &box[0], &box[1], &box[2], &box[3], &box[4]) == 5;
+    if (f) {
+        std::fclose(f);
     }
-    g_data.xmin = gt[0];
-    g_data.xmax = gt[0] + gt[1] * kDemSide;
-    g_data.ymax = gt[3];
-    g_data.ymin = gt[3] + gt[5] * kDemSide;
-    // About one point a cell.
-    g_data.gsd = std::sqrt((g_data.xmax - g_data.xmin) * (g_data.ymax - g_data.ymin) / double(kPoints));
-    if (QFileInfo::exists(kFolder + "/complete")) {
-        return true;
-    }
-    // The resize source: the upsampled DEM with 2.5 m cells.
-    const double resizeSource[6] = {300000.0, kResizeFrom, 0.0, 9100000.0, 0.0, -kResizeFrom};
-    if (!WriteDemFile(dem, resizeSource, QFile::encodeName(g_data.dem).constData())) {
-        return false;
-    }
-    LASheader header;
-    header.pointDataFormat = 1;
-    header.pointDataRecordLength = 28;
-    header.xOffset = std::floor(g_data.xmin);
-    header.yOffset = std::floor(g_data.ymin);
-    LASwriteOpener opener;
-    opener.SetFileName(g_data.las);
-    auto las = opener.Open(header);
-    std::FILE* xyz = std::fopen(QFile::encodeName(g_data.xyz).constData(), "wb");
-    std::FILE* csv = std::fopen(QFile::encodeName(kFolder + "/points.csv").constData(), "wb");
-    if (!las || !xyz || !csv) {
-        return false;
-    }
-    std::fputs("x,y,z\n", csv);
-    std::mt19937_64 rng(5);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    LASpoint point;
-    for (long i = 0; i < kPoints; ++i) {
-        // Whole centimetres, as the LAS file holds them, so that every file carries the same points.
-        point.X = int32_t(
-            std::floor(u(rng) * (g_data.xmax - g_data.xmin) * 100.0 + (g_data.xmin - header.xOffset) * 100));
-        point.Y = int32_t(
-            std::floor(u(rng) * (g_data.ymax - g_data.ymin) * 100.0 + (g_data.ymin - header.yOffset) * 100));
-        const double x = point.X * 0.01 + header.xOffset, y = point.Y * 0.01 + header.yOffset;
-        point.Z = int32_t(std::lround(
-            (Bilinear(dem, (x - gt[0]) / gt[1] - 0.5, (y - gt[3]) / gt[5] - 0.5) + 0.3 * u(rng)) * 100.0));
-        const double z = point.Z * 0.01;
-        if (!las->WritePoint(point)) {
+    return ok;
+}
+
+bool MakePoints() {
+    return File.MakeOnce("1", [] {
+        cv::Mat dem;
+        double gt[6];
+        if (!bench::ReadUpsampled(KV_BENCH_DEM, kDemSide, &dem, gt)) {
             return false;
         }
-        std::fprintf(xyz, "%.2f %.2f %.2f\n", x, y, z);
-        std::fprintf(csv, "%.2f,%.2f,%.2f\n", x, y, z);
-    }
-    std::fclose(xyz);
-    std::fclose(csv);
-    if (!las->Close()) {
+        // Whole centimetres: every reader of the file gets the same numbers.
+        struct Point {
+            int64_t x, y, z;
+        };
+        const int64_t x0 = int64_t(std::ceil(gt[0] * 100)), y1 = int64_t(std::floor(gt[3] * 100));
+        const int64_t width = int64_t(gt[1] * kDemSide * 100) - 1,
+                      height = int64_t(-gt[5] * kDemSide * 100) - 1;
+        std::mt19937_64 rng(5);
+        std::uniform_int_distribution<int64_t> across(0, width), down(0, height);
+        std::uniform_real_distribution<double> noise(0.0, 0.3);
+        std::vector<Point> points(kPoints);
+        for (Point& p : points) {
+            p.x = x0 + across(rng);
+            p.y = y1 - down(rng);
+            const double c = (p.x / 100.0 - gt[0]) / gt[1] - 0.5, r = (p.y / 100.0 - gt[3]) / gt[5] - 0.5;
+            p.z = std::llround((bench::Bilinear(dem, c, r) + noise(rng)) * 100.0);
+        }
+        std::sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.z < b.z; });
+        std::FILE* xyz = std::fopen(File("points.xyz").c_str(), "wb");
+        if (!xyz) {
+            return false;
+        }
+        std::fputs("x y z\n", xyz);
+        double box[4] = {HUGE_VAL, -HUGE_VAL, HUGE_VAL, -HUGE_VAL};
+        for (const Point& p : points) {
+            std::fprintf(xyz, "%.2f %.2f %.2f\n", p.x / 100.0, p.y / 100.0, p.z / 100.0);
+            box[0] = std::min(box[0], p.x / 100.0);
+            box[1] = std::max(box[1], p.x / 100.0);
+            box[2] = std::min(box[2], p.y / 100.0);
+            box[3] = std::max(box[3], p.y / 100.0);
+        }
+        // About one point a cell.
+        const double gsd = std::sqrt((box[1] - box[0]) * (box[3] - box[2]) / double(kPoints));
+        std::FILE* vrt = std::fopen(File("points.vrt").c_str(), "wb");
+        std::FILE* boxFile = std::fopen(File("box.txt").c_str(), "wb");
+        const bool written =
+            vrt && boxFile &&
+            std::fprintf(
+                vrt,
+                "<OGRVRTDataSource><OGRVRTLayer name=\"points\"><SrcDataSource>CSV:%s</SrcDataSource>"
+                "<OpenOptions><OOI key=\"SEPARATOR\">SPACE</OOI></OpenOptions><SrcLayer>points</SrcLayer>"
+                "<GeometryType>wkbPoint</GeometryType><GeometryField encoding=\"PointFromColumns\" "
+                "x=\"x\" y=\"y\" z=\"z\"/></OGRVRTLayer></OGRVRTDataSource>\n",
+                File("points.xyz").c_str()) > 0 &&
+            std::fprintf(boxFile, "%.17g %.17g %.17g %.17g %.17g\n", box[0], box[1], box[2], box[3], gsd) > 0;
+        const bool closed = (!vrt || std::fclose(vrt) == 0) && (!boxFile || std::fclose(boxFile) == 0) &&
+                            std::fclose(xyz) == 0;
+        // The resize source: the upsampled DEM with 2.5 m cells.
+        const double resizeSource[6] = {300000.0, kResizeFrom, 0.0, 9100000.0, 0.0, -kResizeFrom};
+        return written && closed && bench::WriteRaster(dem, resizeSource, File("dem.tif"));
+    });
+}
+
+const bench::PairRegistration kGrid("dem_from_points", [](bench::Pair* pair) {
+    double box[5];
+    if (!MakePoints() || !ReadBox(box)) {
         return false;
     }
-    if (!WritePointsVrt(g_data.vrt.toStdString(), (kFolder + "/points.csv").toStdString())) {
-        return false;
-    }
-    QFile(kFolder + "/complete").open(QIODevice::WriteOnly);
+    const double gsd = box[4];
+    // Our raster: columns from the westernmost point, rows from the northernmost.
+    const int w = int(std::floor((box[1] - box[0]) / gsd)) + 1,
+              h = int(std::floor((box[3] - box[2]) / gsd)) + 1;
+    const std::string ours = File("ours_grid.tif"), theirs = File("gdal_grid.tif");
+    pair->operation = "DEM from points, highest per cell";
+    pair->input = "10 M points in ASCII x y z, " + std::to_string(w) + " x " + std::to_string(h) + " cells";
+    pair->ours = {"ours", {bench::Self("grid-ours", {bench::Number(gsd), File("points.xyz"), ours})}, {ours}};
+    pair->peer = {"gdal_rasterize -3d",
+                  {{"gdal_rasterize",
+                    "-q",
+                    "-3d",
+                    "-l",
+                    "points",
+                    "-ot",
+                    "Float32",
+                    "-init",
+                    "-9999",
+                    "-a_nodata",
+                    "-9999",
+                    "-te",
+                    bench::Number(box[0]),
+                    bench::Number(box[3] - h * gsd),
+                    bench::Number(box[0] + w * gsd),
+                    bench::Number(box[3]),
+                    "-ts",
+                    std::to_string(w),
+                    std::to_string(h),
+                    "-co",
+                    "TILED=YES",
+                    "-co",
+                    "BLOCKXSIZE=128",
+                    "-co",
+                    "BLOCKYSIZE=128",
+                    File("points.vrt"),
+                    theirs}},
+                  {theirs}};
+    // A point on a cell's edge may fall to either side of it.
+    pair->check = bench::RastersAgree(ours, theirs, 1e-4, 1e-4, 1e-4);
     return true;
-}
+});
 
-void BM_OursGridLas(benchmark::State& state) {
-    ReportProcesses(state, {{g_self, "--grid", NumberArg(g_data.gsd), "/tmp/kv_bench_points/ours_las.tif",
-                             g_data.las.toStdString()}});
-}
-
-void BM_OursGridXyz(benchmark::State& state) {
-    ReportProcesses(state, {{g_self, "--grid", NumberArg(g_data.gsd), "/tmp/kv_bench_points/ours_xyz.tif",
-                             g_data.xyz.toStdString()}});
-}
-
-void BM_GdalGrid(benchmark::State& state) {
-    // The same cells as ours: the raster's corners from the extent of the points.
-    PointCloudGridder gridder({g_data.las});
-    if (gridder.Scan(nullptr) != PointCloudGridder::Done) {
-        state.SkipWithError("cannot read the points");
-        return;
+const bench::SideRegistration kGridOurs("grid-ours", [](const Args& a) {
+    QString error;
+    const int result = CreateDemFromPointFiles({QFile::decodeName(a[1].c_str())}, std::atof(a[0].c_str()),
+                                               QFile::decodeName(a[2].c_str()), nullptr, &error);
+    if (result != PointCloudGridder::Done) {
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
     }
-    int w = 0, h = 0;
-    gridder.RasterSize(g_data.gsd, &w, &h);
-    double xmin = HUGE_VAL, ymax = -HUGE_VAL;
-    for (const PointFileSummary& f : gridder.Files()) {
-        xmin = std::min(xmin, f.xmin);
-        ymax = std::max(ymax, f.ymax);
+    return result == PointCloudGridder::Done ? 0 : 1;
+});
+
+const bench::PairRegistration kResize("resize", [](bench::Pair* pair) {
+    if (!MakePoints()) {
+        return false;
     }
-    const double r = g_data.gsd / 2;
-    ReportProcesses(state, {GdalGridCommand("maximum:radius1=" + NumberArg(r) + ":radius2=" + NumberArg(r) +
-                                                ":nodata=-9999",
-                                            xmin, xmin + w * g_data.gsd, ymax - h * g_data.gsd, ymax, w, h,
-                                            g_data.vrt.toStdString(), "/tmp/kv_bench_points/gdal_grid.tif")});
-}
-
-void BM_SpacingEstimateLas(benchmark::State& state) {
-    for (auto _ : state) {
-        PointCloudGridder gridder({g_data.las});
-        if (gridder.Scan(nullptr) != PointCloudGridder::Done ||
-            gridder.EstimateSpacing(nullptr) != PointCloudGridder::Done) {
-            state.SkipWithError("cannot read the points");
-            return;
-        }
-        benchmark::DoNotOptimize(gridder.ProposedGsd());
-    }
-}
-
-void BM_OursResize(benchmark::State& state) {
-    ReportProcesses(state, {{g_self, "--resize", NumberArg(kResizeFrom / kResizeTo), g_data.dem.toStdString(),
-                             "/tmp/kv_bench_points/ours_resized.tif"}});
-}
-
-void BM_GdalwarpGdaladdo(benchmark::State& state) {
-    const std::string out = "/tmp/kv_bench_points/gdal_resized.tif";
+    const std::string ours = File("ours_resized.tif"), theirs = File("gdal_resized.tif");
     const int side = int(kDemSide * kResizeFrom / kResizeTo + 0.5);
-    std::vector<std::string> addo = {"gdaladdo", "-q", "-r", "nearest", out};
-    for (int level = 2, n = kv::OverviewLevelCount(side, side); n > 0; level *= 2, --n) {
-        addo.push_back(std::to_string(level));
-    }
-    ReportProcesses(state, {{"gdalwarp", "-q", "-overwrite", "-r", "bilinear", "-tr", NumberArg(kResizeTo),
-                             NumberArg(kResizeTo), "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
-                             "BLOCKYSIZE=128", "-co", "BIGTIFF=IF_NEEDED", g_data.dem.toStdString(), out},
-                            addo});
-}
+    pair->operation = "DEM resize 2.5 m to 3.2 m (ResampleRasterGDAL)";
+    pair->input = "4000 x 4000 DEM";
+    pair->ours = {
+        "ours",
+        {bench::Self("resize-ours", {bench::Number(kResizeFrom / kResizeTo), File("dem.tif"), ours})},
+        {ours}};
+    pair->peer = {"gdalwarp -r bilinear -tr + gdaladdo",
+                  {{"gdalwarp", "-q", "-r", "bilinear", "-tr", bench::Number(kResizeTo),
+                    bench::Number(kResizeTo), "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
+                    "BLOCKYSIZE=128", "-co", "BIGTIFF=IF_NEEDED", File("dem.tif"), theirs},
+                   bench::OverviewsLike(theirs, side, side)},
+                  {theirs}};
+    pair->check = bench::RastersAgree(ours, theirs, 1e-4);
+    return true;
+});
 
-// Our side of each pair as a process of its own.
-int RunOurs(int argc, char** argv) {
-    GDALAllRegister();
-    const std::string mode = argv[1];
-    if (mode == "--grid" && argc >= 5) {
-        QStringList files;
-        for (int i = 4; i < argc; ++i) {
-            files << QString::fromLocal8Bit(argv[i]);
-        }
-        QString error;
-        const int result = CreateDemFromPointFiles(files, std::atof(argv[2]), QString::fromLocal8Bit(argv[3]),
-                                                   nullptr, &error);
-        if (result != PointCloudGridder::Done) {
-            std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
-        }
-        return result == PointCloudGridder::Done ? 0 : 1;
-    }
-    if (mode == "--resize" && argc == 5) {
-        CGDALListener quiet;
-        const char* options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "BIGTIFF=IF_NEEDED",
-                                 nullptr};
-        return ResampleRasterGDAL(QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]),
-                                  std::atof(argv[2]), const_cast<char**>(options), &quiet)
-                   ? 0
-                   : 1;
-    }
-    return 2;
-}
+const bench::SideRegistration kResizeOurs("resize-ours", [](const Args& a) {
+    CGDALListener quiet;
+    const char* options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "BIGTIFF=IF_NEEDED", nullptr};
+    return ResampleRasterGDAL(QFile::decodeName(a[1].c_str()), QFile::decodeName(a[2].c_str()),
+                              std::atof(a[0].c_str()), const_cast<char**>(options), &quiet)
+               ? 0
+               : 1;
+});
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    if (argc > 1 && (std::string(argv[1]) == "--grid" || std::string(argv[1]) == "--resize")) {
-        return RunOurs(argc, argv);
-    }
-    GDALAllRegister();
-    g_self = QCoreApplication::applicationFilePath().toStdString();
-    if (!MakeData()) {
-        std::fprintf(stderr, "cannot make the benchmark data in %s\n", kFolder.toLocal8Bit().constData());
-        return 1;
-    }
-    std::printf("%ld points, cells of %.4f m: %s\n", kPoints, g_data.gsd,
-                g_data.las.toLocal8Bit().constData());
-    for (auto* b : {benchmark::RegisterBenchmark("Grid/ours_las", BM_OursGridLas),
-                    benchmark::RegisterBenchmark("Grid/ours_xyz", BM_OursGridXyz),
-                    benchmark::RegisterBenchmark("Grid/gdal_grid_csv", BM_GdalGrid),
-                    benchmark::RegisterBenchmark("Resize/ours", BM_OursResize),
-                    benchmark::RegisterBenchmark("Resize/gdalwarp_gdaladdo", BM_GdalwarpGdaladdo)}) {
-        b->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-    }
-    benchmark::RegisterBenchmark("Spacing/ours_las_in_process", BM_SpacingEstimateLas)
-        ->Iterations(1)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

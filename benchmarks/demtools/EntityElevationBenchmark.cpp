@@ -1,112 +1,84 @@
-// Heights between drawing entities and DEMs, measured on the Olinda DEM upsampled bilinearly to
-// 4000 x 4000 cells of 2.5 m:
-//   rasterise   - the DEM's own 1 m contour lines (3-D lines from GDAL's contour generator) burnt
-//                 into it. Our side reads the DEM and the lines, burns them as the command does
-//                 (with its undo record) and writes the DEM as a GeoTIFF; gdal_rasterize -3d burns
-//                 the same lines into a copy of the same DEM in place. Both run as processes of
-//                 their own; the two rasters are compared afterwards (cells each side changed,
-//                 cells changed by one side only, cells both changed to values 1e-3 apart);
-//                 and in process the command's own work (burn, undo record, grid written) and the
-//                 burn alone, on the grid and lines in memory;
-//   elevation   - one closed polyline of 100,000 vertices over the DEM, heights from the DEM:
-//                 triangulated as the command does against vtkDelaunay2D with the same points and
-//                 sides as constraints (offset 2.0), and the whole edit of the DEM (triangulation,
-//                 sampling, mask, undo record, write) for the record.
-// The data are made once in /tmp/kv_bench_entity. The program runs itself with --burn for our side.
-#include <QCoreApplication>
-#include <QDir>
+// Heights between drawing entities and DEMs, on the Olinda DEM upsampled bilinearly to 4000 x 4000
+// cells of 2.5 m:
+//   rasterise - the DEM's own 1 m contour lines (3-D lines from GDAL's contour generator) burnt
+//               into it: our side loads the DEM, burns the lines as the command does and saves the
+//               DEM (a new file with the program's overviews); gdal_rasterize -3d -at (every cell a
+//               line touches, as our walk along each side writes every cell it crosses) burns the
+//               same lines into a copy of the DEM in place, and gdaladdo gives it the same
+//               overviews. Whole processes; the copy is made untimed;
+//   polyline  - one closed polyline of 100,000 vertices triangulated with its sides as edges:
+//               MakeEntityPatch against a plain CGAL constrained Delaunay triangulation of the same
+//               vertices (inserted in spatial order) and sides, timed in process.
 #include <QFile>
-#include <QFileInfo>
 
-#include <benchmark/benchmark.h>
 #include <gdal.h>
 #include <gdal_alg.h>
 #include <ogr_api.h>
-#include <ogr_srs_api.h>
-#include <vtkCellArray.h>
-#include <vtkDelaunay2D.h>
-#include <vtkNew.h>
-#include <vtkPoints.h>
 #include <vtkPolyData.h>
 
-#include <chrono>
+#include <CGAL/Constrained_Delaunay_triangulation_2.h>
+#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <CGAL/Spatial_sort_traits_adapter_2.h>
+#include <CGAL/property_map.h>
+#include <CGAL/spatial_sort.h>
+
 #include <cmath>
-#include <cstring>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
-#include "BenchProcess.h"
-#include "UpsampledDem.h"
+#include "Bench.h"
+#include "Data.h"
 #include "demtools/EntityElevation.h"
-#include "document/undo/UndoDEM.h"
-#include "platform/tools/ZQT.h"
 #include "raster/DEM.h"
-#include "raster/RasterIO.h"
 
 namespace {
 
+using bench::Args;
+
 constexpr int kDemSide = 4000;
 constexpr int kPolylineVertices = 100'000;
-const QString kFolder = QStringLiteral("/tmp/kv_bench_entity");
 
-cv::Mat g_dem;
-double g_gt[6];
-std::string g_self, g_demPath, g_contours, g_oursOut, g_gdalOut;
+const bench::Files File("entity");
 
-std::string Path(const char* name) {
-    return (kFolder + "/" + name).toStdString();
-}
-
-// The upsampled DEM as a GeoTIFF and its 1 m contour lines as 3-D lines in a shapefile.
+// The upsampled DEM and its 1 m contour lines as 3-D lines in a shapefile.
 bool MakeData() {
-    if (!ReadUpsampled(KV_BENCH_DEM, kDemSide, &g_dem, g_gt)) {
-        return false;
-    }
-    QDir().mkpath(kFolder);
-    g_demPath = Path("dem.tif");
-    g_contours = Path("contours.shp");
-    g_oursOut = Path("ours.tif");
-    g_gdalOut = Path("gdal_rasterize.tif");
-    if (QFileInfo::exists(kFolder + "/complete")) {
-        return true;
-    }
-    if (!SaveImageAsGeoTiff(g_dem, g_gt, QString(), kNoData, QString::fromStdString(g_demPath), nullptr)) {
-        return false;
-    }
-    GDALDatasetH dem = GDALOpen(g_demPath.c_str(), GA_ReadOnly);
-    GDALDriverH shp = GDALGetDriverByName("ESRI Shapefile");
-    GDALDatasetH vectors =
-        dem && shp ? GDALCreate(shp, g_contours.c_str(), 0, 0, 0, GDT_Unknown, nullptr) : nullptr;
-    bool ok = false;
-    if (vectors) {
-        OGRLayerH layer = GDALDatasetCreateLayer(vectors, "contours", nullptr, wkbLineString25D, nullptr);
-        OGRFieldDefnH field = OGR_Fld_Create("elev", OFTReal);
-        ok = layer && OGR_L_CreateField(layer, field, TRUE) == OGRERR_NONE;
-        OGR_Fld_Destroy(field);
-        const char* options[] = {"LEVEL_INTERVAL=1", "ELEV_FIELD=0", "NODATA=-9999", nullptr};
-        ok = ok && GDALContourGenerateEx(GDALGetRasterBand(dem, 1), layer, const_cast<char**>(options),
-                                         nullptr, nullptr) == CE_None;
-        GDALClose(vectors);
-    }
-    if (dem) {
-        GDALClose(dem);
-    }
-    if (ok) {
-        QFile(kFolder + "/complete").open(QIODevice::WriteOnly);
-    }
-    return ok;
+    return File.MakeOnce("1", [] {
+        if (!bench::WriteUpsampled(KV_BENCH_DEM, kDemSide, File("dem.tif"))) {
+            return false;
+        }
+        GDALDatasetH source = GDALOpen(File("dem.tif").c_str(), GA_ReadOnly);
+        GDALDriverH shp = GDALGetDriverByName("ESRI Shapefile");
+        GDALDatasetH vectors =
+            source && shp ? GDALCreate(shp, File("contours.shp").c_str(), 0, 0, 0, GDT_Unknown, nullptr)
+                          : nullptr;
+        bool ok = false;
+        if (vectors) {
+            OGRLayerH layer = GDALDatasetCreateLayer(vectors, "contours", nullptr, wkbLineString25D, nullptr);
+            OGRFieldDefnH field = OGR_Fld_Create("elev", OFTReal);
+            ok = layer && OGR_L_CreateField(layer, field, TRUE) == OGRERR_NONE;
+            OGR_Fld_Destroy(field);
+            const char* options[] = {"LEVEL_INTERVAL=1", "ELEV_FIELD=0", "NODATA=-9999", nullptr};
+            ok = ok && GDALContourGenerateEx(GDALGetRasterBand(source, 1), layer, const_cast<char**>(options),
+                                             nullptr, nullptr) == CE_None;
+            GDALClose(vectors);
+        }
+        if (source) {
+            GDALClose(source);
+        }
+        return ok;
+    });
 }
 
 // The 3-D lines of the shapefile as the drawing would hold them: one polyline each.
-std::vector<BurnShape> ReadLines(const char* path) {
+std::vector<BurnShape> ReadLines(const std::string& path) {
     std::vector<BurnShape> shapes;
-    GDALDatasetH ds = GDALOpenEx(path, GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+    GDALDatasetH ds = GDALOpenEx(path.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
     if (!ds) {
         return shapes;
     }
     OGRLayerH layer = GDALDatasetGetLayer(ds, 0);
-    OGR_L_ResetReading(layer);
     while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
         OGRGeometryH geometry = OGR_F_GetGeometryRef(feature);
         const int parts =
@@ -130,244 +102,121 @@ std::vector<BurnShape> ReadLines(const char* path) {
     return shapes;
 }
 
-// The recorder of the benchmark: the command's undo record, written and then removed.
-DemEditRecorder UndoFileRecorder() {
-    return [](CDEM& dem, const DemEditWindow& edit) {
-        const CUndoDEM record(&dem, nullptr, *edit.before, *edit.after, edit.window.tl(), edit.contour);
-        record.DeleteFile();
-        return record.IsValid();
-    };
-}
-
-// Our side as a process: what the program holds (the DEM's grid, the lines), then the command's
-// work and the DEM written.
-int RunOurs(const char* dem, const char* lines, const char* output) {
-    GDALAllRegister();
-    ZQT_SetSpecialFolderRoot(kFolder + "/work");
-    std::unique_ptr<CDEM> layer(LoadDemFromGeoTiff(QString::fromLocal8Bit(dem), true));
-    if (!layer || !layer->LoadData()) {
-        return 1;
-    }
-    const std::vector<BurnShape> shapes = ReadLines(lines);
-    if (!WriteDemCells(*layer, BurnShapes(*layer, shapes), nullptr, UndoFileRecorder())) {
-        return 1;
-    }
-    return SaveImageAsGeoTiff(layer->m_grid, layer->m_geoTransform, QString(), kNoData,
-                              QString::fromLocal8Bit(output), nullptr)
-               ? 0
-               : 1;
-}
-
-// Times one process per iteration, after an untimed copy of the DEM where the process wants one.
-void TimeProcess(benchmark::State& state, const std::vector<std::string>& command,
-                 const std::string& copyTo) {
-    for (auto _ : state) {
-        if (!copyTo.empty()) {
-            QFile::remove(QString::fromStdString(copyTo));
-            if (!QFile::copy(QString::fromStdString(g_demPath), QString::fromStdString(copyTo))) {
-                state.SkipWithError("cannot copy the DEM");
-                return;
-            }
-        }
-        const ProcessRun run = RunProcess(command);
-        if (run.status != 0) {
-            state.SkipWithError(("failed: " + command[0]).c_str());
-            return;
-        }
-        state.SetIterationTime(run.seconds);
-        state.counters["peak_MiB"] = run.peakMiB;
-    }
-}
-
-void BM_OursRasterise(benchmark::State& state) {
-    TimeProcess(state, {g_self, "--burn", g_demPath, g_contours, g_oursOut}, std::string());
-}
-
-void BM_GdalRasterise(benchmark::State& state) {
-    TimeProcess(state, {"gdal_rasterize", "-q", "-3d", "-l", "contours", g_contours, g_gdalOut}, g_gdalOut);
-}
-
-// The command's own work in process, on what the program holds (the grid in memory, the lines
-// read from the drawing): the burn, the undo record and the grid written; and the burn alone.
-void BM_OursCommandWork(benchmark::State& state, bool withUndo) {
-    ZQT_SetSpecialFolderRoot(kFolder + "/work");
-    CDEM dem(nullptr);
-    std::copy(g_gt, g_gt + 6, dem.m_geoTransform);
-    const std::vector<BurnShape> shapes = ReadLines(g_contours.c_str());
-    size_t vertices = 0;
-    for (const BurnShape& s : shapes) {
-        vertices += s.vertices.size();
-    }
-    for (auto _ : state) {
-        state.PauseTiming();
-        dem.m_grid = g_dem.clone();
-        state.ResumeTiming();
-        const DemCellWrite cells = BurnShapes(dem, shapes);
-        if (withUndo) {
-            WriteDemCells(dem, cells, nullptr, UndoFileRecorder());
-        }
-    }
-    state.counters["lines"] = double(shapes.size());
-    state.counters["vertices"] = double(vertices);
-}
-
-bool ReadBand(const std::string& path, cv::Mat* cells) {
-    GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
-    if (!ds) {
+const bench::PairRegistration kRasterise("rasterise", [](bench::Pair* pair) {
+    if (!MakeData()) {
         return false;
     }
-    *cells = cv::Mat(GDALGetRasterYSize(ds), GDALGetRasterXSize(ds), CV_32FC1);
-    const bool ok = GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, cells->cols, cells->rows,
-                                 cells->data, cells->cols, cells->rows, GDT_Float32, 0, 0) == CE_None;
-    GDALClose(ds);
-    return ok;
-}
+    const std::string ours = File("ours.tif"), theirs = File("gdal_rasterize.tif");
+    pair->operation = "Rasterise contour lines into the DEM";
+    pair->input = "4000 x 4000 DEM, its 3,557 contour lines of 1 m";
+    pair->ours = {"ours", {bench::Self("rasterise-ours", {ours, File("contours.shp")})}, {}, [ours] {
+                      return bench::CopyFile(File("dem.tif"), ours);
+                  }};
+    pair->peer = {"gdal_rasterize -3d -at + gdaladdo",
+                  {{"gdal_rasterize", "-q", "-3d", "-at", "-l", "contours", File("contours.shp"), theirs},
+                   bench::OverviewsLike(theirs, kDemSide, kDemSide)},
+                  {},
+                  [theirs] { return bench::CopyFile(File("dem.tif"), theirs); }};
+    // Where our walk and GDAL's cell test part, on cells a line only grazes, one of them keeps the
+    // DEM's height.
+    pair->check = bench::RastersAgree(ours, theirs, 1e-3, 0.02, 0.0);
+    return true;
+});
 
-void BM_CompareRasterised(benchmark::State& state) {
-    cv::Mat original, ours, theirs;
-    for (auto _ : state) {
-        if (!ReadBand(g_demPath, &original) || !ReadBand(g_oursOut, &ours) || !ReadBand(g_gdalOut, &theirs)) {
-            state.SkipWithError("run both sides first");
-            return;
-        }
+const bench::SideRegistration kRasteriseOurs("rasterise-ours", [](const Args& a) {
+    auto dem = bench::LoadDem(a[0], true);
+    if (!dem) {
+        return 1;
     }
-    long oursChanged = 0, theirsChanged = 0, onlyOurs = 0, onlyTheirs = 0, apart = 0;
-    for (int r = 0; r < original.rows; ++r) {
-        for (int c = 0; c < original.cols; ++c) {
-            const float o = original.at<float>(r, c), p = ours.at<float>(r, c), q = theirs.at<float>(r, c);
-            const bool a = p != o, b = q != o;
-            oursChanged += a;
-            theirsChanged += b;
-            onlyOurs += a && !b;
-            onlyTheirs += b && !a;
-            apart += a && b && std::abs(p - q) > 1e-3f;
-        }
-    }
-    state.counters["cells_changed_ours"] = double(oursChanged);
-    state.counters["cells_changed_gdal"] = double(theirsChanged);
-    state.counters["cells_only_ours"] = double(onlyOurs);
-    state.counters["cells_only_gdal"] = double(onlyTheirs);
-    state.counters["cells_both_apart_1e-3"] = double(apart);
-}
+    const DemCellWrite cells = BurnShapes(*dem, ReadLines(a[1]));
+    return WriteDemCells(*dem, cells, nullptr, {}) && dem->SaveData() ? 0 : 1;
+});
+
+// ---- the closed polyline
 
 // A star-shaped closed polyline over the middle of the DEM, heights from the DEM.
 std::vector<Wml::Point3> Polyline() {
+    cv::Mat dem;
+    double gt[6];
     std::vector<Wml::Point3> vertices;
-    const double cx = g_gt[0] + g_gt[1] * kDemSide / 2, cy = g_gt[3] + g_gt[5] * kDemSide / 2;
-    const double radius = 0.45 * g_gt[1] * kDemSide;
+    if (!bench::ReadRaster(File("dem.tif"), &dem, gt)) {
+        return vertices;
+    }
+    const double cx = gt[0] + gt[1] * kDemSide / 2, cy = gt[3] + gt[5] * kDemSide / 2;
+    const double radius = 0.45 * gt[1] * kDemSide;
     for (int i = 0; i < kPolylineVertices; ++i) {
         const double a = 2.0 * M_PI * i / kPolylineVertices;
         const double r = radius * (0.7 + 0.2 * std::sin(5.0 * a) + 0.05 * std::sin(37.0 * a));
         const double x = cx + r * std::cos(a), y = cy + r * std::sin(a);
         vertices.emplace_back(x, y,
-                              Bilinear(g_dem, (x - g_gt[0]) / g_gt[1] - 0.5, (y - g_gt[3]) / g_gt[5] - 0.5));
+                              bench::Bilinear(dem, (x - gt[0]) / gt[1] - 0.5, (y - gt[3]) / gt[5] - 0.5));
     }
     return vertices;
 }
 
-void BM_OursPolylineTriangulation(benchmark::State& state) {
-    const std::vector<Wml::Point3> vertices = Polyline();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(MakeEntityPatch(vertices).tin.Get());
+const bench::PairRegistration kPolyline("polyline_tin", [](bench::Pair* pair) {
+    if (!MakeData()) {
+        return false;
     }
-}
+    const std::string ours = File("ours_triangles.txt"), theirs = File("cgal_triangles.txt");
+    pair->operation = "Closed polyline triangulated with its sides (MakeEntityPatch)";
+    pair->input = "100,000 vertices";
+    pair->ours = {"ours", {bench::Self("polyline-ours", {ours})}, {ours}};
+    pair->peer = {
+        "CGAL Constrained_Delaunay_triangulation_2", {bench::Self("polyline-peer", {theirs})}, {theirs}};
+    pair->check = bench::SameText(ours, theirs, "triangles ");
+    return true;
+});
 
-void BM_VtkDelaunay2DPolyline(benchmark::State& state) {
-    vtkNew<vtkPoints> points;
-    points->SetDataTypeToDouble();
-    vtkNew<vtkCellArray> lines;
-    for (const Wml::Point3& p : Polyline()) {
-        points->InsertNextPoint(p.X(), p.Y(), p.Z());
-    }
-    for (vtkIdType i = 0; i < kPolylineVertices; ++i) {
-        const vtkIdType side[2] = {i, (i + 1) % kPolylineVertices};
-        lines->InsertNextCell(2, side);
-    }
-    vtkNew<vtkPolyData> input;
-    input->SetPoints(points);
-    input->SetLines(lines);
-    for (auto _ : state) {
-        vtkNew<vtkDelaunay2D> delaunay;
-        delaunay->SetInputData(input);
-        delaunay->SetSourceData(input);
-        delaunay->SetOffset(2.0);
-        delaunay->Update();
-        state.counters["triangles"] = double(delaunay->GetOutput()->GetNumberOfPolys());
-    }
-}
-
-// The command's whole edit of one DEM under the polyline, with the seconds of its three stages
-// (triangulation, sampling with the mask, undo record and write) as counters.
-void BM_OursElevationByPolyline(benchmark::State& state) {
-    ZQT_SetSpecialFolderRoot(kFolder + "/work");
+const bench::SideRegistration kPolylineOurs("polyline-ours", [](const Args& a) {
     const std::vector<Wml::Point3> vertices = Polyline();
-    CDEM dem(nullptr);
-    std::copy(g_gt, g_gt + 6, dem.m_geoTransform);
-    long cells = 0;
-    double stages[3] = {0.0, 0.0, 0.0};
-    using Clock = std::chrono::steady_clock;
-    auto seconds = [](Clock::time_point a, Clock::time_point b) {
-        return std::chrono::duration<double>(b - a).count();
-    };
-    for (auto _ : state) {
-        state.PauseTiming();
-        dem.m_grid = g_dem.clone();
-        state.ResumeTiming();
-        const auto t0 = Clock::now();
-        const EntityPatch patch = MakeEntityPatch(vertices);
-        const auto t1 = Clock::now();
-        const DemCellWrite write = SamplePatchOnDem(dem, patch);
-        const auto t2 = Clock::now();
-        cells = cv::countNonZero(write.mask);
-        WriteDemCells(dem, write, nullptr, UndoFileRecorder());
-        const auto t3 = Clock::now();
-        stages[0] += seconds(t0, t1);
-        stages[1] += seconds(t1, t2);
-        stages[2] += seconds(t2, t3);
-    }
-    const double runs = double(state.iterations());
-    state.counters["cells_written"] = double(cells);
-    state.counters["s_triangulate"] = stages[0] / runs;
-    state.counters["s_sample"] = stages[1] / runs;
-    state.counters["s_write_with_undo"] = stages[2] / runs;
-}
+    EntityPatch patch;
+    const bool ok = bench::TimeOperation([&] {
+        patch = MakeEntityPatch(vertices);
+        return patch.tin != nullptr;
+    });
+    return ok && bench::KeepText(std::to_string(patch.tin->GetNumberOfPolys()), a[0]) ? 0 : 1;
+});
+
+using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
+using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, CGAL::Default, CGAL::Exact_predicates_tag>;
+
+const bench::SideRegistration kPolylinePeer("polyline-peer", [](const Args& a) {
+    const std::vector<Wml::Point3> vertices = Polyline();
+    size_t triangles = 0;
+    bench::TimeOperation([&] {
+        std::vector<Kernel::Point_2> ring;
+        ring.reserve(vertices.size());
+        for (const Wml::Point3& v : vertices) {
+            ring.emplace_back(v.X(), v.Y());
+        }
+        // The vertices first, in spatial order (in the order of the ring each insertion would
+        // flip its way around the ring), then the sides between them.
+        std::vector<std::size_t> order(ring.size());
+        std::iota(order.begin(), order.end(), 0);
+        using SortTraits =
+            CGAL::Spatial_sort_traits_adapter_2<Kernel, CGAL::Pointer_property_map<Kernel::Point_2>::type>;
+        CGAL::spatial_sort(order.begin(), order.end(), SortTraits(CGAL::make_property_map(ring)));
+        Cdt cdt;
+        std::vector<Cdt::Vertex_handle> handles(ring.size());
+        Cdt::Face_handle hint;
+        for (const std::size_t i : order) {
+            handles[i] = cdt.insert(ring[i], hint);
+            hint = handles[i]->face();
+        }
+        for (size_t i = 0; i < handles.size(); ++i) {
+            cdt.insert_constraint(handles[i], handles[(i + 1) % handles.size()]);
+        }
+        // The triangles listed, as ours hands them on.
+        std::vector<Cdt::Vertex_handle> corners;
+        corners.reserve(3 * cdt.number_of_faces());
+        for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+            corners.insert(corners.end(), {f->vertex(0), f->vertex(1), f->vertex(2)});
+        }
+        triangles = corners.size() / 3;
+        return true;
+    });
+    return bench::KeepText(std::to_string(triangles), a[0]) ? 0 : 1;
+});
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    if (argc == 5 && std::strcmp(argv[1], "--burn") == 0) {
-        return RunOurs(argv[2], argv[3], argv[4]);
-    }
-    GDALAllRegister();
-    vtkObject::GlobalWarningDisplayOff();
-    g_self = QCoreApplication::applicationFilePath().toStdString();
-    if (!MakeData()) {
-        std::fprintf(stderr, "cannot make the benchmark data in %s\n", kFolder.toLocal8Bit().constData());
-        return 1;
-    }
-    for (auto* b : {benchmark::RegisterBenchmark("Rasterise/ours", BM_OursRasterise),
-                    benchmark::RegisterBenchmark("Rasterise/gdal_rasterize_3d", BM_GdalRasterise)}) {
-        b->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-    }
-    benchmark::RegisterBenchmark("Rasterise/compare", BM_CompareRasterised)->Iterations(1);
-    benchmark::RegisterBenchmark("Rasterise/ours_command_work", BM_OursCommandWork, true)
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Rasterise/ours_burn_only", BM_OursCommandWork, false)
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Polyline100k/ours_triangulation", BM_OursPolylineTriangulation)
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Polyline100k/vtkDelaunay2D", BM_VtkDelaunay2DPolyline)
-        ->Iterations(1)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Polyline100k/ours_whole_edit", BM_OursElevationByPolyline)
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,13 +1,13 @@
-// One side of a benchmark pair run as a process of its own, so that its time and peak memory are
-// the whole process's.
+// One side of a Google Benchmark pair run as a process of its own, through the harness's launcher
+// (support/Launch.cpp), so that its time and peak memory are the whole process's and not those of
+// the benchmark program it was started from.
 #pragma once
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,26 +21,33 @@ struct ProcessRun {
 // file at outputPath, or nowhere when none is given.
 inline ProcessRun RunProcess(const std::vector<std::string>& args,
                              const std::string& outputPath = std::string()) {
-    std::vector<char*> argv;
+    const std::string report = "/tmp/kv_bench_run_" + std::to_string(getpid()) + ".txt";
+    std::vector<char*> argv = {const_cast<char*>(KV_BENCH_LAUNCHER), const_cast<char*>(report.c_str())};
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
+    ProcessRun run;
     const pid_t pid = fork();
     if (pid == 0) {
         const int out = outputPath.empty() ? ::open("/dev/null", O_WRONLY)
                                            : ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
-        execvp(argv[0], argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
-    ProcessRun run;
-    struct rusage usage {};
     int status = 0;
-    wait4(pid, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMiB = usage.ru_maxrss / 1024.0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return run;
+    }
+    long maxrss = 0;
+    if (std::FILE* f = std::fopen(report.c_str(), "r")) {
+        if (std::fscanf(f, "%d %lf %ld", &run.status, &run.seconds, &maxrss) != 3) {
+            run.status = -1;
+        }
+        std::fclose(f);
+    }
+    std::remove(report.c_str());
+    run.peakMiB = double(maxrss) / 1024.0;
     return run;
 }

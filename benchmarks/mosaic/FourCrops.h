@@ -1,18 +1,21 @@
 // The four orthophotos the mosaic benchmarks share: bands 3, 2, 1 of the Landsat scene of the test
 // data warped bilinearly from 28.5 m to 2.85 m cells (3490 x 3520), cut into four 2000 x 2000
 // crops at (0, 0), (1490, 0), (0, 1520) and (1490, 1520), each with overview levels 2 and 4 as a
-// loaded orthophoto has them.
+// loaded orthophoto has them. Made once in the data folder "crops".
 #pragma once
 
-#include <memory>
-
-#include <opencv2/core/types.hpp>
-
-#include <QApplication>
 #include <QString>
 #include <QStringList>
 
-class CKelvaroDoc;
+#include <opencv2/core/types.hpp>
+
+#include <string>
+#include <vector>
+
+#include "document/KelvaroDoc.h"
+
+class COrtho;
+struct CadDrawing;
 
 namespace bench {
 
@@ -20,18 +23,20 @@ constexpr double kPixel = 2.85;
 constexpr int kCrop = 2000;
 inline const cv::Point kCorners[4] = {{0, 0}, {1490, 0}, {0, 1520}, {1490, 1520}};
 
-// GDAL's drivers registered and its messages silenced, OpenCV on one thread without OpenCL: the
-// set-up both benchmark programs run with.
-void PrepareProcess();
-// The offscreen application of a benchmark program, with the process set up as above.
-std::unique_ptr<QApplication> StartProgram(int& argc, char** argv);
+// The paths of the crops, made when missing; empty when they cannot be made.
+QStringList FourCrops();
+// A project of the crops: its path in the crops' folder, where the seamline build keeps its files.
+struct CropsProject {
+    CKelvaroDoc doc;
+    std::vector<COrtho*> images;
+    CadDrawing* seamlines = nullptr;
 
-// Where a program writes its files: the folder given with --keep=<folder>, where they stay for the
-// peer commands, or else the temporary folder. Created when missing.
-QString OutputFolder(int argc, char** argv, const QString& temporary);
-
-// Writes the crops into the folder and adds them to the project as orthophotos; their paths go to
-// paths. False when any step fails.
-bool MakeFourCrops(const char* scene, const QString& folder, CKelvaroDoc* doc, QStringList* paths);
+    ~CropsProject();
+    // Adds the crops to the document as orthophotos, in their order.
+    bool Open();
+    // The seamline build of the crops, each region polyline linked to its orthophoto as the
+    // transfer onto the layer links them.
+    bool BuildSeamlines();
+};
 
 }  // namespace bench

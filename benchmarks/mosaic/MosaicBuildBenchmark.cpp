@@ -1,203 +1,256 @@
-// The mosaic of four orthophotos into one tile, side by side with OpenCV's blenders on the same
-// images in memory.
-//
-// Input: the four 2000 x 2000 crops of FourCrops.h (3490 x 3520 mosaic of 2.85 m cells), loaded as
-// the orthophotos of a project, with the seamlines of the seamline build (run once, untimed).
-//   BM_MosaicTile          - CMosaicTile::WriteTile of one tile over the whole mosaic without
-//                            balancing: label map, blocks, blend, the tiled GeoTIFF, world file and
-//                            overviews (the tile is dropped from the project after each run);
-//   BM_BalancingMap        - BuildRadiometricBalancingMap alone;
-//   BM_MosaicTileBalanced  - the tile with balancing (the map built once before);
-//   BM_FeatherBlender      - cv::detail::FeatherBlender (sharpness 0.02) over the four crops read
-//                            into memory, fed as 16-bit images with full masks, blended;
-//   BM_MultiBandBlender    - cv::detail::MultiBandBlender (5 bands) on the same.
-//
-// The peer command chain, which does no blending, is timed beside it with farm-bench on the crops
-// this program leaves when given --keep=<folder>:
-//   gdalbuildvrt all.vrt crop_*.tif && gdal_translate -co TILED=YES all.vrt all.tif && gdaladdo all.tif
-// The tiles are written through the synced write layer; with TMPDIR=/dev/shm the figures are those
-// of the computation alone.
-#include <benchmark/benchmark.h>
-#include <gdal.h>
-
-#include <QDir>
+// The mosaic of the four orthophotos of FourCrops.h into one 3490 x 3520 tile, timed in process,
+// every side reading the crops and writing a tiled GeoTIFF with the program's overviews:
+//   ours     - CMosaicTile::WriteTile without balancing, seams softened (transition mode 4), on the
+//              seamlines of the seamline build (run untimed before);
+//   blenders - OpenCV's feather (sharpness 0.02) and multi-band (5 bands) blenders, each crop fed
+//              with its region of the same seamlines as its mask;
+//   GDAL     - the crops overlaid without blending, as gdalbuildvrt, gdal_translate and gdaladdo do
+//              it (their library calls).
+// The crops are cut from one image, so every mosaic holds the same pixels: the check compares
+// them cell by cell.
 #include <QFile>
-#include <QTemporaryDir>
 
+#include <gdal.h>
+#include <gdal_utils.h>
+
+#include <opencv2/imgproc.hpp>
 #include <opencv2/stitching/detail/blenders.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "Bench.h"
+#include "Data.h"
 #include "FourCrops.h"
 #include "document/KelvaroDoc.h"
 #include "mosaic/MosaicTile.h"
-#include "mosaic/RadiometricBalancing.h"
-#include "mosaic/SeamlineBuilders.h"
 #include "platform/cad/Cad.h"
 #include "raster/Ortho.h"
-#include "raster/RasterIO.h"
 
 namespace {
 
-CKelvaroDoc* g_doc = nullptr;
-QString g_folder;
-std::vector<COrtho*> g_images;
-MosaicBox g_box;
-int g_width = 0, g_height = 0;
-std::vector<cv::Mat> g_crops;  // 16-bit copies of the crops for the blenders
+using bench::Args;
 
-// Builds the seamlines and links each region polyline to its orthophoto.
-bool BuildSeamlines(CadDrawing** temporary) {
-    int abortFlag = 0;
-    const CCentralImagineryParams central(0, 4.0, 128.0, 0);
-    if (BuildOrthoSeamlines(g_doc, g_images, temporary, bench::kPixel, central, nullptr, &abortFlag) != 0) {
+constexpr int kWidth = 3490, kHeight = 3520;
+
+const bench::Files File("mosaic");
+
+// The seamline regions of the crops, one line per ring: the crop's index, then x y of each vertex.
+bool WriteRegions(const std::vector<COrtho*>& images, const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
         return false;
     }
-    for (CadEntity* e = CadGetFirstEntity(*temporary); e; e = CadGetNextEntity(*temporary, e)) {
-        static_cast<COrtho*>(CadEntityGetUserPtr(e))->SeamlinePolylines.push_back(e);
+    for (size_t i = 0; i < images.size(); ++i) {
+        for (CadEntity* e : images[i]->SeamlinePolylines) {
+            std::fprintf(f, "%zu", i);
+            for (int k = 0; k < CadPlineGetNumVers(e); ++k) {
+                double x, y, z;
+                CadPlineGetVer(e, k, &x, &y, &z);
+                std::fprintf(f, " %.17g %.17g", x, y);
+            }
+            std::fputc('\n', f);
+        }
     }
+    return std::fclose(f) == 0;
+}
+
+const bench::SideRegistration kRegions(
+    "mosaic-regions",
+    [](const Args& a) {
+        bench::CropsProject project;
+        return project.Open() && project.BuildSeamlines() && WriteRegions(project.images, a[0]) ? 0 : 1;
+    },
+    bench::Qt::Widgets);
+
+// The blenders sum weighted 16-bit pixels, which rounds the pixels near a seam (where the weights
+// are small) by up to a few tens: their mosaic must stay that close to ours and close on average.
+constexpr double kBlendTolerance = 64.0;
+constexpr double kBlendMean = 3.0;
+
+bool MosaicPair(bench::Pair* pair, const char* peer, const char* side, double tolerance) {
+    if (bench::FourCrops().isEmpty() || !File.MakeOnce("regions-1", [] {
+            return bench::Run(bench::Self("mosaic-regions", {File("regions.txt")}));
+        })) {
+        return false;
+    }
+    const std::string ours = File("ours.tif"), theirs = File(std::string(side) + ".tif");
+    pair->operation = "Mosaic of four orthophotos into one tile (CMosaicTile::WriteTile)";
+    pair->input = "four 2000 x 2000 crops, 3490 x 3520 tile";
+    pair->ours = {"ours", {bench::Self("mosaic-ours", {ours})}, {ours}};
+    pair->peer = {peer, {bench::Self(side, {File("regions.txt"), theirs})}, {theirs}};
+    pair->check = [ours, theirs, tolerance](std::string* agreed) {
+        const bench::Agreement a = bench::CompareRasters(ours, theirs, tolerance, 0, -1.0);
+        const std::string differs = bench::Judge(a, 0.0, 0.0, agreed);
+        return differs.empty() && a.meanAbs > kBlendMean ? *agreed : differs;
+    };
     return true;
 }
 
-std::unique_ptr<CMosaicTile> WholeTile(const QString& name) {
-    auto tile = std::make_unique<CMosaicTile>(g_doc);
-    tile->m_strOutputPath = g_folder + "/" + name + ".tif";
-    tile->m_strName = name;
-    tile->m_minX = g_box.minX;
-    tile->m_maxX = g_box.maxX;
-    tile->m_minY = g_box.minY;
-    tile->m_maxY = g_box.maxY;
-    const double gt[6] = {g_box.minX, g_box.pixelWidth, 0, g_box.maxY, 0, g_box.pixelHeight};
-    std::copy(gt, gt + 6, tile->m_geoTransform);
-    tile->m_width = g_width;
-    tile->m_height = g_height;
-    const Wml::Point2 corners[4] = {{g_box.minX, g_box.minY},
-                                    {g_box.maxX, g_box.minY},
-                                    {g_box.maxX, g_box.maxY},
-                                    {g_box.minX, g_box.maxY}};
-    tile->m_Outline = CPgon(corners, 4);
-    tile->m_Orthos = g_images;
-    tile->m_nTransitionMode = 4;
-    return tile;
-}
+const bench::PairRegistration kFeather("mosaic_feather", [](bench::Pair* pair) {
+    return MosaicPair(pair, "cv::detail::FeatherBlender", "mosaic-feather", kBlendTolerance);
+});
+const bench::PairRegistration kMultiBand("mosaic_multiband", [](bench::Pair* pair) {
+    return MosaicPair(pair, "cv::detail::MultiBandBlender", "mosaic-multiband", kBlendTolerance);
+});
+const bench::PairRegistration kGdal("mosaic_gdal", [](bench::Pair* pair) {
+    return MosaicPair(pair, "GDALBuildVRT + GDALTranslate + overviews, no blend", "mosaic-gdal", 1.0);
+});
 
-void WriteTiles(benchmark::State& state, int balance, const char* name) {
-    for (auto _ : state) {
-        auto tile = WholeTile(name);
-        if (tile->WriteTile(balance, nullptr, nullptr) != CMosaicTile::kWritten) {
-            state.SkipWithError("the tile failed");
+const bench::SideRegistration kOurs(
+    "mosaic-ours",
+    [](const Args& a) {
+        bench::CropsProject project;
+        if (!project.Open() || !project.BuildSeamlines()) {
+            return 1;
         }
-        state.PauseTiming();
-        g_doc->RemoveOrtho(QString::fromLatin1(name) + ".tif");
-        kv::RemoveRasterFile(tile->m_strOutputPath);
-        state.ResumeTiming();
+        const double* gt = project.images[0]->m_geoTransform;
+        CMosaicTile tile(&project.doc);
+        tile.m_strOutputPath = QFile::decodeName(a[0].c_str());
+        tile.m_strName = "mosaic";
+        tile.m_minX = gt[0];
+        tile.m_maxX = gt[0] + kWidth * gt[1];
+        tile.m_maxY = gt[3];
+        tile.m_minY = gt[3] + kHeight * gt[5];
+        const double tileGt[6] = {gt[0], gt[1], 0, gt[3], 0, gt[5]};
+        std::copy(tileGt, tileGt + 6, tile.m_geoTransform);
+        tile.m_width = kWidth;
+        tile.m_height = kHeight;
+        const Wml::Point2 corners[4] = {{tile.m_minX, tile.m_minY},
+                                        {tile.m_maxX, tile.m_minY},
+                                        {tile.m_maxX, tile.m_maxY},
+                                        {tile.m_minX, tile.m_maxY}};
+        tile.m_Outline = CPgon(corners, 4);
+        tile.m_Orthos = project.images;
+        tile.m_nTransitionMode = 4;
+        return bench::TimeOperation(
+                   [&] { return tile.WriteTile(0, nullptr, nullptr) == CMosaicTile::kWritten; })
+                   ? 0
+                   : 1;
+    },
+    bench::Qt::Widgets);
+
+// The mosaic as an 8-bit three-band tiled GeoTIFF with the program's overviews.
+bool WriteMosaic(const cv::Mat& mosaic, const double* gt, const std::string& path) {
+    if (!bench::WriteRaster(mosaic, gt, path, 0.0)) {
+        return false;
     }
+    GDALDatasetH ds = GDALOpen(path.c_str(), GA_Update);
+    const bool ok = ds && bench::BuildOverviewsLike(ds);
+    if (ds) {
+        GDALClose(ds);
+    }
+    return ok;
 }
 
-void BM_MosaicTile(benchmark::State& state) {
-    WriteTiles(state, 0, "mosaic");
-}
-
-void BM_BalancingMap(benchmark::State& state) {
-    for (auto _ : state) {
-        std::vector<COrtho*> images = g_images;
-        if (!BuildRadiometricBalancingMap(g_doc, images, QString(), g_width, g_height, GDT_Byte, g_box,
-                                          nullptr, nullptr)) {
-            state.SkipWithError("the map failed");
+// Each crop's region of the seamlines in the crop's cells.
+std::vector<cv::Mat> RegionMasks(const std::string& path, const std::vector<const double*>& gts) {
+    std::vector<std::vector<std::vector<cv::Point>>> rings(gts.size());
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    char line[1 << 16];
+    while (f && std::fgets(line, sizeof line, f)) {
+        char* at = line;
+        const size_t index = std::strtoul(at, &at, 10);
+        if (index >= gts.size()) {
+            continue;
+        }
+        std::vector<cv::Point>& ring = rings[index].emplace_back();
+        for (char* next = at;; at = next) {
+            const double x = std::strtod(at, &next);
+            if (next == at) {
+                break;
+            }
+            const double y = std::strtod(at = next, &next);
+            const double* gt = gts[index];
+            ring.emplace_back(int(std::lround((x - gt[0]) / gt[1])), int(std::lround((y - gt[3]) / gt[5])));
         }
     }
-}
-
-void BM_MosaicTileBalanced(benchmark::State& state) {
-    WriteTiles(state, 1, "balanced");
+    if (f) {
+        std::fclose(f);
+    }
+    std::vector<cv::Mat> masks;
+    for (const auto& r : rings) {
+        cv::Mat mask(bench::kCrop, bench::kCrop, CV_8UC1, cv::Scalar(0));
+        cv::fillPoly(mask, r, cv::Scalar(255));
+        masks.push_back(mask);
+    }
+    return masks;
 }
 
 template <class Blender>
-void RunBlender(benchmark::State& state, Blender& blender) {
-    for (auto _ : state) {
-        blender.prepare(cv::Rect(0, 0, g_width, g_height));
-        for (size_t i = 0; i < g_crops.size(); ++i) {
-            blender.feed(g_crops[i], cv::Mat(g_crops[i].size(), CV_8U, cv::Scalar(255)), bench::kCorners[i]);
-        }
-        cv::Mat result, mask;
-        blender.blend(result, mask);
-        benchmark::DoNotOptimize(result.data);
-    }
-}
-
-void BM_FeatherBlender(benchmark::State& state) {
-    cv::detail::FeatherBlender blender(0.02f);
-    RunBlender(state, blender);
-}
-
-void BM_MultiBandBlender(benchmark::State& state) {
-    cv::detail::MultiBandBlender blender(false, 5);
-    RunBlender(state, blender);
-}
-
-BENCHMARK(BM_MosaicTile)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_BalancingMap)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_MosaicTileBalanced)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_FeatherBlender)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_MultiBandBlender)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    const auto app = bench::StartProgram(argc, argv);
-    QTemporaryDir temporary;
-    g_folder = bench::OutputFolder(argc, argv, temporary.path());
-    CKelvaroDoc doc;
-    g_doc = &doc;
-    QStringList paths;
-    if (!temporary.isValid() || !bench::MakeFourCrops(KV_BENCH_SCENE, g_folder, &doc, &paths)) {
-        std::fprintf(stderr, "could not make the four orthophotos\n");
-        return 1;
-    }
-    doc.SetPathName(g_folder + "/bench.kvp");
-    for (const auto& entry : doc.m_Orthos) {
-        g_images.push_back(entry.second);
-    }
-    CadDrawing* seamlines = nullptr;
-    if (!BuildSeamlines(&seamlines)) {
-        std::fprintf(stderr, "could not build the seamlines\n");
-        return 1;
-    }
-    g_box.minX = g_box.minY = 1e300;
-    g_box.maxX = g_box.maxY = -1e300;
-    for (COrtho* o : g_images) {
-        const double* gt = o->m_geoTransform;
-        g_box.minX = std::min(g_box.minX, gt[0]);
-        g_box.maxX = std::max(g_box.maxX, gt[0] + o->m_width * gt[1]);
-        g_box.minY = std::min(g_box.minY, gt[3] + o->m_height * gt[5]);
-        g_box.maxY = std::max(g_box.maxY, gt[3]);
-        g_box.pixelWidth = gt[1];
-        g_box.pixelHeight = gt[5];
-    }
-    g_width = PixelSpan(g_box.maxX - g_box.minX, g_box.pixelWidth);
-    g_height = PixelSpan(g_box.maxY - g_box.minY, g_box.pixelHeight);
-    for (const QString& path : paths) {
-        cv::Mat image;
-        if (!LoadOrthophotoImage(path, image, nullptr)) {
+int Blend(Blender& blender, const Args& a) {
+    const QStringList paths = bench::FourCrops();
+    double gts[4][6];
+    for (int i = 0; i < 4; ++i) {
+        GDALDatasetH ds = GDALOpen(QFile::encodeName(paths[i]).constData(), GA_ReadOnly);
+        if (!ds || GDALGetGeoTransform(ds, gts[i]) != CE_None) {
             return 1;
         }
-        cv::Mat wide;
-        image.convertTo(wide, CV_16SC3);
-        g_crops.push_back(wide);
+        GDALClose(ds);
     }
-    std::vector<COrtho*> images = g_images;
-    BuildRadiometricBalancingMap(&doc, images, QString(), g_width, g_height, GDT_Byte, g_box, nullptr,
-                                 nullptr);
-    std::printf("four crops of %d x %d at %.2f m into one tile of %d x %d; s = %.0f, f = %.0f\n",
-                bench::kCrop, bench::kCrop, bench::kPixel, g_width, g_height, doc.SeamlineScaleFactor,
-                doc.BalancingScaleFactor);
-
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    g_images.clear();
-    CadDelete(seamlines);
-    return 0;
+    const std::string regions = a[0];
+    return bench::TimeOperation([&] {
+        const std::vector<cv::Mat> masks = RegionMasks(regions, {gts[0], gts[1], gts[2], gts[3]});
+        blender.prepare(cv::Rect(0, 0, kWidth, kHeight));
+        for (int i = 0; i < 4; ++i) {
+            cv::Mat crop, wide;
+            if (!bench::ReadRaster(QFile::encodeName(paths[i]).toStdString(), &crop, nullptr, true)) {
+                return false;
+            }
+            crop.convertTo(wide, CV_16SC3);
+            blender.feed(wide, masks[size_t(i)], bench::kCorners[i]);
+        }
+        cv::Mat result, mask, mosaic;
+        blender.blend(result, mask);
+        result.convertTo(mosaic, CV_8UC3);
+        return WriteMosaic(mosaic, gts[0], a[1]);
+    })
+               ? 0
+               : 1;
 }
+
+const bench::SideRegistration kFeatherSide("mosaic-feather", [](const Args& a) {
+    cv::detail::FeatherBlender blender(0.02f);
+    return Blend(blender, a);
+});
+
+const bench::SideRegistration kMultiBandSide("mosaic-multiband", [](const Args& a) {
+    cv::detail::MultiBandBlender blender(false, 5);
+    return Blend(blender, a);
+});
+
+const bench::SideRegistration kGdalSide("mosaic-gdal", [](const Args& a) {
+    const QStringList paths = bench::FourCrops();
+    return bench::TimeOperation([&] {
+        std::vector<GDALDatasetH> crops;
+        for (const QString& path : paths) {
+            crops.push_back(GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly));
+        }
+        const std::string vrtPath = a[1] + ".vrt";
+        GDALDatasetH vrt =
+            GDALBuildVRT(vrtPath.c_str(), int(crops.size()), crops.data(), nullptr, nullptr, nullptr);
+        const char* args[] = {"-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co", "BLOCKYSIZE=128", nullptr};
+        GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args), nullptr);
+        GDALDatasetH out = vrt ? GDALTranslate(a[1].c_str(), vrt, options, nullptr) : nullptr;
+        GDALTranslateOptionsFree(options);
+        const bool ok = out && bench::BuildOverviewsLike(out);
+        for (GDALDatasetH ds : {out, vrt}) {
+            if (ds) {
+                GDALClose(ds);
+            }
+        }
+        for (GDALDatasetH crop : crops) {
+            GDALClose(crop);
+        }
+        std::remove(vrtPath.c_str());
+        return ok;
+    })
+               ? 0
+               : 1;
+});
+
+}  // namespace

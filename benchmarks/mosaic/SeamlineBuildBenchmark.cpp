@@ -1,164 +1,157 @@
-// The whole seamline build of four orthophotos, pass by pass, side by side with OpenCV's seam
-// finders on the same images.
-//
-// Input: bands 3, 2, 1 of the Landsat scene of the test data warped bilinearly from 28.5 m to
-// 2.85 m cells (3490 x 3520), cut into four 2000 x 2000 crops at (0, 0), (1490, 0), (0, 1520) and
-// (1490, 1520), loaded as the orthophotos of a project. The build reduces them by s = 4 (500 x 500
-// each) and routes the five shared seams of the four regions.
-//   BM_BuildOrthoSeamlines - BuildOrthoSeamlines, everything from the seam polygons to the
-//                            temporary drawing, "pol" and "sml" files written into the project folder;
-//   BM_Prepare ... BM_TrimPass - each pass of that build alone (the earlier passes run untimed);
-//   BM_DpSeamFinder        - cv::detail::DpSeamFinder (COLOR_GRAD) on the four crops reduced by 4 and
-//                            masked as the build reads them;
-//   BM_GraphCutSeamFinder  - cv::detail::GraphCutSeamFinder (COST_COLOR) on them.
-//
-// The project folder is a temporary folder (TMPDIR). The build writes its eight polygon files
-// through the synced write layer, whose syncs take most of the wall time on a busy disk; with
-// TMPDIR=/dev/shm the figures are those of the computation alone.
-#include <benchmark/benchmark.h>
+// The seamline build of the four orthophotos of FourCrops.h against OpenCV's seam finders, timed in
+// process: ours is BuildOrthoSeamlines, everything from reading the images at the working scale
+// (s = 4, 500 x 500 each) to the regions in the temporary drawing with the "pol" and "sml" files
+// written into the project folder; the peers read the same four images at the same scale and find
+// the seams among them with the dynamic-programming (COLOR_GRAD) or the graph-cut (COST_COLOR)
+// seam finder. Both must split the mosaic into one region per image.
+#include <QFile>
+
 #include <gdal.h>
-#include <gdal_utils.h>
 
-#include <QTemporaryDir>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/stitching/detail/seam_finders.hpp>
 
+#include <cmath>
 #include <cstdio>
-#include <string>
+#include <memory>
 #include <vector>
 
+#include "Bench.h"
+#include "Data.h"
 #include "FourCrops.h"
-#include "SeamFinderPeers.h"
 #include "document/KelvaroDoc.h"
-#include "mosaic/SeamlineBuilders.h"
+#include "platform/cad/Cad.h"
 #include "raster/Ortho.h"
 
 namespace {
 
-using bench::kCorners;
-using bench::kCrop;
-using bench::kPixel;
+using bench::Args;
 
-CKelvaroDoc* g_doc = nullptr;
-std::vector<COrtho*> g_images;
-std::vector<cv::Mat> g_reduced;  // the crops at 1 / 4, masked, as the build reads them
+constexpr int kScale = 4;
 
-bool MakeScene(const QString& folder) {
-    QStringList paths;
-    if (!bench::MakeFourCrops(KV_BENCH_SCENE, folder, g_doc, &paths)) {
+const bench::Files File("seamlines");
+
+// A pair whose check reads the share of the mosaic each side gave exactly one region.
+bool SeamPair(bench::Pair* pair, const char* peer, const char* side) {
+    if (bench::FourCrops().isEmpty()) {
         return false;
     }
-    for (const QString& path : paths) {
-        cv::Mat reduced;
-        double gt[6];
-        if (ReadOrthoSeamImage(path, 4.0, reduced, gt) != 1) {
-            return false;
-        }
-        g_reduced.push_back(reduced);
-    }
-    for (const auto& entry : g_doc->m_Orthos) {
-        g_images.push_back(entry.second);
-    }
-    g_doc->SetPathName(folder + "/bench.kvp");
-    return g_images.size() == 4;
+    const std::string ours = File("ours.txt"), theirs = File(std::string(side) + ".txt");
+    pair->operation = "Seamline build of four orthophotos (BuildOrthoSeamlines)";
+    pair->input = "four 2000 x 2000 crops, working scale 1/4";
+    pair->ours = {"ours", {bench::Self("seamlines-ours", {ours})}, {ours}};
+    pair->peer = {peer, {bench::Self(side, {theirs})}, {theirs}};
+    pair->check = [ours, theirs](std::string* agreed) {
+        const double a = std::atof(bench::ReadText(ours).c_str()),
+                     b = std::atof(bench::ReadText(theirs).c_str());
+        char text[128];
+        std::snprintf(text, sizeof text, "share of the mosaic in exactly one region %.4f / %.4f", a, b);
+        *agreed = text;
+        return a > 0.99 && b > 0.99 ? std::string() : *agreed;
+    };
+    return true;
 }
 
-const CCentralImagineryParams kCentral(0, 4.0, 128.0, 0);
+const bench::PairRegistration kDp("seamlines_dp", [](bench::Pair* pair) {
+    return SeamPair(pair, "cv::detail::DpSeamFinder", "seamlines-dp");
+});
+const bench::PairRegistration kGraphCut("seamlines_graphcut", [](bench::Pair* pair) {
+    return SeamPair(pair, "cv::detail::GraphCutSeamFinder", "seamlines-graphcut");
+});
 
-void BM_BuildOrthoSeamlines(benchmark::State& state) {
-    int abortFlag = 0;
-    for (auto _ : state) {
-        CadDrawing* temporary = nullptr;
-        if (BuildOrthoSeamlines(g_doc, g_images, &temporary, kPixel, kCentral, nullptr, &abortFlag) != 0) {
-            state.SkipWithError("the build failed");
-        }
-        CadDelete(temporary);
+// The share of the mosaic's cells (at the working scale) covered by exactly one of the masks,
+// each placed at its corner.
+double SingleCover(const std::vector<cv::Mat>& masks, const std::vector<cv::Point>& corners) {
+    cv::Rect all;
+    for (size_t i = 0; i < masks.size(); ++i) {
+        all |= cv::Rect(corners[i], masks[i].size());
     }
+    cv::Mat count(all.size(), CV_8UC1, cv::Scalar(0));
+    for (size_t i = 0; i < masks.size(); ++i) {
+        cv::Mat place = count(cv::Rect(corners[i] - all.tl(), masks[i].size()));
+        cv::add(place, cv::Scalar(1), place, masks[i]);
+    }
+    return double(cv::countNonZero(count == 1)) / double(all.area());
 }
 
-// Times pass `timed` (0 to 3) of a build; the passes before it run untimed.
-void TimePass(benchmark::State& state, int timed) {
-    int (SeamlineBuild::*passes[4])() = {&SeamlineBuild::Prepare, &SeamlineBuild::RoutePass,
-                                         &SeamlineBuild::ReadBackPass, &SeamlineBuild::TrimPass};
-    int abortFlag = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        OrthoSeamlineImages images(g_images);
-        SeamlineBuild build(g_doc, images, kPixel, kCentral, nullptr, &abortFlag);
-        for (int pass = 0; pass <= timed; ++pass) {
-            if (pass == timed) {
-                state.ResumeTiming();
+const bench::SideRegistration kOurs(
+    "seamlines-ours",
+    [](const Args& a) {
+        bench::CropsProject project;
+        if (!project.Open() || !bench::TimeOperation([&] { return project.BuildSeamlines(); })) {
+            return 1;
+        }
+        const std::vector<COrtho*>& images = project.images;
+        // The regions rasterised at the working scale over the mosaic's box.
+        std::vector<cv::Mat> masks;
+        std::vector<cv::Point> corners;
+        const double pixel = bench::kPixel * kScale;
+        for (COrtho* image : images) {
+            const double* gt = image->m_geoTransform;
+            std::vector<std::vector<cv::Point>> rings;
+            for (CadEntity* e : image->SeamlinePolylines) {
+                std::vector<cv::Point>& ring = rings.emplace_back();
+                for (int k = 0; k < CadPlineGetNumVers(e); ++k) {
+                    double x, y, z;
+                    CadPlineGetVer(e, k, &x, &y, &z);
+                    ring.emplace_back(int(std::lround((x - gt[0]) / pixel)),
+                                      int(std::lround((gt[3] - y) / pixel)));
+                }
             }
-            if ((build.*passes[pass])() != 0) {
-                state.SkipWithError("a pass failed");
-            }
+            cv::Mat mask(bench::kCrop / kScale, bench::kCrop / kScale, CV_8UC1, cv::Scalar(0));
+            cv::fillPoly(mask, rings, cv::Scalar(255));
+            masks.push_back(mask);
+            corners.emplace_back(int(std::lround((gt[0] - images[0]->m_geoTransform[0]) / pixel)),
+                                 int(std::lround((images[0]->m_geoTransform[3] - gt[3]) / pixel)));
         }
-    }
-}
+        return bench::KeepText(std::to_string(SingleCover(masks, corners)), a[0]) ? 0 : 1;
+    },
+    bench::Qt::Widgets);
 
-void BM_Prepare(benchmark::State& state) {
-    TimePass(state, 0);
-}
-void BM_RoutePass(benchmark::State& state) {
-    TimePass(state, 1);
-}
-void BM_ReadBackPass(benchmark::State& state) {
-    TimePass(state, 2);
-}
-void BM_TrimPass(benchmark::State& state) {
-    TimePass(state, 3);
-}
-
-std::vector<cv::Point> FinderCorners() {
+// The crops read at the working scale from their overviews, as the build reads them.
+template <class Finder>
+int FindSeams(Finder& finder, const std::string& output) {
+    const QStringList paths = bench::FourCrops();
+    std::vector<cv::Mat> masks(4);
     std::vector<cv::Point> corners;
-    for (const cv::Point& corner : kCorners) {
-        corners.emplace_back(int(std::lround(corner.x / 4.0)), int(std::lround(corner.y / 4.0)));
+    for (const cv::Point& corner : bench::kCorners) {
+        corners.emplace_back(corner.x / kScale, corner.y / kScale);
     }
-    return corners;
+    const bool ok = bench::TimeOperation([&] {
+        std::vector<cv::UMat> images(4), found(4);
+        for (int i = 0; i < 4; ++i) {
+            GDALDatasetH ds = GDALOpen(QFile::encodeName(paths[i]).constData(), GA_ReadOnly);
+            const int side = bench::kCrop / kScale;
+            cv::Mat image(side, side, CV_8UC3);
+            const bool read =
+                ds && GDALDatasetRasterIO(ds, GF_Read, 0, 0, bench::kCrop, bench::kCrop, image.data, side,
+                                          side, GDT_Byte, 3, nullptr, 3, GSpacing(image.step), 1) == CE_None;
+            if (ds) {
+                GDALClose(ds);
+            }
+            if (!read) {
+                return false;
+            }
+            image.convertTo(images[i], CV_32FC3);
+            cv::Mat(image.size(), CV_8U, cv::Scalar(255)).copyTo(found[i]);
+        }
+        finder.find(images, corners, found);
+        for (int i = 0; i < 4; ++i) {
+            found[i].copyTo(masks[i]);
+        }
+        return true;
+    });
+    return ok && bench::KeepText(std::to_string(SingleCover(masks, corners)), output) ? 0 : 1;
 }
 
-void BM_DpSeamFinder(benchmark::State& state) {
-    RunDpSeamFinder(state, g_reduced, FinderCorners());
-}
+const bench::SideRegistration kDpSide("seamlines-dp", [](const Args& a) {
+    cv::detail::DpSeamFinder finder(cv::detail::DpSeamFinder::COLOR_GRAD);
+    return FindSeams(finder, a[0]);
+});
 
-void BM_GraphCutSeamFinder(benchmark::State& state) {
-    RunGraphCutSeamFinder(state, g_reduced, FinderCorners());
-}
-
-BENCHMARK(BM_BuildOrthoSeamlines)->Unit(benchmark::kMillisecond);
-// The passes run a fixed number of times: each one needs the passes before it, run untimed.
-BENCHMARK(BM_Prepare)->Unit(benchmark::kMillisecond)->Iterations(40);
-BENCHMARK(BM_RoutePass)->Unit(benchmark::kMillisecond)->Iterations(40);
-BENCHMARK(BM_ReadBackPass)->Unit(benchmark::kMillisecond)->Iterations(40);
-BENCHMARK(BM_TrimPass)->Unit(benchmark::kMillisecond)->Iterations(40);
-BENCHMARK(BM_DpSeamFinder)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GraphCutSeamFinder)->Unit(benchmark::kMillisecond);
+const bench::SideRegistration kGraphCutSide("seamlines-graphcut", [](const Args& a) {
+    cv::detail::GraphCutSeamFinder finder(cv::detail::GraphCutSeamFinderBase::COST_COLOR);
+    return FindSeams(finder, a[0]);
+});
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    const auto app = bench::StartProgram(argc, argv);
-    QTemporaryDir folder;
-    CKelvaroDoc doc;
-    g_doc = &doc;
-    if (!folder.isValid() || !MakeScene(folder.path())) {
-        std::fprintf(stderr, "could not make the four orthophotos\n");
-        return 1;
-    }
-    int abortFlag = 0;
-    CadDrawing* temporary = nullptr;
-    const int result = BuildOrthoSeamlines(&doc, g_images, &temporary, kPixel, kCentral, nullptr, &abortFlag);
-    int polylines = 0, vertices = 0;
-    for (CadEntity* e = temporary ? CadGetFirstEntity(temporary) : nullptr; e;
-         e = CadGetNextEntity(temporary, e)) {
-        ++polylines;
-        vertices += CadPlineGetNumVers(e);
-    }
-    std::printf("four crops of %d x %d at %.2f m; build %d, s = %.0f, %d region polylines of %d vertices\n",
-                kCrop, kCrop, kPixel, result, doc.SeamlineScaleFactor, polylines, vertices);
-    CadDelete(temporary);
-
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    g_images.clear();
-    return 0;
-}

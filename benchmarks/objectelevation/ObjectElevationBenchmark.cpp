@@ -1,223 +1,136 @@
-// The object-elevation DEM update side by side with gdal_rasterize:
-//   ours  - SetContourElevation of a 200-vertex contour (an irregular star about 2400 cells
-//           across) on a 4000 x 4000 DEM in memory (the Olinda DEM upsampled bilinearly): cell
-//           test, undo record written to its file, cells set;
-//   peer  - gdal_rasterize -burn of the same contour into a copy of the DEM as a tiled GeoTIFF,
-//           run as a process of its own; the copy is made outside the timing. GDAL burns the
-//           cells whose centre is inside, so the contour it gets is moved by half a cell, which
-//           makes its rule pick the cells whose top-left corner lies inside the contour;
-//   algorithm - GDALRasterizeGeometries of the moved contour into an in-memory copy, for the cost
-//           of the burning alone.
-// Before timing, both sides are run once and the cells they set compared; a difference stops
-// the program. The files live in /tmp/kv_bench_objectelevation.
-#include <QDir>
+// The DEM update of object elevation against GDAL burning the same contour, timed in process on a
+// 4000 x 4000 DEM in memory (the Olinda DEM upsampled bilinearly) and a 200-vertex contour (an
+// irregular star about 2400 cells across):
+//   ours - SetContourElevation: the cells whose top-left corner lies inside, saved to an undo
+//          record file (the window before and after), then set;
+//   GDAL - the same work with GDAL: the contour's window written as a two-band GeoTIFF (before and
+//          after) and GDALRasterizeGeometries burning the elevation into the grid's window. GDAL
+//          burns the cells whose centre is inside, so the contour it gets is moved by half a cell,
+//          which makes its rule pick the cells whose top-left corner lies inside the contour.
+// Both must set the same cells.
 #include <QFile>
 
-#include <benchmark/benchmark.h>
 #include <gdal.h>
 #include <gdal_alg.h>
 #include <ogr_api.h>
-#include <opencv2/imgproc.hpp>
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "../demtools/UpsampledDem.h"
+#include "Bench.h"
+#include "Data.h"
 #include "analysis/ContourElevation.h"
 #include "platform/tools/ZQT.h"
 #include "raster/DEM.h"
 
 namespace {
 
+using bench::Args;
+
 constexpr int kSide = 4000;
 constexpr int kVertices = 200;
 constexpr double kElevation = 57.25;
-const QString kFolder = QStringLiteral("/tmp/kv_bench_objectelevation");
 
-cv::Mat g_grid;
-double g_gt[6];
-std::vector<Wml::Point2> g_contour;
-std::unique_ptr<CDEM> g_dem;
-QString g_source, g_copy, g_shape;
+const bench::Files File("objectelevation");
 
 // An irregular star around the DEM's middle: radius 700 to 1200 cells, vertices off the cell
 // lattice.
-void MakeContour() {
-    const double cx = g_gt[0] + kSide / 2.0 * g_gt[1], cy = g_gt[3] + kSide / 2.0 * g_gt[5];
+std::vector<Wml::Point2> Contour(const double* gt) {
+    std::vector<Wml::Point2> contour;
+    const double cx = gt[0] + kSide / 2.0 * gt[1], cy = gt[3] + kSide / 2.0 * gt[5];
     for (int i = 0; i < kVertices; ++i) {
         const double a = 2.0 * M_PI * (i + 0.3) / kVertices;
         const double r =
-            (950.0 + 250.0 * std::sin(7.0 * a) * std::cos(3.0 * a) + 0.37 + 0.11 * (i % 5)) * g_gt[1];
-        g_contour.emplace_back(cx + r * std::cos(a), cy + r * std::sin(a));
+            (950.0 + 250.0 * std::sin(7.0 * a) * std::cos(3.0 * a) + 0.37 + 0.11 * (i % 5)) * gt[1];
+        contour.emplace_back(cx + r * std::cos(a), cy + r * std::sin(a));
     }
+    return contour;
 }
 
-bool WriteSource() {
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(g_source).constData(), kSide,
-                                 kSide, 1, GDT_Float32, const_cast<char**>(options));
-    if (!ds) {
+const bench::PairRegistration kObjectElevation("object_elevation", [](bench::Pair* pair) {
+    if (!File.MakeOnce("1", [] { return bench::WriteUpsampled(KV_BENCH_DEM, kSide, File("dem.tif")); })) {
         return false;
     }
-    GDALSetGeoTransform(ds, g_gt);
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    GDALSetRasterNoDataValue(band, -9999.0);
-    const bool ok = GDALRasterIO(band, GF_Write, 0, 0, kSide, kSide, g_grid.data, kSide, kSide, GDT_Float32,
-                                 0, 0) == CE_None;
-    GDALClose(ds);
-    return ok;
-}
+    const std::string ours = File("ours.tif"), theirs = File("gdal.tif");
+    pair->operation = "Object elevation DEM update (SetContourElevation)";
+    pair->input = "4000 x 4000 DEM in memory, 200-vertex contour";
+    pair->ours = {"ours", {bench::Self("object-ours", {ours})}, {ours}};
+    pair->peer = {
+        "GDALRasterizeGeometries + the window saved", {bench::Self("object-gdal", {theirs})}, {theirs}};
+    pair->check = bench::RastersAgree(ours, theirs, 0.0);
+    return true;
+});
 
-// The contour moved by half a cell, as GeoJSON for gdal_rasterize and as an OGR geometry.
-std::string MovedWkt() {
-    std::string wkt = "POLYGON((";
-    char buffer[80];
-    for (int i = 0; i <= kVertices; ++i) {
-        const Wml::Point2& p = g_contour[size_t(i % kVertices)];
-        std::snprintf(buffer, sizeof buffer, "%s%.6f %.6f", i ? "," : "", p.X() + g_gt[1] / 2,
-                      p.Y() + g_gt[5] / 2);
-        wkt += buffer;
-    }
-    return wkt + "))";
-}
-
-bool WriteShape() {
-    std::FILE* f = std::fopen(QFile::encodeName(g_shape).constData(), "wb");
-    if (!f) {
-        return false;
-    }
-    std::fprintf(f, "id,WKT\n1,\"%s\"\n", MovedWkt().c_str());
-    return std::fclose(f) == 0;
-}
-
-bool CopySource() {
-    QFile::remove(g_copy);
-    return QFile::copy(g_source, g_copy);
-}
-
-std::string RasterizeCommand() {
-    return "gdal_rasterize -q -burn " + std::to_string(kElevation) + " -l contour " +
-           QFile::encodeName(g_shape).toStdString() + " " + QFile::encodeName(g_copy).toStdString();
-}
-
-cv::Mat ReadCopy() {
-    cv::Mat grid(kSide, kSide, CV_32FC1);
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(g_copy).constData(), GA_ReadOnly);
-    if (!ds || GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, kSide, kSide, grid.data, kSide, kSide,
-                            GDT_Float32, 0, 0) != CE_None) {
-        grid.release();
-    }
-    if (ds) {
-        GDALClose(ds);
-    }
-    return grid;
-}
-
-bool Prepare() {
-    ZQT_SetSpecialFolderRoot(kFolder + "/work");
-    QDir().mkpath(kFolder);
-    g_source = kFolder + "/dem.tif";
-    g_copy = kFolder + "/copy.tif";
-    g_shape = kFolder + "/contour.csv";
-    if (!ReadUpsampled(KV_BENCH_DEM, kSide, &g_grid, g_gt) || !WriteSource()) {
-        return false;
-    }
-    MakeContour();
-    if (!WriteShape()) {
-        return false;
-    }
-    g_dem = std::make_unique<CDEM>(nullptr);
-    std::memcpy(g_dem->m_geoTransform, g_gt, sizeof g_gt);
-    g_dem->m_grid = g_grid.clone();
-    int cells = 0;
-    if (SetContourElevation(nullptr, g_dem.get(), g_contour, kElevation, nullptr, &cells) !=
-        ContourEditResult::Done) {
-        std::fprintf(stderr, "the update failed\n");
-        return false;
-    }
-    if (!CopySource() || std::system(RasterizeCommand().c_str()) != 0) {
-        std::fprintf(stderr, "gdal_rasterize failed\n");
-        return false;
-    }
-    const cv::Mat burnt = ReadCopy();
-    const cv::Mat oursSet = g_dem->m_grid != g_grid;
-    const cv::Mat peerSet = burnt != g_grid;
-    const int differ = burnt.empty() ? -1 : cv::countNonZero(oursSet != peerSet);
-    std::printf("cells set: ours %d, gdal_rasterize %d, cells that differ: %d\n", cells,
-                cv::countNonZero(peerSet), differ);
-    if (differ > 0) {
-        std::vector<cv::Point> where;
-        cv::findNonZero(oursSet != peerSet, where);
-        for (const cv::Point& p : where)
-            std::printf("  cell %d %d ours %d\n", p.x, p.y, oursSet.at<uchar>(p) ? 1 : 0);
-    }
-    return differ == 0;
-}
-
-void BM_SetContourElevation(benchmark::State& state) {
-    for (auto _ : state) {
-        if (SetContourElevation(nullptr, g_dem.get(), g_contour, kElevation, nullptr) !=
-            ContourEditResult::Done) {
-            state.SkipWithError("update failed");
-            break;
-        }
-    }
-}
-
-void BM_GdalRasterizeProcess(benchmark::State& state) {
-    const std::string command = RasterizeCommand();
-    for (auto _ : state) {
-        state.PauseTiming();
-        const bool copied = CopySource();
-        state.ResumeTiming();
-        if (!copied || std::system(command.c_str()) != 0) {
-            state.SkipWithError("gdal_rasterize failed");
-            break;
-        }
-    }
-}
-
-void BM_GdalRasterizeGeometriesInMemory(benchmark::State& state) {
-    OGRGeometryH geometry = nullptr;
-    std::string wkt = MovedWkt();
-    char* text = wkt.data();
-    if (OGR_G_CreateFromWkt(&text, nullptr, &geometry) != OGRERR_NONE) {
-        state.SkipWithError("no geometry");
-        return;
-    }
-    GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", kSide, kSide, 1, GDT_Float32, nullptr);
-    GDALSetGeoTransform(mem, g_gt);
-    int band = 1;
-    double burn = kElevation;
-    for (auto _ : state) {
-        if (GDALRasterizeGeometries(mem, 1, &band, 1, &geometry, nullptr, nullptr, &burn, nullptr, nullptr,
-                                    nullptr) != CE_None) {
-            state.SkipWithError("rasterize failed");
-            break;
-        }
-    }
-    GDALClose(mem);
-    OGR_G_DestroyGeometry(geometry);
-}
-
-}  // namespace
-
-BENCHMARK(BM_SetContourElevation)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_GdalRasterizeProcess)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_GdalRasterizeGeometriesInMemory)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-int main(int argc, char** argv) {
-    GDALAllRegister();
-    if (!Prepare()) {
+const bench::SideRegistration kOurs("object-ours", [](const Args& a) {
+    ZQT_SetSpecialFolderRoot(File.Folder() + "/work");
+    auto dem = bench::LoadDem(File("dem.tif"));
+    if (!dem) {
         return 1;
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+    const std::vector<Wml::Point2> contour = Contour(dem->m_geoTransform);
+    const bool ok = bench::TimeOperation([&] {
+        return SetContourElevation(nullptr, dem.get(), contour, kElevation, nullptr) ==
+               ContourEditResult::Done;
+    });
+    return ok && bench::KeepRaster(dem->m_grid, dem->m_geoTransform, a[0]) ? 0 : 1;
+});
+
+const bench::SideRegistration kGdal("object-gdal", [](const Args& a) {
+    cv::Mat grid;
+    double gt[6];
+    if (!bench::ReadRaster(File("dem.tif"), &grid, gt)) {
+        return 1;
+    }
+    const std::vector<Wml::Point2> contour = Contour(gt);
+    // The contour moved by half a cell, as an OGR polygon.
+    OGRGeometryH ring = OGR_G_CreateGeometry(wkbLinearRing);
+    double x0 = HUGE_VAL, x1 = -HUGE_VAL, y0 = HUGE_VAL, y1 = -HUGE_VAL;
+    for (int i = 0; i <= kVertices; ++i) {
+        const Wml::Point2& p = contour[size_t(i % kVertices)];
+        OGR_G_AddPoint_2D(ring, p.X() + gt[1] / 2, p.Y() + gt[5] / 2);
+        x0 = std::min(x0, p.X());
+        x1 = std::max(x1, p.X());
+        y0 = std::min(y0, p.Y());
+        y1 = std::max(y1, p.Y());
+    }
+    OGRGeometryH polygon = OGR_G_CreateGeometry(wkbPolygon);
+    OGR_G_AddGeometryDirectly(polygon, ring);
+    const std::string undo = File("gdal_undo.tif");
+    const bool ok = bench::TimeOperation([&] {
+        // The contour's window, a cell wider on each side.
+        const int c0 = std::max(0, int((x0 - gt[0]) / gt[1]) - 1),
+                  c1 = std::min(kSide, int((x1 - gt[0]) / gt[1]) + 2);
+        const int r0 = std::max(0, int((y1 - gt[3]) / gt[5]) - 1),
+                  r1 = std::min(kSide, int((y0 - gt[3]) / gt[5]) + 2);
+        const cv::Rect window(c0, r0, c1 - c0, r1 - r0);
+        cv::Mat after = grid(window).clone();
+        GDALDatasetH mem =
+            GDALCreate(GDALGetDriverByName("MEM"), "", window.width, window.height, 1, GDT_Float32, nullptr);
+        const double windowGt[6] = {gt[0] + c0 * gt[1], gt[1], 0.0, gt[3] + r0 * gt[5], 0.0, gt[5]};
+        int band = 1;
+        double burn = kElevation;
+        bool done = mem && GDALSetGeoTransform(mem, const_cast<double*>(windowGt)) == CE_None &&
+                    GDALRasterIO(GDALGetRasterBand(mem, 1), GF_Write, 0, 0, window.width, window.height,
+                                 after.data, window.width, window.height, GDT_Float32, 0, 0) == CE_None &&
+                    GDALRasterizeGeometries(mem, 1, &band, 1, &polygon, nullptr, nullptr, &burn, nullptr,
+                                            nullptr, nullptr) == CE_None &&
+                    GDALRasterIO(GDALGetRasterBand(mem, 1), GF_Read, 0, 0, window.width, window.height,
+                                 after.data, window.width, window.height, GDT_Float32, 0, 0) == CE_None;
+        if (mem) {
+            GDALClose(mem);
+        }
+        // The record of the window, before and after, then the grid.
+        cv::Mat record;
+        cv::merge(std::vector<cv::Mat>{grid(window), after}, record);
+        done = done && bench::WriteRaster(record, windowGt, undo);
+        after.copyTo(grid(window));
+        return done;
+    });
+    OGR_G_DestroyGeometry(polygon);
+    std::remove(undo.c_str());
+    return ok && bench::KeepRaster(grid, gt, a[0]) ? 0 : 1;
+});
+
+}  // namespace

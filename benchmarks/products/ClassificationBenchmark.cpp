@@ -1,172 +1,155 @@
-// The export of a colour classification side by side with gdalinfo -stats -hist, each side run
-// as a process of its own so that its time and peak memory are the whole process's:
-//   classify - the counting and statistics pass of the export (classes, mean, standard deviation
-//              and the circle picture) over an 8000 x 8000 NDVI map (the NDVI of the Landsat
-//              scene upsampled bilinearly, no data -9999), five classes over its value range;
-//   export   - the whole export: the same pass, the JPEG picture and the PDF report; the picture
-//              and the PDF are the difference of the two;
-//   gdalinfo - gdalinfo -stats -hist of the same map, its statistics file removed before each run
-//              so that it reads every cell.
-// The data are made once in /tmp/kv_bench_classification. Under the offscreen platform the report
-// is not opened in a viewer. The program runs itself with
-// --classify or --export for our side of each pair.
-#include <QApplication>
-#include <QDir>
+// The counting and statistics pass of the colour classification's export against GDAL's statistics
+// and histogram, timed in process over an 8000 x 8000 NDVI map (the NDVI of the Landsat scene
+// upsampled bilinearly, no data -9999): ours is ClassifyValues with five classes over the map's
+// range (counts, mean, standard deviation and the circle picture); the peer computes the band's
+// statistics and its histogram of 256 buckets, as gdalinfo -stats -hist does. Both must find the
+// same mean.
 #include <QFile>
-#include <QFileInfo>
 
-#include <benchmark/benchmark.h>
 #include <gdal.h>
 #include <gdal_utils.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "BenchProcess.h"
-#include "controls/AbortSingleProgressDlg.h"
-#include "document/ClassificationExport.h"
+#include "Bench.h"
+#include "Data.h"
 #include "document/KelvaroDoc.h"
 #include "products/VegetationIndex.h"
 #include "raster/ClassReport.h"
-#include "raster/MapData.h"
 #include "raster/RasterIO.h"
 
 namespace {
 
+using bench::Args;
+
 constexpr int kSide = 8000;
-const QString kFolder = QStringLiteral("/tmp/kv_bench_classification");
-std::string g_self;
 
-QString Path(const char* name) {
-    return kFolder + '/' + QLatin1String(name);
+const bench::Files File("classification");
+
+// The scene's NDVI upsampled to kSide x kSide, tiled and with its overviews, as the program's maps are.
+bool MakeMap() {
+    return File.MakeOnce("1", [] {
+        GDALDatasetH scene = GDALOpen(KV_BENCH_SCENE, GA_ReadOnly);
+        if (!scene) {
+            return false;
+        }
+        CKelvaroDoc doc;
+        const bool index =
+            ComputeVegetationIndex(&doc, nullptr, GDALGetRasterBand(scene, 3), GDALGetRasterBand(scene, 4),
+                                   0.0f, QFile::decodeName(File("ndvi_small.tif").c_str()), nullptr) == 1;
+        GDALClose(scene);
+        const std::string side = std::to_string(kSide);
+        const char* args[] = {"-outsize",  side.c_str(), side.c_str(),     "-r",  "bilinear",       "-co",
+                              "TILED=YES", "-co",        "BLOCKXSIZE=256", "-co", "BLOCKYSIZE=256", nullptr};
+        GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args), nullptr);
+        GDALDatasetH in = index ? GDALOpen(File("ndvi_small.tif").c_str(), GA_ReadOnly) : nullptr;
+        GDALDatasetH out = in ? GDALTranslate(File("ndvi.tif").c_str(), in, options, nullptr) : nullptr;
+        GDALTranslateOptionsFree(options);
+        const bool ok = out && kv::BuildOverviews(out, nullptr, 5) != 0;
+        for (GDALDatasetH ds : {out, in}) {
+            if (ds) {
+                GDALClose(ds);
+            }
+        }
+        return ok;
+    });
 }
 
-// The scene's NDVI upsampled to kSide x kSide, tiled as the program's maps are.
-bool MakeMap(const QString& path) {
-    if (QFileInfo::exists(path)) {
-        return true;
-    }
-    GDALDatasetH scene = GDALOpen(KV_BENCH_SCENE, GA_ReadOnly);
-    if (!scene) {
+const bench::PairRegistration kClassify("classification", [](bench::Pair* pair) {
+    if (!MakeMap()) {
         return false;
     }
-    CKelvaroDoc doc;
-    const QString small = Path("ndvi_small.gtif");
-    const bool index = ComputeVegetationIndex(&doc, nullptr, GDALGetRasterBand(scene, 3),
-                                              GDALGetRasterBand(scene, 4), 0.0f, small, nullptr) == 1;
-    GDALClose(scene);
-    if (!index) {
+    GDALDatasetH map = GDALOpen(File("ndvi.tif").c_str(), GA_ReadOnly);
+    double range[2] = {0.0, 0.0};
+    const bool ok = map && GDALComputeRasterMinMax(GDALGetRasterBand(map, 1), FALSE, range) == CE_None;
+    if (map) {
+        GDALClose(map);
+    }
+    if (!ok) {
         return false;
     }
-    const std::string side = std::to_string(kSide);
-    const char* args[] = {"-outsize",  side.c_str(), side.c_str(),     "-r",  "bilinear",       "-co",
-                          "TILED=YES", "-co",        "BLOCKXSIZE=256", "-co", "BLOCKYSIZE=256", nullptr};
-    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args), nullptr);
-    GDALDatasetH in = GDALOpen(QFile::encodeName(small).constData(), GA_ReadOnly);
-    GDALDatasetH out =
-        in ? GDALTranslate(QFile::encodeName(path).constData(), in, options, nullptr) : nullptr;
-    // With its overviews, as the program's maps are: the map then loads without asking for them.
-    const bool ok = out != nullptr && kv::BuildOverviews(out, nullptr, 5) != 0;
-    GDALClose(out);
-    GDALClose(in);
-    GDALTranslateOptionsFree(options);
-    return ok;
-}
+    const std::string ours = File("ours.txt"), theirs = File("gdal.txt");
+    pair->operation = "Classification statistics (ClassifyValues, 5 classes)";
+    pair->input = "8000 x 8000 NDVI map";
+    pair->ours = {"ours",
+                  {bench::Self("classify-ours", {bench::Number(range[0]), bench::Number(range[1]), ours})},
+                  {ours}};
+    pair->peer = {"GDALComputeRasterStatistics + GDALGetRasterHistogramEx (gdalinfo -stats -hist)",
+                  {bench::Self("classify-gdal", {theirs})},
+                  {theirs, File("ndvi.tif.aux.xml")}};
+    pair->check = [ours, theirs](std::string* agreed) {
+        double a[2] = {0, 0}, b[2] = {0, 0};
+        const bool read = std::sscanf(bench::ReadText(ours).c_str(), "%lf %lf", &a[0], &a[1]) == 2 &&
+                          std::sscanf(bench::ReadText(theirs).c_str(), "%lf %lf", &b[0], &b[1]) == 2;
+        char text[160];
+        std::snprintf(text, sizeof text, "cells %.0f / %.0f, mean %.9g / %.9g", a[0], b[0], a[1], b[1]);
+        *agreed = text;
+        return read && a[0] == b[0] && a[0] > 0 &&
+                       std::abs(a[1] - b[1]) <= 1e-6 * std::max(1.0, std::abs(b[1]))
+                   ? std::string()
+                   : *agreed;
+    };
+    return true;
+});
 
-void BM_OursClassify(benchmark::State& state) {
-    ReportProcesses(state, {{g_self, "--classify"}});
-}
-
-void BM_OursExport(benchmark::State& state) {
-    ReportProcesses(state, {{g_self, "--export"}});
-}
-
-void BM_GdalinfoStatsHist(benchmark::State& state) {
-    const std::string map = Path("ndvi.tif").toStdString();
-    ReportProcesses(state, {{"rm", "-f", map + ".aux.xml"}, {"gdalinfo", "-stats", "-hist", map}});
-}
-
-// Five classes evenly over the map's value range, coloured red to blue.
-std::vector<ExportClass> FiveClasses(const CMapData& map) {
-    const double lo = map.m_pMin ? *map.m_pMin : -1.0, hi = map.m_pMax ? *map.m_pMax : 1.0;
-    const COLORREF colours[5] = {0x0000FF, 0x0080FF, 0x00FFFF, 0x00FF00, 0xFF0000};
-    std::vector<ExportClass> classes;
-    for (int i = 0; i < 5; ++i) {
-        classes.push_back({lo + (hi - lo) * i / 5, colours[i]});
-    }
-    return classes;
-}
-
-// A sink that neither shows nor aborts.
-class QuietProgress : public ProgressSink {
-public:
-    void SetRange(int, int) override {}
-    void SetPos(int) override {}
-};
-
-// Our side of each pair as a process of its own.
-int RunOurs(const std::string& mode) {
-    CKelvaroDoc doc;
-    MapLayerInfo info;
-    info.title = QStringLiteral("ndvi");
-    info.mapType = MapTypeNDVI;
-    info.path = Path("ndvi.tif");
-    if (!doc.AddMap(info, 0)) {
+const bench::SideRegistration kOurs("classify-ours", [](const Args& a) {
+    GDALDatasetH map = GDALOpen(File("ndvi.tif").c_str(), GA_ReadOnly);
+    if (!map) {
         return 1;
     }
-    CMapData* map = doc.m_Maps["ndvi"];
-    const std::vector<ExportClass> classes = FiveClasses(*map);
-    if (mode == "--export") {
-        CAbortSingleProgressDlg progress;
-        progress.Create();
-        return ExportClassification(map, classes, progress) == ExportResult::Written ? 0 : 1;
-    }
+    GDALRasterBandH band = GDALGetRasterBand(map, 1);
+    const double lo = std::atof(a[0].c_str()), hi = std::atof(a[1].c_str());
     kv::ClassStyle style;
-    for (size_t i = 1; i < classes.size(); ++i) {
-        style.upperBounds.push_back(classes[i].threshold);
+    for (int i = 1; i < 5; ++i) {
+        style.upperBounds.push_back(lo + (hi - lo) * i / 5);
     }
-    for (const ExportClass& c : classes) {
-        style.colours.push_back(c.colour);
-    }
+    style.colours = {0x0000FF, 0x0080FF, 0x00FFFF, 0x00FF00, 0xFF0000};
     style.background = 200;
     style.radius = 3;
     kv::ClassTally tally;
-    QuietProgress quiet;
-    GDALRasterBandH band = GDALGetRasterBand(map->m_pDataset, 1);
-    return kv::ClassifyValues(band, kv::WholeRasterWindow(kSide, kSide),
-                              GDALGetRasterNoDataValue(band, nullptr), style, &quiet,
-                              &tally) == kv::WalkResult::Done
-               ? 0
-               : 1;
-}
+    const bool ok = bench::TimeOperation([&] {
+        return kv::ClassifyValues(band, kv::WholeRasterWindow(kSide, kSide),
+                                  GDALGetRasterNoDataValue(band, nullptr), style, nullptr,
+                                  &tally) == kv::WalkResult::Done;
+    });
+    GDALClose(map);
+    char text[96];
+    std::snprintf(text, sizeof text, "%lld %.17g", static_cast<long long>(tally.total), tally.mean);
+    return ok && bench::KeepText(text, a[2]) ? 0 : 1;
+});
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc == 2 && (std::string(argv[1]) == "--classify" || std::string(argv[1]) == "--export")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        GDALAllRegister();
-        return RunOurs(argv[1]);
-    }
-    // Making the data computes an index through a document, which needs a widget application.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    GDALAllRegister();
-    g_self = QCoreApplication::applicationFilePath().toStdString();
-    if (!QDir().mkpath(kFolder) || !MakeMap(Path("ndvi.tif"))) {
-        std::fprintf(stderr, "cannot make the benchmark data in %s\n", kFolder.toLocal8Bit().constData());
+const bench::SideRegistration kGdal("classify-gdal", [](const Args& a) {
+    GDALDatasetH map = GDALOpen(File("ndvi.tif").c_str(), GA_ReadOnly);
+    if (!map) {
         return 1;
     }
-    for (auto* bench :
-         {benchmark::RegisterBenchmark("Classification/classify_ours", BM_OursClassify),
-          benchmark::RegisterBenchmark("Classification/export_ours", BM_OursExport),
-          benchmark::RegisterBenchmark("Classification/gdalinfo_stats_hist", BM_GdalinfoStatsHist)}) {
-        bench->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+    GDALRasterBandH band = GDALGetRasterBand(map, 1);
+    double stats[4] = {0, 0, 0, 0};
+    GUIntBig total = 0;
+    const bool ok = bench::TimeOperation([&] {
+        if (GDALComputeRasterStatistics(band, FALSE, &stats[0], &stats[1], &stats[2], &stats[3], nullptr,
+                                        nullptr) != CE_None) {
+            return false;
+        }
+        std::vector<GUIntBig> buckets(256);
+        const double width = (stats[1] - stats[0]) / 255.0;
+        if (GDALGetRasterHistogramEx(band, stats[0] - width / 2, stats[1] + width / 2, 256, buckets.data(),
+                                     FALSE, FALSE, nullptr, nullptr) != CE_None) {
+            return false;
+        }
+        for (GUIntBig n : buckets) {
+            total += n;
+        }
+        return true;
+    });
+    GDALClose(map);
+    char text[96];
+    std::snprintf(text, sizeof text, "%llu %.17g", static_cast<unsigned long long>(total), stats[2]);
+    return ok && bench::KeepText(text, a[0]) ? 0 : 1;
+});
+
+}  // namespace

@@ -1,152 +1,143 @@
-// The vegetation index and the raster calculator side by side with GDAL's command-line tools,
-// each side run as a process of its own so that its time and peak memory are the whole process's:
-//   ndvi       - ComputeVegetationIndex of a red and a near-infrared band of 8000 x 8000 (bands 3
-//                and 4 of the Landsat scene upsampled bilinearly), with its tiled output and its
-//                overviews 2 to 16, against gdal_calc.py writing the same index to the same tiled
-//                GeoTIFF followed by gdaladdo -r nearest 2 4 8 16;
-//   calculator - "(B<1>-A<1>)/(B<1>+A<1>)" over the same two bands (layers A and B) with its
-//                overviews 2 to 8, against gdal_calc.py with the same formula.
-// The data are made once in /tmp/kv_bench_indices. The program runs itself with --ndvi or --calc
-// for our side of each pair.
-#include <QApplication>
-#include <QDir>
+// The vegetation index and the raster calculator against gdal_calc.py, each side a whole process
+// writing a tiled Float32 GeoTIFF with the overviews ours gives it (gdaladdo on the peer's side),
+// over two 8000 x 8000 bands (bands 3 and 4 of the Landsat scene's square part upsampled
+// bilinearly):
+//   NDVI       - ComputeVegetationIndex of the red and near-infrared bands (overviews 2 to 16);
+//   calculator - "(B<1>-A<1>)/(B<1>+A<1>)" over the same two bands as layers A and B (overviews 2
+//                to 8; its grid has a column and a row more than the bands, by its rule).
 #include <QFile>
-#include <QFileInfo>
 
-#include <benchmark/benchmark.h>
 #include <gdal.h>
 #include <gdal_utils.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "BenchProcess.h"
+#include "Bench.h"
+#include "Data.h"
 #include "document/KelvaroDoc.h"
 #include "products/RasterCalculator.h"
 #include "products/VegetationIndex.h"
+#include "raster/RasterIO.h"
 
 namespace {
 
+using bench::Args;
+
 constexpr int kSide = 8000;
-const QString kFolder = QStringLiteral("/tmp/kv_bench_indices");
-std::string g_self;
 
-QString Path(const char* name) {
-    return kFolder + '/' + QLatin1String(name);
+const bench::Files File("indices");
+
+// Bands 3 and 4 of the scene's square part (349 x 349) upsampled bilinearly to kSide x kSide,
+// tiled as the program's maps are: square cells, so that both sides keep the bands' grid.
+bool MakeBands() {
+    return File.MakeOnce("2", [] {
+        GDALDatasetH in = GDALOpen(KV_BENCH_SCENE, GA_ReadOnly);
+        bool ok = in != nullptr;
+        for (const auto& [band, name] : {std::pair{"3", "A.tif"}, std::pair{"4", "B.tif"}}) {
+            const std::string side = std::to_string(kSide);
+            const char* args[] = {"-b",         band,
+                                  "-srcwin",    "0",
+                                  "0",          "349",
+                                  "349",        "-outsize",
+                                  side.c_str(), side.c_str(),
+                                  "-r",         "bilinear",
+                                  "-co",        "TILED=YES",
+                                  "-co",        "BLOCKXSIZE=256",
+                                  "-co",        "BLOCKYSIZE=256",
+                                  nullptr};
+            GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args), nullptr);
+            GDALDatasetH out = ok ? GDALTranslate(File(name).c_str(), in, options, nullptr) : nullptr;
+            GDALTranslateOptionsFree(options);
+            ok = ok && out && kv::CloseDataset(out);
+        }
+        if (in) {
+            GDALClose(in);
+        }
+        return ok;
+    });
 }
 
-// Band b of the scene upsampled bilinearly to kSide x kSide, tiled as the program's maps are.
-bool MakeBand(int band, const QString& path) {
-    if (QFileInfo::exists(path)) {
-        return true;
-    }
-    const std::string b = std::to_string(band), side = std::to_string(kSide);
-    const char* args[] = {
-        "-b",        b.c_str(), "-outsize",       side.c_str(), side.c_str(),     "-r",   "bilinear", "-co",
-        "TILED=YES", "-co",     "BLOCKXSIZE=256", "-co",        "BLOCKYSIZE=256", nullptr};
-    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args), nullptr);
-    GDALDatasetH in = GDALOpen(KV_BENCH_SCENE, GA_ReadOnly);
-    GDALDatasetH out =
-        in ? GDALTranslate(QFile::encodeName(path).constData(), in, options, nullptr) : nullptr;
-    const bool ok = out != nullptr;
-    GDALClose(out);
-    GDALClose(in);
-    GDALTranslateOptionsFree(options);
-    return ok;
-}
-
-std::vector<std::string> GdalCalc(const std::string& output) {
+bench::Command GdalCalc(const std::string& output, int block) {
+    const std::string size = std::to_string(block);
     return {"gdal_calc.py",
             "--quiet",
             "--overwrite",
             "-A",
-            Path("A.tif").toStdString(),
+            File("A.tif"),
             "-B",
-            Path("B.tif").toStdString(),
+            File("B.tif"),
             "--outfile=" + output,
             "--calc=(B.astype(float32)-A)/(B.astype(float32)+A)",
             "--type=Float32",
             "--NoDataValue=-9999",
             "--co=TILED=YES",
-            "--co=BLOCKXSIZE=64",
-            "--co=BLOCKYSIZE=64"};
+            "--co=BLOCKXSIZE=" + size,
+            "--co=BLOCKYSIZE=" + size,
+            "--co=BIGTIFF=IF_SAFER"};
 }
 
-void BM_OursNdvi(benchmark::State& state) {
-    ReportProcesses(state, {{g_self, "--ndvi", Path("ours_ndvi.gtif").toStdString()}});
+bool IndexPair(bench::Pair* pair, const char* side, int block, int levels, bool common) {
+    if (!MakeBands()) {
+        return false;
+    }
+    const std::string ours = File(std::string(side) + "_ours.tif"),
+                      theirs = File(std::string(side) + "_gdal.tif");
+    pair->input = "two 8000 x 8000 bands";
+    pair->ours = {"ours", {bench::Self(side, {ours})}, {ours}};
+    pair->peer = {
+        "gdal_calc.py + gdaladdo", {GdalCalc(theirs, block), bench::Gdaladdo(theirs, levels)}, {theirs}};
+    pair->check = bench::RastersAgree(ours, theirs, 1e-5, 0.0, 0.0, 0, -9999.0, common);
+    return true;
 }
 
-void BM_GdalCalcGdaladdo(benchmark::State& state) {
-    const std::string out = Path("gdal_ndvi.tif").toStdString();
-    ReportProcesses(state, {GdalCalc(out), {"gdaladdo", "-q", "-r", "nearest", out, "2", "4", "8", "16"}});
-}
+const bench::PairRegistration kNdvi("ndvi", [](bench::Pair* pair) {
+    pair->operation = "NDVI (ComputeVegetationIndex)";
+    return IndexPair(pair, "ndvi-ours", 64, kv::OverviewHalvings(kSide, kSide), false);
+});
 
-void BM_OursCalculator(benchmark::State& state) {
-    ReportProcesses(state, {{g_self, "--calc", Path("ours_calc.gtif").toStdString()}});
-}
-
-void BM_GdalCalc(benchmark::State& state) {
-    ReportProcesses(state, {GdalCalc(Path("gdal_calc.tif").toStdString())});
-}
+const bench::PairRegistration kCalculator("calculator", [](bench::Pair* pair) {
+    pair->operation = "Raster calculator, (B<1>-A<1>)/(B<1>+A<1>)";
+    return IndexPair(pair, "calculator-ours", 256, kv::OverviewLevelCount(kSide + 1, kSide + 1), true);
+});
 
 GDALDatasetH OpenBand(const char* name) {
-    return GDALOpen(QFile::encodeName(Path(name)).constData(), GA_ReadOnly);
+    return GDALOpen(File(name).c_str(), GA_ReadOnly);
 }
 
-// Our side of each pair as a process of its own.
-int RunOurs(const std::string& mode, const QString& output) {
-    GDALDatasetH a = OpenBand("A.tif");
-    GDALDatasetH b = OpenBand("B.tif");
-    if (!a || !b) {
+const bench::SideRegistration kNdviOurs(
+    "ndvi-ours",
+    [](const Args& a) {
+        GDALDatasetH red = OpenBand("A.tif"), nir = OpenBand("B.tif");
+        CKelvaroDoc doc;
+        const bool ok =
+            red && nir &&
+            ComputeVegetationIndex(&doc, nullptr, GDALGetRasterBand(red, 1), GDALGetRasterBand(nir, 1), 0.0f,
+                                   QFile::decodeName(a[0].c_str()), nullptr);
+        for (GDALDatasetH ds : {red, nir}) {
+            if (ds) {
+                GDALClose(ds);
+            }
+        }
+        return ok ? 0 : 1;
+    },
+    bench::Qt::Widgets);
+
+const bench::SideRegistration kCalculatorOurs("calculator-ours", [](const Args& a) {
+    GDALDatasetH layerA = OpenBand("A.tif"), layerB = OpenBand("B.tif");
+    if (!layerA || !layerB) {
         return 1;
     }
-    int result = 1;
-    if (mode == "--ndvi") {
-        CKelvaroDoc doc;
-        result = ComputeVegetationIndex(&doc, nullptr, GDALGetRasterBand(a, 1), GDALGetRasterBand(b, 1), 0.0f,
-                                        output, nullptr)
-                     ? 0
-                     : 1;
-    } else if (mode == "--calc") {
-        const std::vector<calc::LayerRow> rows = {{"A", a}, {"B", b}};
-        calc::BuildBandTable(rows);
-        const calc::Rewritten formula = calc::RewriteFormula("(B<1>-A<1>)/(B<1>+A<1>)", rows);
-        QString message;
-        result = calc::EvaluateFormula(formula, calc::OutputGrid(formula.datasets), output, nullptr,
-                                       &message) == calc::Result::Done
-                     ? 0
-                     : 1;
-    }
-    GDALClose(a);
-    GDALClose(b);
-    return result;
-}
+    const std::vector<calc::LayerRow> rows = {{"A", layerA}, {"B", layerB}};
+    calc::BuildBandTable(rows);
+    const calc::Rewritten formula = calc::RewriteFormula("(B<1>-A<1>)/(B<1>+A<1>)", rows);
+    QString message;
+    const bool ok =
+        calc::EvaluateFormula(formula, calc::OutputGrid(formula.datasets), QFile::decodeName(a[0].c_str()),
+                              nullptr, &message) == calc::Result::Done;
+    GDALClose(layerA);
+    GDALClose(layerB);
+    return ok ? 0 : 1;
+});
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (argc == 3 && (std::string(argv[1]) == "--ndvi" || std::string(argv[1]) == "--calc")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        GDALAllRegister();
-        return RunOurs(argv[1], QString::fromLocal8Bit(argv[2]));
-    }
-    QCoreApplication app(argc, argv);
-    GDALAllRegister();
-    g_self = QCoreApplication::applicationFilePath().toStdString();
-    if (!QDir().mkpath(kFolder) || !MakeBand(3, Path("A.tif")) || !MakeBand(4, Path("B.tif"))) {
-        std::fprintf(stderr, "cannot make the benchmark data in %s\n", kFolder.toLocal8Bit().constData());
-        return 1;
-    }
-    for (auto* bench : {benchmark::RegisterBenchmark("Ndvi/ours", BM_OursNdvi),
-                        benchmark::RegisterBenchmark("Ndvi/gdal_calc_gdaladdo", BM_GdalCalcGdaladdo),
-                        benchmark::RegisterBenchmark("Calculator/ours", BM_OursCalculator),
-                        benchmark::RegisterBenchmark("Calculator/gdal_calc", BM_GdalCalc)}) {
-        bench->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,206 +1,163 @@
-// The products side by side with GDAL doing the same work:
-//   slope grid    - ComputeSlopeGrid of a 4000 x 4000 DEM (the Olinda DEM upsampled bilinearly,
-//                   no data -9999) against GDALDEMProcessing "slope" of the same file, which reads,
-//                   computes and writes; the whole slope-map step (read, fit, tiled write with
-//                   overviews) is timed as well;
-//   annotated map - SaveImageAsGeoTiff of an 8000 x 8000 three-band image (the Landsat scene's
-//                   bands 3, 2, 1 upsampled, with arrows burnt in) against GDALTranslate of the
-//                   same image to the same tiled GeoTIFF followed by nearest overviews 2, 4, 8.
-// The files are made once, in /tmp. The fastest repetition is the figure compared.
-#include <QCoreApplication>
+// The slope map and the write of an annotated orthophoto against GDAL's programs, each side a whole
+// process from file to file with the program's overviews:
+//   slope map - MakeSlopeMap of a 4000 x 4000 DEM (the Olinda DEM upsampled bilinearly, no data
+//               -9999): a plane fitted to the 7 x 7 cells around each cell, three bands written,
+//               against gdaldem slope -p (Horn's 3 x 3 gradient, one band) and gdaladdo. The check
+//               compares our slope tangent with GDAL's percentage;
+//   annotated orthophoto - SaveImageAsGeoTiff of an 8000 x 8000 three-band image (the Landsat
+//               scene's bands 3, 2, 1 upsampled, slope arrows burnt in) read from an untiled file,
+//               against gdal_translate to the same tiled GeoTIFF and gdaladdo.
 #include <QFile>
 
-#include <benchmark/benchmark.h>
-#include <cpl_error.h>
 #include <gdal.h>
-#include <gdal_utils.h>
-#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <vector>
+#include <string>
 
+#include "Bench.h"
+#include "Data.h"
 #include "products/SlopeArrows.h"
 #include "products/SlopeMap.h"
 #include "raster/RasterIO.h"
 
 namespace {
 
+using bench::Args;
+
 constexpr int kDemSide = 4000;
 constexpr int kOrthoSide = 8000;
-const char* const kDemPath = "/tmp/kv_bench_slope_dem_4000.tif";
-const char* const kOrthoPath = "/tmp/kv_bench_annotated_8000.tif";
-const char* const kOutPath = "/tmp/kv_bench_products_out.tif";
 
-cv::Mat g_dem;
-double g_demGt[6];
-cv::Mat g_ortho;
-double g_orthoGt[6];
+const bench::Files File("products");
 
-bool ReadBands(const char* path, int bands, int type, cv::Mat* image, double* gt) {
+// Bands 3, 2, 1 of the scene as an 8-bit three-channel image.
+bool ReadRgb(const char* path, cv::Mat* image, double* gt) {
     GDALDatasetH ds = GDALOpen(path, GA_ReadOnly);
     if (!ds) {
         return false;
     }
     const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds);
-    image->create(h, w, CV_MAKETYPE(type == GDT_Byte ? CV_8U : CV_32F, bands));
-    int map[3] = {3, 2, 1};
-    const int cell = type == GDT_Byte ? 1 : 4;
+    image->create(h, w, CV_8UC3);
+    int bands[3] = {3, 2, 1};
     const bool ok = GDALGetGeoTransform(ds, gt) == CE_None &&
-                    GDALDatasetRasterIO(ds, GF_Read, 0, 0, w, h, image->data, w, h, GDALDataType(type), bands,
-                                        bands == 3 ? map : nullptr, cell * bands,
-                                        static_cast<GSpacing>(image->step), cell) == CE_None;
+                    GDALDatasetRasterIO(ds, GF_Read, 0, 0, w, h, image->data, w, h, GDT_Byte, 3, bands, 3,
+                                        GSpacing(image->step), 1) == CE_None;
     GDALClose(ds);
     return ok;
 }
 
-bool Prepare() {
-    cv::Mat source;
-    if (!ReadBands(KV_BENCH_DEM, 1, GDT_Float32, &source, g_demGt)) {
+bool MakeData() {
+    return File.MakeOnce("1", [] {
+        cv::Mat dem, ortho, scene;
+        double demGt[6], orthoGt[6];
+        if (!bench::ReadUpsampled(KV_BENCH_DEM, kDemSide, &dem, demGt) ||
+            !bench::WriteRaster(dem, demGt, File("dem.tif"), -9999.0, bench::ProjectionOf(KV_BENCH_DEM)) ||
+            !ReadRgb(KV_BENCH_ORTHO, &scene, orthoGt)) {
+            return false;
+        }
+        // Upsampled, with the arrows of the DEM's slope burnt in as the arrow map has them.
+        cv::resize(scene, ortho, cv::Size(kOrthoSide, kOrthoSide), 0, 0, cv::INTER_LINEAR);
+        orthoGt[1] *= double(scene.cols) / kOrthoSide;
+        orthoGt[5] *= double(scene.rows) / kOrthoSide;
+        const cv::Mat slope = ComputeSlopeGrid(dem, -9999.0, demGt[1], demGt[5]);
+        DrawSlopeArrows(ortho, orthoGt, slope, demGt, -9999.0,
+                        MakeArrowScale(18.0, 0.7, 12.0, demGt[1], orthoGt[1]));
+        // The source of both sides: an untiled GeoTIFF.
+        const char* options[] = {"TILED=NO", nullptr};
+        GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), File("ortho.tif").c_str(), kOrthoSide,
+                                     kOrthoSide, 3, GDT_Byte, const_cast<char**>(options));
+        if (!ds) {
+            return false;
+        }
+        GDALSetGeoTransform(ds, orthoGt);
+        const bool ok =
+            GDALDatasetRasterIO(ds, GF_Write, 0, 0, kOrthoSide, kOrthoSide, ortho.data, kOrthoSide,
+                                kOrthoSide, GDT_Byte, 3, nullptr, 3, GSpacing(ortho.step), 1) == CE_None;
+        return kv::CloseDataset(ds) && ok;
+    });
+}
+
+// ---- slope map
+
+const bench::PairRegistration kSlope("slope_map", [](bench::Pair* pair) {
+    if (!MakeData()) {
         return false;
     }
-    cv::resize(source, g_dem, cv::Size(kDemSide, kDemSide), 0, 0, cv::INTER_LINEAR);
-    g_demGt[1] *= double(source.cols) / kDemSide;
-    g_demGt[5] *= double(source.rows) / kDemSide;
-    if (!SaveImageAsGeoTiff(g_dem, g_demGt, QString(), -9999.0, kDemPath, nullptr)) {
+    const std::string ours = File("ours_slope.tif"), theirs = File("gdal_slope.tif");
+    pair->operation = "Slope map (MakeSlopeMap)";
+    pair->input = "4000 x 4000 DEM; ours fits 7 x 7 planes into 3 bands, the peer 3 x 3 into 1";
+    pair->ours = {"ours", {bench::Self("slope-ours", {File("dem.tif"), ours})}, {ours}};
+    pair->peer = {"gdaldem slope -p + gdaladdo",
+                  {{"gdaldem", "slope", "-q", "-p", "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
+                    "BLOCKYSIZE=128", File("dem.tif"), theirs},
+                   bench::OverviewsLike(theirs, kDemSide, kDemSide)},
+                  {theirs}};
+    // The two gradients differ where the terrain bends within 7 cells: the median and the share of
+    // the cells further apart than 5 percentage points are what the check asks for.
+    pair->check = [ours, theirs](std::string* agreed) {
+        cv::Mat a, b;
+        if (!bench::ReadRaster(ours, &a) || !bench::ReadRaster(theirs, &b) || a.size() != b.size() ||
+            a.channels() != 3) {
+            return std::string("the slope maps cannot be compared");
+        }
+        std::vector<float> apart;
+        for (int r = 3; r < a.rows - 3; ++r) {
+            for (int c = 3; c < a.cols - 3; ++c) {
+                const float tangent = a.at<cv::Vec3f>(r, c)[2], percent = b.at<float>(r, c);
+                if (tangent != -9999.0f && percent != -9999.0f) {
+                    apart.push_back(std::abs(100.0f * tangent - percent));
+                }
+            }
+        }
+        if (apart.empty()) {
+            return std::string("no cell with a slope on both sides");
+        }
+        std::nth_element(apart.begin(), apart.begin() + ptrdiff_t(apart.size() / 2), apart.end());
+        const float median = apart[apart.size() / 2];
+        const double far =
+            double(std::count_if(apart.begin(), apart.end(), [](float d) { return d > 5.0f; })) /
+            double(apart.size());
+        char text[160];
+        std::snprintf(text, sizeof text, "%zu cells: median difference %.3g %%, %.3g of them over 5 %%",
+                      apart.size(), median, far);
+        *agreed = text;
+        return median < 0.5f && far < 0.01 ? std::string() : *agreed;
+    };
+    return true;
+});
+
+const bench::SideRegistration kSlopeOurs("slope-ours", [](const Args& a) {
+    double noData = 0.0;
+    return MakeSlopeMap(QFile::decodeName(a[0].c_str()), QFile::decodeName(a[1].c_str()), &noData) ? 0 : 1;
+});
+
+// ---- annotated orthophoto
+
+const bench::PairRegistration kOrthoWrite("annotated_ortho", [](bench::Pair* pair) {
+    if (!MakeData()) {
         return false;
     }
-    if (!ReadBands(KV_BENCH_ORTHO, 3, GDT_Byte, &source, g_orthoGt)) {
-        return false;
-    }
-    cv::resize(source, g_ortho, cv::Size(kOrthoSide, kOrthoSide), 0, 0, cv::INTER_LINEAR);
-    g_orthoGt[1] *= double(source.cols) / kOrthoSide;
-    g_orthoGt[5] *= double(source.rows) / kOrthoSide;
-    // Arrows of the DEM's slope burnt in, as the arrow map has them.
-    const cv::Mat slope = ComputeSlopeGrid(g_dem, -9999.0, g_demGt[1], g_demGt[5]);
-    DrawSlopeArrows(g_ortho, g_orthoGt, slope, g_demGt, -9999.0,
-                    MakeArrowScale(18.0, 0.7, 12.0, g_demGt[1], g_orthoGt[1]));
-    // The peer's source: the same image as an untiled GeoTIFF.
-    const char* options[] = {"TILED=NO", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), kOrthoPath, kOrthoSide, kOrthoSide, 3,
-                                 GDT_Byte, const_cast<char**>(options));
-    if (!ds) {
-        return false;
-    }
-    GDALSetGeoTransform(ds, g_orthoGt);
-    const bool ok =
-        GDALDatasetRasterIO(ds, GF_Write, 0, 0, kOrthoSide, kOrthoSide, g_ortho.data, kOrthoSide, kOrthoSide,
-                            GDT_Byte, 3, nullptr, 3, static_cast<GSpacing>(g_ortho.step), 1) == CE_None;
-    GDALClose(ds);
-    return ok;
-}
+    const std::string ours = File("ours_ortho.tif"), theirs = File("gdal_ortho.tif");
+    pair->operation = "Annotated orthophoto written (SaveImageAsGeoTiff)";
+    pair->input = "8000 x 8000 RGB, read from an untiled GeoTIFF";
+    pair->ours = {"ours", {bench::Self("ortho-ours", {File("ortho.tif"), ours})}, {ours}};
+    pair->peer = {"gdal_translate + gdaladdo",
+                  {{"gdal_translate", "-q", "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",
+                    "BLOCKYSIZE=128", "-co", "BIGTIFF=IF_SAFER", "-a_nodata", "0", File("ortho.tif"), theirs},
+                   bench::OverviewsLike(theirs, kOrthoSide, kOrthoSide)},
+                  {theirs}};
+    pair->check = bench::RastersAgree(ours, theirs, 0.0, 0.0, 0.0, 0, -1.0);
+    return true;
+});
 
-void BM_ComputeSlopeGrid(benchmark::State& state) {
-    for (auto _ : state) {
-        cv::Mat slope = ComputeSlopeGrid(g_dem, -9999.0, g_demGt[1], g_demGt[5]);
-        benchmark::DoNotOptimize(slope.data);
-    }
-}
-
-void BM_ComputeSlopeGridOneThread(benchmark::State& state) {
-    const int threads = cv::getNumThreads();
-    cv::setNumThreads(1);
-    for (auto _ : state) {
-        cv::Mat slope = ComputeSlopeGrid(g_dem, -9999.0, g_demGt[1], g_demGt[5]);
-        benchmark::DoNotOptimize(slope.data);
-    }
-    cv::setNumThreads(threads);
-}
-
-void BM_SlopeMapWholeStep(benchmark::State& state) {
-    for (auto _ : state) {
-        SlopeDtm dtm;
-        if (!ReadSlopeDtm(kDemPath, &dtm)) {
-            state.SkipWithError("read failed");
-            break;
-        }
-        const cv::Mat slope =
-            ComputeSlopeGrid(dtm.grid, dtm.noData, dtm.geoTransform[1], dtm.geoTransform[5]);
-        if (!SaveImageAsGeoTiff(slope, dtm.geoTransform, dtm.projection, dtm.noData, kOutPath, nullptr)) {
-            state.SkipWithError("write failed");
-            break;
-        }
-    }
-}
-
-void BM_GdalDemSlope(benchmark::State& state) {
-    const char* args[] = {"-p", nullptr};
-    GDALDEMProcessingOptions* options = GDALDEMProcessingOptionsNew(const_cast<char**>(args), nullptr);
-    for (auto _ : state) {
-        GDALDatasetH source = GDALOpen(kDemPath, GA_ReadOnly);
-        GDALDatasetH out = GDALDEMProcessing(kOutPath, source, "slope", nullptr, options, nullptr);
-        if (!out) {
-            state.SkipWithError("gdaldem failed");
-        }
-        GDALClose(out);
-        GDALClose(source);
-    }
-    GDALDEMProcessingOptionsFree(options);
-}
-
-void BM_SaveImageAsGeoTiff(benchmark::State& state) {
-    for (auto _ : state) {
-        if (!SaveImageAsGeoTiff(g_ortho, g_orthoGt, QString(), 0.0, kOutPath, nullptr)) {
-            state.SkipWithError("write failed");
-            break;
-        }
-    }
-}
-
-void BM_GdalTranslateAddo(benchmark::State& state) {
-    const char* args[] = {"-co",       "TILED=YES",
-                          "-co",       "BLOCKXSIZE=128",
-                          "-co",       "BLOCKYSIZE=128",
-                          "-co",       "BIGTIFF=IF_SAFER",
-                          "-a_nodata", "0",
-                          nullptr};
-    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args), nullptr);
-    int levels[3] = {2, 4, 8};
-    for (auto _ : state) {
-        GDALDatasetH source = GDALOpen(kOrthoPath, GA_ReadOnly);
-        GDALDatasetH out = GDALTranslate(kOutPath, source, options, nullptr);
-        if (!out || GDALBuildOverviews(out, "NEAREST", 3, levels, 0, nullptr, nullptr, nullptr) != CE_None) {
-            state.SkipWithError("translate failed");
-        }
-        GDALClose(out);
-        GDALClose(source);
-    }
-    GDALTranslateOptionsFree(options);
-}
-
-double Fastest(const std::vector<double>& times) {
-    return *std::min_element(times.begin(), times.end());
-}
-
-#define KV_PRODUCTS_BENCH(name)         \
-    BENCHMARK(name)                     \
-        ->Unit(benchmark::kMillisecond) \
-        ->UseRealTime()                 \
-        ->Iterations(1)                 \
-        ->Repetitions(5)                \
-        ->ComputeStatistics("min", Fastest)
-
-KV_PRODUCTS_BENCH(BM_GdalDemSlope);
-KV_PRODUCTS_BENCH(BM_ComputeSlopeGrid);
-KV_PRODUCTS_BENCH(BM_ComputeSlopeGridOneThread);
-KV_PRODUCTS_BENCH(BM_SlopeMapWholeStep);
-KV_PRODUCTS_BENCH(BM_GdalTranslateAddo);
-KV_PRODUCTS_BENCH(BM_SaveImageAsGeoTiff);
+const bench::SideRegistration kOrthoOurs("ortho-ours", [](const Args& a) {
+    cv::Mat image;
+    double gt[6];
+    return bench::ReadRaster(a[0], &image, gt, true) &&
+                   SaveImageAsGeoTiff(image, gt, QString(), 0.0, QFile::decodeName(a[1].c_str()), nullptr)
+               ? 0
+               : 1;
+});
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    GDALAllRegister();
-    CPLSetErrorHandler(CPLQuietErrorHandler);
-    if (!Prepare()) {
-        std::fprintf(stderr, "cannot prepare the benchmark files in /tmp\n");
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    QFile::remove(kOutPath);
-    return 0;
-}

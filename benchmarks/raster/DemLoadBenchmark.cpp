@@ -1,113 +1,82 @@
-// Loading a whole 8000 x 8000 Float32 DEM into memory with CDEM::LoadData, side by side with
-// reading the same band with one GDAL RasterIO call. The file is made once, in /tmp, as the
-// program's own DEM writer makes them (256 x 256 tiles, no data -9999).
-#include <QCoreApplication>
+// Loading a whole 8000 x 8000 Float32 DEM into memory, timed in process: CDEM::LoadData against one
+// GDAL RasterIO call reading the same band. The file is made once as the program's DEM writer
+// makes them (tiled, no data -9999); both sides must hold the same cells.
 #include <QFile>
 
-#include <benchmark/benchmark.h>
-#include <cpl_error.h>
 #include <gdal.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "Bench.h"
+#include "Data.h"
 #include "raster/DEM.h"
 
 namespace {
 
+using bench::Args;
+
 constexpr int kSide = 8000;
-const char* const kPath = "/tmp/kv_bench_dem_8000.tif";
+
+const bench::Files File("demload");
 
 bool MakeDem() {
-    GDALDatasetH existing = GDALOpen(kPath, GA_ReadOnly);
-    if (existing) {
-        bool fits = GDALGetRasterXSize(existing) == kSide && GDALGetRasterYSize(existing) == kSide;
-        GDALClose(existing);
-        if (fits) {
-            return true;
+    return File.MakeOnce("1", [] {
+        cv::Mat dem(kSide, kSide, CV_32FC1);
+        for (int r = 0; r < kSide; ++r) {
+            float* row = dem.ptr<float>(r);
+            for (int c = 0; c < kSide; ++c) {
+                row[c] = (c + r) % 997 == 0 ? -9999.0f : 100.0f + 0.01f * c + 0.02f * r;
+            }
         }
-    }
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_NEEDED", nullptr};
-    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), kPath, kSide, kSide, 1, GDT_Float32,
-                                 const_cast<char**>(options));
-    if (!ds) {
+        const double gt[6] = {500000.0, 0.5, 0.0, 9000000.0, 0.0, -0.5};
+        return bench::WriteRaster(dem, gt, File("dem.tif"));
+    });
+}
+
+const bench::PairRegistration kLoad("dem_load", [](bench::Pair* pair) {
+    if (!MakeDem()) {
         return false;
     }
-    double gt[6] = {500000.0, 0.5, 0.0, 9000000.0, 0.0, -0.5};
-    GDALSetGeoTransform(ds, gt);
-    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-    GDALSetRasterNoDataValue(band, -9999.0);
-    std::vector<float> row(kSide);
-    bool ok = true;
-    for (int r = 0; r < kSide && ok; ++r) {
-        for (int c = 0; c < kSide; ++c) {
-            row[c] = (c + r) % 997 == 0 ? -9999.0f : 100.0f + 0.01f * c + 0.02f * r;
-        }
-        ok = GDALRasterIO(band, GF_Write, 0, r, kSide, 1, row.data(), kSide, 1, GDT_Float32, 0, 0) == CE_None;
-    }
-    GDALClose(ds);
-    return ok;
-}
+    const std::string ours = File("ours.tif"), theirs = File("rasterio.tif");
+    pair->operation = "DEM load (CDEM::LoadData)";
+    pair->input = "8000 x 8000 Float32 DEM, 256 x 256 tiles";
+    pair->ours = {"ours", {bench::Self("load-ours", {File("dem.tif"), ours})}, {ours}};
+    pair->peer = {
+        "GDALRasterIO of the band", {bench::Self("load-rasterio", {File("dem.tif"), theirs})}, {theirs}};
+    pair->check = bench::RastersAgree(ours, theirs, 0.0);
+    return true;
+});
 
-void BM_CDEM_LoadData(benchmark::State& state) {
-    for (auto _ : state) {
-        CDEM dem(nullptr);
-        dem.m_pDataset = GDALOpen(kPath, GA_ReadOnly);
-        if (!dem.m_pDataset || !dem.LoadData()) {
-            state.SkipWithError("load failed");
-            break;
-        }
-        benchmark::DoNotOptimize(dem.m_grid.data);
+const bench::SideRegistration kOurs("load-ours", [](const Args& a) {
+    CDEM dem(nullptr);
+    const bool ok = bench::TimeOperation([&] {
+        dem.m_pDataset = GDALOpen(a[0].c_str(), GA_ReadOnly);
+        return dem.m_pDataset && dem.LoadData();
+    });
+    GDALDatasetH ds = GDALOpen(a[0].c_str(), GA_ReadOnly);
+    double gt[6] = {0, 1, 0, 0, 0, -1};
+    if (ds) {
+        GDALGetGeoTransform(ds, gt);
+        GDALClose(ds);
     }
-    state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
-}
+    return ok && bench::KeepRaster(dem.m_grid, gt, a[1]) ? 0 : 1;
+});
 
-void BM_GDAL_RasterIO(benchmark::State& state) {
-    for (auto _ : state) {
-        GDALDatasetH ds = GDALOpen(kPath, GA_ReadOnly);
-        cv::Mat grid(kSide, kSide, CV_32FC1);
-        if (!ds || GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, kSide, kSide, grid.data, kSide,
-                                kSide, GDT_Float32, 0, 0) != CE_None) {
-            state.SkipWithError("read failed");
-        }
-        benchmark::DoNotOptimize(grid.data);
+const bench::SideRegistration kRasterIO("load-rasterio", [](const Args& a) {
+    cv::Mat grid(kSide, kSide, CV_32FC1);
+    double gt[6] = {0, 1, 0, 0, 0, -1};
+    const bool ok = bench::TimeOperation([&] {
+        GDALDatasetH ds = GDALOpen(a[0].c_str(), GA_ReadOnly);
+        const bool read = ds && GDALGetGeoTransform(ds, gt) == CE_None &&
+                          GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Read, 0, 0, kSide, kSide, grid.data,
+                                       kSide, kSide, GDT_Float32, 0, 0) == CE_None;
         if (ds) {
             GDALClose(ds);
         }
-    }
-    state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
-}
-
-double Fastest(const std::vector<double>& times) {
-    return *std::min_element(times.begin(), times.end());
-}
-
-// The fastest of the repetitions is the figure compared: on a shared machine the others carry
-// the other processes' load.
-BENCHMARK(BM_GDAL_RasterIO)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ComputeStatistics("min", Fastest);
-BENCHMARK(BM_CDEM_LoadData)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ComputeStatistics("min", Fastest);
+        return read;
+    });
+    return ok && bench::KeepRaster(grid, gt, a[1]) ? 0 : 1;
+});
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    GDALAllRegister();
-    CPLSetErrorHandler(CPLQuietErrorHandler);
-    if (!MakeDem()) {
-        std::fprintf(stderr, "cannot write %s\n", kPath);
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

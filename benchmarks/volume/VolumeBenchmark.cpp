@@ -1,207 +1,118 @@
 // The volume above and below a base level inside a rectangle of a 4000 x 4000 DEM (the Olinda DEM
-// upsampled bilinearly, 3000 x 3000 cells inside the rectangle), side by side with SAGA's Grid
-// Volume (saga_cmd grid_calculus 2) on the DEM cut to that rectangle with gdal_translate, each run
-// as a process of its own so that its time and peak memory are the whole process's. Our worker
-// takes nine bicubic samples per cell where SAGA sums the cells; the volumes must agree within
-// 0.5 %. The data are made once in /tmp/kv_bench_volume. The program runs itself with --volume for
-// our side.
-#include <QCoreApplication>
-#include <QDir>
+// upsampled bilinearly, 3000 x 3000 cells inside the rectangle) against SAGA's Grid Volume, each
+// side a whole process with the same threads: ours is ComputeAoiVolumes on the DEM file, nine
+// bicubic samples per cell; the peer cuts the rectangle out with gdal_translate and runs
+// saga_cmd grid_calculus 2 once for each side of the level, summing cells. The volumes must agree
+// within 0.5 %.
 #include <QFile>
-#include <QFileInfo>
 
-#include <benchmark/benchmark.h>
 #include <gdal.h>
-#include <gdal_utils.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <map>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "../demtools/ProcessRun.h"
-#include "../demtools/UpsampledDem.h"
+#include "Bench.h"
+#include "Data.h"
 #include "analysis/VolumeWorker.h"
 #include "raster/DEM.h"
 
 namespace {
 
+using bench::Args;
+
 constexpr int kDemSide = 4000;
 constexpr int kFirst = 500;  // the rectangle: cells kFirst to kFirst + kCells - 1 on both axes
 constexpr int kCells = 3000;
-const QString kFolder = QStringLiteral("/tmp/kv_bench_volume");
 
-struct Data {
-    std::string dem, cut;
-    double left = 0.0, right = 0.0, top = 0.0, bottom = 0.0;
-    double level = 0.0;
-};
-Data g_data;
-std::string g_self;
-// The volumes each side reported, by benchmark name: above and below the level.
-std::map<std::string, std::pair<double, double>> g_volumes;
+const bench::Files File("volume");
 
-bool MakeData() {
-    QDir().mkpath(kFolder);
-    g_data.dem = (kFolder + "/dem.tif").toStdString();
-    g_data.cut = (kFolder + "/cut.tif").toStdString();
+// The volumes SAGA reported, in order: the number after "Volume: ", which each run repeats.
+std::vector<double> VolumesIn(const std::string& path) {
+    std::vector<double> volumes;
+    QFile file(QFile::decodeName(path.c_str()));
+    if (file.open(QIODevice::ReadOnly)) {
+        const std::string text = file.readAll().toStdString();
+        for (size_t at = text.find("Volume: "); at != std::string::npos; at = text.find("Volume: ", at + 8)) {
+            const char next = text.c_str()[at + 8];
+            const double v = std::fabs(std::atof(text.c_str() + at + 8));
+            if ((std::isdigit(static_cast<unsigned char>(next)) || next == '-') &&
+                (volumes.empty() || volumes.back() != v)) {
+                volumes.push_back(v);
+            }
+        }
+    }
+    return volumes;
+}
+
+const bench::PairRegistration kVolume("volume", [](bench::Pair* pair) {
     cv::Mat dem;
     double gt[6];
-    if (!ReadUpsampled(KV_BENCH_DEM, kDemSide, &dem, gt)) {
+    if (!bench::ReadUpsampled(KV_BENCH_DEM, kDemSide, &dem, gt) ||
+        !File.MakeOnce("1", [&] { return bench::WriteRaster(dem, gt, File("dem.tif")); })) {
         return false;
     }
-    g_data.left = gt[0] + kFirst * gt[1];
-    g_data.right = gt[0] + (kFirst + kCells) * gt[1];
-    g_data.top = gt[3] + kFirst * gt[5];
-    g_data.bottom = gt[3] + (kFirst + kCells) * gt[5];
     // The mean height inside the rectangle: a base level with terrain on both sides of it.
-    g_data.level = std::round(cv::mean(dem(cv::Rect(kFirst, kFirst, kCells, kCells)))[0]);
-    if (QFileInfo::exists(kFolder + "/complete")) {
-        return true;
+    const double level = std::round(cv::mean(dem(cv::Rect(kFirst, kFirst, kCells, kCells)))[0]);
+    const double left = gt[0] + kFirst * gt[1], right = gt[0] + (kFirst + kCells) * gt[1];
+    const double top = gt[3] + kFirst * gt[5], bottom = gt[3] + (kFirst + kCells) * gt[5];
+    const std::string ours = File("ours.txt"), theirs = File("saga.txt"), cut = File("cut.tif");
+    pair->operation = "Volume inside a rectangle (ComputeAoiVolumes)";
+    pair->input = "4000 x 4000 DEM, 3000 x 3000 cells inside";
+    pair->threads = bench::ParallelThreads();
+    const std::string cores = "-c=" + std::to_string(pair->threads), first = std::to_string(kFirst),
+                      cells = std::to_string(kCells);
+    pair->ours = {
+        "ours",
+        {bench::Self("volume-ours", {File("dem.tif"), bench::Number(left), bench::Number(bottom),
+                                     bench::Number(right), bench::Number(top), bench::Number(level), ours})},
+        {ours}};
+    std::vector<bench::Command> steps = {
+        {"gdal_translate", "-q", "-srcwin", first, first, cells, cells, File("dem.tif"), cut}};
+    // Above the level, then below it: SAGA measures one side per run.
+    for (const char* method : {"0", "1"}) {
+        steps.push_back({"saga_cmd", cores, "grid_calculus", "2", "-GRID", cut, "-METHOD", method, "-LEVEL",
+                         bench::Number(level)});
     }
-    if (!WriteDemFile(dem, gt, g_data.dem.c_str())) {
-        return false;
-    }
-    GDALDatasetH source = GDALOpen(g_data.dem.c_str(), GA_ReadOnly);
-    const std::string first = std::to_string(kFirst), cells = std::to_string(kCells);
-    const char* args[] = {"-srcwin", first.c_str(), first.c_str(), cells.c_str(), cells.c_str(), nullptr};
-    GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args), nullptr);
-    GDALDatasetH cut = source ? GDALTranslate(g_data.cut.c_str(), source, options, nullptr) : nullptr;
-    GDALTranslateOptionsFree(options);
-    if (source) {
-        GDALClose(source);
-    }
-    if (!cut) {
-        return false;
-    }
-    GDALClose(cut);
-    QFile(kFolder + "/complete").open(QIODevice::WriteOnly);
+    pair->peer = {"gdal_translate + saga_cmd grid_calculus 2 (twice)", steps, {cut}, {}, theirs};
+    pair->check = [ours, theirs](std::string* agreed) {
+        double a[2] = {0, 0};
+        const std::vector<double> b = VolumesIn(theirs);
+        const bool read =
+            std::sscanf(bench::ReadText(ours).c_str(), "%lf %lf", &a[0], &a[1]) == 2 && b.size() == 2;
+        char text[160];
+        std::snprintf(text, sizeof text, "above %.1f / %.1f, below %.1f / %.1f", a[0], read ? b[0] : 0.0,
+                      a[1], read ? b[1] : 0.0);
+        *agreed = text;
+        return read && std::abs(a[0] - b[0]) <= 0.005 * b[0] && std::abs(a[1] - b[1]) <= 0.005 * b[1]
+                   ? std::string()
+                   : *agreed;
+    };
     return true;
-}
+});
 
-// Runs a program to its end (ProcessRun.h) and keeps its standard output.
-struct Run : ProcessRun {
-    std::string output;
-};
-Run RunKeepingOutput(const std::vector<std::string>& args) {
-    const std::string path = (kFolder + "/output.txt").toStdString();
-    Run run;
-    static_cast<ProcessRun&>(run) = RunProcess(args, path);
-    QFile file(QString::fromStdString(path));
-    if (file.open(QIODevice::ReadOnly)) {
-        run.output = file.readAll().toStdString();
-    }
-    return run;
-}
-
-std::string Text(double v) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.17g", v);
-    return buffer;
-}
-
-// The number after the last "Volume: " of SAGA's report.
-double SagaVolume(const std::string& output) {
-    const size_t at = output.rfind("Volume: ");
-    return at == std::string::npos ? NAN : std::atof(output.c_str() + at + 8);
-}
-
-void BM_Ours(benchmark::State& state) {
-    for (auto _ : state) {
-        const Run run =
-            RunKeepingOutput({g_self, "--volume", g_data.dem, Text(g_data.left), Text(g_data.bottom),
-                              Text(g_data.right), Text(g_data.top), Text(g_data.level)});
-        double over = NAN, under = NAN;
-        if (run.status != 0 || std::sscanf(run.output.c_str(), "%lf %lf", &over, &under) != 2) {
-            state.SkipWithError("our volume failed");
-            return;
-        }
-        g_volumes["ours"] = {over, under};
-        state.SetIterationTime(run.seconds);
-        state.counters["peak_MiB"] = run.peakMiB;
-    }
-}
-
-void BM_Saga(benchmark::State& state) {
-    for (auto _ : state) {
-        double seconds = 0.0, peak = 0.0;
-        double volumes[2] = {NAN, NAN};
-        // Above the level, then below it: SAGA measures one side per run.
-        for (int method = 0; method < 2; ++method) {
-            const Run run =
-                RunKeepingOutput({"saga_cmd", "grid_calculus", "2", "-GRID", g_data.cut, "-METHOD",
-                                  std::to_string(method), "-LEVEL", Text(g_data.level)});
-            volumes[method] = std::fabs(SagaVolume(run.output));
-            if (run.status != 0 || std::isnan(volumes[method])) {
-                state.SkipWithError("saga_cmd failed");
-                return;
-            }
-            seconds += run.seconds;
-            peak = std::max(peak, run.peakMiB);
-        }
-        g_volumes["saga"] = {volumes[0], volumes[1]};
-        state.SetIterationTime(seconds);
-        state.counters["peak_MiB"] = peak;
-    }
-}
-
-// Our side: the worker on the DEM file with the rectangle as the area.
-int RunOurs(int argc, char** argv) {
-    if (argc != 8) {
-        return 2;
-    }
-    GDALAllRegister();
+const bench::SideRegistration kOurs("volume-ours", [](const Args& a) {
     CDEM dem(nullptr);
-    dem.m_pDataset = GDALOpen(argv[2], GA_ReadOnly);
+    dem.m_pDataset = GDALOpen(a[0].c_str(), GA_ReadOnly);
     if (!dem.m_pDataset || GDALGetGeoTransform(dem.m_pDataset, dem.m_geoTransform) != CE_None) {
         return 1;
     }
-    const double left = std::atof(argv[3]), bottom = std::atof(argv[4]);
-    const double right = std::atof(argv[5]), top = std::atof(argv[6]);
+    const double left = std::atof(a[1].c_str()), bottom = std::atof(a[2].c_str());
+    const double right = std::atof(a[3].c_str()), top = std::atof(a[4].c_str());
     const std::vector<Wml::Point3> aoi = {
         {left, top, 0.0}, {right, top, 0.0}, {right, bottom, 0.0}, {left, bottom, 0.0}};
-    const AoiVolumes volumes = ComputeAoiVolumes(dem, aoi, std::atof(argv[7]));
+    const AoiVolumes volumes = ComputeAoiVolumes(dem, aoi, std::atof(a[5].c_str()));
     if (!volumes.overReference || !volumes.underReference) {
         return 1;
     }
-    std::printf("%.6f %.6f %lld\n", *volumes.overReference, *volumes.underReference, volumes.samples);
-    return 0;
-}
+    std::FILE* f = std::fopen(a[6].c_str(), "w");
+    return f && std::fprintf(f, "%.6f %.6f\n", *volumes.overReference, *volumes.underReference) > 0 &&
+                   std::fclose(f) == 0
+               ? 0
+               : 1;
+});
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    if (argc > 1 && std::string(argv[1]) == "--volume") {
-        return RunOurs(argc, argv);
-    }
-    GDALAllRegister();
-    g_self = QCoreApplication::applicationFilePath().toStdString();
-    if (!MakeData()) {
-        std::fprintf(stderr, "cannot make the benchmark data in %s\n", kFolder.toLocal8Bit().constData());
-        return 1;
-    }
-    std::printf("%d x %d DEM, %d x %d cells inside the area, base level %.1f: %s\n", kDemSide, kDemSide,
-                kCells, kCells, g_data.level, g_data.dem.c_str());
-    for (auto* b : {benchmark::RegisterBenchmark("Volume/ours", BM_Ours),
-                    benchmark::RegisterBenchmark("Volume/saga_cmd_grid_volume", BM_Saga)}) {
-        b->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (g_volumes.count("ours") && g_volumes.count("saga")) {
-        const auto& ours = g_volumes["ours"];
-        const auto& saga = g_volumes["saga"];
-        const double overDiff = std::fabs(ours.first - saga.first) / saga.first;
-        const double underDiff = std::fabs(ours.second - saga.second) / saga.second;
-        std::printf("volume above: ours %.1f, saga %.1f (%.3f %%); below: ours %.1f, saga %.1f (%.3f %%)\n",
-                    ours.first, saga.first, overDiff * 100.0, ours.second, saga.second, underDiff * 100.0);
-        if (overDiff > 0.005 || underDiff > 0.005) {
-            std::printf("the volumes differ by more than 0.5 %%\n");
-            return 1;
-        }
-    }
-    return 0;
-}

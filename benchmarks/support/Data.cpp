@@ -1,0 +1,314 @@
+#include "Data.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cpl_error.h>
+#include <gdal.h>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "raster/DEM.h"
+#include "raster/RasterIO.h"
+
+namespace bench {
+
+QString DataFolder(const QString& name) {
+    const QString folder = QDir::tempPath() + "/kv_bench/" + name;
+    QDir().mkpath(folder);
+    return folder;
+}
+
+std::string Files::operator()(const std::string& name) const {
+    return QFile::encodeName(Folder() + '/' + QString::fromStdString(name)).toStdString();
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+    QFile::remove(QFile::decodeName(to.c_str()));
+    return QFile::copy(QFile::decodeName(from.c_str()), QFile::decodeName(to.c_str()));
+}
+
+bool WriteUpsampled(const char* source, int side, const std::string& path, bool projection) {
+    cv::Mat dem;
+    double gt[6];
+    return ReadUpsampled(source, side, &dem, gt) &&
+           WriteRaster(dem, gt, path, -9999.0, projection ? ProjectionOf(source) : std::string());
+}
+
+bool MakeOnce(const QString& folder, const char* version, const std::function<bool()>& make) {
+    const QString marker = folder + "/complete-" + QString::fromLatin1(version);
+    if (QFileInfo::exists(marker)) {
+        return true;
+    }
+    if (!make()) {
+        return false;
+    }
+    QFile file(marker);
+    return file.open(QIODevice::WriteOnly);
+}
+
+std::string Number(double v) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v);
+    return buffer;
+}
+
+bool ReadUpsampled(const char* path, int side, cv::Mat* dem, double geoTransform[6]) {
+    cv::Mat source;
+    if (!ReadRaster(path, &source, geoTransform)) {
+        return false;
+    }
+    cv::resize(source, *dem, cv::Size(side, side), 0, 0, cv::INTER_LINEAR);
+    geoTransform[1] *= double(source.cols) / side;
+    geoTransform[5] *= double(source.rows) / side;
+    return true;
+}
+
+double Bilinear(const cv::Mat& grid, double c, double r) {
+    c = std::clamp(c, 0.0, double(grid.cols - 1));
+    r = std::clamp(r, 0.0, double(grid.rows - 1));
+    const int c0 = std::min(int(c), grid.cols - 2), r0 = std::min(int(r), grid.rows - 2);
+    const double fc = c - c0, fr = r - r0;
+    const float* a = grid.ptr<float>(r0);
+    const float* b = grid.ptr<float>(r0 + 1);
+    return (a[c0] * (1 - fc) + a[c0 + 1] * fc) * (1 - fr) + (b[c0] * (1 - fc) + b[c0 + 1] * fc) * fr;
+}
+
+bool WriteRaster(const cv::Mat& image, const double geoTransform[6], const std::string& path, double noData,
+                 const std::string& projection) {
+    const GDALDataType type = image.depth() == CV_8U    ? GDT_Byte
+                              : image.depth() == CV_16U ? GDT_UInt16
+                                                        : GDT_Float32;
+    cv::Mat cells = image;
+    if (type == GDT_Float32 && image.depth() != CV_32F) {
+        image.convertTo(cells, CV_MAKETYPE(CV_32F, image.channels()));
+    }
+    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_NEEDED", nullptr};
+    const int bands = cells.channels();
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), cells.cols, cells.rows, bands,
+                                 type, const_cast<char**>(options));
+    if (!ds) {
+        return false;
+    }
+    if (geoTransform) {
+        GDALSetGeoTransform(ds, const_cast<double*>(geoTransform));
+    }
+    if (!projection.empty()) {
+        GDALSetProjection(ds, projection.c_str());
+    }
+    for (int b = 1; b <= bands; ++b) {
+        GDALSetRasterNoDataValue(GDALGetRasterBand(ds, b), noData);
+    }
+    const int cell = int(cells.elemSize1());
+    const bool ok = GDALDatasetRasterIO(ds, GF_Write, 0, 0, cells.cols, cells.rows, cells.data, cells.cols,
+                                        cells.rows, type, bands, nullptr, GSpacing(cell) * bands,
+                                        GSpacing(cells.step), cell) == CE_None;
+    return kv::CloseDataset(ds) && ok;
+}
+
+bool ReadRaster(const std::string& path, cv::Mat* image, double geoTransform[6], bool bytes) {
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+    CPLPopErrorHandler();
+    if (!ds) {
+        return false;
+    }
+    const int w = GDALGetRasterXSize(ds), h = GDALGetRasterYSize(ds), bands = GDALGetRasterCount(ds);
+    const GDALDataType type = bytes ? GDT_Byte : GDT_Float32;
+    bool ok = bands > 0 && bands <= 4;
+    if (ok) {
+        image->create(h, w, CV_MAKETYPE(bytes ? CV_8U : CV_32F, bands));
+        const int cell = bytes ? 1 : 4;
+        ok = GDALDatasetRasterIO(ds, GF_Read, 0, 0, w, h, image->data, w, h, type, bands, nullptr,
+                                 GSpacing(cell) * bands, GSpacing(image->step), cell) == CE_None;
+    }
+    if (ok && geoTransform) {
+        // A picture without one gets GDAL's default (0, 1, 0, 0, 0, 1).
+        GDALGetGeoTransform(ds, geoTransform);
+    }
+    GDALClose(ds);
+    return ok;
+}
+
+bool KeepRaster(const cv::Mat& grid, const double geoTransform[6], const std::string& path) {
+    return !CheckRun() || WriteRaster(grid, geoTransform, path);
+}
+
+bool KeepText(const std::string& text, const std::string& path) {
+    if (!CheckRun()) {
+        return true;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    return f && std::fprintf(f, "%s\n", text.c_str()) >= 0 && std::fclose(f) == 0;
+}
+
+std::string ReadText(const std::string& path) {
+    std::string line;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[1024];
+        if (std::fgets(buffer, sizeof buffer, f)) {
+            line = buffer;
+        }
+        std::fclose(f);
+    }
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    return line;
+}
+
+std::string ProjectionOf(const char* path) {
+    GDALDatasetH ds = GDALOpen(path, GA_ReadOnly);
+    const std::string wkt = ds ? GDALGetProjectionRef(ds) : "";
+    if (ds) {
+        GDALClose(ds);
+    }
+    return wkt;
+}
+
+std::unique_ptr<CDEM> LoadDem(const std::string& path, bool forUpdate) {
+    std::unique_ptr<CDEM> dem(LoadDemFromGeoTiff(QFile::decodeName(path.c_str()), !forUpdate));
+    if (!dem || !dem->LoadData()) {
+        return nullptr;
+    }
+    return dem;
+}
+
+CPgon WholeArea(const CDEM& dem) {
+    const double* gt = dem.m_geoTransform;
+    const double x0 = gt[0] - gt[1], x1 = gt[0] + (dem.Width() + 1) * gt[1];
+    const double y0 = gt[3] - gt[5], y1 = gt[3] + (dem.Height() + 1) * gt[5];
+    const Wml::Point2 corners[4] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+    return CPgon(corners, 4);
+}
+
+Command Gdaladdo(const std::string& path, int levels) {
+    Command addo = {"gdaladdo", "-q", "-r", "nearest", path};
+    for (int level = 2; levels > 0; level *= 2, --levels) {
+        addo.push_back(std::to_string(level));
+    }
+    return addo;
+}
+
+Command OverviewsLike(const std::string& path, int width, int height) {
+    return Gdaladdo(path, kv::OverviewLevelCount(width, height));
+}
+
+bool BuildOverviewsLike(GDALDatasetH ds) {
+    std::vector<int> levels;
+    for (int level = 2, n = kv::OverviewLevelCount(GDALGetRasterXSize(ds), GDALGetRasterYSize(ds)); n > 0;
+         level *= 2, --n) {
+        levels.push_back(level);
+    }
+    return levels.empty() || GDALBuildOverviews(ds, "NEAREST", int(levels.size()), levels.data(), 0, nullptr,
+                                                nullptr, nullptr) == CE_None;
+}
+
+namespace {
+
+int OverviewCount(const std::string& path) {
+    GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+    const int n = ds ? GDALGetOverviewCount(GDALGetRasterBand(ds, 1)) : -1;
+    if (ds) {
+        GDALClose(ds);
+    }
+    return n;
+}
+
+}  // namespace
+
+Agreement CompareRasters(const std::string& ours, const std::string& theirs, double tolerance, int ring,
+                         double noData, bool common) {
+    Agreement a;
+    cv::Mat p, q;
+    double gp[6], gq[6];
+    if (!ReadRaster(ours, &p, gp) || !ReadRaster(theirs, &q, gq)) {
+        a.error = "a result cannot be read";
+        return a;
+    }
+    if (common && p.channels() == q.channels()) {
+        const cv::Rect both = cv::Rect(0, 0, p.cols, p.rows) & cv::Rect(0, 0, q.cols, q.rows);
+        p = p(both).clone();
+        q = q(both).clone();
+    }
+    if (p.size() != q.size() || p.channels() != q.channels()) {
+        a.error = "other grids: " + std::to_string(p.cols) + " x " + std::to_string(p.rows) + " against " +
+                  std::to_string(q.cols) + " x " + std::to_string(q.rows);
+        return a;
+    }
+    for (int k = 0; k < 6; ++k) {
+        if (std::abs(gp[k] - gq[k]) > 1e-6 * std::max(1.0, std::abs(gp[1]))) {
+            a.error = "other geotransforms";
+            return a;
+        }
+    }
+    a.overviews[0] = OverviewCount(ours);
+    a.overviews[1] = OverviewCount(theirs);
+    const auto missing = [noData](float v) { return std::isnan(v) || v == float(noData); };
+    double sum = 0.0;
+    const int channels = p.channels();
+    for (int r = ring; r < p.rows - ring; ++r) {
+        const float* x = p.ptr<float>(r);
+        const float* y = q.ptr<float>(r);
+        for (int c = ring * channels; c < (p.cols - ring) * channels; ++c) {
+            if (missing(x[c]) != missing(y[c])) {
+                ++a.onlyOne;
+            } else if (!missing(x[c])) {
+                const double d = std::abs(double(x[c]) - double(y[c]));
+                ++a.compared;
+                a.apart += d > tolerance;
+                a.largest = std::max(a.largest, d);
+                sum += d;
+            }
+        }
+    }
+    a.meanAbs = a.compared ? sum / double(a.compared) : 0.0;
+    return a;
+}
+
+Check RastersAgree(const std::string& ours, const std::string& theirs, double tolerance, double apartShare,
+                   double onlyOneShare, int ring, double noData, bool common) {
+    return [=](std::string* agreed) {
+        return Judge(CompareRasters(ours, theirs, tolerance, ring, noData, common), apartShare, onlyOneShare,
+                     agreed);
+    };
+}
+
+Check SameText(const std::string& ours, const std::string& theirs, const std::string& label) {
+    return [=](std::string* agreed) {
+        const std::string a = ReadText(ours), b = ReadText(theirs);
+        *agreed = label + a + " / " + b;
+        return !a.empty() && a == b ? std::string() : *agreed;
+    };
+}
+
+std::string Judge(const Agreement& a, double apartShare, double onlyOneShare, std::string* agreed) {
+    if (!a.error.empty()) {
+        return a.error;
+    }
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%ld cells: %ld apart, %ld filled by one, largest difference %.3g, mean %.3g", a.compared,
+                  a.apart, a.onlyOne, a.largest, a.meanAbs);
+    if (agreed) {
+        *agreed = text;
+    }
+    if (a.compared == 0) {
+        return "no cell filled by both";
+    }
+    if (a.overviews[0] != a.overviews[1]) {
+        return std::string(text) + "; overviews " + std::to_string(a.overviews[0]) + " against " +
+               std::to_string(a.overviews[1]);
+    }
+    if (double(a.apart) > apartShare * double(a.compared) ||
+        double(a.onlyOne) > onlyOneShare * double(a.compared + a.onlyOne)) {
+        return text;
+    }
+    return std::string();
+}
+
+}  // namespace bench
