@@ -25,8 +25,8 @@
 
 #include "BenchProcess.h"
 #include "controls/AbortSingleProgressDlg.h"
-#include "document/ClassificationExport.h"
 #include "document/KelvaroDoc.h"
+#include "products/ClassificationExport.h"
 #include "products/VegetationIndex.h"
 #include "raster/ClassReport.h"
 #include "raster/MapData.h"
