@@ -231,9 +231,9 @@ public:
     void OnSliderOrthoopacity();
     void OnUpdateSliderOrthoopacity(kv::CommandUI& ui);
     void OnAddAdddata();
-    // "Sheet Layout": the dialog, reopened after each corner pick, builds a map frame into the
-    // drawing. Not a CAD user command: it runs whatever command is active and leaves
-    // ActiveCadCommandId alone.
+    // "Sheet Layout": runs the procedure the layout tools handed in (GetDocumentProcedures), which
+    // builds a map frame into the drawing. Not a CAD user command: it runs whatever command is
+    // active and leaves ActiveCadCommandId alone; without a procedure the button is disabled.
     void OnDrawSheetlayout();
 #define KV_DECLARE_DRAW_COMMAND(ribbonId, handler, engineCommand, kind) void handler();
     KV_DOC_DRAW_COMMANDS(KV_DECLARE_DRAW_COMMAND)
