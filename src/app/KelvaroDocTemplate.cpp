@@ -11,6 +11,7 @@
 #include "document/DocView.h"
 #include "document/KelvaroDoc.h"
 #include "document/UserCommands.h"
+#include "layout/LayoutCommands.h"
 #include "mosaic/MosaicCommands.h"
 #include "products/ProductsCommands.h"
 #include "view/CadEventProcs.h"
@@ -23,6 +24,7 @@ void ConnectProjectParts() {
     RegisterAnalysisCommands(registry);
     RegisterMosaicCommands(registry, GetDocumentProcedures());
     RegisterProductsCommands(registry);
+    RegisterLayoutCommands(GetDocumentProcedures());
 }
 
 QMdiArea* CKelvaroDocTemplate::ProjectArea() {

@@ -22,6 +22,6 @@ private:
 };
 
 // Connects the parts of a project that the layers below the application cannot reach: the plan
-// view's CAD event procedures and the command procedures of every tool folder. Called once at
-// start-up; calling it again changes nothing.
+// view's CAD event procedures, the command and document procedures of every tool folder and the
+// map tools' windows. Called once at start-up; calling it again changes nothing.
 void ConnectProjectParts();

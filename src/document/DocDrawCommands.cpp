@@ -1,6 +1,7 @@
 // The project's ribbon commands that hand the operator to the CAD engine (drawing, dimensions,
 // blocks, measurements, styles, layers, object snaps), the "Data" command that adds a map, the
-// sheet layout, and the colour legend that the plan view draws for the DEM or map on top.
+// sheet layout (run by the procedure the layout tools hand in), and the colour legend that the plan view
+// draws for the DEM or map on top.
 #include <QFileInfo>
 #include <QWidget>
 
@@ -10,9 +11,8 @@
 #include "document/CadCalls.h"
 #include "document/DocView.h"
 #include "document/KelvaroDoc.h"
-#include "document/SheetLayoutDlg.h"
+#include "document/UserCommands.h"
 #include "platform/cad/Cad.h"
-#include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/CommandIds.h"
@@ -146,7 +146,9 @@ bool CKelvaroDoc::OnUpdateDrawingCommand(kv::CommandUI& ui) {
         case ID_BUTTON_INSERTDEM:
         case ID_BUTTON_INSERTORTHO:
         case ID_ADD_ADDDATA:
+            return true;
         case ID_DRAW_SHEETLAYOUT:
+            ui.enabled = GetDocumentProcedures().Find(ID_DRAW_SHEETLAYOUT) != nullptr;
             return true;
         default:
             return false;
@@ -205,31 +207,7 @@ void CKelvaroDoc::OnAddAdddata() {
 // Sheet layout
 
 void CKelvaroDoc::OnDrawSheetlayout() {
-    // The dialog holds the project while the operator picks a corner in its drawing, so closing
-    // the project is refused until the command ends.
-    kv::BusyScope busy;
-    CSheetLayoutDlg dialog(this);
-    for (;;) {
-        const int result = dialog.DoModal();
-        if (result != CSheetLayoutDlg::IDR_PICK_LOWER_LEFT &&
-            result != CSheetLayoutDlg::IDR_PICK_UPPER_RIGHT) {
-            return;
-        }
-        double x = 0.0;
-        double y = 0.0;
-        double z = 0.0;
-        if (!CadToolGetPickedPoint(m_pCad, &x, &y, &z)) {
-            continue;
-        }
-        const bool lowerLeft = result == CSheetLayoutDlg::IDR_PICK_LOWER_LEFT;
-        const QString section = QString::fromLatin1(kSheetLayoutSection);
-        ZQT_WriteUserProfileString(section,
-                                   lowerLeft ? QStringLiteral("BottomLeftX") : QStringLiteral("TopRightX"),
-                                   ZQT_DoubleToString(x, 3));
-        ZQT_WriteUserProfileString(section,
-                                   lowerLeft ? QStringLiteral("BottomLeftY") : QStringLiteral("TopRightY"),
-                                   ZQT_DoubleToString(y, 3));
-    }
+    RunDocumentProcedure(ID_DRAW_SHEETLAYOUT, false);
 }
 
 // ---------------------------------------------------------------------------------------------

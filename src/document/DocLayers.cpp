@@ -17,7 +17,7 @@
 #include "document/CadCalls.h"
 #include "document/DocView.h"
 #include "document/KelvaroDoc.h"
-#include "document/ModelessDialogs.h"
+#include "document/MapToolWindows.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"

@@ -10,7 +10,7 @@
 
 #include "document/CadCalls.h"
 #include "document/DocView.h"
-#include "document/ModelessDialogs.h"
+#include "document/MapToolWindows.h"
 #include "document/UserCommands.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/BusyScope.h"
@@ -26,6 +26,7 @@
 namespace {
 
 CadEventInstaller g_eventInstaller = nullptr;
+MapToolWindowMaker g_mapToolWindowMaker = nullptr;
 
 QList<CKelvaroDoc*>& OpenDocuments() {
     static QList<CKelvaroDoc*> documents;
@@ -107,6 +108,14 @@ CadEventInstaller GetCadEventInstaller() {
     return g_eventInstaller;
 }
 
+void SetMapToolWindowMaker(MapToolWindowMaker maker) {
+    g_mapToolWindowMaker = maker;
+}
+
+MapToolWindowMaker GetMapToolWindowMaker() {
+    return g_mapToolWindowMaker;
+}
+
 CKelvaroDoc::CKelvaroDoc()
     : m_demUndo([this](uint64_t serial) -> CDEM* {
           for (const auto& entry : m_DEMs) {
@@ -122,8 +131,10 @@ CKelvaroDoc::CKelvaroDoc()
     }
     RegisterUserCommands(m_pCad);
     FillContextMenus();
-    m_pMapRepresentationDlg = new CMapRepresentationDlg();
-    m_pColorClassificationDlg = new CColorClassificationDlg();
+    if (g_mapToolWindowMaker) {
+        m_pMapRepresentationDlg = g_mapToolWindowMaker(MapToolWindowKind::MapRepresentation);
+        m_pColorClassificationDlg = g_mapToolWindowMaker(MapToolWindowKind::ColorClassification);
+    }
     OpenDocuments().append(this);
 }
 

@@ -30,10 +30,9 @@
 struct CadDrawing;
 struct CadEntity;
 struct CadLayer;
-class CColorClassificationDlg;
 class CDEM;
-class CMapRepresentationDlg;
 class COrtho;
+class MapToolWindow;
 class CView;
 
 // What a new document calls to register the CAD event procedures of the plan view with the
@@ -232,9 +231,9 @@ public:
     void OnSliderOrthoopacity();
     void OnUpdateSliderOrthoopacity(kv::CommandUI& ui);
     void OnAddAdddata();
-    // "Sheet Layout": the dialog, reopened after each corner pick, builds a map frame into the
-    // drawing. Not a CAD user command: it runs whatever command is active and leaves
-    // ActiveCadCommandId alone.
+    // "Sheet Layout": runs the procedure the layout tools handed in (GetDocumentProcedures), which
+    // builds a map frame into the drawing. Not a CAD user command: it runs whatever command is
+    // active and leaves ActiveCadCommandId alone; without a procedure the button is disabled.
     void OnDrawSheetlayout();
 #define KV_DECLARE_DRAW_COMMAND(ribbonId, handler, engineCommand, kind) void handler();
     KV_DOC_DRAW_COMMANDS(KV_DECLARE_DRAW_COMMAND)
@@ -284,8 +283,10 @@ public:
     double m_dDEMRangeMax = 5000.0;
     double m_dDEMRangeMinWork = 0.0;
     double m_dDEMRangeMaxWork = 5000.0;
-    CMapRepresentationDlg* m_pMapRepresentationDlg = nullptr;
-    CColorClassificationDlg* m_pColorClassificationDlg = nullptr;
+    // The modeless windows of the map tools (MapToolWindows.h), owned; null when the project was
+    // made while no maker was set.
+    MapToolWindow* m_pMapRepresentationDlg = nullptr;
+    MapToolWindow* m_pColorClassificationDlg = nullptr;
     ObjectElevationSetup m_ObjectElevationSetup;
     int m_nCurrentDemUndoRound = -1;
     // Written by the seamline generation and the radiometric balancing, read by the mosaic build.

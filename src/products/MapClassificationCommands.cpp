@@ -5,13 +5,14 @@
 #include "controls/GenericSelectionDlg.h"
 #include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
-#include "document/ModelessDialogs.h"
 #include "platform/cad/Cad.h"
 #include "platform/math/Wml.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/MainWindowService.h"
+#include "products/ColorClassificationDlg.h"
+#include "products/MapRepresentationDlg.h"
 #include "raster/DEM.h"
 #include "raster/MapData.h"
 
@@ -59,9 +60,25 @@ CadEntity* DrawAreaPolyline(CadDrawing* drawing) {
 
 }  // namespace
 
+MapToolWindow* MakeMapToolWindow(MapToolWindowKind kind) {
+    if (kind == MapToolWindowKind::MapRepresentation) {
+        return new CMapRepresentationDlg();
+    }
+    return new CColorClassificationDlg();
+}
+
+CColorClassificationDlg* ColorClassificationWindow(const CKelvaroDoc& doc) {
+    return dynamic_cast<CColorClassificationDlg*>(doc.m_pColorClassificationDlg);
+}
+
+CMapRepresentationDlg* MapRepresentationWindow(const CKelvaroDoc& doc) {
+    return dynamic_cast<CMapRepresentationDlg*>(doc.m_pMapRepresentationDlg);
+}
+
 void CmdColorClassification(CadDrawing* drawing) {
     CKelvaroDoc* doc = FindDocByCad(drawing);
-    if (!doc) {
+    CColorClassificationDlg* dialog = doc ? ColorClassificationWindow(*doc) : nullptr;
+    if (!dialog) {
         return;
     }
     if (doc->m_Maps.empty()) {
@@ -129,7 +146,6 @@ void CmdColorClassification(CadDrawing* drawing) {
     if (area) {
         map->m_linkedEntities.push_back(area);
     }
-    CColorClassificationDlg* dialog = doc->m_pColorClassificationDlg;
     dialog->Create();
     dialog->SetMap(doc, map);
     doc->m_MapLayerInfo.title = map->m_name;
@@ -144,7 +160,8 @@ void CmdColorClassificationDraw(CadDrawing* /*drawing*/, QPainter* /*painter*/, 
 
 void CmdMapRepresentation(CadDrawing* drawing) {
     CKelvaroDoc* doc = FindDocByCad(drawing);
-    if (!doc) {
+    CMapRepresentationDlg* dialog = doc ? MapRepresentationWindow(*doc) : nullptr;
+    if (!dialog) {
         return;
     }
     if (doc->m_Maps.empty() && doc->m_DEMs.empty()) {
@@ -180,7 +197,6 @@ void CmdMapRepresentation(CadDrawing* drawing) {
     if (!map && !dem) {
         return;
     }
-    CMapRepresentationDlg* dialog = doc->m_pMapRepresentationDlg;
     dialog->Create();
     if (map) {
         doc->m_MapLayerInfo.title = map->m_name;

@@ -16,6 +16,7 @@
 #include "products/VegetationIndex.h"
 
 void RegisterProductsCommands(CommandRegistry& registry) {
+    SetMapToolWindowMaker(MakeMapToolWindow);
     registry.Supply(CMD_ADDQUOTES, CmdAddQuotes);
     registry.Supply(CMD_DRAWPOLYLINEONORTHO, CmdDrawPolylineOnOrtho, CmdDrawPolylineOnOrthoDraw);
     registry.Supply(CMD_CREATESLOPEMAP, CmdCreateSlopeMap);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "document/KelvaroDoc.h"
-#include "document/ModelessDialogs.h"
+#include "document/MapToolWindows.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
@@ -434,9 +434,8 @@ int OnCadPaint(CadDrawing* drawing, QPainter* dc, int windowWidth) {
     doc->UpdateColorLegend(record);
     const double minimum = doc->m_dLegendMin;
     const double maximum = doc->m_dLegendMax;
-    const QWidget* dialog = doc->m_pColorClassificationDlg;
-    if ((dialog && dialog->isVisible()) || doc->m_ColorLegend.empty() ||
-        doc->m_ColorLegend.type() != CV_8UC3) {
+    const MapToolWindow* dialog = doc->m_pColorClassificationDlg;
+    if ((dialog && dialog->IsShown()) || doc->m_ColorLegend.empty() || doc->m_ColorLegend.type() != CV_8UC3) {
         return 0;
     }
     const cv::Mat& legend = doc->m_ColorLegend;

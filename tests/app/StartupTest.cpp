@@ -17,10 +17,12 @@
 #include "app/MainFrm.h"
 #include "app/Ribbon.h"
 #include "app/UserDataDlg.h"
+#include "document/MapToolWindows.h"
 #include "document/UserCommands.h"
 #include "platform/changelog/ChangeLog.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/tools/ZQT.h"
+#include "platform/ui/CommandIds.h"
 #include "platform/ui/ElevationColorRamp.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -269,7 +271,8 @@ TEST(Startup, ShutDownRemovesLeftoverUndoFiles) {
 }  // namespace
 
 // Every command of the drawing's table and every ribbon command of the project reaches its tool:
-// none of them answers "not available yet" once the program has connected its parts.
+// none of them answers "not available yet" or stays disabled for want of a procedure once the
+// program has connected its parts, and a new project gets the map tools' windows.
 TEST(Startup, EveryCommandHasItsToolOnceThePartsAreConnected) {
     ConnectProjectParts();
     QStringList missing;
@@ -279,4 +282,10 @@ TEST(Startup, EveryCommandHasItsToolOnceThePartsAreConnected) {
         }
     }
     EXPECT_TRUE(missing.isEmpty()) << missing.join(QLatin1Char(' ')).toStdString();
+    for (int id : {ID_BUTTON_BUILDSEAMLINES, ID_DEMSPLITMERGE_BUILDSEAMLINES, ID_MOSAICMERGE_BUILDMOSAIC,
+                   ID_MOSAICMERGE_SETUPTILES, ID_MOSAICMERGE_IMPORTTILES, ID_MOSAICMERGE_REMOVEALLTILES,
+                   ID_DRAW_SHEETLAYOUT}) {
+        EXPECT_NE(GetDocumentProcedures().Find(id), nullptr) << id;
+    }
+    EXPECT_NE(GetMapToolWindowMaker(), nullptr);
 }

@@ -4,8 +4,11 @@
 #include <QFileInfo>
 #include <QWidget>
 
+#include <algorithm>
+#include <vector>
+
 #include "DocTestSupport.h"
-#include "document/ModelessDialogs.h"
+#include "document/MapToolWindows.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/MainWindowService.h"
@@ -35,22 +38,60 @@ bool IsOpen(CKelvaroDoc* doc) {
 
 class DocumentTest : public DocTest {};
 
-TEST_F(DocumentTest, ANewProjectStartsEmptyWithItsDrawingAndDialogs) {
-    FakeMainWindow main;
-    CKelvaroDoc doc;
-    EXPECT_NE(doc.m_pCad, nullptr);
-    EXPECT_EQ(CadCountEntities(doc.m_pCad), 0);
-    EXPECT_EQ(doc.GetDEMCount(), 0);
-    // The modeless dialogs exist without being shown.
-    ASSERT_NE(doc.m_pMapRepresentationDlg, nullptr);
-    ASSERT_NE(doc.m_pColorClassificationDlg, nullptr);
-    EXPECT_FALSE(doc.m_pMapRepresentationDlg->isVisible());
-    EXPECT_FALSE(doc.m_pColorClassificationDlg->isVisible());
-    EXPECT_EQ(doc.m_pMapRepresentationDlg->parent(), nullptr);
+// A map tool's window as the project sees it: what it was told, and whether it still lives.
+struct FakeMapWindow : MapToolWindow {
+    explicit FakeMapWindow(MapToolWindowKind k) : kind(k) { made.push_back(this); }
+    ~FakeMapWindow() override { made.erase(std::find(made.begin(), made.end(), this)); }
+    void ForgetLayer(const void* layer) override { forgotten.push_back(layer); }
+    bool IsShown() const override { return false; }
+    MapToolWindowKind kind;
+    std::vector<const void*> forgotten;
+    static std::vector<FakeMapWindow*> made;
+};
+std::vector<FakeMapWindow*> FakeMapWindow::made;
 
-    EXPECT_NE(doc.OnNewDocument(), 0);
-    EXPECT_EQ(main.slider, 100);
-    EXPECT_FALSE(doc.IsModified());
+TEST_F(DocumentTest, ANewProjectStartsEmptyWithItsDrawingAndTheMakersWindows) {
+    FakeMainWindow main;
+    {
+        // Without a maker the project holds no map tool window, and removing layers needs none.
+        CKelvaroDoc doc;
+        EXPECT_NE(doc.m_pCad, nullptr);
+        EXPECT_EQ(CadCountEntities(doc.m_pCad), 0);
+        EXPECT_EQ(doc.GetDEMCount(), 0);
+        EXPECT_EQ(doc.m_pMapRepresentationDlg, nullptr);
+        EXPECT_EQ(doc.m_pColorClassificationDlg, nullptr);
+        PutDEM(doc, "a.tif");
+        doc.RemoveDEM("a.tif");
+        EXPECT_EQ(doc.GetDEMCount(), 0);
+
+        EXPECT_NE(doc.OnNewDocument(), 0);
+        EXPECT_EQ(main.slider, 100);
+        EXPECT_FALSE(doc.IsModified());
+    }
+
+    SetMapToolWindowMaker([](MapToolWindowKind kind) -> MapToolWindow* { return new FakeMapWindow(kind); });
+    {
+        CKelvaroDoc doc;
+        SetMapToolWindowMaker(nullptr);
+        ASSERT_EQ(FakeMapWindow::made.size(), 2u);
+        auto* representation = FakeMapWindow::made[0];
+        auto* classification = FakeMapWindow::made[1];
+        EXPECT_EQ(representation->kind, MapToolWindowKind::MapRepresentation);
+        EXPECT_EQ(classification->kind, MapToolWindowKind::ColorClassification);
+        EXPECT_EQ(doc.m_pMapRepresentationDlg, representation);
+        EXPECT_EQ(doc.m_pColorClassificationDlg, classification);
+
+        // Both windows let go of a layer before it leaves, one by one or with all the others.
+        const CDEM* first = PutDEM(doc, "a.tif");
+        const CDEM* second = PutDEM(doc, "b.tif");
+        doc.RemoveDEM("a.tif");
+        EXPECT_EQ(representation->forgotten, std::vector<const void*>({first}));
+        EXPECT_EQ(classification->forgotten, std::vector<const void*>({first}));
+        doc.RemoveAllDEMs();
+        EXPECT_EQ(classification->forgotten, std::vector<const void*>({first, second}));
+    }
+    // The project deletes its windows with itself.
+    EXPECT_TRUE(FakeMapWindow::made.empty());
 }
 
 int g_installs = 0;

@@ -18,14 +18,15 @@
 #include "ProductsFixtures.h"
 #include "controls/AbortSingleProgressDlg.h"
 #include "controls/InputValueDlg.h"
-#include "document/ClassificationExport.h"
-#include "document/HistogramsDlg.h"
 #include "document/KelvaroDoc.h"
-#include "document/ModelessDialogs.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "products/ClassificationExport.h"
+#include "products/ColorClassificationDlg.h"
+#include "products/HistogramsDlg.h"
 #include "products/MapClassificationCommands.h"
+#include "products/MapRepresentationDlg.h"
 #include "products/VegetationIndex.h"
 #include "raster/ClassReport.h"
 #include "raster/DEM.h"
@@ -81,7 +82,7 @@ protected:
         map = AddMap(ndvi, "ndvi", MapTypeNDVI);
         ASSERT_NE(map, nullptr);
         d = doc.m_pCad;
-        dialog = doc.m_pColorClassificationDlg;
+        dialog = ColorClassificationWindow(doc);
     }
     void TearDown() override { CadScriptSetStrict(0); }
 
@@ -129,6 +130,8 @@ protected:
     ptest::FreshProfile profile;
     kvtest::ScriptedInteraction ui;
     kvtest::OpenedFiles opened;
+    // Before the project, which asks for its map windows when it is made.
+    ptest::MapToolWindowsSupplied windows;
     CKelvaroDoc doc;
     QString folder, ndvi;
     CMapData* map = nullptr;
@@ -139,6 +142,14 @@ protected:
 }  // namespace
 
 TEST_F(ColorClassificationTest, OneMapAndTheTotalAreaShowTwoRangesOverTheExactValueRange) {
+    // The project's windows exist, hidden and without a parent, before any command runs.
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(MapRepresentationWindow(doc), nullptr);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_FALSE(MapRepresentationWindow(doc)->isVisible());
+    EXPECT_EQ(MapRepresentationWindow(doc)->parent(), nullptr);
+    EXPECT_EQ(dialog->parent(), nullptr);
+
     const CAGColors before = map->m_colors;
     ClassifyWhole();
     EXPECT_EQ(ActiveCadCommandId, 0);
@@ -525,7 +536,7 @@ TEST_F(ColorClassificationTest, MapRepresentationCountsPalettesCancelAndRestore)
     ClassifyWhole();
     const std::vector<ColorClassEntry> classes = map->m_colors.m_classes;
     CmdMapRepresentation(d);
-    CMapRepresentationDlg* rep = doc.m_pMapRepresentationDlg;
+    CMapRepresentationDlg* rep = MapRepresentationWindow(doc);
     ASSERT_EQ(rep->Map(), map);
     const double savedMin = *map->m_pRangeMin, savedMax = *map->m_pRangeMax;
     EXPECT_TRUE(rep->isVisible());
@@ -600,7 +611,7 @@ TEST_F(ColorClassificationTest, MapRepresentationBindsTheOnlyDemWithoutAsking) {
     ASSERT_EQ(doc.AddDEM(ptest::OlindaDtm(folder), 0), 1);
     CDEM* dem = doc.m_DEMs.begin()->second;
     CmdMapRepresentation(d);
-    CMapRepresentationDlg* rep = doc.m_pMapRepresentationDlg;
+    CMapRepresentationDlg* rep = MapRepresentationWindow(doc);
     EXPECT_EQ(rep->Dem(), dem);
     EXPECT_EQ(rep->Map(), nullptr);
     EXPECT_FALSE(History(d).join('\n').contains("Select Map"));

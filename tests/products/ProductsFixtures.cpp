@@ -8,6 +8,7 @@
 
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
+#include "products/MapClassificationCommands.h"
 #include "products/VegetationIndex.h"
 #include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
@@ -82,6 +83,14 @@ FreshProfile::FreshProfile() : m_previous(ZQT_GetUserProfilePath()) {
 
 FreshProfile::~FreshProfile() {
     ZQT_SetUserProfilePath(m_previous);
+}
+
+MapToolWindowsSupplied::MapToolWindowsSupplied() {
+    SetMapToolWindowMaker(MakeMapToolWindow);
+}
+
+MapToolWindowsSupplied::~MapToolWindowsSupplied() {
+    SetMapToolWindowMaker(nullptr);
 }
 
 bool ShowsText(const cv::Mat& image, const std::string& text, cv::Point baseline, int font, double scale,

@@ -42,6 +42,16 @@ private:
     QString m_previous;
 };
 
+// Gives the projects made while it lives the product tools' two modeless map windows, as the
+// registration of the tools does in the program.
+class MapToolWindowsSupplied {
+public:
+    MapToolWindowsSupplied();
+    ~MapToolWindowsSupplied();
+    MapToolWindowsSupplied(const MapToolWindowsSupplied&) = delete;
+    MapToolWindowsSupplied& operator=(const MapToolWindowsSupplied&) = delete;
+};
+
 // Whether the image shows the text just as cv::putText draws it (anti-aliased) on a plain
 // background of that colour: the text's box above its baseline (less the two rows next to it),
 // clipped to the image, is compared.

@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "document/ColorRangeModel.h"
+#include "products/ColorRangeModel.h"
 #include "raster/AGColors.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "controls/ButtonST.h"
 #include "controls/ColorRef.h"
 #include "controls/KvColorButton.h"
-#include "document/SheetLayout.h"
+#include "layout/SheetLayout.h"
 #include "platform/ui/KvDialog.h"
 
 // Where a layer of the sheet layout keeps its name and colour in the profile, and their

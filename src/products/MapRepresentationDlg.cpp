@@ -1,4 +1,4 @@
-#include "document/MapRepresentationDlg.h"
+#include "products/MapRepresentationDlg.h"
 
 #include <QGridLayout>
 

@@ -1,4 +1,4 @@
-#include "document/HeaderColorListCtrl.h"
+#include "products/HeaderColorListCtrl.h"
 
 #include <QColorDialog>
 #include <QEvent>

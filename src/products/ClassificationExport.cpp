@@ -1,4 +1,4 @@
-#include "document/ClassificationExport.h"
+#include "products/ClassificationExport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "document/ColorRangeModel.h"
+#include "products/ColorRangeModel.h"
 
 #include <algorithm>
 #include <cmath>

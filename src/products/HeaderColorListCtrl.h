@@ -22,7 +22,7 @@
 
 #include "controls/ColorHeaderCtrl.h"
 #include "controls/TooltipDlg.h"
-#include "document/ColorRangeModel.h"
+#include "products/ColorRangeModel.h"
 
 class CMapData;
 

@@ -1,4 +1,4 @@
-#include "document/HistogramsDlg.h"
+#include "products/HistogramsDlg.h"
 
 #include <QFileInfo>
 #include <QResizeEvent>

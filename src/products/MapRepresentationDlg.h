@@ -4,8 +4,9 @@
 // rebuilt and the drawing redrawn. Binding a layer drops its classification, so the layer is drawn
 // with the continuous palette; Cancel gives back the palette it had when it was bound.
 //
-// The document makes one object and owns it; the MAPREPRESENTATION command makes its window at
-// first use (Create) and binds a layer (SetMap or SetDem).
+// Every project holds one (made by the product tools' window maker, owned by the project through
+// MapToolWindow); the MAPREPRESENTATION command makes its window at first use (Create) and binds a
+// layer (SetMap or SetDem).
 #pragma once
 
 #include <QComboBox>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 
 #include "controls/ButtonST.h"
+#include "document/MapToolWindows.h"
 #include "platform/ui/KvDialog.h"
 #include "raster/AGColors.h"
 #include "raster/MapData.h"
@@ -21,7 +23,7 @@
 class CDEM;
 class CKelvaroDoc;
 
-class CMapRepresentationDlg : public KvDialog {
+class CMapRepresentationDlg : public KvDialog, public MapToolWindow {
     Q_OBJECT
 public:
     // The largest colour count a palette is given here.
@@ -39,7 +41,8 @@ public:
     int SetMap(CKelvaroDoc* doc, CMapData* map, const MapLayerInfo& record);
     int SetDem(CKelvaroDoc* doc, CDEM* dem, const MapLayerInfo& record);
     // A layer leaves the project: when it is the bound one, the dialog lets go of it and hides.
-    void ForgetLayer(const void* layer);
+    void ForgetLayer(const void* layer) override;
+    bool IsShown() const override { return isVisible(); }
 
     // The colour count of edit 1642: its integer value, 1 below 2, 255 from 255 on; written back.
     int ColorCountFromEdit();

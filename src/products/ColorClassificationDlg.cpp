@@ -1,4 +1,4 @@
-#include "document/ColorClassificationDlg.h"
+#include "products/ColorClassificationDlg.h"
 
 #include <QFileInfo>
 #include <QMouseEvent>
@@ -11,14 +11,14 @@
 #include "controls/AbortSingleProgressDlg.h"
 #include "controls/DialogUnits.h"
 #include "controls/KvIcons.h"
-#include "document/ClassificationExport.h"
-#include "document/HistogramsDlg.h"
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/MainWindowService.h"
+#include "products/ClassificationExport.h"
+#include "products/HistogramsDlg.h"
 #include "raster/MapData.h"
 
 namespace {

@@ -9,11 +9,12 @@
 #include <functional>
 #include <memory>
 
-#include "DocTestSupport.h"
 #include "controls/KvIcons.h"
-#include "document/SheetLayout.h"
-#include "document/SheetLayoutDlg.h"
-#include "document/SheetLayoutLayersPropertiesDlg.h"
+#include "document/DocTestSupport.h"
+#include "layout/LayoutCommands.h"
+#include "layout/SheetLayout.h"
+#include "layout/SheetLayoutDlg.h"
+#include "layout/SheetLayoutLayersPropertiesDlg.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"
 #include "support/Pictures.h"
@@ -135,6 +136,7 @@ class SheetLayoutTest : public DocTest {
 protected:
     void SetUp() override {
         DocTest::SetUp();
+        RegisterLayoutCommands(GetDocumentProcedures());
         m_profile = ZQT_GetUserProfilePath();
         ZQT_SetUserProfilePath(kvtest::NewTempFolder(QStringLiteral("sheet_layout")) + "/profile.ini");
         doc = std::make_unique<CKelvaroDoc>();

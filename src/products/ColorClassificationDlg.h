@@ -4,8 +4,9 @@
 // earlier palette back and shows it whole again. From here the operator loads and saves ".ccl"
 // classification files, opens the frequency histogram and exports the class areas with a report.
 //
-// The document makes one object and owns it; the COLORCLASSIFICATION command makes its window at
-// first use (Create) and binds a map (SetMap). The window is then only shown and hidden.
+// Every project holds one (made by the product tools' window maker, owned by the project through
+// MapToolWindow); the COLORCLASSIFICATION command makes its window at first use (Create) and binds
+// a map (SetMap). The window is then only shown and hidden.
 #pragma once
 
 #include <QLabel>
@@ -13,14 +14,15 @@
 #include <QRect>
 
 #include "controls/ButtonST.h"
-#include "document/HeaderColorListCtrl.h"
+#include "document/MapToolWindows.h"
 #include "platform/ui/KvDialog.h"
+#include "products/HeaderColorListCtrl.h"
 #include "raster/AGColors.h"
 
 class CKelvaroDoc;
 class CMapData;
 
-class CColorClassificationDlg : public KvDialog {
+class CColorClassificationDlg : public KvDialog, public MapToolWindow {
     Q_OBJECT
 public:
     // The window's height, and its least width.
@@ -52,7 +54,8 @@ public:
     // What the list calls after every change of the classification: the map is drawn anew.
     void OnColorClassificationRefresh();
     // A layer leaves the project: when it is the bound map, the dialog lets go of it and hides.
-    void ForgetLayer(const void* layer);
+    void ForgetLayer(const void* layer) override;
+    bool IsShown() const override { return isVisible(); }
 
     CKelvaroDoc* Document() const { return m_pDoc; }
     CMapData* Map() const { return m_pMap; }

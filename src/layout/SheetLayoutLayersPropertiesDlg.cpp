@@ -1,4 +1,4 @@
-#include "document/SheetLayoutLayersPropertiesDlg.h"
+#include "layout/SheetLayoutLayersPropertiesDlg.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "controls/ButtonST.h"
-#include "document/SheetLayout.h"
+#include "layout/SheetLayout.h"
 #include "platform/ui/KvDialog.h"
 
 class CKelvaroDoc;

@@ -1,4 +1,4 @@
-#include "document/SheetLayout.h"
+#include "layout/SheetLayout.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "document/SheetLayoutDlg.h"
+#include "layout/SheetLayoutDlg.h"
 
 #include <QApplication>
 #include <QGridLayout>
@@ -11,7 +11,7 @@
 
 #include "controls/KvIcons.h"
 #include "document/KelvaroDoc.h"
-#include "document/SheetLayoutLayersPropertiesDlg.h"
+#include "layout/SheetLayoutLayersPropertiesDlg.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
