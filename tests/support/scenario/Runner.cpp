@@ -356,6 +356,7 @@ void Runner::Tick() {
     }
     const qint64 elapsed = m_sinceTick.restart();
     ReadStatus();
+    ReadPrompt();
     // A dialog that ended by itself needs no answer any more.
     if (!m_pending.empty() && !m_pending.back().answered && m_pending.back().shown->dialog &&
         !m_pending.back().shown->dialog->isVisible()) {
@@ -1034,6 +1035,26 @@ void Runner::ReadStatus() {
             Print(QStringLiteral("    status %1").arg(Quoted(m_status)));
             Seen(m_status);
         }
+    }
+}
+
+// A prompt stays in the command line after its command ended ("Undo buffer empty" of a command
+// that had nothing to do and waits for nothing): it counts as shown, as the prompt of a waiting
+// command does, so that an expect finds it before the next command replaces it.
+void Runner::ReadPrompt() {
+    CKelvaroDoc* doc = ActiveProject();
+    char prompt[512] = {};
+    if (doc) {
+        CadCmdGetPrompt(doc->m_pCad, prompt, sizeof prompt);
+    }
+    const QString text = QString::fromUtf8(prompt);
+    if (text == m_prompt) {
+        return;
+    }
+    m_prompt = text;
+    if (!text.isEmpty() && !CadCmdGetWaiting(doc->m_pCad)) {
+        Print(QStringLiteral("    prompt %1").arg(Quoted(text)));
+        Seen(text);
     }
 }
 

@@ -82,6 +82,7 @@ private:
     void Print(const QString& line);
     void Seen(const QString& text);
     void ReadStatus();
+    void ReadPrompt();
     void OnCommandLine(int position, int removed, int added);
 
     CKelvaroApp& m_app;
@@ -116,6 +117,7 @@ private:
     QTimer m_tick;
     QStringList m_seen;  // texts shown since the last expect
     QString m_status;
+    QString m_prompt;  // the active project's prompt at the last tick
     QPointer<QPlainTextEdit> m_history;
     QPointer<QLineEdit> m_commandLine;
     bool m_finishing = false;
