@@ -127,13 +127,21 @@ TEST(DemLoadSave, Float32WithMinus9999RoundTripsBitForBitAndNaNIsNoData) {
     ASSERT_EQ(bits.size(), values.size());
     EXPECT_EQ(std::memcmp(bits.data(), values.data(), values.size() * 4), 0);
 
-    // A NaN cell counts as no data in the grid; every other cell keeps its bits, in tiles and in
-    // strips, across the 1024-cell blocks of the load and in the last cells of a row.
+    // A NaN or infinite cell counts as no data in the grid; every other cell keeps its bits (the
+    // largest float too), in tiles and in strips, across the 1024-cell blocks of the load and in
+    // the last cells of a row, also in rows whose only such cell is the last.
     kvtest::RasterSpec large = spec;
     large.width = 1103;
     large.height = 1290;
+    const double inf = std::numeric_limits<double>::infinity();
     auto cell = [&](int c, int r) {
-        return (c * 7 + r * 13) % 101 == 0 || c == large.width - 1 ? std::nan("") : 0.25 * c - 0.5 * r;
+        return r % 3 == 0                                            ? (c == large.width - 1 ? -inf
+                                                                        : c == 5             ? std::numeric_limits<float>::max()
+                                                                                             : -0.5 * r)
+               : (c * 7 + r * 13) % 101 == 0 || c == large.width - 1 ? std::nan("")
+               : (c * 3 + r) % 211 == 0                              ? inf
+               : (c + r * 5) % 307 == 0                              ? -inf
+                                                                     : 0.25 * c - 0.5 * r;
     };
     for (const std::vector<std::string>& layout :
          {std::vector<std::string>{"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256"},
@@ -147,7 +155,7 @@ TEST(DemLoadSave, Float32WithMinus9999RoundTripsBitForBitAndNaNIsNoData) {
         for (int r = 0; r < large.height; ++r) {
             for (int c = 0; c < large.width; ++c) {
                 const double v = cell(c, r);
-                wrong += At(nan->m_grid, c, r) != (std::isnan(v) ? -9999.0f : float(v));
+                wrong += At(nan->m_grid, c, r) != (std::isfinite(v) ? float(v) : -9999.0f);
             }
         }
         EXPECT_EQ(wrong, 0) << layout.size();
