@@ -220,6 +220,38 @@ void HeightsToCells(const cv::Mat& heights, cv::Mat& cells, const BandInfo& info
     }
 }
 
+// Whether any of the cells is an infinity or NaN, on the bits: the sum of the exponent field and
+// its lowest bit reaches the sign bit exactly for those. Built for the wider vector units too, the
+// best one chosen when the program loads: every block a DEM loads or saves is read through it.
+__attribute__((target_clones("avx2", "default"))) bool AnyNonFinite(const uint32_t* cells, int count) {
+    constexpr uint32_t kExponent = 0x7f800000u;
+    constexpr uint32_t kExponentOne = 0x00800000u;
+    // Pieces of a fixed length, which the compiler turns into vector code, then the rest.
+    constexpr int kPiece = 64;
+    uint32_t seen = 0;
+    int c = 0;
+    for (; c + kPiece <= count; c += kPiece) {
+        for (int k = 0; k < kPiece; ++k) {
+            seen |= (cells[c + k] & kExponent) + kExponentOne;
+        }
+    }
+    for (; c < count; ++c) {
+        seen |= (cells[c] & kExponent) + kExponentOne;
+    }
+    return (seen & 0x80000000u) != 0;
+}
+
+// Whether every cell of a Float32 image is a finite number.
+bool AllFinite(const cv::Mat& image) {
+    const int count = image.cols * image.channels();
+    for (int r = 0; r < image.rows; ++r) {
+        if (AnyNonFinite(image.ptr<uint32_t>(r), count)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Band-to-heights conversion for the band's type.
 void ToHeights(const cv::Mat& cells, cv::Mat& heights, const BandInfo& info, float empty) {
     DispatchCellType(info.type,
@@ -505,17 +537,26 @@ int CDEM::WriteSaveCopy(ProgressSink* progress, QString* temporary) {
         cv::Mat scratch;
         kv::BlockProgress steps(progress, kv::BlockCount(m_grid.cols, m_grid.rows),
                                 QStringLiteral("Saving DEM..."));
+        // A Float32 band without scale and offset whose no-data value is the grid's own takes the
+        // heights as they are, unless the block holds a cell that is no finite number.
+        const bool sameCells =
+            info.type == GDT_Float32 && info.Identity() && NoDataCell<float>(info.noData) == kNoData;
         ok = kv::ForEachBlock(m_grid.cols, m_grid.rows, [&](const cv::Rect& window, int index) {
             steps.Step(index);
-            if (scratch.size() != window.size()) {
-                scratch.create(window.size(), CV_MAKETYPE(GetCVDepth(info.type), 1));
+            const cv::Mat heights = m_grid(window);
+            const cv::Mat* cells = &heights;
+            if (!sameCells || !AllFinite(heights)) {
+                if (scratch.size() != window.size()) {
+                    scratch.create(window.size(), CV_MAKETYPE(GetCVDepth(info.type), 1));
+                }
+                DispatchCellType(info.type,
+                                 [&](auto cell) { HeightsToCells<decltype(cell)>(heights, scratch, info); });
+                cells = &scratch;
             }
-            DispatchCellType(
-                info.type, [&](auto cell) { HeightsToCells<decltype(cell)>(m_grid(window), scratch, info); });
             bool written = GDALRasterIOEx(info.band, GF_Write, window.x, window.y, window.width,
-                                          window.height, scratch.data, scratch.cols, scratch.rows, info.type,
-                                          static_cast<GSpacing>(scratch.elemSize()),
-                                          static_cast<GSpacing>(scratch.step), nullptr) == CE_None;
+                                          window.height, cells->data, cells->cols, cells->rows, info.type,
+                                          static_cast<GSpacing>(cells->elemSize()),
+                                          static_cast<GSpacing>(cells->step), nullptr) == CE_None;
             ZQT_PumpMessages();
             return written;
         });
@@ -681,31 +722,6 @@ double SampleGrid(const cv::Mat& image, double x, double y) {
     float v = image.at<float>(r, c);
     return IsNoData(v) ? kNoData : v;
 }
-
-namespace {
-
-// Whether any of the cells is an infinity or NaN, on the bits: the sum of the exponent field and
-// its lowest bit reaches the sign bit exactly for those. Built for the wider vector units too, the
-// best one chosen when the program loads: every block a DEM loads is read through it.
-__attribute__((target_clones("avx2", "default"))) bool AnyNonFinite(const uint32_t* cells, int count) {
-    constexpr uint32_t kExponent = 0x7f800000u;
-    constexpr uint32_t kExponentOne = 0x00800000u;
-    // Pieces of a fixed length, which the compiler turns into vector code, then the rest.
-    constexpr int kPiece = 64;
-    uint32_t seen = 0;
-    int c = 0;
-    for (; c + kPiece <= count; c += kPiece) {
-        for (int k = 0; k < kPiece; ++k) {
-            seen |= (cells[c + k] & kExponent) + kExponentOne;
-        }
-    }
-    for (; c < count; ++c) {
-        seen |= (cells[c] & kExponent) + kExponentOne;
-    }
-    return (seen & 0x80000000u) != 0;
-}
-
-}  // namespace
 
 void PatchNonFinite(cv::Mat& image) {
     CV_Assert(image.depth() == CV_32F);

@@ -159,6 +159,17 @@ TEST(DemLoadSave, Float32WithMinus9999RoundTripsBitForBitAndNaNIsNoData) {
             }
         }
         EXPECT_EQ(wrong, 0) << layout.size();
+
+        // Cells an edit left as no finite number are saved as no data, the others bit for bit.
+        nan->m_grid.at<float>(3, 1000) = std::numeric_limits<float>::infinity();
+        nan->m_grid.at<float>(1200, 7) = std::numeric_limits<float>::quiet_NaN();
+        cv::Mat expected = nan->m_grid.clone();
+        expected.at<float>(3, 1000) = -9999.0f;
+        expected.at<float>(1200, 7) = -9999.0f;
+        ASSERT_EQ(nan->SaveData(), 1);
+        const std::vector<uint32_t> saved = kvtest::ReadBits32(dir + "/nan.tif");
+        ASSERT_EQ(saved.size(), expected.total());
+        EXPECT_EQ(std::memcmp(saved.data(), expected.data, saved.size() * 4), 0) << layout.size();
     }
 }
 
