@@ -74,7 +74,8 @@ int WriteDemCells(CDEM& dem, const DemCellWrite& cells, ProgressSink* progress,
             const cv::Rect target = part + cells.window.tl();
             dem.m_busy = 1;
             const cv::Mat mask = cells.mask(part);
-            const cv::Mat before = MaskedCopy(dem.m_grid(target), mask);
+            // The cells as they were, for the record only.
+            const cv::Mat before = record ? MaskedCopy(dem.m_grid(target), mask) : cv::Mat();
             DemAreaPiece piece;
             piece.bounds = target;
             const int written =

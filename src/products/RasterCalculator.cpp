@@ -23,6 +23,7 @@
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ProgressSink.h"
+#include "products/RasterCalculatorRuns.h"
 #include "raster/GDALListener.h"
 #include "raster/RasterIO.h"
 
@@ -36,6 +37,9 @@ constexpr int kStripRows = 256;
 constexpr int64_t kStripCells = int64_t(1) << 22;
 // Cells per parser call at most: the length of each evaluator's buffers.
 constexpr int kRunCells = 1 << 16;
+// Cells per run of an expression evaluated by our own loops: no call to amortise, and the run's
+// samples stay in the cache between their copy and their use.
+constexpr int kProgramRunCells = 1 << 12;
 constexpr float kNoData = -9999.0f;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -491,6 +495,10 @@ struct Evaluator {
     SampleContext context;
     QString error;
     std::string evaluated;
+    // The expression over whole runs, when it is in the program's reach; the parser otherwise.
+    calc::RunProgram program;
+    // Whether the expression reads the positions (x and y are filled only then).
+    bool usesPosition = true;
 
     void Define(const calc::Rewritten& formula, const std::vector<BandPlan>& plans, int bulk) {
         x.assign(size_t(bulk), 0.0);
@@ -528,7 +536,15 @@ struct Evaluator {
         parser.SetExpr(formula.expression);
         EmptyStrips(context);
     }
-    void UseBandSamples() { parser.SetExpr(evaluated); }
+    // Switches to the band samples; the parser compiles the expression once for the program.
+    void UseBandSamples() {
+        parser.SetExpr(evaluated);
+        const mu::varmap_type& used = parser.GetUsedVar();
+        usesPosition = used.count("x") != 0 || used.count("y") != 0;
+        parser.Eval();
+        EmptyStrips(context);
+        program.Compile(parser);
+    }
 
     // Cells first to end - 1 of the grid in row order into the buffer, which holds the strip
     // from grid row base on, through the plans' windows of the slot: a run of at most the
@@ -537,7 +553,8 @@ struct Evaluator {
                const std::vector<BandPlan>& plans, int slot, float* buffer) {
         // The parser would spread each run over threads of its own; the runs are spread already.
         const OneParserThread one;
-        const int64_t bulk = int64_t(x.size());
+        const int64_t bulk =
+            program.Ready() ? std::min<int64_t>(kProgramRunCells, int64_t(x.size())) : int64_t(x.size());
         try {
             for (int64_t cell = first; cell < end && !context.readFailed;) {
                 const int count = int(std::min(bulk, end - cell));
@@ -545,19 +562,25 @@ struct Evaluator {
                     const int r = int((cell + done) / n);
                     const int c0 = int((cell + done) % n);
                     const int piece = std::min(n - c0, count - done);
-                    const double row = grid.top - r * grid.pixel;
-                    double* xs = x.data() + done;
-                    double* ys = y.data() + done;
-                    for (int i = 0; i < piece; ++i) {
-                        xs[i] = grid.left + (c0 + i) * grid.pixel;
-                        ys[i] = row;
+                    if (usesPosition) {
+                        const double row = grid.top - r * grid.pixel;
+                        double* xs = x.data() + done;
+                        double* ys = y.data() + done;
+                        for (int i = 0; i < piece; ++i) {
+                            xs[i] = grid.left + (c0 + i) * grid.pixel;
+                            ys[i] = row;
+                        }
                     }
                     for (size_t k = 0; k < plans.size(); ++k) {
                         plans[k].Samples(plans[k].windows[slot], r, c0, piece, samples[k].data() + done);
                     }
                     done += piece;
                 }
-                parser.Eval(results.data(), count);
+                if (program.Ready()) {
+                    program.Run(count, results.data());
+                } else {
+                    parser.Eval(results.data(), count);
+                }
                 float* out = buffer + size_t(cell - int64_t(base) * n);
                 for (int i = 0; i < count; ++i) {
                     const float v = static_cast<float>(results[size_t(i)]);

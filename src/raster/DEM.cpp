@@ -220,6 +220,38 @@ void HeightsToCells(const cv::Mat& heights, cv::Mat& cells, const BandInfo& info
     }
 }
 
+// Whether any of the cells is an infinity or NaN, on the bits: the sum of the exponent field and
+// its lowest bit reaches the sign bit exactly for those. Built for the wider vector units too, the
+// best one chosen when the program loads: every block a DEM loads or saves is read through it.
+__attribute__((target_clones("avx2", "default"))) bool AnyNonFinite(const uint32_t* cells, int count) {
+    constexpr uint32_t kExponent = 0x7f800000u;
+    constexpr uint32_t kExponentOne = 0x00800000u;
+    // Pieces of a fixed length, which the compiler turns into vector code, then the rest.
+    constexpr int kPiece = 64;
+    uint32_t seen = 0;
+    int c = 0;
+    for (; c + kPiece <= count; c += kPiece) {
+        for (int k = 0; k < kPiece; ++k) {
+            seen |= (cells[c + k] & kExponent) + kExponentOne;
+        }
+    }
+    for (; c < count; ++c) {
+        seen |= (cells[c] & kExponent) + kExponentOne;
+    }
+    return (seen & 0x80000000u) != 0;
+}
+
+// Whether every cell of a Float32 image is a finite number.
+bool AllFinite(const cv::Mat& image) {
+    const int count = image.cols * image.channels();
+    for (int r = 0; r < image.rows; ++r) {
+        if (AnyNonFinite(image.ptr<uint32_t>(r), count)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Band-to-heights conversion for the band's type.
 void ToHeights(const cv::Mat& cells, cv::Mat& heights, const BandInfo& info, float empty) {
     DispatchCellType(info.type,
@@ -409,11 +441,17 @@ int CDEM::LoadData(ProgressSink* progress) {
     }
     cv::Mat grid(height, width, CV_32FC1);
     cv::Mat scratch;
-    // Rows read at once from a Float32 band: whole rows of the file's blocks, some 256 rows.
+    // Rows read at once from a Float32 band: 64 rows of a block of 1024 columns (a quarter of a
+    // megabyte, which the checks below read while it is still in the second-level cache), or
+    // whole rows of the file's blocks when they are lower. Taller blocks are read once into
+    // GDAL's block cache and handed out from there.
     int blockX = 0, blockY = 0;
     GDALGetBlockSize(info.band, &blockX, &blockY);
     const int rowsPerBlock = std::max(blockY, 1);
-    const int strip = std::clamp((256 + rowsPerBlock - 1) / rowsPerBlock * rowsPerBlock, 1, kv::kBlockSide);
+    constexpr int kStripRows = 64;
+    const int strip = rowsPerBlock >= kStripRows
+                          ? kStripRows
+                          : (kStripRows + rowsPerBlock - 1) / rowsPerBlock * rowsPerBlock;
     kv::BlockProgress steps(progress, kv::BlockCount(width, height), QStringLiteral("Loading DEM..."));
     bool ok = kv::ForEachBlock(width, height, [&](const cv::Rect& window, int index) {
         steps.Step(index);
@@ -499,17 +537,26 @@ int CDEM::WriteSaveCopy(ProgressSink* progress, QString* temporary) {
         cv::Mat scratch;
         kv::BlockProgress steps(progress, kv::BlockCount(m_grid.cols, m_grid.rows),
                                 QStringLiteral("Saving DEM..."));
+        // A Float32 band without scale and offset whose no-data value is the grid's own takes the
+        // heights as they are, unless the block holds a cell that is no finite number.
+        const bool sameCells =
+            info.type == GDT_Float32 && info.Identity() && NoDataCell<float>(info.noData) == kNoData;
         ok = kv::ForEachBlock(m_grid.cols, m_grid.rows, [&](const cv::Rect& window, int index) {
             steps.Step(index);
-            if (scratch.size() != window.size()) {
-                scratch.create(window.size(), CV_MAKETYPE(GetCVDepth(info.type), 1));
+            const cv::Mat heights = m_grid(window);
+            const cv::Mat* cells = &heights;
+            if (!sameCells || !AllFinite(heights)) {
+                if (scratch.size() != window.size()) {
+                    scratch.create(window.size(), CV_MAKETYPE(GetCVDepth(info.type), 1));
+                }
+                DispatchCellType(info.type,
+                                 [&](auto cell) { HeightsToCells<decltype(cell)>(heights, scratch, info); });
+                cells = &scratch;
             }
-            DispatchCellType(
-                info.type, [&](auto cell) { HeightsToCells<decltype(cell)>(m_grid(window), scratch, info); });
             bool written = GDALRasterIOEx(info.band, GF_Write, window.x, window.y, window.width,
-                                          window.height, scratch.data, scratch.cols, scratch.rows, info.type,
-                                          static_cast<GSpacing>(scratch.elemSize()),
-                                          static_cast<GSpacing>(scratch.step), nullptr) == CE_None;
+                                          window.height, cells->data, cells->cols, cells->rows, info.type,
+                                          static_cast<GSpacing>(cells->elemSize()),
+                                          static_cast<GSpacing>(cells->step), nullptr) == CE_None;
             ZQT_PumpMessages();
             return written;
         });
@@ -678,14 +725,17 @@ double SampleGrid(const cv::Mat& image, double x, double y) {
 
 void PatchNonFinite(cv::Mat& image) {
     CV_Assert(image.depth() == CV_32F);
-    // On the bits, with a store on every cell, so that the loop is vectorised: it runs on every
-    // block a DEM loads.
+    // The cells of a DEM are nearly always all finite: a row is first only read, and written only
+    // when it holds an infinity or NaN.
     uint32_t noData = 0;
     std::memcpy(&noData, &kNoData, sizeof noData);
     constexpr uint32_t kExponent = 0x7f800000u;  // all ones: an infinity or NaN
     const int count = image.cols * image.channels();
     for (int r = 0; r < image.rows; ++r) {
         uint32_t* cells = image.ptr<uint32_t>(r);
+        if (!AnyNonFinite(cells, count)) {
+            continue;
+        }
         for (int c = 0; c < count; ++c) {
             cells[c] = (cells[c] & kExponent) == kExponent ? noData : cells[c];
         }

@@ -14,6 +14,7 @@
 #include <opencv2/core/utility.hpp>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "ProductsFixtures.h"
@@ -21,6 +22,7 @@
 #include "platform/ui/ActiveCommand.h"
 #include "products/RasterCalculator.h"
 #include "products/RasterCalculatorDlg.h"
+#include "products/RasterCalculatorRuns.h"
 #include "raster/RecordingProgress.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
@@ -462,4 +464,84 @@ TEST(RasterCalculatorEvaluation,
     EXPECT_TRUE(message.contains(QDir::toNativeSeparators(folder))) << message.toStdString();
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("huge").isEmpty());
     GDALClose(ds);
+}
+
+// The expression over whole runs by the calculator's own loops against the parser's bulk mode over
+// the same arrays: the six bands of the Landsat scene and the Olinda DEM with empty, zero and
+// infinite cells, through every operator, the powers and functions the parser compiles specially
+// and a function of two arguments. Every cell must come out with the same bits (any NaN for a
+// NaN); what the loops do not evaluate is left to the parser.
+TEST(RasterCalculatorEvaluation, CompiledRunsGiveTheParsersBitsOnTheSceneAndTheDem) {
+    std::vector<std::vector<double>> bands;
+    for (int b = 1; b <= 6; ++b) {
+        bands.push_back(kvtest::ReadBand(kvtest::DataPath("L7_ETMs.tif"), b));
+    }
+    const std::vector<double> olinda = kvtest::ReadBand(kvtest::DataPath("olinda_dem_nodata.tif"));
+    const size_t cells = bands[0].size();
+    ASSERT_GT(cells, 100000u);
+    ASSERT_GT(olinda.size(), 10000u);
+    std::vector<double> dem(cells), x(cells);
+    for (size_t i = 0; i < cells; ++i) {
+        dem[i] = i % 97 == 0    ? kNaN
+                 : i % 101 == 0 ? 0.0
+                 : i % 103 == 0 ? -std::numeric_limits<double>::infinity()
+                                : olinda[i % olinda.size()];
+        x[i] = 500000.0 + 28.5 * double(i % 349);
+    }
+    const char* const names[] = {"a", "b", "c", "d", "e", "f"};
+    auto define = [&](mu::Parser& parser) {
+        for (size_t b = 0; b < bands.size(); ++b) {
+            parser.DefineVar(names[b], bands[b].data());
+        }
+        parser.DefineVar("dem", dem.data());
+        parser.DefineVar("x", x.data());
+        parser.DefineFun(
+            "hyp", +[](double p, double q) { return std::sqrt(p * p + q * q); });
+    };
+    auto same = [](double p, double q) {
+        return (std::isnan(p) && std::isnan(q)) || std::memcmp(&p, &q, sizeof p) == 0;
+    };
+    const std::vector<std::string> inReach = {
+        "(b-a)/(b+a)",
+        "(1 + dem) * 0.1",
+        "(dem - 3) / 7 * 1.3",
+        "a*2*3 - b/4*c + 1.5 - 3/a",
+        "a - a + 2*a + a*3 - (4 - b) + (c + 1) + (1 + c) * 0.1 + dem - dem*2",
+        "-a + +b * -c - -dem",
+        "a^2 + b^3 - c^4 + dem^0.5 + (a+b)^1.5 + 2^(a/8) + e^f",
+        "(a < b) + (c <= d) + (e > f) + (a >= dem) + (a == b) + (a != c) + (a && dem) + (b || 0) + "
+        "(dem && 0) + (dem || dem)",
+        "sin(a) + cos(b) + tan(dem) + asin(a/255) + acos(b/255) + atan(c) + sinh(a/100) + cosh(b/100) + "
+        "tanh(c) + asinh(dem) + acosh(dem) + atanh(a/256)",
+        "log2(a) + log10(b) + log(c) + ln(dem) + exp(a/50) + sqrt(dem) + sign(dem-30) + rint(dem/3) + "
+        "abs(b - 100)",
+        "_pi * a + _e * dem / (b - c) + x * 1e-6 + hyp(a, dem) - hyp(2, 3)",
+    };
+    std::vector<double> expected(cells), got(cells);
+    for (const std::string& formula : inReach) {
+        mu::Parser parser;
+        define(parser);
+        parser.SetExpr(formula);
+        parser.Eval(expected.data(), int(cells));
+        calc::RunProgram program;
+        ASSERT_TRUE(program.Compile(parser)) << formula;
+        std::fill(got.begin(), got.end(), -1.0);
+        program.Run(int(cells), got.data());
+        int finite = 0;
+        for (size_t i = 0; i < cells; ++i) {
+            ASSERT_TRUE(same(got[i], expected[i]))
+                << formula << ", cell " << i << ": " << got[i] << " against " << expected[i];
+            finite += std::isfinite(expected[i]);
+        }
+        EXPECT_GT(finite, int(cells / 2)) << formula;
+    }
+    for (const char* formula : {"a > b ? a : b", "min(a, b, c) + 1", "a, b"}) {
+        mu::Parser parser;
+        define(parser);
+        parser.SetExpr(formula);
+        parser.Eval();
+        calc::RunProgram program;
+        EXPECT_FALSE(program.Compile(parser)) << formula;
+        EXPECT_FALSE(program.Ready()) << formula;
+    }
 }

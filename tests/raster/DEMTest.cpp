@@ -127,13 +127,21 @@ TEST(DemLoadSave, Float32WithMinus9999RoundTripsBitForBitAndNaNIsNoData) {
     ASSERT_EQ(bits.size(), values.size());
     EXPECT_EQ(std::memcmp(bits.data(), values.data(), values.size() * 4), 0);
 
-    // A NaN cell counts as no data in the grid; every other cell keeps its bits, in tiles and in
-    // strips, across the 1024-cell blocks of the load and in the last cells of a row.
+    // A NaN or infinite cell counts as no data in the grid; every other cell keeps its bits (the
+    // largest float too), in tiles and in strips, across the 1024-cell blocks of the load and in
+    // the last cells of a row, also in rows whose only such cell is the last.
     kvtest::RasterSpec large = spec;
     large.width = 1103;
     large.height = 1290;
+    const double inf = std::numeric_limits<double>::infinity();
     auto cell = [&](int c, int r) {
-        return (c * 7 + r * 13) % 101 == 0 || c == large.width - 1 ? std::nan("") : 0.25 * c - 0.5 * r;
+        return r % 3 == 0                                            ? (c == large.width - 1 ? -inf
+                                                                        : c == 5             ? std::numeric_limits<float>::max()
+                                                                                             : -0.5 * r)
+               : (c * 7 + r * 13) % 101 == 0 || c == large.width - 1 ? std::nan("")
+               : (c * 3 + r) % 211 == 0                              ? inf
+               : (c + r * 5) % 307 == 0                              ? -inf
+                                                                     : 0.25 * c - 0.5 * r;
     };
     for (const std::vector<std::string>& layout :
          {std::vector<std::string>{"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256"},
@@ -147,10 +155,21 @@ TEST(DemLoadSave, Float32WithMinus9999RoundTripsBitForBitAndNaNIsNoData) {
         for (int r = 0; r < large.height; ++r) {
             for (int c = 0; c < large.width; ++c) {
                 const double v = cell(c, r);
-                wrong += At(nan->m_grid, c, r) != (std::isnan(v) ? -9999.0f : float(v));
+                wrong += At(nan->m_grid, c, r) != (std::isfinite(v) ? float(v) : -9999.0f);
             }
         }
         EXPECT_EQ(wrong, 0) << layout.size();
+
+        // Cells an edit left as no finite number are saved as no data, the others bit for bit.
+        nan->m_grid.at<float>(3, 1000) = std::numeric_limits<float>::infinity();
+        nan->m_grid.at<float>(1200, 7) = std::numeric_limits<float>::quiet_NaN();
+        cv::Mat expected = nan->m_grid.clone();
+        expected.at<float>(3, 1000) = -9999.0f;
+        expected.at<float>(1200, 7) = -9999.0f;
+        ASSERT_EQ(nan->SaveData(), 1);
+        const std::vector<uint32_t> saved = kvtest::ReadBits32(dir + "/nan.tif");
+        ASSERT_EQ(saved.size(), expected.total());
+        EXPECT_EQ(std::memcmp(saved.data(), expected.data, saved.size() * 4), 0) << layout.size();
     }
 }
 
