@@ -13,7 +13,6 @@ find_package(Eigen3 REQUIRED NO_MODULE)
 find_package(CGAL REQUIRED)
 find_package(muparser CONFIG REQUIRED)
 find_package(GTest REQUIRED)
-find_package(benchmark QUIET)
 
 find_path(HPDF_INCLUDE_DIR hpdf.h REQUIRED)
 find_library(HPDF_LIBRARY hpdf REQUIRED)

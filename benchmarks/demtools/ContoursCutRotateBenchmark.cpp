@@ -2,6 +2,9 @@
 // programs, each side a whole process from file to file:
 //   contours - a 4000 x 4000 DEM (the Olinda DEM upsampled bilinearly, 2.5 m cells) every metre:
 //              TraceContours against gdal_contour -i 1 -3d;
+//   contours_command - the whole command on the 4000 x 4000 and 8000 x 8000 DEMs (with overviews):
+//              the DEM loaded into a project, the lines traced into the project's shapefile and
+//              loaded into the drawing with their labels, against gdal_contour -i 1 -3d;
 //   simplify - those lines with a tolerance of 1 m (1 square metre for ours, whose tolerance is a
 //              squared distance): SimplifyContourShapefile against ogr2ogr -simplify 1;
 //   cut      - a hexagon over most of an 8000 x 8000 DEM: CutRasterToFile against gdalwarp -cutline
@@ -10,6 +13,7 @@
 //   rotate   - the 8000 x 8000 DEM turned by 30 degrees about its centre: RotateRasterToFile
 //              against gdalwarp of the DEM given the turned geotransform (a VRT) onto our output
 //              grid, bilinear, with gdaladdo for our overview levels.
+#include <QDir>
 #include <QFile>
 
 #include <gdal.h>
@@ -28,6 +32,8 @@
 #include "demtools/DPHull.h"
 #include "demtools/DemContours.h"
 #include "demtools/RasterCutRotate.h"
+#include "document/KelvaroDoc.h"
+#include "platform/cad/Cad.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
 
@@ -127,6 +133,68 @@ const bench::SideRegistration kContoursOurs("contours-ours", [](const Args& a) {
                ? 0
                : 1;
 });
+
+// ---- the whole command: the DEM loaded into a project as the program loads it, the lines traced
+// into the project's shapefile and loaded into the drawing with their labels (BuildContours, what
+// CONTOURS runs once its dialog is answered), against gdal_contour writing the same lines
+
+void RegisterCommand(const char* id, int side) {
+    const std::string name = "dem" + std::to_string(side) + ".tif";
+    const std::string folder = File("command" + std::to_string(side)) + "/";
+    // The registration itself puts the pair on the harness's list.
+    const bench::PairRegistration registration(id, [=](bench::Pair* pair) {
+        // The DEM with its overviews, as a DEM the program has loaded before.
+        if (!MakeDems() || !File.MakeOnce("overviews-1", [&] {
+                return bench::Run(bench::OverviewsLike(File(name), side, side));
+            })) {
+            return false;
+        }
+        const std::string ours = folder + name + "_Contours.shp", theirs = File("gdal_command.shp");
+        pair->operation =
+            "Contour command every 1 m (BuildContours: lines traced, saved and drawn with labels)";
+        pair->input = std::to_string(side) + " x " + std::to_string(side) + " DEM, 2.5 m cells";
+        pair->ours = {"ours", {bench::Self("command-ours", {File(name), folder})}, {folder}};
+        pair->peer = {"gdal_contour -i 1 -3d",
+                      {{"gdal_contour", "-q", "-3d", "-i", "1", "-a", "Elevation", File(name), theirs}},
+                      {theirs}};
+        pair->check = [ours, theirs](std::string* agreed) {
+            return CompareLines(ours, theirs, 0.001, agreed);
+        };
+        return true;
+    });
+}
+
+const bool kCommands = [] {
+    RegisterCommand("contours_command_4000", kSmall);
+    RegisterCommand("contours_command_8000", kLarge);
+    return true;
+}();
+
+const bench::SideRegistration kCommandOurs(
+    "command-ours",
+    [](const Args& a) {
+        const QString folder = QFile::decodeName(a[1].c_str());
+        QDir().mkpath(folder);
+        CKelvaroDoc doc;
+        doc.SetPathName(folder + "/bench.kvp");
+        if (!doc.AddDEM(QFile::decodeName(a[0].c_str()), 0) || doc.m_DEMs.size() != 1) {
+            return 1;
+        }
+        CDEM* dem = doc.m_DEMs.begin()->second;
+        const double lowest = std::floor(dem->m_minElevation), highest = std::floor(dem->m_maxElevation) + 1;
+        if (!dem->BuildContours(lowest, highest, 1.0, nullptr, 0.0, 1)) {
+            return 1;
+        }
+        // Every line is in the drawing with its label.
+        long lines = 0, labels = 0;
+        for (CadEntity* e = CadGetFirstEntity(doc.m_pCad); e; e = CadGetNextEntity(doc.m_pCad, e)) {
+            lines += CadEntityGetType(e) == CAD_ENT_POLYLINE;
+            labels += CadEntityGetType(e) == CAD_ENT_TEXT;
+        }
+        std::fprintf(stderr, "drawing: %ld lines, %ld labels\n", lines, labels);
+        return lines > 0 && lines == labels ? 0 : 1;
+    },
+    bench::Qt::Widgets);
 
 // ---- simplify: both simplify the same lines, which our tracing writes once
 

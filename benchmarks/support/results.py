@@ -1,76 +1,14 @@
 """The table of the benchmark rows, for scripts/bench.
 
-    results.py google ID FILE.json LOAD_BEFORE LOAD_AFTER THREADS
-        the rows of a Google Benchmark program, as the harness writes them: the repetitions of
-        "<name>/ours" against those of every "<name>/<peer>" of the same name
-    results.py own ID FILE LOAD_BEFORE LOAD_AFTER THREADS
-        the rows of a program that runs its pairs itself, from its lines "NAME N cells  ours S s
-        (min S)  peer S s (min S)  ratio R (min R)  peak MiB ours M peer M", each followed by the
-        indented lines that judge its results
     results.py table ROWS.tsv RUNS SECONDS LOAD_START LOAD_END PROCESSORS
         the Markdown table of the rows
 """
 
 import datetime
-import json
-import re
-import statistics
 import sys
 
 FIELDS = ["id", "operation", "input", "threads", "timing", "ours_min", "ours_median", "peer", "peer_min",
           "peer_median", "ratio_min", "ratio_median", "ours_peak", "peer_peak", "load_start", "load_end", "check"]
-
-
-OWN_LINE = re.compile(r"^(\S+)\s+(\d+) cells\s+ours\s+([\d.]+) s \(min\s+([\d.]+)\)\s+peer\s+([\d.]+) s "
-                      r"\(min\s+([\d.]+)\)\s+ratio\s+([\d.]+) \(min\s+([\d.]+)\)\s+peak MiB ours\s+([\d.]+) "
-                      r"peer\s+([\d.]+)")
-
-
-# The heading line of such a program: "<operation>, ours against <peer>, <N> threads each, ...".
-OWN_HEADING = re.compile(r"^(.+?), ours against (.+?), (\d+) threads each")
-
-
-def own_rows(ident, path, load_before, load_after, threads):
-    rows = []
-    operation, peer = ident, "peer"
-    with open(path, encoding="utf-8", errors="replace") as f:
-        for line in f:
-            m = OWN_LINE.match(line)
-            heading = OWN_HEADING.match(line)
-            if heading:
-                operation, peer, threads = heading.group(1).capitalize(), heading.group(2), heading.group(3)
-            elif m:
-                name, cells, ours_med, ours_min, peer_med, peer_min, ratio_med, ratio_min, ours_peak, peer_peak = m.groups()
-                rows.append([ident, f"{operation} ({name})", f"{cells} cells", threads, "process",
-                             ours_min, ours_med, peer, peer_min, peer_med, ratio_min, ratio_med, ours_peak, peer_peak,
-                             load_before, load_after, []])
-            elif rows and line.startswith("  "):
-                rows[-1][-1].append(" ".join(line.split()))
-    for row in rows:
-        row[-1] = "; ".join(row[-1]) or "not checked"
-        print("\t".join(str(v) for v in row))
-
-
-def google_rows(ident, path, load_before, load_after, threads="-"):
-    with open(path, encoding="utf-8") as f:
-        runs = [b for b in json.load(f)["benchmarks"] if b.get("run_type") == "iteration" and not b.get("error_occurred")]
-    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
-    families = {}
-    for run in runs:
-        family, side = (run["run_name"].split("/") + [""])[:2]
-        entry = families.setdefault(family, {}).setdefault(side, {"times": [], "peaks": []})
-        entry["times"].append(run["real_time"] * scale[run["time_unit"]])
-        entry["peaks"].append(run.get("peak_MiB", 0.0))
-    for family, sides in families.items():
-        ours = sides.pop("ours", None)
-        if not ours:
-            continue
-        for peer, theirs in sides.items():
-            ratios = [a / b for a, b in zip(ours["times"], theirs["times"]) if b > 0]
-            row = [ident, family, "", "-", "process (not alternated)", min(ours["times"]), statistics.median(ours["times"]),
-                   peer, min(theirs["times"]), statistics.median(theirs["times"]), min(ratios), statistics.median(ratios),
-                   max(ours["peaks"]), max(theirs["peaks"]), load_before, load_after, "not checked"]
-            print("\t".join(str(v) for v in row))
 
 
 def seconds(v):
@@ -118,11 +56,7 @@ def table(path, runs, elapsed, load_start, load_end, processors):
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "google":
-        google_rows(*sys.argv[2:8])
-    elif sys.argv[1] == "own":
-        own_rows(*sys.argv[2:8])
-    elif sys.argv[1] == "table":
+    if sys.argv[1] == "table":
         table(*sys.argv[2:8])
     else:
         sys.exit(__doc__)

@@ -252,7 +252,7 @@ constexpr int64_t kBlockCells = int64_t(1) << 21;
 // GDAL's block cache while the slope map is written: the written tiles leave it as it fills, and
 // so do the tiles its overviews are built from, instead of every tile of the map staying in
 // memory.
-constexpr GIntBig kWriteCacheBytes = GIntBig(256) << 20;
+constexpr GIntBig kWriteCacheBytes = GIntBig(64) << 20;
 
 // Keeps GDAL's block cache at most the given size while it lives and gives it back its size.
 class BlockCacheCap {
