@@ -4,7 +4,8 @@
 // outputs in SAGA's own grid format. Our runner holds SAGA to about half the processors and to
 // those the load leaves idle: the peer is given the same count, reckoned the same way when the
 // pair starts. The DEM is the Olinda DEM upsampled bilinearly to 1500 x 1500 cells (at 4000 x 4000
-// one run takes minutes on one thread). Both slopes must agree cell by cell.
+// one run takes minutes on one thread). Both slopes must agree cell by cell, ours in percent and
+// SAGA's in radians turned into percent.
 #include <QFile>
 
 #include <gdal.h>
@@ -56,8 +57,25 @@ const bench::PairRegistration kAnalysis("dem_analysis", [](bench::Pair* pair) {
                   {{"saga_cmd", "-c=" + std::to_string(pair->threads), "ta_compound", "0", "-ELEVATION",
                     File("dem.tif"), "-SLOPE", saga[0], "-FLOW", saga[1], "-WETNESS", saga[2]}},
                   saga};
-    const std::string ours = File("dem_SLOPE.tif"), theirs = saga[0];
-    pair->check = bench::RastersAgree(ours, theirs, 1e-5);
+    // Our slope is in percent, SAGA's an angle in radians: SAGA's is turned into percent first.
+    const std::string ours = File("dem_SLOPE.tif"), theirs = saga[0],
+                      percent = File("saga_slope_percent.tif");
+    pair->check = [ours, theirs, percent](std::string* agreed) {
+        cv::Mat slope;
+        double gt[6];
+        if (!bench::ReadRaster(theirs, &slope, gt)) {
+            return std::string("the peer's slope cannot be read");
+        }
+        for (float& v : cv::Mat_<float>(slope)) {
+            if (v >= 0.0f && v < float(M_PI / 2)) {
+                v = float(100.0 * std::tan(double(v)));
+            }
+        }
+        if (!bench::WriteRaster(slope, gt, percent)) {
+            return std::string("the peer's slope in percent cannot be written");
+        }
+        return bench::RastersAgree(ours, percent, 1e-3)(agreed);
+    };
     return true;
 });
 

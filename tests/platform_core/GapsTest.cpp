@@ -178,3 +178,29 @@ TEST(GapsFill, AHilltopCutOutIsFilledAsHighAsTheHillGoes) {
     const cv::Mat sagging = CGridGaps(1.0).Process(top, Everywhere(top), kNoData, 0.01);
     EXPECT_LT(sagging.at<float>(100, 150), 95.0f);
 }
+
+// Gaps further apart than the stencil reaches are separate systems: a small hole comes out the
+// same, to the bit, whether or not a wide gap elsewhere needs many more steps; and the two
+// halves of a hole split by a single valid column, which do enter each other's equations, are
+// still filled as one surface.
+TEST(GapsFill, AHoleIsFilledAloneWhateverOtherGapsLieBeyondItsReach) {
+    cv::Mat hill(200, 300, CV_32F);
+    for (int y = 0; y < hill.rows; ++y) {
+        for (int x = 0; x < hill.cols; ++x) {
+            hill.at<float>(y, x) = 100.0f - 0.002f * float((x - 150) * (x - 150) + (y - 100) * (y - 100));
+        }
+    }
+    cv::Mat small = hill.clone();
+    cv::circle(small, {30, 30}, 6, cv::Scalar(kNoData), cv::FILLED);
+    cv::Mat both = small.clone();
+    cv::circle(both, {170, 110}, 60, cv::Scalar(kNoData), cv::FILLED);
+    hill.col(170).copyTo(both.col(170));  // one valid column splits the wide gap
+    CGridGaps filler;
+    const cv::Mat alone = filler.Process(small, Everywhere(small), kNoData, 0.01).clone();
+    const cv::Mat together = filler.Process(both, Everywhere(both), kNoData, 0.01);
+    ASSERT_FALSE(alone.empty());
+    ASSERT_FALSE(together.empty());
+    const cv::Rect hole(20, 20, 21, 21);
+    EXPECT_EQ(cv::norm(alone(hole), together(hole), cv::NORM_INF), 0.0);
+    EXPECT_LT(cv::norm(together, hill, cv::NORM_INF), 0.1);
+}

@@ -19,6 +19,8 @@
 // tolerance or a bounded number of steps is done. The Gauss-Seidel sweeps visit the cells in
 // five colours ((x + 2y) mod 5), no two of which touch within the 13-cell stencil, so each
 // colour is relaxed in parallel with a result that does not depend on the number of threads.
+// Gaps more than the stencil's reach apart do not enter each other's equations: each region of
+// gaps within that reach of each other is solved on its own box, to its own tolerance.
 namespace {
 
 constexpr uint8_t kOutside = 0, kFixed = 1, kGap = 2, kReached = 3;
@@ -326,152 +328,27 @@ double Sum(size_t n, std::vector<double>* parts, const Term& term) {
     return s;
 }
 
-}  // namespace
-
-struct CGridGaps::Workspace {
+// What a solve keeps from one call to the next: the levels and the vectors of the gradients.
+struct SolveSpace {
     std::vector<Level> levels;
-    std::vector<int32_t> queue;
     std::vector<double> parts, r, ap;
     std::vector<float> x, p;
-    // The last image returned: once its caller has let it go, its buffer serves the next result.
-    cv::Mat lastResult;
 };
 
-CGridGaps::CGridGaps(double tension)
-    : m_tension(std::clamp(std::isfinite(tension) ? tension : kDefaultTension, kMinTension, 1.0)),
-      m_work(std::make_unique<Workspace>()) {}
-CGridGaps::~CGridGaps() = default;
-
-cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noData, double tolerance) {
-    if (image.empty() || image.type() != CV_32FC1 || mask.type() != CV_8UC1 || mask.size() != image.size()) {
-        return cv::Mat();
-    }
-    if (!(tolerance > 0) || !std::isfinite(tolerance)) {
-        tolerance = kDefaultTolerance;
-    }
-    const bool nanNoData = std::isnan(noData);
-    auto isGap = [&](float v) { return std::isnan(v) || (!nanNoData && v == noData); };
-
-    // The box of the gaps inside the area, and whether the area holds any valid cell.
-    int x0 = image.cols, y0 = image.rows, x1 = -1, y1 = -1;
-    bool anySource = false;
-    for (int y = 0; y < image.rows; ++y) {
-        const float* v = image.ptr<float>(y);
-        const uint8_t* m = mask.ptr<uint8_t>(y);
-        for (int x = 0; x < image.cols; ++x) {
-            if (!m[x]) {
-                continue;
-            }
-            if (isGap(v[x])) {
-                x0 = std::min(x0, x);
-                x1 = std::max(x1, x);
-                y0 = std::min(y0, y);
-                y1 = std::max(y1, y);
-            } else {
-                anySource = true;
-            }
-        }
-    }
-    if (!anySource) {
-        return cv::Mat();
-    }
-    Workspace& ws = *m_work;
-    cv::Mat result;
-    if (ws.lastResult.u && ws.lastResult.u->refcount == 1 && ws.lastResult.size() == image.size()) {
-        result = ws.lastResult;
-    }
-    image.copyTo(result);
-    ws.lastResult = result;
-    if (x1 < 0) {
-        return result;
-    }
-
-    // The finest level: the box of the gaps with a margin, heights taken from the mean of its
-    // valid cells so that floats keep their precision.
-    const cv::Rect box =
-        cv::Rect(cv::Point(x0 - kMargin, y0 - kMargin), cv::Point(x1 + kMargin + 1, y1 + kMargin + 1)) &
-        cv::Rect(0, 0, image.cols, image.rows);
-    // Enough levels for any grid that fits in memory: each halves the sides.
-    if (ws.levels.size() < kLevels) {
-        ws.levels.resize(kLevels);
-    }
+// Solves the finest level as it is set (its valid cells and gaps) into ws.x: the levels below
+// it, a first estimate coarse to fine, then conjugate gradients preconditioned by V-cycles.
+void Solve(SolveSpace& ws, double tensionWeight, double tolerance) {
     Level& L0 = ws.levels[0];
-    L0.Reset(box.width, box.height);
-    double reference = 0.0;
-    size_t fixedCount = 0;
-    for (int y = 0; y < box.height; ++y) {
-        const float* v = image.ptr<float>(box.y + y) + box.x;
-        const uint8_t* m = mask.ptr<uint8_t>(box.y + y) + box.x;
-        for (int x = 0; x < box.width; ++x) {
-            if (m[x] && !isGap(v[x])) {
-                reference += v[x];
-                ++fixedCount;
-            }
-        }
-    }
-    if (fixedCount == 0) {
-        return result;  // the gaps of the box touch no valid cell
-    }
-    reference /= double(fixedCount);
-    for (int y = 0; y < box.height; ++y) {
-        const float* v = image.ptr<float>(box.y + y) + box.x;
-        const uint8_t* m = mask.ptr<uint8_t>(box.y + y) + box.x;
-        for (int x = 0; x < box.width; ++x) {
-            if (m[x]) {
-                const int i = L0.Index(x, y);
-                if (isGap(v[x])) {
-                    L0.state[size_t(i)] = kGap;
-                } else {
-                    L0.state[size_t(i)] = kFixed;
-                    L0.u[size_t(i)] = float(v[x] - reference);
-                }
-            }
-        }
-    }
-
-    // Gaps that no path through the area links to a valid cell stay no data.
-    ws.queue.clear();
-    std::vector<uint8_t>& state = L0.state;
-    const int s = L0.stride;
-    for (int y = 0; y < box.height; ++y) {
-        for (int x = 0; x < box.width; ++x) {
-            const int i = L0.Index(x, y);
-            if (state[size_t(i)] == kFixed) {
-                for (int j : {i - 1, i + 1, i - s, i + s}) {
-                    if (state[size_t(j)] == kGap) {
-                        state[size_t(j)] = kReached;
-                        ws.queue.push_back(j);
-                    }
-                }
-            }
-        }
-    }
-    for (size_t q = 0; q < ws.queue.size(); ++q) {
-        const int i = ws.queue[q];
-        for (int j : {i - 1, i + 1, i - s, i + s}) {
-            if (state[size_t(j)] == kGap) {
-                state[size_t(j)] = kReached;
-                ws.queue.push_back(j);
-            }
-        }
-    }
-    for (uint8_t& v : state) {
-        v = v == kGap ? kOutside : v == kReached ? kGap : v;
-    }
-    if (ws.queue.empty()) {
-        return result;
-    }
-
     // The levels: the finest, then every second cell, down to a few gaps.
-    const double bend = 1.0 - m_tension;
-    L0.Prepare(bend, m_tension);
+    const double bend = 1.0 - tensionWeight;
+    L0.Prepare(bend, tensionWeight);
     size_t count = 1;
     while (count < kLevels && ws.levels[count - 1].Gaps() > kCoarsestGaps &&
            (ws.levels[count - 1].w > 2 || ws.levels[count - 1].h > 2)) {
         if (!Coarsen(ws.levels[count - 1], &ws.levels[count])) {
             break;
         }
-        ws.levels[count].Prepare(bend / std::pow(4.0, double(count)), m_tension);
+        ws.levels[count].Prepare(bend / std::pow(4.0, double(count)), tensionWeight);
         ++count;
     }
 
@@ -556,9 +433,215 @@ cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noDa
             }
         });
     }
-    for (int i : L0.cells) {
-        const int cx = i % s - 1, cy = i / s - 1;
-        result.at<float>(box.y + cy, box.x + cx) = float(ws.x[size_t(i)] + reference);
+}
+
+}  // namespace
+
+struct CGridGaps::Workspace : SolveSpace {
+    std::vector<int32_t> queue;
+    // The gap cells of the box, region after region (image cells, y * width + x), where each
+    // region's cells start, and each region's box.
+    std::vector<int32_t> regionCells;
+    std::vector<size_t> regionStart;
+    std::vector<cv::Rect> regionBoxes;
+    // The last image returned: once its caller has let it go, its buffer serves the next result.
+    cv::Mat lastResult;
+};
+
+CGridGaps::CGridGaps(double tension)
+    : m_tension(std::clamp(std::isfinite(tension) ? tension : kDefaultTension, kMinTension, 1.0)),
+      m_work(std::make_unique<Workspace>()) {}
+CGridGaps::~CGridGaps() = default;
+
+cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noData, double tolerance) {
+    if (image.empty() || image.type() != CV_32FC1 || mask.type() != CV_8UC1 || mask.size() != image.size()) {
+        return cv::Mat();
+    }
+    if (!(tolerance > 0) || !std::isfinite(tolerance)) {
+        tolerance = kDefaultTolerance;
+    }
+    const bool nanNoData = std::isnan(noData);
+    auto isGap = [&](float v) { return std::isnan(v) || (!nanNoData && v == noData); };
+
+    // The box of the gaps inside the area, and whether the area holds any valid cell.
+    int x0 = image.cols, y0 = image.rows, x1 = -1, y1 = -1;
+    bool anySource = false;
+    for (int y = 0; y < image.rows; ++y) {
+        const float* v = image.ptr<float>(y);
+        const uint8_t* m = mask.ptr<uint8_t>(y);
+        for (int x = 0; x < image.cols; ++x) {
+            if (!m[x]) {
+                continue;
+            }
+            if (isGap(v[x])) {
+                x0 = std::min(x0, x);
+                x1 = std::max(x1, x);
+                y0 = std::min(y0, y);
+                y1 = std::max(y1, y);
+            } else {
+                anySource = true;
+            }
+        }
+    }
+    if (!anySource) {
+        return cv::Mat();
+    }
+    Workspace& ws = *m_work;
+    cv::Mat result;
+    if (ws.lastResult.u && ws.lastResult.u->refcount == 1 && ws.lastResult.size() == image.size()) {
+        result = ws.lastResult;
+    }
+    image.copyTo(result);
+    ws.lastResult = result;
+    if (x1 < 0) {
+        return result;
+    }
+
+    // The box of the gaps with a margin, where the cells are told apart: outside the area, valid,
+    // gap.
+    const cv::Rect box =
+        cv::Rect(cv::Point(x0 - kMargin, y0 - kMargin), cv::Point(x1 + kMargin + 1, y1 + kMargin + 1)) &
+        cv::Rect(0, 0, image.cols, image.rows);
+    // Enough levels for any grid that fits in memory: each halves the sides.
+    if (ws.levels.size() < kLevels) {
+        ws.levels.resize(kLevels);
+    }
+    Level& L0 = ws.levels[0];
+    L0.Reset(box.width, box.height);
+    size_t fixedCount = 0;
+    for (int y = 0; y < box.height; ++y) {
+        const float* v = image.ptr<float>(box.y + y) + box.x;
+        const uint8_t* m = mask.ptr<uint8_t>(box.y + y) + box.x;
+        for (int x = 0; x < box.width; ++x) {
+            if (m[x]) {
+                const bool gap = isGap(v[x]);
+                L0.state[size_t(L0.Index(x, y))] = gap ? kGap : kFixed;
+                fixedCount += !gap;
+            }
+        }
+    }
+    if (fixedCount == 0) {
+        return result;  // the gaps of the box touch no valid cell
+    }
+
+    // Gaps that no path through the area links to a valid cell stay no data.
+    ws.queue.clear();
+    std::vector<uint8_t>& state = L0.state;
+    const int s = L0.stride;
+    for (int y = 0; y < box.height; ++y) {
+        for (int x = 0; x < box.width; ++x) {
+            const int i = L0.Index(x, y);
+            if (state[size_t(i)] == kFixed) {
+                for (int j : {i - 1, i + 1, i - s, i + s}) {
+                    if (state[size_t(j)] == kGap) {
+                        state[size_t(j)] = kReached;
+                        ws.queue.push_back(j);
+                    }
+                }
+            }
+        }
+    }
+    for (size_t q = 0; q < ws.queue.size(); ++q) {
+        const int i = ws.queue[q];
+        for (int j : {i - 1, i + 1, i - s, i + s}) {
+            if (state[size_t(j)] == kGap) {
+                state[size_t(j)] = kReached;
+                ws.queue.push_back(j);
+            }
+        }
+    }
+    for (uint8_t& v : state) {
+        v = v == kGap ? kOutside : v == kReached ? kGap : v;
+    }
+    if (ws.queue.empty()) {
+        return result;
+    }
+
+    // Gap cells couple only within the stencil's reach (two cells along an axis, one across a
+    // corner): each region of gaps linked within that reach is a system of its own, solved on
+    // its own box, so that a small hole needs only the steps of its own few cells and not those
+    // of the widest gap of the grid.
+    ws.regionCells.clear();
+    ws.regionStart.clear();
+    ws.regionBoxes.clear();
+    static constexpr int kReach[12][2] = {{-1, 0}, {1, 0}, {0, -1},  {0, 1},  {-2, 0}, {2, 0},
+                                          {0, -2}, {0, 2}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+    for (int y = 0; y < box.height; ++y) {
+        for (int x = 0; x < box.width; ++x) {
+            if (state[size_t(L0.Index(x, y))] != kGap) {
+                continue;
+            }
+            const size_t first = ws.regionCells.size();
+            ws.regionStart.push_back(first);
+            state[size_t(L0.Index(x, y))] = kReached;
+            ws.regionCells.push_back((box.y + y) * image.cols + box.x + x);
+            int rx0 = x, ry0 = y, rx1 = x, ry1 = y;
+            for (size_t q = first; q < ws.regionCells.size(); ++q) {
+                const int cx = ws.regionCells[q] % image.cols - box.x,
+                          cy = ws.regionCells[q] / image.cols - box.y;
+                rx0 = std::min(rx0, cx);
+                rx1 = std::max(rx1, cx);
+                ry0 = std::min(ry0, cy);
+                ry1 = std::max(ry1, cy);
+                for (const auto& d : kReach) {
+                    const int nx = cx + d[0], ny = cy + d[1];
+                    if (nx < 0 || ny < 0 || nx >= box.width || ny >= box.height) {
+                        continue;
+                    }
+                    uint8_t& v = state[size_t(L0.Index(nx, ny))];
+                    if (v == kGap) {
+                        v = kReached;
+                        ws.regionCells.push_back((box.y + ny) * image.cols + box.x + nx);
+                    }
+                }
+            }
+            ws.regionBoxes.push_back(
+                cv::Rect(cv::Point(box.x + rx0 - kMargin, box.y + ry0 - kMargin),
+                         cv::Point(box.x + rx1 + kMargin + 1, box.y + ry1 + kMargin + 1)) &
+                cv::Rect(0, 0, image.cols, image.rows));
+        }
+    }
+    ws.regionStart.push_back(ws.regionCells.size());
+
+    for (size_t region = 0; region < ws.regionBoxes.size(); ++region) {
+        // The region's box: its own gaps, the valid cells of the area, every other cell outside
+        // (the other regions' gaps lie beyond the reach of this one's equations).
+        const cv::Rect sub = ws.regionBoxes[region];
+        L0.Reset(sub.width, sub.height);
+        double subReference = 0.0;
+        size_t subFixed = 0;
+        for (int y = 0; y < sub.height; ++y) {
+            const float* v = image.ptr<float>(sub.y + y) + sub.x;
+            const uint8_t* m = mask.ptr<uint8_t>(sub.y + y) + sub.x;
+            for (int x = 0; x < sub.width; ++x) {
+                if (m[x] && !isGap(v[x])) {
+                    subReference += v[x];
+                    ++subFixed;
+                }
+            }
+        }
+        subReference /= double(std::max<size_t>(subFixed, 1));
+        for (int y = 0; y < sub.height; ++y) {
+            const float* v = image.ptr<float>(sub.y + y) + sub.x;
+            const uint8_t* m = mask.ptr<uint8_t>(sub.y + y) + sub.x;
+            for (int x = 0; x < sub.width; ++x) {
+                if (m[x] && !isGap(v[x])) {
+                    const int i = L0.Index(x, y);
+                    L0.state[size_t(i)] = kFixed;
+                    L0.u[size_t(i)] = float(v[x] - subReference);
+                }
+            }
+        }
+        for (size_t k = ws.regionStart[region]; k < ws.regionStart[region + 1]; ++k) {
+            const int cell = ws.regionCells[k];
+            L0.state[size_t(L0.Index(cell % image.cols - sub.x, cell / image.cols - sub.y))] = kGap;
+        }
+        Solve(ws, m_tension, tolerance);
+        const int subStride = L0.stride;
+        for (int i : L0.cells) {
+            const int cx = i % subStride - 1, cy = i / subStride - 1;
+            result.at<float>(sub.y + cy, sub.x + cx) = float(ws.x[size_t(i)] + subReference);
+        }
     }
     return result;
 }
