@@ -20,6 +20,17 @@ cv::Mat Plane(int w, int h) {
     return m;
 }
 
+// A round hill, 300 x 200 cells, its top at 100 in the middle.
+cv::Mat Hill() {
+    cv::Mat hill(200, 300, CV_32F);
+    for (int y = 0; y < hill.rows; ++y) {
+        for (int x = 0; x < hill.cols; ++x) {
+            hill.at<float>(y, x) = 100.0f - 0.002f * float((x - 150) * (x - 150) + (y - 100) * (y - 100));
+        }
+    }
+    return hill;
+}
+
 cv::Mat Everywhere(const cv::Mat& image) {
     return cv::Mat(image.size(), CV_8U, cv::Scalar(255));
 }
@@ -152,12 +163,7 @@ TEST(GapsFill, AFillerReusedForAnotherGridAnswersAsANewOne) {
 // random: the fill carries its rounding on, up to the top, as a membrane (the least slope)
 // cannot, and in time that grows with the cells rather than with the width of the hole.
 TEST(GapsFill, AHilltopCutOutIsFilledAsHighAsTheHillGoes) {
-    cv::Mat hill(200, 300, CV_32F);
-    for (int y = 0; y < hill.rows; ++y) {
-        for (int x = 0; x < hill.cols; ++x) {
-            hill.at<float>(y, x) = 100.0f - 0.002f * float((x - 150) * (x - 150) + (y - 100) * (y - 100));
-        }
-    }
+    const cv::Mat hill = Hill();
     cv::Mat top = hill.clone();
     cv::circle(top, {150, 100}, 60, cv::Scalar(kNoData), cv::FILLED);
     cv::Mat scattered = hill.clone();
@@ -184,12 +190,7 @@ TEST(GapsFill, AHilltopCutOutIsFilledAsHighAsTheHillGoes) {
 // halves of a hole split by a single valid column, which do enter each other's equations, are
 // still filled as one surface.
 TEST(GapsFill, AHoleIsFilledAloneWhateverOtherGapsLieBeyondItsReach) {
-    cv::Mat hill(200, 300, CV_32F);
-    for (int y = 0; y < hill.rows; ++y) {
-        for (int x = 0; x < hill.cols; ++x) {
-            hill.at<float>(y, x) = 100.0f - 0.002f * float((x - 150) * (x - 150) + (y - 100) * (y - 100));
-        }
-    }
+    const cv::Mat hill = Hill();
     cv::Mat small = hill.clone();
     cv::circle(small, {30, 30}, 6, cv::Scalar(kNoData), cv::FILLED);
     cv::Mat both = small.clone();
