@@ -11,7 +11,7 @@
 //   olinda4m, elev4m - the real DEMs of the test data (bare earth) resampled bilinearly to 4 m
 //              cells (the Luxembourg DEM first reprojected to UTM 32N and cut to its central 6 km),
 //              judged by how much they change: median change, share of cells lowered by more than
-//              1 m, largest lowering;
+//              1 m, share within 1 m, largest lowering;
 //   hilly1000, hilly4000 - the Olinda DEM upsampled bilinearly to 1000 x 1000 and 4000 x 4000
 //              cells, for the time against the cells.
 // The two filters differ by design: the check reports how close each came to the ground and
@@ -148,7 +148,7 @@ std::string JudgeBare(const std::string& input, const std::string& path) {
         return {};
     }
     std::vector<double> change;
-    size_t lowered = 0;
+    size_t lowered = 0, within = 0;
     double lowest = 0.0;
     for (int r = 0; r < grid.rows; ++r) {
         for (int c = 0; c < grid.cols; ++c) {
@@ -159,12 +159,13 @@ std::string JudgeBare(const std::string& input, const std::string& path) {
             const double d = double(a) - s;
             change.push_back(std::fabs(d));
             lowered += d < -1.0;
+            within += std::fabs(d) <= 1.0;
             lowest = std::min(lowest, d);
         }
     }
     const double n = double(std::max<size_t>(change.size(), 1));
-    return Format("median change %.3f, lowered > 1 m %.1f %%, largest lowering %.2f", Median(change),
-                  100.0 * double(lowered) / n, -lowest);
+    return Format("median change %.3f, lowered > 1 m %.1f %%, within 1 m %.1f %%, largest lowering %.2f",
+                  Median(change), 100.0 * double(lowered) / n, 100.0 * double(within) / n, -lowest);
 }
 
 void Register(const char* id, const char* name, const char* input, bool lidar) {
