@@ -10,15 +10,13 @@
 
 #include <gdal.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "Bench.h"
 #include "Data.h"
 #include "analysis/DemAnalysis.h"
+#include "analysis/SagaRunner.h"
 
 namespace {
 
@@ -28,24 +26,13 @@ constexpr int kDemSide = 1500;
 
 const bench::Files File("demanalysis");
 
-// The threads our SAGA runner takes: about half the processors, and no more than are idle.
-int SagaThreads() {
-    const int processors = std::max(1, int(std::thread::hardware_concurrency()));
-    int cap = std::max(1, processors / 2);
-    double load[1] = {0.0};
-    if (getloadavg(load, 1) == 1) {
-        cap = std::min(cap, std::max(1, processors - int(std::lround(load[0]))));
-    }
-    return cap;
-}
-
 const bench::PairRegistration kAnalysis("dem_analysis", [](bench::Pair* pair) {
     if (!File.MakeOnce("1", [] { return bench::WriteUpsampled(KV_BENCH_DEM, kDemSide, File("dem.tif")); })) {
         return false;
     }
     pair->operation = "DEM analysis: slope, catchment area, wetness (RunDemAnalysis)";
     pair->input = "1500 x 1500 DEM";
-    pair->threads = SagaThreads();
+    pair->threads = kv::saga::ThreadCap();
     pair->ours = {"ours",
                   {bench::Self("analysis-ours", {File("dem.tif")})},
                   {File("dem_SLOPE.tif"), File("dem_CAREA.tif"), File("dem_WETNESS.tif")}};

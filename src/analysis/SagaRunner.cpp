@@ -84,19 +84,6 @@ void InstallCallback() {
     (void)installed;
 }
 
-// About half the processors, and no more than are idle: SAGA's tools wait for all their threads
-// after every row, so a thread the system cannot run at once costs a scheduling slice each time
-// (on a machine loaded beyond its processors, four threads took 250 times as long as one).
-int ThreadCap() {
-    const int processors = std::max(1, int(std::thread::hardware_concurrency()));
-    int cap = std::max(1, processors / 2);
-    double load[1] = {0.0};
-    if (getloadavg(load, 1) == 1) {
-        cap = std::min(cap, std::max(1, processors - int(std::lround(load[0]))));
-    }
-    return cap;
-}
-
 // The data objects the tool's outputs hold (not the placeholders that ask for one).
 std::set<CSG_Data_Object*> OutputObjects(CSG_Tool* tool) {
     std::set<CSG_Data_Object*> objects;
@@ -124,6 +111,19 @@ std::set<CSG_Data_Object*> OutputObjects(CSG_Tool* tool) {
 }  // namespace
 
 namespace kv::saga {
+
+// About half the processors, and no more than are idle: SAGA's tools wait for all their threads
+// after every row, so a thread the system cannot run at once costs a scheduling slice each time
+// (on a machine loaded beyond its processors, four threads took 250 times as long as one).
+int ThreadCap() {
+    const int processors = std::max(1, int(std::thread::hardware_concurrency()));
+    int cap = std::max(1, processors / 2);
+    double load[1] = {0.0};
+    if (getloadavg(load, 1) == 1) {
+        cap = std::min(cap, std::max(1, processors - int(std::lround(load[0]))));
+    }
+    return cap;
+}
 
 bool LoadToolLibrary(const char* name) {
     InstallCallback();

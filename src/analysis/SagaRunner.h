@@ -28,6 +28,9 @@ bool LoadToolLibrary(const char* name);
 // Loads every library of the list; false as soon as one does not load.
 bool LoadToolLibraries(const std::vector<const char*>& names);
 
+// The threads a tool runs with: about half the processors, and no more than the load leaves idle.
+int ThreadCap();
+
 // The last error text a tool reported (empty when none since the last run started).
 QString LastError();
 
