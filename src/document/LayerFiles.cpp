@@ -21,9 +21,9 @@ QString FileOf(const QString& path) {
     return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 
-const char* const kInUse = "The file is used by a loaded layer";
-
 }  // namespace
+
+const char kLayerFileInUse[] = "The file is used by a loaded layer";
 
 bool IsSameFile(const QString& first, const QString& second) {
     if (first.isEmpty() || second.isEmpty()) {
@@ -74,7 +74,7 @@ bool RefuseOutputOverInputs(const QStringList& outputs, const QStringList& input
             refused = IsSameFile(output, inputs[i]);
         }
         if (refused) {
-            KvMessageBox(QString::fromLatin1(kInUse), MB_OK | MB_ICONEXCLAMATION);
+            KvMessageBox(QString::fromLatin1(kLayerFileInUse), MB_OK | MB_ICONEXCLAMATION);
             return true;
         }
     }

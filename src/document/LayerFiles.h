@@ -7,6 +7,9 @@
 
 #include <initializer_list>
 
+// What the operator is told of an output refused over a layer's file or a command's own input.
+extern const char kLayerFileInUse[];
+
 // Whether the two paths name the same file: for two files that exist, the same file on the disk
 // (links followed, hard links too); otherwise the same path once made absolute, with links
 // followed and "." and ".." taken out. Case counts. False when either path is empty.

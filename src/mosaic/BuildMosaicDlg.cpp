@@ -6,10 +6,12 @@
 #include <cfloat>
 #include <cmath>
 #include <memory>
+#include <set>
 
 #include "controls/DialogUnits.h"
 #include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "mosaic/MosaicTile.h"
 #include "mosaic/RadiometricBalancing.h"
 #include "mosaic/SeamlineFiles.h"
@@ -38,6 +40,26 @@ std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box,
     tile->m_Orthos = orthos;
     tile->m_nTransitionMode = 4;
     return tile;
+}
+
+// The files that the tiles would replace at their paths (the tile and its world file) and those
+// they would remove (a tile under which no orthophoto lies removes the file at its path). The
+// files of loaded layers are left out: no tile is written over one.
+void CountFilesAtTiles(const std::vector<std::unique_ptr<CMosaicTile>>& tiles, int* replaced, int* removed) {
+    std::set<QString> seen;
+    for (const auto& tile : tiles) {
+        const QString path = QFileInfo(tile->m_strOutputPath).absoluteFilePath();
+        if (!seen.insert(path).second || IsLoadedLayerFile(path)) {
+            continue;
+        }
+        const bool written = !tile->ContributingOrthos().empty();
+        if (FileStandsAt(path)) {
+            ++*(written ? replaced : removed);
+        }
+        if (written && FileStandsAt(WorldFilePath(path))) {
+            ++*replaced;
+        }
+    }
 }
 
 }  // namespace
@@ -135,6 +157,22 @@ int CBuildMosaicDlg::BuildMosaic() {
         folder = ZQT_OptimizePath(picked, 1);
     }
 
+    QStringList refused;
+    std::vector<std::unique_ptr<CMosaicTile>> tiles = ReadTileLayout(
+        tilesLayer, &doc, box.pixelWidth, box.pixelHeight, folder, QStringLiteral(".tif"), &refused);
+    for (const auto& tile : tiles) {
+        tile->m_Orthos = orthos;
+        tile->m_nTransitionMode = 4;
+    }
+    for (const QString& name : refused) {
+        TellTileNotWritten(doc.m_pCad, name, QString::fromLatin1(kDotsOnlyTileName));
+    }
+    int replaced = 0, removed = 0;
+    CountFilesAtTiles(tiles, &replaced, &removed);
+    if (!ConfirmTileFiles(folder, replaced, removed)) {
+        return 0;
+    }
+
     const int balance =
         KvMessageBox(QStringLiteral("Apply radiometric balancing?"), MB_YESNO | MB_ICONQUESTION) == IDYES;
     if (balance) {
@@ -147,12 +185,6 @@ int CBuildMosaicDlg::BuildMosaic() {
         }
     }
 
-    std::vector<std::unique_ptr<CMosaicTile>> tiles =
-        ReadTileLayout(tilesLayer, &doc, box.pixelWidth, box.pixelHeight, folder, QStringLiteral(".tif"));
-    for (const auto& tile : tiles) {
-        tile->m_Orthos = orthos;
-        tile->m_nTransitionMode = 4;
-    }
     if (tiles.empty()) {
         const QString path =
             ChooseOutputFile(QStringLiteral("GeoTiff image (*.tif)"), QStringLiteral("tif"), {}, folder);

@@ -6,8 +6,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <set>
 
 #include "document/KelvaroDoc.h"
@@ -16,6 +18,7 @@
 #include "mosaic/TileLayout.h"
 #include "platform/cad/Cad.h"
 #include "platform/geometry/Pgon.h"
+#include "platform/raster/GdalFailures.h"
 #include "platform/raster/RasterSpace.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
@@ -33,22 +36,28 @@ void NoDataToNaN(cv::Mat& image) {
     image.setTo(std::numeric_limits<float>::quiet_NaN(), image == kNoData);
 }
 
-// Writes one tile under a temporary name and puts it in place when complete. False (nothing left
-// behind) when it could not be created, read or written.
-bool WriteDemTile(CDEM& dem, const CMosaicTile& tile, const QString& projection) {
+// Writes one tile under a temporary name and puts it in place when complete. False, with nothing
+// left behind and *cause telling why (what GDAL or the system said of the failure, else the step
+// that failed), when it could not be created, read or written.
+bool WriteDemTile(CDEM& dem, const CMosaicTile& tile, const QString& projection, QString* cause) {
+    kv::GdalFailureWatch gdal;
     const QString temporary = kv::TemporaryPathFor(tile.m_strOutputPath);
+    QString space;
     GDALDatasetH out =
-        CreateDemGeoTiff(temporary, tile.m_width, tile.m_height, tile.m_geoTransform, projection);
+        CreateDemGeoTiff(temporary, tile.m_width, tile.m_height, tile.m_geoTransform, projection, &space);
     if (!out) {
+        *cause = !space.isEmpty() ? space
+                 : gdal.Failed()  ? gdal.FirstFailure()
+                                  : QStringLiteral("the file could not be created");
         return false;
     }
     const double* gt = dem.m_geoTransform;
     const double* tt = tile.m_geoTransform;
-    bool ok = true;
+    const char* failed = nullptr;
     cv::Mat source;
     cv::Mat block;
-    for (int by = 0; ok && by < tile.m_height; by += kSplitBlock) {
-        for (int bx = 0; ok && bx < tile.m_width; bx += kSplitBlock) {
+    for (int by = 0; !failed && by < tile.m_height; by += kSplitBlock) {
+        for (int bx = 0; !failed && bx < tile.m_width; bx += kSplitBlock) {
             const int bw = std::min(kSplitBlock, tile.m_width - bx);
             const int bh = std::min(kSplitBlock, tile.m_height - by);
             // The block's corner on the DEM's grid. A corner within a millionth of a cell of a
@@ -63,7 +72,7 @@ bool WriteDemTile(CDEM& dem, const CMosaicTile& tile, const QString& projection)
                                   bh + 2 * kSplitMargin);
             source.create(window.size(), CV_32FC1);
             if (!ReadDemWindow(dem, window, source)) {
-                ok = false;
+                failed = "the DEM could not be read";
                 break;
             }
             NoDataToNaN(source);
@@ -76,17 +85,30 @@ bool WriteDemTile(CDEM& dem, const CMosaicTile& tile, const QString& projection)
                 cv::getRectSubPix(source, cv::Size(bw, bh), centre, block, CV_32F);
             }
             cv::patchNaNs(block, kNoData);
-            ok = GDALRasterIO(GDALGetRasterBand(out, 1), GF_Write, bx, by, bw, bh, block.data, bw, bh,
-                              GDT_Float32, 0, int(block.step)) == CE_None;
+            if (GDALRasterIO(GDALGetRasterBand(out, 1), GF_Write, bx, by, bw, bh, block.data, bw, bh,
+                             GDT_Float32, 0, int(block.step)) != CE_None) {
+                failed = "the file could not be written";
+            }
         }
     }
-    ok = ok && kv::BuildOverviews(out, nullptr);
-    ok = kv::CloseDataset(out) && ok;
-    if (!ok) {
+    if (!failed && !kv::BuildOverviews(out, nullptr)) {
+        failed = "the overviews could not be built";
+    }
+    if (!kv::CloseDataset(out) && !failed) {
+        failed = "the file could not be written";
+    }
+    if (failed) {
         kv::RemoveRasterFile(temporary);
+        *cause = gdal.Failed() ? gdal.FirstFailure() : QString::fromLatin1(failed);
         return false;
     }
-    return kv::MoveIntoPlace(temporary, tile.m_strOutputPath);
+    errno = 0;
+    if (!kv::MoveIntoPlace(temporary, tile.m_strOutputPath)) {
+        *cause = errno != 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                            : QStringLiteral("the file could not be put in place");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -111,9 +133,10 @@ bool ReadDemWindow(CDEM& dem, const cv::Rect& window, cv::Mat& image) {
 }
 
 GDALDatasetH CreateDemGeoTiff(const QString& path, int width, int height, const double* geoTransform,
-                              const QString& projection) {
+                              const QString& projection, QString* space) {
     GDALDriverH driver = GDALGetDriverByName("GTiff");
-    if (!driver || width <= 0 || height <= 0 || !kv::RasterFitsOnDisk(path, width, height, 1, GDT_Float32)) {
+    if (!driver || width <= 0 || height <= 0 ||
+        !kv::RasterFitsOnDisk(path, width, height, 1, GDT_Float32, space)) {
         return nullptr;
     }
     const char* options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "BIGTIFF=IF_SAFER", nullptr};
@@ -169,7 +192,11 @@ int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
         return 0;
     }
     const QString folder = ZQT_OptimizePath(picked, 1);
-    auto tiles = ReadTileLayout(tilesLayer, nullptr, gt[1], gt[5], folder, QStringLiteral(".gtif"));
+    QStringList refused;
+    auto tiles = ReadTileLayout(tilesLayer, nullptr, gt[1], gt[5], folder, QStringLiteral(".gtif"), &refused);
+    for (const QString& name : refused) {
+        TellTileNotWritten(doc->m_pCad, name, QString::fromLatin1(kDotsOnlyTileName));
+    }
     // Only tiles that share an area with the DEM are written.
     tiles.erase(std::remove_if(tiles.begin(), tiles.end(),
                                [&footprint](const auto& tile) {
@@ -181,23 +208,39 @@ int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
         return 0;
     }
 
-    // Two tiles of one name would write one file twice; a layer's file is never written over.
-    std::set<QString> written;
-    for (const auto& tile : tiles) {
-        const QString path = QFileInfo(tile->m_strOutputPath).absoluteFilePath();
-        if (written.count(path) || IsLoadedLayerFile(path) || !WriteDemTile(*dem, *tile, dem->m_projection)) {
-            CadCmdPrompt(doc->m_pCad,
-                         QStringLiteral("Tile %1 not written").arg(tile->m_strName).toUtf8().constData(),
-                         nullptr);
-            continue;
+    // What keeps a tile from being written, before anything is: a second tile of one file would
+    // write it twice, and a layer's file is never written over. The files that the others would
+    // replace are asked about once.
+    std::vector<QString> causes(tiles.size());
+    std::set<QString> paths;
+    int replaced = 0;
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        const QString path = QFileInfo(tiles[i]->m_strOutputPath).absoluteFilePath();
+        if (!paths.insert(path).second) {
+            causes[i] = QStringLiteral("another tile is written to the same file");
+        } else if (IsLoadedLayerFile(path)) {
+            causes[i] = QString::fromLatin1(kLayerFileInUse);
+        } else if (FileStandsAt(path)) {
+            ++replaced;
         }
-        written.insert(path);
+    }
+    if (!ConfirmTileFiles(folder, replaced, 0)) {
+        return 0;
+    }
+    int written = 0;
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        QString& cause = causes[i];
+        if (cause.isEmpty() && WriteDemTile(*dem, *tiles[i], dem->m_projection, &cause)) {
+            ++written;
+        } else {
+            TellTileNotWritten(doc->m_pCad, tiles[i]->m_strName, cause);
+        }
     }
     if (QWidget* window = CadGetWindow(doc->m_pCad)) {
         CadWndRedraw(window);
     }
     // A split that wrote no tile at all (a folder that cannot be written, say) is no success.
-    if (written.empty()) {
+    if (written == 0) {
         KvMessageBox(QStringLiteral("No tile written!"), MB_OK | MB_ICONEXCLAMATION);
         return 0;
     }

@@ -22,12 +22,14 @@ bool ReadDemWindow(CDEM& dem, const cv::Rect& window, cv::Mat& image);
 
 // A new single-band Float32 GeoTIFF, tiled in 128 × 128 blocks (BigTIFF when it may need it),
 // with the geotransform, the projection when it is not empty, and no data -9999. Null when it
-// cannot be created.
+// cannot be created; when it would not fit on the disk, *space (when given) says so.
 GDALDatasetH CreateDemGeoTiff(const QString& path, int width, int height, const double* geoTransform,
-                              const QString& projection);
+                              const QString& projection, QString* space = nullptr);
 
 // Cuts the DEM into one GeoTIFF per tile of the "Tiles" layer that it meets, in a folder the
 // operator picks: Float32 cells sampled from the DEM (copied when the tile lies on the DEM's
-// grid, bilinear otherwise), -9999 where the DEM has no data, with overviews. 1 when at least one
-// tile was written (tiles that could not be written are named in the command line), 0 otherwise.
+// grid, bilinear otherwise), -9999 where the DEM has no data, with overviews. When files already
+// stand at the tiles' paths the operator is asked once, before any is written, whether to replace
+// them. 1 when at least one tile was written (each tile that was not is named in the command line
+// with the cause), 0 otherwise.
 int SplitDem(CKelvaroDoc* doc, CDEM* dem);

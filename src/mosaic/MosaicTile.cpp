@@ -335,20 +335,24 @@ CMosaicTile::CMosaicTile(CKelvaroDoc* doc) : m_pDoc(doc) {}
 
 CMosaicTile::~CMosaicTile() = default;
 
-int CMosaicTile::CollectContributingOrthos() {
-    const std::vector<COrtho*> candidates = m_Orthos;
-    m_Orthos.clear();
-    for (COrtho* ortho : candidates) {
+std::vector<COrtho*> CMosaicTile::ContributingOrthos() const {
+    std::vector<COrtho*> contributing;
+    for (COrtho* ortho : m_Orthos) {
         for (CadEntity* polyline : ortho->SeamlinePolylines) {
             if (!polyline || CadEntityGetDeleted(polyline)) {
                 continue;
             }
             if ((PolygonOf(polyline) & m_Outline).GetArea() != 0.0) {
-                m_Orthos.push_back(ortho);
+                contributing.push_back(ortho);
                 break;
             }
         }
     }
+    return contributing;
+}
+
+int CMosaicTile::CollectContributingOrthos() {
+    m_Orthos = ContributingOrthos();
     return int(m_Orthos.size());
 }
 
@@ -521,8 +525,10 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
                      MB_OK | MB_ICONWARNING);
         return kFailed;
     };
-    // A loaded layer's file is never written over (nor deleted).
-    if (RefuseLoadedLayerOutput({m_strOutputPath})) {
+    // A loaded layer's file is never written over (nor deleted), nor the balancing map the tiles
+    // are corrected by.
+    if (RefuseOutputOverInputs({m_strOutputPath},
+                               applyBalancing ? QStringList{m_pDoc->BalancingMapPath} : QStringList())) {
         return kFailed;
     }
     const double R = SeamlineWorkingScale(m_pDoc->SeamlineScaleFactor);

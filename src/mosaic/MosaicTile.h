@@ -35,8 +35,9 @@ public:
     // file removed) or kFailed.
     int WriteTile(int applyBalancing, ProgressSink* progress, int* abort);
 
-    // Replaces the orthophoto list by those of its candidates with a seamline polygon that
-    // overlaps the outline; returns their count.
+    // Those of the orthophotos with a seamline polygon that overlaps the outline, in their order.
+    std::vector<COrtho*> ContributingOrthos() const;
+    // Replaces the orthophoto list by its contributing orthophotos; returns their count.
     int CollectContributingOrthos();
     // The label map of the ordered orthophotos: per cell of the working scale the index of the
     // owning orthophoto as three bytes (high byte in channel 0), white where none owns it. It

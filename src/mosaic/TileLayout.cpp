@@ -1,5 +1,6 @@
 #include "mosaic/TileLayout.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -76,6 +77,34 @@ CadLayer* LayoutLayer(CadDrawing* drawing) {
     return layer;
 }
 
+// The names of one import: a source name becomes a tile name by the one rule; a name that a tile
+// of the layout had before the import is not taken again, and one of only dots is refused and
+// told at the end.
+class ImportNames {
+public:
+    explicit ImportNames(CadLayer* layout) : m_existing(ExistingTileNames(layout)) {}
+    // The tile name for the lower-cased source name, empty when it is not to be imported.
+    std::string Take(const std::string& source) {
+        const QString name = CleanTileName(QString::fromStdString(source));
+        if (IsDotsOnlyTileName(name)) {
+            m_refused.append(QStringLiteral("Tile \"%1\" not imported: %2").arg(name, kDotsOnlyTileName));
+            return std::string();
+        }
+        const std::string taken = name.toStdString();
+        return m_existing.count(taken) ? std::string() : taken;
+    }
+    void TellRefused() {
+        m_refused.removeDuplicates();
+        if (!m_refused.isEmpty()) {
+            KvMessageBox(m_refused.join(QLatin1Char('\n')), MB_OK | MB_ICONEXCLAMATION);
+        }
+    }
+
+private:
+    std::set<std::string> m_existing;
+    QStringList m_refused;
+};
+
 struct OgrDataSource {
     GDALDatasetH handle = nullptr;
     ~OgrDataSource() {
@@ -145,7 +174,7 @@ std::set<std::string> ExistingTileNames(CadLayer* layer) {
     std::set<std::string> names;
     for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
         if (CadEntityGetExData(e, nullptr, 0) > 0) {
-            names.insert(Lower(TileNameOf(e)));
+            names.insert(Lower(CleanTileName(QString::fromStdString(TileNameOf(e))).toStdString()));
         }
     }
     return names;
@@ -233,16 +262,16 @@ int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path) {
     }
     CadDrawing* drawing = doc.m_pCad;
     CadLayer* tiles = LayoutLayer(drawing);
-    const std::set<std::string> existing = ExistingTileNames(tiles);
+    ImportNames names(tiles);
     for (CadLayer* layer = CadGetFirstLayer(source); layer; layer = CadGetNextLayer(source, layer)) {
-        char buffer[kTileNameSize] = {0};
-        CadLayerGetName(layer, buffer, sizeof(buffer));
-        const std::string name = Lower(buffer);
-        if (existing.count(name)) {
-            continue;
-        }
         CadEntity* outline = FirstTileOutline(layer);
         if (!outline) {
+            continue;
+        }
+        char buffer[kTileNameSize] = {0};
+        CadLayerGetName(layer, buffer, sizeof(buffer));
+        const std::string name = names.Take(Lower(buffer));
+        if (name.empty()) {
             continue;
         }
         std::vector<Wml::Point3> points(static_cast<size_t>(CadPlineGetNumVers(outline)));
@@ -255,6 +284,7 @@ int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path) {
     }
     CadDelete(source);
     CadUpdate(drawing);
+    names.TellRefused();
     return 1;
 }
 
@@ -272,7 +302,7 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
     }
     CadDrawing* drawing = doc.m_pCad;
     CadLayer* tiles = LayoutLayer(drawing);
-    const std::set<std::string> existing = ExistingTileNames(tiles);
+    ImportNames names(tiles);
     for (int l = 0; l < GDALDatasetGetLayerCount(source.handle); ++l) {
         OGRLayerH layer = GDALDatasetGetLayer(source.handle, l);
         OGRFeatureDefnH definition = layer ? OGR_L_GetLayerDefn(layer) : nullptr;
@@ -299,10 +329,8 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
             const std::string value = fieldIndex >= 0
                                           ? std::string(OGR_F_GetFieldAsString(feature.get(), fieldIndex))
                                           : std::string();
-            const std::string name = TileNameFromValue(value, static_cast<int>(j));
             OGRGeometryH geometry = OGR_F_GetGeometryRef(feature.get());
-            if (existing.count(name) || !geometry ||
-                wkbFlatten(OGR_G_GetGeometryType(geometry)) != wkbPolygon) {
+            if (!geometry || wkbFlatten(OGR_G_GetGeometryType(geometry)) != wkbPolygon) {
                 continue;
             }
             OGRGeometryH ring = OGR_G_GetGeometryRef(geometry, 0);
@@ -313,13 +341,18 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
                 OGR_G_GetPoint(ring, i, &x, &y, &z);
                 points[static_cast<size_t>(i)] = Wml::Point3(x, y, z);
             }
-            if (HasExtent(points)) {
+            if (!HasExtent(points)) {
+                continue;
+            }
+            const std::string name = names.Take(TileNameFromValue(value, static_cast<int>(j)));
+            if (!name.empty()) {
                 AddTile(drawing, tiles, name, points, kPreviewTileColour);
             }
         }
         break;
     }
     CadUpdate(drawing);
+    names.TellRefused();
     return 1;
 }
 
@@ -370,19 +403,59 @@ void RunRemoveAllTiles(CKelvaroDoc& doc) {
     }
 }
 
-QString TileFileName(const QString& name) {
-    QString file = name;
-    for (QChar& c : file) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':')) {
+const char kDotsOnlyTileName[] = "a name of only dots names no file";
+
+QString CleanTileName(const QString& name) {
+    QString clean = name;
+    for (QChar& c : clean) {
+        if (c.category() == QChar::Other_Control || c == QLatin1Char('/') || c == QLatin1Char('\\') ||
+            c == QLatin1Char(':')) {
             c = QLatin1Char('_');
         }
     }
-    return file;
+    return clean;
+}
+
+bool IsDotsOnlyTileName(const QString& name) {
+    return !name.isEmpty() &&
+           std::all_of(name.begin(), name.end(), [](QChar c) { return c == QLatin1Char('.'); });
+}
+
+void TellTileNotWritten(CadDrawing* drawing, const QString& name, const QString& cause) {
+    const QByteArray line = QStringLiteral("Tile %1 not written: %2").arg(name, cause).toUtf8();
+    CadCmdPrompt(drawing, line.constData(), nullptr);
+}
+
+bool FileStandsAt(const QString& path) {
+    const QFileInfo info(path);
+    return info.isSymLink() || (info.exists() && !info.isDir());
+}
+
+bool ConfirmTileFiles(const QString& folder, int replaced, int removed) {
+    if (replaced <= 0 && removed <= 0) {
+        return true;
+    }
+    const auto files = [](int count) {
+        return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+    };
+    const QString where = QDir::toNativeSeparators(QDir::cleanPath(folder));
+    QString text;
+    if (replaced > 0 && removed > 0) {
+        text = QStringLiteral("%1 in %2 would be replaced and %3 removed.")
+                   .arg(files(replaced), where)
+                   .arg(removed);
+    } else if (replaced > 0) {
+        text = QStringLiteral("%1 in %2 would be replaced.").arg(files(replaced), where);
+    } else {
+        text = QStringLiteral("%1 in %2 would be removed.").arg(files(removed), where);
+    }
+    return KvMessageBox(text + QStringLiteral(" Continue?"), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, CKelvaroDoc* doc,
                                                          double pixelWidth, double pixelHeight,
-                                                         const QString& folder, const QString& suffix) {
+                                                         const QString& folder, const QString& suffix,
+                                                         QStringList* refused) {
     std::vector<std::unique_ptr<CMosaicTile>> tiles;
     for (CadEntity* e = tilesLayer ? CadLayerGetFirstEntity(tilesLayer) : nullptr; e;
          e = CadLayerGetNextEntity(tilesLayer, e)) {
@@ -392,6 +465,13 @@ std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, C
         }
         const QString name = QString::fromStdString(TileNameOf(e));
         if (name.isEmpty()) {
+            continue;
+        }
+        const QString fileName = CleanTileName(name);
+        if (IsDotsOnlyTileName(fileName)) {
+            if (refused) {
+                refused->append(name);
+            }
             continue;
         }
         auto tile = std::make_unique<CMosaicTile>(doc);
@@ -407,7 +487,7 @@ std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, C
         }
         tile->m_Outline = CPgon(points.data(), int(points.size()));
         tile->m_strName = name;
-        tile->m_strOutputPath = folder + TileFileName(name) + suffix;
+        tile->m_strOutputPath = folder + fileName + suffix;
         const double gt[6] = {tile->m_minX, pixelWidth, 0.0, tile->m_maxY, 0.0, pixelHeight};
         std::copy(gt, gt + 6, tile->m_geoTransform);
         tile->m_width = PixelSpan(tile->m_maxX - tile->m_minX, pixelWidth);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <set>
@@ -42,7 +43,7 @@ TileHandleStruct AddTile(CadDrawing* drawing, CadLayer* layer, const std::string
 
 // The name an entity carries as tile; empty when it carries none.
 std::string TileNameOf(CadEntity* entity);
-// The lower-cased names that the entities of the layer carry.
+// The names that the entities of the layer carry, by the rule of CleanTileName and lower-cased.
 std::set<std::string> ExistingTileNames(CadLayer* layer);
 
 // The union of the extent rectangles of the project's orthophotos and DEMs (a DEM without a
@@ -71,8 +72,11 @@ struct GridTile {
 // (width > overlap X, height > overlap Y). pump runs once per position when given.
 std::vector<GridTile> LayTileGrid(const CPgon& footprint, const TileGrid& grid, void (*pump)() = nullptr);
 
-// Imports tiles from a DWG or DXF drawing, one per layer whose lower-cased name no tile has yet:
-// the layer's first closed polyline of more than 2 vertices with a bounding box of some width and
+// Both imports name a tile by the rule of CleanTileName and take only names that no tile has yet;
+// tiles whose names are only dots are left out and named in one message to the operator.
+//
+// Imports tiles from a DWG or DXF drawing, one per layer named by its lower-cased name: the
+// layer's first closed polyline of more than 2 vertices with a bounding box of some width and
 // height. 1 when the import ran (also when it added nothing); 0 for an empty path or a drawing
 // that cannot be read ("Unable to import this file.\nAutocad 2000 dwg/dxf supported").
 int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path);
@@ -85,19 +89,36 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path);
 // extension, lower-cased; the default when nothing is left.
 std::string TileNameFromValue(const std::string& value, int featureIndex);
 
-// The file name a tile is written under, without its suffix: the tile's name with every folder
-// separator ("/", "\") and drive colon replaced by "_", so that the file lies in the folder the
-// operator chose whatever the name holds ("../x" gives ".._x").
-QString TileFileName(const QString& name);
+// The one rule for tile names, whatever made the tile (the grid, the drawing and shapefile
+// imports, a layout kept in a project): every control character, folder separator ("/", "\") and
+// drive colon is replaced by "_", so that a name is one file name inside the folder the operator
+// chose ("../x" gives ".._x") and holds no line break.
+QString CleanTileName(const QString& name);
+// A name made only of dots (".", "..") names no file of its own: such a tile is refused.
+bool IsDotsOnlyTileName(const QString& name);
+// Why such a tile is refused, as the operator is told.
+extern const char kDotsOnlyTileName[];
 
 // The tiles of the layer as their readers (the mosaic build, the DEM split) take them: every
 // visible, not erased, closed polyline of more than 2 vertices that carries a non-empty name, in
 // the layer's order, as records of the document with the name, the outline and its bounding box,
-// the output path folder + TileFileName(name) + suffix, and the pixel grid (pixel width, pixel
-// height) from the box's top-left corner.
+// the output path folder + CleanTileName(name) + suffix, and the pixel grid (pixel width, pixel
+// height) from the box's top-left corner. A tile whose name is only dots is left out and its name
+// added to refused (when given).
 std::vector<std::unique_ptr<CMosaicTile>> ReadTileLayout(CadLayer* tilesLayer, CKelvaroDoc* doc,
                                                          double pixelWidth, double pixelHeight,
-                                                         const QString& folder, const QString& suffix);
+                                                         const QString& folder, const QString& suffix,
+                                                         QStringList* refused = nullptr);
+
+// Tells in the command line that a tile was not written, and why: "Tile NAME not written: CAUSE".
+void TellTileNotWritten(CadDrawing* drawing, const QString& name, const QString& cause);
+
+// Whether a file (or a link) stands at the path that a tile would take; a folder does not count.
+bool FileStandsAt(const QString& path);
+// Asked once before the first tile file is written when files already stand at the tiles' paths:
+// "N files in FOLDER would be replaced and M removed. Continue?" (Yes/No). True when nothing
+// stands there or the operator answers Yes.
+bool ConfirmTileFiles(const QString& folder, int replaced, int removed);
 
 // "Setup Tiles": the setup dialog, reopened after each pick of the origin.
 void RunTilesSetup(CKelvaroDoc& doc);

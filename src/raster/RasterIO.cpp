@@ -8,6 +8,7 @@
 #include <cpl_error.h>
 #include <opencv2/imgproc.hpp>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/raster/DepthTypes.h"
+#include "platform/raster/GdalFailures.h"
 #include "platform/raster/RasterSpace.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
@@ -330,36 +332,6 @@ CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly) {
 
 namespace kv {
 
-namespace {
-
-// Notes every failure GDAL reports while it lives, and passes each report on unchanged.
-class FailureWatch {
-public:
-    FailureWatch() { CPLPushErrorHandlerEx(&FailureWatch::Handler, this); }
-    ~FailureWatch() { CPLPopErrorHandler(); }
-    FailureWatch(const FailureWatch&) = delete;
-    FailureWatch& operator=(const FailureWatch&) = delete;
-
-    bool Failed() const { return m_failed; }
-
-private:
-    static void CPL_STDCALL Handler(CPLErr type, CPLErrorNum number, const char* message) {
-        auto* self = static_cast<FailureWatch*>(CPLGetErrorHandlerUserData());
-        if (type == CE_Failure || type == CE_Fatal) {
-            self->m_failed = true;
-        }
-        // The message lives in GDAL's own buffer, which the report below overwrites.
-        std::string copy = message ? message : "";
-        CPLPopErrorHandler();
-        CPLError(type, number, "%s", copy.c_str());
-        CPLPushErrorHandlerEx(&FailureWatch::Handler, self);
-    }
-
-    bool m_failed = false;
-};
-
-}  // namespace
-
 int OverviewHalvings(int width, int height) {
     int m = std::max(width, height);
     int halvings = 0;
@@ -390,7 +362,7 @@ int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener, int n) {
     GDALProgressFunc progress = listener ? GDALListenerProgress : GDALDummyProgress;
     // A stop asked through the progress function is reported as an error while the build may
     // still answer success, so the reports are watched as well.
-    FailureWatch watch;
+    GdalFailureWatch watch;
     bool built =
         GDALBuildOverviews(dataset, "NEAREST", n, levels.data(), 0, nullptr, progress, listener) == CE_None;
     return built && !watch.Failed();
@@ -400,14 +372,16 @@ bool CloseDataset(GDALDatasetH dataset) {
     if (!dataset) {
         return false;
     }
-    FailureWatch watch;
+    GdalFailureWatch watch;
     GDALClose(dataset);
     return !watch.Failed();
 }
 
 bool MoveIntoPlace(const QString& temporary, const QString& path) {
     if (!CommitTemporary(temporary, path)) {
+        const int error = errno;
         RemoveRasterFile(temporary);
+        errno = error;
         return false;
     }
     // Overviews and statistics kept beside the old raster describe cells that are gone.

@@ -69,7 +69,8 @@ bool CloseDataset(GDALDatasetH dataset);
 
 // Syncs the finished temporary raster and renames it over path (kv::CommitTemporary), taking
 // along the side file GDAL may have written beside it and dropping the side files that
-// described the old raster at path. On failure the temporary and its side files are removed.
+// described the old raster at path. On failure the temporary and its side files are removed and
+// errno tells why.
 bool MoveIntoPlace(const QString& temporary, const QString& path);
 // Removes a temporary GeoTIFF and the side files GDAL may have made for it.
 void RemoveRasterFile(const QString& path);

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cpl_conv.h>
 #include <gdal.h>
@@ -13,6 +14,7 @@
 #include <ogr_srs_api.h>
 #include <opencv2/core.hpp>
 
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -32,6 +34,7 @@
 #include "mosaic/TileLayout.h"
 #include "mosaic/TilesGenerationDlg.h"
 #include "platform/cad/Cad.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CommandIds.h"
 #include "platform/ui/DemUndoFolder.h"
@@ -622,4 +625,70 @@ TEST_F(DemMergeSplit, SplitOfADemWithAnotherNoDataWritesMinus9999AndTheCommandNe
         }
     }
     EXPECT_GT(cellsWithData, 1000);
+}
+
+TEST_F(DemMergeSplit, SplitAsksBeforeReplacingFilesAndNamesTheCauseOfEveryTileNotWritten) {
+    ASSERT_TRUE(QFile::copy(kvtest::DataPath("olinda_dem_nodata.tif"), File("olinda.tif")));
+    CDEM* dem = Add(File("olinda.tif"));
+    const double* gt = dem->m_geoTransform;
+    const QString out = File("tiles");
+    ASSERT_TRUE(QDir().mkpath(out + "/dir.gtif"));
+    QFile mine(out + "/a.gtif");
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("mine");
+    mine.close();
+    ASSERT_TRUE(QFile::copy(kvtest::DataPath("olinda_dem_nodata.tif"), out + "/loaded.gtif"));
+    Add(out + "/loaded.gtif");
+    // Tiles of 1 km along the DEM's top edge; "b" twice, and one whose name is only dots.
+    const char* names[] = {"a", "b", "b", "loaded", "dir", "full", ".."};
+    for (int i = 0; i < 7; ++i) {
+        AddTile(*doc, names[i], gt[0] + 1000 * i, gt[3] - 1000, gt[0] + 1000 * (i + 1), gt[3]);
+    }
+
+    // No: not a file is written, replaced or left behind.
+    ui.AnswerFile(out);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(SplitDem(doc.get(), dem), 0);
+    ASSERT_EQ(ui.MessageTexts(), QStringList{QString("1 file in %1 would be replaced. Continue?").arg(out)});
+    ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mine.readAll(), "mine");
+    mine.close();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"a.gtif", "loaded.gtif"}));
+
+    // Yes: each tile is written or named in the command line with its cause; a full disk is
+    // told as the system tells it.
+    kv::SetFileFaultHook([](kv::FileStep step, const QString& target) {
+        return step == kv::FileStep::Sync && target.endsWith("/full.gtif") ? ENOSPC : 0;
+    });
+    ui.Clear();
+    CadScriptPushEntity(doc->m_pCad, dem->m_imageEntity);
+    ui.AnswerFile(out);
+    ui.AnswerMessage(IDYES);
+    ASSERT_TRUE(RunDocCommand(*doc, ID_DEMSPLITMERGE_SPLIT));
+    kv::SetFileFaultHook({});
+    EXPECT_EQ(ui.MessageTexts().size(), 2);
+    EXPECT_EQ(ui.MessageTexts().back(), "Process completed");
+    const QString said = dtest::CommandLineHistory(doc->m_pCad, 8);
+    for (const char* line :
+         {"Tile .. not written: a name of only dots names no file",
+          "Tile b not written: another tile is written to the same file",
+          "Tile loaded not written: The file is used by a loaded layer",
+          "Tile dir not written: Is a directory", "Tile full not written: No space left on device"}) {
+        EXPECT_TRUE(said.contains(line)) << line << " in\n" << said.toStdString();
+    }
+    EXPECT_EQ(dtest::ReadRaster(out + "/a.gtif").width, 12);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"a.gtif", "b.gtif", "loaded.gtif"}));
+    QFile loaded(out + "/loaded.gtif"), source(kvtest::DataPath("olinda_dem_nodata.tif"));
+    ASSERT_TRUE(loaded.open(QIODevice::ReadOnly) && source.open(QIODevice::ReadOnly));
+    EXPECT_EQ(loaded.readAll(), source.readAll());
+
+    // A folder that cannot hold the tiles: what GDAL said of it.
+    ui.Clear();
+    ui.AnswerFile(File("missing/deeper"));
+    EXPECT_EQ(SplitDem(doc.get(), dem), 0);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"No tile written!"}));
+    const QString missing = dtest::CommandLineHistory(doc->m_pCad, 6);
+    EXPECT_TRUE(missing.contains(QRegularExpression("Tile a not written: .*No such file or directory")))
+        << missing.toStdString();
 }

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "MosaicFixtures.h"
@@ -354,6 +355,59 @@ TEST_F(MosaicBuild, TileNamesWithFolderPartsWriteAndDeleteOnlyInsideTheChosenFol
     }
     EXPECT_EQ(ReadRaster(out + "/.._left.tif").width, 100);
     EXPECT_TRUE(QFile::exists(out + "/.._left.tfw"));
+}
+
+TEST_F(MosaicBuild, FilesAtTilePathsAreAskedAboutOnceAndNoLeavesEveryFileAsItWas) {
+    AddCrops();
+    AddTiles();
+    // "precious" lies where no orthophoto reaches: the build would remove the file of its name.
+    const double x0 = scene[0] - 9000, y0 = scene[3] - 3000;
+    AddTile(doc->m_pCad, GetTileLayer(doc->m_pCad, kTilesLayer), "precious",
+            {{x0, y0, 0}, {x0 + 3000, y0, 0}, {x0 + 3000, y0 + 3000, 0}, {x0, y0 + 3000, 0}}, kTileColour);
+    const QString out = folder + "/tiles";
+    QDir().mkpath(out);
+    const std::map<QString, QByteArray> owned = {{"precious.tif", "the operator's own"},
+                                                 {"T-00-00.tif", "an older tile"},
+                                                 {"T-00-00.tfw", "its world"}};
+    for (const auto& [name, bytes] : owned) {
+        QFile file(out + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    // A loaded layer's file at a tile's path is never replaced, so it is not asked about.
+    ASSERT_TRUE(QFile::copy(paths[3], out + "/T-01-01.tif"));
+    ASSERT_EQ(doc->AddOrtho(out + "/T-01-01.tif", 0, 0), 1);
+    const QString question = QString("2 files in %1 would be replaced and 1 removed. Continue?").arg(out);
+
+    // No: nothing is written, removed or built, not even the balancing map.
+    ui.AnswerFile(out);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(runner.Press(*doc), IDCANCEL);
+    ASSERT_EQ(ui.MessageTexts(), QStringList{question});
+    EXPECT_EQ(ui.Messages()[0].type, unsigned(MB_YESNO | MB_ICONQUESTION));
+    for (const auto& [name, bytes] : owned) {
+        QFile file(out + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        EXPECT_EQ(file.readAll(), bytes) << name.toStdString();
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 4);
+    EXPECT_EQ(doc->m_Orthos.size(), 5u);
+    EXPECT_FALSE(QFile::exists(folder + "/RadiometricBalancingMap.tif"));
+    EXPECT_EQ(CadLayerGetVisible(CadGetLayerByName(doc->m_pCad, "Tiles")), 1);
+
+    // Yes: the build goes on, replaces the older tile and removes the file under no orthophoto.
+    ui.Clear();
+    ui.AnswerFile(out);
+    ui.AnswerMessage(IDYES);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    EXPECT_EQ(ui.MessageTexts(),
+              QStringList({question, "Apply radiometric balancing?", "The file is used by a loaded layer"}));
+    EXPECT_FALSE(QFile::exists(out + "/precious.tif"));
+    EXPECT_EQ(ReadRaster(out + "/T-00-00.tif").width, 100);
+    QFile world(out + "/T-00-00.tfw");
+    ASSERT_TRUE(world.open(QIODevice::ReadOnly));
+    EXPECT_EQ(world.readAll().split('\n').size(), 6);
 }
 
 TEST_F(MosaicBuild, WithoutNamedClosedTilesOneFileCoversTheWholeMosaic) {

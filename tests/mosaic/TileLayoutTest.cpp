@@ -82,6 +82,25 @@ std::map<std::string, Tile> TilesOn(CadDrawing* drawing, const char* layerName) 
     return tiles;
 }
 
+// A DXF drawing written by the converter with a closed 10 × 8 polyline on each layer, the i-th
+// (from 0) starting at x = 20 (i + 1), its vertices at height z.
+bool WriteTileDrawing(const QString& dxf, const std::vector<std::string>& layers, double z) {
+    CadDrawing* source = CadCreate();
+    for (size_t i = 0; i < layers.size(); ++i) {
+        CadLayer* layer = CadAddLayer(source, layers[i].c_str(), 1, CAD_LTYPE_CONTINUOUS, -3);
+        CadClearVertices();
+        for (const Wml::Point2& p : std::vector<Wml::Point2>{{0, 0}, {10, 0}, {10, 8}, {0, 8}}) {
+            CadAddVertex(p.X() + 20.0 * double(i + 1), p.Y(), z);
+        }
+        CadEntityPutLayerID(CadAddPolyline(source, 0, 1), CadLayerGetID(layer));
+    }
+    CadClearVertices();
+    const QString vec = dxf + ".vec";
+    const bool saved = CadFileSaveAs(source, 0, QFile::encodeName(vec).constData());
+    CadDelete(source);
+    return saved && RunDrawingConverter(vec, dxf, "Export");
+}
+
 class TileLayout : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -279,19 +298,7 @@ TEST_F(TileLayout, TilesComeFromDrawingLayersAndShapefileFeaturesAndRemoveAllKee
     EXPECT_TRUE(TilesOn(d, kTilesLayer).empty());
 
     // A drawing with closed polylines on "T1" and "T2", written to DXF by the converter.
-    CadDrawing* source = CadCreate();
-    for (int i = 1; i <= 2; ++i) {
-        CadLayer* layer = CadAddLayer(source, ("T" + std::to_string(i)).c_str(), 1, CAD_LTYPE_CONTINUOUS, -3);
-        CadClearVertices();
-        for (const Wml::Point2& p : std::vector<Wml::Point2>{{0, 0}, {10, 0}, {10, 8}, {0, 8}}) {
-            CadAddVertex(p.X() + 20 * i, p.Y(), 2.5);
-        }
-        CadEntityPutLayerID(CadAddPolyline(source, 0, 1), CadLayerGetID(layer));
-    }
-    CadClearVertices();
-    ASSERT_TRUE(CadFileSaveAs(source, 0, QFile::encodeName(folder + "/tiles.vec").constData()));
-    CadDelete(source);
-    ASSERT_TRUE(RunDrawingConverter(folder + "/tiles.vec", folder + "/tiles.dxf", "Export"));
+    ASSERT_TRUE(WriteTileDrawing(folder + "/tiles.dxf", {"T1", "T2"}, 2.5));
     ui.AnswerFile(folder + "/tiles.dxf");
     ASSERT_TRUE(doc->OnCommand(ID_MOSAICMERGE_IMPORTTILES));
     EXPECT_EQ(ui.PendingFileAnswers(), 0);
@@ -374,6 +381,55 @@ TEST_F(TileLayout, TilesComeFromDrawingLayersAndShapefileFeaturesAndRemoveAllKee
     EXPECT_EQ(TileNameFromValue("/data/North.West.tif", 3), "north.west");
     EXPECT_EQ(TileNameFromValue("", 3), "tile_003");
     EXPECT_EQ(TileNameFromValue("C:\\out\\", 12), "tile_012");
+}
+
+TEST_F(TileLayout, BothImportsNameTilesByOneRuleAndRefuseNamesOfOnlyDots) {
+    SetDrawingConverterProgram(QStringLiteral(KV_KONVERTEL_EXE));
+    // A DXF drawing with a closed polyline on each of these layers.
+    ASSERT_TRUE(WriteTileDrawing(folder + "/names.dxf", {".", "..", "a/b", "back\\slash", "Plain"}, 0.0));
+    EXPECT_EQ(ImportTilesFromDrawing(*doc, folder + "/names.dxf"), 1);
+    std::set<std::string> names;
+    for (const auto& entry : TilesOn(d, kTilesLayer)) {
+        names.insert(entry.first);
+    }
+    EXPECT_EQ(names, std::set<std::string>({"a_b", "back_slash", "plain"}));
+    EXPECT_EQ(ui.MessageTexts(),
+              QStringList({"Tile \".\" not imported: a name of only dots names no file\n"
+                           "Tile \"..\" not imported: a name of only dots names no file"}));
+
+    // A shapefile whose names come out of the same rule: a line break, a name the drawing gave
+    // already, names that end as dots once their folders and extensions are taken off.
+    GDALDatasetH shp =
+        GDALCreate(GDALGetDriverByName("ESRI Shapefile"),
+                   QFile::encodeName(folder + "/names.shp").constData(), 0, 0, 0, GDT_Unknown, nullptr);
+    OGRLayerH layer = GDALDatasetCreateLayer(shp, "names", nullptr, wkbPolygon, nullptr);
+    OGRFieldDefnH field = OGR_Fld_Create("NAME", OFTString);
+    ASSERT_EQ(OGR_L_CreateField(layer, field, TRUE), OGRERR_NONE);
+    OGR_Fld_Destroy(field);
+    const char* values[] = {"new\nline", "Plain", "x/...", "..", "C:\\out\\Ok.tif"};
+    for (int i = 0; i < 5; ++i) {
+        OGRFeatureH feature = OGR_F_Create(OGR_L_GetLayerDefn(layer));
+        OGR_F_SetFieldString(feature, 0, values[i]);
+        const double x = 200 + 20 * i;
+        const std::string wkt =
+            QString::asprintf("POLYGON ((%g 0,%g 0,%g 8,%g 8,%g 0))", x, x + 10, x + 10, x, x).toStdString();
+        OGRGeometryH polygon = nullptr;
+        char* text = const_cast<char*>(wkt.c_str());
+        ASSERT_EQ(OGR_G_CreateFromWkt(&text, nullptr, &polygon), OGRERR_NONE);
+        OGR_F_SetGeometryDirectly(feature, polygon);
+        ASSERT_EQ(OGR_L_CreateFeature(layer, feature), OGRERR_NONE);
+        OGR_F_Destroy(feature);
+    }
+    GDALClose(shp);
+    ui.Clear();
+    EXPECT_EQ(ImportShapefile(folder + "/names.shp", "NAME"), 1);
+    names.clear();
+    for (const auto& entry : TilesOn(d, kTilesLayer)) {
+        names.insert(entry.first);
+    }
+    EXPECT_EQ(names, std::set<std::string>({"a_b", "back_slash", "plain", "new_line", "ok"}));
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Tile \"..\" not imported: a name of only dots names no file\n"
+                                              "Tile \".\" not imported: a name of only dots names no file"}));
 }
 
 TEST_F(TileLayout, TheFieldDialogPreselectsTheLastFieldAndAsksForOne) {

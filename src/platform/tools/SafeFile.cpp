@@ -166,7 +166,9 @@ bool CommitTemporary(const QString& temporary, const QString& path) {
     bool ok = !Fails(FileStep::Sync, path) && SyncPath(temporary, false);
     ok = ok && !Fails(FileStep::Rename, path) && std::rename(from.constData(), to.constData()) == 0;
     if (!ok) {
+        const int error = errno;
         QFile::remove(temporary);
+        errno = error;
         return false;
     }
     // The rename itself reaches the disk with the folder; the new file is in place either way.

@@ -39,7 +39,7 @@ QString TemporaryPathFor(const QString& path);
 void RemoveStaleTemporaries(const QString& path);
 
 // Syncs a finished temporary to the disk and renames it over path, then syncs the folder. On
-// failure the temporary is removed and path is left as it was.
+// failure the temporary is removed, path is left as it was and errno tells why.
 bool CommitTemporary(const QString& temporary, const QString& path);
 
 // A write-only device for one file. Writes are buffered and go to a temporary beside the target;
