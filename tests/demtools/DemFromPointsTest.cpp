@@ -26,6 +26,7 @@
 #include "platform/las/Las.h"
 #include "platform/ui/ActiveCommand.h"
 #include "raster/DEM.h"
+#include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -248,17 +249,6 @@ TEST_F(DemFromPointsTest, OverlappingLasFilesAndOneAsciiFileOfTheSamePointsGiveT
     EXPECT_FALSE(QFile::exists(m_folder + "/tiny.tif"));
 }
 
-// The coordinate system of a raster file, empty when it has none.
-QString ProjectionOf(const QString& path) {
-    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
-    EXPECT_NE(ds, nullptr) << path.toStdString();
-    const QString wkt = ds ? QString::fromUtf8(GDALGetProjectionRef(ds)) : QString();
-    if (ds) {
-        GDALClose(ds);
-    }
-    return wkt;
-}
-
 // Two systems are the same when they place coordinates (here a point of Autzen) at the same
 // place: a WKT record and GeoTIFF keys may name the same datum differently.
 bool SameSystem(const QString& wkt, const QByteArray& other) {
@@ -326,7 +316,7 @@ TEST_F(DemFromPointsTest, TheDemTakesTheCoordinateSystemOfTheFirstPointFileThatH
         QString error;
         ASSERT_EQ(CreateDemFromPointFiles(c.files, c.gsd, output, nullptr, &error), PointCloudGridder::Done)
             << error.toStdString();
-        const QString wkt = ProjectionOf(output);
+        const QString wkt = QString::fromStdString(kvtest::Inspect(output).projection);
         if (c.system.isEmpty()) {
             EXPECT_TRUE(wkt.isEmpty()) << wkt.toStdString();
         } else {

@@ -1,9 +1,8 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <utility>
-#include <vector>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -39,46 +38,33 @@ cv::Mat Everywhere(const cv::Mat& image) {
     return cv::Mat(image.size(), CV_8U, cv::Scalar(255));
 }
 
-// The lowest and highest valid cell of the area around each gap (the cells that touch it, across
-// a corner too), by the gap's label.
-std::vector<std::pair<float, float>> RimRanges(const cv::Mat& holes, const cv::Mat& mask,
-                                               const cv::Mat& labels, int count) {
-    std::vector<std::pair<float, float>> rims(size_t(count), {FLT_MAX, -FLT_MAX});
+// Filled cells that lie below the lowest or above the highest valid cell of the area around their
+// gap (the cells that touch it, across a corner too).
+int Overshoots(const cv::Mat& holes, const cv::Mat& mask, const cv::Mat& filled) {
+    cv::Mat labels;
+    const int count = cv::connectedComponents((holes == kNoData) & (mask != 0), labels, 4, CV_32S);
+    std::vector<float> lo(size_t(count), FLT_MAX), hi(size_t(count), -FLT_MAX);
     for (int y = 0; y < holes.rows; ++y) {
         for (int x = 0; x < holes.cols; ++x) {
-            const int label = labels.at<int>(y, x);
-            if (label == 0) {
-                continue;
-            }
-            for (int dy = -1; dy <= 1; ++dy) {
+            const float v = holes.at<float>(y, x);
+            for (int dy = -1; dy <= 1 && v != kNoData && mask.at<uint8_t>(y, x); ++dy) {
                 for (int dx = -1; dx <= 1; ++dx) {
                     const int nx = x + dx, ny = y + dy;
-                    if (nx < 0 || ny < 0 || nx >= holes.cols || ny >= holes.rows ||
-                        !mask.at<uint8_t>(ny, nx) || holes.at<float>(ny, nx) == kNoData) {
-                        continue;
+                    if (nx >= 0 && ny >= 0 && nx < holes.cols && ny < holes.rows) {
+                        const size_t label = size_t(labels.at<int>(ny, nx));
+                        lo[label] = std::min(lo[label], v);
+                        hi[label] = std::max(hi[label], v);
                     }
-                    auto& [lo, hi] = rims[size_t(label)];
-                    lo = std::min(lo, holes.at<float>(ny, nx));
-                    hi = std::max(hi, holes.at<float>(ny, nx));
                 }
             }
         }
     }
-    return rims;
-}
-
-// Filled cells that lie below the lowest or above the highest valid cell around their gap.
-int Overshoots(const cv::Mat& holes, const cv::Mat& mask, const cv::Mat& filled) {
-    cv::Mat labels;
-    const int count = cv::connectedComponents((holes == kNoData) & (mask != 0), labels, 4, CV_32S);
-    const std::vector<std::pair<float, float>> rims = RimRanges(holes, mask, labels, count);
     int beyond = 0;
     for (int y = 0; y < holes.rows; ++y) {
         for (int x = 0; x < holes.cols; ++x) {
-            const int label = labels.at<int>(y, x);
+            const size_t label = size_t(labels.at<int>(y, x));
             const float v = filled.at<float>(y, x);
-            beyond += label > 0 && v != kNoData &&
-                      (v < rims[size_t(label)].first || v > rims[size_t(label)].second);
+            beyond += label > 0 && v != kNoData && (v < lo[label] || v > hi[label]);
         }
     }
     return beyond;
