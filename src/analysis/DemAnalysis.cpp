@@ -7,7 +7,6 @@
 #include <saga_api/saga_api.h>
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
 
 #include "analysis/SagaRunner.h"
@@ -63,21 +62,6 @@ void Step(ProgressSink* progress, int pos) {
         progress->SetPos(pos);
     }
     ZQT_PumpMessages();
-}
-
-// The terrain analysis gives the slope as an angle in radians; the slope map holds it in percent
-// (100 x the tangent), the unit its map type reads and shows.
-void SlopeToPercent(CSG_Grid* slope) {
-    if (!slope) {
-        return;
-    }
-    const sLong cells = slope->Get_NCells();
-    for (sLong i = 0; i < cells; ++i) {
-        if (!slope->is_NoData(i)) {
-            slope->Set_Value(i, 100.0 * std::tan(slope->asDouble(i)));
-        }
-    }
-    slope->Set_Unit(CSG_String("%"));
 }
 
 // Exports one grid to the product's file through a temporary name beside it.
@@ -162,9 +146,6 @@ DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice
     }
     Step(progress, 2);
     result.ran = 1;
-    if (choice.slope) {
-        SlopeToPercent(terrain->Get_Parameter("SLOPE")->asGrid());
-    }
 
     kv::saga::Tool exporter("io_gdal", kExportTool);
     int step = 2;

@@ -1,5 +1,5 @@
-// DEM analysis: slope (in percent), catchment area and topographic wetness rasters of a DEM, made
-// by SAGA's basic terrain analysis and written as GeoTIFF files beside the DEM ("%s_SLOPE.tif",
+// DEM analysis: slope, catchment area and topographic wetness rasters of a DEM, made by SAGA's
+// basic terrain analysis and written as GeoTIFF files beside the DEM ("%s_SLOPE.tif",
 // "%s_CAREA.tif", "%s_WETNESS.tif" from the DEM file's base name), then added to the project as
 // map layers. The dialog also offers shade and slope length; they keep their choices and make
 // nothing.

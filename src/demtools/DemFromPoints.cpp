@@ -159,6 +159,7 @@ int PointCloudGridder::Scan(ProgressSink* progress) {
             }
         }
         summary.warning = reader->Warning();
+        summary.coordinateSystem = reader->CoordinateSystem();
         cache.complete = keep;
         if (keep) {
             budget -= summary.points;
@@ -353,6 +354,13 @@ int PointCloudGridder::Grid(double gsd, const QString& output, ProgressSink* pro
     double gt[6] = {e.xmin, gsd, 0.0, e.ymax, 0.0, -gsd};
     GDALRasterBandH band = GDALGetRasterBand(ds, 1);
     if (GDALSetGeoTransform(ds, gt) != CE_None || GDALSetRasterNoDataValue(band, kNoData) != CE_None) {
+        return abandon(Failed, QString("cannot write %1").arg(temporary));
+    }
+    const auto system = std::find_if(m_files.begin(), m_files.end(), [](const PointFileSummary& summary) {
+        return !summary.coordinateSystem.isEmpty();
+    });
+    if (system != m_files.end() &&
+        GDALSetProjection(ds, system->coordinateSystem.toUtf8().constData()) != CE_None) {
         return abandon(Failed, QString("cannot write %1").arg(temporary));
     }
     // Cells no file touches keep no data: the driver fills tiles that were never written with it.

@@ -5,7 +5,7 @@
 // floor((x - xmin) / g) and row floor((ymax - y) / g), the raster has floor((xmax - xmin) / g) + 1
 // columns and floor((ymax - ymin) / g) + 1 rows, and its geotransform is (xmin, g, 0, ymax, 0, -g).
 // It is written as one tiled Float32 GeoTIFF band under a temporary name and takes its own name
-// only when complete.
+// only when complete. It carries the coordinate system of the first file that holds one.
 //
 // The points are read in passes (box, spacing, gridding). They are kept in memory between passes
 // up to a budget; a file beyond it is read again, with the same result.
@@ -31,6 +31,8 @@ struct PointFileSummary {
     double xmin = 0.0, xmax = 0.0, ymin = 0.0, ymax = 0.0;
     // What the reader found wrong but read around (empty when nothing).
     QString warning;
+    // The file's coordinate system as WKT (empty when it holds none).
+    QString coordinateSystem;
     // The mean distance from a few sampled points to their nearest distinct neighbours, and the
     // number of samples that had one (no mean without any).
     double meanSpacing = 0.0;

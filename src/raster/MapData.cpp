@@ -76,10 +76,9 @@ int CMapData::SetMapType(int type) {
             high = std::min(maximum, mean + 3 * sd);
             break;
         case MapTypeSlope:
-            // In percent: up to the slope of 0.5 radians (54.6 %).
             palette = 9;
             low = 0.0;
-            high = 100.0 * std::tan(0.5);
+            high = 0.5;
             break;
         case MapTypeWetness:
             palette = 15;

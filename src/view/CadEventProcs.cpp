@@ -255,7 +255,7 @@ int OnCadMouseMove(CadDrawing* drawing, int keyFlags, double x, double y) {
             precision = map->m_mapType == MapTypeTemperature ? 2 : 3;
             const float v = map->GetValueAt(drawing, x, y);
             if (v != kNoData) {
-                value = v;
+                value = map->m_mapType == MapTypeSlope ? std::tan(v) * 100.0 : v;
                 name = layerName;
                 fromMap = true;
             }

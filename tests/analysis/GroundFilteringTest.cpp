@@ -633,4 +633,33 @@ TEST(GroundFilteringWorker, OnRealLidarTheObjectsGoAndTheOpenGroundStays) {
     EXPECT_LT(after.median, before.median + 0.1);
 }
 
+// The surface model of the same lidar at the cell size the DEM command proposes, filtered with
+// the parameters dialog's defaults: the terrain model lies within the heights of the surface, as
+// the holes the objects leave are filled from the ground around them (a fill that overshot its
+// rim would dig a pit, and one cell would stretch the legend).
+TEST(GroundFilteringWorker, OnRealLidarNoFilledCellLiesBeyondTheSurfacesHeights) {
+    const QString folder = kvtest::NewTempFolder("gf_autzen_proposed");
+    const QString dsm = folder + "/autzen_dsm.tif";
+    PointCloudGridder gridder({kvtest::DataPath("autzen_trim.las")});
+    ASSERT_EQ(gridder.Scan(nullptr), PointCloudGridder::Done);
+    ASSERT_EQ(gridder.EstimateSpacing(nullptr), PointCloudGridder::Done);
+    const double gsd = QString::number(gridder.ProposedGsd(), 'f', 4).toDouble();
+    EXPECT_EQ(gsd, 1.5905);
+    ASSERT_EQ(gridder.Grid(gsd, dsm, nullptr), PointCloudGridder::Done) << gridder.Error().toStdString();
+
+    const Result out = Filter(dsm, folder + "/autzen_dtm.gtif", GroundFilterSettings());
+    double lowest = 0, highest = 0;
+    cv::minMaxLoc(kvtest::ReadGrid(dsm), &lowest, &highest, nullptr, nullptr,
+                  kvtest::ReadGrid(dsm) != -9999.0f);
+    int beyond = 0, valid = 0;
+    for (double v : out.cells) {
+        if (v != -9999.0) {
+            ++valid;
+            beyond += v < lowest || v > highest;
+        }
+    }
+    EXPECT_GT(valid, 0);
+    EXPECT_EQ(beyond, 0) << "heights " << lowest << " to " << highest;
+}
+
 }  // namespace

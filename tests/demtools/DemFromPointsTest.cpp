@@ -7,8 +7,10 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <cpl_conv.h>
 #include <gdal.h>
 #include <gtest/gtest.h>
+#include <ogr_srs_api.h>
 
 #include <array>
 #include <cmath>
@@ -24,6 +26,7 @@
 #include "platform/las/Las.h"
 #include "platform/ui/ActiveCommand.h"
 #include "raster/DEM.h"
+#include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
@@ -244,6 +247,88 @@ TEST_F(DemFromPointsTest, OverlappingLasFilesAndOneAsciiFileOfTheSamePointsGiveT
     EXPECT_EQ(kept.Grid(1e-7, m_folder + "/tiny.tif", nullptr), PointCloudGridder::Failed);
     EXPECT_EQ(kept.Error(), "invalid GSD value");
     EXPECT_FALSE(QFile::exists(m_folder + "/tiny.tif"));
+}
+
+// Two systems are the same when they place coordinates (here a point of Autzen) at the same
+// place: a WKT record and GeoTIFF keys may name the same datum differently.
+bool SameSystem(const QString& wkt, const QByteArray& other) {
+    OGRSpatialReferenceH a = OSRNewSpatialReference(wkt.toUtf8().constData());
+    OGRSpatialReferenceH b = OSRNewSpatialReference(other.constData());
+    bool same = a && b && OSRIsSame(a, b);
+    if (a && b && !same) {
+        OSRSetAxisMappingStrategy(a, OAMS_TRADITIONAL_GIS_ORDER);
+        OSRSetAxisMappingStrategy(b, OAMS_TRADITIONAL_GIS_ORDER);
+        OGRCoordinateTransformationH transform = OCTNewCoordinateTransformation(a, b);
+        double x = 636500.0, y = 849200.0;
+        same = transform && OCTTransform(transform, 1, &x, &y, nullptr) && std::fabs(x - 636500.0) < 1e-6 &&
+               std::fabs(y - 849200.0) < 1e-6 &&
+               OSRGetLinearUnits(a, nullptr) == OSRGetLinearUnits(b, nullptr);
+        OCTDestroyCoordinateTransformation(transform);
+    }
+    OSRDestroySpatialReference(a);
+    OSRDestroySpatialReference(b);
+    return same;
+}
+
+QByteArray Epsg(int code) {
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    char* wkt = nullptr;
+    OSRImportFromEPSG(srs, code);
+    OSRExportToWkt(srs, &wkt);
+    const QByteArray text(wkt);
+    CPLFree(wkt);
+    OSRDestroySpatialReference(srs);
+    return text;
+}
+
+// The DEM carries the coordinate system of the first point file that holds one (Autzen holds an
+// OGC WKT record and GeoTIFF keys, the others GeoTIFF keys alone); the layer the command adds has
+// it too. ASCII files and LAS files without one give a DEM without.
+TEST_F(DemFromPointsTest, TheDemTakesTheCoordinateSystemOfTheFirstPointFileThatHoldsOne) {
+    LASheader header;
+    ReadLas(m_autzen, nullptr, &header);
+    QByteArray autzen;
+    for (const LASvlr& vlr : header.vlrs) {
+        if (vlr.userId == "LASF_Projection" && vlr.recordId == 2112) {
+            autzen = QByteArray(reinterpret_cast<const char*>(vlr.data.data()), int(vlr.data.size()));
+        }
+    }
+    ASSERT_FALSE(autzen.isEmpty());
+    const QString simple = kvtest::DataPath("simple.las"), keysOnly = kvtest::DataPath("bad_vlr_count.las"),
+                  utm15 = kvtest::DataPath("permutations_1.2_3.las");
+    ASSERT_TRUE(kvtest::WriteFileBytes(m_folder + "/points.xyz", "636100 849000 400\n636200 849100 410\n"));
+    const struct {
+        QStringList files;
+        double gsd;
+        QByteArray system;  // empty: none
+    } cases[] = {
+        {{m_autzen}, 5.0, autzen},
+        {{simple, m_autzen}, 5.0, autzen},
+        {{keysOnly, utm15}, 1000.0, Epsg(32617)},
+        {{utm15, keysOnly}, 1000.0, Epsg(26915)},
+        {{simple}, 5.0, {}},
+        {{m_folder + "/points.xyz"}, 5.0, {}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.files.join(", ").toStdString());
+        const QString output = m_folder + QString("/system%1.tif").arg(n++);
+        QString error;
+        ASSERT_EQ(CreateDemFromPointFiles(c.files, c.gsd, output, nullptr, &error), PointCloudGridder::Done)
+            << error.toStdString();
+        const QString wkt = QString::fromStdString(kvtest::Inspect(output).projection);
+        if (c.system.isEmpty()) {
+            EXPECT_TRUE(wkt.isEmpty()) << wkt.toStdString();
+        } else {
+            EXPECT_TRUE(SameSystem(wkt, c.system)) << wkt.toStdString();
+        }
+    }
+
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    Run(doc, ui, {m_autzen}, m_folder + "/layer.gtif", "5");
+    ASSERT_EQ(doc.m_DEMs.count("layer.gtif"), 1u);
+    EXPECT_TRUE(SameSystem(doc.m_DEMs["layer.gtif"]->m_projection, autzen));
 }
 
 TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) {

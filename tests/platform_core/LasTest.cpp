@@ -1,13 +1,15 @@
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <tuple>
 
 #include <gtest/gtest.h>
+#include <ogr_srs_api.h>
 
-#include "platform_core/LasTestData.h"
 #include "platform/las/Las.h"
+#include "platform_core/LasTestData.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -242,6 +244,74 @@ TEST(LasReader, RandomDamageAndTruncationNeverReadOutOfBounds) {
                                    n * reader->header.pointDataRecordLength,
                       uint64_t(bytes.size()));
         }
+    }
+}
+
+// The authority code of a coordinate system ("" when it has none or there is no system).
+std::string AuthorityOf(const QString& wkt) {
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(wkt.toUtf8().constData());
+    const char* code = srs ? OSRGetAuthorityCode(srs, nullptr) : nullptr;
+    const std::string text = code ? code : "";
+    OSRDestroySpatialReference(srs);
+    return text;
+}
+
+// The coordinate system from the GeoTIFF keys (as LAS 1.0 to 1.3 files hold it, with or without
+// double and text parameters) or from the WKT record, the one the WKT bit names first; records
+// that GDAL cannot read give none, and damaged ones never read beyond what they hold.
+TEST(LasCoordinateSystem, FromGeoTiffKeysOrTheWktRecordWhicheverTheFileNames) {
+    const std::pair<const char*, const char*> files[] = {
+        {"permutations_1.0_0.las", "26915"},
+        {"bad_vlr_count.las", "32617"},
+        {"no-points.las", "4269"},
+        {"test1_4.las", "2903"},
+        {"simple.las", ""},
+    };
+    for (const auto& [name, code] : files) {
+        SCOPED_TRACE(name);
+        auto reader = OpenLas(kvtest::DataPath(name));
+        ASSERT_TRUE(reader);
+        const QString wkt = LasCoordinateSystem(reader->header);
+        EXPECT_EQ(AuthorityOf(wkt), code);
+        EXPECT_EQ(wkt.isEmpty(), *code == 0);
+    }
+
+    // Keys of UTM 17N and a WKT record of UTM 15N: the keys, unless the WKT bit is set; a record
+    // that is no coordinate system gives way to the other.
+    LASheader header = OpenLas(kvtest::DataPath("bad_vlr_count.las"))->header;
+    const LASheader utm15 = OpenLas(kvtest::DataPath("permutations_1.2_3.las"))->header;
+    const auto wkt15 = std::find_if(utm15.vlrs.begin(), utm15.vlrs.end(),
+                                    [](const LASvlr& v) { return v.recordId == 2112; });
+    ASSERT_NE(wkt15, utm15.vlrs.end());
+    header.AddVlr("LASF_Projection", 2112, wkt15->data);
+    EXPECT_EQ(AuthorityOf(LasCoordinateSystem(header)), "32617");
+    header.globalEncoding |= 1 << 4;
+    EXPECT_EQ(AuthorityOf(LasCoordinateSystem(header)), "26915");
+    header.vlrs.back().data.assign({'n', 'o', 'n', 'e'});
+    EXPECT_EQ(AuthorityOf(LasCoordinateSystem(header)), "32617");
+
+    // Damaged keys and parameters: key counts beyond the record, offsets beyond the parameters,
+    // random bytes. Each gives some system or none, never a crash.
+    const LASheader autzen = OpenLas(kvtest::DataPath("autzen_trim.las"))->header;
+    std::mt19937 random(7);
+    for (int round = 0; round < 300; ++round) {
+        LASheader damaged;
+        for (const LASvlr& record : autzen.vlrs) {
+            if (record.userId == "LASF_Projection" && record.recordId != 2112) {
+                damaged.vlrs.push_back(record);
+            }
+        }
+        LASvlr& target = damaged.vlrs[size_t(random() % damaged.vlrs.size())];
+        if (round % 3 == 0) {
+            target.data.resize(size_t(random() % (target.data.size() + 1)));
+        }
+        for (int k = 0; k < 1 + round % 8 && !target.data.empty(); ++k) {
+            target.data[size_t(random() % target.data.size())] = uint8_t(random());
+        }
+        const QString wkt = LasCoordinateSystem(damaged);
+        EXPECT_TRUE(wkt.isEmpty() || !AuthorityOf(wkt).empty() || wkt.startsWith("PROJCS") ||
+                    wkt.startsWith("GEOGCS") || wkt.startsWith("LOCAL_CS") || wkt.startsWith("COMPD_CS"))
+            << wkt.toStdString();
     }
 }
 

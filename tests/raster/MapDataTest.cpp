@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "raster/MapData.h"
 
 namespace {
@@ -59,7 +57,7 @@ TEST(MapType, PalettesAndRangesOfEveryKind) {
         {12, 21, SG_COLORS_RAINBOW, true, -5, 50, "°C"},
         {13, 16, SG_COLORS_RED_GREY_GREEN, true, 0, 50, "LS Factor"},
         {14, 8, SG_COLORS_WHITE_BLUE, false, -5, 50, "Catchment Area"},
-        {15, 9, SG_COLORS_YELLOW_RED, false, 0, 100.0 * std::tan(0.5), "%"},
+        {15, 9, SG_COLORS_YELLOW_RED, false, 0, 0.5, "%"},
         {17, 0, SG_COLORS_DEFAULT, false, -5, 50, ""},
         {18, 15, SG_COLORS_RED_GREY_BLUE, true, -5, 50, "KWh/m^2"},
     };
@@ -91,7 +89,7 @@ TEST(MapType, UnknownKindsChangeNothing) {
     }
     EXPECT_EQ(map.m_mapType, MapTypeSlope);
     EXPECT_EQ(map.m_colors.m_paletteIndex, 9);
-    EXPECT_EQ(*map.m_pRangeMax, 100.0 * std::tan(0.5));  // percent
+    EXPECT_EQ(*map.m_pRangeMax, 0.5);
     // A new map carries the red-grey-blue ramp of 100 colours.
     CMapData fresh(nullptr);
     EXPECT_TRUE(SameColours(fresh.m_colors, CSG_Colors(100, SG_COLORS_RED_GREY_BLUE, false)));

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QMdiArea>
 #include <QPainter>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -91,8 +92,8 @@ TEST_F(CadEventProcsTest, TheStatusBarAndTheCursorShowTheValueUnderTheMouse) {
     OnCadMouseMove(m_doc->m_pCad, 0, 5.5, 2.5);
     EXPECT_EQ(status.texts.back(), QStringLiteral("5.500, 2.500, 50.000 (dem.tif)"));
 
-    // A slope map on top: its value, in percent, beside the cursor as well.
-    cv::Mat slope(8, 8, CV_32FC1, cv::Scalar(12.5f));
+    // A slope map on top: the value in percent, beside the cursor as well.
+    cv::Mat slope(8, 8, CV_32FC1, cv::Scalar(0.1f));
     const QString path = kvtest::WriteRaster("slope.tif", slope, GDT_Float32, kNoData);
     auto* map = new CMapData(m_doc);
     map->m_name = QStringLiteral("slope");
@@ -101,7 +102,7 @@ TEST_F(CadEventProcsTest, TheStatusBarAndTheCursorShowTheValueUnderTheMouse) {
     GDALGetGeoTransform(map->m_pDataset, map->m_geoTransform);
     map->m_mapType = MapTypeSlope;
     map->m_pRangeMin = std::make_unique<double>(0.0);
-    map->m_pRangeMax = std::make_unique<double>(50.0);
+    map->m_pRangeMax = std::make_unique<double>(0.5);
     map->m_imageDefId = 4000;
     map->m_imageEntity = kvtest::AddImagePlace(*m_doc, map->m_name, 4000, 8, 8, map->m_geoTransform);
     m_doc->m_Maps[map->m_name] = map;
@@ -111,14 +112,23 @@ TEST_F(CadEventProcsTest, TheStatusBarAndTheCursorShowTheValueUnderTheMouse) {
     ASSERT_FALSE(map->m_display.values.empty());
 
     OnCadMouseMove(m_doc->m_pCad, 0, 5.5, 2.5);
-    EXPECT_EQ(status.texts.back(), QStringLiteral("5.500, 2.500, 12.500 (slope)"));
-    EXPECT_EQ(m_doc->m_strCommandPrompt, QStringLiteral("12.500 %"));
+    EXPECT_EQ(status.texts.back(), QStringLiteral("5.500, 2.500, 10.033 (slope)"));
+    EXPECT_EQ(m_doc->m_strCommandPrompt, QStringLiteral("10.033 %"));
+    // The same with the mouse over the map in the window.
+    m_doc->m_strCommandPrompt.clear();
+    QWidget* cad = CadGetWindow(m_doc->m_pCad);
+    int px = 0, py = 0;
+    ASSERT_TRUE(CadCoordModelToWin(cad, 5.5, 2.5, &px, &py));
+    QTest::mouseMove(cad, QPoint(px, py));
+    EXPECT_TRUE(status.texts.back().endsWith(QStringLiteral(", 10.033 (slope)")))
+        << status.texts.back().toStdString();
+    EXPECT_EQ(m_doc->m_strCommandPrompt, QStringLiteral("10.033 %"));
 
     // With key flag 4 nothing changes.
     const size_t shown = status.texts.size();
     OnCadMouseMove(m_doc->m_pCad, CAD_KEY_SHIFT, 1.5, 6.5);
     EXPECT_EQ(status.texts.size(), shown);
-    EXPECT_EQ(m_doc->m_strCommandPrompt, QStringLiteral("12.500 %"));
+    EXPECT_EQ(m_doc->m_strCommandPrompt, QStringLiteral("10.033 %"));
 }
 
 TEST_F(CadEventProcsTest, APickWithTheImageSnapTakesItsHeightFromTheCellShown) {

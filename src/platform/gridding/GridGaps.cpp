@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 // The filled surface u minimises, over the gap cells,
@@ -435,6 +436,62 @@ void Solve(SolveSpace& ws, double tensionWeight, double tolerance) {
     }
 }
 
+// A thin plate carries the slopes at a gap's rim on into the gap, and would take it below the
+// lowest or above the highest valid cell around it: a pit or a peak that was never there. Each
+// filled gap of the box (its cells linked side by side) is held to the heights of the valid cells
+// of the area that touch it, across a corner too.
+template <class IsGap>
+void HoldGapsToTheirRims(const cv::Mat& image, const cv::Mat& mask, const cv::Rect& box, const IsGap& isGap,
+                         cv::Mat* result, std::vector<uint8_t>* bounded, std::vector<int32_t>* queue) {
+    bounded->assign(size_t(box.width) * size_t(box.height), 0);
+    auto seen = [&](int x, int y) -> uint8_t& {
+        return (*bounded)[size_t(y - box.y) * size_t(box.width) + size_t(x - box.x)];
+    };
+    auto filledGap = [&](int x, int y) {
+        return x >= box.x && y >= box.y && x < box.x + box.width && y < box.y + box.height &&
+               mask.at<uint8_t>(y, x) && isGap(image.at<float>(y, x)) && !isGap(result->at<float>(y, x)) &&
+               !seen(x, y);
+    };
+    for (int y = box.y; y < box.y + box.height; ++y) {
+        for (int x = box.x; x < box.x + box.width; ++x) {
+            if (!filledGap(x, y)) {
+                continue;
+            }
+            queue->assign(1, y * image.cols + x);
+            seen(x, y) = 1;
+            float lowest = std::numeric_limits<float>::max(), highest = std::numeric_limits<float>::lowest();
+            for (size_t q = 0; q < queue->size(); ++q) {
+                const int cx = (*queue)[q] % image.cols, cy = (*queue)[q] / image.cols;
+                for (int dy = -1; dy <= 1; ++dy) {
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int nx = cx + dx, ny = cy + dy;
+                        if (nx < 0 || ny < 0 || nx >= image.cols || ny >= image.rows) {
+                            continue;
+                        }
+                        const float v = image.at<float>(ny, nx);
+                        if (!isGap(v)) {
+                            if (mask.at<uint8_t>(ny, nx)) {
+                                lowest = std::min(lowest, v);
+                                highest = std::max(highest, v);
+                            }
+                        } else if ((dx == 0) != (dy == 0) && filledGap(nx, ny)) {
+                            seen(nx, ny) = 1;
+                            queue->push_back(ny * image.cols + nx);
+                        }
+                    }
+                }
+            }
+            if (lowest > highest) {
+                continue;  // no valid cell touches it (a filled gap always has one)
+            }
+            for (int cell : *queue) {
+                float& v = result->at<float>(cell / image.cols, cell % image.cols);
+                v = std::clamp(v, lowest, highest);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 struct CGridGaps::Workspace : SolveSpace {
@@ -446,6 +503,8 @@ struct CGridGaps::Workspace : SolveSpace {
     std::vector<cv::Rect> regionBoxes;
     // The last image returned: once its caller has let it go, its buffer serves the next result.
     cv::Mat lastResult;
+    // The gap cells of the box already held to the heights around their gap.
+    std::vector<uint8_t> bounded;
 };
 
 CGridGaps::CGridGaps(double tension)
@@ -643,5 +702,7 @@ cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noDa
             result.at<float>(sub.y + cy, sub.x + cx) = float(ws.x[size_t(i)] + subReference);
         }
     }
+
+    HoldGapsToTheirRims(image, mask, box, isGap, &result, &ws.bounded, &ws.queue);
     return result;
 }

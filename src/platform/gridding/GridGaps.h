@@ -1,7 +1,8 @@
 // Gap filling of an elevation grid: the no-data cells inside an area get a surface that passes
 // through the valid cells of the same area and bends as little as it can (a thin plate with a
 // little tension), so that slopes and the rounding of hills and valleys go on across a gap
-// instead of sagging towards the mean of its rim. It is solved coarse to fine: each grid level
+// instead of sagging towards the mean of its rim; no filled cell lies below the lowest or above
+// the highest valid cell around its gap. It is solved coarse to fine: each grid level
 // starts from the level twice as coarse and is relaxed until it changes less than the tolerance
 // (or a bounded number of sweeps), so the time grows linearly with the cells.
 #pragma once
@@ -24,7 +25,8 @@ public:
     // area; noData: the value of the gaps (NaN cells count as gaps too); tolerance: how far (in
     // height units) a relaxation sweep may still move the filled cells when it stops.
     // Returns a new image of the same size: gaps inside the area filled from the valid cells
-    // inside the area (valid cells outside it are not used), every other cell as given. A gap
+    // inside the area (valid cells outside it are not used), each gap within the heights of the
+    // valid cells of the area that touch it, every other cell as given. A gap
     // whose part of the area holds no valid cell stays no data. Returns an empty image when the
     // inputs do not match or the area holds no valid cell at all.
     // The object keeps its work space from one call to the next, so one object serves a series

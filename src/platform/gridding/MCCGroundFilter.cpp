@@ -117,8 +117,9 @@ private:
     double m_zBase = 0.0;  // the surface grids hold heights above it, which floats keep exactly
     double m_spacing = 0.0;
     // A thin plate through the ground: it carries the slopes and the rounding of the terrain
-    // across the nodes it fills, so that a ridge or a hilltop whose crest was taken off is not
-    // filled lower than it stood, which would take the next ring of its ground off in turn.
+    // across the nodes it fills, within the heights of the ground around them, so that a slope
+    // whose points were taken off is not filled lower than it stood, which would take the next
+    // ring of its ground off in turn, and no pit is filled below the ground around it.
     CGridGaps m_gaps;
 };
 

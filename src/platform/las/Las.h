@@ -164,6 +164,11 @@ private:
     bool m_failed = false;
 };
 
+// The coordinate system the header's projection records hold, as WKT: the OGC WKT record or the
+// GeoTIFF keys (read as GDAL reads a GeoTIFF's), the one the header's WKT bit names first. Empty
+// when the file holds none that can be read.
+QString LasCoordinateSystem(const LASheader& header);
+
 class LASwriteOpener {
 public:
     void SetFileName(const QString& path) { m_path = path; }

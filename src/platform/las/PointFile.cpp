@@ -78,6 +78,10 @@ double PointFileReader::Fraction() const {
     return m_xyz->Fraction();
 }
 
+QString PointFileReader::CoordinateSystem() const {
+    return m_las ? LasCoordinateSystem(m_las->header) : QString();
+}
+
 QString PointFileReader::Warning() const {
     QStringList parts;
     const QString& own = m_las ? m_las->Warning() : m_xyz->Warning();

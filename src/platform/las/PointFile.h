@@ -31,6 +31,9 @@ public:
     bool Rewind();
     // The share of the file read so far, 0 to 1.
     double Fraction() const;
+    // The coordinate system a LAS file holds, as WKT; empty for an ASCII file and a LAS file
+    // without one.
+    QString CoordinateSystem() const;
     // What was found wrong with the file but read around, in words (empty when nothing): the
     // LAS reader's findings, lines that held no point, points that were not finite.
     QString Warning() const;

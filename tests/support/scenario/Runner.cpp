@@ -199,11 +199,15 @@ bool CellValue(CKelvaroDoc* doc, const QString& name, double x, double y, double
     } else if (doc->m_Orthos.count(name)) {
         const COrtho* ortho = doc->m_Orthos.at(name);
         *value = BandValueAt(ortho->m_pDataset, ortho->m_geoTransform, x, y);
-    } else if (doc->m_Maps.count(name)) {
-        const CMapData* map = doc->m_Maps.at(name);
-        *value = BandValueAt(map->m_pDataset, map->m_geoTransform, x, y);
     } else {
-        return false;
+        // A map keeps the case of its title; the script names it in lower case.
+        const auto map = std::find_if(doc->m_Maps.begin(), doc->m_Maps.end(), [&](const auto& entry) {
+            return entry.first.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (map == doc->m_Maps.end()) {
+            return false;
+        }
+        *value = BandValueAt(map->second->m_pDataset, map->second->m_geoTransform, x, y);
     }
     return true;
 }
