@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "demtools/DemEditArea.h"
+#include "document/LayerFiles.h"
 #include "platform/math/Wml.h"
 
 class CDEM;
@@ -107,15 +108,6 @@ CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial);
 // that holds exactly one DEM answers it without asking.
 CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem = false,
               const QString& prompt = QStringLiteral("Select DEM"));
-
-// Asks for the file a tool writes, with a save chooser of the filter (in Qt's form) opening in
-// folder (the chooser's own choice when empty). A name without a suffix gets defaultSuffix, and
-// when a file of that name exists the operator is asked whether to replace it (the chooser itself
-// asks about the names it gives). The file of a layer of any open project, and any of the tool's
-// own input files, are refused with "The file is used by a loaded layer" (RefuseOutputOverInputs)
-// and the chooser opens again. Empty when cancelled.
-QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix,
-                         const QStringList& inputs = QStringList(), const QString& folder = QString());
 
 // ---- The area edits.
 
