@@ -187,19 +187,22 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
     if (levels.empty() || !heights.Band()) {
         return 0;
     }
-    // New files are written under temporary names beside the old ones (what a killed run left goes
-    // first) and replace them only once complete.
+    // New files are written under temporary names of the program's own beside the old ones (what a
+    // killed run left goes first) and replace them only once complete; the lines traced before
+    // they are simplified go to another such name, removed when the run ends.
     kv::RemoveStaleTemporaries(shp);
-    const QString folder = QFileInfo(shp).absolutePath();
     const QString finished = kv::TemporaryPathFor(shp) + QStringLiteral(".shp");
-    const QString traced = tolerance > 0.0 ? QDir(folder).filePath(QStringLiteral("temp.shp")) : finished;
+    const QString traced = tolerance > 0.0 ? kv::TemporaryPathFor(shp) + QStringLiteral(".shp") : finished;
+    struct Scratch {
+        QString shp;
+        ~Scratch() { RemoveShapefile(shp); }
+    } scratch{traced};
     GIntBig lines = 0;
     if (!GenerateContours(heights.Band(), levels, step, traced, progress, &lines)) {
         return 0;
     }
     // Heights without a single value have no contours to give: nothing replaces the old files.
     if (lines == 0 && !BandHasHeights(heights.Band())) {
-        RemoveShapefile(traced);
         return 0;
     }
     if (tolerance > 0.0 && !SimplifyContourShapefile(traced, finished, tolerance)) {

@@ -316,14 +316,24 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
     EXPECT_EQ(content.visibleTexts, 0);
     ExpectSameLines(ShapefileLines(shp), ours);
 
-    // With simplification: the scratch files stay, the lines keep their levels, fewer vertices.
+    // With simplification, beside an operator's own shapefile "temp": the lines keep their levels
+    // with fewer vertices, the operator's files stay as they were and no scratch file is left.
+    const int traced = VertexCount(shp);
+    std::map<QString, QByteArray> owned;
+    for (const char* extension : {"shp", "shx", "dbf", "prj"}) {
+        const QString file = m_folder + "/temp." + extension;
+        ASSERT_TRUE(QFile::copy(kvtest::DataPath(QString("olinda1.") + extension), file));
+        owned[file] = kvtest::FileBytes(file);
+    }
+    const QStringList before = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
     ui.Clear();
     Generate(ui, "10", false, "25");
     CmdContours(doc.m_pCad);
     EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
-    for (const char* extension : {"shp", "shx", "dbf"}) {
-        EXPECT_TRUE(QFileInfo::exists(m_folder + "/temp." + extension)) << extension;
+    for (const auto& [file, bytes] : owned) {
+        EXPECT_TRUE(kvtest::FileBytes(file) == bytes) << file.toStdString();
     }
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), before);
     const Lines simplified = ShapefileLines(shp);
     ASSERT_EQ(simplified.size(), ours.size());
     for (const auto& [level, lines] : ours) {
@@ -331,7 +341,7 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
         EXPECT_LE(simplified.at(level).length, lines.length);
         EXPECT_GT(simplified.at(level).length, 0.9 * lines.length);
     }
-    EXPECT_LT(VertexCount(shp), VertexCount(m_folder + "/temp.shp"));
+    EXPECT_LT(VertexCount(shp), traced);
     EXPECT_EQ(ContentOf(contours).polylines, features);
 }
 
