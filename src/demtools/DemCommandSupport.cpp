@@ -11,6 +11,10 @@ void Prompt(CadDrawing* drawing, const QString& text) {
     SetDocCommandPrompt(drawing, text);
 }
 
+void PromptFailure(CadDrawing* drawing, const QString& what, const QString& cause) {
+    Prompt(drawing, cause.isEmpty() ? what : what + QStringLiteral(": ") + cause);
+}
+
 void RunIdle() {
     if (kv::MainWindowService* service = kv::GetMainWindowService()) {
         service->UpdateCommandUI();

@@ -22,6 +22,7 @@
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemHeights.h"
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
@@ -355,6 +356,12 @@ void CmdContours(CadDrawing* drawing) {
     if (!dem) {
         return;
     }
+    // The files the lines go to (and the projection file they replace), never the DEM or another
+    // layer's file, whatever their names.
+    const QString base = BaseOf(ContourShapefilePath(*dem));
+    if (RefuseOutputOverInputs({base + ".shp", base + ".shx", base + ".dbf", base + ".prj"}, {dem->m_path})) {
+        return;
+    }
     CAbortSingleProgressDlg progress(kv::DialogParent());
     progress.Create();
     CContourLinesDlg dialog(dem, kv::DialogParent());
@@ -371,6 +378,7 @@ void CmdContours(CadDrawing* drawing) {
     progress.SetPos(0);
     progress.show();
     ZQT_PumpMessages();
+    const kv::FailureCauseScope causes;
     const int built = dem->BuildContours(dialog.m_dMinElevation, dialog.m_dMaxElevation, dialog.m_dStep,
                                          &progress, tolerance, dialog.m_bHideText ? 0 : 1);
     progress.hide();
@@ -383,5 +391,7 @@ void CmdContours(CadDrawing* drawing) {
                      MB_OK | MB_ICONINFORMATION);
         return;
     }
+    const QString cause = kv::FailureCause();
     KvMessageBox(QStringLiteral("Unable to generate contours"), MB_OK | MB_ICONEXCLAMATION);
+    PromptFailure(drawing, QStringLiteral("Unable to generate contours"), cause);
 }

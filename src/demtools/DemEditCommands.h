@@ -31,6 +31,11 @@ struct CadEntity;
 // Shows the text as the command line's prompt and as the project's prompt beside the cursor; an
 // empty text clears both.
 void Prompt(CadDrawing* drawing, const QString& text);
+// Leaves in the command line why a step failed, after the operator was told that it did: "WHAT:
+// CAUSE" (the system's words, what GDAL said, "The file is used by a loaded layer"), or WHAT alone
+// when the cause is not known. The next prompt, or its clearing when the command ends, moves the
+// line into the command line's history, where it stays.
+void PromptFailure(CadDrawing* drawing, const QString& what, const QString& cause);
 // Brings the ribbon's enabled and checked buttons up to date with the active command.
 void RunIdle();
 

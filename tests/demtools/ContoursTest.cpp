@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 #include <ogr_api.h>
 
+#include <cerrno>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -515,22 +517,44 @@ TEST_F(ContoursTest, RunThatCannotWriteOrIsAbortedKeepsThePreviousContours) {
     ASSERT_GT(old.polylines, 0);
     const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
 
-    // A disk that takes no file longer than 4 KiB: the new lines do not fit.
-    ui.Clear();
-    Generate(ui, "5");
-    {
-        kvtest::FileSizeLimit disk(4096);
-        CmdContours(doc.m_pCad);
+    // A disk that takes no file longer than 4 KiB: the new lines do not fit; a disk full when the
+    // finished files are put in place, or read-only then. Each time the command line says why.
+    const struct {
+        std::function<void()> run;
+        QString cause;
+    } faults[] = {
+        {[&] {
+             kvtest::FileSizeLimit disk(4096);
+             CmdContours(doc.m_pCad);
+         },
+         "File too large"},
+        {[&] {
+             kvtest::FileFault full(kv::FileStep::Sync, ENOSPC);
+             CmdContours(doc.m_pCad);
+         },
+         "No space left on device"},
+        {[&] {
+             kvtest::FileFault readOnly(kv::FileStep::Rename, EROFS);
+             CmdContours(doc.m_pCad);
+         },
+         "Read-only file system"},
+    };
+    for (const auto& fault : faults) {
+        ui.Clear();
+        Generate(ui, "5");
+        fault.run();
+        EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to generate contours"});
+        const QString said = dtest::CommandLineHistory(doc.m_pCad, 1);
+        EXPECT_TRUE(said.startsWith("Unable to generate contours: ") && said.contains(fault.cause))
+            << said.toStdString();
+        EXPECT_EQ(kvtest::FileBytes(shp), oldShp);
+        EXPECT_EQ(kvtest::FileBytes(m_folder + "/olinda_dem.tif_Contours.dbf"), oldDbf);
+        EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
+        const LayerContent kept = ContentOf(layer);
+        EXPECT_EQ(kept.polylines, old.polylines);
+        EXPECT_EQ(kept.texts, old.texts);
+        EXPECT_EQ(ActiveCadCommandId, 0);
     }
-
-    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to generate contours"});
-    EXPECT_EQ(kvtest::FileBytes(shp), oldShp);
-    EXPECT_EQ(kvtest::FileBytes(m_folder + "/olinda_dem.tif_Contours.dbf"), oldDbf);
-    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
-    const LayerContent kept = ContentOf(layer);
-    EXPECT_EQ(kept.polylines, old.polylines);
-    EXPECT_EQ(kept.texts, old.texts);
-    EXPECT_EQ(ActiveCadCommandId, 0);
 
     // The progress window's Abort, pressed while the lines are traced: the run stops without a
     // word and leaves neither new files nor scratch files.

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 
+#include <cpl_error.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string>
 
 namespace kv {
 
@@ -49,6 +51,37 @@ bool Fails(FileStep step, const QString& target) {
         return true;
     }
     return false;
+}
+
+QString& NotedFailure() {
+    thread_local QString reason;
+    return reason;
+}
+
+FailureCauseScope*& InnermostScope() {
+    thread_local FailureCauseScope* scope = nullptr;
+    return scope;
+}
+
+// The handler of a FailureCauseScope: notes a failure, then hands the report on to the handler
+// below it.
+void CPL_STDCALL NoteGdalReport(CPLErr type, CPLErrorNum number, const char* message) {
+    auto* scope = static_cast<FailureCauseScope*>(CPLGetErrorHandlerUserData());
+    // The message lives in GDAL's own buffer, which the report below overwrites.
+    const std::string copy = message ? message : "";
+    if (type >= CE_Failure) {
+        scope->NoteGdalFailure(QString::fromUtf8(copy.c_str()).trimmed());
+    }
+    CPLPopErrorHandler();
+    CPLError(type, number, "%s", copy.c_str());
+    CPLPushErrorHandlerEx(&NoteGdalReport, scope);
+}
+
+// Notes the system's reason for the error number and answers it.
+QString NoteErrno(int error) {
+    const QString reason = QString::fromLocal8Bit(std::strerror(error));
+    NoteWriteFailure(reason);
+    return reason;
 }
 
 bool WriteAll(int fd, const char* data, size_t size, const QString& target) {
@@ -110,6 +143,45 @@ bool WriterRuns(qint64 pid) {
 
 }  // namespace
 
+void NoteWriteFailure(const QString& reason) {
+    NotedFailure() = reason;
+}
+
+QString WriteFailure() {
+    return NotedFailure();
+}
+
+FailureCauseScope::FailureCauseScope() : m_outer(InnermostScope()) {
+    NotedFailure().clear();
+    CPLErrorReset();
+    InnermostScope() = this;
+    CPLPushErrorHandlerEx(&NoteGdalReport, this);
+}
+
+FailureCauseScope::~FailureCauseScope() {
+    CPLPopErrorHandler();
+    InnermostScope() = m_outer;
+}
+
+void FailureCauseScope::NoteGdalFailure(const QString& message) {
+    if (m_gdal.isEmpty()) {
+        m_gdal = message;
+    }
+}
+
+QString FailureCause() {
+    if (!NotedFailure().isEmpty()) {
+        return NotedFailure();
+    }
+    if (const FailureCauseScope* scope = InnermostScope(); scope && !scope->FirstGdalFailure().isEmpty()) {
+        return scope->FirstGdalFailure();
+    }
+    if (CPLGetLastErrorType() >= CE_Failure) {
+        return QString::fromUtf8(CPLGetLastErrorMsg()).trimmed();
+    }
+    return QString();
+}
+
 void SetFileFaultHook(FileFaultHook hook) {
     std::lock_guard<std::mutex> lock(HookMutex());
     Hook() = std::move(hook);
@@ -166,7 +238,10 @@ bool CommitTemporary(const QString& temporary, const QString& path) {
     bool ok = !Fails(FileStep::Sync, path) && SyncPath(temporary, false);
     ok = ok && !Fails(FileStep::Rename, path) && std::rename(from.constData(), to.constData()) == 0;
     if (!ok) {
+        const int error = errno;
         QFile::remove(temporary);
+        NoteErrno(error);
+        errno = error;
         return false;
     }
     // The rename itself reaches the disk with the folder; the new file is in place either way.
@@ -187,7 +262,7 @@ bool SafeFile::open(OpenMode mode) {
     m_temporary = TemporaryPathFor(m_path);
     m_fd = ::open(QFile::encodeName(m_temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (m_fd < 0) {
-        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        setErrorString(NoteErrno(errno));
         m_temporary.clear();
         return false;
     }
@@ -208,7 +283,7 @@ qint64 SafeFile::writeData(const char* data, qint64 size) {
     if (size_t(size) >= kBufferBytes) {
         if (!WriteAll(m_fd, data, size_t(size), m_path)) {
             m_failed = true;
-            setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+            setErrorString(NoteErrno(errno));
             return -1;
         }
     } else {
@@ -224,7 +299,7 @@ bool SafeFile::FlushBuffer() {
     }
     if (!m_buffer.empty() && !WriteAll(m_fd, m_buffer.data(), m_buffer.size(), m_path)) {
         m_failed = true;
-        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        setErrorString(NoteErrno(errno));
         return false;
     }
     m_buffer.clear();
@@ -237,7 +312,7 @@ bool SafeFile::commit() {
         return false;
     }
     if (!CommitTemporary(temporary, m_path)) {
-        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        setErrorString(NoteErrno(errno));
         return false;
     }
     return true;
@@ -249,11 +324,14 @@ bool SafeFile::finish(QString* temporary) {
     }
     bool ok = FlushBuffer();
     if (ok && Fails(FileStep::Flush, m_path)) {
-        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        setErrorString(NoteErrno(errno));
         ok = false;
     }
     // close() reports the errors of a file system that writes back only then.
-    ok = ::close(m_fd) == 0 && ok;
+    if (::close(m_fd) != 0 && ok) {
+        setErrorString(NoteErrno(errno));
+        ok = false;
+    }
     m_fd = -1;
     QIODevice::close();
     if (!ok) {
