@@ -15,6 +15,7 @@
 #include "controls/SingleProgressDlg.h"
 #include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
@@ -84,6 +85,12 @@ void RunComparison(CadDrawing* drawing, const CCompareDEMDlg& dialog) {
                          QStringLiteral("_comparison");
     const QString picturePath = base + QStringLiteral(".jpg");
     const QString reportPath = base + QStringLiteral(".pdf");
+    // Neither goes over a layer's file or a surface being compared, whatever its name.
+    const QStringList inputs =
+        QStringList{referencePath, dialog.GetComparedPath()} + dialog.GetAsciiFiles() + dialog.GetLasFiles();
+    if (RefuseOutputOverInputs({picturePath, reportPath}, inputs)) {
+        return;
+    }
 
     ComparisonGrid referenceGrid;
     if (!GridReadOk(ReadComparisonGrid(referencePath, &referenceGrid),

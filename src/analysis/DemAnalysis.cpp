@@ -20,6 +20,7 @@
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
@@ -150,15 +151,26 @@ DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice
     kv::saga::Tool exporter("io_gdal", kExportTool);
     int step = 2;
     for (const DemAnalysisProduct& product : products) {
-        // A loaded layer's file is never replaced under it.
-        const bool written =
-            exporter.Valid() && !IsLoadedLayerFile(product.path) &&
-            ExportGrid(exporter, terrain->Get_Parameter(TerrainOutputOf(product.mapType))->asGrid(),
-                       product.path);
+        // A loaded layer's file, or the DEM's, is never replaced under it, whatever its name.
+        QString cause;
+        bool written = false;
+        if (OutputOverInputs({product.path}, {demPath})) {
+            cause = FileInUseText();
+        } else if (exporter.Valid()) {
+            const kv::FailureCauseScope causes;
+            written = ExportGrid(exporter, terrain->Get_Parameter(TerrainOutputOf(product.mapType))->asGrid(),
+                                 product.path);
+            cause = written ? QString() : kv::FailureCause();
+            if (cause.isEmpty()) {
+                cause = kv::saga::LastError().trimmed();
+            }
+        }
         if (written) {
             result.written.push_back(product);
         } else {
             result.notCreated += product.failure + QLatin1Char('\n');
+            result.causes << (cause.isEmpty() ? product.failure
+                                              : product.failure + QStringLiteral(": ") + cause);
         }
         Step(progress, ++step);
     }
@@ -303,6 +315,10 @@ void CmdDemAnalysis(CadDrawing* drawing) {
     if (!result.notCreated.isEmpty()) {
         KvMessageBox(QStringLiteral("Following data were not created:\n") + result.notCreated,
                      MB_OK | MB_ICONEXCLAMATION);
+        // Why each was not, in the command line, where it stays once the command clears its prompt.
+        for (const QString& cause : result.causes) {
+            Prompt(drawing, cause);
+        }
     }
     if (!CadLayersOrderWindow()) {
         kv::DocExecute(drawing, CadGetWindow(drawing), CAD_CMD_LAYERS_ORDER);

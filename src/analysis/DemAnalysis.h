@@ -45,8 +45,12 @@ struct DemAnalysisResult {
     int ran = 0;
     std::vector<DemAnalysisProduct> written;
     // One line per product not written ("Slope\n", "CMap\n", "Wetness\n"): its export failed, or
-    // its file is a loaded layer's, which is never replaced.
+    // its file is a loaded layer's or the DEM's, which is never replaced.
     QString notCreated;
+    // Why each of them was not written, one text each: its word and the cause ("Slope: No space
+    // left on device", "CMap: The file is used by a loaded layer"), the word alone when the cause
+    // is not known.
+    QStringList causes;
 };
 
 // Imports the DEM file, runs the terrain analysis and exports the ticked products. Each file is

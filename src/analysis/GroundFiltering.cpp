@@ -21,6 +21,7 @@
 #include "platform/gridding/MCCGroundFilter.h"
 #include "platform/las/Las.h"
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/ProgressSink.h"
@@ -224,12 +225,12 @@ public:
 
 private:
     bool Aborted() const { return m_phase.IsAborted(); }
-    // Records the reason of a failure, with what GDAL said of it (a full disk, a folder that
-    // cannot be written) when it said anything during the phase.
+    // Records the reason of a failure, with its cause when one was given during the phase: what
+    // the system said of a write (a full disk, a read-only one) or what GDAL said.
     int Fail(const QString& text) {
         if (m_error) {
-            const QString gdal = QString::fromLocal8Bit(CPLGetLastErrorMsg()).trimmed();
-            *m_error = CPLGetLastErrorType() >= CE_Failure && !gdal.isEmpty() ? text + ": " + gdal : text;
+            const QString cause = kv::FailureCause();
+            *m_error = cause.isEmpty() || text.contains(cause) ? text : text + QStringLiteral(": ") + cause;
         }
         return GroundFilterFailed;
     }
@@ -613,8 +614,11 @@ int Run::Execute(const CDEM& dem, const QString& output, const GroundFilterSetti
         if (Aborted()) {
             return GroundFilterAborted;
         }
-        CPLErrorReset();
-        if (const int result = phases[i](); result != GroundFilterDone) {
+        const int result = [&] {
+            const kv::FailureCauseScope causes;
+            return phases[i]();
+        }();
+        if (result != GroundFilterDone) {
             return result;
         }
         EndPhase(i + 2);

@@ -233,7 +233,8 @@ void CSubtractDEMDlg::OnBnClickedExport() {
     if (m_busy || !result) {
         return;
     }
-    const QString target = ChooseOutputFile(QStringLiteral("DEM File (*.gtif)"), QStringLiteral("gtif"));
+    const QString target =
+        ChooseOutputFile(QStringLiteral("DEM File (*.gtif)"), QStringLiteral("gtif"), {result->m_path});
     if (target.isEmpty()) {
         return;
     }

@@ -1,19 +1,18 @@
-// The steps the DEM commands share: prompts, the active command, the DEM pick and the choice of
-// an output file.
-#include <QFileInfo>
-
+// The steps the DEM commands share: prompts, the active command and the DEM pick.
 #include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
-#include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
-#include "platform/ui/Interaction.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
 
 void Prompt(CadDrawing* drawing, const QString& text) {
     CadCmdPrompt(drawing, text.toUtf8().constData(), "");
     SetDocCommandPrompt(drawing, text);
+}
+
+void PromptFailure(CadDrawing* drawing, const QString& what, const QString& cause) {
+    Prompt(drawing, cause.isEmpty() ? what : what + QStringLiteral(": ") + cause);
 }
 
 void RunIdle() {
@@ -69,29 +68,5 @@ CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem, const QSt
             return dem;
         }
         CadCmdPromptAdd(drawing, " Invalid entity");
-    }
-}
-
-QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix, const QStringList& inputs,
-                         const QString& folder) {
-    for (;;) {
-        QString path =
-            kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), folder, filter, nullptr);
-        if (path.isEmpty()) {
-            return path;
-        }
-        if (QFileInfo(path).suffix().isEmpty()) {
-            path += QLatin1Char('.') + defaultSuffix;
-            // The chooser asked about the name as typed; the file now named may exist too.
-            if (QFileInfo::exists(path) &&
-                KvMessageBox(QStringLiteral("%1 already exists.\nDo you want to replace it?")
-                                 .arg(QFileInfo(path).fileName()),
-                             MB_YESNO | MB_ICONWARNING) != IDYES) {
-                continue;
-            }
-        }
-        if (!RefuseOutputOverInputs({path}, inputs)) {
-            return path;
-        }
     }
 }

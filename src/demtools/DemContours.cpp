@@ -22,6 +22,7 @@
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemHeights.h"
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
@@ -187,19 +188,22 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
     if (levels.empty() || !heights.Band()) {
         return 0;
     }
-    // New files are written under temporary names beside the old ones (what a killed run left goes
-    // first) and replace them only once complete.
+    // New files are written under temporary names of the program's own beside the old ones (what a
+    // killed run left goes first) and replace them only once complete; the lines traced before
+    // they are simplified go to another such name, removed when the run ends.
     kv::RemoveStaleTemporaries(shp);
-    const QString folder = QFileInfo(shp).absolutePath();
     const QString finished = kv::TemporaryPathFor(shp) + QStringLiteral(".shp");
-    const QString traced = tolerance > 0.0 ? QDir(folder).filePath(QStringLiteral("temp.shp")) : finished;
+    const QString traced = tolerance > 0.0 ? kv::TemporaryPathFor(shp) + QStringLiteral(".shp") : finished;
+    struct Scratch {
+        QString shp;
+        ~Scratch() { RemoveShapefile(shp); }
+    } scratch{traced};
     GIntBig lines = 0;
     if (!GenerateContours(heights.Band(), levels, step, traced, progress, &lines)) {
         return 0;
     }
     // Heights without a single value have no contours to give: nothing replaces the old files.
     if (lines == 0 && !BandHasHeights(heights.Band())) {
-        RemoveShapefile(traced);
         return 0;
     }
     if (tolerance > 0.0 && !SimplifyContourShapefile(traced, finished, tolerance)) {
@@ -352,6 +356,12 @@ void CmdContours(CadDrawing* drawing) {
     if (!dem) {
         return;
     }
+    // The files the lines go to (and the projection file they replace), never the DEM or another
+    // layer's file, whatever their names.
+    const QString base = BaseOf(ContourShapefilePath(*dem));
+    if (RefuseOutputOverInputs({base + ".shp", base + ".shx", base + ".dbf", base + ".prj"}, {dem->m_path})) {
+        return;
+    }
     CAbortSingleProgressDlg progress(kv::DialogParent());
     progress.Create();
     CContourLinesDlg dialog(dem, kv::DialogParent());
@@ -368,6 +378,7 @@ void CmdContours(CadDrawing* drawing) {
     progress.SetPos(0);
     progress.show();
     ZQT_PumpMessages();
+    const kv::FailureCauseScope causes;
     const int built = dem->BuildContours(dialog.m_dMinElevation, dialog.m_dMaxElevation, dialog.m_dStep,
                                          &progress, tolerance, dialog.m_bHideText ? 0 : 1);
     progress.hide();
@@ -380,5 +391,7 @@ void CmdContours(CadDrawing* drawing) {
                      MB_OK | MB_ICONINFORMATION);
         return;
     }
+    const QString cause = kv::FailureCause();
     KvMessageBox(QStringLiteral("Unable to generate contours"), MB_OK | MB_ICONEXCLAMATION);
+    PromptFailure(drawing, QStringLiteral("Unable to generate contours"), cause);
 }

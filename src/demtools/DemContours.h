@@ -15,8 +15,9 @@ void CmdContours(CadDrawing* drawing);
 
 // Traces the levels of the DEM's heights (its grid while it is in memory, with no data -9999)
 // into the shapefile at shp: layer "Contours" of 2.5D lines with the fields "ID" and "Elevation",
-// simplified with the squared-distance tolerance through the scratch files "temp" of the same
-// folder when the tolerance is above 0. The files at shp are replaced only once the new ones are
+// simplified with the squared-distance tolerance when it is above 0 (the lines are traced into
+// scratch files of the program's own temporary names beside shp, removed when the run ends; no
+// other file of the folder is touched). The files at shp are replaced only once the new ones are
 // complete. 1 on success, 0 with the old files left as they were: also when the progress is
 // aborted (no new file is left behind) and when the heights hold no value at all.
 int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, double tolerance,

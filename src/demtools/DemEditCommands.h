@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "demtools/DemEditArea.h"
+#include "document/LayerFiles.h"
 #include "platform/math/Wml.h"
 
 class CDEM;
@@ -30,6 +31,11 @@ struct CadEntity;
 // Shows the text as the command line's prompt and as the project's prompt beside the cursor; an
 // empty text clears both.
 void Prompt(CadDrawing* drawing, const QString& text);
+// Leaves in the command line why a step failed, after the operator was told that it did: "WHAT:
+// CAUSE" (the system's words, what GDAL said, "The file is used by a loaded layer"), or WHAT alone
+// when the cause is not known. The next prompt, or its clearing when the command ends, moves the
+// line into the command line's history, where it stays.
+void PromptFailure(CadDrawing* drawing, const QString& what, const QString& cause);
 // Brings the ribbon's enabled and checked buttons up to date with the active command.
 void RunIdle();
 
@@ -107,15 +113,6 @@ CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial);
 // that holds exactly one DEM answers it without asking.
 CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem = false,
               const QString& prompt = QStringLiteral("Select DEM"));
-
-// Asks for the file a tool writes, with a save chooser of the filter (in Qt's form) opening in
-// folder (the chooser's own choice when empty). A name without a suffix gets defaultSuffix, and
-// when a file of that name exists the operator is asked whether to replace it (the chooser itself
-// asks about the names it gives). The file of a layer of any open project, and any of the tool's
-// own input files, are refused with "The file is used by a loaded layer" (RefuseOutputOverInputs)
-// and the chooser opens again. Empty when cancelled.
-QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix,
-                         const QStringList& inputs = QStringList(), const QString& folder = QString());
 
 // ---- The area edits.
 

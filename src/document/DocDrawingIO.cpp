@@ -12,6 +12,7 @@
 
 #include "document/CadCalls.h"
 #include "document/KelvaroDoc.h"
+#include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
@@ -255,15 +256,11 @@ void CKelvaroDoc::OnButtonImportdrawing() {
 }
 
 void CKelvaroDoc::OnButtonExportdrawing() {
-    // DXF comes first: the converter cannot write DWG.
-    QString path = kv::GetInteraction().ChooseSaveFile(
-        QStringLiteral("Export"), QString(),
-        QStringLiteral("DXF File (*.dxf);;CAD File (*.dxf *.dwg);;DWG File (*.dwg)"), nullptr);
+    // The converter writes DXF only; a layer's file is refused before the operator is asked
+    // about replacing it.
+    const QString path = ChooseOutputFile(QStringLiteral("DXF File (*.dxf)"), QStringLiteral("dxf"));
     if (path.isEmpty()) {
         return;
-    }
-    if (QFileInfo(path).suffix().isEmpty()) {
-        path += QStringLiteral(".dxf");
     }
     int result = 0;
     if (QFileInfo(path).suffix().toLower() != QLatin1String("dwg")) {

@@ -10,6 +10,7 @@
 
 #include "document/CadCalls.h"
 #include "document/DocView.h"
+#include "document/LayerFiles.h"
 #include "document/MapToolWindows.h"
 #include "document/UserCommands.h"
 #include "platform/cad/Cad.h"
@@ -228,9 +229,8 @@ int CKelvaroDoc::DoSave(const QString& path) {
     QString target = path;
     if (target.isEmpty()) {
         QString suggestion = m_strPathName.isEmpty() ? m_strTitle + QStringLiteral(".kvp") : m_strPathName;
-        target = kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), suggestion,
-                                                     QStringLiteral("Kelvaro Files (*.kvp);;All Files (*)"),
-                                                     nullptr);
+        target = ChooseOutputFile(QStringLiteral("Kelvaro Files (*.kvp);;All Files (*)"), QString(), {},
+                                  suggestion);
         if (target.isEmpty()) {
             return 0;
         }

@@ -14,11 +14,18 @@
 
 namespace {
 
-// The file a path names: its canonical path when it exists, its clean absolute path otherwise.
+// The file a path names: its canonical path when it exists; for a file not written yet, its name
+// in its folder as the disk knows it (links followed), or the clean absolute path when the folder
+// does not exist either.
 QString FileOf(const QString& path) {
     const QFileInfo info(path);
     const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+    if (!canonical.isEmpty()) {
+        return canonical;
+    }
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? QDir::cleanPath(info.absoluteFilePath())
+                            : QDir(folder).filePath(info.fileName());
 }
 
 }  // namespace
@@ -67,16 +74,52 @@ bool RefuseLoadedLayerOutput(std::initializer_list<QString> paths) {
     return RefuseOutputOverInputs(QStringList(paths), QStringList());
 }
 
-bool RefuseOutputOverInputs(const QStringList& outputs, const QStringList& inputs) {
+bool OutputOverInputs(const QStringList& outputs, const QStringList& inputs) {
     for (const QString& output : outputs) {
-        bool refused = IsLoadedLayerFile(output);
-        for (int i = 0; !refused && i < inputs.size(); ++i) {
-            refused = IsSameFile(output, inputs[i]);
-        }
-        if (refused) {
-            KvMessageBox(QString::fromLatin1(kLayerFileInUse), MB_OK | MB_ICONEXCLAMATION);
+        if (IsLoadedLayerFile(output)) {
             return true;
+        }
+        for (const QString& input : inputs) {
+            if (IsSameFile(output, input)) {
+                return true;
+            }
         }
     }
     return false;
+}
+
+QString FileInUseText() {
+    return QString::fromLatin1(kLayerFileInUse);
+}
+
+bool RefuseOutputOverInputs(const QStringList& outputs, const QStringList& inputs) {
+    if (!OutputOverInputs(outputs, inputs)) {
+        return false;
+    }
+    KvMessageBox(FileInUseText(), MB_OK | MB_ICONEXCLAMATION);
+    return true;
+}
+
+QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix, const QStringList& inputs,
+                         const QString& path) {
+    for (;;) {
+        QString chosen =
+            kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), path, filter, nullptr);
+        if (chosen.isEmpty()) {
+            return chosen;
+        }
+        if (QFileInfo(chosen).suffix().isEmpty() && !defaultSuffix.isEmpty()) {
+            chosen += QLatin1Char('.') + defaultSuffix;
+        }
+        if (RefuseOutputOverInputs({chosen}, inputs)) {
+            continue;
+        }
+        if (QFileInfo::exists(chosen) &&
+            KvMessageBox(QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                             .arg(QFileInfo(chosen).fileName()),
+                         MB_YESNO | MB_ICONWARNING) != IDYES) {
+            continue;
+        }
+        return chosen;
+    }
 }

@@ -23,6 +23,13 @@ bool IsLoadedLayerFile(const QString& path);
 // the file of a layer of an open project: a tool never writes over a file a layer reads.
 bool RefuseLoadedLayerOutput(std::initializer_list<QString> paths);
 
+// Whether one of the outputs is the file of a layer of an open project or one of the inputs: the
+// test of RefuseOutputOverInputs, for a caller that reports the refusal in its own words.
+bool OutputOverInputs(const QStringList& outputs, const QStringList& inputs);
+
+// What the operator is told of an output refused because a layer or the command reads it.
+QString FileInUseText();
+
 // The check every command that writes files makes once it knows its outputs and before it writes
 // anything: true, after telling the operator "The file is used by a loaded layer", when one of
 // the outputs is the file of a layer of an open project (as RefuseLoadedLayerOutput) or one of
@@ -36,3 +43,13 @@ bool RefuseLoadedLayerOutput(std::initializer_list<QString> paths);
 //   if (RefuseOutputOverInputs({output}, {sourcePath})) { return; }
 //   if (RefuseOutputOverInputs({picture, report}, chosenFiles)) { return; }
 bool RefuseOutputOverInputs(const QStringList& outputs, const QStringList& inputs);
+
+// Asks for the file a command writes, with a save chooser of the filter (in Qt's form) opening at
+// path (a folder or a proposed file; the chooser's own choice when empty). A name without a
+// suffix gets defaultSuffix (none when empty). The name is checked first: the file of a layer of
+// any open project, or one of the command's own input files, is refused with "The file is used by
+// a loaded layer" (RefuseOutputOverInputs) and the chooser opens again; only a name that passes is
+// asked about when its file exists ("... already exists. Do you want to replace it?"), and a No
+// opens the chooser again. Empty when cancelled.
+QString ChooseOutputFile(const QString& filter, const QString& defaultSuffix,
+                         const QStringList& inputs = QStringList(), const QString& path = QString());

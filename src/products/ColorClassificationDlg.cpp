@@ -236,20 +236,16 @@ int CColorClassificationDlg::SaveClassification(const QString& chosen) {
     }
     QString path = chosen;
     if (path.isEmpty()) {
-        path = kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), QString(), kFilter, nullptr);
+        path = ChooseOutputFile(kFilter, QStringLiteral("ccl"));
         if (path.isEmpty()) {
             return 0;
         }
         const QFileInfo file(path);
-        if (file.fileName().isEmpty() || file.completeBaseName().isEmpty() || file.isDir()) {
+        if (file.completeBaseName().isEmpty() || file.isDir()) {
             KvMessageBox(QStringLiteral("Insert a name"), MB_OK | MB_ICONINFORMATION);
             return 0;
         }
-        if (file.suffix().isEmpty()) {
-            path += QStringLiteral(".ccl");
-        }
-    }
-    if (RefuseLoadedLayerOutput({path})) {
+    } else if (RefuseLoadedLayerOutput({path})) {
         return 0;
     }
     const int type = m_pMap->m_mapType;

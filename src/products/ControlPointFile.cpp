@@ -68,7 +68,7 @@ void CmdRotateFromPoly(CadDrawing* drawing) {
     }
     const QFileInfo info(ortho);
     const QString path = QDir(info.absolutePath()).filePath(info.completeBaseName() + QStringLiteral(".cpt"));
-    if (RefuseLoadedLayerOutput({path})) {
+    if (RefuseOutputOverInputs({path}, {ortho})) {
         return;
     }
 

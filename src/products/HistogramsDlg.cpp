@@ -186,15 +186,8 @@ void CHistogramsDlg::OnOptionsChanged() {
 }
 
 void CHistogramsDlg::OnBnClickedSave() {
-    QString path = kv::GetInteraction().ChooseSaveFile(QStringLiteral("Save As"), QString(),
-                                                       QStringLiteral("BMP File (*.bmp)"), nullptr);
+    const QString path = ChooseOutputFile(QStringLiteral("BMP File (*.bmp)"), QStringLiteral("bmp"));
     if (path.isEmpty()) {
-        return;
-    }
-    if (QFileInfo(path).suffix().isEmpty()) {
-        path += QStringLiteral(".bmp");
-    }
-    if (RefuseLoadedLayerOutput({path})) {
         return;
     }
     if (!ZQT_CaptureWindow(&m_Graph, path)) {

@@ -167,8 +167,11 @@ struct Outputs {
         gtif = base + QStringLiteral(".gtif");
         dxf = base + QStringLiteral(".dxf");
     }
-    // True, after "The file is used by a loaded layer", when a loaded layer reads one of them.
-    bool Refused() const { return RefuseLoadedLayerOutput({vtp, vtw, gtif, dxf}); }
+    // True, after "The file is used by a loaded layer", when one of them is a loaded layer's file
+    // or the terrain's.
+    bool Refused(const QString& terrain) const {
+        return RefuseOutputOverInputs({vtp, vtw, gtif, dxf}, {terrain});
+    }
 };
 
 // One run: the terrain with its whole grid in memory (owned by the command, apart from the
@@ -324,7 +327,7 @@ void CmdLandmarkTransform(CadDrawing* drawing) {
         return;
     }
     const Outputs outputs(path, "%s_LMT");
-    if (outputs.Refused()) {
+    if (outputs.Refused(path)) {
         return;
     }
     LandmarkRun run;
@@ -369,7 +372,7 @@ void CmdLandmarkTransformGps(CadDrawing* drawing) {
         return;
     }
     const Outputs outputs(dem->m_path, "%s_LMTGPS");
-    if (outputs.Refused()) {
+    if (outputs.Refused(dem->m_path)) {
         return;
     }
     if (!dem->LoadData()) {

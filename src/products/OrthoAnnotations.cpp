@@ -110,7 +110,7 @@ void CmdAddQuotes(CadDrawing* drawing) {
         return;
     }
     products::OrthophotoCopy ortho;
-    if (!products::ChooseOrthophotoCopy({"%s_OrthoQuotes", "%s_OrthoQuotes_YRD"}, &ortho)) {
+    if (!products::ChooseOrthophotoCopy({"%s_OrthoQuotes", "%s_OrthoQuotes_YRD"}, &ortho, {dtmPath})) {
         return;
     }
     const double* gt = ortho.gt;

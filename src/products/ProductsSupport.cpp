@@ -79,7 +79,8 @@ QString ChooseSlopeMapFile() {
     return ChooseInputFile(QStringLiteral("Slope Map (*.tif)"));
 }
 
-bool ChooseOrthophotoCopy(std::initializer_list<const char*> patterns, OrthophotoCopy* copy) {
+bool ChooseOrthophotoCopy(std::initializer_list<const char*> patterns, OrthophotoCopy* copy,
+                          const QStringList& otherInputs) {
     const QString path = ChooseOrthophotoFile();
     if (path.isEmpty()) {
         return false;
@@ -88,10 +89,9 @@ bool ChooseOrthophotoCopy(std::initializer_list<const char*> patterns, Orthophot
     for (const char* pattern : patterns) {
         copy->outputs.push_back(OutputPathBeside(path, pattern));
     }
-    for (const QString& output : copy->outputs) {
-        if (RefuseLoadedLayerOutput({output})) {
-            return false;
-        }
+    if (RefuseOutputOverInputs(QStringList(copy->outputs.begin(), copy->outputs.end()),
+                               QStringList{path} + otherInputs)) {
+        return false;
     }
     return LoadOrthophotoImage(path, copy->image, copy->gt);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <initializer_list>
 #include <vector>
@@ -54,10 +55,12 @@ struct OrthophotoCopy {
     double gt[6] = {0, 0, 0, 0, 0, 0};
     std::vector<QString> outputs;
 };
-// Asks for the orthophoto, names the copies by the patterns ("%s_Bordered"), refuses copies a
-// loaded layer reads and loads the orthophoto. False, after the loader's or the refusal's message,
-// when the command ends there (a refused chooser too).
-bool ChooseOrthophotoCopy(std::initializer_list<const char*> patterns, OrthophotoCopy* copy);
+// Asks for the orthophoto, names the copies by the patterns ("%s_Bordered"), refuses copies over a
+// loaded layer's file, the orthophoto or the command's other inputs (RefuseOutputOverInputs) and
+// loads the orthophoto. False, after the loader's or the refusal's message, when the command ends
+// there (a refused chooser too).
+bool ChooseOrthophotoCopy(std::initializer_list<const char*> patterns, OrthophotoCopy* copy,
+                          const QStringList& otherInputs = QStringList());
 
 // The hidden "drawing..." progress window (with an Abort button) over the main window, which the
 // drawing commands show while they write.

@@ -737,6 +737,18 @@ Grid OutputGrid(const std::vector<GDALDatasetH>& datasets) {
 
 Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString& path,
                        ProgressSink* progress, QString* message) {
+    // A failure's cause for the operator: what GDAL said of a failed read (in whichever thread
+    // read the strip), else what the write layer or GDAL said last.
+    const kv::FailureCauseScope causes;
+    std::mutex causeLock;
+    QString readCause;
+    const auto failed = [&](Result result) {
+        std::lock_guard<std::mutex> lock(causeLock);
+        if (message) {
+            *message = readCause.isEmpty() ? kv::FailureCause() : readCause;
+        }
+        return result;
+    };
     const double maxSide = double(std::numeric_limits<int>::max());
     const bool sized = grid.pixel > 0.0 && grid.columns >= 1.0 && grid.rows >= 1.0 &&
                        grid.columns <= maxSide && grid.rows <= maxSide;
@@ -773,10 +785,10 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
         *message = QString::fromStdString(e.GetMsg());
         return Result::ParserError;
     } catch (const std::bad_alloc&) {
-        return Result::CreateFailed;
+        return failed(Result::CreateFailed);
     }
     if (!sized) {
-        return Result::CreateFailed;
+        return failed(Result::CreateFailed);
     }
     if (!kv::RasterFitsOnDisk(path, n, m, 1, GDT_Float32, message)) {
         return Result::NoSpace;
@@ -786,7 +798,7 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
     const char* const options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "BIGTIFF=IF_SAFER",
                                    nullptr};
     if (!output.Create(n, m, options, gt, kNoData, SharedProjection(formula.datasets))) {
-        return Result::CreateFailed;
+        return failed(Result::CreateFailed);
     }
     std::vector<float> buffer;
     try {
@@ -795,7 +807,7 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
         }
         buffer.resize(size_t(stripCells));
     } catch (const std::bad_alloc&) {
-        return Result::CreateFailed;
+        return failed(Result::CreateFailed);
     }
     if (progress) {
         progress->SetRange(0, 100);
@@ -804,17 +816,19 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
     }
     ZQT_PumpMessages();
     // The windows of the strip from grid row first on, into the plans' window slot.
-    auto readStrip = [&plans, m, stripRows](int first, int slot) {
+    auto readStrip = [&plans, m, stripRows, &causeLock, &readCause](int first, int slot) {
         const int end = std::min(m, first + stripRows);
         for (BandPlan& plan : plans) {
             if (!plan.ReadRows(first, end, plan.windows[slot])) {
+                std::lock_guard<std::mutex> lock(causeLock);
+                readCause = QString::fromUtf8(CPLGetLastErrorMsg()).trimmed();
                 return false;
             }
         }
         return true;
     };
     if (!readStrip(0, 0)) {
-        return Result::ReadFailed;
+        return failed(Result::ReadFailed);
     }
     for (int first = 0, slot = 0; first < m; first += stripRows, slot = 1 - slot) {
         if (progress && progress->IsAborted()) {
@@ -849,14 +863,14 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
                 return Result::ParserError;
             }
             if (e->context.readFailed) {
-                return Result::ReadFailed;
+                return failed(Result::ReadFailed);
             }
         }
         if (!written) {
-            return Result::CreateFailed;
+            return failed(Result::CreateFailed);
         }
         if (!read) {
-            return Result::ReadFailed;
+            return failed(Result::ReadFailed);
         }
         if (progress) {
             progress->SetPos(int(std::lround(end * 100.0 / m)));
@@ -883,10 +897,10 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
             progress->SetBarText(QStringLiteral(""));
         }
         if (!built) {
-            return progress && progress->IsAborted() ? Result::Aborted : Result::CreateFailed;
+            return progress && progress->IsAborted() ? Result::Aborted : failed(Result::CreateFailed);
         }
     }
-    return output.Place() ? Result::Done : Result::CreateFailed;
+    return output.Place() ? Result::Done : failed(Result::CreateFailed);
 }
 
 }  // namespace calc

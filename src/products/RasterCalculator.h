@@ -73,8 +73,10 @@ enum class Result { Done, Aborted, ParserError, CreateFailed, ReadFailed, NoSpac
 // The grid is evaluated in strips of at most 256 rows (fewer for very wide grids), each strip's
 // cells shared among the evaluators and a run of a row per parser call; the progress sink is
 // polled for an abort before every strip. On a parser error *message holds the parser's text, on
-// NoSpace (an output larger than the free space of its folder) the operator's message. Anything
-// but Done leaves the file at path as it was.
+// NoSpace (an output larger than the free space of its folder) the operator's message, on
+// CreateFailed and ReadFailed the cause of the failure when one is known (what GDAL said of the
+// read or the write, the system's words for a write that failed), else nothing. Anything but Done
+// leaves the file at path as it was.
 Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString& path,
                        ProgressSink* progress, QString* message);
 

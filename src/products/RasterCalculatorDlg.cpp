@@ -250,6 +250,7 @@ void CRasterCalculatorDlg::OnBnClickedEvaluate() {
         case calc::Result::CreateFailed:
         case calc::Result::ReadFailed:
             KvMessageBox(QStringLiteral("Process error"), MB_OK | MB_ICONEXCLAMATION);
+            PromptFailure(m_pDoc->m_pCad, QStringLiteral("Process error"), message);
             break;
         case calc::Result::Aborted:
             break;

@@ -202,7 +202,7 @@ void CmdDrawArrow(CadDrawing* drawing) {
     const QString arrowPath = products::OutputPathBeside(dtmPath, "%s_arrow_map");
     const QString legendPath = products::OutputPathBeside(dtmPath, "%s_LGND");
     const QString summaryPath = products::OutputPathBeside(dtmPath, "%s_summary");
-    if (RefuseLoadedLayerOutput({slopePath, arrowPath, legendPath, summaryPath})) {
+    if (RefuseOutputOverInputs({slopePath, arrowPath, legendPath, summaryPath}, {dtmPath})) {
         return;
     }
     double noData = 0.0;
@@ -218,7 +218,7 @@ void CmdDrawArrow(CadDrawing* drawing) {
         return;
     }
     const QString orthoPath = products::ChooseOrthophotoFile();
-    if (orthoPath.isEmpty()) {
+    if (orthoPath.isEmpty() || RefuseOutputOverInputs({arrowPath, legendPath, summaryPath}, {orthoPath})) {
         return;
     }
     cv::Mat ortho;

@@ -410,7 +410,7 @@ void CmdCreateSlopeMap(CadDrawing* /*drawing*/) {
         return;
     }
     const QString output = products::OutputPathBeside(dtmPath, "%s_SlopeMap");
-    if (RefuseLoadedLayerOutput({output})) {
+    if (RefuseOutputOverInputs({output}, {dtmPath})) {
         return;
     }
     MakeSlopeMap(dtmPath, output, nullptr);

@@ -142,7 +142,7 @@ void CmdWriteObj(CadDrawing* drawing) {
     const QString base = QDir(info.absolutePath()).filePath(info.completeBaseName());
     const QString vtp = base + QStringLiteral(".vtp"), vtw = base + QStringLiteral(".vtw");
     const QString obj = base + QStringLiteral(".obj"), mtl = base + QStringLiteral(".mtl");
-    if (RefuseLoadedLayerOutput({vtp, vtw, obj, mtl})) {
+    if (RefuseOutputOverInputs({vtp, vtw, obj, mtl}, {terrainPath, orthoPath})) {
         return;
     }
 
@@ -176,7 +176,7 @@ void CmdWriteObj(CadDrawing* drawing) {
     }
 
     const QString texture = ChooseInput(QStringLiteral("texture img (*.tif *.jpg)"));
-    if (texture.isEmpty()) {
+    if (texture.isEmpty() || RefuseOutputOverInputs({obj, mtl}, {texture})) {
         return;
     }
     const int made = products::WriteObjFromPolyDataFile(vtp, texture, obj);

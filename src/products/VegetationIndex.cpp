@@ -36,6 +36,13 @@ void Refuse(const char* text) {
     KvMessageBox(QString::fromLatin1(text), MB_OK | MB_ICONEXCLAMATION);
 }
 
+// "Process error", with its cause in the project's command line.
+void ProcessError(CKelvaroDoc* doc) {
+    const QString cause = kv::FailureCause();
+    Refuse("Process error");
+    PromptFailure(doc->m_pCad, QStringLiteral("Process error"), cause);
+}
+
 // One input band: where its samples come from and how they become index inputs.
 struct IndexBand {
     GDALRasterBandH band = nullptr;
@@ -183,6 +190,7 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
     if (!doc) {
         return 0;
     }
+    const kv::FailureCauseScope causes;
     if (!red || !nir) {
         Refuse("Both channels must be defined!");
         return 0;
@@ -205,7 +213,7 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
     }
     IndexBand bands[2];
     if (!bands[0].Open(red) || !bands[1].Open(nir)) {
-        Refuse("Process error");
+        ProcessError(doc);
         return 0;
     }
     // Float32 samples are taken as they are, and so are the red samples beside a Float32 NIR
@@ -250,7 +258,7 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
                                    "TFW=YES",   "BIGTIFF=IF_SAFER", nullptr};
     if (n > double(std::numeric_limits<int>::max()) || m > double(std::numeric_limits<int>::max()) ||
         !output.Create(int(n), int(m), options, gt, kNoData, QByteArray(wkt ? wkt : ""))) {
-        Refuse("Process error");
+        ProcessError(doc);
         return 0;
     }
     const int columns = int(n), rows = int(m);
@@ -277,7 +285,7 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
             const double x0 = left + c0 * p, y0 = top - r0 * p;
             const double x1 = x0 + w * p, y1 = y0 - h * p;
             if (!bands[0].Read(x0, y0, x1, y1, w, h) || !bands[1].Read(x0, y0, x1, y1, w, h)) {
-                Refuse("Process error");
+                ProcessError(doc);
                 return 0;
             }
             out.resize(size_t(w) * size_t(h));
@@ -304,7 +312,7 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
             });
             if (GDALRasterIO(output.Band(), GF_Write, c0, r0, w, h, out.data(), w, h, GDT_Float32, 0, 0) !=
                 CE_None) {
-                Refuse("Process error");
+                ProcessError(doc);
                 return 0;
             }
         }
@@ -316,7 +324,7 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
     OverviewProgress overviewBar(progress);
     CGDALListener listener(&overviewBar);
     if (!kv::BuildOverviews(output.Dataset(), &listener, kv::OverviewHalvings(columns, rows))) {
-        Refuse("Process error");
+        ProcessError(doc);
         return 0;
     }
     if (progress) {
@@ -326,7 +334,7 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
         }
     }
     if (!output.Place()) {
-        Refuse("Process error");
+        ProcessError(doc);
         return 0;
     }
     return 1;

@@ -78,6 +78,16 @@ protected:
     QString m_dem;
 };
 
+// The command line's last lines, oldest first.
+QStringList LastLines(CadDrawing* drawing, int count) {
+    QStringList lines;
+    char line[1024];
+    for (int i = 0; i < count && CadCmdGetHistory(drawing, i, line, sizeof line); ++i) {
+        lines.prepend(QString::fromUtf8(line));
+    }
+    return lines;
+}
+
 // The cells of band 1 as floats.
 std::vector<double> Cells(const QString& path) {
     return kvtest::ReadBand(path);
@@ -190,6 +200,8 @@ TEST_F(DemAnalysisTest, AProductThatCannotBeWrittenIsListedAndTheOthersStillCome
     CmdDemAnalysis(doc.m_pCad);
     EXPECT_EQ(ui.MessageTexts(), QStringList({"Following data were not created:\nCMap\n"}));
     EXPECT_EQ(ui.Messages()[0].icon(), kv::MessageIcon::Warning);
+    // The command line says why.
+    EXPECT_EQ(LastLines(doc.m_pCad, 1), QStringList{"CMap: Is a directory"});
     EXPECT_EQ(doc.m_Maps.size(), 2u);
     EXPECT_TRUE(doc.m_Maps.count("olinda_SLOPE.tif"));
     EXPECT_EQ(kvtest::FileBytes(Product("SHADE")), QByteArray("older shade"));
@@ -206,6 +218,8 @@ TEST_F(DemAnalysisTest, AProductThatCannotBeWrittenIsListedAndTheOthersStillCome
     ui.AnswerModal(Tick([](CDEMAnalysisDlg& dialog) { dialog.m_checkCatchmentArea.setChecked(false); }));
     CmdDemAnalysis(doc.m_pCad);
     EXPECT_EQ(ui.MessageTexts(), QStringList({"Following data were not created:\nSlope\nWetness\n"}));
+    EXPECT_EQ(LastLines(doc.m_pCad, 2), QStringList({"Slope: The file is used by a loaded layer",
+                                                     "Wetness: The file is used by a loaded layer"}));
     EXPECT_EQ(kvtest::FileBytes(Product("SLOPE")), slope);
     EXPECT_EQ(doc.m_Maps.size(), 2u);
     EXPECT_EQ(ActiveCadCommandId, 0);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "analysis/GroundFiltering.h"
 #include "analysis/GroundFilteringCommand.h"
 #include "analysis/GroundFilteringDlg.h"
@@ -16,6 +18,7 @@
 #include "platform/cad/Cad.h"
 #include "platform/ui/ActiveCommand.h"
 #include "raster/DEM.h"
+#include "support/Limits.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
@@ -306,6 +309,38 @@ TEST_F(GroundFilteringCommandTest, AFailedRunLeavesItsCauseInTheCommandLine) {
     EXPECT_STREQ(prompt, "");
     EXPECT_EQ(ActiveCadCommandId, 0);
     EXPECT_FALSE(QFileInfo::exists(m_folder + "/nothing.gtif"));
+
+    // A disk that is full when the filtered DEM is put in place, and one that is read-only when the
+    // point cloud of the work folder is: the message names the input data, the command line the
+    // disk.
+    ASSERT_EQ(doc.AddDEM(m_dsm, 0), 1);
+    const struct {
+        kv::FileStep step;
+        int error;
+        QString file, said;
+    } faults[] = {
+        {kv::FileStep::Sync, ENOSPC, "full.gtif", "Unable to save DEM: No space left on device"},
+        {kv::FileStep::Rename, EROFS, ".las", ": Read-only file system"},
+    };
+    for (const auto& fault : faults) {
+        ui.Clear();
+        ui.AnswerModal(CGenericSelectionDlg::IDC_RIGHT);
+        ui.AnswerModal([](QDialog& dialog) { return WaitUntilFinished(dialog); });
+        ui.AnswerModal(
+            Parameters([](CMCCGroundFilterParametersDlg& p) { p.m_editGSD.setText(QStringLiteral("1")); }));
+        ui.AnswerFile(m_folder + "/full.gtif");
+        CadScriptPushEntity(d, doc.m_DEMs.at("dsm.tif")->m_imageEntity);
+        {
+            kvtest::FileFault failing(fault.step, fault.error, fault.file);
+            CmdGroundFiltering(d);
+        }
+        EXPECT_EQ(ui.MessageTexts(),
+                  QStringList({"Unable to filter this DEM. Please check the input data consistency"}));
+        ASSERT_NE(CadCmdGetHistory(d, 0, line, sizeof line), 0);
+        EXPECT_TRUE(QString(line).endsWith(fault.said)) << line;
+        EXPECT_FALSE(QFileInfo::exists(m_folder + "/full.gtif"));
+        EXPECT_EQ(doc.GetDEMCount(), 2);
+    }
 }
 
 TEST_F(GroundFilteringCommandTest, AnAreaDrawnOnTheDemLimitsTheFilterAndTheAbortButtonAsksFirst) {

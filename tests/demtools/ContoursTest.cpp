@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 #include <ogr_api.h>
 
+#include <cerrno>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -316,14 +318,24 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
     EXPECT_EQ(content.visibleTexts, 0);
     ExpectSameLines(ShapefileLines(shp), ours);
 
-    // With simplification: the scratch files stay, the lines keep their levels, fewer vertices.
+    // With simplification, beside an operator's own shapefile "temp": the lines keep their levels
+    // with fewer vertices, the operator's files stay as they were and no scratch file is left.
+    const int traced = VertexCount(shp);
+    std::map<QString, QByteArray> owned;
+    for (const char* extension : {"shp", "shx", "dbf", "prj"}) {
+        const QString file = m_folder + "/temp." + extension;
+        ASSERT_TRUE(QFile::copy(kvtest::DataPath(QString("olinda1.") + extension), file));
+        owned[file] = kvtest::FileBytes(file);
+    }
+    const QStringList before = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
     ui.Clear();
     Generate(ui, "10", false, "25");
     CmdContours(doc.m_pCad);
     EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
-    for (const char* extension : {"shp", "shx", "dbf"}) {
-        EXPECT_TRUE(QFileInfo::exists(m_folder + "/temp." + extension)) << extension;
+    for (const auto& [file, bytes] : owned) {
+        EXPECT_TRUE(kvtest::FileBytes(file) == bytes) << file.toStdString();
     }
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), before);
     const Lines simplified = ShapefileLines(shp);
     ASSERT_EQ(simplified.size(), ours.size());
     for (const auto& [level, lines] : ours) {
@@ -331,7 +343,7 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
         EXPECT_LE(simplified.at(level).length, lines.length);
         EXPECT_GT(simplified.at(level).length, 0.9 * lines.length);
     }
-    EXPECT_LT(VertexCount(shp), VertexCount(m_folder + "/temp.shp"));
+    EXPECT_LT(VertexCount(shp), traced);
     EXPECT_EQ(ContentOf(contours).polylines, features);
 }
 
@@ -505,22 +517,44 @@ TEST_F(ContoursTest, RunThatCannotWriteOrIsAbortedKeepsThePreviousContours) {
     ASSERT_GT(old.polylines, 0);
     const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
 
-    // A disk that takes no file longer than 4 KiB: the new lines do not fit.
-    ui.Clear();
-    Generate(ui, "5");
-    {
-        kvtest::FileSizeLimit disk(4096);
-        CmdContours(doc.m_pCad);
+    // A disk that takes no file longer than 4 KiB: the new lines do not fit; a disk full when the
+    // finished files are put in place, or read-only then. Each time the command line says why.
+    const struct {
+        std::function<void()> run;
+        QString cause;
+    } faults[] = {
+        {[&] {
+             kvtest::FileSizeLimit disk(4096);
+             CmdContours(doc.m_pCad);
+         },
+         "File too large"},
+        {[&] {
+             kvtest::FileFault full(kv::FileStep::Sync, ENOSPC);
+             CmdContours(doc.m_pCad);
+         },
+         "No space left on device"},
+        {[&] {
+             kvtest::FileFault readOnly(kv::FileStep::Rename, EROFS);
+             CmdContours(doc.m_pCad);
+         },
+         "Read-only file system"},
+    };
+    for (const auto& fault : faults) {
+        ui.Clear();
+        Generate(ui, "5");
+        fault.run();
+        EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to generate contours"});
+        const QString said = dtest::CommandLineHistory(doc.m_pCad, 1);
+        EXPECT_TRUE(said.startsWith("Unable to generate contours: ") && said.contains(fault.cause))
+            << said.toStdString();
+        EXPECT_EQ(kvtest::FileBytes(shp), oldShp);
+        EXPECT_EQ(kvtest::FileBytes(m_folder + "/olinda_dem.tif_Contours.dbf"), oldDbf);
+        EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
+        const LayerContent kept = ContentOf(layer);
+        EXPECT_EQ(kept.polylines, old.polylines);
+        EXPECT_EQ(kept.texts, old.texts);
+        EXPECT_EQ(ActiveCadCommandId, 0);
     }
-
-    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to generate contours"});
-    EXPECT_EQ(kvtest::FileBytes(shp), oldShp);
-    EXPECT_EQ(kvtest::FileBytes(m_folder + "/olinda_dem.tif_Contours.dbf"), oldDbf);
-    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
-    const LayerContent kept = ContentOf(layer);
-    EXPECT_EQ(kept.polylines, old.polylines);
-    EXPECT_EQ(kept.texts, old.texts);
-    EXPECT_EQ(ActiveCadCommandId, 0);
 
     // The progress window's Abort, pressed while the lines are traced: the run stops without a
     // word and leaves neither new files nor scratch files.

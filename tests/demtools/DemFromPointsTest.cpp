@@ -499,7 +499,7 @@ TEST_F(DemFromPointsTest, AbortWhileGriddingLeavesTheFileThatWasThereAndNoOther)
     abortButton.stop();
 
     EXPECT_GE(pressed, 1);
-    EXPECT_TRUE(ui.MessageTexts().isEmpty());
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"dem.gtif already exists.\nDo you want to replace it?"});
     EXPECT_EQ(doc.GetDEMCount(), 0);
     EXPECT_EQ(kvtest::FileBytes(output), "the operator's file");
     EXPECT_EQ(QDir(m_folder).entryList(QDir::Files).size(), 2);

@@ -262,7 +262,8 @@ TEST_F(RasterCutRotateTest, CutRefusalsOverviewsAndTheChoiceOfLayer) {
         kvtest::FileSizeLimit disk(64 * 1024);
         CmdCut(d);
     }
-    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to save new file!"});
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"cut1000.tif already exists.\nDo you want to replace it?",
+                                              "Unable to save new file!"}));
     EXPECT_EQ(kvtest::FileBytes(m_folder + "/cut1000.tif"), before);
     EXPECT_EQ(QDir(m_folder).entryList({"*.kvsave*"}, QDir::Files | QDir::Hidden), QStringList());
 

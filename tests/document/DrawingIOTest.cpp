@@ -1,8 +1,17 @@
 // Drawings from and to other formats: the converter's command line and how its output replaces
 // an older file, the Import and Export commands with their messages, and shapefiles read as
 // points, open line strings and closed rings, part by part.
+#include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include <array>
 
@@ -10,6 +19,7 @@
 #include <ogr_api.h>
 
 #include "DocTestSupport.h"
+#include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -146,13 +156,79 @@ TEST_F(DrawingIOTest, ExportLeavesImagePlacesOutAndKeepsAnOldFileUntilTheNewOneI
     EXPECT_FALSE(QFileInfo::exists(folder + "/out.dwg"));
     EXPECT_EQ(ReadAll(converterFolder + "/calls.txt"), callsBefore);
 
-    EXPECT_EQ(ui.MessageTexts(),
-              QStringList({"Unable to export file!", "Export done", "Unable to export file!"}));
+    const QString replace = "out.dxf already exists.\nDo you want to replace it?";
+    EXPECT_EQ(ui.MessageTexts(), QStringList({replace, "Unable to export file!", replace, "Export done",
+                                              "Unable to export file!"}));
     // Three quoted texts joined by vertical bars, the caption last.
     const QList<QByteArray> calls = callsBefore.trimmed().split('\n');
     ASSERT_EQ(calls.size(), 2);
     EXPECT_TRUE(calls[1].startsWith("\"") && calls[1].endsWith("\"|\"Export...\"")) << calls[1].constData();
     EXPECT_EQ(calls[1].count('|'), 2);
+}
+
+// The program's real choosers, with its messages recorded (and answered with their first button)
+// instead of shown.
+class RealChoosers : public kv::QtInteraction {
+public:
+    int ShowMessage(const QString& text, unsigned type, const QString&) override {
+        messages << text;
+        return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+    }
+    QStringList messages;
+};
+
+TEST_F(DrawingIOTest, ExportOffersDxfOnlyAndRefusesALayersFileBeforeAskingToReplaceIt) {
+    CKelvaroDoc doc;
+    const QString dem = folder + "/olinda.tif";
+    ASSERT_TRUE(QFile::copy(kvtest::DataPath("olinda_dem_nodata.tif"), dem));
+    ASSERT_EQ(doc.AddDEM(dem, 0), 1);
+    const QByteArray before = ReadAll(dem);
+    RealChoosers choosers;
+    kv::SetInteraction(&choosers);
+
+    // The operator types the DEM's file into the chooser and clicks Save; when the chooser comes
+    // again, Cancel. A question of the chooser itself is answered No. Each click comes from the
+    // event loop, as the mouse's would, so that a window it opens gets the next ones.
+    QStringList filters, questions;
+    int choosersShown = 0;
+    const auto click = [](QAbstractButton* button) {
+        QTimer::singleShot(0, button, [button] { QTest::mouseClick(button, Qt::LeftButton); });
+    };
+    QPointer<QWidget> handled;
+    QTimer operatorHand;
+    QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+        QWidget* shown = QApplication::activeModalWidget();
+        if (!shown || shown == handled || !shown->isVisible()) {
+            return;
+        }
+        handled = shown;
+        if (auto* box = qobject_cast<QMessageBox*>(shown)) {
+            questions << box->text();
+            click(box->button(QMessageBox::No));
+            return;
+        }
+        auto* chooser = qobject_cast<QFileDialog*>(shown);
+        auto* buttons = chooser ? chooser->findChild<QDialogButtonBox*>() : nullptr;
+        ASSERT_NE(buttons, nullptr);
+        if (++choosersShown == 1) {
+            filters = chooser->nameFilters();
+            chooser->findChild<QLineEdit*>("fileNameEdit")->setText(dem);
+            click(buttons->button(QDialogButtonBox::Save));
+        } else {
+            click(buttons->button(QDialogButtonBox::Cancel));
+        }
+    });
+    operatorHand.start(20);
+    doc.OnCommand(ID_BUTTON_EXPORTDRAWING);
+    operatorHand.stop();
+    kv::SetInteraction(&ui);
+
+    EXPECT_EQ(filters, QStringList{"DXF File (*.dxf)"});
+    EXPECT_EQ(questions, QStringList());
+    EXPECT_EQ(choosers.messages, QStringList{"The file is used by a loaded layer"});
+    EXPECT_EQ(choosersShown, 2);
+    EXPECT_EQ(ReadAll(dem), before);
+    EXPECT_FALSE(QFileInfo::exists(converterFolder + "/calls.txt"));
 }
 
 TEST_F(DrawingIOTest, ImportPastesAConvertedDrawingAndReportsFailures) {

@@ -3,10 +3,14 @@
 // leave the project when their image place is erased.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
 
 #include <gdal.h>
 
 #include "DocTestSupport.h"
+#include "document/LayerFiles.h"
 #include "raster/MapData.h"
 #include "raster/Ortho.h"
 #include "support/RasterFixtures.h"
@@ -279,6 +283,44 @@ TEST_F(LayersTest, TheLegendRunsFromTheLastColourAtTheTopToTheFirstAtTheBottom) 
     info.mapType = MapTypeOther;
     doc.UpdateColorLegend(info);
     EXPECT_TRUE(doc.m_ColorLegend.empty());
+}
+
+TEST_F(LayersTest, OutputsAreComparedWithLayersAndInputsAsFilesWhateverTheirSpelling) {
+    CKelvaroDoc doc;
+    const QString dem = MakeRaster(kvtest::NewTempFolder("spelled") + "/dem.tif");
+    const QString folder = QFileInfo(dem).absolutePath();
+    ASSERT_EQ(doc.AddDEM(dem, 0), 1);
+    const QString input = MakeRaster(folder + "/input.tif");
+    ASSERT_TRUE(QDir(folder).mkdir("sub"));
+    ASSERT_TRUE(QFile::link(folder, folder + "/linked"));
+    ASSERT_TRUE(QFile::link(dem, folder + "/dem_link.tif"));
+    ASSERT_EQ(::link(QFile::encodeName(input).constData(),
+                     QFile::encodeName(folder + "/input_too.tif").constData()),
+              0);
+    ASSERT_TRUE(QFile::copy(input, folder + "/input_copy.tif"));
+    const QString current = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder + "/sub"));
+
+    // The layer's file and the input, however they are named: relative, through "..", through a
+    // linked folder, a symbolic link, a hard link.
+    for (const QString& output :
+         {QString("../dem.tif"), folder + "/sub/../dem.tif", folder + "/./dem.tif",
+          folder + "/linked/dem.tif", folder + "/dem_link.tif", QString("../input.tif"),
+          folder + "/linked/input.tif", folder + "/input_too.tif"}) {
+        EXPECT_TRUE(OutputOverInputs({output}, {input})) << output.toStdString();
+    }
+    // A file not written yet is compared by the place it would take.
+    EXPECT_TRUE(OutputOverInputs({folder + "/linked/new.tif"}, {folder + "/new.tif"}));
+    // Another file, even with the same bytes, and the input's own name when the command has none.
+    for (const QString& output : {folder + "/input_copy.tif", folder + "/new.tif", QString("new.tif")}) {
+        EXPECT_FALSE(OutputOverInputs({output}, {input})) << output.toStdString();
+    }
+    EXPECT_FALSE(OutputOverInputs({input}, {}));
+    // The refusal tells the operator once.
+    EXPECT_TRUE(RefuseOutputOverInputs({folder + "/new.tif", "../input.tif"}, {input}));
+    EXPECT_FALSE(RefuseOutputOverInputs({folder + "/new.tif"}, {input}));
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"The file is used by a loaded layer"});
+    QDir::setCurrent(current);
 }
 
 }  // namespace

@@ -398,7 +398,7 @@ TEST_F(DemMergeSplit, ThreeDemsMergePairwiseLeavingNoTemporaryAndAnAbortLeavesNo
     };
     ui.Clear();
     EXPECT_EQ(PressMerge(runner, {d1, d2, d3}, kept), IDCANCEL);
-    EXPECT_TRUE(ui.MessageTexts().isEmpty());
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Kept.tif already exists.\nDo you want to replace it?"});
     EXPECT_EQ(QFileInfo(kept).size(), 0);
     EXPECT_TRUE(TemporaryDems().isEmpty());
     EXPECT_EQ(QDir(folder).entryList({"*Kept*"}, QDir::Files | QDir::Hidden), QStringList({"Kept.tif"}));

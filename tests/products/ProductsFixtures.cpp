@@ -125,6 +125,16 @@ bool InHistory(CadDrawing* drawing, const char* line) {
     return false;
 }
 
+QString CommandLineText(CadDrawing* drawing) {
+    char text[1024] = {};
+    CadCmdGetPrompt(drawing, text, sizeof text);
+    QString lines = QString::fromUtf8(text);
+    for (int i = 0; CadCmdGetHistory(drawing, i, text, sizeof text); ++i) {
+        lines += QLatin1Char('\n') + QString::fromUtf8(text);
+    }
+    return lines;
+}
+
 cv::Mat ReadRaster(const QString& path, double* gt) {
     GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
     if (!ds) {

@@ -62,6 +62,8 @@ bool IsPlain(const cv::Mat& image, cv::Rect rect, const cv::Vec3b& colour);
 
 // Whether a line of the drawing's command-line history reads exactly the text.
 bool InHistory(CadDrawing* drawing, const char* line);
+// What the drawing's command line shows: its prompt, then its history, newest first, one a line.
+QString CommandLineText(CadDrawing* drawing);
 
 // Every band of a raster file, interleaved (empty when it does not open), and its geotransform.
 cv::Mat ReadRaster(const QString& path, double* gt = nullptr);

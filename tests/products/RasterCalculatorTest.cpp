@@ -13,6 +13,7 @@
 #include <muParser.h>
 #include <opencv2/core/utility.hpp>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -24,6 +25,7 @@
 #include "products/RasterCalculatorDlg.h"
 #include "products/RasterCalculatorRuns.h"
 #include "raster/RecordingProgress.h"
+#include "support/Limits.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
@@ -230,8 +232,28 @@ TEST_F(RasterCalculatorTest, IndexOutsideTheTableGivesNoDataAndAnAbortOrFailedRe
     EXPECT_EQ(calc::EvaluateFormula(cutFormula, calc::OutputGrid(cutFormula.datasets), folder + "/cut.gtif",
                                     nullptr, &message),
               calc::Result::ReadFailed);
+    EXPECT_TRUE(message.contains("cut.tif")) << message.toStdString();
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("cut.gtif").size(), 0);
     GDALClose(cut);
+
+    // Through the dialog, a disk that is full when the map is put in place: "Process error", the
+    // dialog stays, and the command line says why.
+    ui.Clear();
+    ui.AnswerFile(folder + "/full.gtif");
+    ui.AnswerModal([&](QDialog& d) {
+        Dialog(d).m_editFormula.setText("L7_ETMs<1> * 2");
+        {
+            kvtest::FileFault full(kv::FileStep::Sync, ENOSPC);
+            Dialog(d).m_btnEvaluate.click();
+        }
+        EXPECT_TRUE(d.isVisible());
+        Dialog(d).m_btnCancel.click();
+        return -1;
+    });
+    CmdRasterCalculator(doc.m_pCad);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Process error"});
+    EXPECT_TRUE(ptest::InHistory(doc.m_pCad, "Process error: No space left on device"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter("full").size(), 0);
 }
 
 TEST(RasterCalculatorFormula, ReferencesNoDataAndSampleTypes) {

@@ -13,7 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <functional>
 
 #include "ProductsFixtures.h"
 #include "document/KelvaroDoc.h"
@@ -25,6 +27,7 @@
 #include "products/NDVISAVIDlg.h"
 #include "products/VegetationIndex.h"
 #include "raster/RecordingProgress.h"
+#include "support/Limits.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
@@ -383,6 +386,51 @@ TEST_F(VegetationIndexTest, RefusalsLeaveNoFileAndAbortStopsBeforeTheNextBlocks)
         GDALClose(sided);
         EXPECT_EQ(kvtest::Inspect(index).overviews, levels) << side;
     }
+}
+
+TEST_F(VegetationIndexTest, AProcessErrorSaysItsCauseInTheCommandLine) {
+    // A disk full when the finished map is put in place, one that is read-only then, a disk that
+    // takes no file beyond 64 KiB, and a scene cut short: each time "Process error", no file, and
+    // the command line says why.
+    const QByteArray bytes = kvtest::FileBytes(scene);
+    ASSERT_TRUE(kvtest::WriteFileBytes(folder + "/cut.tif", bytes.left(bytes.size() / 2)));
+    GDALDatasetH cut = GDALOpen(QFile::encodeName(folder + "/cut.tif").constData(), GA_ReadOnly);
+    ASSERT_TRUE(cut);
+    const auto index = [&](GDALDatasetH source, const QString& name) {
+        GDALRasterBandH red = source ? GDALGetRasterBand(source, 3) : SceneBand(3);
+        GDALRasterBandH nir = source ? GDALGetRasterBand(source, 4) : SceneBand(4);
+        return ComputeVegetationIndex(&doc, nullptr, red, nir, 0.0f, folder + "/" + name + "_index.gtif",
+                                      nullptr);
+    };
+    const auto failing = [&](kv::FileStep step, int error, const QString& name) {
+        kvtest::FileFault fault(step, error);
+        return index(nullptr, name);
+    };
+    const struct {
+        QString name;
+        std::function<int()> run;
+        QString cause;
+    } cases[] = {
+        {"full", [&] { return failing(kv::FileStep::Sync, ENOSPC, "full"); }, "No space left on device"},
+        {"readonly", [&] { return failing(kv::FileStep::Rename, EROFS, "readonly"); },
+         "Read-only file system"},
+        {"large",
+         [&] {
+             kvtest::FileSizeLimit disk(64 * 1024);
+             return index(nullptr, "large");
+         },
+         "File too large"},
+        {"cut", [&] { return index(cut, "cut"); }, "Read error"},
+    };
+    for (const auto& c : cases) {
+        ui.Clear();
+        EXPECT_EQ(c.run(), 0) << c.name.toStdString();
+        EXPECT_EQ(ui.MessageTexts(), QStringList{"Process error"}) << c.name.toStdString();
+        const QString said = ptest::CommandLineText(doc.m_pCad).section('\n', 0, 0);
+        EXPECT_TRUE(said.startsWith("Process error: ") && said.contains(c.cause)) << said.toStdString();
+        EXPECT_TRUE(FilesWith(folder, c.name + "_index").isEmpty()) << c.name.toStdString();
+    }
+    GDALClose(cut);
 }
 
 TEST_F(VegetationIndexTest, AFloatRedBesideAnIntegerNirIsTakenAsItIsAndNoDataGivesNoData) {

@@ -2,8 +2,12 @@
 // and a memory budget for reading a hostile file.
 #pragma once
 
+#include <QString>
+
 #include <cstddef>
 #include <functional>
+
+#include "platform/tools/SafeFile.h"
 
 namespace kvtest {
 
@@ -19,6 +23,17 @@ public:
 private:
     unsigned long m_previous;
     void (*m_previousHandler)(int);
+};
+
+// While it lives, the write layer fails that step of every file whose path ends with `ending`
+// (every file when empty) with the error number, as the system would (ENOSPC for a full disk,
+// EROFS for a read-only one).
+class FileFault {
+public:
+    FileFault(kv::FileStep step, int error, const QString& ending = QString());
+    ~FileFault();
+    FileFault(const FileFault&) = delete;
+    FileFault& operator=(const FileFault&) = delete;
 };
 
 // Runs body with at most `budget` bytes of memory beyond what the process already holds and

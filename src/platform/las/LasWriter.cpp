@@ -1,6 +1,8 @@
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "platform/las/LasRecord.h"
@@ -35,8 +37,14 @@ std::vector<uint8_t> RecordHeader(const LASvlr& vlr, bool extended) {
     return h;
 }
 
+// Notes the system's reason of a failed file call with the write layer (kv::WriteFailure).
+bool NoteFailure() {
+    kv::NoteWriteFailure(QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}
+
 bool WriteAll(std::FILE* f, const void* data, size_t size) {
-    return size == 0 || std::fwrite(data, 1, size, f) == size;
+    return size == 0 || std::fwrite(data, 1, size, f) == size || NoteFailure();
 }
 
 }  // namespace
@@ -88,6 +96,7 @@ std::unique_ptr<LASwriterLAS> LASwriteOpener::Open(const LASheader& header, QStr
     writer->m_tempPath = kv::TemporaryPathFor(m_path);
     writer->m_file = std::fopen(QFile::encodeName(writer->m_tempPath).constData(), "wb");
     if (!writer->m_file) {
+        NoteFailure();
         return fail(QString("cannot create %1").arg(m_path));
     }
     // The header is written again with the counts and bounds once the points are in.
@@ -239,7 +248,7 @@ bool LASwriterLAS::Close() {
         }
     }
     ok = ok && UpdateHeader();
-    ok = (std::fclose(m_file) == 0) && ok;
+    ok = (std::fclose(m_file) == 0 || NoteFailure()) && ok;
     m_file = nullptr;
     if (ok && !kv::CommitTemporary(m_tempPath, m_path)) {
         ok = Fail(QString("cannot create %1").arg(m_path));

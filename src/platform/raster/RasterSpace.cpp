@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "platform/tools/SafeFile.h"
+
 namespace kv {
 
 namespace {
@@ -40,10 +42,12 @@ bool RasterFitsOnDisk(const QString& path, double columns, double rows, int band
     if (!(needed > free)) {
         return true;
     }
+    const QString text = QStringLiteral("A raster of %1 x %2 cells needs %3, more than the %4 free in %5")
+                             .arg(QString::number(columns, 'f', 0), QString::number(rows, 'f', 0),
+                                  SizeText(needed), SizeText(free), QDir::toNativeSeparators(folder));
+    NoteWriteFailure(text);
     if (message) {
-        *message = QStringLiteral("A raster of %1 x %2 cells needs %3, more than the %4 free in %5")
-                       .arg(QString::number(columns, 'f', 0), QString::number(rows, 'f', 0), SizeText(needed),
-                            SizeText(free), QDir::toNativeSeparators(folder));
+        *message = text;
     }
     return false;
 }

@@ -14,7 +14,8 @@ double RasterBytes(double columns, double rows, int bands, GDALDataType type);
 
 // Whether a raster of that size fits in the space free for this user in the folder of path (true
 // when that space cannot be told). When it does not, *message (when given) says so for the
-// operator.
+// operator, and the write layer notes the same text as the reason of the failure
+// (kv::NoteWriteFailure).
 bool RasterFitsOnDisk(const QString& path, double columns, double rows, int bands, GDALDataType type,
                       QString* message = nullptr);
 

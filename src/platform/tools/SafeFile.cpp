@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 
+#include <cpl_error.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string>
 
 namespace kv {
 
@@ -49,6 +51,23 @@ bool Fails(FileStep step, const QString& target) {
         return true;
     }
     return false;
+}
+
+QString& NotedFailure() {
+    thread_local QString reason;
+    return reason;
+}
+
+FailureCauseScope*& InnermostScope() {
+    thread_local FailureCauseScope* scope = nullptr;
+    return scope;
+}
+
+// Notes the system's reason for the error number and answers it.
+QString NoteErrno(int error) {
+    const QString reason = QString::fromLocal8Bit(std::strerror(error));
+    NoteWriteFailure(reason);
+    return reason;
 }
 
 bool WriteAll(int fd, const char* data, size_t size, const QString& target) {
@@ -110,6 +129,37 @@ bool WriterRuns(qint64 pid) {
 
 }  // namespace
 
+void NoteWriteFailure(const QString& reason) {
+    NotedFailure() = reason;
+}
+
+QString WriteFailure() {
+    return NotedFailure();
+}
+
+FailureCauseScope::FailureCauseScope() : m_outer(InnermostScope()) {
+    NotedFailure().clear();
+    CPLErrorReset();
+    InnermostScope() = this;
+}
+
+FailureCauseScope::~FailureCauseScope() {
+    InnermostScope() = m_outer;
+}
+
+QString FailureCause() {
+    if (!NotedFailure().isEmpty()) {
+        return NotedFailure();
+    }
+    if (const FailureCauseScope* scope = InnermostScope(); scope && !scope->FirstGdalFailure().isEmpty()) {
+        return scope->FirstGdalFailure();
+    }
+    if (CPLGetLastErrorType() >= CE_Failure) {
+        return QString::fromUtf8(CPLGetLastErrorMsg()).trimmed();
+    }
+    return QString();
+}
+
 void SetFileFaultHook(FileFaultHook hook) {
     std::lock_guard<std::mutex> lock(HookMutex());
     Hook() = std::move(hook);
@@ -168,6 +218,7 @@ bool CommitTemporary(const QString& temporary, const QString& path) {
     if (!ok) {
         const int error = errno;
         QFile::remove(temporary);
+        NoteErrno(error);
         errno = error;
         return false;
     }
@@ -189,7 +240,7 @@ bool SafeFile::open(OpenMode mode) {
     m_temporary = TemporaryPathFor(m_path);
     m_fd = ::open(QFile::encodeName(m_temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (m_fd < 0) {
-        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        setErrorString(NoteErrno(errno));
         m_temporary.clear();
         return false;
     }
@@ -210,7 +261,7 @@ qint64 SafeFile::writeData(const char* data, qint64 size) {
     if (size_t(size) >= kBufferBytes) {
         if (!WriteAll(m_fd, data, size_t(size), m_path)) {
             m_failed = true;
-            setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+            setErrorString(NoteErrno(errno));
             return -1;
         }
     } else {
@@ -226,7 +277,7 @@ bool SafeFile::FlushBuffer() {
     }
     if (!m_buffer.empty() && !WriteAll(m_fd, m_buffer.data(), m_buffer.size(), m_path)) {
         m_failed = true;
-        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        setErrorString(NoteErrno(errno));
         return false;
     }
     m_buffer.clear();
@@ -239,7 +290,7 @@ bool SafeFile::commit() {
         return false;
     }
     if (!CommitTemporary(temporary, m_path)) {
-        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        setErrorString(NoteErrno(errno));
         return false;
     }
     return true;
@@ -251,11 +302,14 @@ bool SafeFile::finish(QString* temporary) {
     }
     bool ok = FlushBuffer();
     if (ok && Fails(FileStep::Flush, m_path)) {
-        setErrorString(QString::fromLocal8Bit(std::strerror(errno)));
+        setErrorString(NoteErrno(errno));
         ok = false;
     }
     // close() reports the errors of a file system that writes back only then.
-    ok = ::close(m_fd) == 0 && ok;
+    if (::close(m_fd) != 0 && ok) {
+        setErrorString(NoteErrno(errno));
+        ok = false;
+    }
     m_fd = -1;
     QIODevice::close();
     if (!ok) {

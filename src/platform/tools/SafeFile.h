@@ -7,6 +7,8 @@
 // files that a library writes (GDAL) through TemporaryPathFor and CommitTemporary.
 #pragma once
 
+#include "platform/raster/GdalFailures.h"
+
 #include <QIODevice>
 #include <QString>
 
@@ -22,6 +24,38 @@ enum class FileStep { Write, Flush, Sync, Rename };
 // errno value such as ENOSPC) makes the step fail as the system would. An empty hook removes it.
 using FileFaultHook = std::function<int(FileStep step, const QString& target)>;
 void SetFileFaultHook(FileFaultHook hook);
+
+// Why writing failed, in the system's words ("No space left on device"), for the operator's
+// command line. Each failed step of this layer notes its reason, per thread; so may any writer
+// that refuses or fails a file for a reason of its own (a raster too large for its disk).
+void NoteWriteFailure(const QString& reason);
+// The reason last noted on this thread since the innermost FailureCauseScope began; empty when
+// none was.
+QString WriteFailure();
+
+// A command's writes, for the cause of their failure: while it lives, the first failure GDAL
+// reports on this thread is kept (the root of what follows: "File too large" before the "Write
+// error" it brings), and every report passes on unchanged to the handler before. It begins with
+// nothing noted and GDAL's last error reset.
+class FailureCauseScope {
+public:
+    FailureCauseScope();
+    ~FailureCauseScope();
+    FailureCauseScope(const FailureCauseScope&) = delete;
+    FailureCauseScope& operator=(const FailureCauseScope&) = delete;
+
+    // The first failure GDAL reported within the scope, empty when none.
+    QString FirstGdalFailure() const { return m_gdal.FirstFailure(); }
+
+private:
+    GdalFailureWatch m_gdal;
+    FailureCauseScope* m_outer;
+};
+
+// Why the last write on this thread failed: the reason noted by the write layer when there is
+// one, else the first failure GDAL reported in the innermost FailureCauseScope, else GDAL's last
+// failure; empty when none of them said anything.
+QString FailureCause();
 
 // A new name beside path for writing its next version: a hidden file of the same folder that
 // names its target and its writer, ".NAME.HOST-PID-RANDOM.kvsave" (HOST a short hash of the

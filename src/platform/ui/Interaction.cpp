@@ -122,7 +122,8 @@ QStringList QtInteraction::ChooseOpenFiles(const QString& title, const QString& 
 
 QString QtInteraction::ChooseSaveFile(const QString& title, const QString& path, const QString& filter,
                                       QString* selectedFilter) {
-    return QFileDialog::getSaveFileName(DialogParent(), title, path, filter, selectedFilter);
+    return QFileDialog::getSaveFileName(DialogParent(), title, path, filter, selectedFilter,
+                                        QFileDialog::DontConfirmOverwrite);
 }
 
 QString QtInteraction::ChooseFolder(const QString& title, const QString& folder) {

@@ -44,7 +44,9 @@ public:
     virtual QString ChooseOpenFile(const QString& title, const QString& folder, const QString& filter) = 0;
     virtual QStringList ChooseOpenFiles(const QString& title, const QString& folder,
                                         const QString& filter) = 0;
-    // selectedFilter, when given, receives the filter the operator chose.
+    // selectedFilter, when given, receives the filter the operator chose. The chooser does not ask
+    // whether an existing file is to be replaced: its caller asks, once the name passed the
+    // caller's own checks (ChooseOutputFile of the document does both).
     virtual QString ChooseSaveFile(const QString& title, const QString& path, const QString& filter,
                                    QString* selectedFilter) = 0;
     virtual QString ChooseFolder(const QString& title, const QString& folder) = 0;

@@ -42,6 +42,16 @@ FileSizeLimit::~FileSizeLimit() {
     std::signal(SIGXFSZ, m_previousHandler);
 }
 
+FileFault::FileFault(kv::FileStep step, int error, const QString& ending) {
+    kv::SetFileFaultHook([=](kv::FileStep at, const QString& target) {
+        return at == step && target.endsWith(ending) ? error : 0;
+    });
+}
+
+FileFault::~FileFault() {
+    kv::SetFileFaultHook({});
+}
+
 #ifdef KV_TEST_ASAN
 
 namespace {

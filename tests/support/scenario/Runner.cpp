@@ -514,6 +514,8 @@ Runner::Readiness Runner::ReadinessOf(const Step& step, const State& s, QString*
             return s.Stuck() || s.Input() ? Readiness::Refuse : Readiness::Wait;
         case StepKind::Expect:
         case StepKind::ExpectFile:
+        case StepKind::ExpectNoFile:
+        case StepKind::ExpectSame:
         case StepKind::ExpectLayers:
         case StepKind::ExpectCell:
         case StepKind::ExpectEntities:
@@ -748,6 +750,28 @@ bool Runner::Check(const Step& step, const State& state) {
                 return fail(QStringLiteral("the file %1").arg(step.text), QStringLiteral("no such file"));
             }
             return true;
+        case StepKind::ExpectNoFile: {
+            // The name may hold wildcards; hidden files count.
+            const QFileInfo pattern(step.text);
+            const QStringList found =
+                pattern.dir().entryList({pattern.fileName()}, QDir::Files | QDir::Hidden | QDir::System);
+            if (!found.isEmpty()) {
+                return fail(QStringLiteral("no file %1").arg(step.text), found.join(QLatin1String(", ")));
+            }
+            return true;
+        }
+        case StepKind::ExpectSame: {
+            QFile first(step.text), second(step.path2);
+            if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly)) {
+                return fail(QStringLiteral("the files %1 and %2").arg(step.text, step.path2),
+                            QStringLiteral("a file that cannot be read"));
+            }
+            if (first.readAll() != second.readAll()) {
+                return fail(QStringLiteral("%1 the same as %2").arg(step.text, step.path2),
+                            QStringLiteral("other bytes"));
+            }
+            return true;
+        }
         case StepKind::ExpectLayers: {
             const std::map<QString, int> counts = {{QStringLiteral("dem"), doc ? doc->GetDEMCount() : 0},
                                                    {QStringLiteral("ortho"), doc ? doc->GetOrthoCount() : 0},

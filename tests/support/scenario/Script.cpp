@@ -52,6 +52,8 @@ const Verb kVerbs[] = {
     {"cancel-file", StepKind::CancelFile, Args::None, "cancel-file"},
     {"expect", StepKind::Expect, Args::Text, "expect REGEX"},
     {"expect-file", StepKind::ExpectFile, Args::Path, "expect-file PATH"},
+    {"expect-no-file", StepKind::ExpectNoFile, Args::Path, "expect-no-file PATH"},
+    {"expect-same", StepKind::ExpectSame, Args::Tokens, "expect-same PATH OTHER"},
     {"expect-layers", StepKind::ExpectLayers, Args::Tokens, "expect-layers [dem=N] [ortho=N] [map=N]"},
     {"expect-cell", StepKind::ExpectCell, Args::Tokens, "expect-cell DEM-NAME X Y VALUE [TOLERANCE]"},
     {"expect-entities", StepKind::ExpectEntities, Args::Tokens, "expect-entities LAYER-REGEX COUNT"},
@@ -263,6 +265,13 @@ public:
                 step.text = Absolute(tokens[0]);
                 step.path2 =
                     tokens.size() > 1 ? Absolute(tokens[1]) : Absolute(QFileInfo(tokens[0]).fileName());
+                return true;
+            case StepKind::ExpectSame:
+                if (!needs(2, 2)) {
+                    return false;
+                }
+                step.text = Absolute(tokens[0]);
+                step.path2 = Absolute(tokens[1]);
                 return true;
             case StepKind::Pick:
                 if (tokens.size() < 2) {

@@ -36,6 +36,8 @@ enum class StepKind {
     CancelFile,
     Expect,
     ExpectFile,
+    ExpectNoFile,
+    ExpectSame,
     ExpectLayers,
     ExpectCell,
     ExpectEntities,
@@ -64,7 +66,7 @@ struct Step {
     // The text argument (command, typed text, caption, dialog title, message answer, DEM or
     // layer name) or the first path, expanded and made absolute.
     QString text;
-    QString path2;  // copy's destination
+    QString path2;  // copy's destination, the file expect-same compares with
     QRegularExpression expression;
     bool hasPoint = false;
     double x = 0.0, y = 0.0;
