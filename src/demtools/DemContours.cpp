@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cpl_string.h>
 #include <gdal.h>
 #include <gdal_alg.h>
 #include <ogr_api.h>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -24,6 +26,7 @@
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
+#include "platform/raster/BlockCache.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
@@ -34,6 +37,9 @@
 #include "raster/RasterIO.h"
 
 namespace {
+
+// GDAL's block cache while the lines are traced.
+constexpr GIntBig kTraceCacheBytes = GIntBig(64) << 20;
 
 QString BaseOf(const QString& shp) {
     return shp.left(shp.size() - 4);
@@ -59,11 +65,87 @@ bool ReplaceShapefile(const QString& finished, const QString& shp) {
     return true;
 }
 
+// How the generator finds the levels a cell's square spans: in the list of levels, or directly
+// as the levels base + k x step of its equally spaced series.
+enum class LevelSearch { List, Series };
+
+// A level as the generator takes it: written with six decimals.
+std::string LevelText(double level) {
+    char text[512];
+    CPLsnprintf(text, sizeof text, "%f", level);
+    return text;
+}
+double GeneratorLevel(double level) {
+    return CPLAtof(LevelText(level).c_str());
+}
+
+// Whether the generator's series of levels traces the same lines as the list: every level of the
+// list, as the generator takes it, is a level of the series to the bit, and the heights reach no
+// level of the series before the first or after the last (judged from their range low to high,
+// which may be approximate: a run in series checks its lines after tracing). The series finds a
+// square's levels at once, where the list is searched from its start for every square. The step
+// is at least 0.01, so that the elevations written with three decimals tell the levels apart.
+bool SeriesTracesLevels(const std::vector<double>& levels, double step, double low, double high) {
+    if (levels.empty() || !(step >= 0.01) || !(low <= high)) {
+        return false;
+    }
+    const double base = GeneratorLevel(levels.front()), interval = GeneratorLevel(step);
+    for (size_t k = 0; k < levels.size(); ++k) {
+        if (GeneratorLevel(levels[k]) != double(int(k)) * interval + base) {
+            return false;
+        }
+    }
+    return low > base - interval && high < GeneratorLevel(levels.back()) + interval;
+}
+
+// The generator's options: the levels (the list, or the series from the first level by the step),
+// no data -9999 and the two fields.
+CPLStringList GeneratorOptions(const std::vector<double>& levels, double step, LevelSearch search,
+                               OGRLayerH layer) {
+    CPLStringList options;
+    if (search == LevelSearch::List) {
+        std::string list;
+        for (double level : levels) {
+            list += (list.empty() ? "" : ",") + LevelText(level);
+        }
+        options.SetNameValue("FIXED_LEVELS", list.c_str());
+    } else {
+        options.SetNameValue("LEVEL_INTERVAL", LevelText(step).c_str());
+        options.SetNameValue("LEVEL_BASE", LevelText(levels.front()).c_str());
+    }
+    options.SetNameValue("NODATA", CPLSPrintf("%.19g", kNoData));
+    OGRFeatureDefnH definition = OGR_L_GetLayerDefn(layer);
+    options.SetNameValue("ID_FIELD", CPLSPrintf("%d", OGR_FD_GetFieldIndex(definition, "ID")));
+    options.SetNameValue("ELEV_FIELD", CPLSPrintf("%d", OGR_FD_GetFieldIndex(definition, "Elevation")));
+    return options;
+}
+
+// The number of lines of the written contour file whose elevation lies below low or above high.
+bool CountBeyond(const QString& shp, double low, double high, GIntBig* count) {
+    OGRDataSourceH ds = OGROpen(QFile::encodeName(shp).constData(), FALSE, nullptr);
+    if (!ds) {
+        return false;
+    }
+    OGRLayerH layer = OGR_DS_GetLayer(ds, 0);
+    const QByteArray beyond =
+        QString::asprintf("Elevation < %.17g OR Elevation > %.17g", low, high).toLatin1();
+    // Only the attribute table is read.
+    const char* geometry[] = {"OGR_GEOMETRY", nullptr};
+    const bool ok = layer && OGR_L_SetIgnoredFields(layer, geometry) == OGRERR_NONE &&
+                    OGR_L_SetAttributeFilter(layer, beyond.constData()) == OGRERR_NONE;
+    *count = ok ? OGR_L_GetFeatureCount(layer, TRUE) : 0;
+    GDALClose(static_cast<GDALDatasetH>(ds));
+    return ok;
+}
+
 // Traces the levels of the heights into a new shapefile: layer "Contours" of 2.5D lines without a
-// spatial reference, fields "ID" and "Elevation", with the number of lines in *lines. False (and
-// no file) on any failure or when the progress is aborted.
+// spatial reference, fields "ID" and "Elevation", with the number of lines in *lines. A run in
+// series gives in *outside the number of lines it traced at levels beyond the list (such a file
+// is not the list's). False (and no file) on any failure or when the progress is aborted.
 bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels, double step,
-                      const QString& shp, ProgressSink* progress, GIntBig* lines) {
+                      LevelSearch search, const QString& shp, ProgressSink* progress, GIntBig* lines,
+                      GIntBig* outside) {
+    *lines = *outside = 0;
     OGRSFDriverH driver = OGRGetDriverByName("ESRI Shapefile");
     if (!driver) {
         return false;
@@ -88,15 +170,15 @@ bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels
     }
     if (ok) {
         CGDALListener listener(progress);
-        OGRFeatureDefnH definition = OGR_L_GetLayerDefn(layer);
-        ok = GDALContourGenerate(
-                 heights, step, levels.front(), int(levels.size()), const_cast<double*>(levels.data()), TRUE,
-                 kNoData, layer, OGR_FD_GetFieldIndex(definition, "ID"),
-                 OGR_FD_GetFieldIndex(definition, "Elevation"), progress ? GDALListenerProgress : nullptr,
-                 progress ? &listener : nullptr) == CE_None;
+        ok = GDALContourGenerateEx(heights, layer, GeneratorOptions(levels, step, search, layer).List(),
+                                   progress ? GDALListenerProgress : nullptr,
+                                   progress ? &listener : nullptr) == CE_None;
         *lines = ok ? OGR_L_GetFeatureCount(layer, TRUE) : 0;
     }
     ok = kv::CloseDataset(static_cast<GDALDatasetH>(ds)) && ok;
+    if (ok && search == LevelSearch::Series) {
+        ok = CountBeyond(shp, levels.front() - 0.5 * step, levels.back() + 0.5 * step, outside);
+    }
     if (!ok) {
         RemoveShapefile(shp);
     }
@@ -199,8 +281,26 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
         ~Scratch() { RemoveShapefile(shp); }
     } scratch{traced};
     GIntBig lines = 0;
-    if (!GenerateContours(heights.Band(), levels, step, traced, progress, &lines)) {
-        return 0;
+    {
+        // The generator reads the heights row by row: the block cache needs to hold a few rows of
+        // blocks, not the whole DEM.
+        const kv::BlockCacheCap cap(kTraceCacheBytes);
+        GIntBig outside = 0;
+        bool done = false;
+        if (SeriesTracesLevels(levels, step, dem.m_minElevation, dem.m_maxElevation)) {
+            done = GenerateContours(heights.Band(), levels, step, LevelSearch::Series, traced, progress,
+                                    &lines, &outside);
+            if (progress && progress->IsAborted()) {
+                return 0;
+            }
+        }
+        // Heights beyond their approximate range, or a series the generator refused: the list.
+        if (!done || outside > 0) {
+            if (!GenerateContours(heights.Band(), levels, step, LevelSearch::List, traced, progress, &lines,
+                                  &outside)) {
+                return 0;
+            }
+        }
     }
     // Heights without a single value have no contours to give: nothing replaces the old files.
     if (lines == 0 && !BandHasHeights(heights.Band())) {

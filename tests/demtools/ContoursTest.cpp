@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <ogr_api.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <functional>
@@ -106,6 +107,29 @@ Lines ShapefileLines(const QString& shp) {
     Lines lines = LinesOf(OGR_DS_GetLayer(ds, 0));
     GDALClose(static_cast<GDALDatasetH>(ds));
     return lines;
+}
+
+// One line as written: its running number, its level and its vertices.
+struct Feature {
+    int id = 0;
+    double elevation = 0.0;
+    std::vector<std::array<double, 3>> points;
+    bool operator==(const Feature&) const = default;
+};
+
+std::vector<Feature> FeaturesOf(OGRLayerH layer) {
+    std::vector<Feature> features;
+    OGR_L_ResetReading(layer);
+    while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
+        Feature f{OGR_F_GetFieldAsInteger(feature, 0), OGR_F_GetFieldAsDouble(feature, 1), {}};
+        OGRGeometryH line = OGR_F_GetGeometryRef(feature);
+        for (int k = 0; k < OGR_G_GetPointCount(line); ++k) {
+            f.points.push_back({OGR_G_GetX(line, k), OGR_G_GetY(line, k), OGR_G_GetZ(line, k)});
+        }
+        features.push_back(std::move(f));
+        OGR_F_Destroy(feature);
+    }
+    return features;
 }
 
 int VertexCount(const QString& shp) {
@@ -345,6 +369,78 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
     }
     EXPECT_LT(VertexCount(shp), traced);
     EXPECT_EQ(ContentOf(contours).polylines, features);
+}
+
+TEST_F(ContoursTest, FileAndDrawingHoldGdalsTracingOfTheListVertexForVertex) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
+    const double low = dem->m_minElevation, high = dem->m_maxElevation;  // -1 and 88
+    const struct {
+        double minimum, maximum, step, low, high;
+    } runs[] = {
+        {-10, 100, 1, low, high},  // many levels round all the heights
+        {-10, 100, 0.5, low, high}, {-1.75, 95, 0.75, low, high},
+        {10, 50, 2, low, high},      // heights beyond the levels on both sides
+        {10, 50, 2, 20, 30},         // the same, with a range that does not tell
+        {-10, 100, 0.1, low, high},  // levels summed with the rounding of 0.1
+    };
+    for (const auto& run : runs) {
+        const std::string name = std::to_string(run.minimum) + " to " + std::to_string(run.maximum) + " by " +
+                                 std::to_string(run.step);
+        dem->m_minElevation = run.low;
+        dem->m_maxElevation = run.high;
+        ASSERT_EQ(dem->BuildContours(run.minimum, run.maximum, run.step, nullptr, 0.0, 1), 1) << name;
+
+        // What GDAL's tracing of the DEM's file at this list of levels writes, field for field.
+        std::vector<double> levels = ContourLevels(run.minimum, run.maximum, run.step);
+        GDALDatasetH raster = GDALOpen(QFile::encodeName(dem->m_path).constData(), GA_ReadOnly);
+        ASSERT_NE(raster, nullptr);
+        OGRDataSourceH memory = OGR_Dr_CreateDataSource(OGRGetDriverByName("Memory"), "reference", nullptr);
+        OGRLayerH reference = OGR_DS_CreateLayer(memory, "contour", nullptr, wkbLineString25D, nullptr);
+        for (const auto& [field, type] : {std::pair("ID", OFTInteger), std::pair("ELEV", OFTReal)}) {
+            OGRFieldDefnH definition = OGR_Fld_Create(field, type);
+            OGR_L_CreateField(reference, definition, FALSE);
+            OGR_Fld_Destroy(definition);
+        }
+        ASSERT_EQ(GDALContourGenerate(GDALGetRasterBand(raster, 1), run.step, run.minimum, int(levels.size()),
+                                      levels.data(), TRUE, -9999.0, reference, 0, 1, nullptr, nullptr),
+                  CE_None);
+        std::vector<Feature> expected = FeaturesOf(reference);
+        GDALClose(static_cast<GDALDatasetH>(memory));
+        GDALClose(raster);
+        for (Feature& f : expected) {
+            f.elevation = std::round(f.elevation * 1000.0) / 1000.0;  // the field's three decimals
+        }
+        ASSERT_GT(expected.size(), 10u) << name;
+
+        OGRDataSourceH ds =
+            OGROpen(QFile::encodeName(ContourShapefilePath(*dem)).constData(), FALSE, nullptr);
+        ASSERT_NE(ds, nullptr);
+        const std::vector<Feature> written = FeaturesOf(OGR_DS_GetLayer(ds, 0));
+        GDALClose(static_cast<GDALDatasetH>(ds));
+        EXPECT_TRUE(written == expected)
+            << name << ": " << written.size() << " lines, " << expected.size() << " expected";
+
+        // One smooth polyline through each line's vertices, at its level, in the file's order.
+        CadLayer* layer = CadGetLayerByName(doc.m_pCad, "olinda_dem.tif_Contours");
+        size_t index = 0;
+        for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
+            if (CadEntityGetType(e) != CAD_ENT_POLYLINE) {
+                continue;
+            }
+            ASSERT_LT(index, expected.size()) << name;
+            const Feature& line = expected[index++];
+            EXPECT_EQ(CadPlineGetFit(e), 5);
+            EXPECT_EQ(CadPlineGetClosed(e), line.points.front() == line.points.back() ? 1 : 0);
+            std::vector<std::array<double, 3>> vertices(size_t(CadPlineGetNumVers(e)));
+            for (size_t k = 0; k < vertices.size(); ++k) {
+                CadPlineGetVer(e, int(k), &vertices[k][0], &vertices[k][1], &vertices[k][2]);
+            }
+            EXPECT_TRUE(vertices == line.points) << name << ", line " << line.id;
+        }
+        EXPECT_EQ(index, expected.size()) << name;
+    }
 }
 
 TEST_F(ContoursTest, RefusedProjectsStepsAndTolerancesAndEmptyRanges) {
