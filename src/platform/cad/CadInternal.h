@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -682,7 +683,8 @@ struct ViewXform {
 void RenderDrawing(CadDrawing* d, QPainter& p, const ViewXform& xf, bool images, bool background);
 
 // File format, in CadFile.cpp.
-bool WriteVec(CadDrawing* d, const QString& path);
+// The entities of the drawing whose ids are left out are not written (those of blocks are).
+bool WriteVec(CadDrawing* d, const QString& path, const std::unordered_set<int>& leftOut = {});
 bool ReadVec(CadDrawing* target, const QString& path);
 // Makes a drawing file's header and checksum fit its payload again (for tests that hand the
 // reader damaged payloads rather than damaged checksums). False when the bytes are too few.

@@ -247,8 +247,8 @@ namespace {
 Box CurveBox(const std::vector<Vec3>& p, bool closed) {
     Box box;
     for (const Vec3& v : p) {
-        // Points that are no finite number are placed where the curve's arithmetic puts them.
-        if (!std::isfinite(v.x) || !std::isfinite(v.y))
+        // Points beyond any drawing's reach are placed where the curve's arithmetic puts them.
+        if (!(std::fabs(v.x) < 1e300 && std::fabs(v.y) < 1e300))
             return Box();
         box.Add(v.x, v.y);
     }
@@ -257,21 +257,19 @@ Box CurveBox(const std::vector<Vec3>& p, bool closed) {
     for (size_t s = 0; s < sides; ++s) {
         const Vec3* q[4];
         CurveSidePoints(p, closed, s, q);
-        {
-            // 0.15 above 4/27, and a margin far above the rounding of the points' evaluation.
-            const double bx = 0.15 * (std::fabs(q[2]->x - q[0]->x) + std::fabs(q[3]->x - q[1]->x)) * 0.5;
-            const double by = 0.15 * (std::fabs(q[2]->y - q[0]->y) + std::fabs(q[3]->y - q[1]->y)) * 0.5;
-            double size = 1;
-            for (const Vec3* v : q)
-                size = std::max({size, std::fabs(v->x), std::fabs(v->y)});
-            const double margin = 1e-12 * size;
-            const double l = std::min(q[1]->x, q[2]->x) - bx - margin,
-                         r = std::max(q[1]->x, q[2]->x) + bx + margin;
-            const double b = std::min(q[1]->y, q[2]->y) - by - margin,
-                         t = std::max(q[1]->y, q[2]->y) + by + margin;
-            if (box.l <= l && r <= box.r && box.b <= b && t <= box.t)
-                continue;
-        }
+        // 0.15 above 4/27, and a margin far above the rounding of the points' evaluation.
+        const double bx = 0.15 * (std::fabs(q[2]->x - q[0]->x) + std::fabs(q[3]->x - q[1]->x)) * 0.5;
+        const double by = 0.15 * (std::fabs(q[2]->y - q[0]->y) + std::fabs(q[3]->y - q[1]->y)) * 0.5;
+        double size = 1;
+        for (const Vec3* v : q)
+            size = std::max({size, std::fabs(v->x), std::fabs(v->y)});
+        const double margin = 1e-12 * size;
+        const double l = std::min(q[1]->x, q[2]->x) - bx - margin,
+                     r = std::max(q[1]->x, q[2]->x) + bx + margin;
+        const double b = std::min(q[1]->y, q[2]->y) - by - margin,
+                     t = std::max(q[1]->y, q[2]->y) + by + margin;
+        if (box.l <= l && r <= box.r && box.b <= b && t <= box.t)
+            continue;
         at.Set(*q[0], *q[1], *q[2], *q[3]);
         for (int k = 1; k < kCurveSteps; ++k)
             box.Add(at.x[k], at.y[k]);
