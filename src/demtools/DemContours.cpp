@@ -11,6 +11,7 @@
 #include <gdal_alg.h>
 #include <ogr_api.h>
 #include <ogr_geometry.h>
+#include <ogrsf_frmts.h>
 
 #include <algorithm>
 #include <cmath>
@@ -79,24 +80,60 @@ double GeneratorLevel(double level) {
     return CPLAtof(LevelText(level).c_str());
 }
 
-// Whether the generator's series of levels traces the same lines as the list: every level of the
-// list, as the generator takes it, is a level of the series to the bit, and the heights reach no
-// level of the series before the first or after the last (judged from their range low to high,
-// which may be approximate: a run in series checks its lines after tracing). The series finds a
-// square's levels at once, where the list is searched from its start for every square. The step
-// is at least 0.01, so that the elevations written with three decimals tell the levels apart.
+// Whether the generator's series of levels can stand for the list: every level of the list, as
+// the generator takes it, is a level of the series to the bit, and the heights (whose range low to
+// high may be approximate) reach few levels of the series before the first or after the last,
+// whose lines are traced and left out (LevelsOnlyLayer). The series finds a square's levels at
+// once, where the list is searched from its start for every square.
 bool SeriesTracesLevels(const std::vector<double>& levels, double step, double low, double high) {
-    if (levels.empty() || !(step >= 0.01) || !(low <= high)) {
+    const double base = levels.empty() ? 0.0 : GeneratorLevel(levels.front()),
+                 interval = GeneratorLevel(step);
+    if (levels.empty() || !(interval > 0.0) || !(low <= high)) {
         return false;
     }
-    const double base = GeneratorLevel(levels.front()), interval = GeneratorLevel(step);
     for (size_t k = 0; k < levels.size(); ++k) {
         if (GeneratorLevel(levels[k]) != double(int(k)) * interval + base) {
             return false;
         }
     }
-    return low > base - interval && high < GeneratorLevel(levels.back()) + interval;
+    const double last = GeneratorLevel(levels.back());
+    const double below = low < base ? std::ceil((base - low) / interval) : 0.0;
+    const double above = high > last ? std::ceil((high - last) / interval) : 0.0;
+    return below + above <= std::max(2.0, 0.25 * double(levels.size()));
 }
+
+// The contour layer as the generator writes to it in series: the lines at the list's levels are
+// passed on, numbered in the order they come, the others left out. The generator numbers and
+// writes them so with the list.
+class LevelsOnlyLayer final : public OGRLayer {
+public:
+    LevelsOnlyLayer(OGRLayerH target, const std::vector<double>& levels, double step)
+        : m_target(OGRLayer::FromHandle(target)),
+          m_low(levels.front() - 0.5 * step),
+          m_high(levels.back() + 0.5 * step) {
+        m_id = m_target->GetLayerDefn()->GetFieldIndex("ID");
+        m_elevation = m_target->GetLayerDefn()->GetFieldIndex("Elevation");
+    }
+    OGRFeatureDefn* GetLayerDefn() override { return m_target->GetLayerDefn(); }
+    void ResetReading() override {}
+    OGRFeature* GetNextFeature() override { return nullptr; }
+    int TestCapability(const char*) override { return FALSE; }
+
+protected:
+    OGRErr ICreateFeature(OGRFeature* feature) override {
+        const double level = feature->GetFieldAsDouble(m_elevation);
+        if (!(level >= m_low && level <= m_high)) {
+            return OGRERR_NONE;
+        }
+        feature->SetField(m_id, m_next++);
+        return m_target->CreateFeature(feature);
+    }
+
+private:
+    OGRLayer* m_target;
+    double m_low, m_high;
+    int m_id = -1, m_elevation = -1, m_next = 0;
+};
 
 // The generator's options: the levels (the list, or the series from the first level by the step),
 // no data -9999 and the two fields.
@@ -120,32 +157,12 @@ CPLStringList GeneratorOptions(const std::vector<double>& levels, double step, L
     return options;
 }
 
-// The number of lines of the written contour file whose elevation lies below low or above high.
-bool CountBeyond(const QString& shp, double low, double high, GIntBig* count) {
-    OGRDataSourceH ds = OGROpen(QFile::encodeName(shp).constData(), FALSE, nullptr);
-    if (!ds) {
-        return false;
-    }
-    OGRLayerH layer = OGR_DS_GetLayer(ds, 0);
-    const QByteArray beyond =
-        QString::asprintf("Elevation < %.17g OR Elevation > %.17g", low, high).toLatin1();
-    // Only the attribute table is read.
-    const char* geometry[] = {"OGR_GEOMETRY", nullptr};
-    const bool ok = layer && OGR_L_SetIgnoredFields(layer, geometry) == OGRERR_NONE &&
-                    OGR_L_SetAttributeFilter(layer, beyond.constData()) == OGRERR_NONE;
-    *count = ok ? OGR_L_GetFeatureCount(layer, TRUE) : 0;
-    GDALClose(static_cast<GDALDatasetH>(ds));
-    return ok;
-}
-
 // Traces the levels of the heights into a new shapefile: layer "Contours" of 2.5D lines without a
-// spatial reference, fields "ID" and "Elevation", with the number of lines in *lines. A run in
-// series gives in *outside the number of lines it traced at levels beyond the list (such a file
-// is not the list's). False (and no file) on any failure or when the progress is aborted.
+// spatial reference, fields "ID" and "Elevation", with the number of lines in *lines. False (and
+// no file) on any failure or when the progress is aborted.
 bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels, double step,
-                      LevelSearch search, const QString& shp, ProgressSink* progress, GIntBig* lines,
-                      GIntBig* outside) {
-    *lines = *outside = 0;
+                      LevelSearch search, const QString& shp, ProgressSink* progress, GIntBig* lines) {
+    *lines = 0;
     OGRSFDriverH driver = OGRGetDriverByName("ESRI Shapefile");
     if (!driver) {
         return false;
@@ -170,15 +187,14 @@ bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels
     }
     if (ok) {
         CGDALListener listener(progress);
-        ok = GDALContourGenerateEx(heights, layer, GeneratorOptions(levels, step, search, layer).List(),
-                                   progress ? GDALListenerProgress : nullptr,
-                                   progress ? &listener : nullptr) == CE_None;
+        LevelsOnlyLayer levelsOnly(layer, levels, step);
+        ok = GDALContourGenerateEx(
+                 heights, search == LevelSearch::Series ? OGRLayer::ToHandle(&levelsOnly) : layer,
+                 GeneratorOptions(levels, step, search, layer).List(),
+                 progress ? GDALListenerProgress : nullptr, progress ? &listener : nullptr) == CE_None;
         *lines = ok ? OGR_L_GetFeatureCount(layer, TRUE) : 0;
     }
     ok = kv::CloseDataset(static_cast<GDALDatasetH>(ds)) && ok;
-    if (ok && search == LevelSearch::Series) {
-        ok = CountBeyond(shp, levels.front() - 0.5 * step, levels.back() + 0.5 * step, outside);
-    }
     if (!ok) {
         RemoveShapefile(shp);
     }
@@ -285,21 +301,18 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
         // The generator reads the heights row by row: the block cache needs to hold a few rows of
         // blocks, not the whole DEM.
         const kv::BlockCacheCap cap(kTraceCacheBytes);
-        GIntBig outside = 0;
         bool done = false;
         if (SeriesTracesLevels(levels, step, dem.m_minElevation, dem.m_maxElevation)) {
-            done = GenerateContours(heights.Band(), levels, step, LevelSearch::Series, traced, progress,
-                                    &lines, &outside);
+            done =
+                GenerateContours(heights.Band(), levels, step, LevelSearch::Series, traced, progress, &lines);
             if (progress && progress->IsAborted()) {
                 return 0;
             }
         }
-        // Heights beyond their approximate range, or a series the generator refused: the list.
-        if (!done || outside > 0) {
-            if (!GenerateContours(heights.Band(), levels, step, LevelSearch::List, traced, progress, &lines,
-                                  &outside)) {
-                return 0;
-            }
+        // A series the generator refused (too many levels in one cell's square): the list.
+        if (!done &&
+            !GenerateContours(heights.Band(), levels, step, LevelSearch::List, traced, progress, &lines)) {
+            return 0;
         }
     }
     // Heights without a single value have no contours to give: nothing replaces the old files.

@@ -379,11 +379,13 @@ TEST_F(ContoursTest, FileAndDrawingHoldGdalsTracingOfTheListVertexForVertex) {
     const struct {
         double minimum, maximum, step, low, high;
     } runs[] = {
-        {-10, 100, 1, low, high},  // many levels round all the heights
-        {-10, 100, 0.5, low, high}, {-1.75, 95, 0.75, low, high},
-        {10, 50, 2, low, high},      // heights beyond the levels on both sides
-        {10, 50, 2, 20, 30},         // the same, with a range that does not tell
-        {-10, 100, 0.1, low, high},  // levels summed with the rounding of 0.1
+        {-10, 100, 1, low, high},      // many levels round all the heights
+        {-10, 100, 0.5, low, high},    // halves
+        {-1.75, 95, 0.75, low, high},  // three quarters from a fraction
+        {0, 90, 1, low, high},         // the dialog's proposal: heights a little below the levels
+        {10, 50, 2, low, high},        // heights far beyond the levels on both sides
+        {10, 50, 2, 20, 30},           // the same, with a range that does not tell
+        {-10, 100, 0.1, low, high},    // levels summed with the rounding of 0.1
     };
     for (const auto& run : runs) {
         const std::string name = std::to_string(run.minimum) + " to " + std::to_string(run.maximum) + " by " +
