@@ -510,6 +510,8 @@ Runner::Readiness Runner::ReadinessOf(const Step& step, const State& s, QString*
             return s.Stuck() || s.Input() ? Readiness::Refuse : Readiness::Wait;
         case StepKind::Expect:
         case StepKind::ExpectFile:
+        case StepKind::ExpectNoFile:
+        case StepKind::ExpectSameFile:
         case StepKind::ExpectLayers:
         case StepKind::ExpectCell:
         case StepKind::ExpectEntities:
@@ -603,6 +605,20 @@ void Runner::Perform(const Step& step, const State& state) {
                 break;
             }
             Print(QStringLiteral("    copied to %1").arg(step.path2));
+            break;
+        }
+        case StepKind::Truncate: {
+            if (!needFile(step.text)) {
+                break;
+            }
+            const qint64 size = QFileInfo(step.text).size();
+            const qint64 kept = static_cast<qint64>(static_cast<double>(size) * step.value / 100.0);
+            if (!QFile::resize(step.text, kept)) {
+                Fail(step.line,
+                     QStringLiteral("awaited %1 cut to %2 bytes, came no change").arg(step.text).arg(kept));
+                break;
+            }
+            Print(QStringLiteral("    cut from %1 to %2 bytes").arg(size).arg(kept));
             break;
         }
         case StepKind::AddDem:
@@ -744,6 +760,27 @@ bool Runner::Check(const Step& step, const State& state) {
                 return fail(QStringLiteral("the file %1").arg(step.text), QStringLiteral("no such file"));
             }
             return true;
+        case StepKind::ExpectNoFile:
+            if (QFileInfo::exists(step.text)) {
+                return fail(QStringLiteral("no file %1").arg(step.text), QStringLiteral("one"));
+            }
+            return true;
+        case StepKind::ExpectSameFile: {
+            QFile a(step.text);
+            QFile b(step.path2);
+            if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly)) {
+                return fail(QStringLiteral("the files %1 and %2").arg(step.text, step.path2),
+                            QStringLiteral("no such file"));
+            }
+            const QByteArray first = a.readAll();
+            const QByteArray second = b.readAll();
+            if (first != second) {
+                return fail(
+                    QStringLiteral("%1 byte for byte as %2").arg(step.text, step.path2),
+                    QStringLiteral("%1 bytes against %2, not the same").arg(first.size()).arg(second.size()));
+            }
+            return true;
+        }
         case StepKind::ExpectLayers: {
             const std::map<QString, int> counts = {{QStringLiteral("dem"), doc ? doc->GetDEMCount() : 0},
                                                    {QStringLiteral("ortho"), doc ? doc->GetOrthoCount() : 0},

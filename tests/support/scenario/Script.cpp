@@ -35,6 +35,7 @@ const Verb kVerbs[] = {
     {"save", StepKind::Save, Args::OptPath, "save [PATH]"},
     {"close", StepKind::Close, Args::None, "close"},
     {"copy", StepKind::Copy, Args::Tokens, "copy SOURCE [TARGET]"},
+    {"truncate", StepKind::Truncate, Args::Tokens, "truncate PATH PERCENT"},
     {"add-dem", StepKind::AddDem, Args::Path, "add-dem PATH"},
     {"add-ortho", StepKind::AddOrtho, Args::Path, "add-ortho PATH"},
     {"add-map", StepKind::AddMap, Args::Path, "add-map PATH"},
@@ -52,6 +53,8 @@ const Verb kVerbs[] = {
     {"cancel-file", StepKind::CancelFile, Args::None, "cancel-file"},
     {"expect", StepKind::Expect, Args::Text, "expect REGEX"},
     {"expect-file", StepKind::ExpectFile, Args::Path, "expect-file PATH"},
+    {"expect-no-file", StepKind::ExpectNoFile, Args::Path, "expect-no-file PATH"},
+    {"expect-same-file", StepKind::ExpectSameFile, Args::Tokens, "expect-same-file PATH OTHER"},
     {"expect-layers", StepKind::ExpectLayers, Args::Tokens, "expect-layers [dem=N] [ortho=N] [map=N]"},
     {"expect-cell", StepKind::ExpectCell, Args::Tokens, "expect-cell DEM-NAME X Y VALUE [TOLERANCE]"},
     {"expect-entities", StepKind::ExpectEntities, Args::Tokens, "expect-entities LAYER-REGEX COUNT"},
@@ -263,6 +266,28 @@ public:
                 step.text = Absolute(tokens[0]);
                 step.path2 =
                     tokens.size() > 1 ? Absolute(tokens[1]) : Absolute(QFileInfo(tokens[0]).fileName());
+                return true;
+            case StepKind::Truncate: {
+                if (!needs(2, 2)) {
+                    return false;
+                }
+                step.text = Absolute(tokens[0]);
+                // Only a file of the working folder may be damaged: never the data it was copied from.
+                const QString work = QDir::cleanPath(m_context.workDir) + QLatin1Char('/');
+                if (!step.text.startsWith(work)) {
+                    return Fail(line, QStringLiteral("%1 lies outside the working folder").arg(tokens[0]));
+                }
+                if (!Number(line, tokens[1], &step.value) || step.value < 0.0 || step.value > 100.0) {
+                    return Fail(line, QStringLiteral("\"%1\" is no percentage (0 to 100)").arg(tokens[1]));
+                }
+                return true;
+            }
+            case StepKind::ExpectSameFile:
+                if (!needs(2, 2)) {
+                    return false;
+                }
+                step.text = Absolute(tokens[0]);
+                step.path2 = Absolute(tokens[1]);
                 return true;
             case StepKind::Pick:
                 if (tokens.size() < 2) {

@@ -19,6 +19,7 @@ enum class StepKind {
     Save,
     Close,
     Copy,
+    Truncate,
     AddDem,
     AddOrtho,
     AddMap,
@@ -36,6 +37,8 @@ enum class StepKind {
     CancelFile,
     Expect,
     ExpectFile,
+    ExpectNoFile,
+    ExpectSameFile,
     ExpectLayers,
     ExpectCell,
     ExpectEntities,
@@ -64,7 +67,7 @@ struct Step {
     // The text argument (command, typed text, caption, dialog title, message answer, DEM or
     // layer name) or the first path, expanded and made absolute.
     QString text;
-    QString path2;  // copy's destination
+    QString path2;  // copy's destination, the second file of expect-same-file
     QRegularExpression expression;
     bool hasPoint = false;
     double x = 0.0, y = 0.0;
