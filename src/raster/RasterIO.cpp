@@ -456,8 +456,11 @@ bool CheckRasterReadable(GDALDatasetH dataset, QString* cause) {
     for (int b = 1; b <= bands; ++b) {
         for (GDALRasterBandH level : BandLevels(GDALGetRasterBand(dataset, b))) {
             const BlockGrid grid = BlocksOf(level);
-            if (grid.columns > 0 && grid.rows > 0 &&
-                !ReadBlockFromFile(level, grid, LastStoredBlock(level, grid), buffer)) {
+            const bool read = grid.columns <= 0 || grid.rows <= 0 ||
+                              ReadBlockFromFile(level, grid, LastStoredBlock(level, grid), buffer);
+            // Any failure GDAL reports meanwhile (the directory of an overview level that cannot
+            // be read, say) refuses the file as well.
+            if (!read || watch.Failed()) {
                 if (cause) {
                     *cause = watch.FirstFailure();
                 }

@@ -95,8 +95,8 @@ private:
 // Whether the blocks of the raster can be read, checked cheaply: of every band (band 1 alone when
 // the bands share their blocks) and of every overview level of it, the block whose bytes end last
 // in its file is read from the file (the last block where the driver does not tell where its
-// blocks lie), so that a file cut short anywhere fails here. On failure *cause holds what GDAL
-// said.
+// blocks lie), so that a file cut short anywhere fails here, as does any failure GDAL reports
+// meanwhile. On failure *cause holds what GDAL said.
 bool CheckRasterReadable(GDALDatasetH dataset, QString* cause);
 // Reads every block of every band from the file, reporting through the listener when one is
 // given: what must succeed before anything is written into or beside the file. On failure *cause
