@@ -180,63 +180,28 @@ TEST(GeoTiffOutput, FullDiskGivesFalseAndKeepsTheOldFile) {
     EXPECT_FALSE(SaveImageAsGeoTiff(small, nullptr, QString(), 0, dir + "/missing/out.tif", nullptr));
 }
 
-namespace {
-
-// Where the last directory of a little-endian classic TIFF starts: the chain of directories
-// followed from the header.
-qint64 LastDirectory(const QString& path) {
-    const QByteArray bytes = kvtest::FileBytes(path);
-    auto u32 = [&](qint64 at) {
-        uint32_t v = 0;
-        std::memcpy(&v, bytes.constData() + at, 4);
-        return static_cast<qint64>(v);
-    };
-    qint64 last = 0;
-    for (qint64 at = u32(4); at > 0;) {
-        last = at;
-        const qint64 entries = uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8;
-        at = u32(at + 2 + 12 * entries);
-    }
-    return last;
-}
-
-}  // namespace
-
-// Rasters of several layouts, whole and cut short: the cheap check takes every whole one and
-// refuses every cut one, wherever the bytes it lost belong; the read of every block of the bands
-// agrees where it was theirs.
+// Rasters of several layouts, whole and with their last 16 bytes cut off: the cheap check takes
+// every whole one and refuses every cut one, wherever the bytes it lost belong; the read of every
+// block of the bands agrees where they were theirs.
 TEST(RasterReadCheck, AFileCutShortIsFoundWhereverItsLastBytesBelong) {
     const QString dir = kvtest::NewTempFolder("read_check");
     const std::function<double(int, int, int)> noise = [](int c, int r, int b) {
         return static_cast<double>((c * 7919 + r * 104729 + b * 31) % 251);
     };
     auto overviews = [](GDALDatasetH ds) { ASSERT_EQ(kv::BuildOverviews(ds, nullptr, 2), 1); };
-    auto lastBytes = [](const QString& path) { return QFileInfo(path).size() - 16; };
     struct Layout {
         const char* name;
         int bands;
         std::vector<std::string> options;
         std::function<void(GDALDatasetH)> after;
-        // The bytes kept of the file.
-        std::function<qint64(const QString&)> kept;
-        // Whether the bytes lost were all of overview levels.
-        bool bandsWhole;
     };
     const Layout layouts[] = {
         // Overviews built later lie after every block of the raster itself.
-        {"overviews", 1, {"TILED=YES", "COMPRESS=DEFLATE"}, overviews, lastBytes, true},
-        // The directory of the last overview level cut, with everything after it: GDAL no longer
-        // finds that level.
-        {"overview_directory",
-         1,
-         {"TILED=YES", "COMPRESS=DEFLATE"},
-         overviews,
-         [](const QString& path) { return LastDirectory(path) + 6; },
-         true},
+        {"overviews", 1, {"TILED=YES", "COMPRESS=DEFLATE"}, overviews},
         // One strip, which GDAL hands out as blocks of a few rows.
-        {"strip", 1, {"BLOCKYSIZE=300"}, nullptr, lastBytes, false},
+        {"strip", 1, {"BLOCKYSIZE=300"}, nullptr},
         // Each band's blocks after those of the band before.
-        {"bands", 3, {"TILED=YES", "INTERLEAVE=BAND", "COMPRESS=DEFLATE"}, nullptr, lastBytes, false},
+        {"bands", 3, {"TILED=YES", "INTERLEAVE=BAND", "COMPRESS=DEFLATE"}, nullptr},
         // The first block rewritten with cells that compress worse: it moves to the file's end.
         {"rewritten",
          1,
@@ -249,9 +214,7 @@ TEST(RasterReadCheck, AFileCutShortIsFoundWhereverItsLastBytesBelong) {
              ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, 256, 256, cells.data(), 256,
                                     256, GDT_Byte, 0, 0),
                        CE_None);
-         },
-         lastBytes,
-         false},
+         }},
     };
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(layout.name);
@@ -275,16 +238,15 @@ TEST(RasterReadCheck, AFileCutShortIsFoundWhereverItsLastBytesBelong) {
         }
         for (const bool cut : {false, true}) {
             if (cut) {
-                const qint64 kept = layout.kept(path);
-                ASSERT_GT(kept, 0);
-                ASSERT_TRUE(QFile::resize(path, kept));
+                ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() - 16));
             }
             GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
             ASSERT_NE(ds, nullptr);
             QString cause;
             EXPECT_EQ(kv::CheckRasterReadable(ds, &cause), !cut) << cause.toStdString();
             EXPECT_EQ(cause.isEmpty(), !cut);
-            EXPECT_EQ(kv::ReadEveryBlock(ds, nullptr, nullptr), layout.bandsWhole || !cut);
+            EXPECT_EQ(kv::ReadEveryBlock(ds, nullptr, nullptr),
+                      layout.name == std::string("overviews") || !cut);
             GDALClose(ds);
         }
     }
