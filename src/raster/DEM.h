@@ -45,7 +45,9 @@ public:
     CDEM& operator=(const CDEM&) = delete;
 
     // Brings the whole band into the grid and closes the dataset. 1 on success (at once when the
-    // grid is there), 0 without grid and dataset or when a read fails (the DEM stays on file).
+    // grid is there), 0 without grid and dataset or when a read fails (the DEM stays on file). A
+    // failed read of the file is told to the operator (kv::ReportUnreadableRaster), as it is by
+    // GetRegion and what reads through it.
     int LoadData(ProgressSink* progress = nullptr);
     // Writes the grid to the file at the path: WriteSaveCopy, then the copy replaces the file.
     // 0 when nothing could be written or any block, overview or the replacement failed; the

@@ -643,3 +643,18 @@ TEST_F(ContoursTest, DemWithoutHeightsIsToldAndGetsNoFiles) {
         EXPECT_EQ(ActiveCadCommandId, 0);
     }
 }
+
+TEST_F(ContoursTest, ADemWhoseFileWasCutShortAfterItWasAddedIsToldAndGetsNoFiles) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "cut.tif");
+    ASSERT_TRUE(QFile::resize(dem->m_path, QFileInfo(dem->m_path).size() * 2 / 5));
+    GDALFlushCache(dem->m_pDataset);  // drops the blocks read for the preview
+    const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
+    CmdContours(doc.m_pCad);
+    ASSERT_EQ(ui.MessageTexts().size(), 1);
+    EXPECT_TRUE(ui.MessageTexts()[0].startsWith("Unable to read " + dem->m_path + ": "))
+        << ui.MessageTexts()[0].toStdString();
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+}

@@ -87,6 +87,9 @@ TEST(ScenarioRunner, AScriptItCannotRunIsRefusedBeforeTheProgramStarts) {
         {"dialog Data\n    press OK #0\n", "line 2: \"#0\" counts from 1"},
         {"new\npress OK\n", "line 2: press belongs indented under a dialog step"},
         {"type \"unclosed\n", "line 1: a double quote is not closed"},
+        // Only a copy in the working folder may be damaged.
+        {"truncate /tmp/a.tif 40\n", "line 1: /tmp/a.tif lies outside the working folder"},
+        {"truncate a.tif 140\n", "line 1: \"140\" is no percentage (0 to 100)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);

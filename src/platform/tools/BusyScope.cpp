@@ -3,10 +3,13 @@
 namespace kv {
 namespace {
 int g_busy = 0;
-}
+int g_episode = 0;
+}  // namespace
 
 BusyScope::BusyScope() {
-    ++g_busy;
+    if (g_busy++ == 0) {
+        ++g_episode;
+    }
 }
 
 BusyScope::~BusyScope() {
@@ -15,6 +18,10 @@ BusyScope::~BusyScope() {
 
 int BusyCount() {
     return g_busy;
+}
+
+int BusyEpisode() {
+    return g_episode;
 }
 
 }  // namespace kv

@@ -17,5 +17,8 @@ public:
 
 // Number of live BusyScope objects.
 int BusyCount();
+// Number of times the program has become busy: one piece of work, a command from its start to
+// its end for example, is one episode however often it pumps messages.
+int BusyEpisode();
 
 }  // namespace kv

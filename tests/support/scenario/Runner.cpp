@@ -611,6 +611,20 @@ void Runner::Perform(const Step& step, const State& state) {
             Print(QStringLiteral("    copied to %1").arg(step.path2));
             break;
         }
+        case StepKind::Truncate: {
+            if (!needFile(step.text)) {
+                break;
+            }
+            const qint64 size = QFileInfo(step.text).size();
+            const qint64 kept = static_cast<qint64>(static_cast<double>(size) * step.value / 100.0);
+            if (!QFile::resize(step.text, kept)) {
+                Fail(step.line,
+                     QStringLiteral("awaited %1 cut to %2 bytes, came no change").arg(step.text).arg(kept));
+                break;
+            }
+            Print(QStringLiteral("    cut from %1 to %2 bytes").arg(size).arg(kept));
+            break;
+        }
         case StepKind::AddDem:
             pressWithFile(ID_BUTTON_INSERTDEM);
             break;

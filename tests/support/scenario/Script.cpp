@@ -35,6 +35,7 @@ const Verb kVerbs[] = {
     {"save", StepKind::Save, Args::OptPath, "save [PATH]"},
     {"close", StepKind::Close, Args::None, "close"},
     {"copy", StepKind::Copy, Args::Tokens, "copy SOURCE [TARGET]"},
+    {"truncate", StepKind::Truncate, Args::Tokens, "truncate PATH PERCENT"},
     {"add-dem", StepKind::AddDem, Args::Path, "add-dem PATH"},
     {"add-ortho", StepKind::AddOrtho, Args::Path, "add-ortho PATH"},
     {"add-map", StepKind::AddMap, Args::Path, "add-map PATH"},
@@ -266,6 +267,21 @@ public:
                 step.path2 =
                     tokens.size() > 1 ? Absolute(tokens[1]) : Absolute(QFileInfo(tokens[0]).fileName());
                 return true;
+            case StepKind::Truncate: {
+                if (!needs(2, 2)) {
+                    return false;
+                }
+                step.text = Absolute(tokens[0]);
+                // Only a file of the working folder may be damaged: never the data it was copied from.
+                const QString work = QDir::cleanPath(m_context.workDir) + QLatin1Char('/');
+                if (!step.text.startsWith(work)) {
+                    return Fail(line, QStringLiteral("%1 lies outside the working folder").arg(tokens[0]));
+                }
+                if (!Number(line, tokens[1], &step.value) || step.value < 0.0 || step.value > 100.0) {
+                    return Fail(line, QStringLiteral("\"%1\" is no percentage (0 to 100)").arg(tokens[1]));
+                }
+                return true;
+            }
             case StepKind::ExpectSame:
                 if (!needs(2, 2)) {
                     return false;

@@ -19,6 +19,7 @@ enum class StepKind {
     Save,
     Close,
     Copy,
+    Truncate,
     AddDem,
     AddOrtho,
     AddMap,
