@@ -7,7 +7,8 @@
 //                   the same CSV and fills the same grid, and gdaladdo adds the same overviews.
 //                   Whole processes, with the same threads;
 //   triangulation - TriangulateTin of the points against a plain CGAL Delaunay triangulation of
-//                   them that lists its triangles, timed in process on the points in memory.
+//                   them that lists its triangles, timed in process on the points in memory; the
+//                   triangles themselves are compared, as triples of the points' indices.
 // (At northings of 9,000 km gdal_grid's triangulation loses precision, hence the local frame.)
 #include <gdal.h>
 #include <vtkPolyData.h>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "Bench.h"
+#include "Checks.h"
 #include "Data.h"
 #include "Points.h"
 #include "demtools/Tin.h"
@@ -121,14 +123,16 @@ const bench::PairRegistration kTriangulation("triangulation", [](bench::Pair* pa
     if (!MakePoints()) {
         return false;
     }
-    const std::string ours = File("ours_triangles.txt"), theirs = File("cgal_triangles.txt");
+    const std::string ours = File("ours_triangles.tri"), theirs = File("cgal_triangles.tri");
     pair->operation = "Triangulation (TriangulateTin)";
     pair->input = "1 M points";
     pair->ours = {"ours", {bench::Self("triangulation-ours", {File("points.csv"), ours})}, {ours}};
     pair->peer = {"CGAL Delaunay_triangulation_2",
                   {bench::Self("triangulation-peer", {File("points.csv"), theirs})},
                   {theirs}};
-    pair->check = bench::SameText(ours, theirs, "triangles ");
+    // Where no four points lie on one circle the Delaunay triangulation is unique: both must list
+    // the same triangles.
+    pair->check = bench::TrianglesAgree(ours, theirs);
     return true;
 });
 
@@ -136,7 +140,18 @@ const bench::SideRegistration kTriangulationOurs("triangulation-ours", [](const 
     const std::vector<Wml::Point3> points = bench::ReadPointsCsv(a[0]);
     vtkSmartPointer<vtkPolyData> tin;
     const bool ok = bench::TimeOperation([&] { return (tin = TriangulateTin(points, {})) != nullptr; });
-    return ok && bench::KeepText(std::to_string(tin->GetNumberOfPolys()), a[1]) ? 0 : 1;
+    if (!ok || !bench::CheckRun()) {
+        return ok ? 0 : 1;
+    }
+    // The triangulation keeps each place once, in the order of its first point.
+    const std::vector<int> first = bench::FirstOfEach(points);
+    std::vector<int> kept;
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (first[i] == int(i)) {
+            kept.push_back(int(i));
+        }
+    }
+    return bench::KeepTriangles(bench::TrianglesOf(*tin, kept), a[1]) ? 0 : 1;
 });
 
 using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
@@ -146,7 +161,7 @@ using Delaunay = CGAL::Delaunay_triangulation_2<
 
 const bench::SideRegistration kTriangulationPeer("triangulation-peer", [](const Args& a) {
     const std::vector<Wml::Point3> points = bench::ReadPointsCsv(a[0]);
-    std::vector<int> triangles;
+    std::vector<bench::Triangle> triangles;
     bench::TimeOperation([&] {
         std::vector<std::pair<Kernel::Point_2, int>> indexed;
         indexed.reserve(points.size());
@@ -154,15 +169,20 @@ const bench::SideRegistration kTriangulationPeer("triangulation-peer", [](const 
             indexed.emplace_back(Kernel::Point_2(points[i].X(), points[i].Y()), int(i));
         }
         Delaunay dt(indexed.begin(), indexed.end());
-        triangles.reserve(3 * dt.number_of_faces());
+        triangles.reserve(dt.number_of_faces());
         for (auto f = dt.finite_faces_begin(); f != dt.finite_faces_end(); ++f) {
-            for (int k = 0; k < 3; ++k) {
-                triangles.push_back(f->vertex(k)->info());
-            }
+            triangles.push_back({f->vertex(0)->info(), f->vertex(1)->info(), f->vertex(2)->info()});
         }
         return true;
     });
-    return bench::KeepText(std::to_string(triangles.size() / 3), a[1]) ? 0 : 1;
+    // A place given twice keeps one of its points: it is named by the first.
+    const std::vector<int> first = bench::FirstOfEach(points);
+    for (bench::Triangle& t : triangles) {
+        for (int& i : t) {
+            i = first[size_t(i)];
+        }
+    }
+    return bench::KeepTriangles(triangles, a[1]) ? 0 : 1;
 });
 
 }  // namespace

@@ -63,6 +63,7 @@ const bench::PairRegistration kSubtract("subtract", [](bench::Pair* pair) {
           "--co=BLOCKXSIZE=128", "--co=BLOCKYSIZE=128", "--co=BIGTIFF=IF_NEEDED", "--outfile=" + theirs},
          bench::OverviewsLike(theirs, kSide - kShiftColumns, kSide - kShiftRows)},
         {theirs}};
+    pair->peer.startup = {bench::PythonStartup("gdal_calc")};
     pair->check = bench::RastersAgree(ours, theirs, 1e-4);
     return true;
 });
