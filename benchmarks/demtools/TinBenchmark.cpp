@@ -37,8 +37,9 @@ namespace {
 
 using bench::Args;
 
-constexpr int kDemSide = 4000;
-constexpr long kPoints = 1'000'000;
+const int kDemSide = bench::Scaled(4000);
+// A sixteenth of them in a small run, as of the cells.
+const long kPoints = bench::Small() ? 62'500 : 1'000'000;
 constexpr double kCell = 5.0;
 
 const bench::Files File("tin");
@@ -79,7 +80,8 @@ const bench::PairRegistration kDemFromTin("dem_from_tin", [](bench::Pair* pair) 
     const int w = int((box[1] - box[0]) / kCell), h = int((box[3] - box[2]) / kCell);
     const std::string ours = File("ours.tif"), theirs = File("gdal_grid.tif");
     pair->operation = "DEM from TIN, 5 m cells";
-    pair->input = "1 M points in CSV, " + std::to_string(w) + " x " + std::to_string(h) + " cells";
+    pair->input = bench::Format("%ld points in CSV, ", kPoints) + std::to_string(w) + " x " +
+                  std::to_string(h) + " cells";
     pair->threads = bench::ParallelThreads();
     pair->ours = {
         "ours", {bench::Self("tin-ours", {File("points.csv"), bench::Number(kCell), ours})}, {ours}};
@@ -125,7 +127,7 @@ const bench::PairRegistration kTriangulation("triangulation", [](bench::Pair* pa
     }
     const std::string ours = File("ours_triangles.tri"), theirs = File("cgal_triangles.tri");
     pair->operation = "Triangulation (TriangulateTin)";
-    pair->input = "1 M points";
+    pair->input = bench::Format("%ld points", kPoints);
     pair->ours = {"ours", {bench::Self("triangulation-ours", {File("points.csv"), ours})}, {ours}};
     pair->peer = {"CGAL Delaunay_triangulation_2",
                   {bench::Self("triangulation-peer", {File("points.csv"), theirs})},

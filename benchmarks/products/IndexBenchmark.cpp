@@ -23,7 +23,7 @@ namespace {
 
 using bench::Args;
 
-constexpr int kSide = 8000;
+const int kSide = bench::Scaled(8000);
 
 const bench::Files File("indices");
 
@@ -42,7 +42,7 @@ bool IndexPair(bench::Pair* pair, const char* side, int block, int levels, bool 
     }
     const std::string ours = File(std::string(side) + "_ours.tif"),
                       theirs = File(std::string(side) + "_gdal.tif");
-    pair->input = "two 8000 x 8000 bands";
+    pair->input = bench::Format("two %d x %d bands", kSide, kSide);
     pair->ours = {"ours", {bench::Self(side, {ours})}, {ours}};
     pair->peer = {"gdal_calc.py + gdaladdo",
                   {bench::GdalCalcIndex(File("A.tif"), 1, File("B.tif"), 1, theirs, block, false),

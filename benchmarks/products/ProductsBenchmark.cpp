@@ -27,8 +27,8 @@ namespace {
 
 using bench::Args;
 
-constexpr int kDemSide = 4000;
-constexpr int kOrthoSide = 8000;
+const int kDemSide = bench::Scaled(4000);
+const int kOrthoSide = bench::Scaled(8000);
 
 const bench::Files File("products");
 
@@ -90,7 +90,7 @@ void RegisterSlope(const char* id, int side) {
     // The registration itself puts the pair on the harness's list.
     const bench::PairRegistration registration(id, [side](bench::Pair* pair) {
         if (!MakeData() || !File.MakeOnce("slope-sizes-1", [] {
-                for (int other : {1000, 8000}) {
+                for (int other : {bench::Scaled(1000), bench::Scaled(8000)}) {
                     if (!bench::WriteUpsampled(KV_BENCH_DEM, other, SlopeDem(other), true)) {
                         return false;
                     }
@@ -116,9 +116,9 @@ void RegisterSlope(const char* id, int side) {
 }
 
 const bool kSlopes = [] {
-    RegisterSlope("slope_map_1000", 1000);
+    RegisterSlope("slope_map_1000", bench::Scaled(1000));
     RegisterSlope("slope_map_4000", kDemSide);
-    RegisterSlope("slope_map_8000", 8000);
+    RegisterSlope("slope_map_8000", bench::Scaled(8000));
     return true;
 }();
 
@@ -135,7 +135,7 @@ const bench::PairRegistration kOrthoWrite("annotated_ortho", [](bench::Pair* pai
     }
     const std::string ours = File("ours_ortho.tif"), theirs = File("gdal_ortho.tif");
     pair->operation = "Annotated orthophoto written (SaveImageAsGeoTiff)";
-    pair->input = "8000 x 8000 RGB, read from an untiled GeoTIFF";
+    pair->input = bench::Format("%d x %d RGB, read from an untiled GeoTIFF", kOrthoSide, kOrthoSide);
     pair->ours = {"ours", {bench::Self("ortho-ours", {File("ortho.tif"), ours})}, {ours}};
     pair->peer = {"gdal_translate + gdaladdo",
                   {{"gdal_translate", "-q", "-co", "TILED=YES", "-co", "BLOCKXSIZE=128", "-co",

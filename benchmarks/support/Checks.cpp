@@ -280,6 +280,42 @@ Check PartitionsAgree(const std::string& ours, const std::string& theirs, double
     };
 }
 
+// ---- Pictures
+
+Check PicturesAgree(const std::string& ours, const std::string& theirs, int levels, double share) {
+    return [=](std::string* agreed) {
+        cv::Mat a, b;
+        if (!ReadRaster(ours, &a, nullptr, true) || !ReadRaster(theirs, &b, nullptr, true) ||
+            a.size() != b.size() || a.type() != b.type()) {
+            return std::string("the pictures cannot be compared");
+        }
+        long best = -1, cells = 0;
+        cv::Point bestShift;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const cv::Rect both = cv::Rect(0, 0, a.cols, a.rows) & cv::Rect(dx, dy, b.cols, b.rows);
+                cv::Mat apart;
+                cv::absdiff(a(both), b(both - cv::Point(dx, dy)), apart);
+                std::vector<cv::Mat> channels;
+                cv::split(apart, channels);
+                cv::Mat largest = channels[0];
+                for (const cv::Mat& channel : channels) {
+                    largest = cv::max(largest, channel);
+                }
+                const long n = cv::countNonZero(largest > levels);
+                if (best < 0 || n < best) {
+                    best = n;
+                    cells = long(both.area());
+                    bestShift = {dx, dy};
+                }
+            }
+        }
+        *agreed = Format("%ld cells: %ld apart by more than %d levels, shifted by (%d, %d)", cells, best,
+                         levels, bestShift.x, bestShift.y);
+        return double(best) <= share * double(cells) ? std::string() : *agreed;
+    };
+}
+
 // ---- Lines burnt into a DEM
 
 Check BurntLinesAgree(const std::string& ours, const std::string& theirs, const std::string& lines,

@@ -62,6 +62,11 @@ Check TrianglesAgree(const std::string& ours, const std::string& theirs, double 
 // Passes when at least `share` of the cells either side labels carry the same label on both.
 Check PartitionsAgree(const std::string& ours, const std::string& theirs, double share);
 
+// ---- Pictures (8-bit, of one size): passes when at most `share` of the cells differ by more than
+// `levels` in a channel, with one picture shifted by at most a pixel each way (the shift that
+// leaves the fewest cells apart).
+Check PicturesAgree(const std::string& ours, const std::string& theirs, int levels, double share);
+
 // ---- Lines burnt into a DEM.
 
 // Ours writes the cells its walk along each side crosses, GDAL's -at every cell a line touches:

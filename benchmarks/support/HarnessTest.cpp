@@ -337,6 +337,19 @@ TEST(Checks, BurntLinesMayPartOnlyOnCellsALineGrazes) {
               "");
 }
 
+TEST(Checks, PicturesAgreeAPixelApartButNotWithAPartRecoloured) {
+    cv::Mat picture(60, 80, CV_8UC3);
+    cv::randu(picture, 0, 255);
+    cv::Mat shifted(picture.size(), picture.type(), cv::Scalar(0, 0, 0)), recoloured = picture.clone();
+    picture(cv::Rect(0, 0, 79, 59)).copyTo(shifted(cv::Rect(1, 1, 79, 59)));
+    recoloured(cv::Rect(0, 0, 20, 20)) += cv::Scalar(40, 0, 0);
+    ASSERT_TRUE(bench::WriteRaster(picture, nullptr, Path("picture.tif"), 0.0));
+    ASSERT_TRUE(bench::WriteRaster(shifted, nullptr, Path("shifted.tif"), 0.0));
+    ASSERT_TRUE(bench::WriteRaster(recoloured, nullptr, Path("recoloured.tif"), 0.0));
+    EXPECT_EQ(Checked(bench::PicturesAgree(Path("picture.tif"), Path("shifted.tif"), 8, 0.01)), "");
+    EXPECT_NE(Checked(bench::PicturesAgree(Path("picture.tif"), Path("recoloured.tif"), 8, 0.01)), "");
+}
+
 TEST(Checks, TrianglesAndPartitionsAgreeOnlyWhenTheyAreTheSame) {
     // Two triangles over a square, named from any corner; the other diagonal makes two others.
     const std::vector<bench::Triangle> square = {{0, 1, 2}, {0, 2, 3}}, rotated = {{2, 3, 0}, {1, 2, 0}},

@@ -93,8 +93,8 @@ const bench::SideRegistration kData("groundfilter-data", [](const Args&) {
                bench::Number(cy + 3000)})) {
         return 1;
     }
-    return bench::WriteUpsampled(KV_BENCH_OLINDA, 1000, File("hilly1000.tif")) &&
-                   bench::WriteUpsampled(KV_BENCH_OLINDA, 4000, File("hilly4000.tif"))
+    return bench::WriteUpsampled(KV_BENCH_OLINDA, bench::Scaled(1000), File("hilly1000.tif")) &&
+                   bench::WriteUpsampled(KV_BENCH_OLINDA, bench::Scaled(4000), File("hilly4000.tif"))
                ? 0
                : 1;
 });
@@ -145,7 +145,11 @@ LidarFigures JudgeLidar(const std::string& path) {
 // percentile (in the data's unit), and the share of bare earth it lowers by more than 1 m.
 constexpr double kP95Margin = 0.1, kLoweredMargin = 0.01, kRelativeMargin = 0.1;
 
-void Register(const char* id, const char* name, const char* input, bool lidar) {
+std::string UpsampledText(int side) {
+    return bench::Format("Olinda DEM upsampled to %d x %d cells", bench::Scaled(side), bench::Scaled(side));
+}
+
+void Register(const char* id, const char* name, const std::string& input, bool lidar) {
     // The registration itself puts the pair on the harness's list.
     const bench::PairRegistration registration(id, [=](bench::Pair* pair) {
         if (!MakeData()) {
@@ -194,8 +198,8 @@ const bool kRegistered = [] {
     Register("groundfilter_olinda", "olinda4m", "Olinda DEM (bare earth) at 4 m cells", false);
     Register("groundfilter_elev", "elev4m", "Luxembourg DEM (bare earth), 6 km at 4 m cells, 1500 x 1500",
              false);
-    Register("groundfilter_hilly1000", "hilly1000", "Olinda DEM upsampled to 1000 x 1000 cells", false);
-    Register("groundfilter_hilly4000", "hilly4000", "Olinda DEM upsampled to 4000 x 4000 cells", false);
+    Register("groundfilter_hilly1000", "hilly1000", UpsampledText(1000), false);
+    Register("groundfilter_hilly4000", "hilly4000", UpsampledText(4000), false);
     return true;
 }();
 

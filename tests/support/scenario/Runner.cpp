@@ -733,9 +733,10 @@ void Runner::ShowView(const Step& step) {
     if (window->isMaximized() || window->isFullScreen()) {
         window->showNormal();
     }
+    // Only the posted events (the layouts) are delivered: the event loop would run the next steps.
     for (int attempt = 0; attempt < 3 && view->size() != size; ++attempt) {
         window->resize(window->size() + size - view->size());
-        QApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
     }
     if (view->size() != size) {
         Fail(step.line, QStringLiteral("awaited a plan view of %1 x %2, came %3 x %4")
@@ -774,8 +775,9 @@ void Runner::Pan(const Step& step) {
         send(QEvent::MouseMove, Qt::NoButton, Qt::MiddleButton);
         view->repaint();
         frames << QString::number(double(frame.nsecsElapsed()) / 1e6, 'f', 3);
-        // What else the move asked for (the status bar's readout), untimed.
-        QApplication::processEvents();
+        // What else the move asked for (the status bar's readout), untimed; not the event loop,
+        // which would run the next steps.
+        QCoreApplication::sendPostedEvents();
     }
     send(QEvent::MouseButtonRelease, Qt::MiddleButton, Qt::NoButton);
     Print(QStringLiteral("    %1 frames of %2 x %3, in ms: %4")
