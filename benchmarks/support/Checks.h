@@ -70,9 +70,11 @@ Check PicturesAgree(const std::string& ours, const std::string& theirs, int leve
 // ---- Lines burnt into a DEM.
 
 // Ours writes the cells its walk along each side crosses, GDAL's -at every cell a line touches:
-// the two may part on a cell a line only grazes (its longest piece inside the cell is shorter
-// than `grazing` cell widths). Passes when every cell further apart than `tolerance`, or filled
-// by one side only, is such a cell.
+// the two may part on a cell a line only grazes (crosses between two of its sides, no vertex
+// inside, by less than `grazing` cell widths; runs within a hundredth of a cell of one of its
+// sides, where GDAL's test may place the line on either side; touches at a corner), whatever other
+// line crosses it. Passes when every cell further apart than `tolerance`, or filled by one side
+// only, is such a cell.
 Check BurntLinesAgree(const std::string& ours, const std::string& theirs, const std::string& lines,
                       double tolerance, double grazing);
 

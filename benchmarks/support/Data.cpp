@@ -204,6 +204,10 @@ CPgon WholeArea(const CDEM& dem) {
 }
 
 Command Gdaladdo(const std::string& path, int levels) {
+    // gdaladdo without levels picks its own: a raster that gets none gets nothing done to it.
+    if (levels <= 0) {
+        return {"true"};
+    }
     Command addo = {"gdaladdo", "-q", "-r", "nearest", path};
     for (int level = 2; levels > 0; level *= 2, --levels) {
         addo.push_back(std::to_string(level));

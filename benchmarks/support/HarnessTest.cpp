@@ -350,6 +350,18 @@ TEST(Checks, PicturesAgreeAPixelApartButNotWithAPartRecoloured) {
     EXPECT_NE(Checked(bench::PicturesAgree(Path("picture.tif"), Path("recoloured.tif"), 8, 0.01)), "");
 }
 
+TEST(Checks, SlopeMapsAgreeWhereTheTangentMatchesThePercentage) {
+    // Ours holds the tangent in its third band, the peer percent in its only one.
+    cv::Mat ours(20, 20, CV_32FC3, cv::Scalar(0.0f, 0.0f, 0.3f));
+    const cv::Mat same(20, 20, CV_32FC1, cv::Scalar(30.0f)), steeper(20, 20, CV_32FC1, cv::Scalar(45.0f));
+    const double gt[6] = {0.0, 1.0, 0.0, 20.0, 0.0, -1.0};
+    ASSERT_TRUE(bench::WriteRaster(ours, gt, Path("slope_ours.tif")));
+    ASSERT_TRUE(bench::WriteRaster(same, gt, Path("slope_same.tif")));
+    ASSERT_TRUE(bench::WriteRaster(steeper, gt, Path("slope_steeper.tif")));
+    EXPECT_EQ(Checked(bench::SlopesAgree(Path("slope_ours.tif"), Path("slope_same.tif"))), "");
+    EXPECT_NE(Checked(bench::SlopesAgree(Path("slope_ours.tif"), Path("slope_steeper.tif"))), "");
+}
+
 TEST(Checks, TrianglesAndPartitionsAgreeOnlyWhenTheyAreTheSame) {
     // Two triangles over a square, named from any corner; the other diagonal makes two others.
     const std::vector<bench::Triangle> square = {{0, 1, 2}, {0, 2, 3}}, rotated = {{2, 3, 0}, {1, 2, 0}},
