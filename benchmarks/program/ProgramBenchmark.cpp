@@ -11,7 +11,9 @@
 // The pairs:
 //   runner start-up - an empty script: the program started and ended (no peer);
 //   contours   - Build contours every 1 m into the saved project's folder, the lines loaded into the
-//                drawing with their labels, against gdal_contour -i 1 -3d; vertex by vertex;
+//                drawing with their labels, against gdal_contour -i 1 -3d; vertex by vertex; on the
+//                DEM and on it upsampled to a half and a quarter of its side, so that the time and
+//                memory can be set against the vertices;
 //   close gaps - Close gaps over an area around the whole DEM, the project saved (the DEM written
 //                back with its overviews), against gdal_fillnodata.py -md 100 and gdaladdo; the
 //                filled cells compared, and both fills against the heights the holes took away;
@@ -102,38 +104,52 @@ const bench::PairRegistration kStartup("program_startup", [](bench::Pair* pair) 
 
 // ---- contours
 
-const bench::PairRegistration kContours("program_contours", [](bench::Pair* pair) {
-    const std::string work = File("contours");
-    // The command may write the DEM's grid back to its file: it works on a copy.
-    const std::string script =
-        "new\n"
-        "add-dem " +
-        work +
-        "/dem.tif\n"
-        "save " +
-        work +
-        "/bench.kvp\n"
-        "button Build contours\n"
-        "dialog Contour Lines\n"
-        "    set Contours Step = 1\n"
-        "    press Generate\n"
-        "wait-idle\n"
-        "expect-file " +
-        work + "/dem.tif_Contours.shp\n";
-    if (!ProgramPair(pair, "contours", script)) {
-        return false;
-    }
-    pair->ours.before = [work] { return bench::CopyFile(File("dem.tif"), work + "/dem.tif"); };
-    const std::string theirs = File("gdal_contours.shp");
-    pair->operation =
-        "Contour command every 1 m through the program (Build contours: traced, saved, drawn with labels)";
-    pair->input = kInput + " DEM";
-    pair->peer = {"gdal_contour -i 1 -3d",
-                  {{"gdal_contour", "-q", "-3d", "-i", "1", "-a", "Elevation", File("dem.tif"), theirs}},
-                  {theirs}};
-    pair->check = bench::LinesAgree(work + "/dem.tif_Contours.shp", theirs, 0.001 * CellWidth());
+// The contour command on the DEM at three sizes: its time and memory against the vertices.
+void RegisterContours(const std::string& id, int side) {
+    static std::vector<bench::PairRegistration> registrations;
+    registrations.emplace_back(id, [id, side](bench::Pair* pair) {
+        // The 6000 x 6000 DEM is the one the other pairs share.
+        const std::string dem = side == kSide ? "dem.tif" : "dem" + std::to_string(side) + ".tif";
+        if (!MakeData() || !File.MakeOnce(("contours-" + std::to_string(side) + "-1").c_str(), [&] {
+                return side == kSide || (bench::WriteUpsampled(KV_BENCH_DEM, side, File(dem), true) &&
+                                         bench::Run(bench::OverviewsLike(File(dem), side, side)));
+            })) {
+            return false;
+        }
+        const std::string work = File(id), lines = work + "/" + dem + "_Contours.shp";
+        // The command may write the DEM's grid back to its file: it works on a copy.
+        const std::string script = "new\nadd-dem " + work + "/" + dem + "\nsave " + work +
+                                   "/bench.kvp\n"
+                                   "button Build contours\n"
+                                   "dialog Contour Lines\n"
+                                   "    set Contours Step = 1\n"
+                                   "    press Generate\n"
+                                   "wait-idle\n"
+                                   "expect-file " +
+                                   lines + "\n";
+        if (!ProgramPair(pair, id, script)) {
+            return false;
+        }
+        pair->ours.before = [work, dem] { return bench::CopyFile(File(dem), work + "/" + dem); };
+        const std::string theirs = File("gdal_" + id + ".shp");
+        pair->operation =
+            "Contour command every 1 m through the program (Build contours: traced, saved, drawn with "
+            "labels)";
+        pair->input = std::to_string(side) + " x " + std::to_string(side) + " DEM";
+        pair->peer = {"gdal_contour -i 1 -3d",
+                      {{"gdal_contour", "-q", "-3d", "-i", "1", "-a", "Elevation", File(dem), theirs}},
+                      {theirs}};
+        pair->check = bench::LinesAgree(lines, theirs, 0.001 * CellWidth() * kSide / side);
+        return true;
+    });
+}
+
+const bool kContours = [] {
+    RegisterContours("program_contours_" + std::to_string(kSide / 4), kSide / 4);
+    RegisterContours("program_contours_" + std::to_string(kSide / 2), kSide / 2);
+    RegisterContours("program_contours", kSide);
     return true;
-});
+}();
 
 // ---- close gaps
 

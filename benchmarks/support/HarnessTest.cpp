@@ -192,8 +192,10 @@ TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGiven) {
     ASSERT_EQ(rows.size(), 1u);
     ASSERT_EQ(rows[0].size(), 25u);
     EXPECT_EQ(rows[0][3], "1");
-    EXPECT_EQ(std::atoi(rows[0][17].c_str()), 3);
-    EXPECT_EQ(std::atoi(rows[0][19].c_str()), 1);
+    const int ours = std::atoi(rows[0][17].c_str()), peer = std::atoi(rows[0][19].c_str());
+    EXPECT_GE(ours, 3);
+    EXPECT_GE(peer, 1);
+    EXPECT_LT(peer, ours);
     EXPECT_GT(std::atof(rows[0][18].c_str()), std::atof(rows[0][20].c_str()));
 }
 
