@@ -3,6 +3,9 @@
 // sides run in turn and the ratio is taken run by run, with and without a side's start-up, a pair
 // timed inside one side only is refused, results that differ fail the row, and every kind of check
 // fails on a result spoilt on purpose.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -68,6 +71,21 @@ const bench::SideRegistration kSpin("spin", [](const Args& a) {
     return turns.load() > 0 ? 0 : 1;
 });
 
+// Keeps one thread busy in a process of its own and one in this one, for the milliseconds given.
+const bench::SideRegistration kFamily("spin-family", [](const Args& a) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atoi(a[0].c_str()));
+    const pid_t child = fork();
+    volatile long turns = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        turns = turns + 1;
+    }
+    if (child == 0) {
+        _exit(0);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && turns > 0 ? 0 : 1;
+});
+
 std::string g_folder;
 
 std::string Path(const char* name) {
@@ -114,6 +132,15 @@ const bench::PairRegistration kApart("apart", [](bench::Pair* pair) {
 const bench::PairRegistration kThreads("threads", [](bench::Pair* pair) {
     pair->operation = "threads";
     pair->ours = bench::Side("ours", {bench::Self("spin", {"3", "400"})});
+    pair->peer = bench::Side("peer", {bench::Self("spin", {"1", "400"})});
+    pair->check = [](std::string*) { return std::string(); };
+    return true;
+});
+
+// Ours runs one thread in each of two processes.
+const bench::PairRegistration kFamilyPair("family", [](bench::Pair* pair) {
+    pair->operation = "family";
+    pair->ours = bench::Side("ours", {bench::Self("spin-family", {"400"})});
     pair->peer = bench::Side("peer", {bench::Self("spin", {"1", "400"})});
     pair->check = [](std::string*) { return std::string(); };
     return true;
@@ -197,6 +224,13 @@ TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGiven) {
     EXPECT_GE(peer, 1);
     EXPECT_LT(peer, ours);
     EXPECT_GT(std::atof(rows[0][18].c_str()), std::atof(rows[0][20].c_str()));
+
+    // The threads of the processes a side starts are its too.
+    rows.clear();
+    ASSERT_EQ(RunPairs("family", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_GE(std::atoi(rows[0][17].c_str()), 2);
+    EXPECT_LT(std::atoi(rows[0][19].c_str()), std::atoi(rows[0][17].c_str()));
 }
 
 TEST(Harness, AStartUpRunsInTurnAndIsTakenOffTheRatioAndAPairMayHaveNoPeer) {
@@ -329,6 +363,18 @@ TEST(Checks, BurntLinesMayPartOnlyOnCellsALineGrazes) {
     EXPECT_EQ(Checked(bench::BurntLinesAgree(Path("crossed.tif"), Path("touched.tif"), Path("burnt.shp"),
                                              1e-3, 0.25)),
               "");
+    // A line along a row's boundary, a thousandth of a cell off it: GDAL may burn the row on
+    // either side.
+    const Line along = {{2.5, 5.001, 3}, {8.5, 5.001, 3}};
+    ASSERT_TRUE(WriteLines(Path("along.shp"), {along}));
+    cv::Mat above(20, 20, CV_32FC1, cv::Scalar(1.0f)), below = above.clone();
+    above(cv::Range(14, 15), cv::Range(2, 9)).setTo(3.0f);
+    below(cv::Range(15, 16), cv::Range(2, 9)).setTo(3.0f);
+    ASSERT_TRUE(bench::WriteRaster(above, gt, Path("above.tif")));
+    ASSERT_TRUE(bench::WriteRaster(below, gt, Path("below.tif")));
+    EXPECT_EQ(
+        Checked(bench::BurntLinesAgree(Path("below.tif"), Path("above.tif"), Path("along.shp"), 1e-3, 0.25)),
+        "");
     // A cell in the line's way left as it was.
     cv::Mat missed = crossed.clone();
     missed.at<float>(10, 10) = 1.0f;
