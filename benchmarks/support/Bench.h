@@ -22,8 +22,8 @@
 // own start-up).
 //
 // KV_BENCH_SMALL=1 makes the pairs that honour it (Scaled) work on data of a sixteenth of the
-// cells, in a data folder of their own: every row runs and every check works in a few minutes,
-// and the figures mean nothing.
+// cells, in a data folder of their own: every row runs and every check works in a fraction of the
+// full run's time, and the figures mean nothing.
 #pragma once
 
 #include <functional>
