@@ -411,7 +411,10 @@ Row RunPair(const RegisteredPair& registered, int runs) {
         if (startups && !alone) {
             const size_t k = row.ours.seconds.size() - 1;
             const double bare = row.theirs.Bare(k);
-            row.bareRatios.push_back(bare > 0.0 ? row.ours.Bare(k) / bare : 0.0);
+            // A run whose start-up took as long as the whole peer (a busy machine) says nothing.
+            if (bare > 0.0) {
+                row.bareRatios.push_back(row.ours.Bare(k) / bare);
+            }
         }
         std::fprintf(stderr, "   run %d: ours %.4g s, %s %.4g s\n", i + 1, ours.seconds,
                      alone ? "nothing" : pair.peer.name.c_str(), theirs.seconds);

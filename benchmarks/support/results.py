@@ -69,7 +69,8 @@ def table(path, runs, elapsed, load_start, load_end, processors):
           "measured: the most threads its processes had running at once (sampled every 5 ms), and in "
           "parentheses its CPU time over its wall time (the median of the runs). Start-up: the median time "
           "of a side's program doing nothing but start (Python's interpreter with the same imports), timed "
-          "in turn with the sides, and the ratio with both sides' start-ups taken off, run by run. Load: "
+          "in turn with the sides, and the ratio with both sides' start-ups taken off, run by run (a run "
+          "whose start-up took as long as the whole side, on a busy machine, left out). Load: "
           "the 1-minute load average when the pair started and ended. Check: how the two results agreed.\n")
     print("| operation | input | threads given | threads used ours / peer | timed | ours (min, median) | peer "
           "| peer (min, median) | ratio (min, median) | start-up | peak MiB ours / peer | load | check |")
