@@ -6,8 +6,10 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -90,6 +92,8 @@ TEST(ScenarioRunner, AScriptItCannotRunIsRefusedBeforeTheProgramStarts) {
         // Only a copy in the working folder may be damaged.
         {"truncate /tmp/a.tif 40\n", "line 1: /tmp/a.tif lies outside the working folder"},
         {"truncate a.tif 140\n", "line 1: \"140\" is no percentage (0 to 100)"},
+        {"view 1 2 0 640 400\n", "line 1: a view needs a scale and a size above 0"},
+        {"pan 1.5 0 3\n", "line 1: a pan moves by whole pixels, at least once"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
@@ -274,6 +278,33 @@ TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForT
                                 "dialog \"Map representation\": press \"Close\"",
                                 "passed",
                             }));
+}
+
+TEST(ScenarioRunner, ThePlanViewIsSizedCentredAndDraggedBackWhereItStartedFrameByFrame) {
+    const QString picture = kvtest::NewTempFolder(QStringLiteral("pan")) + "/frame.png";
+    const Outcome outcome = RunScenario(QStringLiteral("copy %1 olinda.tif\n"
+                                                       "new\n"
+                                                       "add-dem olinda.tif\n"
+                                                       "view 293000 9115000 0.05 640 400\n"
+                                                       "pan 30 -20 2 %2\n"
+                                                       "expect-cell olinda.tif 293000 9115000 12\n")
+                                            .arg(DataPath("olinda_dem_nodata.tif"), picture));
+    EXPECT_EQ(outcome.status, 0) << outcome.errors.join('\n').toStdString()
+                                 << outcome.transcript.toStdString();
+    EXPECT_TRUE(outcome.transcript.contains(QLatin1String("plan view of 640 x 400 pixels")));
+    static const QRegularExpression kFrames(
+        QStringLiteral("4 frames of 640 x 400, in ms:( \\d+\\.\\d+){4}\n"));
+    EXPECT_TRUE(kFrames.match(outcome.transcript).hasMatch()) << outcome.transcript.toStdString();
+    // Dragged back where it started: the cursor, left on the window's middle pixel (319, 199), reads
+    // the point a pixel (20 m) left of and above the view's centre.
+    EXPECT_TRUE(outcome.transcript.contains(QLatin1String("status \"292980.000, 9115020.000")))
+        << outcome.transcript.toStdString();
+    const QImage frame(picture);
+    EXPECT_EQ(frame.size(), QSize(640, 400));
+    // The DEM fills the middle of the window (9990 m at a twentieth of a pixel a metre), the rest is
+    // the drawing's black.
+    EXPECT_NE(frame.pixel(320, 200) & 0xffffff, 0u);
+    EXPECT_EQ(frame.pixel(5, 5) & 0xffffff, 0u);
 }
 
 TEST(ScenarioRunner, ALargeDemAsksForPyramidLevelsAndTheAnswerIsTaken) {

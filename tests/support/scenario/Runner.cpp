@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -727,9 +728,85 @@ void Runner::Perform(const Step& step, const State& state) {
             break;
         case StepKind::WaitIdle:
             break;
+        case StepKind::View:
+            ShowView(step);
+            break;
+        case StepKind::Pan:
+            Pan(step);
+            break;
         default:
             Check(step, state);
             break;
+    }
+}
+
+void Runner::ShowView(const Step& step) {
+    CKelvaroDoc* doc = ActiveProject();
+    QWidget* view = doc ? CadGetWindow(doc->m_pCad) : nullptr;
+    if (!view) {
+        Fail(step.line, QStringLiteral("awaited a project's plan view, came none"));
+        return;
+    }
+    // The main window grows or shrinks by what the view lacks.
+    const QSize size(step.width, step.height);
+    QWidget* window = view->window();
+    if (window->isMaximized() || window->isFullScreen()) {
+        window->showNormal();
+    }
+    // Only the posted events (the layouts) are delivered: the event loop would run the next steps.
+    for (int attempt = 0; attempt < 3 && view->size() != size; ++attempt) {
+        window->resize(window->size() + size - view->size());
+        QCoreApplication::sendPostedEvents();
+    }
+    if (view->size() != size) {
+        Fail(step.line, QStringLiteral("awaited a plan view of %1 x %2, came %3 x %4")
+                            .arg(step.width)
+                            .arg(step.height)
+                            .arg(view->width())
+                            .arg(view->height()));
+        return;
+    }
+    const double halfWidth = step.width / (2.0 * step.value), halfHeight = step.height / (2.0 * step.value);
+    CadViewRect(view, step.x - halfWidth, step.y - halfHeight, step.x + halfWidth, step.y + halfHeight);
+    view->repaint();
+    Print(QStringLiteral("    plan view of %1 x %2 pixels").arg(step.width).arg(step.height));
+}
+
+void Runner::Pan(const Step& step) {
+    CKelvaroDoc* doc = ActiveProject();
+    QWidget* view = doc ? CadGetWindow(doc->m_pCad) : nullptr;
+    if (!view) {
+        Fail(step.line, QStringLiteral("awaited a project's plan view, came none"));
+        return;
+    }
+    QPoint at = view->rect().center();
+    auto send = [&](QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(at), view->mapToGlobal(QPointF(at)), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(view, &event);
+    };
+    send(QEvent::MouseButtonPress, Qt::MiddleButton, Qt::MiddleButton);
+    // COUNT moves forth, then as many back: the view ends where it started.
+    QStringList frames;
+    for (int k = 0; k < 2 * step.count; ++k) {
+        const int sign = k < step.count ? 1 : -1;
+        at += QPoint(sign * step.dx, sign * step.dy);
+        QElapsedTimer frame;
+        frame.start();
+        send(QEvent::MouseMove, Qt::NoButton, Qt::MiddleButton);
+        view->repaint();
+        frames << QString::number(double(frame.nsecsElapsed()) / 1e6, 'f', 3);
+        // What else the move asked for (the status bar's readout), untimed; not the event loop,
+        // which would run the next steps.
+        QCoreApplication::sendPostedEvents();
+    }
+    send(QEvent::MouseButtonRelease, Qt::MiddleButton, Qt::NoButton);
+    Print(QStringLiteral("    %1 frames of %2 x %3, in ms: %4")
+              .arg(frames.size())
+              .arg(view->width())
+              .arg(view->height())
+              .arg(frames.join(' ')));
+    if (!step.text.isEmpty() && !view->grab().save(step.text, "PNG")) {
+        Fail(step.line, QStringLiteral("awaited the picture %1, came none").arg(step.text));
     }
 }
 

@@ -75,6 +75,10 @@ private:
 
     // The program's ways in.
     bool Press(const Step& step, int id);
+    // The active project's plan view: its size, centre and scale; a drag with the middle button,
+    // each frame timed from the move to the repainted view.
+    void ShowView(const Step& step);
+    void Pan(const Step& step);
     void TypeLine(const QString& text);
     void MovePointer(CadDrawing* drawing, double x, double y);
     CKelvaroDoc* ActiveProject() const;
