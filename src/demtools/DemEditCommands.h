@@ -106,8 +106,8 @@ CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial);
 // Asks the operator to pick a DEM in the drawing: the prompt, then an image pick (a click inside
 // DEMs takes one of them, whatever lies over it; clicks at the same place go down through stacked
 // DEMs). A DEM's image appends the DEM's name to the prompt and answers that DEM; any other
-// entity appends "Invalid entity" and asks again; right click, Enter or cancel answer null. With takeOnlyDem,
-// a project that holds exactly one DEM answers it without asking.
+// entity appends "Invalid entity" and asks again; right click, Enter or cancel answer null. With
+// takeOnlyDem, a project that holds exactly one DEM answers it without asking.
 CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem = false,
               const QString& prompt = QStringLiteral("Select DEM"));
 

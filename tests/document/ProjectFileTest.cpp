@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QListWidget>
 
 #include <gdal.h>
 
@@ -48,20 +47,6 @@ std::vector<int> IdsOf(const CadEntityList& list) {
         ids.push_back(CadEntityGetID(e));
     }
     return ids;
-}
-
-// The layers the "Layers Order" window lists for the project's drawing, from the top down.
-QStringList LayersOrderList(CKelvaroDoc& doc) {
-    CadExecute(doc.m_pCad, nullptr, CAD_CMD_LAYERS_ORDER);
-    QStringList names;
-    if (QWidget* window = CadLayersOrderWindow()) {
-        const QListWidget* list = window->findChild<QListWidget*>();
-        for (int i = 0; list && i < list->count(); ++i) {
-            names << list->item(i)->text();
-        }
-        CadExecute(doc.m_pCad, nullptr, CAD_CMD_LAYERS_ORDER);
-    }
-    return names;
 }
 
 class ProjectFileTest : public DocTest {
@@ -172,42 +157,6 @@ TEST_F(ProjectFileTest, AProjectComesBackWithItsLayersSettingsAndLinks) {
     EXPECT_EQ(map->m_colors.m_paletteIndex, 4);
     EXPECT_EQ(map->m_colors.m_colorCount, 20);
     EXPECT_TRUE(map->m_colors.m_bRevert);
-}
-
-// A DEM, its contour lines and the three maps of DEM analysis, named after their files as DEM
-// analysis names them: saved, closed and opened again, the "Layers Order" window lists the same
-// layers, each once.
-TEST_F(ProjectFileTest, TheLayersOrderWindowListsEachLayerOnceAfterTheProjectIsOpenedAgain) {
-    const QString folder = kvtest::NewTempFolder("layers_order");
-    const QString project = folder + "/site.kvp";
-    QStringList saved;
-    {
-        CKelvaroDoc doc;
-        ASSERT_TRUE(doc.AddDEM(WriteRaster(folder + "/dem.tif", 1, GDT_Float32, 1000.0), 0));
-        CadSetCurLayer(doc.m_pCad, CadAddLayer(doc.m_pCad, "dem.tif_Contours", 7, 0xEE6BA7FD, -3));
-        AddSquare(doc.m_pCad, 1050, 8950);
-        CadSetCurLayerByName(doc.m_pCad, "0");
-        for (const auto& [file, type] :
-             {std::pair{"dem_CAREA.tif", MapTypeCatchment}, std::pair{"dem_SLOPE.tif", MapTypeSlope},
-              std::pair{"dem_WETNESS.tif", MapTypeWetness}}) {
-            MapLayerInfo info;
-            info.title = file;
-            info.path = WriteRaster(folder + "/" + file, 1, GDT_Float32, 1000.0);
-            info.mapType = type;
-            ASSERT_TRUE(doc.AddMap(info, 0));
-        }
-        saved = LayersOrderList(doc);
-        ASSERT_EQ(saved.size(), 6) << saved.join(", ").toStdString();
-        ASSERT_EQ(doc.DoSave(project), 1);
-    }
-    CKelvaroDoc doc;
-    ASSERT_EQ(doc.OnOpenDocument(project), 1);
-    EXPECT_EQ(doc.GetMapCount(), 3);
-    QStringList opened = LayersOrderList(doc);
-    opened.sort();
-    saved.sort();
-    EXPECT_EQ(opened.join(", ").toStdString(), saved.join(", ").toStdString());
-    EXPECT_EQ(doc.m_Maps.count("dem_SLOPE.tif"), 1u);
 }
 
 TEST_F(ProjectFileTest, AMovedProjectFindsItsFilesBesideItAndNamesTheMissingOnes) {
