@@ -692,6 +692,20 @@ double CDEM::GetElevation(double x, double y) {
     return SampleGrid(m_sampleWindow, half, half);
 }
 
+float CDEM::GetCellHeight(double x, double y) {
+    const cv::Size size(Width(), Height());
+    cv::Point cell;
+    if ((!m_pDataset && m_grid.empty()) || !CellOfPosition(m_geoTransform, size, x, y, &cell)) {
+        return kNoData;
+    }
+    const float v = !m_grid.empty() ? m_grid.at<float>(cell)
+                                    : m_display.CellValue(m_pDataset, size, cell,
+                                                          [this](const cv::Rect& rect, cv::Mat& cells) {
+                                                              return GetRegion(&rect, cells) != 0;
+                                                          });
+    return IsNoData(v) ? kNoData : v;
+}
+
 double InterpolateBilinear(const cv::Mat& image, int column, int row, double fx, double fy) {
     const double weights[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
     const int dc[4] = {0, 1, 0, 1};

@@ -67,6 +67,11 @@ public:
     cv::Mat CreateRegionImage(const cv::Rect* rect, cv::Size size);
     // The height of the cell that contains the world position, or -9999.
     double GetElevation(double x, double y);
+    // The same height as the grid or the file holds it, for the plan view's readout and snap at
+    // every move of the cursor: a cell of the file comes with the square of cells around it,
+    // which the display cache keeps until the cursor leaves it or the DEM is drawn anew after an
+    // edit.
+    float GetCellHeight(double x, double y);
 
     // Traces contour lines at the levels minimum, minimum + step, ... below maximum into the
     // shapefile "<name>_Contours" in the project's folder (simplified with the squared-distance
