@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
@@ -178,6 +179,25 @@ TEST(ScenarioRunner, AFailedStepEndsTheRunWithOneLineNamingWhatWasAwaitedAndWhat
                 << outcome.transcript.toStdString();
         }
     }
+}
+
+TEST(ScenarioRunner, ADialogThatNeverComesFailsItsStepAfterThirtySecondsAndTheProgramComesToRest) {
+    // The contour command of a project without a DEM opens no dialog: it says so at its prompt.
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome outcome = RunScenario(
+        QStringLiteral("new\nsave p.kvp\ncommand CON\ndialog Contour Lines\n    press Generate\nnew\n"));
+    const qint64 seconds = clock.elapsed() / 1000;
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.errors,
+              QStringList{QStringLiteral("line 4: awaited a dialog titled /Contour Lines/ for 30 s, "
+                                         "came nothing (the program is idle)")});
+    EXPECT_TRUE(outcome.transcript.contains(QLatin1String("prompt \"No DEM loaded\"")))
+        << outcome.transcript.toStdString();
+    EXPECT_FALSE(outcome.transcript.contains(QLatin1String("6: new")));
+    // The wait, the program's start-up and its coming to rest, not more.
+    EXPECT_GE(seconds, 30);
+    EXPECT_LT(seconds, 60);
 }
 
 TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForTheNextOne) {
