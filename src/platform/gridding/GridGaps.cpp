@@ -545,9 +545,9 @@ struct CGridGaps::Workspace {
     // and those already in a region.
     std::vector<uint8_t> classes;
     std::vector<int64_t> queue;
-    // The gap cells of the box, region after region (indices into the class map), where each
-    // region's cells start, and each region's box.
-    std::vector<int64_t> regionCells;
+    // The gap cells of the box, region after region, where each region's cells start, and each
+    // region's box.
+    std::vector<cv::Point> regionCells;
     std::vector<size_t> regionStart;
     std::vector<cv::Rect> regionBoxes;
     // What each region filled, at its cells' places: row, column and height.
@@ -691,30 +691,26 @@ bool CGridGaps::Fill(const cv::Mat& image, const cv::Mat& mask, float noData, do
         uint8_t* row = classes.data() + at(box.x, y);
         for (uint8_t* p = row;
              (p = static_cast<uint8_t*>(std::memchr(p, kReached, size_t(row + box.width - p))));) {
-            const int64_t seed = p - classes.data();
+            const cv::Point seed(box.x + int(p - row), y);
             const size_t first = ws.regionCells.size();
             ws.regionStart.push_back(first);
-            classes[size_t(seed)] = kRegion;
+            *p = kRegion;
             ws.regionCells.push_back(seed);
-            int64_t rx0 = seed % s, ry0 = seed / s, rx1 = rx0, ry1 = ry0;
+            cv::Point low = seed, high = seed;
             for (size_t q = first; q < ws.regionCells.size(); ++q) {
-                const int64_t i = ws.regionCells[q];
-                rx0 = std::min(rx0, i % s);
-                rx1 = std::max(rx1, i % s);
-                ry0 = std::min(ry0, i / s);
-                ry1 = std::max(ry1, i / s);
+                const cv::Point c = ws.regionCells[q];
+                low = cv::Point(std::min(low.x, c.x), std::min(low.y, c.y));
+                high = cv::Point(std::max(high.x, c.x), std::max(high.y, c.y));
                 for (const auto& d : kReach) {
-                    const int64_t j = i + d[1] * s + d[0];
-                    if (classes[size_t(j)] == kReached) {
-                        classes[size_t(j)] = kRegion;
-                        ws.regionCells.push_back(j);
+                    uint8_t& j = classes[size_t(at(c.x + d[0], c.y + d[1]))];
+                    if (j == kReached) {
+                        j = kRegion;
+                        ws.regionCells.emplace_back(c.x + d[0], c.y + d[1]);
                     }
                 }
             }
-            const int ox = -kBorder, oy = -kBorder;
             ws.regionBoxes.push_back(
-                cv::Rect(cv::Point(ox + int(rx0) - kMargin, oy + int(ry0) - kMargin),
-                         cv::Point(ox + int(rx1) + kMargin + 1, oy + int(ry1) + kMargin + 1)) &
+                cv::Rect(low - cv::Point(kMargin, kMargin), high + cv::Point(kMargin + 1, kMargin + 1)) &
                 cv::Rect(0, 0, image.cols, image.rows));
         }
     }
@@ -754,10 +750,9 @@ bool CGridGaps::Fill(const cv::Mat& image, const cv::Mat& mask, float noData, do
                 }
             }
         }
-        const int ox = -kBorder - sub.x, oy = -kBorder - sub.y;
         for (size_t k = ws.regionStart[region]; k < ws.regionStart[region + 1]; ++k) {
-            const int64_t i = ws.regionCells[k];
-            L0.state[size_t(L0.Index(int(i % s) + ox, int(i / s) + oy))] = kGap;
+            const cv::Point c = ws.regionCells[k];
+            L0.state[size_t(L0.Index(c.x - sub.x, c.y - sub.y))] = kGap;
         }
         Solve(space, m_tension, tolerance);
         for (int i : L0.cells) {
