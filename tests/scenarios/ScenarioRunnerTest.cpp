@@ -21,6 +21,7 @@
 
 #include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
+#include "support/scenario/StepClock.h"
 #include "support/scenario/TimerCensus.h"
 
 namespace {
@@ -198,6 +199,33 @@ TEST(ScenarioRunner, ADialogThatNeverComesFailsItsStepAfterThirtySecondsAndThePr
     // The wait, the program's start-up and its coming to rest, not more.
     EXPECT_GE(seconds, 30);
     EXPECT_LT(seconds, 60);
+}
+
+TEST(ScenarioRunner, AStepWaitsOutItsLimitOfIdleTimeOrTwentyTimesItAtWork) {
+    kvscenario::StepClock clock(30000);
+    // Looks far apart count as the event loop's share only: the loop did not run meanwhile.
+    clock.Add(100000, false);
+    EXPECT_FALSE(clock.WaitedOut());
+    for (int i = 0; i < 118; ++i) {
+        clock.Add(250, false);
+    }
+    EXPECT_FALSE(clock.WaitedOut());
+    // Work does not count against the step's own limit...
+    for (int i = 0; i < 2399; ++i) {
+        clock.Add(250, true);
+    }
+    EXPECT_FALSE(clock.WaitedOut());
+    EXPECT_FALSE(clock.WorkedOut());
+    clock.Add(250, false);
+    EXPECT_TRUE(clock.WaitedOut());
+    // ...but work that never ends runs out too.
+    clock.Restart();
+    EXPECT_FALSE(clock.WaitedOut());
+    for (int i = 0; i < 2400; ++i) {
+        clock.Add(250, true);
+    }
+    EXPECT_TRUE(clock.WorkedOut());
+    EXPECT_FALSE(clock.WaitedOut());
 }
 
 TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForTheNextOne) {
