@@ -1,7 +1,8 @@
 // Contour lines, their simplification, the raster cut and the raster rotation against GDAL's
 // programs, each side a whole process from file to file:
 //   contours - a 4000 x 4000 DEM (the Olinda DEM upsampled bilinearly, 2.5 m cells) every metre:
-//              TraceContours against gdal_contour -i 1 -3d;
+//              TraceContours against gdal_contour -i 1 -3d; every vertex of each side must lie at
+//              a vertex of the other;
 //   contours_command - the whole command on the 4000 x 4000 and 8000 x 8000 DEMs (with overviews):
 //              the DEM loaded into a project, the lines traced into the project's shapefile and
 //              loaded into the drawing with their labels, against gdal_contour -i 1 -3d;
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "Bench.h"
+#include "Checks.h"
 #include "Data.h"
 #include "demtools/ContourLinesDlg.h"
 #include "demtools/DPHull.h"
@@ -42,8 +44,10 @@ namespace {
 using bench::Args;
 
 constexpr double kAngle = M_PI / 6;
-constexpr int kSmall = 4000;
-constexpr int kLarge = 8000;
+const int kSmall = bench::Scaled(4000);
+const int kLarge = bench::Scaled(8000);
+// Two tracings of the same lines put a vertex at the same place within this share of a cell.
+constexpr double kVertexTolerance = 0.001;
 
 const bench::Files File("contours");
 
@@ -70,23 +74,30 @@ bool GeoTransformOf(const std::string& path, double gt[6], int* w, int* h) {
     return ok;
 }
 
+std::string SideText(int side) {
+    return std::to_string(side) + " x " + std::to_string(side);
+}
+
+double CellWidth(const std::string& path) {
+    double gt[6] = {0, 1, 0, 0, 0, -1};
+    int w = 0, h = 0;
+    GeoTransformOf(path, gt, &w, &h);
+    return gt[1];
+}
+
+std::string CellText(const std::string& path) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g m cells", CellWidth(path));
+    return text;
+}
+
 // Lines and vertices of a shapefile's first layer.
 bool CountLines(const std::string& shp, long* lines, long* vertices) {
-    GDALDatasetH ds = GDALOpenEx(shp.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
-    if (!ds) {
-        return false;
-    }
     *lines = *vertices = 0;
-    OGRLayerH layer = GDALDatasetGetLayer(ds, 0);
-    while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
-        if (OGRGeometryH g = OGR_F_GetGeometryRef(feature)) {
-            ++*lines;
-            *vertices += OGR_G_GetPointCount(g);
-        }
-        OGR_F_Destroy(feature);
-    }
-    GDALClose(ds);
-    return true;
+    return bench::ForEachLine(shp, [&](OGRGeometryH line) {
+        ++*lines;
+        *vertices += OGR_G_GetPointCount(line);
+    });
 }
 
 // The check of two line files: the same lines, their vertices within the share of each other.
@@ -113,12 +124,12 @@ const bench::PairRegistration kContours("contours", [](bench::Pair* pair) {
     }
     const std::string ours = File("ours_contours.shp"), theirs = File("gdal_contours.shp");
     pair->operation = "Contour lines every 1 m (TraceContours)";
-    pair->input = "4000 x 4000 DEM, 2.5 m cells";
+    pair->input = SideText(kSmall) + " DEM, " + CellText(File("dem4000.tif"));
     pair->ours = {"ours", {bench::Self("contours-ours", {File("dem4000.tif"), ours})}, {ours}};
     pair->peer = {"gdal_contour -i 1 -3d",
                   {{"gdal_contour", "-q", "-3d", "-i", "1", "-a", "Elevation", File("dem4000.tif"), theirs}},
                   {theirs}};
-    pair->check = [ours, theirs](std::string* agreed) { return CompareLines(ours, theirs, 0.001, agreed); };
+    pair->check = bench::LinesAgree(ours, theirs, kVertexTolerance * CellWidth(File("dem4000.tif")));
     return true;
 });
 
@@ -138,8 +149,7 @@ const bench::SideRegistration kContoursOurs("contours-ours", [](const Args& a) {
 // into the project's shapefile and loaded into the drawing with their labels (BuildContours, what
 // CONTOURS runs once its dialog is answered), against gdal_contour writing the same lines
 
-void RegisterCommand(const char* id, int side) {
-    const std::string name = "dem" + std::to_string(side) + ".tif";
+void RegisterCommand(const char* id, int side, const std::string& name) {
     const std::string folder = File("command" + std::to_string(side)) + "/";
     // The registration itself puts the pair on the harness's list.
     const bench::PairRegistration registration(id, [=](bench::Pair* pair) {
@@ -152,21 +162,19 @@ void RegisterCommand(const char* id, int side) {
         const std::string ours = folder + name + "_Contours.shp", theirs = File("gdal_command.shp");
         pair->operation =
             "Contour command every 1 m (BuildContours: lines traced, saved and drawn with labels)";
-        pair->input = std::to_string(side) + " x " + std::to_string(side) + " DEM, 2.5 m cells";
+        pair->input = SideText(side) + " DEM, " + CellText(File(name));
         pair->ours = {"ours", {bench::Self("command-ours", {File(name), folder})}, {folder}};
         pair->peer = {"gdal_contour -i 1 -3d",
                       {{"gdal_contour", "-q", "-3d", "-i", "1", "-a", "Elevation", File(name), theirs}},
                       {theirs}};
-        pair->check = [ours, theirs](std::string* agreed) {
-            return CompareLines(ours, theirs, 0.001, agreed);
-        };
+        pair->check = bench::LinesAgree(ours, theirs, kVertexTolerance * CellWidth(File(name)));
         return true;
     });
 }
 
 const bool kCommands = [] {
-    RegisterCommand("contours_command_4000", kSmall);
-    RegisterCommand("contours_command_8000", kLarge);
+    RegisterCommand("contours_command_4000", kSmall, "dem4000.tif");
+    RegisterCommand("contours_command_8000", kLarge, "dem8000.tif");
     return true;
 }();
 
@@ -207,7 +215,7 @@ const bench::PairRegistration kSimplify("simplify", [](bench::Pair* pair) {
     }
     const std::string ours = File("ours_simplified.shp"), theirs = File("gdal_simplified.shp");
     pair->operation = "Contour simplification, 1 m (SimplifyContourShapefile)";
-    pair->input = "the 1 m contour lines of the 4000 x 4000 DEM";
+    pair->input = "the 1 m contour lines of the " + SideText(kSmall) + " DEM";
     pair->ours = {"ours", {bench::Self("simplify-ours", {lines, ours})}, {ours}};
     pair->peer = {"ogr2ogr -simplify 1", {{"ogr2ogr", "-simplify", "1", theirs, lines}}, {theirs}};
     pair->check = [ours, theirs](std::string* agreed) { return CompareLines(ours, theirs, 0.05, agreed); };
@@ -274,7 +282,7 @@ const bench::PairRegistration kCut("cut", [](bench::Pair* pair) {
     const int cw = int(high.X() - low.X()) + 1, ch = int(high.Y() - low.Y()) + 1;
     const double x0 = gt[0] + low.X() * gt[1], y0 = gt[3] + low.Y() * gt[5];
     pair->operation = "Cut by a hexagon (CutRasterToFile)";
-    pair->input = "8000 x 8000 DEM";
+    pair->input = SideText(kLarge) + " DEM";
     pair->ours = {"ours", {bench::Self("cut-ours", {File("dem8000.tif"), ours})}, {ours}};
     // Onto our output's grid: the cells of the hexagon's box.
     pair->peer = {"gdalwarp -cutline + gdaladdo",
@@ -341,7 +349,7 @@ const bench::PairRegistration kRotate("rotate", [](bench::Pair* pair) {
     const double* g = grid.geoTransform;
     const std::string ours = File("ours_rotated.tif"), theirs = File("gdal_rotated.tif");
     pair->operation = "Rotate by 30 degrees (RotateRasterToFile)";
-    pair->input = "8000 x 8000 DEM";
+    pair->input = SideText(kLarge) + " DEM";
     pair->threads = bench::ParallelThreads();
     pair->ours = {"ours", {bench::Self("rotate-ours", {File("dem8000.tif"), ours})}, {ours}};
     pair->peer = {
@@ -355,8 +363,9 @@ const bench::PairRegistration kRotate("rotate", [](bench::Pair* pair) {
         {theirs}};
     // Both interpolate bilinearly, ours at positions rounded to 1/32 of a cell (heights then differ
     // by up to a 64th of a cell's rise); along the raster's edge each decides differently which
-    // cells still have enough neighbours.
-    pair->check = bench::RastersAgree(ours, theirs, 0.25, 0.0, 0.001);
+    // cells still have enough neighbours. A cell's rise grows with its width: 0.25 on the 8000 x
+    // 8000 DEM, in proportion on a smaller one.
+    pair->check = bench::RastersAgree(ours, theirs, 0.25 * 8000.0 / kLarge, 0.0, 0.001);
     return true;
 });
 

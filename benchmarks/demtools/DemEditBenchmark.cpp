@@ -27,28 +27,12 @@ namespace {
 
 using bench::Args;
 
-constexpr int kSide = 4000;
+const int kSide = bench::Scaled(4000);
 constexpr double kHoleShare = 0.045;
 constexpr float kNoValue = -9999.0f;
 constexpr int kGdalSearchDistance = 100;
 
 const bench::Files File("demedit");
-
-// Irregular holes: the lowest 4.5 % of a smooth random field made of a coarse and a fine
-// component, so that blobs of a few cells and of a hundred cells both occur.
-cv::Mat HolePattern() {
-    cv::RNG rng(11);
-    cv::Mat coarse(40, 40, CV_32FC1), fine(400, 400, CV_32FC1), a, b;
-    rng.fill(coarse, cv::RNG::UNIFORM, 0.0, 1.0);
-    rng.fill(fine, cv::RNG::UNIFORM, 0.0, 1.0);
-    cv::resize(coarse, a, cv::Size(kSide, kSide), 0, 0, cv::INTER_CUBIC);
-    cv::resize(fine, b, cv::Size(kSide, kSide), 0, 0, cv::INTER_CUBIC);
-    cv::Mat field = a + 0.6 * b;
-    std::vector<float> sorted(field.begin<float>(), field.end<float>());
-    auto at = sorted.begin() + ptrdiff_t(kHoleShare * double(sorted.size()));
-    std::nth_element(sorted.begin(), at, sorted.end());
-    return field < *at;
-}
 
 bool MakeHoledDem() {
     return File.MakeOnce("1", [] {
@@ -57,12 +41,12 @@ bool MakeHoledDem() {
         if (!bench::ReadUpsampled(KV_BENCH_DEM, kSide, &dem, gt)) {
             return false;
         }
-        dem.setTo(kNoValue, HolePattern());
+        dem.setTo(kNoValue, bench::HolePattern(kSide, kHoleShare));
         return bench::WriteRaster(dem, gt, File("dem.tif"));
     });
 }
 
-const char* const kHoles = "4000 x 4000 DEM, 4.5 % holes";
+const std::string kHoles = std::to_string(kSide) + " x " + std::to_string(kSide) + " DEM, 4.5 % holes";
 
 // A pair of two sides of this program that leave their grids for a cell by cell comparison.
 bool InMemoryPair(bench::Pair* pair, const char* operation, const char* peer, const char* name, Args extra,
@@ -88,9 +72,11 @@ bool InMemoryPair(bench::Pair* pair, const char* operation, const char* peer, co
 
 // ---- erode
 
+// The peers of erode and offset (cv::erode, compare, setTo, add) do their work on one core,
+// whatever OpenCV is given: ours runs on one thread too.
 const bench::PairRegistration kErode("erode", [](bench::Pair* pair) {
     return InMemoryPair(pair, "Erode (ErodeDem, whole DEM)", "cv::erode of the valid mask", "erode", {}, 0.0,
-                        bench::ParallelThreads());
+                        1);
 });
 
 const bench::SideRegistration kErodeOurs("erode-ours", [](const Args& a) {
@@ -190,7 +176,7 @@ constexpr double kOffset = 0.5;
 
 const bench::PairRegistration kOffsetPair("offset", [](bench::Pair* pair) {
     return InMemoryPair(pair, "Offset (OffsetDemArea, whole DEM)", "cv::add under the valid mask", "offset",
-                        {}, 1e-4, bench::ParallelThreads());
+                        {}, 1e-4, 1);
 });
 
 const bench::SideRegistration kOffsetOurs("offset-ours", [](const Args& a) {
@@ -284,12 +270,7 @@ const bench::PairRegistration kCloseGaps("close_gaps", [](bench::Pair* pair) {
     pair->ours = {"ours", {bench::Self("close-ours", {ours})}, {}, [ours] {
                       return bench::CopyFile(File("dem.tif"), ours);
                   }};
-    pair->peer = {"gdal_fillnodata.py -md 100 + gdaladdo",
-                  // Its creation options take every word after them: the files come first.
-                  {{"gdal_fillnodata.py", "-q", "-md", std::to_string(kGdalSearchDistance), File("dem.tif"),
-                    theirs, "-co", "TILED=YES", "-co", "BLOCKXSIZE=256", "-co", "BLOCKYSIZE=256"},
-                   bench::OverviewsLike(theirs, kSide, kSide)},
-                  {theirs}};
+    pair->peer = bench::FillNodataPeer(File("dem.tif"), theirs, kGdalSearchDistance, kSide);
     pair->check = bench::RastersAgree(ours, theirs, kFillTolerance, 0.01, 0.0);
     return true;
 });

@@ -28,8 +28,9 @@ namespace {
 
 using bench::Args;
 
-constexpr int kDemSide = 4000;
-constexpr long kPoints = 10'000'000;
+const int kDemSide = bench::Scaled(4000);
+// A sixteenth of them in a small run, as of the cells.
+const long kPoints = bench::Small() ? 625'000 : 10'000'000;
 constexpr double kResizeFrom = 2.5;
 constexpr double kResizeTo = 3.2;
 
@@ -117,7 +118,8 @@ const bench::PairRegistration kGrid("dem_from_points", [](bench::Pair* pair) {
               h = int(std::floor((box[3] - box[2]) / gsd)) + 1;
     const std::string ours = File("ours_grid.tif"), theirs = File("gdal_grid.tif");
     pair->operation = "DEM from points, highest per cell";
-    pair->input = "10 M points in ASCII x y z, " + std::to_string(w) + " x " + std::to_string(h) + " cells";
+    pair->input = bench::Format("%ld points in ASCII x y z, ", kPoints) + std::to_string(w) + " x " +
+                  std::to_string(h) + " cells";
     pair->ours = {"ours", {bench::Self("grid-ours", {bench::Number(gsd), File("points.xyz"), ours})}, {ours}};
     pair->peer = {"gdal_rasterize -3d",
                   {{"gdal_rasterize",

@@ -7,7 +7,8 @@
 //                   the same CSV and fills the same grid, and gdaladdo adds the same overviews.
 //                   Whole processes, with the same threads;
 //   triangulation - TriangulateTin of the points against a plain CGAL Delaunay triangulation of
-//                   them that lists its triangles, timed in process on the points in memory.
+//                   them that lists its triangles, timed in process on the points in memory; the
+//                   triangles themselves are compared, as triples of the points' indices.
 // (At northings of 9,000 km gdal_grid's triangulation loses precision, hence the local frame.)
 #include <gdal.h>
 #include <vtkPolyData.h>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "Bench.h"
+#include "Checks.h"
 #include "Data.h"
 #include "Points.h"
 #include "demtools/Tin.h"
@@ -35,8 +37,9 @@ namespace {
 
 using bench::Args;
 
-constexpr int kDemSide = 4000;
-constexpr long kPoints = 1'000'000;
+const int kDemSide = bench::Scaled(4000);
+// A sixteenth of them in a small run, as of the cells.
+const long kPoints = bench::Small() ? 62'500 : 1'000'000;
 constexpr double kCell = 5.0;
 
 const bench::Files File("tin");
@@ -77,7 +80,8 @@ const bench::PairRegistration kDemFromTin("dem_from_tin", [](bench::Pair* pair) 
     const int w = int((box[1] - box[0]) / kCell), h = int((box[3] - box[2]) / kCell);
     const std::string ours = File("ours.tif"), theirs = File("gdal_grid.tif");
     pair->operation = "DEM from TIN, 5 m cells";
-    pair->input = "1 M points in CSV, " + std::to_string(w) + " x " + std::to_string(h) + " cells";
+    pair->input = bench::Format("%ld points in CSV, ", kPoints) + std::to_string(w) + " x " +
+                  std::to_string(h) + " cells";
     pair->threads = bench::ParallelThreads();
     pair->ours = {
         "ours", {bench::Self("tin-ours", {File("points.csv"), bench::Number(kCell), ours})}, {ours}};
@@ -121,14 +125,16 @@ const bench::PairRegistration kTriangulation("triangulation", [](bench::Pair* pa
     if (!MakePoints()) {
         return false;
     }
-    const std::string ours = File("ours_triangles.txt"), theirs = File("cgal_triangles.txt");
+    const std::string ours = File("ours_triangles.tri"), theirs = File("cgal_triangles.tri");
     pair->operation = "Triangulation (TriangulateTin)";
-    pair->input = "1 M points";
+    pair->input = bench::Format("%ld points", kPoints);
     pair->ours = {"ours", {bench::Self("triangulation-ours", {File("points.csv"), ours})}, {ours}};
     pair->peer = {"CGAL Delaunay_triangulation_2",
                   {bench::Self("triangulation-peer", {File("points.csv"), theirs})},
                   {theirs}};
-    pair->check = bench::SameText(ours, theirs, "triangles ");
+    // Where no four points lie on one circle the Delaunay triangulation is unique: both must list
+    // the same triangles.
+    pair->check = bench::TrianglesAgree(ours, theirs);
     return true;
 });
 
@@ -136,7 +142,18 @@ const bench::SideRegistration kTriangulationOurs("triangulation-ours", [](const 
     const std::vector<Wml::Point3> points = bench::ReadPointsCsv(a[0]);
     vtkSmartPointer<vtkPolyData> tin;
     const bool ok = bench::TimeOperation([&] { return (tin = TriangulateTin(points, {})) != nullptr; });
-    return ok && bench::KeepText(std::to_string(tin->GetNumberOfPolys()), a[1]) ? 0 : 1;
+    if (!ok || !bench::CheckRun()) {
+        return ok ? 0 : 1;
+    }
+    // The triangulation keeps each place once, in the order of its first point.
+    const std::vector<int> first = bench::FirstOfEach(points);
+    std::vector<int> kept;
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (first[i] == int(i)) {
+            kept.push_back(int(i));
+        }
+    }
+    return bench::KeepTriangles(bench::TrianglesOf(*tin, kept), a[1]) ? 0 : 1;
 });
 
 using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
@@ -146,7 +163,7 @@ using Delaunay = CGAL::Delaunay_triangulation_2<
 
 const bench::SideRegistration kTriangulationPeer("triangulation-peer", [](const Args& a) {
     const std::vector<Wml::Point3> points = bench::ReadPointsCsv(a[0]);
-    std::vector<int> triangles;
+    std::vector<bench::Triangle> triangles;
     bench::TimeOperation([&] {
         std::vector<std::pair<Kernel::Point_2, int>> indexed;
         indexed.reserve(points.size());
@@ -154,15 +171,20 @@ const bench::SideRegistration kTriangulationPeer("triangulation-peer", [](const 
             indexed.emplace_back(Kernel::Point_2(points[i].X(), points[i].Y()), int(i));
         }
         Delaunay dt(indexed.begin(), indexed.end());
-        triangles.reserve(3 * dt.number_of_faces());
+        triangles.reserve(dt.number_of_faces());
         for (auto f = dt.finite_faces_begin(); f != dt.finite_faces_end(); ++f) {
-            for (int k = 0; k < 3; ++k) {
-                triangles.push_back(f->vertex(k)->info());
-            }
+            triangles.push_back({f->vertex(0)->info(), f->vertex(1)->info(), f->vertex(2)->info()});
         }
         return true;
     });
-    return bench::KeepText(std::to_string(triangles.size() / 3), a[1]) ? 0 : 1;
+    // A place given twice keeps one of its points: it is named by the first.
+    const std::vector<int> first = bench::FirstOfEach(points);
+    for (bench::Triangle& t : triangles) {
+        for (int& i : t) {
+            i = first[size_t(i)];
+        }
+    }
+    return bench::KeepTriangles(triangles, a[1]) ? 0 : 1;
 });
 
 }  // namespace

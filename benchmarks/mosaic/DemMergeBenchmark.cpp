@@ -37,9 +37,9 @@ namespace {
 
 using bench::Args;
 
-constexpr int kSide = 4000;
-constexpr int kCut = 2600;
-constexpr int kTile = 1000;
+const int kSide = bench::Scaled(4000);
+const int kCut = kSide * 13 / 20;
+const int kTile = kSide / 4;
 
 const bench::Files File("demmerge");
 
@@ -107,7 +107,7 @@ const bench::PairRegistration kMerge("dem_merge", [](bench::Pair* pair) {
     }
     const std::string ours = File("ours_merged.tif"), theirs = File("gdal_merged.tif");
     pair->operation = "DEM merge along seamlines (MergeDEMs)";
-    pair->input = "two 2600 x 4000 DEMs overlapping in 1200 columns";
+    pair->input = bench::Format("two %d x %d DEMs overlapping in %d columns", kCut, kSide, 2 * kCut - kSide);
     pair->ours = {"ours", {bench::Self("merge-ours", {ours})}, {ours}};
     pair->peer = {
         "GDALWarp (gdalwarp) + overviews, no blend", {bench::Self("merge-gdal", {theirs})}, {theirs}};
@@ -181,7 +181,7 @@ const bench::PairRegistration kSplit("dem_split", [](bench::Pair* pair) {
     }
     const std::string ours = File("ours_tiles/"), theirs = File("gdal_tiles/");
     pair->operation = "DEM split into 16 tiles (SplitDem)";
-    pair->input = "4000 x 4000 DEM, tiles of 1000 x 1000";
+    pair->input = bench::Format("%d x %d DEM, tiles of %d x %d", kSide, kSide, kTile, kTile);
     pair->ours = {"ours", {bench::Self("split-ours", {ours})}, {ours}};
     pair->peer = {"GDALTranslate per tile (gdal_retile.py) + overviews",
                   {bench::Self("split-gdal", {theirs})},

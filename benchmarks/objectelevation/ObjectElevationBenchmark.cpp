@@ -29,7 +29,7 @@ namespace {
 
 using bench::Args;
 
-constexpr int kSide = 4000;
+const int kSide = bench::Scaled(4000);
 constexpr int kVertices = 200;
 constexpr double kElevation = 57.25;
 
@@ -55,7 +55,7 @@ const bench::PairRegistration kObjectElevation("object_elevation", [](bench::Pai
     }
     const std::string ours = File("ours.tif"), theirs = File("gdal.tif");
     pair->operation = "Object elevation DEM update (SetContourElevation)";
-    pair->input = "4000 x 4000 DEM in memory, 200-vertex contour";
+    pair->input = bench::Format("%d x %d DEM in memory, %d-vertex contour", kSide, kSide, kVertices);
     pair->ours = {"ours", {bench::Self("object-ours", {ours})}, {ours}};
     pair->peer = {
         "GDALRasterizeGeometries + the window saved", {bench::Self("object-gdal", {theirs})}, {theirs}};

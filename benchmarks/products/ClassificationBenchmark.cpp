@@ -26,7 +26,7 @@ namespace {
 
 using bench::Args;
 
-constexpr int kSide = 8000;
+const int kSide = bench::Scaled(8000);
 
 const bench::Files File("classification");
 
@@ -74,7 +74,7 @@ const bench::PairRegistration kClassify("classification", [](bench::Pair* pair) 
     }
     const std::string ours = File("ours.txt"), theirs = File("gdal.txt");
     pair->operation = "Classification statistics (ClassifyValues, 5 classes)";
-    pair->input = "8000 x 8000 NDVI map";
+    pair->input = bench::Format("%d x %d NDVI map", kSide, kSide);
     pair->ours = {"ours",
                   {bench::Self("classify-ours", {bench::Number(range[0]), bench::Number(range[1]), ours})},
                   {ours}};

@@ -8,7 +8,6 @@
 #include <QFile>
 
 #include <gdal.h>
-#include <gdal_utils.h>
 
 #include <string>
 #include <vector>
@@ -24,7 +23,7 @@ namespace {
 
 using bench::Args;
 
-constexpr int kSide = 8000;
+const int kSide = bench::Scaled(8000);
 
 const bench::Files File("indices");
 
@@ -32,49 +31,9 @@ const bench::Files File("indices");
 // tiled as the program's maps are: square cells, so that both sides keep the bands' grid.
 bool MakeBands() {
     return File.MakeOnce("2", [] {
-        GDALDatasetH in = GDALOpen(KV_BENCH_SCENE, GA_ReadOnly);
-        bool ok = in != nullptr;
-        for (const auto& [band, name] : {std::pair{"3", "A.tif"}, std::pair{"4", "B.tif"}}) {
-            const std::string side = std::to_string(kSide);
-            const char* args[] = {"-b",         band,
-                                  "-srcwin",    "0",
-                                  "0",          "349",
-                                  "349",        "-outsize",
-                                  side.c_str(), side.c_str(),
-                                  "-r",         "bilinear",
-                                  "-co",        "TILED=YES",
-                                  "-co",        "BLOCKXSIZE=256",
-                                  "-co",        "BLOCKYSIZE=256",
-                                  nullptr};
-            GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(args), nullptr);
-            GDALDatasetH out = ok ? GDALTranslate(File(name).c_str(), in, options, nullptr) : nullptr;
-            GDALTranslateOptionsFree(options);
-            ok = ok && out && kv::CloseDataset(out);
-        }
-        if (in) {
-            GDALClose(in);
-        }
-        return ok;
+        return bench::TranslateBands(KV_BENCH_SCENE, {3}, 349, kSide, File("A.tif")) &&
+               bench::TranslateBands(KV_BENCH_SCENE, {4}, 349, kSide, File("B.tif"));
     });
-}
-
-bench::Command GdalCalc(const std::string& output, int block) {
-    const std::string size = std::to_string(block);
-    return {"gdal_calc.py",
-            "--quiet",
-            "--overwrite",
-            "-A",
-            File("A.tif"),
-            "-B",
-            File("B.tif"),
-            "--outfile=" + output,
-            "--calc=(B.astype(float32)-A)/(B.astype(float32)+A)",
-            "--type=Float32",
-            "--NoDataValue=-9999",
-            "--co=TILED=YES",
-            "--co=BLOCKXSIZE=" + size,
-            "--co=BLOCKYSIZE=" + size,
-            "--co=BIGTIFF=IF_SAFER"};
 }
 
 bool IndexPair(bench::Pair* pair, const char* side, int block, int levels, bool common) {
@@ -83,10 +42,13 @@ bool IndexPair(bench::Pair* pair, const char* side, int block, int levels, bool 
     }
     const std::string ours = File(std::string(side) + "_ours.tif"),
                       theirs = File(std::string(side) + "_gdal.tif");
-    pair->input = "two 8000 x 8000 bands";
+    pair->input = bench::Format("two %d x %d bands", kSide, kSide);
     pair->ours = {"ours", {bench::Self(side, {ours})}, {ours}};
-    pair->peer = {
-        "gdal_calc.py + gdaladdo", {GdalCalc(theirs, block), bench::Gdaladdo(theirs, levels)}, {theirs}};
+    pair->peer = {"gdal_calc.py + gdaladdo",
+                  {bench::GdalCalcIndex(File("A.tif"), 1, File("B.tif"), 1, theirs, block, false),
+                   bench::Gdaladdo(theirs, levels)},
+                  {theirs}};
+    pair->peer.startup = {bench::PythonStartup("gdal_calc")};
     pair->check = bench::RastersAgree(ours, theirs, 1e-5, 0.0, 0.0, 0, -9999.0, common);
     return true;
 }

@@ -16,7 +16,7 @@ namespace {
 
 using bench::Args;
 
-constexpr int kSide = 8000;
+const int kSide = bench::Scaled(8000);
 
 const bench::Files File("demload");
 
@@ -40,7 +40,7 @@ const bench::PairRegistration kLoad("dem_load", [](bench::Pair* pair) {
     }
     const std::string ours = File("ours.tif"), theirs = File("rasterio.tif");
     pair->operation = "DEM load (CDEM::LoadData)";
-    pair->input = "8000 x 8000 Float32 DEM, 256 x 256 tiles";
+    pair->input = bench::Format("%d x %d Float32 DEM, 256 x 256 tiles", kSide, kSide);
     pair->ours = {"ours", {bench::Self("load-ours", {File("dem.tif"), ours})}, {ours}};
     pair->peer = {
         "GDALRasterIO of the band", {bench::Self("load-rasterio", {File("dem.tif"), theirs})}, {theirs}};

@@ -19,9 +19,9 @@ namespace {
 
 using bench::Args;
 
-constexpr int kSide = 4000;
-constexpr int kShiftColumns = 500;
-constexpr int kShiftRows = 300;
+const int kSide = bench::Scaled(4000);
+const int kShiftColumns = kSide / 8;
+const int kShiftRows = kSide * 3 / 40;
 
 const bench::Files File("subtract");
 
@@ -37,7 +37,8 @@ bool MakeDems() {
             for (int c = 0; c < kSide; ++c) {
                 const int sc = std::min(c + kShiftColumns, kSide - 1),
                           sr = std::min(r + kShiftRows, kSide - 1);
-                const bool hole = std::abs(c - 2000) < 100 && std::abs(r - 2000) < 100;
+                const bool hole =
+                    std::abs(c - kSide / 2) < kSide / 40 && std::abs(r - kSide / 2) < kSide / 40;
                 b.at<float>(r, c) =
                     hole ? -9999.0f : dem.at<float>(sr, sc) + float(3.0 * std::sin(c * 0.01 + r * 0.003));
             }
@@ -54,7 +55,8 @@ const bench::PairRegistration kSubtract("subtract", [](bench::Pair* pair) {
     }
     const std::string ours = File("ours.tif"), theirs = File("gdal_calc.tif");
     pair->operation = "DEM difference (ComputeDemDifference)";
-    pair->input = "two 4000 x 4000 DEMs overlapping in 3500 x 3700 cells";
+    pair->input = bench::Format("two %d x %d DEMs overlapping in %d x %d cells", kSide, kSide,
+                                kSide - kShiftColumns, kSide - kShiftRows);
     pair->ours = {"ours", {bench::Self("subtract-ours", {File("a.tif"), File("b.tif"), ours})}, {ours}};
     pair->peer = {
         "gdal_calc.py + gdaladdo",
@@ -63,6 +65,7 @@ const bench::PairRegistration kSubtract("subtract", [](bench::Pair* pair) {
           "--co=BLOCKXSIZE=128", "--co=BLOCKYSIZE=128", "--co=BIGTIFF=IF_NEEDED", "--outfile=" + theirs},
          bench::OverviewsLike(theirs, kSide - kShiftColumns, kSide - kShiftRows)},
         {theirs}};
+    pair->peer.startup = {bench::PythonStartup("gdal_calc")};
     pair->check = bench::RastersAgree(ours, theirs, 1e-4);
     return true;
 });

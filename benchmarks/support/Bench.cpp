@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "Data.h"
 #include "Unattended.h"
@@ -89,6 +90,8 @@ struct StepRun {
     double seconds = 0.0;  // wall time of the whole process
     double inside = -1.0;  // what the process reported of its own operation, or -1
     double peakMiB = 0.0;  // its largest resident size, with its waited-for children
+    int running = 0;       // the most threads it (and what it started) had running at once
+    double cpu = 0.0;      // its CPU time, with its waited-for children
     int status = -1;       // exit status, -1 for a signal, -2 when it was ended for its time
 };
 
@@ -152,7 +155,8 @@ StepRun RunStep(const Command& command, const std::vector<std::pair<std::string,
     long maxrss = 0;
     std::FILE* report = std::fopen(reportPath.c_str(), "r");
     if (report) {
-        if (std::fscanf(report, "%d %lf %ld", &run.status, &run.seconds, &maxrss) != 3) {
+        if (std::fscanf(report, "%d %lf %ld %d %lf", &run.status, &run.seconds, &maxrss, &run.running,
+                        &run.cpu) != 5) {
             run.status = -1;
         }
         std::fclose(report);
@@ -173,6 +177,9 @@ StepRun RunStep(const Command& command, const std::vector<std::pair<std::string,
 struct SideRun {
     double seconds = 0.0;
     double peakMiB = 0.0;
+    int running = 0;      // the most threads running at once in any step
+    double cpu = 0.0;     // CPU time of all steps
+    double wall = 0.0;    // wall time of all steps' processes
     bool inside = false;  // every step timed its own operation
     bool mixed = false;   // some steps did, others did not
     std::string failure;
@@ -211,12 +218,13 @@ public:
                  {"GDAL_NUM_THREADS", std::to_string(pair.threads)},
                  {"OMP_NUM_THREADS", std::to_string(pair.threads)},
                  {"OMP_THREAD_LIMIT", std::to_string(pair.threads)},
+                 // The program itself leaves OpenCV's threads at their default, which this sets.
+                 {"OPENCV_FOR_THREADS_NUM", std::to_string(pair.threads)},
                  {"QT_QPA_PLATFORM", "offscreen"}};
     }
 
     SideRun Run(const Side& side, bool ours, bool checkRun) {
         SideRun result;
-        const std::string log = m_log + (ours ? ".ours.log" : ".peer.log");
         for (const std::string& output : side.outputs) {
             RemoveOutput(output);
         }
@@ -227,11 +235,22 @@ public:
             result.failure = side.name + ": its set-up failed";
             return result;
         }
+        return RunSteps(side, side.steps, ours, checkRun, side.stdoutTo);
+    }
+
+    // The side's start-up alone; its output is dropped.
+    SideRun RunStartup(const Side& side, bool ours) { return RunSteps(side, side.startup, ours, false, {}); }
+
+private:
+    SideRun RunSteps(const Side& side, const std::vector<Command>& steps, bool ours, bool checkRun,
+                     const std::string& stdoutTo) {
+        SideRun result;
+        const std::string log = m_log + (ours ? ".ours.log" : ".peer.log");
         auto env = m_env;
         env.emplace_back(kCheckVariable, checkRun ? "1" : "0");
         int inside = 0;
-        for (const Command& step : side.steps) {
-            const StepRun run = RunStep(step, env, side.stdoutTo, log, m_log + ".seconds");
+        for (const Command& step : steps) {
+            const StepRun run = RunStep(step, env, stdoutTo, log, m_log + ".seconds");
             if (run.status != 0) {
                 result.failure =
                     side.name + ": " + step[0] +
@@ -243,13 +262,15 @@ public:
             inside += run.inside >= 0.0;
             result.seconds += run.inside >= 0.0 ? run.inside : run.seconds;
             result.peakMiB = std::max(result.peakMiB, run.peakMiB);
+            result.running = std::max(result.running, run.running);
+            result.cpu += run.cpu;
+            result.wall += run.seconds;
         }
-        result.inside = inside == int(side.steps.size());
+        result.inside = inside == int(steps.size());
         result.mixed = inside > 0 && !result.inside;
         return result;
     }
 
-private:
     std::string m_log;
     std::vector<std::pair<std::string, std::string>> m_env;
 };
@@ -264,10 +285,6 @@ double Min(const std::vector<double>& v) {
     return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
 }
 
-double Max(const std::vector<double>& v) {
-    return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end());
-}
-
 // Tabs and line ends would break the row.
 std::string Field(std::string text) {
     std::replace_if(
@@ -275,21 +292,46 @@ std::string Field(std::string text) {
     return text;
 }
 
+// What a side did over the counted runs.
+struct SideFigures {
+    std::vector<double> seconds, startup;
+    std::vector<double> cpuShares;  // CPU time over wall time, run by run
+    double peakMiB = 0.0;
+    int running = 0;
+
+    void Add(const SideRun& run) {
+        seconds.push_back(run.seconds);
+        cpuShares.push_back(run.wall > 0.0 ? run.cpu / run.wall : 0.0);
+        peakMiB = std::max(peakMiB, run.peakMiB);
+        running = std::max(running, run.running);
+    }
+    // The time of run i without its start-up (the time itself when the side has none).
+    double Bare(size_t i) const { return seconds[i] - (i < startup.size() ? startup[i] : 0.0); }
+};
+
+// The row's fields, in this order (results.py reads them by position): id, operation, input,
+// threads given, timing, ours min and median, peer, peer min and median, ratio min and median,
+// peaks ours and peer, load at start and end, check, threads used and CPU share of ours and of the
+// peer, start-up median of ours and of the peer, ratio without start-ups min and median.
 struct Row {
     std::string id, operation, input, peer, timing, check;
     int threads = 1;
-    std::vector<double> ours, theirs, ratios;
-    double oursPeak = 0.0, theirsPeak = 0.0, loadStart = 0.0, loadEnd = 0.0;
+    SideFigures ours, theirs;
+    std::vector<double> ratios, bareRatios;
+    double loadStart = 0.0, loadEnd = 0.0;
     bool failed = false;
 
     std::string Tsv() const {
-        char numbers[512];
+        char numbers[512], used[256];
         std::snprintf(numbers, sizeof numbers,
-                      "%.6g\t%.6g\t%s\t%.6g\t%.6g\t%.4g\t%.4g\t%.0f\t%.0f\t%.1f\t%.1f", Min(ours),
-                      Median(ours), Field(peer).c_str(), Min(theirs), Median(theirs), Min(ratios),
-                      Median(ratios), oursPeak, theirsPeak, loadStart, loadEnd);
+                      "%.6g\t%.6g\t%s\t%.6g\t%.6g\t%.4g\t%.4g\t%.0f\t%.0f\t%.1f\t%.1f", Min(ours.seconds),
+                      Median(ours.seconds), Field(peer).c_str(), Min(theirs.seconds), Median(theirs.seconds),
+                      Min(ratios), Median(ratios), ours.peakMiB, theirs.peakMiB, loadStart, loadEnd);
+        std::snprintf(used, sizeof used, "%d\t%.2f\t%d\t%.2f\t%.6g\t%.6g\t%.4g\t%.4g", ours.running,
+                      Median(ours.cpuShares), theirs.running, Median(theirs.cpuShares), Median(ours.startup),
+                      Median(theirs.startup), Min(bareRatios), Median(bareRatios));
         return Field(id) + '\t' + Field(operation) + '\t' + Field(input) + '\t' + std::to_string(threads) +
-               '\t' + Field(timing) + '\t' + numbers + '\t' + Field(check) + '\n';
+               '\t' + Field(timing) + '\t' + numbers + '\t' + Field(check) + '\t' + used + '\n';
     }
 };
 
@@ -312,13 +354,14 @@ Row RunPair(const RegisteredPair& registered, int runs) {
     row.input = pair.input;
     row.threads = pair.threads;
     row.peer = pair.peer.name;
+    const bool alone = pair.peer.steps.empty();
     PairRunner runner(registered.id, pair);
 
     // The first run of each side makes the results the check compares; it is not counted.
     std::fprintf(stderr, "== %s: %s against %s, %d thread(s)\n", registered.id.c_str(),
-                 pair.operation.c_str(), pair.peer.name.c_str(), pair.threads);
+                 pair.operation.c_str(), alone ? "nothing" : pair.peer.name.c_str(), pair.threads);
     SideRun first[2] = {runner.Run(pair.ours, true, true), SideRun()};
-    if (first[0].failure.empty()) {
+    if (first[0].failure.empty() && !alone) {
         first[1] = runner.Run(pair.peer, false, true);
     }
     for (const SideRun& run : first) {
@@ -329,35 +372,53 @@ Row RunPair(const RegisteredPair& registered, int runs) {
             return fail("a side timed some of its steps inside their processes and not others");
         }
     }
-    if (first[0].inside != first[1].inside) {
+    if (!alone && first[0].inside != first[1].inside) {
         return fail("one side timed its operation inside its process, the other as a whole process");
     }
     row.timing = first[0].inside ? "operation" : "process";
     std::string agreed;
-    const std::string differs = pair.check ? pair.check(&agreed) : "no check";
+    const std::string differs = pair.check ? pair.check(&agreed) : alone ? std::string() : "no check";
     if (!differs.empty()) {
         row.failed = true;
         row.check = "DIFFERS: " + differs;
     } else {
         row.check = agreed;
     }
-    std::vector<double> oursPeaks, theirsPeaks;
+    const bool startups = !pair.ours.startup.empty() || !pair.peer.startup.empty();
     for (int i = 0; i < runs; ++i) {
         const SideRun ours = runner.Run(pair.ours, true, false);
-        const SideRun theirs = ours.failure.empty() ? runner.Run(pair.peer, false, false) : SideRun();
+        const SideRun theirs =
+            ours.failure.empty() && !alone ? runner.Run(pair.peer, false, false) : SideRun();
         if (!ours.failure.empty() || !theirs.failure.empty()) {
             return fail(ours.failure.empty() ? theirs.failure : ours.failure);
         }
-        row.ours.push_back(ours.seconds);
-        row.theirs.push_back(theirs.seconds);
-        row.ratios.push_back(theirs.seconds > 0.0 ? ours.seconds / theirs.seconds : 0.0);
-        oursPeaks.push_back(ours.peakMiB);
-        theirsPeaks.push_back(theirs.peakMiB);
+        row.ours.Add(ours);
+        if (!alone) {
+            row.theirs.Add(theirs);
+            row.ratios.push_back(theirs.seconds > 0.0 ? ours.seconds / theirs.seconds : 0.0);
+        }
+        // The start-ups in the same turn, so that both see the same machine.
+        for (auto [side, figures, isOurs] :
+             {std::tuple{&pair.ours, &row.ours, true}, std::tuple{&pair.peer, &row.theirs, false}}) {
+            if (!side->startup.empty()) {
+                const SideRun startup = runner.RunStartup(*side, isOurs);
+                if (!startup.failure.empty()) {
+                    return fail(startup.failure + " (start-up)");
+                }
+                figures->startup.push_back(startup.seconds);
+            }
+        }
+        if (startups && !alone) {
+            const size_t k = row.ours.seconds.size() - 1;
+            const double bare = row.theirs.Bare(k);
+            // A run whose start-up took as long as the whole peer (a busy machine) says nothing.
+            if (bare > 0.0) {
+                row.bareRatios.push_back(row.ours.Bare(k) / bare);
+            }
+        }
         std::fprintf(stderr, "   run %d: ours %.4g s, %s %.4g s\n", i + 1, ours.seconds,
-                     pair.peer.name.c_str(), theirs.seconds);
+                     alone ? "nothing" : pair.peer.name.c_str(), theirs.seconds);
     }
-    row.oursPeak = Max(oursPeaks);
-    row.theirsPeak = Max(theirsPeaks);
     row.loadEnd = Load();
     // The results are large: only the logs stay.
     for (const Side* side : {&pair.ours, &pair.peer}) {
@@ -399,6 +460,21 @@ Command Self(const std::string& side, const Args& args) {
     return command;
 }
 
+Command PythonStartup(const std::string& module) {
+    return {"/usr/bin/python3", "-c",
+            "import sys\nfrom osgeo.gdal import deprecation_warn\nfrom osgeo_utils." + module +
+                " import *\nfrom osgeo_utils." + module + " import main\n"};
+}
+
+bool Small() {
+    const char* value = std::getenv("KV_BENCH_SMALL");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+int Scaled(int size) {
+    return Small() ? std::max(1, size / 4) : size;
+}
+
 bool Run(const Command& command) {
     const std::string log = (DataFolder("logs") + "/making-data.log").toStdString();
     const StepRun run =
@@ -422,6 +498,10 @@ bool TimeOperation(const std::function<bool()>& operation) {
     const bool ok = operation();
     ReportSeconds(std::chrono::duration<double>(Clock::now() - start).count());
     return ok;
+}
+
+void ReportTime(double seconds) {
+    ReportSeconds(seconds);
 }
 
 bool TimePerCall(const std::function<bool()>& call, const std::function<void()>& reset, double seconds) {
@@ -509,9 +589,12 @@ int Main(int argc, char** argv) {
         }
         const Row row = RunPair(registered, runs);
         failed = failed || row.failed;
-        std::printf("%-24s ours %8.4g s  %-28s %8.4g s  ratio %.3g (min %.3g)  peak %.0f / %.0f MiB  %s\n",
-                    row.id.c_str(), Median(row.ours), row.peer.c_str(), Median(row.theirs),
-                    Median(row.ratios), Min(row.ratios), row.oursPeak, row.theirsPeak, row.check.c_str());
+        std::printf(
+            "%-24s ours %8.4g s  %-28s %8.4g s  ratio %.3g (min %.3g)  peak %.0f / %.0f MiB  "
+            "threads used %d / %d  %s\n",
+            row.id.c_str(), Median(row.ours.seconds), row.peer.c_str(), Median(row.theirs.seconds),
+            Median(row.ratios), Min(row.ratios), row.ours.peakMiB, row.theirs.peakMiB, row.ours.running,
+            row.theirs.running, row.check.c_str());
         std::fflush(stdout);
         if (!rowsPath.empty()) {
             std::ofstream(rowsPath, std::ios::app) << row.Tsv();

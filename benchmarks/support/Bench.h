@@ -11,8 +11,19 @@
 // processes, the data set-up left out, and the harness refuses a pair where only one side does.
 // Peak memory is always that of the whole process, measured by the kernel for both sides alike.
 //
-// Both sides of a pair run with the same number of threads: the harness hands it to each side
-// process (OpenCV's threads in our own sides) and to GDAL and OpenMP through their variables.
+// Both sides of a pair are given the same number of threads: the harness hands it to each side
+// process (OpenCV's threads in our own sides and in the program) and to GDAL and OpenMP through
+// their variables. What each side then really used is measured, not assumed: the most threads its
+// processes had running at once, and its CPU time over its wall time.
+//
+// A side whose program pays a fixed start-up before its work (Python's interpreter and imports)
+// may name commands that do that start-up alone: they run in turn with the sides and the row gives
+// the ratio with and without them. A pair without a peer is a row of our side alone (the program's
+// own start-up).
+//
+// KV_BENCH_SMALL=1 makes the pairs that honour it (Scaled) work on data of a sixteenth of the
+// cells, in a data folder of their own: every row runs and every check works in a fraction of the
+// full run's time, and the figures mean nothing.
 #pragma once
 
 #include <functional>
@@ -45,6 +56,8 @@ struct Side {
     std::vector<std::string> outputs;
     std::function<bool()> before;
     std::string stdoutTo;
+    // What the side's program does before its work, run and timed apart (see above).
+    std::vector<Command> startup;
 };
 
 struct Pair {
@@ -61,6 +74,15 @@ struct Pair {
 
 // The command that runs a registered side of this program.
 Command Self(const std::string& side, const Args& args = {});
+
+// The start-up of a GDAL Python program (gdal_calc.py runs osgeo_utils.gdal_calc): the same
+// interpreter with the same imports, and nothing else.
+Command PythonStartup(const std::string& module);
+
+// Whether this is a small run (KV_BENCH_SMALL=1), and a size of the full run as the run takes it
+// (a quarter of it on each side in a small run).
+bool Small();
+int Scaled(int size);
 
 // Runs a command to its end, untimed (a factory making data through a side); true when it exits
 // with 0.
@@ -87,6 +109,9 @@ struct SideRegistration {
 // Inside a side process: runs the operation and reports its wall time as the time of this run of
 // the side. Returns what the operation returns.
 bool TimeOperation(const std::function<bool()>& operation);
+// Inside a side process: reports the time of this run of the side, measured by other means (a
+// frame time the program itself gave).
+void ReportTime(double seconds);
 // Inside a side process: runs the call repeatedly for at least `seconds` and reports the time of
 // one call; reset, when given, runs untimed after each call. False as soon as a call returns false.
 bool TimePerCall(const std::function<bool()>& call, const std::function<void()>& reset = {},

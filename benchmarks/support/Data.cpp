@@ -6,6 +6,7 @@
 
 #include <cpl_error.h>
 #include <gdal.h>
+#include <gdal_utils.h>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -18,7 +19,8 @@
 namespace bench {
 
 QString DataFolder(const QString& name) {
-    const QString folder = QDir::tempPath() + "/kv_bench/" + name;
+    // A small run keeps its data apart: its files have the same names.
+    const QString folder = QDir::tempPath() + (Small() ? "/kv_bench_small/" : "/kv_bench/") + name;
     QDir().mkpath(folder);
     return folder;
 }
@@ -66,6 +68,21 @@ bool ReadUpsampled(const char* path, int side, cv::Mat* dem, double geoTransform
     geoTransform[1] *= double(source.cols) / side;
     geoTransform[5] *= double(source.rows) / side;
     return true;
+}
+
+cv::Mat HolePattern(int side, double share) {
+    cv::RNG rng(11);
+    const int coarseSide = std::max(2, side / 100), fineSide = std::max(2, side / 10);
+    cv::Mat coarse(coarseSide, coarseSide, CV_32FC1), fine(fineSide, fineSide, CV_32FC1), a, b;
+    rng.fill(coarse, cv::RNG::UNIFORM, 0.0, 1.0);
+    rng.fill(fine, cv::RNG::UNIFORM, 0.0, 1.0);
+    cv::resize(coarse, a, cv::Size(side, side), 0, 0, cv::INTER_CUBIC);
+    cv::resize(fine, b, cv::Size(side, side), 0, 0, cv::INTER_CUBIC);
+    cv::Mat field = a + 0.6 * b;
+    std::vector<float> sorted(field.begin<float>(), field.end<float>());
+    auto at = sorted.begin() + ptrdiff_t(share * double(sorted.size()));
+    std::nth_element(sorted.begin(), at, sorted.end());
+    return field < *at;
 }
 
 double Bilinear(const cv::Mat& grid, double c, double r) {
@@ -187,6 +204,10 @@ CPgon WholeArea(const CDEM& dem) {
 }
 
 Command Gdaladdo(const std::string& path, int levels) {
+    // gdaladdo without levels picks its own: a raster that gets none gets nothing done to it.
+    if (levels <= 0) {
+        return {"true"};
+    }
     Command addo = {"gdaladdo", "-q", "-r", "nearest", path};
     for (int level = 2; levels > 0; level *= 2, --levels) {
         addo.push_back(std::to_string(level));
@@ -208,6 +229,71 @@ bool BuildOverviewsLike(GDALDatasetH ds) {
                                                 nullptr, nullptr) == CE_None;
 }
 
+Side FillNodataPeer(const std::string& input, const std::string& output, int distance, int side) {
+    Side peer("gdal_fillnodata.py -md " + std::to_string(distance) + " + gdaladdo",
+              // Its creation options take every word after them: the files come first.
+              {{"gdal_fillnodata.py", "-q", "-md", std::to_string(distance), input, output, "-co",
+                "TILED=YES", "-co", "BLOCKXSIZE=256", "-co", "BLOCKYSIZE=256"},
+               OverviewsLike(output, side, side)},
+              {output});
+    peer.startup = {PythonStartup("gdal_fillnodata")};
+    return peer;
+}
+
+Command GdalCalcIndex(const std::string& a, int aBand, const std::string& b, int bBand,
+                      const std::string& output, int block, bool worldFile) {
+    const std::string size = std::to_string(block);
+    Command calc = {"gdal_calc.py",
+                    "--quiet",
+                    "--overwrite",
+                    "-A",
+                    a,
+                    "--A_band=" + std::to_string(aBand),
+                    "-B",
+                    b,
+                    "--B_band=" + std::to_string(bBand),
+                    "--outfile=" + output,
+                    "--calc=(B.astype(float32)-A)/(B.astype(float32)+A)",
+                    "--type=Float32",
+                    "--NoDataValue=-9999",
+                    "--co=TILED=YES",
+                    "--co=BLOCKXSIZE=" + size,
+                    "--co=BLOCKYSIZE=" + size,
+                    "--co=BIGTIFF=IF_SAFER"};
+    if (worldFile) {
+        calc.push_back("--co=TFW=YES");
+    }
+    return calc;
+}
+
+bool TranslateBands(const char* source, const std::vector<int>& bands, int square, int side,
+                    const std::string& path) {
+    GDALDatasetH in = GDALOpen(source, GA_ReadOnly);
+    if (!in) {
+        return false;
+    }
+    std::vector<std::string> args;
+    for (const int band : bands) {
+        args.insert(args.end(), {"-b", std::to_string(band)});
+    }
+    const std::string squareText = std::to_string(square), sideText = std::to_string(side);
+    args.insert(args.end(),
+                {"-srcwin", "0", "0", squareText, squareText, "-outsize", sideText, sideText, "-r",
+                 "bilinear", "-co", "TILED=YES", "-co", "BLOCKXSIZE=256", "-co", "BLOCKYSIZE=256"});
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    GDALTranslateOptions* options = GDALTranslateOptionsNew(argv.data(), nullptr);
+    GDALDatasetH out = options ? GDALTranslate(path.c_str(), in, options, nullptr) : nullptr;
+    if (options) {
+        GDALTranslateOptionsFree(options);
+    }
+    GDALClose(in);
+    return out && kv::CloseDataset(out);
+}
+
 namespace {
 
 int OverviewCount(const std::string& path) {
@@ -222,7 +308,7 @@ int OverviewCount(const std::string& path) {
 }  // namespace
 
 Agreement CompareRasters(const std::string& ours, const std::string& theirs, double tolerance, int ring,
-                         double noData, bool common) {
+                         double noData, bool common, double relative) {
     Agreement a;
     cv::Mat p, q;
     double gp[6], gq[6];
@@ -260,7 +346,7 @@ Agreement CompareRasters(const std::string& ours, const std::string& theirs, dou
             } else if (!missing(x[c])) {
                 const double d = std::abs(double(x[c]) - double(y[c]));
                 ++a.compared;
-                a.apart += d > tolerance;
+                a.apart += d > tolerance + relative * std::abs(double(y[c]));
                 a.largest = std::max(a.largest, d);
                 sum += d;
             }
@@ -271,10 +357,10 @@ Agreement CompareRasters(const std::string& ours, const std::string& theirs, dou
 }
 
 Check RastersAgree(const std::string& ours, const std::string& theirs, double tolerance, double apartShare,
-                   double onlyOneShare, int ring, double noData, bool common) {
+                   double onlyOneShare, int ring, double noData, bool common, double relative) {
     return [=](std::string* agreed) {
-        return Judge(CompareRasters(ours, theirs, tolerance, ring, noData, common), apartShare, onlyOneShare,
-                     agreed);
+        return Judge(CompareRasters(ours, theirs, tolerance, ring, noData, common, relative), apartShare,
+                     onlyOneShare, agreed);
     };
 }
 

@@ -9,6 +9,7 @@
 #include <gdal.h>
 #include <opencv2/core.hpp>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,10 +50,21 @@ bool WriteUpsampled(const char* source, int side, const std::string& path, bool 
 
 // A number as a command-line argument, without loss.
 std::string Number(double v);
+// A text made by printf's format (up to 511 characters).
+template <class... Values>
+std::string Format(const char* format, Values... values) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
 
 // Band 1 of a raster file upsampled bilinearly to side x side cells, its geotransform scaled to
 // match.
 bool ReadUpsampled(const char* path, int side, cv::Mat* dem, double geoTransform[6]);
+// Irregular holes in a side x side grid: the lowest `share` of a smooth random field made of a
+// coarse and a fine component (a hundredth and a tenth of the side), so that blobs of a few cells
+// and of a hundred cells both occur. 255 in the holes.
+cv::Mat HolePattern(int side, double share);
 // The grid's value at (column c, row r) between cell centres, bilinearly; clamped to the grid.
 double Bilinear(const cv::Mat& grid, double c, double r);
 // Writes the image (one band per channel) as a GeoTIFF tiled in 256 x 256 blocks, with the no-data
@@ -88,6 +100,18 @@ Command OverviewsLike(const std::string& path, int width, int height);
 // build fails.
 bool BuildOverviewsLike(GDALDatasetH dataset);
 
+// The peer of gap closing: gdal_fillnodata.py -md DISTANCE from the input to a tiled output, then
+// gdaladdo giving it the program's overviews of a side x side raster; with its Python start-up.
+Side FillNodataPeer(const std::string& input, const std::string& output, int distance, int side);
+// gdal_calc.py computing (B - A) / (B + A) of band aBand of a and band bBand of b into a tiled
+// Float32 GeoTIFF of that block size, with its world file when asked.
+Command GdalCalcIndex(const std::string& a, int aBand, const std::string& b, int bBand,
+                      const std::string& output, int block, bool worldFile);
+// The bands of a raster's top-left square of `square` cells upsampled bilinearly to side x side,
+// tiled in 256 x 256 blocks; false when it cannot be written.
+bool TranslateBands(const char* source, const std::vector<int>& bands, int square, int side,
+                    const std::string& path);
+
 // How two rasters of the same grid agree, cell by cell, off an outer ring of `ring` cells.
 struct Agreement {
     std::string error;     // when they cannot be compared (unreadable, other grids)
@@ -99,14 +123,15 @@ struct Agreement {
     int overviews[2] = {0, 0};
 };
 // With `common`, rasters of the same origin and cell size may differ in size: their common cells
-// are compared.
+// are compared. Two cells are apart when they differ by more than the tolerance plus `relative`
+// times the peer's value.
 Agreement CompareRasters(const std::string& ours, const std::string& theirs, double tolerance, int ring = 0,
-                         double noData = -9999.0, bool common = false);
+                         double noData = -9999.0, bool common = false, double relative = 0.0);
 // The check of a pair whose sides leave rasters of the same grid: CompareRasters, then Judge.
 using Check = std::function<std::string(std::string* agreed)>;
 Check RastersAgree(const std::string& ours, const std::string& theirs, double tolerance,
                    double apartShare = 0.0, double onlyOneShare = 0.0, int ring = 0, double noData = -9999.0,
-                   bool common = false);
+                   bool common = false, double relative = 0.0);
 // The check of a pair whose sides leave a line of text each: the two must be the same; *agreed is
 // the label with both texts.
 Check SameText(const std::string& ours, const std::string& theirs, const std::string& label);

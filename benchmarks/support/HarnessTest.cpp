@@ -1,13 +1,22 @@
 // What the harness must get right for its figures to be trusted, on pairs of this program's own
-// sides: each side's peak memory is its own process's, the sides run in turn and the ratio is taken
-// run by run, a pair timed inside one side only is refused, and results that differ fail the row.
+// sides: each side's peak memory is its own process's, the threads it really ran are counted, the
+// sides run in turn and the ratio is taken run by run, with and without a side's start-up, a pair
+// timed inside one side only is refused, results that differ fail the row, and every kind of check
+// fails on a result spoilt on purpose.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTemporaryDir>
 
+#include <gdal.h>
+#include <ogr_api.h>
 #include <opencv2/core.hpp>
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +27,7 @@
 #include <vector>
 
 #include "Bench.h"
+#include "Checks.h"
 #include "Data.h"
 
 namespace {
@@ -38,6 +48,44 @@ const bench::SideRegistration kMark("mark", [](const Args& a) {
         return true;
     };
     return a[3] == "inside" ? (bench::TimeOperation(sleep) ? 0 : 1) : (sleep() ? 0 : 1);
+});
+
+// Keeps that many threads busy for the milliseconds given; false when none turned.
+bool Spin(int threads, int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::atomic<long> turns{0};
+    const auto spin = [&] {
+        while (std::chrono::steady_clock::now() < until) {
+            turns.fetch_add(1, std::memory_order_relaxed);
+        }
+    };
+    std::vector<std::thread> others;
+    for (int i = 1; i < threads; ++i) {
+        others.emplace_back(spin);
+    }
+    spin();
+    for (std::thread& t : others) {
+        t.join();
+    }
+    return turns.load() > 0;
+}
+
+const bench::SideRegistration kSpin("spin", [](const Args& a) {
+    return Spin(std::atoi(a[0].c_str()), std::atoi(a[1].c_str())) ? 0 : 1;
+});
+
+// Keeps two threads busy in a process of its own and two in this one, for the milliseconds given.
+const bench::SideRegistration kFamily("spin-family", [](const Args& a) {
+    const pid_t child = fork();
+    const bool turned = Spin(2, std::atoi(a[0].c_str()));
+    if (child == 0) {
+        _exit(turned ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && turned && WIFEXITED(status) &&
+                   WEXITSTATUS(status) == 0
+               ? 0
+               : 1;
 });
 
 std::string g_folder;
@@ -82,6 +130,40 @@ const bench::PairRegistration kApart("apart", [](bench::Pair* pair) {
     return true;
 });
 
+// Told one thread, ours runs three.
+const bench::PairRegistration kThreads("threads", [](bench::Pair* pair) {
+    pair->operation = "threads";
+    pair->ours = bench::Side("ours", {bench::Self("spin", {"3", "400"})});
+    pair->peer = bench::Side("peer", {bench::Self("spin", {"1", "400"})});
+    pair->check = [](std::string*) { return std::string(); };
+    return true;
+});
+
+// Ours runs two threads in each of two processes.
+const bench::PairRegistration kFamilyPair("family", [](bench::Pair* pair) {
+    pair->operation = "family";
+    pair->ours = bench::Side("ours", {bench::Self("spin-family", {"400"})});
+    pair->peer = bench::Side("peer", {bench::Self("spin", {"1", "400"})});
+    pair->check = [](std::string*) { return std::string(); };
+    return true;
+});
+
+// The peer's program starts for 350 ms and then works for 250 ms; ours works for 600 ms.
+const bench::PairRegistration kStartup("startup", [](bench::Pair* pair) {
+    pair->operation = "startup";
+    pair->ours = Marking("o", 600, "whole");
+    pair->peer = Marking("p", 600, "whole");
+    pair->peer.startup = {bench::Self("mark", {Path("order.txt"), "s", "350", "whole"})};
+    pair->check = [](std::string*) { return std::string(); };
+    return true;
+});
+
+const bench::PairRegistration kAlone("alone", [](bench::Pair* pair) {
+    pair->operation = "alone";
+    pair->ours = Marking("o", 10, "whole");
+    return true;
+});
+
 // Runs the pairs the expression selects (three counted runs each): the exit status and the rows,
 // each split into its fields.
 int RunPairs(const char* only, std::vector<std::vector<std::string>>* rows) {
@@ -103,8 +185,9 @@ int RunPairs(const char* only, std::vector<std::vector<std::string>>* rows) {
     return status;
 }
 
-// The fields of a row (see the harness's row): 5, 6 ours min and median; 8, 9 the peer's; 10, 11
-// the ratio; 12, 13 the peaks; 16 the check.
+// The fields of a row (see the harness's row): 5, 6 ours min and median; 7 the peer; 8, 9 the
+// peer's; 10, 11 the ratio; 12, 13 the peaks; 16 the check; 17, 18 the threads ours ran and its
+// CPU share, 19, 20 the peer's; 21, 22 the start-ups; 23, 24 the ratio without them.
 TEST(Harness, EachSidesPeakMemoryIsItsOwnProcesssNotTheHarnesss) {
     // The harness holds far more than either side.
     std::vector<char> held(size_t(600) << 20, 1);
@@ -130,6 +213,52 @@ TEST(Harness, SidesRunInTurnAfterTheCheckRunAndTheRatioIsTakenRunByRun) {
     EXPECT_NEAR(std::atof(rows[0][6].c_str()), 0.2, 0.05);
     EXPECT_NEAR(std::atof(rows[0][9].c_str()), 0.1, 0.05);
     EXPECT_NEAR(std::atof(rows[0][11].c_str()), 2.0, 0.5);
+}
+
+TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGiven) {
+    std::vector<std::vector<std::string>> rows;
+    ASSERT_EQ(RunPairs("threads", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows[0].size(), 25u);
+    EXPECT_EQ(rows[0][3], "1");
+    const int ours = std::atoi(rows[0][17].c_str()), peer = std::atoi(rows[0][19].c_str());
+    EXPECT_GE(ours, 3);
+    EXPECT_GE(peer, 1);
+    EXPECT_LT(peer, ours);
+    // How much of the processors each got depends on the machine's load: only that it was measured.
+    EXPECT_GT(std::atof(rows[0][18].c_str()), 0.0);
+    EXPECT_GT(std::atof(rows[0][20].c_str()), 0.0);
+
+    // The threads of the processes a side starts are its too: four, where the side's own process
+    // has two busy (and at most one more of a runtime's own).
+    rows.clear();
+    ASSERT_EQ(RunPairs("family", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_GE(std::atoi(rows[0][17].c_str()), 4);
+}
+
+TEST(Harness, AStartUpRunsInTurnAndIsTakenOffTheRatioAndAPairMayHaveNoPeer) {
+    std::vector<std::vector<std::string>> rows;
+    ASSERT_EQ(RunPairs("startup", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    std::ifstream order(Path("order.txt"));
+    std::string sequence;
+    order >> sequence;
+    EXPECT_EQ(sequence, "opopsopsops");
+    // Without its start-up the peer took less in every run, so the ratio without is the larger
+    // (by how much, the machine's load decides).
+    const double with = std::atof(rows[0][11].c_str()), without = std::atof(rows[0][24].c_str());
+    EXPECT_GT(with, 0.0);
+    EXPECT_GT(without, with);
+    EXPECT_GE(std::atof(rows[0][22].c_str()), 0.35);
+    EXPECT_EQ(std::atof(rows[0][21].c_str()), 0.0);
+
+    rows.clear();
+    ASSERT_EQ(RunPairs("alone", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][7], "");
+    EXPECT_EQ(rows[0][16], "");
+    EXPECT_GT(std::atof(rows[0][6].c_str()), 0.0);
 }
 
 TEST(Harness, APairTimedInsideOneSideOnlyOrWithResultsApartFailsItsRow) {
@@ -167,6 +296,176 @@ TEST(Harness, RasterComparisonFindsCellsApartCellsFilledByOneAndOtherOverviews) 
     EXPECT_EQ(bench::Judge(apart, 0.01, 0.01, &agreed), "");
 
     EXPECT_NE(bench::Judge(bench::CompareRasters(Path("a.tif"), Path("c.tif"), 0.0), 0.0, 0.0, &agreed), "");
+}
+
+// ---- The checks, each on results that agree and on one spoilt on purpose
+
+using Line = std::vector<std::array<double, 3>>;
+
+bool WriteLines(const std::string& path, const std::vector<Line>& lines) {
+    GDALDatasetH ds =
+        GDALCreate(GDALGetDriverByName("ESRI Shapefile"), path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    OGRLayerH layer = ds ? GDALDatasetCreateLayer(ds, "lines", nullptr, wkbLineString25D, nullptr) : nullptr;
+    bool ok = layer != nullptr;
+    for (const Line& line : lines) {
+        OGRFeatureH feature = OGR_F_Create(OGR_L_GetLayerDefn(layer));
+        OGRGeometryH geometry = OGR_G_CreateGeometry(wkbLineString25D);
+        for (const auto& v : line) {
+            OGR_G_AddPoint(geometry, v[0], v[1], v[2]);
+        }
+        OGR_F_SetGeometryDirectly(feature, geometry);
+        ok = ok && OGR_L_CreateFeature(layer, feature) == OGRERR_NONE;
+        OGR_F_Destroy(feature);
+    }
+    if (ds) {
+        GDALClose(ds);
+    }
+    return ok;
+}
+
+std::string Checked(const bench::Check& check) {
+    std::string agreed;
+    return check(&agreed);
+}
+
+TEST(Checks, ContourLinesAgreeVertexByVertexWhereverALineStartsOrWhicheverWayItRuns) {
+    const Line open = {{0, 0, 10}, {1.5, 0.5, 10}, {3, 0.25, 10}};
+    const Line ring = {{5, 5, 11}, {6, 5, 11}, {6, 6, 11}, {5, 5, 11}};
+    ASSERT_TRUE(WriteLines(Path("ours.shp"), {open, ring}));
+    // The same lines, the other way round, the ring from another vertex, in the other order.
+    ASSERT_TRUE(WriteLines(Path("same.shp"), {{{6, 5, 11}, {6, 6, 11}, {5, 5, 11}, {6, 5, 11}},
+                                              {{3, 0.25, 10}, {1.5, 0.5, 10}, {0, 0, 10}}}));
+    ASSERT_TRUE(WriteLines(Path("moved.shp"), {{{0, 0, 10}, {1.5, 0.52, 10}, {3, 0.25, 10}}, ring}));
+    ASSERT_TRUE(WriteLines(Path("level.shp"), {open, {{5, 5, 12}, {6, 5, 12}, {6, 6, 12}, {5, 5, 12}}}));
+    ASSERT_TRUE(WriteLines(Path("fewer.shp"), {open}));
+    EXPECT_EQ(Checked(bench::LinesAgree(Path("ours.shp"), Path("same.shp"), 0.001)), "");
+    EXPECT_NE(Checked(bench::LinesAgree(Path("ours.shp"), Path("moved.shp"), 0.001)), "");
+    EXPECT_NE(Checked(bench::LinesAgree(Path("ours.shp"), Path("level.shp"), 0.001)), "");
+    EXPECT_NE(Checked(bench::LinesAgree(Path("ours.shp"), Path("fewer.shp"), 0.001)), "");
+}
+
+TEST(Checks, BurntLinesMayPartOnlyOnCellsALineGrazes) {
+    // A line across a 20 x 20 grid of unit cells; GDAL burns every cell it touches. Ours burns
+    // only the cells it crosses by a quarter of a cell or more.
+    const double gt[6] = {0.0, 1.0, 0.0, 20.0, 0.0, -1.0};
+    const Line line = {{0.5, 19.9, 7}, {19.5, 0.3, 7}};
+    ASSERT_TRUE(WriteLines(Path("burnt.shp"), {line}));
+    cv::Mat touched(20, 20, CV_32FC1, cv::Scalar(1.0f)), crossed = touched.clone();
+    for (int step = 0; step <= 100000; ++step) {
+        const double t = step / 100000.0;
+        const double x = 0.5 + 19.0 * t, y = 19.9 - 19.6 * t;
+        touched.at<float>(int(20.0 - y), int(x)) = 7.0f;
+    }
+    for (int step = 0; step <= 8 * 28; ++step) {
+        const double t = step / (8.0 * 28);
+        crossed.at<float>(int(20.0 - (19.9 - 19.6 * t)), int(0.5 + 19.0 * t)) = 7.0f;
+    }
+    ASSERT_GT(cv::countNonZero(touched != crossed), 0);
+    ASSERT_TRUE(bench::WriteRaster(crossed, gt, Path("crossed.tif")));
+    ASSERT_TRUE(bench::WriteRaster(touched, gt, Path("touched.tif")));
+    EXPECT_EQ(Checked(bench::BurntLinesAgree(Path("crossed.tif"), Path("touched.tif"), Path("burnt.shp"),
+                                             1e-3, 0.25)),
+              "");
+    // A line along a row's boundary, a thousandth of a cell off it: GDAL may burn the row on
+    // either side.
+    const Line along = {{2.5, 5.001, 3}, {8.5, 5.001, 3}};
+    ASSERT_TRUE(WriteLines(Path("along.shp"), {along}));
+    cv::Mat above(20, 20, CV_32FC1, cv::Scalar(1.0f)), below = above.clone();
+    above(cv::Range(14, 15), cv::Range(2, 9)).setTo(3.0f);
+    below(cv::Range(15, 16), cv::Range(2, 9)).setTo(3.0f);
+    ASSERT_TRUE(bench::WriteRaster(above, gt, Path("above.tif")));
+    ASSERT_TRUE(bench::WriteRaster(below, gt, Path("below.tif")));
+    EXPECT_EQ(
+        Checked(bench::BurntLinesAgree(Path("below.tif"), Path("above.tif"), Path("along.shp"), 1e-3, 0.25)),
+        "");
+    // A cell in the line's way left as it was.
+    cv::Mat missed = crossed.clone();
+    missed.at<float>(10, 10) = 1.0f;
+    ASSERT_EQ(touched.at<float>(10, 10), 7.0f);
+    ASSERT_TRUE(bench::WriteRaster(missed, gt, Path("missed.tif")));
+    EXPECT_NE(Checked(bench::BurntLinesAgree(Path("missed.tif"), Path("touched.tif"), Path("burnt.shp"), 1e-3,
+                                             0.25)),
+              "");
+}
+
+TEST(Checks, PicturesAgreeAPixelApartButNotWithAPartRecoloured) {
+    cv::Mat picture(60, 80, CV_8UC3);
+    cv::randu(picture, 0, 255);
+    cv::Mat shifted(picture.size(), picture.type(), cv::Scalar(0, 0, 0)), recoloured = picture.clone();
+    picture(cv::Rect(0, 0, 79, 59)).copyTo(shifted(cv::Rect(1, 1, 79, 59)));
+    recoloured(cv::Rect(0, 0, 20, 20)) += cv::Scalar(40, 0, 0);
+    ASSERT_TRUE(bench::WriteRaster(picture, nullptr, Path("picture.tif"), 0.0));
+    ASSERT_TRUE(bench::WriteRaster(shifted, nullptr, Path("shifted.tif"), 0.0));
+    ASSERT_TRUE(bench::WriteRaster(recoloured, nullptr, Path("recoloured.tif"), 0.0));
+    EXPECT_EQ(Checked(bench::PicturesAgree(Path("picture.tif"), Path("shifted.tif"), 8, 0.01)), "");
+    EXPECT_NE(Checked(bench::PicturesAgree(Path("picture.tif"), Path("recoloured.tif"), 8, 0.01)), "");
+}
+
+TEST(Checks, SlopeMapsAgreeWhereTheTangentMatchesThePercentage) {
+    // Ours holds the tangent in its third band, the peer percent in its only one.
+    cv::Mat ours(20, 20, CV_32FC3, cv::Scalar(0.0f, 0.0f, 0.3f));
+    const cv::Mat same(20, 20, CV_32FC1, cv::Scalar(30.0f)), steeper(20, 20, CV_32FC1, cv::Scalar(45.0f));
+    const double gt[6] = {0.0, 1.0, 0.0, 20.0, 0.0, -1.0};
+    ASSERT_TRUE(bench::WriteRaster(ours, gt, Path("slope_ours.tif")));
+    ASSERT_TRUE(bench::WriteRaster(same, gt, Path("slope_same.tif")));
+    ASSERT_TRUE(bench::WriteRaster(steeper, gt, Path("slope_steeper.tif")));
+    EXPECT_EQ(Checked(bench::SlopesAgree(Path("slope_ours.tif"), Path("slope_same.tif"))), "");
+    EXPECT_NE(Checked(bench::SlopesAgree(Path("slope_ours.tif"), Path("slope_steeper.tif"))), "");
+}
+
+TEST(Checks, TrianglesAndPartitionsAgreeOnlyWhenTheyAreTheSame) {
+    // Two triangles over a square, named from any corner; the other diagonal makes two others.
+    const std::vector<bench::Triangle> square = {{0, 1, 2}, {0, 2, 3}}, rotated = {{2, 3, 0}, {1, 2, 0}},
+                                       flipped = {{0, 1, 3}, {1, 2, 3}};
+    ::setenv("KV_BENCH_CHECK", "1", 1);
+    ASSERT_TRUE(bench::KeepTriangles(square, Path("square.tri")));
+    ASSERT_TRUE(bench::KeepTriangles(rotated, Path("rotated.tri")));
+    ASSERT_TRUE(bench::KeepTriangles(flipped, Path("flipped.tri")));
+    ::unsetenv("KV_BENCH_CHECK");
+    EXPECT_EQ(Checked(bench::TrianglesAgree(Path("square.tri"), Path("rotated.tri"))), "");
+    EXPECT_NE(Checked(bench::TrianglesAgree(Path("square.tri"), Path("flipped.tri"))), "");
+    // A point given twice is named by its first copy.
+    EXPECT_EQ(bench::FirstOfEach({{1, 1, 0}, {2, 2, 0}, {1, 1, 5}, {2, 2, 0}}),
+              (std::vector<int>{0, 1, 0, 1}));
+
+    cv::Mat parts(40, 40, CV_8UC1, cv::Scalar(1));
+    parts(cv::Rect(20, 0, 20, 40)).setTo(2);
+    cv::Mat shifted = parts.clone(), swapped = parts.clone();
+    shifted(cv::Rect(19, 0, 1, 40)).setTo(2);
+    swapped(cv::Rect(0, 0, 10, 10)).setTo(2);
+    ASSERT_TRUE(bench::WriteRaster(parts, nullptr, Path("parts.tif"), 0.0));
+    ASSERT_TRUE(bench::WriteRaster(shifted, nullptr, Path("shifted.tif"), 0.0));
+    ASSERT_TRUE(bench::WriteRaster(swapped, nullptr, Path("swapped.tif"), 0.0));
+    EXPECT_EQ(Checked(bench::PartitionsAgree(Path("parts.tif"), Path("shifted.tif"), 0.95)), "");
+    EXPECT_NE(Checked(bench::PartitionsAgree(Path("parts.tif"), Path("swapped.tif"), 0.95)), "");
+}
+
+TEST(Checks, OursWorseThanThePeerBeyondTheMarginFailsAndEveryProductIsChecked) {
+    EXPECT_EQ(bench::NoWorse("p95", 4.9, 4.69, 0.1, 0.1), "");
+    EXPECT_NE(bench::NoWorse("p95", 5.3, 4.69, 0.1, 0.1), "");
+    // A bare-earth DEM lowered by 3 m on a tenth of its cells.
+    cv::Mat ground(50, 50, CV_32FC1);
+    cv::randu(ground, 10.0, 20.0);
+    cv::Mat lowered = ground.clone();
+    lowered(cv::Rect(0, 0, 50, 5)) -= 3.0f;
+    const double gt[6] = {0.0, 1.0, 0.0, 50.0, 0.0, -1.0};
+    ASSERT_TRUE(bench::WriteRaster(ground, gt, Path("ground.tif")));
+    ASSERT_TRUE(bench::WriteRaster(lowered, gt, Path("lowered.tif")));
+    const bench::BareEarthChange kept = bench::ChangeOfBareEarth(Path("ground.tif"), Path("ground.tif"));
+    const bench::BareEarthChange spoilt = bench::ChangeOfBareEarth(Path("ground.tif"), Path("lowered.tif"));
+    ASSERT_TRUE(kept.read && spoilt.read);
+    EXPECT_NEAR(spoilt.lowered, 0.1, 1e-9);
+    EXPECT_NEAR(spoilt.lowest, 3.0, 1e-5);
+    EXPECT_EQ(bench::NoWorse("lowered", kept.lowered, spoilt.lowered, 0.01, 0.1), "");
+    EXPECT_NE(bench::NoWorse("lowered", spoilt.lowered, kept.lowered, 0.01, 0.1), "");
+
+    // Of three products, the one that differs fails the whole and names itself.
+    const bench::Check same = bench::RastersAgree(Path("ground.tif"), Path("ground.tif"), 1e-3);
+    const bench::Check apart = bench::RastersAgree(Path("ground.tif"), Path("lowered.tif"), 1e-3);
+    EXPECT_EQ(Checked(bench::AllAgree({{"slope", same}, {"wetness", same}})), "");
+    EXPECT_EQ(Checked(bench::AllAgree({{"slope", same}, {"catchment", apart}, {"wetness", same}}))
+                  .rfind("catchment: ", 0),
+              0u);
 }
 
 }  // namespace

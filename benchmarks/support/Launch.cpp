@@ -1,16 +1,104 @@
 // The launcher of every timed process: runs the command to its end and writes its exit status,
-// its wall time and its peak resident memory to the report file. The harness starts each step
-// through it because a process's peak memory includes that of the process it was forked from
-// before it replaced itself: forked from the harness, which holds data, a small peer would show
-// the harness's size; forked from this small program it shows its own.
+// its wall time, its peak resident memory, the most threads it had running at once and the CPU
+// time it used to the report file. The harness starts each step through it because a process's
+// peak memory includes that of the process it was forked from before it replaced itself: forked
+// from the harness, which holds data, a small peer would show the harness's size; forked from
+// this small program it shows its own.
+//
+// Threads are counted, not taken from what a side was told: every few milliseconds the threads of
+// the process and of the processes it started are read from /proc, and those running or ready to
+// run are counted; the largest count is the side's. Idle threads (a pool waiting for work) do not
+// count, and neither does the sampling itself, which runs in this program.
+#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr auto kSampleEvery = std::chrono::milliseconds(5);
+
+// The state letter of a thread from its stat line ("pid (name) S ..."; the name may hold blanks
+// and parentheses, so the state follows the last ')').
+char StateOf(const std::string& statPath) {
+    std::FILE* f = std::fopen(statPath.c_str(), "r");
+    if (!f) {
+        return 0;
+    }
+    char line[512];
+    const size_t n = std::fread(line, 1, sizeof line - 1, f);
+    std::fclose(f);
+    line[n] = 0;
+    const char* close = std::strrchr(line, ')');
+    return close && close[1] == ' ' ? close[2] : 0;
+}
+
+// The process and every process below it: each thread's "children" file names the processes it
+// started.
+void Tree(pid_t pid, std::vector<pid_t>* pids) {
+    pids->push_back(pid);
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir) {
+        return;
+    }
+    std::vector<pid_t> children;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        if (std::FILE* f = std::fopen((tasks + '/' + entry->d_name + "/children").c_str(), "r")) {
+            long child = 0;
+            while (std::fscanf(f, "%ld", &child) == 1) {
+                children.push_back(pid_t(child));
+            }
+            std::fclose(f);
+        }
+    }
+    closedir(dir);
+    for (const pid_t child : children) {
+        Tree(child, pids);
+    }
+}
+
+// Threads of the process tree that are running or ready to run.
+int Running(pid_t root) {
+    std::vector<pid_t> pids;
+    Tree(root, &pids);
+    int running = 0;
+    for (const pid_t pid : pids) {
+        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+        DIR* dir = opendir(tasks.c_str());
+        if (!dir) {
+            continue;
+        }
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                running += StateOf(tasks + '/' + entry->d_name + "/stat") == 'R';
+            }
+        }
+        closedir(dir);
+    }
+    return running;
+}
+
+double Seconds(const timeval& t) {
+    return double(t.tv_sec) + 1e-6 * double(t.tv_usec);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -28,17 +116,32 @@ int main(int argc, char** argv) {
     if (pid < 0) {
         return 2;
     }
+    std::atomic<bool> ended{false};
+    std::atomic<int> peakRunning{0};
+    std::thread sampler([&] {
+        while (!ended.load()) {
+            const int running = Running(pid);
+            if (running > peakRunning.load()) {
+                peakRunning.store(running);
+            }
+            std::this_thread::sleep_for(kSampleEvery);
+        }
+    });
     int status = 0;
     struct rusage usage {};
     while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     clock_gettime(CLOCK_MONOTONIC, &end);
+    ended.store(true);
+    sampler.join();
     const double seconds = double(end.tv_sec - start.tv_sec) + 1e-9 * double(end.tv_nsec - start.tv_nsec);
     std::FILE* report = std::fopen(argv[1], "w");
     if (!report) {
         return 2;
     }
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::fprintf(report, "%d %.9f %ld\n", code, seconds, usage.ru_maxrss);
+    // A process shorter than one sample still ran on a thread.
+    std::fprintf(report, "%d %.9f %ld %d %.6f\n", code, seconds, usage.ru_maxrss,
+                 std::max(1, peakRunning.load()), Seconds(usage.ru_utime) + Seconds(usage.ru_stime));
     return std::fclose(report) == 0 ? 0 : 2;
 }

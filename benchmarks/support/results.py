@@ -7,8 +7,11 @@
 import datetime
 import sys
 
+# The fields of a row, in the order the harness writes them (benchmarks/support/Bench.cpp, Row).
 FIELDS = ["id", "operation", "input", "threads", "timing", "ours_min", "ours_median", "peer", "peer_min",
-          "peer_median", "ratio_min", "ratio_median", "ours_peak", "peer_peak", "load_start", "load_end", "check"]
+          "peer_median", "ratio_min", "ratio_median", "ours_peak", "peer_peak", "load_start", "load_end", "check",
+          "ours_running", "ours_cpu", "peer_running", "peer_cpu", "ours_startup", "peer_startup", "bare_min",
+          "bare_median"]
 
 
 def seconds(v):
@@ -24,9 +27,34 @@ def cell(text):
     return str(text).replace("|", "\\|")
 
 
+def used(running, cpu):
+    """Threads a side really used: the most it had running at once, and its CPU time over its wall
+    time."""
+    return f"{running} ({float(cpu):.1f})"
+
+
+def startup(r):
+    """The start-ups of the sides that have one, and the ratio without them; empty when neither has."""
+    parts = []
+    if float(r["ours_startup"]) > 0:
+        parts.append(f"ours {seconds(r['ours_startup'])}")
+    if float(r["peer_startup"]) > 0:
+        parts.append(f"peer {seconds(r['peer_startup'])}")
+    if not parts:
+        return ""
+    return f"{', '.join(parts)}; ratio without {float(r['bare_min']):.3g}, {float(r['bare_median']):.3g}"
+
+
+def row_of(line):
+    values = line.rstrip("\n").split("\t")
+    # Rows of an older harness lack the last fields.
+    values += ["0"] * (len(FIELDS) - len(values))
+    return dict(zip(FIELDS, values))
+
+
 def table(path, runs, elapsed, load_start, load_end, processors):
     with open(path, encoding="utf-8") as f:
-        rows = [dict(zip(FIELDS, line.rstrip("\n").split("\t"))) for line in f if line.strip()]
+        rows = [row_of(line) for line in f if line.strip()]
     now = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
     print("# Benchmark results\n")
     print(f"Written by `scripts/bench` on {now}: {processors} processors, load average (1 minute) "
@@ -37,21 +65,30 @@ def table(path, runs, elapsed, load_start, load_end, processors):
           "the peer. Times are the minimum and the median of the counted runs: of the whole processes "
           "(\"process\") or of the operation inside each side's process (\"operation\"). The ratio is ours / "
           "peer, run by run: below 1 ours is faster. Peak memory is each side's whole process, in MiB. "
-          "Threads: what both sides ran with. Load: the 1-minute load average when the pair started and "
-          "ended. Check: how the two results agreed.\n")
-    print("| operation | input | threads | timed | ours (min, median) | peer | peer (min, median) "
-          "| ratio (min, median) | peak MiB ours / peer | load | check |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|")
+          "Threads given: what both sides were told to use. Threads used: what each side really used, "
+          "measured: the most threads its processes had running at once (sampled every 5 ms), and in "
+          "parentheses its CPU time over its wall time (the median of the runs). Start-up: the median time "
+          "of a side's program doing nothing but start (Python's interpreter with the same imports), timed "
+          "in turn with the sides, and the ratio with both sides' start-ups taken off, run by run (a run "
+          "whose start-up took as long as the whole side, on a busy machine, left out). Load: "
+          "the 1-minute load average when the pair started and ended. Check: how the two results agreed.\n")
+    print("| operation | input | threads given | threads used ours / peer | timed | ours (min, median) | peer "
+          "| peer (min, median) | ratio (min, median) | start-up | peak MiB ours / peer | load | check |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for r in rows:
         if r.get("check", "").startswith("FAILED"):
-            print(f"| {cell(r['operation'] or r['id'])} | {cell(r['input'])} | | | | {cell(r['peer'])} | | | | "
-                  f"{float(r['load_start']):.1f} | {cell(r['check'])} |")
+            print(f"| {cell(r['operation'] or r['id'])} | {cell(r['input'])} | | | | | {cell(r['peer'])} | | | | "
+                  f"| {float(r['load_start']):.1f} | {cell(r['check'])} |")
             continue
-        print(f"| {cell(r['operation'])} | {cell(r['input'])} | {r['threads']} | {r['timing']} "
-              f"| {seconds(r['ours_min'])}, {seconds(r['ours_median'])} | {cell(r['peer'])} "
-              f"| {seconds(r['peer_min'])}, {seconds(r['peer_median'])} "
-              f"| {float(r['ratio_min']):.3g}, {float(r['ratio_median']):.3g} "
-              f"| {float(r['ours_peak']):.0f} / {float(r['peer_peak']):.0f} "
+        alone = not r["peer"]
+        peer_used = "" if alone else used(r["peer_running"], r["peer_cpu"])
+        peer_times = "" if alone else f"{seconds(r['peer_min'])}, {seconds(r['peer_median'])}"
+        ratio = "" if alone else f"{float(r['ratio_min']):.3g}, {float(r['ratio_median']):.3g}"
+        peaks = f"{float(r['ours_peak']):.0f}" + ("" if alone else f" / {float(r['peer_peak']):.0f}")
+        print(f"| {cell(r['operation'])} | {cell(r['input'])} | {r['threads']} "
+              f"| {used(r['ours_running'], r['ours_cpu'])}{' / ' + peer_used if peer_used else ''} "
+              f"| {r['timing']} | {seconds(r['ours_min'])}, {seconds(r['ours_median'])} | {cell(r['peer'])} "
+              f"| {peer_times} | {ratio} | {startup(r)} | {peaks} "
               f"| {float(r['load_start']):.1f}–{float(r['load_end']):.1f} | {cell(r['check'])} |")
 
 

@@ -6,6 +6,10 @@
 // read by one GDAL RasterIO at screen resolution (GDAL picks the overview), each DEM value coloured
 // from a table of the DEM's palette over the same range, black left transparent, and drawn with
 // QPainter::drawImage. Both must paint the same picture.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -15,11 +19,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Bench.h"
+#include "Checks.h"
 #include "Data.h"
+#include "Program.h"
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/ui/ElevationColorRamp.h"
@@ -33,7 +41,8 @@ namespace {
 
 using bench::Args;
 
-constexpr int kSide = 16000;
+const int kSide = bench::Scaled(16000);
+const std::string kSideText = std::to_string(kSide) + " x " + std::to_string(kSide);
 constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 800;
 constexpr double kRangeMin = 0.0, kRangeMax = 250.0;
@@ -90,22 +99,33 @@ Place PlaceOf(int step, int permille) {
     return {-offset, size - offset * kWindowHeight / kWindowWidth, size};
 }
 
+// The program's plan view dragged as an operator drags it: from the raster's top-left corner at
+// the window's, kDragSteps moves of (kDragX, kDragY) pixels and as many back.
+constexpr int kDragX = -97, kDragY = -61, kDragSteps = 3, kDrags = 5;
+Place DragOf(int step, int permille) {
+    const int size = int(kSide * (permille / 1000.0));
+    const int k = step % (2 * kDragSteps), offset = k <= kDragSteps ? k : 2 * kDragSteps - k;
+    return {offset * kDragX, size + offset * kDragY, size};
+}
+
+using Places = Place (*)(int step, int permille);
+
 // Runs the repaints for the side's timing, then paints the first place once more on a black
 // window and keeps that picture for the check.
 int Repaints(const std::function<bool(QPainter&, const Place&)>& paint, int permille,
-             const std::string& picture) {
+             const std::string& picture, Places places = PlaceOf) {
     QImage canvas(kWindowWidth, kWindowHeight, QImage::Format_ARGB32);
     canvas.fill(Qt::black);
     QPainter painter(&canvas);
     int step = 0;
-    if (!bench::TimePerCall([&] { return paint(painter, PlaceOf(step++, permille)); })) {
+    if (!bench::TimePerCall([&] { return paint(painter, places(step++, permille)); })) {
         return 1;
     }
     if (!bench::CheckRun()) {
         return 0;
     }
     canvas.fill(Qt::black);
-    if (!paint(painter, PlaceOf(0, permille))) {
+    if (!paint(painter, places(0, permille))) {
         return 1;
     }
     painter.end();
@@ -125,7 +145,7 @@ void RegisterRender(const char* kind, int permille) {
                           (std::string(kind) == "dem" ? "DEM" : "RGB orthophoto");
         char scale[32];
         std::snprintf(scale, sizeof scale, "%g", permille / 1000.0);
-        pair->input = std::string("16000 x 16000, 1280 x 800 window, ") + scale + " window pixels per cell";
+        pair->input = kSideText + ", 1280 x 800 window, " + scale + " window pixels per cell";
         pair->ours = {"ours", {bench::Self("render-ours", {kind, std::to_string(permille), ours})}, {ours}};
         pair->peer = {"GDALRasterIO + QPainter::drawImage",
                       {bench::Self("render-peer", {kind, std::to_string(permille), theirs})},
@@ -139,14 +159,109 @@ void RegisterRender(const char* kind, int permille) {
     });
 }
 
+// ---- The same repaints through the whole program: the DEM added to a project through the
+// ribbon, the plan view of 1280 x 800 pixels dragged with the middle button (the scenario runner's
+// "view" and "pan" steps), each frame timed from the mouse's move to the repainted view; the
+// frame time is the median of the frames.
+
+void RegisterProgramRender(int permille) {
+    const std::string id = "render_program_dem_" + std::to_string(permille);
+    static std::vector<bench::PairRegistration> registrations;
+    registrations.emplace_back(id, [permille, id](bench::Pair* pair) {
+        if (!bench::HaveScenarioRunner() || !MakeRasters()) {
+            return false;
+        }
+        // The view starts with the raster's top-left corner at the window's (the DEM's cells are
+        // 0.5 units wide).
+        const double scale = permille / 1000.0 / 0.5;
+        const double cx = 500000.0 + kWindowWidth / (2.0 * scale),
+                     cy = 9000000.0 - kWindowHeight / (2.0 * scale);
+        const std::string work = File(id) + "/", ours = File(id + "_ours.png"),
+                          theirs = File(id + "_peer.png");
+        std::string script =
+            "new\n"
+            "add-dem " +
+            File("dem.tif") + "\n" +
+            bench::Format("view %.17g %.17g %.17g %d %d\n", cx, cy, scale, kWindowWidth, kWindowHeight);
+        for (int drag = 0; drag < kDrags; ++drag) {
+            script += bench::Format("pan %d %d %d", kDragX, kDragY, kDragSteps) +
+                      (drag + 1 == kDrags ? " " + ours : std::string()) + "\n";
+        }
+        if (!bench::WriteScript(File(id + ".kvs"), script)) {
+            return false;
+        }
+        char scaleText[32];
+        std::snprintf(scaleText, sizeof scaleText, "%g", permille / 1000.0);
+        pair->operation =
+            "Repaint while dragging the plan view through the program (frame: mouse move to repainted "
+            "view), DEM";
+        pair->input = kSideText + ", 1280 x 800 view, " + scaleText + " window pixels per cell";
+        pair->ours = {"ours", {bench::Self("render-program", {File(id + ".kvs"), work})}, {work, ours}};
+        // The program gives a new DEM the colour range of its heights (20 to 219).
+        pair->peer = {
+            "GDALRasterIO + QPainter::drawImage",
+            {bench::Self("render-peer", {"dem", std::to_string(permille), theirs, "drag", "20", "219"})},
+            {theirs}};
+        // The view's centre is a sum of moves in floating point: the program may place the raster a
+        // pixel off the peer's. It draws its colour legend and the cursor over the raster.
+        pair->check = bench::PicturesAgree(ours, theirs, 8, 0.02);
+        return true;
+    });
+}
+
 const bool kRegistered = [] {
     for (const char* kind : {"dem", "rgb"}) {
         for (int permille : {100, 500, 2000}) {
             RegisterRender(kind, permille);
         }
     }
+    for (int permille : {100, 500, 2000}) {
+        RegisterProgramRender(permille);
+    }
     return true;
 }();
+
+// Runs the script in the program and reports the median of the frames the runner timed.
+const bench::SideRegistration kProgram("render-program", [](const Args& a) {
+    const std::string transcript = a[1] + "transcript.txt";
+    const bench::Command command = bench::Scenario(a[0], a[1]);
+    std::vector<char*> argv;
+    for (const std::string& word : command) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = ::open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "the scenario failed; its transcript is %s\n", transcript.c_str());
+        return 1;
+    }
+    std::vector<double> frames;
+    std::ifstream in(transcript);
+    for (std::string line; std::getline(in, line);) {
+        const size_t at = line.find(" in ms: ");
+        if (line.find(" frames of ") == std::string::npos || at == std::string::npos) {
+            continue;
+        }
+        std::istringstream times(line.substr(at + 8));
+        for (double ms = 0.0; times >> ms;) {
+            frames.push_back(ms / 1000.0);
+        }
+    }
+    if (frames.empty()) {
+        std::fprintf(stderr, "no frames in %s\n", transcript.c_str());
+        return 1;
+    }
+    std::nth_element(frames.begin(), frames.begin() + ptrdiff_t(frames.size() / 2), frames.end());
+    bench::ReportTime(frames[frames.size() / 2]);
+    return 0;
+});
 
 const bench::SideRegistration kOurs(
     "render-ours",
@@ -192,8 +307,16 @@ const bench::SideRegistration kPeer(
         }
         std::vector<float> values;
         std::vector<uint8_t> rgb;
-        // The colours of a new DEM's palette, interpolated between its entries into a table.
-        const CAGColors palette;
+        // Where the raster goes (the harness's pan or the program's drag) and the DEM's colour range.
+        const bool drag = a.size() > 3 && a[3] == "drag";
+        const double rangeMin = a.size() > 5 ? std::atof(a[4].c_str()) : kRangeMin;
+        const double rangeMax = a.size() > 5 ? std::atof(a[5].c_str()) : kRangeMax;
+        // The colours of a new DEM's palette (as the program adds a DEM: palette 0 of 100 colours),
+        // interpolated between its entries into a table.
+        CAGColors palette;
+        if (drag) {
+            palette.Set_Palette(0, false, 100);
+        }
         std::vector<QRgb> table(4096);
         for (size_t k = 0; k < table.size(); ++k) {
             const double x = double(k) / double(table.size() - 1) * (palette.Get_Count() - 1);
@@ -235,7 +358,7 @@ const bench::SideRegistration kPeer(
                                 row[x] = 0;
                                 continue;
                             }
-                            const double t = (v - kRangeMin) / (kRangeMax - kRangeMin);
+                            const double t = (v - rangeMin) / (rangeMax - rangeMin);
                             const QRgb c = table[size_t(std::clamp(int(t * last + 0.5), 0, last))];
                             row[x] = qRed(c) | qGreen(c) | qBlue(c) ? c : 0;
                         }
@@ -257,7 +380,7 @@ const bench::SideRegistration kPeer(
                 painter.drawImage(vx0, vy0, image);
                 return true;
             },
-            std::atoi(a[1].c_str()), a[2]);
+            std::atoi(a[1].c_str()), a[2], drag ? DragOf : PlaceOf);
         GDALClose(ds);
         return status;
     },

@@ -1,9 +1,8 @@
 // The volume above and below a base level inside a rectangle of a 4000 x 4000 DEM (the Olinda DEM
 // upsampled bilinearly, 3000 x 3000 cells inside the rectangle) against SAGA's Grid Volume, each
-// side a whole process with the same threads: ours is ComputeAoiVolumes on the DEM file, nine
-// bicubic samples per cell; the peer cuts the rectangle out with gdal_translate and runs
-// saga_cmd grid_calculus 2 once for each side of the level, summing cells. The volumes must agree
-// within 0.5 %.
+// side a whole process on one thread (SAGA's tool uses no more): ours is ComputeAoiVolumes on the DEM file,
+// nine bicubic samples per cell; the peer cuts the rectangle out with gdal_translate and runs saga_cmd
+// grid_calculus 2 once for each side of the level, summing cells. The volumes must agree within 0.5 %.
 #include <QFile>
 
 #include <gdal.h>
@@ -24,9 +23,10 @@ namespace {
 
 using bench::Args;
 
-constexpr int kDemSide = 4000;
-constexpr int kFirst = 500;  // the rectangle: cells kFirst to kFirst + kCells - 1 on both axes
-constexpr int kCells = 3000;
+const int kDemSide = bench::Scaled(4000);
+// The rectangle: cells kFirst to kFirst + kCells - 1 on both axes.
+const int kFirst = kDemSide / 8;
+const int kCells = kDemSide * 3 / 4;
 
 const bench::Files File("volume");
 
@@ -61,8 +61,9 @@ const bench::PairRegistration kVolume("volume", [](bench::Pair* pair) {
     const double top = gt[3] + kFirst * gt[5], bottom = gt[3] + (kFirst + kCells) * gt[5];
     const std::string ours = File("ours.txt"), theirs = File("saga.txt"), cut = File("cut.tif");
     pair->operation = "Volume inside a rectangle (ComputeAoiVolumes)";
-    pair->input = "4000 x 4000 DEM, 3000 x 3000 cells inside";
-    pair->threads = bench::ParallelThreads();
+    pair->input = bench::Format("%d x %d DEM, %d x %d cells inside", kDemSide, kDemSide, kCells, kCells);
+    // SAGA's Grid Volume sums its cells on one core whatever it is given: ours runs on one thread.
+    pair->threads = 1;
     const std::string cores = "-c=" + std::to_string(pair->threads), first = std::to_string(kFirst),
                       cells = std::to_string(kCells);
     pair->ours = {

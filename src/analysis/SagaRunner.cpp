@@ -125,6 +125,14 @@ int ThreadCap() {
     return cap;
 }
 
+namespace {
+int g_heldThreads = 0;
+}  // namespace
+
+void HoldThreads(int threads) {
+    g_heldThreads = std::max(0, threads);
+}
+
 bool LoadToolLibrary(const char* name) {
     InstallCallback();
     CSG_Tool_Library_Manager& manager = SG_Get_Tool_Library_Manager();
@@ -168,7 +176,7 @@ bool Tool::Execute() {
     CallbackState& state = State();
     state.okay = true;
     state.lastError.clear();
-    SG_OMP_Set_Max_Num_Threads(ThreadCap());
+    SG_OMP_Set_Max_Num_Threads(g_heldThreads > 0 ? g_heldThreads : ThreadCap());
     const bool done = m_tool->Execute();
     // Whatever the result, the objects made for the outputs are ours to delete.
     for (CSG_Data_Object* object : OutputObjects(m_tool)) {

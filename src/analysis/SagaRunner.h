@@ -30,6 +30,10 @@ bool LoadToolLibraries(const std::vector<const char*>& names);
 
 // The threads a tool runs with: about half the processors, and no more than the load leaves idle.
 int ThreadCap();
+// Runs every tool from now on with exactly this many threads (0: ThreadCap's, reckoned at each
+// run), for a caller that must know the count, such as a comparison with another program given the
+// same.
+void HoldThreads(int threads);
 
 // The last error text a tool reported (empty when none since the last run started).
 QString LastError();

@@ -19,7 +19,7 @@ namespace {
 CDEM* PickDemOtherThan(CadDrawing* drawing, CKelvaroDoc& doc, const QString& prompt, const CDEM* other) {
     for (;;) {
         Prompt(drawing, prompt);
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        CadEntity* entity = CadCmdUserGetImagePlace(drawing, DemImages(doc));
         if (!entity) {
             return nullptr;
         }

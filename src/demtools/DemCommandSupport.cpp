@@ -44,6 +44,10 @@ CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity) {
     return dem == doc.m_DEMs.end() ? nullptr : dem->second;
 }
 
+CadImagePlaceFilter DemImages(const CKelvaroDoc& doc) {
+    return [&doc](CadEntity* image) { return DemOfEntity(doc, image) != nullptr; };
+}
+
 CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial) {
     for (const auto& [name, dem] : doc.m_DEMs) {
         if (dem && dem->m_serial == serial) {
@@ -59,7 +63,7 @@ CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem, const QSt
     }
     for (;;) {
         Prompt(drawing, prompt);
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        CadEntity* entity = CadCmdUserGetImagePlace(drawing, DemImages(doc));
         if (!entity) {
             return nullptr;
         }

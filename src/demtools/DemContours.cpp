@@ -27,7 +27,6 @@
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
-#include "platform/raster/BlockCache.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"

@@ -97,6 +97,8 @@ std::vector<Wml::Point3> DrawingPolylineVertices(CadEntity* polyline);
 
 // The DEM of the project whose image place the entity is; null for any other entity or none.
 CDEM* DemOfEntity(const CKelvaroDoc& doc, CadEntity* entity);
+// The filter of an image pick that takes the image places of the project's DEMs.
+std::function<bool(CadEntity*)> DemImages(const CKelvaroDoc& doc);
 
 // The next visible, closed polyline the operator picks that is not selected (other entities are
 // passed over), prompting with `prompt`; null when no entity is picked. The prompt is cleared
@@ -107,10 +109,11 @@ CadEntity* PickAreaPolyline(CadDrawing* drawing, const QString& prompt);
 // that waits for the operator after picking a DEM finds it again this way).
 CDEM* DemBySerial(const CKelvaroDoc& doc, uint64_t serial);
 
-// Asks the operator to pick a DEM in the drawing: the prompt, then an entity pick. A DEM's image
-// appends the DEM's name to the prompt and answers that DEM; any other entity appends "Invalid
-// entity" and asks again; right click, Enter or cancel answer null. With takeOnlyDem, a project
-// that holds exactly one DEM answers it without asking.
+// Asks the operator to pick a DEM in the drawing: the prompt, then an image pick (a click inside
+// DEMs takes one of them, whatever lies over it; clicks at the same place go down through stacked
+// DEMs). A DEM's image appends the DEM's name to the prompt and answers that DEM; any other
+// entity appends "Invalid entity" and asks again; right click, Enter or cancel answer null. With
+// takeOnlyDem, a project that holds exactly one DEM answers it without asking.
 CDEM* PickDem(CadDrawing* drawing, CKelvaroDoc& doc, bool takeOnlyDem = false,
               const QString& prompt = QStringLiteral("Select DEM"));
 

@@ -90,7 +90,10 @@ LayerRaster ChooseLayer(CadDrawing* drawing, CKelvaroDoc& doc, bool maps) {
     }
     for (;;) {
         Prompt(drawing, QStringLiteral("Select DEM or OrthoPhoto"));
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        CadEntity* entity = CadCmdUserGetImagePlace(drawing, [&doc, maps](CadEntity* image) {
+            return doc.m_DEMHandleNames.count(image) || doc.m_OrthoHandleNames.count(image) ||
+                   (maps && doc.m_MapHandleNames.count(image));
+        });
         if (!entity) {
             SetDocCommandPrompt(drawing, QString());
             return LayerRaster();

@@ -53,10 +53,14 @@ QByteArray NativePath(const QString& path) {
     return QFile::encodeName(path);
 }
 
-void Warn(int showMessages, const char* text) {
+void Warn(int showMessages, const QString& text) {
     if (showMessages) {
-        KvMessageBox(QString::fromLatin1(text), MB_OK | MB_ICONEXCLAMATION);
+        KvMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
     }
+}
+
+void Warn(int showMessages, const char* text) {
+    Warn(showMessages, QString::fromLatin1(text));
 }
 
 // The layer name of a DEM or orthophoto file: its file name, lower-cased, so that files whose
@@ -226,17 +230,20 @@ void SetCadLayerOrder(CadDrawing* drawing, CadLayer* layer) {
     CadSortLayers(drawing);
 }
 
-void CKelvaroDoc::OfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption,
-                                 bool intoFile) {
+bool CKelvaroDoc::CheckAndOfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption,
+                                         bool intoFile, QString* cause) {
+    if (!kv::CheckRasterReadable(dataset, cause)) {
+        return false;
+    }
     const int width = GDALGetRasterXSize(dataset);
     const int height = GDALGetRasterYSize(dataset);
     GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
     if (kv::OverviewLevelCount(width, height) <= 0 || !band || GDALGetOverviewCount(band) > 0) {
-        return;
+        return true;
     }
     if (KvMessageBox(QStringLiteral("Pyramidal levels not found, generate now?"),
                      MB_YESNO | MB_ICONQUESTION) != IDYES) {
-        return;
+        return true;
     }
     kv::BusyScope busy;
     CSingleProgressDlg progress;
@@ -246,6 +253,15 @@ void CKelvaroDoc::OfferOverviews(GDALDatasetH& dataset, const QString& path, con
     progress.SetPos(0);
     progress.show();
     ZQT_PumpMessages();
+
+    // Nothing is written into or beside a file whose blocks cannot all be read. The build reads
+    // every block anyway; reading them first leaves the file as it was when one fails, and hands
+    // the build blocks the system has just read.
+    CGDALListener listener(&progress);
+    if (!kv::ReadEveryBlock(dataset, &listener, cause)) {
+        progress.hide();
+        return false;
+    }
 
     // Overviews of a very large raster go to a side file: writing them into a file open for
     // update would rewrite it. Layers are viewed through read-only datasets; the file is opened
@@ -259,11 +275,11 @@ void CKelvaroDoc::OfferOverviews(GDALDatasetH& dataset, const QString& path, con
             dataset = writable;
         }
     }
-    CGDALListener listener(&progress);
     kv::BuildOverviews(dataset, &listener);
     progress.hide();
     GDALClose(dataset);
     dataset = GDALOpen(native.constData(), GA_ReadOnly);
+    return true;
 }
 
 CadLayer* CKelvaroDoc::RasterCadLayer(const QString& name) {
@@ -332,16 +348,32 @@ int CKelvaroDoc::LoadDEM(CDEM* dem, int showMessages, int computeRange, int rege
         dem->m_projection = wkt ? QString::fromUtf8(wkt) : QString();
         dem->m_pDataset = ds;
     }
-    OfferOverviews(dem->m_pDataset, dem->m_path, QStringLiteral("Generating pyramidal levels"), true);
+    QString cause;
+    if (!CheckAndOfferOverviews(dem->m_pDataset, dem->m_path, QStringLiteral("Generating pyramidal levels"),
+                                true, &cause)) {
+        Warn(showMessages, kv::UnreadableRasterText(dem->m_path, cause));
+        return 0;
+    }
     if (!dem->m_pDataset) {
         Warn(showMessages, "Unable to open selected file!");
         return 0;
     }
+    const int width = dem->Width();
+    const int height = dem->Height();
+    // The preview is read before the layer enters the drawing: a DEM whose cells cannot be read
+    // leaves nothing behind.
+    cv::Mat preview;
+    if (computeRange) {
+        preview = kv::ReadQuietly([&] { return dem->CreateRegionImage(nullptr, PreviewSize(width, height)); },
+                                  &cause);
+        if (preview.empty()) {
+            Warn(showMessages, kv::UnreadableRasterText(dem->m_path, cause));
+            return 0;
+        }
+    }
 
     const int id = NextImageId(m_DEMIdNames, kDemIdBase);
     CadLayer* layer = RasterCadLayer(name);
-    const int width = dem->Width();
-    const int height = dem->Height();
     CadEntity* image = AddImagePlace(m_pCad, layer, id, width, height, dem->m_geoTransform);
     if (!image) {
         return 0;
@@ -354,7 +386,6 @@ int CKelvaroDoc::LoadDEM(CDEM* dem, int showMessages, int computeRange, int rege
     if (computeRange) {
         dem->m_minElevation = std::numeric_limits<double>::max();
         dem->m_maxElevation = std::numeric_limits<double>::lowest();
-        cv::Mat preview = dem->CreateRegionImage(nullptr, PreviewSize(width, height));
         for (int r = 0; r < preview.rows; ++r) {
             const float* p = preview.ptr<float>(r);
             for (int c = 0; c < preview.cols; ++c) {
@@ -454,7 +485,12 @@ int CKelvaroDoc::LoadOrtho(COrtho* ortho, int showMessages, int regenerate, int 
         std::copy(gt, gt + 6, ortho->m_geoTransform);
         ortho->m_pDataset = ds;
     }
-    OfferOverviews(ortho->m_pDataset, ortho->m_path, QStringLiteral("Generating pyramidal levels..."), false);
+    QString cause;
+    if (!CheckAndOfferOverviews(ortho->m_pDataset, ortho->m_path,
+                                QStringLiteral("Generating pyramidal levels..."), false, &cause)) {
+        Warn(showMessages, kv::UnreadableRasterText(ortho->m_path, cause));
+        return 0;
+    }
     if (!ortho->m_pDataset) {
         Warn(showMessages, "Unable to open selected file!");
         return 0;
@@ -569,7 +605,12 @@ CMapData* CKelvaroDoc::LoadMap(MapLayerInfo info, int showMessages) {
         Warn(showMessages, "Invalid Map file!");
         return nullptr;
     }
-    OfferOverviews(map->m_pDataset, info.path, QStringLiteral("Generating pyramidal levels..."), true);
+    QString cause;
+    if (!CheckAndOfferOverviews(map->m_pDataset, info.path, QStringLiteral("Generating pyramidal levels..."),
+                                true, &cause)) {
+        Warn(showMessages, kv::UnreadableRasterText(info.path, cause));
+        return nullptr;
+    }
     if (!map->m_pDataset) {
         Warn(showMessages, "Unable to open selected file!");
         return nullptr;
@@ -593,19 +634,28 @@ CMapData* CKelvaroDoc::LoadMap(MapLayerInfo info, int showMessages) {
     if (!known) {
         minimum = maximum = mean = sd = std::numeric_limits<double>::max();
         const cv::Size size = PreviewSize(width, height);
-        cv::Mat preview(size, CV_64FC1);
-        if (GDALRasterIO(band, GF_Read, 0, 0, width, height, preview.data, size.width, size.height,
-                         GDT_Float64, 0, static_cast<int>(preview.step)) == CE_None) {
-            // Values that are no finite number have no data, as the no-data value has none.
-            cv::Mat mask = (preview != noData) & (cv::abs(preview) <= std::numeric_limits<double>::max());
-            if (cv::countNonZero(mask) > 0) {
-                cv::minMaxLoc(preview, &minimum, &maximum, nullptr, nullptr, mask);
-                cv::Scalar m, s;
-                cv::meanStdDev(preview, m, s, mask);
-                mean = std::isfinite(m[0]) ? m[0] : 0.0;
-                sd = s[0];
-                known = true;
-            }
+        const cv::Mat preview = kv::ReadQuietly(
+            [&] {
+                cv::Mat cells(size, CV_64FC1);
+                return GDALRasterIO(band, GF_Read, 0, 0, width, height, cells.data, size.width, size.height,
+                                    GDT_Float64, 0, static_cast<int>(cells.step)) == CE_None
+                           ? cells
+                           : cv::Mat();
+            },
+            &cause);
+        if (preview.empty()) {
+            Warn(showMessages, kv::UnreadableRasterText(info.path, cause));
+            return nullptr;
+        }
+        // Values that are no finite number have no data, as the no-data value has none.
+        cv::Mat mask = (preview != noData) & (cv::abs(preview) <= std::numeric_limits<double>::max());
+        if (cv::countNonZero(mask) > 0) {
+            cv::minMaxLoc(preview, &minimum, &maximum, nullptr, nullptr, mask);
+            cv::Scalar m, s;
+            cv::meanStdDev(preview, m, s, mask);
+            mean = std::isfinite(m[0]) ? m[0] : 0.0;
+            sd = s[0];
+            known = true;
         }
     }
     if (!std::isfinite(mean)) {

@@ -140,7 +140,7 @@ int CKelvaroDoc::OnOpenDocument(const QString& path) {
             missing << record.path;
             continue;
         }
-        m_MapLayerInfo = ArchivedMapLayerInfo(record);
+        m_MapLayerInfo = ArchivedMapLayerInfo(record, m_pCad);
         if (!AddMap(m_MapLayerInfo, 1)) {
             missing << record.path;
             continue;

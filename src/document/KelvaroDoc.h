@@ -321,11 +321,14 @@ private:
     // The commands of layers, drawing, snaps and styles; false for any other command.
     bool OnDrawingCommand(int id);
     bool OnUpdateDrawingCommand(kv::CommandUI& ui);
-    // Asks whether to build the overview levels of a raster that needs some and has none, and
-    // builds them on Yes: into the file itself when intoFile is set and the file may be written
-    // (a very large raster excepted, which that would rewrite), otherwise into a side file. The
-    // dataset is then open read-only again.
-    void OfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption, bool intoFile);
+    // Checks that the raster's blocks can be read (kv::CheckRasterReadable), then asks whether to
+    // build the overview levels of a raster that needs some and has none, and builds them on Yes:
+    // into the file itself when intoFile is set and the file may be written (a very large raster
+    // excepted, which that would rewrite), otherwise into a side file. The dataset is then open
+    // read-only again. Every block is read before anything is written. False, with what GDAL said
+    // in *cause, when a block cannot be read: nothing is asked or written then.
+    bool CheckAndOfferOverviews(GDALDatasetH& dataset, const QString& path, const QString& caption,
+                                bool intoFile, QString* cause);
     // The CAD layer of a raster layer: found (and undeleted) or added, with layer "0" put back on
     // top. Null when it cannot be added.
     CadLayer* RasterCadLayer(const QString& name);

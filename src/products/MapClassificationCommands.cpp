@@ -96,7 +96,8 @@ void CmdColorClassification(CadDrawing* drawing) {
     } else {
         for (;;) {
             Prompt(drawing, QStringLiteral("Select Map"));
-            CadEntity* entity = CadCmdUserGetEntity(drawing);
+            CadEntity* entity = CadCmdUserGetImagePlace(
+                drawing, [doc](CadEntity* image) { return MapOfEntity(*doc, image) != nullptr; });
             if (!entity) {
                 CadUpdate(drawing);
                 end.regenerate = true;
@@ -181,7 +182,9 @@ void CmdMapRepresentation(CadDrawing* drawing) {
     } else {
         for (;;) {
             Prompt(drawing, QStringLiteral("Select Map"));
-            CadEntity* entity = CadCmdUserGetEntity(drawing);
+            CadEntity* entity = CadCmdUserGetImagePlace(drawing, [doc](CadEntity* image) {
+                return MapOfEntity(*doc, image) || DemOfEntity(*doc, image);
+            });
             if (!entity) {
                 break;
             }

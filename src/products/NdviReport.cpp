@@ -254,7 +254,8 @@ void CmdExportNdviResults(CadDrawing* drawing) {
     CMapData* map = doc->m_Maps.size() == 1 ? doc->m_Maps.begin()->second : nullptr;
     while (!map) {
         Prompt(drawing, QStringLiteral("Select Map"));
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        CadEntity* entity = CadCmdUserGetImagePlace(
+            drawing, [doc](CadEntity* image) { return doc->m_MapHandleNames.count(image) > 0; });
         if (!entity) {
             return;
         }

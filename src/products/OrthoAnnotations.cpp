@@ -74,7 +74,8 @@ bool PickOrthophotoLayer(CadDrawing* drawing, CKelvaroDoc& doc, int commandId,
     }
     for (;;) {
         Prompt(drawing, QStringLiteral("Select OrthoPhoto"));
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        CadEntity* entity = CadCmdUserGetImagePlace(
+            drawing, [&doc](CadEntity* image) { return !OrthophotoLayerOf(doc, image).isEmpty(); });
         if (!entity) {
             active.reset();
             return false;

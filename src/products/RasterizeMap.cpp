@@ -78,7 +78,8 @@ RasterLayer OnlyLayer(const CKelvaroDoc& doc) {
 RasterLayer PickLayer(CadDrawing* drawing, const CKelvaroDoc& doc) {
     for (;;) {
         Prompt(drawing, QStringLiteral("Select Map to rasterize"));
-        CadEntity* entity = CadCmdUserGetEntity(drawing);
+        CadEntity* entity = CadCmdUserGetImagePlace(
+            drawing, [&doc](CadEntity* image) { return !LayerOfEntity(doc, image).name.isEmpty(); });
         if (!entity) {
             return {};
         }

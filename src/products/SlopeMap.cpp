@@ -12,7 +12,6 @@
 
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
-#include "platform/raster/BlockCache.h"
 #include "platform/raster/RasterSpace.h"
 #include "platform/ui/Interaction.h"
 #include "products/ProductsSupport.h"

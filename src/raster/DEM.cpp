@@ -258,6 +258,14 @@ void ToHeights(const cv::Mat& cells, cv::Mat& heights, const BandInfo& info, flo
                      [&](auto cell) { CellsToHeights<decltype(cell)>(cells, heights, info, empty); });
 }
 
+// The file a layer reads: its path, or the dataset's own name for a layer without one.
+QString FileOf(const QString& path, GDALDatasetH dataset) {
+    if (!path.isEmpty() || !dataset) {
+        return path;
+    }
+    return QFile::decodeName(GDALGetDescription(dataset));
+}
+
 // Reads a window of the band, resampled to the buffer's size, in the band's own type.
 bool ReadCells(const BandInfo& info, const cv::Rect& window, cv::Mat& buffer) {
     return GDALRasterIOEx(info.band, GF_Read, window.x, window.y, window.width, window.height, buffer.data,
@@ -280,6 +288,9 @@ void ResampleHeights(const cv::Mat& source, cv::Mat& target) {
     }
     PatchNonFinite(target);
 }
+
+// GDAL's block cache while a DEM is saved.
+constexpr GIntBig kSaveCacheBytes = GIntBig(64) << 20;
 
 // Makes a new Float32 GeoTIFF for the grid at a temporary path.
 GDALDatasetH CreateDemFile(const QString& path, const cv::Mat& grid, const double* geoTransform,
@@ -453,6 +464,7 @@ int CDEM::LoadData(ProgressSink* progress) {
                           ? kStripRows
                           : (kStripRows + rowsPerBlock - 1) / rowsPerBlock * rowsPerBlock;
     kv::BlockProgress steps(progress, kv::BlockCount(width, height), QStringLiteral("Loading DEM..."));
+    kv::GdalFailureWatch watch;
     bool ok = kv::ForEachBlock(width, height, [&](const cv::Rect& window, int index) {
         steps.Step(index);
         cv::Mat target = grid(window);
@@ -485,6 +497,7 @@ int CDEM::LoadData(ProgressSink* progress) {
         return true;
     });
     if (!ok) {
+        kv::ReportUnreadableRaster(FileOf(m_path, m_pDataset), kv::ReadFailureText(watch));
         return 0;
     }
     m_grid = grid;
@@ -531,6 +544,8 @@ int CDEM::WriteSaveCopy(ProgressSink* progress, QString* temporary) {
         kv::RemoveRasterFile(copy);
         return 0;
     }
+    // The grid is in memory already: GDAL need not hold the file's blocks too.
+    const kv::BlockCacheCap cap(kSaveCacheBytes);
     BandInfo info(ds);
     bool ok = info.band && GetCVDepth(info.type) >= 0;
     if (ok) {
@@ -584,38 +599,53 @@ int CDEM::WriteSaveCopy(ProgressSink* progress, QString* temporary) {
     return 1;
 }
 
+namespace {
+
+// The heights of the source rectangle of the band resampled into the target; false when a read
+// fails.
+bool ReadRegionCells(const BandInfo& info, int depth, const cv::Rect& source, cv::Mat& target) {
+    if (target.total() <= static_cast<size_t>(source.area())) {
+        // Same size or reduced: GDAL resamples on the way (from overviews where there are some).
+        if (info.type == GDT_Float32) {
+            if (!ReadCells(info, source, target)) {
+                return false;
+            }
+            ToHeights(target, target, info, kNoData);
+            return true;
+        }
+        cv::Mat cells(target.size(), CV_MAKETYPE(depth, 1));
+        if (!ReadCells(info, source, cells)) {
+            return false;
+        }
+        ToHeights(cells, target, info, kNoData);
+        return true;
+    }
+    // Enlarged: the cells are read at their own size and interpolated here, so that no data
+    // never blends into a height.
+    cv::Mat cells(source.size(), CV_MAKETYPE(depth, 1));
+    if (!ReadCells(info, source, cells)) {
+        return false;
+    }
+    cv::Mat heights(source.size(), CV_32FC1);
+    ToHeights(cells, heights, info, kNoData);
+    ResampleHeights(heights, target);
+    return true;
+}
+
+}  // namespace
+
 int CDEM::ReadRegionFromFile(const cv::Rect& source, cv::Mat& target) {
     BandInfo info(m_pDataset);
     int depth = info.band ? GetCVDepth(info.type) : -1;
     if (depth < 0) {
         return 0;
     }
-    if (target.total() <= static_cast<size_t>(source.area())) {
-        // Same size or reduced: GDAL resamples on the way (from overviews where there are some).
-        if (info.type == GDT_Float32) {
-            if (!ReadCells(info, source, target)) {
-                return 0;
-            }
-            ToHeights(target, target, info, kNoData);
-            return 1;
-        }
-        cv::Mat cells(target.size(), CV_MAKETYPE(depth, 1));
-        if (!ReadCells(info, source, cells)) {
-            return 0;
-        }
-        ToHeights(cells, target, info, kNoData);
+    kv::GdalFailureWatch watch;
+    if (ReadRegionCells(info, depth, source, target)) {
         return 1;
     }
-    // Enlarged: the cells are read at their own size and interpolated here, so that no data
-    // never blends into a height.
-    cv::Mat cells(source.size(), CV_MAKETYPE(depth, 1));
-    if (!ReadCells(info, source, cells)) {
-        return 0;
-    }
-    cv::Mat heights(source.size(), CV_32FC1);
-    ToHeights(cells, heights, info, kNoData);
-    ResampleHeights(heights, target);
-    return 1;
+    kv::ReportUnreadableRaster(FileOf(m_path, m_pDataset), kv::ReadFailureText(watch));
+    return 0;
 }
 
 int CDEM::GetRegion(const cv::Rect* rect, cv::Mat& image) {
@@ -665,6 +695,20 @@ double CDEM::GetElevation(double x, double y) {
         return kNoData;
     }
     return SampleGrid(m_sampleWindow, half, half);
+}
+
+float CDEM::GetCellHeight(double x, double y) {
+    const cv::Size size(Width(), Height());
+    cv::Point cell;
+    if ((!m_pDataset && m_grid.empty()) || !CellOfPosition(m_geoTransform, size, x, y, &cell)) {
+        return kNoData;
+    }
+    const float v = !m_grid.empty() ? m_grid.at<float>(cell)
+                                    : m_display.CellValue(m_pDataset, size, cell,
+                                                          [this](const cv::Rect& rect, cv::Mat& cells) {
+                                                              return GetRegion(&rect, cells) != 0;
+                                                          });
+    return IsNoData(v) ? kNoData : v;
 }
 
 double InterpolateBilinear(const cv::Mat& image, int column, int row, double fx, double fy) {

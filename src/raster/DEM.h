@@ -45,7 +45,9 @@ public:
     CDEM& operator=(const CDEM&) = delete;
 
     // Brings the whole band into the grid and closes the dataset. 1 on success (at once when the
-    // grid is there), 0 without grid and dataset or when a read fails (the DEM stays on file).
+    // grid is there), 0 without grid and dataset or when a read fails (the DEM stays on file). A
+    // failed read of the file is told to the operator (kv::ReportUnreadableRaster), as it is by
+    // GetRegion and what reads through it.
     int LoadData(ProgressSink* progress = nullptr);
     // Writes the grid to the file at the path: WriteSaveCopy, then the copy replaces the file.
     // 0 when nothing could be written or any block, overview or the replacement failed; the
@@ -65,6 +67,11 @@ public:
     cv::Mat CreateRegionImage(const cv::Rect* rect, cv::Size size);
     // The height of the cell that contains the world position, or -9999.
     double GetElevation(double x, double y);
+    // The same height as the grid or the file holds it, for the plan view's readout and snap at
+    // every move of the cursor: a cell of the file comes with the square of cells around it,
+    // which the display cache keeps until the cursor leaves it or the DEM is drawn anew after an
+    // edit.
+    float GetCellHeight(double x, double y);
 
     // Traces contour lines at the levels minimum, minimum + step, ... below maximum into the
     // shapefile "<name>_Contours" in the project's folder (simplified with the squared-distance

@@ -123,18 +123,31 @@ QString CMapData::GetUnitName() const {
     }
 }
 
-float CMapData::GetValueAt(CadDrawing* drawing, double x, double y) const {
-    const cv::Mat& values = m_display.values;
-    if (!drawing || values.empty() || values.type() != CV_32FC1 ||
+float CMapData::GetValueAt(CadDrawing* drawing, double x, double y) {
+    if (!drawing || !m_pDataset || m_display.values.empty() ||
         !IsLayerImageShown(drawing, m_imageEntity, m_name)) {
         return kNoData;
     }
-    const double* gt = m_display.geoTransform;
-    double column = (x - gt[0]) / gt[1];
-    double row = (y - gt[3]) / gt[5];
-    if (!(column >= 0.0 && row >= 0.0 && column < values.cols && row < values.rows)) {
+    const cv::Size size(GDALGetRasterXSize(m_pDataset), GDALGetRasterYSize(m_pDataset));
+    cv::Point cell;
+    if (!CellOfPosition(m_geoTransform, size, x, y, &cell)) {
         return kNoData;
     }
-    float v = values.at<float>(static_cast<int>(row), static_cast<int>(column));
+    GDALRasterBandH band = GDALGetRasterBand(m_pDataset, 1);
+    const float v = m_display.CellValue(m_pDataset, size, cell, [band](const cv::Rect& rect, cv::Mat& cells) {
+        if (!band ||
+            GDALRasterIO(band, GF_Read, rect.x, rect.y, rect.width, rect.height, cells.data, rect.width,
+                         rect.height, GDT_Float32, 0, static_cast<int>(cells.step)) != CE_None) {
+            return false;
+        }
+        int hasNoData = 0;
+        const float noData = static_cast<float>(GDALGetRasterNoDataValue(band, &hasNoData));
+        for (float& c : cv::Mat_<float>(cells)) {
+            if (!std::isfinite(c) || (hasNoData && c == noData)) {
+                c = kNoData;
+            }
+        }
+        return true;
+    });
     return IsNoData(v) ? kNoData : v;
 }

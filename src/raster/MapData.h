@@ -75,9 +75,12 @@ public:
     int SetMapType(int type);
     // Unit or label text of the map's kind.
     QString GetUnitName() const;
-    // The value the plan view shows at the world position, or -9999 when the layer is not shown
-    // there (no drawing, nothing drawn yet, image place erased or hidden, layer missing or off).
-    float GetValueAt(CadDrawing* drawing, double x, double y) const;
+    // The value of band 1's cell that contains the world position, as the file holds it (its
+    // no-data value and non-finite values read -9999), or -9999 when the layer is not shown there
+    // (no drawing, nothing drawn yet, image place erased or hidden, layer missing or off). The
+    // plan view's readout asks it at every move of the cursor: a cell comes with the square of
+    // cells around it, which the display cache keeps.
+    float GetValueAt(CadDrawing* drawing, double x, double y);
     // Drops the picture of the layer's rendering so that the next paint rebuilds it.
     void ReleaseDisplayCache() { m_display.Release(); }
 

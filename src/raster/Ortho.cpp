@@ -23,7 +23,11 @@ cv::Mat COrtho::ExtractThumbnail(cv::Size size) {
         return cv::Mat();
     }
     cv::Mat image(size, CV_8UC3);
+    kv::GdalFailureWatch watch;
     if (!GDALExtractROI(m_pDataset, image, nullptr, kExtractColour)) {
+        if (watch.Failed()) {
+            kv::ReportUnreadableRaster(m_path, kv::ReadFailureText(watch));
+        }
         return cv::Mat();
     }
     return image;

@@ -23,7 +23,8 @@ public:
     COrtho& operator=(const COrtho&) = delete;
 
     // The whole orthophoto as an 8-bit three-channel image (blue, green, red) of the given size;
-    // empty when the dataset is not open or the read fails.
+    // empty when the dataset is not open or the read fails, which is told to the operator
+    // (kv::ReportUnreadableRaster).
     cv::Mat ExtractThumbnail(cv::Size size);
     // The whole orthophoto at 1 / factor of its size with everything outside its valid area
     // blacked out; empty when the thumbnail cannot be read.

@@ -1,8 +1,11 @@
 // What the plan view last drew of a layer: the values and the picture at screen resolution, the
-// raster window and scale they were made for, and where they lie in the model.
+// raster window and scale they were made for, and where they lie in the model; and the layer's own
+// cells last read under the cursor.
 #pragma once
 
 #include <opencv2/core.hpp>
+
+#include <functional>
 
 struct RasterDisplayCache {
     cv::Mat values;   // Float32, one value per window pixel, -9999 for no data; empty for pictures
@@ -16,10 +19,30 @@ struct RasterDisplayCache {
     // Display geotransform in GDAL order: left, cell width, 0, top, 0, -cell width.
     double geoTransform[6] = {0, 0, 0, 0, 0, 0};
     double zoom = 1.0;
+    // The square of the layer's cells around the cell last read under the cursor, as the layer
+    // holds them (Float32, -9999 for no data), its rectangle in raster pixels and the dataset it
+    // was read from.
+    cv::Mat cells;
+    cv::Rect cellsRect;
+    const void* cellsSource = nullptr;
 
-    // Drops the images, so that the next paint renders anew.
+    // Drops the images and the cells, so that the next paint renders anew and the next readout
+    // reads the layer again.
     void Release() {
         values.release();
         picture.release();
+        cells.release();
+        cellsSource = nullptr;
     }
+
+    // The value of cell (column, row) of a layer of the size read from source, -9999 outside it
+    // or for no data. Cells kept from source answer at once; otherwise the square of cells that
+    // holds it is read (read fills a Float32 image of the rectangle's size, -9999 for no data, and
+    // answers false when it cannot) and kept for the next cells asked for.
+    float CellValue(const void* source, cv::Size size, cv::Point cell,
+                    const std::function<bool(const cv::Rect&, cv::Mat&)>& read);
 };
+
+// The cell of a raster of the size and geotransform that contains the world position; false
+// outside the raster.
+bool CellOfPosition(const double* geoTransform, cv::Size size, double x, double y, cv::Point* cell);

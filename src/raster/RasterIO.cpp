@@ -6,13 +6,17 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_string.h>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +24,7 @@
 #include "platform/raster/DepthTypes.h"
 #include "platform/raster/GdalFailures.h"
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/BusyScope.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
 #include "platform/ui/ProgressSink.h"
@@ -301,6 +306,11 @@ CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly) {
         return nullptr;
     }
     dem->m_pDataset = ds;
+    QString cause;
+    if (!kv::CheckRasterReadable(ds, &cause)) {
+        KvMessageBox(kv::UnreadableRasterText(path, cause), MB_OK | MB_ICONEXCLAMATION);
+        return nullptr;
+    }
     GDALGetGeoTransform(ds, dem->m_geoTransform);
     const char* wkt = GDALGetProjectionRef(ds);
     dem->m_projection = wkt ? QString::fromUtf8(wkt) : QString();
@@ -311,9 +321,9 @@ CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly) {
     double scale = std::sqrt(std::min(cells, 262144.0) / cells);
     cv::Size preview(static_cast<int>(std::rint(dem->Width() * scale)),
                      static_cast<int>(std::rint(dem->Height() * scale)));
-    cv::Mat image = dem->CreateRegionImage(nullptr, preview);
+    const cv::Mat image = kv::ReadQuietly([&] { return dem->CreateRegionImage(nullptr, preview); }, &cause);
     if (image.empty()) {
-        KvMessageBox(QStringLiteral("Invalid DEM file!"), MB_OK | MB_ICONEXCLAMATION);
+        KvMessageBox(kv::UnreadableRasterText(path, cause), MB_OK | MB_ICONEXCLAMATION);
         return nullptr;
     }
     dem->m_minElevation = std::numeric_limits<double>::max();
@@ -331,6 +341,181 @@ CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly) {
 }
 
 namespace kv {
+
+QString ReadFailureText(const GdalFailureWatch& watch) {
+    const QString first = watch.FirstFailure();
+    return first.isEmpty() ? QStringLiteral("read error") : first;
+}
+
+namespace {
+
+// Whether the bands of the raster share their blocks (pixel interleaving): reading a block of
+// band 1 then reads the cells of every band.
+bool BandsShareBlocks(GDALDatasetH dataset) {
+    const char* interleave = GDALGetMetadataItem(dataset, "INTERLEAVE", "IMAGE_STRUCTURE");
+    return interleave && EQUAL(interleave, "PIXEL");
+}
+
+int BandsToRead(GDALDatasetH dataset) {
+    const int bands = GDALGetRasterCount(dataset);
+    return bands > 1 && BandsShareBlocks(dataset) ? 1 : bands;
+}
+
+// The band and each of its overview levels.
+std::vector<GDALRasterBandH> BandLevels(GDALRasterBandH band) {
+    std::vector<GDALRasterBandH> levels{band};
+    const int count = GDALGetOverviewCount(band);
+    for (int i = 0; i < count; ++i) {
+        if (GDALRasterBandH overview = GDALGetOverview(band, i)) {
+            levels.push_back(overview);
+        }
+    }
+    return levels;
+}
+
+struct BlockGrid {
+    int blockX = 1;
+    int blockY = 1;
+    int columns = 0;
+    int rows = 0;
+};
+
+BlockGrid BlocksOf(GDALRasterBandH band) {
+    BlockGrid grid;
+    GDALGetBlockSize(band, &grid.blockX, &grid.blockY);
+    grid.blockX = std::max(grid.blockX, 1);
+    grid.blockY = std::max(grid.blockY, 1);
+    grid.columns = (GDALGetRasterBandXSize(band) + grid.blockX - 1) / grid.blockX;
+    grid.rows = (GDALGetRasterBandYSize(band) + grid.blockY - 1) / grid.blockY;
+    return grid;
+}
+
+// The block whose bytes end last in the file, where the driver tells where its blocks lie (a
+// GeoTIFF does); the last block otherwise.
+cv::Point LastStoredBlock(GDALRasterBandH band, const BlockGrid& grid) {
+    cv::Point last(grid.columns - 1, grid.rows - 1);
+    unsigned long long farthest = 0;
+    for (int y = 0; y < grid.rows; ++y) {
+        for (int x = 0; x < grid.columns; ++x) {
+            const char* offset = GDALGetMetadataItem(band, CPLSPrintf("BLOCK_OFFSET_%d_%d", x, y), "TIFF");
+            if (!offset) {
+                if (x == 0 && y == 0) {
+                    return last;
+                }
+                continue;  // a block never written, which reads as empty
+            }
+            const char* size = GDALGetMetadataItem(band, CPLSPrintf("BLOCK_SIZE_%d_%d", x, y), "TIFF");
+            const unsigned long long end =
+                std::strtoull(offset, nullptr, 10) + (size ? std::strtoull(size, nullptr, 10) : 0);
+            if (end > farthest) {
+                farthest = end;
+                last = cv::Point(x, y);
+            }
+        }
+    }
+    return last;
+}
+
+// Reads one block from the file (never from GDAL's block cache) into the buffer.
+bool ReadBlockFromFile(GDALRasterBandH band, const BlockGrid& grid, cv::Point block,
+                       std::vector<unsigned char>& buffer) {
+    const size_t bytes = static_cast<size_t>(grid.blockX) * static_cast<size_t>(grid.blockY) *
+                         static_cast<size_t>(GDALGetDataTypeSizeBytes(GDALGetRasterDataType(band)));
+    buffer.resize(bytes);
+    return GDALReadBlock(band, block.x, block.y, buffer.data()) == CE_None;
+}
+
+int g_quietReads = 0;
+
+}  // namespace
+
+bool CheckRasterReadable(GDALDatasetH dataset, QString* cause) {
+    GdalFailureWatch watch;
+    std::vector<unsigned char> buffer;
+    const int bands = dataset ? BandsToRead(dataset) : 0;
+    for (int b = 1; b <= bands; ++b) {
+        for (GDALRasterBandH level : BandLevels(GDALGetRasterBand(dataset, b))) {
+            const BlockGrid grid = BlocksOf(level);
+            const bool read = grid.columns <= 0 || grid.rows <= 0 ||
+                              ReadBlockFromFile(level, grid, LastStoredBlock(level, grid), buffer);
+            // Any failure GDAL reports meanwhile (the directory of an overview level that cannot
+            // be read, say) refuses the file as well.
+            if (!read || watch.Failed()) {
+                if (cause) {
+                    *cause = ReadFailureText(watch);
+                }
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool ReadEveryBlock(GDALDatasetH dataset, CGDALListener* listener, QString* cause) {
+    GdalFailureWatch watch;
+    const int bands = dataset ? BandsToRead(dataset) : 0;
+    double total = 0.0;
+    for (int b = 1; b <= bands; ++b) {
+        const BlockGrid grid = BlocksOf(GDALGetRasterBand(dataset, b));
+        total += static_cast<double>(grid.columns) * grid.rows;
+    }
+    std::vector<unsigned char> buffer;
+    double done = 0.0;
+    for (int b = 1; b <= bands; ++b) {
+        GDALRasterBandH band = GDALGetRasterBand(dataset, b);
+        const BlockGrid grid = BlocksOf(band);
+        for (int y = 0; y < grid.rows; ++y) {
+            for (int x = 0; x < grid.columns; ++x) {
+                if (!ReadBlockFromFile(band, grid, cv::Point(x, y), buffer)) {
+                    if (cause) {
+                        *cause = ReadFailureText(watch);
+                    }
+                    return false;
+                }
+                // The read decides: a request to stop is not taken here.
+                GDALListenerProgress(++done / total, nullptr, listener);
+            }
+        }
+    }
+    return true;
+}
+
+QString UnreadableRasterText(const QString& path, const QString& cause) {
+    return QStringLiteral("Unable to read %1: %2").arg(QDir::toNativeSeparators(path), cause);
+}
+
+void ReportUnreadableRaster(const QString& path, const QString& cause) {
+    if (g_quietReads > 0) {
+        return;
+    }
+    // The piece of work in which each file's failure was last shown.
+    static std::map<QString, int> shownIn;
+    const int episode = BusyCount() > 0 ? BusyEpisode() : 0;
+    auto shown = shownIn.find(path);
+    if (episode != 0 && shown != shownIn.end() && shown->second == episode) {
+        return;
+    }
+    shownIn[path] = episode;
+    KvMessageBox(UnreadableRasterText(path, cause), MB_OK | MB_ICONEXCLAMATION);
+}
+
+cv::Mat ReadQuietly(const std::function<cv::Mat()>& read, QString* cause) {
+    GdalFailureWatch watch;
+    QuietReadFailures quiet;
+    cv::Mat image = read();
+    if (image.empty() && cause) {
+        *cause = ReadFailureText(watch);
+    }
+    return image;
+}
+
+QuietReadFailures::QuietReadFailures() {
+    ++g_quietReads;
+}
+
+QuietReadFailures::~QuietReadFailures() {
+    --g_quietReads;
+}
 
 int OverviewHalvings(int width, int height) {
     int m = std::max(width, height);
@@ -366,6 +551,16 @@ int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener, int n) {
     bool built =
         GDALBuildOverviews(dataset, "NEAREST", n, levels.data(), 0, nullptr, progress, listener) == CE_None;
     return built && !watch.Failed();
+}
+
+BlockCacheCap::BlockCacheCap(GIntBig bytes) : m_previous(GDALGetCacheMax64()) {
+    if (bytes < m_previous) {
+        GDALSetCacheMax64(bytes);
+    }
+}
+
+BlockCacheCap::~BlockCacheCap() {
+    GDALSetCacheMax64(m_previous);
 }
 
 bool CloseDataset(GDALDatasetH dataset) {

@@ -3,10 +3,13 @@
 // masks, resampled image regions and DEM files into new layers.
 #pragma once
 
+#include <cpl_error.h>
 #include <gdal.h>
 #include <opencv2/core.hpp>
 
 #include <QString>
+
+#include <functional>
 
 #include "platform/tools/SafeFile.h"
 
@@ -47,8 +50,9 @@ cv::Mat BuildValidAreaMask(const cv::Mat& image);
 cv::Mat ResizeImageRegion(const cv::Mat& image, const cv::Rect* rect, cv::Size size, double fillValue);
 
 // A new DEM without owner on the file, with its elevation range taken from a preview. Shows a
-// message and returns nullptr when the file is refused. The caller owns the DEM. The file is
-// opened for update, or for reading only when the DEM is only read.
+// message and returns nullptr when the file is refused, "Unable to read ..." when its blocks
+// cannot be read. The caller owns the DEM. The file is opened for update, or for reading only
+// when the DEM is only read.
 CDEM* LoadDemFromGeoTiff(const QString& path, bool readOnly = false);
 
 namespace kv {
@@ -66,6 +70,54 @@ int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener, int levels);
 
 // Closes the dataset and answers whether everything written to it reached the file.
 bool CloseDataset(GDALDatasetH dataset);
+
+// What GDAL said first while the watch lived; a plain "read error" when a read failed without
+// GDAL saying anything.
+QString ReadFailureText(const GdalFailureWatch& watch);
+
+// Whether the blocks of the raster can be read, checked cheaply: of every band (band 1 alone when
+// the bands share their blocks) and of every overview level of it, the block whose bytes end last
+// in its file is read from the file (the last block where the driver does not tell where its
+// blocks lie), so that a file cut short anywhere fails here, as does any failure GDAL reports
+// meanwhile. On failure *cause holds what GDAL said.
+bool CheckRasterReadable(GDALDatasetH dataset, QString* cause);
+// Reads every block of every band from the file, reporting through the listener when one is
+// given: what must succeed before anything is written into or beside the file. On failure *cause
+// holds what GDAL said.
+bool ReadEveryBlock(GDALDatasetH dataset, CGDALListener* listener, QString* cause);
+
+// The message of a raster whose blocks cannot be read: "Unable to read <file>: <cause>".
+QString UnreadableRasterText(const QString& path, const QString& cause);
+// Shows that message (exclamation icon) for a layer whose read failed, once per file within one
+// piece of work (kv::BusyEpisode: a command from its start to its end), so that a command that
+// reads a file many times says it once; outside any work, every time. Nothing is shown while a
+// QuietReadFailures lives.
+void ReportUnreadableRaster(const QString& path, const QString& cause);
+// Runs a read through a layer for a caller that tells the operator itself: the layer's own report
+// stays quiet, and when the read hands back nothing *cause holds what GDAL said.
+cv::Mat ReadQuietly(const std::function<cv::Mat()>& read, QString* cause);
+// While it lives, ReportUnreadableRaster shows nothing: for callers that say it themselves.
+class QuietReadFailures {
+public:
+    QuietReadFailures();
+    ~QuietReadFailures();
+    QuietReadFailures(const QuietReadFailures&) = delete;
+    QuietReadFailures& operator=(const QuietReadFailures&) = delete;
+};
+
+// Keeps GDAL's block cache at most the given size while it lives and gives it back its size:
+// while a whole raster is written, the written blocks leave the cache as it fills, and so do the
+// blocks its overviews are built from, instead of every block of the raster staying in memory.
+class BlockCacheCap {
+public:
+    explicit BlockCacheCap(GIntBig bytes);
+    ~BlockCacheCap();
+    BlockCacheCap(const BlockCacheCap&) = delete;
+    BlockCacheCap& operator=(const BlockCacheCap&) = delete;
+
+private:
+    GIntBig m_previous;
+};
 
 // Syncs the finished temporary raster and renames it over path (kv::CommitTemporary), taking
 // along the side file GDAL may have written beside it and dropping the side files that

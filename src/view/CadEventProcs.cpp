@@ -156,20 +156,15 @@ int DrawMap(CadDrawing* drawing, CMapData* map, const CadWinRect* update, QPaint
     return drawn;
 }
 
-// The value of the display image cell under model point (x, y); false outside the image or on
-// no data.
-bool DisplayValueAt(const RasterDisplayCache& cache, double x, double y, float* value) {
-    const cv::Mat& values = cache.values;
-    const double d = cache.geoTransform[1];
-    if (values.empty() || values.type() != CV_32FC1 || !(d > 0.0)) {
+// The height of the DEM's cell under model point (x, y), once the DEM has been drawn and while
+// no edit rewrites it; false outside it or on no data. The cell is read from the layer: the
+// display image holds values resampled to the window's pixels, which at most zooms belong to no
+// one cell.
+bool DemHeightAt(CDEM& dem, double x, double y, float* value) {
+    if (dem.m_busy || dem.m_display.values.empty()) {
         return false;
     }
-    const double column = (x - cache.geoTransform[0]) / d;
-    const double row = (y - cache.geoTransform[3]) / -d;
-    if (!(column >= 0.0 && row >= 0.0 && column < values.cols && row < values.rows)) {
-        return false;
-    }
-    const float v = values.at<float>(static_cast<int>(row), static_cast<int>(column));
+    const float v = dem.GetCellHeight(x, y);
     if (IsNoData(v)) {
         return false;
     }
@@ -265,8 +260,7 @@ int OnCadMouseMove(CadDrawing* drawing, int keyFlags, double x, double y) {
         value = kNoData;
         CDEM* dem = FindLayerByName(doc->m_DEMs, layerName);
         float v = 0.0f;
-        if (dem && IsLayerImageShown(drawing, dem->m_imageEntity, layerName) &&
-            DisplayValueAt(dem->m_display, x, y, &v)) {
+        if (dem && IsLayerImageShown(drawing, dem->m_imageEntity, layerName) && DemHeightAt(*dem, x, y, &v)) {
             value = v;
         }
     });
@@ -387,7 +381,7 @@ int OnCadSnapToImagePlace(CadDrawing* drawing, CadEntity* imagePlace, double x, 
     }
     CDEM* dem = FindLayerByName(doc->m_DEMs, name->second);
     float z = 0.0f;
-    if (!dem || !DisplayValueAt(dem->m_display, x, y, &z)) {
+    if (!dem || !DemHeightAt(*dem, x, y, &z)) {
         return 0;
     }
     if (outX) {

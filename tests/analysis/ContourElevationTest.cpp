@@ -11,6 +11,7 @@
 #include "document/KelvaroDoc.h"
 #include "raster/DEM.h"
 #include "support/RasterFixtures.h"
+#include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -113,8 +114,12 @@ TEST(ContourElevation, AGridThatCannotBeReadIsReportedAndLeftAlone) {
     dem->m_pDataset = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
     ASSERT_NE(dem->m_pDataset, nullptr);
     auto at = [](double c, double r) { return Wml::Point2(kGt[0] + c * kGt[1], kGt[3] + r * kGt[5]); };
+    kvtest::ScriptedInteraction ui;
     EXPECT_EQ(SetContourElevation(&doc, dem, {at(2.5, 60.5), at(90.5, 60.5), at(50.5, 78.5)}, 5.0, nullptr),
               ContourEditResult::NotLoaded);
+    // The failed read tells the operator what GDAL found.
+    ASSERT_EQ(ui.MessageTexts().size(), 1);
+    EXPECT_TRUE(ui.MessageTexts()[0].startsWith("Unable to read " + path + ": "));
     EXPECT_EQ(dem->m_modified, 0);
     EXPECT_EQ(doc.DemUndoHistory().Count(), 0);
 }

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <saga_api/api_core.h>
+
 #include "analysis/DemAnalysis.h"
 #include "analysis/SagaRunner.h"
 #include "document/KelvaroDoc.h"
@@ -283,6 +285,24 @@ TEST(SagaRunner, LibrariesLoadOnceAndUnknownOnesAndToolsAreRefused) {
     EXPECT_FALSE(missing.Execute());
     kv::saga::Tool unloaded("no_such_library", 0);
     EXPECT_FALSE(unloaded.Valid());
+}
+
+TEST(SagaRunner, AHeldThreadCountIsTheOneEveryToolRunsWith) {
+    ASSERT_TRUE(kv::saga::LoadToolLibrary("io_gdal"));
+    // The count is set as a tool starts, whether or not it then runs through.
+    for (const int held : {1, 2}) {
+        kv::saga::HoldThreads(held);
+        kv::saga::Tool tool("io_gdal", 0);
+        ASSERT_TRUE(tool.Valid());
+        tool.Execute();
+        EXPECT_EQ(SG_OMP_Get_Max_Num_Threads(), std::min(held, SG_OMP_Get_Max_Num_Procs()));
+    }
+    // Let go, the count is reckoned again: half the processors at most.
+    kv::saga::HoldThreads(0);
+    kv::saga::Tool tool("io_gdal", 0);
+    tool.Execute();
+    EXPECT_GE(SG_OMP_Get_Max_Num_Threads(), 1);
+    EXPECT_LE(SG_OMP_Get_Max_Num_Threads(), std::max(1, SG_OMP_Get_Max_Num_Procs() / 2));
 }
 
 TEST(DemAnalysisDialog, Picture) {

@@ -4,21 +4,28 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMdiArea>
 #include <QTest>
 #include <QTimer>
 
+#include "analysis/AnalysisCommands.h"
 #include "analysis/SubtractDEMDlg.h"
 #include "analysis/SurfaceCommands.h"
 #include "document/KelvaroDoc.h"
+#include "document/UserCommands.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "platform/ui/ElevationColorRamp.h"
 #include "raster/DEM.h"
+#include "support/MouseInput.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
+#include "view/KelvaroFrame.h"
+#include "view/KelvaroView.h"
 
 namespace {
 
@@ -237,6 +244,65 @@ TEST_F(SubtractDemCommandTest, TheReadoutNamesTheCellUnderTheCursorAtEveryZoom) 
         }
         EXPECT_EQ(wrong, 0) << "of " << read;
     }
+}
+
+// Contour lines lie over two DEMs of the same cells. The operator clicks on a line: "Select DEM
+// A" takes the DEM on top, "Select DEM B" at the same place the one below it, and DEM analysis's
+// "Select DEM" a DEM as well.
+TEST_F(SubtractDemCommandTest, ClicksOnContourLinesTakeTheDemsBelowThemOneAfterTheOther) {
+    kvtest::ScriptedInteraction ui;
+    ui.AnswerModal(IDCANCEL);
+    ui.AnswerModal(IDCANCEL);
+    RegisterAnalysisCommands(GetCommandRegistry());
+    CadScriptSetStrict(0);
+    auto* doc = new CKelvaroDoc();
+    CadDrawing* d = doc->m_pCad;
+    Add(*doc, Dem(m_folder + "/lower.tif", 0.0, 1.0, [](int, int, int) { return 10.0; }));
+    Add(*doc, Dem(m_folder + "/upper.tif", 0.0, 1.0, [](int c, int, int) { return 20.0 + c; }));
+    CadLayer* contours = CadAddLayer(d, "upper.tif_Contours", 7, 0xEE6BA7FD, -3);
+    CadClearVertices();
+    CadAddVertex(0.0, 980.0, 30.0);
+    CadAddVertex(50.0, 980.0, 30.0);
+    CadEntityPutLayerID(CadAddPolyline(d, 5, 0), CadLayerGetID(contours));
+    QMdiArea area;
+    area.resize(800, 600);
+    area.show();
+    CKelvaroFrame* frame = CreateProjectWindow(doc, &area);
+    frame->showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+    QWidget* view = frame->GetView()->GetCadWindow();
+    CadExecute(d, view, CAD_CMD_ZOOM_EXTENTS);
+
+    // Each pick answered by one click at the place given, the run ended when the clicks are used up.
+    const auto runWithClicks = [&](int command, const std::vector<double>& xs) {
+        size_t clicks = 0;
+        QTimer hand;
+        hand.setInterval(10);
+        QObject::connect(&hand, &QTimer::timeout, [&] {
+            if (CadCmdGetWaiting(d) != CAD_WAIT_ENTITY) {
+                return;
+            }
+            if (clicks == xs.size()) {
+                CadCmdFinish(d);
+                return;
+            }
+            int x = 0, y = 0;
+            CadCoordModelToWin(view, xs[clicks++], 980.0, &x, &y);
+            kvtest::MoveThroughWindow(view, QPoint(x, y));
+            kvtest::ClickThroughWindow(view, QPoint(x, y));
+        });
+        hand.start();
+        CadExecute(d, view, command);
+        EXPECT_EQ(clicks, xs.size());
+    };
+    runWithClicks(CMD_SUBTRACTDEM, {20.0, 20.0});
+    EXPECT_EQ(History(d, 2).toStdString(),
+              "Select DEM B (A - B = C) lower.tif\nSelect DEM A (A - B = C) upper.tif\n");
+    runWithClicks(CMD_DEMANALYSIS, {35.0});
+    EXPECT_EQ(History(d, 1).toStdString(), "Select DEM upper.tif\n");
+    EXPECT_EQ(ui.Dialogs().join(' ').toStdString(), "CSubtractDEMDlg CDEMAnalysisDlg");
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    doc->OnCloseDocument();
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMdiArea>
+#include <QTest>
 #include <QTimer>
 
 #include <gdal.h>
@@ -24,16 +26,22 @@
 #include "controls/AbortSingleProgressDlg.h"
 #include "demtools/ContourLinesDlg.h"
 #include "demtools/DemContours.h"
+#include "demtools/DemToolsCommands.h"
 #include "document/KelvaroDoc.h"
+#include "document/UserCommands.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
 #include "raster/DEM.h"
 #include "support/Limits.h"
+#include "support/MouseInput.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
+#include "view/KelvaroFrame.h"
+#include "view/KelvaroView.h"
 
 namespace {
 
@@ -740,4 +748,112 @@ TEST_F(ContoursTest, DemWithoutHeightsIsToldAndGetsNoFiles) {
         EXPECT_TRUE(!layer || CadLayerGetDeleted(layer));
         EXPECT_EQ(ActiveCadCommandId, 0);
     }
+}
+
+TEST_F(ContoursTest, ADemWhoseFileWasCutShortAfterItWasAddedIsToldAndGetsNoFiles) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "cut.tif");
+    ASSERT_TRUE(QFile::resize(dem->m_path, QFileInfo(dem->m_path).size() * 2 / 5));
+    GDALFlushCache(dem->m_pDataset);  // drops the blocks read for the preview
+    const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
+    CmdContours(doc.m_pCad);
+    ASSERT_EQ(ui.MessageTexts().size(), 1);
+    EXPECT_TRUE(ui.MessageTexts()[0].startsWith("Unable to read " + dem->m_path + ": "))
+        << ui.MessageTexts()[0].toStdString();
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), files);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+}
+
+TEST_F(ContoursTest, TheDialogOpenedAfterAPickInThePlanViewTakesClicksInItsFieldsAndBoxes) {
+    // Two DEMs, so that the command asks for one; the operator answers with the mouse.
+    RegisterDemToolsCommands(GetCommandRegistry());
+    CadScriptSetStrict(0);
+    auto* doc = new CKelvaroDoc();
+    for (const char* name : {"lower.tif", "olinda.tif"}) {
+        const QString path = m_folder + "/" + name;
+        ASSERT_TRUE(QFile::copy(kvtest::DataPath("olinda_dem_nodata.tif"), path));
+        ASSERT_EQ(doc->AddDEM(path, 0), 1);
+    }
+    ASSERT_EQ(doc->DoSave(m_folder + "/project.kvp"), 1);
+    QMdiArea area;
+    area.resize(900, 700);
+    area.show();
+    CKelvaroFrame* frame = CreateProjectWindow(doc, &area);
+    frame->showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+    QWidget* view = frame->GetView()->GetCadWindow();
+    CadDrawing* drawing = doc->m_pCad;
+    CadExecute(drawing, view, CAD_CMD_ZOOM_EXTENTS);
+    const CDEM* dem = doc->m_DEMs.at("olinda.tif");
+    int x = 0, y = 0;
+    ASSERT_TRUE(CadCoordModelToWin(view, dem->m_geoTransform[0] + 55.5 * dem->m_geoTransform[1],
+                                   dem->m_geoTransform[3] + 55.5 * dem->m_geoTransform[5], &x, &y));
+
+    // The pick once the command waits for it, then the dialog's fields and boxes, each clicked
+    // where it is shown.
+    int step = 0;
+    int ticks = 0;
+    QTimer operatorHand;
+    operatorHand.setInterval(10);
+    QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (++ticks > 2000) {
+            // Something never came: end whatever waits, so that the test fails instead of hanging.
+            operatorHand.stop();
+            if (modal) {
+                static_cast<QDialog*>(modal)->reject();
+            }
+            CadCmdFinish(drawing);
+            return;
+        }
+        if (step == 0 && CadCmdGetWaiting(drawing) == CAD_WAIT_ENTITY) {
+            step = 1;
+            kvtest::MoveThroughWindow(view, QPoint(x, y));
+            kvtest::ClickThroughWindow(view, QPoint(x, y));
+            return;
+        }
+        auto* dialog = qobject_cast<CContourLinesDlg*>(modal);
+        if (step != 1 || !dialog || !dialog->isVisible()) {
+            return;
+        }
+        step = 2;
+        operatorHand.stop();
+        QWindow* window = dialog->windowHandle();
+        kvtest::ClickThroughWindow(&dialog->m_editStep);
+        EXPECT_EQ(dialog->focusWidget(), &dialog->m_editStep);
+        QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(window, Qt::Key_5);
+        QTest::keyClick(window, Qt::Key_0);
+        kvtest::ClickThroughWindow(&dialog->m_editMaxElevation);
+        EXPECT_EQ(dialog->focusWidget(), &dialog->m_editMaxElevation);
+        kvtest::ClickThroughWindow(&dialog->m_chkSimplification);
+        EXPECT_TRUE(dialog->m_editTolerance.isEnabled());
+        kvtest::ClickThroughWindow(&dialog->m_editTolerance);
+        EXPECT_EQ(dialog->focusWidget(), &dialog->m_editTolerance);
+        kvtest::ClickThroughWindow(&dialog->m_chkSimplification);
+        EXPECT_FALSE(dialog->m_chkSimplification.isChecked());
+        kvtest::ClickThroughWindow(&dialog->m_editMinElevation);
+        EXPECT_EQ(dialog->focusWidget(), &dialog->m_editMinElevation);
+        kvtest::ClickThroughWindow(&dialog->m_chkHideText);
+        EXPECT_TRUE(dialog->m_chkHideText.isChecked());
+        EXPECT_EQ(dialog->m_editStep.text(), "50");
+        EXPECT_EQ(dialog->m_editMinElevation.text(), "0.000");
+        kvtest::ClickThroughWindow(&dialog->m_btnGenerate);
+    });
+    operatorHand.start();
+    CadExecute(drawing, view, CMD_CONTOURS);
+    EXPECT_EQ(step, 2);
+
+    // Traced every 50 m from 0 with hidden labels, on the DEM picked.
+    const Lines lines = ShapefileLines(m_folder + "/olinda.tif_Contours.shp");
+    ASSERT_FALSE(lines.empty());
+    for (const auto& [level, found] : lines) {
+        EXPECT_EQ(std::fmod(level, 50.0), 0.0) << level;
+    }
+    const LayerContent content = ContentOf(CadGetLayerByName(drawing, "olinda.tif_Contours"));
+    EXPECT_GT(content.texts, 0);
+    EXPECT_EQ(content.visibleTexts, 0);
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    doc->OnCloseDocument();
 }

@@ -431,7 +431,10 @@ TEST_F(RasterizeTest, ClosedPolylinesBurnTheirClosingSideOtherKindsAreInvalidAnd
     CadScriptPushFinish(cut.m_pCad);
     CmdRasterizeEntitiesOnDem(cut.m_pCad);
     ExpectEnded(cut.m_pCad);
-    EXPECT_EQ(m_ui.MessageTexts(), QStringList{"unable to read DEM"});
+    // The read says what GDAL found, then the command what it did not do.
+    ASSERT_EQ(m_ui.MessageTexts().size(), 2);
+    EXPECT_TRUE(m_ui.MessageTexts()[0].startsWith("Unable to read " + path + ": "));
+    EXPECT_EQ(m_ui.MessageTexts()[1], "unable to read DEM");
     EXPECT_TRUE(unreadable->m_grid.empty());
     EXPECT_EQ(unreadable->m_modified, 0);
     EXPECT_EQ(cut.DemUndoHistory().Count(), 0);

@@ -1,9 +1,13 @@
 // Raster layers of a project: which files are taken as DEM, orthophoto or map, names that differ
-// only in case, the overview question, image-definition ids and image places, and how layers
-// leave the project when their image place is erased.
+// only in case, the overview question, rasters whose blocks cannot be read, image-definition ids
+// and image places, and how layers leave the project when their image place is erased.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+
+#include <functional>
+#include <string>
 
 #include <unistd.h>
 
@@ -165,6 +169,90 @@ TEST_F(LayersTest, ALargeRasterWithoutOverviewsIsOfferedThreeLevels) {
     ui.Clear();
     ASSERT_EQ(doc.AddDEM(MakeRaster(kvtest::NewTempFolder("small") + "/small.tif"), 0), 1);
     EXPECT_TRUE(ui.MessageTexts().isEmpty());
+}
+
+// Cuts the file short at 40 % of its bytes: it still opens, but the reads of its last blocks fail.
+void CutShort(const QString& path) {
+    ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() * 2 / 5));
+}
+
+// Overwrites the bytes of the second block of band 1 with bytes that do not decompress; the blocks
+// after it, and so the end of the file, stay whole.
+void Garble(const QString& path) {
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    ASSERT_NE(ds, nullptr);
+    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+    const char* offset = GDALGetMetadataItem(band, "BLOCK_OFFSET_1_0", "TIFF");
+    const char* size = GDALGetMetadataItem(band, "BLOCK_SIZE_1_0", "TIFF");
+    ASSERT_TRUE(offset && size);
+    const qint64 at = QByteArray(offset).toLongLong();
+    const int bytes = QByteArray(size).toInt();
+    GDALClose(ds);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.seek(at));
+    ASSERT_EQ(file.write(QByteArray(bytes, '\xAB')), bytes);
+}
+
+TEST_F(LayersTest, RastersWhoseBlocksCannotBeReadAreRefusedAndLeftAsTheyAre) {
+    CKelvaroDoc doc;
+    struct Kind {
+        const char* name;
+        GDALDataType type;
+        int bands;
+        std::function<bool(const QString&, int)> add;
+    };
+    const Kind kinds[] = {
+        {"dem", GDT_Int16, 1,
+         [&](const QString& path, int messages) { return doc.AddDEM(path, messages) == 1; }},
+        {"ortho", GDT_Byte, 3,
+         [&](const QString& path, int messages) { return doc.AddOrtho(path, messages, 0) == 1; }},
+        {"map", GDT_Float32, 1,
+         [&](const QString& path, int messages) {
+             return doc.AddMap(MapInfo(QFileInfo(path).fileName(), path), messages);
+         }},
+    };
+    for (const Kind& kind : kinds) {
+        for (const bool cut : {true, false}) {
+            SCOPED_TRACE(std::string(kind.name) + (cut ? " cut short" : " garbled"));
+            // Wide enough to be offered one overview level.
+            kvtest::RasterSpec spec = LayerRaster(kind.type, kind.bands);
+            spec.width = 1100;
+            spec.height = 40;
+            const QString folder =
+                kvtest::NewTempFolder(QStringLiteral("unreadable_%1_%2").arg(kind.name).arg(cut));
+            const QString name = QStringLiteral("%1_%2.tif").arg(kind.name, cut ? "cut" : "garbled");
+            const QString path = MakeRaster(folder + "/" + name, spec);
+            cut ? CutShort(path) : Garble(path);
+            const QByteArray before = kvtest::FileBytes(path);
+
+            ui.Clear();
+            ui.AnswerMessage(IDYES);
+            EXPECT_FALSE(kind.add(path, 1));
+            // A file cut short is refused before the question; a garbled block is found by the
+            // read of every block that comes before anything is written.
+            const QStringList texts = ui.MessageTexts();
+            ASSERT_EQ(texts.size(), cut ? 1 : 2) << texts.join(" | ").toStdString();
+            if (!cut) {
+                EXPECT_EQ(texts.first(), "Pyramidal levels not found, generate now?");
+            }
+            EXPECT_TRUE(QRegularExpression("^Unable to read " + QRegularExpression::escape(path) + ": \\S")
+                            .match(texts.last())
+                            .hasMatch())
+                << texts.last().toStdString();
+            EXPECT_EQ(ui.Messages().back().icon(), kv::MessageIcon::Warning);
+            EXPECT_TRUE(kvtest::FileBytes(path) == before);
+            EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{name});
+
+            if (cut) {
+                // The project's archive asks for no messages: the refusal is silent.
+                ui.Clear();
+                EXPECT_FALSE(kind.add(path, 0));
+                EXPECT_TRUE(ui.MessageTexts().isEmpty());
+            }
+        }
+    }
+    EXPECT_EQ(doc.GetDEMCount() + doc.GetOrthoCount() + doc.GetMapCount(), 0);
 }
 
 TEST_F(LayersTest, IdsCountOnFromTheLargestAndImagePlacesLieOnTheRaster) {

@@ -18,6 +18,7 @@ constexpr int kTwo = 11005;
 constexpr int kPick = 11006;
 constexpr int kSelect = 11007;
 constexpr int kDeleter = 11008;
+constexpr int kImages = 11009;
 
 // What the test commands saw, in order.
 std::vector<std::string> g_log;
@@ -74,6 +75,15 @@ void PickEntity(CadDrawing* d) {
     Log(e ? "entity " + std::to_string(CadEntityGetID(e)) : std::string("no entity"));
 }
 
+// Image picks that take images of definition ids below 2000, as a command that asks for DEMs
+// does, until none is picked.
+void PickImages(CadDrawing* d) {
+    while (CadEntity* e =
+               CadCmdUserGetImagePlace(d, [](CadEntity* image) { return CadImageGetDefID(image) < 2000; })) {
+        Log("entity " + std::to_string(CadEntityGetID(e)));
+    }
+}
+
 void Select(CadDrawing* d) {
     Log("selected " + std::to_string(CadCmdUserSelect(d)));
 }
@@ -97,6 +107,7 @@ protected:
         ASSERT_TRUE(CadAddCommand(d, kTwo, "TWO", "T", 0, ReadTwo, nullptr));
         ASSERT_TRUE(CadAddCommand(d, kPick, "PICK", "RETD", 0, PickEntity, nullptr));
         ASSERT_TRUE(CadAddCommand(d, kSelect, "SELECT", "RETD", 0, Select, nullptr));
+        ASSERT_TRUE(CadAddCommand(d, kImages, "IMAGES", "", 0, PickImages, nullptr));
         EXPECT_FALSE(CadAddCommand(d, kRead, "AGAIN", "", 0, ReadTwo, nullptr));
     }
     void TearDown() override {
@@ -289,4 +300,36 @@ TEST_F(CadCommands, PicksFollowEditedAndNewGeometry) {
     CadScriptPushPoint(d, 50, 0, 0);
     CadExecute(d, nullptr, kPick);
     EXPECT_EQ(g_log.back(), "entity " + std::to_string(CadEntityGetID(line)));
+}
+
+TEST_F(CadCommands, ImagePicksTakeImagesUnderLinesAndGoDownTheStackAtTheSamePlace) {
+    // Two images of the same extent, a third of another kind over them and a line over all.
+    auto onLayer = [&](CadEntity* e, const char* layer) {
+        CadEntityPutLayerID(e, CadLayerGetID(CadAddLayer(d, layer, 7, 0, 0)));
+        return e;
+    };
+    CadEntity* lower = onLayer(CadAddImagePlace(d, 1000, 100, 100, 0, 0, 0, 1.0), "lower");
+    CadEntity* upper = onLayer(CadAddImagePlace(d, 1001, 100, 100, 0, 0, 0, 1.0), "upper");
+    CadEntity* other = onLayer(CadAddImagePlace(d, 2000, 100, 100, 0, 0, 0, 1.0), "other");
+    onLayer(CadAddLine(d, 0, 50, 0, 100, 50, 0), "lines");
+    CadEntity* far = CadAddPoint(d, 300, 300, 0);
+    const auto id = [](CadEntity* e) { return "entity " + std::to_string(CadEntityGetID(e)); };
+
+    // On the line: the top image of the kind; at the same place the one below it, then the top
+    // again; elsewhere the top. Outside every image the nearest entity, and a scripted pick gives
+    // the entity as it is.
+    for (const double x : {50.0, 50.01, 50.0, 20.0, 300.01}) {
+        CadScriptPushPoint(d, x, x == 20.0 ? 80.0 : x == 300.01 ? 300.0 : 50.0, 0);
+    }
+    CadScriptPushEntity(d, other);
+    CadExecute(d, nullptr, kImages);
+    EXPECT_EQ(g_log,
+              (std::vector<std::string>{id(upper), id(lower), id(upper), id(upper), id(far), id(other)}));
+    // The next command starts from the top again; a hidden layer's image is not taken.
+    g_log.clear();
+    CadScriptPushPoint(d, 20, 80, 0);
+    CadScriptPushCall(d, [&] { CadLayerPutVisible(CadGetLayerByName(d, "upper"), 0); });
+    CadScriptPushPoint(d, 20, 80, 0);
+    CadExecute(d, nullptr, kImages);
+    EXPECT_EQ(g_log, (std::vector<std::string>{id(upper), id(lower)}));
 }

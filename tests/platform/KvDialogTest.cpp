@@ -1,9 +1,14 @@
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "platform/ui/Interaction.h"
 #include "platform/ui/KvDialog.h"
+#include "support/MouseInput.h"
 #include "support/ScriptedInteraction.h"
 
 namespace {
@@ -17,7 +22,48 @@ protected:
     }
 };
 
+// Two fields and a check box framed by a group box that is made after them, as the classic layouts
+// list a box after the controls it frames.
+class FramedFields : public KvDialog {
+public:
+    FramedFields()
+        : first(this),
+          second(this),
+          box(QStringLiteral("Hide Text"), this),
+          frame(QStringLiteral("Elevation"), this) {
+        setFixedSize(240, 140);
+        first.setGeometry(100, 30, 120, 22);
+        second.setGeometry(100, 60, 120, 22);
+        box.setGeometry(20, 95, 120, 20);
+        frame.setGeometry(10, 10, 220, 120);
+    }
+    QLineEdit first, second;
+    QCheckBox box;
+    QGroupBox frame;
+};
+
 }  // namespace
+
+TEST(KvDialog, ClicksReachTheFieldsAndBoxesThatAGroupBoxFrames) {
+    FramedFields dialog;
+    bool clicked = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        kvtest::ClickThroughWindow(&dialog.second);
+        EXPECT_EQ(dialog.focusWidget(), &dialog.second);
+        QTest::keyClick(dialog.windowHandle(), Qt::Key_5);
+        kvtest::ClickThroughWindow(&dialog.first);
+        EXPECT_EQ(dialog.focusWidget(), &dialog.first);
+        kvtest::ClickThroughWindow(&dialog.box);
+        EXPECT_TRUE(dialog.box.isChecked());
+        clicked = true;
+        dialog.reject();
+    });
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(dialog.second.text(), QStringLiteral("5"));
+    EXPECT_TRUE(dialog.first.text().isEmpty());
+}
 
 TEST(KvDialog, EndingDuringSetUpDoesNotHangTheRealModalLoop) {
     EndsAtInit dialog;

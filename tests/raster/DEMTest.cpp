@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -13,6 +14,7 @@
 #include <random>
 
 #include "RecordingProgress.h"
+#include "platform/tools/BusyScope.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
 #include "support/RasterFixtures.h"
@@ -268,24 +270,47 @@ TEST(DemLoadSave, WriteFailuresAreReportedAndLeaveNoFile) {
     EXPECT_EQ(empty.SaveData(), 0);
 }
 
-TEST(DemLoadSave, TruncatedFileFailsToLoadInsteadOfGivingZeros) {
+TEST(DemLoadSave, AFileCutShortFailsEveryReadAndIsReportedOncePerCommand) {
     QString dir = kvtest::NewTempFolder("truncated");
     kvtest::RasterSpec spec;
     spec.width = 600;
     spec.height = 600;
     QString path = kvtest::WriteRaster(dir + "/cut.tif", spec, [](int c, int r, int) { return c + r; });
-    QFile::resize(path, QFileInfo(path).size() / 2);
-    // The file still opens: only the reads of its missing blocks fail.
+    // The layer's file is cut short after it was opened: it still opens, and only the reads of its
+    // missing blocks fail.
     CDEM dem(nullptr);
-    dem.m_pDataset = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+    dem.m_path = path;
+    dem.m_pDataset = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
     ASSERT_NE(dem.m_pDataset, nullptr);
-    EXPECT_EQ(dem.LoadData(), 0);
-    EXPECT_TRUE(dem.m_grid.empty());
-    EXPECT_NE(dem.m_pDataset, nullptr);
+    GDALGetGeoTransform(dem.m_pDataset, dem.m_geoTransform);
+    QFile::resize(path, QFileInfo(path).size() / 2);
+    const QRegularExpression unreadable("^Unable to read " + QRegularExpression::escape(path) + ": \\S");
 
     kvtest::ScriptedInteraction ui;
+    {
+        kv::BusyScope command;
+        EXPECT_EQ(dem.LoadData(), 0);
+        EXPECT_TRUE(dem.m_grid.empty());
+        EXPECT_NE(dem.m_pDataset, nullptr);
+        EXPECT_TRUE(dem.CreateRegionImage(nullptr, cv::Size(60, 60)).empty());
+        // A cell of the last row, which lies in the part that was cut off.
+        EXPECT_EQ(dem.GetElevation(spec.geoTransform[0] + 3.0, spec.geoTransform[3] - 599.0 * 2.0), kNoData);
+    }
+    ASSERT_EQ(ui.MessageTexts().size(), 1u) << ui.MessageTexts().join(" | ").toStdString();
+    EXPECT_TRUE(unreadable.match(ui.MessageTexts()[0]).hasMatch()) << ui.MessageTexts()[0].toStdString();
+    EXPECT_EQ(ui.Messages()[0].icon(), kv::MessageIcon::Warning);
+    // The next command that reads it says so again.
+    {
+        kv::BusyScope command;
+        EXPECT_EQ(dem.LoadData(), 0);
+    }
+    EXPECT_EQ(ui.MessageTexts().size(), 2u);
+
+    // Opened as a new DEM it is refused with the same message.
+    ui.Clear();
     EXPECT_EQ(LoadDemFromGeoTiff(path), nullptr);
-    EXPECT_EQ(ui.MessageTexts(), QStringList{"Invalid DEM file!"});
+    ASSERT_EQ(ui.MessageTexts().size(), 1u) << ui.MessageTexts().join(" | ").toStdString();
+    EXPECT_TRUE(unreadable.match(ui.MessageTexts()[0]).hasMatch()) << ui.MessageTexts()[0].toStdString();
 }
 
 TEST(DemRegion, MemoryRegionsAreResampledToTheImageAndStayInsideIt) {

@@ -1,3 +1,4 @@
+#include <gdal.h>
 #include <gtest/gtest.h>
 
 #include "platform/cad/Cad.h"
@@ -25,10 +26,17 @@ TEST(LayerEntities, MapValueOnlyWhereItsImageIsShown) {
     CMapData map(nullptr);
     map.m_name = "Slope";
     map.m_imageEntity = d.ImageOn("Slope", 4000);
-    map.m_display.values = cv::Mat(4, 5, CV_32FC1, cv::Scalar(0.25f));
-    map.m_display.values.at<float>(1, 2) = -9999.0f;
-    const double gt[6] = {100.0, 2.0, 0.0, 50.0, 0.0, -2.0};
-    std::copy(gt, gt + 6, map.m_display.geoTransform);
+    // The map's cells: 0.25 but for one without data; it has been drawn.
+    map.m_pDataset = GDALCreate(GDALGetDriverByName("MEM"), "", 5, 4, 1, GDT_Float32, nullptr);
+    double gt[6] = {100.0, 2.0, 0.0, 50.0, 0.0, -2.0};
+    GDALSetGeoTransform(map.m_pDataset, gt);
+    std::copy(gt, gt + 6, map.m_geoTransform);
+    GDALRasterBandH band = GDALGetRasterBand(map.m_pDataset, 1);
+    GDALSetRasterNoDataValue(band, -1.0);
+    GDALFillRaster(band, 0.25, 0.0);
+    float none = -1.0f;
+    ASSERT_EQ(GDALRasterIO(band, GF_Write, 2, 1, 1, 1, &none, 1, 1, GDT_Float32, 0, 0), CE_None);
+    map.m_display.values = cv::Mat(1, 1, CV_32FC1, cv::Scalar(7.0f));
 
     EXPECT_EQ(map.GetValueAt(d.cad, 100.0, 50.0), 0.25f);
     EXPECT_EQ(map.GetValueAt(d.cad, 109.9, 42.1), 0.25f);

@@ -1,9 +1,13 @@
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include "platform/tools/BusyScope.h"
 #include "raster/Ortho.h"
 #include "support/RasterFixtures.h"
+#include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -61,4 +65,27 @@ TEST(Orthophoto, ThumbnailOfARealScene) {
               CE_None);
     EXPECT_EQ(thumb.at<cv::Vec3b>(30, 20)[0], band3);
     EXPECT_TRUE(ortho.ExtractThumbnail(cv::Size(0, 5)).empty());
+}
+
+TEST(Orthophoto, AFileCutShortAfterItWasOpenedGivesNoThumbnailAndIsReported) {
+    const QString path = kvtest::NewTempFolder("ortho_cut") + "/scene.tif";
+    ASSERT_TRUE(QFile::copy(kvtest::DataPath("l7_rgb_west.tif"), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    COrtho ortho(nullptr);
+    ortho.m_path = path;
+    ortho.m_pDataset = Open(path);
+    ASSERT_NE(ortho.m_pDataset, nullptr);
+    ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() * 2 / 5));
+
+    kvtest::ScriptedInteraction ui;
+    {
+        kv::BusyScope command;
+        EXPECT_TRUE(ortho.ExtractThumbnail(cv::Size(110, 176)).empty());
+        EXPECT_TRUE(ortho.GetScaledImage(2).empty());
+    }
+    ASSERT_EQ(ui.MessageTexts().size(), 1u) << ui.MessageTexts().join(" | ").toStdString();
+    EXPECT_TRUE(QRegularExpression("^Unable to read " + QRegularExpression::escape(path) + ": \\S")
+                    .match(ui.MessageTexts()[0])
+                    .hasMatch())
+        << ui.MessageTexts()[0].toStdString();
 }

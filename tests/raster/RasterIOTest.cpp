@@ -7,7 +7,10 @@
 
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "RecordingProgress.h"
 #include "platform/raster/DepthTypes.h"
@@ -175,6 +178,78 @@ TEST(GeoTiffOutput, FullDiskGivesFalseAndKeepsTheOldFile) {
     EXPECT_EQ(f.readAll(), before);
     EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{"out.tif"});
     EXPECT_FALSE(SaveImageAsGeoTiff(small, nullptr, QString(), 0, dir + "/missing/out.tif", nullptr));
+}
+
+// Rasters of several layouts, whole and with their last 16 bytes cut off: the cheap check takes
+// every whole one and refuses every cut one, wherever the bytes it lost belong; the read of every
+// block of the bands agrees where they were theirs.
+TEST(RasterReadCheck, AFileCutShortIsFoundWhereverItsLastBytesBelong) {
+    const QString dir = kvtest::NewTempFolder("read_check");
+    const std::function<double(int, int, int)> noise = [](int c, int r, int b) {
+        return static_cast<double>((c * 7919 + r * 104729 + b * 31) % 251);
+    };
+    auto overviews = [](GDALDatasetH ds) { ASSERT_EQ(kv::BuildOverviews(ds, nullptr, 2), 1); };
+    struct Layout {
+        const char* name;
+        int bands;
+        std::vector<std::string> options;
+        std::function<void(GDALDatasetH)> after;
+    };
+    const Layout layouts[] = {
+        // Overviews built later lie after every block of the raster itself.
+        {"overviews", 1, {"TILED=YES", "COMPRESS=DEFLATE"}, overviews},
+        // One strip, which GDAL hands out as blocks of a few rows.
+        {"strip", 1, {"BLOCKYSIZE=300"}, nullptr},
+        // Each band's blocks after those of the band before.
+        {"bands", 3, {"TILED=YES", "INTERLEAVE=BAND", "COMPRESS=DEFLATE"}, nullptr},
+        // The first block rewritten with cells that compress worse: it moves to the file's end.
+        {"rewritten",
+         1,
+         {"TILED=YES", "COMPRESS=DEFLATE"},
+         [](GDALDatasetH ds) {
+             std::vector<uint8_t> cells(256 * 256);
+             for (size_t i = 0; i < cells.size(); ++i) {
+                 cells[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+             }
+             ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, 256, 256, cells.data(), 256,
+                                    256, GDT_Byte, 0, 0),
+                       CE_None);
+         }},
+    };
+    for (const Layout& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        kvtest::RasterSpec spec;
+        spec.width = 1100;
+        spec.height = 300;
+        spec.bands = layout.bands;
+        spec.type = GDT_Byte;
+        spec.options = layout.options;
+        // The rewritten block's raster is otherwise flat, so that its first block compresses well.
+        const bool rewritten = layout.name == std::string("rewritten");
+        const std::function<double(int, int, int)> value =
+            rewritten ? [](int, int, int) { return 1.0; } : noise;
+        const QString path = kvtest::WriteRaster(dir + "/" + layout.name + ".tif", spec, value);
+        ASSERT_FALSE(path.isEmpty());
+        if (layout.after) {
+            GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+            ASSERT_NE(ds, nullptr);
+            layout.after(ds);
+            GDALClose(ds);
+        }
+        for (const bool cut : {false, true}) {
+            if (cut) {
+                ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() - 16));
+            }
+            GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+            ASSERT_NE(ds, nullptr);
+            QString cause;
+            EXPECT_EQ(kv::CheckRasterReadable(ds, &cause), !cut) << cause.toStdString();
+            EXPECT_EQ(cause.isEmpty(), !cut);
+            EXPECT_EQ(kv::ReadEveryBlock(ds, nullptr, nullptr),
+                      layout.name == std::string("overviews") || !cut);
+            GDALClose(ds);
+        }
+    }
 }
 
 TEST(OrthophotoInput, ThreeBandsReadAndRefusalsShowTheirMessages) {

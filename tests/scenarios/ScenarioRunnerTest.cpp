@@ -5,9 +5,12 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -18,6 +21,7 @@
 
 #include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
+#include "support/scenario/StepClock.h"
 #include "support/scenario/TimerCensus.h"
 
 namespace {
@@ -87,6 +91,11 @@ TEST(ScenarioRunner, AScriptItCannotRunIsRefusedBeforeTheProgramStarts) {
         {"dialog Data\n    press OK #0\n", "line 2: \"#0\" counts from 1"},
         {"new\npress OK\n", "line 2: press belongs indented under a dialog step"},
         {"type \"unclosed\n", "line 1: a double quote is not closed"},
+        // Only a copy in the working folder may be damaged.
+        {"truncate /tmp/a.tif 40\n", "line 1: /tmp/a.tif lies outside the working folder"},
+        {"truncate a.tif 140\n", "line 1: \"140\" is no percentage (0 to 100)"},
+        {"view 1 2 0 640 400\n", "line 1: a view needs a scale and a size above 0"},
+        {"pan 1.5 0 3\n", "line 1: a pan moves by whole pixels, at least once"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
@@ -171,6 +180,52 @@ TEST(ScenarioRunner, AFailedStepEndsTheRunWithOneLineNamingWhatWasAwaitedAndWhat
                 << outcome.transcript.toStdString();
         }
     }
+}
+
+TEST(ScenarioRunner, ADialogThatNeverComesFailsItsStepAfterThirtySecondsAndTheProgramComesToRest) {
+    // The contour command of a project without a DEM opens no dialog: it says so at its prompt.
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome outcome = RunScenario(
+        QStringLiteral("new\nsave p.kvp\ncommand CON\ndialog Contour Lines\n    press Generate\nnew\n"));
+    const qint64 seconds = clock.elapsed() / 1000;
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.errors,
+              QStringList{QStringLiteral("line 4: awaited a dialog titled /Contour Lines/ for 30 s, "
+                                         "came nothing (the program is idle)")});
+    EXPECT_TRUE(outcome.transcript.contains(QLatin1String("prompt \"No DEM loaded\"")))
+        << outcome.transcript.toStdString();
+    EXPECT_FALSE(outcome.transcript.contains(QLatin1String("6: new")));
+    // The wait, the program's start-up and its coming to rest, not more.
+    EXPECT_GE(seconds, 30);
+    EXPECT_LT(seconds, 60);
+}
+
+TEST(ScenarioRunner, AStepWaitsOutItsLimitOfIdleTimeOrTwentyTimesItAtWork) {
+    kvscenario::StepClock clock(30000);
+    // Looks far apart count as the event loop's share only: the loop did not run meanwhile.
+    clock.Add(100000, false);
+    EXPECT_FALSE(clock.WaitedOut());
+    for (int i = 0; i < 118; ++i) {
+        clock.Add(250, false);
+    }
+    EXPECT_FALSE(clock.WaitedOut());
+    // Work does not count against the step's own limit...
+    for (int i = 0; i < 2399; ++i) {
+        clock.Add(250, true);
+    }
+    EXPECT_FALSE(clock.WaitedOut());
+    EXPECT_FALSE(clock.WorkedOut());
+    clock.Add(250, false);
+    EXPECT_TRUE(clock.WaitedOut());
+    // ...but work that never ends runs out too.
+    clock.Restart();
+    EXPECT_FALSE(clock.WaitedOut());
+    for (int i = 0; i < 2400; ++i) {
+        clock.Add(250, true);
+    }
+    EXPECT_TRUE(clock.WorkedOut());
+    EXPECT_FALSE(clock.WaitedOut());
 }
 
 TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForTheNextOne) {
@@ -271,6 +326,33 @@ TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForT
                                 "dialog \"Map representation\": press \"Close\"",
                                 "passed",
                             }));
+}
+
+TEST(ScenarioRunner, ThePlanViewIsSizedCentredAndDraggedBackWhereItStartedFrameByFrame) {
+    const QString picture = kvtest::NewTempFolder(QStringLiteral("pan")) + "/frame.png";
+    const Outcome outcome = RunScenario(QStringLiteral("copy %1 olinda.tif\n"
+                                                       "new\n"
+                                                       "add-dem olinda.tif\n"
+                                                       "view 293000 9115000 0.05 640 400\n"
+                                                       "pan 30 -20 2 %2\n"
+                                                       "expect-cell olinda.tif 293000 9115000 12\n")
+                                            .arg(DataPath("olinda_dem_nodata.tif"), picture));
+    EXPECT_EQ(outcome.status, 0) << outcome.errors.join('\n').toStdString()
+                                 << outcome.transcript.toStdString();
+    EXPECT_TRUE(outcome.transcript.contains(QLatin1String("plan view of 640 x 400 pixels")));
+    static const QRegularExpression kFrames(
+        QStringLiteral("4 frames of 640 x 400, in ms:( \\d+\\.\\d+){4}\n"));
+    EXPECT_TRUE(kFrames.match(outcome.transcript).hasMatch()) << outcome.transcript.toStdString();
+    // Dragged back where it started: the cursor, left on the window's middle pixel (319, 199), reads
+    // the point a pixel (20 m) left of and above the view's centre.
+    EXPECT_TRUE(outcome.transcript.contains(QLatin1String("status \"292980.000, 9115020.000")))
+        << outcome.transcript.toStdString();
+    const QImage frame(picture);
+    EXPECT_EQ(frame.size(), QSize(640, 400));
+    // The DEM fills the middle of the window (9990 m at a twentieth of a pixel a metre), the rest is
+    // the drawing's black.
+    EXPECT_NE(frame.pixel(320, 200) & 0xffffff, 0u);
+    EXPECT_EQ(frame.pixel(5, 5) & 0xffffff, 0u);
 }
 
 TEST(ScenarioRunner, ALargeDemAsksForPyramidLevelsAndTheAnswerIsTaken) {

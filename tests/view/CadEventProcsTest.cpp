@@ -11,10 +11,12 @@
 #include <gdal_utils.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/ElevationColorRamp.h"
+#include "support/MouseInput.h"
 #include "support/Pictures.h"
 #include "support/TestEnv.h"
 #include "view/CadEventProcs.h"
@@ -131,7 +133,7 @@ TEST_F(CadEventProcsTest, TheStatusBarAndTheCursorShowTheValueUnderTheMouse) {
     EXPECT_EQ(m_doc->m_strCommandPrompt, QStringLiteral("10.033 %"));
 }
 
-TEST_F(CadEventProcsTest, APickWithTheImageSnapTakesItsHeightFromTheCellShown) {
+TEST_F(CadEventProcsTest, APickWithTheImageSnapTakesTheHeightOfTheDemsCell) {
     cv::Mat grid(8, 8, CV_32FC1);
     for (int r = 0; r < 8; ++r) {
         for (int c = 0; c < 8; ++c) {
@@ -149,12 +151,8 @@ TEST_F(CadEventProcsTest, APickWithTheImageSnapTakesItsHeightFromTheCellShown) {
     CadScriptPushPoint(m_doc->m_pCad, 2.5, 4.5, 0.0);
     double x = 0, y = 0, z = 0;
     ASSERT_NE(CadToolGetPickedPoint(m_doc->m_pCad, &x, &y, &z), 0);
-    // Zoomed in, the cell shown is interpolated between the raster cells around it.
-    const double* gt = dem->m_display.geoTransform;
-    const float shown = dem->m_display.values.at<float>(static_cast<int>((4.5 - gt[3]) / gt[5]),
-                                                        static_cast<int>((2.5 - gt[0]) / gt[1]));
-    EXPECT_DOUBLE_EQ(z, shown);
-    EXPECT_NEAR(z, 132.0, 0.5);
+    // Zoomed in, the picture blends the cells around the point; the snap takes the cell itself.
+    EXPECT_EQ(z, 132.0);
     EXPECT_NEAR(x, 2.5, 1e-9);
     // Orthophotos and points outside the DEM do not snap.
     double outZ = 0;
@@ -168,6 +166,76 @@ TEST_F(CadEventProcsTest, ErasingTheImagePlaceOfADemRemovesItAndKeepsItsCadLayer
     CadEntityErase(dem->m_imageEntity, 1);
     EXPECT_EQ(m_doc->m_DEMs.count(QStringLiteral("gone.tif")), 0u);
     EXPECT_NE(CadGetLayerByName(m_doc->m_pCad, "gone.tif"), nullptr);
+}
+
+// Every cell of a DEM of 1039 x 1094 cells holds its own height, and every cell of a map over
+// part of it its own value. With the mouse moved over the plan view at full view, at a middle zoom
+// and zoomed in, the status bar names the cell under the cursor: the map's where it lies.
+TEST_F(CadEventProcsTest, TheStatusBarNamesTheCellUnderTheMouseAtEveryZoom) {
+    cv::Mat heights(1094, 1039, CV_32FC1);
+    for (int r = 0; r < heights.rows; ++r) {
+        for (int c = 0; c < heights.cols; ++c) {
+            heights.at<float>(r, c) = 100.0f + c + 1100.0f * r;
+        }
+    }
+    CDEM* dem = kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster("usgs.tif", heights, GDT_Float32, kNoData));
+    dem->m_colorRangeMin = 0.0;
+    dem->m_colorRangeMax = 1.3e6;
+    cv::Mat values(300, 400, CV_32FC1);
+    for (int r = 0; r < values.rows; ++r) {
+        for (int c = 0; c < values.cols; ++c) {
+            values.at<float>(r, c) = 0.5f + c + 400.0f * r;
+        }
+    }
+    const QString path = kvtest::WriteRaster("cells.tif", values, GDT_Float32, kNoData);
+    auto* map = new CMapData(m_doc);
+    map->m_name = QStringLiteral("cells");
+    map->m_pDataset = GDALOpen(path.toUtf8().constData(), GA_ReadOnly);
+    GDALGetGeoTransform(map->m_pDataset, map->m_geoTransform);
+    map->m_pRangeMin = std::make_unique<double>(0.0);
+    map->m_pRangeMax = std::make_unique<double>(120000.0);
+    map->m_imageDefId = 4000;
+    map->m_imageEntity = kvtest::AddImagePlace(*m_doc, map->m_name, 4000, 400, 300, map->m_geoTransform);
+    m_doc->m_Maps[map->m_name] = map;
+    m_doc->m_MapIdNames[4000] = map->m_name;
+    m_doc->m_MapHandleNames[map->m_imageEntity] = map->m_name;
+    kvtest::StatusRecorder status;
+    QWidget* view = ShowAndPaint();
+
+    // Mouse moves across the window; the readouts that do not name the cell under the cursor.
+    const auto misreadings = [&] {
+        int wrong = 0, read = 0;
+        for (int py = 3; py < view->height(); py += 23) {
+            for (int px = 3; px < view->width(); px += 29) {
+                kvtest::MoveThroughWindow(view, QPoint(px, py));
+                double x = 0, y = 0;
+                CadCoordWinToModel(view, px, py, &x, &y);
+                const int column = int(std::floor(x)), row = int(std::floor(1094.0 - y));
+                const int mapRow = int(std::floor(300.0 - y));
+                QString expected;
+                if (column >= 0 && column < 400 && mapRow >= 0 && mapRow < 300) {
+                    expected =
+                        QString::asprintf("%.3f, %.3f, %.3f (cells)", x, y, values.at<float>(mapRow, column));
+                } else if (column >= 0 && column < 1039 && row >= 0 && row < 1094) {
+                    expected = QString::asprintf("%.3f, %.3f, %.3f (usgs.tif)", x, y,
+                                                 heights.at<float>(row, column));
+                } else {
+                    continue;
+                }
+                ++read;
+                wrong += status.texts.empty() || status.texts.back() != expected;
+            }
+        }
+        EXPECT_GT(read, 100);
+        return wrong;
+    };
+    EXPECT_EQ(misreadings(), 0) << "full view";
+    for (const std::array<double, 4>& zoom :
+         {std::array<double, 4>{300, 200, 700, 500}, std::array<double, 4>{390, 290, 410, 310}}) {
+        CadViewRect(view, zoom[0], zoom[1], zoom[2], zoom[3]);
+        view->grab();
+        EXPECT_EQ(misreadings(), 0) << "view from " << zoom[0] << ", " << zoom[1];
+    }
 }
 
 int g_downs = 0;

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "platform/cad/Cad.h"
 #include "platform/tools/SafeFile.h"
 #include "raster/ArchiveStream.h"
 
@@ -133,10 +134,16 @@ int WriteProjectArchive(const QString& path, const ProjectArchiveData& data, QSt
     return 1;
 }
 
-MapLayerInfo ArchivedMapLayerInfo(const MapArchiveRecord& record) {
+MapLayerInfo ArchivedMapLayerInfo(const MapArchiveRecord& record, CadDrawing* drawing) {
+    const auto hasLayer = [drawing](const QString& name) {
+        CadLayer* layer = drawing ? CadGetLayerByName(drawing, name.toUtf8().constData()) : nullptr;
+        return layer && !CadLayerGetDeleted(layer);
+    };
+    const QFileInfo file(record.path);
     MapLayerInfo info;
     info.kindCode = 1;
-    info.title = QFileInfo(record.path).completeBaseName();
+    info.title = hasLayer(file.fileName()) && !hasLayer(file.completeBaseName()) ? file.fileName()
+                                                                                 : file.completeBaseName();
     info.mapType = MapTypeFromStoredCode(record.storedCode);
     info.kindCode2 = 2;
     info.path = record.path;

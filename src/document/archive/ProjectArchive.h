@@ -22,6 +22,7 @@
 #include "raster/MapData.h"
 
 class QIODevice;
+struct CadDrawing;
 
 struct ProjectArchiveData {
     // The file's version after reading; the writer always writes kProjectArchiveVersion.
@@ -51,7 +52,10 @@ int ReadProjectArchive(const QString& path, ProjectArchiveData& data, QString* e
 int WriteProjectArchive(QIODevice* device, const ProjectArchiveData& data);
 int WriteProjectArchive(const QString& path, const ProjectArchiveData& data, QString* error = nullptr);
 
-// The record with which the document adds a map read from an archive: the title is the file name
-// of the path without folder and extension, the palette and range are the record's own, shown at
-// full opacity.
-MapLayerInfo ArchivedMapLayerInfo(const MapArchiveRecord& record);
+// The record with which the document adds a map read from an archive: the title is the name the
+// map had when the project was saved, which names its CAD layer in the companion drawing: the file
+// name of the path with its extension (as DEM analysis names its maps) when the drawing holds a
+// layer of that name and none of the file name without extension, else the file name of the path
+// without folder and extension. The palette and range are the record's own, shown at full
+// opacity.
+MapLayerInfo ArchivedMapLayerInfo(const MapArchiveRecord& record, CadDrawing* drawing = nullptr);

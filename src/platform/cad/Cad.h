@@ -721,6 +721,15 @@ int CadCmdGetInputPoint(CadDrawing* drawing, double* x, double* y, double* z);
 int CadCmdGetInputStr(CadDrawing* drawing, char* buffer, int size = CAD_INPUT_STR_SIZE);
 // Waits for the operator to pick one entity; null on right click, Enter or cancel.
 CadEntity* CadCmdUserGetEntity(CadDrawing* drawing);
+// Which image places an image pick takes (every one when not given).
+using CadImagePlaceFilter = std::function<bool(CadEntity* imagePlace)>;
+// Waits for the operator to pick the image of a raster layer: a click inside image places that
+// the filter takes answers one of them, whatever entities lie over it: the top-most first, and
+// within one command, a click at the place of the previous image pick the one below the image
+// taken then (the top-most again after the lowest). A click outside them picks the nearest
+// entity, as CadCmdUserGetEntity does; so do typed and scripted entity picks. Null on right
+// click, Enter or cancel.
+CadEntity* CadCmdUserGetImagePlace(CadDrawing* drawing, CadImagePlaceFilter accept = {});
 // Interactive selection: picks and windows add to the selection until right click or Enter;
 // answers the number of selected entities (cancel answers 0 and keeps what was selected).
 int CadCmdUserSelect(CadDrawing* drawing);

@@ -164,12 +164,14 @@ void SelectWindow(CadDrawing* d, const Vec3& a, const Vec3& b) {
 }
 
 // Waits until the innermost frame of this call is answered or cancelled.
-int WaitInput(CadDrawing* d, WaitKind kind, int engine, RubberBand band, bool rawText) {
+int WaitInput(CadDrawing* d, WaitKind kind, int engine, RubberBand band, bool rawText,
+              std::function<CadEntity*(double x, double y)> pickAt) {
     WaitFrame f;
     f.kind = kind;
     f.engine = engine;
     f.band = std::move(band);
     f.rawText = rawText;
+    f.pickAt = std::move(pickAt);
     if (!engine && !d->runningCommands.empty()) {
         const UserCommand* c = FindCommand(d, d->runningCommands.back());
         f.rubberBand = c ? c->rubberBand : nullptr;
@@ -307,6 +309,31 @@ CadEntity* PickEntity(CadDrawing* d, double x, double y, double aperture) {
         }
     });
     return best;
+}
+
+std::vector<CadEntity*> ImagePlacesAt(CadDrawing* d, double x, double y, const CadImagePlaceFilter& accept) {
+    std::unordered_map<int, int> layerRank;
+    for (size_t i = 0; i < d->layers.size(); ++i)
+        layerRank[d->layers[i]->id] = int(i);
+    std::vector<CadEntity*> found;
+    Box q;
+    q.Add(x, y);
+    IndexOf(d).Query(q, [&](const IndexItem& it) {
+        CadEntity* e = it.entity;
+        if (e->type != CAD_ENT_IMAGE || !EntityShown(e) ||
+            std::find(found.begin(), found.end(), e) != found.end() || !CadPlineContainPoint(e, x, y) ||
+            (accept && !accept(e)))
+            return;
+        found.push_back(e);
+    });
+    // Later layers in the drawing order lie on top; within a layer, later entities.
+    auto rank = [&](const CadEntity* e) {
+        const auto r = layerRank.find(e->layerId);
+        return std::make_pair(r == layerRank.end() ? 0 : r->second, e->seq);
+    };
+    std::sort(found.begin(), found.end(),
+              [&](const CadEntity* a, const CadEntity* b) { return rank(a) > rank(b); });
+    return found;
 }
 
 Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kindOut) {
@@ -554,14 +581,16 @@ bool TakeInput(CadDrawing* d, WaitFrame* f, const ScriptItem& item) {
                 Finish(f, f->kind == WaitKind::Input ? CAD_INPUT_POINT : 1);
                 return true;
             }
-            CadEntity* e = PickEntity(d, item.point.x, item.point.y, ApertureOf(d));
             if (f->kind == WaitKind::Entity) {
+                CadEntity* e = f->pickAt ? f->pickAt(item.point.x, item.point.y)
+                                         : PickEntity(d, item.point.x, item.point.y, ApertureOf(d));
                 if (!e)
                     return false;
                 d->inputEntity = e;
                 Finish(f, 1);
                 return true;
             }
+            CadEntity* e = PickEntity(d, item.point.x, item.point.y, ApertureOf(d));
             // Selection: a pick adds the entity; on empty space two points make a window.
             if (e && !f->haveCorner) {
                 CadLayer* l = LayerOf(e);
@@ -821,6 +850,7 @@ int CadExecute(CadDrawing* d, QWidget* window, int command) {
         CadCommandProc proc = c->procedure;
         d->lastCommand = command;
         d->runningCommands.push_back(command);
+        ++d->commandRuns;
         RunGuarded(d, [d, proc, command] {
             proc(d);
             auto& run = d->runningCommands;
@@ -997,6 +1027,32 @@ CadEntity* CadCmdUserGetEntity(CadDrawing* d) {
         return nullptr;
     d->inputEntity = nullptr;
     int r = WaitInput(d, WaitKind::Entity);
+    if (r != 1 || !Alive(d->inputEntity))
+        return nullptr;
+    return d->inputEntity;
+}
+
+CadEntity* CadCmdUserGetImagePlace(CadDrawing* d, CadImagePlaceFilter accept) {
+    if (!d || d->deletePending)
+        return nullptr;
+    d->inputEntity = nullptr;
+    auto pickAt = [d, &accept](double x, double y) -> CadEntity* {
+        const std::vector<CadEntity*> stack = ImagePlacesAt(d, x, y, accept);
+        if (stack.empty())
+            return PickEntity(d, x, y, ApertureOf(d));
+        size_t take = 0;
+        if (d->imagePickRun == d->commandRuns && Alive(d->imagePicked) &&
+            std::hypot(x - d->imagePickAt.x, y - d->imagePickAt.y) <= ApertureOf(d)) {
+            const auto below = std::find(stack.begin(), stack.end(), d->imagePicked);
+            if (below != stack.end())
+                take = size_t(below - stack.begin() + 1) % stack.size();
+        }
+        d->imagePickAt = {x, y, 0};
+        d->imagePicked = stack[take];
+        d->imagePickRun = d->commandRuns;
+        return stack[take];
+    };
+    int r = WaitInput(d, WaitKind::Entity, 0, {}, false, pickAt);
     if (r != 1 || !Alive(d->inputEntity))
         return nullptr;
     return d->inputEntity;

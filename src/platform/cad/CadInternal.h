@@ -429,6 +429,8 @@ struct WaitFrame {
     class QEventLoop* loop = nullptr;
     bool haveCorner = false;  // window selection: the first corner is given
     Vec3 corner{0, 0, 0};
+    // An entity pick's rule for a clicked point (unset: the nearest entity).
+    std::function<CadEntity*(double x, double y)> pickAt;
 };
 
 // The registered event procedures.
@@ -540,6 +542,11 @@ struct CadDrawing {
     std::deque<cad::ScriptItem> script;
     std::vector<cad::WaitFrame*> waits;  // innermost last
     std::vector<int> runningCommands;    // user commands in progress, innermost last
+    uint64_t commandRuns = 0;            // user commands started so far
+    // The last image pick: where it was, what it took and in which command run.
+    cad::Vec3 imagePickAt{0, 0, 0};
+    CadEntity* imagePicked = nullptr;
+    uint64_t imagePickRun = 0;
     std::string prompt;
     bool promptLogged = false;  // the prompt has its line in the history (it was answered)
     std::vector<std::string> history;
@@ -599,7 +606,9 @@ int CopyOut(const std::string& s, char* buffer, int size);
 // Input, in CadEngine.cpp.
 // Waits for input of that kind (an engine command passes its number, rubber band and text mode);
 // answers like the input calls, with kInputClose and kInputUndo for engine commands.
-int WaitInput(CadDrawing* d, WaitKind kind, int engine = 0, RubberBand band = {}, bool rawText = false);
+// An entity pick may bring its own rule for a clicked point.
+int WaitInput(CadDrawing* d, WaitKind kind, int engine = 0, RubberBand band = {}, bool rawText = false,
+              std::function<CadEntity*(double x, double y)> pickAt = {});
 // Offers operator or scripted input to the innermost waiting call of the drawing; true when it
 // took it (a point that picks nothing for an entity pick is not taken).
 bool DeliverInput(CadDrawing* d, const ScriptItem& item);
@@ -616,6 +625,8 @@ std::string CommandLineTyped(CadDrawing* d, const std::string& text, TypedEdit o
 void LayersOrderChanged(CadDrawing* d);  // the layers window shows the drawing's layers again
 // The entity nearest to (x, y) within the aperture (top-most first on ties), or null.
 CadEntity* PickEntity(CadDrawing* d, double x, double y, double aperture);
+// The shown image places that contain (x, y) and that accept takes (all when unset), top-most first.
+std::vector<CadEntity*> ImagePlacesAt(CadDrawing* d, double x, double y, const CadImagePlaceFilter& accept);
 double ApertureOf(CadDrawing* d);   // pick aperture in model units
 double PixelSizeOf(CadDrawing* d);  // model units of one pixel of the drawing's window, 0 without
 CadDrawing* RegisterDrawing(CadDrawing* d);

@@ -1,6 +1,22 @@
 #include "platform/ui/KvDialog.h"
 
+#include <QGroupBox>
+
 #include "platform/ui/Interaction.h"
+
+namespace {
+
+// A group box frames the controls laid out inside its rectangle as its siblings. Made after them
+// it would lie on top and take their clicks, so every box goes beneath the controls beside it:
+// the mouse reaches a field or check box wherever the box is, as it does through a framing box
+// of the classic layouts.
+void LowerGroupBoxes(QWidget* dialog) {
+    for (QGroupBox* box : dialog->findChildren<QGroupBox*>()) {
+        box->lower();
+    }
+}
+
+}  // namespace
 
 KvDialog::KvDialog(QWidget* parent) : QDialog(parent ? parent : kv::DialogParent()) {}
 
@@ -25,6 +41,7 @@ void KvDialog::showEvent(QShowEvent* event) {
         m_inInit = true;
         OnInitDialog();
         m_inInit = false;
+        LowerGroupBoxes(this);
     }
     QDialog::showEvent(event);
 }

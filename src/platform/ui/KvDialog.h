@@ -1,6 +1,7 @@
 // Base of the program's dialogs: results are the classic ids (IDOK 1, IDCANCEL 2 or a command id
 // of the dialog's own), OnInitDialog runs once before the dialog is first shown, and DoModal runs
-// through the interaction service so that tests can answer it.
+// through the interaction service so that tests can answer it. Group boxes lie beneath the
+// controls they frame, whatever order the dialog made them in, so that clicks reach the controls.
 #pragma once
 
 #include <QDialog>

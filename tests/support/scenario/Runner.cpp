@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -47,8 +48,6 @@ namespace {
 // How long the program may take to come to rest once the script is over before the runner
 // gives up on it.
 constexpr qint64 kUnwindLimitMs = 20000;
-// A pause between two ticks longer than this is time the event loop did not run.
-constexpr qint64 kTickShareMs = 250;
 
 QString OneLine(const QString& text, int limit = 0) {
     QString t = text;
@@ -320,7 +319,7 @@ Runner::Runner(CKelvaroApp& app, std::vector<Step> steps, int timeoutSeconds, QT
       m_steps(std::move(steps)),
       m_out(out),
       m_tell(std::move(tell)),
-      m_timeoutMs(timeoutSeconds * 1000),
+      m_clock(qint64(timeoutSeconds) * 1000),
       m_tick(this) {
     m_ui = std::make_unique<Interaction>(*this);
     m_tick.setSingleShot(true);
@@ -392,14 +391,17 @@ void Runner::Tick() {
     }
     if (readiness == Readiness::Wait) {
         m_settling = false;
-        // Time the program spends at work (a worker pumping its progress window) is not waiting.
-        if (!state.AtWork() && !state.working) {
-            m_waitedMs += std::min(elapsed, kTickShareMs);
-        }
-        if (m_waitedMs >= m_timeoutMs) {
-            Fail(step.line, QStringLiteral("awaited %1 for %2 s, came %3")
+        // Time the program spends at work is not waiting: a worker pumps its messages between
+        // blocks, and this look runs inside its pump. A program marked busy whose event loop runs
+        // without a worker pumping waits like an idle one.
+        m_clock.Add(elapsed, (state.AtWork() || state.working) && kv::Pumping());
+        if (m_clock.WaitedOut() || m_clock.WorkedOut()) {
+            const qint64 seconds =
+                m_clock.LimitMs() / 1000 * (m_clock.WaitedOut() ? 1 : StepClock::kWorkFactor);
+            Fail(step.line, QStringLiteral("awaited %1 for %2 s%3, came %4")
                                 .arg(awaited)
-                                .arg(m_timeoutMs / 1000.0)
+                                .arg(seconds)
+                                .arg(m_clock.WaitedOut() ? QString() : QStringLiteral(" of work"))
                                 .arg(state.Describe()));
             ScheduleTick(0);
             return;
@@ -414,7 +416,7 @@ void Runner::Tick() {
         return;
     }
     m_settling = false;
-    m_waitedMs = 0;
+    m_clock.Restart();
     ++m_next;
     ScheduleTick(0);
     Print(QStringLiteral("%1: %2").arg(step.line, 3).arg(step.source));
@@ -611,6 +613,20 @@ void Runner::Perform(const Step& step, const State& state) {
             Print(QStringLiteral("    copied to %1").arg(step.path2));
             break;
         }
+        case StepKind::Truncate: {
+            if (!needFile(step.text)) {
+                break;
+            }
+            const qint64 size = QFileInfo(step.text).size();
+            const qint64 kept = static_cast<qint64>(static_cast<double>(size) * step.value / 100.0);
+            if (!QFile::resize(step.text, kept)) {
+                Fail(step.line,
+                     QStringLiteral("awaited %1 cut to %2 bytes, came no change").arg(step.text).arg(kept));
+                break;
+            }
+            Print(QStringLiteral("    cut from %1 to %2 bytes").arg(size).arg(kept));
+            break;
+        }
         case StepKind::AddDem:
             pressWithFile(ID_BUTTON_INSERTDEM);
             break;
@@ -713,9 +729,85 @@ void Runner::Perform(const Step& step, const State& state) {
             break;
         case StepKind::WaitIdle:
             break;
+        case StepKind::View:
+            ShowView(step);
+            break;
+        case StepKind::Pan:
+            Pan(step);
+            break;
         default:
             Check(step, state);
             break;
+    }
+}
+
+void Runner::ShowView(const Step& step) {
+    CKelvaroDoc* doc = ActiveProject();
+    QWidget* view = doc ? CadGetWindow(doc->m_pCad) : nullptr;
+    if (!view) {
+        Fail(step.line, QStringLiteral("awaited a project's plan view, came none"));
+        return;
+    }
+    // The main window grows or shrinks by what the view lacks.
+    const QSize size(step.width, step.height);
+    QWidget* window = view->window();
+    if (window->isMaximized() || window->isFullScreen()) {
+        window->showNormal();
+    }
+    // Only the posted events (the layouts) are delivered: the event loop would run the next steps.
+    for (int attempt = 0; attempt < 3 && view->size() != size; ++attempt) {
+        window->resize(window->size() + size - view->size());
+        QCoreApplication::sendPostedEvents();
+    }
+    if (view->size() != size) {
+        Fail(step.line, QStringLiteral("awaited a plan view of %1 x %2, came %3 x %4")
+                            .arg(step.width)
+                            .arg(step.height)
+                            .arg(view->width())
+                            .arg(view->height()));
+        return;
+    }
+    const double halfWidth = step.width / (2.0 * step.value), halfHeight = step.height / (2.0 * step.value);
+    CadViewRect(view, step.x - halfWidth, step.y - halfHeight, step.x + halfWidth, step.y + halfHeight);
+    view->repaint();
+    Print(QStringLiteral("    plan view of %1 x %2 pixels").arg(step.width).arg(step.height));
+}
+
+void Runner::Pan(const Step& step) {
+    CKelvaroDoc* doc = ActiveProject();
+    QWidget* view = doc ? CadGetWindow(doc->m_pCad) : nullptr;
+    if (!view) {
+        Fail(step.line, QStringLiteral("awaited a project's plan view, came none"));
+        return;
+    }
+    QPoint at = view->rect().center();
+    auto send = [&](QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(at), view->mapToGlobal(QPointF(at)), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(view, &event);
+    };
+    send(QEvent::MouseButtonPress, Qt::MiddleButton, Qt::MiddleButton);
+    // COUNT moves forth, then as many back: the view ends where it started.
+    QStringList frames;
+    for (int k = 0; k < 2 * step.count; ++k) {
+        const int sign = k < step.count ? 1 : -1;
+        at += QPoint(sign * step.dx, sign * step.dy);
+        QElapsedTimer frame;
+        frame.start();
+        send(QEvent::MouseMove, Qt::NoButton, Qt::MiddleButton);
+        view->repaint();
+        frames << QString::number(double(frame.nsecsElapsed()) / 1e6, 'f', 3);
+        // What else the move asked for (the status bar's readout), untimed; not the event loop,
+        // which would run the next steps.
+        QCoreApplication::sendPostedEvents();
+    }
+    send(QEvent::MouseButtonRelease, Qt::MiddleButton, Qt::NoButton);
+    Print(QStringLiteral("    %1 frames of %2 x %3, in ms: %4")
+              .arg(frames.size())
+              .arg(view->width())
+              .arg(view->height())
+              .arg(frames.join(' ')));
+    if (!step.text.isEmpty() && !view->grab().save(step.text, "PNG")) {
+        Fail(step.line, QStringLiteral("awaited the picture %1, came none").arg(step.text));
     }
 }
 

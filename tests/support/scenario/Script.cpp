@@ -35,6 +35,7 @@ const Verb kVerbs[] = {
     {"save", StepKind::Save, Args::OptPath, "save [PATH]"},
     {"close", StepKind::Close, Args::None, "close"},
     {"copy", StepKind::Copy, Args::Tokens, "copy SOURCE [TARGET]"},
+    {"truncate", StepKind::Truncate, Args::Tokens, "truncate PATH PERCENT"},
     {"add-dem", StepKind::AddDem, Args::Path, "add-dem PATH"},
     {"add-ortho", StepKind::AddOrtho, Args::Path, "add-ortho PATH"},
     {"add-map", StepKind::AddMap, Args::Path, "add-map PATH"},
@@ -59,6 +60,8 @@ const Verb kVerbs[] = {
     {"expect-entities", StepKind::ExpectEntities, Args::Tokens, "expect-entities LAYER-REGEX COUNT"},
     {"expect-text", StepKind::ExpectText, Args::Tokens, "expect-text PATH REGEX"},
     {"wait-idle", StepKind::WaitIdle, Args::None, "wait-idle"},
+    {"view", StepKind::View, Args::Tokens, "view X Y PIXELS-PER-UNIT WIDTH HEIGHT"},
+    {"pan", StepKind::Pan, Args::Tokens, "pan DX DY COUNT [PICTURE]"},
 };
 
 const Verb* FindVerb(const QString& name) {
@@ -266,6 +269,21 @@ public:
                 step.path2 =
                     tokens.size() > 1 ? Absolute(tokens[1]) : Absolute(QFileInfo(tokens[0]).fileName());
                 return true;
+            case StepKind::Truncate: {
+                if (!needs(2, 2)) {
+                    return false;
+                }
+                step.text = Absolute(tokens[0]);
+                // Only a file of the working folder may be damaged: never the data it was copied from.
+                const QString work = QDir::cleanPath(m_context.workDir) + QLatin1Char('/');
+                if (!step.text.startsWith(work)) {
+                    return Fail(line, QStringLiteral("%1 lies outside the working folder").arg(tokens[0]));
+                }
+                if (!Number(line, tokens[1], &step.value) || step.value < 0.0 || step.value > 100.0) {
+                    return Fail(line, QStringLiteral("\"%1\" is no percentage (0 to 100)").arg(tokens[1]));
+                }
+                return true;
+            }
             case StepKind::ExpectSame:
                 if (!needs(2, 2)) {
                     return false;
@@ -354,6 +372,32 @@ public:
                 return Expression(line, QRegularExpression::anchoredPattern(tokens[0]),
                                   QRegularExpression::CaseInsensitiveOption, &step.expression) &&
                        Count(line, tokens[1], &step.count);
+            case StepKind::View: {
+                if (!needs(5, 5) || !Number(line, tokens[0], &step.x) || !Number(line, tokens[1], &step.y) ||
+                    !Number(line, tokens[2], &step.value) || !Count(line, tokens[3], &step.width) ||
+                    !Count(line, tokens[4], &step.height)) {
+                    return false;
+                }
+                step.hasPoint = true;
+                if (step.value <= 0.0 || step.width == 0 || step.height == 0) {
+                    return Fail(line, QStringLiteral("a view needs a scale and a size above 0"));
+                }
+                return true;
+            }
+            case StepKind::Pan: {
+                double dx = 0.0, dy = 0.0;
+                if (!needs(3, 4) || !Number(line, tokens[0], &dx) || !Number(line, tokens[1], &dy) ||
+                    !Count(line, tokens[2], &step.count)) {
+                    return false;
+                }
+                step.dx = int(dx);
+                step.dy = int(dy);
+                if (step.dx != dx || step.dy != dy || step.count == 0) {
+                    return Fail(line, QStringLiteral("a pan moves by whole pixels, at least once"));
+                }
+                step.text = tokens.size() > 3 ? Absolute(tokens[3]) : QString();
+                return true;
+            }
             case StepKind::ExpectText:
                 if (!needs(2, 2)) {
                     return false;

@@ -19,6 +19,7 @@ enum class StepKind {
     Save,
     Close,
     Copy,
+    Truncate,
     AddDem,
     AddOrtho,
     AddMap,
@@ -43,6 +44,8 @@ enum class StepKind {
     ExpectEntities,
     ExpectText,
     WaitIdle,
+    View,
+    Pan,
 };
 
 // A "set LABEL = VALUE", "expect LABEL = REGEX" or "press CAPTION" line under a dialog step.
@@ -77,6 +80,9 @@ struct Step {
     int entityId = 0;
     // button: the command id; message: the answer id.
     int id = 0;
+    // view: the plan view's size in window pixels; pan: the move of one frame.
+    int width = 0, height = 0;
+    int dx = 0, dy = 0;
     // expect-layers: the counts asked for, by kind ("dem", "ortho", "map").
     std::map<QString, int> layers;
     std::vector<DialogLine> dialogLines;
