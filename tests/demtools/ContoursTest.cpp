@@ -18,9 +18,11 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "DemToolsTestSupport.h"
 #include "controls/AbortSingleProgressDlg.h"
@@ -450,6 +452,88 @@ TEST_F(ContoursTest, FileAndDrawingHoldGdalsTracingOfTheListVertexForVertex) {
             EXPECT_TRUE(vertices == line.points) << name << ", line " << line.id;
         }
         EXPECT_EQ(index, expected.size()) << name;
+    }
+}
+
+// FNV-1a over bytes, to hold a drawing's entities and pictures to figures recorded once.
+uint64_t Digest(const void* bytes, size_t size, uint64_t digest = 14695981039346656037ull) {
+    for (size_t i = 0; i < size; ++i) {
+        digest = (digest ^ static_cast<const unsigned char*>(bytes)[i]) * 1099511628211ull;
+    }
+    return digest;
+}
+template <typename T>
+uint64_t Digest(const T& value, uint64_t digest) {
+    return Digest(&value, sizeof value, digest);
+}
+
+// The lines and labels of the Olinda DEM every metre, and their pictures zoomed out (lines drawn
+// simplified, labels too small to show), in between (labels as frames) and close up, are those
+// that the drawing gave when it kept every curve flattened and traced the levels as a list: the
+// figures were recorded then.
+TEST_F(ContoursTest, OlindaContoursEveryMetreAreTheRecordedEntitiesAndPictures) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
+    ASSERT_EQ(dem->BuildContours(-10, 100, 1, nullptr, 0.0, 1), 1);
+    CadLayer* layer = CadGetLayerByName(doc.m_pCad, "olinda_dem.tif_Contours");
+    ASSERT_NE(layer, nullptr);
+
+    uint64_t entities = 14695981039346656037ull;
+    int count = 0;
+    std::vector<CadEntity*> labels;
+    for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e), ++count) {
+        const int type = CadEntityGetType(e);
+        entities = Digest(type, Digest(CadEntityGetVisible(e), entities));
+        if (type == CAD_ENT_POLYLINE) {
+            entities = Digest(CadPlineGetFit(e), Digest(CadPlineGetClosed(e), entities));
+            for (int k = 0; k < CadPlineGetNumVers(e); ++k) {
+                double v[3];
+                CadPlineGetVer(e, k, &v[0], &v[1], &v[2]);
+                entities = Digest(v, entities);
+            }
+        } else if (type == CAD_ENT_TEXT) {
+            char text[32] = {};
+            CadTextGetText(e, text, sizeof text);
+            double v[6] = {0, 0, 0, CadTextGetHeight(e), CadTextGetAngle(e), double(CadTextGetAlign(e))};
+            CadTextGetPoint(e, &v[0], &v[1], &v[2]);
+            entities = Digest(v, Digest(text, entities));
+            labels.push_back(e);
+        }
+    }
+    EXPECT_EQ(count, 8284);
+    EXPECT_EQ(entities, 13150592169404771958ull);
+
+    const double left = 288776.25, top = 9120760.75, side = 111 * 89.994067349451157;
+    const struct {
+        double left, top, side, scale;
+        uint64_t digest;
+    } views[] = {
+        {left, top, side, 0.1, 13735798128161103869ull},
+        {left + 0.4 * side, top - 0.4 * side, 0.2 * side, 0.5, 5151029351073250253ull},
+        {left + 0.5 * side, top - 0.5 * side, 200, 5, 7063056116926215185ull},
+    };
+    for (const auto& view : views) {
+        if (view.scale > 2) {
+            for (CadEntity* label : labels) {
+                CadEntityPutVisible(label, 0);  // the letters are the fonts' own
+            }
+        }
+        const QString path = m_folder + "/view.png";
+        ASSERT_NE(CadRasterize(doc.m_pCad, QFile::encodeName(path).constData(), view.left,
+                               view.top - view.side, view.left + view.side, view.top, view.scale),
+                  0);
+        const QImage picture = QImage(path).convertToFormat(QImage::Format_ARGB32);
+        uint64_t digest = 14695981039346656037ull;
+        int drawn = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            digest = Digest(picture.constScanLine(y), size_t(picture.width()) * 4, digest);
+            for (int x = 0; x < picture.width(); ++x) {
+                drawn += qAlpha(picture.pixel(x, y)) > 0;
+            }
+        }
+        EXPECT_GT(drawn, picture.width() * 10) << view.scale;
+        EXPECT_EQ(digest, view.digest) << "at " << view.scale << " pixels a metre";
     }
 }
 
