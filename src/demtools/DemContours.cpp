@@ -6,13 +6,16 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cpl_string.h>
 #include <gdal.h>
 #include <gdal_alg.h>
 #include <ogr_api.h>
 #include <ogr_geometry.h>
+#include <ogrsf_frmts.h>
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -34,6 +37,9 @@
 #include "raster/RasterIO.h"
 
 namespace {
+
+// GDAL's block cache while the lines are traced.
+constexpr GIntBig kTraceCacheBytes = GIntBig(64) << 20;
 
 QString BaseOf(const QString& shp) {
     return shp.left(shp.size() - 4);
@@ -59,11 +65,103 @@ bool ReplaceShapefile(const QString& finished, const QString& shp) {
     return true;
 }
 
+// How the generator finds the levels a cell's square spans: in the list of levels, or directly
+// as the levels base + k x step of its equally spaced series.
+enum class LevelSearch { List, Series };
+
+// A level as the generator takes it: written with six decimals.
+std::string LevelText(double level) {
+    char text[512];
+    CPLsnprintf(text, sizeof text, "%f", level);
+    return text;
+}
+double GeneratorLevel(double level) {
+    return CPLAtof(LevelText(level).c_str());
+}
+
+// Whether the generator's series of levels can stand for the list: every level of the list, as
+// the generator takes it, is a level of the series to the bit, and the heights (whose range low to
+// high may be approximate) reach few levels of the series before the first or after the last,
+// whose lines are traced and left out (LevelsOnlyLayer). The series finds a square's levels at
+// once, where the list is searched from its start for every square.
+bool SeriesTracesLevels(const std::vector<double>& levels, double step, double low, double high) {
+    const double base = levels.empty() ? 0.0 : GeneratorLevel(levels.front()),
+                 interval = GeneratorLevel(step);
+    if (levels.empty() || !(interval > 0.0) || !(low <= high)) {
+        return false;
+    }
+    for (size_t k = 0; k < levels.size(); ++k) {
+        if (GeneratorLevel(levels[k]) != double(int(k)) * interval + base) {
+            return false;
+        }
+    }
+    const double last = GeneratorLevel(levels.back());
+    const double below = low < base ? std::ceil((base - low) / interval) : 0.0;
+    const double above = high > last ? std::ceil((high - last) / interval) : 0.0;
+    return below + above <= std::max(2.0, 0.25 * double(levels.size()));
+}
+
+// The contour layer as the generator writes to it in series: the lines at the list's levels are
+// passed on, numbered in the order they come, the others left out. The generator numbers and
+// writes them so with the list.
+class LevelsOnlyLayer final : public OGRLayer {
+public:
+    LevelsOnlyLayer(OGRLayerH target, const std::vector<double>& levels, double step)
+        : m_target(OGRLayer::FromHandle(target)),
+          m_low(levels.front() - 0.5 * step),
+          m_high(levels.back() + 0.5 * step) {
+        m_id = m_target->GetLayerDefn()->GetFieldIndex("ID");
+        m_elevation = m_target->GetLayerDefn()->GetFieldIndex("Elevation");
+    }
+    OGRFeatureDefn* GetLayerDefn() override { return m_target->GetLayerDefn(); }
+    void ResetReading() override {}
+    OGRFeature* GetNextFeature() override { return nullptr; }
+    int TestCapability(const char*) override { return FALSE; }
+
+protected:
+    OGRErr ICreateFeature(OGRFeature* feature) override {
+        const double level = feature->GetFieldAsDouble(m_elevation);
+        if (!(level >= m_low && level <= m_high)) {
+            return OGRERR_NONE;
+        }
+        feature->SetField(m_id, m_next++);
+        return m_target->CreateFeature(feature);
+    }
+
+private:
+    OGRLayer* m_target;
+    double m_low, m_high;
+    int m_id = -1, m_elevation = -1, m_next = 0;
+};
+
+// The generator's options: the levels (the list, or the series from the first level by the step),
+// no data -9999 and the two fields.
+CPLStringList GeneratorOptions(const std::vector<double>& levels, double step, LevelSearch search,
+                               OGRLayerH layer) {
+    CPLStringList options;
+    if (search == LevelSearch::List) {
+        std::string list;
+        for (double level : levels) {
+            list += (list.empty() ? "" : ",") + LevelText(level);
+        }
+        options.SetNameValue("FIXED_LEVELS", list.c_str());
+    } else {
+        options.SetNameValue("LEVEL_INTERVAL", LevelText(step).c_str());
+        options.SetNameValue("LEVEL_BASE", LevelText(levels.front()).c_str());
+    }
+    options.SetNameValue("NODATA", CPLSPrintf("%.19g", kNoData));
+    OGRFeatureDefnH definition = OGR_L_GetLayerDefn(layer);
+    options.SetNameValue("ID_FIELD", CPLSPrintf("%d", OGR_FD_GetFieldIndex(definition, "ID")));
+    options.SetNameValue("ELEV_FIELD", CPLSPrintf("%d", OGR_FD_GetFieldIndex(definition, "Elevation")));
+    return options;
+}
+
 // Traces the levels of the heights into a new shapefile: layer "Contours" of 2.5D lines without a
 // spatial reference, fields "ID" and "Elevation", with the number of lines in *lines. False (and
 // no file) on any failure or when the progress is aborted.
 bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels, double step,
-                      const QString& shp, ProgressSink* progress, GIntBig* lines) {
+                      LevelSearch search, const QString& shp, ProgressSink* progress, GIntBig* lines) {
+    *lines = 0;
     OGRSFDriverH driver = OGRGetDriverByName("ESRI Shapefile");
     if (!driver) {
         return false;
@@ -88,12 +186,11 @@ bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels
     }
     if (ok) {
         CGDALListener listener(progress);
-        OGRFeatureDefnH definition = OGR_L_GetLayerDefn(layer);
-        ok = GDALContourGenerate(
-                 heights, step, levels.front(), int(levels.size()), const_cast<double*>(levels.data()), TRUE,
-                 kNoData, layer, OGR_FD_GetFieldIndex(definition, "ID"),
-                 OGR_FD_GetFieldIndex(definition, "Elevation"), progress ? GDALListenerProgress : nullptr,
-                 progress ? &listener : nullptr) == CE_None;
+        LevelsOnlyLayer levelsOnly(layer, levels, step);
+        ok = GDALContourGenerateEx(
+                 heights, search == LevelSearch::Series ? OGRLayer::ToHandle(&levelsOnly) : layer,
+                 GeneratorOptions(levels, step, search, layer).List(),
+                 progress ? GDALListenerProgress : nullptr, progress ? &listener : nullptr) == CE_None;
         *lines = ok ? OGR_L_GetFeatureCount(layer, TRUE) : 0;
     }
     ok = kv::CloseDataset(static_cast<GDALDatasetH>(ds)) && ok;
@@ -199,8 +296,23 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
         ~Scratch() { RemoveShapefile(shp); }
     } scratch{traced};
     GIntBig lines = 0;
-    if (!GenerateContours(heights.Band(), levels, step, traced, progress, &lines)) {
-        return 0;
+    {
+        // The generator reads the heights row by row: the block cache needs to hold a few rows of
+        // blocks, not the whole DEM.
+        const kv::BlockCacheCap cap(kTraceCacheBytes);
+        bool done = false;
+        if (SeriesTracesLevels(levels, step, dem.m_minElevation, dem.m_maxElevation)) {
+            done =
+                GenerateContours(heights.Band(), levels, step, LevelSearch::Series, traced, progress, &lines);
+            if (progress && progress->IsAborted()) {
+                return 0;
+            }
+        }
+        // A series the generator refused (too many levels in one cell's square): the list.
+        if (!done &&
+            !GenerateContours(heights.Band(), levels, step, LevelSearch::List, traced, progress, &lines)) {
+            return 0;
+        }
     }
     // Heights without a single value have no contours to give: nothing replaces the old files.
     if (lines == 0 && !BandHasHeights(heights.Band())) {

@@ -3,8 +3,10 @@
 #include <QFile>
 
 #include <cpl_conv.h>
+#include <gdal_priv.h>
 #include <gdal_vrt.h>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <string>
@@ -33,6 +35,106 @@ CPLErr FiniteHeights(void** sources, int count, void* data, int width, int heigh
     return CE_None;
 }
 
+// Cells that are no finite number become -9999, in place.
+template <typename T>
+void MakeFinite(GByte* data, int width, int height, GSpacing pixelSpace, GSpacing lineSpace) {
+    for (int r = 0; r < height; ++r) {
+        GByte* row = data + r * lineSpace;
+        for (int c = 0; c < width; ++c) {
+            T* cell = reinterpret_cast<T*>(row + c * pixelSpace);
+            if (!std::isfinite(*cell)) {
+                *cell = T(kNoData);
+            }
+        }
+    }
+}
+
+// A Float32 band whose cells are a Float32 band's own, no data -9999 (or no number) as there, with
+// every cell that is no finite number made -9999. Reads go straight to the source, which keeps the
+// blocks, into the caller's buffer: no copy and no allocation per read.
+class FiniteHeightsBand final : public GDALRasterBand {
+public:
+    FiniteHeightsBand(GDALDataset* owner, GDALRasterBand* source) : m_source(source) {
+        poDS = owner;
+        nBand = 1;
+        eDataType = GDT_Float32;
+        nRasterXSize = source->GetXSize();
+        nRasterYSize = source->GetYSize();
+        source->GetBlockSize(&nBlockXSize, &nBlockYSize);
+    }
+    double GetNoDataValue(int* success) override {
+        if (success) {
+            *success = TRUE;
+        }
+        return kNoData;
+    }
+
+protected:
+    CPLErr IReadBlock(int blockX, int blockY, void* image) override {
+        const int x = blockX * nBlockXSize, y = blockY * nBlockYSize;
+        const int width = std::min(nBlockXSize, nRasterXSize - x),
+                  height = std::min(nBlockYSize, nRasterYSize - y);
+        const GSpacing line = GSpacing(nBlockXSize) * GSpacing(sizeof(float));
+        if (m_source->RasterIO(GF_Read, x, y, width, height, image, width, height, GDT_Float32, sizeof(float),
+                               line, nullptr) != CE_None) {
+            return CE_Failure;
+        }
+        MakeFinite<float>(static_cast<GByte*>(image), width, height, sizeof(float), line);
+        return CE_None;
+    }
+    CPLErr IRasterIO(GDALRWFlag flag, int x, int y, int width, int height, void* data, int bufferWidth,
+                     int bufferHeight, GDALDataType type, GSpacing pixelSpace, GSpacing lineSpace,
+                     GDALRasterIOExtraArg* extra) override {
+        if (flag != GF_Read) {
+            return CE_Failure;
+        }
+        // Other buffer types take the blocks, made finite as Float32 before they are converted.
+        if (type != GDT_Float32 && type != GDT_Float64) {
+            return GDALRasterBand::IRasterIO(flag, x, y, width, height, data, bufferWidth, bufferHeight, type,
+                                             pixelSpace, lineSpace, extra);
+        }
+        if (m_source->RasterIO(GF_Read, x, y, width, height, data, bufferWidth, bufferHeight, type,
+                               pixelSpace, lineSpace, extra) != CE_None) {
+            return CE_Failure;
+        }
+        if (type == GDT_Float32) {
+            MakeFinite<float>(static_cast<GByte*>(data), bufferWidth, bufferHeight, pixelSpace, lineSpace);
+        } else {
+            MakeFinite<double>(static_cast<GByte*>(data), bufferWidth, bufferHeight, pixelSpace, lineSpace);
+        }
+        return CE_None;
+    }
+
+private:
+    GDALRasterBand* m_source;
+};
+
+class FiniteHeightsDataset final : public GDALDataset {
+public:
+    FiniteHeightsDataset(GDALRasterBand* source, const double* geoTransform) {
+        nRasterXSize = source->GetXSize();
+        nRasterYSize = source->GetYSize();
+        std::copy(geoTransform, geoTransform + 6, m_geoTransform);
+        SetBand(1, new FiniteHeightsBand(this, source));
+        m_source = source;
+    }
+    // The source's blocks read through this leave GDAL's cache with it (a read-only source has
+    // none to write).
+    ~FiniteHeightsDataset() override {
+        if (m_source->GetAccess() == GA_ReadOnly) {
+            m_source->FlushCache(false);
+        }
+    }
+    CPLErr GetGeoTransform(double* transform) override {
+        std::copy(m_geoTransform, m_geoTransform + 6, transform);
+        return CE_None;
+    }
+
+private:
+    GDALRasterBand* m_source;
+    double m_geoTransform[6];
+};
+
 }  // namespace
 
 DemHeights::DemHeights(CDEM& dem) {
@@ -49,6 +151,17 @@ DemHeights::DemHeights(CDEM& dem) {
         return;
     }
     const HeightEncoding encoding = BandHeightEncoding(band);
+    int hasNoData = 0;
+    GDALGetRasterNoDataValue(band, &hasNoData);
+    // Float32 heights as they are, whose no-data cells are -9999 or no number already: the cells
+    // pass unchanged but for those that are no finite number.
+    if (encoding.type == GDT_Float32 && encoding.scale == 1.0 && encoding.offset == 0.0 &&
+        (!hasNoData || encoding.noData == kNoData || std::isnan(encoding.noData))) {
+        m_owned = GDALDataset::ToHandle(
+            new FiniteHeightsDataset(GDALRasterBand::FromHandle(band), dem.m_geoTransform));
+        m_dataset = m_owned;
+        return;
+    }
     // Cells equal to the band's no-data value are skipped by the source and keep the virtual
     // band's own no-data value; every other cell becomes value x scale + offset. A band of real
     // numbers may also hold cells that are no finite number: a derived band makes them no data.
@@ -71,10 +184,10 @@ DemHeights::DemHeights(CDEM& dem) {
     }
     auto* heights = static_cast<VRTSourcedRasterBandH>(GDALGetRasterBand(vrt, 1));
     GDALSetRasterNoDataValue(heights, kNoData);
-    int hasNoData = 0;
-    GDALGetRasterNoDataValue(band, &hasNoData);
-    if (VRTAddComplexSource(heights, band, 0, 0, width, height, 0, 0, width, height, encoding.offset,
-                            encoding.scale, hasNoData ? encoding.noData : VRT_NODATA_UNSET) != CE_None) {
+    const CPLErr added =
+        VRTAddComplexSource(heights, band, 0, 0, width, height, 0, 0, width, height, encoding.offset,
+                            encoding.scale, hasNoData ? encoding.noData : VRT_NODATA_UNSET);
+    if (added != CE_None) {
         GDALClose(vrt);
         return;
     }

@@ -11,8 +11,9 @@
 
 // A dataset of one Float32 band with no data -9999 that holds the DEM's heights: over the grid
 // while the grid is in memory (no copy; the grid must not change while this lives), otherwise a
-// virtual dataset over the DEM's own that applies the band's no-data value, scale and offset and
-// makes every cell that is no finite number no data.
+// dataset over the DEM's own that applies the band's no-data value, scale and offset and makes
+// every cell that is no finite number no data (reads of a Float32 band without scale or offset and
+// with no data -9999 or none go straight to it).
 class DemHeights {
 public:
     explicit DemHeights(CDEM& dem);

@@ -9,13 +9,13 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "document/CadCalls.h"
 #include "document/KelvaroDoc.h"
 #include "document/archive/ProjectArchive.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/SafeFile.h"
-#include "platform/tools/ZQT.h"
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
@@ -27,10 +27,6 @@ namespace {
 
 const char* const kReadingError = "File reading error";
 const char* const kWritingError = "File writing error";
-
-QString WorkingFolder() {
-    return ZQT_GetSpecialFolder(CSIDL_COMMON_APPDATA);
-}
 
 void AddId(QSet<int>& ids, CadEntity* entity) {
     if (entity) {
@@ -58,27 +54,9 @@ int SaveDrawingWithout(CadDrawing* drawing, const QSet<int>& ids, const QString&
     if (ids.isEmpty()) {
         return CadFileSaveAs(drawing, 0, QFile::encodeName(path).constData());
     }
-    // The live drawing keeps its image places: a copy written to the working folder loses them.
-    const QString temporary = ZQT_GetRandomFilePath(WorkingFolder(), QStringLiteral("vec"));
-    const QByteArray tempName = QFile::encodeName(temporary);
-    int result = 0;
-    if (CadFileSaveAs(drawing, 0, tempName.constData())) {
-        CadDrawing* copy = CadCreate();
-        if (CadFileOpen(copy, 0, tempName.constData())) {
-            CadEntity* entity = CadGetFirstEntity(copy);
-            while (entity) {
-                CadEntity* next = CadGetNextEntity(copy, entity);
-                if (ids.contains(CadEntityGetID(entity))) {
-                    CadEntityErase(entity, 1);
-                }
-                entity = next;
-            }
-            result = CadFileSaveAs(copy, 0, QFile::encodeName(path).constData());
-        }
-        CadDelete(copy);
-    }
-    QFile::remove(temporary);
-    return result;
+    const std::vector<int> leftOut(ids.begin(), ids.end());
+    return CadFileSaveWithout(drawing, QFile::encodeName(path).constData(), leftOut.data(),
+                              int(leftOut.size()));
 }
 
 QSet<int> CKelvaroDoc::RasterImageIds() const {

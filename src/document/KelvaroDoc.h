@@ -361,9 +361,8 @@ QString CompanionDrawingPath(const QString& projectPath);
 // The stored path of a layer file when it exists; otherwise the file of that name beside the
 // project when that one exists; otherwise the stored path unchanged.
 QString ResolveLayerPath(const QString& storedPath, const QString& projectPath);
-// Writes the drawing to the path without the entities of those ids; the live drawing keeps them
-// (the copy without them goes through a temporary file of the working folder). Non-zero on
-// success.
+// Writes the drawing to the path without the entities of those ids; the live drawing keeps them.
+// Non-zero on success.
 int SaveDrawingWithout(CadDrawing* drawing, const QSet<int>& ids, const QString& path);
 
 // Runs the drawing converter (the program "konvertel" in the sub-folder "Konvertel" of the

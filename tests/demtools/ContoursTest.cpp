@@ -15,11 +15,14 @@
 #include <gtest/gtest.h>
 #include <ogr_api.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "DemToolsTestSupport.h"
 #include "controls/AbortSingleProgressDlg.h"
@@ -114,6 +117,29 @@ Lines ShapefileLines(const QString& shp) {
     Lines lines = LinesOf(OGR_DS_GetLayer(ds, 0));
     GDALClose(static_cast<GDALDatasetH>(ds));
     return lines;
+}
+
+// One line as written: its running number, its level and its vertices.
+struct Feature {
+    int id = 0;
+    double elevation = 0.0;
+    std::vector<std::array<double, 3>> points;
+    bool operator==(const Feature&) const = default;
+};
+
+std::vector<Feature> FeaturesOf(OGRLayerH layer) {
+    std::vector<Feature> features;
+    OGR_L_ResetReading(layer);
+    while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
+        Feature f{OGR_F_GetFieldAsInteger(feature, 0), OGR_F_GetFieldAsDouble(feature, 1), {}};
+        OGRGeometryH line = OGR_F_GetGeometryRef(feature);
+        for (int k = 0; k < OGR_G_GetPointCount(line); ++k) {
+            f.points.push_back({OGR_G_GetX(line, k), OGR_G_GetY(line, k), OGR_G_GetZ(line, k)});
+        }
+        features.push_back(std::move(f));
+        OGR_F_Destroy(feature);
+    }
+    return features;
 }
 
 int VertexCount(const QString& shp) {
@@ -353,6 +379,162 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
     }
     EXPECT_LT(VertexCount(shp), traced);
     EXPECT_EQ(ContentOf(contours).polylines, features);
+}
+
+TEST_F(ContoursTest, FileAndDrawingHoldGdalsTracingOfTheListVertexForVertex) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
+    const double low = dem->m_minElevation, high = dem->m_maxElevation;  // -1 and 88
+    const struct {
+        double minimum, maximum, step, low, high;
+    } runs[] = {
+        {-10, 100, 1, low, high},      // many levels round all the heights
+        {-10, 100, 0.5, low, high},    // halves
+        {-1.75, 95, 0.75, low, high},  // three quarters from a fraction
+        {0, 90, 1, low, high},         // the dialog's proposal: heights a little below the levels
+        {10, 50, 2, low, high},        // heights far beyond the levels on both sides
+        {10, 50, 2, 20, 30},           // the same, with a range that does not tell
+        {-10, 100, 0.1, low, high},    // levels summed with the rounding of 0.1
+    };
+    for (const auto& run : runs) {
+        const std::string name = std::to_string(run.minimum) + " to " + std::to_string(run.maximum) + " by " +
+                                 std::to_string(run.step);
+        dem->m_minElevation = run.low;
+        dem->m_maxElevation = run.high;
+        ASSERT_EQ(dem->BuildContours(run.minimum, run.maximum, run.step, nullptr, 0.0, 1), 1) << name;
+
+        // What GDAL's tracing of the DEM's file at this list of levels writes, field for field.
+        std::vector<double> levels = ContourLevels(run.minimum, run.maximum, run.step);
+        GDALDatasetH raster = GDALOpen(QFile::encodeName(dem->m_path).constData(), GA_ReadOnly);
+        ASSERT_NE(raster, nullptr);
+        OGRDataSourceH memory = OGR_Dr_CreateDataSource(OGRGetDriverByName("Memory"), "reference", nullptr);
+        OGRLayerH reference = OGR_DS_CreateLayer(memory, "contour", nullptr, wkbLineString25D, nullptr);
+        for (const auto& [field, type] : {std::pair("ID", OFTInteger), std::pair("ELEV", OFTReal)}) {
+            OGRFieldDefnH definition = OGR_Fld_Create(field, type);
+            OGR_L_CreateField(reference, definition, FALSE);
+            OGR_Fld_Destroy(definition);
+        }
+        ASSERT_EQ(GDALContourGenerate(GDALGetRasterBand(raster, 1), run.step, run.minimum, int(levels.size()),
+                                      levels.data(), TRUE, -9999.0, reference, 0, 1, nullptr, nullptr),
+                  CE_None);
+        std::vector<Feature> expected = FeaturesOf(reference);
+        GDALClose(static_cast<GDALDatasetH>(memory));
+        GDALClose(raster);
+        for (Feature& f : expected) {
+            f.elevation = std::round(f.elevation * 1000.0) / 1000.0;  // the field's three decimals
+        }
+        ASSERT_GT(expected.size(), 10u) << name;
+
+        OGRDataSourceH ds =
+            OGROpen(QFile::encodeName(ContourShapefilePath(*dem)).constData(), FALSE, nullptr);
+        ASSERT_NE(ds, nullptr);
+        const std::vector<Feature> written = FeaturesOf(OGR_DS_GetLayer(ds, 0));
+        GDALClose(static_cast<GDALDatasetH>(ds));
+        EXPECT_TRUE(written == expected)
+            << name << ": " << written.size() << " lines, " << expected.size() << " expected";
+
+        // One smooth polyline through each line's vertices, at its level, in the file's order.
+        CadLayer* layer = CadGetLayerByName(doc.m_pCad, "olinda_dem.tif_Contours");
+        size_t index = 0;
+        for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e)) {
+            if (CadEntityGetType(e) != CAD_ENT_POLYLINE) {
+                continue;
+            }
+            ASSERT_LT(index, expected.size()) << name;
+            const Feature& line = expected[index++];
+            EXPECT_EQ(CadPlineGetFit(e), 5);
+            EXPECT_EQ(CadPlineGetClosed(e), line.points.front() == line.points.back() ? 1 : 0);
+            std::vector<std::array<double, 3>> vertices(size_t(CadPlineGetNumVers(e)));
+            for (size_t k = 0; k < vertices.size(); ++k) {
+                CadPlineGetVer(e, int(k), &vertices[k][0], &vertices[k][1], &vertices[k][2]);
+            }
+            EXPECT_TRUE(vertices == line.points) << name << ", line " << line.id;
+        }
+        EXPECT_EQ(index, expected.size()) << name;
+    }
+}
+
+// FNV-1a over bytes, to hold a drawing's entities and pictures to figures recorded once.
+uint64_t Digest(const void* bytes, size_t size, uint64_t digest = 14695981039346656037ull) {
+    for (size_t i = 0; i < size; ++i) {
+        digest = (digest ^ static_cast<const unsigned char*>(bytes)[i]) * 1099511628211ull;
+    }
+    return digest;
+}
+template <typename T>
+uint64_t Digest(const T& value, uint64_t digest) {
+    return Digest(&value, sizeof value, digest);
+}
+
+// The lines and labels of the Olinda DEM every metre, and their pictures zoomed out (lines drawn
+// simplified, labels too small to show), in between (labels as frames) and close up, are those
+// that the drawing gave when it kept every curve flattened and traced the levels as a list: the
+// figures were recorded then.
+TEST_F(ContoursTest, OlindaContoursEveryMetreAreTheRecordedEntitiesAndPictures) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
+    ASSERT_EQ(dem->BuildContours(-10, 100, 1, nullptr, 0.0, 1), 1);
+    CadLayer* layer = CadGetLayerByName(doc.m_pCad, "olinda_dem.tif_Contours");
+    ASSERT_NE(layer, nullptr);
+
+    uint64_t entities = 14695981039346656037ull;
+    int count = 0;
+    std::vector<CadEntity*> labels;
+    for (CadEntity* e = CadLayerGetFirstEntity(layer); e; e = CadLayerGetNextEntity(layer, e), ++count) {
+        const int type = CadEntityGetType(e);
+        entities = Digest(type, Digest(CadEntityGetVisible(e), entities));
+        if (type == CAD_ENT_POLYLINE) {
+            entities = Digest(CadPlineGetFit(e), Digest(CadPlineGetClosed(e), entities));
+            for (int k = 0; k < CadPlineGetNumVers(e); ++k) {
+                double v[3];
+                CadPlineGetVer(e, k, &v[0], &v[1], &v[2]);
+                entities = Digest(v, entities);
+            }
+        } else if (type == CAD_ENT_TEXT) {
+            char text[32] = {};
+            CadTextGetText(e, text, sizeof text);
+            double v[6] = {0, 0, 0, CadTextGetHeight(e), CadTextGetAngle(e), double(CadTextGetAlign(e))};
+            CadTextGetPoint(e, &v[0], &v[1], &v[2]);
+            entities = Digest(v, Digest(text, entities));
+            labels.push_back(e);
+        }
+    }
+    EXPECT_EQ(count, 8284);
+    EXPECT_EQ(entities, 13150592169404771958ull);
+
+    const double left = 288776.25, top = 9120760.75, side = 111 * 89.994067349451157;
+    const struct {
+        double left, top, side, scale;
+        uint64_t digest;
+    } views[] = {
+        {left, top, side, 0.1, 13735798128161103869ull},
+        {left + 0.4 * side, top - 0.4 * side, 0.2 * side, 0.5, 5151029351073250253ull},
+        {left + 0.5 * side, top - 0.5 * side, 200, 5, 7063056116926215185ull},
+    };
+    for (const auto& view : views) {
+        if (view.scale > 2) {
+            for (CadEntity* label : labels) {
+                CadEntityPutVisible(label, 0);  // the letters are the fonts' own
+            }
+        }
+        const QString path = m_folder + "/view.png";
+        ASSERT_NE(CadRasterize(doc.m_pCad, QFile::encodeName(path).constData(), view.left,
+                               view.top - view.side, view.left + view.side, view.top, view.scale),
+                  0);
+        const QImage picture = QImage(path).convertToFormat(QImage::Format_ARGB32);
+        uint64_t digest = 14695981039346656037ull;
+        int drawn = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            digest = Digest(picture.constScanLine(y), size_t(picture.width()) * 4, digest);
+            for (int x = 0; x < picture.width(); ++x) {
+                drawn += qAlpha(picture.pixel(x, y)) > 0;
+            }
+        }
+        EXPECT_GT(drawn, picture.width() * 10) << view.scale;
+        EXPECT_EQ(digest, view.digest) << "at " << view.scale << " pixels a metre";
+    }
 }
 
 TEST_F(ContoursTest, RefusedProjectsStepsAndTolerancesAndEmptyRanges) {

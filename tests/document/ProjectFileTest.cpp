@@ -7,6 +7,10 @@
 
 #include <gdal.h>
 
+#include <cmath>
+#include <new>
+#include <string>
+
 #include "DocTestSupport.h"
 #include "raster/ArchiveStream.h"
 #include "raster/MapData.h"
@@ -233,6 +237,50 @@ TEST_F(ProjectFileTest, ADamagedArchiveOpensNothing) {
 }
 
 }  // namespace
+
+// A project with a million vertices of contour lines is saved within little memory beyond them, and
+// its companion is the drawing that leaves the image places out: the bytes that saving the whole
+// drawing, opening it and erasing them would write.
+TEST_F(ProjectFileTest, ALargeDrawingIsSavedWithoutACopyOfItAndWithoutItsImagePlaces) {
+    const QString folder = kvtest::NewTempFolder("large");
+    CKelvaroDoc doc;
+    ASSERT_TRUE(doc.AddDEM(WriteRaster(folder + "/a.tif", 1, GDT_Float32, 1000.0), 0));
+    ASSERT_TRUE(doc.AddOrtho(WriteRaster(folder + "/o.tif", 3, GDT_Byte, 1000.0), 0, 0));
+    for (int line = 0; line < 400; ++line) {
+        CadClearVertices();
+        for (int i = 0; i < 2500; ++i) {
+            CadAddVertex(1000 + 0.1 * i, 8800 + 0.5 * line + 0.2 * std::sin(i * 0.1), line);
+        }
+        ASSERT_NE(CadAddPolyline(doc.m_pCad, 5, line % 2), nullptr);
+        CadAddText(doc.m_pCad, std::to_string(line).c_str(), 1000, 8800 + 0.5 * line, line);
+    }
+    const QString project = folder + "/site.kvp";
+    EXPECT_TRUE(kvtest::RunWithinMemory(12u << 20, [&] {
+        try {
+            return doc.DoSave(project) == 1;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }));
+    ASSERT_EQ(doc.DoSave(project), 1);
+    EXPECT_FALSE(doc.IsModified());
+    ASSERT_EQ(doc.RasterImageIds().size(), 2);
+    for (int id : doc.RasterImageIds()) {
+        EXPECT_NE(CadGetEntityByID(doc.m_pCad, id), nullptr);  // the live drawing keeps them
+    }
+
+    const QByteArray whole = QFile::encodeName(folder + "/whole.vec"),
+                     without = QFile::encodeName(folder + "/without.vec");
+    ASSERT_NE(CadFileSaveAs(doc.m_pCad, 0, whole.constData()), 0);
+    CadDrawing* copy = CadCreate();
+    ASSERT_NE(CadFileOpen(copy, 0, whole.constData()), 0);
+    for (int id : doc.RasterImageIds()) {
+        CadEntityErase(CadGetEntityByID(copy, id), 1);
+    }
+    ASSERT_NE(CadFileSaveAs(copy, 0, without.constData()), 0);
+    CadDelete(copy);
+    EXPECT_TRUE(kvtest::FileBytes(folder + "/site.vec") == kvtest::FileBytes(folder + "/without.vec"));
+}
 
 // A map record that asks for two billion colours: the project is refused with the reader's
 // message before any palette is built, within the memory a 300-byte file warrants.

@@ -382,6 +382,9 @@ int CadFileOpen(CadDrawing* drawing, int flags, const char* path);
 // Writes the drawing (without erased entities) as a ".vec" file through a temporary file that
 // is renamed into place (flags 0). Non-zero when written.
 int CadFileSaveAs(CadDrawing* drawing, int flags, const char* path);
+// The same, leaving out the drawing's entities of those count ids (the entities of blocks are
+// written); the drawing keeps them. Non-zero when written.
+int CadFileSaveWithout(CadDrawing* drawing, const char* path, const int* ids, int count);
 // Unlinks erased entities (and with CAD_PURGE_ALL deleted unused layers and blocks).
 int CadPurge(CadDrawing* drawing, int mode);
 int CadGetDirty(CadDrawing* drawing);

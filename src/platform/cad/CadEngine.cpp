@@ -142,7 +142,7 @@ void SelectWindow(CadDrawing* d, const Vec3& a, const Vec3& b) {
         EnsureGeometry(e);
         bool hit = w.Contains(e->box);
         if (!hit && crossing) {
-            const auto& o = e->outline;
+            const OutlineReader o(e->outline);
             const int n = int(o.size());
             const int first = it.count == 0 ? 0 : it.first;
             const int last = it.count == 0 ? n - 1 : std::min(n - 1, it.first + it.count - 1);
@@ -367,8 +367,7 @@ Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kindOut)
     const Vec3 prev = d->lastPoint;
     // The snaps of one outline: vertices a to b, with the side from the last vertex back to the
     // first when closingSide; centre is the entity's defining point.
-    auto snapShape = [&](int type, const std::vector<Vec3>& o, const Vec3* centre, int a, int b,
-                         bool closingSide) {
+    auto snapShape = [&](int type, const auto& o, const Vec3* centre, int a, int b, bool closingSide) {
         const int n = int(o.size());
         const bool isCurve = type == CAD_ENT_ARC || type == CAD_ENT_ELLIPSE;
         if ((mode & CAD_SNAP_NODE) && centre && (type == CAD_ENT_POINT || type == CAD_ENT_TEXT))
@@ -449,7 +448,7 @@ Vec3 SnapPoint(CadDrawing* d, double x, double y, double aperture, int* kindOut)
         const int a = it.count == 0 ? 0 : it.first;
         const int b = it.count == 0 ? n - 1 : std::min(n - 1, it.first + it.count - 1);
         const Vec3* centre = e->pts.empty() ? nullptr : &e->pts[0];
-        snapShape(e->type, e->outline, centre, a, b,
+        snapShape(e->type, OutlineReader(e->outline), centre, a, b,
                   closedRing(e) && (it.count == 0 || it.first + it.count >= n));
     });
     if ((mode & CAD_SNAP_INTERSECTION) && segs.size() > 1 && segs.size() < 4000) {

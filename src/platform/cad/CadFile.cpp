@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <unordered_set>
 
 #include "platform/cad/CadInternal.h"
 #include "platform/tools/SafeFile.h"
@@ -310,7 +311,9 @@ bool GetEntity(Reader& r, CadEntity* e) {
 
 }  // namespace
 
-bool WriteVec(CadDrawing* d, const QString& path) {
+bool WriteVec(CadDrawing* d, const QString& path, const std::unordered_set<int>& leftOut) {
+    // Entities of the drawing (not of blocks) that are written.
+    auto written = [&](const CadEntity* e) { return !e->erased && !leftOut.count(e->id); };
     // The payload's size goes into the header, so it is added up first.
     uint64_t size = 4 * 5 + 4;
     for (const CadLayer* l : d->layers)
@@ -325,7 +328,7 @@ bool WriteVec(CadDrawing* d, const QString& path) {
     size += 4 + kStyleBytes;
     uint32_t count = 0;
     for (const CadEntity* e : d->order)
-        if (!e->erased) {
+        if (written(e)) {
             size += EntityBytes(e);
             ++count;
         }
@@ -374,7 +377,7 @@ bool WriteVec(CadDrawing* d, const QString& path) {
     }
     w.Put<uint32_t>(count);
     for (const CadEntity* e : d->order)
-        if (!e->erased)
+        if (written(e))
             PutEntity(w, e);
     w.Put<int32_t>(d->drawStyle.colour);
     w.Put<uint32_t>(d->drawStyle.lineType);
@@ -558,6 +561,15 @@ int CadFileSaveAs(CadDrawing* d, int, const char* path) {
     if (!d || !path || !*path)
         return 0;
     if (!cad::WriteVec(d, QString::fromUtf8(path)))
+        return 0;
+    d->dirty = false;
+    return 1;
+}
+
+int CadFileSaveWithout(CadDrawing* d, const char* path, const int* ids, int count) {
+    if (!d || !path || !*path || count < 0 || (count > 0 && !ids))
+        return 0;
+    if (!cad::WriteVec(d, QString::fromUtf8(path), std::unordered_set<int>(ids, ids + count)))
         return 0;
     d->dirty = false;
     return 1;

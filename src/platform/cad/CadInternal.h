@@ -5,12 +5,17 @@
 #include <QRectF>
 #include <QString>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/cad/Cad.h"
@@ -62,6 +67,223 @@ struct Box {
     Box Inflated(double d) const { return Empty() ? *this : Box{l - d, b - d, r + d, t + d}; }
 };
 
+// Points a side of the smooth curve through a fitted polyline's or a spline's vertices.
+constexpr int kCurveSteps = 8;
+
+// One side of the Catmull-Rom curve, from p1 to p2 with p0 before and p3 after, set up once for
+// the points read along it: the cubics' coefficients, and the x and y of its points.
+struct CurveSide {
+    size_t side = SIZE_MAX;  // which side of an outline it holds (SIZE_MAX: none yet)
+    double c[3][4];          // per coordinate, the cubic's coefficients
+    bool all = false;        // x and y hold the side's points (else each is evaluated when read)
+    double x[kCurveSteps], y[kCurveSteps];
+    // all: the points' x and y are evaluated at once, for a side that is read along.
+    void Set(const Vec3& p0, const Vec3& p1, const Vec3& p2, const Vec3& p3, bool all = true) {
+        const double a[3] = {p0.x, p0.y, p0.z}, b[3] = {p1.x, p1.y, p1.z}, d[3] = {p2.x, p2.y, p2.z},
+                     e[3] = {p3.x, p3.y, p3.z};
+        for (int i = 0; i < 3; ++i) {
+            c[i][0] = 2 * b[i];
+            c[i][1] = -a[i] + d[i];
+            c[i][2] = 2 * a[i] - 5 * b[i] + 4 * d[i] - e[i];
+            c[i][3] = -a[i] + 3 * b[i] - 3 * d[i] + e[i];
+        }
+        this->all = all;
+        for (int k = 0; all && k < kCurveSteps; ++k) {
+            x[k] = Coordinate(0, k);
+            y[k] = Coordinate(1, k);
+        }
+    }
+    // Point k of kCurveSteps along the side.
+    Vec3 At(int k) const {
+        const auto [px, py] = AtXY(k);
+        return {px, py, Coordinate(2, k)};
+    }
+    // Its x and y alone.
+    std::pair<double, double> AtXY(int k) const {
+        return all ? std::pair<double, double>(x[k], y[k])
+                   : std::pair<double, double>(Coordinate(0, k), Coordinate(1, k));
+    }
+
+private:
+    double Coordinate(int i, int k) const {
+        const double t = double(k) / kCurveSteps, t2 = t * t, t3 = t2 * t;
+        const double* q = c[i];
+        return 0.5 * (q[0] + q[1] * t + q[2] * t2 + q[3] * t3);
+    }
+};
+
+// The four defining points of side s of the curve through p (at least three points; a closed
+// curve's sides wrap around, an open curve's first and last repeat their end point).
+inline void CurveSidePoints(const std::vector<Vec3>& p, bool closed, size_t s, const Vec3* q[4]) {
+    const size_t n = p.size();
+    if (closed) {
+        q[0] = &p[(s + n - 1) % n];
+        q[1] = &p[s];
+        q[2] = &p[(s + 1) % n];
+        q[3] = &p[(s + 2) % n];
+    } else {
+        q[0] = &p[s == 0 ? 0 : s - 1];
+        q[1] = &p[s];
+        q[2] = &p[s + 1];
+        q[3] = &p[std::min(s + 2, n - 1)];
+    }
+}
+
+// The drawn path of an entity, read like a vector of points. The shapes drawn other than through
+// their defining points (arcs, ellipses, rectangles, texts, images, block references) keep points
+// of their own; lines, polygons and straight polylines read their defining points; fitted
+// polylines and splines read the smooth curve through them, each point evaluated where it is
+// read. Long lines and curves thus cost no copy of their vertices.
+class Outline {
+public:
+    class Iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = Vec3;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = Vec3;
+        Iterator(const Outline* o, size_t i) : o_(o), i_(i) {}
+        Vec3 operator*() const { return o_->At(i_, side_); }
+        Iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return i_ == other.i_; }
+        bool operator!=(const Iterator& other) const { return i_ != other.i_; }
+
+    private:
+        const Outline* o_;
+        size_t i_;
+        mutable CurveSide side_;
+    };
+
+    // Refers to its entity's points: never copied with it.
+    Outline() = default;
+    Outline(const Outline&) = delete;
+    Outline& operator=(const Outline&) = delete;
+
+    size_t size() const {
+        switch (kind_) {
+            case Kind::Defining:
+                return pts_->size();
+            case Kind::Curve:
+                return size_t(pts_->size() - (closed_ ? 0 : 1)) * kCurveSteps + 1;
+            default:
+                return own_.size();
+        }
+    }
+    bool empty() const { return size() == 0; }
+    // Point i, evaluated alone (reading along an outline, OutlineReader is the faster).
+    Vec3 operator[](size_t i) const {
+        CurveSide side;
+        return At(i, side, false);
+    }
+    // Point i, the curve's side kept in side between calls: reading in order sets up each side once.
+    Vec3 At(size_t i, CurveSide& side, bool along = true) const {
+        switch (kind_) {
+            case Kind::Defining:
+                return (*pts_)[i];
+            case Kind::Curve: {
+                const CurveSide* at = SideOf(i, side, along);
+                return at ? at->At(int(i % kCurveSteps)) : LastOfCurve();
+            }
+            default:
+                return own_[i];
+        }
+    }
+    // Its x and y alone.
+    std::pair<double, double> AtXY(size_t i, CurveSide& side) const {
+        if (kind_ == Kind::Curve) {
+            const CurveSide* at = SideOf(i, side);
+            if (at)
+                return at->AtXY(int(i % kCurveSteps));
+        }
+        const Vec3 v = At(i, side);
+        return {v.x, v.y};
+    }
+    Vec3 front() const { return (*this)[0]; }
+    Vec3 back() const { return (*this)[size() - 1]; }
+    Iterator begin() const { return Iterator(this, 0); }
+    Iterator end() const { return Iterator(this, size()); }
+    operator std::vector<Vec3>() const {
+        std::vector<Vec3> v;
+        v.reserve(size());
+        for (const Vec3& p : *this)
+            v.push_back(p);
+        return v;
+    }
+    // Whether the points are those of a smooth curve through the defining points.
+    bool IsCurve() const { return kind_ == Kind::Curve; }
+
+    // The points of its own, emptied, for the shape to fill.
+    std::vector<Vec3>& Own() {
+        kind_ = Kind::Own;
+        pts_ = nullptr;
+        own_.clear();
+        return own_;
+    }
+    // The entity's defining points themselves (which must outlive the reading).
+    void UseDefining(const std::vector<Vec3>* pts) {
+        std::vector<Vec3>().swap(own_);
+        kind_ = Kind::Defining;
+        pts_ = pts;
+    }
+    // The smooth curve through at least three defining points; a closed curve returns to the first.
+    void UseCurve(const std::vector<Vec3>* pts, bool closed) {
+        std::vector<Vec3>().swap(own_);
+        kind_ = Kind::Curve;
+        pts_ = pts;
+        closed_ = closed;
+    }
+    // No points, and no memory held.
+    void Release() {
+        std::vector<Vec3>().swap(own_);
+        kind_ = Kind::Own;
+        pts_ = nullptr;
+    }
+
+private:
+    enum class Kind { Own, Defining, Curve };
+    // The side of the curve that point i lies on, set up in at; null for the curve's last point.
+    const CurveSide* SideOf(size_t i, CurveSide& at, bool along = true) const {
+        const std::vector<Vec3>& p = *pts_;
+        const size_t n = p.size();
+        const size_t side = i / kCurveSteps;
+        if (side >= (closed_ ? n : n - 1))
+            return nullptr;
+        if (at.side != side) {
+            const Vec3* q[4];
+            CurveSidePoints(p, closed_, side, q);
+            at.Set(*q[0], *q[1], *q[2], *q[3], along);
+            at.side = side;
+        }
+        return &at;
+    }
+    Vec3 LastOfCurve() const { return closed_ ? pts_->front() : pts_->back(); }
+    Kind kind_ = Kind::Own;
+    bool closed_ = false;
+    const std::vector<Vec3>* pts_ = nullptr;
+    std::vector<Vec3> own_;
+};
+
+// An outline read mostly in order (a pass along it, with a look back now and then): each side of
+// a curve is set up once.
+class OutlineReader {
+public:
+    explicit OutlineReader(const Outline& o) : o_(o) {}
+    size_t size() const { return o_.size(); }
+    bool empty() const { return o_.empty(); }
+    Vec3 operator[](size_t i) const { return o_.At(i, side_); }
+    Vec3 front() const { return (*this)[0]; }
+    Vec3 back() const { return (*this)[size() - 1]; }
+    std::pair<double, double> XY(size_t i) const { return o_.AtXY(i, side_); }
+
+private:
+    const Outline& o_;
+    mutable CurveSide side_;
+};
+
 }  // namespace cad
 
 struct CadLayer {
@@ -110,11 +332,11 @@ struct CadEntity {
 
     // Derived, rebuilt when geometry changes.
     bool cacheValid = false;
-    cad::Box box;                    // extents
-    std::vector<cad::Vec3> outline;  // the drawn path (curves flattened); for outlines == pts when straight
-    // The outline simplified for zoomed-out views, per tolerance level (2^level model units);
-    // an empty list means the full outline serves that level.
-    std::vector<std::pair<int, std::vector<cad::Vec3>>> detail;
+    cad::Box box;          // extents
+    cad::Outline outline;  // the drawn path (curves flattened)
+    // The outline simplified for zoomed-out views, per tolerance level (2^level model units), as
+    // the positions of the points kept; an empty list means the full outline serves that level.
+    std::vector<std::pair<int, std::vector<uint32_t>>> detail;
     void Invalidate();
 };
 
@@ -472,7 +694,8 @@ struct ViewXform {
 void RenderDrawing(CadDrawing* d, QPainter& p, const ViewXform& xf, bool images, bool background);
 
 // File format, in CadFile.cpp.
-bool WriteVec(CadDrawing* d, const QString& path);
+// The entities of the drawing whose ids are left out are not written (those of blocks are).
+bool WriteVec(CadDrawing* d, const QString& path, const std::unordered_set<int>& leftOut = {});
 bool ReadVec(CadDrawing* target, const QString& path);
 // Makes a drawing file's header and checksum fit its payload again (for tests that hand the
 // reader damaged payloads rather than damaged checksums). False when the bytes are too few.

@@ -58,32 +58,23 @@ const std::vector<uint32_t>& ColourTable() {
 }  // namespace
 
 void AppendCatmullRom(std::vector<Vec3>& out, const std::vector<Vec3>& p, bool closed) {
-    const int n = int(p.size());
+    const size_t n = p.size();
     if (n < 3) {
         out = p;
         if (closed && n > 0)
             out.push_back(p[0]);
         return;
     }
-    auto at = [&](int i) -> const Vec3& {
-        if (closed)
-            return p[((i % n) + n) % n];
-        return p[std::clamp(i, 0, n - 1)];
-    };
-    const int segs = closed ? n : n - 1;
-    constexpr int kSub = 8;
+    const size_t sides = closed ? n : n - 1;
     out.clear();
-    out.reserve(size_t(segs) * kSub + 1);
-    for (int i = 0; i < segs; ++i) {
-        const Vec3 &p0 = at(i - 1), &p1 = at(i), &p2 = at(i + 1), &p3 = at(i + 2);
-        for (int k = 0; k < kSub; ++k) {
-            double t = double(k) / kSub, t2 = t * t, t3 = t2 * t;
-            auto f = [&](double a, double b, double c, double d) {
-                return 0.5 * (2 * b + (-a + c) * t + (2 * a - 5 * b + 4 * c - d) * t2 +
-                              (-a + 3 * b - 3 * c + d) * t3);
-            };
-            out.push_back({f(p0.x, p1.x, p2.x, p3.x), f(p0.y, p1.y, p2.y, p3.y), f(p0.z, p1.z, p2.z, p3.z)});
-        }
+    out.reserve(sides * kCurveSteps + 1);
+    CurveSide side;
+    for (size_t i = 0; i < sides; ++i) {
+        const Vec3* q[4];
+        CurveSidePoints(p, closed, i, q);
+        side.Set(*q[0], *q[1], *q[2], *q[3]);
+        for (int k = 0; k < kCurveSteps; ++k)
+            out.push_back(side.At(k));
     }
     out.push_back(closed ? p[0] : p[n - 1]);
 }
@@ -120,13 +111,18 @@ double SegDist2(double px, double py, const Vec3& a, const Vec3& b) {
     return qx * qx + qy * qy;
 }
 
-bool PointInRing(const std::vector<Vec3>& r, double x, double y) {
+template <typename Ring>
+bool PointInRing(const Ring& r, double x, double y) {
     bool inside = false;
     const size_t n = r.size();
-    for (size_t i = 0, j = n - 1; i < n; j = i++) {
-        if (((r[i].y > y) != (r[j].y > y)) &&
-            (x < (r[j].x - r[i].x) * (y - r[i].y) / (r[j].y - r[i].y) + r[i].x))
+    if (n == 0)
+        return false;
+    Vec3 b = r[n - 1];
+    for (size_t i = 0; i < n; ++i) {
+        const Vec3 a = r[i];
+        if (((a.y > y) != (b.y > y)) && (x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x))
             inside = !inside;
+        b = a;
     }
     return inside;
 }
@@ -241,42 +237,86 @@ static void TextCorners(const CadEntity* e, Vec3 out[4]) {
         out[i] = {e->pts[0].x + xs[i] * c - ys[i] * s, e->pts[0].y + xs[i] * s + ys[i] * c, e->pts[0].z};
 }
 
+namespace {
+
+// The extents of the points of the smooth curve through p (at least three), the same as those of
+// every point read from its outline. Each side's first point is its defining vertex, and its
+// other points lie within 4/27 of the two tangents' lengths of the span between its vertices
+// (the Hermite form of the side): a side within the vertices' extents by that much needs no point
+// evaluated.
+Box CurveBox(const std::vector<Vec3>& p, bool closed) {
+    Box box;
+    for (const Vec3& v : p) {
+        // Points beyond any drawing's reach are placed where the curve's arithmetic puts them.
+        if (!(std::fabs(v.x) < 1e300 && std::fabs(v.y) < 1e300))
+            return Box();
+        box.Add(v.x, v.y);
+    }
+    const size_t sides = closed ? p.size() : p.size() - 1;
+    CurveSide at;
+    for (size_t s = 0; s < sides; ++s) {
+        const Vec3* q[4];
+        CurveSidePoints(p, closed, s, q);
+        // 0.15 above 4/27, and a margin far above the rounding of the points' evaluation.
+        const double bx = 0.15 * (std::fabs(q[2]->x - q[0]->x) + std::fabs(q[3]->x - q[1]->x)) * 0.5;
+        const double by = 0.15 * (std::fabs(q[2]->y - q[0]->y) + std::fabs(q[3]->y - q[1]->y)) * 0.5;
+        double size = 1;
+        for (const Vec3* v : q)
+            size = std::max({size, std::fabs(v->x), std::fabs(v->y)});
+        const double margin = 1e-12 * size;
+        const double l = std::min(q[1]->x, q[2]->x) - bx - margin,
+                     r = std::max(q[1]->x, q[2]->x) + bx + margin;
+        const double b = std::min(q[1]->y, q[2]->y) - by - margin,
+                     t = std::max(q[1]->y, q[2]->y) + by + margin;
+        if (box.l <= l && r <= box.r && box.b <= b && t <= box.t)
+            continue;
+        at.Set(*q[0], *q[1], *q[2], *q[3]);
+        for (int k = 1; k < kCurveSteps; ++k)
+            box.Add(at.x[k], at.y[k]);
+    }
+    return box;
+}
+
+}  // namespace
+
 void EnsureGeometry(CadEntity* e) {
     if (e->cacheValid)
         return;
     e->cacheValid = true;
-    e->outline.clear();
     e->detail.clear();
     e->box = Box();
+    e->outline.Own();
     switch (e->type) {
         case CAD_ENT_POINT:
         case CAD_ENT_LINE:
         case CAD_ENT_POLYGON:
-            e->outline = e->pts;
+        case CAD_ENT_DIMENSION:
+            e->outline.UseDefining(&e->pts);
             break;
         case CAD_ENT_POLYLINE:
         case CAD_ENT_SPLINE:
         case CAD_ENT_HATCH:
             if ((e->fit != 0 || e->type == CAD_ENT_SPLINE) && e->pts.size() >= 3)
-                AppendCatmullRom(e->outline, e->pts, e->closed);
+                e->outline.UseCurve(&e->pts, e->closed);
             else
-                e->outline = e->pts;
+                e->outline.UseDefining(&e->pts);
             break;
         case CAD_ENT_ARC:
             if (!e->pts.empty())
-                ArcPoints(e->outline, e->pts[0], e->p[0], e->p[0], 0, e->p[1], e->p[2]);
+                ArcPoints(e->outline.Own(), e->pts[0], e->p[0], e->p[0], 0, e->p[1], e->p[2]);
             break;
         case CAD_ENT_ELLIPSE:
             if (!e->pts.empty())
-                ArcPoints(e->outline, e->pts[0], e->p[0], e->p[1], e->p[2], e->p[3], e->p[4]);
+                ArcPoints(e->outline.Own(), e->pts[0], e->p[0], e->p[1], e->p[2], e->p[3], e->p[4]);
             break;
         case CAD_ENT_RECT: {
             if (e->pts.empty())
                 break;
             double hw = e->p[0] / 2, hh = e->p[1] / 2, c = std::cos(e->p[2]), s = std::sin(e->p[2]);
             const double xs[4] = {-hw, hw, hw, -hw}, ys[4] = {-hh, -hh, hh, hh};
+            std::vector<Vec3>& own = e->outline.Own();
             for (int i = 0; i < 4; ++i)
-                e->outline.push_back(
+                own.push_back(
                     {e->pts[0].x + xs[i] * c - ys[i] * s, e->pts[0].y + xs[i] * s + ys[i] * c, e->pts[0].z});
             break;
         }
@@ -285,17 +325,14 @@ void EnsureGeometry(CadEntity* e) {
                 break;
             Vec3 c[4];
             TextCorners(e, c);
-            e->outline.assign(c, c + 4);
+            e->outline.Own().assign(c, c + 4);
             break;
         }
-        case CAD_ENT_DIMENSION:
-            e->outline = e->pts;
-            break;
         case CAD_ENT_IMAGE:
             if (!e->pts.empty() && e->p[2] > 0) {
                 double w = e->p[0] / e->p[2], h = e->p[1] / e->p[2];
                 const Vec3& o = e->pts[0];
-                e->outline = {
+                e->outline.Own() = {
                     {o.x, o.y, o.z}, {o.x + w, o.y, o.z}, {o.x + w, o.y + h, o.z}, {o.x, o.y + h, o.z}};
             }
             break;
@@ -321,12 +358,18 @@ void EnsureGeometry(CadEntity* e) {
             if (bb.Empty())
                 break;
             const double xs[4] = {bb.l, bb.r, bb.r, bb.l}, ys[4] = {bb.b, bb.b, bb.t, bb.t};
+            std::vector<Vec3>& own = e->outline.Own();
             for (int i = 0; i < 4; ++i)
-                e->outline.push_back(PlaceInBlockRef(e, b, {xs[i], ys[i], b->base.z}));
+                own.push_back(PlaceInBlockRef(e, b, {xs[i], ys[i], b->base.z}));
             return;
         }
         default:
             break;
+    }
+    if (e->outline.IsCurve()) {
+        e->box = CurveBox(e->pts, e->closed);
+        if (!e->box.Empty())
+            return;
     }
     for (const Vec3& v : e->outline)
         e->box.Add(v.x, v.y);
@@ -384,8 +427,8 @@ static bool PickInside(const CadEntity* e) {
 
 double DistanceToEntity(CadEntity* e, double x, double y, int first, int count) {
     EnsureGeometry(e);
-    const std::vector<Vec3>& o = e->outline;
-    if (o.empty())
+    const OutlineReader o(e->outline);
+    if (o.size() == 0)
         return 1e300;
     if (PickInside(e) && count == 0 && PointInRing(o, x, y))
         return 0;
@@ -498,8 +541,8 @@ static void Release(CadEntity* e) {
     e->seq = -1;
     e->selected = false;
     std::vector<Vec3>().swap(e->pts);
-    std::vector<Vec3>().swap(e->outline);
-    e->detail.clear();
+    e->outline.Release();
+    std::vector<std::pair<int, std::vector<uint32_t>>>().swap(e->detail);
     std::vector<uint8_t>().swap(e->exData);
     std::string().swap(e->text);
     e->box = Box();
@@ -590,24 +633,31 @@ void SpatialIndex::Build(const std::vector<CadEntity*>& entities) {
         if (e->box.Empty())
             continue;
         world_.Add(e->box);
-        const int n = int(e->outline.size());
+        const OutlineReader outline(e->outline);
+        const int n = int(outline.size());
         bool chunked = n > kChunk + 1 && e->type != CAD_ENT_IMAGE && e->type != CAD_ENT_TEXT &&
                        e->type != CAD_ENT_INSERT && !PickInside(e);
         if (!chunked) {
             items_.push_back({e, 0, 0, e->box});
             continue;
         }
-        for (int s = 0; s < n - 1; s += kChunk) {
-            int cnt = std::min(kChunk + 1, n - s);
+        // A curve's runs follow its defining sides, so that its items grow with the vertices
+        // and not with the points it is drawn with.
+        const int run = e->outline.IsCurve() ? kChunk * kCurveSteps : kChunk;
+        for (int s = 0; s < n - 1; s += run) {
+            int cnt = std::min(run + 1, n - s);
             Box b;
-            for (int i = s; i < s + cnt; ++i)
-                b.Add(e->outline[size_t(i)].x, e->outline[size_t(i)].y);
+            for (int i = s; i < s + cnt; ++i) {
+                const auto [x, y] = outline.XY(size_t(i));
+                b.Add(x, y);
+            }
             items_.push_back({e, s, cnt, b});
         }
         if (IsClosedOutline(e)) {
             Box b;
-            b.Add(e->outline.back().x, e->outline.back().y);
-            b.Add(e->outline.front().x, e->outline.front().y);
+            const Vec3 last = outline[size_t(n) - 1], first = outline[0];
+            b.Add(last.x, last.y);
+            b.Add(first.x, first.y);
             items_.push_back({e, n - 1, 1, b});  // the closing segment
         }
     }
@@ -1110,9 +1160,14 @@ void CadAddVertex(double x, double y, double z) {
     PendingVertices().push_back({x, y, z});
 }
 
+// The pending vertices, in a list of their own size (an entity keeps it for its life); the pending
+// list keeps its room for the next entity unless it grew very large.
 static std::vector<Vec3> TakePending() {
-    std::vector<Vec3> v;
-    v.swap(PendingVertices());
+    std::vector<Vec3>& pending = PendingVertices();
+    std::vector<Vec3> v(pending.begin(), pending.end());
+    pending.clear();
+    if (pending.capacity() > (size_t(1) << 16))
+        std::vector<Vec3>().swap(pending);
     return v;
 }
 
@@ -1449,30 +1504,38 @@ static bool HasVertices(const CadEntity* e) {
                  e->type == CAD_ENT_HATCH || e->type == CAD_ENT_RECT);
 }
 
-static const std::vector<Vec3>& VerticesOf(CadEntity* e) {
+// Calls fn with the entity's vertices: a rectangle's corners are its outline.
+template <typename Fn>
+static auto WithVertices(CadEntity* e, Fn fn) {
     if (e->type == CAD_ENT_RECT) {
         EnsureGeometry(e);
-        return e->outline;
+        return fn(e->outline);
     }
-    return e->pts;
+    return fn(e->pts);
 }
 
 int CadPlineGetNumVers(CadEntity* e) {
-    return HasVertices(e) ? int(VerticesOf(e).size()) : 0;
+    return HasVertices(e) ? WithVertices(e, [](const auto& v) { return int(v.size()); }) : 0;
 }
 
 int CadPlineGetVer(CadEntity* e, int i, double* x, double* y, double* z) {
     if (!HasVertices(e))
         return 0;
-    const auto& v = VerticesOf(e);
-    if (i < 0 || i >= int(v.size()))
+    Vec3 v;
+    const bool inside = WithVertices(e, [i, &v](const auto& all) {
+        if (i < 0 || i >= int(all.size()))
+            return false;
+        v = all[size_t(i)];
+        return true;
+    });
+    if (!inside)
         return 0;
     if (x)
-        *x = v[size_t(i)].x;
+        *x = v.x;
     if (y)
-        *y = v[size_t(i)].y;
+        *y = v.y;
     if (z)
-        *z = v[size_t(i)].z;
+        *z = v.z;
     return 1;
 }
 
@@ -1503,14 +1566,14 @@ int CadPlineContainPoint(CadEntity* e, double x, double y) {
     EnsureGeometry(e);
     if (e->outline.size() < 3)
         return 0;
-    return PointInRing(e->outline, x, y) ? 1 : 0;
+    return PointInRing(OutlineReader(e->outline), x, y) ? 1 : 0;
 }
 
 int CadPlineGetInterPoint(CadEntity* e, double x1, double y1, double x2, double y2, double* x, double* y) {
     if (!Ok(e))
         return 0;
     EnsureGeometry(e);
-    const auto& o = e->outline;
+    const OutlineReader o(e->outline);
     const size_t n = o.size();
     if (n < 2)
         return 0;
@@ -1531,8 +1594,12 @@ int CadPlineGetInterPoint(CadEntity* e, double x1, double y1, double x2, double 
             by = y1 + t * ry;
         }
     };
-    for (size_t i = 0; i + 1 < n; ++i)
-        test(o[i], o[i + 1]);
+    Vec3 a = o[0];
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const Vec3 b = o[i + 1];
+        test(a, b);
+        a = b;
+    }
     if (IsClosedOutline(e))
         test(o[n - 1], o[0]);
     if (best > 1)
@@ -1548,10 +1615,16 @@ double CadPlineGetLength(CadEntity* e) {
     if (!Ok(e))
         return 0;
     EnsureGeometry(e);
-    const auto& o = e->outline;
+    const OutlineReader o(e->outline);
     double len = 0;
-    for (size_t i = 0; i + 1 < o.size(); ++i)
-        len += std::hypot(o[i + 1].x - o[i].x, o[i + 1].y - o[i].y);
+    if (o.empty())
+        return len;
+    Vec3 a = o[0];
+    for (size_t i = 0; i + 1 < o.size(); ++i) {
+        const Vec3 b = o[i + 1];
+        len += std::hypot(b.x - a.x, b.y - a.y);
+        a = b;
+    }
     if (IsClosedOutline(e) && o.size() > 2)
         len += std::hypot(o.front().x - o.back().x, o.front().y - o.back().y);
     return len;
@@ -1974,10 +2047,11 @@ int CadSelectByPolygon(CadDrawing* d, CadEntity* poly, int crossing, int select)
         if (!Selectable(e))
             continue;
         EnsureGeometry(e);
-        const auto& o = e->outline;
+        const OutlineReader o(e->outline);
         bool allInside = !o.empty();
         bool anyInside = false;
-        for (const Vec3& v : o) {
+        for (size_t i = 0; i < o.size(); ++i) {
+            const Vec3 v = o[i];
             bool in = PointInRing(ring, v.x, v.y);
             allInside = allInside && in;
             anyInside = anyInside || in;

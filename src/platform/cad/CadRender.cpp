@@ -124,12 +124,22 @@ void Simplify(size_t n, At at, double tol, Keep keep) {
     keep(n - 1);
 }
 
+// The x and y of point i of a path.
+std::pair<double, double> XYOf(const std::vector<Vec3>& pts, size_t i) {
+    return {pts[i].x, pts[i].y};
+}
+std::pair<double, double> XYOf(const OutlineReader& pts, size_t i) {
+    return pts.XY(i);
+}
+
 // Window points of an outline, thinned to what the screen can show (half a pixel), so a
 // zoomed-out view of a dense drawing draws a fraction of its segments.
-void Thin(const std::vector<Vec3>& pts, const Affine& m, QPolygon& out) {
+template <typename Points>
+void Thin(const Points& pts, const Affine& m, QPolygon& out) {
     out.clear();
     auto at = [&](size_t i) {
-        return std::pair<double, double>(m.X(pts[i].x, pts[i].y), m.Y(pts[i].x, pts[i].y));
+        const auto [x, y] = XYOf(pts, i);
+        return std::pair<double, double>(m.X(x, y), m.Y(x, y));
     };
     Simplify(pts.size(), at, 0.5, [&](size_t i) {
         const auto [x, y] = at(i);
@@ -139,27 +149,40 @@ void Thin(const std::vector<Vec3>& pts, const Affine& m, QPolygon& out) {
     });
 }
 
-// The outline of a long entity simplified for a view of that many pixels per model unit: kept
-// per power-of-two tolerance level, so panning and repainting at one zoom reuse it.
-const std::vector<Vec3>& Detail(CadEntity* e, double pixelsPerUnit) {
-    const std::vector<Vec3>& full = e->outline;
-    if (full.size() < 256 || !(pixelsPerUnit > 0))
-        return full;
+// The points of an outline that a simplification kept.
+struct Kept {
+    OutlineReader outline;
+    const std::vector<uint32_t>& kept;
+    size_t size() const { return kept.size(); }
+};
+std::pair<double, double> XYOf(const Kept& pts, size_t i) {
+    return pts.outline.XY(pts.kept[i]);
+}
+
+// The outline of a long entity simplified for a view of that many pixels per model unit, as the
+// positions of the points kept, or null when the whole outline is drawn. Kept per power-of-two
+// tolerance level, so panning and repainting at one zoom reuse it.
+const std::vector<uint32_t>* Detail(CadEntity* e, double pixelsPerUnit) {
+    const OutlineReader full(e->outline);
+    const size_t n = full.size();
+    if (n < 256 || n > UINT32_MAX || !(pixelsPerUnit > 0))
+        return nullptr;
     const int level = int(std::floor(std::log2(0.5 / pixelsPerUnit)));
-    for (const auto& [l, pts] : e->detail)
+    for (const auto& [l, kept] : e->detail)
         if (l == level)
-            return pts.empty() ? full : pts;
-    std::vector<Vec3> pts;
+            return kept.empty() ? nullptr : &kept;
+    std::vector<uint32_t> kept;
     const double tol = std::ldexp(1.0, level);
     Simplify(
-        full.size(), [&](size_t i) { return std::pair<double, double>(full[i].x, full[i].y); }, tol,
-        [&](size_t i) { pts.push_back(full[i]); });
+        n, [&](size_t i) { return full.XY(i); }, tol, [&](size_t i) { kept.push_back(uint32_t(i)); });
     // Not worth keeping when it saves little: the full outline serves that level.
-    if (pts.size() * 2 > full.size())
-        pts.clear();
-    e->detail.emplace_back(level, std::move(pts));
-    const auto& kept = e->detail.back().second;
-    return kept.empty() ? full : kept;
+    if (kept.size() * 2 > n)
+        kept.clear();
+    else
+        kept.shrink_to_fit();
+    e->detail.emplace_back(level, std::move(kept));
+    const auto& stored = e->detail.back().second;
+    return stored.empty() ? nullptr : &stored;
 }
 
 class Renderer {
@@ -229,7 +252,7 @@ public:
             if (e->type == CAD_ENT_IMAGE && Shown(e)) {
                 p_.setPen(QPen(QColor(255, 255, 0), 0, Qt::DashLine));
                 p_.setBrush(Qt::NoBrush);
-                OutlinePath(e->outline, top_, true);
+                OutlinePath(OutlineReader(e->outline), top_, true);
             }
     }
 
@@ -258,10 +281,11 @@ private:
     void Frame(CadEntity* e) {
         p_.setPen(QPen(ToQColor(ResolveColour(e)), 0));
         p_.setBrush(Qt::NoBrush);
-        OutlinePath(e->outline, top_, true);
+        OutlinePath(OutlineReader(e->outline), top_, true);
     }
 
-    void OutlinePath(const std::vector<Vec3>& pts, const Affine& m, bool closed) {
+    template <typename Points>
+    void OutlinePath(const Points& pts, const Affine& m, bool closed) {
         Thin(pts, m, poly_);
         if (poly_.size() < 2) {
             if (poly_.size() == 1)
@@ -302,7 +326,7 @@ private:
         double px = e->p[0] * m.Scale();
         if (px < 2 || e->text.empty()) {
             if (px >= 0.5)
-                OutlinePath(e->outline, m, true);
+                OutlinePath(OutlineReader(e->outline), m, true);
             return;
         }
         QFont font = p_.font();
@@ -467,7 +491,10 @@ private:
                     Fill(e, m, pen.color(), Qt::SolidPattern);
                     break;
                 }
-                OutlinePath(Detail(e, m.Scale()), m, closed);
+                if (const std::vector<uint32_t>* kept = Detail(e, m.Scale()))
+                    OutlinePath(Kept{OutlineReader(e->outline), *kept}, m, closed);
+                else
+                    OutlinePath(OutlineReader(e->outline), m, closed);
                 break;
             }
             case CAD_ENT_TEXT:
