@@ -1,5 +1,5 @@
 # kv_check_include_direction(<source root> LEVELS <level>... [OUTSIDE <folder>...])
-# Refuses, at configure time, an include that points up the chain of folders. Each level names the
+# Refuses an include that points up the chain of folders, at configure time. Each level names the
 # folders of <source root> on it, several on one level separated by commas ("demtools,analysis");
 # the levels go from the bottom of the chain to its top. A file may include headers of its own level
 # and of the levels below; an include of a folder on a higher level stops the configure with the
@@ -8,11 +8,19 @@
 #
 # Only the #include lines are read (a pattern match per file); the whole text of a file is read
 # only to give the line number of an include that is refused.
+#
+# kv_add_include_direction_test(<test name>)
+# A CTest test that runs the check the configure ran again, on the tree as it is then: an include
+# added to a file after the configure is refused by the suite.
 if(CMAKE_SCRIPT_MODE_FILE)
     cmake_minimum_required(VERSION 3.25)
 endif()
 
 function(kv_check_include_direction root)
+    if(NOT CMAKE_SCRIPT_MODE_FILE)
+        # The check as kv_add_include_direction_test runs it again.
+        set_property(GLOBAL PROPERTY KV_INCLUDE_DIRECTION_CHECK ${root} ${ARGN})
+    endif()
     cmake_parse_arguments(ARG "" "" "LEVELS;OUTSIDE" ${ARGN})
     get_filename_component(_root_name ${root} NAME)
     set(_level 0)
@@ -73,6 +81,16 @@ function(kv_check_include_direction root)
         message(FATAL_ERROR "Includes against the direction of the folder chain "
                             "(a folder includes only its own level and those below it):${_refused}")
     endif()
+endfunction()
+
+function(kv_add_include_direction_test name)
+    get_property(_check GLOBAL PROPERTY KV_INCLUDE_DIRECTION_CHECK)
+    if(NOT _check)
+        message(FATAL_ERROR "kv_add_include_direction_test: no include check ran at configure")
+    endif()
+    list(POP_FRONT _check _root)
+    add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -DKV_CHECK_ROOT=${_root} "-DKV_CHECK_ARGS=${_check}"
+                                  -P ${CMAKE_CURRENT_FUNCTION_LIST_FILE})
 endfunction()
 
 # As a script: cmake -DKV_CHECK_ROOT=<root> "-DKV_CHECK_ARGS=LEVELS;<level>;..." -P KvIncludeCheck.cmake

@@ -91,7 +91,7 @@ private:
 // a pixel.
 class DotPainter {
 public:
-    DotPainter(cv::Mat& picture, int radius) : m_picture(picture), m_radius(radius) {
+    DotPainter(cv::Mat& picture, int radius) : m_picture(picture) {
         cv::Mat disk = cv::Mat::zeros(2 * radius + 1, 2 * radius + 1, CV_8UC1);
         cv::circle(disk, cv::Point(radius, radius), radius, cv::Scalar(255), cv::FILLED, cv::LINE_8);
         for (int r = 0; r < disk.rows; ++r) {
@@ -131,7 +131,6 @@ private:
         bool filled;
     };
     cv::Mat& m_picture;
-    int m_radius;
     std::vector<Span> m_spans;
     cv::Point m_last{INT_MIN, INT_MIN};
     cv::Vec3b m_lastColour;

@@ -174,26 +174,63 @@ void FinishDemEdit(CDEM& dem) {
     dem.m_busy = 0;
 }
 
+namespace {
+
+// Hands a window to the recorder: its cells block by block as cells(block, before, after) makes
+// them. True when there is no recorder or it takes the window.
+bool RecordWindow(CDEM& dem, const DemAreaPiece& piece, const cv::Rect& window,
+                  std::function<void(const cv::Rect&, cv::Mat&, cv::Mat&)> cells, ProgressSink* progress,
+                  const DemEditRecorder& record) {
+    if (!record) {
+        return true;
+    }
+    if (progress) {
+        progress->SetCaption(QStringLiteral("Generate UNDO..."));
+    }
+    DemEditWindow edit;
+    edit.window = window;
+    for (const cv::Point& p : piece.outline) {
+        edit.contour.push_back(p - window.tl());
+    }
+    edit.cells = std::move(cells);
+    return record(dem, edit) != 0;
+}
+
+// The window of each piece of the area on the DEM with its mask, the DEM busy while
+// edit(piece, window, mask) rewrites it. Returns the number of windows written.
+template <class Edit>
+int ForEachAreaWindow(CDEM& dem, const CPgon& worldArea, ProgressSink* progress, const Edit& edit) {
+    const std::vector<DemAreaPiece> pieces = ClipDemArea(dem, worldArea);
+    if (pieces.empty() || !PrepareDemGrid(dem, progress)) {
+        return 0;
+    }
+    int written = 0;
+    for (const DemAreaPiece& piece : pieces) {
+        const cv::Rect window = piece.bounds & cv::Rect(0, 0, dem.m_grid.cols, dem.m_grid.rows);
+        if (window.empty()) {
+            continue;
+        }
+        dem.m_busy = 1;
+        written += edit(piece, window, AreaMask(piece, window));
+        dem.m_busy = 0;
+    }
+    return written;
+}
+
+}  // namespace
+
 int CommitDemWindow(CDEM& dem, const DemAreaPiece& piece, const cv::Rect& window, const cv::Mat& before,
                     const cv::Mat& after, const cv::Mat& mask, ProgressSink* progress,
                     const DemEditRecorder& record) {
     if (after.size() != window.size() || after.type() != CV_32FC1) {
         return 0;
     }
-    if (record) {
-        if (progress) {
-            progress->SetCaption(QStringLiteral("Generate UNDO..."));
-        }
-        DemEditWindow edit;
-        edit.window = window;
-        for (const cv::Point& p : piece.outline) {
-            edit.contour.push_back(p - window.tl());
-        }
-        edit.before = &before;
-        edit.after = &after;
-        if (!record(dem, edit)) {
-            return 0;
-        }
+    auto cells = [&before, &after](const cv::Rect& block, cv::Mat& b, cv::Mat& a) {
+        b = before(block);
+        a = after(block);
+    };
+    if (!RecordWindow(dem, piece, window, cells, progress, record)) {
+        return 0;
     }
     cv::Mat target = dem.m_grid(window);
     if (mask.empty()) {
@@ -209,29 +246,61 @@ int CommitDemWindow(CDEM& dem, const DemAreaPiece& piece, const cv::Rect& window
 
 int EditDemArea(CDEM& dem, const CPgon& worldArea, const DemCellRule& rule, ProgressSink* progress,
                 const DemEditRecorder& record) {
-    const std::vector<DemAreaPiece> pieces = ClipDemArea(dem, worldArea);
-    if (pieces.empty() || !PrepareDemGrid(dem, progress)) {
-        return 0;
-    }
-    int written = 0;
-    for (const DemAreaPiece& piece : pieces) {
-        const cv::Rect window = piece.bounds & cv::Rect(0, 0, dem.m_grid.cols, dem.m_grid.rows);
-        if (window.empty()) {
-            continue;
-        }
-        dem.m_busy = 1;
-        const cv::Mat mask = AreaMask(piece, window);
-        cv::Mat values = dem.m_grid(window);
-        if (record) {
-            const cv::Mat before = MaskedCopy(values, mask);
-            const cv::Mat after = RuleResult(values, mask, rule);
-            written += CommitDemWindow(dem, piece, window, before, after, mask, progress, record);
-        } else {
-            rule(values, mask, values);
+    return ForEachAreaWindow(dem, worldArea, progress,
+                             [&](const DemAreaPiece& piece, const cv::Rect& window, const cv::Mat& mask) {
+                                 cv::Mat values = dem.m_grid(window);
+                                 if (record) {
+                                     const cv::Mat before = MaskedCopy(values, mask);
+                                     const cv::Mat after = RuleResult(values, mask, rule);
+                                     return CommitDemWindow(dem, piece, window, before, after, mask, progress,
+                                                            record);
+                                 }
+                                 rule(values, mask, values);
+                                 FinishDemEdit(dem);
+                                 return 1;
+                             });
+}
+
+int EditDemAreaCells(CDEM& dem, const CPgon& worldArea, const DemChangeRule& rule, ProgressSink* progress,
+                     const DemEditRecorder& record) {
+    return ForEachAreaWindow(
+        dem, worldArea, progress,
+        [&](const DemAreaPiece& piece, const cv::Rect& window, const cv::Mat& mask) {
+            cv::Mat values = dem.m_grid(window);
+            DemCellChanges changes;
+            rule(values, mask, &changes);
+            if (changes.rowStart.size() != size_t(window.height) + 1) {
+                changes.rowStart.assign(size_t(window.height) + 1, 0);
+            }
+            // Calls f(column, height) for the changes of window row r that lie in [left, right).
+            auto changesOf = [&changes](int r, int left, int right, auto&& f) {
+                for (size_t k = changes.rowStart[size_t(r)]; k < changes.rowStart[size_t(r) + 1]; ++k) {
+                    if (changes.columns[k] >= left && changes.columns[k] < right) {
+                        f(changes.columns[k], changes.heights[k]);
+                    }
+                }
+            };
+            // The images of a block are made for it alone: the cells under the mask before, and
+            // after with the changes written over them.
+            auto cells = [&](const cv::Rect& block, cv::Mat& before, cv::Mat& after) {
+                before = MaskedCopy(values(block), mask(block));
+                after = before.clone();
+                for (int r = 0; r < block.height; ++r) {
+                    float* row = after.ptr<float>(r);
+                    changesOf(block.y + r, block.x, block.x + block.width,
+                              [&](int c, float height) { row[c - block.x] = height; });
+                }
+            };
+            if (!RecordWindow(dem, piece, window, cells, progress, record)) {
+                return 0;
+            }
+            ForRowBands(window.height, [&](int first, int end) {
+                for (int r = first; r < end; ++r) {
+                    float* row = values.ptr<float>(r);
+                    changesOf(r, 0, window.width, [&](int c, float height) { row[c] = height; });
+                }
+            });
             FinishDemEdit(dem);
-            ++written;
-        }
-        dem.m_busy = 0;
-    }
-    return written;
+            return 1;
+        });
 }

@@ -56,10 +56,12 @@ cv::Mat RuleResult(const cv::Mat& values, const cv::Mat& mask, const DemCellRule
 
 // One window of an edit as its undo record describes it.
 struct DemEditWindow {
-    cv::Rect window;                  // in grid cells
-    std::vector<cv::Point> contour;   // the piece's outline relative to the window's top-left
-    const cv::Mat* before = nullptr;  // window size; kNotEdited where the edit does not reach
-    const cv::Mat* after = nullptr;
+    cv::Rect window;                 // in grid cells
+    std::vector<cv::Point> contour;  // the piece's outline relative to the window's top-left
+    // The cells of a block of the window (relative to its top-left) before and after the edit,
+    // kNotEdited where the edit does not reach: views of the edit's images where it made whole
+    // images, otherwise made for the block alone.
+    std::function<void(const cv::Rect& block, cv::Mat& before, cv::Mat& after)> cells;
 };
 
 // Called for each window after its result is computed and before the grid changes: the place of
@@ -73,6 +75,23 @@ using DemEditRecorder = std::function<int(CDEM& dem, const DemEditWindow& edit)>
 // windows written (0 when the area misses the DEM or the grid cannot be loaded).
 int EditDemArea(CDEM& dem, const CPgon& worldArea, const DemCellRule& rule, ProgressSink* progress,
                 const DemEditRecorder& record);
+
+// The cells an edit changes in its window, row by row: those of window row r are columns[k] with
+// heights[k] for k from rowStart[r] to rowStart[r + 1] (rowStart has a row more than the window,
+// or is empty when nothing changes).
+struct DemCellChanges {
+    std::vector<size_t> rowStart;
+    std::vector<int> columns;
+    std::vector<float> heights;
+};
+// A rule that changes few of the cells under its mask: it gives the changed cells (all under the
+// mask) instead of a whole image, and the cells under the mask it leaves out keep their values.
+using DemChangeRule =
+    std::function<void(const cv::Mat& values, const cv::Mat& mask, DemCellChanges* changes)>;
+// EditDemArea for such a rule: the same windows, records and result as the cell rule that writes
+// the changed cells and copies the others under the mask, without an image of the window.
+int EditDemAreaCells(CDEM& dem, const CPgon& worldArea, const DemChangeRule& rule, ProgressSink* progress,
+                     const DemEditRecorder& record);
 
 // Hands one computed window to the recorder and, unless it refuses, writes the after image into
 // the grid: under the mask, or the whole window for an empty mask. Returns 1 when written.

@@ -233,7 +233,7 @@ DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUn
         }
         progress.SetCaption(QStringLiteral("Generate UNDO..."));
         progress.show();
-        const CUndoDEM record(&dem, doc, *edit.before, *edit.after, edit.window.tl(), edit.contour,
+        const CUndoDEM record(&dem, doc, edit.window.size(), edit.cells, edit.window.tl(), edit.contour,
                               &progress);
         progress.hide();
         // A window whose cells could not be saved is not changed.

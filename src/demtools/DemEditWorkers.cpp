@@ -155,6 +155,16 @@ void GapsRule(const cv::Mat& values, const cv::Mat& mask, cv::Mat& out) {
     }
 }
 
+// The same gaps and heights as GapsRule, as the changed cells.
+void GapsChanges(const cv::Mat& values, const cv::Mat& mask, DemCellChanges* changes) {
+    CGridGaps::Cells filled;
+    if (CGridGaps().Fill(values, mask, kNoData, kGapTolerance, &filled)) {
+        changes->rowStart = std::move(filled.rowStart);
+        changes->columns = std::move(filled.columns);
+        changes->heights = std::move(filled.heights);
+    }
+}
+
 void ErodeRule(const cv::Mat& values, const cv::Mat& mask, cv::Mat& out) {
     const cv::Mat kept = ErodeKeptCells(values);
     const bool inPlace = out.data == values.data;
@@ -220,7 +230,7 @@ cv::Mat CloseDemGaps(const cv::Mat& values, const cv::Mat& mask) {
 }
 
 int CloseDemGaps(CDEM& dem, const CPgon& area, ProgressSink* progress, const DemEditRecorder& record) {
-    return EditDemArea(dem, area, GapsRule, progress, record);
+    return EditDemAreaCells(dem, area, GapsChanges, progress, record);
 }
 
 cv::Mat OffsetDemArea(const cv::Mat& values, const cv::Mat& mask, double offset) {

@@ -12,12 +12,25 @@
 
 namespace {
 
+std::optional<uint32_t> g_drawSeed;
+
+// The generator of one patch's draw: seeded from the low 32 bits of the clock's tick count, or
+// from the seed set.
+std::mt19937 PatchDrawGenerator() {
+    return std::mt19937(g_drawSeed ? *g_drawSeed
+                                   : uint32_t(std::chrono::steady_clock::now().time_since_epoch().count()));
+}
+
 // r^2 log r from the squared distance, without the square root; 0 at r = 0.
 inline double Basis(double r2) {
     return r2 > 0.0 ? 0.5 * r2 * std::log(r2) : 0.0;
 }
 
 }  // namespace
+
+void SetPatchDrawSeed(std::optional<uint32_t> seed) {
+    g_drawSeed = seed;
+}
 
 int FillByThinPlateSpline(cv::Mat& spline, const std::vector<cv::Point3f>& points) {
     const int n = int(points.size());
@@ -107,8 +120,7 @@ cv::Mat SamplePatchBorder(const cv::Mat& values, const cv::Mat& mask, const cv::
     if (samples.empty()) {
         return result;
     }
-    // A different draw on every run: repeated patches of one area differ slightly.
-    std::mt19937 rng(uint32_t(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::mt19937 rng = PatchDrawGenerator();
     std::shuffle(samples.begin(), samples.end(), rng);
     if (samples.size() > size_t(kPatchSamples)) {
         samples.resize(size_t(kPatchSamples));

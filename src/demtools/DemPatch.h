@@ -2,6 +2,8 @@
 // ring around it and, optionally, through a constraint point with a typed elevation.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -16,6 +18,12 @@ class ProgressSink;
 inline constexpr int kPatchRingSteps = 6;
 // At most this many ring cells, drawn at random, carry the spline, so that its system stays small.
 inline constexpr int kPatchSamples = 128;
+
+// Each patch draws its ring samples with a generator of its own, seeded from the clock, so that
+// repeated patches of one area differ slightly. Once a seed is set, every later patch seeds its
+// generator with it instead and gives the same cells on every run (tests); no seed returns to the
+// clock.
+void SetPatchDrawSeed(std::optional<uint32_t> seed);
 
 // Fills every cell of the float image with the height at (column, row) of the thin-plate spline
 // (basis r^2 log r with an affine part) that passes through the points (x column, y row, z

@@ -510,7 +510,8 @@ struct Evaluator {
         samples.resize(plans.size());
         evaluated = formula.expression;
         for (size_t v = 0; v < formula.variables.size(); ++v) {
-            const auto& [name, index] = formula.variables[v];
+            const std::string& name = formula.variables[v].first;
+            const int index = formula.variables[v].second;
             if (index < 0 || size_t(index) >= g_indices.size()) {
                 continue;
             }

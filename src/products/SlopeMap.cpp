@@ -254,22 +254,6 @@ constexpr int64_t kBlockCells = int64_t(1) << 21;
 // memory.
 constexpr GIntBig kWriteCacheBytes = GIntBig(64) << 20;
 
-// Keeps GDAL's block cache at most the given size while it lives and gives it back its size.
-class BlockCacheCap {
-public:
-    explicit BlockCacheCap(GIntBig bytes) : m_previous(GDALGetCacheMax64()) {
-        if (bytes < m_previous) {
-            GDALSetCacheMax64(bytes);
-        }
-    }
-    ~BlockCacheCap() { GDALSetCacheMax64(m_previous); }
-    BlockCacheCap(const BlockCacheCap&) = delete;
-    BlockCacheCap& operator=(const BlockCacheCap&) = delete;
-
-private:
-    GIntBig m_previous;
-};
-
 // Opens the terrain model read-only and checks it (a geotransform, exactly one Float32 band with a
 // no-data value), filling everything of dtm but the grid. Tells the operator why a file is refused
 // and answers null then.
@@ -311,7 +295,7 @@ SlopeWrite WriteSlopeMap(GDALDatasetH ds, const SlopeDtm& dtm, const QString& pa
     if (!output.Create(w, h, options, dtm.geoTransform, dtm.noData, dtm.projection.toUtf8(), 3)) {
         return SlopeWrite::WriteFailed;
     }
-    const BlockCacheCap cap(kWriteCacheBytes);
+    const kv::BlockCacheCap cap(kWriteCacheBytes);
     int rows = int(std::clamp<int64_t>(kBlockCells / std::max(w, 1), 1, kBlockRows));
     if (rows > kTileRows) {
         rows -= rows % kTileRows;

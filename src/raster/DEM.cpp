@@ -289,6 +289,9 @@ void ResampleHeights(const cv::Mat& source, cv::Mat& target) {
     PatchNonFinite(target);
 }
 
+// GDAL's block cache while a DEM is saved.
+constexpr GIntBig kSaveCacheBytes = GIntBig(64) << 20;
+
 // Makes a new Float32 GeoTIFF for the grid at a temporary path.
 GDALDatasetH CreateDemFile(const QString& path, const cv::Mat& grid, const double* geoTransform,
                            const QString& projection) {
@@ -541,6 +544,8 @@ int CDEM::WriteSaveCopy(ProgressSink* progress, QString* temporary) {
         kv::RemoveRasterFile(copy);
         return 0;
     }
+    // The grid is in memory already: GDAL need not hold the file's blocks too.
+    const kv::BlockCacheCap cap(kSaveCacheBytes);
     BandInfo info(ds);
     bool ok = info.band && GetCVDepth(info.type) >= 0;
     if (ok) {

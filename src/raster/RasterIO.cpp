@@ -553,6 +553,16 @@ int BuildOverviews(GDALDatasetH dataset, CGDALListener* listener, int n) {
     return built && !watch.Failed();
 }
 
+BlockCacheCap::BlockCacheCap(GIntBig bytes) : m_previous(GDALGetCacheMax64()) {
+    if (bytes < m_previous) {
+        GDALSetCacheMax64(bytes);
+    }
+}
+
+BlockCacheCap::~BlockCacheCap() {
+    GDALSetCacheMax64(m_previous);
+}
+
 bool CloseDataset(GDALDatasetH dataset) {
     if (!dataset) {
         return false;

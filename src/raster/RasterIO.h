@@ -105,6 +105,20 @@ public:
     QuietReadFailures& operator=(const QuietReadFailures&) = delete;
 };
 
+// Keeps GDAL's block cache at most the given size while it lives and gives it back its size:
+// while a whole raster is written, the written blocks leave the cache as it fills, and so do the
+// blocks its overviews are built from, instead of every block of the raster staying in memory.
+class BlockCacheCap {
+public:
+    explicit BlockCacheCap(GIntBig bytes);
+    ~BlockCacheCap();
+    BlockCacheCap(const BlockCacheCap&) = delete;
+    BlockCacheCap& operator=(const BlockCacheCap&) = delete;
+
+private:
+    GIntBig m_previous;
+};
+
 // Syncs the finished temporary raster and renames it over path (kv::CommitTemporary), taking
 // along the side file GDAL may have written beside it and dropping the side files that
 // described the old raster at path. On failure the temporary and its side files are removed and

@@ -210,10 +210,17 @@ bool ReadGridValues(const cv::Mat& grid, const RasterDrawTarget& target, cv::Mat
     }
     Buffer(values, out, CV_32FC1);
     values.setTo(kNoData);
-    cv::Mat part = grid(sourcePart).clone();
-    PatchNonFinite(part);
     cv::Mat resampled;
-    ResampleValues(part, resampled, targetPart.size());
+    if (targetPart.area() <= sourcePart.area()) {
+        // Taken cell by cell: the cells that are no finite number are patched once taken, and the
+        // grid in memory is not copied for a picture of the screen's size.
+        ResampleValues(grid(sourcePart), resampled, targetPart.size());
+    } else {
+        cv::Mat part = grid(sourcePart).clone();
+        PatchNonFinite(part);
+        ResampleValues(part, resampled, targetPart.size());
+    }
+    PatchNonFinite(resampled);
     resampled.copyTo(values(targetPart));
     return true;
 }

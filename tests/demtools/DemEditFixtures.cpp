@@ -66,7 +66,9 @@ cv::Mat NoDataCells(const cv::Mat& grid) {
 
 DemEditRecorder WindowLog::Recorder() {
     return [this](CDEM&, const DemEditWindow& edit) {
-        entries.push_back({edit.window, edit.contour, edit.before->clone(), edit.after->clone()});
+        cv::Mat before, after;
+        edit.cells(cv::Rect(cv::Point(), edit.window.size()), before, after);
+        entries.push_back({edit.window, edit.contour, before.clone(), after.clone()});
         return answer;
     };
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -212,6 +214,57 @@ TEST(CloseDemGaps, AreaWithoutValidCellsKeepsItsValues) {
     EXPECT_EQ(cv::norm(dem->m_grid, grid, cv::NORM_INF), 0.0);
     ASSERT_EQ(log.entries.size(), 1u);
     EXPECT_EQ(cv::norm(log.entries[0].before, log.entries[0].after, cv::NORM_INF), 0.0);
+}
+
+// The worker changes and records only the cells the filler fills, yet its grid and its undo
+// images are, to the bit, those of the rule on the whole window: the cells under the area before,
+// and the filler's image under it after. An area with a hole, away from the grid's corner, gaps of
+// every kind; a recorder that refuses leaves the grid alone.
+TEST(CloseDemGaps, TheWorkerWritesAndRecordsWhatTheRuleGivesTheWholeWindow) {
+    cv::Mat grid = MakeGrid(
+        150, 130, [](int c, int r) { return 40.0 + 0.3 * c - 0.2 * r + ((c * 7 + r * 3) % 11) * 0.5; });
+    cv::circle(grid, {70, 60}, 18, cv::Scalar(kNoData), cv::FILLED);
+    cv::circle(grid, {30, 100}, 4, cv::Scalar(kNoData), cv::FILLED);  // across the area's edge
+    cv::circle(grid, {110, 40}, 3, cv::Scalar(kNoData), cv::FILLED);  // in the area's hole
+    Set(grid, 90, 95, std::numeric_limits<float>::quiet_NaN());
+    Set(grid, 5, 5, kNoData);  // outside the area
+    auto dem = GridDem(grid);
+    CPgon area = CellArea(*dem, {{20, 15}, {140, 25}, {125, 120}, {35, 100}});
+    const std::vector<Wml::Point2> hole = {World(*dem, 100, 30), World(*dem, 120, 30), World(*dem, 120, 50),
+                                           World(*dem, 100, 50)};
+    area.AddContour(hole.data(), int(hole.size()), true);
+
+    const std::vector<DemAreaPiece> pieces = ClipDemArea(*dem, area);
+    ASSERT_EQ(pieces.size(), 1u);
+    const cv::Rect window = pieces[0].bounds;
+    const cv::Mat mask = AreaMask(pieces[0], window);
+    const cv::Mat before = MaskedCopy(grid(window), mask);
+    const cv::Mat after = CloseDemGaps(grid(window), mask);
+    cv::Mat expected = grid.clone();
+    cv::Mat target = expected(window);
+    after.copyTo(target, mask);
+    auto same = [](const cv::Mat& a, const cv::Mat& b) {
+        return a.size() == b.size() && a.type() == b.type() &&
+               std::equal(a.begin<float>(), a.end<float>(), b.begin<float>(),
+                          [](float x, float y) { return std::memcmp(&x, &y, sizeof x) == 0; });
+    };
+    ASSERT_GT(cv::countNonZero(after != before), 1000);
+
+    WindowLog refusing;
+    refusing.answer = 0;
+    EXPECT_EQ(CloseDemGaps(*dem, area, nullptr, refusing.Recorder()), 0);
+    EXPECT_TRUE(same(dem->m_grid, grid));
+
+    WindowLog log;
+    EXPECT_EQ(CloseDemGaps(*dem, area, nullptr, log.Recorder()), 1);
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0].window, window);
+    EXPECT_TRUE(same(log.entries[0].before, before));
+    EXPECT_TRUE(same(log.entries[0].after, after));
+    EXPECT_TRUE(same(dem->m_grid, expected));
+    EXPECT_EQ(At(dem->m_grid, 5, 5), kNoData);
+    EXPECT_EQ(At(dem->m_grid, 110, 40), kNoData);
+    EXPECT_EQ(dem->m_modified, 1);
 }
 
 TEST(FloodFillDem, FillsTheFourConnectedRunOfTheClickedCell) {

@@ -28,9 +28,17 @@ Wml::Point3 ConstraintAt(const CDEM& dem, int c, int r, double z) {
     return Wml::Point3(p.X(), p.Y(), z);
 }
 
+// While it lives, every patch draws its ring samples from the one seed, so that a test gives the
+// same cells on every run.
+struct SeededDraw {
+    explicit SeededDraw(uint32_t seed = 20240611u) { SetPatchDrawSeed(seed); }
+    ~SeededDraw() { SetPatchDrawSeed(std::nullopt); }
+};
+
 }  // namespace
 
 TEST(PatchDem, HoleInAPlaneIsPatchedBackToThePlane) {
+    const SeededDraw seeded;
     cv::Mat grid = MakeGrid(100, 100, Plane);
     grid(cv::Rect(40, 45, 16, 16)).setTo(kNoData);
     auto dem = GridDem(grid);
@@ -45,7 +53,28 @@ TEST(PatchDem, HoleInAPlaneIsPatchedBackToThePlane) {
     EXPECT_EQ(log.entries[0].before.at<float>(12, 12), kNoData);
 }
 
+TEST(PatchDem, EachPatchDrawsAfreshFromTheClockUnlessASeedIsSet) {
+    const SeededDraw seeded;
+    // A rolling surface: its ring holds far more valid cells than are drawn, and which are drawn
+    // shows in the cells.
+    const cv::Mat grid = MakeGrid(
+        80, 80, [](int c, int r) { return 100.0 + 8.0 * std::sin(c / 5.0) + 6.0 * std::cos(r / 7.0); });
+    auto patch = [&grid] {
+        auto dem = GridDem(grid);
+        EXPECT_EQ(PatchDem(*dem, CellRect(*dem, 30, 30, 49, 49), nullptr, nullptr), 1);
+        return dem->m_grid.clone();
+    };
+    const cv::Mat first = patch();
+    EXPECT_GT(cv::norm(first, grid, cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(first, patch(), cv::NORM_INF), 0.0);
+    SetPatchDrawSeed(7u);
+    EXPECT_GT(cv::norm(first, patch(), cv::NORM_INF), 0.0);
+    SetPatchDrawSeed(std::nullopt);
+    EXPECT_GT(cv::norm(patch(), patch(), cv::NORM_INF), 0.0);
+}
+
 TEST(PatchDem, ConstraintPointPullsOnlyThePieceThatHoldsIt) {
+    const SeededDraw seeded;
     const cv::Mat grid = MakeGrid(80, 60, Plane);
     auto dem = GridDem(grid);
     // Two legs of an arch whose bar lies above the raster; the constraint is in the left leg.
@@ -66,6 +95,7 @@ TEST(PatchDem, ConstraintPointPullsOnlyThePieceThatHoldsIt) {
 }
 
 TEST(PatchDem, AreaWithoutValidRingKeepsItsValues) {
+    const SeededDraw seeded;
     cv::Mat grid = MakeGrid(60, 60, Plane);
     grid(cv::Rect(5, 5, 50, 50)).setTo(kNoData);
     grid.at<float>(30, 30) = 7.0f;
@@ -89,19 +119,34 @@ TEST(FillByThinPlateSpline, PassesThroughItsPointsAndRefusesTooFewOrCollinear) {
 }
 
 TEST(PatchDem, OlindaHolePatchedSmoothlyFromItsSurroundings) {
+    const SeededDraw seeded;
     auto dem = OlindaDem();
     ASSERT_NE(dem, nullptr);
     ASSERT_EQ(dem->LoadData(), 1);
     const cv::Mat original = dem->m_grid.clone();
     const cv::Rect area(50, 40, 8, 8);
-    dem->m_grid(area).setTo(kNoData);
-    EXPECT_EQ(PatchDem(*dem, CellRect(*dem, 50, 40, 57, 47), nullptr, nullptr), 1);
     double lo = 1e9, hi = -1e9;
     cv::minMaxLoc(original(cv::Rect(44, 34, 20, 20)), &lo, &hi);
-    const cv::Mat patched = dem->m_grid(area);
-    double pLo = 0, pHi = 0;
-    cv::minMaxLoc(patched, &pLo, &pHi);
-    EXPECT_GT(pLo, lo - 10.0);
-    EXPECT_LT(pHi, hi + 10.0);
-    EXPECT_LT(cv::norm(patched, original(area), cv::NORM_L1) / area.area(), 10.0);
+    // The mean absolute error of this hole depends on the 128 ring cells drawn. Over the seeds
+    // 0 to 9999 it lies between 5.17 and 12.39 m (median 7.23, mean 7.30, standard deviation
+    // 0.73, 21 seeds at 10 m or more), so no seed passes 13 m; the mean of 64 seeds lies within
+    // 0.1 m of 7.3, and a spline one cell off its samples raises it to 8.3.
+    double sum = 0.0;
+    const int draws = 64;
+    for (int seed = 0; seed < draws; ++seed) {
+        SCOPED_TRACE(seed);
+        SetPatchDrawSeed(uint32_t(seed));
+        original.copyTo(dem->m_grid);
+        dem->m_grid(area).setTo(kNoData);
+        ASSERT_EQ(PatchDem(*dem, CellRect(*dem, 50, 40, 57, 47), nullptr, nullptr), 1);
+        const cv::Mat patched = dem->m_grid(area);
+        double pLo = 0, pHi = 0;
+        cv::minMaxLoc(patched, &pLo, &pHi);
+        EXPECT_GT(pLo, lo - 10.0);
+        EXPECT_LT(pHi, hi + 10.0);
+        const double error = cv::norm(patched, original(area), cv::NORM_L1) / area.area();
+        EXPECT_LT(error, 13.0);
+        sum += error;
+    }
+    EXPECT_LT(sum / draws, 8.0);
 }

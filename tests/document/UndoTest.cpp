@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "document/undo/DemUndoRound.h"
 #include "platform/cad/Cad.h"
@@ -156,6 +157,57 @@ TEST(UndoRecord, FileIsTwoBandFloat32WithItsWindowAndOutline) {
     EXPECT_NE(region.m_path, record.m_path);
     record.DeleteFile();
     region.DeleteFile();
+}
+
+// An edit that changes a few cells of a large window hands its cells over block by block: the
+// file is the one its whole images give, written a row of blocks at a time; a block that does not
+// fit its place refuses the record and leaves no file.
+TEST(UndoRecord, BlocksMadeOneByOneWriteTheFileOfTheWholeImages) {
+    Project project;
+    CDEM* dem = project.AddDem("e.tif", 1100, 1030, 0.0f);
+    const cv::Mat before = dem->m_grid.clone();
+    cv::Mat after = before.clone();
+    after(cv::Rect(1020, 1000, 50, 30)).setTo(-9999.0f);
+    after.at<float>(3, 1099) = 7.5f;
+    const std::vector<cv::Point> outline = {{0, 0}, {1099, 0}, {1099, 1029}, {0, 1029}};
+    CUndoDEM whole(dem, nullptr, before, after, {2, 3}, outline);
+    int blocks = 0;
+    CUndoDEM byBlock(
+        dem, nullptr, before.size(),
+        [&](const cv::Rect& block, cv::Mat& b, cv::Mat& a) {
+            ++blocks;
+            b = before(block).clone();
+            a = after(block).clone();
+        },
+        {2, 3}, outline);
+    ASSERT_EQ(whole.IsValid(), 1);
+    ASSERT_EQ(byBlock.IsValid(), 1);
+    EXPECT_EQ(blocks, 4);
+    GDALDatasetH a = GDALOpen(QFile::encodeName(whole.m_path).constData(), GA_ReadOnly);
+    GDALDatasetH b = GDALOpen(QFile::encodeName(byBlock.m_path).constData(), GA_ReadOnly);
+    ASSERT_TRUE(a && b);
+    for (int band = 1; band <= 2; ++band) {
+        EXPECT_TRUE(Same(ReadBand(a, band), ReadBand(b, band))) << "band " << band;
+    }
+    EXPECT_TRUE(Same(ReadBand(b, 2), after));
+    for (const char* key : {"TL_X", "TL_Y", "AOI_NVERS", "AOI_VER_2_X", "AOI_VER_2_Y"}) {
+        EXPECT_EQ(Metadata(a, key), Metadata(b, key)) << key;
+    }
+    GDALClose(a);
+    GDALClose(b);
+    whole.DeleteFile();
+    byBlock.DeleteFile();
+
+    const QStringList files = UndoFiles();
+    CUndoDEM misfit(
+        dem, nullptr, before.size(),
+        [&](const cv::Rect& block, cv::Mat& b, cv::Mat& a) {
+            b = before(block);
+            a = block.x > 0 ? cv::Mat(1, 1, CV_32FC1, cv::Scalar(0.0f)) : after(block);
+        },
+        {0, 0}, outline);
+    EXPECT_EQ(misfit.IsValid(), 0);
+    EXPECT_EQ(UndoFiles(), files);
 }
 
 TEST(UndoRecord, OutlineRestoresExactlyTheCellsInside) {

@@ -127,7 +127,7 @@ protected:
     }
 
     // Runs the setup with one script per opening of the dialog.
-    void Setup(std::vector<std::function<void(CTilesGenerationDlg&)>> openings) {
+    void SetUpTiles(std::vector<std::function<void(CTilesGenerationDlg&)>> openings) {
         for (auto& opening : openings) {
             ui.AnswerModal([opening](QDialog& dialog) {
                 opening(static_cast<CTilesGenerationDlg&>(dialog));
@@ -186,7 +186,7 @@ TEST_F(TileLayout, TheSetupDialogChecksItsFieldsPreviewsAndReplacesTheLayoutWith
     AddTile(d, tiles, "old", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, 4);
 
     QStringList refusals;
-    Setup({[&](CTilesGenerationDlg& dialog) {
+    SetUpTiles({[&](CTilesGenerationDlg& dialog) {
         EXPECT_EQ(dialog.windowTitle(), "Tiles Setup");
         EXPECT_EQ(dialog.m_editOriginX.text(), "10.0");
         EXPECT_EQ(dialog.m_editOriginY.text(), "0.0");
@@ -260,18 +260,18 @@ TEST_F(TileLayout, TheSetupDialogChecksItsFieldsPreviewsAndReplacesTheLayoutWith
     // Pick: the fields are kept as typed, the picked point becomes the origin at the reopening;
     // Cancel takes the new preview away.
     CadScriptPushPoint(d, 12.34, 1.26, 0);
-    Setup({[](CTilesGenerationDlg& dialog) {
-               dialog.m_editHeight.setText("4");
-               dialog.m_btnPreview.click();
-               dialog.m_btnPick.click();
-           },
-           [](CTilesGenerationDlg& dialog) {
-               EXPECT_EQ(dialog.m_editOriginX.text(), "12.3");
-               EXPECT_EQ(dialog.m_editOriginY.text(), "1.3");
-               EXPECT_EQ(dialog.m_editHeight.text(), "4.000");
-               EXPECT_FALSE(dialog.m_previewHandles.empty());
-               dialog.m_btnCancel.click();
-           }});
+    SetUpTiles({[](CTilesGenerationDlg& dialog) {
+                    dialog.m_editHeight.setText("4");
+                    dialog.m_btnPreview.click();
+                    dialog.m_btnPick.click();
+                },
+                [](CTilesGenerationDlg& dialog) {
+                    EXPECT_EQ(dialog.m_editOriginX.text(), "12.3");
+                    EXPECT_EQ(dialog.m_editOriginY.text(), "1.3");
+                    EXPECT_EQ(dialog.m_editHeight.text(), "4.000");
+                    EXPECT_FALSE(dialog.m_previewHandles.empty());
+                    dialog.m_btnCancel.click();
+                }});
     EXPECT_TRUE(TilesOn(d, kTempTilesLayer).empty());
     EXPECT_EQ(TilesOn(d, kTilesLayer).size(), 8u);
     EXPECT_EQ(ZQT_GetUserProfileString("Tile", "Picking", ""), "0");
@@ -279,7 +279,7 @@ TEST_F(TileLayout, TheSetupDialogChecksItsFieldsPreviewsAndReplacesTheLayoutWith
     // Without rasters the dialog closes silently.
     doc->RemoveAllOrthos();
     ui.Clear();
-    Setup({[](CTilesGenerationDlg& dialog) { EXPECT_FALSE(dialog.isVisible()); }});
+    SetUpTiles({[](CTilesGenerationDlg& dialog) { EXPECT_FALSE(dialog.isVisible()); }});
     EXPECT_TRUE(ui.MessageTexts().isEmpty());
 }
 

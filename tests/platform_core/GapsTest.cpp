@@ -1,6 +1,10 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
@@ -68,6 +72,78 @@ int Overshoots(const cv::Mat& holes, const cv::Mat& mask, const cv::Mat& filled)
         }
     }
     return beyond;
+}
+
+// A rough grid of 360 x 280 cells with gaps of every kind, made with integer arithmetic and sums
+// in a fixed order, so that it is the same on every machine: one gap too wide for a single
+// thread, sixty small ones, NaN cells, gaps on the grid's edges and on the area's, gaps outside
+// the area, and a gap of the area that touches no valid cell of it. The area leaves out a strip
+// on the left and the ring around that last gap, and marks a band of rows with 1 instead of 255.
+cv::Mat RoughWithGaps(cv::Mat* area) {
+    const int w = 360, h = 280;
+    uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    cv::Mat noise(h, w, CV_32F);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            noise.at<float>(y, x) = float(next() % 1000) / 10.0f;
+        }
+    }
+    cv::Mat grid(h, w, CV_32F);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            double sum = 0.0;
+            for (int dy = -2; dy <= 2; ++dy) {
+                for (int dx = -2; dx <= 2; ++dx) {
+                    sum += noise.at<float>(std::clamp(y + dy, 0, h - 1), std::clamp(x + dx, 0, w - 1));
+                }
+            }
+            grid.at<float>(y, x) = float(sum / 25.0 + 0.1 * x - 0.05 * y);
+        }
+    }
+    auto disk = [&](int cx, int cy, int r, float value) {
+        for (int y = std::max(0, cy - r); y <= std::min(h - 1, cy + r); ++y) {
+            for (int x = std::max(0, cx - r); x <= std::min(w - 1, cx + r); ++x) {
+                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) {
+                    grid.at<float>(y, x) = value;
+                }
+            }
+        }
+    };
+    disk(250, 140, 58, kNoData);
+    for (int k = 0; k < 60; ++k) {
+        const int x = int(next() % uint32_t(w)), y = int(next() % uint32_t(h));
+        disk(x, y, k % 6, kNoData);
+    }
+    for (int k = 0; k < 10; ++k) {
+        const int x = int(next() % uint32_t(w)), y = int(next() % uint32_t(h));
+        grid.at<float>(y, x) = std::numeric_limits<float>::quiet_NaN();
+    }
+    disk(120, 0, 8, kNoData);
+    disk(w - 1, 60, 6, kNoData);
+    disk(16, 100, 5, kNoData);  // across the area's edge
+    *area = cv::Mat(h, w, CV_8U, cv::Scalar(255));
+    area->colRange(0, 15).setTo(0);
+    area->rowRange(200, 210).setTo(1);
+    (*area)(cv::Rect(38, 238, 9, 9)).setTo(0);
+    (*area)(cv::Rect(40, 240, 5, 5)).setTo(255);
+    grid(cv::Rect(40, 240, 5, 5)).setTo(kNoData);
+    return grid;
+}
+
+// FNV-1a over the bits of every cell.
+uint64_t Digest(const cv::Mat& image) {
+    uint64_t hash = 1469598103934665603ull;
+    for (int y = 0; y < image.rows; ++y) {
+        const uint8_t* p = image.ptr<uint8_t>(y);
+        for (size_t i = 0; i < image.cols * image.elemSize(); ++i) {
+            hash = (hash ^ p[i]) * 1099511628211ull;
+        }
+    }
+    return hash;
 }
 
 }  // namespace
@@ -251,4 +327,46 @@ TEST(GapsFill, AHoleIsFilledAloneWhateverOtherGapsLieBeyondItsReach) {
     const cv::Rect hole(20, 20, 21, 21);
     EXPECT_EQ(cv::norm(alone(hole), together(hole), cv::NORM_INF), 0.0);
     EXPECT_LT(cv::norm(together, hill, cv::NORM_INF), 0.1);
+}
+
+// The heights of a fill are those the filler has always given, to the bit, whatever the number
+// of threads: the digests below were taken from the filler that solved one region after the
+// other on a copy of the whole grid. The cells it lists are exactly the cells it changes.
+TEST(GapsFill, TheFilledHeightsAreTheRecordedOnesToTheBitOnAnyNumberOfThreads) {
+    cv::Mat area;
+    const cv::Mat grid = RoughWithGaps(&area);
+    ASSERT_EQ(Digest(grid), 0x74578597598566acull);  // the input itself
+    const int threads = cv::getNumThreads();
+    for (int n : {1, threads}) {
+        cv::setNumThreads(n);
+        CGridGaps filler;
+        const cv::Mat filled = filler.Process(grid, area, kNoData, 0.1);
+        EXPECT_EQ(Digest(filled), 0xed6dcb61986f8d5cull) << n << " threads";
+        EXPECT_EQ(filled.at<float>(242, 42), kNoData);  // the gap that touches no valid cell
+        const cv::Mat nan = CGridGaps(0.3).Process(grid, area, std::numeric_limits<float>::quiet_NaN(), 0.01);
+        EXPECT_EQ(Digest(nan), 0x069493806de09145ull) << n << " threads";
+
+        CGridGaps::Cells cells;
+        ASSERT_TRUE(filler.Fill(grid, area, kNoData, 0.1, &cells));
+        ASSERT_EQ(cells.rowStart.size(), size_t(grid.rows) + 1);
+        cv::Mat listed = grid.clone();
+        cv::Mat marked(grid.size(), CV_8U, cv::Scalar(0));
+        for (int y = 0; y < grid.rows; ++y) {
+            for (size_t k = cells.rowStart[size_t(y)]; k < cells.rowStart[size_t(y) + 1]; ++k) {
+                listed.at<float>(y, cells.columns[k]) = cells.heights[k];
+                marked.at<uint8_t>(y, cells.columns[k]) = 255;
+            }
+        }
+        EXPECT_EQ(Digest(listed), Digest(filled));
+        int unlisted = 0;
+        for (int y = 0; y < grid.rows; ++y) {
+            for (int x = 0; x < grid.cols; ++x) {
+                const bool same =
+                    std::memcmp(&grid.at<float>(y, x), &filled.at<float>(y, x), sizeof(float)) == 0;
+                unlisted += same == (marked.at<uint8_t>(y, x) != 0);
+            }
+        }
+        EXPECT_EQ(unlisted, 0);
+    }
+    cv::setNumThreads(threads);
 }

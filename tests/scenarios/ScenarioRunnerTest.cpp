@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 
 #include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
+#include "support/scenario/StepClock.h"
 #include "support/scenario/TimerCensus.h"
 
 namespace {
@@ -178,6 +180,52 @@ TEST(ScenarioRunner, AFailedStepEndsTheRunWithOneLineNamingWhatWasAwaitedAndWhat
                 << outcome.transcript.toStdString();
         }
     }
+}
+
+TEST(ScenarioRunner, ADialogThatNeverComesFailsItsStepAfterThirtySecondsAndTheProgramComesToRest) {
+    // The contour command of a project without a DEM opens no dialog: it says so at its prompt.
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome outcome = RunScenario(
+        QStringLiteral("new\nsave p.kvp\ncommand CON\ndialog Contour Lines\n    press Generate\nnew\n"));
+    const qint64 seconds = clock.elapsed() / 1000;
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.errors,
+              QStringList{QStringLiteral("line 4: awaited a dialog titled /Contour Lines/ for 30 s, "
+                                         "came nothing (the program is idle)")});
+    EXPECT_TRUE(outcome.transcript.contains(QLatin1String("prompt \"No DEM loaded\"")))
+        << outcome.transcript.toStdString();
+    EXPECT_FALSE(outcome.transcript.contains(QLatin1String("6: new")));
+    // The wait, the program's start-up and its coming to rest, not more.
+    EXPECT_GE(seconds, 30);
+    EXPECT_LT(seconds, 60);
+}
+
+TEST(ScenarioRunner, AStepWaitsOutItsLimitOfIdleTimeOrTwentyTimesItAtWork) {
+    kvscenario::StepClock clock(30000);
+    // Looks far apart count as the event loop's share only: the loop did not run meanwhile.
+    clock.Add(100000, false);
+    EXPECT_FALSE(clock.WaitedOut());
+    for (int i = 0; i < 118; ++i) {
+        clock.Add(250, false);
+    }
+    EXPECT_FALSE(clock.WaitedOut());
+    // Work does not count against the step's own limit...
+    for (int i = 0; i < 2399; ++i) {
+        clock.Add(250, true);
+    }
+    EXPECT_FALSE(clock.WaitedOut());
+    EXPECT_FALSE(clock.WorkedOut());
+    clock.Add(250, false);
+    EXPECT_TRUE(clock.WaitedOut());
+    // ...but work that never ends runs out too.
+    clock.Restart();
+    EXPECT_FALSE(clock.WaitedOut());
+    for (int i = 0; i < 2400; ++i) {
+        clock.Add(250, true);
+    }
+    EXPECT_TRUE(clock.WorkedOut());
+    EXPECT_FALSE(clock.WaitedOut());
 }
 
 TEST(ScenarioRunner, DialogFieldsAreFoundByTheirLabelsAndARefusedAnswerWaitsForTheNextOne) {

@@ -349,6 +349,21 @@ TEST_F(RasterRenderingTest, AnInfiniteCellIsNoDataForTheRangeTheStatisticsAndEve
     EXPECT_EQ(dem->m_grid.at<float>(10, 10), kNoData);
     dem->ReleaseDisplayCache();
     expectHole(1000, 222, dem->m_display);
+    // Cells of the grid in memory that are no finite number (an edit may leave one) are no data
+    // at its own size and reduced to half of it too.
+    dem->m_grid.at<float>(20, 20) = std::numeric_limits<float>::quiet_NaN();
+    dem->m_grid.at<float>(30, 30) = -HUGE_VALF;
+    for (int W : {111, 55}) {
+        dem->ReleaseDisplayCache();
+        QImage picture;
+        ASSERT_EQ(Paint(picture, 1000, 111, 111, W), 1);
+        const int shown = W == 111 ? 1 : 2;  // window pixel n shows cell shown * n
+        EXPECT_EQ(dem->m_display.values.at<float>(20 / shown, 20 / shown), kNoData) << W;
+        EXPECT_EQ(dem->m_display.values.at<float>(30 / shown, 30 / shown), kNoData) << W;
+        EXPECT_EQ(picture.pixel(30 / shown, 30 / shown), kBackground) << W;
+        EXPECT_EQ(dem->m_display.values.at<float>(24 / shown, 24 / shown), dem->m_grid.at<float>(24, 24))
+            << W;
+    }
     // A colour range that ends at infinity, as a project may hold it, draws without a position on
     // the palette for any height.
     dem->m_colorRangeMax = HUGE_VAL;

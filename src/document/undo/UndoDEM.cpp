@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/cad/Cad.h"
+#include "platform/raster/GdalFailures.h"
 #include "platform/raster/RasterSpace.h"
 #include "platform/ui/DemUndoFolder.h"
 #include "raster/BlockWalk.h"
@@ -86,7 +87,8 @@ public:
 
     // Writes both bands of a window of the given size block by block; make(window, before, after)
     // gives the two blocks of a window. The progress advances before each band's block and, when
-    // stepToMake, also before the blocks are made.
+    // stepToMake, also before the blocks are made. Each row of blocks goes to the file once it is
+    // written, so that GDAL's cache holds one row of blocks and not the whole file.
     template <typename F>
     void WriteBands(cv::Size size, ProgressSink* progress, bool stepToMake, F&& make) {
         kv::BlockProgress steps(progress, (stepToMake ? 3 : 2) * kv::BlockCount(size.width, size.height),
@@ -99,13 +101,26 @@ public:
             cv::Mat before;
             cv::Mat after;
             make(window, before, after);
+            if (before.type() != CV_32FC1 || after.type() != CV_32FC1 || before.size() != window.size() ||
+                after.size() != window.size()) {
+                m_ok = false;
+                return false;
+            }
             steps.Step(++done);
             if (!WriteBlock(1, before, window)) {
                 return false;
             }
             steps.Step(++done);
-            return WriteBlock(2, after, window);
+            return WriteBlock(2, after, window) && (window.br().x < size.width || Flush());
         });
+    }
+
+    // Writes what GDAL holds of the file and lets it go.
+    bool Flush() {
+        kv::GdalFailureWatch watch;
+        GDALFlushCache(m_dataset);
+        m_ok = m_ok && !watch.Failed();
+        return m_ok;
     }
 
     void SetValue(const std::string& key, int value) {
@@ -234,15 +249,32 @@ QString DemUndoFileName(const QString& layerName, const QDateTime& when, int num
 CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, const cv::Mat& before, const cv::Mat& after,
                    cv::Point topLeft, std::vector<cv::Point> outline, ProgressSink* progress)
     : m_pDoc(doc) {
-    if (!dem || before.empty() || before.type() != CV_32FC1 || after.type() != CV_32FC1 ||
+    if (before.empty() || before.type() != CV_32FC1 || after.type() != CV_32FC1 ||
         after.size() != before.size()) {
         return;
     }
-    UndoFileWriter file(dem->m_name, before.size());
-    file.WriteBands(before.size(), progress, false, [&](const cv::Rect& window, cv::Mat& b, cv::Mat& a) {
-        b = before(window);
-        a = after(window);
-    });
+    WriteOutlineRecord(
+        dem, before.size(),
+        [&](const cv::Rect& block, cv::Mat& b, cv::Mat& a) {
+            b = before(block);
+            a = after(block);
+        },
+        topLeft, outline, progress);
+}
+
+CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, cv::Size window, const BlockCells& cells, cv::Point topLeft,
+                   std::vector<cv::Point> outline, ProgressSink* progress)
+    : m_pDoc(doc) {
+    WriteOutlineRecord(dem, window, cells, topLeft, outline, progress);
+}
+
+void CUndoDEM::WriteOutlineRecord(CDEM* dem, cv::Size window, const BlockCells& cells, cv::Point topLeft,
+                                  const std::vector<cv::Point>& outline, ProgressSink* progress) {
+    if (!dem || window.empty() || !cells) {
+        return;
+    }
+    UndoFileWriter file(dem->m_name, window);
+    file.WriteBands(window, progress, false, cells);
     file.SetValue("TL_X", topLeft.x);
     file.SetValue("TL_Y", topLeft.y);
     file.SetValue("AOI_NVERS", static_cast<int>(outline.size()));

@@ -39,6 +39,14 @@ public:
     // given, or when the file cannot be written.
     CUndoDEM(CDEM* dem, CKelvaroDoc* doc, const cv::Mat& before, const cv::Mat& after, cv::Point topLeft,
              std::vector<cv::Point> outline, ProgressSink* progress = nullptr);
+    // The cells of a block of the window (relative to its top-left) before and after the edit.
+    using BlockCells = std::function<void(const cv::Rect& block, cv::Mat& before, cv::Mat& after)>;
+    // Outline form with the window's cells made block by block, so that an edit that changes few
+    // cells of a large window needs no image of the whole window: the same file as the images of
+    // those blocks give. Refused unless the DEM, a window and the blocks are given, or when a
+    // block is not two single-channel Float32 images of the block's size.
+    CUndoDEM(CDEM* dem, CKelvaroDoc* doc, cv::Size window, const BlockCells& cells, cv::Point topLeft,
+             std::vector<cv::Point> outline, ProgressSink* progress = nullptr);
     // Region form, which also performs the edit: the mask is 8-bit and two cells wider and higher
     // than the grid (cell (c + 1, r + 1) stands for grid cell (c, r)); every grid cell of the
     // rectangle under the mask is set to the value. The cells are saved first: the edit is made
@@ -72,6 +80,10 @@ public:
     CKelvaroDoc* m_pDoc = nullptr;
     // The record's undo file; empty for a refused record.
     QString m_path;
+
+private:
+    void WriteOutlineRecord(CDEM* dem, cv::Size window, const BlockCells& cells, cv::Point topLeft,
+                            const std::vector<cv::Point>& outline, ProgressSink* progress);
 };
 
 // File name of an undo record: "<layer>_<yyyymmdd>-<hhmmss>_<number>.demundo".

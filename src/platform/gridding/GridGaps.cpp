@@ -1,8 +1,13 @@
 #include "platform/gridding/GridGaps.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 // The filled surface u minimises, over the gap cells,
@@ -21,7 +26,8 @@
 // five colours ((x + 2y) mod 5), no two of which touch within the 13-cell stencil, so each
 // colour is relaxed in parallel with a result that does not depend on the number of threads.
 // Gaps more than the stencil's reach apart do not enter each other's equations: each region of
-// gaps within that reach of each other is solved on its own box, to its own tolerance.
+// gaps within that reach of each other is solved on its own box, to its own tolerance, and the
+// regions are solved side by side on the threads.
 namespace {
 
 constexpr uint8_t kOutside = 0, kFixed = 1, kGap = 2, kReached = 3;
@@ -75,6 +81,9 @@ struct Level {
     std::vector<float> u;
     std::vector<float> res;      // the residual of a cycle, at the gap cells
     std::vector<int32_t> cells;  // the gap cells, colour after colour
+    // Whether the gap cell and its four neighbours are inside with both axes: the stencil of most
+    // cells, which then takes no branch.
+    std::vector<uint8_t> whole;
     std::vector<float> inverse;  // 1 / the diagonal of each
     std::vector<double> rhs;     // the right-hand side of a cycle, per gap cell
     size_t start[kColours + 1] = {};
@@ -90,6 +99,7 @@ struct Level {
         axes.assign(size, 0);
         res.clear();
         cells.clear();
+        whole.clear();
         inverse.clear();
     }
     size_t Gaps() const { return cells.size(); }
@@ -118,14 +128,17 @@ struct Level {
                     }
                     const double own = 2.0 * kAxisCount[axes[size_t(i)]];
                     double curvature = own * own, slope = 0.0;
+                    bool allAxes = axes[size_t(i)] == 3;
                     for (int k = 0; k < 4; ++k) {
                         const int j = i + Offset(k);
                         if (state[size_t(j)]) {
                             curvature += axes[size_t(j)] & Axis(k) ? 1.0 : 0.0;
                             slope += 1.0;
                         }
+                        allAxes = allAxes && state[size_t(j)] && axes[size_t(j)] == 3;
                     }
                     cells.push_back(i);
+                    whole.push_back(allAxes ? 1 : 0);
                     inverse.push_back(float(1.0 / (bend * curvature + tension * slope)));
                 }
             }
@@ -160,35 +173,62 @@ struct Level {
         }
         return g;
     }
+    // The same for a cell whose neighbours are all inside with both axes, in the same steps.
+    double WholeStencil(const float* x, int i) const {
+        const int s = stride;
+        auto curv = [&](int k) {
+            double c = 0.0;
+            c += double(x[k - 1]) + double(x[k + 1]) - 2.0 * x[k];
+            c += double(x[k - s]) + double(x[k + s]) - 2.0 * x[k];
+            return c;
+        };
+        const double xi = x[i];
+        double g = -2.0 * kAxisCount[3] * bend * curv(i);
+        g += bend * curv(i - 1);
+        g += tension * (xi - double(x[i - 1]));
+        g += bend * curv(i + 1);
+        g += tension * (xi - double(x[i + 1]));
+        g += bend * curv(i - s);
+        g += tension * (xi - double(x[i - s]));
+        g += bend * curv(i + s);
+        g += tension * (xi - double(x[i + s]));
+        return g;
+    }
+    // (A x) at the n-th gap cell.
+    double StencilOf(const float* x, size_t n) const {
+        return whole[n] ? WholeStencil(x, cells[n]) : Stencil(x, cells[n]);
+    }
     // The four neighbours: left, right, up, down; and the axis each lies along.
     int Offset(int k) const { return k == 0 ? -1 : k == 1 ? 1 : k == 2 ? -stride : stride; }
     static uint8_t Axis(int k) { return k < 2 ? 1 : 2; }
 };
 
 // Gauss-Seidel sweeps of A x = rhs over the gap cells, colour by colour (forwards, or backwards
-// for the mirror sweep). Returns the largest move.
-double Sweep(Level& L, const std::vector<double>* rhs, bool backwards, std::vector<double>* parts) {
+// for the mirror sweep). Returns whether any cell changed: a sweep that changes none leaves each
+// cell where the next sweep, in either direction, finds it, so every further sweep changes none.
+bool Sweep(Level& L, const std::vector<double>* rhs, bool backwards, std::vector<double>* parts) {
     float* x = L.u.data();
-    double worst = 0.0;
+    bool changed = false;
     for (int k = 0; k < kColours; ++k) {
         const int c = backwards ? kColours - 1 - k : k;
         const size_t first = L.start[c], count = L.start[c + 1] - first;
         parts->assign((count + kBlock - 1) / kBlock, 0.0);
         ForBlocks(count, [&](size_t block, size_t begin, size_t end) {
-            double most = 0.0;
+            bool moved = false;
             for (size_t n = first + begin; n < first + end; ++n) {
                 const int i = L.cells[n];
-                const double move = (L.Stencil(x, i) - (rhs ? (*rhs)[n] : 0.0)) * L.inverse[n];
+                const double move = (L.StencilOf(x, n) - (rhs ? (*rhs)[n] : 0.0)) * L.inverse[n];
+                const float was = x[i];
                 x[i] = float(x[i] - move);
-                most = std::max(most, std::fabs(move));
+                moved = moved || std::memcmp(&was, &x[i], sizeof was) != 0;
             }
-            (*parts)[block] = most;
+            (*parts)[block] = moved ? 1.0 : 0.0;
         });
         for (double p : *parts) {
-            worst = std::max(worst, p);
+            changed = changed || p != 0.0;
         }
     }
-    return worst;
+    return changed;
 }
 
 // The next coarser level, on every second cell of the finer one: a cell is valid with the value
@@ -262,8 +302,7 @@ void Cycle(std::vector<Level>& levels, size_t l, size_t count, std::vector<doubl
         L.u[size_t(i)] = 0.0f;
     }
     if (l + 1 == count) {
-        for (int k = 0; k < kCoarsestSweeps; ++k) {
-            Sweep(L, &L.rhs, k % 2 == 1, parts);
+        for (int k = 0; k < kCoarsestSweeps && Sweep(L, &L.rhs, k % 2 == 1, parts); ++k) {
         }
         return;
     }
@@ -273,7 +312,7 @@ void Cycle(std::vector<Level>& levels, size_t l, size_t count, std::vector<doubl
     L.res.assign(L.u.size(), 0.0f);
     ForBlocks(L.cells.size(), [&](size_t, size_t begin, size_t end) {
         for (size_t n = begin; n < end; ++n) {
-            L.res[size_t(L.cells[n])] = float(L.rhs[n] - L.Stencil(L.u.data(), L.cells[n]));
+            L.res[size_t(L.cells[n])] = float(L.rhs[n] - L.StencilOf(L.u.data(), n));
         }
     });
     Level& C = levels[l + 1];
@@ -334,6 +373,7 @@ struct SolveSpace {
     std::vector<Level> levels;
     std::vector<double> parts, r, ap;
     std::vector<float> x, p;
+    std::vector<int32_t> held;  // the cells of the gap being held to its rim
 };
 
 // Solves the finest level as it is set (its valid cells and gaps) into ws.x: the levels below
@@ -360,8 +400,7 @@ void Solve(SolveSpace& ws, double tensionWeight, double tolerance) {
             StartFrom(ws.levels[l + 1], &L);
         }
         const int sweeps = l + 1 == count ? kCoarsestSweeps : kStartSweeps;
-        for (int k = 0; k < sweeps; ++k) {
-            Sweep(L, nullptr, k % 2 == 1, &ws.parts);
+        for (int k = 0; k < sweeps && Sweep(L, nullptr, k % 2 == 1, &ws.parts); ++k) {
         }
     }
 
@@ -383,7 +422,7 @@ void Solve(SolveSpace& ws, double tensionWeight, double tolerance) {
     ws.ap.resize(n);
     ForBlocks(n, [&](size_t, size_t begin, size_t end) {
         for (size_t k = begin; k < end; ++k) {
-            ws.r[k] = -L0.Stencil(ws.x.data(), L0.cells[k]);
+            ws.r[k] = -L0.StencilOf(ws.x.data(), k);
         }
     });
     auto precondition = [&] {
@@ -398,7 +437,7 @@ void Solve(SolveSpace& ws, double tensionWeight, double tolerance) {
     for (int it = 0; it < kMaxIterations && rz > 0.0; ++it) {
         ForBlocks(n, [&](size_t, size_t begin, size_t end) {
             for (size_t k = begin; k < end; ++k) {
-                ws.ap[k] = L0.Stencil(ws.p.data(), L0.cells[k]);
+                ws.ap[k] = L0.StencilOf(ws.p.data(), k);
             }
         });
         const double pap =
@@ -438,73 +477,102 @@ void Solve(SolveSpace& ws, double tensionWeight, double tolerance) {
 
 // A thin plate carries the slopes at a gap's rim on into the gap, and would take it below the
 // lowest or above the highest valid cell around it: a pit or a peak that was never there. Each
-// filled gap of the box (its cells linked side by side) is held to the heights of the valid cells
-// of the area that touch it, across a corner too.
+// filled gap (its filled cells linked side by side) is held to the heights of the valid cells of
+// the area that touch it, across a corner too. Runs on the finest level of a region as solved,
+// its heights in x: the region's own gaps are all its gap cells (the cells that touch a gap side
+// by side are its own gaps, and the cells around it lie within the box).
 template <class IsGap>
-void HoldGapsToTheirRims(const cv::Mat& image, const cv::Mat& mask, const cv::Rect& box, const IsGap& isGap,
-                         cv::Mat* result, std::vector<uint8_t>* bounded, std::vector<int32_t>* queue) {
-    bounded->assign(size_t(box.width) * size_t(box.height), 0);
-    auto seen = [&](int x, int y) -> uint8_t& {
-        return (*bounded)[size_t(y - box.y) * size_t(box.width) + size_t(x - box.x)];
-    };
-    auto filledGap = [&](int x, int y) {
-        return x >= box.x && y >= box.y && x < box.x + box.width && y < box.y + box.height &&
-               mask.at<uint8_t>(y, x) && isGap(image.at<float>(y, x)) && !isGap(result->at<float>(y, x)) &&
-               !seen(x, y);
-    };
-    for (int y = box.y; y < box.y + box.height; ++y) {
-        for (int x = box.x; x < box.x + box.width; ++x) {
-            if (!filledGap(x, y)) {
-                continue;
-            }
-            queue->assign(1, y * image.cols + x);
-            seen(x, y) = 1;
-            float lowest = std::numeric_limits<float>::max(), highest = std::numeric_limits<float>::lowest();
-            for (size_t q = 0; q < queue->size(); ++q) {
-                const int cx = (*queue)[q] % image.cols, cy = (*queue)[q] / image.cols;
-                for (int dy = -1; dy <= 1; ++dy) {
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        const int nx = cx + dx, ny = cy + dy;
-                        if (nx < 0 || ny < 0 || nx >= image.cols || ny >= image.rows) {
-                            continue;
-                        }
-                        const float v = image.at<float>(ny, nx);
-                        if (!isGap(v)) {
-                            if (mask.at<uint8_t>(ny, nx)) {
-                                lowest = std::min(lowest, v);
-                                highest = std::max(highest, v);
-                            }
-                        } else if ((dx == 0) != (dy == 0) && filledGap(nx, ny)) {
-                            seen(nx, ny) = 1;
-                            queue->push_back(ny * image.cols + nx);
-                        }
+void HoldGapsToTheirRims(Level& L, std::vector<float>& x, const cv::Mat& image, const cv::Rect& sub,
+                         const IsGap& isGap, std::vector<int32_t>* queue) {
+    const int s = L.stride;
+    std::vector<uint8_t>& state = L.state;
+    auto filledGap = [&](int i) { return state[size_t(i)] == kGap && !isGap(x[size_t(i)]); };
+    for (int seed : L.cells) {
+        if (!filledGap(seed)) {
+            continue;
+        }
+        queue->assign(1, seed);
+        state[size_t(seed)] = kReached;
+        float lowest = std::numeric_limits<float>::max(), highest = std::numeric_limits<float>::lowest();
+        for (size_t q = 0; q < queue->size(); ++q) {
+            const int i = (*queue)[q];
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int j = i + dy * s + dx;
+                    if (state[size_t(j)] == kFixed) {
+                        const float v = image.at<float>(sub.y + j / s - 1, sub.x + j % s - 1);
+                        lowest = std::min(lowest, v);
+                        highest = std::max(highest, v);
+                    } else if ((dx == 0) != (dy == 0) && filledGap(j)) {
+                        state[size_t(j)] = kReached;
+                        queue->push_back(j);
                     }
                 }
             }
-            if (lowest > highest) {
-                continue;  // no valid cell touches it (a filled gap always has one)
-            }
-            for (int cell : *queue) {
-                float& v = result->at<float>(cell / image.cols, cell % image.cols);
-                v = std::clamp(v, lowest, highest);
-            }
+        }
+        if (lowest > highest) {
+            continue;  // no valid cell touches it (a filled gap always has one)
+        }
+        for (int i : *queue) {
+            x[size_t(i)] = std::clamp(x[size_t(i)], lowest, highest);
         }
     }
 }
 
+// Calls body(first row, end row) for the bands of kRowBand rows in parallel.
+constexpr int kRowBand = 64;
+template <class Body>
+void ForRows(int rows, const Body& body) {
+    cv::parallel_for_(cv::Range(0, (rows + kRowBand - 1) / kRowBand), [&](const cv::Range& r) {
+        for (int k = r.start; k < r.end; ++k) {
+            body(k * kRowBand, std::min(rows, (k + 1) * kRowBand));
+        }
+    });
+}
+
+// The classes of the image's cells besides outside, valid, gap and reached: a gap being linked
+// to its neighbours, a gap already in a region. The class map has a border of two cells outside.
+constexpr uint8_t kComponent = 4, kRegion = 5;
+constexpr int kBorder = 2;
+
 }  // namespace
 
-struct CGridGaps::Workspace : SolveSpace {
-    std::vector<int32_t> queue;
-    // The gap cells of the box, region after region (image cells, y * width + x), where each
-    // region's cells start, and each region's box.
-    std::vector<int32_t> regionCells;
+struct CGridGaps::Workspace {
+    // Solve spaces, one for each region solved at the same time; kept for the next call.
+    std::mutex poolMutex;
+    std::vector<std::unique_ptr<SolveSpace>> pool;
+    // The image's class map (outside, valid, gap), then its gaps linked to a valid cell (reached)
+    // and those already in a region.
+    std::vector<uint8_t> classes;
+    std::vector<int64_t> queue;
+    // The gap cells of the box, region after region, where each region's cells start, and each
+    // region's box.
+    std::vector<cv::Point> regionCells;
     std::vector<size_t> regionStart;
     std::vector<cv::Rect> regionBoxes;
-    // The last image returned: once its caller has let it go, its buffer serves the next result.
+    // What each region filled, at its cells' places: row, column and height.
+    std::vector<int32_t> rows, columns;
+    std::vector<float> heights;
+    // The cells of the last Process, and the last image returned: once its caller has let it go,
+    // its buffer serves the next result.
+    Cells cells;
     cv::Mat lastResult;
-    // The gap cells of the box already held to the heights around their gap.
-    std::vector<uint8_t> bounded;
+
+    std::unique_ptr<SolveSpace> Take() {
+        std::lock_guard<std::mutex> lock(poolMutex);
+        if (pool.empty()) {
+            auto space = std::make_unique<SolveSpace>();
+            space->levels.resize(kLevels);
+            return space;
+        }
+        std::unique_ptr<SolveSpace> space = std::move(pool.back());
+        pool.pop_back();
+        return space;
+    }
+    void Give(std::unique_ptr<SolveSpace> space) {
+        std::lock_guard<std::mutex> lock(poolMutex);
+        pool.push_back(std::move(space));
+    }
 };
 
 CGridGaps::CGridGaps(double tension)
@@ -512,108 +580,102 @@ CGridGaps::CGridGaps(double tension)
       m_work(std::make_unique<Workspace>()) {}
 CGridGaps::~CGridGaps() = default;
 
-cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noData, double tolerance) {
+bool CGridGaps::Fill(const cv::Mat& image, const cv::Mat& mask, float noData, double tolerance,
+                     Cells* filled) {
+    filled->rowStart.clear();
+    filled->columns.clear();
+    filled->heights.clear();
     if (image.empty() || image.type() != CV_32FC1 || mask.type() != CV_8UC1 || mask.size() != image.size()) {
-        return cv::Mat();
+        return false;
     }
     if (!(tolerance > 0) || !std::isfinite(tolerance)) {
         tolerance = kDefaultTolerance;
     }
-    const bool nanNoData = std::isnan(noData);
-    auto isGap = [&](float v) { return std::isnan(v) || (!nanNoData && v == noData); };
-
-    // The box of the gaps inside the area, and whether the area holds any valid cell.
-    int x0 = image.cols, y0 = image.rows, x1 = -1, y1 = -1;
-    bool anySource = false;
-    for (int y = 0; y < image.rows; ++y) {
-        const float* v = image.ptr<float>(y);
-        const uint8_t* m = mask.ptr<uint8_t>(y);
-        for (int x = 0; x < image.cols; ++x) {
-            if (!m[x]) {
-                continue;
-            }
-            if (isGap(v[x])) {
-                x0 = std::min(x0, x);
-                x1 = std::max(x1, x);
-                y0 = std::min(y0, y);
-                y1 = std::max(y1, y);
-            } else {
-                anySource = true;
-            }
-        }
-    }
-    if (!anySource) {
-        return cv::Mat();
-    }
+    // A NaN no-data value equals no cell: NaN cells are gaps whatever the value.
+    auto isGap = [noData](float v) { return v != v || v == noData; };
     Workspace& ws = *m_work;
-    cv::Mat result;
-    if (ws.lastResult.u && ws.lastResult.u->refcount == 1 && ws.lastResult.size() == image.size()) {
-        result = ws.lastResult;
-    }
-    image.copyTo(result);
-    ws.lastResult = result;
-    if (x1 < 0) {
-        return result;
-    }
 
-    // The box of the gaps with a margin, where the cells are told apart: outside the area, valid,
-    // gap.
-    const cv::Rect box =
-        cv::Rect(cv::Point(x0 - kMargin, y0 - kMargin), cv::Point(x1 + kMargin + 1, y1 + kMargin + 1)) &
-        cv::Rect(0, 0, image.cols, image.rows);
-    // Enough levels for any grid that fits in memory: each halves the sides.
-    if (ws.levels.size() < kLevels) {
-        ws.levels.resize(kLevels);
-    }
-    Level& L0 = ws.levels[0];
-    L0.Reset(box.width, box.height);
-    size_t fixedCount = 0;
-    for (int y = 0; y < box.height; ++y) {
-        const float* v = image.ptr<float>(box.y + y) + box.x;
-        const uint8_t* m = mask.ptr<uint8_t>(box.y + y) + box.x;
-        for (int x = 0; x < box.width; ++x) {
-            if (m[x]) {
-                const bool gap = isGap(v[x]);
-                L0.state[size_t(L0.Index(x, y))] = gap ? kGap : kFixed;
-                fixedCount += !gap;
+    // The cells told apart (outside the area, valid, gap) in a map of the image with a border of
+    // two cells outside, the box of the gaps and whether the area holds any valid cell: bands of
+    // rows in parallel, each with its own answer.
+    const int64_t s = image.cols + 2 * kBorder;
+    auto at = [&](int x, int y) { return (int64_t(y) + kBorder) * s + x + kBorder; };
+    std::vector<uint8_t>& classes = ws.classes;
+    classes.resize(size_t(s * (image.rows + 2 * kBorder)));
+    std::fill(classes.begin(), classes.begin() + at(-kBorder, 0), kOutside);
+    std::fill(classes.begin() + at(-kBorder, image.rows), classes.end(), kOutside);
+    struct Band {
+        int x0 = INT_MAX, y0 = INT_MAX, x1 = -1, y1 = -1;
+        bool anySource = false;
+    };
+    std::vector<Band> bands(size_t((image.rows + kRowBand - 1) / kRowBand));
+    ForRows(image.rows, [&](int first, int end) {
+        Band& b = bands[size_t(first / kRowBand)];
+        for (int y = first; y < end; ++y) {
+            const float* v = image.ptr<float>(y);
+            const uint8_t* m = mask.ptr<uint8_t>(y);
+            uint8_t* c = classes.data() + at(0, y);
+            std::fill(c - kBorder, c, kOutside);
+            std::fill(c + image.cols, c + image.cols + kBorder, kOutside);
+            for (int x = 0; x < image.cols; ++x) {
+                c[x] = uint8_t((m[x] != 0) * (kFixed + isGap(v[x])));
+            }
+            b.anySource = b.anySource || std::memchr(c, kFixed, size_t(image.cols));
+            const void* gap = std::memchr(c, kGap, size_t(image.cols));
+            if (gap) {
+                b.x0 = std::min(b.x0, int(static_cast<const uint8_t*>(gap) - c));
+                b.x1 = std::max(b.x1,
+                                int(static_cast<const uint8_t*>(memrchr(c, kGap, size_t(image.cols))) - c));
+                b.y0 = std::min(b.y0, y);
+                b.y1 = y;
             }
         }
+    });
+    Band all;
+    for (const Band& b : bands) {
+        all.x0 = std::min(all.x0, b.x0);
+        all.y0 = std::min(all.y0, b.y0);
+        all.x1 = std::max(all.x1, b.x1);
+        all.y1 = std::max(all.y1, b.y1);
+        all.anySource = all.anySource || b.anySource;
     }
-    if (fixedCount == 0) {
-        return result;  // the gaps of the box touch no valid cell
+    if (!all.anySource) {
+        return false;
     }
+    filled->rowStart.assign(size_t(image.rows) + 1, 0);
+    if (all.x1 < 0) {
+        return true;
+    }
+    // The box of the gaps with a margin: every gap and the cells around it.
+    const cv::Rect box = cv::Rect(cv::Point(all.x0 - kMargin, all.y0 - kMargin),
+                                  cv::Point(all.x1 + kMargin + 1, all.y1 + kMargin + 1)) &
+                         cv::Rect(0, 0, image.cols, image.rows);
 
-    // Gaps that no path through the area links to a valid cell stay no data.
-    ws.queue.clear();
-    std::vector<uint8_t>& state = L0.state;
-    const int s = L0.stride;
-    for (int y = 0; y < box.height; ++y) {
-        for (int x = 0; x < box.width; ++x) {
-            const int i = L0.Index(x, y);
-            if (state[size_t(i)] == kFixed) {
-                for (int j : {i - 1, i + 1, i - s, i + s}) {
-                    if (state[size_t(j)] == kGap) {
-                        state[size_t(j)] = kReached;
+    // Gaps that no path through the area links to a valid cell stay no data: each gap linked side
+    // by side is reached when a cell of it touches a valid cell side by side.
+    const int64_t side[4] = {-1, 1, -s, s};
+    for (int y = box.y; y < box.y + box.height; ++y) {
+        uint8_t* row = classes.data() + at(box.x, y);
+        for (uint8_t* p = row;
+             (p = static_cast<uint8_t*>(std::memchr(p, kGap, size_t(row + box.width - p))));) {
+            const int64_t seed = p - classes.data();
+            ws.queue.assign(1, seed);
+            classes[size_t(seed)] = kComponent;
+            bool reached = false;
+            for (size_t q = 0; q < ws.queue.size(); ++q) {
+                for (int64_t d : side) {
+                    const int64_t j = ws.queue[q] + d;
+                    reached = reached || classes[size_t(j)] == kFixed;
+                    if (classes[size_t(j)] == kGap) {
+                        classes[size_t(j)] = kComponent;
                         ws.queue.push_back(j);
                     }
                 }
             }
-        }
-    }
-    for (size_t q = 0; q < ws.queue.size(); ++q) {
-        const int i = ws.queue[q];
-        for (int j : {i - 1, i + 1, i - s, i + s}) {
-            if (state[size_t(j)] == kGap) {
-                state[size_t(j)] = kReached;
-                ws.queue.push_back(j);
+            for (int64_t i : ws.queue) {
+                classes[size_t(i)] = reached ? kReached : kOutside;
             }
         }
-    }
-    for (uint8_t& v : state) {
-        v = v == kGap ? kOutside : v == kReached ? kGap : v;
-    }
-    if (ws.queue.empty()) {
-        return result;
     }
 
     // Gap cells couple only within the stencil's reach (two cells along an axis, one across a
@@ -625,47 +687,44 @@ cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noDa
     ws.regionBoxes.clear();
     static constexpr int kReach[12][2] = {{-1, 0}, {1, 0}, {0, -1},  {0, 1},  {-2, 0}, {2, 0},
                                           {0, -2}, {0, 2}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
-    for (int y = 0; y < box.height; ++y) {
-        for (int x = 0; x < box.width; ++x) {
-            if (state[size_t(L0.Index(x, y))] != kGap) {
-                continue;
-            }
+    for (int y = box.y; y < box.y + box.height; ++y) {
+        uint8_t* row = classes.data() + at(box.x, y);
+        for (uint8_t* p = row;
+             (p = static_cast<uint8_t*>(std::memchr(p, kReached, size_t(row + box.width - p))));) {
+            const cv::Point seed(box.x + int(p - row), y);
             const size_t first = ws.regionCells.size();
             ws.regionStart.push_back(first);
-            state[size_t(L0.Index(x, y))] = kReached;
-            ws.regionCells.push_back((box.y + y) * image.cols + box.x + x);
-            int rx0 = x, ry0 = y, rx1 = x, ry1 = y;
+            *p = kRegion;
+            ws.regionCells.push_back(seed);
+            cv::Point low = seed, high = seed;
             for (size_t q = first; q < ws.regionCells.size(); ++q) {
-                const int cx = ws.regionCells[q] % image.cols - box.x,
-                          cy = ws.regionCells[q] / image.cols - box.y;
-                rx0 = std::min(rx0, cx);
-                rx1 = std::max(rx1, cx);
-                ry0 = std::min(ry0, cy);
-                ry1 = std::max(ry1, cy);
+                const cv::Point c = ws.regionCells[q];
+                low = cv::Point(std::min(low.x, c.x), std::min(low.y, c.y));
+                high = cv::Point(std::max(high.x, c.x), std::max(high.y, c.y));
                 for (const auto& d : kReach) {
-                    const int nx = cx + d[0], ny = cy + d[1];
-                    if (nx < 0 || ny < 0 || nx >= box.width || ny >= box.height) {
-                        continue;
-                    }
-                    uint8_t& v = state[size_t(L0.Index(nx, ny))];
-                    if (v == kGap) {
-                        v = kReached;
-                        ws.regionCells.push_back((box.y + ny) * image.cols + box.x + nx);
+                    uint8_t& j = classes[size_t(at(c.x + d[0], c.y + d[1]))];
+                    if (j == kReached) {
+                        j = kRegion;
+                        ws.regionCells.emplace_back(c.x + d[0], c.y + d[1]);
                     }
                 }
             }
             ws.regionBoxes.push_back(
-                cv::Rect(cv::Point(box.x + rx0 - kMargin, box.y + ry0 - kMargin),
-                         cv::Point(box.x + rx1 + kMargin + 1, box.y + ry1 + kMargin + 1)) &
+                cv::Rect(low - cv::Point(kMargin, kMargin), high + cv::Point(kMargin + 1, kMargin + 1)) &
                 cv::Rect(0, 0, image.cols, image.rows));
         }
     }
     ws.regionStart.push_back(ws.regionCells.size());
+    const size_t found = ws.regionCells.size();
+    ws.rows.resize(found);
+    ws.columns.resize(found);
+    ws.heights.resize(found);
 
-    for (size_t region = 0; region < ws.regionBoxes.size(); ++region) {
+    auto solveRegion = [&](SolveSpace& space, size_t region) {
         // The region's box: its own gaps, the valid cells of the area, every other cell outside
         // (the other regions' gaps lie beyond the reach of this one's equations).
         const cv::Rect sub = ws.regionBoxes[region];
+        Level& L0 = space.levels[0];
         L0.Reset(sub.width, sub.height);
         double subReference = 0.0;
         size_t subFixed = 0;
@@ -692,17 +751,79 @@ cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noDa
             }
         }
         for (size_t k = ws.regionStart[region]; k < ws.regionStart[region + 1]; ++k) {
-            const int cell = ws.regionCells[k];
-            L0.state[size_t(L0.Index(cell % image.cols - sub.x, cell / image.cols - sub.y))] = kGap;
+            const cv::Point c = ws.regionCells[k];
+            L0.state[size_t(L0.Index(c.x - sub.x, c.y - sub.y))] = kGap;
         }
-        Solve(ws, m_tension, tolerance);
-        const int subStride = L0.stride;
+        Solve(space, m_tension, tolerance);
         for (int i : L0.cells) {
-            const int cx = i % subStride - 1, cy = i / subStride - 1;
-            result.at<float>(sub.y + cy, sub.x + cx) = float(ws.x[size_t(i)] + subReference);
+            space.x[size_t(i)] = float(space.x[size_t(i)] + subReference);
+        }
+        HoldGapsToTheirRims(L0, space.x, image, sub, isGap, &space.held);
+        size_t k = ws.regionStart[region];
+        for (int i : L0.cells) {
+            ws.rows[k] = sub.y + i / L0.stride - 1;
+            ws.columns[k] = sub.x + i % L0.stride - 1;
+            ws.heights[k] = space.x[size_t(i)];
+            ++k;
+        }
+    };
+    // Regions wide enough to share their own steps among the threads are solved one after the
+    // other; the others side by side, each on a solve space of its own. A region's heights depend
+    // on its cells alone, so the result does not depend on the number of threads.
+    std::vector<size_t> small;
+    {
+        std::unique_ptr<SolveSpace> space = ws.Take();
+        for (size_t region = 0; region + 1 < ws.regionStart.size(); ++region) {
+            if (ws.regionStart[region + 1] - ws.regionStart[region] >= kParallelFrom) {
+                solveRegion(*space, region);
+            } else {
+                small.push_back(region);
+            }
+        }
+        ws.Give(std::move(space));
+    }
+    cv::parallel_for_(cv::Range(0, int(small.size())), [&](const cv::Range& r) {
+        std::unique_ptr<SolveSpace> space = ws.Take();
+        for (int k = r.start; k < r.end; ++k) {
+            solveRegion(*space, small[size_t(k)]);
+        }
+        ws.Give(std::move(space));
+    });
+
+    // The filled cells row by row.
+    for (int32_t row : ws.rows) {
+        ++filled->rowStart[size_t(row) + 1];
+    }
+    for (size_t r = 1; r < filled->rowStart.size(); ++r) {
+        filled->rowStart[r] += filled->rowStart[r - 1];
+    }
+    filled->columns.resize(found);
+    filled->heights.resize(found);
+    std::vector<size_t> next(filled->rowStart.begin(), filled->rowStart.end() - 1);
+    for (size_t k = 0; k < found; ++k) {
+        const size_t to = next[size_t(ws.rows[k])]++;
+        filled->columns[to] = ws.columns[k];
+        filled->heights[to] = ws.heights[k];
+    }
+    return true;
+}
+
+cv::Mat CGridGaps::Process(const cv::Mat& image, const cv::Mat& mask, float noData, double tolerance) {
+    Workspace& ws = *m_work;
+    if (!Fill(image, mask, noData, tolerance, &ws.cells)) {
+        return cv::Mat();
+    }
+    cv::Mat result;
+    if (ws.lastResult.u && ws.lastResult.u->refcount == 1 && ws.lastResult.size() == image.size()) {
+        result = ws.lastResult;
+    }
+    image.copyTo(result);
+    ws.lastResult = result;
+    for (int y = 0; y < image.rows; ++y) {
+        float* row = result.ptr<float>(y);
+        for (size_t k = ws.cells.rowStart[size_t(y)]; k < ws.cells.rowStart[size_t(y) + 1]; ++k) {
+            row[ws.cells.columns[k]] = ws.cells.heights[k];
         }
     }
-
-    HoldGapsToTheirRims(image, mask, box, isGap, &result, &ws.bounded, &ws.queue);
     return result;
 }

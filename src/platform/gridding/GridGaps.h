@@ -7,8 +7,10 @@
 // (or a bounded number of sweeps), so the time grows linearly with the cells.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <vector>
 
 class CGridGaps {
 public:
@@ -32,6 +34,18 @@ public:
     // The object keeps its work space from one call to the next, so one object serves a series
     // of grids faster than a new one for each.
     cv::Mat Process(const cv::Mat& image, const cv::Mat& mask, float noData, double tolerance);
+
+    // Cells of a grid, row by row: those of row r are columns[k] with heights[k] for k from
+    // rowStart[r] to rowStart[r + 1] (rowStart holds one entry more than the grid has rows).
+    struct Cells {
+        std::vector<size_t> rowStart;
+        std::vector<int> columns;
+        std::vector<float> heights;
+    };
+    // The cells that Process changes and their heights, without a copy of the image: for a grid
+    // with few gaps, a small fraction of its size. False where Process gives no image (the cells
+    // are then empty).
+    bool Fill(const cv::Mat& image, const cv::Mat& mask, float noData, double tolerance, Cells* filled);
 
 private:
     struct Workspace;

@@ -4,6 +4,7 @@ namespace kv {
 namespace {
 int g_busy = 0;
 int g_episode = 0;
+int g_pumping = 0;
 }  // namespace
 
 BusyScope::BusyScope() {
@@ -14,6 +15,18 @@ BusyScope::BusyScope() {
 
 BusyScope::~BusyScope() {
     --g_busy;
+}
+
+PumpScope::PumpScope() {
+    ++g_pumping;
+}
+
+PumpScope::~PumpScope() {
+    --g_pumping;
+}
+
+bool Pumping() {
+    return g_pumping > 0;
 }
 
 int BusyCount() {

@@ -15,6 +15,19 @@ public:
     BusyScope& operator=(const BusyScope&) = delete;
 };
 
+// Marks a worker dispatching the pending messages between its blocks (ZQT_PumpMessages) for as
+// long as it lives: the program is at work, and the event loop runs only because it pumps.
+class PumpScope {
+public:
+    PumpScope();
+    ~PumpScope();
+    PumpScope(const PumpScope&) = delete;
+    PumpScope& operator=(const PumpScope&) = delete;
+};
+
+// Whether a PumpScope lives: code that runs from the event loop now runs inside a worker's pump.
+bool Pumping();
+
 // Number of live BusyScope objects.
 int BusyCount();
 // Number of times the program has become busy: one piece of work, a command from its start to

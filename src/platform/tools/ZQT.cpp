@@ -74,6 +74,7 @@ void ZQT_PumpMessages() {
     }
     // Whoever pumps is in the middle of work: a close that arrives now must wait until it ends.
     kv::BusyScope busy;
+    kv::PumpScope pumping;
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }

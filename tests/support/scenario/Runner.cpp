@@ -48,8 +48,6 @@ namespace {
 // How long the program may take to come to rest once the script is over before the runner
 // gives up on it.
 constexpr qint64 kUnwindLimitMs = 20000;
-// A pause between two ticks longer than this is time the event loop did not run.
-constexpr qint64 kTickShareMs = 250;
 
 QString OneLine(const QString& text, int limit = 0) {
     QString t = text;
@@ -321,7 +319,7 @@ Runner::Runner(CKelvaroApp& app, std::vector<Step> steps, int timeoutSeconds, QT
       m_steps(std::move(steps)),
       m_out(out),
       m_tell(std::move(tell)),
-      m_timeoutMs(timeoutSeconds * 1000),
+      m_clock(qint64(timeoutSeconds) * 1000),
       m_tick(this) {
     m_ui = std::make_unique<Interaction>(*this);
     m_tick.setSingleShot(true);
@@ -393,14 +391,17 @@ void Runner::Tick() {
     }
     if (readiness == Readiness::Wait) {
         m_settling = false;
-        // Time the program spends at work (a worker pumping its progress window) is not waiting.
-        if (!state.AtWork() && !state.working) {
-            m_waitedMs += std::min(elapsed, kTickShareMs);
-        }
-        if (m_waitedMs >= m_timeoutMs) {
-            Fail(step.line, QStringLiteral("awaited %1 for %2 s, came %3")
+        // Time the program spends at work is not waiting: a worker pumps its messages between
+        // blocks, and this look runs inside its pump. A program marked busy whose event loop runs
+        // without a worker pumping waits like an idle one.
+        m_clock.Add(elapsed, (state.AtWork() || state.working) && kv::Pumping());
+        if (m_clock.WaitedOut() || m_clock.WorkedOut()) {
+            const qint64 seconds =
+                m_clock.LimitMs() / 1000 * (m_clock.WaitedOut() ? 1 : StepClock::kWorkFactor);
+            Fail(step.line, QStringLiteral("awaited %1 for %2 s%3, came %4")
                                 .arg(awaited)
-                                .arg(m_timeoutMs / 1000.0)
+                                .arg(seconds)
+                                .arg(m_clock.WaitedOut() ? QString() : QStringLiteral(" of work"))
                                 .arg(state.Describe()));
             ScheduleTick(0);
             return;
@@ -415,7 +416,7 @@ void Runner::Tick() {
         return;
     }
     m_settling = false;
-    m_waitedMs = 0;
+    m_clock.Restart();
     ++m_next;
     ScheduleTick(0);
     Print(QStringLiteral("%1: %2").arg(step.line, 3).arg(step.source));

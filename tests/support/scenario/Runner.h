@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "scenario/Script.h"
+#include "scenario/StepClock.h"
 #include "scenario/TimerCensus.h"
 #include "support/ScriptedInteraction.h"
 
@@ -95,10 +96,8 @@ private:
     std::function<void(const QString&)> m_tell;
     std::unique_ptr<Interaction> m_ui;
     size_t m_next = 0;
-    int m_timeoutMs;
-    // Event-loop time the current step has been waiting; time in which the loop did not run or
-    // the program was at work (a long worker) does not count.
-    qint64 m_waitedMs = 0;
+    // Event-loop time the current step has been waiting, apart from the time a worker pumped.
+    StepClock m_clock;
     QElapsedTimer m_sinceTick;
     bool m_settling = false;
     int m_depth = 0;  // steps on the stack
