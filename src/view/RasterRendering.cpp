@@ -139,9 +139,8 @@ void EnlargeMarked(const cv::Mat& marked, cv::Mat& target, cv::Size size) {
 }
 
 // Enlarges or reduces a Float32 image of values with -9999 for no data: reduced by the nearest
-// cell, enlarged bilinearly where every cell drawn on has data (no data never blends in). The
-// source may be changed.
-void ResampleValues(cv::Mat& source, cv::Mat& target, cv::Size size) {
+// cell, enlarged bilinearly where every cell drawn on has data (no data never blends in).
+void ResampleValues(const cv::Mat& source, cv::Mat& target, cv::Size size) {
     Buffer(target, size, CV_32FC1);
     if (source.size() == size) {
         source.copyTo(target);
@@ -151,8 +150,9 @@ void ResampleValues(cv::Mat& source, cv::Mat& target, cv::Size size) {
         cv::resize(source, target, size, 0, 0, cv::INTER_NEAREST);
         return;
     }
-    source.setTo(std::numeric_limits<float>::quiet_NaN(), source == kNoData);
-    EnlargeMarked(source, target, size);
+    cv::Mat marked = source.clone();
+    marked.setTo(std::numeric_limits<float>::quiet_NaN(), marked == kNoData);
+    EnlargeMarked(marked, target, size);
 }
 
 // The visible window of band 1 as values shown, at the output size, into the values' buffer.
