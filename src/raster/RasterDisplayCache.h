@@ -8,8 +8,10 @@
 #include <functional>
 
 struct RasterDisplayCache {
-    cv::Mat values;   // Float32, one value per window pixel, -9999 for no data; empty for pictures
-    cv::Mat picture;  // 8-bit, three channels (blue, green, red); black is transparent
+    cv::Mat values;  // Float32, one value per window pixel, -9999 for no data; empty for pictures
+    // 8-bit: three channels (blue, green, red) with black transparent, or four holding ARGB pixels
+    // that are opaque or 0 (transparent)
+    cv::Mat picture;
     // The raster window (pixels) and the scale (window pixels per raster pixel) drawn.
     int left = 0;
     int top = 0;

@@ -1,9 +1,12 @@
 #include "view/RasterRendering.h"
 
 #include <QImage>
+#include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QString>
 
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -19,6 +22,7 @@
 #include "raster/AGColors.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
+#include "view/ColourLookup.h"
 
 namespace {
 
@@ -61,6 +65,41 @@ struct BandValues {
     }
 };
 
+// Float32 cells as read to the values shown, in place: the value x scale + offset (reckoned in
+// double, as for any other depth), and `empty` for no data and for every value shown as -9999.
+void ToShownValuesInPlace(cv::Mat& cells, const BandValues& band, float empty) {
+    const bool plain = (!band.hasNoData || band.noData == kNoData) && band.scale == 1.0 && band.offset == 0.0;
+    for (int r = 0; r < cells.rows; ++r) {
+        float* p = cells.ptr<float>(r);
+        if (plain) {
+            // No data only where -9999 or no finite number; v x 1 + 0 is v (a negative zero turns
+            // positive, as it does in double).
+            int c = 0;
+#if CV_SIMD128
+            const cv::v_int32x4 exponent = cv::v_setall_s32(0x7F800000);
+            const cv::v_float32x4 noData = cv::v_setall_f32(kNoData);
+            const cv::v_float32x4 fill = cv::v_setall_f32(empty);
+            const cv::v_float32x4 zero = cv::v_setall_f32(0.0f);
+            for (; c + 4 <= cells.cols; c += 4) {
+                const cv::v_float32x4 v = cv::v_load(p + c);
+                const cv::v_float32x4 finite =
+                    cv::v_reinterpret_as_f32((cv::v_reinterpret_as_s32(v) & exponent) != exponent);
+                cv::v_store(p + c, cv::v_select(finite & (v != noData), v + zero, fill));
+            }
+#endif
+            for (; c < cells.cols; ++c) {
+                p[c] = std::isfinite(p[c]) && p[c] != kNoData ? p[c] + 0.0f : empty;
+            }
+            continue;
+        }
+        for (int c = 0; c < cells.cols; ++c) {
+            const double v = p[c];
+            const float shown = band.IsEmpty(v) ? kNoData : static_cast<float>(v * band.scale + band.offset);
+            p[c] = shown == kNoData ? empty : shown;
+        }
+    }
+}
+
 // Stored values (any depth) to the values shown: no data becomes -9999, the rest value x scale
 // + offset.
 void ToShownValues(const cv::Mat& stored, const BandValues& band, cv::Mat& shown) {
@@ -76,24 +115,47 @@ void ToShownValues(const cv::Mat& stored, const BandValues& band, cv::Mat& shown
     }
 }
 
+// Makes the image hold pixels of the size and type. A repaint writes over the last one's images,
+// which saves faulting in fresh memory for every frame; images that something else also holds
+// are left to it and new ones made.
+void Buffer(cv::Mat& image, cv::Size size, int type) {
+    if (image.u && image.u->refcount > 1) {
+        image.release();
+    }
+    image.create(size, type);
+}
+
+// Whether values of the size are enlarged to the target size, bilinearly.
+bool Enlarges(cv::Size source, cv::Size size) {
+    return source != size && size.area() > source.area();
+}
+
+// Enlarges values whose no data is NaN bilinearly: a pixel that draws on no data is no data,
+// -9999.
+void EnlargeMarked(const cv::Mat& marked, cv::Mat& target, cv::Size size) {
+    Buffer(target, size, CV_32FC1);
+    cv::resize(marked, target, size, 0, 0, cv::INTER_LINEAR);
+    PatchNonFinite(target);
+}
+
 // Enlarges or reduces a Float32 image of values with -9999 for no data: reduced by the nearest
 // cell, enlarged bilinearly where every cell drawn on has data (no data never blends in).
 void ResampleValues(const cv::Mat& source, cv::Mat& target, cv::Size size) {
+    Buffer(target, size, CV_32FC1);
     if (source.size() == size) {
         source.copyTo(target);
         return;
     }
-    if (size.area() <= source.size().area()) {
+    if (!Enlarges(source.size(), size)) {
         cv::resize(source, target, size, 0, 0, cv::INTER_NEAREST);
         return;
     }
     cv::Mat marked = source.clone();
     marked.setTo(std::numeric_limits<float>::quiet_NaN(), marked == kNoData);
-    cv::resize(marked, target, size, 0, 0, cv::INTER_LINEAR);
-    PatchNonFinite(target);
+    EnlargeMarked(marked, target, size);
 }
 
-// The visible window of band 1 as values shown, at the output size.
+// The visible window of band 1 as values shown, at the output size, into the values' buffer.
 bool ReadShownValues(GDALDatasetH dataset, const RasterDrawTarget& target, cv::Mat& values) {
     GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
     if (!band) {
@@ -107,25 +169,35 @@ bool ReadShownValues(GDALDatasetH dataset, const RasterDrawTarget& target, cv::M
         if (!CountedExtract(dataset, stored, rect, kExtractGrid)) {
             return false;
         }
+        Buffer(values, out, CV_32FC1);
         ToShownValues(stored, info, values);
         return true;
     }
-    const bool enlarge = target.scale > 1.0;
-    cv::Mat stored(enlarge ? rect.size() : out, CV_32FC1);
+    if (!(target.scale > 1.0)) {
+        Buffer(values, out, CV_32FC1);
+        if (!CountedExtract(dataset, values, rect, kExtractGrid)) {
+            return false;
+        }
+        ToShownValuesInPlace(values, info, kNoData);
+        return true;
+    }
+    cv::Mat stored(rect.size(), CV_32FC1);
     if (!CountedExtract(dataset, stored, rect, kExtractGrid)) {
         return false;
     }
-    cv::Mat shown;
-    ToShownValues(stored, info, shown);
-    if (enlarge) {
-        ResampleValues(shown, values, out);
+    if (Enlarges(stored.size(), out)) {
+        // No data as NaN straight away, so that it never blends into its neighbours.
+        ToShownValuesInPlace(stored, info, std::numeric_limits<float>::quiet_NaN());
+        EnlargeMarked(stored, values, out);
     } else {
-        values = shown;
+        ToShownValuesInPlace(stored, info, kNoData);
+        ResampleValues(stored, values, out);
     }
     return true;
 }
 
-// The rectangle of a grid in memory, resampled to the output size; -9999 outside the grid.
+// The rectangle of a grid in memory, resampled to the output size; -9999 outside the grid. Into
+// the values' buffer.
 bool ReadGridValues(const cv::Mat& grid, const RasterDrawTarget& target, cv::Mat& values) {
     if (grid.empty() || grid.type() != CV_32FC1) {
         return false;
@@ -136,7 +208,7 @@ bool ReadGridValues(const cv::Mat& grid, const RasterDrawTarget& target, cv::Mat
     if (!kv::MapRegion(target.ReadRect(), grid.size(), out, &sourcePart, &targetPart)) {
         return false;
     }
-    values.create(out, CV_32FC1);
+    Buffer(values, out, CV_32FC1);
     values.setTo(kNoData);
     cv::Mat resampled;
     if (targetPart.area() <= sourcePart.area()) {
@@ -153,20 +225,28 @@ bool ReadGridValues(const cv::Mat& grid, const RasterDrawTarget& target, cv::Mat
     return true;
 }
 
-// Colours the values; no data is black.
-cv::Mat ColourValues(const cv::Mat& values, const RasterColouring& colouring) {
-    cv::Mat colour(values.size(), CV_8UC3);
+// From this many values on, a picture is coloured through the colouring's lookup, which takes a
+// few milliseconds to make the first time.
+constexpr size_t kLookupFrom = 65536;
+
+// Colours the values into the picture's buffer as ARGB pixels (PixelOfColour); no data is
+// transparent.
+void ColourValues(const cv::Mat& values, const RasterColouring& colouring, cv::Mat& picture) {
+    Buffer(picture, values.size(), CV_8UC4);
+    const ColourLookup* lookup = values.total() >= kLookupFrom ? &ColourLookup::Of(colouring) : nullptr;
     for (int r = 0; r < values.rows; ++r) {
         const float* v = values.ptr<float>(r);
-        uint8_t* d = colour.ptr<uint8_t>(r);
-        for (int c = 0; c < values.cols; ++c, d += 3) {
-            uint32_t packed = IsNoData(v[c]) ? 0u : ColourOfValue(v[c], colouring);
-            d[0] = static_cast<uint8_t>((packed >> 16) & 0xFF);
-            d[1] = static_cast<uint8_t>((packed >> 8) & 0xFF);
-            d[2] = static_cast<uint8_t>(packed & 0xFF);
+        uint32_t* d = picture.ptr<uint32_t>(r);
+        if (lookup) {
+            for (int c = 0; c < values.cols; ++c) {
+                d[c] = lookup->Pixel(v[c], colouring);
+            }
+            continue;
+        }
+        for (int c = 0; c < values.cols; ++c) {
+            d[c] = IsNoData(v[c]) ? 0u : PixelOfColour(ColourOfValue(v[c], colouring));
         }
     }
-    return colour;
 }
 
 // Blacks out every pixel outside all clip polylines.
@@ -202,13 +282,29 @@ void ApplyClip(cv::Mat& colour, const RasterDrawTarget& target, const RasterClip
     colour.setTo(cv::Scalar::all(0), mask == 0);
 }
 
-// Colours, clips and draws values read for the target.
+// The format under which a picture's pixels are drawn. They are opaque or transparent, which
+// premultiplied and plain ARGB store alike; premultiplied pictures are drawn without a
+// conversion. A partial opacity blends them with a plain ARGB image (and with a device of
+// unknown kind) as plain pictures blend, so they keep that format there.
+QImage::Format PictureFormat(const QPainter& dc, double opacity) {
+    if (!(opacity >= 0.0 && opacity < 1.0)) {
+        return QImage::Format_ARGB32_Premultiplied;
+    }
+    const QPaintDevice* device = dc.device();
+    if (device && device->devType() == QInternal::Image) {
+        const QImage::Format format = static_cast<const QImage*>(device)->format();
+        if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied) {
+            return QImage::Format_ARGB32_Premultiplied;
+        }
+    }
+    return QImage::Format_ARGB32;
+}
+
+// Colours the values read for the target into the colour image, clips and draws them.
 int FinishValues(const cv::Mat& values, const RasterDrawTarget& target, const RasterColouring& colouring,
-                 const RasterClip& clip, cv::Mat& display, cv::Mat& colour) {
-    cv::Mat picture = ColourValues(values, colouring);
-    ApplyClip(picture, target, clip);
-    display = values;
-    colour = picture;
+                 const RasterClip& clip, cv::Mat& colour) {
+    ColourValues(values, colouring, colour);
+    ApplyClip(colour, target, clip);
     return PaintPicture(target.dc, colour, target.x, target.y, target.opacity) ? 1 : 0;
 }
 
@@ -481,19 +577,34 @@ uint32_t ColourOfValue(float value, const RasterColouring& colouring) {
 }
 
 bool PaintPicture(QPainter* dc, const cv::Mat& picture, int x, int y, double opacity) {
-    if (!dc || picture.empty() || picture.type() != CV_8UC3) {
+    if (!dc || picture.empty()) {
         return false;
     }
-    QImage image(picture.cols, picture.rows, QImage::Format_ARGB32);
-    if (image.isNull()) {
-        return false;
-    }
-    for (int r = 0; r < picture.rows; ++r) {
-        const uint8_t* s = picture.ptr<uint8_t>(r);
-        auto* d = reinterpret_cast<QRgb*>(image.scanLine(r));
-        for (int c = 0; c < picture.cols; ++c, s += 3) {
-            d[c] = (s[0] | s[1] | s[2]) ? qRgba(s[2], s[1], s[0], 255) : 0u;
+    const QImage::Format format = PictureFormat(*dc, opacity);
+    QImage image;
+    if (picture.type() == CV_8UC4) {
+        image =
+            QImage(picture.data, picture.cols, picture.rows, static_cast<qsizetype>(picture.step), format);
+        // The image stands on the picture's pixels, which the next repaint writes over: a painter
+        // that may keep what it is given (not one that paints pixels at once) gets its own copy.
+        const QPaintEngine* engine = dc->paintEngine();
+        if (!engine || engine->type() != QPaintEngine::Raster) {
+            image = image.copy();
         }
+    } else if (picture.type() == CV_8UC3) {
+        image = QImage(picture.cols, picture.rows, format);
+        if (image.isNull()) {
+            return false;
+        }
+        for (int r = 0; r < picture.rows; ++r) {
+            const uint8_t* s = picture.ptr<uint8_t>(r);
+            auto* d = reinterpret_cast<QRgb*>(image.scanLine(r));
+            for (int c = 0; c < picture.cols; ++c, s += 3) {
+                d[c] = (s[0] | s[1] | s[2]) ? qRgba(s[2], s[1], s[0], 255) : 0u;
+            }
+        }
+    } else {
+        return false;
     }
     dc->save();
     if (opacity >= 0.0 && opacity < 1.0) {
@@ -543,12 +654,11 @@ int DrawRasterWithPalette(GDALDatasetH dataset, const RasterDrawTarget& target, 
     if (!dataset || !CanRender(target)) {
         return 0;
     }
-    cv::Mat values;
-    if (!ReadShownValues(dataset, target, values)) {
+    if (!ReadShownValues(dataset, target, display)) {
         return 0;
     }
     RasterColouring colouring{minimum, maximum, palette, false};
-    return FinishValues(values, target, colouring, clip, display, colour);
+    return FinishValues(display, target, colouring, clip, colour);
 }
 
 int DrawRasterBand(GDALDatasetH dataset, const RasterDrawTarget& target, double minimum, double maximum,
@@ -562,11 +672,10 @@ int DrawGridWithColouring(const cv::Mat& grid, const RasterDrawTarget& target,
     if (!CanRender(target)) {
         return 0;
     }
-    cv::Mat values;
-    if (!ReadGridValues(grid, target, values)) {
+    if (!ReadGridValues(grid, target, display)) {
         return 0;
     }
-    return FinishValues(values, target, colouring, clip, display, colour);
+    return FinishValues(display, target, colouring, clip, colour);
 }
 
 int DrawImageWithPalette(const cv::Mat& grid, const RasterDrawTarget& target, double minimum, double maximum,
@@ -582,7 +691,8 @@ int DrawFloatImageRegion(const cv::Mat& grid, const RasterDrawTarget& target, do
 }
 
 int DrawImageGdiPlus(const cv::Mat& image, const RasterDrawTarget& target, cv::Mat* resized) {
-    if (image.empty() || image.type() != CV_8UC3 || target.OutputSize().empty()) {
+    if (image.empty() || (image.type() != CV_8UC3 && image.type() != CV_8UC4) ||
+        target.OutputSize().empty()) {
         return 0;
     }
     const cv::Rect region =
@@ -590,8 +700,13 @@ int DrawImageGdiPlus(const cv::Mat& image, const RasterDrawTarget& target, cv::M
     if (region.empty()) {
         return 0;
     }
+    // Resized as blue, green and red, transparent pixels black among them.
+    cv::Mat source = image(region);
+    if (image.type() == CV_8UC4) {
+        cv::cvtColor(image(region), source, cv::COLOR_BGRA2BGR);
+    }
     cv::Mat picture;
-    cv::resize(image(region), picture, target.OutputSize(), 0, 0, cv::INTER_LINEAR);
+    cv::resize(source, picture, target.OutputSize(), 0, 0, cv::INTER_LINEAR);
     const bool drawn = PaintPicture(target.dc, picture, target.x, target.y, target.opacity);
     if (resized) {
         *resized = picture;

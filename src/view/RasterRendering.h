@@ -67,7 +67,9 @@ uint32_t ColourOfValue(float value, const RasterColouring& colouring);
 int ExtractRasterToImage(GDALDatasetH dataset, const RasterDrawTarget& target, const RasterClip& clip,
                          cv::Mat& colour);
 // A one-band raster coloured with the palette; the display image receives the values as drawn
-// (the band's scale and offset applied, -9999 for no data). 1 when drawn.
+// (the band's scale and offset applied, -9999 for no data), the colour image their ARGB pixels
+// (four channels, as PaintPicture takes them). Display and colour images that nothing else holds
+// are written over, as are those of the renderers below. 1 when drawn.
 int DrawRasterWithPalette(GDALDatasetH dataset, const RasterDrawTarget& target, double minimum,
                           double maximum, const CAGColors* palette, const RasterClip& clip, cv::Mat& display,
                           cv::Mat& colour);
@@ -86,14 +88,16 @@ int DrawFloatImageRegion(const cv::Mat& grid, const RasterDrawTarget& target, do
 int DrawGridWithColouring(const cv::Mat& grid, const RasterDrawTarget& target,
                           const RasterColouring& colouring, const RasterClip& clip, cv::Mat& display,
                           cv::Mat& colour);
-// A cached or loaded 8-bit three-channel picture: its region (0, 0, read width, visible height)
-// resized to the output size and drawn; the resized picture is handed back when asked for.
+// A cached or loaded picture (three or four channels, as PaintPicture takes them): its region (0,
+// 0, read width, visible height) resized bilinearly as blue, green and red to the output size and
+// drawn; the resized three-channel picture is handed back when asked for.
 int DrawImageGdiPlus(const cv::Mat& image, const RasterDrawTarget& target, cv::Mat* resized = nullptr);
 // A class image (8-bit, one channel): 0 blue, 2 green, 3 red, everything else transparent.
 int DrawGrayImageRegion(const cv::Mat& classes, const RasterDrawTarget& target, cv::Mat& colour);
 
-// Draws an 8-bit three-channel picture at (x, y) with black transparent and the opacity applied
-// when 0 <= opacity < 1 (an opacity of 1 or more draws opaque).
+// Draws a picture at (x, y) with the opacity applied when 0 <= opacity < 1 (an opacity of 1 or
+// more draws opaque): 8-bit three channels (blue, green, red) with black transparent, or 8-bit
+// four channels holding ARGB pixels that are opaque or 0 (transparent), drawn as they stand.
 bool PaintPicture(QPainter* dc, const cv::Mat& picture, int x, int y, double opacity);
 
 // ---- Drawing an image place through a display cache: the plan view and every dialog that shows
@@ -114,16 +118,18 @@ bool IsCacheHit(const RasterDisplayCache& cache, const RasterDrawTarget& target)
 // screen, so that the readouts and the snap read the cell that is shown.
 int DrawFromCache(RasterDisplayCache& cache, const RasterDrawTarget& target);
 
-// Runs the renderer (int render(cv::Mat& values, cv::Mat& picture)) on a cache miss and keeps
-// what it made; draws from the cache on a hit.
+// Runs the renderer (int render(cv::Mat& values, cv::Mat& picture), which may make its images in
+// the ones it is given) on a cache miss and keeps what it made; draws from the cache on a hit.
 template <typename Render>
 int DrawCached(RasterDisplayCache& cache, const RasterDrawTarget& target, Render render) {
     if (IsCacheHit(cache, target)) {
         return DrawFromCache(cache, target);
     }
+    // The last paint's images are the renderer's buffers: a repaint of the same size writes over
+    // them.
+    cv::Mat values = std::move(cache.values);
+    cv::Mat picture = std::move(cache.picture);
     cache.Release();
-    cv::Mat values;
-    cv::Mat picture;
     const int drawn = render(values, picture);
     if (!drawn) {
         return 0;

@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QPainter>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <set>
 
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/ElevationColorRamp.h"
@@ -187,18 +189,8 @@ TEST_F(CadEventProcsTest, TheStatusBarNamesTheCellUnderTheMouseAtEveryZoom) {
             values.at<float>(r, c) = 0.5f + c + 400.0f * r;
         }
     }
-    const QString path = kvtest::WriteRaster("cells.tif", values, GDT_Float32, kNoData);
-    auto* map = new CMapData(m_doc);
-    map->m_name = QStringLiteral("cells");
-    map->m_pDataset = GDALOpen(path.toUtf8().constData(), GA_ReadOnly);
-    GDALGetGeoTransform(map->m_pDataset, map->m_geoTransform);
-    map->m_pRangeMin = std::make_unique<double>(0.0);
-    map->m_pRangeMax = std::make_unique<double>(120000.0);
-    map->m_imageDefId = 4000;
-    map->m_imageEntity = kvtest::AddImagePlace(*m_doc, map->m_name, 4000, 400, 300, map->m_geoTransform);
-    m_doc->m_Maps[map->m_name] = map;
-    m_doc->m_MapIdNames[4000] = map->m_name;
-    m_doc->m_MapHandleNames[map->m_imageEntity] = map->m_name;
+    kvtest::AddMapLayer(*m_doc, kvtest::WriteRaster("cells.tif", values, GDT_Float32, kNoData),
+                        QStringLiteral("cells"), 0.0, 120000.0);
     kvtest::StatusRecorder status;
     QWidget* view = ShowAndPaint();
 
@@ -235,6 +227,85 @@ TEST_F(CadEventProcsTest, TheStatusBarNamesTheCellUnderTheMouseAtEveryZoom) {
         CadViewRect(view, zoom[0], zoom[1], zoom[2], zoom[3]);
         view->grab();
         EXPECT_EQ(misreadings(), 0) << "view from " << zoom[0] << ", " << zoom[1];
+    }
+}
+
+// A DEM of 900 x 700 heights in the project window, dragged with the middle button as the
+// operator pans, at one pixel per cell and zoomed out. After every move the values kept for the
+// readouts are the cells of the window (one per pixel at one pixel per cell), and every pixel of
+// the view (but the cursor and the legend) shows the colour of its value: the DEM's palette, no
+// data transparent.
+TEST_F(CadEventProcsTest, DraggingThePlanViewShowsTheColourOfEveryValueWhereItLies) {
+    cv::Mat heights = kvtest::NoisySlope(700, 900, 25.0, 0.2f, 0.1f);
+    heights(cv::Rect(380, 250, 90, 60)).setTo(kNoData);
+    CDEM* dem =
+        kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster("dragged.tif", heights, GDT_Float32, kNoData));
+    dem->m_colors.Set_Palette(0, false, 100);
+    dem->m_colorRangeMin = 0.0;
+    dem->m_colorRangeMax = 270.0;
+    const RasterColouring colouring{0.0, 270.0, &dem->m_colors, false};
+    QWidget* view = ShowAndPaint();
+    QWindow* window = view->window()->windowHandle();
+
+    for (const double cellsPerPixel : {1.0, 2.0}) {
+        SCOPED_TRACE(cellsPerPixel);
+        // The window's edges on the cells' edges.
+        const double left = 450 - view->width() / 2 * cellsPerPixel;
+        const double bottom = 350 - view->height() / 2 * cellsPerPixel;
+        CadViewRect(view, left, bottom, left + view->width() * cellsPerPixel,
+                    bottom + view->height() * cellsPerPixel);
+        view->grab();
+        QPoint at = view->rect().center();
+        QTest::mousePress(window, Qt::MiddleButton, Qt::NoModifier, view->mapTo(view->window(), at));
+        double lastLeft = 0.0, lastTop = 0.0;
+        CadCoordWinToModel(view, 0, 0, &lastLeft, &lastTop);
+        for (int move = 0; move < 4; ++move) {
+            SCOPED_TRACE(move);
+            at += QPoint(-23, -17);
+            QTest::mouseMove(window, view->mapTo(view->window(), at));
+            const QImage shot = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            // The view moved with the mouse.
+            double viewLeft = 0.0, viewTop = 0.0;
+            CadCoordWinToModel(view, 0, 0, &viewLeft, &viewTop);
+            EXPECT_EQ(viewLeft - lastLeft, 23.0 * cellsPerPixel);
+            lastLeft = viewLeft;
+            const double* gt = dem->m_display.geoTransform;
+            const cv::Mat& values = dem->m_display.values;
+            int X = 0, Y = 0;
+            CadCoordModelToWin(view, gt[0], gt[3], &X, &Y);
+            if (cellsPerPixel == 1.0) {
+                const cv::Rect cells(static_cast<int>(std::lround(gt[0])),
+                                     static_cast<int>(std::lround(700 - gt[3])), values.cols, values.rows);
+                const cv::Rect inside = cells & cv::Rect(0, 0, 900, 700);
+                ASSERT_EQ(inside.width, std::min(values.cols, 900 - cells.x));
+                ASSERT_EQ(inside.height, values.rows);
+                EXPECT_EQ(cv::norm(values(inside - cells.tl()), heights(inside), cv::NORM_INF), 0.0);
+            }
+            int wrong = 0, shown = 0;
+            std::set<QRgb> empty;
+            for (int y = 0; y < shot.height(); ++y) {
+                for (int x = 0; x < shot.width(); ++x) {
+                    const int r = y - Y, c = x - X;
+                    // Not under the cursor or the colour legend at the right.
+                    if ((std::abs(x - at.x()) < 25 && std::abs(y - at.y()) < 25) || x >= shot.width() - 110 ||
+                        r < 0 || c < 0 || r >= values.rows || c >= values.cols) {
+                        continue;
+                    }
+                    const float v = values.at<float>(r, c);
+                    if (IsNoData(v)) {
+                        empty.insert(shot.pixel(x, y));
+                        continue;
+                    }
+                    const uint32_t packed = ColourOfValue(v, colouring);
+                    ++shown;
+                    wrong += shot.pixel(x, y) != qRgb(packed & 0xFF, packed >> 8 & 0xFF, packed >> 16 & 0xFF);
+                }
+            }
+            EXPECT_GT(shown, view->width() * view->height() / 3);
+            EXPECT_EQ(wrong, 0);
+            EXPECT_EQ(empty.size(), 1u);
+        }
+        QTest::mouseRelease(window, Qt::MiddleButton, Qt::NoModifier, view->mapTo(view->window(), at));
     }
 }
 

@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/imgproc.hpp>
+
 #include <cmath>
 #include <limits>
 #include <set>
 
+#include "platform/raster/ExtractROI.h"
 #include "platform/ui/ElevationColorRamp.h"
 #include "support/TestEnv.h"
 #include "view/CadEventProcs.h"
@@ -91,6 +94,159 @@ TEST_F(RasterRenderingTest, ZoomedOutRepaintsOfTheSameWindowReadTheRasterOnce) {
     dem->m_busy = 1;
     EXPECT_EQ(Paint(canvas, 1000, 64, 64, 32), 0);
     EXPECT_EQ(RasterRenderReadCount() - before, 3);
+}
+
+// The values a target shows, worked out the plain way: the window read at the output size (zoomed
+// in: at the raster's size, then enlarged bilinearly where no cell drawn on lacks data), cells
+// without data -9999, the others value x scale + offset.
+cv::Mat PlainValues(GDALDatasetH dataset, const RasterDrawTarget& t) {
+    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
+    int set = 0;
+    const double noData = GDALGetRasterNoDataValue(band, &set);
+    const bool hasNoData = set != 0;
+    const double scale = GDALGetRasterScale(band, nullptr), offset = GDALGetRasterOffset(band, nullptr);
+    const cv::Rect rect = t.ReadRect();
+    const cv::Size out = t.OutputSize();
+    cv::Mat stored(t.scale > 1.0 ? rect.size() : out, CV_32FC1);
+    EXPECT_NE(GDALExtractROI(dataset, stored, &rect, kExtractGrid), 0);
+    cv::Mat shown(stored.size(), CV_32FC1);
+    for (int r = 0; r < stored.rows; ++r) {
+        for (int c = 0; c < stored.cols; ++c) {
+            const double v = stored.at<float>(r, c);
+            const bool empty = !std::isfinite(v) || v == kNoData ||
+                               (hasNoData && (v == noData || v == static_cast<float>(noData)));
+            shown.at<float>(r, c) = empty ? kNoData : static_cast<float>(v * scale + offset);
+        }
+    }
+    if (shown.size() == out) {
+        return shown;
+    }
+    shown.setTo(std::numeric_limits<float>::quiet_NaN(), shown == kNoData);
+    cv::Mat values;
+    cv::resize(shown, values, out, 0, 0, cv::INTER_LINEAR);
+    cv::patchNaNs(values, kNoData);
+    return values;
+}
+
+// A picture of values, colour by colour; black and no data transparent.
+cv::Mat PlainPicture(const cv::Mat& values, const RasterColouring& colouring) {
+    cv::Mat picture(values.size(), CV_8UC3, cv::Scalar::all(0));
+    for (int r = 0; r < values.rows; ++r) {
+        for (int c = 0; c < values.cols; ++c) {
+            const float v = values.at<float>(r, c);
+            const uint32_t packed = IsNoData(v) ? 0u : ColourOfValue(v, colouring);
+            picture.at<cv::Vec3b>(r, c) = cv::Vec3b(packed >> 16 & 0xFF, packed >> 8 & 0xFF, packed & 0xFF);
+        }
+    }
+    return picture;
+}
+
+// The picture drawn the plain way: an ARGB image of its pixels with black transparent, drawn with
+// the opacity.
+void PlainPaint(QImage& canvas, const cv::Mat& picture, int x, int y, double opacity) {
+    QImage image(picture.cols, picture.rows, QImage::Format_ARGB32);
+    for (int r = 0; r < picture.rows; ++r) {
+        for (int c = 0; c < picture.cols; ++c) {
+            const cv::Vec3b p = picture.at<cv::Vec3b>(r, c);
+            image.setPixel(c, r, p[0] || p[1] || p[2] ? qRgb(p[2], p[1], p[0]) : 0u);
+        }
+    }
+    QPainter painter(&canvas);
+    if (opacity >= 0.0 && opacity < 1.0) {
+        painter.setOpacity(opacity);
+    }
+    painter.drawImage(QPoint(x, y), image);
+}
+
+// Heights of 800 x 600 cells, a DEM of them and a map of the same heights stored as (h - 100) / 0.5
+// with no data 7, at half opacity: both panned across a window of 640 x 480 pixels zoomed out,
+// at one pixel per cell and zoomed in, and a zoomed-out repaint drawn from the cache. Every paint
+// shows the values the plain way reads them and paints what the plain way paints, on windows of
+// either kind of pixels.
+TEST_F(RasterRenderingTest, RepaintsWhilePanningPaintTheValuesOfTheWindowInTheirColours) {
+    cv::Mat heights = kvtest::NoisySlope(600, 800, 40.0, 0.37f, 0.11f);
+    heights(cv::Rect(100, 200, 60, 50)).setTo(kNoData);
+    heights.at<float>(10, 20) = std::numeric_limits<float>::quiet_NaN();
+    heights.at<float>(30, 40) = std::numeric_limits<float>::infinity();
+    heights.at<float>(50, 60) = -0.0f;
+    CDEM* dem = kvtest::AddDemLayer(*m_doc, kvtest::WriteRaster("panned.tif", heights, GDT_Float32, kNoData));
+    dem->m_colors.Set_Palette(0, false, 100);
+    dem->m_colorRangeMin = 0.0;
+    dem->m_colorRangeMax = 400.0;
+
+    cv::Mat stored = (heights - 100.0) / 0.5;
+    stored.setTo(7.0f, heights == kNoData);
+    CMapData* map =
+        kvtest::AddMapLayer(*m_doc, kvtest::WriteRaster("stored.tif", stored, GDT_Float32, 7.0, 0.5, 100.0),
+                            QStringLiteral("stored"), 50.0, 350.0);
+    map->m_opacity = 0.5;
+    SetClasses(map->m_colors);
+    map->m_colors.m_classes.push_back({300.0f, 30.0f, 0x336699, 1, {}, {}});
+
+    struct Layer {
+        int id;
+        GDALDatasetH dataset;
+        RasterColouring colouring;
+        double opacity;
+        const RasterDisplayCache* display;
+    };
+    const Layer layers[] = {
+        {1000, dem->m_pDataset, {0.0, 400.0, &dem->m_colors, false}, 1.0, &dem->m_display},
+        {4000, map->m_pDataset, {50.0, 350.0, &map->m_colors, false}, 0.5, &map->m_display}};
+    const CadWinRect update{0, 0, 640, 480};
+    // What lies under the layers: colours of every kind, through which the map shows.
+    cv::Mat under(480, 640, CV_8UC3);
+    cv::randu(under, cv::Scalar::all(0), cv::Scalar::all(256));
+    for (const QImage::Format format : {QImage::Format_ARGB32, QImage::Format_RGB32}) {
+        QImage background(under.data, 640, 480, static_cast<qsizetype>(under.step), QImage::Format_BGR888);
+        background = background.convertToFormat(format);
+        for (const Layer& layer : layers) {
+            for (const int W : {400, 800, 1600}) {
+                for (const int pan : {0, 37, 101}) {
+                    SCOPED_TRACE(testing::Message() << "format " << format << ", layer " << layer.id << ", "
+                                                    << W << " pixels wide, panned by " << pan);
+                    const int x0 = -pan, yb = W * 3 / 4 - pan / 2;
+                    RasterDrawTarget t;
+                    ASSERT_TRUE(LayoutPlace(&update, x0, yb, W, W * 3 / 4, 800, 600, t));
+                    QImage canvas = background.copy();
+                    QImage expected = background.copy();
+                    {
+                        QPainter painter(&canvas);
+                        ASSERT_EQ(
+                            OnCadDrawImage(m_doc->m_pCad, &painter, &update, layer.id, x0, yb, W, W * 3 / 4),
+                            1);
+                    }
+                    const cv::Mat values = PlainValues(layer.dataset, t);
+                    ASSERT_EQ(cv::norm(layer.display->values, values, cv::NORM_INF), 0.0);
+                    const cv::Mat picture = PlainPicture(values, layer.colouring);
+                    PlainPaint(expected, picture, t.x, t.y, layer.opacity);
+                    EXPECT_EQ(canvas, expected);
+
+                    // A slightly larger repaint of the same window draws the picture kept.
+                    if (W != 400 || pan != 0) {
+                        continue;
+                    }
+                    const long long reads = RasterRenderReadCount();
+                    canvas = background.copy();
+                    expected = background.copy();
+                    {
+                        QPainter painter(&canvas);
+                        ASSERT_EQ(
+                            OnCadDrawImage(m_doc->m_pCad, &painter, &update, layer.id, x0, 450, 420, 315), 1);
+                    }
+                    EXPECT_EQ(RasterRenderReadCount(), reads);
+                    RasterDrawTarget larger;
+                    ASSERT_TRUE(LayoutPlace(&update, x0, 450, 420, 315, 800, 600, larger));
+                    cv::Mat resized;
+                    cv::resize(picture(cv::Rect(0, 0, larger.ReadWidth(), larger.visibleHeight) &
+                                       cv::Rect(0, 0, picture.cols, picture.rows)),
+                               resized, larger.OutputSize(), 0, 0, cv::INTER_LINEAR);
+                    PlainPaint(expected, resized, larger.x, larger.y, layer.opacity);
+                    EXPECT_EQ(canvas, expected);
+                }
+            }
+        }
+    }
 }
 
 TEST_F(RasterRenderingTest, ClassesTakeTheClassOfTheirBoundAndDisabledClassesAndBlackAreTransparent) {

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <memory>
+
 #include "support/RasterFixtures.h"
 #include "support/TestEnv.h"
 
@@ -53,6 +55,34 @@ CDEM* AddDemLayer(CKelvaroDoc& doc, const QString& path, int index) {
     doc.m_DEMIdNames[dem->m_imageDefId] = dem->m_name;
     doc.m_DEMHandleNames[dem->m_imageEntity] = dem->m_name;
     return dem;
+}
+
+CMapData* AddMapLayer(CKelvaroDoc& doc, const QString& path, const QString& name, double low, double high,
+                      int index) {
+    auto* map = new CMapData(&doc);
+    map->m_name = name;
+    map->m_pDataset = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    GDALGetGeoTransform(map->m_pDataset, map->m_geoTransform);
+    map->m_pRangeMin = std::make_unique<double>(low);
+    map->m_pRangeMax = std::make_unique<double>(high);
+    map->m_imageDefId = 4000 + index;
+    map->m_imageEntity = AddImagePlace(doc, name, map->m_imageDefId, GDALGetRasterXSize(map->m_pDataset),
+                                       GDALGetRasterYSize(map->m_pDataset), map->m_geoTransform);
+    doc.m_Maps[name] = map;
+    doc.m_MapIdNames[map->m_imageDefId] = name;
+    doc.m_MapHandleNames[map->m_imageEntity] = name;
+    return map;
+}
+
+cv::Mat NoisySlope(int rows, int cols, double noise, float dx, float dy) {
+    cv::Mat heights(rows, cols, CV_32FC1);
+    cv::randu(heights, cv::Scalar(0.0), cv::Scalar(noise));
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            heights.at<float>(r, c) += dx * c + dy * r;
+        }
+    }
+    return heights;
 }
 
 COrtho* AddOrthoLayer(CKelvaroDoc& doc, const QString& path, int index) {

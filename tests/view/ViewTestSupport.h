@@ -32,6 +32,14 @@ CadEntity* AddImagePlace(CKelvaroDoc& doc, const QString& name, int imageId, int
 
 // A DEM layer of the file (opened for update) with image id 1000 + index.
 CDEM* AddDemLayer(CKelvaroDoc& doc, const QString& path, int index = 0);
+// A one-band map layer of the file, named `name`, with image id 4000 + index and the display
+// range low to high.
+CMapData* AddMapLayer(CKelvaroDoc& doc, const QString& path, const QString& name, double low, double high,
+                      int index = 0);
+
+// Heights of a slope rising by dx a column and dy a row, with noise of up to `noise` on each.
+cv::Mat NoisySlope(int rows, int cols, double noise, float dx, float dy);
+
 // An orthophoto layer of the file with image id 2000 + index.
 COrtho* AddOrthoLayer(CKelvaroDoc& doc, const QString& path, int index = 0);
 
