@@ -27,6 +27,7 @@
 #include "platform/ui/Interaction.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
+#include "raster/GDALListener.h"
 #include "raster/RasterIO.h"
 
 namespace {
@@ -85,6 +86,19 @@ bool ExportGrid(kv::saga::Tool& exporter, CSG_Grid* grid, const QString& path) {
     return exported;
 }
 
+// Whether every block of the DEM's file can be read; otherwise *cause holds what GDAL said. A file
+// that does not open is left to the import, which fails on it.
+bool BlocksReadable(const QString& path, QString* cause) {
+    GDALDatasetH dataset = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    if (!dataset) {
+        return true;
+    }
+    CGDALListener pump;  // lets pending window events through while the file is read
+    const bool readable = kv::ReadEveryBlock(dataset, &pump, cause);
+    GDALClose(dataset);
+    return readable;
+}
+
 QString ProfileKey(const char* key) {
     return ZQT_GetUserProfileString(QString::fromLatin1(kSection), QString::fromLatin1(key),
                                     QStringLiteral("1"));
@@ -115,6 +129,11 @@ DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice
     if (progress) {
         progress->SetRange(0, int(products.size()) + 2);
         progress->SetPos(0);
+    }
+    // The import takes cells it cannot read as 0, which the analysis would take as heights: a DEM
+    // whose blocks cannot all be read is not analysed.
+    if (!BlocksReadable(demPath, &result.unreadable)) {
+        return result;
     }
     if (!kv::saga::LoadToolLibraries(kLibraries)) {
         return result;
@@ -288,7 +307,16 @@ void CmdDemAnalysis(CadDrawing* drawing) {
         progress.hide();
     }
     if (!result.ran) {
+        // A DEM that cannot be read is told as every layer's failed read is, once in the command;
+        // the command line keeps why the analysis stopped.
+        if (!result.unreadable.isEmpty()) {
+            kv::ReportUnreadableRaster(dem->m_path, result.unreadable);
+        }
         KvMessageBox(QStringLiteral("Error"), MB_OK | MB_ICONEXCLAMATION);
+        if (!result.unreadable.isEmpty()) {
+            PromptFailure(drawing, QStringLiteral("Error"),
+                          kv::UnreadableRasterText(dem->m_path, result.unreadable));
+        }
         return;
     }
     // The layers in the order catchment area, slope, wetness.

@@ -40,9 +40,12 @@ struct DemAnalysisProduct {
 std::vector<DemAnalysisProduct> DemAnalysisProducts(const QString& demPath, const DemAnalysisChoice& choice);
 
 struct DemAnalysisResult {
-    // 0: a tool library did not load, the import did not give exactly one grid, or the terrain
-    // analysis failed; nothing was written. 1: the analysis ran.
+    // 0: the DEM's file could not be read whole, a tool library did not load, the import did not
+    // give exactly one grid, or the terrain analysis failed; nothing was written. 1: the analysis
+    // ran.
     int ran = 0;
+    // What GDAL said when a block of the DEM's file could not be read; empty otherwise.
+    QString unreadable;
     std::vector<DemAnalysisProduct> written;
     // One line per product not written ("Slope\n", "CMap\n", "Wetness\n"): its export failed, or
     // its file is a loaded layer's or the DEM's, which is never replaced.
@@ -53,7 +56,8 @@ struct DemAnalysisResult {
     QStringList causes;
 };
 
-// Imports the DEM file, runs the terrain analysis and exports the ticked products. Each file is
+// Reads every block of the DEM file, imports it, runs the terrain analysis and exports the ticked
+// products. Each file is
 // written under a temporary name beside it and replaces an older file only once complete; files of
 // unticked products are left alone. progress runs from 0 to (ticked products + 2).
 DemAnalysisResult RunDemAnalysis(const QString& demPath, const DemAnalysisChoice& choice,

@@ -12,6 +12,7 @@
 #include "demtools/DemFromPoints.h"
 #include "demtools/ResizeDEMDlg.h"
 #include "document/KelvaroDoc.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
@@ -189,18 +190,23 @@ void CmdResizeDem(CadDrawing* drawing) {
     ZQT_PumpMessages();
     CGDALListener listener(&progress);
     const char* options[] = {"TILED=YES", "BLOCKXSIZE=128", "BLOCKYSIZE=128", "BIGTIFF=IF_NEEDED", nullptr};
-    bool resized =
-        ResampleRasterGDAL(path, output, currentGsd / targetGsd, const_cast<char**>(options), &listener);
+    QString cause;
+    bool resized = ResampleRasterGDAL(path, output, currentGsd / targetGsd, const_cast<char**>(options),
+                                      &listener, &cause);
     progress.hide();
     if (resized) {
+        const kv::FailureCauseScope causes;
         GDALDatasetH check = GDALOpen(QFile::encodeName(output).constData(), GA_Update);
         resized = check != nullptr;
         if (check) {
             GDALClose(check);
+        } else {
+            cause = kv::FailureCause();
         }
     }
     if (!resized) {
         KvMessageBox(QStringLiteral("error resizing the file"), MB_OK | MB_ICONERROR);
+        PromptFailure(drawing, QStringLiteral("error resizing the file"), cause);
         return;
     }
     if (doc->AddDEM(output, 0)) {

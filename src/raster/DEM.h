@@ -70,7 +70,8 @@ public:
     // The same height as the grid or the file holds it, for the plan view's readout and snap at
     // every move of the cursor: a cell of the file comes with the square of cells around it,
     // which the display cache keeps until the cursor leaves it or the DEM is drawn anew after an
-    // edit.
+    // edit. A square whose read fails gives -9999 without a message, and is not read again while
+    // the cursor stays in it.
     float GetCellHeight(double x, double y);
 
     // Traces contour lines at the levels minimum, minimum + step, ... below maximum into the

@@ -156,13 +156,26 @@ bool WarpInto(GDALDatasetH src, GDALDatasetH dst, double noData, CGDALListener* 
 
 }  // namespace
 
+namespace {
+
+// Whether the listener's owner asked to stop.
+bool StopAsked(const CGDALListener* listener) {
+    return listener && (listener->m_abort || (listener->m_pProgress && listener->m_pProgress->IsAborted()));
+}
+
+}  // namespace
+
 bool ResampleRasterGDAL(const QString& source, const QString& target, double factor, char** creationOptions,
-                        CGDALListener* listener) {
+                        CGDALListener* listener, QString* cause) {
     if (target.isEmpty() || !(factor > 0.0) || !std::isfinite(factor)) {
         return false;
     }
+    const kv::FailureCauseScope causes;
     GDALDatasetH src = GDALOpen(QFile::encodeName(source).constData(), GA_ReadOnly);
     if (!src) {
+        if (cause) {
+            *cause = kv::FailureCause();
+        }
         return false;
     }
     QString temporary = kv::TemporaryPathFor(target);
@@ -170,15 +183,29 @@ bool ResampleRasterGDAL(const QString& source, const QString& target, double fac
     double noData = 0.0;
     GDALDatasetH dst = CreateResampleTarget(src, tmp, factor, creationOptions, &noData);
     if (!dst) {
+        if (cause) {
+            *cause = kv::FailureCause();
+        }
         GDALClose(src);
         kv::RemoveRasterFile(temporary);
         return false;
     }
     bool ok = WarpInto(src, dst, noData, listener);
+    if (!ok && cause) {
+        // A source whose blocks cannot all be read is named as such; otherwise the first failure
+        // reported says why.
+        QString unreadable;
+        if (!StopAsked(listener) && !kv::ReadEveryBlock(src, nullptr, &unreadable)) {
+            *cause = kv::UnreadableRasterText(source, unreadable);
+        }
+    }
     GDALClose(src);
     ok = ok && kv::BuildOverviews(dst, listener);
     ok = kv::CloseDataset(dst) && ok;
     if (!ok || !kv::MoveIntoPlace(temporary, target)) {
+        if (cause && cause->isEmpty()) {
+            *cause = kv::FailureCause();
+        }
         kv::RemoveRasterFile(temporary);
         return false;
     }

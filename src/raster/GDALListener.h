@@ -34,9 +34,11 @@ int GDALListenerProgress(double fraction, const char* message, void* listener);
 // Writes a GeoTIFF copy of the source resampled by factor (old pixel size / new pixel size) with
 // bilinear interpolation, with the source's band count, data type, no-data value and projection,
 // and overviews. Returns false, leaving no file at the target, when anything fails or the
-// listener stops it.
+// listener stops it; *cause (when given) then holds why where it is known: "Unable to read
+// <source>: ..." when a block of the source cannot be read, else what the system or GDAL said
+// first.
 bool ResampleRasterGDAL(const QString& source, const QString& target, double factor, char** creationOptions,
-                        CGDALListener* listener);
+                        CGDALListener* listener, QString* cause = nullptr);
 
 // Stretches each channel of an 8-bit three-channel image between the empty levels around its
 // used levels, into target; pure black pixels are neither counted nor written.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "raster/DEM.h"
+#include "raster/ShownValues.h"
 
 namespace {
 
@@ -140,13 +141,7 @@ float CMapData::GetValueAt(CadDrawing* drawing, double x, double y) {
                          rect.height, GDT_Float32, 0, static_cast<int>(cells.step)) != CE_None) {
             return false;
         }
-        int hasNoData = 0;
-        const float noData = static_cast<float>(GDALGetRasterNoDataValue(band, &hasNoData));
-        for (float& c : cv::Mat_<float>(cells)) {
-            if (!std::isfinite(c) || (hasNoData && c == noData)) {
-                c = kNoData;
-            }
-        }
+        kv::ShownValues(band).InPlace(cells, kNoData);
         return true;
     });
     return IsNoData(v) ? kNoData : v;

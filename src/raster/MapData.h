@@ -75,8 +75,9 @@ public:
     int SetMapType(int type);
     // Unit or label text of the map's kind.
     QString GetUnitName() const;
-    // The value of band 1's cell that contains the world position, as the file holds it (its
-    // no-data value and non-finite values read -9999), or -9999 when the layer is not shown there
+    // The value of band 1's cell that contains the world position as the plan view shows it (its
+    // stored value x scale + offset, kv::ShownValues; no data reads -9999), or -9999 when the
+    // layer is not shown there
     // (no drawing, nothing drawn yet, image place erased or hidden, layer missing or off). The
     // plan view's readout asks it at every move of the cursor: a cell comes with the square of
     // cells around it, which the display cache keeps.

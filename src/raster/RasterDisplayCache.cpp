@@ -15,21 +15,20 @@ float RasterDisplayCache::CellValue(const void* source, cv::Size size, cv::Point
     if (!source || !cv::Rect(cv::Point(), size).contains(cell)) {
         return kNoCell;
     }
-    if (cellsSource != source || cells.empty() || !cellsRect.contains(cell)) {
+    if (cellsSource != source || !cellsRect.contains(cell)) {
         const cv::Rect square(cell.x / kCellSquare * kCellSquare, cell.y / kCellSquare * kCellSquare,
                               kCellSquare, kCellSquare);
         const cv::Rect rect = square & cv::Rect(cv::Point(), size);
         cv::Mat fresh(rect.size(), CV_32FC1, cv::Scalar(kNoCell));
         cells.release();
-        cellsSource = nullptr;
-        if (!read(rect, fresh)) {
-            return kNoCell;
-        }
-        cells = fresh;
         cellsRect = rect;
         cellsSource = source;
+        if (read(rect, fresh)) {
+            cells = fresh;
+        }
     }
-    return cells.at<float>(cell - cellsRect.tl());
+    // A square that could not be read has no cells.
+    return cells.empty() ? kNoCell : cells.at<float>(cell - cellsRect.tl());
 }
 
 bool CellOfPosition(const double* geoTransform, cv::Size size, double x, double y, cv::Point* cell) {

@@ -22,8 +22,9 @@ struct RasterDisplayCache {
     double geoTransform[6] = {0, 0, 0, 0, 0, 0};
     double zoom = 1.0;
     // The square of the layer's cells around the cell last read under the cursor, as the layer
-    // holds them (Float32, -9999 for no data), its rectangle in raster pixels and the dataset it
-    // was read from.
+    // shows them (Float32, -9999 for no data), its rectangle in raster pixels and the dataset it
+    // was read from. A square that could not be read is kept without cells, so that moves of the
+    // cursor over it do not read it again.
     cv::Mat cells;
     cv::Rect cellsRect;
     const void* cellsSource = nullptr;
@@ -37,10 +38,11 @@ struct RasterDisplayCache {
         cellsSource = nullptr;
     }
 
-    // The value of cell (column, row) of a layer of the size read from source, -9999 outside it
-    // or for no data. Cells kept from source answer at once; otherwise the square of cells that
-    // holds it is read (read fills a Float32 image of the rectangle's size, -9999 for no data, and
-    // answers false when it cannot) and kept for the next cells asked for.
+    // The value of cell (column, row) of a layer of the size read from source, -9999 outside it,
+    // for no data and where the read failed. Cells kept from source answer at once; otherwise the
+    // square of cells that holds it is read (read fills a Float32 image of the rectangle's size,
+    // -9999 for no data, and answers false when it cannot) and kept, or its failure, for the next
+    // cells asked for.
     float CellValue(const void* source, cv::Size size, cv::Point cell,
                     const std::function<bool(const cv::Rect&, cv::Mat&)>& read);
 };

@@ -432,7 +432,9 @@ int g_quietReads = 0;
 bool CheckRasterReadable(GDALDatasetH dataset, QString* cause) {
     GdalFailureWatch watch;
     std::vector<unsigned char> buffer;
-    const int bands = dataset ? BandsToRead(dataset) : 0;
+    // Every band: the bands of the raster may share their blocks while those of an overview level
+    // (in a side file, say) each have their own.
+    const int bands = dataset ? GDALGetRasterCount(dataset) : 0;
     for (int b = 1; b <= bands; ++b) {
         for (GDALRasterBandH level : BandLevels(GDALGetRasterBand(dataset, b))) {
             const BlockGrid grid = BlocksOf(level);

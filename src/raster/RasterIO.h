@@ -75,11 +75,11 @@ bool CloseDataset(GDALDatasetH dataset);
 // GDAL saying anything.
 QString ReadFailureText(const GdalFailureWatch& watch);
 
-// Whether the blocks of the raster can be read, checked cheaply: of every band (band 1 alone when
-// the bands share their blocks) and of every overview level of it, the block whose bytes end last
-// in its file is read from the file (the last block where the driver does not tell where its
-// blocks lie), so that a file cut short anywhere fails here, as does any failure GDAL reports
-// meanwhile. On failure *cause holds what GDAL said.
+// Whether the blocks of the raster can be read, checked cheaply: of every band and of every
+// overview level of it, wherever the level is stored, the block whose bytes end last in its file
+// is read from the file (the last block where the driver does not tell where its blocks lie), so
+// that a file cut short anywhere fails here, as does any failure GDAL reports meanwhile. On
+// failure *cause holds what GDAL said.
 bool CheckRasterReadable(GDALDatasetH dataset, QString* cause);
 // Reads every block of every band from the file, reporting through the listener when one is
 // given: what must succeed before anything is written into or beside the file. On failure *cause

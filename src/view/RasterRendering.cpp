@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QString>
 
-#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 #include "raster/AGColors.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
+#include "raster/ShownValues.h"
 #include "view/ColourLookup.h"
 
 namespace {
@@ -32,87 +32,6 @@ long long g_reads = 0;
 int CountedExtract(GDALDatasetH dataset, cv::Mat& image, const cv::Rect& rect, int mode) {
     ++g_reads;
     return GDALExtractROI(dataset, image, &rect, mode);
-}
-
-// The band's no-data value, scale and offset, as the values shown are derived from them.
-struct BandValues {
-    GDALDataType type = GDT_Unknown;
-    bool hasNoData = false;
-    double noData = kNoData;
-    double scale = 1.0;
-    double offset = 0.0;
-
-    explicit BandValues(GDALRasterBandH band) {
-        type = GDALGetRasterDataType(band);
-        int set = 0;
-        noData = GDALGetRasterNoDataValue(band, &set);
-        hasNoData = set != 0;
-        double value = GDALGetRasterScale(band, &set);
-        scale = set && value != 0.0 ? value : 1.0;
-        value = GDALGetRasterOffset(band, &set);
-        offset = set ? value : 0.0;
-    }
-
-    // True for a stored value without data; a value that is no finite number never has data.
-    bool IsEmpty(double v) const {
-        if (!std::isfinite(v)) {
-            return true;
-        }
-        if (!hasNoData) {
-            return v == kNoData;
-        }
-        return v == noData || v == static_cast<double>(static_cast<float>(noData)) || v == kNoData;
-    }
-};
-
-// Float32 cells as read to the values shown, in place: the value x scale + offset (reckoned in
-// double, as for any other depth), and `empty` for no data and for every value shown as -9999.
-void ToShownValuesInPlace(cv::Mat& cells, const BandValues& band, float empty) {
-    const bool plain = (!band.hasNoData || band.noData == kNoData) && band.scale == 1.0 && band.offset == 0.0;
-    for (int r = 0; r < cells.rows; ++r) {
-        float* p = cells.ptr<float>(r);
-        if (plain) {
-            // No data only where -9999 or no finite number; v x 1 + 0 is v (a negative zero turns
-            // positive, as it does in double).
-            int c = 0;
-#if CV_SIMD128
-            const cv::v_int32x4 exponent = cv::v_setall_s32(0x7F800000);
-            const cv::v_float32x4 noData = cv::v_setall_f32(kNoData);
-            const cv::v_float32x4 fill = cv::v_setall_f32(empty);
-            const cv::v_float32x4 zero = cv::v_setall_f32(0.0f);
-            for (; c + 4 <= cells.cols; c += 4) {
-                const cv::v_float32x4 v = cv::v_load(p + c);
-                const cv::v_float32x4 finite =
-                    cv::v_reinterpret_as_f32((cv::v_reinterpret_as_s32(v) & exponent) != exponent);
-                cv::v_store(p + c, cv::v_select(finite & (v != noData), v + zero, fill));
-            }
-#endif
-            for (; c < cells.cols; ++c) {
-                p[c] = std::isfinite(p[c]) && p[c] != kNoData ? p[c] + 0.0f : empty;
-            }
-            continue;
-        }
-        for (int c = 0; c < cells.cols; ++c) {
-            const double v = p[c];
-            const float shown = band.IsEmpty(v) ? kNoData : static_cast<float>(v * band.scale + band.offset);
-            p[c] = shown == kNoData ? empty : shown;
-        }
-    }
-}
-
-// Stored values (any depth) to the values shown: no data becomes -9999, the rest value x scale
-// + offset.
-void ToShownValues(const cv::Mat& stored, const BandValues& band, cv::Mat& shown) {
-    cv::Mat values;
-    stored.convertTo(values, CV_64F);
-    shown.create(stored.size(), CV_32FC1);
-    for (int r = 0; r < values.rows; ++r) {
-        const double* s = values.ptr<double>(r);
-        float* d = shown.ptr<float>(r);
-        for (int c = 0; c < values.cols; ++c) {
-            d[c] = band.IsEmpty(s[c]) ? kNoData : static_cast<float>(s[c] * band.scale + band.offset);
-        }
-    }
 }
 
 // Makes the image hold pixels of the size and type. A repaint writes over the last one's images,
@@ -161,16 +80,16 @@ bool ReadShownValues(GDALDatasetH dataset, const RasterDrawTarget& target, cv::M
     if (!band) {
         return false;
     }
-    BandValues info(band);
+    const kv::ShownValues info(band);
     const cv::Size out = target.OutputSize();
     const cv::Rect rect = target.ReadRect();
-    if (info.type == GDT_UInt16 || info.type == GDT_Int16) {
-        cv::Mat stored(out, info.type == GDT_UInt16 ? CV_16UC1 : CV_16SC1);
+    if (info.Type() == GDT_UInt16 || info.Type() == GDT_Int16) {
+        cv::Mat stored(out, info.Type() == GDT_UInt16 ? CV_16UC1 : CV_16SC1);
         if (!CountedExtract(dataset, stored, rect, kExtractGrid)) {
             return false;
         }
         Buffer(values, out, CV_32FC1);
-        ToShownValues(stored, info, values);
+        info.Convert(stored, values);
         return true;
     }
     if (!(target.scale > 1.0)) {
@@ -178,7 +97,7 @@ bool ReadShownValues(GDALDatasetH dataset, const RasterDrawTarget& target, cv::M
         if (!CountedExtract(dataset, values, rect, kExtractGrid)) {
             return false;
         }
-        ToShownValuesInPlace(values, info, kNoData);
+        info.InPlace(values, kNoData);
         return true;
     }
     cv::Mat stored(rect.size(), CV_32FC1);
@@ -187,10 +106,10 @@ bool ReadShownValues(GDALDatasetH dataset, const RasterDrawTarget& target, cv::M
     }
     if (Enlarges(stored.size(), out)) {
         // No data as NaN straight away, so that it never blends into its neighbours.
-        ToShownValuesInPlace(stored, info, std::numeric_limits<float>::quiet_NaN());
+        info.InPlace(stored, std::numeric_limits<float>::quiet_NaN());
         EnlargeMarked(stored, values, out);
     } else {
-        ToShownValuesInPlace(stored, info, kNoData);
+        info.InPlace(stored, kNoData);
         ResampleValues(stored, values, out);
     }
     return true;
@@ -342,7 +261,7 @@ const BandStretch* StretchOf(GDALDatasetH dataset, const int* bandMap) {
                                   static_cast<int>(sample.step)) != CE_None) {
             return nullptr;
         }
-        BandValues info(band);
+        const kv::ShownValues info(band);
         std::vector<float> data;
         data.reserve(sample.total());
         for (int r = 0; r < sample.rows; ++r) {
@@ -395,7 +314,7 @@ bool ExtractStretched(GDALDatasetH dataset, const RasterDrawTarget& target, cv::
                             static_cast<int>(values.step), 4) != CE_None) {
         return false;
     }
-    BandValues info(GDALGetRasterBand(dataset, 1));
+    const kv::ShownValues info(GDALGetRasterBand(dataset, 1));
     cv::Mat stretched(values.size(), CV_8UC3, cv::Scalar::all(0));
     for (int r = 0; r < values.rows; ++r) {
         const float* s = values.ptr<float>(r);

@@ -1,33 +1,48 @@
 // DEM analysis on the real Olinda DEM: the three rasters beside it, cell by cell as SAGA's own
-// command-line run makes them, the map layers, the choices kept per user, and every way a product
-// is not written.
+// command-line run makes them, the map layers, the choices kept per user, every way a product is
+// not written, and a DEM whose cells cannot all be read.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMdiArea>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cpl_string.h>
+#include <gdal.h>
 
 #include <algorithm>
 #include <cmath>
 
 #include <saga_api/api_core.h>
 
+#include "analysis/AnalysisCommands.h"
 #include "analysis/DemAnalysis.h"
 #include "analysis/SagaRunner.h"
 #include "document/KelvaroDoc.h"
+#include "document/UserCommands.h"
 #include "platform/cad/Cad.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
+#include "platform/ui/CadCommandIds.h"
+#include "platform/ui/MainWindowService.h"
 #include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 #include "raster/MapData.h"
+#include "raster/RasterIO.h"
+#include "support/MouseInput.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
+#include "view/CadEventProcs.h"
+#include "view/KelvaroFrame.h"
+#include "view/KelvaroView.h"
 
 namespace {
 
@@ -274,6 +289,105 @@ TEST_F(DemAnalysisTest, FineDemsAreQuestionedBelowHalfAUnitAndAnUnreadableDemGiv
     CmdDemAnalysis(empty.m_pCad);
     EXPECT_EQ(ui.MessageTexts(), QStringList({"No DEM loaded"}));
     EXPECT_EQ(ui.Messages()[0].icon(), kv::MessageIcon::None);
+}
+
+// Records the status-bar text.
+class StatusRecorder : public kv::MainWindowService {
+public:
+    StatusRecorder() { kv::SetMainWindowService(this); }
+    ~StatusRecorder() override { kv::SetMainWindowService(nullptr); }
+    void SetStatusText(const QString& text) override { last = text; }
+    int OpacitySliderPos() const override { return -1; }
+    void SetOpacitySliderPos(int) override {}
+    QWidget* MainWindow() const override { return nullptr; }
+    void UpdateCommandUI() override {}
+    QString last;
+};
+
+// Overwrites the bytes of block (x, y) of band 1 of a compressed GeoTIFF with zeros, which do not
+// decompress.
+void ZeroBlock(const QString& path, int x, int y) {
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+    ASSERT_NE(ds, nullptr);
+    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+    const QByteArray offset = GDALGetMetadataItem(band, CPLSPrintf("BLOCK_OFFSET_%d_%d", x, y), "TIFF");
+    const QByteArray size = GDALGetMetadataItem(band, CPLSPrintf("BLOCK_SIZE_%d_%d", x, y), "TIFF");
+    GDALClose(ds);
+    ASSERT_FALSE(offset.isEmpty() || size.isEmpty());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.seek(offset.toLongLong()));
+    ASSERT_EQ(file.write(QByteArray(size.toInt(), '\0')), size.toInt());
+}
+
+// A DEFLATE DEM of 2048 x 2048 cells in tiles of 256 whose overviews are whole but whose middle
+// tile was zeroed: the add, which reads the blocks stored last, takes it, and the plan view draws
+// it from its overviews. The mouse moved over the damaged tile shows no height and no message;
+// the next command that reads the DEM, DEM analysis, says once that it cannot be read, ends with
+// "Error", names the cause in the command line and writes nothing.
+TEST_F(DemAnalysisTest, ADemWithATileThatCannotBeReadIsNotAnalysedAndTheMouseOverItShowsNoMessage) {
+    kvtest::ScriptedInteraction ui;
+    StatusRecorder status;
+    kvtest::RasterSpec spec;
+    spec.width = spec.height = 2048;
+    spec.geoTransform = {1000.0, 1.0, 0.0, 5000.0, 0.0, -1.0};
+    spec.options = {"TILED=YES", "COMPRESS=DEFLATE"};
+    const QString path = kvtest::WriteRaster(m_folder + "/tiles.tif", spec,
+                                             [](int c, int r, int) { return 100.0 + 0.01 * c + 0.02 * r; });
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_Update);
+    ASSERT_NE(ds, nullptr);
+    ASSERT_EQ(kv::BuildOverviews(ds, nullptr, 3), 1);
+    GDALClose(ds);
+    // Columns and rows 1024 to 1279: x 2024 to 2280, y 3976 down to 3720.
+    ZeroBlock(path, 4, 4);
+
+    SetCadEventInstaller(RegisterDocumentEventProcs);
+    RegisterAnalysisCommands(GetCommandRegistry());
+    QMdiArea area;
+    area.resize(800, 600);
+    area.show();
+    auto* doc = new CKelvaroDoc();
+    ASSERT_EQ(doc->AddDEM(path, 1), 1);
+    CKelvaroFrame* frame = CreateProjectWindow(doc, &area);
+    frame->showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+    QWidget* view = frame->GetView()->GetCadWindow();
+    CadExecute(doc->m_pCad, view, CAD_CMD_ZOOM_EXTENTS);
+    view->grab();
+    ASSERT_FALSE(doc->m_DEMs.at("tiles.tif")->m_display.values.empty());
+
+    // Over the damaged tile, back and forth, and beside it.
+    int moves = 0, shown = 0;
+    for (int pass = 0; pass < 3; ++pass) {
+        for (double x = 2030.0; x < 2400.0; x += 40.0) {
+            int px = 0, py = 0;
+            CadCoordModelToWin(view, x, 3850.0, &px, &py);
+            kvtest::MoveThroughWindow(view, QPoint(px, py));
+            ++moves;
+            shown += status.last.count(QLatin1Char(',')) == 2;
+            if (x < 2270.0) {
+                EXPECT_EQ(status.last.count(QLatin1Char(',')), 1) << status.last.toStdString();
+            }
+        }
+    }
+    EXPECT_GT(shown, 0) << "the cells beside the damaged tile show their heights";
+    EXPECT_TRUE(ui.MessageTexts().isEmpty())
+        << ui.MessageTexts().size() << " messages over " << moves << " moves";
+
+    ui.AnswerModal(Tick());
+    CadExecute(doc->m_pCad, view, CMD_DEMANALYSIS);
+    const QStringList texts = ui.MessageTexts();
+    ASSERT_EQ(texts.size(), 2) << texts.join(" | ").toStdString();
+    const QRegularExpression unreadable("^Unable to read " + QRegularExpression::escape(path) + ": \\S");
+    EXPECT_TRUE(unreadable.match(texts[0]).hasMatch()) << texts[0].toStdString();
+    EXPECT_EQ(texts[1], QStringLiteral("Error"));
+    const QString line = LastLines(doc->m_pCad, 1).value(0);
+    EXPECT_TRUE(line.startsWith(QStringLiteral("Error: ") + texts[0])) << line.toStdString();
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), QStringList({"olinda.tif", "tiles.tif"}));
+    EXPECT_TRUE(doc->m_Maps.empty());
+    EXPECT_EQ(ActiveCadCommandId, 0);
+    doc->OnCloseDocument();
+    SetCadEventInstaller(nullptr);
 }
 
 TEST(SagaRunner, LibrariesLoadOnceAndUnknownOnesAndToolsAreRefused) {

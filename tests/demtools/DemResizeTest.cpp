@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gdal.h>
 #include <gtest/gtest.h>
@@ -239,6 +240,32 @@ TEST_F(DemResizeTest, BadTargetsCancelledChoicesAndTheDemsOwnFileWriteNothing) {
     EXPECT_EQ(doc.GetDEMCount(), 1);
     EXPECT_EQ(ActiveCadCommandId, 0);
     EXPECT_EQ(dtest::ReadRaster(m_folder + "/dem.tif").width, 100);
+}
+
+// The DEM's file is cut short after it was added: the resize says "error resizing the file", the
+// command line says that the DEM cannot be read and what GDAL said, and nothing is written.
+TEST_F(DemResizeTest, ADemCutShortAfterItWasAddedIsNamedAsTheCause) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    const QString path = WriteDem(m_folder + "/cut.tif", 300, 200, 1.0);
+    ASSERT_EQ(doc.AddDEM(path, 0), 1);
+    ASSERT_TRUE(QFile::resize(path, QFileInfo(path).size() * 2 / 5));
+    const QStringList before = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
+    PressSelectDem(ui);
+    CadScriptPushEntity(doc.m_pCad, doc.m_DEMs.begin()->second->m_imageEntity);
+    ConfirmTarget(ui, "2");
+    ui.AnswerFile(m_folder + "/half.gtif");
+    CmdResizeDem(doc.m_pCad);
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"error resizing the file"});
+    const QString line = dtest::CommandLineHistory(doc.m_pCad, 1).trimmed();
+    EXPECT_TRUE(QRegularExpression("^error resizing the file: Unable to read " +
+                                   QRegularExpression::escape(path) + ": \\S")
+                    .match(line)
+                    .hasMatch())
+        << line.toStdString();
+    EXPECT_EQ(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), before);
+    EXPECT_EQ(doc.GetDEMCount(), 1);
+    EXPECT_EQ(ActiveCadCommandId, 0);
 }
 
 TEST_F(DemResizeTest, DialogScreenshot) {

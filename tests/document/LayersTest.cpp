@@ -17,6 +17,7 @@
 #include "document/LayerFiles.h"
 #include "raster/MapData.h"
 #include "raster/Ortho.h"
+#include "raster/RasterIO.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -253,6 +254,53 @@ TEST_F(LayersTest, RastersWhoseBlocksCannotBeReadAreRefusedAndLeftAsTheyAre) {
         }
     }
     EXPECT_EQ(doc.GetDEMCount() + doc.GetOrthoCount() + doc.GetMapCount(), 0);
+}
+
+// An RGB GeoTIFF (its bands share their blocks) with overviews in a side file, which GDAL stores
+// band by band: whole it is taken as an orthophoto and as a map; with the side file cut at 40 %
+// or by its last byte, where band 1's blocks are still whole, both refuse it.
+TEST_F(LayersTest, AnRgbRasterWhoseSideFileOverviewsAreCutShortIsRefused) {
+    for (const char* cut : {"whole", "40 %", "last byte"}) {
+        SCOPED_TRACE(cut);
+        const QString folder = kvtest::NewTempFolder(QStringLiteral("side_overviews"));
+        kvtest::RasterSpec spec = LayerRaster(GDT_Byte, 3);
+        spec.width = spec.height = 1100;
+        spec.options = {"TILED=YES", "INTERLEAVE=PIXEL"};
+        const QString path = kvtest::WriteRaster(folder + "/rgb.tif", spec, [](int c, int r, int b) {
+            return static_cast<double>((c * 7919 + r * 104729 + b * 31) % 251);
+        });
+        GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+        ASSERT_NE(ds, nullptr);
+        ASSERT_EQ(kv::BuildOverviews(ds, nullptr, 2), 1);
+        GDALClose(ds);
+        const QString side = path + ".ovr";
+        GDALDatasetH overviews = GDALOpen(QFile::encodeName(side).constData(), GA_ReadOnly);
+        ASSERT_NE(overviews, nullptr);
+        EXPECT_STREQ(GDALGetMetadataItem(overviews, "INTERLEAVE", "IMAGE_STRUCTURE"), "BAND");
+        GDALClose(overviews);
+        const qint64 bytes = QFileInfo(side).size();
+        if (cut != std::string("whole")) {
+            ASSERT_TRUE(QFile::resize(side, cut == std::string("40 %") ? bytes * 2 / 5 : bytes - 1));
+        }
+        const QByteArray before = kvtest::FileBytes(side);
+
+        CKelvaroDoc doc;
+        ui.Clear();
+        const bool ortho = doc.AddOrtho(path, 1, 0) == 1;
+        const bool map = doc.AddMap(MapInfo(QStringLiteral("rgb map"), path), 1);
+        const bool whole = cut == std::string("whole");
+        EXPECT_EQ(ortho, whole);
+        EXPECT_EQ(map, whole);
+        const QStringList texts = ui.MessageTexts();
+        ASSERT_EQ(texts.size(), whole ? 0 : 2) << texts.join(" | ").toStdString();
+        for (const QString& text : texts) {
+            EXPECT_TRUE(QRegularExpression("^Unable to read " + QRegularExpression::escape(path) + ": \\S")
+                            .match(text)
+                            .hasMatch())
+                << text.toStdString();
+        }
+        EXPECT_TRUE(kvtest::FileBytes(side) == before);
+    }
 }
 
 TEST_F(LayersTest, IdsCountOnFromTheLargestAndImagePlacesLieOnTheRaster) {

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <set>
 
 #include "platform/ui/ActiveCommand.h"
@@ -42,6 +43,29 @@ double MeanChroma(const QImage& image, const QRect& rect) {
         }
     }
     return n > 0 ? sum / n : 0.0;
+}
+
+// Moves the mouse across the view through its window, every `step` pixels each way, and counts the
+// readouts in the status bar that differ from what `expected` gives for the model point (x, y);
+// points where it gives a null text are skipped. More than `least` points must be read.
+int Misreadings(QWidget* view, const kvtest::StatusRecorder& status, QPoint step, int least,
+                const std::function<QString(double, double)>& expected) {
+    int wrong = 0, read = 0;
+    for (int py = 3; py < view->height(); py += step.y()) {
+        for (int px = 3; px < view->width(); px += step.x()) {
+            kvtest::MoveThroughWindow(view, QPoint(px, py));
+            double x = 0, y = 0;
+            CadCoordWinToModel(view, px, py, &x, &y);
+            const QString text = expected(x, y);
+            if (text.isNull()) {
+                continue;
+            }
+            ++read;
+            wrong += status.texts.empty() || status.texts.back() != text;
+        }
+    }
+    EXPECT_GT(read, least);
+    return wrong;
 }
 
 class CadEventProcsTest : public ::testing::Test {
@@ -196,30 +220,17 @@ TEST_F(CadEventProcsTest, TheStatusBarNamesTheCellUnderTheMouseAtEveryZoom) {
 
     // Mouse moves across the window; the readouts that do not name the cell under the cursor.
     const auto misreadings = [&] {
-        int wrong = 0, read = 0;
-        for (int py = 3; py < view->height(); py += 23) {
-            for (int px = 3; px < view->width(); px += 29) {
-                kvtest::MoveThroughWindow(view, QPoint(px, py));
-                double x = 0, y = 0;
-                CadCoordWinToModel(view, px, py, &x, &y);
-                const int column = int(std::floor(x)), row = int(std::floor(1094.0 - y));
-                const int mapRow = int(std::floor(300.0 - y));
-                QString expected;
-                if (column >= 0 && column < 400 && mapRow >= 0 && mapRow < 300) {
-                    expected =
-                        QString::asprintf("%.3f, %.3f, %.3f (cells)", x, y, values.at<float>(mapRow, column));
-                } else if (column >= 0 && column < 1039 && row >= 0 && row < 1094) {
-                    expected = QString::asprintf("%.3f, %.3f, %.3f (usgs.tif)", x, y,
-                                                 heights.at<float>(row, column));
-                } else {
-                    continue;
-                }
-                ++read;
-                wrong += status.texts.empty() || status.texts.back() != expected;
+        return Misreadings(view, status, QPoint(29, 23), 100, [&](double x, double y) {
+            const int column = int(std::floor(x)), row = int(std::floor(1094.0 - y));
+            const int mapRow = int(std::floor(300.0 - y));
+            if (column >= 0 && column < 400 && mapRow >= 0 && mapRow < 300) {
+                return QString::asprintf("%.3f, %.3f, %.3f (cells)", x, y, values.at<float>(mapRow, column));
             }
-        }
-        EXPECT_GT(read, 100);
-        return wrong;
+            if (column >= 0 && column < 1039 && row >= 0 && row < 1094) {
+                return QString::asprintf("%.3f, %.3f, %.3f (usgs.tif)", x, y, heights.at<float>(row, column));
+            }
+            return QString();
+        });
     };
     EXPECT_EQ(misreadings(), 0) << "full view";
     for (const std::array<double, 4>& zoom :
@@ -228,6 +239,49 @@ TEST_F(CadEventProcsTest, TheStatusBarNamesTheCellUnderTheMouseAtEveryZoom) {
         view->grab();
         EXPECT_EQ(misreadings(), 0) << "view from " << zoom[0] << ", " << zoom[1];
     }
+}
+
+// A map that stores Int16 cells with a scale of 0.25 and an offset of 300 (no data -32768 in a
+// corner) is drawn as value x 0.25 + 300; with the mouse moved over the plan view at full view and
+// zoomed in, the status bar names that value of the cell under the cursor, and only coordinates
+// over no data.
+TEST_F(CadEventProcsTest, TheReadoutOfAMapWithAScaleAndAnOffsetIsTheValueThePlanViewShows) {
+    cv::Mat stored(40, 60, CV_16SC1);
+    for (int r = 0; r < stored.rows; ++r) {
+        for (int c = 0; c < stored.cols; ++c) {
+            stored.at<int16_t>(r, c) = static_cast<int16_t>(c + 60 * r - 1000);
+        }
+    }
+    stored(cv::Rect(0, 0, 10, 8)).setTo(-32768);
+    CMapData* map = kvtest::AddMapLayer(
+        *m_doc, kvtest::WriteRaster("scaled.tif", stored, GDT_Int16, -32768.0, 0.25, 300.0),
+        QStringLiteral("scaled"), 0.0, 900.0);
+    kvtest::StatusRecorder status;
+    QWidget* view = ShowAndPaint();
+    ASSERT_FALSE(map->m_display.values.empty());
+    // The picture holds the values shown: the range 0 to 900 covers them all.
+    double low = 0.0, high = 0.0;
+    cv::Mat shown = map->m_display.values.clone();
+    shown.setTo(500.0f, shown == kNoData);
+    cv::minMaxLoc(shown, &low, &high);
+    EXPECT_GE(low, 300.0 - 250.0);
+    EXPECT_LE(high, 300.0 + 0.25 * 1400.0);
+
+    const auto misreadings = [&] {
+        return Misreadings(view, status, QPoint(19, 17), 50, [&](double x, double y) {
+            const int column = int(std::floor(x)), row = int(std::floor(40.0 - y));
+            if (column < 0 || column >= 60 || row < 0 || row >= 40) {
+                return QString();
+            }
+            const int16_t cell = stored.at<int16_t>(row, column);
+            return cell == -32768 ? QString::asprintf("%.3f, %.3f", x, y)
+                                  : QString::asprintf("%.3f, %.3f, %.3f (scaled)", x, y, cell * 0.25 + 300.0);
+        });
+    };
+    EXPECT_EQ(misreadings(), 0) << "full view";
+    CadViewRect(view, 5.0, 25.0, 15.0, 35.0);
+    view->grab();
+    EXPECT_EQ(misreadings(), 0) << "zoomed in";
 }
 
 // A DEM of 900 x 700 heights in the project window, dragged with the middle button as the
