@@ -703,9 +703,9 @@ float CDEM::GetCellHeight(double x, double y) {
     if ((!m_pDataset && m_grid.empty()) || !CellOfPosition(m_geoTransform, size, x, y, &cell)) {
         return kNoData;
     }
-    // The readout and the snap run at every move of the cursor, outside any command: a read that
-    // fails is not told here (the next command that reads the file tells it) and the failed square
-    // is kept, so that the moves over it read nothing.
+    // The readout and the snap run at every move of the cursor, where no message may be shown: a
+    // read that fails is not told here (the next command that reads the file tells it) and the
+    // failed square is kept, so that the moves over it read nothing.
     const float v = !m_grid.empty() ? m_grid.at<float>(cell)
                                     : m_display.CellValue(m_pDataset, size, cell,
                                                           [this](const cv::Rect& rect, cv::Mat& cells) {
