@@ -207,6 +207,14 @@ int CBuildMosaicDlg::BuildMosaic() {
             {box.minX, box.minY}, {box.maxX, box.minY}, {box.maxX, box.maxY}, {box.minX, box.maxY}};
         tile->m_Outline = CPgon(corners, 4);
         tiles.push_back(std::move(tile));
+        // The chooser asked about the raster only: the files that go with it are asked about as
+        // the tiles' are.
+        int replaced = 0, removed = 0;
+        CountFilesAtTiles(tiles, &replaced, &removed);
+        if (replaced + removed > (FileStandsAt(path) ? 1 : 0) &&
+            !ConfirmTileFiles(QFileInfo(path).absolutePath(), replaced, removed)) {
+            return 0;
+        }
     }
 
     double left = DBL_MAX, bottom = DBL_MAX, right = -DBL_MAX, top = -DBL_MAX;

@@ -502,6 +502,33 @@ TEST_F(MosaicBuild, WithoutNamedClosedTilesOneFileCoversTheWholeMosaic) {
     Raster again = ReadRaster(folder + "/again.tif");
     EXPECT_EQ(again.width, 349);
 
+    // Over a file of the operator's with its overviews beside it: the chooser asks about the
+    // file, and the build about every file that goes; No leaves them all.
+    const std::map<QString, QByteArray> owned = {{"own.tif", "the operator's own"},
+                                                 {"own.tif.ovr", "overviews"}};
+    for (const auto& [name, bytes] : owned) {
+        QFile file(folder + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    ui.Clear();
+    ui.AnswerFile(folder);
+    ui.AnswerMessage(IDNO);
+    ui.AnswerFile(folder + "/own.tif");
+    ui.AnswerMessage(IDYES);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(runner.Press(*doc), IDCANCEL);
+    EXPECT_EQ(
+        ui.MessageTexts(),
+        QStringList({"Apply radiometric balancing?", "own.tif already exists.\nDo you want to replace it?",
+                     QString("1 file in %1 would be replaced and 1 removed. Continue?").arg(folder)}));
+    for (const auto& [name, bytes] : owned) {
+        QFile file(folder + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), bytes) << name.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(folder + "/own.tfw"));
+
     // A project without an orthophoto that has seamlines says so and ends with 2.
     CKelvaroDoc empty;
     ui.Clear();
