@@ -94,10 +94,10 @@ std::string ImportedTileName(const std::string& source, int index);
 // The UTF-8 text cut to at most maxBytes bytes between two characters.
 std::string CutBetweenCharacters(const std::string& text, size_t maxBytes);
 
-// The one rule for tile names, whatever made the tile (the grid, the drawing and shapefile
-// imports, a layout kept in a project): every control character, folder separator ("/", "\") and
-// drive colon is replaced by "_", so that a name is one file name inside the folder the operator
-// chose ("../x" gives ".._x") and holds no line break.
+// The file name of a tile of any layout, whatever made it (the layout of a project's drawing may
+// hold any text as a tile's name): every control character, folder separator ("/", "\") and drive
+// colon is replaced by "_", so that a name is one file name inside the folder the operator chose
+// ("../x" gives ".._x") and holds no line break.
 QString CleanTileName(const QString& name);
 // A name made only of dots (".", "..") names no file of its own: such a tile is refused.
 bool IsDotsOnlyTileName(const QString& name);
