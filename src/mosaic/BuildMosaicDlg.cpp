@@ -6,7 +6,6 @@
 #include <cfloat>
 #include <cmath>
 #include <memory>
-#include <set>
 
 #include "controls/DialogUnits.h"
 #include "demtools/DemEditCommands.h"
@@ -42,23 +41,22 @@ std::unique_ptr<CMosaicTile> NewTile(CKelvaroDoc* doc, const MosaicBox& box,
     return tile;
 }
 
-// The files that the tiles would replace at their paths (the tile and its world file) and those
-// they would remove (a tile under which no orthophoto lies removes the file at its path). The
-// files of loaded layers are left out: no tile is written over one.
+// The files that the tiles would replace or remove at their paths: a tile written replaces the
+// raster and its world file and drops the raster's side files; a tile under which no orthophoto
+// lies removes the file at its path. The files of loaded layers are left out: no tile is written
+// over one.
 void CountFilesAtTiles(const std::vector<std::unique_ptr<CMosaicTile>>& tiles, int* replaced, int* removed) {
-    std::set<QString> seen;
     for (const auto& tile : tiles) {
-        const QString path = QFileInfo(tile->m_strOutputPath).absoluteFilePath();
-        if (!seen.insert(path).second || IsLoadedLayerFile(path)) {
+        const QString& path = tile->m_strOutputPath;
+        if (IsLoadedLayerFile(path)) {
             continue;
         }
-        const bool written = !tile->ContributingOrthos().empty();
-        if (FileStandsAt(path)) {
-            ++*(written ? replaced : removed);
+        if (tile->ContributingOrthos().empty()) {
+            *removed += FileStandsAt(path) ? 1 : 0;
+            continue;
         }
-        if (written && FileStandsAt(WorldFilePath(path))) {
-            ++*replaced;
-        }
+        CountRasterFilesAt(path, replaced, removed);
+        *replaced += FileStandsAt(WorldFilePath(path)) ? 1 : 0;
     }
 }
 
@@ -167,6 +165,17 @@ int CBuildMosaicDlg::BuildMosaic() {
     for (const QString& name : refused) {
         TellTileNotWritten(doc.m_pCad, name, QString::fromLatin1(kDotsOnlyTileName));
     }
+    // A second tile of one file is not written: it would take the first one's file or layer.
+    const std::vector<bool> shared = TilesSharingAFile(tiles);
+    std::vector<std::unique_ptr<CMosaicTile>> distinct;
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        if (shared[i]) {
+            TellTileNotWritten(doc.m_pCad, tiles[i]->m_strName, QString::fromLatin1(kSharedTileFile));
+        } else {
+            distinct.push_back(std::move(tiles[i]));
+        }
+    }
+    tiles = std::move(distinct);
     int replaced = 0, removed = 0;
     CountFilesAtTiles(tiles, &replaced, &removed);
     if (!ConfirmTileFiles(folder, replaced, removed)) {
@@ -198,6 +207,14 @@ int CBuildMosaicDlg::BuildMosaic() {
             {box.minX, box.minY}, {box.maxX, box.minY}, {box.maxX, box.maxY}, {box.minX, box.maxY}};
         tile->m_Outline = CPgon(corners, 4);
         tiles.push_back(std::move(tile));
+        // The chooser asked about the raster only: the files that go with it are asked about as
+        // the tiles' are.
+        int replaced = 0, removed = 0;
+        CountFilesAtTiles(tiles, &replaced, &removed);
+        if (replaced + removed > (FileStandsAt(path) ? 1 : 0) &&
+            !ConfirmTileFiles(QFileInfo(path).absolutePath(), replaced, removed)) {
+            return 0;
+        }
     }
 
     double left = DBL_MAX, bottom = DBL_MAX, right = -DBL_MAX, top = -DBL_MAX;

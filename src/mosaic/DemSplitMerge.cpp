@@ -10,7 +10,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <set>
 
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
@@ -210,21 +209,21 @@ int SplitDem(CKelvaroDoc* doc, CDEM* dem) {
 
     // What keeps a tile from being written, before anything is: a second tile of one file would
     // write it twice, and a layer's file is never written over. The files that the others would
-    // replace are asked about once.
+    // replace or remove, side files included, are asked about once.
     std::vector<QString> causes(tiles.size());
-    std::set<QString> paths;
-    int replaced = 0;
+    const std::vector<bool> shared = TilesSharingAFile(tiles);
+    int replaced = 0, removed = 0;
     for (size_t i = 0; i < tiles.size(); ++i) {
-        const QString path = QFileInfo(tiles[i]->m_strOutputPath).absoluteFilePath();
-        if (!paths.insert(path).second) {
-            causes[i] = QStringLiteral("another tile is written to the same file");
+        const QString& path = tiles[i]->m_strOutputPath;
+        if (shared[i]) {
+            causes[i] = QString::fromLatin1(kSharedTileFile);
         } else if (IsLoadedLayerFile(path)) {
             causes[i] = QString::fromLatin1(kLayerFileInUse);
-        } else if (FileStandsAt(path)) {
-            ++replaced;
+        } else {
+            CountRasterFilesAt(path, &replaced, &removed);
         }
     }
-    if (!ConfirmTileFiles(folder, replaced, 0)) {
+    if (!ConfirmTileFiles(folder, replaced, removed)) {
         return 0;
     }
     int written = 0;

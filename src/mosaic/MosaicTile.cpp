@@ -12,6 +12,7 @@
 #include <cstring>
 #include <set>
 
+#include "demtools/DemEditCommands.h"
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "mosaic/MosaicOrder.h"
@@ -520,9 +521,14 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
         return kFailed;
     }
     const QByteArray nativePath = QFile::encodeName(m_strOutputPath);
+    // Why a step of this tile failed, for the command line.
+    const kv::FailureCauseScope causes;
     auto refuse = [this]() {
-        KvMessageBox(QString::asprintf("unable to create %s file", m_strOutputPath.toUtf8().constData()),
-                     MB_OK | MB_ICONWARNING);
+        const QString cause = kv::FailureCause();
+        const QString text =
+            QString::asprintf("unable to create %s file", m_strOutputPath.toUtf8().constData());
+        KvMessageBox(text, MB_OK | MB_ICONWARNING);
+        PromptFailure(m_pDoc->m_pCad, text, cause);
         return kFailed;
     };
     // A loaded layer's file is never written over (nor deleted), nor the balancing map the tiles

@@ -32,7 +32,8 @@ public:
     // radiometrically first when applyBalancing is set. progress shows the work inside the tile
     // (may be null); abort points to the flag an Abort button raises (may be null). Returns
     // kWritten (also when no orthophoto contributes: then no file is left), kAborted (the tile
-    // file removed) or kFailed.
+    // file removed) or kFailed (told as "unable to create PATH file", with its cause in the
+    // command line, when the file could not be made).
     int WriteTile(int applyBalancing, ProgressSink* progress, int* abort);
 
     // Those of the orthophotos with a seamline polygon that overlaps the outline, in their order.

@@ -22,6 +22,7 @@
 #include "platform/ui/Interaction.h"
 #include "raster/DEM.h"
 #include "raster/Ortho.h"
+#include "raster/RasterIO.h"
 
 namespace {
 
@@ -77,32 +78,20 @@ CadLayer* LayoutLayer(CadDrawing* drawing) {
     return layer;
 }
 
-// The names of one import: a source name becomes a tile name by the one rule; a name that a tile
-// of the layout had before the import is not taken again, and one of only dots is refused and
-// told at the end.
+// The names of one import: a source text becomes a tile name by the one rule; a name that a
+// tile of the layout had before the import is not taken again.
 class ImportNames {
 public:
     explicit ImportNames(CadLayer* layout) : m_existing(ExistingTileNames(layout)) {}
-    // The tile name for the lower-cased source name, empty when it is not to be imported.
-    std::string Take(const std::string& source) {
-        const QString name = CleanTileName(QString::fromStdString(source));
-        if (IsDotsOnlyTileName(name)) {
-            m_refused.append(QStringLiteral("Tile \"%1\" not imported: %2").arg(name, kDotsOnlyTileName));
-            return std::string();
-        }
-        const std::string taken = name.toStdString();
-        return m_existing.count(taken) ? std::string() : taken;
-    }
-    void TellRefused() {
-        m_refused.removeDuplicates();
-        if (!m_refused.isEmpty()) {
-            KvMessageBox(m_refused.join(QLatin1Char('\n')), MB_OK | MB_ICONEXCLAMATION);
-        }
+    // The tile name for the source text and the index of its layer or feature, empty when it is
+    // not to be imported.
+    std::string Take(const std::string& source, int index) const {
+        const std::string name = ImportedTileName(source, index);
+        return m_existing.count(name) ? std::string() : name;
     }
 
 private:
     std::set<std::string> m_existing;
-    QStringList m_refused;
 };
 
 struct OgrDataSource {
@@ -143,9 +132,11 @@ TileHandleStruct AddTile(CadDrawing* drawing, CadLayer* layer, const std::string
     }
     tile.outline = CadAddPolyline(drawing, 0, 1);
     CadClearVertices();
-    tile.label = CadAddText(drawing, name.c_str(), (minX + maxX) / 2.0, (minY + maxY) / 2.0, 0.0);
+    // The name as the extended data hold it, cut between characters.
+    const std::string kept = CutBetweenCharacters(name, kTileNameSize - 1);
+    tile.label = CadAddText(drawing, kept.c_str(), (minX + maxX) / 2.0, (minY + maxY) / 2.0, 0.0);
     char data[kTileNameSize] = {0};
-    std::strncpy(data, name.c_str(), kTileNameSize - 1);
+    std::memcpy(data, kept.data(), kept.size());
     const int layerId = CadLayerGetID(layer);
     for (CadEntity* e : {tile.outline, tile.label}) {
         CadEntityPutLayerID(e, layerId);
@@ -231,22 +222,51 @@ std::vector<GridTile> LayTileGrid(const CPgon& footprint, const TileGrid& grid, 
     return tiles;
 }
 
-std::string TileNameFromValue(const std::string& value, int featureIndex) {
-    char fallback[32];
-    std::snprintf(fallback, sizeof(fallback), "tile_%03d", featureIndex);
-    std::string name = value.substr(0, kTileNameSize - 1);
-    if (!name.empty()) {
-        // Windows paths as well as ours: the drive, every folder and the extension go.
-        const size_t cut = name.find_last_of("/\\:");
-        if (cut != std::string::npos) {
-            name = name.substr(cut + 1);
-        }
-        const size_t dot = name.rfind('.');
-        if (dot != std::string::npos) {
-            name = name.substr(0, dot);
+std::string CutBetweenCharacters(const std::string& text, size_t maxBytes) {
+    if (text.size() <= maxBytes) {
+        return text;
+    }
+    // Back from the first byte left out over the continuation bytes (10xxxxxx) of its character.
+    size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+std::string ImportedTileName(const std::string& source, int index) {
+    std::string name = CutBetweenCharacters(source, kTileNameSize - 1);
+    // Windows paths as well as ours: the drive and every folder go.
+    const size_t folder = name.find_last_of("/\\:");
+    if (folder != std::string::npos) {
+        name.erase(0, folder + 1);
+    }
+    // Leading dots would hide the file (or name the folder itself); what follows the last dot
+    // left is the extension.
+    name.erase(0, std::min(name.find_first_not_of('.'), name.size()));
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos) {
+        name.erase(dot);
+    }
+    std::string clean;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        const bool c1Control = c == 0xC2 && i + 1 < name.size() &&
+                               static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                               static_cast<unsigned char>(name[i + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1Control) {
+            clean += '_';
+            i += c1Control ? 1 : 0;
+        } else {
+            clean += static_cast<char>(c);
         }
     }
-    return Lower(name.empty() ? std::string(fallback) : name);
+    if (clean.empty()) {
+        char fallback[32];
+        std::snprintf(fallback, sizeof(fallback), "tile_%03d", index);
+        return fallback;
+    }
+    return Lower(clean);
 }
 
 int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path) {
@@ -262,15 +282,16 @@ int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path) {
     }
     CadDrawing* drawing = doc.m_pCad;
     CadLayer* tiles = LayoutLayer(drawing);
-    ImportNames names(tiles);
-    for (CadLayer* layer = CadGetFirstLayer(source); layer; layer = CadGetNextLayer(source, layer)) {
+    const ImportNames names(tiles);
+    int index = 0;
+    for (CadLayer* layer = CadGetFirstLayer(source); layer; layer = CadGetNextLayer(source, layer), ++index) {
         CadEntity* outline = FirstTileOutline(layer);
         if (!outline) {
             continue;
         }
-        char buffer[kTileNameSize] = {0};
-        CadLayerGetName(layer, buffer, sizeof(buffer));
-        const std::string name = names.Take(Lower(buffer));
+        std::string layerName(static_cast<size_t>(std::max(CadLayerGetName(layer, nullptr, 0), 0)), '\0');
+        CadLayerGetName(layer, layerName.data(), int(layerName.size()) + 1);
+        const std::string name = names.Take(layerName, index);
         if (name.empty()) {
             continue;
         }
@@ -284,7 +305,6 @@ int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path) {
     }
     CadDelete(source);
     CadUpdate(drawing);
-    names.TellRefused();
     return 1;
 }
 
@@ -302,7 +322,7 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
     }
     CadDrawing* drawing = doc.m_pCad;
     CadLayer* tiles = LayoutLayer(drawing);
-    ImportNames names(tiles);
+    const ImportNames names(tiles);
     for (int l = 0; l < GDALDatasetGetLayerCount(source.handle); ++l) {
         OGRLayerH layer = GDALDatasetGetLayer(source.handle, l);
         OGRFeatureDefnH definition = layer ? OGR_L_GetLayerDefn(layer) : nullptr;
@@ -344,7 +364,7 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
             if (!HasExtent(points)) {
                 continue;
             }
-            const std::string name = names.Take(TileNameFromValue(value, static_cast<int>(j)));
+            const std::string name = names.Take(value, static_cast<int>(j));
             if (!name.empty()) {
                 AddTile(drawing, tiles, name, points, kPreviewTileColour);
             }
@@ -352,7 +372,6 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
         break;
     }
     CadUpdate(drawing);
-    names.TellRefused();
     return 1;
 }
 
@@ -429,6 +448,28 @@ void TellTileNotWritten(CadDrawing* drawing, const QString& name, const QString&
 bool FileStandsAt(const QString& path) {
     const QFileInfo info(path);
     return info.isSymLink() || (info.exists() && !info.isDir());
+}
+
+void CountRasterFilesAt(const QString& path, int* replaced, int* removed) {
+    const QStringList files = kv::RasterFilesAt(path);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (FileStandsAt(files[i])) {
+            ++*(i == 0 ? replaced : removed);
+        }
+    }
+}
+
+const char kSharedTileFile[] = "another tile is written to the same file";
+
+std::vector<bool> TilesSharingAFile(const std::vector<std::unique_ptr<CMosaicTile>>& tiles) {
+    std::vector<bool> shared;
+    std::set<QString> files;
+    for (const auto& tile : tiles) {
+        const QFileInfo info(tile->m_strOutputPath);
+        shared.push_back(
+            !files.insert(info.absolutePath() + QLatin1Char('/') + info.fileName().toLower()).second);
+    }
+    return shared;
 }
 
 bool ConfirmTileFiles(const QString& folder, int replaced, int removed) {

@@ -72,27 +72,32 @@ struct GridTile {
 // (width > overlap X, height > overlap Y). pump runs once per position when given.
 std::vector<GridTile> LayTileGrid(const CPgon& footprint, const TileGrid& grid, void (*pump)() = nullptr);
 
-// Both imports name a tile by the rule of CleanTileName and take only names that no tile has yet;
-// tiles whose names are only dots are left out and named in one message to the operator.
+// Both imports name a tile by ImportedTileName and take only names that no tile has yet.
 //
-// Imports tiles from a DWG or DXF drawing, one per layer named by its lower-cased name: the
-// layer's first closed polyline of more than 2 vertices with a bounding box of some width and
-// height. 1 when the import ran (also when it added nothing); 0 for an empty path or a drawing
-// that cannot be read ("Unable to import this file.\nAutocad 2000 dwg/dxf supported").
+// Imports tiles from a DWG or DXF drawing, one per layer named by its name: the layer's first
+// closed polyline of more than 2 vertices with a bounding box of some width and height. 1 when the
+// import ran (also when it added nothing); 0 for an empty path or a drawing that cannot be read
+// ("Unable to import this file.\nAutocad 2000 dwg/dxf supported").
 int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path);
-// Imports tiles from the first polygon layer of a shapefile, one per feature, named by the file
-// name part of the field the operator chooses (CShapeFileFieldsDlg), "tile_%03d" when it has
-// none. 1 when the import ran; 0 for an empty path, a file that cannot be opened ("Unable to open
-// selected file!") or a cancelled field choice.
+// Imports tiles from the first polygon layer of a shapefile, one per feature, named by the value
+// of the field the operator chooses (CShapeFileFieldsDlg). 1 when the import ran; 0 for an empty
+// path, a file that cannot be opened ("Unable to open selected file!") or a cancelled field
+// choice.
 int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path);
-// The name a shapefile value gives a tile: its file-name part without drive, folders and
-// extension, lower-cased; the default when nothing is left.
-std::string TileNameFromValue(const std::string& value, int featureIndex);
+// The name an imported tile takes from the text that names it in the file (a drawing's layer
+// name, a shapefile's attribute value, often the path of the tile's raster), so that it names one
+// visible file in the chosen folder and keeps what it can of the text: the text cut to 255 bytes
+// between characters; its file-name part, after the last "/", "\" or ":" and without its
+// extension; without leading dots; control characters as "_"; lower-cased. "tile_%03d" with the
+// index of the layer or feature when nothing is left ("", ".", "..", "C:\out\").
+std::string ImportedTileName(const std::string& source, int index);
+// The UTF-8 text cut to at most maxBytes bytes between two characters.
+std::string CutBetweenCharacters(const std::string& text, size_t maxBytes);
 
-// The one rule for tile names, whatever made the tile (the grid, the drawing and shapefile
-// imports, a layout kept in a project): every control character, folder separator ("/", "\") and
-// drive colon is replaced by "_", so that a name is one file name inside the folder the operator
-// chose ("../x" gives ".._x") and holds no line break.
+// The file name of a tile of any layout, whatever made it (the layout of a project's drawing may
+// hold any text as a tile's name): every control character, folder separator ("/", "\") and drive
+// colon is replaced by "_", so that a name is one file name inside the folder the operator chose
+// ("../x" gives ".._x") and holds no line break.
 QString CleanTileName(const QString& name);
 // A name made only of dots (".", "..") names no file of its own: such a tile is refused.
 bool IsDotsOnlyTileName(const QString& name);
@@ -115,6 +120,15 @@ void TellTileNotWritten(CadDrawing* drawing, const QString& name, const QString&
 
 // Whether a file (or a link) stands at the path that a tile would take; a folder does not count.
 bool FileStandsAt(const QString& path);
+// Counts, of the files that writing a raster at path replaces or removes (kv::RasterFilesAt),
+// those that stand there: the raster as replaced, the side files that go with it as removed.
+void CountRasterFilesAt(const QString& path, int* replaced, int* removed);
+// For each tile, whether an earlier tile of the list writes the same file. File names count as
+// the same whatever their case: the project names a layer by its lower-cased file name, and many
+// disks keep one file for both spellings.
+std::vector<bool> TilesSharingAFile(const std::vector<std::unique_ptr<CMosaicTile>>& tiles);
+// Why such a tile is not written, as the operator is told.
+extern const char kSharedTileFile[];
 // Asked once before the first tile file is written when files already stand at the tiles' paths:
 // "N files in FOLDER would be replaced and M removed. Continue?" (Yes/No). True when nothing
 // stands there or the operator answers Yes.

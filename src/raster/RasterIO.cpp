@@ -574,6 +574,10 @@ bool CloseDataset(GDALDatasetH dataset) {
     return !watch.Failed();
 }
 
+QStringList RasterFilesAt(const QString& path) {
+    return {path, path + QStringLiteral(".ovr"), path + QStringLiteral(".aux.xml")};
+}
+
 bool MoveIntoPlace(const QString& temporary, const QString& path) {
     if (!CommitTemporary(temporary, path)) {
         const int error = errno;
@@ -582,8 +586,10 @@ bool MoveIntoPlace(const QString& temporary, const QString& path) {
         return false;
     }
     // Overviews and statistics kept beside the old raster describe cells that are gone.
-    QFile::remove(path + ".ovr");
-    QFile::remove(path + ".aux.xml");
+    const QStringList replaced = RasterFilesAt(path);
+    for (qsizetype i = 1; i < replaced.size(); ++i) {
+        QFile::remove(replaced[i]);
+    }
     if (QFileInfo::exists(temporary + ".aux.xml")) {
         QFile::rename(temporary + ".aux.xml", path + ".aux.xml");
     }

@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -119,10 +120,15 @@ private:
     GIntBig m_previous;
 };
 
+// The files that putting a raster at path (MoveIntoPlace) replaces or removes where they stand:
+// the raster itself, first, then the side files that describe whatever raster stands at path
+// (GDAL's external overviews and auxiliary metadata), which go with the old raster. A caller
+// that asks the operator before writing counts those of them that exist.
+QStringList RasterFilesAt(const QString& path);
 // Syncs the finished temporary raster and renames it over path (kv::CommitTemporary), taking
 // along the side file GDAL may have written beside it and dropping the side files that
-// described the old raster at path. On failure the temporary and its side files are removed and
-// errno tells why.
+// described the old raster at path (RasterFilesAt). On failure the temporary and its side files
+// are removed and errno tells why.
 bool MoveIntoPlace(const QString& temporary, const QString& path);
 // Removes a temporary GeoTIFF and the side files GDAL may have made for it.
 void RemoveRasterFile(const QString& path);

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <memory>
 
 #include "MosaicFixtures.h"
@@ -639,21 +640,39 @@ TEST_F(DemMergeSplit, SplitAsksBeforeReplacingFilesAndNamesTheCauseOfEveryTileNo
     mine.close();
     ASSERT_TRUE(QFile::copy(kvtest::DataPath("olinda_dem_nodata.tif"), out + "/loaded.gtif"));
     Add(out + "/loaded.gtif");
-    // Tiles of 1 km along the DEM's top edge; "b" twice, and one whose name is only dots.
-    const char* names[] = {"a", "b", "b", "loaded", "dir", "full", ".."};
-    for (int i = 0; i < 7; ++i) {
+    // The operator's overviews and statistics beside "a" and at the path of "side", where no
+    // raster stands: putting a tile there removes them.
+    const std::map<QString, QByteArray> sideFiles = {{"a.gtif.aux.xml", "<PAMDataset>a</PAMDataset>"},
+                                                     {"side.gtif.ovr", "overviews"},
+                                                     {"side.gtif.aux.xml", "<PAMDataset/>"}};
+    for (const auto& [name, bytes] : sideFiles) {
+        QFile file(out + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    // Tiles of 1 km along the DEM's top edge; "b" twice in two spellings, and one whose name is
+    // only dots.
+    const char* names[] = {"a", "b", "B", "loaded", "dir", "full", "..", "side"};
+    for (int i = 0; i < 8; ++i) {
         AddTile(*doc, names[i], gt[0] + 1000 * i, gt[3] - 1000, gt[0] + 1000 * (i + 1), gt[3]);
     }
+    const QStringList before = QDir(out).entryList(QDir::Files | QDir::Hidden);
 
-    // No: not a file is written, replaced or left behind.
+    // No: not a file is written, replaced, removed or left behind.
     ui.AnswerFile(out);
     ui.AnswerMessage(IDNO);
     EXPECT_EQ(SplitDem(doc.get(), dem), 0);
-    ASSERT_EQ(ui.MessageTexts(), QStringList{QString("1 file in %1 would be replaced. Continue?").arg(out)});
+    ASSERT_EQ(ui.MessageTexts(),
+              QStringList{QString("1 file in %1 would be replaced and 3 removed. Continue?").arg(out)});
     ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
     EXPECT_EQ(mine.readAll(), "mine");
     mine.close();
-    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"a.gtif", "loaded.gtif"}));
+    for (const auto& [name, bytes] : sideFiles) {
+        QFile file(out + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        EXPECT_EQ(file.readAll(), bytes) << name.toStdString();
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), before);
 
     // Yes: each tile is written or named in the command line with its cause; a full disk is
     // told as the system tells it.
@@ -671,14 +690,23 @@ TEST_F(DemMergeSplit, SplitAsksBeforeReplacingFilesAndNamesTheCauseOfEveryTileNo
     const QString said = dtest::CommandLineHistory(doc->m_pCad, 8);
     for (const char* line :
          {"Tile .. not written: a name of only dots names no file",
-          "Tile b not written: another tile is written to the same file",
+          "Tile B not written: another tile is written to the same file",
           "Tile loaded not written: The file is used by a loaded layer",
           "Tile dir not written: Is a directory", "Tile full not written: No space left on device"}) {
         EXPECT_TRUE(said.contains(line)) << line << " in\n" << said.toStdString();
     }
     EXPECT_EQ(dtest::ReadRaster(out + "/a.gtif").width, 12);
-    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden),
-              QStringList({"a.gtif", "b.gtif", "loaded.gtif"}));
+    EXPECT_EQ(dtest::ReadRaster(out + "/side.gtif").width, 12);
+    // The side files described what stood there before: none of the operator's is left.
+    QStringList written = QDir(out).entryList(QDir::Files | QDir::Hidden);
+    for (const auto& [name, bytes] : sideFiles) {
+        QFile file(out + "/" + name);
+        if (file.open(QIODevice::ReadOnly)) {
+            EXPECT_NE(file.readAll(), bytes) << name.toStdString();
+            written.removeOne(name);
+        }
+    }
+    EXPECT_EQ(written, QStringList({"a.gtif", "b.gtif", "loaded.gtif", "side.gtif"}));
     QFile loaded(out + "/loaded.gtif"), source(kvtest::DataPath("olinda_dem_nodata.tif"));
     ASSERT_TRUE(loaded.open(QIODevice::ReadOnly) && source.open(QIODevice::ReadOnly));
     EXPECT_EQ(loaded.readAll(), source.readAll());

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPixmap>
+#include <QRegularExpression>
 
 #include <gdal.h>
 
@@ -23,6 +24,7 @@
 #include <memory>
 
 #include "MosaicFixtures.h"
+#include "demtools/DemToolsTestSupport.h"
 #include "document/KelvaroDoc.h"
 #include "document/UserCommands.h"
 #include "mosaic/BuildMosaicDlg.h"
@@ -366,9 +368,13 @@ TEST_F(MosaicBuild, FilesAtTilePathsAreAskedAboutOnceAndNoLeavesEveryFileAsItWas
             {{x0, y0, 0}, {x0 + 3000, y0, 0}, {x0 + 3000, y0 + 3000, 0}, {x0, y0 + 3000, 0}}, kTileColour);
     const QString out = folder + "/tiles";
     QDir().mkpath(out);
+    // Beside "T-00-01", where no raster stands, its overviews and statistics: they go with the
+    // raster that takes their place.
     const std::map<QString, QByteArray> owned = {{"precious.tif", "the operator's own"},
                                                  {"T-00-00.tif", "an older tile"},
-                                                 {"T-00-00.tfw", "its world"}};
+                                                 {"T-00-00.tfw", "its world"},
+                                                 {"T-00-01.tif.ovr", "overviews"},
+                                                 {"T-00-01.tif.aux.xml", "<PAMDataset/>"}};
     for (const auto& [name, bytes] : owned) {
         QFile file(out + "/" + name);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -377,7 +383,7 @@ TEST_F(MosaicBuild, FilesAtTilePathsAreAskedAboutOnceAndNoLeavesEveryFileAsItWas
     // A loaded layer's file at a tile's path is never replaced, so it is not asked about.
     ASSERT_TRUE(QFile::copy(paths[3], out + "/T-01-01.tif"));
     ASSERT_EQ(doc->AddOrtho(out + "/T-01-01.tif", 0, 0), 1);
-    const QString question = QString("2 files in %1 would be replaced and 1 removed. Continue?").arg(out);
+    const QString question = QString("2 files in %1 would be replaced and 3 removed. Continue?").arg(out);
 
     // No: nothing is written, removed or built, not even the balancing map.
     ui.AnswerFile(out);
@@ -390,7 +396,7 @@ TEST_F(MosaicBuild, FilesAtTilePathsAreAskedAboutOnceAndNoLeavesEveryFileAsItWas
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
         EXPECT_EQ(file.readAll(), bytes) << name.toStdString();
     }
-    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 4);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 6);
     EXPECT_EQ(doc->m_Orthos.size(), 5u);
     EXPECT_FALSE(QFile::exists(folder + "/RadiometricBalancingMap.tif"));
     EXPECT_EQ(CadLayerGetVisible(CadGetLayerByName(doc->m_pCad, "Tiles")), 1);
@@ -408,6 +414,50 @@ TEST_F(MosaicBuild, FilesAtTilePathsAreAskedAboutOnceAndNoLeavesEveryFileAsItWas
     QFile world(out + "/T-00-00.tfw");
     ASSERT_TRUE(world.open(QIODevice::ReadOnly));
     EXPECT_EQ(world.readAll().split('\n').size(), 6);
+    EXPECT_EQ(ReadRaster(out + "/T-00-01.tif").width, 249);
+    for (const char* side : {"T-00-01.tif.ovr", "T-00-01.tif.aux.xml"}) {
+        QFile file(out + "/" + side);
+        EXPECT_TRUE(!file.open(QIODevice::ReadOnly) || file.readAll() != owned.at(side)) << side;
+    }
+}
+
+TEST_F(MosaicBuild, TilesOfOneFileAreToldAndATileThatCannotBeCreatedSaysWhy) {
+    AddCrops();
+    // "Left" and "left" name one file; a folder stands at the path of "dir".
+    CadLayer* layer = GetTileLayer(doc->m_pCad, kTilesLayer);
+    const double x0 = scene[0], y0 = scene[3] + 200 * scene[5], x1 = scene[0] + 100 * scene[1];
+    for (const char* name : {"Left", "left", "dir"}) {
+        AddTile(doc->m_pCad, layer, name, {{x0, y0, 0}, {x1, y0, 0}, {x1, scene[3], 0}, {x0, scene[3], 0}},
+                kTileColour);
+    }
+    const QString out = folder + "/tiles";
+    ASSERT_TRUE(QDir().mkpath(out + "/dir.tif"));
+    ui.AnswerFile(out);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    const QString refused = QString("unable to create %1/dir.tif file").arg(out);
+    EXPECT_EQ(ui.MessageTexts(), QStringList({"Apply radiometric balancing?", refused}));
+    CadCmdPrompt(doc->m_pCad, "", nullptr);
+    QString said = dtest::CommandLineHistory(doc->m_pCad, 4);
+    for (const QString& line : {QString("Tile left not written: another tile is written to the same file"),
+                                refused + ": Is a directory"}) {
+        EXPECT_TRUE(said.contains(line)) << line.toStdString() << " in\n" << said.toStdString();
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"Left.tfw", "Left.tif"}));
+    EXPECT_EQ(doc->m_Orthos.count("left.tif"), 1u);
+
+    // A folder that cannot hold the tiles: the cause as GDAL gave it.
+    doc->RemoveAllOrthos();
+    AddCrops();
+    ui.Clear();
+    ui.AnswerFile(folder + "/missing/deeper");
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(runner.Press(*doc), IDOK);
+    CadCmdPrompt(doc->m_pCad, "", nullptr);
+    said = dtest::CommandLineHistory(doc->m_pCad, 4);
+    EXPECT_TRUE(
+        said.contains(QRegularExpression("unable to create .*/missing/deeper/dir.tif file: .*No such file")))
+        << said.toStdString();
 }
 
 TEST_F(MosaicBuild, WithoutNamedClosedTilesOneFileCoversTheWholeMosaic) {
@@ -451,6 +501,33 @@ TEST_F(MosaicBuild, WithoutNamedClosedTilesOneFileCoversTheWholeMosaic) {
     EXPECT_EQ(ui.MessageTexts(), QStringList{"Apply radiometric balancing?"});
     Raster again = ReadRaster(folder + "/again.tif");
     EXPECT_EQ(again.width, 349);
+
+    // Over a file of the operator's with its overviews beside it: the chooser asks about the
+    // file, and the build about every file that goes; No leaves them all.
+    const std::map<QString, QByteArray> owned = {{"own.tif", "the operator's own"},
+                                                 {"own.tif.ovr", "overviews"}};
+    for (const auto& [name, bytes] : owned) {
+        QFile file(folder + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    ui.Clear();
+    ui.AnswerFile(folder);
+    ui.AnswerMessage(IDNO);
+    ui.AnswerFile(folder + "/own.tif");
+    ui.AnswerMessage(IDYES);
+    ui.AnswerMessage(IDNO);
+    EXPECT_EQ(runner.Press(*doc), IDCANCEL);
+    EXPECT_EQ(
+        ui.MessageTexts(),
+        QStringList({"Apply radiometric balancing?", "own.tif already exists.\nDo you want to replace it?",
+                     QString("1 file in %1 would be replaced and 1 removed. Continue?").arg(folder)}));
+    for (const auto& [name, bytes] : owned) {
+        QFile file(folder + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), bytes) << name.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(folder + "/own.tfw"));
 
     // A project without an orthophoto that has seamlines says so and ends with 2.
     CKelvaroDoc empty;

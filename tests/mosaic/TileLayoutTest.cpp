@@ -377,40 +377,57 @@ TEST_F(TileLayout, TilesComeFromDrawingLayersAndShapefileFeaturesAndRemoveAllKee
     EXPECT_EQ(ui.MessageTexts(), QStringList({"No fields found on shape file!"}));
 
     // The file-name part names a tile, Windows paths included.
-    EXPECT_EQ(TileNameFromValue("D:\\out\\Tile_7.tif", 3), "tile_7");
-    EXPECT_EQ(TileNameFromValue("/data/North.West.tif", 3), "north.west");
-    EXPECT_EQ(TileNameFromValue("", 3), "tile_003");
-    EXPECT_EQ(TileNameFromValue("C:\\out\\", 12), "tile_012");
+    EXPECT_EQ(ImportedTileName("D:\\out\\Tile_7.tif", 3), "tile_7");
+    EXPECT_EQ(ImportedTileName("/data/North.West.tif", 3), "north.west");
+    EXPECT_EQ(ImportedTileName("", 3), "tile_003");
+    EXPECT_EQ(ImportedTileName("C:\\out\\", 12), "tile_012");
 }
 
-TEST_F(TileLayout, BothImportsNameTilesByOneRuleAndRefuseNamesOfOnlyDots) {
+TEST_F(TileLayout, BothImportsNameTilesByOneRuleThatKeepsEachTileInItsFolderAndVisible) {
     SetDrawingConverterProgram(QStringLiteral(KV_KONVERTEL_EXE));
-    // A DXF drawing with a closed polyline on each of these layers.
-    ASSERT_TRUE(WriteTileDrawing(folder + "/names.dxf", {".", "..", "a/b", "back\\slash", "Plain"}, 0.0));
-    EXPECT_EQ(ImportTilesFromDrawing(*doc, folder + "/names.dxf"), 1);
-    std::set<std::string> names;
-    for (const auto& entry : TilesOn(d, kTilesLayer)) {
-        names.insert(entry.first);
+    // The same texts as a drawing's layer names and as a shapefile's values, the last one 300
+    // bytes of two-byte characters.
+    std::string accents;
+    for (int i = 0; i < 150; ++i) {
+        accents += "\xC3\xA9";
     }
-    EXPECT_EQ(names, std::set<std::string>({"a_b", "back_slash", "plain"}));
-    EXPECT_EQ(ui.MessageTexts(),
-              QStringList({"Tile \".\" not imported: a name of only dots names no file\n"
-                           "Tile \"..\" not imported: a name of only dots names no file"}));
+    const std::vector<std::string> texts = {".",     "..",      "a/b",   "back\\slash",
+                                            "Plain", ".hidden", "x/...", accents};
+    const std::set<std::string> expected = {"b", "slash", "plain", "hidden", accents.substr(0, 254)};
+    // The names apart from the defaults, which take the index of their layer or feature.
+    auto importedNames = [this]() {
+        std::set<std::string> names;
+        int defaults = 0;
+        for (const auto& entry : TilesOn(d, kTilesLayer)) {
+            EXPECT_TRUE(QString::fromUtf8(entry.first.c_str()).toUtf8().toStdString() == entry.first)
+                << "not whole characters: " << entry.first;
+            if (entry.first.rfind("tile_", 0) == 0) {
+                ++defaults;
+            } else {
+                names.insert(entry.first);
+            }
+        }
+        EXPECT_EQ(defaults, 3);
+        return names;
+    };
+    ASSERT_TRUE(WriteTileDrawing(folder + "/names.dxf", texts, 0.0));
+    EXPECT_EQ(ImportTilesFromDrawing(*doc, folder + "/names.dxf"), 1);
+    EXPECT_EQ(importedNames(), expected);
+    EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
 
-    // A shapefile whose names come out of the same rule: a line break, a name the drawing gave
-    // already, names that end as dots once their folders and extensions are taken off.
+    ASSERT_TRUE(doc->OnCommand(ID_MOSAICMERGE_REMOVEALLTILES));
     GDALDatasetH shp =
         GDALCreate(GDALGetDriverByName("ESRI Shapefile"),
                    QFile::encodeName(folder + "/names.shp").constData(), 0, 0, 0, GDT_Unknown, nullptr);
     OGRLayerH layer = GDALDatasetCreateLayer(shp, "names", nullptr, wkbPolygon, nullptr);
     OGRFieldDefnH field = OGR_Fld_Create("NAME", OFTString);
+    OGR_Fld_SetWidth(field, 254);
     ASSERT_EQ(OGR_L_CreateField(layer, field, TRUE), OGRERR_NONE);
     OGR_Fld_Destroy(field);
-    const char* values[] = {"new\nline", "Plain", "x/...", "..", "C:\\out\\Ok.tif"};
-    for (int i = 0; i < 5; ++i) {
+    for (size_t i = 0; i < texts.size(); ++i) {
         OGRFeatureH feature = OGR_F_Create(OGR_L_GetLayerDefn(layer));
-        OGR_F_SetFieldString(feature, 0, values[i]);
-        const double x = 200 + 20 * i;
+        OGR_F_SetFieldString(feature, 0, texts[i].c_str());
+        const double x = 200 + 20.0 * double(i);
         const std::string wkt =
             QString::asprintf("POLYGON ((%g 0,%g 0,%g 8,%g 8,%g 0))", x, x + 10, x + 10, x, x).toStdString();
         OGRGeometryH polygon = nullptr;
@@ -421,15 +438,16 @@ TEST_F(TileLayout, BothImportsNameTilesByOneRuleAndRefuseNamesOfOnlyDots) {
         OGR_F_Destroy(feature);
     }
     GDALClose(shp);
-    ui.Clear();
     EXPECT_EQ(ImportShapefile(folder + "/names.shp", "NAME"), 1);
-    names.clear();
-    for (const auto& entry : TilesOn(d, kTilesLayer)) {
-        names.insert(entry.first);
-    }
-    EXPECT_EQ(names, std::set<std::string>({"a_b", "back_slash", "plain", "new_line", "ok"}));
-    EXPECT_EQ(ui.MessageTexts(), QStringList({"Tile \"..\" not imported: a name of only dots names no file\n"
-                                              "Tile \".\" not imported: a name of only dots names no file"}));
+    EXPECT_EQ(importedNames(), expected);
+    EXPECT_TRUE(ui.MessageTexts().isEmpty()) << ui.MessageTexts().join("|").toStdString();
+
+    // Names cut at 255 bytes keep whole characters; the default takes the index given.
+    EXPECT_EQ(CutBetweenCharacters(accents, 255), accents.substr(0, 254));
+    EXPECT_EQ(CutBetweenCharacters("abc", 255), "abc");
+    EXPECT_EQ(ImportedTileName("..", 7), "tile_007");
+    EXPECT_EQ(ImportedTileName("new\nline\xC2\x85", 7), "new_line_");
+    EXPECT_EQ(ImportedTileName("C:\\Tiles\\.Tile_8.tif", 7), "tile_8");
 }
 
 TEST_F(TileLayout, TheFieldDialogPreselectsTheLastFieldAndAsksForOne) {
