@@ -85,8 +85,8 @@ public:
     explicit ImportNames(CadLayer* layout) : m_existing(ExistingTileNames(layout)) {}
     // The tile name for the source text and the index of its layer or feature, empty when it is
     // not to be imported.
-    std::string Take(const std::string& source, int index) const {
-        const std::string name = ImportedTileName(source, index);
+    std::string Take(const std::string& source, int index, TileNameText text) const {
+        const std::string name = ImportedTileName(source, index, text);
         return m_existing.count(name) ? std::string() : name;
     }
 
@@ -234,18 +234,18 @@ std::string CutBetweenCharacters(const std::string& text, size_t maxBytes) {
     return text.substr(0, end);
 }
 
-std::string ImportedTileName(const std::string& source, int index) {
+std::string ImportedTileName(const std::string& source, int index, TileNameText text) {
     std::string name = CutBetweenCharacters(source, kTileNameSize - 1);
     // Windows paths as well as ours: the drive and every folder go.
     const size_t folder = name.find_last_of("/\\:");
     if (folder != std::string::npos) {
         name.erase(0, folder + 1);
     }
-    // Leading dots would hide the file (or name the folder itself); what follows the last dot
-    // left is the extension.
+    // Leading dots would hide the file (or name the folder itself); in a file path, what follows
+    // the last dot left is the extension.
     name.erase(0, std::min(name.find_first_not_of('.'), name.size()));
     const size_t dot = name.rfind('.');
-    if (dot != std::string::npos) {
+    if (text == TileNameText::FilePath && dot != std::string::npos) {
         name.erase(dot);
     }
     std::string clean;
@@ -291,7 +291,7 @@ int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path) {
         }
         std::string layerName(static_cast<size_t>(std::max(CadLayerGetName(layer, nullptr, 0), 0)), '\0');
         CadLayerGetName(layer, layerName.data(), int(layerName.size()) + 1);
-        const std::string name = names.Take(layerName, index);
+        const std::string name = names.Take(layerName, index, TileNameText::LayerName);
         if (name.empty()) {
             continue;
         }
@@ -364,7 +364,7 @@ int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path) {
             if (!HasExtent(points)) {
                 continue;
             }
-            const std::string name = names.Take(value, static_cast<int>(j));
+            const std::string name = names.Take(value, static_cast<int>(j), TileNameText::FilePath);
             if (!name.empty()) {
                 AddTile(drawing, tiles, name, points, kPreviewTileColour);
             }

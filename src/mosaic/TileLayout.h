@@ -84,13 +84,17 @@ int ImportTilesFromDrawing(CKelvaroDoc& doc, const QString& path);
 // path, a file that cannot be opened ("Unable to open selected file!") or a cancelled field
 // choice.
 int ImportTilesFromShapefile(CKelvaroDoc& doc, const QString& path);
-// The name an imported tile takes from the text that names it in the file (a drawing's layer
-// name, a shapefile's attribute value, often the path of the tile's raster), so that it names one
+// What names an imported tile in its file: a drawing's layer name, or a shapefile's attribute
+// value, which holds the path of the tile's raster.
+enum class TileNameText { LayerName, FilePath };
+// The name an imported tile takes from the text that names it in the file, so that it names one
 // visible file in the chosen folder and keeps what it can of the text: the text cut to 255 bytes
-// between characters; its file-name part, after the last "/", "\" or ":" and without its
-// extension; without leading dots; control characters as "_"; lower-cased. "tile_%03d" with the
-// index of the layer or feature when nothing is left ("", ".", "..", "C:\out\").
-std::string ImportedTileName(const std::string& source, int index);
+// between characters; its file-name part, after the last "/", "\" or ":"; without leading dots;
+// a file path without its extension as well (a layer name keeps its dots); control characters as
+// "_"; lower-cased. "tile_%03d" with the index of the layer or feature when nothing is left ("",
+// ".", "..", "C:\out\").
+std::string ImportedTileName(const std::string& source, int index,
+                             TileNameText text = TileNameText::FilePath);
 // The UTF-8 text cut to at most maxBytes bytes between two characters.
 std::string CutBetweenCharacters(const std::string& text, size_t maxBytes);
 

@@ -448,6 +448,9 @@ TEST_F(TileLayout, BothImportsNameTilesByOneRuleThatKeepsEachTileInItsFolderAndV
     EXPECT_EQ(ImportedTileName("..", 7), "tile_007");
     EXPECT_EQ(ImportedTileName("new\nline\xC2\x85", 7), "new_line_");
     EXPECT_EQ(ImportedTileName("C:\\Tiles\\.Tile_8.tif", 7), "tile_8");
+    // A layer name is no file path: its dots stay, so that "north.west" and "north.east" stay two.
+    EXPECT_EQ(ImportedTileName("North.West", 7, TileNameText::LayerName), "north.west");
+    EXPECT_EQ(ImportedTileName("a/.b.c", 7, TileNameText::LayerName), "b.c");
 }
 
 TEST_F(TileLayout, TheFieldDialogPreselectsTheLastFieldAndAsksForOne) {
