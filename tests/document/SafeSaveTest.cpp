@@ -1,7 +1,8 @@
 // Nothing the operator owns is lost: a save that fails at any of its writes (a failure injected
 // into the write layer, or a disk that is full at any size) leaves every file of the project old
-// or new and tells the operator; temporaries of a killed save go at the next save; a DEM saved
-// back keeps its file's layout; DEMs that are only viewed are never opened for update.
+// or new and tells the operator, with the system's reason in the command line; temporaries of a
+// killed save go at the next save; a DEM saved back keeps its file's layout; DEMs that are only
+// viewed are never opened for update.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
