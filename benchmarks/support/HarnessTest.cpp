@@ -1,8 +1,8 @@
 // What the harness must get right for its figures to be trusted, on pairs of this program's own
-// sides: each side's peak memory is its own process's, the threads it really ran are counted, the
-// sides run in turn and the ratio is taken run by run, with and without a side's start-up, a pair
-// timed inside one side only is refused, results that differ fail the row, and every kind of check
-// fails on a result spoilt on purpose.
+// sides: each side's peak memory is its own process's, the threads it really ran are counted, its
+// CPU share gives back the CPU time it is known to use, the sides run in turn and the ratio is taken run by
+// run, with and without a side's start-up, a pair timed inside one side only is refused, results that differ
+// fail the row, and every kind of check fails on a result spoilt on purpose.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -72,6 +73,17 @@ bool Spin(int threads, int ms) {
 
 const bench::SideRegistration kSpin("spin", [](const Args& a) {
     return Spin(std::atoi(a[0].c_str()), std::atoi(a[1].c_str())) ? 0 : 1;
+});
+
+// Busy on one thread until that thread has used the milliseconds of processor time given, however
+// long the machine's load makes that take: its CPU time is known, its wall time is not.
+const bench::SideRegistration kBusy("busy", [](const Args& a) {
+    const double seconds = std::atoi(a[0].c_str()) / 1000.0;
+    timespec used{};
+    do {
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    } while (double(used.tv_sec) + 1e-9 * double(used.tv_nsec) < seconds);
+    return 0;
 });
 
 // Keeps two threads busy in a process of its own and two in this one, for the milliseconds given.
@@ -135,6 +147,15 @@ const bench::PairRegistration kThreads("threads", [](bench::Pair* pair) {
     pair->operation = "threads";
     pair->ours = bench::Side("ours", {bench::Self("spin", {"3", "400"})});
     pair->peer = bench::Side("peer", {bench::Self("spin", {"1", "400"})});
+    pair->check = [](std::string*) { return std::string(); };
+    return true;
+});
+
+// Ours uses 600 ms of one processor, the peer sleeps for 600 ms.
+const bench::PairRegistration kShares("shares", [](bench::Pair* pair) {
+    pair->operation = "shares";
+    pair->ours = bench::Side("ours", {bench::Self("busy", {"600"})});
+    pair->peer = Marking("p", 600, "whole");
     pair->check = [](std::string*) { return std::string(); };
     return true;
 });
@@ -225,9 +246,6 @@ TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGiven) {
     EXPECT_GE(ours, 3);
     EXPECT_GE(peer, 1);
     EXPECT_LT(peer, ours);
-    // How much of the processors each got depends on the machine's load: only that it was measured.
-    EXPECT_GT(std::atof(rows[0][18].c_str()), 0.0);
-    EXPECT_GT(std::atof(rows[0][20].c_str()), 0.0);
 
     // The threads of the processes a side starts are its too: four, where the side's own process
     // has two busy (and at most one more of a runtime's own).
@@ -235,6 +253,25 @@ TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGiven) {
     ASSERT_EQ(RunPairs("family", &rows), 0);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_GE(std::atoi(rows[0][17].c_str()), 4);
+}
+
+// A side's CPU share is its CPU time over its wall time, and the load of the machine only lengthens
+// the wall time. So the share times the wall time gives back the CPU time a side is known to use
+// (600 ms busy, besides its start-up; next to nothing asleep), and one busy thread never gets more
+// than one processor, however loaded the machine.
+TEST(Harness, ACpuShareTimesTheWallTimeIsTheCpuTimeASideUsed) {
+    std::vector<std::vector<std::string>> rows;
+    ASSERT_EQ(RunPairs("shares", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    // The share of the median run and the median wall time belong to one run: the CPU time is
+    // the same in every run, so the shares fall as the wall times grow.
+    const double busyShare = std::atof(rows[0][18].c_str()), busyWall = std::atof(rows[0][6].c_str());
+    const double sleepShare = std::atof(rows[0][20].c_str()), sleepWall = std::atof(rows[0][9].c_str());
+    EXPECT_GE(busyWall, 0.6);
+    EXPECT_LE(busyShare, 1.1);
+    EXPECT_NEAR(busyShare * busyWall, 0.6 + 0.1, 0.15) << busyShare << " of " << busyWall << " s";
+    EXPECT_GE(sleepWall, 0.6);
+    EXPECT_LT(sleepShare * sleepWall, 0.2) << sleepShare << " of " << sleepWall << " s";
 }
 
 TEST(Harness, AStartUpRunsInTurnAndIsTakenOffTheRatioAndAPairMayHaveNoPeer) {

@@ -120,6 +120,12 @@ public:
     }
     QWidget* MainWindow() const override { return m_frame; }
     void UpdateCommandUI() override { m_frame->UpdateCommandUI(); }
+    void ProjectClosed() override {
+        m_frame->SetStatusText(QString::fromLatin1(kStatusText));
+        if (m_frame->m_wndOutput) {
+            m_frame->m_wndOutput->ClearCommandLine();
+        }
+    }
 
 private:
     CMainFrame* m_frame;

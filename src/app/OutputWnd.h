@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "platform/cad/Cad.h"
+
 class QTabWidget;
 class QVBoxLayout;
 
@@ -36,6 +38,8 @@ public:
 
     COutputList* CommandLineHost() const { return m_list; }
     void SetCommandLineWindow(QWidget* window) { m_list->SetCommandLineWindow(window); }
+    // Empties the command line: the lines and the prompt of a project that closed.
+    void ClearCommandLine() { CadCWClear(m_list->GetCommandLineWindow()); }
     QTabWidget* Tabs() const { return m_tabs; }
 
 private:

@@ -12,7 +12,7 @@ void Prompt(CadDrawing* drawing, const QString& text) {
 }
 
 void PromptFailure(CadDrawing* drawing, const QString& what, const QString& cause) {
-    Prompt(drawing, cause.isEmpty() ? what : what + QStringLiteral(": ") + cause);
+    Prompt(drawing, FailureLine(what, cause));
 }
 
 void RunIdle() {

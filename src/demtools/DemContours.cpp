@@ -27,6 +27,7 @@
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
+#include "platform/raster/RasterSpace.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
@@ -196,6 +197,11 @@ bool GenerateContours(GDALRasterBandH heights, const std::vector<double>& levels
     ok = kv::CloseDataset(static_cast<GDALDatasetH>(ds)) && ok;
     if (!ok) {
         RemoveShapefile(shp);
+        // The shapefile writer does not say why a write failed (on a full disk it reports only the
+        // header it cannot read back): a file written beside it finds the system's reason.
+        if (!(progress && progress->IsAborted())) {
+            kv::WriteRefusal(shp);
+        }
     }
     return ok;
 }

@@ -263,17 +263,24 @@ void CKelvaroDoc::OnButtonExportdrawing() {
         return;
     }
     int result = 0;
-    if (QFileInfo(path).suffix().toLower() != QLatin1String("dwg")) {
+    QString cause;
+    if (QFileInfo(path).suffix().toLower() == QLatin1String("dwg")) {
+        cause = QStringLiteral("Drawings are exported to DXF only");
+    } else {
         // The raster image places of every layer kind stay out of the exported drawing.
+        const kv::FailureCauseScope causes;
         const QString temporary = ZQT_GetRandomFilePath(WorkingFolder(), QStringLiteral("vec"));
         if (SaveDrawingWithout(m_pCad, RasterImageIds(), temporary)) {
             result = RunDrawingConverter(temporary, path, QStringLiteral("Export..."));
+        } else {
+            cause = kv::FailureCause();
         }
         QFile::remove(temporary);
     }
     if (result) {
         KvMessageBox(QStringLiteral("Export done"), MB_OK | MB_ICONINFORMATION);
     } else {
+        PrintFailure(m_pCad, QStringLiteral("Unable to export file!"), cause);
         KvMessageBox(QStringLiteral("Unable to export file!"), MB_OK | MB_ICONEXCLAMATION);
     }
 }

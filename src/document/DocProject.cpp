@@ -51,9 +51,6 @@ QString ResolveLayerPath(const QString& storedPath, const QString& projectPath) 
 }
 
 int SaveDrawingWithout(CadDrawing* drawing, const QSet<int>& ids, const QString& path) {
-    if (ids.isEmpty()) {
-        return CadFileSaveAs(drawing, 0, QFile::encodeName(path).constData());
-    }
     const std::vector<int> leftOut(ids.begin(), ids.end());
     return CadFileSaveWithout(drawing, QFile::encodeName(path).constData(), leftOut.data(),
                               int(leftOut.size()));
@@ -190,7 +187,9 @@ int CKelvaroDoc::OnSaveDocument(const QString& path) {
 
     // Every file is first written completely under a temporary name; only then do they take
     // their places, edited DEMs first, then the drawing, then the archive that refers to both.
-    // A save that fails before that point leaves every file as it was.
+    // A save that fails before that point leaves every file as it was. Why a write failed (the
+    // system's words, or what GDAL said) goes to the command line beside the message that reports
+    // it; each DEM's writes, and the writes after them, have causes of their own.
     std::vector<std::pair<CDEM*, QString>> dems;
     QStringList temporaries;
     auto discard = [&]() {
@@ -202,7 +201,9 @@ int CKelvaroDoc::OnSaveDocument(const QString& path) {
         }
     };
     auto writingError = [&]() {
+        const QString cause = kv::FailureCause();
         discard();
+        PrintFailure(m_pCad, QString::fromLatin1(kWritingError), cause);
         KvMessageBox(QString::fromLatin1(kWritingError), MB_OK | MB_ICONEXCLAMATION);
         return 0;
     };
@@ -211,17 +212,21 @@ int CKelvaroDoc::OnSaveDocument(const QString& path) {
         if (!dem->m_modified) {
             continue;
         }
+        const kv::FailureCauseScope demCauses;
         QString copy;
         if (dem->WriteSaveCopy(nullptr, &copy)) {
             dems.emplace_back(dem, copy);
             continue;
         }
-        if (KvMessageBox(QStringLiteral("Unable to save DEM %1").arg(entry.first),
-                         MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        // The operator decides with the cause in sight.
+        const QString question = QStringLiteral("Unable to save DEM %1").arg(entry.first);
+        PrintFailure(m_pCad, question, kv::FailureCause());
+        if (KvMessageBox(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
             discard();
             return 0;
         }
     }
+    const kv::FailureCauseScope causes;
     const QString drawing = kv::TemporaryPathFor(companion);
     temporaries << drawing;
     if (!SaveDrawingWithout(m_pCad, RasterImageIds(), drawing)) {

@@ -198,6 +198,10 @@ void CKelvaroDoc::OnCloseDocument() {
             frame->deleteLater();
         }
     }
+    // Its readout and its command line's lines go with it.
+    if (kv::MainWindowService* main = kv::GetMainWindowService()) {
+        main->ProjectClosed();
+    }
     delete this;
 }
 
@@ -489,4 +493,12 @@ void SetDocCommandPrompt(CadDrawing* drawing, const QString& text) {
     if (CKelvaroDoc* doc = FindDocByCad(drawing)) {
         doc->m_strCommandPrompt = text;
     }
+}
+
+QString FailureLine(const QString& what, const QString& cause) {
+    return cause.isEmpty() ? what : what + QStringLiteral(": ") + cause;
+}
+
+void PrintFailure(CadDrawing* drawing, const QString& what, const QString& cause) {
+    CadCmdPrint(drawing, FailureLine(what, cause).toUtf8().constData());
 }

@@ -391,3 +391,9 @@ CKelvaroDoc* FindDocByCad(CadDrawing* drawing);
 // Makes the text the prompt of the document that owns the drawing (an empty text clears it);
 // nothing when no document owns it.
 void SetDocCommandPrompt(CadDrawing* drawing, const QString& text);
+// How the command line tells why a step failed: "WHAT: CAUSE" (the system's words, what GDAL
+// said), or WHAT alone when the cause is not known.
+QString FailureLine(const QString& what, const QString& cause);
+// Writes that line into the drawing's command line, whose prompt stays as it is: the cause of a
+// failure outside a command (a save, an export), told beside the message box that reports it.
+void PrintFailure(CadDrawing* drawing, const QString& what, const QString& cause);

@@ -1,12 +1,18 @@
 // Projects in the running program: File New makes a project window with its drawing, the
 // command line of the Output pane starts the project's commands, the ribbon follows the project's
-// state, and closing the window or the program after a DEM edit asks to save it.
+// state, the "Layers Order" window opens in front when asked and only then, closing the window or
+// the program after a DEM edit asks to save it, and a closed project leaves nothing of its own in
+// the status bar and the Output pane.
+#include <QApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
@@ -26,6 +32,7 @@
 #include "platform/ui/CloseGuard.h"
 #include "platform/ui/MainWindowService.h"
 #include "raster/DEM.h"
+#include "support/MouseInput.h"
 #include "support/Pictures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -219,6 +226,100 @@ TEST_F(ProjectTest, TheLayersOrderWindowFirstOpensInsideTheMainWindowBelowTheRib
     EXPECT_FALSE(place.intersects(ribbon));
     Project()->OnCommand(ID_BUTTON_LAYERSORDER);
     EXPECT_EQ(CadLayersOrderWindow(), nullptr);
+}
+
+TEST_F(ProjectTest, LayersOrderOpensInFrontOfTheMainWindowAndOnlyWhenAsked) {
+    m_frame->resize(1280, 800);
+    m_frame->show();
+    m_frame->activateWindow();
+    ASSERT_TRUE(kvtest::WaitFor([this] { return QApplication::activeWindow() == m_frame; }));
+    auto* button = dynamic_cast<CRibbonButton*>(m_frame->FindRibbonElement(ID_BUTTON_LAYERSORDER));
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(button->isVisible());
+
+    // The first click brings it up in front: a tool window of the main window, which the window
+    // manager keeps above it, and the active window.
+    m_frame->UpdateCommandUI();
+    kvtest::ClickThroughWindow(button);
+    QPointer<QWidget> order = CadLayersOrderWindow();
+    ASSERT_NE(order, nullptr);
+    EXPECT_TRUE(order->isVisible());
+    EXPECT_EQ(order->parentWidget(), m_frame);
+    EXPECT_TRUE(order->isWindow());
+    EXPECT_EQ(order->windowType(), Qt::Tool);
+    EXPECT_TRUE(kvtest::WaitFor([&] { return QApplication::activeWindow() == order; }));
+
+    // A message box over the main window leaves it open and above the main window.
+    auto showMessage = [this] {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Kelvaro"), QStringLiteral("Import done"),
+                        QMessageBox::Ok, m_frame);
+        QTimer::singleShot(50, &box, &QMessageBox::accept);
+        box.exec();
+        QTest::qWait(50);
+    };
+    showMessage();
+    ASSERT_EQ(CadLayersOrderWindow(), order.data());
+    EXPECT_TRUE(order->isVisible());
+
+    // Closed with its own close button, it is gone; no message box brings it back.
+    order->close();
+    ASSERT_TRUE(kvtest::WaitFor([&] { return order.isNull(); }));
+    showMessage();
+    m_frame->activateWindow();
+    QTest::qWait(50);
+    EXPECT_EQ(CadLayersOrderWindow(), nullptr);
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        EXPECT_FALSE(w->isVisible() && w->windowTitle() == QStringLiteral("Layers Order"));
+    }
+
+    // A second click opens it again, a third closes it.
+    kvtest::ClickThroughWindow(button);
+    ASSERT_NE(CadLayersOrderWindow(), nullptr);
+    EXPECT_TRUE(CadLayersOrderWindow()->isVisible());
+    kvtest::ClickThroughWindow(button);
+    EXPECT_EQ(CadLayersOrderWindow(), nullptr);
+}
+
+TEST_F(ProjectTest, ClosingAProjectClearsItsReadoutAndItsCommandLine) {
+    const QString startText = m_frame->GetStatusPane(0)->text();
+    m_frame->resize(1280, 800);
+    m_frame->show();
+    QTest::qWait(20);
+    const QString folder = kvtest::NewTempFolder("readout");
+    ASSERT_TRUE(QFile::copy(kvtest::DataPath("olinda_dem_nodata.tif"), folder + "/olinda.tif"));
+    QFile::setPermissions(folder + "/olinda.tif", QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_EQ(Project()->AddDEM(folder + "/olinda.tif", 1), 1);
+    QTest::qWait(50);
+
+    // The mouse over the DEM's middle: its readout in the status bar.
+    QWidget* cad = CadGetWindow(Project()->m_pCad);
+    const double* gt = Project()->m_DEMs.begin()->second->m_geoTransform;
+    int x = 0, y = 0;
+    ASSERT_TRUE(CadCoordModelToWin(cad, gt[0] + 55.5 * gt[1], gt[3] + 55.5 * gt[5], &x, &y));
+    kvtest::MoveThroughWindow(cad, QPoint(x, y));
+    EXPECT_TRUE(m_frame->GetStatusPane(0)->text().endsWith(QStringLiteral(" (olinda.tif)")))
+        << m_frame->GetStatusPane(0)->text().toStdString();
+    // A command leaves its lines in the output pane.
+    QWidget* commandLine = m_frame->GetOutputWnd()->CommandLineHost()->GetCommandLineWindow();
+    auto* edit = commandLine->findChild<QLineEdit*>();
+    QTest::keyClicks(edit, QStringLiteral("OE"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    auto* lines = commandLine->findChild<QPlainTextEdit*>();
+    auto* prompt = commandLine->findChild<QLabel*>();
+    ASSERT_TRUE(lines && prompt);
+    EXPECT_FALSE(lines->toPlainText().isEmpty() && prompt->text().isEmpty());
+
+    // Closed, the project leaves nothing of its own in either; a new one starts from there.
+    m_ui.AnswerMessage(IDNO);
+    ASSERT_TRUE(m_frame->OnCmdMsg(ID_FILE_CLOSE));
+    ASSERT_EQ(Project(), nullptr);
+    EXPECT_EQ(m_frame->GetStatusPane(0)->text(), startText);
+    EXPECT_EQ(lines->toPlainText(), QString());
+    EXPECT_EQ(prompt->text(), QString());
+    ASSERT_TRUE(m_frame->OnCmdMsg(ID_FILE_NEW));
+    QTest::qWait(20);
+    EXPECT_EQ(m_frame->GetStatusPane(0)->text(), startText);
+    EXPECT_EQ(lines->toPlainText(), QString());
 }
 
 TEST_F(ProjectTest, TitlesShowUnsavedChangesAndTheNameOfEverySave) {

@@ -707,8 +707,9 @@ TEST_F(ContoursTest, RunThatCannotWriteOrIsAbortedKeepsThePreviousContours) {
     ASSERT_GT(old.polylines, 0);
     const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
 
-    // A disk that takes no file longer than 4 KiB: the new lines do not fit; a disk full when the
-    // finished files are put in place, or read-only then. Each time the command line says why.
+    // A disk that takes no file longer than 4 KiB: the new lines do not fit; a disk without a byte
+    // free, where the shapefile writer fails without saying why; a disk full when the finished
+    // files are put in place, or read-only then. Each time the command line says why.
     const struct {
         std::function<void()> run;
         QString cause;
@@ -718,6 +719,12 @@ TEST_F(ContoursTest, RunThatCannotWriteOrIsAbortedKeepsThePreviousContours) {
              CmdContours(doc.m_pCad);
          },
          "File too large"},
+        {[&] {
+             kvtest::FileSizeLimit disk(0);
+             kvtest::FileFault full(kv::FileStep::Write, ENOSPC);
+             CmdContours(doc.m_pCad);
+         },
+         "No space left on device"},
         {[&] {
              kvtest::FileFault full(kv::FileStep::Sync, ENOSPC);
              CmdContours(doc.m_pCad);

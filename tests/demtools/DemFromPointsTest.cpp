@@ -13,6 +13,7 @@
 #include <ogr_srs_api.h>
 
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 
@@ -24,8 +25,10 @@
 #include "document/KelvaroDoc.h"
 #include "platform/cad/Cad.h"
 #include "platform/las/Las.h"
+#include "platform/tools/SafeFile.h"
 #include "platform/ui/ActiveCommand.h"
 #include "raster/DEM.h"
+#include "support/Limits.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -359,6 +362,17 @@ TEST_F(DemFromPointsTest, RefusalsEndTheCommandWithTheirMessageAndWriteNothing) 
     EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to save DEM"});
     EXPECT_TRUE(dtest::CommandLineHistory(d, 1).contains("cannot create"))
         << dtest::CommandLineHistory(d, 1).toStdString();
+
+    // A folder that takes no file, a read-only disk: named as such, whatever space it has left.
+    ui.Clear();
+    {
+        kvtest::FileFault readOnly(kv::FileStep::Write, EROFS, "/read-only.gtif");
+        Run(doc, ui, {m_autzen}, m_folder + "/read-only.gtif", "5");
+    }
+    EXPECT_EQ(ui.MessageTexts(), QStringList{"Unable to save DEM"});
+    EXPECT_EQ(dtest::CommandLineHistory(d, 1), "The folder " + QDir::toNativeSeparators(m_folder) +
+                                                   " cannot be written: Read-only file system\n");
+    EXPECT_FALSE(QFile::exists(m_folder + "/read-only.gtif"));
 
     // A file the LAS reader refuses: its reason goes to the command line.
     QFile::copy(m_folder + "/points.xyz", m_folder + "/text.las");

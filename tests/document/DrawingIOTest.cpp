@@ -149,12 +149,15 @@ TEST_F(DrawingIOTest, ExportLeavesImagePlacesOutAndKeepsAnOldFileUntilTheNewOneI
     EXPECT_EQ(exported.points, 1);
     EXPECT_EQ(CountEntities(doc.m_pCad).images, 1);
 
-    // DWG cannot be written: refused without running the converter.
+    // DWG cannot be written: refused without running the converter, and the command line says why.
     const QByteArray callsBefore = ReadAll(converterFolder + "/calls.txt");
     ui.AnswerFile(folder + "/out.dwg");
     doc.OnCommand(ID_BUTTON_EXPORTDRAWING);
     EXPECT_FALSE(QFileInfo::exists(folder + "/out.dwg"));
     EXPECT_EQ(ReadAll(converterFolder + "/calls.txt"), callsBefore);
+    char said[256] = {};
+    CadCmdGetHistory(doc.m_pCad, 0, said, sizeof said);
+    EXPECT_STREQ(said, "Unable to export file!: Drawings are exported to DXF only");
 
     const QString replace = "out.dxf already exists.\nDo you want to replace it?";
     EXPECT_EQ(ui.MessageTexts(), QStringList({replace, "Unable to export file!", replace, "Export done",

@@ -1,7 +1,8 @@
 // Nothing the operator owns is lost: a save that fails at any of its writes (a failure injected
 // into the write layer, or a disk that is full at any size) leaves every file of the project old
-// or new and tells the operator; temporaries of a killed save go at the next save; a DEM saved
-// back keeps its file's layout; DEMs that are only viewed are never opened for update.
+// or new and tells the operator, with the system's reason in the command line; temporaries of a
+// killed save go at the next save; a DEM saved back keeps its file's layout; DEMs that are only
+// viewed are never opened for update.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -76,8 +77,9 @@ QStringList Temporaries(const QString& folder) {
 }
 
 // Opens the sample project in the folder, edits its DEM, its drawing and its settings, and saves;
-// the operator answers No when a DEM cannot be saved. The messages shown go to *shown.
-int EditAndSave(const QString& folder, QStringList* shown = nullptr) {
+// the operator answers No when a DEM cannot be saved. The messages shown go to *shown, the last
+// line of the command line to *said.
+int EditAndSave(const QString& folder, QStringList* shown = nullptr, QString* said = nullptr) {
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
     if (!doc.OnOpenDocument(folder + "/olinda.kvp") || !doc.m_DEMs.count("olinda_dem.tif")) {
@@ -98,6 +100,10 @@ int EditAndSave(const QString& folder, QStringList* shown = nullptr) {
     if (shown) {
         *shown = ui.MessageTexts();
     }
+    char line[1024] = {};
+    if (said && CadCmdGetHistory(doc.m_pCad, 0, line, sizeof line)) {
+        *said = QString::fromUtf8(line);
+    }
     return saved;
 }
 
@@ -113,8 +119,9 @@ protected:
     }
 
     // After a save that stopped: every file is old or new, a save that answered success is new
-    // throughout, a failure was told, and the project opens.
-    void ExpectOldOrNew(const QString& folder, int saved, const QStringList& shown, const QString& what) {
+    // throughout, a failure was told with its cause in the command line, and the project opens.
+    void ExpectOldOrNew(const QString& folder, int saved, const QStringList& shown, const QString& said,
+                        const QString& cause, const QString& what) {
         const ProjectState now(folder);
         const bool archiveNew = now.archive == m_new->archive;
         const bool drawingNew = now.drawing == m_new->drawing;
@@ -130,6 +137,8 @@ protected:
             EXPECT_TRUE(shown == QStringList{"File writing error"} ||
                         shown == QStringList{"Unable to save DEM olinda_dem.tif"})
                 << what.toStdString() << ": " << shown.join('|').toStdString();
+            EXPECT_TRUE(!shown.isEmpty() && said.startsWith(shown[0] + ": ") && said.contains(cause))
+                << what.toStdString() << ": " << said.toStdString();
             // Nothing was replaced unless the last files were being renamed into place.
             EXPECT_TRUE(!archiveNew) << what.toStdString();
         }
@@ -169,9 +178,11 @@ TEST_F(SafeSaveTest, AnInterruptedSaveLeavesEveryFileOldOrNewAndSaysSo) {
         size_t seen = 0;
         kv::SetFileFaultHook([&](kv::FileStep, const QString&) { return seen++ == failing ? ENOSPC : 0; });
         QStringList shown;
-        const int saved = EditAndSave(folder, &shown);
+        QString said;
+        const int saved = EditAndSave(folder, &shown, &said);
         kv::SetFileFaultHook({});
-        ExpectOldOrNew(folder, saved, shown, QStringLiteral("step %1 of %2").arg(failing).arg(steps.size()));
+        ExpectOldOrNew(folder, saved, shown, said, "No space left on device",
+                       QStringLiteral("step %1 of %2").arg(failing).arg(steps.size()));
     }
 
     // A disk that fills up at any size, the DEM's own writes (through GDAL) among them.
@@ -180,11 +191,13 @@ TEST_F(SafeSaveTest, AnInterruptedSaveLeavesEveryFileOldOrNewAndSaysSo) {
         const QString folder = CopySample("save");
         int saved = 0;
         QStringList shown;
+        QString said;
         {
             kvtest::FileSizeLimit full{size_t(limit)};
-            saved = EditAndSave(folder, &shown);
+            saved = EditAndSave(folder, &shown, &said);
         }
-        ExpectOldOrNew(folder, saved, shown, QStringLiteral("disk full at %1 bytes").arg(limit));
+        ExpectOldOrNew(folder, saved, shown, said, "File too large",
+                       QStringLiteral("disk full at %1 bytes").arg(limit));
     }
 }
 

@@ -1,12 +1,18 @@
 // The room a new raster needs on the disk against the space free in its folder.
 #include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QStorageInfo>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/SafeFile.h"
+#include "support/Limits.h"
 #include "support/TestEnv.h"
 
 TEST(RasterSpace, ARasterLargerThanTheFreeSpaceIsRefusedWithWhatItNeedsAndWhereAndAnUnknownDiskIsNotAsked) {
@@ -30,4 +36,48 @@ TEST(RasterSpace, ARasterLargerThanTheFreeSpaceIsRefusedWithWhatItNeedsAndWhereA
         << message.toStdString();
     // A folder that does not exist: the space cannot be told, and the writer finds out itself.
     EXPECT_TRUE(kv::RasterFitsOnDisk(folder + "/missing/sub/huge.tif", 1e9, 1e9, 3, GDT_Float32));
+}
+
+TEST(RasterSpace, AFolderThatTakesNoFileIsNamedAsSuchAndSpaceOnlyWhenItIsShort) {
+    const QString folder = kvtest::NewTempFolder("unwritable");
+    const double free = double(QStorageInfo(folder).bytesAvailable());
+    QString message;
+    // A read-only disk takes not even a small raster; it is named whatever space is left, and
+    // the writer's cause is the same text.
+    {
+        kvtest::FileFault readOnly(kv::FileStep::Write, EROFS, "/dem.gtif");
+        const kv::FailureCauseScope causes;
+        EXPECT_FALSE(kv::RasterFitsOnDisk(folder + "/dem.gtif", 10, 10, 1, GDT_Float32, &message));
+        EXPECT_EQ(message, "The folder " + QDir::toNativeSeparators(folder) +
+                               " cannot be written: Read-only file system");
+        EXPECT_EQ(kv::FailureCause(), message);
+        EXPECT_FALSE(kv::RasterFitsOnDisk(folder + "/dem.gtif", free, 2, 1, GDT_Float64, &message));
+        EXPECT_TRUE(message.endsWith("cannot be written: Read-only file system")) << message.toStdString();
+        EXPECT_EQ(kv::WriteRefusal(folder + "/dem.gtif"), "Read-only file system");
+    }
+    // Nothing is left of the trial, and a folder that takes files refuses for space alone.
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(kv::WriteRefusal(folder + "/dem.gtif"), "");
+    EXPECT_TRUE(kv::RasterFitsOnDisk(folder + "/dem.gtif", 10, 10, 1, GDT_Float32));
+    // A raster a few cells larger than the space free: the two sizes are never told alike. (The
+    // disk is shared: when its free space grew meanwhile, the raster is tried again.)
+    bool refused = false;
+    for (int attempt = 0; attempt < 5 && !refused; ++attempt) {
+        const double columns = std::ceil(double(QStorageInfo(folder).bytesAvailable()) / 8.0) + 4;
+        refused = !kv::RasterFitsOnDisk(folder + "/dem.gtif", columns, 1, 1, GDT_Float64, &message);
+    }
+    ASSERT_TRUE(refused);
+    const QRegularExpressionMatch sizes =
+        QRegularExpression(QStringLiteral("needs (.*), more than the (.*) free in ")).match(message);
+    ASSERT_TRUE(sizes.hasMatch()) << message.toStdString();
+    EXPECT_NE(sizes.captured(1), sizes.captured(2)) << message.toStdString();
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // A folder the user may not write, where the system refuses it (not to the superuser).
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
+        EXPECT_FALSE(kv::RasterFitsOnDisk(folder + "/dem.gtif", 10, 10, 1, GDT_Float32, &message));
+        EXPECT_TRUE(message.endsWith("cannot be written: Permission denied")) << message.toStdString();
+    }
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

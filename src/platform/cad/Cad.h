@@ -679,6 +679,8 @@ QWidget* CadLayersOrderWindow();
 // the drawing whose window was active last.
 QWidget* CadCWCreate(QWidget* parent, int x, int y, int width, int height);
 int CadCWResize(QWidget* window, int x, int y, int width, int height);
+// Empties the command-line window: its lines and its prompt (the drawings keep their history).
+int CadCWClear(QWidget* window);
 
 // Context menus (process-wide). A separator is the text "-" with command 0.
 void CadMenuClear(int menu);
@@ -710,6 +712,8 @@ void CadCmdPromptAdd(CadDrawing* drawing, const char* text);
 int CadCmdGetPrompt(CadDrawing* drawing, char* buffer, int size);
 // A line of the command line's history (index 0 the newest); 0 when there is no such line.
 int CadCmdGetHistory(CadDrawing* drawing, int index, char* buffer, int size);
+// Writes a line into the command line's history, below the lines before it; the prompt stays.
+void CadCmdPrint(CadDrawing* drawing, const char* text);
 
 // Waits for operator input: CAD_INPUT_POINT, _FINISH, _TEXT or _CANCEL.
 int CadCmdUserInput(CadDrawing* drawing);

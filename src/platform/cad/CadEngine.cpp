@@ -976,6 +976,11 @@ int CadCmdGetHistory(CadDrawing* d, int index, char* buffer, int size) {
     return 1;
 }
 
+void CadCmdPrint(CadDrawing* d, const char* text) {
+    if (d && text)
+        AddHistory(d, text);
+}
+
 int CadCmdUserInput(CadDrawing* d) {
     if (!d || d->deletePending)
         return CAD_INPUT_CANCEL;

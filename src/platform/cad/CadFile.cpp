@@ -558,12 +558,7 @@ int CadFileOpen(CadDrawing* d, int, const char* path) {
 }
 
 int CadFileSaveAs(CadDrawing* d, int, const char* path) {
-    if (!d || !path || !*path)
-        return 0;
-    if (!cad::WriteVec(d, QString::fromUtf8(path)))
-        return 0;
-    d->dirty = false;
-    return 1;
+    return CadFileSaveWithout(d, path, nullptr, 0);
 }
 
 int CadFileSaveWithout(CadDrawing* d, const char* path, const int* ids, int count) {

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "platform/cad/CadView.h"
+#include "platform/ui/Interaction.h"
 
 namespace cad {
 namespace {
@@ -75,7 +76,8 @@ QPointer<CommandLine> g_commandLine;
 // Layers listed from the top-most (drawn last) down; reordering renumbers the levels.
 class LayersOrder : public QWidget {
 public:
-    explicit LayersOrder(CadDrawing* d) : QWidget(nullptr, Qt::Tool), drawing(d) {
+    // A tool window of the main window: the window manager keeps it above its parent.
+    LayersOrder(CadDrawing* d, QWidget* parent) : QWidget(parent, Qt::Tool), drawing(d) {
         setWindowTitle(QString::fromUtf8(CAD_LAYERS_ORDER_TITLE));
         setAttribute(Qt::WA_DeleteOnClose);
         auto* box = new QVBoxLayout(this);
@@ -230,17 +232,21 @@ void ToggleLayersOrder(CadDrawing* d) {
         if (same)
             return;
     }
-    auto* w = new LayersOrder(d);
+    QWidget* view = d ? d->window.data() : nullptr;
+    auto* w = new LayersOrder(d, view ? view->window() : kv::DialogParent());
     g_layersOrder = w;
     // It opens in the top-right corner of the drawing's window, so it lies over the drawing and
     // not over the program's ribbon or the screen's corner.
-    if (QWidget* view = d ? d->window.data() : nullptr; view && view->isVisible()) {
+    if (view && view->isVisible()) {
         constexpr int kMargin = 8;
         const QPoint topLeft = view->mapToGlobal(QPoint(0, 0));
         const int x = std::max(topLeft.x() + kMargin, topLeft.x() + view->width() - w->width() - 2 * kMargin);
         w->move(x, topLeft.y() + kMargin);
     }
+    // Asked for, it comes up in front and takes the keyboard.
     w->show();
+    w->raise();
+    w->activateWindow();
 }
 
 void CloseLayersOrderOf(CadDrawing* d) {
@@ -283,5 +289,13 @@ int CadCWResize(QWidget* window, int x, int y, int width, int height) {
     if (!window || window != cad::g_commandLine.data())
         return 0;
     window->setGeometry(x, y, std::max(1, width), std::max(1, height));
+    return 1;
+}
+
+int CadCWClear(QWidget* window) {
+    if (!window || window != cad::g_commandLine.data())
+        return 0;
+    cad::g_commandLine->history->clear();
+    cad::g_commandLine->prompt->clear();
     return 1;
 }

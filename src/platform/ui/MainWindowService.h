@@ -27,6 +27,8 @@ public:
     // Runs every update handler of the ribbon now (the frame otherwise does it whenever the
     // program waits for input), so a command that just started shows as checked at once.
     virtual void UpdateCommandUI() = 0;
+    // A project closed: the status bar and the output pane show nothing of it any more.
+    virtual void ProjectClosed() {}
 
 signals:
     // The operator moved the opacity slider (its command is sent as well).
