@@ -20,12 +20,12 @@
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/ActiveCommand.h"
 #include "platform/ui/CadCommandIds.h"
 #include "platform/ui/Interaction.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
 

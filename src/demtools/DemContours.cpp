@@ -52,17 +52,17 @@ void RemoveShapefile(const QString& shp) {
     }
 }
 
-// Moves the finished files over the old ones, each synced before it is renamed, the main file
-// last; the old projection file goes.
+// Puts the finished files in place of the old ones as one set: a reader opens the .shp and needs
+// its index and records, so whatever stops the replacement leaves the old files, the new ones, or
+// no .shp. The old projection and code page files go.
 bool ReplaceShapefile(const QString& finished, const QString& shp) {
-    for (const char* extension : {"shx", "dbf", "shp"}) {
-        if (!kv::CommitTemporary(BaseOf(finished) + '.' + QLatin1String(extension),
-                                 BaseOf(shp) + '.' + QLatin1String(extension))) {
-            return false;
-        }
+    std::vector<kv::SetFile> parts;
+    for (const char* extension : {"shx", "dbf", "prj", "cpg"}) {
+        const QString fresh = BaseOf(finished) + '.' + QLatin1String(extension);
+        parts.push_back(
+            {QFileInfo::exists(fresh) ? fresh : QString(), BaseOf(shp) + '.' + QLatin1String(extension)});
     }
-    QFile::remove(BaseOf(shp) + ".prj");
-    return true;
+    return kv::PlaceFileSet({finished, shp}, parts, kv::SetParts::Needed);
 }
 
 // How the generator finds the levels a cell's square spans: in the list of levels, or directly

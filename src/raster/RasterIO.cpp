@@ -22,12 +22,12 @@
 #include <vector>
 
 #include "platform/raster/DepthTypes.h"
-#include "platform/raster/GdalFailures.h"
 #include "platform/raster/RasterSpace.h"
 #include "platform/tools/BusyScope.h"
+#include "platform/tools/GdalFailures.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 #include "raster/GDALListener.h"
 
@@ -572,27 +572,8 @@ bool CloseDataset(GDALDatasetH dataset) {
     return !watch.Failed();
 }
 
-bool MoveIntoPlace(const QString& temporary, const QString& path) {
-    if (!CommitTemporary(temporary, path)) {
-        const int error = errno;
-        RemoveRasterFile(temporary);
-        errno = error;
-        return false;
-    }
-    // Overviews and statistics kept beside the old raster describe cells that are gone.
-    QFile::remove(path + ".ovr");
-    QFile::remove(path + ".aux.xml");
-    if (QFileInfo::exists(temporary + ".aux.xml")) {
-        QFile::rename(temporary + ".aux.xml", path + ".aux.xml");
-    }
-    QFile::remove(temporary + ".ovr");
-    return true;
-}
-
-void RemoveRasterFile(const QString& path) {
-    QFile::remove(path);
-    QFile::remove(path + ".aux.xml");
-    QFile::remove(path + ".ovr");
+QStringList RasterSideFiles(const QString& path) {
+    return {path + QStringLiteral(".ovr"), path + QStringLiteral(".aux.xml")};
 }
 
 namespace {
@@ -602,7 +583,40 @@ QString WorldFileOf(const QString& path) {
     return QFile::decodeName(CPLResetExtension(QFile::encodeName(path).constData(), "tfw"));
 }
 
+// Puts the finished raster at temporary in place of the one at path with its side files, and the
+// extra files that go with it. The raster reads alone, so it is never missing: the old side files
+// go first, since overviews and statistics beside the old raster describe cells that are gone;
+// the auxiliary file GDAL wrote beside the new raster follows it, overviews beside it do not.
+bool PlaceRaster(const QString& temporary, const QString& path, const std::vector<SetFile>& extra) {
+    std::vector<SetFile> parts;
+    for (const QString& side : RasterSideFiles(path)) {
+        const QString fresh = temporary + side.mid(path.size());
+        const bool carried = fresh.endsWith(QLatin1String(".aux.xml")) && QFileInfo::exists(fresh);
+        parts.push_back({carried ? fresh : QString(), side});
+    }
+    QFile::remove(temporary + QStringLiteral(".ovr"));
+    parts.insert(parts.end(), extra.begin(), extra.end());
+    if (!PlaceFileSet({temporary, path}, parts, SetParts::Optional)) {
+        const int error = errno;
+        RemoveRasterFile(temporary);
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool MoveIntoPlace(const QString& temporary, const QString& path) {
+    return PlaceRaster(temporary, path, {});
+}
+
+void RemoveRasterFile(const QString& path) {
+    QFile::remove(path);
+    for (const QString& side : RasterSideFiles(path)) {
+        QFile::remove(side);
+    }
+}
 
 NewFloatRaster::NewFloatRaster(const QString& path) : m_path(path), m_temporary(TemporaryPathFor(path)) {}
 
@@ -633,12 +647,21 @@ bool NewFloatRaster::Create(int columns, int rows, const char* const* options, c
 bool NewFloatRaster::Place() {
     const bool closed = CloseDataset(m_dataset);
     m_dataset = nullptr;
-    if (!closed || !MoveIntoPlace(m_temporary, m_path)) {
+    if (!closed) {
+        return false;
+    }
+    // The world file GDAL wrote places the raster for the programs that read it: the two go
+    // together.
+    const QString world = WorldFileOf(m_temporary);
+    std::vector<SetFile> extra;
+    if (QFileInfo::exists(world)) {
+        extra.push_back({world, WorldFileOf(m_path)});
+    }
+    if (!PlaceRaster(m_temporary, m_path, extra)) {
         return false;
     }
     m_placed = true;
-    const QString world = WorldFileOf(m_temporary);
-    return !QFileInfo::exists(world) || CommitTemporary(world, WorldFileOf(m_path));
+    return true;
 }
 
 bool MapRegion(const cv::Rect& rect, cv::Size source, cv::Size target, cv::Rect* sourcePart,

@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -119,17 +120,23 @@ private:
     GIntBig m_previous;
 };
 
-// Syncs the finished temporary raster and renames it over path (kv::CommitTemporary), taking
-// along the side file GDAL may have written beside it and dropping the side files that
-// described the old raster at path. On failure the temporary and its side files are removed and
-// errno tells why.
+// The side files that GDAL reads beside the raster at path, its external overviews and its
+// auxiliary file (statistics, metadata): MoveIntoPlace replaces or removes each of them with the
+// raster, RemoveRasterFile removes them.
+QStringList RasterSideFiles(const QString& path);
+// Syncs the finished temporary raster and puts it over path as one set with its side files
+// (kv::PlaceFileSet): the side files that described the old raster go first, the raster replaces
+// the old one in one step, then the auxiliary file GDAL may have written beside the temporary
+// follows it. Whatever stops it, the raster at path stands with side files of its own only. On
+// failure the temporary and its side files are removed and errno tells why.
 bool MoveIntoPlace(const QString& temporary, const QString& path);
 // Removes a temporary GeoTIFF and the side files GDAL may have made for it.
 void RemoveRasterFile(const QString& path);
 
 // A new Float32 GeoTIFF (one band unless asked for more) written under a temporary name beside
 // its target: Place() puts it, and the world file GDAL wrote beside it when asked to ("TFW=YES"),
-// in place once it is complete; otherwise the destructor removes it with its side files.
+// in place as one set once it is complete (MoveIntoPlace); otherwise the destructor removes it
+// with its side files.
 class NewFloatRaster {
 public:
     explicit NewFloatRaster(const QString& path);
