@@ -24,6 +24,7 @@
 #include "demtools/DPHull.h"
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemHeights.h"
+#include "demtools/ShapefileFiles.h"
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
@@ -43,26 +44,6 @@ constexpr GIntBig kTraceCacheBytes = GIntBig(64) << 20;
 
 QString BaseOf(const QString& shp) {
     return shp.left(shp.size() - 4);
-}
-
-void RemoveShapefile(const QString& shp) {
-    const QString base = BaseOf(shp);
-    for (const char* extension : {"shp", "shx", "dbf", "prj", "cpg"}) {
-        QFile::remove(base + '.' + QLatin1String(extension));
-    }
-}
-
-// Puts the finished files in place of the old ones as one set: a reader opens the .shp and needs
-// its index and records, so whatever stops the replacement leaves the old files, the new ones, or
-// no .shp. The old projection and code page files go.
-bool ReplaceShapefile(const QString& finished, const QString& shp) {
-    std::vector<kv::SetFile> parts;
-    for (const char* extension : {"shx", "dbf", "prj", "cpg"}) {
-        const QString fresh = BaseOf(finished) + '.' + QLatin1String(extension);
-        parts.push_back(
-            {QFileInfo::exists(fresh) ? fresh : QString(), BaseOf(shp) + '.' + QLatin1String(extension)});
-    }
-    return kv::PlaceFileSet({finished, shp}, parts, kv::SetParts::Needed);
 }
 
 // How the generator finds the levels a cell's square spans: in the list of levels, or directly
@@ -322,8 +303,7 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
         RemoveShapefile(finished);
         return 0;
     }
-    if (!ReplaceShapefile(finished, shp)) {
-        RemoveShapefile(finished);
+    if (!PlaceShapefile(finished, shp)) {
         return 0;
     }
     return 1;
