@@ -519,7 +519,6 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
     if (!m_pDoc || m_width <= 0 || m_height <= 0) {
         return kFailed;
     }
-    const QByteArray nativePath = QFile::encodeName(m_strOutputPath);
     auto refuse = [this]() {
         KvMessageBox(QString::asprintf("unable to create %s file", m_strOutputPath.toUtf8().constData()),
                      MB_OK | MB_ICONWARNING);
@@ -630,21 +629,20 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
         kv::RemoveRasterFile(temporary);
         return refuse();
     }
-    // The tile takes its name before it is reopened, so that its overview file takes it too.
-    if (!kv::MoveIntoPlace(temporary, m_strOutputPath)) {
-        highlights.Restore();
-        CadRegen(m_pDoc->m_pCad);
-        return refuse();
-    }
-    m_pDataset = GDALOpen(nativePath.constData(), GA_ReadOnly);
-    if (!m_pDataset || !WriteWorldFile(WorldFilePath(m_strOutputPath), m_geoTransform)) {
+    // The world file and the overview file are made beside the temporary and take their places
+    // with the tile as one set, so that no reader finds the new tile with the old tile's world
+    // file or with overviews still being built.
+    const QString world = WorldFilePath(temporary);
+    m_pDataset = GDALOpen(QFile::encodeName(temporary).constData(), GA_ReadOnly);
+    if (!m_pDataset || !WriteWorldFile(world, m_geoTransform)) {
         highlights.Restore();
         CadRegen(m_pDoc->m_pCad);
         if (m_pDataset) {
             GDALClose(m_pDataset);
             m_pDataset = nullptr;
         }
-        kv::RemoveRasterFile(m_strOutputPath);
+        kv::RemoveRasterFile(temporary);
+        QFile::remove(world);
         return kFailed;
     }
     if (progress) {
@@ -660,6 +658,11 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
     }
     GDALClose(m_pDataset);
     m_pDataset = nullptr;
+    if (!kv::MoveIntoPlace(temporary, m_strOutputPath, {{world, WorldFilePath(m_strOutputPath)}})) {
+        highlights.Restore();
+        CadRegen(m_pDoc->m_pCad);
+        return refuse();
+    }
     highlights.Restore();
     CadUpdate(m_pDoc->m_pCad);
     m_pDoc->AddOrtho(m_strOutputPath, 0, 0);

@@ -583,18 +583,17 @@ QString WorldFileOf(const QString& path) {
     return QFile::decodeName(CPLResetExtension(QFile::encodeName(path).constData(), "tfw"));
 }
 
-// Puts the finished raster at temporary in place of the one at path with its side files, and the
-// extra files that go with it. The raster reads alone, so it is never missing: the old side files
-// go first, since overviews and statistics beside the old raster describe cells that are gone;
-// the auxiliary file GDAL wrote beside the new raster follows it, overviews beside it do not.
-bool PlaceRaster(const QString& temporary, const QString& path, const std::vector<SetFile>& extra) {
+}  // namespace
+
+bool MoveIntoPlace(const QString& temporary, const QString& path, const std::vector<SetFile>& extra) {
+    // The raster reads alone, so it is never missing: the old side files go first, since
+    // overviews and statistics beside the old raster describe cells that are gone, and those GDAL
+    // wrote beside the new raster follow it.
     std::vector<SetFile> parts;
     for (const QString& side : RasterSideFiles(path)) {
         const QString fresh = temporary + side.mid(path.size());
-        const bool carried = fresh.endsWith(QLatin1String(".aux.xml")) && QFileInfo::exists(fresh);
-        parts.push_back({carried ? fresh : QString(), side});
+        parts.push_back({QFileInfo::exists(fresh) ? fresh : QString(), side});
     }
-    QFile::remove(temporary + QStringLiteral(".ovr"));
     parts.insert(parts.end(), extra.begin(), extra.end());
     if (!PlaceFileSet({temporary, path}, parts, SetParts::Optional)) {
         const int error = errno;
@@ -603,12 +602,6 @@ bool PlaceRaster(const QString& temporary, const QString& path, const std::vecto
         return false;
     }
     return true;
-}
-
-}  // namespace
-
-bool MoveIntoPlace(const QString& temporary, const QString& path) {
-    return PlaceRaster(temporary, path, {});
 }
 
 void RemoveRasterFile(const QString& path) {
@@ -657,7 +650,7 @@ bool NewFloatRaster::Place() {
     if (QFileInfo::exists(world)) {
         extra.push_back({world, WorldFileOf(m_path)});
     }
-    if (!PlaceRaster(m_temporary, m_path, extra)) {
+    if (!MoveIntoPlace(m_temporary, m_path, extra)) {
         return false;
     }
     m_placed = true;

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 #include "platform/tools/SafeFile.h"
 
@@ -126,10 +127,11 @@ private:
 QStringList RasterSideFiles(const QString& path);
 // Syncs the finished temporary raster and puts it over path as one set with its side files
 // (kv::PlaceFileSet): the side files that described the old raster go first, the raster replaces
-// the old one in one step, then the auxiliary file GDAL may have written beside the temporary
-// follows it. Whatever stops it, the raster at path stands with side files of its own only. On
-// failure the temporary and its side files are removed and errno tells why.
-bool MoveIntoPlace(const QString& temporary, const QString& path);
+// the old one in one step, then the side files GDAL wrote beside the temporary (its external
+// overviews, its auxiliary file) follow it, and the extra files that go with it (a world file
+// written beside the temporary). Whatever stops it, the raster at path stands with side files of
+// its own only. On failure the temporary and its side files are removed and errno tells why.
+bool MoveIntoPlace(const QString& temporary, const QString& path, const std::vector<SetFile>& extra = {});
 // Removes a temporary GeoTIFF and the side files GDAL may have made for it.
 void RemoveRasterFile(const QString& path);
 
