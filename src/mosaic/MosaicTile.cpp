@@ -322,13 +322,13 @@ QString WorldFileText(const double* gt) {
                              gt[0] + gt[1] / 2 + gt[2] / 2, gt[3] + gt[4] / 2 + gt[5] / 2);
 }
 
-bool WriteWorldFile(const QString& path, const double* geoTransform) {
+bool WriteWorldFile(const QString& path, const double* geoTransform, QString* temporary) {
     kv::SafeFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
     }
     const QByteArray text = WorldFileText(geoTransform).toLatin1();
-    return file.write(text) == text.size() && file.commit();
+    return file.write(text) == text.size() && (temporary ? file.finish(temporary) : file.commit());
 }
 
 CMosaicTile::CMosaicTile(CKelvaroDoc* doc) : m_pDoc(doc) {}
@@ -629,12 +629,13 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
         kv::RemoveRasterFile(temporary);
         return refuse();
     }
-    // The world file and the overview file are made beside the temporary and take their places
-    // with the tile as one set, so that no reader finds the new tile with the old tile's world
-    // file or with overviews still being built.
-    const QString world = WorldFilePath(temporary);
+    // The world file and the overview file are written under temporary names and take their
+    // places with the tile as one set, so that no reader finds the new tile with the old tile's
+    // world file or with overviews still being built.
+    const QString world = WorldFilePath(m_strOutputPath);
+    QString worldTemporary;
     m_pDataset = GDALOpen(QFile::encodeName(temporary).constData(), GA_ReadOnly);
-    if (!m_pDataset || !WriteWorldFile(world, m_geoTransform)) {
+    if (!m_pDataset || !WriteWorldFile(world, m_geoTransform, &worldTemporary)) {
         highlights.Restore();
         CadRegen(m_pDoc->m_pCad);
         if (m_pDataset) {
@@ -642,7 +643,6 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
             m_pDataset = nullptr;
         }
         kv::RemoveRasterFile(temporary);
-        QFile::remove(world);
         return kFailed;
     }
     if (progress) {
@@ -658,7 +658,7 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
     }
     GDALClose(m_pDataset);
     m_pDataset = nullptr;
-    if (!kv::MoveIntoPlace(temporary, m_strOutputPath, {{world, WorldFilePath(m_strOutputPath)}})) {
+    if (!kv::MoveIntoPlace(temporary, m_strOutputPath, {{worldTemporary, world}})) {
         highlights.Restore();
         CadRegen(m_pDoc->m_pCad);
         return refuse();

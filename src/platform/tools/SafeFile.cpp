@@ -275,8 +275,7 @@ public:
     explicit SetPlacement(const QString& main) : m_main(main) {}
 
     // Moves the old file at path, if any, to a temporary name: it leaves its name as a removal
-    // would, and comes back if the set fails. The temporary names are those of the main file, so
-    // that its next writer clears them after a kill.
+    // would, and comes back if the set fails.
     bool MoveAside(const QString& path) {
         bool folder = false;
         if (!Stands(path, &folder)) {
@@ -285,15 +284,28 @@ public:
         if (folder || Fails(FileStep::Remove, path)) {
             return false;
         }
-        if (m_away.isEmpty()) {
-            m_away = TemporaryPathFor(m_main);
-        }
-        const QString away =
-            m_aside.empty() ? m_away : m_away + QLatin1Char('.') + QString::number(m_aside.size());
+        const QString away = AwayName();
         if (!Rename(path, away)) {
             return errno == ENOENT;
         }
         m_aside.push_back({away, path});
+        return true;
+    }
+    // Keeps the old main file under a second name (a hard link) while the new one replaces it in
+    // one step, so that it can come back if a part fails afterwards. Where the file system has no
+    // hard links the new main file stays then.
+    bool KeepOldMain() {
+        bool folder = false;
+        if (!Stands(m_main, &folder)) {
+            return true;
+        }
+        if (folder) {
+            return false;
+        }
+        const QString away = AwayName();
+        if (::link(QFile::encodeName(m_main).constData(), QFile::encodeName(away).constData()) == 0) {
+            m_oldMain = away;
+        }
         return true;
     }
     bool PutInPlace(const SetFile& file, bool main) {
@@ -303,37 +315,57 @@ public:
         if (Fails(FileStep::Rename, file.path) || !Rename(file.temporary, file.path)) {
             return false;
         }
-        m_mainPlaced = m_mainPlaced || main;
-        m_placed.push_back(file.path);
+        if (main) {
+            m_mainPlaced = true;
+        } else {
+            m_placedParts.push_back(file.path);
+        }
         return true;
     }
-    // After a failure: until the main file was replaced, the new files in place go and the old
-    // ones come back, the main file last; afterwards the old ones go.
+    // After a failure: the new parts in place go, the old main file comes back in one step, then
+    // the old parts; a new main file that cannot go back keeps no old part beside it.
     void Undo() {
-        if (!m_mainPlaced) {
-            for (const QString& path : m_placed) {
-                QFile::remove(path);
+        for (const QString& path : m_placedParts) {
+            QFile::remove(path);
+        }
+        if (m_mainPlaced && !m_oldMain.isEmpty() && Rename(m_oldMain, m_main)) {
+            m_mainPlaced = false;
+            m_oldMain.clear();
+        }
+        for (auto old = m_aside.rbegin(); old != m_aside.rend(); ++old) {
+            if (m_mainPlaced || !Rename(old->temporary, old->path)) {
+                QFile::remove(old->temporary);
             }
-            for (auto old = m_aside.rbegin(); old != m_aside.rend(); ++old) {
-                Rename(old->temporary, old->path);
-            }
-        } else {
-            Done();
         }
         m_aside.clear();
+        Done();
     }
     // Once the set is in place: the old files go.
     void Done() {
         for (const SetFile& old : m_aside) {
             QFile::remove(old.temporary);
         }
+        if (!m_oldMain.isEmpty()) {
+            QFile::remove(m_oldMain);
+        }
     }
 
 private:
+    // A new temporary name for an old file: one of the main file's, so that its next writer
+    // clears it after a kill.
+    QString AwayName() {
+        if (m_away.isEmpty()) {
+            m_away = TemporaryPathFor(m_main);
+        }
+        return m_away + QLatin1Char('.') + QString::number(m_names++);
+    }
+
     QString m_main;
     QString m_away;
+    int m_names = 0;
     std::vector<SetFile> m_aside;
-    std::vector<QString> m_placed;
+    QString m_oldMain;
+    std::vector<QString> m_placedParts;
     bool m_mainPlaced = false;
 };
 
@@ -374,7 +406,7 @@ bool PlaceFileSet(const SetFile& main, const std::vector<SetFile>& parts, SetPar
             return fail();
         }
     }
-    if (reading == SetParts::Optional && !placement.PutInPlace(main, true)) {
+    if (reading == SetParts::Optional && (!placement.KeepOldMain() || !placement.PutInPlace(main, true))) {
         return fail();
     }
     for (const SetFile& part : parts) {

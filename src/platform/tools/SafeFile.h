@@ -100,10 +100,11 @@ enum class SetParts { Needed, Optional };
 // no main file. With optional parts the old parts leave, the new main file replaces the old one in
 // one step and the new parts follow: the main file stands throughout, with parts of its own
 // version only. An old file leaves its name for a temporary one of its own, removed once the set
-// is in place (or by the next write of the file, after a kill). A failure says why
+// is in place (or by the next write of the file, after a kill); the old main file that a new one
+// replaces in one step is kept under a second name (a hard link) until then. A failure says why
 // (NoteWriteFailure, errno), removes the temporaries and brings the old files back: the old set
-// stands again, unless the new main file was already in place, which with optional parts stays
-// without the parts that failed. The main file needs a temporary.
+// stands again (on a file system without hard links a new main file already in place stays, with
+// no old part beside it). The main file needs a temporary.
 bool PlaceFileSet(const SetFile& main, const std::vector<SetFile>& parts, SetParts reading);
 
 // A write-only device for one file. Writes are buffered and go to a temporary beside the target;
