@@ -406,7 +406,11 @@ bool PlaceFileSet(const SetFile& main, const std::vector<SetFile>& parts, SetPar
             return fail();
         }
     }
-    if (reading == SetParts::Optional && (!placement.KeepOldMain() || !placement.PutInPlace(main, true))) {
+    // Only new parts can fail after the main file is in place.
+    const bool partsFollow = std::any_of(parts.begin(), parts.end(),
+                                         [](const SetFile& part) { return !part.temporary.isEmpty(); });
+    if (reading == SetParts::Optional &&
+        ((partsFollow && !placement.KeepOldMain()) || !placement.PutInPlace(main, true))) {
         return fail();
     }
     for (const SetFile& part : parts) {
