@@ -7,7 +7,7 @@
 #include "document/KelvaroDoc.h"
 #include "document/undo/DemUndoRound.h"
 #include "platform/cad/Cad.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 #include "raster/DEM.h"
 
 namespace {

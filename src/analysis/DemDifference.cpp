@@ -11,8 +11,8 @@
 #include <limits>
 
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 #include "raster/GDALListener.h"
 #include "raster/RasterIO.h"

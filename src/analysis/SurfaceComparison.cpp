@@ -11,8 +11,8 @@
 #include <cmath>
 
 #include "analysis/CellSampling.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include "analysis/Lattice.h"
 #include "platform/geometry/Pgon.h"
 #include "platform/tools/BusyScope.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 
 namespace {

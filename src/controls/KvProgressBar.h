@@ -5,7 +5,7 @@
 
 #include <QProgressBar>
 
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 
 class KvProgressBar : public QProgressBar, public ProgressSink {
     Q_OBJECT

@@ -9,8 +9,8 @@
 #pragma once
 
 #include "controls/KvProgressBar.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/ui/KvDialog.h"
-#include "platform/ui/ProgressSink.h"
 
 class KvProgressDialog : public KvDialog, public ProgressSink {
     Q_OBJECT

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "demtools/ShapefileFiles.h"
+#include "platform/tools/SafeFile.h"
 #include "raster/RasterIO.h"
 
 namespace {
@@ -328,14 +330,6 @@ std::vector<int> SimplifyLine(const double* xy, int count, double tolerance) {
 
 namespace {
 
-// Removes the files of a shapefile (its base name with the extensions the driver writes).
-void RemoveShapefile(const QString& shp) {
-    const QString base = shp.left(shp.size() - QFileInfo(shp).suffix().size() - 1);
-    for (const char* extension : {"shp", "shx", "dbf", "prj", "cpg", "qix"}) {
-        QFile::remove(base + '.' + QLatin1String(extension));
-    }
-}
-
 // The line simplified (more than 4 vertices) or copied, every vertex with the first one's Z; a
 // closed line loses its closing vertex for the simplification and gets it back afterwards.
 OGRGeometryH SimplifiedLine(OGRGeometryH line, double tolerance, std::vector<double>& xy) {
@@ -384,9 +378,12 @@ int SimplifyContourShapefile(const QString& source, const QString& target, doubl
         GDALClose(static_cast<GDALDatasetH>(in));
         return 0;
     }
-    OGRDataSourceH out = OGR_Dr_CreateDataSource(driver, QFile::encodeName(target).constData(), nullptr);
+    // Written under a temporary name beside the target, which it replaces as one set once complete.
+    const QString written = kv::TemporaryPathFor(target) + QStringLiteral(".shp");
+    OGRDataSourceH out = OGR_Dr_CreateDataSource(driver, QFile::encodeName(written).constData(), nullptr);
     if (!out) {
         GDALClose(static_cast<GDALDatasetH>(in));
+        RemoveShapefile(written);
         return 0;
     }
     OGRLayerH outLayer =
@@ -394,7 +391,7 @@ int SimplifyContourShapefile(const QString& source, const QString& target, doubl
     if (!outLayer) {
         GDALClose(static_cast<GDALDatasetH>(out));
         GDALClose(static_cast<GDALDatasetH>(in));
-        RemoveShapefile(target);
+        RemoveShapefile(written);
         return 0;
     }
     bool ok = true;
@@ -419,8 +416,8 @@ int SimplifyContourShapefile(const QString& source, const QString& target, doubl
     ok = kv::CloseDataset(static_cast<GDALDatasetH>(out)) && ok;
     GDALClose(static_cast<GDALDatasetH>(in));
     if (!ok) {
-        RemoveShapefile(target);
+        RemoveShapefile(written);
         return 0;
     }
-    return 1;
+    return PlaceShapefile(written, target) ? 1 : 0;
 }

@@ -81,5 +81,7 @@ std::vector<int> SimplifyLine(const double* xy, int count, double tolerance);
 // Rewrites the lines of the source shapefile into the target shapefile with every line simplified
 // (lines of up to 4 vertices copied): same layer name, spatial reference and geometry type, no
 // attribute fields, every vertex with the Z of the line's first vertex, closed lines closed again.
-// 1 on success; 0 leaves no target ".shp" behind.
+// The new files are written under a temporary name beside the target and replace its files as one
+// set once complete (PlaceShapefile). 1 on success; 0 leaves the target's files as they were (no
+// ".shp" when there was none).
 int SimplifyContourShapefile(const QString& source, const QString& target, double tolerance);

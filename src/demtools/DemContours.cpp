@@ -24,6 +24,7 @@
 #include "demtools/DPHull.h"
 #include "demtools/DemEditCommands.h"
 #include "demtools/DemHeights.h"
+#include "demtools/ShapefileFiles.h"
 #include "document/KelvaroDoc.h"
 #include "document/LayerFiles.h"
 #include "platform/cad/Cad.h"
@@ -44,26 +45,6 @@ constexpr GIntBig kTraceCacheBytes = GIntBig(64) << 20;
 
 QString BaseOf(const QString& shp) {
     return shp.left(shp.size() - 4);
-}
-
-void RemoveShapefile(const QString& shp) {
-    const QString base = BaseOf(shp);
-    for (const char* extension : {"shp", "shx", "dbf", "prj", "cpg"}) {
-        QFile::remove(base + '.' + QLatin1String(extension));
-    }
-}
-
-// Moves the finished files over the old ones, each synced before it is renamed, the main file
-// last; the old projection file goes.
-bool ReplaceShapefile(const QString& finished, const QString& shp) {
-    for (const char* extension : {"shx", "dbf", "shp"}) {
-        if (!kv::CommitTemporary(BaseOf(finished) + '.' + QLatin1String(extension),
-                                 BaseOf(shp) + '.' + QLatin1String(extension))) {
-            return false;
-        }
-    }
-    QFile::remove(BaseOf(shp) + ".prj");
-    return true;
 }
 
 // How the generator finds the levels a cell's square spans: in the list of levels, or directly
@@ -328,8 +309,7 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
         RemoveShapefile(finished);
         return 0;
     }
-    if (!ReplaceShapefile(finished, shp)) {
-        RemoveShapefile(finished);
+    if (!PlaceShapefile(finished, shp)) {
         return 0;
     }
     return 1;

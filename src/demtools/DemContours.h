@@ -18,7 +18,8 @@ void CmdContours(CadDrawing* drawing);
 // simplified with the squared-distance tolerance when it is above 0 (the lines are traced into
 // scratch files of the program's own temporary names beside shp, removed when the run ends; no
 // other file of the folder is touched). The files at shp are replaced only once the new ones are
-// complete. 1 on success, 0 with the old files left as they were: also when the progress is
+// complete, and then as one set: whatever stops that leaves the old files, the new ones, or no
+// .shp. 1 on success, 0 with the old files left as they were: also when the progress is
 // aborted (no new file is left behind) and when the heights hold no value at all.
 int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, double tolerance,
                   const QString& shp, ProgressSink* progress);

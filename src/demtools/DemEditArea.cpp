@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 #include "raster/DEM.h"
 
 int TruncToCell(double v) {

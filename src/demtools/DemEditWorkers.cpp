@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/gridding/GridGaps.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 #include "raster/DEM.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "demtools/DemEditArea.h"
 #include "platform/raster/RasterSpace.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
 

@@ -6,8 +6,8 @@
 
 #include "demtools/RasterCutRotate.h"
 #include "demtools/RasterJobOutput.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <QFile>
 
 #include "platform/raster/RasterSpace.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 #include "raster/GDALListener.h"
 #include "raster/RasterIO.h"
 

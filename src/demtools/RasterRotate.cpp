@@ -9,8 +9,8 @@
 
 #include "demtools/RasterCutRotate.h"
 #include "demtools/RasterJobOutput.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 
 namespace {

@@ -20,8 +20,8 @@
 #include <numeric>
 
 #include "platform/cad/Cad.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 
 namespace {
 

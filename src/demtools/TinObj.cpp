@@ -14,6 +14,7 @@
 
 #include <charconv>
 #include <string>
+#include <vector>
 
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
@@ -186,15 +187,11 @@ int WriteTinObj(vtkPolyData* mesh, const QString& texturePath, const QString& ob
         QFile::remove(mtlTemporary);
         return 0;
     }
-    if (textures && !kv::CommitTemporary(mtlTemporary, mtlPath)) {
-        QFile::remove(objTemporary);
-        return 0;
+    // A reader opens the OBJ and takes the materials it names from the MTL: the two are put in
+    // place as one set, so that no moment shows a new OBJ with an old MTL or the other way round.
+    std::vector<kv::SetFile> parts;
+    if (textures) {
+        parts.push_back({mtlTemporary, mtlPath});
     }
-    if (!kv::CommitTemporary(objTemporary, objPath)) {
-        if (textures) {
-            QFile::remove(mtlPath);
-        }
-        return 0;
-    }
-    return 1;
+    return kv::PlaceFileSet({objTemporary, objPath}, parts, kv::SetParts::Needed) ? 1 : 0;
 }

@@ -17,9 +17,10 @@ class vtkPolyData;
 // the texture's path relative to the OBJ's folder; the OBJ names it in its first line and uses
 // the material before its faces. Numbers are written with six decimals whatever the locale, lines
 // end with LF; both files are written out under temporary names and take their own only when both
-// are complete.
+// are complete, as one set (kv::PlaceFileSet): whatever stops that leaves the old pair, the new
+// pair, or no OBJ.
 //
-// 1 when written. 0, with nothing left at either path, when the mesh is null or has no point, the
-// OBJ path is empty, texture coordinates come without a texture path, or a file cannot be
-// created or written.
+// 1 when written. 0, with the files at both paths as they were (or no OBJ when putting the set in
+// place failed), when the mesh is null or has no point, the OBJ path is empty, texture coordinates
+// come without a texture path, or a file cannot be created or written.
 int WriteTinObj(vtkPolyData* mesh, const QString& texturePath, const QString& objPath);

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/geometry/Pgon.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 
 namespace {

@@ -21,10 +21,10 @@
 #include "platform/cad/Cad.h"
 #include "platform/raster/RasterSpace.h"
 #include "platform/tools/MakerInfo.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/GDALListener.h"
 #include "raster/Ortho.h"
 #include "raster/RasterIO.h"
@@ -323,13 +323,13 @@ QString WorldFileText(const double* gt) {
                              gt[0] + gt[1] / 2 + gt[2] / 2, gt[3] + gt[4] / 2 + gt[5] / 2);
 }
 
-bool WriteWorldFile(const QString& path, const double* geoTransform) {
+bool WriteWorldFile(const QString& path, const double* geoTransform, QString* temporary) {
     kv::SafeFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
     }
     const QByteArray text = WorldFileText(geoTransform).toLatin1();
-    return file.write(text) == text.size() && file.commit();
+    return file.write(text) == text.size() && (temporary ? file.finish(temporary) : file.commit());
 }
 
 CMosaicTile::CMosaicTile(CKelvaroDoc* doc) : m_pDoc(doc) {}
@@ -520,7 +520,6 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
     if (!m_pDoc || m_width <= 0 || m_height <= 0) {
         return kFailed;
     }
-    const QByteArray nativePath = QFile::encodeName(m_strOutputPath);
     // Why a step of this tile failed, for the command line.
     const kv::FailureCauseScope causes;
     auto refuse = [this]() {
@@ -636,21 +635,20 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
         kv::RemoveRasterFile(temporary);
         return refuse();
     }
-    // The tile takes its name before it is reopened, so that its overview file takes it too.
-    if (!kv::MoveIntoPlace(temporary, m_strOutputPath)) {
-        highlights.Restore();
-        CadRegen(m_pDoc->m_pCad);
-        return refuse();
-    }
-    m_pDataset = GDALOpen(nativePath.constData(), GA_ReadOnly);
-    if (!m_pDataset || !WriteWorldFile(WorldFilePath(m_strOutputPath), m_geoTransform)) {
+    // The world file and the overview file are written under temporary names and take their
+    // places with the tile as one set, so that no reader finds the new tile with the old tile's
+    // world file or with overviews still being built.
+    const QString world = WorldFilePath(m_strOutputPath);
+    QString worldTemporary;
+    m_pDataset = GDALOpen(QFile::encodeName(temporary).constData(), GA_ReadOnly);
+    if (!m_pDataset || !WriteWorldFile(world, m_geoTransform, &worldTemporary)) {
         highlights.Restore();
         CadRegen(m_pDoc->m_pCad);
         if (m_pDataset) {
             GDALClose(m_pDataset);
             m_pDataset = nullptr;
         }
-        kv::RemoveRasterFile(m_strOutputPath);
+        kv::RemoveRasterFile(temporary);
         return kFailed;
     }
     if (progress) {
@@ -666,6 +664,11 @@ int CMosaicTile::WriteTile(int applyBalancing, ProgressSink* progress, int* abor
     }
     GDALClose(m_pDataset);
     m_pDataset = nullptr;
+    if (!kv::MoveIntoPlace(temporary, m_strOutputPath, {{worldTemporary, world}})) {
+        highlights.Restore();
+        CadRegen(m_pDoc->m_pCad);
+        return refuse();
+    }
     highlights.Restore();
     CadUpdate(m_pDoc->m_pCad);
     m_pDoc->AddOrtho(m_strOutputPath, 0, 0);

@@ -102,4 +102,6 @@ QString WorldFilePath(const QString& rasterPath);
 // Its text for a geotransform: six "%.30lf" lines (pixel width, the two rotation terms, pixel
 // height, the centre of the upper-left pixel) without a final newline.
 QString WorldFileText(const double* geoTransform);
-bool WriteWorldFile(const QString& path, const double* geoTransform);
+// Writes the world file at path through the write layer; with temporary given, the complete file
+// is left under the temporary name it names, for the caller to put in place with its raster.
+bool WriteWorldFile(const QString& path, const double* geoTransform, QString* temporary = nullptr);

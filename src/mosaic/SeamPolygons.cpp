@@ -12,8 +12,8 @@
 
 #include "platform/cad/Cad.h"
 #include "platform/geometry/Voronoi.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 #include "raster/Ortho.h"
 

@@ -12,8 +12,8 @@
 
 #include "document/KelvaroDoc.h"
 #include "platform/raster/ExtractROI.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/Ortho.h"
 
 namespace {

@@ -451,10 +451,12 @@ bool FileStandsAt(const QString& path) {
 }
 
 void CountRasterFilesAt(const QString& path, int* replaced, int* removed) {
-    const QStringList files = kv::RasterFilesAt(path);
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        if (FileStandsAt(files[i])) {
-            ++*(i == 0 ? replaced : removed);
+    if (FileStandsAt(path)) {
+        ++*replaced;
+    }
+    for (const QString& side : kv::RasterSideFiles(path)) {
+        if (FileStandsAt(side)) {
+            ++*removed;
         }
     }
 }

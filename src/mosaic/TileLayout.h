@@ -124,8 +124,9 @@ void TellTileNotWritten(CadDrawing* drawing, const QString& name, const QString&
 
 // Whether a file (or a link) stands at the path that a tile would take; a folder does not count.
 bool FileStandsAt(const QString& path);
-// Counts, of the files that writing a raster at path replaces or removes (kv::RasterFilesAt),
-// those that stand there: the raster as replaced, the side files that go with it as removed.
+// Counts, of the files that writing a raster at path replaces or removes (the raster and
+// kv::RasterSideFiles), those that stand there: the raster as replaced, the side files that go with it as
+// removed.
 void CountRasterFilesAt(const QString& path, int* replaced, int* removed);
 // For each tile, whether an earlier tile of the list writes the same file. File names count as
 // the same whatever their case: the project names a layer by its lower-cased file name, and many

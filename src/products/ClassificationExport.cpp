@@ -67,9 +67,10 @@ struct ReportFacts {
     QString pdfPath;
 };
 
-// Lays out the page and writes the PDF; the picture comes from picturePath.
+// Lays out the page and writes the PDF, complete, under the temporary name it gives in
+// *pdfTemporary; the picture comes from picturePath.
 bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const kv::ReportSwatches& swatches,
-                    const QString& picturePath, cv::Size picture) {
+                    const QString& picturePath, cv::Size picture, QString* pdfTemporary) {
     const int n = static_cast<int>(facts.thresholds.size());
     bool ok = pdf.AddPage();
     const float w = pdf.PageWidth(), h = pdf.PageHeight();
@@ -135,7 +136,7 @@ bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const kv::R
         ph = room;
     }
     ok = ok && pdf.PlaceJpeg(picturePath, (w - pw) / 2, bottom - 20 - ph, pw, ph);
-    return ok && pdf.SaveAs(facts.pdfPath);
+    return ok && pdf.SaveAs(facts.pdfPath, pdfTemporary);
 }
 
 }  // namespace
@@ -229,18 +230,21 @@ ExportResult ExportClassification(CMapData* map, const std::vector<ExportClass>&
     facts.pdfPath = pdfPath;
 
     // The picture and the report appear together or not at all; the earlier pair stays otherwise.
+    // They are put in place as one set, the report (the file the operator opens) last.
     QString pictureTemporary;
     if (!kv::WriteJpeg(tally.picture, picturePath, &pictureTemporary)) {
         KvMessageBox(QStringLiteral("Error writing the report"), MB_OK);
         return ExportResult::Failed;
     }
     kv::hpdf::Report pdf;
-    if (!pdf.IsCreated() || !WriteReportPdf(pdf, facts, swatches, pictureTemporary, tally.picture.size())) {
+    QString pdfTemporary;
+    if (!pdf.IsCreated() ||
+        !WriteReportPdf(pdf, facts, swatches, pictureTemporary, tally.picture.size(), &pdfTemporary)) {
         QFile::remove(pictureTemporary);
         KvMessageBox(QStringLiteral("Error writing the report"), MB_OK);
         return ExportResult::Failed;
     }
-    if (!kv::CommitTemporary(pictureTemporary, picturePath)) {
+    if (!kv::PlaceFileSet({pdfTemporary, pdfPath}, {{pictureTemporary, picturePath}}, kv::SetParts::Needed)) {
         KvMessageBox(QStringLiteral("Error writing the report"), MB_OK);
         return ExportResult::Failed;
     }

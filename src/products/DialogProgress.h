@@ -2,7 +2,7 @@
 #pragma once
 
 #include "controls/ProgressTimeToComplete.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 
 namespace products {
 

@@ -296,8 +296,7 @@ void TransformAndWrite(const LandmarkRun& run, const Outputs& outputs) {
                   SaveImageAsGeoTiff(grid, gt, terrain.m_projection, kNoData, outputs.gtif, nullptr) &&
                   written;
     }
-    written = products::WritePolyDataFile(tin, outputs.vtp) && written;
-    written = products::WriteMeshOffsetFile(outputs.vtw, run.offset) && written;
+    written = products::WriteMeshFiles(tin, run.offset, outputs.vtp, outputs.vtw) && written;
     if (!written) {
         KvMessageBox(QStringLiteral("Unable to export file!"), MB_OK | MB_ICONWARNING);
     }

@@ -74,9 +74,10 @@ struct ReportFacts {
     QString pdfPath;
 };
 
-// Lays out the page and writes the PDF; the picture comes from picturePath.
+// Lays out the page and writes the PDF, complete, under the temporary name it gives in
+// *pdfTemporary; the picture comes from picturePath.
 bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const kv::ReportSwatches& swatches,
-                    const QString& picturePath, cv::Size picture) {
+                    const QString& picturePath, cv::Size picture, QString* pdfTemporary) {
     bool ok = pdf.AddPage();
     const float w = pdf.PageWidth(), h = pdf.PageHeight();
     const float b = float(int(h - 100));
@@ -122,7 +123,7 @@ bool WriteReportPdf(kv::hpdf::Report& pdf, const ReportFacts& facts, const kv::R
         pw = ph * float(picture.width) / float(picture.height);
     }
     ok = ok && pdf.PlaceJpeg(picturePath, (w - pw) / 2, b - 240 - ph, pw, ph);
-    return ok && pdf.SaveAs(facts.pdfPath);
+    return ok && pdf.SaveAs(facts.pdfPath, pdfTemporary);
 }
 
 }  // namespace
@@ -210,7 +211,8 @@ int ExportNdviReport(CMapData* map, const std::vector<Wml::Point3>& area, KvProg
     facts.pdfPath = dialog.ReportFile();
     const QString picturePath = dialog.PictureFile();
 
-    // The picture and the report appear together or not at all.
+    // The picture and the report appear together or not at all: they are put in place as one
+    // set, the report (the file the operator opens) last.
     QString pictureTemporary;
     if (!kv::WriteJpeg(tally.picture, picturePath, &pictureTemporary)) {
         return 0;
@@ -221,12 +223,13 @@ int ExportNdviReport(CMapData* map, const std::vector<Wml::Point3>& area, KvProg
         KvMessageBox(QStringLiteral("Error writing the report"), MB_OK);
         return 0;
     }
-    if (!WriteReportPdf(pdf, facts, swatches, pictureTemporary, tally.picture.size())) {
+    QString pdfTemporary;
+    if (!WriteReportPdf(pdf, facts, swatches, pictureTemporary, tally.picture.size(), &pdfTemporary)) {
         QFile::remove(pictureTemporary);
         return 0;
     }
-    if (!kv::CommitTemporary(pictureTemporary, picturePath)) {
-        QFile::remove(facts.pdfPath);
+    if (!kv::PlaceFileSet({pdfTemporary, facts.pdfPath}, {{pictureTemporary, picturePath}},
+                          kv::SetParts::Needed)) {
         return 0;
     }
     CadDrawing* drawing = map->m_pDoc ? map->m_pDoc->m_pCad : nullptr;

@@ -20,9 +20,9 @@
 #endif
 
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "products/RasterCalculatorRuns.h"
 #include "raster/GDALListener.h"
 #include "raster/RasterIO.h"

@@ -168,7 +168,7 @@ void CmdWriteObj(CadDrawing* drawing) {
         KvMessageBox(QStringLiteral("Unable to load DEM!"), MB_OK);
         return;
     }
-    const bool written = products::WritePolyDataFile(mesh, vtp) && products::WriteMeshOffsetFile(vtw, offset);
+    const bool written = products::WriteMeshFiles(mesh, offset, vtp, vtw);
     mesh = nullptr;
     if (!written) {
         KvMessageBox(QStringLiteral("Unable to save obj!"), MB_OK | MB_ICONWARNING);

@@ -12,39 +12,34 @@
 
 namespace products {
 
-bool WritePolyDataFile(vtkPolyData* mesh, const QString& path) {
-    if (!mesh || path.isEmpty()) {
+bool WriteMeshFiles(vtkPolyData* mesh, const double offset[3], const QString& vtp, const QString& vtw) {
+    if (!mesh || vtp.isEmpty() || vtw.isEmpty()) {
         return false;
     }
-    const QString temporary = kv::TemporaryPathFor(path);
+    const QString meshTemporary = kv::TemporaryPathFor(vtp);
     vtkNew<vtkXMLPolyDataWriter> writer;
     writer->SetInputData(mesh);
     writer->SetDataModeToBinary();
     // Compressed as fast as zlib goes: the default level spends seconds on a million points and
     // gains little on coordinates.
     writer->SetCompressionLevel(1);
-    writer->SetFileName(QFile::encodeName(temporary).constData());
-    const bool written = writer->Write() == 1 && writer->GetErrorCode() == 0;
-    if (!written) {
-        QFile::remove(temporary);
+    writer->SetFileName(QFile::encodeName(meshTemporary).constData());
+    if (writer->Write() != 1 || writer->GetErrorCode() != 0) {
+        QFile::remove(meshTemporary);
         return false;
     }
-    return kv::CommitTemporary(temporary, path);
-}
-
-bool WriteMeshOffsetFile(const QString& path, const double offset[3]) {
-    kv::SafeFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    kv::SafeFile file(vtw);
+    const QByteArray text =
+        QString::asprintf("[PolyData Offset]\nX=%lf\nY=%lf\nZ=%lf\n", offset[0], offset[1], offset[2])
+            .toLatin1();
+    QString offsetTemporary;
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() ||
+        !file.finish(&offsetTemporary)) {
+        QFile::remove(meshTemporary);
         return false;
     }
-    const QString text =
-        QString::asprintf("[PolyData Offset]\nX=%lf\nY=%lf\nZ=%lf\n", offset[0], offset[1], offset[2]);
-    const QByteArray bytes = text.toLatin1();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    // The mesh's coordinates mean nothing without the offset: a reader takes the two together.
+    return kv::PlaceFileSet({meshTemporary, vtp}, {{offsetTemporary, vtw}}, kv::SetParts::Needed);
 }
 
 CadEntity* PickPolyline(CadDrawing* drawing, const QString& prompt, const std::function<bool(int)>& accept) {

@@ -16,13 +16,13 @@ struct CadEntity;
 
 namespace products {
 
-// Writes the mesh as a VTK XML PolyData file in binary data mode, under a temporary name put in
-// place once complete. False, with the file at the path as it was, when it cannot be written.
-bool WritePolyDataFile(vtkPolyData* mesh, const QString& path);
-
-// Writes the offset that brings the mesh's local coordinates back to map coordinates: the line
-// "[PolyData Offset]", then "X=", "Y=" and "Z=" with six decimals, each line ended by "\n".
-bool WriteMeshOffsetFile(const QString& path, const double offset[3]);
+// Writes the mesh as a VTK XML PolyData file in binary data mode at vtp, and at vtw the offset
+// that brings its local coordinates back to map coordinates: the line "[PolyData Offset]", then
+// "X=", "Y=" and "Z=" with six decimals, each line ended by "\n". Both are written under temporary
+// names and put in place as one set once complete (kv::PlaceFileSet): whatever stops that leaves
+// the old pair, the new pair, or no mesh file. False, with the files as they were (or no mesh file
+// when putting them in place failed), when they cannot be written.
+bool WriteMeshFiles(vtkPolyData* mesh, const double offset[3], const QString& vtp, const QString& vtw);
 
 // Asks for a polyline with the prompt until the operator picks one of two or more vertices whose
 // count `accept` takes (any count when empty); any other entity prompts "Invalid entity" and asks

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 
 namespace kv {
 

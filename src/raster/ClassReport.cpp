@@ -10,9 +10,9 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/SafeFile.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 
 namespace kv {

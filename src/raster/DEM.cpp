@@ -17,8 +17,8 @@
 #include <type_traits>
 
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/BlockWalk.h"
 #include "raster/GDALListener.h"
 #include "raster/RasterIO.h"

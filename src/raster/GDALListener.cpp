@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/RasterIO.h"
 
 CGDALListener::CGDALListener(ProgressSink* progress, QLabel* percentage)

@@ -22,12 +22,12 @@
 #include <vector>
 
 #include "platform/raster/DepthTypes.h"
-#include "platform/raster/GdalFailures.h"
 #include "platform/raster/RasterSpace.h"
 #include "platform/tools/BusyScope.h"
+#include "platform/tools/GdalFailures.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/Interaction.h"
-#include "platform/ui/ProgressSink.h"
 #include "raster/DEM.h"
 #include "raster/GDALListener.h"
 
@@ -574,33 +574,8 @@ bool CloseDataset(GDALDatasetH dataset) {
     return !watch.Failed();
 }
 
-QStringList RasterFilesAt(const QString& path) {
-    return {path, path + QStringLiteral(".ovr"), path + QStringLiteral(".aux.xml")};
-}
-
-bool MoveIntoPlace(const QString& temporary, const QString& path) {
-    if (!CommitTemporary(temporary, path)) {
-        const int error = errno;
-        RemoveRasterFile(temporary);
-        errno = error;
-        return false;
-    }
-    // Overviews and statistics kept beside the old raster describe cells that are gone.
-    const QStringList replaced = RasterFilesAt(path);
-    for (qsizetype i = 1; i < replaced.size(); ++i) {
-        QFile::remove(replaced[i]);
-    }
-    if (QFileInfo::exists(temporary + ".aux.xml")) {
-        QFile::rename(temporary + ".aux.xml", path + ".aux.xml");
-    }
-    QFile::remove(temporary + ".ovr");
-    return true;
-}
-
-void RemoveRasterFile(const QString& path) {
-    QFile::remove(path);
-    QFile::remove(path + ".aux.xml");
-    QFile::remove(path + ".ovr");
+QStringList RasterSideFiles(const QString& path) {
+    return {path + QStringLiteral(".ovr"), path + QStringLiteral(".aux.xml")};
 }
 
 namespace {
@@ -611,6 +586,32 @@ QString WorldFileOf(const QString& path) {
 }
 
 }  // namespace
+
+bool MoveIntoPlace(const QString& temporary, const QString& path, const std::vector<SetFile>& extra) {
+    // The raster reads alone, so it is never missing: the old side files go first, since
+    // overviews and statistics beside the old raster describe cells that are gone, and those GDAL
+    // wrote beside the new raster follow it.
+    std::vector<SetFile> parts;
+    for (const QString& side : RasterSideFiles(path)) {
+        const QString fresh = temporary + side.mid(path.size());
+        parts.push_back({QFileInfo::exists(fresh) ? fresh : QString(), side});
+    }
+    parts.insert(parts.end(), extra.begin(), extra.end());
+    if (!PlaceFileSet({temporary, path}, parts, SetParts::Optional)) {
+        const int error = errno;
+        RemoveRasterFile(temporary);
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+void RemoveRasterFile(const QString& path) {
+    QFile::remove(path);
+    for (const QString& side : RasterSideFiles(path)) {
+        QFile::remove(side);
+    }
+}
 
 NewFloatRaster::NewFloatRaster(const QString& path) : m_path(path), m_temporary(TemporaryPathFor(path)) {}
 
@@ -641,12 +642,21 @@ bool NewFloatRaster::Create(int columns, int rows, const char* const* options, c
 bool NewFloatRaster::Place() {
     const bool closed = CloseDataset(m_dataset);
     m_dataset = nullptr;
-    if (!closed || !MoveIntoPlace(m_temporary, m_path)) {
+    if (!closed) {
+        return false;
+    }
+    // The world file GDAL wrote places the raster for the programs that read it: the two go
+    // together.
+    const QString world = WorldFileOf(m_temporary);
+    std::vector<SetFile> extra;
+    if (QFileInfo::exists(world)) {
+        extra.push_back({world, WorldFileOf(m_path)});
+    }
+    if (!MoveIntoPlace(m_temporary, m_path, extra)) {
         return false;
     }
     m_placed = true;
-    const QString world = WorldFileOf(m_temporary);
-    return !QFileInfo::exists(world) || CommitTemporary(world, WorldFileOf(m_path));
+    return true;
 }
 
 bool MapRegion(const cv::Rect& rect, cv::Size source, cv::Size target, cv::Rect* sourcePart,

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 #include "platform/tools/SafeFile.h"
 
@@ -120,22 +121,24 @@ private:
     GIntBig m_previous;
 };
 
-// The files that putting a raster at path (MoveIntoPlace) replaces or removes where they stand:
-// the raster itself, first, then the side files that describe whatever raster stands at path
-// (GDAL's external overviews and auxiliary metadata), which go with the old raster. A caller
-// that asks the operator before writing counts those of them that exist.
-QStringList RasterFilesAt(const QString& path);
-// Syncs the finished temporary raster and renames it over path (kv::CommitTemporary), taking
-// along the side file GDAL may have written beside it and dropping the side files that
-// described the old raster at path (RasterFilesAt). On failure the temporary and its side files
-// are removed and errno tells why.
-bool MoveIntoPlace(const QString& temporary, const QString& path);
+// The side files that GDAL reads beside the raster at path, its external overviews and its
+// auxiliary file (statistics, metadata): MoveIntoPlace replaces or removes each of them with the
+// raster, RemoveRasterFile removes them.
+QStringList RasterSideFiles(const QString& path);
+// Syncs the finished temporary raster and puts it over path as one set with its side files
+// (kv::PlaceFileSet): the side files that described the old raster go first, the raster replaces
+// the old one in one step, then the side files GDAL wrote beside the temporary (its external
+// overviews, its auxiliary file) follow it, and the extra files that go with it (a world file
+// written beside the temporary). Whatever stops it, the raster at path stands with side files of
+// its own only. On failure the temporary and its side files are removed and errno tells why.
+bool MoveIntoPlace(const QString& temporary, const QString& path, const std::vector<SetFile>& extra = {});
 // Removes a temporary GeoTIFF and the side files GDAL may have made for it.
 void RemoveRasterFile(const QString& path);
 
 // A new Float32 GeoTIFF (one band unless asked for more) written under a temporary name beside
 // its target: Place() puts it, and the world file GDAL wrote beside it when asked to ("TFW=YES"),
-// in place once it is complete; otherwise the destructor removes it with its side files.
+// in place as one set once it is complete (MoveIntoPlace); otherwise the destructor removes it
+// with its side files.
 class NewFloatRaster {
 public:
     explicit NewFloatRaster(const QString& path);

@@ -15,7 +15,7 @@
 #include "analysis/GroundFiltering.h"
 #include "demtools/DemFromPoints.h"
 #include "platform/las/Las.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 #include "raster/DEM.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"

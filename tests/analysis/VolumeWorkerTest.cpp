@@ -9,7 +9,7 @@
 #include "analysis/CellSampling.h"
 #include "analysis/VolumeWorker.h"
 #include "platform/geometry/Pgon.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 #include "raster/RasterIO.h"
 
 namespace {

@@ -779,6 +779,64 @@ TEST_F(ContoursTest, RunThatCannotWriteOrIsAbortedKeepsThePreviousContours) {
     EXPECT_EQ(ActiveCadCommandId, 0);
 }
 
+// A rebuild killed while it puts its files in place, stopped before each step of the write layer
+// in turn: what stands under the final names opens as the old contours, the new ones, or not at
+// all (no .shp), never as an index or records of one run beside the lines of another.
+TEST_F(ContoursTest, ARebuildStoppedAnywhereLeavesTheOldFilesTheNewOnesOrNoShapefile) {
+    CKelvaroDoc doc;
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
+    const QString shp = ContourShapefilePath(*dem);
+    const QString base = shp.left(shp.size() - 4);
+    const double low = std::floor(dem->m_minElevation), high = std::ceil(dem->m_maxElevation);
+    // The lines at a path, read as a reader reads them.
+    auto read = [](const QString& path) -> std::vector<Feature> {
+        OGRDataSourceH ds = OGROpen(QFile::encodeName(path).constData(), FALSE, nullptr);
+        if (!ds) {
+            return {};
+        }
+        std::vector<Feature> features = FeaturesOf(OGR_DS_GetLayer(ds, 0));
+        GDALClose(static_cast<GDALDatasetH>(ds));
+        return features;
+    };
+    const QString reference = m_folder + "/reference.shp";
+    ASSERT_EQ(TraceContours(*dem, ContourLevels(low, high, 2.0), 2.0, 0.0, reference, nullptr), 1);
+    const std::vector<Feature> fresh = read(reference);
+    ASSERT_EQ(TraceContours(*dem, ContourLevels(low, high, 20.0), 20.0, 0.0, shp, nullptr), 1);
+    const std::vector<Feature> old = read(shp);
+    ASSERT_GT(old.size(), 2u);
+    ASSERT_GT(fresh.size(), old.size());
+    std::map<QString, QByteArray> oldFiles;
+    for (const char* extension : {".shp", ".shx", ".dbf"}) {
+        oldFiles[base + extension] = kvtest::FileBytes(base + extension);
+    }
+
+    std::map<std::string, int> seen;
+    bool finished = false;
+    for (size_t step = 0; !finished && step < 64; ++step) {
+        for (const auto& [path, bytes] : oldFiles) {
+            ASSERT_TRUE(kvtest::WriteFileBytes(path, bytes));
+        }
+        finished = kvtest::RunStoppedBeforeStep(
+            step, [&] { TraceContours(*dem, ContourLevels(low, high, 2.0), 2.0, 0.0, shp, nullptr); });
+        const std::vector<Feature> standing = read(shp);
+        const std::string what = !QFileInfo::exists(shp) ? "none"
+                                 : standing == old       ? "old"
+                                 : standing == fresh     ? "new"
+                                                         : "a mix";
+        EXPECT_NE(what, "a mix") << "stopped before step " << step;
+        ++seen[what];
+        if (finished) {
+            EXPECT_EQ(what, "new");
+        }
+    }
+    EXPECT_TRUE(finished);
+    EXPECT_GT(seen["old"], 0);
+    EXPECT_GT(seen["none"], 0);
+    // What the stopped runs left under temporary names goes with the next run.
+    ASSERT_EQ(TraceContours(*dem, ContourLevels(low, high, 20.0), 20.0, 0.0, shp, nullptr), 1);
+    EXPECT_EQ(QDir(m_folder).entryList({"*.kvsave*"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
 TEST_F(ContoursTest, DialogScreenshot) {
     auto dem = std::make_unique<CDEM>(nullptr);
     dem->m_grid = cv::Mat(50, 50, CV_32FC1, cv::Scalar(12.5f));

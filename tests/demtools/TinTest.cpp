@@ -17,7 +17,7 @@
 #include "demtools/Tin.h"
 #include "demtools/TinRaster.h"
 #include "platform/cad/Cad.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 #include "raster/DEM.h"
 
 namespace {

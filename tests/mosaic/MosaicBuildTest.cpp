@@ -17,6 +17,7 @@
 #include <gdal.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -39,6 +40,7 @@
 #include "platform/ui/CommandIds.h"
 #include "raster/Ortho.h"
 #include "raster/RasterIO.h"
+#include "support/Limits.h"
 #include "support/Pictures.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
@@ -458,6 +460,27 @@ TEST_F(MosaicBuild, TilesOfOneFileAreToldAndATileThatCannotBeCreatedSaysWhy) {
     EXPECT_TRUE(
         said.contains(QRegularExpression("unable to create .*/missing/deeper/dir.tif file: .*No such file")))
         << said.toStdString();
+}
+
+// A tile goes in place with its world file and overviews as one set: a world file that cannot be
+// put in place leaves the older tile and its world file as they were.
+TEST_F(MosaicBuild, ATileWhoseWorldFileCannotBeWrittenLeavesTheOlderTileAndItsWorldFile) {
+    AddCrops();
+    AddTiles();
+    const QString out = folder + "/tiles";
+    QDir().mkpath(out);
+    ASSERT_TRUE(kvtest::WriteFileBytes(out + "/T-00-00.tif", "an older tile"));
+    ASSERT_TRUE(kvtest::WriteFileBytes(out + "/T-00-00.tfw", "its world"));
+    ui.AnswerFile(out);
+    ui.AnswerMessage(IDYES);
+    ui.AnswerMessage(IDNO);
+    {
+        kvtest::FileFault readOnly(kv::FileStep::Rename, EROFS, ".tfw");
+        runner.Press(*doc);
+    }
+    EXPECT_EQ(kvtest::FileBytes(out + "/T-00-00.tif"), "an older tile");
+    EXPECT_EQ(kvtest::FileBytes(out + "/T-00-00.tfw"), "its world");
+    EXPECT_EQ(QDir(out).entryList({"*.kvsave*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(MosaicBuild, WithoutNamedClosedTilesOneFileCoversTheWholeMosaic) {

@@ -10,7 +10,7 @@
 
 #include "platform/gridding/MCCGroundFilter.h"
 #include "platform/las/Las.h"
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform_core/LasTestData.h"
 #include "support/Limits.h"
 #include "support/TestEnv.h"

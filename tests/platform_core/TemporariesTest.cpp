@@ -126,4 +126,72 @@ TEST(Temporaries, TheNextWriteRemovesWhatAnEndedWriterLeftAndKeepsWhatARunningOn
     EXPECT_TRUE(QFileInfo::exists(folder + '/' + written(otherHost, ended, "88.kvsave")));
 }
 
+// A temporary's name as another writer of this machine would have given it: the first writer's
+// process id replaced.
+QString WrittenBy(const QString& name, pid_t pid) {
+    const QString mine = QStringLiteral("-%1-").arg(::getpid());
+    QString other = name;
+    return other.replace(other.indexOf(mine), mine.size(), QStringLiteral("-%1-").arg(pid));
+}
+
+TEST(Temporaries, LongNamesGetTemporariesThatFitAndStayRecognisedAsTheirs) {
+    const QString folder = kvtest::NewTempFolder("long-names");
+    auto bytes = [](const QString& name) { return QFile::encodeName(name).size(); };
+    const QString euro = QString::fromUtf8("\u20ac");      // three bytes
+    const QString clef = QString::fromUtf8("\U0001d11e");  // four bytes, two UTF-16 units
+    // Names of 255 bytes, the longest a file may have, cut for their temporaries where a byte of
+    // the middle of a character falls, and a name just short enough to be given whole.
+    const QStringList names = {QString(251, 'a') + ".tif", QString(127, 'b') + euro.repeated(41) + ".tiff",
+                               QString(126, 'c') + clef.repeated(31) + ".tiff", QString(225, 'd') + ".gtif",
+                               QString(145, 'e') + ".tif"};
+    const pid_t ended = EndedProcess();
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_LE(bytes(name), 255);
+        const QString target = folder + '/' + name;
+        const QString temporary = QFileInfo(kv::TemporaryPathFor(target)).fileName();
+        // Room for what a library appends (".aux.xml"), and whole characters only.
+        EXPECT_LE(bytes(temporary) + 16, 255);
+        EXPECT_FALSE(temporary.contains(QChar::ReplacementCharacter));
+        EXPECT_EQ(QFile::decodeName(QFile::encodeName(temporary)), temporary);
+        EXPECT_TRUE(temporary.startsWith('.' + name.left(100))) << temporary.toStdString();
+        // A writer of the name through the write layer, a temporary of a temporary among them.
+        kv::SafeFile file(target);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("written");
+        ASSERT_TRUE(file.commit());
+        EXPECT_EQ(kvtest::FileBytes(target), "written");
+        const QString nested = QFileInfo(kv::TemporaryPathFor(folder + '/' + temporary)).fileName();
+        EXPECT_LE(bytes(nested) + 16, 255);
+
+        // What a killed writer of this machine left, the nested temporary among them, goes at the
+        // next write; a running writer's stays.
+        const QStringList stale = {WrittenBy(temporary, ended), WrittenBy(temporary, ended) + ".aux.xml",
+                                   WrittenBy(nested, ended)};
+        for (const QString& left : stale) {
+            Touch(folder + '/' + left);
+        }
+        Touch(folder + '/' + temporary);
+        kv::RemoveStaleTemporaries(target);
+        for (const QString& left : stale) {
+            EXPECT_FALSE(QFileInfo::exists(folder + '/' + left)) << left.toStdString();
+        }
+        EXPECT_TRUE(QFileInfo::exists(folder + '/' + temporary));
+        QFile::remove(folder + '/' + temporary);
+    }
+
+    // Two long names that differ only after the part their temporaries keep: the temporaries of
+    // one are never taken for the other's.
+    const QString first = folder + '/' + QString(200, 'f') + "1.tif",
+                  second = folder + '/' + QString(200, 'f') + "2.tif";
+    const QString ofFirst = QFileInfo(kv::TemporaryPathFor(first)).fileName();
+    const QString ofSecond = QFileInfo(kv::TemporaryPathFor(second)).fileName();
+    EXPECT_NE(ofFirst.section('~', 0, 1), ofSecond.section('~', 0, 1));
+    Touch(folder + '/' + WrittenBy(ofSecond, ended));
+    kv::RemoveStaleTemporaries(first);
+    EXPECT_TRUE(QFileInfo::exists(folder + '/' + WrittenBy(ofSecond, ended)));
+    kv::RemoveStaleTemporaries(second);
+    EXPECT_FALSE(QFileInfo::exists(folder + '/' + WrittenBy(ofSecond, ended)));
+}
+
 }  // namespace

@@ -16,6 +16,7 @@
 #include "platform/raster/DepthTypes.h"
 #include "raster/DEM.h"
 #include "raster/RasterIO.h"
+#include "support/Limits.h"
 #include "support/RasterFixtures.h"
 #include "support/ScriptedInteraction.h"
 #include "support/TestEnv.h"
@@ -178,6 +179,66 @@ TEST(GeoTiffOutput, FullDiskGivesFalseAndKeepsTheOldFile) {
     EXPECT_EQ(f.readAll(), before);
     EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{"out.tif"});
     EXPECT_FALSE(SaveImageAsGeoTiff(small, nullptr, QString(), 0, dir + "/missing/out.tif", nullptr));
+}
+
+// A raster replaced with its side files, stopped before any step of the write layer as a kill
+// stops it: the raster stands throughout, old or new, with side files of its own version only
+// (overviews and statistics of the old raster never describe the new one).
+TEST(GeoTiffOutput, ARasterStoppedAnywhereInItsReplacementStandsWithItsOwnSideFilesOnly) {
+    const QString dir = kvtest::NewTempFolder("replaced");
+    const QString path = dir + "/out.tif";
+    ASSERT_TRUE(
+        SaveImageAsGeoTiff(cv::Mat(10, 10, CV_8UC1, cv::Scalar(4)), nullptr, QString(), 0, path, nullptr));
+    const QByteArray oldRaster = kvtest::FileBytes(path);
+    const QByteArray oldAux = "<PAMDataset><Metadata><MDI key=\"V\">old</MDI></Metadata></PAMDataset>";
+    const QByteArray newAux = "<PAMDataset><Metadata><MDI key=\"V\">new</MDI></Metadata></PAMDataset>";
+    const QString fresh = dir + "/fresh.tif";
+    ASSERT_TRUE(
+        SaveImageAsGeoTiff(cv::Mat(10, 10, CV_8UC1, cv::Scalar(9)), nullptr, QString(), 0, fresh, nullptr));
+    const QByteArray newRaster = kvtest::FileBytes(fresh);
+    bool finished = false;
+    for (size_t step = 0; !finished && step < 32; ++step) {
+        SCOPED_TRACE(step);
+        kvtest::WriteFileBytes(path, oldRaster);
+        kvtest::WriteFileBytes(path + ".ovr", "old overviews");
+        kvtest::WriteFileBytes(path + ".aux.xml", oldAux);
+        const QString temporary = kv::TemporaryPathFor(path);
+        kvtest::WriteFileBytes(temporary, newRaster);
+        kvtest::WriteFileBytes(temporary + ".aux.xml", newAux);
+        finished = kvtest::RunStoppedBeforeStep(step, [&] { kv::MoveIntoPlace(temporary, path); });
+        const QByteArray raster = kvtest::FileBytes(path);
+        const bool isNew = raster == newRaster;
+        ASSERT_TRUE(isNew || raster == oldRaster);
+        const QByteArray aux = kvtest::FileBytes(path + ".aux.xml");
+        EXPECT_TRUE(!QFileInfo::exists(path + ".aux.xml") || aux == (isNew ? newAux : oldAux));
+        EXPECT_TRUE(!QFileInfo::exists(path + ".ovr") || !isNew);
+        if (finished) {
+            EXPECT_TRUE(isNew);
+            EXPECT_EQ(aux, newAux);
+            EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden),
+                      (QStringList{"fresh.tif", "out.tif", "out.tif.aux.xml"}));
+        } else {
+            kv::RemoveRasterFile(temporary);
+        }
+    }
+    EXPECT_TRUE(finished);
+}
+
+// A raster's name may be as long as any file's: its temporary, and what GDAL writes beside that,
+// still fit.
+TEST(GeoTiffOutput, NamesOfAnyLegalLengthAreWritten) {
+    const QString dir = kvtest::NewTempFolder("long");
+    for (int length : {225, 240, 251}) {
+        const QString path = dir + '/' + QString(length, 't') + ".tif";
+        EXPECT_TRUE(SaveImageAsGeoTiff(cv::Mat(2000, 1100, CV_8UC1, cv::Scalar(length)), nullptr, QString(),
+                                       0, path, nullptr))
+            << length;
+        GDALDatasetH ds = GDALOpen(QFile::encodeName(path).constData(), GA_ReadOnly);
+        ASSERT_NE(ds, nullptr) << length;
+        EXPECT_EQ(GDALGetOverviewCount(GDALGetRasterBand(ds, 1)), 1);
+        GDALClose(ds);
+    }
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 // Rasters of several layouts, whole and with their last 16 bytes cut off: the cheap check takes

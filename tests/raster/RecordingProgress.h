@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/ui/ProgressSink.h"
+#include "platform/tools/ProgressSink.h"
 
 namespace rtest {
 

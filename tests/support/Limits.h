@@ -36,6 +36,11 @@ public:
     FileFault& operator=(const FileFault&) = delete;
 };
 
+// Runs work in a child process that stops, as a kill would stop it, just before the write layer's
+// step number `step` of the work (counted from 0 over every step of every file); answers whether
+// the work came to its end first. Every step up to the stop has its effect on the disk.
+bool RunStoppedBeforeStep(size_t step, const std::function<void()>& work);
+
 // Runs body with at most `budget` bytes of memory beyond what the process already holds and
 // answers whether body returned true within it. Normally body runs in a child process whose
 // address space is limited; under AddressSanitizer (whose shadow memory rules an address-space

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "platform/cad/Cad.h"
-#include "platform/raster/GdalFailures.h"
 #include "platform/raster/RasterSpace.h"
+#include "platform/tools/GdalFailures.h"
 #include "platform/ui/DemUndoFolder.h"
 #include "raster/BlockWalk.h"
 #include "raster/DEM.h"

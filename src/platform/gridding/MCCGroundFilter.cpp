@@ -12,8 +12,8 @@
 
 #include "platform/gridding/GridGaps.h"
 #include "platform/las/Las.h"
+#include "platform/tools/ProgressSink.h"
 #include "platform/tools/ZQT.h"
-#include "platform/ui/ProgressSink.h"
 
 namespace {
 

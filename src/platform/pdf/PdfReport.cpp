@@ -166,17 +166,21 @@ bool Report::PlaceJpeg(const QString& path, float x, float y, float width, float
     return LoadJpeg(path, &image) && DrawImage(image, x, y, width, height);
 }
 
-bool Report::SaveAs(const QString& path) {
+bool Report::SaveAs(const QString& path, QString* temporary) {
     if (m_failed || !IsOk()) {
         m_failed = true;
         return false;
     }
-    const QString temporary = kv::TemporaryPathFor(path);
-    if (!Check(HPDF_SaveToFile(Doc(m_doc), QFile::encodeName(temporary).constData()) == HPDF_OK)) {
-        QFile::remove(temporary);
+    const QString written = kv::TemporaryPathFor(path);
+    if (!Check(HPDF_SaveToFile(Doc(m_doc), QFile::encodeName(written).constData()) == HPDF_OK)) {
+        QFile::remove(written);
         return false;
     }
-    return kv::CommitTemporary(temporary, path);
+    if (temporary) {
+        *temporary = written;
+        return true;
+    }
+    return kv::CommitTemporary(written, path);
 }
 
 bool WriteSwatchJpeg(const QString& path, uint32_t colour, int side) {

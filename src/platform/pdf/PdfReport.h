@@ -89,8 +89,10 @@ public:
 
     // Writes the document to a temporary file beside path and renames it over path once it is
     // complete. False, with nothing at path changed and no temporary left, when the document has
-    // failed or the file cannot be written.
-    bool SaveAs(const QString& path);
+    // failed or the file cannot be written. With temporary given, the complete document is left
+    // under the temporary name it names, for the caller to put in place with the files that go
+    // with it (kv::PlaceFileSet).
+    bool SaveAs(const QString& path, QString* temporary = nullptr);
 
 private:
     bool Check(bool callSucceeded);

@@ -11,7 +11,9 @@
 #include <cpl_error.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -98,13 +100,47 @@ bool SyncPath(const QString& path, bool folder) {
     return ok;
 }
 
-// The prefix and suffix of the temporaries of a file name; the writer and a random part lie
-// between them.
-QString TemporaryPrefix(const QString& fileName) {
-    return QLatin1Char('.') + fileName + QLatin1Char('.');
-}
-
 const QLatin1String kTemporarySuffix(".kvsave");
+
+// The longest name of a file in a folder, in bytes (NAME_MAX of the file systems here).
+constexpr int kNameBytes = 255;
+// What a temporary's name adds to its target's at most: the leading dot, the dot or "~" before the
+// writer, the writer (8 hex digits of the machine, a process id of up to 10 digits and 16 hex
+// digits of a random number, with two dashes) and ".kvsave".
+constexpr int kTemporaryBytes = 1 + 1 + 8 + 1 + 10 + 1 + 16 + 7;
+// What writers and libraries append to a temporary's name (".shp", ".aux.xml", ".ovr.aux.xml").
+constexpr int kAppendedBytes = 16;
+// The longest name that its temporaries name whole: a temporary of a temporary of it (a writer
+// handed a temporary as its target writes through one of its own), with what is appended to that,
+// still fits, and still begins with the name, so that the name's writers recognise it.
+constexpr int kWholeNameBytes = kNameBytes - 2 * kTemporaryBytes - kAppendedBytes;
+// The longest temporary that its own temporaries name whole: they fit with what is appended.
+constexpr int kWholeTemporaryBytes = kNameBytes - kTemporaryBytes - kAppendedBytes;
+// The first bytes of a longer name that its temporaries keep, before a hash of the whole name.
+constexpr int kHeadBytes = 128;
+static_assert(1 + kHeadBytes + 1 + 16 + kTemporaryBytes - 1 <= kWholeTemporaryBytes);
+
+// What stands between the leading dot of the temporaries of a file name and their writer: the
+// name and a dot, or for a long name its first bytes cut between characters, "~", 16 hex digits of
+// a hash of the whole name and "~". A name of the first kind never ends in "~HASH~" followed by a
+// writer, which holds no dot, so the temporaries of two names never look alike. A temporary of
+// ours is named whole as long as its own temporaries fit, so that they begin with the name of the
+// first target.
+QString TemporaryStem(const QString& fileName) {
+    const QByteArray bytes = QFile::encodeName(fileName);
+    const bool temporary = fileName.startsWith(QLatin1Char('.')) && fileName.contains(kTemporarySuffix);
+    if (bytes.size() <= (temporary ? kWholeTemporaryBytes : kWholeNameBytes)) {
+        return fileName + QLatin1Char('.');
+    }
+    int head = kHeadBytes;
+    // UTF-8 continuation bytes (10xxxxxx) lie inside a character: cut before its first byte.
+    while (head > 0 && (uchar(bytes[head]) & 0xC0) == 0x80) {
+        --head;
+    }
+    const QByteArray hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16);
+    return QFile::decodeName(bytes.left(head)) + QLatin1Char('~') + QString::fromLatin1(hash) +
+           QLatin1Char('~');
+}
 
 // The machine in a temporary's name: 8 hex digits of a hash of its name.
 const QString& HostTag() {
@@ -171,7 +207,7 @@ QString TemporaryPathFor(const QString& path) {
     const QDir dir = info.absoluteDir();
     const QString writer = HostTag() + QLatin1Char('-') + QString::number(::getpid()) + QLatin1Char('-');
     for (;;) {
-        const QString name = TemporaryPrefix(info.fileName()) + writer +
+        const QString name = QLatin1Char('.') + TemporaryStem(info.fileName()) + writer +
                              QString::number(QRandomGenerator::global()->generate64(), 16) + kTemporarySuffix;
         const QString candidate = dir.filePath(name);
         if (!QFileInfo::exists(candidate)) {
@@ -187,16 +223,17 @@ void RemoveStaleTemporaries(const QString& path) {
         return;
     }
     const QDir dir = info.absoluteDir();
+    const QString stem = TemporaryStem(fileName);
     // The temporary itself and the side files a library may have made beside it: appended to its
     // name, or in place of its extension (a world file). A temporary of a temporary (a writer
     // handed a temporary as its target) has more leading dots; its first writer decides.
-    const QRegularExpression pattern(QStringLiteral("^\\.+%1(?:([0-9a-f]{8})-([0-9]{1,19})-)?[0-9a-f]{1,16}"
-                                                    "(?:%2(?:\\..*)?|\\.tfw)$")
-                                         .arg(QRegularExpression::escape(fileName + QLatin1Char('.')),
-                                              QRegularExpression::escape(kTemporarySuffix)));
+    const QRegularExpression pattern(
+        QStringLiteral("^\\.+%1(?:([0-9a-f]{8})-([0-9]{1,19})-)?[0-9a-f]{1,16}"
+                       "(?:%2(?:\\..*)?|\\.tfw)$")
+            .arg(QRegularExpression::escape(stem), QRegularExpression::escape(kTemporarySuffix)));
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& entry : entries) {
-        if (!entry.contains(fileName)) {
+        if (!entry.contains(stem)) {
             continue;
         }
         const QRegularExpressionMatch match = pattern.match(entry);
@@ -211,19 +248,189 @@ void RemoveStaleTemporaries(const QString& path) {
 }
 
 bool CommitTemporary(const QString& temporary, const QString& path) {
-    const QByteArray from = QFile::encodeName(temporary);
-    const QByteArray to = QFile::encodeName(path);
-    bool ok = !Fails(FileStep::Sync, path) && SyncPath(temporary, false);
-    ok = ok && !Fails(FileStep::Rename, path) && std::rename(from.constData(), to.constData()) == 0;
-    if (!ok) {
+    return PlaceFileSet({temporary, path}, {}, SetParts::Optional);
+}
+
+namespace {
+
+// Whether a file (or a link) stands at path; a folder there fails the caller with EISDIR, since no
+// file takes a folder's place.
+bool Stands(const QString& path, bool* folder) {
+    struct stat status;
+    const bool stands = ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+    *folder = stands && S_ISDIR(status.st_mode);
+    if (*folder) {
+        errno = EISDIR;
+    }
+    return stands;
+}
+
+bool Rename(const QString& from, const QString& to) {
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+// The steps of putting one set in place, with what it takes to go back to the old set.
+class SetPlacement {
+public:
+    explicit SetPlacement(const QString& main) : m_main(main) {}
+
+    // Moves the old file at path, if any, to a temporary name: it leaves its name as a removal
+    // would, and comes back if the set fails.
+    bool MoveAside(const QString& path) {
+        bool folder = false;
+        if (!Stands(path, &folder)) {
+            return true;
+        }
+        if (folder || Fails(FileStep::Remove, path)) {
+            return false;
+        }
+        const QString away = AwayName();
+        if (!Rename(path, away)) {
+            return errno == ENOENT;
+        }
+        m_aside.push_back({away, path});
+        return true;
+    }
+    // Keeps the old main file under a second name (a hard link) while the new one replaces it in
+    // one step, so that it can come back if a part fails afterwards. Where the file system has no
+    // hard links the new main file stays then.
+    bool KeepOldMain() {
+        bool folder = false;
+        if (!Stands(m_main, &folder)) {
+            return true;
+        }
+        if (folder) {
+            return false;
+        }
+        const QString away = AwayName();
+        if (::link(QFile::encodeName(m_main).constData(), QFile::encodeName(away).constData()) == 0) {
+            m_oldMain = away;
+        }
+        return true;
+    }
+    bool PutInPlace(const SetFile& file, bool main) {
+        if (file.temporary.isEmpty()) {
+            return true;
+        }
+        if (Fails(FileStep::Rename, file.path) || !Rename(file.temporary, file.path)) {
+            return false;
+        }
+        if (main) {
+            m_mainPlaced = true;
+        } else {
+            m_placedParts.push_back(file.path);
+        }
+        return true;
+    }
+    // After a failure: the new parts in place go, the old main file comes back in one step, then
+    // the old parts; a new main file that cannot go back keeps no old part beside it.
+    void Undo() {
+        for (const QString& path : m_placedParts) {
+            QFile::remove(path);
+        }
+        if (m_mainPlaced && !m_oldMain.isEmpty() && Rename(m_oldMain, m_main)) {
+            m_mainPlaced = false;
+            m_oldMain.clear();
+        }
+        for (auto old = m_aside.rbegin(); old != m_aside.rend(); ++old) {
+            if (m_mainPlaced || !Rename(old->temporary, old->path)) {
+                QFile::remove(old->temporary);
+            }
+        }
+        m_aside.clear();
+        Done();
+    }
+    // Once the set is in place: the old files go.
+    void Done() {
+        for (const SetFile& old : m_aside) {
+            QFile::remove(old.temporary);
+        }
+        if (!m_oldMain.isEmpty()) {
+            QFile::remove(m_oldMain);
+        }
+    }
+
+private:
+    // A new temporary name for an old file: one of the main file's, so that its next writer
+    // clears it after a kill.
+    QString AwayName() {
+        if (m_away.isEmpty()) {
+            m_away = TemporaryPathFor(m_main);
+        }
+        return m_away + QLatin1Char('.') + QString::number(m_names++);
+    }
+
+    QString m_main;
+    QString m_away;
+    int m_names = 0;
+    std::vector<SetFile> m_aside;
+    QString m_oldMain;
+    std::vector<QString> m_placedParts;
+    bool m_mainPlaced = false;
+};
+
+}  // namespace
+
+bool PlaceFileSet(const SetFile& main, const std::vector<SetFile>& parts, SetParts reading) {
+    std::vector<SetFile> files{main};
+    files.insert(files.end(), parts.begin(), parts.end());
+    SetPlacement placement(main.path);
+    auto fail = [&files, &placement]() {
         const int error = errno;
-        QFile::remove(temporary);
+        placement.Undo();
+        for (const SetFile& file : files) {
+            if (!file.temporary.isEmpty()) {
+                QFile::remove(file.temporary);
+            }
+        }
         NoteErrno(error);
         errno = error;
         return false;
+    };
+    if (main.temporary.isEmpty()) {
+        errno = EINVAL;
+        return fail();
     }
-    // The rename itself reaches the disk with the folder; the new file is in place either way.
-    SyncPath(QFileInfo(path).absolutePath(), true);
+    // Every new file reaches the disk before any old one goes: what follows are renames only.
+    for (const SetFile& file : files) {
+        if (!file.temporary.isEmpty() &&
+            (Fails(FileStep::Sync, file.path) || !SyncPath(file.temporary, false))) {
+            return fail();
+        }
+    }
+    if (reading == SetParts::Needed && !placement.MoveAside(main.path)) {
+        return fail();
+    }
+    for (const SetFile& part : parts) {
+        if (!placement.MoveAside(part.path)) {
+            return fail();
+        }
+    }
+    // Only new parts can fail after the main file is in place.
+    const bool partsFollow = std::any_of(parts.begin(), parts.end(),
+                                         [](const SetFile& part) { return !part.temporary.isEmpty(); });
+    if (reading == SetParts::Optional &&
+        ((partsFollow && !placement.KeepOldMain()) || !placement.PutInPlace(main, true))) {
+        return fail();
+    }
+    for (const SetFile& part : parts) {
+        if (!placement.PutInPlace(part, false)) {
+            return fail();
+        }
+    }
+    if (reading == SetParts::Needed && !placement.PutInPlace(main, true)) {
+        return fail();
+    }
+    placement.Done();
+    // The renames reach the disk with their folders; the new files are in place either way.
+    std::vector<QString> folders;
+    for (const SetFile& file : files) {
+        const QString folder = QFileInfo(file.path).absolutePath();
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(folder);
+            SyncPath(folder, true);
+        }
+    }
     return true;
 }
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 #if defined(__SANITIZE_ADDRESS__)
 #define KV_TEST_ASAN 1
 #elif defined(__has_feature)
@@ -50,6 +52,34 @@ FileFault::FileFault(kv::FileStep step, int error, const QString& ending) {
 
 FileFault::~FileFault() {
     kv::SetFileFaultHook({});
+}
+
+bool RunStoppedBeforeStep(size_t step, const std::function<void()>& work) {
+    constexpr int kStopped = 3, kFinished = 4;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // A work that hangs (a lock held by a thread of the parent) ends as a failure.
+        ::alarm(600);
+        size_t seen = 0;
+        kv::SetFileFaultHook([&seen, step](kv::FileStep, const QString&) {
+            if (seen++ == step) {
+                ::_exit(kStopped);
+            }
+            return 0;
+        });
+        work();
+        ::_exit(kFinished);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) {
+        ADD_FAILURE() << "the stopped work did not run";
+        return true;
+    }
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != kStopped && WEXITSTATUS(status) != kFinished)) {
+        ADD_FAILURE() << "the stopped work ended otherwise, status " << status;
+        return true;
+    }
+    return WEXITSTATUS(status) == kFinished;
 }
 
 #ifdef KV_TEST_ASAN

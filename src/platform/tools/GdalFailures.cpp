@@ -1,4 +1,4 @@
-#include "platform/raster/GdalFailures.h"
+#include "platform/tools/GdalFailures.h"
 
 #include <string>
 
