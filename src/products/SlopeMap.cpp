@@ -74,7 +74,7 @@ bool SquareWindowNormal(double a, double p, double q, double c, double normal[3]
 // so the covariance is [a 0 p; 0 b q; p q c]. Its least eigenvalue l is the root below min(a, b)
 // of g(l) = (a - l)(b - l)(c - l) - p^2 (b - l) - q^2 (a - l), and (-p (b - l), -q (a - l),
 // (a - l)(b - l)) is its eigenvector. Up to that root g falls and is convex, so Newton's steps
-// from 0 (a window without residual) reach it from below, in three or four steps for terrain.
+// from 0 (a window without residual) reach it from below, in two or three steps for terrain.
 // False, for the solver to take the window, when the root does not settle or lies close to the
 // next eigenvalue, or when the vertical spread dwarfs the horizontal ones (no plane then).
 bool GridWindowNormal(double a, double b, double p, double q, double c, double normal[3]) {
@@ -109,7 +109,10 @@ bool GridWindowNormal(double a, double b, double p, double q, double c, double n
         if (!(l < lower)) {
             return false;
         }
-        if (std::abs(step) <= 1e-15 * lower) {
+        // Close to the root each step leaves about step^2 g'' / (2 g') to go, g'' being
+        // 2 (da + db + dc): done when that is below the rounding of l.
+        if (std::abs(step * step * (da + db + dc)) <= 1e-16 * lower * std::abs(slope) ||
+            std::abs(step) <= 1e-15 * lower) {
             return normalAt(l);
         }
     }
