@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -61,23 +63,34 @@ double GeneratorLevel(double level) {
     return CPLAtof(LevelText(level).c_str());
 }
 
-// Whether the generator's series of levels can stand for the list: every level of the list, as
-// the generator takes it, is a level of the series to the bit, and the heights (whose range low to
-// high may be approximate) reach few levels of the series before the first or after the last,
-// whose lines are traced and left out (LevelsOnlyLayer). The series finds a square's levels at
-// once, where the list is searched from its start for every square.
-bool SeriesTracesLevels(const std::vector<double>& levels, double step, double low, double high) {
-    const double base = levels.empty() ? 0.0 : GeneratorLevel(levels.front()),
-                 interval = GeneratorLevel(step);
-    if (levels.empty() || !(interval > 0.0) || !(low <= high)) {
+// Whether the levels, as the generator takes them, are the generator's series from the first level
+// by the step, each to the bit.
+bool LevelsFormSeries(const std::vector<double>& levels, double step) {
+    const double interval = GeneratorLevel(step);
+    if (levels.empty() || !(interval > 0.0)) {
         return false;
     }
+    const double base = GeneratorLevel(levels.front());
     for (size_t k = 0; k < levels.size(); ++k) {
         if (GeneratorLevel(levels[k]) != double(int(k)) * interval + base) {
             return false;
         }
     }
-    const double last = GeneratorLevel(levels.back());
+    return true;
+}
+
+// Whether the series of the levels (LevelsFormSeries) can stand for their list over heights from
+// low to high: the heights reach few levels of the series before the first or after the last,
+// whose lines are traced and left out (LevelsOnlyLayer). Every level of the series between a
+// square's heights is traced, so a single far height costs a line at each level on the way to it.
+// The series finds a square's levels at once, where the list is searched from its start for
+// every square.
+bool SeriesTracesLevels(const std::vector<double>& levels, double step, double low, double high) {
+    if (!(low <= high)) {
+        return false;
+    }
+    const double base = GeneratorLevel(levels.front()), interval = GeneratorLevel(step),
+                 last = GeneratorLevel(levels.back());
     const double below = low < base ? std::ceil((base - low) / interval) : 0.0;
     const double above = high > last ? std::ceil((high - last) / interval) : 0.0;
     return below + above <= std::max(2.0, 0.25 * double(levels.size()));
@@ -239,23 +252,95 @@ void EraseEntities(CadDrawing* drawing, const std::vector<CadEntity*>& entities)
     }
 }
 
-// Whether the band holds a height anywhere: a cell that is neither -9999 nor NaN. Read in strips.
-bool BandHasHeights(GDALRasterBandH band) {
+// Reads every cell of the band once, handing them to visit as Float32 images (the band's blocks,
+// or strips of whole rows where its blocks are too large to hold one at a time) until it answers
+// false. Blocks are read with GDALReadBlock, which keeps them out of the band's block cache. False
+// when a read fails.
+template <typename Visit>
+bool VisitCells(GDALRasterBandH band, const Visit& visit) {
     const int width = GDALGetRasterBandXSize(band), height = GDALGetRasterBandYSize(band);
-    const int rows = std::max(1, std::min(height, (1 << 22) / std::max(1, width)));
-    std::vector<float> strip(size_t(width) * size_t(rows));
-    for (int y = 0; y < height; y += rows) {
-        const int n = std::min(rows, height - y);
-        if (GDALRasterIO(band, GF_Read, 0, y, width, n, strip.data(), width, n, GDT_Float32, 0, 0) !=
-            CE_None) {
-            return true;  // unreadable cells are not known to be empty
+    int blockWidth = 0, blockHeight = 0;
+    GDALGetBlockSize(band, &blockWidth, &blockHeight);
+    constexpr int64_t kCells = int64_t(1) << 22;
+    if (GDALGetRasterDataType(band) == GDT_Float32 && blockWidth > 0 && blockHeight > 0 &&
+        int64_t(blockWidth) * blockHeight <= kCells) {
+        cv::Mat block(blockHeight, blockWidth, CV_32FC1);
+        for (int y = 0; y * blockHeight < height; ++y) {
+            for (int x = 0; x * blockWidth < width; ++x) {
+                if (GDALReadBlock(band, x, y, block.data) != CE_None) {
+                    return false;
+                }
+                const cv::Rect valid(0, 0, std::min(blockWidth, width - x * blockWidth),
+                                     std::min(blockHeight, height - y * blockHeight));
+                if (!visit(block(valid))) {
+                    return true;
+                }
+            }
         }
-        const auto end = strip.begin() + ptrdiff_t(width) * n;
-        if (std::any_of(strip.begin(), end, [](float v) { return !IsNoData(v); })) {
-            return true;
+        return true;
+    }
+    const int rows = int(std::clamp<int64_t>(kCells / std::max(1, width), 1, std::max(1, height)));
+    cv::Mat strip(rows, width, CV_32FC1);
+    for (int y = 0; y < height; y += rows) {
+        cv::Mat part = strip.rowRange(0, std::min(rows, height - y));
+        if (GDALRasterIO(band, GF_Read, 0, y, width, part.rows, part.data, width, part.rows, GDT_Float32, 0,
+                         static_cast<GSpacing>(part.step)) != CE_None) {
+            return false;
+        }
+        if (!visit(part)) {
+            break;
         }
     }
-    return false;
+    return true;
+}
+
+// Whether the band holds a height anywhere: a cell that is neither -9999 nor NaN.
+bool BandHasHeights(GDALRasterBandH band) {
+    bool found = false;
+    const bool read = VisitCells(band, [&found](const cv::Mat& cells) {
+        found = std::any_of(cells.begin<float>(), cells.end<float>(), [](float v) { return !IsNoData(v); });
+        return !found;
+    });
+    return found || !read;  // unreadable cells are not known to be empty
+}
+
+// The exact range of the heights that the generator reads from band (DemHeights of the DEM), no
+// data left out, in one pass: over the grid while it is in memory, else over the band. *low is
+// above *high when there is no height. False when the band cannot be read.
+bool HeightRangeOf(CDEM& dem, GDALRasterBandH band, float* low, float* high) {
+    *low = std::numeric_limits<float>::infinity();
+    *high = -std::numeric_limits<float>::infinity();
+    if (!dem.m_grid.empty()) {
+        ExtendHeightRange(dem.m_grid, low, high);
+        return true;
+    }
+    return VisitCells(band, [low, high](const cv::Mat& cells) {
+        ExtendHeightRange(cells, low, high);
+        return true;
+    });
+}
+
+// How the generator is to find the levels of the DEM's heights (band: what it reads). The series
+// is weighed on the exact range of the heights, not on the DEM's range from its preview, which
+// can miss a few far cells (spikes, voids stored as heights). False when the pass over the
+// heights found none.
+bool ChooseLevelSearch(CDEM& dem, GDALRasterBandH band, const std::vector<double>& levels, double step,
+                       LevelSearch* search) {
+    *search = LevelSearch::List;
+    if (!LevelsFormSeries(levels, step)) {
+        return true;
+    }
+    float low = 0.0f, high = 0.0f;
+    if (!HeightRangeOf(dem, band, &low, &high)) {
+        return true;  // the generator meets the unreadable cells itself
+    }
+    if (!(low <= high)) {
+        return false;
+    }
+    if (SeriesTracesLevels(levels, step, low, high)) {
+        *search = LevelSearch::Series;
+    }
+    return true;
 }
 
 }  // namespace
@@ -263,6 +348,14 @@ bool BandHasHeights(GDALRasterBandH band) {
 bool DemHasHeights(CDEM& dem) {
     DemHeights heights(dem);
     return heights.Band() && BandHasHeights(heights.Band());
+}
+
+bool ContoursTracedAsSeries(CDEM& dem, const std::vector<double>& levels, double step) {
+    DemHeights heights(dem);
+    const kv::BlockCacheCap cap(kTraceCacheBytes);
+    LevelSearch search = LevelSearch::List;
+    return heights.Band() && ChooseLevelSearch(dem, heights.Band(), levels, step, &search) &&
+           search == LevelSearch::Series;
 }
 
 int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, double tolerance,
@@ -287,8 +380,12 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
         // The generator reads the heights row by row: the block cache needs to hold a few rows of
         // blocks, not the whole DEM.
         const kv::BlockCacheCap cap(kTraceCacheBytes);
+        LevelSearch search = LevelSearch::List;
+        if (!ChooseLevelSearch(dem, heights.Band(), levels, step, &search)) {
+            return 0;  // no height: no contours to give, nothing replaces the old files
+        }
         bool done = false;
-        if (SeriesTracesLevels(levels, step, dem.m_minElevation, dem.m_maxElevation)) {
+        if (search == LevelSearch::Series) {
             done =
                 GenerateContours(heights.Band(), levels, step, LevelSearch::Series, traced, progress, &lines);
             if (progress && progress->IsAborted()) {

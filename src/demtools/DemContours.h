@@ -27,6 +27,11 @@ int TraceContours(CDEM& dem, const std::vector<double>& levels, double step, dou
 // Whether the DEM holds a height anywhere (a cell that is not no data).
 bool DemHasHeights(CDEM& dem);
 
+// Whether TraceContours traces the levels as GDAL's series of levels rather than as their list:
+// the levels are evenly spaced to the bit, and the heights (their exact range, from one pass over
+// them) reach few levels of the series beyond them. Either way the files are the same.
+bool ContoursTracedAsSeries(CDEM& dem, const std::vector<double>& levels, double step);
+
 // The contour shapefile of the DEM in the project's folder ("<layer name>_Contours.shp"); empty
 // while the DEM has no project or the project no path.
 QString ContourShapefilePath(const CDEM& dem);

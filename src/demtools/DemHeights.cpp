@@ -75,8 +75,13 @@ protected:
         const int width = std::min(nBlockXSize, nRasterXSize - x),
                   height = std::min(nBlockYSize, nRasterYSize - y);
         const GSpacing line = GSpacing(nBlockXSize) * GSpacing(sizeof(float));
-        if (m_source->RasterIO(GF_Read, x, y, width, height, image, width, height, GDT_Float32, sizeof(float),
-                               line, nullptr) != CE_None) {
+        // The blocks are the source's own: a source that cannot have changed blocks in GDAL's cache
+        // gives its block straight from the file, past the cache.
+        const CPLErr read = m_source->GetAccess() == GA_ReadOnly
+                                ? m_source->ReadBlock(blockX, blockY, image)
+                                : m_source->RasterIO(GF_Read, x, y, width, height, image, width, height,
+                                                     GDT_Float32, sizeof(float), line, nullptr);
+        if (read != CE_None) {
             return CE_Failure;
         }
         MakeFinite<float>(static_cast<GByte*>(image), width, height, sizeof(float), line);

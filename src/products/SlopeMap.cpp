@@ -70,6 +70,55 @@ bool SquareWindowNormal(double a, double p, double q, double c, double normal[3]
     return true;
 }
 
+// A full window on cells of any width and height: the x and y spreads (a and b) are independent,
+// so the covariance is [a 0 p; 0 b q; p q c]. Its least eigenvalue l is the root below min(a, b)
+// of g(l) = (a - l)(b - l)(c - l) - p^2 (b - l) - q^2 (a - l), and (-p (b - l), -q (a - l),
+// (a - l)(b - l)) is its eigenvector. Up to that root g falls and is convex, so Newton's steps
+// from 0 (a window without residual) reach it from below, in two or three steps for terrain.
+// False, for the solver to take the window, when the root does not settle or lies close to the
+// next eigenvalue, or when the vertical spread dwarfs the horizontal ones (no plane then).
+bool GridWindowNormal(double a, double b, double p, double q, double c, double normal[3]) {
+    const double lower = std::min(a, b);
+    // The middle eigenvalue is at least min(a, b) and the largest at most the trace.
+    if (!std::isfinite(p + q + c) || !(a + b + c < 1e9 * lower)) {
+        return false;
+    }
+    // The normal at the root l, where it lies clear of the next eigenvalue.
+    const auto normalAt = [&](double l) {
+        const double da = a - l, db = b - l;
+        if (!(da > 1e-6 * lower && db > 1e-6 * lower)) {
+            return false;
+        }
+        normal[0] = -p * db;
+        normal[1] = -q * da;
+        normal[2] = da * db;
+        return true;
+    };
+    const double pp = p * p, qq = q * q;
+    double l = 0.0;
+    for (int k = 0; k < 32; ++k) {
+        const double da = a - l, db = b - l, dc = c - l;
+        const double g = da * db * dc - pp * db - qq * da;
+        const double slope = pp + qq - da * db - dc * (da + db);
+        const double step = g / slope;
+        // From below every step rises; one that does not is rounding at the root.
+        if (k > 0 && !(step < 0.0)) {
+            return normalAt(l);
+        }
+        l -= step;
+        if (!(l < lower)) {
+            return false;
+        }
+        // Close to the root each step leaves about step^2 g'' / (2 g') to go, g'' being
+        // 2 (da + db + dc): done when that is below the rounding of l.
+        if (std::abs(step * step * (da + db + dc)) <= 1e-16 * lower * std::abs(slope) ||
+            std::abs(step) <= 1e-15 * lower) {
+            return normalAt(l);
+        }
+    }
+    return false;
+}
+
 // The upward normal of the total-least-squares plane of a covariance (entries in map units), or
 // false when no plane is determined: non-finite entries, or points spread along one line at most.
 bool FitNormal(double cxx, double cxy, double cyy, double cxz, double cyz, double czz, double normal[3]) {
@@ -115,7 +164,8 @@ public:
           m_pw(pixelWidth),
           m_t5(term5),
           m_squareCells(std::abs(pixelWidth) == std::abs(term5)),
-          m_fullSpread(kFullOffsetSquares / kFullWindow * pixelWidth * pixelWidth) {}
+          m_fullSpreadX(kFullOffsetSquares / kFullWindow * pixelWidth * pixelWidth),
+          m_fullSpreadY(kFullOffsetSquares / kFullWindow * term5 * term5) {}
 
     void operator()(const cv::Range& rows) const override {
         std::vector<ColumnSums> columns(static_cast<size_t>(m_dem.cols));
@@ -203,8 +253,9 @@ private:
             const double cyz = (s.yz * inv - my * mz) * m_t5;
             const double czz = s.zz * inv - mz * mz;
             double normal[3];
-            if (s.n == kFullWindow && m_squareCells &&
-                SquareWindowNormal(m_fullSpread, cxz, cyz, czz, normal)) {
+            if (s.n == kFullWindow &&
+                (m_squareCells ? SquareWindowNormal(m_fullSpreadX, cxz, cyz, czz, normal)
+                               : GridWindowNormal(m_fullSpreadX, m_fullSpreadY, cxz, cyz, czz, normal))) {
                 StoreSlope(normal[0], normal[1], normal[2], out[c]);
                 continue;
             }
@@ -225,7 +276,9 @@ private:
     double m_pw;
     double m_t5;
     bool m_squareCells;
-    double m_fullSpread;
+    // The spreads of a full window's x and y positions: 4 cell widths and heights squared.
+    double m_fullSpreadX;
+    double m_fullSpreadY;
 };
 
 }  // namespace

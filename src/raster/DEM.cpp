@@ -771,6 +771,25 @@ double SampleGrid(const cv::Mat& image, double x, double y) {
     return IsNoData(v) ? kNoData : v;
 }
 
+void ExtendHeightRange(const cv::Mat& heights, float* low, float* high) {
+    CV_Assert(heights.empty() || heights.type() == CV_32FC1);
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    float least = *low, greatest = *high;
+    for (int r = 0; r < heights.rows; ++r) {
+        const float* cells = heights.ptr<float>(r);
+        for (int c = 0; c < heights.cols; ++c) {
+            // Neither -9999 nor an infinity nor NaN (which fails every comparison).
+            const float v = cells[c];
+            if (v != kNoData && std::abs(v) <= kLargest) {
+                least = std::min(least, v);
+                greatest = std::max(greatest, v);
+            }
+        }
+    }
+    *low = least;
+    *high = greatest;
+}
+
 void PatchNonFinite(cv::Mat& image) {
     CV_Assert(image.depth() == CV_32F);
     // The cells of a DEM are nearly always all finite: a row is first only read, and written only

@@ -37,6 +37,10 @@ inline bool IsNoDataValue(double value, double noData) {
 // Turns every cell of a Float32 image that is no finite number into -9999.
 void PatchNonFinite(cv::Mat& image);
 
+// Widens low to high to take in every height of a single-channel Float32 image (no data as
+// IsNoData says). A range that starts with low above high and stays so holds no height.
+void ExtendHeightRange(const cv::Mat& heights, float* low, float* high);
+
 class CDEM {
 public:
     explicit CDEM(CKelvaroDoc* owner);

@@ -142,6 +142,45 @@ std::vector<Feature> FeaturesOf(OGRLayerH layer) {
     return features;
 }
 
+// What GDAL's tracing of the raster's band 1 at the list of levels minimum, minimum + step, ...
+// below maximum writes, field for field, the levels with the shapefile field's three decimals.
+std::vector<Feature> GdalListFeatures(const QString& raster, double minimum, double maximum, double step) {
+    std::vector<double> levels = ContourLevels(minimum, maximum, step);
+    GDALDatasetH ds = GDALOpen(QFile::encodeName(raster).constData(), GA_ReadOnly);
+    EXPECT_NE(ds, nullptr);
+    if (!ds) {
+        return {};
+    }
+    OGRDataSourceH memory = OGR_Dr_CreateDataSource(OGRGetDriverByName("Memory"), "reference", nullptr);
+    OGRLayerH reference = OGR_DS_CreateLayer(memory, "contour", nullptr, wkbLineString25D, nullptr);
+    for (const auto& [field, type] : {std::pair("ID", OFTInteger), std::pair("ELEV", OFTReal)}) {
+        OGRFieldDefnH definition = OGR_Fld_Create(field, type);
+        OGR_L_CreateField(reference, definition, FALSE);
+        OGR_Fld_Destroy(definition);
+    }
+    EXPECT_EQ(GDALContourGenerate(GDALGetRasterBand(ds, 1), step, minimum, int(levels.size()), levels.data(),
+                                  TRUE, -9999.0, reference, 0, 1, nullptr, nullptr),
+              CE_None);
+    std::vector<Feature> features = FeaturesOf(reference);
+    GDALClose(static_cast<GDALDatasetH>(memory));
+    GDALClose(ds);
+    for (Feature& f : features) {
+        f.elevation = std::round(f.elevation * 1000.0) / 1000.0;
+    }
+    return features;
+}
+
+std::vector<Feature> ShapefileFeatures(const QString& shp) {
+    OGRDataSourceH ds = OGROpen(QFile::encodeName(shp).constData(), FALSE, nullptr);
+    EXPECT_NE(ds, nullptr);
+    if (!ds) {
+        return {};
+    }
+    std::vector<Feature> features = FeaturesOf(OGR_DS_GetLayer(ds, 0));
+    GDALClose(static_cast<GDALDatasetH>(ds));
+    return features;
+}
+
 int VertexCount(const QString& shp) {
     OGRDataSourceH ds = OGROpen(QFile::encodeName(shp).constData(), FALSE, nullptr);
     EXPECT_NE(ds, nullptr);
@@ -384,53 +423,31 @@ TEST_F(ContoursTest, OlindaContoursMatchGdalsTracingAndReplaceTheirLayer) {
 TEST_F(ContoursTest, FileAndDrawingHoldGdalsTracingOfTheListVertexForVertex) {
     kvtest::ScriptedInteraction ui;
     CKelvaroDoc doc;
-    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");
-    const double low = dem->m_minElevation, high = dem->m_maxElevation;  // -1 and 88
+    CDEM* dem = AddSaved(doc, "olinda_dem_nodata.tif", "olinda_dem.tif");  // heights -1 to 88
     const struct {
-        double minimum, maximum, step, low, high;
+        double minimum, maximum, step;
+        bool series;  // traced as the generator's series of levels
     } runs[] = {
-        {-10, 100, 1, low, high},      // many levels round all the heights
-        {-10, 100, 0.5, low, high},    // halves
-        {-1.75, 95, 0.75, low, high},  // three quarters from a fraction
-        {0, 90, 1, low, high},         // the dialog's proposal: heights a little below the levels
-        {10, 50, 2, low, high},        // heights far beyond the levels on both sides
-        {10, 50, 2, 20, 30},           // the same, with a range that does not tell
-        {-10, 100, 0.1, low, high},    // levels summed with the rounding of 0.1
+        {-10, 100, 1, true},      // many levels round all the heights
+        {-10, 100, 0.5, true},    // halves
+        {-1.75, 95, 0.75, true},  // three quarters from a fraction
+        {0, 90, 1, true},         // the dialog's proposal: heights a little below the levels
+        {10, 50, 2, false},       // heights far beyond the levels on both sides
+        {-10, 100, 0.1, false},   // levels summed with the rounding of 0.1
     };
     for (const auto& run : runs) {
         const std::string name = std::to_string(run.minimum) + " to " + std::to_string(run.maximum) + " by " +
                                  std::to_string(run.step);
-        dem->m_minElevation = run.low;
-        dem->m_maxElevation = run.high;
+        EXPECT_EQ(ContoursTracedAsSeries(*dem, ContourLevels(run.minimum, run.maximum, run.step), run.step),
+                  run.series)
+            << name;
         ASSERT_EQ(dem->BuildContours(run.minimum, run.maximum, run.step, nullptr, 0.0, 1), 1) << name;
 
         // What GDAL's tracing of the DEM's file at this list of levels writes, field for field.
-        std::vector<double> levels = ContourLevels(run.minimum, run.maximum, run.step);
-        GDALDatasetH raster = GDALOpen(QFile::encodeName(dem->m_path).constData(), GA_ReadOnly);
-        ASSERT_NE(raster, nullptr);
-        OGRDataSourceH memory = OGR_Dr_CreateDataSource(OGRGetDriverByName("Memory"), "reference", nullptr);
-        OGRLayerH reference = OGR_DS_CreateLayer(memory, "contour", nullptr, wkbLineString25D, nullptr);
-        for (const auto& [field, type] : {std::pair("ID", OFTInteger), std::pair("ELEV", OFTReal)}) {
-            OGRFieldDefnH definition = OGR_Fld_Create(field, type);
-            OGR_L_CreateField(reference, definition, FALSE);
-            OGR_Fld_Destroy(definition);
-        }
-        ASSERT_EQ(GDALContourGenerate(GDALGetRasterBand(raster, 1), run.step, run.minimum, int(levels.size()),
-                                      levels.data(), TRUE, -9999.0, reference, 0, 1, nullptr, nullptr),
-                  CE_None);
-        std::vector<Feature> expected = FeaturesOf(reference);
-        GDALClose(static_cast<GDALDatasetH>(memory));
-        GDALClose(raster);
-        for (Feature& f : expected) {
-            f.elevation = std::round(f.elevation * 1000.0) / 1000.0;  // the field's three decimals
-        }
+        const std::vector<Feature> expected =
+            GdalListFeatures(dem->m_path, run.minimum, run.maximum, run.step);
         ASSERT_GT(expected.size(), 10u) << name;
-
-        OGRDataSourceH ds =
-            OGROpen(QFile::encodeName(ContourShapefilePath(*dem)).constData(), FALSE, nullptr);
-        ASSERT_NE(ds, nullptr);
-        const std::vector<Feature> written = FeaturesOf(OGR_DS_GetLayer(ds, 0));
-        GDALClose(static_cast<GDALDatasetH>(ds));
+        const std::vector<Feature> written = ShapefileFeatures(ContourShapefilePath(*dem));
         EXPECT_TRUE(written == expected)
             << name << ": " << written.size() << " lines, " << expected.size() << " expected";
 
@@ -452,6 +469,45 @@ TEST_F(ContoursTest, FileAndDrawingHoldGdalsTracingOfTheListVertexForVertex) {
             EXPECT_TRUE(vertices == line.points) << name << ", line " << line.id;
         }
         EXPECT_EQ(index, expected.size()) << name;
+    }
+}
+
+// Levels every metre over heights of 12 to 98 m, on a DEM with a few cells of -32768 (voids
+// stored as heights) that its preview of 512 x 512 cells does not take in: the series would trace
+// some 32,000 levels round each of them, so the levels are traced as their list; the same DEM
+// without them takes the series. Either way, from its file or from its grid, the file holds GDAL's
+// tracing of the list.
+TEST_F(ContoursTest, FarCellsThatThePreviewMissesKeepTheLevelsAList) {
+    kvtest::ScriptedInteraction ui;
+    CKelvaroDoc doc;
+    kvtest::RasterSpec spec;
+    spec.width = spec.height = 800;
+    const auto terrain = [](int c, int r) { return 55.0 + 43.0 * std::sin(c * 0.013) * std::cos(r * 0.011); };
+    const std::array<std::pair<int, int>, 5> far = {{{101, 634}, {518, 331}, {798, 4}, {4, 640}, {401, 795}}};
+    kvtest::WriteRaster(m_folder + "/smooth.tif", spec, [&](int c, int r, int) { return terrain(c, r); });
+    kvtest::WriteRaster(m_folder + "/voids.tif", spec, [&](int c, int r, int) {
+        return std::count(far.begin(), far.end(), std::pair(c, r)) ? -32768.0 : terrain(c, r);
+    });
+    ASSERT_EQ(doc.AddDEM(m_folder + "/smooth.tif", 0), 1);
+    ASSERT_EQ(doc.AddDEM(m_folder + "/voids.tif", 0), 1);
+    CDEM* smooth = doc.m_DEMs.at("smooth.tif");
+    CDEM* voids = doc.m_DEMs.at("voids.tif");
+    ASSERT_GT(voids->m_minElevation, 0.0);  // the preview missed the voids
+    const std::vector<double> levels = ContourLevels(10, 101, 1);
+    ASSERT_EQ(levels.size(), 91u);
+    for (const bool inMemory : {false, true}) {
+        for (CDEM* dem : {smooth, voids}) {
+            if (inMemory) {
+                ASSERT_EQ(dem->LoadData(), 1);
+            }
+            const std::string name = dem->m_name.toStdString() + (inMemory ? " in memory" : " on file");
+            EXPECT_EQ(ContoursTracedAsSeries(*dem, levels, 1.0), dem == smooth) << name;
+            const QString shp = m_folder + "/" + dem->m_name + "_Contours.shp";
+            ASSERT_EQ(TraceContours(*dem, levels, 1.0, 0.0, shp, nullptr), 1) << name;
+            const std::vector<Feature> expected = GdalListFeatures(dem->m_path, 10, 101, 1);
+            ASSERT_GT(expected.size(), 100u) << name;
+            EXPECT_TRUE(ShapefileFeatures(shp) == expected) << name;
+        }
     }
 }
 

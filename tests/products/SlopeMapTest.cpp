@@ -130,6 +130,31 @@ TEST(ComputeSlopeGridTest, AWindowNeedsSixteenSamplesAndANaNCellLeavesItsWindows
     EXPECT_NEAR(nanNoData.at<cv::Vec3f>(12, 12)[2], slope.at<cv::Vec3f>(3, 3)[2], 1e-6);
 }
 
+TEST(ComputeSlopeGridTest, CellsThatAreNotSquareGiveTheFitOfEveryWindowsPointsOneByOne) {
+    // Rough terrain: slopes from flat to steep, with a noise of about a metre, and a few holes so
+    // that full windows and windows with gaps meet.
+    cv::RNG rng(7);
+    cv::Mat dem = Grid(60, 50, [&rng](int c, int r) {
+        return 200.0 + 40.0 * std::sin(c * 0.11) * std::cos(r * 0.07) + 0.02 * c * r + rng.gaussian(1.0);
+    });
+    dem(cv::Rect(20, 20, 3, 2)).setTo(kNd);
+    dem.at<float>(40, 45) = kNd;
+    for (const double height : {-1.0001, -3.0, 1.0001}) {
+        const cv::Mat slope = ComputeSlopeGrid(dem, kNd, 1.0, height);
+        for (int r = 3; r < dem.rows - 3; ++r) {
+            for (int c = 3; c < dem.cols - 3; ++c) {
+                float expected[3];
+                ASSERT_TRUE(DirectFit(dem, c, r, 1.0, height, expected));
+                const cv::Vec3f got = slope.at<cv::Vec3f>(r, c);
+                for (int k = 0; k < 3; ++k) {
+                    ASSERT_NEAR(got[k], expected[k], 1e-6 * std::max(1.0f, std::abs(expected[k])))
+                        << "band " << k + 1 << " at " << c << "," << r << ", cells 1 x " << height;
+                }
+            }
+        }
+    }
+}
+
 class CreateSlopeMapTest : public ::testing::Test {
 protected:
     void SetUp() override { ActiveCadCommandId = 0; }
