@@ -281,9 +281,12 @@ int EditDemAreaCells(CDEM& dem, const CPgon& worldArea, const DemChangeRule& rul
                 }
             };
             // The images of a block are made for it alone: the cells under the mask before, and
-            // after with the changes written over them.
+            // after with the changes written over them. A block wholly under the mask is its
+            // cells as they stand: the grid changes only once the record is written.
             auto cells = [&](const cv::Rect& block, cv::Mat& before, cv::Mat& after) {
-                before = MaskedCopy(values(block), mask(block));
+                const cv::Mat under = mask(block);
+                before = size_t(cv::countNonZero(under)) == under.total() ? values(block)
+                                                                          : MaskedCopy(values(block), under);
                 after = before.clone();
                 for (int r = 0; r < block.height; ++r) {
                     float* row = after.ptr<float>(r);

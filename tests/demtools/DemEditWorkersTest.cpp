@@ -265,6 +265,18 @@ TEST(CloseDemGaps, TheWorkerWritesAndRecordsWhatTheRuleGivesTheWholeWindow) {
     EXPECT_EQ(At(dem->m_grid, 5, 5), kNoData);
     EXPECT_EQ(At(dem->m_grid, 110, 40), kNoData);
     EXPECT_EQ(dem->m_modified, 1);
+
+    // An area beyond every side of the grid: the record holds the whole grid as it was, NaN
+    // included, and the whole grid as it is after.
+    auto whole = GridDem(grid);
+    WindowLog wholeLog;
+    EXPECT_EQ(
+        CloseDemGaps(*whole, CellRect(*whole, -1, -1, grid.cols, grid.rows), nullptr, wholeLog.Recorder()),
+        1);
+    ASSERT_EQ(wholeLog.entries.size(), 1u);
+    EXPECT_TRUE(same(wholeLog.entries[0].before, grid));
+    EXPECT_TRUE(same(wholeLog.entries[0].after, whole->m_grid));
+    EXPECT_TRUE(same(whole->m_grid, CloseDemGaps(grid, cv::Mat(grid.size(), CV_8UC1, cv::Scalar(255)))));
 }
 
 TEST(FloodFillDem, FillsTheFourConnectedRunOfTheClickedCell) {

@@ -74,22 +74,22 @@ int Overshoots(const cv::Mat& holes, const cv::Mat& mask, const cv::Mat& filled)
     return beyond;
 }
 
-// A rough grid of 360 x 280 cells with gaps of every kind, made with integer arithmetic and sums
-// in a fixed order, so that it is the same on every machine: one gap too wide for a single
-// thread, sixty small ones, NaN cells, gaps on the grid's edges and on the area's, gaps outside
-// the area, and a gap of the area that touches no valid cell of it. The area leaves out a strip
-// on the left and the ring around that last gap, and marks a band of rows with 1 instead of 255.
-cv::Mat RoughWithGaps(cv::Mat* area) {
-    const int w = 360, h = 280;
-    uint32_t state = 12345;
-    auto next = [&state] {
+// Numbers from a linear congruential generator, the same on every machine.
+struct Numbers {
+    uint32_t state;
+    uint32_t Next() {
         state = state * 1664525u + 1013904223u;
         return state >> 8;
-    };
+    }
+};
+
+// A rough surface of w x h cells, made with integer arithmetic and sums in a fixed order, so that
+// it is the same on every machine.
+cv::Mat Rough(int w, int h, Numbers& numbers) {
     cv::Mat noise(h, w, CV_32F);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            noise.at<float>(y, x) = float(next() % 1000) / 10.0f;
+            noise.at<float>(y, x) = float(numbers.Next() % 1000) / 10.0f;
         }
     }
     cv::Mat grid(h, w, CV_32F);
@@ -104,33 +104,60 @@ cv::Mat RoughWithGaps(cv::Mat* area) {
             grid.at<float>(y, x) = float(sum / 25.0 + 0.1 * x - 0.05 * y);
         }
     }
-    auto disk = [&](int cx, int cy, int r, float value) {
-        for (int y = std::max(0, cy - r); y <= std::min(h - 1, cy + r); ++y) {
-            for (int x = std::max(0, cx - r); x <= std::min(w - 1, cx + r); ++x) {
-                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) {
-                    grid.at<float>(y, x) = value;
-                }
+    return grid;
+}
+
+// Sets the cells of the grid within r of (cx, cy) to the value.
+void Disk(cv::Mat& grid, int cx, int cy, int r, float value) {
+    for (int y = std::max(0, cy - r); y <= std::min(grid.rows - 1, cy + r); ++y) {
+        for (int x = std::max(0, cx - r); x <= std::min(grid.cols - 1, cx + r); ++x) {
+            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) {
+                grid.at<float>(y, x) = value;
             }
         }
-    };
-    disk(250, 140, 58, kNoData);
+    }
+}
+
+// A rough grid of 360 x 280 cells with gaps of every kind: one gap too wide for a single
+// thread, sixty small ones, NaN cells, gaps on the grid's edges and on the area's, gaps outside
+// the area, and a gap of the area that touches no valid cell of it. The area leaves out a strip
+// on the left and the ring around that last gap, and marks a band of rows with 1 instead of 255.
+cv::Mat RoughWithGaps(cv::Mat* area) {
+    const int w = 360, h = 280;
+    Numbers numbers{12345};
+    cv::Mat grid = Rough(w, h, numbers);
+    Disk(grid, 250, 140, 58, kNoData);
     for (int k = 0; k < 60; ++k) {
-        const int x = int(next() % uint32_t(w)), y = int(next() % uint32_t(h));
-        disk(x, y, k % 6, kNoData);
+        const int x = int(numbers.Next() % uint32_t(w)), y = int(numbers.Next() % uint32_t(h));
+        Disk(grid, x, y, k % 6, kNoData);
     }
     for (int k = 0; k < 10; ++k) {
-        const int x = int(next() % uint32_t(w)), y = int(next() % uint32_t(h));
+        const int x = int(numbers.Next() % uint32_t(w)), y = int(numbers.Next() % uint32_t(h));
         grid.at<float>(y, x) = std::numeric_limits<float>::quiet_NaN();
     }
-    disk(120, 0, 8, kNoData);
-    disk(w - 1, 60, 6, kNoData);
-    disk(16, 100, 5, kNoData);  // across the area's edge
+    Disk(grid, 120, 0, 8, kNoData);
+    Disk(grid, w - 1, 60, 6, kNoData);
+    Disk(grid, 16, 100, 5, kNoData);  // across the area's edge
     *area = cv::Mat(h, w, CV_8U, cv::Scalar(255));
     area->colRange(0, 15).setTo(0);
     area->rowRange(200, 210).setTo(1);
     (*area)(cv::Rect(38, 238, 9, 9)).setTo(0);
     (*area)(cv::Rect(40, 240, 5, 5)).setTo(255);
     grid(cv::Rect(40, 240, 5, 5)).setTo(kNoData);
+    return grid;
+}
+
+// A rough grid of 520 x 440 cells with wide holes, 50 to 200 cells across: two that overlap,
+// one cut by the grid's edge, one with a valid island in it.
+cv::Mat RoughWithWideHoles() {
+    Numbers numbers{2024};
+    cv::Mat grid = Rough(520, 440, numbers);
+    Disk(grid, 150, 150, 100, kNoData);
+    Disk(grid, 380, 300, 70, kNoData);
+    Disk(grid, 440, 250, 40, kNoData);
+    Disk(grid, 500, 60, 45, kNoData);
+    Disk(grid, 120, 380, 25, kNoData);
+    Disk(grid, 150, 150, 6, 0.0f);
     return grid;
 }
 
@@ -331,17 +358,25 @@ TEST(GapsFill, AHoleIsFilledAloneWhateverOtherGapsLieBeyondItsReach) {
 
 // The heights of a fill are those the filler has always given, to the bit, whatever the number
 // of threads: the digests below were taken from the filler that solved one region after the
-// other on a copy of the whole grid. The cells it lists are exactly the cells it changes.
+// other on a copy of the whole grid, one cell at a time (the wide holes' from the filler that
+// took its cells one at a time). The cells it lists are exactly the cells it changes.
 TEST(GapsFill, TheFilledHeightsAreTheRecordedOnesToTheBitOnAnyNumberOfThreads) {
     cv::Mat area;
     const cv::Mat grid = RoughWithGaps(&area);
     ASSERT_EQ(Digest(grid), 0x74578597598566acull);  // the input itself
+    const cv::Mat wide = RoughWithWideHoles();
+    ASSERT_EQ(Digest(wide), 0xb9c5225603895336ull);
     const int threads = cv::getNumThreads();
     for (int n : {1, threads}) {
         cv::setNumThreads(n);
         CGridGaps filler;
         const cv::Mat filled = filler.Process(grid, area, kNoData, 0.1);
         EXPECT_EQ(Digest(filled), 0xed6dcb61986f8d5cull) << n << " threads";
+        EXPECT_EQ(Digest(filler.Process(wide, Everywhere(wide), kNoData, 0.1)), 0x2fa3fcc1a77ac303ull)
+            << n << " threads";
+        EXPECT_EQ(Digest(CGridGaps(0.3).Process(wide, Everywhere(wide), kNoData, 0.01)),
+                  0xc6e84874df7e5b39ull)
+            << n << " threads";
         EXPECT_EQ(filled.at<float>(242, 42), kNoData);  // the gap that touches no valid cell
         const cv::Mat nan = CGridGaps(0.3).Process(grid, area, std::numeric_limits<float>::quiet_NaN(), 0.01);
         EXPECT_EQ(Digest(nan), 0x069493806de09145ull) << n << " threads";

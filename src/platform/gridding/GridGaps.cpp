@@ -1,10 +1,14 @@
 #include "platform/gridding/GridGaps.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -24,7 +28,8 @@
 // level as cells twice as wide measure it), until no step moves a cell by more than the
 // tolerance or a bounded number of steps is done. The Gauss-Seidel sweeps visit the cells in
 // five colours ((x + 2y) mod 5), no two of which touch within the 13-cell stencil, so each
-// colour is relaxed in parallel with a result that does not depend on the number of threads.
+// colour is relaxed in parallel with a result that does not depend on the number of threads,
+// and several cells of a colour at once in the lanes of a vector register.
 // Gaps more than the stencil's reach apart do not enter each other's equations: each region of
 // gaps within that reach of each other is solved on its own box, to its own tolerance, and the
 // regions are solved side by side on the threads.
@@ -65,6 +70,101 @@ void ForBlocks(size_t n, const Body& body) {
     });
 }
 
+// The stencil of cells whose neighbours are all inside with both axes (the whole stencil), for
+// several cells at once: V is a vector of doubles, a lane for each cell, and each lane goes
+// through the very steps of the stencil of its one cell, so that it gives the same bits. The
+// helpers take their vectors by reference, so that a wide vector never passes by value where the
+// processor may lack its registers.
+template <class V>
+__attribute__((always_inline)) inline void Gather(V& v, const float* const* at, int offset) {
+    if constexpr (sizeof(V) == 2 * sizeof(double)) {
+        v = V{at[0][offset], at[1][offset]};
+    } else {
+        v = V{at[0][offset], at[1][offset], at[2][offset], at[3][offset]};
+    }
+}
+
+// The curvature at a cell from its four neighbours: the sum of its second differences across and
+// down, from 0.
+template <class V>
+__attribute__((always_inline)) inline void Curvature(V& sum, const V& centre, const V& left, const V& right,
+                                                     const V& up, const V& down) {
+    sum = V{};
+    sum += left + right - 2.0 * centre;
+    sum += up + down - 2.0 * centre;
+}
+
+// Adds the terms of a neighbour n of the cells c (n's own neighbours left, right, up and down) to
+// the gradient g: n's curvature, and the slope from n to c.
+template <class V>
+__attribute__((always_inline)) inline void Neighbour(V& g, const V& c, const V& n, const V& left,
+                                                     const V& right, const V& up, const V& down, double bend,
+                                                     double tension) {
+    V curv;
+    Curvature(curv, n, left, right, up, down);
+    g += bend * curv;
+    g += tension * (c - n);
+}
+
+// Half the energy's gradient at the cells at[0 .. lanes - 1] of x, whose row stride is s, into
+// out[0 .. lanes - 1].
+template <class V>
+__attribute__((always_inline)) inline void WholeStencils(const float* x, const int32_t* at, int s,
+                                                         double bend, double tension, double* out) {
+    constexpr size_t kLanes = sizeof(V) / sizeof(double);
+    const float* cell[kLanes];
+    if constexpr (kLanes == 2) {
+        cell[0] = x + at[0];
+        cell[1] = x + at[1];
+    } else {
+        cell[0] = x + at[0];
+        cell[1] = x + at[1];
+        cell[2] = x + at[2];
+        cell[3] = x + at[3];
+    }
+    // The thirteen cells of the stencil, each read once.
+    V c, l, r, u, d, ll, rr, uu, dd, ul, ur, dl, dr;
+    Gather<V>(c, cell, 0);
+    Gather<V>(l, cell, -1);
+    Gather<V>(r, cell, 1);
+    Gather<V>(u, cell, -s);
+    Gather<V>(d, cell, s);
+    Gather<V>(ll, cell, -2);
+    Gather<V>(rr, cell, 2);
+    Gather<V>(uu, cell, -2 * s);
+    Gather<V>(dd, cell, 2 * s);
+    Gather<V>(ul, cell, -s - 1);
+    Gather<V>(ur, cell, -s + 1);
+    Gather<V>(dl, cell, s - 1);
+    Gather<V>(dr, cell, s + 1);
+    V curv;
+    Curvature(curv, c, l, r, u, d);
+    V g = -2.0 * kAxisCount[3] * bend * curv;
+    Neighbour(g, c, l, ll, c, ul, dl, bend, tension);
+    Neighbour(g, c, r, c, rr, ur, dr, bend, tension);
+    Neighbour(g, c, u, ul, ur, uu, c, bend, tension);
+    Neighbour(g, c, d, dl, dr, c, dd, bend, tension);
+    std::memcpy(out, &g, sizeof g);
+}
+
+typedef double Pair __attribute__((vector_size(16)));
+#if defined(__x86_64__) || defined(__i386__)
+#define KV_GAPS_AVX 1
+typedef double Quad __attribute__((vector_size(32)));
+// Four cells at once on processors with AVX: the same operations, on twice as many lanes.
+__attribute__((target("avx"), noinline)) void WholeStencils4(const float* x, const int32_t* at, int s,
+                                                             double bend, double tension, double* out) {
+    WholeStencils<Quad>(x, at, s, bend, tension, out);
+}
+bool HaveAvx() {
+    static const bool avx = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx") != 0;
+    }();
+    return avx;
+}
+#endif
+
 // One grid level with a border of outside cells all round, so that no neighbour needs a bounds
 // test. Level l is every 2^l-th cell of the finest; its bending weighs 4^-l as much as there
 // (the same energy measured on cells twice as wide), its tension the same.
@@ -79,8 +179,9 @@ struct Level {
     // The finest level's solution, or a coarse level's estimate and then its correction: 0 on
     // valid cells while it is a correction.
     std::vector<float> u;
-    std::vector<float> res;      // the residual of a cycle, at the gap cells
-    std::vector<int32_t> cells;  // the gap cells, colour after colour
+    std::vector<float> res;        // the residual of a cycle, at the gap cells
+    std::vector<int32_t> cells;    // the gap cells, colour after colour
+    std::vector<cv::Point> where;  // their columns and rows
     // Whether the gap cell and its four neighbours are inside with both axes: the stencil of most
     // cells, which then takes no branch.
     std::vector<uint8_t> whole;
@@ -99,6 +200,7 @@ struct Level {
         axes.assign(size, 0);
         res.clear();
         cells.clear();
+        where.clear();
         whole.clear();
         inverse.clear();
     }
@@ -138,6 +240,7 @@ struct Level {
                         allAxes = allAxes && state[size_t(j)] && axes[size_t(j)] == 3;
                     }
                     cells.push_back(i);
+                    where.emplace_back(x, y);
                     whole.push_back(allAxes ? 1 : 0);
                     inverse.push_back(float(1.0 / (bend * curvature + tension * slope)));
                 }
@@ -175,33 +278,64 @@ struct Level {
     }
     // The same for a cell whose neighbours are all inside with both axes, in the same steps.
     double WholeStencil(const float* x, int i) const {
-        const int s = stride;
-        auto curv = [&](int k) {
-            double c = 0.0;
-            c += double(x[k - 1]) + double(x[k + 1]) - 2.0 * x[k];
-            c += double(x[k - s]) + double(x[k + s]) - 2.0 * x[k];
-            return c;
-        };
-        const double xi = x[i];
-        double g = -2.0 * kAxisCount[3] * bend * curv(i);
-        g += bend * curv(i - 1);
-        g += tension * (xi - double(x[i - 1]));
-        g += bend * curv(i + 1);
-        g += tension * (xi - double(x[i + 1]));
-        g += bend * curv(i - s);
-        g += tension * (xi - double(x[i - s]));
-        g += bend * curv(i + s);
-        g += tension * (xi - double(x[i + s]));
-        return g;
+        const int32_t at[2] = {i, i};
+        double g[2];
+        WholeStencils<Pair>(x, at, stride, bend, tension, g);
+        return g[0];
     }
     // (A x) at the n-th gap cell.
     double StencilOf(const float* x, size_t n) const {
         return whole[n] ? WholeStencil(x, cells[n]) : Stencil(x, cells[n]);
     }
+    // f(n, (A x) at the n-th gap cell) for the gap cells from begin to end: several at a time
+    // where they all have the whole stencil.
+    template <class F>
+    void Stencils(const float* x, size_t begin, size_t end, const F& f) const;
     // The four neighbours: left, right, up, down; and the axis each lies along.
     int Offset(int k) const { return k == 0 ? -1 : k == 1 ? 1 : k == 2 ? -stride : stride; }
     static uint8_t Axis(int k) { return k < 2 ? 1 : 2; }
 };
+
+template <class F>
+void Level::Stencils(const float* x, size_t begin, size_t end, const F& f) const {
+    const int32_t* at = cells.data();
+    double g[4];
+    // Two cells from n on: together where both have the whole stencil.
+    auto two = [&](size_t n) {
+        if (whole[n] & whole[n + 1]) {
+            WholeStencils<Pair>(x, at + n, stride, bend, tension, g);
+            f(n, g[0]);
+            f(n + 1, g[1]);
+        } else {
+            f(n, StencilOf(x, n));
+            f(n + 1, StencilOf(x, n + 1));
+        }
+    };
+    size_t n = begin;
+#ifdef KV_GAPS_AVX
+    if (HaveAvx()) {
+        for (; n + 3 < end; n += 4) {
+            uint32_t four;
+            std::memcpy(&four, &whole[n], sizeof four);
+            if (four == 0x01010101u) {
+                WholeStencils4(x, at + n, stride, bend, tension, g);
+                for (size_t k = 0; k < 4; ++k) {
+                    f(n + k, g[k]);
+                }
+            } else {
+                two(n);
+                two(n + 2);
+            }
+        }
+    }
+#endif
+    for (; n + 1 < end; n += 2) {
+        two(n);
+    }
+    if (n < end) {
+        f(n, StencilOf(x, n));
+    }
+}
 
 // Gauss-Seidel sweeps of A x = rhs over the gap cells, colour by colour (forwards, or backwards
 // for the mirror sweep). Returns whether any cell changed: a sweep that changes none leaves each
@@ -213,14 +347,23 @@ bool Sweep(Level& L, const std::vector<double>* rhs, bool backwards, std::vector
         const int c = backwards ? kColours - 1 - k : k;
         const size_t first = L.start[c], count = L.start[c + 1] - first;
         parts->assign((count + kBlock - 1) / kBlock, 0.0);
+        // The cells of one colour do not enter each other's equations: each moves by what the
+        // cells of the other colours give it, whatever the order.
         ForBlocks(count, [&](size_t block, size_t begin, size_t end) {
-            bool moved = false;
-            for (size_t n = first + begin; n < first + end; ++n) {
-                const int i = L.cells[n];
-                const double move = (L.StencilOf(x, n) - (rhs ? (*rhs)[n] : 0.0)) * L.inverse[n];
-                const float was = x[i];
-                x[i] = float(x[i] - move);
-                moved = moved || std::memcmp(&was, &x[i], sizeof was) != 0;
+            uint32_t moved = 0;
+            // The cell moves by (its gradient - its right-hand side) / its diagonal; without a
+            // right-hand side by its gradient alone (g - 0 is g, to the bit).
+            auto step = [&](size_t n, double d) {
+                float& cell = x[L.cells[n]];
+                const float now = float(cell - d * L.inverse[n]);
+                moved |= std::bit_cast<uint32_t>(now) ^ std::bit_cast<uint32_t>(cell);
+                cell = now;
+            };
+            if (rhs) {
+                const double* r = rhs->data();
+                L.Stencils(x, first + begin, first + end, [&](size_t n, double g) { step(n, g - r[n]); });
+            } else {
+                L.Stencils(x, first + begin, first + end, step);
             }
             (*parts)[block] = moved ? 1.0 : 0.0;
         });
@@ -258,16 +401,18 @@ bool Coarsen(const Level& F, Level* C) {
     return anyFixed;
 }
 
-// Bilinear weights of fine cell (x, y) on the coarse cells (x / 2, y / 2) and beyond.
+// Bilinear weights of fine cell (x, y) on the coarse cells (x / 2, y / 2) and beyond. A coarse
+// cell past the level's right or bottom edge is its border, which is outside.
 template <class Body>
-void CoarseNeighbours(const Level& C, int x, int y, const Body& body) {
-    const int x0 = x / 2, y0 = y / 2;
-    const double fx = (x % 2) * 0.5, fy = (y % 2) * 0.5;
+void CoarseNeighbours(const Level& C, cv::Point fine, const Body& body) {
+    const int j = C.Index(fine.x / 2, fine.y / 2);
+    const double fx = (fine.x % 2) * 0.5, fy = (fine.y % 2) * 0.5;
+    const int step[2][2] = {{0, 1}, {C.stride, C.stride + 1}};
     for (int dy = 0; dy < 2; ++dy) {
         for (int dx = 0; dx < 2; ++dx) {
             const double weight = (dx ? fx : 1.0 - fx) * (dy ? fy : 1.0 - fy);
-            if (weight > 0.0 && x0 + dx < C.w && y0 + dy < C.h) {
-                body(C.Index(x0 + dx, y0 + dy), weight);
+            if (weight > 0.0) {
+                body(j + step[dy][dx], weight);
             }
         }
     }
@@ -280,7 +425,7 @@ void StartFrom(const Level& C, Level* F) {
         for (size_t n = begin; n < end; ++n) {
             const int i = F->cells[n];
             double sum = 0.0, weights = 0.0;
-            CoarseNeighbours(C, i % F->stride - 1, i / F->stride - 1, [&](int j, double weight) {
+            CoarseNeighbours(C, F->where[n], [&](int j, double weight) {
                 if (C.state[size_t(j)] != kOutside) {
                     sum += weight * C.u[size_t(j)];
                     weights += weight;
@@ -311,24 +456,26 @@ void Cycle(std::vector<Level>& levels, size_t l, size_t count, std::vector<doubl
     }
     L.res.assign(L.u.size(), 0.0f);
     ForBlocks(L.cells.size(), [&](size_t, size_t begin, size_t end) {
-        for (size_t n = begin; n < end; ++n) {
-            L.res[size_t(L.cells[n])] = float(L.rhs[n] - L.StencilOf(L.u.data(), n));
-        }
+        L.Stencils(L.u.data(), begin, end,
+                   [&](size_t n, double g) { L.res[size_t(L.cells[n])] = float(L.rhs[n] - g); });
     });
     Level& C = levels[l + 1];
     ForBlocks(C.cells.size(), [&](size_t, size_t begin, size_t end) {
+        // The fine cells around one past the level's edges are its border, whose residual is
+        // 0: adding it leaves the sum as it is (a sum from +0 never is -0).
+        const int s = L.stride;
         for (size_t n = begin; n < end; ++n) {
-            const int j = C.cells[n];
-            const int X = j % C.stride - 1, Y = j / C.stride - 1;
+            const float* r = L.res.data() + L.Index(2 * C.where[n].x, 2 * C.where[n].y);
             double sum = 0.0;
-            for (int dy = -1; dy <= 1; ++dy) {
-                for (int dx = -1; dx <= 1; ++dx) {
-                    const int x = 2 * X + dx, y = 2 * Y + dy;
-                    if (x >= 0 && y >= 0 && x < L.w && y < L.h) {
-                        sum += (dx ? 0.5 : 1.0) * (dy ? 0.5 : 1.0) * L.res[size_t(L.Index(x, y))];
-                    }
-                }
-            }
+            sum += 0.25 * r[-s - 1];
+            sum += 0.5 * r[-s];
+            sum += 0.25 * r[-s + 1];
+            sum += 0.5 * r[-1];
+            sum += 1.0 * r[0];
+            sum += 0.5 * r[1];
+            sum += 0.25 * r[s - 1];
+            sum += 0.5 * r[s];
+            sum += 0.25 * r[s + 1];
             C.rhs[n] = sum;
         }
     });
@@ -337,7 +484,7 @@ void Cycle(std::vector<Level>& levels, size_t l, size_t count, std::vector<doubl
         for (size_t n = begin; n < end; ++n) {
             const int i = L.cells[n];
             double sum = 0.0;
-            CoarseNeighbours(C, i % L.stride - 1, i / L.stride - 1, [&](int j, double weight) {
+            CoarseNeighbours(C, L.where[n], [&](int j, double weight) {
                 if (C.state[size_t(j)] == kGap) {
                     sum += weight * C.u[size_t(j)];
                 }
@@ -421,9 +568,7 @@ void Solve(SolveSpace& ws, double tensionWeight, double tolerance) {
     ws.p.assign(z.size(), 0.0f);
     ws.ap.resize(n);
     ForBlocks(n, [&](size_t, size_t begin, size_t end) {
-        for (size_t k = begin; k < end; ++k) {
-            ws.r[k] = -L0.StencilOf(ws.x.data(), k);
-        }
+        L0.Stencils(ws.x.data(), begin, end, [&](size_t k, double g) { ws.r[k] = -g; });
     });
     auto precondition = [&] {
         L0.rhs.assign(ws.r.begin(), ws.r.end());
@@ -436,9 +581,7 @@ void Solve(SolveSpace& ws, double tensionWeight, double tolerance) {
     double rz = Sum(n, &ws.parts, [&](size_t k) { return ws.r[k] * double(z[size_t(L0.cells[k])]); });
     for (int it = 0; it < kMaxIterations && rz > 0.0; ++it) {
         ForBlocks(n, [&](size_t, size_t begin, size_t end) {
-            for (size_t k = begin; k < end; ++k) {
-                ws.ap[k] = L0.StencilOf(ws.p.data(), k);
-            }
+            L0.Stencils(ws.p.data(), begin, end, [&](size_t k, double g) { ws.ap[k] = g; });
         });
         const double pap =
             Sum(n, &ws.parts, [&](size_t k) { return double(ws.p[size_t(L0.cells[k])]) * ws.ap[k]; });
@@ -530,6 +673,33 @@ void ForRows(int rows, const Body& body) {
     });
 }
 
+// The class of each cell of a row: outside the area, valid, or a gap (the no-data value or NaN).
+void ClassifyRow(const float* v, const uint8_t* m, float noData, int n, uint8_t* c) {
+    int x = 0;
+#ifdef __SSE2__
+    // Sixteen cells at a time: a gap's comparisons give -1, and 1 - (-1) is the gap's class.
+    const __m128 none = _mm_set1_ps(noData);
+    const __m128i one = _mm_set1_epi8(kFixed), zero = _mm_setzero_si128();
+    static_assert(kFixed == 1 && kGap == 2);
+    for (; x + 16 <= n; x += 16) {
+        __m128i gap[4];
+        for (int k = 0; k < 4; ++k) {
+            const __m128 cells = _mm_loadu_ps(v + x + 4 * k);
+            gap[k] = _mm_castps_si128(_mm_or_ps(_mm_cmpunord_ps(cells, cells), _mm_cmpeq_ps(cells, none)));
+        }
+        const __m128i gaps =
+            _mm_packs_epi16(_mm_packs_epi32(gap[0], gap[1]), _mm_packs_epi32(gap[2], gap[3]));
+        const __m128i inside = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m + x)), zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(c + x),
+                         _mm_andnot_si128(inside, _mm_sub_epi8(one, gaps)));
+    }
+#endif
+    for (; x < n; ++x) {
+        const bool gap = v[x] != v[x] || v[x] == noData;
+        c[x] = uint8_t((m[x] != 0) * (kFixed + gap));
+    }
+}
+
 // The classes of the image's cells besides outside, valid, gap and reached: a gap being linked
 // to its neighbours, a gap already in a region. The class map has a border of two cells outside.
 constexpr uint8_t kComponent = 4, kRegion = 5;
@@ -617,9 +787,7 @@ bool CGridGaps::Fill(const cv::Mat& image, const cv::Mat& mask, float noData, do
             uint8_t* c = classes.data() + at(0, y);
             std::fill(c - kBorder, c, kOutside);
             std::fill(c + image.cols, c + image.cols + kBorder, kOutside);
-            for (int x = 0; x < image.cols; ++x) {
-                c[x] = uint8_t((m[x] != 0) * (kFixed + isGap(v[x])));
-            }
+            ClassifyRow(v, m, noData, image.cols, c);
             b.anySource = b.anySource || std::memchr(c, kFixed, size_t(image.cols));
             const void* gap = std::memchr(c, kGap, size_t(image.cols));
             if (gap) {
@@ -760,11 +928,10 @@ bool CGridGaps::Fill(const cv::Mat& image, const cv::Mat& mask, float noData, do
         }
         HoldGapsToTheirRims(L0, space.x, image, sub, isGap, &space.held);
         size_t k = ws.regionStart[region];
-        for (int i : L0.cells) {
-            ws.rows[k] = sub.y + i / L0.stride - 1;
-            ws.columns[k] = sub.x + i % L0.stride - 1;
-            ws.heights[k] = space.x[size_t(i)];
-            ++k;
+        for (size_t n = 0; n < L0.cells.size(); ++n, ++k) {
+            ws.rows[k] = sub.y + L0.where[n].y;
+            ws.columns[k] = sub.x + L0.where[n].x;
+            ws.heights[k] = space.x[size_t(L0.cells[n])];
         }
     };
     // Regions wide enough to share their own steps among the threads are solved one after the
