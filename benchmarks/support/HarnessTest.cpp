@@ -21,6 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,6 +31,7 @@
 #include "Bench.h"
 #include "Checks.h"
 #include "Data.h"
+#include "platform/tools/Threads.h"
 
 namespace {
 
@@ -90,6 +93,22 @@ const bench::SideRegistration kFamily("spin-family", [](const Args& a) {
 
 std::string g_folder;
 
+// Keeps an OpenCV parallel loop busy for the milliseconds given, then writes to the file the
+// processors the side may run on and the threads the loop ran on.
+const bench::SideRegistration kParallel("parallel", [](const Args& a) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atoi(a[1].c_str()));
+    std::mutex lock;
+    std::set<std::thread::id> ran;
+    cv::parallel_for_(cv::Range(0, 64), [&](const cv::Range&) {
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        const std::lock_guard<std::mutex> hold(lock);
+        ran.insert(std::this_thread::get_id());
+    });
+    std::ofstream(a[0]) << kv::AllowedProcessors() << ' ' << ran.size();
+    return 0;
+});
+
 std::string Path(const char* name) {
     return g_folder + "/" + name;
 }
@@ -129,6 +148,24 @@ const bench::PairRegistration kApart("apart", [](bench::Pair* pair) {
     pair->check = [](std::string*) { return std::string("3 cells apart"); };
     return true;
 });
+
+// Given one thread and then two, both sides run OpenCV's parallel loops.
+void RegisterPinned(const char* id, int threads) {
+    static std::vector<bench::PairRegistration> registrations;
+    registrations.emplace_back(id, [id, threads](bench::Pair* pair) {
+        pair->operation = id;
+        pair->threads = threads;
+        pair->ours = bench::Side("ours", {bench::Self("parallel", {Path("ours.txt"), "400"})});
+        pair->peer = bench::Side("peer", {bench::Self("parallel", {Path("peer.txt"), "400"})});
+        pair->check = [](std::string*) { return std::string(); };
+        return true;
+    });
+}
+const bool kPinned = [] {
+    RegisterPinned("pinned", 1);
+    RegisterPinned("pinned-two", 2);
+    return true;
+}();
 
 // Told one thread, ours runs three.
 const bench::PairRegistration kThreads("threads", [](bench::Pair* pair) {
@@ -215,9 +252,9 @@ TEST(Harness, SidesRunInTurnAfterTheCheckRunAndTheRatioIsTakenRunByRun) {
     EXPECT_NEAR(std::atof(rows[0][11].c_str()), 2.0, 0.5);
 }
 
-TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGiven) {
+TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGivenAndMoreThanGivenFailItsRow) {
     std::vector<std::vector<std::string>> rows;
-    ASSERT_EQ(RunPairs("threads", &rows), 0);
+    ASSERT_EQ(RunPairs("threads", &rows), 1);
     ASSERT_EQ(rows.size(), 1u);
     ASSERT_EQ(rows[0].size(), 25u);
     EXPECT_EQ(rows[0][3], "1");
@@ -225,16 +262,53 @@ TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGiven) {
     EXPECT_GE(ours, 3);
     EXPECT_GE(peer, 1);
     EXPECT_LT(peer, ours);
+    EXPECT_EQ(rows[0][16].rfind("OVER THREADS: ours ran " + rows[0][17] + " threads at once, given 1", 0), 0u)
+        << rows[0][16];
     // How much of the processors each got depends on the machine's load: only that it was measured.
+    // Pinned to one processor, the three threads of ours share it.
     EXPECT_GT(std::atof(rows[0][18].c_str()), 0.0);
+    EXPECT_LT(std::atof(rows[0][18].c_str()), 1.1);
     EXPECT_GT(std::atof(rows[0][20].c_str()), 0.0);
 
     // The threads of the processes a side starts are its too: four, where the side's own process
     // has two busy (and at most one more of a runtime's own).
     rows.clear();
-    ASSERT_EQ(RunPairs("family", &rows), 0);
+    ASSERT_EQ(RunPairs("family", &rows), 1);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_GE(std::atoi(rows[0][17].c_str()), 4);
+}
+
+TEST(Harness, BothSidesArePinnedToTheProcessorsOfTheirThreadsAndTheirLoopsUseNoMore) {
+    // One processor: the side's parallel loop runs on its calling thread alone, and one thread is
+    // all the harness sees running.
+    // What each side wrote: the processors it could run on and the threads its loop ran on.
+    const auto expectRan = [](int count) {
+        for (const char* side : {"ours.txt", "peer.txt"}) {
+            std::ifstream report(Path(side));
+            int processors = 0, ran = 0;
+            report >> processors >> ran;
+            EXPECT_EQ(processors, count) << side;
+            EXPECT_EQ(ran, count) << side;
+        }
+    };
+    std::vector<std::vector<std::string>> rows;
+    ASSERT_EQ(RunPairs("pinned", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    expectRan(1);
+    EXPECT_EQ(rows[0][17], "1");
+    EXPECT_EQ(rows[0][19], "1");
+    EXPECT_LT(std::atof(rows[0][18].c_str()), 1.1);
+
+    // Two, where the machine has them: each side may run on two and its loop runs on two.
+    if (kv::AllowedProcessors() < 2) {
+        return;
+    }
+    rows.clear();
+    ASSERT_EQ(RunPairs("pinned-two", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    expectRan(2);
+    EXPECT_LE(std::atoi(rows[0][17].c_str()), 2);
+    EXPECT_LE(std::atoi(rows[0][19].c_str()), 2);
 }
 
 TEST(Harness, AStartUpRunsInTurnAndIsTakenOffTheRatioAndAPairMayHaveNoPeer) {
