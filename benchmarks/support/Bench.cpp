@@ -232,9 +232,10 @@ public:
             QFile::remove(QString::fromStdString(m_log + side));
         }
         // The program and our own sides take their thread count from the processors they are
-        // pinned to; the peers' libraries from these variables.
+        // pinned to; the peers' libraries from these variables. GDAL's pools work beside the
+        // thread that starts them, which keeps working: they get one thread fewer.
         m_env = {{kThreadsVariable, std::to_string(pair.threads)},
-                 {"GDAL_NUM_THREADS", std::to_string(pair.threads)},
+                 {"GDAL_NUM_THREADS", std::to_string(std::max(1, pair.threads - 1))},
                  {"OMP_NUM_THREADS", std::to_string(pair.threads)},
                  {"OMP_THREAD_LIMIT", std::to_string(pair.threads)},
                  {"QT_QPA_PLATFORM", "offscreen"}};

@@ -1,5 +1,6 @@
 // What the harness must get right for its figures to be trusted, on pairs of this program's own
-// sides: each side's peak memory is its own process's, the threads it really ran are counted, the
+// sides: each side's peak memory is its own process's, both sides are pinned to the processors of
+// their threads and the threads they really ran are counted (more than given fail the row), the
 // sides run in turn and the ratio is taken run by run, with and without a side's start-up, a pair
 // timed inside one side only is refused, results that differ fail the row, and every kind of check
 // fails on a result spoilt on purpose.

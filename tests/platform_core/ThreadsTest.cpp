@@ -1,5 +1,6 @@
 #include <QThreadPool>
 
+#include <cpl_conv.h>
 #include <gtest/gtest.h>
 #include <opencv2/core/utility.hpp>
 
@@ -41,6 +42,7 @@ TEST(Threads, TheProgramsThreadsFollowTheProcessorsItMayRunOn) {
         EXPECT_EQ(kv::ProgramThreads(), 1);
         EXPECT_EQ(cv::getNumThreads(), 1);
         EXPECT_EQ(QThreadPool::globalInstance()->maxThreadCount(), 1);
+        EXPECT_STREQ(CPLGetConfigOption("GDAL_NUM_THREADS", ""), "1");
         EXPECT_EQ(LoopThreads(), std::set<std::thread::id>{std::this_thread::get_id()});
     }
     EXPECT_EQ(kv::AllowedProcessors(), all);

@@ -4,6 +4,7 @@
 
 #include <QThreadPool>
 
+#include <cpl_conv.h>
 #include <opencv2/core/utility.hpp>
 
 #ifdef _OPENMP
@@ -61,6 +62,10 @@ int UseAllowedProcessors() {
     omp_set_num_threads(threads);
 #endif
     QThreadPool::globalInstance()->setMaxThreadCount(threads);
+    // GDAL reads and writes on the calling thread, whatever its variable says: its pools would
+    // report failures on threads of their own, where the watches of the program's reads do not
+    // see them.
+    CPLSetConfigOption("GDAL_NUM_THREADS", "1");
     return threads;
 }
 

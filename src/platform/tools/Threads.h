@@ -2,9 +2,10 @@
 // run on (its CPU affinity mask, which `taskset` and the system's CPU sets narrow), not the
 // machine's: read once at start-up and given from here to every pool that starts threads of its
 // own: OpenCV's parallel loops, OpenMP's (the count of the thread that starts the program, on which
-// SAGA's tools run), and Qt's global thread pool (which converts and scales large images). The
-// program's own second threads (the raster calculator's reader of the next strip) ask
-// ProgramThreads() before they start. A process allowed one processor works on one thread.
+// SAGA's tools run), and Qt's global thread pool (which converts and scales large images). GDAL is
+// held to the calling thread whatever its variable GDAL_NUM_THREADS says. The program's own second
+// threads (the raster calculator's reader of the next strip) ask ProgramThreads() before they
+// start. A process allowed one processor works on one thread.
 #pragma once
 
 #include <vector>
