@@ -543,6 +543,47 @@ TEST(Checks, OursWorseThanThePeerBeyondTheMarginFailsAndEveryProductIsChecked) {
               0u);
 }
 
+TEST(Checks, FillsAgreeOverTheHoleCellsAloneAndLinesOutsideTheBoxesOnly) {
+    // A hole of 20 x 20 cells, 4 % of the grid; another fill 3 apart on a fifth of the hole's cells
+    // (under 1 % of the grid's), one that leaves a hole cell empty, one that moves a cell outside.
+    cv::Mat input(100, 100, CV_32FC1);
+    cv::randu(input, 10.0, 20.0);
+    const cv::Mat filled = input.clone();
+    input(cv::Rect(40, 40, 20, 20)).setTo(-9999.0f);
+    cv::Mat apart = filled.clone(), unfilled = filled.clone(), outside = filled.clone();
+    apart(cv::Rect(40, 40, 20, 4)) += 3.0f;
+    unfilled.at<float>(50, 50) = -9999.0f;
+    outside.at<float>(5, 5) += 0.5f;
+    const double gt[6] = {0.0, 1.0, 0.0, 100.0, 0.0, -1.0};
+    const std::pair<const cv::Mat*, const char*> grids[] = {{&input, "input.tif"},
+                                                            {&filled, "filled.tif"},
+                                                            {&apart, "apart.tif"},
+                                                            {&unfilled, "unfilled.tif"},
+                                                            {&outside, "outside.tif"}};
+    for (const auto& [grid, name] : grids) {
+        ASSERT_TRUE(bench::WriteRaster(*grid, gt, Path(name)));
+    }
+    const auto fills = [](const char* other) {
+        return Checked(bench::FillsAgree(Path("filled.tif"), Path(other), Path("input.tif"), 2.0, 0.01));
+    };
+    EXPECT_EQ(Checked(bench::RastersAgree(Path("filled.tif"), Path("apart.tif"), 2.0, 0.01)), "");
+    EXPECT_EQ(fills("filled.tif"), "");
+    EXPECT_NE(fills("apart.tif"), "");
+    EXPECT_NE(fills("unfilled.tif"), "");
+    EXPECT_NE(fills("outside.tif"), "");
+
+    // Lines that part only inside a box (a ring more around a changed cell) agree outside it.
+    const Line open = {{0, 0, 10}, {1.5, 0.5, 10}, {3, 0.25, 10}};
+    const Line ring = {{5, 5, 11}, {6, 5, 11}, {6, 6, 11}, {5, 5, 11}};
+    ASSERT_TRUE(WriteLines(Path("ours.shp"), {open, ring}));
+    ASSERT_TRUE(WriteLines(Path("fewer.shp"), {open}));
+    ASSERT_TRUE(WriteLines(Path("moved.shp"), {{{0, 0, 10}, {1.5, 0.52, 10}, {3, 0.25, 10}}}));
+    const std::vector<bench::Box> box = {{4.5, 4.5, 6.5, 6.5}};
+    EXPECT_EQ(Checked(bench::LinesAgreeOutside(Path("ours.shp"), Path("fewer.shp"), 0.001, box)), "");
+    EXPECT_NE(Checked(bench::LinesAgreeOutside(Path("ours.shp"), Path("fewer.shp"), 0.001, {})), "");
+    EXPECT_NE(Checked(bench::LinesAgreeOutside(Path("ours.shp"), Path("moved.shp"), 0.001, box)), "");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
