@@ -8,10 +8,11 @@
 // Threads are counted, not taken from what a side was told: every few milliseconds the threads of
 // the process and of the processes it started are read from /proc, and those that were running or
 // ready to run all the time since the sample before (in that state in both samples, without a wait
-// of their own between them) are counted; the largest count is the side's. Idle threads (a pool
-// waiting for work) do not count; neither does a thread that hands work to another and waits for
-// it, woken for an instant each time a piece of that work is done; neither does the sampling
-// itself, which runs in this program, on any processor: only
+// of their own between them) and ran in between are counted; the largest count is the side's.
+// Idle threads (a pool waiting for work) do not count; neither does a hand-over, where a thread
+// gives work to another and waits for it: it is woken for an instant each time a piece of the work
+// is done, or kept from its processor by the other until it gets to wait, without running. Neither
+// does the sampling itself, which runs in this program, on any processor: only
 // the command is pinned (in its process, before it starts; what it starts inherits the pinning).
 #include <dirent.h>
 #include <sched.h>
@@ -35,12 +36,27 @@ namespace {
 
 constexpr auto kSampleEvery = std::chrono::milliseconds(5);
 
-// A thread as a sample saw it: its id and how often it had waited by then.
+// A thread as a sample saw it: its id, how often it had waited and how long it had run by then.
 struct Seen {
     long id = 0;
     long waits = 0;
+    long long ran = 0;
     bool operator<(const Seen& other) const { return id < other.id; }
 };
+
+// The nanoseconds a thread has run, from its schedstat file (-1 when unreadable).
+long long RanOf(const std::string& schedstatPath) {
+    std::FILE* f = std::fopen(schedstatPath.c_str(), "r");
+    if (!f) {
+        return -1;
+    }
+    long long ran = -1;
+    if (std::fscanf(f, "%lld", &ran) != 1) {
+        ran = -1;
+    }
+    std::fclose(f);
+    return ran;
+}
 
 // The times a thread gave up its processor to wait, from its status file (-1 when unreadable).
 long WaitsOf(const std::string& statusPath) {
@@ -116,7 +132,8 @@ std::vector<Seen> Running(pid_t root) {
         while (const dirent* entry = readdir(dir)) {
             const std::string task = tasks + '/' + entry->d_name;
             if (entry->d_name[0] != '.' && StateOf(task + "/stat") == 'R') {
-                running.push_back({std::atol(entry->d_name), WaitsOf(task + "/status")});
+                running.push_back(
+                    {std::atol(entry->d_name), WaitsOf(task + "/status"), RanOf(task + "/schedstat")});
             }
         }
         closedir(dir);
@@ -177,17 +194,17 @@ int main(int argc, char** argv) {
     std::thread sampler([&] {
         std::vector<Seen> before;
         while (!ended.load()) {
-            const std::vector<Seen> now = Running(pid);
+            std::vector<Seen> now = Running(pid);
             int throughout = 0;
             for (const Seen& thread : now) {
                 const auto earlier = std::lower_bound(before.begin(), before.end(), thread);
                 throughout += earlier != before.end() && earlier->id == thread.id && thread.waits >= 0 &&
-                              earlier->waits == thread.waits;
+                              earlier->waits == thread.waits && thread.ran > earlier->ran;
             }
             if (throughout > peakRunning.load()) {
                 peakRunning.store(throughout);
             }
-            before = now;
+            before = std::move(now);
             std::this_thread::sleep_for(kSampleEvery);
         }
     });
