@@ -25,11 +25,11 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <thread>
 #include <tuple>
 
 #include "Data.h"
 #include "Unattended.h"
+#include "platform/tools/Threads.h"
 
 namespace bench {
 namespace {
@@ -105,11 +105,13 @@ void EndRunning(int) {
 
 // Runs the step through the launcher, in a process group of its own (ended whole when it takes too
 // long), with the variables set, its standard output appended to stdoutPath (or dropped) and its
-// errors to the log.
+// errors to the log. The launcher pins the step to the processors listed ("3,4"; "-" for none).
 StepRun RunStep(const Command& command, const std::vector<std::pair<std::string, std::string>>& env,
-                const std::string& stdoutPath, const std::string& logPath, const std::string& secondsPath) {
+                const std::string& stdoutPath, const std::string& logPath, const std::string& secondsPath,
+                const std::string& processors = "-") {
     const std::string reportPath = secondsPath + ".run";
-    std::vector<char*> argv = {const_cast<char*>(KV_BENCH_LAUNCHER), const_cast<char*>(reportPath.c_str())};
+    std::vector<char*> argv = {const_cast<char*>(KV_BENCH_LAUNCHER), const_cast<char*>(reportPath.c_str()),
+                               const_cast<char*>(processors.c_str())};
     for (const std::string& a : command) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
@@ -206,22 +208,40 @@ void RemoveOutput(const std::string& path) {
     QFile::remove(base + ".tfw");
 }
 
+// The processors a pair given that many threads runs on, as the launcher takes them ("6,7"): the
+// last ones this process may run on, the same for both sides of the pair.
+std::string PinnedProcessors(int threads) {
+    const std::vector<int> allowed = kv::AllowedProcessorNumbers();
+    if (allowed.empty()) {
+        return "-";
+    }
+    std::string list;
+    for (size_t i = allowed.size() - std::min(allowed.size(), size_t(std::max(1, threads)));
+         i < allowed.size(); ++i) {
+        list += (list.empty() ? "" : ",") + std::to_string(allowed[i]);
+    }
+    return list;
+}
+
 class PairRunner {
 public:
-    PairRunner(const std::string& id, const Pair& pair) {
+    PairRunner(const std::string& id, const Pair& pair) : m_processors(PinnedProcessors(pair.threads)) {
         const QString logs = DataFolder("logs");
         m_log = (logs + '/' + QString::fromStdString(id)).toStdString();
         for (const char* side : {".ours.log", ".peer.log"}) {
             QFile::remove(QString::fromStdString(m_log + side));
         }
+        // The program and our own sides take their thread count from the processors they are
+        // pinned to; the peers' libraries from these variables. GDAL's pools work beside the
+        // thread that starts them, which keeps working: they get one thread fewer.
         m_env = {{kThreadsVariable, std::to_string(pair.threads)},
-                 {"GDAL_NUM_THREADS", std::to_string(pair.threads)},
+                 {"GDAL_NUM_THREADS", std::to_string(std::max(1, pair.threads - 1))},
                  {"OMP_NUM_THREADS", std::to_string(pair.threads)},
                  {"OMP_THREAD_LIMIT", std::to_string(pair.threads)},
-                 // The program itself leaves OpenCV's threads at their default, which this sets.
-                 {"OPENCV_FOR_THREADS_NUM", std::to_string(pair.threads)},
                  {"QT_QPA_PLATFORM", "offscreen"}};
     }
+
+    const std::string& Processors() const { return m_processors; }
 
     SideRun Run(const Side& side, bool ours, bool checkRun) {
         SideRun result;
@@ -250,7 +270,7 @@ private:
         env.emplace_back(kCheckVariable, checkRun ? "1" : "0");
         int inside = 0;
         for (const Command& step : steps) {
-            const StepRun run = RunStep(step, env, stdoutTo, log, m_log + ".seconds");
+            const StepRun run = RunStep(step, env, stdoutTo, log, m_log + ".seconds", m_processors);
             if (run.status != 0) {
                 result.failure =
                     side.name + ": " + step[0] +
@@ -271,6 +291,7 @@ private:
         return result;
     }
 
+    std::string m_processors;
     std::string m_log;
     std::vector<std::pair<std::string, std::string>> m_env;
 };
@@ -358,8 +379,9 @@ Row RunPair(const RegisteredPair& registered, int runs) {
     PairRunner runner(registered.id, pair);
 
     // The first run of each side makes the results the check compares; it is not counted.
-    std::fprintf(stderr, "== %s: %s against %s, %d thread(s)\n", registered.id.c_str(),
-                 pair.operation.c_str(), alone ? "nothing" : pair.peer.name.c_str(), pair.threads);
+    std::fprintf(stderr, "== %s: %s against %s, %d thread(s) on processor(s) %s\n", registered.id.c_str(),
+                 pair.operation.c_str(), alone ? "nothing" : pair.peer.name.c_str(), pair.threads,
+                 runner.Processors().c_str());
     SideRun first[2] = {runner.Run(pair.ours, true, true), SideRun()};
     if (first[0].failure.empty() && !alone) {
         first[1] = runner.Run(pair.peer, false, true);
@@ -420,6 +442,17 @@ Row RunPair(const RegisteredPair& registered, int runs) {
                      alone ? "nothing" : pair.peer.name.c_str(), theirs.seconds);
     }
     row.loadEnd = Load();
+    // A side that ran more threads at once than it was given was not held to the row's threads.
+    std::string over;
+    for (const auto& [side, figures] : {std::pair{"ours", &row.ours}, std::pair{"the peer", &row.theirs}}) {
+        if (figures->running > pair.threads) {
+            over += Format("%s%s ran %d threads at once", over.empty() ? "" : ", ", side, figures->running);
+        }
+    }
+    if (!over.empty()) {
+        row.failed = true;
+        row.check = Format("OVER THREADS: %s, given %d; ", over.c_str(), pair.threads) + row.check;
+    }
     // The results are large: only the logs stay.
     for (const Side* side : {&pair.ours, &pair.peer}) {
         for (const std::string& output : side->outputs) {
@@ -442,7 +475,9 @@ int RunSide(const std::string& name, const Args& args, int argc, char** argv) {
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
-    cv::setNumThreads(Threads());
+    // The side is pinned to as many processors as the pair's threads: the program's own start-up
+    // call gives every pool that many.
+    kv::UseAllowedProcessors();
     cv::ocl::setUseOpenCL(false);
     GDALAllRegister();
     Unattended unattended;
@@ -505,21 +540,19 @@ void ReportTime(double seconds) {
 }
 
 bool TimePerCall(const std::function<bool()>& call, const std::function<void()>& reset, double seconds) {
-    long calls = 0;
-    double timed = 0.0;
+    std::vector<double> calls;
     const auto start = Clock::now();
     do {
         const auto before = Clock::now();
         if (!call()) {
             return false;
         }
-        timed += std::chrono::duration<double>(Clock::now() - before).count();
-        ++calls;
+        calls.push_back(std::chrono::duration<double>(Clock::now() - before).count());
         if (reset) {
             reset();
         }
     } while (std::chrono::duration<double>(Clock::now() - start).count() < seconds);
-    ReportSeconds(timed / double(calls));
+    ReportSeconds(Median(calls));
     return true;
 }
 
@@ -534,8 +567,7 @@ int Threads() {
 }
 
 int ParallelThreads() {
-    return g_parallelThreads > 0 ? g_parallelThreads
-                                 : std::max(1, int(std::thread::hardware_concurrency()) / 2);
+    return g_parallelThreads > 0 ? g_parallelThreads : std::max(1, kv::AllowedProcessors() / 2);
 }
 
 int Main(int argc, char** argv) {
@@ -591,10 +623,10 @@ int Main(int argc, char** argv) {
         failed = failed || row.failed;
         std::printf(
             "%-24s ours %8.4g s  %-28s %8.4g s  ratio %.3g (min %.3g)  peak %.0f / %.0f MiB  "
-            "threads used %d / %d  %s\n",
+            "threads given %d, used %d / %d  %s\n",
             row.id.c_str(), Median(row.ours.seconds), row.peer.c_str(), Median(row.theirs.seconds),
-            Median(row.ratios), Min(row.ratios), row.ours.peakMiB, row.theirs.peakMiB, row.ours.running,
-            row.theirs.running, row.check.c_str());
+            Median(row.ratios), Min(row.ratios), row.ours.peakMiB, row.theirs.peakMiB, row.threads,
+            row.ours.running, row.theirs.running, row.check.c_str());
         std::fflush(stdout);
         if (!rowsPath.empty()) {
             std::ofstream(rowsPath, std::ios::app) << row.Tsv();

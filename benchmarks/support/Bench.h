@@ -11,10 +11,13 @@
 // processes, the data set-up left out, and the harness refuses a pair where only one side does.
 // Peak memory is always that of the whole process, measured by the kernel for both sides alike.
 //
-// Both sides of a pair are given the same number of threads: the harness hands it to each side
-// process (OpenCV's threads in our own sides and in the program) and to GDAL and OpenMP through
-// their variables. What each side then really used is measured, not assumed: the most threads its
-// processes had running at once, and its CPU time over its wall time.
+// Both sides of a pair are given the same number of threads, and run on as many processors, the
+// same ones for both: the launcher pins each side's process to them before it starts, so that its
+// processes can use no more. The program and our own sides take their thread count from the
+// processors they may run on (kv::UseAllowedProcessors); the peers' libraries are told it through
+// GDAL's and OpenMP's variables as well. What each side then really used is measured, not assumed:
+// the most threads its processes had running or ready to run at once, and its CPU time over its
+// wall time. A side that had more threads at once than it was given fails its row.
 //
 // A side whose program pays a fixed start-up before its work (Python's interpreter and imports)
 // may name commands that do that start-up alone: they run in turn with the sides and the row gives
@@ -112,8 +115,9 @@ bool TimeOperation(const std::function<bool()>& operation);
 // Inside a side process: reports the time of this run of the side, measured by other means (a
 // frame time the program itself gave).
 void ReportTime(double seconds);
-// Inside a side process: runs the call repeatedly for at least `seconds` and reports the time of
-// one call; reset, when given, runs untimed after each call. False as soon as a call returns false.
+// Inside a side process: runs the call repeatedly for at least `seconds` and reports the median
+// time of one call; reset, when given, runs untimed after each call. False as soon as a call
+// returns false.
 bool TimePerCall(const std::function<bool()>& call, const std::function<void()>& reset = {},
                  double seconds = 0.3);
 // Inside a side process: whether this is the run whose results the pair's check reads (a side

@@ -16,14 +16,21 @@
 namespace bench {
 namespace {
 
-// Every vertex of every line of a line file's first layer (the parts of multi-lines too); false
-// when the file does not open.
-bool ReadVertices(const std::string& path, std::vector<std::array<double, 3>>* vertices, long* lines) {
+// Every vertex of every line of a line file's first layer (the parts of multi-lines too) that lies
+// outside the boxes; false when the file does not open.
+bool ReadVertices(const std::string& path, std::vector<std::array<double, 3>>* vertices, long* lines,
+                  const std::vector<Box>& leftOut = {}) {
     *lines = 0;
+    const auto outside = [&](double x, double y) {
+        return std::none_of(leftOut.begin(), leftOut.end(),
+                            [&](const Box& b) { return x >= b[0] && x <= b[2] && y >= b[1] && y <= b[3]; });
+    };
     return ForEachLine(path, [&](OGRGeometryH line) {
         ++*lines;
         for (int i = 0; i < OGR_G_GetPointCount(line); ++i) {
-            vertices->push_back({OGR_G_GetX(line, i), OGR_G_GetY(line, i), OGR_G_GetZ(line, i)});
+            if (outside(OGR_G_GetX(line, i), OGR_G_GetY(line, i))) {
+                vertices->push_back({OGR_G_GetX(line, i), OGR_G_GetY(line, i), OGR_G_GetZ(line, i)});
+            }
         }
     });
 }
@@ -208,10 +215,12 @@ bool ForEachLine(const std::string& path, const std::function<void(OGRGeometryH 
 
 // ---- Lines
 
-LineAgreement CompareLineVertices(const std::string& ours, const std::string& theirs, double tolerance) {
+LineAgreement CompareLineVertices(const std::string& ours, const std::string& theirs, double tolerance,
+                                  const std::vector<Box>& leftOut) {
     LineAgreement a;
     std::vector<std::array<double, 3>> vertices[2];
-    if (!ReadVertices(ours, &vertices[0], &a.lines[0]) || !ReadVertices(theirs, &vertices[1], &a.lines[1])) {
+    if (!ReadVertices(ours, &vertices[0], &a.lines[0], leftOut) ||
+        !ReadVertices(theirs, &vertices[1], &a.lines[1], leftOut)) {
         a.error = "a result cannot be read";
         return a;
     }
@@ -234,6 +243,24 @@ Check LinesAgree(const std::string& ours, const std::string& theirs, double tole
         const bool same = a.lines[0] == a.lines[1] && a.lines[0] > 0 &&
                           double(a.matched[0]) >= share * double(a.vertices[0]) &&
                           double(a.matched[1]) >= share * double(a.vertices[1]);
+        return same ? std::string() : *agreed;
+    };
+}
+
+Check LinesAgreeOutside(const std::string& ours, const std::string& theirs, double tolerance,
+                        const std::vector<Box>& leftOut) {
+    return [=](std::string* agreed) {
+        const LineAgreement a = CompareLineVertices(ours, theirs, tolerance, leftOut);
+        if (!a.error.empty()) {
+            return a.error;
+        }
+        *agreed = Format(
+            "outside %zu boxes: vertices %ld / %ld, within %.3g of the other's: %ld / %ld (lines %ld / %ld "
+            "in "
+            "all)",
+            leftOut.size(), a.vertices[0], a.vertices[1], tolerance, a.matched[0], a.matched[1], a.lines[0],
+            a.lines[1]);
+        const bool same = a.vertices[1] > 0 && a.matched[0] == a.vertices[0] && a.matched[1] == a.vertices[1];
         return same ? std::string() : *agreed;
     };
 }

@@ -35,10 +35,19 @@ struct LineAgreement {
     long vertices[2] = {0, 0};
     long matched[2] = {0, 0};  // vertices of each side with a partner on the other
 };
-LineAgreement CompareLineVertices(const std::string& ours, const std::string& theirs, double tolerance);
+// A box of map coordinates: x0, y0, x1, y1 (x0 <= x1, y0 <= y1).
+using Box = std::array<double, 4>;
+// Vertices within a box of leftOut (its sides included) are left out on both sides.
+LineAgreement CompareLineVertices(const std::string& ours, const std::string& theirs, double tolerance,
+                                  const std::vector<Box>& leftOut = {});
 // Passes when both have the same number of lines and at least `share` of each side's vertices have
 // a partner.
 Check LinesAgree(const std::string& ours, const std::string& theirs, double tolerance, double share = 0.999);
+// The lines of two grids that differ only inside the boxes (a few cells changed): outside them every
+// vertex of each side has a partner; the lines themselves may part and join inside, so their
+// numbers may differ.
+Check LinesAgreeOutside(const std::string& ours, const std::string& theirs, double tolerance,
+                        const std::vector<Box>& leftOut);
 
 // ---- Triangulations: the triangles themselves, as triples of indices of the points both sides
 // were given.

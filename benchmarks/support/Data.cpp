@@ -308,7 +308,7 @@ int OverviewCount(const std::string& path) {
 }  // namespace
 
 Agreement CompareRasters(const std::string& ours, const std::string& theirs, double tolerance, int ring,
-                         double noData, bool common, double relative) {
+                         double noData, bool common, double relative, const cv::Mat& only) {
     Agreement a;
     cv::Mat p, q;
     double gp[6], gq[6];
@@ -332,6 +332,10 @@ Agreement CompareRasters(const std::string& ours, const std::string& theirs, dou
             return a;
         }
     }
+    if (!only.empty() && (only.size() != p.size() || only.type() != CV_8UC1)) {
+        a.error = "the cells to compare are of another grid";
+        return a;
+    }
     a.overviews[0] = OverviewCount(ours);
     a.overviews[1] = OverviewCount(theirs);
     const auto missing = [noData](float v) { return std::isnan(v) || v == float(noData); };
@@ -340,7 +344,11 @@ Agreement CompareRasters(const std::string& ours, const std::string& theirs, dou
     for (int r = ring; r < p.rows - ring; ++r) {
         const float* x = p.ptr<float>(r);
         const float* y = q.ptr<float>(r);
+        const uint8_t* marked = only.empty() ? nullptr : only.ptr<uint8_t>(r);
         for (int c = ring * channels; c < (p.cols - ring) * channels; ++c) {
+            if (marked && !marked[c / channels]) {
+                continue;
+            }
             if (missing(x[c]) != missing(y[c])) {
                 ++a.onlyOne;
             } else if (!missing(x[c])) {
@@ -361,6 +369,31 @@ Check RastersAgree(const std::string& ours, const std::string& theirs, double to
     return [=](std::string* agreed) {
         return Judge(CompareRasters(ours, theirs, tolerance, ring, noData, common, relative), apartShare,
                      onlyOneShare, agreed);
+    };
+}
+
+Check FillsAgree(const std::string& ours, const std::string& theirs, const std::string& input,
+                 double tolerance, double apartShare) {
+    return [=](std::string* agreed) {
+        cv::Mat grid;
+        if (!ReadRaster(input, &grid) || grid.channels() != 1) {
+            return std::string("the input cannot be read");
+        }
+        const cv::Mat holes = grid == -9999.0f;
+        std::string filled, kept;
+        const std::string differs = Judge(
+            CompareRasters(ours, theirs, tolerance, 0, -9999.0, false, 0.0, holes), apartShare, 0.0, &filled);
+        const Agreement others = CompareRasters(ours, theirs, 0.0, 0, -9999.0, false, 0.0, ~holes);
+        *agreed = "hole cells " + filled +
+                  Format("; other cells: %ld of %ld changed", others.apart + others.onlyOne,
+                         others.compared + others.onlyOne);
+        if (!differs.empty()) {
+            return "hole cells " + differs;
+        }
+        if (!others.error.empty() || others.apart + others.onlyOne > 0) {
+            return others.error.empty() ? *agreed : others.error;
+        }
+        return std::string();
     };
 }
 

@@ -124,14 +124,21 @@ struct Agreement {
 };
 // With `common`, rasters of the same origin and cell size may differ in size: their common cells
 // are compared. Two cells are apart when they differ by more than the tolerance plus `relative`
-// times the peer's value.
+// times the peer's value. With `only` (8-bit, of the grid's size), only the cells it marks are
+// compared.
 Agreement CompareRasters(const std::string& ours, const std::string& theirs, double tolerance, int ring = 0,
-                         double noData = -9999.0, bool common = false, double relative = 0.0);
+                         double noData = -9999.0, bool common = false, double relative = 0.0,
+                         const cv::Mat& only = cv::Mat());
 // The check of a pair whose sides leave rasters of the same grid: CompareRasters, then Judge.
 using Check = std::function<std::string(std::string* agreed)>;
 Check RastersAgree(const std::string& ours, const std::string& theirs, double tolerance,
                    double apartShare = 0.0, double onlyOneShare = 0.0, int ring = 0, double noData = -9999.0,
                    bool common = false, double relative = 0.0);
+// The check of a pair whose sides fill the no-data cells (-9999) of the input: over those cells, the
+// fills agree as RastersAgree has them (the share counted of those cells alone) and every one of
+// them is filled by both; every other cell is the same on both sides.
+Check FillsAgree(const std::string& ours, const std::string& theirs, const std::string& input,
+                 double tolerance, double apartShare);
 // The check of a pair whose sides leave a line of text each: the two must be the same; *agreed is
 // the label with both texts.
 Check SameText(const std::string& ours, const std::string& theirs, const std::string& label);

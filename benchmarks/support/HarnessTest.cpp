@@ -1,8 +1,9 @@
 // What the harness must get right for its figures to be trusted, on pairs of this program's own
-// sides: each side's peak memory is its own process's, the threads it really ran are counted, its
-// CPU share gives back the CPU time it is known to use, the sides run in turn and the ratio is taken run by
-// run, with and without a side's start-up, a pair timed inside one side only is refused, results that differ
-// fail the row, and every kind of check fails on a result spoilt on purpose.
+// sides: each side's peak memory is its own process's, both sides are pinned to the processors of
+// their threads and the threads they really ran are counted (more than given fail the row), its CPU
+// share gives back the CPU time it is known to use, the sides run in turn and the ratio is taken run
+// by run, with and without a side's start-up, a pair timed inside one side only is refused, results
+// that differ fail the row, and every kind of check fails on a result spoilt on purpose.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,8 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,6 +33,7 @@
 #include "Bench.h"
 #include "Checks.h"
 #include "Data.h"
+#include "platform/tools/Threads.h"
 
 namespace {
 
@@ -102,6 +106,22 @@ const bench::SideRegistration kFamily("spin-family", [](const Args& a) {
 
 std::string g_folder;
 
+// Keeps an OpenCV parallel loop busy for the milliseconds given, then writes to the file the
+// processors the side may run on and the threads the loop ran on.
+const bench::SideRegistration kParallel("parallel", [](const Args& a) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atoi(a[1].c_str()));
+    std::mutex lock;
+    std::set<std::thread::id> ran;
+    cv::parallel_for_(cv::Range(0, 64), [&](const cv::Range&) {
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        const std::lock_guard<std::mutex> hold(lock);
+        ran.insert(std::this_thread::get_id());
+    });
+    std::ofstream(a[0]) << kv::AllowedProcessors() << ' ' << ran.size();
+    return 0;
+});
+
 std::string Path(const char* name) {
     return g_folder + "/" + name;
 }
@@ -142,6 +162,24 @@ const bench::PairRegistration kApart("apart", [](bench::Pair* pair) {
     return true;
 });
 
+// Given one thread and then two, both sides run OpenCV's parallel loops.
+void RegisterPinned(const char* id, int threads) {
+    static std::vector<bench::PairRegistration> registrations;
+    registrations.emplace_back(id, [id, threads](bench::Pair* pair) {
+        pair->operation = id;
+        pair->threads = threads;
+        pair->ours = bench::Side("ours", {bench::Self("parallel", {Path("ours.txt"), "400"})});
+        pair->peer = bench::Side("peer", {bench::Self("parallel", {Path("peer.txt"), "400"})});
+        pair->check = [](std::string*) { return std::string(); };
+        return true;
+    });
+}
+const bool kPinned = [] {
+    RegisterPinned("pinned", 1);
+    RegisterPinned("pinned-two", 2);
+    return true;
+}();
+
 // Told one thread, ours runs three.
 const bench::PairRegistration kThreads("threads", [](bench::Pair* pair) {
     pair->operation = "threads";
@@ -161,8 +199,10 @@ const bench::PairRegistration kShares("shares", [](bench::Pair* pair) {
 });
 
 // Ours runs two threads in each of two processes.
+// Given four threads, ours runs two threads in each of two processes.
 const bench::PairRegistration kFamilyPair("family", [](bench::Pair* pair) {
     pair->operation = "family";
+    pair->threads = 4;
     pair->ours = bench::Side("ours", {bench::Self("spin-family", {"400"})});
     pair->peer = bench::Side("peer", {bench::Self("spin", {"1", "400"})});
     pair->check = [](std::string*) { return std::string(); };
@@ -236,21 +276,28 @@ TEST(Harness, SidesRunInTurnAfterTheCheckRunAndTheRatioIsTakenRunByRun) {
     EXPECT_NEAR(std::atof(rows[0][11].c_str()), 2.0, 0.5);
 }
 
-TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGiven) {
+TEST(Harness, TheThreadsASideRanAreCountedWhateverItWasGivenAndMoreThanGivenFailItsRow) {
     std::vector<std::vector<std::string>> rows;
-    ASSERT_EQ(RunPairs("threads", &rows), 0);
+    ASSERT_EQ(RunPairs("threads", &rows), 1);
     ASSERT_EQ(rows.size(), 1u);
     ASSERT_EQ(rows[0].size(), 25u);
     EXPECT_EQ(rows[0][3], "1");
+    // Pinned to one processor, the three threads of ours take turns on it: at least two of them ran
+    // between two samples.
     const int ours = std::atoi(rows[0][17].c_str()), peer = std::atoi(rows[0][19].c_str());
-    EXPECT_GE(ours, 3);
+    EXPECT_GE(ours, 2);
     EXPECT_GE(peer, 1);
     EXPECT_LT(peer, ours);
+    EXPECT_EQ(rows[0][16].rfind("OVER THREADS: ours ran " + rows[0][17] + " threads at once, given 1", 0), 0u)
+        << rows[0][16];
 
-    // The threads of the processes a side starts are its too: four, where the side's own process
-    // has two busy (and at most one more of a runtime's own).
+    // The threads of the processes a side starts are its too: four on four processors, where the
+    // side's own process has two busy.
+    if (kv::AllowedProcessors() < 4) {
+        return;
+    }
     rows.clear();
-    ASSERT_EQ(RunPairs("family", &rows), 0);
+    RunPairs("family", &rows);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_GE(std::atoi(rows[0][17].c_str()), 4);
 }
@@ -272,6 +319,39 @@ TEST(Harness, ACpuShareTimesTheWallTimeIsTheCpuTimeASideUsed) {
     EXPECT_NEAR(busyShare * busyWall, 0.6 + 0.1, 0.15) << busyShare << " of " << busyWall << " s";
     EXPECT_GE(sleepWall, 0.6);
     EXPECT_LT(sleepShare * sleepWall, 0.2) << sleepShare << " of " << sleepWall << " s";
+}
+
+TEST(Harness, BothSidesArePinnedToTheProcessorsOfTheirThreadsAndTheirLoopsUseNoMore) {
+    // One processor: the side's parallel loop runs on its calling thread alone, and one thread is
+    // all the harness sees running.
+    // What each side wrote: the processors it could run on and the threads its loop ran on.
+    const auto expectRan = [](int count) {
+        for (const char* side : {"ours.txt", "peer.txt"}) {
+            std::ifstream report(Path(side));
+            int processors = 0, ran = 0;
+            report >> processors >> ran;
+            EXPECT_EQ(processors, count) << side;
+            EXPECT_EQ(ran, count) << side;
+        }
+    };
+    std::vector<std::vector<std::string>> rows;
+    ASSERT_EQ(RunPairs("pinned", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    expectRan(1);
+    EXPECT_EQ(rows[0][17], "1");
+    EXPECT_EQ(rows[0][19], "1");
+    EXPECT_LT(std::atof(rows[0][18].c_str()), 1.1);
+
+    // Two, where the machine has them: each side may run on two and its loop runs on two.
+    if (kv::AllowedProcessors() < 2) {
+        return;
+    }
+    rows.clear();
+    ASSERT_EQ(RunPairs("pinned-two", &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    expectRan(2);
+    EXPECT_LE(std::atoi(rows[0][17].c_str()), 2);
+    EXPECT_LE(std::atoi(rows[0][19].c_str()), 2);
 }
 
 TEST(Harness, AStartUpRunsInTurnAndIsTakenOffTheRatioAndAPairMayHaveNoPeer) {
@@ -503,6 +583,47 @@ TEST(Checks, OursWorseThanThePeerBeyondTheMarginFailsAndEveryProductIsChecked) {
     EXPECT_EQ(Checked(bench::AllAgree({{"slope", same}, {"catchment", apart}, {"wetness", same}}))
                   .rfind("catchment: ", 0),
               0u);
+}
+
+TEST(Checks, FillsAgreeOverTheHoleCellsAloneAndLinesOutsideTheBoxesOnly) {
+    // A hole of 20 x 20 cells, 4 % of the grid; another fill 3 apart on a fifth of the hole's cells
+    // (under 1 % of the grid's), one that leaves a hole cell empty, one that moves a cell outside.
+    cv::Mat input(100, 100, CV_32FC1);
+    cv::randu(input, 10.0, 20.0);
+    const cv::Mat filled = input.clone();
+    input(cv::Rect(40, 40, 20, 20)).setTo(-9999.0f);
+    cv::Mat apart = filled.clone(), unfilled = filled.clone(), outside = filled.clone();
+    apart(cv::Rect(40, 40, 20, 4)) += 3.0f;
+    unfilled.at<float>(50, 50) = -9999.0f;
+    outside.at<float>(5, 5) += 0.5f;
+    const double gt[6] = {0.0, 1.0, 0.0, 100.0, 0.0, -1.0};
+    const std::pair<const cv::Mat*, const char*> grids[] = {{&input, "input.tif"},
+                                                            {&filled, "filled.tif"},
+                                                            {&apart, "apart.tif"},
+                                                            {&unfilled, "unfilled.tif"},
+                                                            {&outside, "outside.tif"}};
+    for (const auto& [grid, name] : grids) {
+        ASSERT_TRUE(bench::WriteRaster(*grid, gt, Path(name)));
+    }
+    const auto fills = [](const char* other) {
+        return Checked(bench::FillsAgree(Path("filled.tif"), Path(other), Path("input.tif"), 2.0, 0.01));
+    };
+    EXPECT_EQ(Checked(bench::RastersAgree(Path("filled.tif"), Path("apart.tif"), 2.0, 0.01)), "");
+    EXPECT_EQ(fills("filled.tif"), "");
+    EXPECT_NE(fills("apart.tif"), "");
+    EXPECT_NE(fills("unfilled.tif"), "");
+    EXPECT_NE(fills("outside.tif"), "");
+
+    // Lines that part only inside a box (a ring more around a changed cell) agree outside it.
+    const Line open = {{0, 0, 10}, {1.5, 0.5, 10}, {3, 0.25, 10}};
+    const Line ring = {{5, 5, 11}, {6, 5, 11}, {6, 6, 11}, {5, 5, 11}};
+    ASSERT_TRUE(WriteLines(Path("ours.shp"), {open, ring}));
+    ASSERT_TRUE(WriteLines(Path("fewer.shp"), {open}));
+    ASSERT_TRUE(WriteLines(Path("moved.shp"), {{{0, 0, 10}, {1.5, 0.52, 10}, {3, 0.25, 10}}}));
+    const std::vector<bench::Box> box = {{4.5, 4.5, 6.5, 6.5}};
+    EXPECT_EQ(Checked(bench::LinesAgreeOutside(Path("ours.shp"), Path("fewer.shp"), 0.001, box)), "");
+    EXPECT_NE(Checked(bench::LinesAgreeOutside(Path("ours.shp"), Path("fewer.shp"), 0.001, {})), "");
+    EXPECT_NE(Checked(bench::LinesAgreeOutside(Path("ours.shp"), Path("moved.shp"), 0.001, box)), "");
 }
 
 }  // namespace

@@ -1,15 +1,21 @@
-// The launcher of every timed process: runs the command to its end and writes its exit status,
-// its wall time, its peak resident memory, the most threads it had running at once and the CPU
-// time it used to the report file. The harness starts each step through it because a process's
-// peak memory includes that of the process it was forked from before it replaced itself: forked
-// from the harness, which holds data, a small peer would show the harness's size; forked from
-// this small program it shows its own.
+// The launcher of every timed process: runs the command to its end, pinned to the processors it is
+// given, and writes its exit status, its wall time, its peak resident memory, the most threads it
+// had running at once and the CPU time it used to the report file. The harness starts each step
+// through it because a process's peak memory includes that of the process it was forked from
+// before it replaced itself: forked from the harness, which holds data, a small peer would show
+// the harness's size; forked from this small program it shows its own.
 //
 // Threads are counted, not taken from what a side was told: every few milliseconds the threads of
-// the process and of the processes it started are read from /proc, and those running or ready to
-// run are counted; the largest count is the side's. Idle threads (a pool waiting for work) do not
-// count, and neither does the sampling itself, which runs in this program.
+// the process and of the processes it started are read from /proc, and those that were running or
+// ready to run all the time since the sample before (in that state in both samples, without a wait
+// of their own between them) and ran in between are counted; the largest count is the side's.
+// Idle threads (a pool waiting for work) do not count; neither does a hand-over, where a thread
+// gives work to another and waits for it: it is woken for an instant each time a piece of the work
+// is done, or kept from its processor by the other until it gets to wait, without running. Neither
+// does the sampling itself, which runs in this program, on any processor: only
+// the command is pinned (in its process, before it starts; what it starts inherits the pinning).
 #include <dirent.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +35,45 @@
 namespace {
 
 constexpr auto kSampleEvery = std::chrono::milliseconds(5);
+
+// A thread as a sample saw it: its id, how often it had waited and how long it had run by then.
+struct Seen {
+    long id = 0;
+    long waits = 0;
+    long long ran = 0;
+    bool operator<(const Seen& other) const { return id < other.id; }
+};
+
+// The nanoseconds a thread has run, from its schedstat file (-1 when unreadable).
+long long RanOf(const std::string& schedstatPath) {
+    std::FILE* f = std::fopen(schedstatPath.c_str(), "r");
+    if (!f) {
+        return -1;
+    }
+    long long ran = -1;
+    if (std::fscanf(f, "%lld", &ran) != 1) {
+        ran = -1;
+    }
+    std::fclose(f);
+    return ran;
+}
+
+// The times a thread gave up its processor to wait, from its status file (-1 when unreadable).
+long WaitsOf(const std::string& statusPath) {
+    std::FILE* f = std::fopen(statusPath.c_str(), "r");
+    if (!f) {
+        return -1;
+    }
+    long waits = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &waits) == 1) {
+            break;
+        }
+    }
+    std::fclose(f);
+    return waits;
+}
 
 // The state letter of a thread from its stat line ("pid (name) S ..."; the name may hold blanks
 // and parentheses, so the state follows the last ')').
@@ -73,11 +118,11 @@ void Tree(pid_t pid, std::vector<pid_t>* pids) {
     }
 }
 
-// Threads of the process tree that are running or ready to run.
-int Running(pid_t root) {
+// The threads of the process tree that are running or ready to run, sorted by id.
+std::vector<Seen> Running(pid_t root) {
     std::vector<pid_t> pids;
     Tree(root, &pids);
-    int running = 0;
+    std::vector<Seen> running;
     for (const pid_t pid : pids) {
         const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
         DIR* dir = opendir(tasks.c_str());
@@ -85,12 +130,15 @@ int Running(pid_t root) {
             continue;
         }
         while (const dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] != '.') {
-                running += StateOf(tasks + '/' + entry->d_name + "/stat") == 'R';
+            const std::string task = tasks + '/' + entry->d_name;
+            if (entry->d_name[0] != '.' && StateOf(task + "/stat") == 'R') {
+                running.push_back(
+                    {std::atol(entry->d_name), WaitsOf(task + "/status"), RanOf(task + "/schedstat")});
             }
         }
         closedir(dir);
     }
+    std::sort(running.begin(), running.end());
     return running;
 }
 
@@ -98,19 +146,44 @@ double Seconds(const timeval& t) {
     return double(t.tv_sec) + 1e-6 * double(t.tv_usec);
 }
 
+// Pins the calling process to the processors of the list ("3,4"); "-" leaves it as it is. False
+// when the list is not one or the system refuses it.
+bool Pin(const char* list) {
+    if (std::strcmp(list, "-") == 0) {
+        return true;
+    }
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (const char* p = list; *p;) {
+        char* end = nullptr;
+        const long cpu = std::strtol(p, &end, 10);
+        if (end == p || cpu < 0 || cpu >= CPU_SETSIZE || (*end != ',' && *end != 0)) {
+            return false;
+        }
+        CPU_SET(int(cpu), &set);
+        p = *end == ',' ? end + 1 : end;
+    }
+    return CPU_COUNT(&set) > 0 && sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s REPORT COMMAND [ARGS...]\n", argv[0]);
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s REPORT PROCESSORS|- COMMAND [ARGS...]\n", argv[0]);
         return 2;
     }
     timespec start{}, end{};
     clock_gettime(CLOCK_MONOTONIC, &start);
     const pid_t pid = fork();
     if (pid == 0) {
-        execvp(argv[2], argv + 2);
-        std::fprintf(stderr, "cannot start %s: %s\n", argv[2], std::strerror(errno));
+        if (!Pin(argv[2])) {
+            std::fprintf(stderr, "cannot pin %s to the processors %s: %s\n", argv[3], argv[2],
+                         std::strerror(errno));
+            _exit(126);
+        }
+        execvp(argv[3], argv + 3);
+        std::fprintf(stderr, "cannot start %s: %s\n", argv[3], std::strerror(errno));
         _exit(127);
     }
     if (pid < 0) {
@@ -119,11 +192,19 @@ int main(int argc, char** argv) {
     std::atomic<bool> ended{false};
     std::atomic<int> peakRunning{0};
     std::thread sampler([&] {
+        std::vector<Seen> before;
         while (!ended.load()) {
-            const int running = Running(pid);
-            if (running > peakRunning.load()) {
-                peakRunning.store(running);
+            std::vector<Seen> now = Running(pid);
+            int throughout = 0;
+            for (const Seen& thread : now) {
+                const auto earlier = std::lower_bound(before.begin(), before.end(), thread);
+                throughout += earlier != before.end() && earlier->id == thread.id && thread.waits >= 0 &&
+                              earlier->waits == thread.waits && thread.ran > earlier->ran;
             }
+            if (throughout > peakRunning.load()) {
+                peakRunning.store(throughout);
+            }
+            before = std::move(now);
             std::this_thread::sleep_for(kSampleEvery);
         }
     });

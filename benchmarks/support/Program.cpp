@@ -1,6 +1,13 @@
 #include "Program.h"
 
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
 #include <cstdio>
+
+#include "Data.h"
 
 namespace bench {
 
@@ -29,6 +36,29 @@ Command Scenario(const std::string& script, const std::string& work) {
 bool WriteScript(const std::string& path, const std::string& text) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     return f && std::fputs(text.c_str(), f) >= 0 && std::fclose(f) == 0;
+}
+
+bool StartedBefore(const std::string& work) {
+    const QString folder = DataFolder("program_started");
+    const QString first = folder + "/first";
+    const bool made = MakeOnce(folder, "1", [&] {
+        const std::string script = (folder + "/empty.kvs").toStdString();
+        return WriteScript(script, "# A first start.\n") && Run(Scenario(script, first.toStdString()));
+    });
+    if (!made) {
+        return false;
+    }
+    const QDir from(first + "/kelvaro");
+    const QString to = QString::fromStdString(work) + "/kelvaro";
+    QDirIterator files(from.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next(), target = to + '/' + from.relativeFilePath(path);
+        QFile::remove(target);
+        if (!QDir().mkpath(QFileInfo(target).path()) || !QFile::copy(path, target)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace bench

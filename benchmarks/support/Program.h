@@ -18,5 +18,12 @@ bool HaveScenarioRunner();
 Command Scenario(const std::string& script, const std::string& work);
 // Writes the text of a script; false when it cannot be written.
 bool WriteScript(const std::string& path, const std::string& text);
+// Gives the working folder `work` the program's own folder as a first start left it (made once):
+// the operator's profile and the desktop's registration of the program's file types. A start on
+// it is the start of an operator who has started the program before, which writes no
+// registration and starts none of the desktop's tools to read one (on a folder of its own, every
+// run would be a first start, with those tools running beside the command). False when it
+// cannot be made or copied.
+bool StartedBefore(const std::string& work);
 
 }  // namespace bench

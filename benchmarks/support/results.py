@@ -27,10 +27,10 @@ def cell(text):
     return str(text).replace("|", "\\|")
 
 
-def used(running, cpu):
-    """Threads a side really used: the most it had running at once, and its CPU time over its wall
-    time."""
-    return f"{running} ({float(cpu):.1f})"
+def threads(given, running, cpu):
+    """The threads a side was given, and those it really used: the most it had running at once, and
+    its CPU time over its wall time."""
+    return f"{given} / {running} ({float(cpu):.1f})"
 
 
 def startup(r):
@@ -65,28 +65,32 @@ def table(path, runs, elapsed, load_start, load_end, processors):
           "the peer. Times are the minimum and the median of the counted runs: of the whole processes "
           "(\"process\") or of the operation inside each side's process (\"operation\"). The ratio is ours / "
           "peer, run by run: below 1 ours is faster. Peak memory is each side's whole process, in MiB. "
-          "Threads given: what both sides were told to use. Threads used: what each side really used, "
-          "measured: the most threads its processes had running at once (sampled every 5 ms), and in "
-          "parentheses its CPU time over its wall time (the median of the runs). Start-up: the median time "
-          "of a side's program doing nothing but start (Python's interpreter with the same imports), timed "
-          "in turn with the sides, and the ratio with both sides' start-ups taken off, run by run (a run "
-          "whose start-up took as long as the whole side, on a busy machine, left out). Load: "
-          "the 1-minute load average when the pair started and ended. Check: how the two results agreed.\n")
-    print("| operation | input | threads given | threads used ours / peer | timed | ours (min, median) | peer "
-          "| peer (min, median) | ratio (min, median) | start-up | peak MiB ours / peer | load | check |")
+          "Threads, for each side, given / used: given, the threads the side was told to use and the "
+          "number of processors its processes were pinned to (the same processors for both sides); used, "
+          "what the side really used, measured: the most threads its processes had running or ready to "
+          "run at once (sampled every 5 ms), and in parentheses its CPU time over its wall time (the "
+          "median of the runs). A side that used more threads than it was given fails its row (OVER "
+          "THREADS in the check). Start-up: the median time of a side's program doing nothing but start "
+          "(Python's interpreter with the same imports), timed in turn with the sides, and the ratio "
+          "with the start-up taken off each side that has one (the other side's time stays whole), run "
+          "by run (a run whose start-up took as long as the whole side, on a busy machine, left out). "
+          "Load: the 1-minute load average when the pair started and ended. Check: how the two results agreed.\n")
+    print("| operation | input | threads ours, given / used | threads peer, given / used | timed "
+          "| ours (min, median) | peer | peer (min, median) | ratio (min, median) | start-up "
+          "| peak MiB ours / peer | load | check |")
     print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for r in rows:
         if r.get("check", "").startswith("FAILED"):
-            print(f"| {cell(r['operation'] or r['id'])} | {cell(r['input'])} | | | | | {cell(r['peer'])} | | | | "
-                  f"| {float(r['load_start']):.1f} | {cell(r['check'])} |")
+            print(f"| {cell(r['operation'] or r['id'])} | {cell(r['input'])} | | | | | {cell(r['peer'])} "
+                  f"| | | | | {float(r['load_start']):.1f} | {cell(r['check'])} |")
             continue
         alone = not r["peer"]
-        peer_used = "" if alone else used(r["peer_running"], r["peer_cpu"])
+        peer_threads = "" if alone else threads(r["threads"], r["peer_running"], r["peer_cpu"])
         peer_times = "" if alone else f"{seconds(r['peer_min'])}, {seconds(r['peer_median'])}"
         ratio = "" if alone else f"{float(r['ratio_min']):.3g}, {float(r['ratio_median']):.3g}"
         peaks = f"{float(r['ours_peak']):.0f}" + ("" if alone else f" / {float(r['peer_peak']):.0f}")
-        print(f"| {cell(r['operation'])} | {cell(r['input'])} | {r['threads']} "
-              f"| {used(r['ours_running'], r['ours_cpu'])}{' / ' + peer_used if peer_used else ''} "
+        print(f"| {cell(r['operation'])} | {cell(r['input'])} "
+              f"| {threads(r['threads'], r['ours_running'], r['ours_cpu'])} | {peer_threads} "
               f"| {r['timing']} | {seconds(r['ours_min'])}, {seconds(r['ours_median'])} | {cell(r['peer'])} "
               f"| {peer_times} | {ratio} | {startup(r)} | {peaks} "
               f"| {float(r['load_start']):.1f}–{float(r['load_end']):.1f} | {cell(r['check'])} |")

@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <set>
-#include <thread>
 
+#include "platform/tools/Threads.h"
 #include "platform/tools/ZQT.h"
 
 namespace {
@@ -112,11 +112,12 @@ std::set<CSG_Data_Object*> OutputObjects(CSG_Tool* tool) {
 
 namespace kv::saga {
 
-// About half the processors, and no more than are idle: SAGA's tools wait for all their threads
-// after every row, so a thread the system cannot run at once costs a scheduling slice each time
-// (on a machine loaded beyond its processors, four threads took 250 times as long as one).
+// About half the processors the program may run on, and no more than are idle: SAGA's tools wait
+// for all their threads after every row, so a thread the system cannot run at once costs a
+// scheduling slice each time (on a machine loaded beyond its processors, four threads took 250
+// times as long as one).
 int ThreadCap() {
-    const int processors = std::max(1, int(std::thread::hardware_concurrency()));
+    const int processors = kv::ProgramThreads();
     int cap = std::max(1, processors / 2);
     double load[1] = {0.0};
     if (getloadavg(load, 1) == 1) {

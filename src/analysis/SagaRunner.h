@@ -7,10 +7,10 @@
 // display name (names change between SAGA versions, indices are what the command line uses), with
 // no data manager: our own grids go in, and every data object a tool makes is deleted with it.
 //
-// While a tool runs, OpenMP is held to about half the processors, and to those the system's load
-// leaves idle (a busy machine otherwise makes a tool of milliseconds take seconds), and the
-// progress calls, which come by the million, let pending window events through at most every
-// 100 ms.
+// While a tool runs, OpenMP is held to about half the processors the program may run on
+// (kv::ProgramThreads), and to those the system's load leaves idle (a busy machine otherwise makes a tool of
+// milliseconds take seconds), and the progress calls, which come by the million, let pending window events
+// through at most every 100 ms.
 #pragma once
 
 #include <QString>
@@ -28,7 +28,8 @@ bool LoadToolLibrary(const char* name);
 // Loads every library of the list; false as soon as one does not load.
 bool LoadToolLibraries(const std::vector<const char*>& names);
 
-// The threads a tool runs with: about half the processors, and no more than the load leaves idle.
+// The threads a tool runs with: about half the program's processors, and no more than the load
+// leaves idle.
 int ThreadCap();
 // Runs every tool from now on with exactly this many threads (0: ThreadCap's, reckoned at each
 // run), for a caller that must know the count, such as a comparison with another program given the

@@ -27,6 +27,7 @@
 #include "platform/changelog/ChangeLog.h"
 #include "platform/crash/CrashReporter.h"
 #include "platform/tools/MakerInfo.h"
+#include "platform/tools/Threads.h"
 #include "platform/tools/ZQT.h"
 #include "platform/ui/CommandIds.h"
 #include "platform/ui/DemUndoFolder.h"
@@ -88,6 +89,8 @@ CKelvaroApp::CKelvaroApp(int& argc, char** argv)
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kKelvaroAppId));
     Q_INIT_RESOURCE(kelvaro);
 
+    // As many threads as the processors this process may run on, in every pool.
+    kv::UseAllowedProcessors();
     BuildElevationColorRamp();
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     g_app = this;

@@ -22,6 +22,7 @@
 #include "platform/raster/RasterSpace.h"
 #include "platform/tools/ProgressSink.h"
 #include "platform/tools/SafeFile.h"
+#include "platform/tools/Threads.h"
 #include "platform/tools/ZQT.h"
 #include "products/RasterCalculatorRuns.h"
 #include "raster/GDALListener.h"
@@ -831,16 +832,18 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
     if (!readStrip(0, 0)) {
         return failed(Result::ReadFailed);
     }
+    const bool readAhead = kv::ProgramThreads() > 1;
     for (int first = 0, slot = 0; first < m; first += stripRows, slot = 1 - slot) {
         if (progress && progress->IsAborted()) {
             progress->SetPos(0);
             return Result::Aborted;
         }
         const int end = std::min(m, first + stripRows);
-        // The next strip is read while this one is evaluated and written; the reading ends
-        // before messages are pumped, so that nothing else uses the layers' datasets meanwhile.
+        // With more than one thread, the next strip is read while this one is evaluated and
+        // written; the reading ends before messages are pumped, so that nothing else uses the
+        // layers' datasets meanwhile. With one, it is read after the write.
         std::future<bool> next;
-        if (end < m) {
+        if (end < m && readAhead) {
             next = std::async(std::launch::async, readStrip, end, 1 - slot);
         }
         // The strip's cells in row order, an equal share for each evaluator.
@@ -857,7 +860,7 @@ Result EvaluateFormula(const Rewritten& formula, const Grid& grid, const QString
             workers);
         const bool written = GDALRasterIO(output.Band(), GF_Write, 0, first, n, end - first, buffer.data(), n,
                                           end - first, GDT_Float32, 0, 0) == CE_None;
-        const bool read = !next.valid() || next.get();
+        const bool read = next.valid() ? next.get() : end >= m || !written || readStrip(end, 1 - slot);
         for (const auto& e : evaluators) {
             if (!e->error.isEmpty()) {
                 *message = e->error;

@@ -6,9 +6,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sched.h>
+
 #include <cpl_error.h>
 #include <gdal.h>
 
+#include <algorithm>
+
+#include "platform/tools/Threads.h"
 #include "platform/tools/ZQT.h"
 
 namespace {
@@ -42,6 +47,35 @@ bool WriteFileBytes(const QString& path, const QByteArray& bytes) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+namespace {
+
+bool SetThreadProcessors(const std::vector<int>& processors) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (const int cpu : processors) {
+        if (cpu < CPU_SETSIZE) {
+            CPU_SET(cpu, &set);
+        }
+    }
+    return CPU_COUNT(&set) > 0 && sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+}  // namespace
+
+ProcessorsScope::ProcessorsScope(int count) : m_before(kv::AllowedProcessorNumbers()) {
+    const std::vector<int> narrowed(
+        m_before.begin(), m_before.begin() + std::min<ptrdiff_t>(count, ptrdiff_t(m_before.size())));
+    if (SetThreadProcessors(narrowed)) {
+        m_count = int(narrowed.size());
+    }
+    kv::UseAllowedProcessors();
+}
+
+ProcessorsScope::~ProcessorsScope() {
+    SetThreadProcessors(m_before);
+    kv::UseAllowedProcessors();
+}
+
 void BeginTestProcess(QTemporaryDir* tmp) {
     QCoreApplication::setOrganizationName(QStringLiteral("DrovaneSoftware"));
     QCoreApplication::setApplicationName(QStringLiteral("KelvaroTests"));
@@ -50,6 +84,7 @@ void BeginTestProcess(QTemporaryDir* tmp) {
     ZQT_SetUserProfilePath(tmp->path() + "/profile.ini");
     GDALAllRegister();
     CPLSetErrorHandler(CPLQuietErrorHandler);
+    kv::UseAllowedProcessors();
 }
 
 void EndTestProcess() {
