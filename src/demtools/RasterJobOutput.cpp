@@ -9,6 +9,10 @@
 
 namespace {
 
+// GDAL's block cache while the overviews are built and the file is closed: the raster's blocks
+// pass through it once, and blocks that leave it lend their memory to those that follow.
+constexpr GIntBig kOverviewCacheBytes = GIntBig(64) << 20;
+
 // The per-band settings of a source band carried over to the output: no data, scale, offset.
 void CopyBandSettings(GDALRasterBandH from, GDALRasterBandH to, double* fill) {
     int set = 0;
@@ -117,10 +121,14 @@ bool RasterJobOutput::Finish(const double* geoTransform, ProgressSink* progress)
         progress->SetPos(0);
     }
     CGDALListener listener(progress);
-    bool ok = kv::BuildOverviews(m_dataset, &listener) != 0;
-    GDALDatasetH dataset = m_dataset;
-    m_dataset = nullptr;
-    ok = kv::CloseDataset(dataset) && ok;
+    bool ok = false;
+    {
+        const kv::BlockCacheCap cap(kOverviewCacheBytes);
+        ok = kv::BuildOverviews(m_dataset, &listener) != 0;
+        GDALDatasetH dataset = m_dataset;
+        m_dataset = nullptr;
+        ok = kv::CloseDataset(dataset) && ok;
+    }
     if (!ok || !kv::MoveIntoPlace(m_temporary, m_path)) {
         return false;
     }

@@ -1,15 +1,19 @@
 // The rotation of a raster about a base point into a new north-up raster: a perspective warp from
 // the source's cells to the output's, done block by block so that neither raster is ever held
 // whole and every source window stays small.
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
+#include <vector>
 
 #include "demtools/RasterCutRotate.h"
 #include "demtools/RasterJobOutput.h"
 #include "platform/tools/ProgressSink.h"
+#include "platform/tools/Threads.h"
 #include "platform/tools/ZQT.h"
 #include "raster/DEM.h"
 
@@ -118,6 +122,36 @@ void RescueZeroWeights(const cv::Mat& source, const cv::Matx33d& inverse, cv::Ma
     });
 }
 
+// One block of the output: where it lies, the source cells it draws on and their transform, and
+// for each band the source window read and the block warped from it.
+struct BlockWork {
+    cv::Rect place;
+    cv::Rect part;
+    cv::Matx33d local;
+    std::vector<cv::Mat> windows;
+    std::vector<cv::Mat> blocks;
+};
+
+// The threads of OpenCV's parallel loops while it lives; their count before, after.
+class WarpThreads {
+public:
+    explicit WarpThreads(int threads) : m_previous(cv::getNumThreads()) {
+        if (threads != m_previous) {
+            cv::setNumThreads(threads);
+        }
+    }
+    ~WarpThreads() {
+        if (cv::getNumThreads() != m_previous) {
+            cv::setNumThreads(m_previous);
+        }
+    }
+    WarpThreads(const WarpThreads&) = delete;
+    WarpThreads& operator=(const WarpThreads&) = delete;
+
+private:
+    int m_previous;
+};
+
 }  // namespace
 
 Wml::Point2 RotatePoint2D(const Wml::Point2& point, double angle, const Wml::Point2& base) {
@@ -201,57 +235,104 @@ RasterJob RotateRasterToFile(const RasterSource& source, double angle, const Wml
 
     const int across = (grid.width + kRasterJobBlock - 1) / kRasterJobBlock;
     const int down = (grid.height + kRasterJobBlock - 1) / kRasterJobBlock;
+    const int count = across * down;
     if (progress) {
-        progress->SetRange(0, across * down);
+        progress->SetRange(0, count);
     }
-    cv::Mat window;
-    cv::Mat block;
-    int done = 0;
-    for (int by = 0; by < grid.height; by += kRasterJobBlock) {
-        for (int bx = 0; bx < grid.width; bx += kRasterJobBlock) {
-            if (progress) {
-                progress->SetPos(done);
+    const auto setUp = [&](int k, BlockWork* work) {
+        const int bx = (k % across) * kRasterJobBlock;
+        const int by = (k / across) * kRasterJobBlock;
+        work->place = cv::Rect(bx, by, std::min(kRasterJobBlock, grid.width - bx),
+                               std::min(kRasterJobBlock, grid.height - by));
+        work->part = SourceWindow(inverse, work->place, sourceSize);
+        // The transform from this block's cells to the window's.
+        work->local = cv::Matx33d(1, 0, -work->part.x, 0, 1, -work->part.y, 0, 0, 1) * inverse *
+                      cv::Matx33d(1, 0, work->place.x, 0, 1, work->place.y, 0, 0, 1);
+        work->windows.resize(size_t(output.Bands()));
+        work->blocks.resize(size_t(output.Bands()));
+    };
+    const auto read = [&](BlockWork* work) {
+        for (int b = 1; b <= output.Bands() && !work->part.empty(); ++b) {
+            cv::Mat& window = work->windows[size_t(b - 1)];
+            window.create(work->part.size(), depth);
+            if (GDALRasterIOEx(GDALGetRasterBand(source.dataset, b), GF_Read, work->part.x, work->part.y,
+                               work->part.width, work->part.height, window.data, work->part.width,
+                               work->part.height, working, static_cast<GSpacing>(window.elemSize()),
+                               static_cast<GSpacing>(window.step[0]), nullptr) != CE_None) {
+                return false;
             }
-            ZQT_PumpMessages();
-            if (progress && progress->IsAborted()) {
-                return RasterJob::Aborted;
-            }
-            const cv::Rect place(bx, by, std::min(kRasterJobBlock, grid.width - bx),
-                                 std::min(kRasterJobBlock, grid.height - by));
-            const cv::Rect part = SourceWindow(inverse, place, sourceSize);
-            // The transform from this block's cells to the window's.
-            const cv::Matx33d local = cv::Matx33d(1, 0, -part.x, 0, 1, -part.y, 0, 0, 1) * inverse *
-                                      cv::Matx33d(1, 0, place.x, 0, 1, place.y, 0, 0, 1);
-            for (int b = 1; b <= output.Bands(); ++b) {
-                block.create(place.size(), depth);
-                block.setTo(cv::Scalar::all(outside));
-                if (!part.empty()) {
-                    window.create(part.size(), depth);
-                    if (GDALRasterIOEx(GDALGetRasterBand(source.dataset, b), GF_Read, part.x, part.y,
-                                       part.width, part.height, window.data, part.width, part.height, working,
-                                       static_cast<GSpacing>(window.elemSize()),
-                                       static_cast<GSpacing>(window.step[0]), nullptr) != CE_None) {
-                        return RasterJob::Failed;
-                    }
-                    if (marksNoData) {
-                        MarkNoData(window, float(output.Fill(b)));
-                    }
-                    cv::warpPerspective(window, block, local, place.size(),
-                                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
-                                        cv::Scalar::all(outside));
-                    if (!bytes) {
-                        RescueZeroWeights(window, local, block);
-                    }
-                }
-                if (marksNoData) {
-                    cv::patchNaNs(block, output.Fill(b));
-                }
-                if (!output.Write(b, place.x, place.y, block, working)) {
-                    return RasterJob::Failed;
-                }
-            }
-            ++done;
         }
+        return true;
+    };
+    const auto warp = [&](BlockWork* work) {
+        for (int b = 1; b <= output.Bands(); ++b) {
+            cv::Mat& window = work->windows[size_t(b - 1)];
+            cv::Mat& block = work->blocks[size_t(b - 1)];
+            block.create(work->place.size(), depth);
+            block.setTo(cv::Scalar::all(outside));
+            if (!work->part.empty()) {
+                if (marksNoData) {
+                    MarkNoData(window, float(output.Fill(b)));
+                }
+                cv::warpPerspective(window, block, work->local, work->place.size(),
+                                    cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
+                                    cv::Scalar::all(outside));
+                if (!bytes) {
+                    RescueZeroWeights(window, work->local, block);
+                }
+            }
+            if (marksNoData) {
+                cv::patchNaNs(block, output.Fill(b));
+            }
+        }
+    };
+    const auto write = [&](const BlockWork& work) {
+        for (int b = 1; b <= output.Bands(); ++b) {
+            if (!output.Write(b, work.place.x, work.place.y, work.blocks[size_t(b - 1)], working)) {
+                return false;
+            }
+        }
+        // Stored now, on the thread that writes, rather than all at once when the overviews start.
+        for (int b = 1; b <= output.Bands(); ++b) {
+            if (GDALFlushRasterCache(output.Band(b)) != CE_None) {
+                return false;
+            }
+        }
+        return true;
+    };
+
+    // While a block is warped, one thread writes the block before it and reads the block after it:
+    // GDAL's datasets are only ever used by one thread at a time, and the warp gets the other threads.
+    const bool overlap = kv::ProgramThreads() > 1;
+    const WarpThreads warpThreads(overlap ? kv::ProgramThreads() - 1 : cv::getNumThreads());
+    BlockWork work[3];
+    setUp(0, &work[0]);
+    if (!read(&work[0])) {
+        return RasterJob::Failed;
+    }
+    for (int k = 0; k < count; ++k) {
+        if (progress) {
+            progress->SetPos(k);
+        }
+        ZQT_PumpMessages();
+        if (progress && progress->IsAborted()) {
+            return RasterJob::Aborted;
+        }
+        BlockWork* done = k > 0 ? &work[(k - 1) % 3] : nullptr;
+        BlockWork* next = k + 1 < count ? &work[(k + 1) % 3] : nullptr;
+        if (next) {
+            setUp(k + 1, next);
+        }
+        std::future<bool> io =
+            std::async(overlap ? std::launch::async : std::launch::deferred,
+                       [&, done, next] { return (!done || write(*done)) && (!next || read(next)); });
+        warp(&work[k % 3]);
+        if (!io.get()) {
+            return RasterJob::Failed;
+        }
+    }
+    if (!write(work[(count - 1) % 3])) {
+        return RasterJob::Failed;
     }
     ZQT_PumpMessages();
     return output.Finish(grid.geoTransform, progress) ? RasterJob::Done : RasterJob::Failed;

@@ -31,17 +31,35 @@ void WaitUntilDone() {
     }
 }
 
-TEST(ChangeLog, ReadsTheNewsOfAFeed) {
-    QString path = kvtest::NewTempFolder("feed") + "/changelog.rss";
+// A feed of two items in a temporary folder; its path.
+QString WriteFeed(const char* folder) {
+    QString path = kvtest::NewTempFolder(folder) + "/changelog.rss";
     QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(R"(<?xml version="1.0"?>
 <rss version="2.0"><channel><title>Kelvaro news</title>
 <item><title>Kelvaro 4.2.1</title><link>https://www.drovane.example/4.2.1</link>
 <description>&lt;p&gt;Faster &lt;b&gt;contours&lt;/b&gt;&lt;/p&gt;</description><pubDate>Mon, 01 Jan 2024 10:00:00 GMT</pubDate></item>
 <item><title>Kelvaro 4.2.0</title><description>First release</description></item>
 </channel></rss>)");
-    f.close();
+    return path;
+}
+
+// The text the change-log window shows, its window answered at once.
+QString ShownNews(kvtest::ScriptedInteraction& ui) {
+    QString shown;
+    ui.AnswerModal([&](QDialog& dialog) {
+        if (auto* browser = dialog.findChild<QTextBrowser*>()) {
+            shown = browser->toPlainText();
+        }
+        return IDCANCEL;
+    });
+    RSSCL_ShowChangeLogDlg();
+    return shown;
+}
+
+TEST(ChangeLog, ReadsTheNewsOfAFeed) {
+    const QString path = WriteFeed("feed");
     kvtest::ScriptedInteraction ui;
     ASSERT_EQ(RSSCL_Init(Record(QUrl::fromLocalFile(path).toString()), nullptr, 0), 0);
     ASSERT_EQ(RSSCL_GrabRSS(0, nullptr, 5000), 1);
@@ -53,15 +71,20 @@ TEST(ChangeLog, ReadsTheNewsOfAFeed) {
     EXPECT_EQ(items[0].link, QStringLiteral("https://www.drovane.example/4.2.1"));
     EXPECT_EQ(items[1].text, QStringLiteral("First release"));
 
-    QString shown;
-    ui.AnswerModal([&](QDialog& dialog) {
-        if (auto* browser = dialog.findChild<QTextBrowser*>()) {
-            shown = browser->toPlainText();
-        }
-        return IDCANCEL;
-    });
-    RSSCL_ShowChangeLogDlg();
-    EXPECT_TRUE(shown.contains("Kelvaro 4.2.0"));
+    EXPECT_TRUE(ShownNews(ui).contains("Kelvaro 4.2.0"));
+    EXPECT_TRUE(ui.Messages().empty());
+    RSSCL_Uninit();
+}
+
+// A program that starts no fetch (one processor) fetches the news when the window opens.
+TEST(ChangeLog, TheWindowFetchesTheNewsNobodyFetched) {
+    const QString path = WriteFeed("unfetched");
+    kvtest::ScriptedInteraction ui;
+    ASSERT_EQ(RSSCL_Init(Record(QUrl::fromLocalFile(path).toString()), nullptr, 0), 0);
+    const QString shown = ShownNews(ui);
+    EXPECT_TRUE(shown.contains("Faster contours")) << shown.toStdString();
+    EXPECT_EQ(RSSCL_IsFetching(), 0);
+    EXPECT_EQ(RSSCL_GetItems().size(), 2);
     EXPECT_TRUE(ui.Messages().empty());
     RSSCL_Uninit();
 }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -26,6 +27,7 @@ struct FeedState {
     QList<RSSCL_Item> items;
     bool initialised = false;
     bool fetching = false;
+    bool fetched = false;  // a fetch was started since RSSCL_Init
 };
 
 FeedState& State() {
@@ -152,6 +154,7 @@ int RSSCL_Init(const RSSCL_AppRecord& record, QWidget* mainWindow, int /*flags*/
     s.mainWindow = mainWindow;
     QUrl url(record.feedUrl);
     s.initialised = url.isValid() && !url.scheme().isEmpty();
+    s.fetched = false;
     return s.initialised ? 0 : 1;
 }
 
@@ -175,12 +178,20 @@ int RSSCL_GrabRSS(int /*flags*/, void* /*reserved*/, int timeoutMs) {
     QNetworkReply* reply = s.network->get(request);
     s.reply = reply;
     s.fetching = true;
+    s.fetched = true;
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply] { OnFinished(reply); });
     return 1;
 }
 
 int RSSCL_ShowChangeLogDlg() {
-    ChangeLogDlg dlg(State().mainWindow);
+    FeedState& s = State();
+    // News nobody fetched yet are fetched now, while the operator waits for the window.
+    if (s.initialised && !s.fetched && RSSCL_GrabRSS(0, nullptr, 5000) && s.reply) {
+        QEventLoop loop;
+        QObject::connect(s.reply, &QNetworkReply::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    ChangeLogDlg dlg(s.mainWindow);
     return dlg.DoModal();
 }
 

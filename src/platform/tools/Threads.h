@@ -4,8 +4,9 @@
 // own: OpenCV's parallel loops, OpenMP's (the count of the thread that starts the program, on which
 // SAGA's tools run), and Qt's global thread pool (which converts and scales large images). GDAL is
 // held to the calling thread whatever its variable GDAL_NUM_THREADS says. The program's own second
-// threads (the raster calculator's reader of the next strip) ask ProgramThreads() before they
-// start. A process allowed one processor works on one thread.
+// threads (the raster calculator's reader of the next strip, the rotation's reader and writer of
+// blocks, the change-log fetch) ask ProgramThreads() before they start. A process allowed one processor works
+// on one thread.
 #pragma once
 
 #include <vector>
