@@ -258,9 +258,7 @@ void CKelvaroApp::SetUpChangeLog() {
     record.appName = QStringLiteral("Kelvaro");
     record.appVersion = KvGetCutVersion();
     record.userAgent = QStringLiteral("Kelvaro/%1 (Linux)").arg(record.appVersion);
-    // The fetch runs on threads of the network's own (the request's and the proxy lookup's): with
-    // one processor it waits until the operator opens the change-log window.
-    if (RSSCL_Init(record, m_pMainWnd.get(), 0) == 0 && kv::ProgramThreads() > 1) {
+    if (RSSCL_Init(record, m_pMainWnd.get(), 0) == 0) {
         RSSCL_GrabRSS(0, nullptr, 5000);
     }
 }

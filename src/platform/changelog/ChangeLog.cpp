@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <QXmlStreamReader>
 
+#include "platform/tools/Threads.h"
 #include "platform/ui/KvDialog.h"
 
 namespace {
@@ -27,7 +28,7 @@ struct FeedState {
     QList<RSSCL_Item> items;
     bool initialised = false;
     bool fetching = false;
-    bool fetched = false;  // a fetch was started since RSSCL_Init
+    int deferredTimeoutMs = 0;  // a fetch asked for and left to the window (one processor)
 };
 
 FeedState& State() {
@@ -154,18 +155,13 @@ int RSSCL_Init(const RSSCL_AppRecord& record, QWidget* mainWindow, int /*flags*/
     s.mainWindow = mainWindow;
     QUrl url(record.feedUrl);
     s.initialised = url.isValid() && !url.scheme().isEmpty();
-    s.fetched = false;
+    s.deferredTimeoutMs = 0;
     return s.initialised ? 0 : 1;
 }
 
-int RSSCL_GrabRSS(int /*flags*/, void* /*reserved*/, int timeoutMs) {
-    FeedState& s = State();
-    if (!s.initialised || QCoreApplication::instance() == nullptr) {
-        return 0;
-    }
-    if (s.fetching) {
-        return 1;
-    }
+namespace {
+
+void StartFetch(FeedState& s, int timeoutMs) {
     if (!s.network) {
         s.network = new QNetworkAccessManager(QCoreApplication::instance());
     }
@@ -178,15 +174,35 @@ int RSSCL_GrabRSS(int /*flags*/, void* /*reserved*/, int timeoutMs) {
     QNetworkReply* reply = s.network->get(request);
     s.reply = reply;
     s.fetching = true;
-    s.fetched = true;
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply] { OnFinished(reply); });
+}
+
+}  // namespace
+
+int RSSCL_GrabRSS(int /*flags*/, void* /*reserved*/, int timeoutMs) {
+    FeedState& s = State();
+    if (!s.initialised || QCoreApplication::instance() == nullptr) {
+        return 0;
+    }
+    if (s.fetching || s.deferredTimeoutMs > 0) {
+        return 1;
+    }
+    // The network works on threads of its own (the request's and the proxy lookup's): a process
+    // allowed one processor leaves the fetch to the window, so that they never compete with the
+    // operator's commands.
+    if (kv::ProgramThreads() <= 1) {
+        s.deferredTimeoutMs = timeoutMs > 0 ? timeoutMs : 5000;
+        return 1;
+    }
+    StartFetch(s, timeoutMs);
     return 1;
 }
 
 int RSSCL_ShowChangeLogDlg() {
     FeedState& s = State();
-    // News nobody fetched yet are fetched now, while the operator waits for the window.
-    if (s.initialised && !s.fetched && RSSCL_GrabRSS(0, nullptr, 5000) && s.reply) {
+    if (s.deferredTimeoutMs > 0 && !s.fetching) {
+        StartFetch(s, s.deferredTimeoutMs);
+        s.deferredTimeoutMs = 0;
         QEventLoop loop;
         QObject::connect(s.reply, &QNetworkReply::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
         loop.exec(QEventLoop::ExcludeUserInputEvents);

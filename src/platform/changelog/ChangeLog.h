@@ -1,9 +1,8 @@
 // Change-log feed: the maker publishes the program's news as an RSS 2.0 feed. After start-up the
-// program fetches it in the background (with one processor, when the window is first opened, so
-// that the fetch's threads never compete with the operator's work); the "Software Update" button
-// shows what arrived. Nothing
-// here complains when the network is missing, and only the window waits for it (for a fetch of
-// its own): a fetch that fails or times out simply leaves the news empty.
+// program fetches it in the background; the "Software Update" button shows what arrived. A process
+// allowed one processor leaves the fetch to that window, which then waits for it. Nothing here
+// complains when the network is missing: a fetch that fails or times out simply leaves the news
+// empty.
 #pragma once
 
 #include <QList>
@@ -32,10 +31,11 @@ struct RSSCL_Item {
 // can be fetched, non-zero when the record has no usable feed address.
 int RSSCL_Init(const RSSCL_AppRecord& record, QWidget* mainWindow, int flags);
 // Starts fetching the feed and returns at once; the fetch gives up after timeoutMs milliseconds.
-// Non-zero when a fetch was started (or one is still running).
+// With one processor the fetch is left to the change-log window. Non-zero when a fetch was
+// started or left to the window (or one is still running).
 int RSSCL_GrabRSS(int flags, void* reserved, int timeoutMs);
-// Shows the change-log window modally, after fetching the feed first (waiting for it) when no
-// fetch was started since RSSCL_Init. Returns the window's result.
+// Shows the change-log window modally, after a fetch left to it (waiting for that fetch). Returns
+// the window's result.
 int RSSCL_ShowChangeLogDlg();
 // Stops a running fetch and forgets the record (at exit).
 void RSSCL_Uninit();
