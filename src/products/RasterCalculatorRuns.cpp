@@ -93,11 +93,14 @@ void RunProgram::Run(int count, double* results) {
         const int n = std::min(kChunk, count - at);
         int top = -1;
         auto buffer = [&](int k) { return m_stack.data() + size_t(k) * kChunk; };
-        // The two operands on top with the place of their result.
+        // The two operands on top with the place of their result. The result's chunk is either
+        // an operand's own or apart from both, so cell i is read before it is written and the
+        // loop runs on several cells at once.
         auto binary = [&](auto f) {
             const double* a = level[size_t(top - 1)];
             const double* b = level[size_t(top)];
             double* out = buffer(top - 1);
+#pragma GCC ivdep
             for (int i = 0; i < n; ++i) {
                 out[i] = f(a[i], b[i]);
             }
