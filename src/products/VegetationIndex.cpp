@@ -178,6 +178,23 @@ inline float IndexOf(float red, float nir, float L, bool inside) {
     return none ? kNoData : index;
 }
 
+// The indices of a row of w pixels from their inputs; inside, when given, says which pixels lie
+// inside the area. Built for the wider vector units too, the best one chosen when the program
+// loads: the same operations on each pixel, so the same indices.
+__attribute__((target_clones("avx2", "default"))) void IndexRow(const float* reds, const float* nirs,
+                                                                const uint8_t* inside, int w, float L,
+                                                                float* line) {
+    if (inside) {
+        for (int k = 0; k < w; ++k) {
+            line[k] = IndexOf(reds[k], nirs[k], L, inside[k] != 0);
+        }
+    } else {
+        for (int k = 0; k < w; ++k) {
+            line[k] = IndexOf(reds[k], nirs[k], L, true);
+        }
+    }
+}
+
 bool IsIndexType(GDALDataType type) {
     return type == GDT_Byte || type == GDT_UInt16 || type == GDT_Float32;
 }
@@ -303,16 +320,8 @@ int ComputeVegetationIndex(CKelvaroDoc* doc, CadEntity* area, GDALRasterBandH re
                     bands[0].Inputs(j, w, reds.data());
                     bands[1].Inputs(j, w, nirs.data());
                     float* line = out.data() + size_t(j) * size_t(w);
-                    if (area) {
-                        const uint8_t* in = inside.data() + size_t(j) * size_t(w);
-                        for (int k = 0; k < w; ++k) {
-                            line[k] = IndexOf(reds[size_t(k)], nirs[size_t(k)], L, in[k] != 0);
-                        }
-                    } else {
-                        for (int k = 0; k < w; ++k) {
-                            line[k] = IndexOf(reds[size_t(k)], nirs[size_t(k)], L, true);
-                        }
-                    }
+                    IndexRow(reds.data(), nirs.data(), area ? inside.data() + size_t(j) * size_t(w) : nullptr,
+                             w, L, line);
                 }
             });
             if (GDALRasterIO(output.Band(), GF_Write, c0, r0, w, h, out.data(), w, h, GDT_Float32, 0, 0) !=
