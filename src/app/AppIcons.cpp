@@ -10,6 +10,8 @@
 #include <QPainterPath>
 #include <QRegularExpression>
 
+#include <vector>
+
 namespace {
 
 const QJsonObject& Definitions() {
@@ -94,8 +96,17 @@ QBrush BrushOf(const QJsonValue& value, const QRectF& bounds) {
     return QBrush(QColor(text));
 }
 
-void PaintShape(QPainter& p, const QJsonObject& shape) {
+// A shape of an icon ready to paint at any size: its outline, fill and stroke in the icon's
+// 32 x 32 units.
+struct Shape {
     QPainterPath path;
+    QBrush brush;
+    QPen pen;
+};
+
+Shape ShapeOf(const QJsonObject& shape) {
+    Shape out;
+    QPainterPath& path = out.path;
     if (shape.contains(QLatin1String("path"))) {
         path = ParsePath(shape.value(QLatin1String("path")).toString());
     } else if (shape.contains(QLatin1String("rect"))) {
@@ -114,10 +125,10 @@ void PaintShape(QPainter& p, const QJsonObject& shape) {
         path.addText(QPointF(at[0].toDouble(), at[1].toDouble()), font,
                      shape.value(QLatin1String("text")).toString());
     }
-    p.setBrush(BrushOf(shape.value(QLatin1String("fill")), path.boundingRect()));
+    out.brush = BrushOf(shape.value(QLatin1String("fill")), path.boundingRect());
     QString stroke = shape.value(QLatin1String("stroke")).toString();
     if (stroke.isEmpty() || stroke == QLatin1String("none")) {
-        p.setPen(Qt::NoPen);
+        out.pen = QPen(Qt::NoPen);
     } else {
         QPen pen{QColor(stroke)};
         pen.setWidthF(shape.value(QLatin1String("width")).toDouble(1.5));
@@ -126,9 +137,24 @@ void PaintShape(QPainter& p, const QJsonObject& shape) {
         if (shape.value(QLatin1String("dash")).toBool()) {
             pen.setDashPattern({2.0, 2.0});
         }
-        p.setPen(pen);
+        out.pen = pen;
     }
-    p.drawPath(path);
+    return out;
+}
+
+// The shapes of the icon of that name, read once for all the sizes it is painted at (a ribbon
+// button's icon comes in three).
+const std::vector<Shape>& ShapesOf(const QString& name, const QJsonArray& definition) {
+    static QHash<QString, std::vector<Shape>> cache;
+    auto it = cache.find(name);
+    if (it == cache.end()) {
+        std::vector<Shape> shapes;
+        for (const QJsonValue& shape : definition) {
+            shapes.push_back(ShapeOf(shape.toObject()));
+        }
+        it = cache.insert(name, std::move(shapes));
+    }
+    return *it;
 }
 
 }  // namespace
@@ -154,8 +180,10 @@ QPixmap KvAppIconPixmap(const QString& name, int size) {
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
         p.scale(size / 32.0, size / 32.0);
-        for (const QJsonValue& shape : def.toArray()) {
-            PaintShape(p, shape.toObject());
+        for (const Shape& shape : ShapesOf(name, def.toArray())) {
+            p.setBrush(shape.brush);
+            p.setPen(shape.pen);
+            p.drawPath(shape.path);
         }
     }
     QPixmap pixmap = QPixmap::fromImage(image);

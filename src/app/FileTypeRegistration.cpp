@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -34,16 +35,24 @@ int WriteIfChanged(const QString& path, const QByteArray& content) {
     return 1;
 }
 
-QByteArray PngOf(const QString& iconName, int size) {
+// Writes the icon's picture at that size as a PNG file when the file does not hold that picture
+// already; as WriteIfChanged. The pictures are compared rather than the files' bytes, so that a
+// start whose icon is in place encodes nothing.
+int WriteIconIfChanged(const QString& path, const QString& iconName, int size) {
     QByteArray data;
-    QPixmap pixmap = KvAppIconPixmap(iconName, size);
-    if (pixmap.isNull()) {
-        return data;
+    const QPixmap pixmap = KvAppIconPixmap(iconName, size);
+    if (!pixmap.isNull()) {
+        // A PNG holds the colours unpremultiplied, as its writer takes them.
+        const QImage picture = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage present(path, "PNG");
+        if (!present.isNull() && present.convertToFormat(QImage::Format_ARGB32) == picture) {
+            return 0;
+        }
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        pixmap.save(&buffer, "PNG");
     }
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    pixmap.save(&buffer, "PNG");
-    return data;
+    return WriteIfChanged(path, data);
 }
 
 }  // namespace
@@ -85,7 +94,7 @@ int RegisterShellFileTypes(const QString& dataFolder, const QString& programPath
     int iconResult = 0;
     for (int size : {48, 256}) {
         QString path = data.filePath(QStringLiteral("icons/hicolor/%1x%1/apps/").arg(size) + id + ".png");
-        iconResult = qMin(iconResult, WriteIfChanged(path, PngOf(QStringLiteral("kelvaro"), size)));
+        iconResult = qMin(iconResult, WriteIconIfChanged(path, QStringLiteral("kelvaro"), size));
     }
     if (desktopResult < 0 || mimeResult < 0 || iconResult < 0) {
         return 0;

@@ -7,6 +7,7 @@
 #include <QPixmap>
 
 #include <cmath>
+#include <vector>
 
 #include "app/AppIcons.h"
 #include "app/KelvaroApp.h"
@@ -16,11 +17,21 @@
 
 namespace {
 
-// A smooth synthetic surface of rolling hills, 0 to 1.
-double Height(double x, double y) {
-    double h = 0.55 + 0.25 * std::sin(x * 5.1 + 0.7) * std::cos(y * 3.7) +
-               0.15 * std::sin(x * 11.3 + y * 7.9) + 0.08 * std::cos(x * 23.0 - y * 17.0);
+// A smooth synthetic surface of rolling hills, 0 to 1, at (x, y), where the first wave's factors
+// of x alone (across = sin(x * 5.1 + 0.7)) and of y alone (down = cos(y * 3.7)) are given, worked
+// out once per column and once per row.
+double Height(double x, double y, double across, double down) {
+    double h = 0.55 + 0.25 * across * down + 0.15 * std::sin(x * 11.3 + y * 7.9) +
+               0.08 * std::cos(x * 23.0 - y * 17.0);
     return std::clamp(h * (0.35 + 0.65 * y), 0.0, 1.0);
+}
+
+double Across(double x) {
+    return std::sin(x * 5.1 + 0.7);
+}
+
+double Down(double y) {
+    return std::cos(y * 3.7);
 }
 
 }  // namespace
@@ -30,15 +41,23 @@ QPixmap KvSplashPicture() {
     const int height = 320;
     QImage image(width, height, QImage::Format_RGB32);
     const bool haveRamp = ElevationColorRamp != nullptr && ElevationColorRampSize > 0;
+    // The first wave's factor of each column, and of each column's neighbour to the east.
+    std::vector<double> across(width), acrossEast(width);
+    for (int col = 0; col < width; ++col) {
+        const double x = double(col) / width;
+        across[size_t(col)] = Across(x);
+        acrossEast[size_t(col)] = Across(x + 1.0 / width);
+    }
     // Shaded relief: the ramp's colour of each height, lit from the north-west.
     for (int row = 0; row < height; ++row) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(row));
+        const double y = double(row) / height;
+        const double down = Down(y), downSouth = Down(y + 1.0 / height);
         for (int col = 0; col < width; ++col) {
             double x = double(col) / width;
-            double y = double(row) / height;
-            double h = Height(x, y);
-            double dx = Height(x + 1.0 / width, y) - h;
-            double dy = Height(x, y + 1.0 / height) - h;
+            double h = Height(x, y, across[size_t(col)], down);
+            double dx = Height(x + 1.0 / width, y, acrossEast[size_t(col)], down) - h;
+            double dy = Height(x, y + 1.0 / height, across[size_t(col)], downSouth) - h;
             double shade = std::clamp(0.75 - 90.0 * (dx + dy), 0.35, 1.15);
             int r = 90, g = 140, b = 90;
             if (haveRamp) {

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -10,8 +11,11 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "AppTestSupport.h"
 #include "app/CommandLineInfo.h"
+#include "app/FileTypeRegistration.h"
 #include "app/FrameworkSettings.h"
 #include "app/KelvaroDocTemplate.h"
 #include "app/MainFrm.h"
@@ -116,6 +120,30 @@ TEST(Startup, RegistersTheProjectFileTypeInTheUsersDataFolder) {
     ASSERT_TRUE(mime.open(QIODevice::ReadOnly));
     EXPECT_TRUE(mime.readAll().contains("<glob pattern=\"*.kvp\"/>"));
     EXPECT_TRUE(QFile::exists(data.filePath("icons/hicolor/48x48/apps/DrovaneSoftware.Kelvaro.png")));
+
+    // A later start leaves an icon that shows the right picture as it is and puts back a spoilt
+    // one, byte for byte.
+    const QString small = data.filePath("icons/hicolor/48x48/apps/DrovaneSoftware.Kelvaro.png");
+    const QString large = data.filePath("icons/hicolor/256x256/apps/DrovaneSoftware.Kelvaro.png");
+    QFile smallFile(small), largeFile(large);
+    ASSERT_TRUE(smallFile.open(QIODevice::ReadOnly) && largeFile.open(QIODevice::ReadOnly));
+    const QByteArray smallBytes = smallFile.readAll(), largeBytes = largeFile.readAll();
+    smallFile.close();
+    largeFile.close();
+    // Spoilt: another picture of the same size.
+    QImage other(256, 256, QImage::Format_ARGB32);
+    other.fill(Qt::red);
+    ASSERT_TRUE(other.save(large, "PNG"));
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(small).constData(), &before), 0);
+    ASSERT_EQ(RegisterShellFileTypes(data.path(), QCoreApplication::applicationFilePath()), 1);
+    struct stat after {};
+    ASSERT_EQ(::stat(QFile::encodeName(small).constData(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    ASSERT_TRUE(largeFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(largeFile.readAll(), largeBytes);
+    ASSERT_TRUE(smallFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(smallFile.readAll(), smallBytes);
 }
 
 TEST(Startup, AProjectThatCannotBeOpenedIsReportedAndEndsStartUp) {

@@ -406,9 +406,12 @@ void Runner::Tick() {
             ScheduleTick(0);
             return;
         }
-        ScheduleTick(10);
+        // The first looks follow each other closely, since most waits are short (a dialog about to
+        // show), the later ones every 10 ms.
+        ScheduleTick(std::min(10, 1 << std::min(m_waits++, 4)));
         return;
     }
+    m_waits = 0;
     // Ready twice in a row: what the last step posted to the event loop has run meanwhile.
     if (!m_settling) {
         m_settling = true;

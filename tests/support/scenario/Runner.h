@@ -100,6 +100,7 @@ private:
     StepClock m_clock;
     QElapsedTimer m_sinceTick;
     bool m_settling = false;
+    int m_waits = 0;  // looks in a row that found the program not yet ready for the step
     int m_depth = 0;  // steps on the stack
     // Messages, choosers and dialogs waiting for an answer, innermost last.
     struct Pending {
