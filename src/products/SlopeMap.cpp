@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "document/KelvaroDoc.h"
@@ -150,8 +151,130 @@ bool FitNormal(double cxx, double cxy, double cyy, double cxz, double cyz, doubl
     return std::isfinite(normal[0] + normal[1] + normal[2]) && normal[2] > 0.0;
 }
 
+// How a cell's window went in the vector pass: fitted there, left without a fit (too few
+// samples), or left to the fit of the cell alone.
+constexpr double kFitted = 1.0;
+constexpr double kUnfitted = 0.0;
+constexpr double kAlone = 2.0;
+
+// The column sums of one row's windows, a column a cell: the samples of the 7 rows around it, their
+// elevations z (from the row's reference), dy z and z^2.
+struct ColumnArrays {
+    std::vector<double> n, z, yz, zz;
+};
+
+// What the vector pass leaves of each cell of a row: its samples, the covariances of the full
+// window in map units (x z, y z, z z), and on square cells the slope bands and how it went.
+struct CellArrays {
+    std::vector<double> n, cxz, cyz, czz, state;
+    std::vector<float> band1, band2, band3;
+};
+
+// The sums of the 7 rows at `rows` over the columns, taking the samples that are no no-data (NaN
+// cells of a model whose no-data value is a number included: they poison their windows). Row by
+// row, each sample worked out and then chosen, so that the loops are vector code.
+template <bool kNaNNoData>
+__attribute__((always_inline)) inline void SumColumnsOf(const float* const* rows, int cols, double reference,
+                                                        float noData, ColumnArrays& out) {
+    double* __restrict const n = out.n.data();
+    double* __restrict const z = out.z.data();
+    double* __restrict const yz = out.yz.data();
+    double* __restrict const zz = out.zz.data();
+    std::fill_n(n, cols, 0.0);
+    std::fill_n(z, cols, 0.0);
+    std::fill_n(yz, cols, 0.0);
+    std::fill_n(zz, cols, 0.0);
+    for (int k = 0; k < 2 * kHalf + 1; ++k) {
+        const float* __restrict const row = rows[k];
+        const double dy = k - kHalf;
+#pragma omp simd
+        for (int i = 0; i < cols; ++i) {
+            const float v = row[i];
+            const bool gathered = kNaNNoData ? v == v : v != noData;
+            const double difference = double(v) - reference;
+            const double d = gathered ? difference : 0.0;
+            n[i] += gathered ? 1.0 : 0.0;
+            z[i] += d;
+            yz[i] += dy * d;
+            zz[i] += d * d;
+        }
+    }
+}
+
+// Built for the wider vector units too, the best one chosen when the program loads.
+__attribute__((target_clones("avx2", "default"))) void SumColumns(const float* const* rows, int cols,
+                                                                  double reference, float noData,
+                                                                  bool nanNoData, ColumnArrays& out) {
+    if (nanNoData) {
+        SumColumnsOf<true>(rows, cols, reference, noData, out);
+    } else {
+        SumColumnsOf<false>(rows, cols, reference, noData, out);
+    }
+}
+
+// The window sums of the cells from kHalf to cols - kHalf and the covariances of their windows as
+// full ones; on square cells (spread the x and y spread of a full window, above 0) also the
+// slope bands of the windows that are full and whose normal SquareWindowNormal determines.
+// Every other cell with enough samples is left to the fit of the cell alone.
+__attribute__((target_clones("avx2", "default"))) void FitWindows(const ColumnArrays& columns, int cols,
+                                                                  double pixelWidth, double term5,
+                                                                  double spread, CellArrays& cells) {
+    const double* __restrict const cn = columns.n.data();
+    const double* __restrict const cz = columns.z.data();
+    const double* __restrict const cyz = columns.yz.data();
+    const double* __restrict const czz = columns.zz.data();
+    double* __restrict const outN = cells.n.data();
+    double* __restrict const outXz = cells.cxz.data();
+    double* __restrict const outYz = cells.cyz.data();
+    double* __restrict const outZz = cells.czz.data();
+    double* __restrict const state = cells.state.data();
+    float* __restrict const band1 = cells.band1.data();
+    float* __restrict const band2 = cells.band2.data();
+    float* __restrict const band3 = cells.band3.data();
+#pragma omp simd
+    for (int c = kHalf; c < cols - kHalf; ++c) {
+        double n = 0.0, z = 0.0, xz = 0.0, yz = 0.0, zz = 0.0;
+#pragma GCC unroll 7
+        for (int k = 0; k < 2 * kHalf + 1; ++k) {
+            n += cn[c - kHalf + k];
+        }
+#pragma GCC unroll 7
+        for (int k = 0; k < 2 * kHalf + 1; ++k) {
+            const int i = c - kHalf + k;
+            z += cz[i];
+            xz += double(k - kHalf) * cz[i];
+            yz += cyz[i];
+            zz += czz[i];
+        }
+        // As a full window: every offset once in each column and row, their means 0.
+        const double inv = 1.0 / kFullWindow;
+        const double mx = 0.0 * inv, my = 0.0 * inv, mz = z * inv;
+        const double p = (xz * inv - mx * mz) * pixelWidth;
+        const double q = (yz * inv - my * mz) * term5;
+        const double v = zz * inv - mz * mz;
+        outN[c] = n;
+        outXz[c] = p;
+        outYz[c] = q;
+        outZz[c] = v;
+        // SquareWindowNormal and StoreSlope for every cell, kept where they hold.
+        const double r2 = p * p + q * q;
+        const double larger = 0.5 * ((spread + v) + std::sqrt((spread - v) * (spread - v) + 4.0 * r2));
+        const double least = (spread * v - r2) / larger;
+        const double d = spread - least;
+        const double length = std::sqrt(r2 + d * d);
+        band1[c] = static_cast<float>(-p / length);
+        band2[c] = static_cast<float>(-q / length);
+        band3[c] = static_cast<float>(std::sqrt(r2) / d);
+        const bool fitted = (n == kFullWindow) & (larger > 0.0) & (d > 0.0) &
+                            (std::abs(d + r2) <= std::numeric_limits<double>::max());
+        state[c] = fitted ? kFitted : n < kMinSamples ? kUnfitted : kAlone;
+    }
+}
+
 // Fits the cells of the centre rows of the range: rows of dem, a window of the terrain model that
 // holds the 3 rows around each of them; the fit of dem row r goes to row r - outFirstRow of out.
+// The sums of a row's windows are worked out for the whole row at once, column by column and then
+// window by window, and full windows fitted there; the cells that need more are fitted alone.
 class SlopeRows : public cv::ParallelLoopBody {
 public:
     SlopeRows(const cv::Mat& dem, cv::Mat& out, int outFirstRow, double noData, double pixelWidth,
@@ -168,11 +291,27 @@ public:
           m_fullSpreadY(kFullOffsetSquares / kFullWindow * term5 * term5) {}
 
     void operator()(const cv::Range& rows) const override {
-        std::vector<ColumnSums> columns(static_cast<size_t>(m_dem.cols));
+        const size_t cols = static_cast<size_t>(m_dem.cols);
+        ColumnArrays columns;
+        for (std::vector<double>* v : {&columns.n, &columns.z, &columns.yz, &columns.zz}) {
+            v->resize(cols);
+        }
+        CellArrays cells;
+        for (std::vector<double>* v : {&cells.n, &cells.cxz, &cells.cyz, &cells.czz, &cells.state}) {
+            v->resize(cols);
+        }
+        for (std::vector<float>* v : {&cells.band1, &cells.band2, &cells.band3}) {
+            v->resize(cols);
+        }
         for (int r = rows.start; r < rows.end; ++r) {
             const double reference = RowReference(r);
-            SumColumns(r, reference, columns);
-            FitRow(r, columns);
+            const float* window[2 * kHalf + 1];
+            for (int k = 0; k < 2 * kHalf + 1; ++k) {
+                window[k] = m_dem.ptr<float>(r - kHalf + k);
+            }
+            SumColumns(window, m_dem.cols, reference, m_noData, m_noDataIsNaN, columns);
+            FitWindows(columns, m_dem.cols, m_pw, m_t5, m_squareCells ? m_fullSpreadX : 0.0, cells);
+            StoreRow(r, reference, cells);
         }
     }
 
@@ -195,76 +334,94 @@ private:
         return 0.0;
     }
 
-    void SumColumns(int r, double reference, std::vector<ColumnSums>& columns) const {
-        for (ColumnSums& c : columns) {
-            c = ColumnSums();
-        }
-        for (int dy = -kHalf; dy <= kHalf; ++dy) {
-            const float* row = m_dem.ptr<float>(r + dy);
-            for (int i = 0; i < m_dem.cols; ++i) {
-                if (!Gathered(row[i])) {
-                    continue;
-                }
-                // A NaN sample is gathered here and poisons the sums of its windows.
-                const double z = double(row[i]) - reference;
-                ColumnSums& c = columns[static_cast<size_t>(i)];
-                c.n += 1.0;
-                c.y += dy;
-                c.yy += dy * dy;
-                c.z += z;
-                c.yz += dy * z;
-                c.zz += z * z;
+    // Writes the fits of row r: those of the vector pass, the full windows on cells that are not
+    // square (by GridWindowNormal), and every other window with enough samples fitted alone.
+    void StoreRow(int r, double reference, const CellArrays& cells) const {
+        auto* out = m_out.ptr<cv::Vec3f>(r - m_outFirstRow);
+        for (int c = kHalf; c < m_dem.cols - kHalf; ++c) {
+            const double state = cells.state[c];
+            if (state == kUnfitted) {
+                continue;
             }
+            if (state == kFitted && m_squareCells) {
+                out[c] = cv::Vec3f(cells.band1[c], cells.band2[c], cells.band3[c]);
+                continue;
+            }
+            double normal[3];
+            if (!m_squareCells && cells.n[c] == kFullWindow &&
+                GridWindowNormal(m_fullSpreadX, m_fullSpreadY, cells.cxz[c], cells.cyz[c], cells.czz[c],
+                                 normal)) {
+                StoreSlope(normal[0], normal[1], normal[2], out[c]);
+                continue;
+            }
+            FitAlone(r, c, reference, out[c]);
         }
     }
 
-    void FitRow(int r, const std::vector<ColumnSums>& columns) const {
-        auto* out = m_out.ptr<cv::Vec3f>(r - m_outFirstRow);
-        for (int c = kHalf; c < m_dem.cols - kHalf; ++c) {
-            WindowSums s;
-            const ColumnSums* window = &columns[static_cast<size_t>(c - kHalf)];
+    // The fit of the window of cell (c, r) from all its sums: a window with missing samples, or a
+    // full one whose normal the shortcuts leave undetermined.
+    void FitAlone(int r, int c, double reference, cv::Vec3f& out) const {
+        ColumnSums window[2 * kHalf + 1];
+        for (int dy = -kHalf; dy <= kHalf; ++dy) {
+            const float* row = m_dem.ptr<float>(r + dy);
             for (int k = 0; k < 2 * kHalf + 1; ++k) {
-                s.n += window[k].n;
-            }
-            if (s.n < kMinSamples) {
-                continue;
-            }
-            for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
-                s.z += window[k].z;
-                s.xz += dx * window[k].z;
-                s.yz += window[k].yz;
-                s.zz += window[k].zz;
-            }
-            if (s.n == kFullWindow) {
-                // Every offset once in each column and row: the position sums are known.
-                s.xx = s.yy = kFullOffsetSquares;
-            } else {
-                for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
-                    s.x += dx * window[k].n;
-                    s.xx += dx * dx * window[k].n;
-                    s.y += window[k].y;
-                    s.xy += dx * window[k].y;
-                    s.yy += window[k].yy;
+                const float v = row[c - kHalf + k];
+                if (!Gathered(v)) {
+                    continue;
                 }
+                // A NaN sample is gathered here and poisons the sums of its windows.
+                const double z = double(v) - reference;
+                ColumnSums& s = window[k];
+                s.n += 1.0;
+                s.y += dy;
+                s.yy += dy * dy;
+                s.z += z;
+                s.yz += dy * z;
+                s.zz += z * z;
             }
-            const double inv = 1.0 / s.n;
-            const double mx = s.x * inv, my = s.y * inv, mz = s.z * inv;
-            const double cxz = (s.xz * inv - mx * mz) * m_pw;
-            const double cyz = (s.yz * inv - my * mz) * m_t5;
-            const double czz = s.zz * inv - mz * mz;
-            double normal[3];
-            if (s.n == kFullWindow &&
-                (m_squareCells ? SquareWindowNormal(m_fullSpreadX, cxz, cyz, czz, normal)
-                               : GridWindowNormal(m_fullSpreadX, m_fullSpreadY, cxz, cyz, czz, normal))) {
-                StoreSlope(normal[0], normal[1], normal[2], out[c]);
-                continue;
+        }
+        WindowSums s;
+        for (int k = 0; k < 2 * kHalf + 1; ++k) {
+            s.n += window[k].n;
+        }
+        if (s.n < kMinSamples) {
+            return;
+        }
+        for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
+            s.z += window[k].z;
+            s.xz += dx * window[k].z;
+            s.yz += window[k].yz;
+            s.zz += window[k].zz;
+        }
+        if (s.n == kFullWindow) {
+            // Every offset once in each column and row: the position sums are known.
+            s.xx = s.yy = kFullOffsetSquares;
+        } else {
+            for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
+                s.x += dx * window[k].n;
+                s.xx += dx * dx * window[k].n;
+                s.y += window[k].y;
+                s.xy += dx * window[k].y;
+                s.yy += window[k].yy;
             }
-            const double cxx = (s.xx * inv - mx * mx) * m_pw * m_pw;
-            const double cyy = (s.yy * inv - my * my) * m_t5 * m_t5;
-            const double cxy = (s.xy * inv - mx * my) * m_pw * m_t5;
-            if (FitNormal(cxx, cxy, cyy, cxz, cyz, czz, normal)) {
-                StoreSlope(normal[0], normal[1], normal[2], out[c]);
-            }
+        }
+        const double inv = 1.0 / s.n;
+        const double mx = s.x * inv, my = s.y * inv, mz = s.z * inv;
+        const double cxz = (s.xz * inv - mx * mz) * m_pw;
+        const double cyz = (s.yz * inv - my * mz) * m_t5;
+        const double czz = s.zz * inv - mz * mz;
+        double normal[3];
+        if (s.n == kFullWindow &&
+            (m_squareCells ? SquareWindowNormal(m_fullSpreadX, cxz, cyz, czz, normal)
+                           : GridWindowNormal(m_fullSpreadX, m_fullSpreadY, cxz, cyz, czz, normal))) {
+            StoreSlope(normal[0], normal[1], normal[2], out);
+            return;
+        }
+        const double cxx = (s.xx * inv - mx * mx) * m_pw * m_pw;
+        const double cyy = (s.yy * inv - my * my) * m_t5 * m_t5;
+        const double cxy = (s.xy * inv - mx * my) * m_pw * m_t5;
+        if (FitNormal(cxx, cxy, cyy, cxz, cyz, czz, normal)) {
+            StoreSlope(normal[0], normal[1], normal[2], out);
         }
     }
 
