@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -164,9 +165,10 @@ struct ColumnArrays {
 };
 
 // What the vector pass leaves of each cell of a row: its samples, the covariances of the full
-// window in map units (x z, y z, z z), and on square cells the slope bands and how it went.
+// window in map units (x z, y z, z z), the normal of its plane and whether that was determined
+// (1) or not (0), its slope bands and how its fit went.
 struct CellArrays {
-    std::vector<double> n, cxz, cyz, czz, state;
+    std::vector<double> n, cxz, cyz, czz, nx, ny, nz, determined, state;
     std::vector<float> band1, band2, band3;
 };
 
@@ -213,12 +215,10 @@ __attribute__((target_clones("avx2", "default"))) void SumColumns(const float* c
 }
 
 // The window sums of the cells from kHalf to cols - kHalf and the covariances of their windows as
-// full ones; on square cells (spread the x and y spread of a full window, above 0) also the
-// slope bands of the windows that are full and whose normal SquareWindowNormal determines.
-// Every other cell with enough samples is left to the fit of the cell alone.
-__attribute__((target_clones("avx2", "default"))) void FitWindows(const ColumnArrays& columns, int cols,
-                                                                  double pixelWidth, double term5,
-                                                                  double spread, CellArrays& cells) {
+// full ones (x z, y z and z z in map units).
+__attribute__((target_clones("avx2", "default"))) void WindowCovariances(const ColumnArrays& columns,
+                                                                         int cols, double pixelWidth,
+                                                                         double term5, CellArrays& cells) {
     const double* __restrict const cn = columns.n.data();
     const double* __restrict const cz = columns.z.data();
     const double* __restrict const cyz = columns.yz.data();
@@ -227,10 +227,6 @@ __attribute__((target_clones("avx2", "default"))) void FitWindows(const ColumnAr
     double* __restrict const outXz = cells.cxz.data();
     double* __restrict const outYz = cells.cyz.data();
     double* __restrict const outZz = cells.czz.data();
-    double* __restrict const state = cells.state.data();
-    float* __restrict const band1 = cells.band1.data();
-    float* __restrict const band2 = cells.band2.data();
-    float* __restrict const band3 = cells.band3.data();
 #pragma omp simd
     for (int c = kHalf; c < cols - kHalf; ++c) {
         double n = 0.0, z = 0.0, xz = 0.0, yz = 0.0, zz = 0.0;
@@ -249,25 +245,133 @@ __attribute__((target_clones("avx2", "default"))) void FitWindows(const ColumnAr
         // As a full window: every offset once in each column and row, their means 0.
         const double inv = 1.0 / kFullWindow;
         const double mx = 0.0 * inv, my = 0.0 * inv, mz = z * inv;
-        const double p = (xz * inv - mx * mz) * pixelWidth;
-        const double q = (yz * inv - my * mz) * term5;
-        const double v = zz * inv - mz * mz;
         outN[c] = n;
-        outXz[c] = p;
-        outYz[c] = q;
-        outZz[c] = v;
-        // SquareWindowNormal and StoreSlope for every cell, kept where they hold.
+        outXz[c] = (xz * inv - mx * mz) * pixelWidth;
+        outYz[c] = (yz * inv - my * mz) * term5;
+        outZz[c] = zz * inv - mz * mz;
+    }
+}
+
+// Whether a number is finite, as a comparison that vector code takes.
+inline bool Finite(double v) {
+    return std::abs(v) <= std::numeric_limits<double>::max();
+}
+
+// The slope bands (StoreSlope) of the normals that the vector pass determined, and the state of
+// every cell: fitted when its window is full and its normal was determined, else without a fit
+// for too few samples or left to the fit of the cell alone.
+__attribute__((target_clones("avx2", "default"))) void SlopeBands(int cols, CellArrays& cells) {
+    const double* __restrict const n = cells.n.data();
+    const double* __restrict const nx = cells.nx.data();
+    const double* __restrict const ny = cells.ny.data();
+    const double* __restrict const nz = cells.nz.data();
+    const double* __restrict const determined = cells.determined.data();
+    float* __restrict const band1 = cells.band1.data();
+    float* __restrict const band2 = cells.band2.data();
+    float* __restrict const band3 = cells.band3.data();
+    double* __restrict const state = cells.state.data();
+#pragma omp simd
+    for (int c = kHalf; c < cols - kHalf; ++c) {
+        const double horizontal = std::sqrt(nx[c] * nx[c] + ny[c] * ny[c]);
+        const double length = std::sqrt(nx[c] * nx[c] + ny[c] * ny[c] + nz[c] * nz[c]);
+        band1[c] = static_cast<float>(nx[c] / length);
+        band2[c] = static_cast<float>(ny[c] / length);
+        band3[c] = static_cast<float>(horizontal / nz[c]);
+        const bool fitted = (n[c] == kFullWindow) & (determined[c] != 0.0);
+        state[c] = fitted ? kFitted : n[c] < kMinSamples ? kUnfitted : kAlone;
+    }
+}
+
+// SquareWindowNormal of every cell's window on square cells (spread: the x and y spread of a full
+// window), worked out for every cell and kept where it holds.
+__attribute__((target_clones("avx2", "default"))) void SquareNormals(int cols, double spread,
+                                                                     CellArrays& cells) {
+    const double* __restrict const cxz = cells.cxz.data();
+    const double* __restrict const cyz = cells.cyz.data();
+    const double* __restrict const czz = cells.czz.data();
+    double* __restrict const nx = cells.nx.data();
+    double* __restrict const ny = cells.ny.data();
+    double* __restrict const nz = cells.nz.data();
+    double* __restrict const determined = cells.determined.data();
+#pragma omp simd
+    for (int c = kHalf; c < cols - kHalf; ++c) {
+        const double p = cxz[c], q = cyz[c], v = czz[c];
         const double r2 = p * p + q * q;
         const double larger = 0.5 * ((spread + v) + std::sqrt((spread - v) * (spread - v) + 4.0 * r2));
         const double least = (spread * v - r2) / larger;
         const double d = spread - least;
-        const double length = std::sqrt(r2 + d * d);
-        band1[c] = static_cast<float>(-p / length);
-        band2[c] = static_cast<float>(-q / length);
-        band3[c] = static_cast<float>(std::sqrt(r2) / d);
-        const bool fitted = (n == kFullWindow) & (larger > 0.0) & (d > 0.0) &
-                            (std::abs(d + r2) <= std::numeric_limits<double>::max());
-        state[c] = fitted ? kFitted : n < kMinSamples ? kUnfitted : kAlone;
+        nx[c] = -p;
+        ny[c] = -q;
+        nz[c] = d;
+        determined[c] = (larger > 0.0) & (d > 0.0) & Finite(d + r2) ? 1.0 : 0.0;
+    }
+}
+
+// Four doubles and the masks of their comparisons, taken by the vector units at once (two
+// instructions each where the wide ones are missing).
+using Doubles = double __attribute__((vector_size(32)));
+using Masks = long __attribute__((vector_size(32)));
+constexpr int kLanes = 4;
+
+// Newton's steps of GridWindowNormal that four cells take at once: a cell stops where that
+// function returns, with the same root; one still going after these steps is left to the fit of
+// the cell alone, as are the last cells of a row that fill no four.
+constexpr int kVectorSteps = 6;
+
+// GridWindowNormal of every cell's window on cells whose full-window x and y spreads are a and b.
+__attribute__((target_clones("avx2", "default"))) void GridNormals(int cols, double a, double b,
+                                                                   CellArrays& cells) {
+    const double lower = std::min(a, b);
+    const Masks none = {};
+    int c = kHalf;
+    for (; c + kLanes <= cols - kHalf; c += kLanes) {
+        Doubles p, q, v;
+        std::memcpy(&p, cells.cxz.data() + c, sizeof(p));
+        std::memcpy(&q, cells.cyz.data() + c, sizeof(q));
+        std::memcpy(&v, cells.czz.data() + c, sizeof(v));
+        // Magnitudes are taken as (x < 0 ? -x : x), which keeps NaN a NaN as std::abs does.
+        const Doubles sum = p + q + v;
+        Masks going =
+            ((sum < 0.0 ? -sum : sum) <= std::numeric_limits<double>::max()) & (a + b + v < 1e9 * lower);
+        Masks settled = none;
+        const Doubles pp = p * p, qq = q * q;
+        Doubles l = {};
+        for (int k = 0; k < kVectorSteps; ++k) {
+            const Doubles da = a - l, db = b - l, dc = v - l;
+            const Doubles g = da * db * dc - pp * db - qq * da;
+            const Doubles slope = pp + qq - da * db - dc * (da + db);
+            const Doubles step = g / slope;
+            // A step that does not rise settles at l; one that leaves the range ends without a
+            // root; one small enough settles at the new l.
+            const Masks rounding = k > 0 ? going & ~(step < 0.0) : none;
+            const Masks stepping = going & ~rounding;
+            const Doubles next = l - step;
+            const Masks outside = stepping & ~(next < lower);
+            const Doubles rest = step * step * (da + db + dc);
+            const Doubles restSize = rest < 0.0 ? -rest : rest;
+            const Doubles slopeSize = slope < 0.0 ? -slope : slope;
+            const Doubles stepSize = step < 0.0 ? -step : step;
+            const Masks close =
+                stepping & ~outside & ((restSize <= 1e-16 * lower * slopeSize) | (stepSize <= 1e-15 * lower));
+            l = stepping != 0 ? next : l;
+            settled |= rounding | close;
+            going = stepping & ~outside & ~close;
+            if (!(going[0] | going[1] | going[2] | going[3])) {
+                break;
+            }
+        }
+        const Doubles da = a - l, db = b - l;
+        const Masks clear = (da > 1e-6 * lower) & (db > 1e-6 * lower);
+        const Doubles nx = -p * db, ny = -q * da, nz = da * db;
+        const Doubles determined = (settled & clear) != 0 ? Doubles{} + 1.0 : Doubles{};
+        std::memcpy(cells.nx.data() + c, &nx, sizeof(nx));
+        std::memcpy(cells.ny.data() + c, &ny, sizeof(ny));
+        std::memcpy(cells.nz.data() + c, &nz, sizeof(nz));
+        std::memcpy(cells.determined.data() + c, &determined, sizeof(determined));
+    }
+    for (; c < cols - kHalf; ++c) {
+        cells.nx[c] = cells.ny[c] = cells.nz[c] = 1.0;
+        cells.determined[c] = 0.0;
     }
 }
 
@@ -297,7 +401,8 @@ public:
             v->resize(cols);
         }
         CellArrays cells;
-        for (std::vector<double>* v : {&cells.n, &cells.cxz, &cells.cyz, &cells.czz, &cells.state}) {
+        for (std::vector<double>* v : {&cells.n, &cells.cxz, &cells.cyz, &cells.czz, &cells.nx, &cells.ny,
+                                       &cells.nz, &cells.determined, &cells.state}) {
             v->resize(cols);
         }
         for (std::vector<float>* v : {&cells.band1, &cells.band2, &cells.band3}) {
@@ -310,7 +415,13 @@ public:
                 window[k] = m_dem.ptr<float>(r - kHalf + k);
             }
             SumColumns(window, m_dem.cols, reference, m_noData, m_noDataIsNaN, columns);
-            FitWindows(columns, m_dem.cols, m_pw, m_t5, m_squareCells ? m_fullSpreadX : 0.0, cells);
+            WindowCovariances(columns, m_dem.cols, m_pw, m_t5, cells);
+            if (m_squareCells) {
+                SquareNormals(m_dem.cols, m_fullSpreadX, cells);
+            } else {
+                GridNormals(m_dem.cols, m_fullSpreadX, m_fullSpreadY, cells);
+            }
+            SlopeBands(m_dem.cols, cells);
             StoreRow(r, reference, cells);
         }
     }
@@ -334,27 +445,17 @@ private:
         return 0.0;
     }
 
-    // Writes the fits of row r: those of the vector pass, the full windows on cells that are not
-    // square (by GridWindowNormal), and every other window with enough samples fitted alone.
+    // Writes the fits of row r: those of the vector pass, and every other window with enough
+    // samples fitted alone.
     void StoreRow(int r, double reference, const CellArrays& cells) const {
         auto* out = m_out.ptr<cv::Vec3f>(r - m_outFirstRow);
         for (int c = kHalf; c < m_dem.cols - kHalf; ++c) {
             const double state = cells.state[c];
-            if (state == kUnfitted) {
-                continue;
-            }
-            if (state == kFitted && m_squareCells) {
+            if (state == kFitted) {
                 out[c] = cv::Vec3f(cells.band1[c], cells.band2[c], cells.band3[c]);
-                continue;
+            } else if (state == kAlone) {
+                FitAlone(r, c, reference, out[c]);
             }
-            double normal[3];
-            if (!m_squareCells && cells.n[c] == kFullWindow &&
-                GridWindowNormal(m_fullSpreadX, m_fullSpreadY, cells.cxz[c], cells.cyz[c], cells.czz[c],
-                                 normal)) {
-                StoreSlope(normal[0], normal[1], normal[2], out[c]);
-                continue;
-            }
-            FitAlone(r, c, reference, out[c]);
         }
     }
 
