@@ -41,13 +41,14 @@ struct ColumnSums {
     double n = 0, y = 0, yy = 0, z = 0, yz = 0, zz = 0;
 };
 
-// The slope bands of an upward normal (any length, z above 0): its unit horizontal components and
-// the tangent of its angle from the vertical.
-void StoreSlope(double nx, double ny, double nz, cv::Vec3f& out) {
+// The slope bands of an upward normal (any length, z above 0) into cell c of the rows of the three
+// bands: its unit horizontal components and the tangent of its angle from the vertical.
+void StoreSlope(double nx, double ny, double nz, float* const bands[3], int c) {
     const double horizontal = std::sqrt(nx * nx + ny * ny);
     const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    out = cv::Vec3f(static_cast<float>(nx / length), static_cast<float>(ny / length),
-                    static_cast<float>(horizontal / nz));
+    bands[0][c] = static_cast<float>(nx / length);
+    bands[1][c] = static_cast<float>(ny / length);
+    bands[2][c] = static_cast<float>(horizontal / nz);
 }
 
 // A full window on square cells: the x and y spreads are equal (a) and independent, so the
@@ -169,7 +170,6 @@ struct ColumnArrays {
 // (1) or not (0), its slope bands and how its fit went.
 struct CellArrays {
     std::vector<double> n, cxz, cyz, czz, nx, ny, nz, determined, state;
-    std::vector<float> band1, band2, band3;
 };
 
 // The sums of the 7 rows at `rows` over the columns, taking the samples that are no no-data (NaN
@@ -257,27 +257,29 @@ inline bool Finite(double v) {
     return std::abs(v) <= std::numeric_limits<double>::max();
 }
 
-// The slope bands (StoreSlope) of the normals that the vector pass determined, and the state of
-// every cell: fitted when its window is full and its normal was determined, else without a fit
-// for too few samples or left to the fit of the cell alone.
-__attribute__((target_clones("avx2", "default"))) void SlopeBands(int cols, CellArrays& cells) {
+// The slope bands (StoreSlope) of the normals that the vector pass determined into the rows of the
+// bands, the no-data value where none was, and the state of every cell: fitted when its window is
+// full and its normal was determined, else without a fit for too few samples or left to the fit
+// of the cell alone.
+__attribute__((target_clones("avx2", "default"))) void SlopeBands(int cols, float noData, CellArrays& cells,
+                                                                  float* const bands[3]) {
     const double* __restrict const n = cells.n.data();
     const double* __restrict const nx = cells.nx.data();
     const double* __restrict const ny = cells.ny.data();
     const double* __restrict const nz = cells.nz.data();
     const double* __restrict const determined = cells.determined.data();
-    float* __restrict const band1 = cells.band1.data();
-    float* __restrict const band2 = cells.band2.data();
-    float* __restrict const band3 = cells.band3.data();
+    float* __restrict const band1 = bands[0];
+    float* __restrict const band2 = bands[1];
+    float* __restrict const band3 = bands[2];
     double* __restrict const state = cells.state.data();
 #pragma omp simd
     for (int c = kHalf; c < cols - kHalf; ++c) {
         const double horizontal = std::sqrt(nx[c] * nx[c] + ny[c] * ny[c]);
         const double length = std::sqrt(nx[c] * nx[c] + ny[c] * ny[c] + nz[c] * nz[c]);
-        band1[c] = static_cast<float>(nx[c] / length);
-        band2[c] = static_cast<float>(ny[c] / length);
-        band3[c] = static_cast<float>(horizontal / nz[c]);
         const bool fitted = (n[c] == kFullWindow) & (determined[c] != 0.0);
+        band1[c] = fitted ? static_cast<float>(nx[c] / length) : noData;
+        band2[c] = fitted ? static_cast<float>(ny[c] / length) : noData;
+        band3[c] = fitted ? static_cast<float>(horizontal / nz[c]) : noData;
         state[c] = fitted ? kFitted : n[c] < kMinSamples ? kUnfitted : kAlone;
     }
 }
@@ -376,16 +378,18 @@ __attribute__((target_clones("avx2", "default"))) void GridNormals(int cols, dou
 }
 
 // Fits the cells of the centre rows of the range: rows of dem, a window of the terrain model that
-// holds the 3 rows around each of them; the fit of dem row r goes to row r - outFirstRow of out.
+// holds the 3 rows around each of them; out holds the three slope bands one after the other,
+// planeRows rows each, and band b of dem row r goes to its row b planeRows + r - outFirstRow.
 // The sums of a row's windows are worked out for the whole row at once, column by column and then
 // window by window, and full windows fitted there; the cells that need more are fitted alone.
 class SlopeRows : public cv::ParallelLoopBody {
 public:
-    SlopeRows(const cv::Mat& dem, cv::Mat& out, int outFirstRow, double noData, double pixelWidth,
-              double term5)
+    SlopeRows(const cv::Mat& dem, cv::Mat& out, int outFirstRow, int planeRows, double noData,
+              double pixelWidth, double term5)
         : m_dem(dem),
           m_out(out),
           m_outFirstRow(outFirstRow),
+          m_planeRows(planeRows),
           m_noData(static_cast<float>(noData)),
           m_noDataIsNaN(std::isnan(noData)),
           m_pw(pixelWidth),
@@ -405,9 +409,6 @@ public:
                                        &cells.nz, &cells.determined, &cells.state}) {
             v->resize(cols);
         }
-        for (std::vector<float>* v : {&cells.band1, &cells.band2, &cells.band3}) {
-            v->resize(cols);
-        }
         for (int r = rows.start; r < rows.end; ++r) {
             const double reference = RowReference(r);
             const float* window[2 * kHalf + 1];
@@ -421,8 +422,11 @@ public:
             } else {
                 GridNormals(m_dem.cols, m_fullSpreadX, m_fullSpreadY, cells);
             }
-            SlopeBands(m_dem.cols, cells);
-            StoreRow(r, reference, cells);
+            float* const bands[3] = {m_out.ptr<float>(r - m_outFirstRow),
+                                     m_out.ptr<float>(m_planeRows + r - m_outFirstRow),
+                                     m_out.ptr<float>(2 * m_planeRows + r - m_outFirstRow)};
+            SlopeBands(m_dem.cols, m_noData, cells, bands);
+            FitRest(r, reference, cells, bands);
         }
     }
 
@@ -445,23 +449,18 @@ private:
         return 0.0;
     }
 
-    // Writes the fits of row r: those of the vector pass, and every other window with enough
-    // samples fitted alone.
-    void StoreRow(int r, double reference, const CellArrays& cells) const {
-        auto* out = m_out.ptr<cv::Vec3f>(r - m_outFirstRow);
+    // Fits the windows of row r with enough samples that the vector pass left to the fit alone.
+    void FitRest(int r, double reference, const CellArrays& cells, float* const bands[3]) const {
         for (int c = kHalf; c < m_dem.cols - kHalf; ++c) {
-            const double state = cells.state[c];
-            if (state == kFitted) {
-                out[c] = cv::Vec3f(cells.band1[c], cells.band2[c], cells.band3[c]);
-            } else if (state == kAlone) {
-                FitAlone(r, c, reference, out[c]);
+            if (cells.state[c] == kAlone) {
+                FitAlone(r, c, reference, bands);
             }
         }
     }
 
     // The fit of the window of cell (c, r) from all its sums: a window with missing samples, or a
     // full one whose normal the shortcuts leave undetermined.
-    void FitAlone(int r, int c, double reference, cv::Vec3f& out) const {
+    void FitAlone(int r, int c, double reference, float* const bands[3]) const {
         ColumnSums window[2 * kHalf + 1];
         for (int dy = -kHalf; dy <= kHalf; ++dy) {
             const float* row = m_dem.ptr<float>(r + dy);
@@ -515,20 +514,21 @@ private:
         if (s.n == kFullWindow &&
             (m_squareCells ? SquareWindowNormal(m_fullSpreadX, cxz, cyz, czz, normal)
                            : GridWindowNormal(m_fullSpreadX, m_fullSpreadY, cxz, cyz, czz, normal))) {
-            StoreSlope(normal[0], normal[1], normal[2], out);
+            StoreSlope(normal[0], normal[1], normal[2], bands, c);
             return;
         }
         const double cxx = (s.xx * inv - mx * mx) * m_pw * m_pw;
         const double cyy = (s.yy * inv - my * my) * m_t5 * m_t5;
         const double cxy = (s.xy * inv - mx * my) * m_pw * m_t5;
         if (FitNormal(cxx, cxy, cyy, cxz, cyz, czz, normal)) {
-            StoreSlope(normal[0], normal[1], normal[2], out);
+            StoreSlope(normal[0], normal[1], normal[2], bands, c);
         }
     }
 
     const cv::Mat& m_dem;
     cv::Mat& m_out;
     int m_outFirstRow;
+    int m_planeRows;
     float m_noData;
     bool m_noDataIsNaN;
     double m_pw;
@@ -548,8 +548,12 @@ cv::Mat ComputeSlopeGrid(const cv::Mat& dem, double noData, double pixelWidth, d
     if (dem.cols < 2 * kHalf + 1 || dem.rows < 2 * kHalf + 1) {
         return out;
     }
-    SlopeRows body(dem, out, 0, noData, pixelWidth, term5);
+    cv::Mat planes(3 * dem.rows, dem.cols, CV_32FC1, cv::Scalar::all(fill));
+    SlopeRows body(dem, planes, 0, dem.rows, noData, pixelWidth, term5);
     cv::parallel_for_(cv::Range(kHalf, dem.rows - kHalf), body);
+    const cv::Mat bands[3] = {planes.rowRange(0, dem.rows), planes.rowRange(dem.rows, 2 * dem.rows),
+                              planes.rowRange(2 * dem.rows, 3 * dem.rows)};
+    cv::merge(bands, 3, out);
     return out;
 }
 
@@ -615,7 +619,9 @@ SlopeWrite WriteSlopeMap(GDALDatasetH ds, const SlopeDtm& dtm, const QString& pa
     cv::Mat window, block;
     try {
         window.create(std::min(h, rows + 2 * kHalf), w, CV_32FC1);
-        block.create(std::min(h, rows), w, CV_32FC3);
+        // The three bands one after the other, rows rows each: each band's rows are copied whole
+        // into the file's blocks.
+        block.create(3 * std::min(h, rows), w, CV_32FC1);
     } catch (const cv::Exception&) {
         return SlopeWrite::WriteFailed;
     }
@@ -624,20 +630,22 @@ SlopeWrite WriteSlopeMap(GDALDatasetH ds, const SlopeDtm& dtm, const QString& pa
         // The model's rows the block's windows reach, and the block's rows that have full windows.
         const int top = std::max(0, first - kHalf), bottom = std::min(h, end + kHalf);
         cv::Mat in = window.rowRange(0, bottom - top);
-        cv::Mat out = block.rowRange(0, end - first);
+        const int planeRows = block.rows / 3;
         if (GDALRasterIO(band, GF_Read, 0, top, w, bottom - top, in.data, w, bottom - top, GDT_Float32, 0,
                          static_cast<GSpacing>(in.step)) != CE_None) {
             return SlopeWrite::ReadFailed;
         }
-        out.setTo(cv::Scalar::all(static_cast<float>(dtm.noData)));
+        block.setTo(cv::Scalar::all(static_cast<float>(dtm.noData)));
         const int from = std::max(first, kHalf), to = std::min(end, h - kHalf);
         if (fits && from < to) {
-            SlopeRows body(in, out, first - top, dtm.noData, dtm.geoTransform[1], dtm.geoTransform[5]);
+            SlopeRows body(in, block, first - top, planeRows, dtm.noData, dtm.geoTransform[1],
+                           dtm.geoTransform[5]);
             cv::parallel_for_(cv::Range(from - top, to - top), body);
         }
-        if (GDALDatasetRasterIO(output.Dataset(), GF_Write, 0, first, w, end - first, out.data, w,
-                                end - first, GDT_Float32, 3, nullptr, 3 * sizeof(float),
-                                static_cast<GSpacing>(out.step), sizeof(float)) != CE_None) {
+        if (GDALDatasetRasterIO(output.Dataset(), GF_Write, 0, first, w, end - first, block.data, w,
+                                end - first, GDT_Float32, 3, nullptr, sizeof(float),
+                                static_cast<GSpacing>(block.step),
+                                static_cast<GSpacing>(block.step) * planeRows) != CE_None) {
             return SlopeWrite::WriteFailed;
         }
     }
