@@ -173,8 +173,8 @@ struct CellArrays {
 };
 
 // The sums of the 7 rows at `rows` over the columns, taking the samples that are no no-data (NaN
-// cells of a model whose no-data value is a number included: they poison their windows). Row by
-// row, each sample worked out and then chosen, so that the loops are vector code.
+// cells of a model whose no-data value is a number included: they poison their windows). Each
+// sample worked out and then chosen, so that the loop is vector code.
 template <bool kNaNNoData>
 __attribute__((always_inline)) inline void SumColumnsOf(const float* const* rows, int cols, double reference,
                                                         float noData, ColumnArrays& out) {
@@ -182,24 +182,32 @@ __attribute__((always_inline)) inline void SumColumnsOf(const float* const* rows
     double* __restrict const z = out.z.data();
     double* __restrict const yz = out.yz.data();
     double* __restrict const zz = out.zz.data();
-    std::fill_n(n, cols, 0.0);
-    std::fill_n(z, cols, 0.0);
-    std::fill_n(yz, cols, 0.0);
-    std::fill_n(zz, cols, 0.0);
-    for (int k = 0; k < 2 * kHalf + 1; ++k) {
-        const float* __restrict const row = rows[k];
-        const double dy = k - kHalf;
+    const float* __restrict const row0 = rows[0];
+    const float* __restrict const row1 = rows[1];
+    const float* __restrict const row2 = rows[2];
+    const float* __restrict const row3 = rows[3];
+    const float* __restrict const row4 = rows[4];
+    const float* __restrict const row5 = rows[5];
+    const float* __restrict const row6 = rows[6];
 #pragma omp simd
-        for (int i = 0; i < cols; ++i) {
-            const float v = row[i];
+    for (int i = 0; i < cols; ++i) {
+        const float column[2 * kHalf + 1] = {row0[i], row1[i], row2[i], row3[i], row4[i], row5[i], row6[i]};
+        double an = 0.0, az = 0.0, ayz = 0.0, azz = 0.0;
+#pragma GCC unroll 7
+        for (int k = 0; k < 2 * kHalf + 1; ++k) {
+            const float v = column[k];
             const bool gathered = kNaNNoData ? v == v : v != noData;
             const double difference = double(v) - reference;
             const double d = gathered ? difference : 0.0;
-            n[i] += gathered ? 1.0 : 0.0;
-            z[i] += d;
-            yz[i] += dy * d;
-            zz[i] += d * d;
+            an += gathered ? 1.0 : 0.0;
+            az += d;
+            ayz += double(k - kHalf) * d;
+            azz += d * d;
         }
+        n[i] = an;
+        z[i] = az;
+        yz[i] = ayz;
+        zz[i] = azz;
     }
 }
 
