@@ -313,7 +313,7 @@ __attribute__((target_clones("avx2", "default"))) void SquareNormals(int cols, d
         nx[c] = -p;
         ny[c] = -q;
         nz[c] = d;
-        determined[c] = (larger > 0.0) & (d > 0.0) & Finite(d + r2) ? 1.0 : 0.0;
+        determined[c] = ((larger > 0.0) & (d > 0.0) & Finite(d + r2)) ? 1.0 : 0.0;
     }
 }
 
