@@ -317,22 +317,24 @@ __attribute__((target_clones("avx2", "default"))) void SquareNormals(int cols, d
     }
 }
 
-// Four doubles and the masks of their comparisons, taken by the vector units at once (two
-// instructions each where the wide ones are missing).
-using Doubles = double __attribute__((vector_size(32)));
-using Masks = long __attribute__((vector_size(32)));
-constexpr int kLanes = 4;
+// Doubles taken by the vector units at once and the masks of their comparisons: two, or four
+// where the processor has the wide units.
+using Doubles2 = double __attribute__((vector_size(16)));
+using Masks2 = long __attribute__((vector_size(16)));
+using Doubles4 = double __attribute__((vector_size(32)));
+using Masks4 = long __attribute__((vector_size(32)));
 
-// Newton's steps of GridWindowNormal that four cells take at once: a cell stops where that
-// function returns, with the same root; one still going after these steps is left to the fit of
-// the cell alone, as are the last cells of a row that fill no four.
+// Newton's steps of GridWindowNormal that the cells of a vector take at once: a cell stops where
+// that function returns, with the same root; one still going after these steps is left to the fit
+// of the cell alone, as are the last cells of a row that fill no vector.
 constexpr int kVectorSteps = 6;
 
 // GridWindowNormal of every cell's window on cells whose full-window x and y spreads are a and b.
-__attribute__((target_clones("avx2", "default"))) void GridNormals(int cols, double a, double b,
-                                                                   CellArrays& cells) {
+template <class Doubles, class Masks>
+__attribute__((always_inline)) inline void GridNormalsOf(int cols, double a, double b, CellArrays& cells) {
     const double lower = std::min(a, b);
     const Masks none = {};
+    constexpr int kLanes = sizeof(Doubles) / sizeof(double);
     int c = kHalf;
     for (; c + kLanes <= cols - kHalf; c += kLanes) {
         Doubles p, q, v;
@@ -366,7 +368,11 @@ __attribute__((target_clones("avx2", "default"))) void GridNormals(int cols, dou
             l = stepping != 0 ? next : l;
             settled |= rounding | close;
             going = stepping & ~outside & ~close;
-            if (!(going[0] | going[1] | going[2] | going[3])) {
+            long any = 0;
+            for (int lane = 0; lane < kLanes; ++lane) {
+                any |= going[lane];
+            }
+            if (any == 0) {
                 break;
             }
         }
@@ -382,6 +388,23 @@ __attribute__((target_clones("avx2", "default"))) void GridNormals(int cols, dou
     for (; c < cols - kHalf; ++c) {
         cells.nx[c] = cells.ny[c] = cells.nz[c] = 1.0;
         cells.determined[c] = 0.0;
+    }
+}
+
+__attribute__((target("avx2"))) void GridNormalsWide(int cols, double a, double b, CellArrays& cells) {
+    GridNormalsOf<Doubles4, Masks4>(cols, a, b, cells);
+}
+
+void GridNormalsNarrow(int cols, double a, double b, CellArrays& cells) {
+    GridNormalsOf<Doubles2, Masks2>(cols, a, b, cells);
+}
+
+void GridNormals(int cols, double a, double b, CellArrays& cells) {
+    static const bool wide = __builtin_cpu_supports("avx2");
+    if (wide) {
+        GridNormalsWide(cols, a, b, cells);
+    } else {
+        GridNormalsNarrow(cols, a, b, cells);
     }
 }
 
