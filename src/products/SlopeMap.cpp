@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "document/KelvaroDoc.h"
@@ -39,13 +41,14 @@ struct ColumnSums {
     double n = 0, y = 0, yy = 0, z = 0, yz = 0, zz = 0;
 };
 
-// The slope bands of an upward normal (any length, z above 0): its unit horizontal components and
-// the tangent of its angle from the vertical.
-void StoreSlope(double nx, double ny, double nz, cv::Vec3f& out) {
+// The slope bands of an upward normal (any length, z above 0) into cell c of the rows of the three
+// bands: its unit horizontal components and the tangent of its angle from the vertical.
+void StoreSlope(double nx, double ny, double nz, float* const bands[3], int c) {
     const double horizontal = std::sqrt(nx * nx + ny * ny);
     const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    out = cv::Vec3f(static_cast<float>(nx / length), static_cast<float>(ny / length),
-                    static_cast<float>(horizontal / nz));
+    bands[0][c] = static_cast<float>(nx / length);
+    bands[1][c] = static_cast<float>(ny / length);
+    bands[2][c] = static_cast<float>(horizontal / nz);
 }
 
 // A full window on square cells: the x and y spreads are equal (a) and independent, so the
@@ -150,15 +153,274 @@ bool FitNormal(double cxx, double cxy, double cyy, double cxz, double cyz, doubl
     return std::isfinite(normal[0] + normal[1] + normal[2]) && normal[2] > 0.0;
 }
 
+// How a cell's window went in the vector pass: fitted there, left without a fit (too few
+// samples), or left to the fit of the cell alone.
+constexpr double kFitted = 1.0;
+constexpr double kUnfitted = 0.0;
+constexpr double kAlone = 2.0;
+
+// The column sums of one row's windows, a column a cell: the samples of the 7 rows around it, their
+// elevations z (from the row's reference), dy z and z^2.
+struct ColumnArrays {
+    std::vector<double> n, z, yz, zz;
+};
+
+// What the vector pass leaves of each cell of a row: its samples, the covariances of the full
+// window in map units (x z, y z, z z), the normal of its plane and whether that was determined
+// (1) or not (0), its slope bands and how its fit went.
+struct CellArrays {
+    std::vector<double> n, cxz, cyz, czz, nx, ny, nz, determined, state;
+};
+
+// The sums of the 7 rows at `rows` over the columns, taking the samples that are no no-data (NaN
+// cells of a model whose no-data value is a number included: they poison their windows). Each
+// sample worked out and then chosen, so that the loop is vector code.
+template <bool kNaNNoData>
+__attribute__((always_inline)) inline void SumColumnsOf(const float* const* rows, int cols, double reference,
+                                                        float noData, ColumnArrays& out) {
+    double* __restrict const n = out.n.data();
+    double* __restrict const z = out.z.data();
+    double* __restrict const yz = out.yz.data();
+    double* __restrict const zz = out.zz.data();
+    const float* __restrict const row0 = rows[0];
+    const float* __restrict const row1 = rows[1];
+    const float* __restrict const row2 = rows[2];
+    const float* __restrict const row3 = rows[3];
+    const float* __restrict const row4 = rows[4];
+    const float* __restrict const row5 = rows[5];
+    const float* __restrict const row6 = rows[6];
+#pragma omp simd
+    for (int i = 0; i < cols; ++i) {
+        const float column[2 * kHalf + 1] = {row0[i], row1[i], row2[i], row3[i], row4[i], row5[i], row6[i]};
+        double an = 0.0, az = 0.0, ayz = 0.0, azz = 0.0;
+#pragma GCC unroll 7
+        for (int k = 0; k < 2 * kHalf + 1; ++k) {
+            const float v = column[k];
+            const bool gathered = kNaNNoData ? v == v : v != noData;
+            const double difference = double(v) - reference;
+            const double d = gathered ? difference : 0.0;
+            an += gathered ? 1.0 : 0.0;
+            az += d;
+            ayz += double(k - kHalf) * d;
+            azz += d * d;
+        }
+        n[i] = an;
+        z[i] = az;
+        yz[i] = ayz;
+        zz[i] = azz;
+    }
+}
+
+// Built for the wider vector units too, the best one chosen when the program loads.
+__attribute__((target_clones("avx2", "default"))) void SumColumns(const float* const* rows, int cols,
+                                                                  double reference, float noData,
+                                                                  bool nanNoData, ColumnArrays& out) {
+    if (nanNoData) {
+        SumColumnsOf<true>(rows, cols, reference, noData, out);
+    } else {
+        SumColumnsOf<false>(rows, cols, reference, noData, out);
+    }
+}
+
+// The window sums of the cells from kHalf to cols - kHalf and the covariances of their windows as
+// full ones (x z, y z and z z in map units).
+__attribute__((target_clones("avx2", "default"))) void WindowCovariances(const ColumnArrays& columns,
+                                                                         int cols, double pixelWidth,
+                                                                         double term5, CellArrays& cells) {
+    const double* __restrict const cn = columns.n.data();
+    const double* __restrict const cz = columns.z.data();
+    const double* __restrict const cyz = columns.yz.data();
+    const double* __restrict const czz = columns.zz.data();
+    double* __restrict const outN = cells.n.data();
+    double* __restrict const outXz = cells.cxz.data();
+    double* __restrict const outYz = cells.cyz.data();
+    double* __restrict const outZz = cells.czz.data();
+#pragma omp simd
+    for (int c = kHalf; c < cols - kHalf; ++c) {
+        double n = 0.0, z = 0.0, xz = 0.0, yz = 0.0, zz = 0.0;
+#pragma GCC unroll 7
+        for (int k = 0; k < 2 * kHalf + 1; ++k) {
+            n += cn[c - kHalf + k];
+        }
+#pragma GCC unroll 7
+        for (int k = 0; k < 2 * kHalf + 1; ++k) {
+            const int i = c - kHalf + k;
+            z += cz[i];
+            xz += double(k - kHalf) * cz[i];
+            yz += cyz[i];
+            zz += czz[i];
+        }
+        // As a full window: every offset once in each column and row, their means 0.
+        const double inv = 1.0 / kFullWindow;
+        const double mx = 0.0 * inv, my = 0.0 * inv, mz = z * inv;
+        outN[c] = n;
+        outXz[c] = (xz * inv - mx * mz) * pixelWidth;
+        outYz[c] = (yz * inv - my * mz) * term5;
+        outZz[c] = zz * inv - mz * mz;
+    }
+}
+
+// Whether a number is finite, as a comparison that vector code takes.
+inline bool Finite(double v) {
+    return std::abs(v) <= std::numeric_limits<double>::max();
+}
+
+// The slope bands (StoreSlope) of the normals that the vector pass determined into the rows of the
+// bands, the no-data value where none was, and the state of every cell: fitted when its window is
+// full and its normal was determined, else without a fit for too few samples or left to the fit
+// of the cell alone.
+__attribute__((target_clones("avx2", "default"))) void SlopeBands(int cols, float noData, CellArrays& cells,
+                                                                  float* const bands[3]) {
+    const double* __restrict const n = cells.n.data();
+    const double* __restrict const nx = cells.nx.data();
+    const double* __restrict const ny = cells.ny.data();
+    const double* __restrict const nz = cells.nz.data();
+    const double* __restrict const determined = cells.determined.data();
+    float* __restrict const band1 = bands[0];
+    float* __restrict const band2 = bands[1];
+    float* __restrict const band3 = bands[2];
+    double* __restrict const state = cells.state.data();
+#pragma omp simd
+    for (int c = kHalf; c < cols - kHalf; ++c) {
+        const double horizontal = std::sqrt(nx[c] * nx[c] + ny[c] * ny[c]);
+        const double length = std::sqrt(nx[c] * nx[c] + ny[c] * ny[c] + nz[c] * nz[c]);
+        const bool fitted = (n[c] == kFullWindow) & (determined[c] != 0.0);
+        band1[c] = fitted ? static_cast<float>(nx[c] / length) : noData;
+        band2[c] = fitted ? static_cast<float>(ny[c] / length) : noData;
+        band3[c] = fitted ? static_cast<float>(horizontal / nz[c]) : noData;
+        state[c] = fitted ? kFitted : n[c] < kMinSamples ? kUnfitted : kAlone;
+    }
+}
+
+// SquareWindowNormal of every cell's window on square cells (spread: the x and y spread of a full
+// window), worked out for every cell and kept where it holds.
+__attribute__((target_clones("avx2", "default"))) void SquareNormals(int cols, double spread,
+                                                                     CellArrays& cells) {
+    const double* __restrict const cxz = cells.cxz.data();
+    const double* __restrict const cyz = cells.cyz.data();
+    const double* __restrict const czz = cells.czz.data();
+    double* __restrict const nx = cells.nx.data();
+    double* __restrict const ny = cells.ny.data();
+    double* __restrict const nz = cells.nz.data();
+    double* __restrict const determined = cells.determined.data();
+#pragma omp simd
+    for (int c = kHalf; c < cols - kHalf; ++c) {
+        const double p = cxz[c], q = cyz[c], v = czz[c];
+        const double r2 = p * p + q * q;
+        const double larger = 0.5 * ((spread + v) + std::sqrt((spread - v) * (spread - v) + 4.0 * r2));
+        const double least = (spread * v - r2) / larger;
+        const double d = spread - least;
+        nx[c] = -p;
+        ny[c] = -q;
+        nz[c] = d;
+        determined[c] = ((larger > 0.0) & (d > 0.0) & Finite(d + r2)) ? 1.0 : 0.0;
+    }
+}
+
+// Doubles taken by the vector units at once and the masks of their comparisons: two, or four
+// where the processor has the wide units.
+using Doubles2 = double __attribute__((vector_size(16)));
+using Masks2 = long __attribute__((vector_size(16)));
+using Doubles4 = double __attribute__((vector_size(32)));
+using Masks4 = long __attribute__((vector_size(32)));
+
+// Newton's steps of GridWindowNormal that the cells of a vector take at once: a cell stops where
+// that function returns, with the same root; one still going after these steps is left to the fit
+// of the cell alone, as are the last cells of a row that fill no vector.
+constexpr int kVectorSteps = 6;
+
+// GridWindowNormal of every cell's window on cells whose full-window x and y spreads are a and b.
+template <class Doubles, class Masks>
+__attribute__((always_inline)) inline void GridNormalsOf(int cols, double a, double b, CellArrays& cells) {
+    const double lower = std::min(a, b);
+    const Masks none = {};
+    constexpr int kLanes = sizeof(Doubles) / sizeof(double);
+    int c = kHalf;
+    for (; c + kLanes <= cols - kHalf; c += kLanes) {
+        Doubles p, q, v;
+        std::memcpy(&p, cells.cxz.data() + c, sizeof(p));
+        std::memcpy(&q, cells.cyz.data() + c, sizeof(q));
+        std::memcpy(&v, cells.czz.data() + c, sizeof(v));
+        // Magnitudes are taken as (x < 0 ? -x : x), which keeps NaN a NaN as std::abs does.
+        const Doubles sum = p + q + v;
+        Masks going =
+            ((sum < 0.0 ? -sum : sum) <= std::numeric_limits<double>::max()) & (a + b + v < 1e9 * lower);
+        Masks settled = none;
+        const Doubles pp = p * p, qq = q * q;
+        Doubles l = {};
+        for (int k = 0; k < kVectorSteps; ++k) {
+            const Doubles da = a - l, db = b - l, dc = v - l;
+            const Doubles g = da * db * dc - pp * db - qq * da;
+            const Doubles slope = pp + qq - da * db - dc * (da + db);
+            const Doubles step = g / slope;
+            // A step that does not rise settles at l; one that leaves the range ends without a
+            // root; one small enough settles at the new l.
+            const Masks rounding = k > 0 ? going & ~(step < 0.0) : none;
+            const Masks stepping = going & ~rounding;
+            const Doubles next = l - step;
+            const Masks outside = stepping & ~(next < lower);
+            const Doubles rest = step * step * (da + db + dc);
+            const Doubles restSize = rest < 0.0 ? -rest : rest;
+            const Doubles slopeSize = slope < 0.0 ? -slope : slope;
+            const Doubles stepSize = step < 0.0 ? -step : step;
+            const Masks close =
+                stepping & ~outside & ((restSize <= 1e-16 * lower * slopeSize) | (stepSize <= 1e-15 * lower));
+            l = stepping != 0 ? next : l;
+            settled |= rounding | close;
+            going = stepping & ~outside & ~close;
+            long any = 0;
+            for (int lane = 0; lane < kLanes; ++lane) {
+                any |= going[lane];
+            }
+            if (any == 0) {
+                break;
+            }
+        }
+        const Doubles da = a - l, db = b - l;
+        const Masks clear = (da > 1e-6 * lower) & (db > 1e-6 * lower);
+        const Doubles nx = -p * db, ny = -q * da, nz = da * db;
+        const Doubles determined = (settled & clear) != 0 ? Doubles{} + 1.0 : Doubles{};
+        std::memcpy(cells.nx.data() + c, &nx, sizeof(nx));
+        std::memcpy(cells.ny.data() + c, &ny, sizeof(ny));
+        std::memcpy(cells.nz.data() + c, &nz, sizeof(nz));
+        std::memcpy(cells.determined.data() + c, &determined, sizeof(determined));
+    }
+    for (; c < cols - kHalf; ++c) {
+        cells.nx[c] = cells.ny[c] = cells.nz[c] = 1.0;
+        cells.determined[c] = 0.0;
+    }
+}
+
+__attribute__((target("avx2"))) void GridNormalsWide(int cols, double a, double b, CellArrays& cells) {
+    GridNormalsOf<Doubles4, Masks4>(cols, a, b, cells);
+}
+
+void GridNormalsNarrow(int cols, double a, double b, CellArrays& cells) {
+    GridNormalsOf<Doubles2, Masks2>(cols, a, b, cells);
+}
+
+void GridNormals(int cols, double a, double b, CellArrays& cells) {
+    static const bool wide = __builtin_cpu_supports("avx2");
+    if (wide) {
+        GridNormalsWide(cols, a, b, cells);
+    } else {
+        GridNormalsNarrow(cols, a, b, cells);
+    }
+}
+
 // Fits the cells of the centre rows of the range: rows of dem, a window of the terrain model that
-// holds the 3 rows around each of them; the fit of dem row r goes to row r - outFirstRow of out.
+// holds the 3 rows around each of them; out holds the three slope bands one after the other,
+// planeRows rows each, and band b of dem row r goes to its row b planeRows + r - outFirstRow.
+// The sums of a row's windows are worked out for the whole row at once, column by column and then
+// window by window, and full windows fitted there; the cells that need more are fitted alone.
 class SlopeRows : public cv::ParallelLoopBody {
 public:
-    SlopeRows(const cv::Mat& dem, cv::Mat& out, int outFirstRow, double noData, double pixelWidth,
-              double term5)
+    SlopeRows(const cv::Mat& dem, cv::Mat& out, int outFirstRow, int planeRows, double noData,
+              double pixelWidth, double term5)
         : m_dem(dem),
           m_out(out),
           m_outFirstRow(outFirstRow),
+          m_planeRows(planeRows),
           m_noData(static_cast<float>(noData)),
           m_noDataIsNaN(std::isnan(noData)),
           m_pw(pixelWidth),
@@ -168,11 +430,34 @@ public:
           m_fullSpreadY(kFullOffsetSquares / kFullWindow * term5 * term5) {}
 
     void operator()(const cv::Range& rows) const override {
-        std::vector<ColumnSums> columns(static_cast<size_t>(m_dem.cols));
+        const size_t cols = static_cast<size_t>(m_dem.cols);
+        ColumnArrays columns;
+        for (std::vector<double>* v : {&columns.n, &columns.z, &columns.yz, &columns.zz}) {
+            v->resize(cols);
+        }
+        CellArrays cells;
+        for (std::vector<double>* v : {&cells.n, &cells.cxz, &cells.cyz, &cells.czz, &cells.nx, &cells.ny,
+                                       &cells.nz, &cells.determined, &cells.state}) {
+            v->resize(cols);
+        }
         for (int r = rows.start; r < rows.end; ++r) {
             const double reference = RowReference(r);
-            SumColumns(r, reference, columns);
-            FitRow(r, columns);
+            const float* window[2 * kHalf + 1];
+            for (int k = 0; k < 2 * kHalf + 1; ++k) {
+                window[k] = m_dem.ptr<float>(r - kHalf + k);
+            }
+            SumColumns(window, m_dem.cols, reference, m_noData, m_noDataIsNaN, columns);
+            WindowCovariances(columns, m_dem.cols, m_pw, m_t5, cells);
+            if (m_squareCells) {
+                SquareNormals(m_dem.cols, m_fullSpreadX, cells);
+            } else {
+                GridNormals(m_dem.cols, m_fullSpreadX, m_fullSpreadY, cells);
+            }
+            float* const bands[3] = {m_out.ptr<float>(r - m_outFirstRow),
+                                     m_out.ptr<float>(m_planeRows + r - m_outFirstRow),
+                                     m_out.ptr<float>(2 * m_planeRows + r - m_outFirstRow)};
+            SlopeBands(m_dem.cols, m_noData, cells, bands);
+            FitRest(r, reference, cells, bands);
         }
     }
 
@@ -195,82 +480,86 @@ private:
         return 0.0;
     }
 
-    void SumColumns(int r, double reference, std::vector<ColumnSums>& columns) const {
-        for (ColumnSums& c : columns) {
-            c = ColumnSums();
-        }
-        for (int dy = -kHalf; dy <= kHalf; ++dy) {
-            const float* row = m_dem.ptr<float>(r + dy);
-            for (int i = 0; i < m_dem.cols; ++i) {
-                if (!Gathered(row[i])) {
-                    continue;
-                }
-                // A NaN sample is gathered here and poisons the sums of its windows.
-                const double z = double(row[i]) - reference;
-                ColumnSums& c = columns[static_cast<size_t>(i)];
-                c.n += 1.0;
-                c.y += dy;
-                c.yy += dy * dy;
-                c.z += z;
-                c.yz += dy * z;
-                c.zz += z * z;
+    // Fits the windows of row r with enough samples that the vector pass left to the fit alone.
+    void FitRest(int r, double reference, const CellArrays& cells, float* const bands[3]) const {
+        for (int c = kHalf; c < m_dem.cols - kHalf; ++c) {
+            if (cells.state[c] == kAlone) {
+                FitAlone(r, c, reference, bands);
             }
         }
     }
 
-    void FitRow(int r, const std::vector<ColumnSums>& columns) const {
-        auto* out = m_out.ptr<cv::Vec3f>(r - m_outFirstRow);
-        for (int c = kHalf; c < m_dem.cols - kHalf; ++c) {
-            WindowSums s;
-            const ColumnSums* window = &columns[static_cast<size_t>(c - kHalf)];
+    // The fit of the window of cell (c, r) from all its sums: a window with missing samples, or a
+    // full one whose normal the shortcuts leave undetermined.
+    void FitAlone(int r, int c, double reference, float* const bands[3]) const {
+        ColumnSums window[2 * kHalf + 1];
+        for (int dy = -kHalf; dy <= kHalf; ++dy) {
+            const float* row = m_dem.ptr<float>(r + dy);
             for (int k = 0; k < 2 * kHalf + 1; ++k) {
-                s.n += window[k].n;
-            }
-            if (s.n < kMinSamples) {
-                continue;
-            }
-            for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
-                s.z += window[k].z;
-                s.xz += dx * window[k].z;
-                s.yz += window[k].yz;
-                s.zz += window[k].zz;
-            }
-            if (s.n == kFullWindow) {
-                // Every offset once in each column and row: the position sums are known.
-                s.xx = s.yy = kFullOffsetSquares;
-            } else {
-                for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
-                    s.x += dx * window[k].n;
-                    s.xx += dx * dx * window[k].n;
-                    s.y += window[k].y;
-                    s.xy += dx * window[k].y;
-                    s.yy += window[k].yy;
+                const float v = row[c - kHalf + k];
+                if (!Gathered(v)) {
+                    continue;
                 }
+                // A NaN sample is gathered here and poisons the sums of its windows.
+                const double z = double(v) - reference;
+                ColumnSums& s = window[k];
+                s.n += 1.0;
+                s.y += dy;
+                s.yy += dy * dy;
+                s.z += z;
+                s.yz += dy * z;
+                s.zz += z * z;
             }
-            const double inv = 1.0 / s.n;
-            const double mx = s.x * inv, my = s.y * inv, mz = s.z * inv;
-            const double cxz = (s.xz * inv - mx * mz) * m_pw;
-            const double cyz = (s.yz * inv - my * mz) * m_t5;
-            const double czz = s.zz * inv - mz * mz;
-            double normal[3];
-            if (s.n == kFullWindow &&
-                (m_squareCells ? SquareWindowNormal(m_fullSpreadX, cxz, cyz, czz, normal)
-                               : GridWindowNormal(m_fullSpreadX, m_fullSpreadY, cxz, cyz, czz, normal))) {
-                StoreSlope(normal[0], normal[1], normal[2], out[c]);
-                continue;
+        }
+        WindowSums s;
+        for (int k = 0; k < 2 * kHalf + 1; ++k) {
+            s.n += window[k].n;
+        }
+        if (s.n < kMinSamples) {
+            return;
+        }
+        for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
+            s.z += window[k].z;
+            s.xz += dx * window[k].z;
+            s.yz += window[k].yz;
+            s.zz += window[k].zz;
+        }
+        if (s.n == kFullWindow) {
+            // Every offset once in each column and row: the position sums are known.
+            s.xx = s.yy = kFullOffsetSquares;
+        } else {
+            for (int k = 0, dx = -kHalf; k < 2 * kHalf + 1; ++k, ++dx) {
+                s.x += dx * window[k].n;
+                s.xx += dx * dx * window[k].n;
+                s.y += window[k].y;
+                s.xy += dx * window[k].y;
+                s.yy += window[k].yy;
             }
-            const double cxx = (s.xx * inv - mx * mx) * m_pw * m_pw;
-            const double cyy = (s.yy * inv - my * my) * m_t5 * m_t5;
-            const double cxy = (s.xy * inv - mx * my) * m_pw * m_t5;
-            if (FitNormal(cxx, cxy, cyy, cxz, cyz, czz, normal)) {
-                StoreSlope(normal[0], normal[1], normal[2], out[c]);
-            }
+        }
+        const double inv = 1.0 / s.n;
+        const double mx = s.x * inv, my = s.y * inv, mz = s.z * inv;
+        const double cxz = (s.xz * inv - mx * mz) * m_pw;
+        const double cyz = (s.yz * inv - my * mz) * m_t5;
+        const double czz = s.zz * inv - mz * mz;
+        double normal[3];
+        if (s.n == kFullWindow &&
+            (m_squareCells ? SquareWindowNormal(m_fullSpreadX, cxz, cyz, czz, normal)
+                           : GridWindowNormal(m_fullSpreadX, m_fullSpreadY, cxz, cyz, czz, normal))) {
+            StoreSlope(normal[0], normal[1], normal[2], bands, c);
+            return;
+        }
+        const double cxx = (s.xx * inv - mx * mx) * m_pw * m_pw;
+        const double cyy = (s.yy * inv - my * my) * m_t5 * m_t5;
+        const double cxy = (s.xy * inv - mx * my) * m_pw * m_t5;
+        if (FitNormal(cxx, cxy, cyy, cxz, cyz, czz, normal)) {
+            StoreSlope(normal[0], normal[1], normal[2], bands, c);
         }
     }
 
     const cv::Mat& m_dem;
     cv::Mat& m_out;
     int m_outFirstRow;
+    int m_planeRows;
     float m_noData;
     bool m_noDataIsNaN;
     double m_pw;
@@ -290,8 +579,12 @@ cv::Mat ComputeSlopeGrid(const cv::Mat& dem, double noData, double pixelWidth, d
     if (dem.cols < 2 * kHalf + 1 || dem.rows < 2 * kHalf + 1) {
         return out;
     }
-    SlopeRows body(dem, out, 0, noData, pixelWidth, term5);
+    cv::Mat planes(3 * dem.rows, dem.cols, CV_32FC1, cv::Scalar::all(fill));
+    SlopeRows body(dem, planes, 0, dem.rows, noData, pixelWidth, term5);
     cv::parallel_for_(cv::Range(kHalf, dem.rows - kHalf), body);
+    const cv::Mat bands[3] = {planes.rowRange(0, dem.rows), planes.rowRange(dem.rows, 2 * dem.rows),
+                              planes.rowRange(2 * dem.rows, 3 * dem.rows)};
+    cv::merge(bands, 3, out);
     return out;
 }
 
@@ -357,7 +650,9 @@ SlopeWrite WriteSlopeMap(GDALDatasetH ds, const SlopeDtm& dtm, const QString& pa
     cv::Mat window, block;
     try {
         window.create(std::min(h, rows + 2 * kHalf), w, CV_32FC1);
-        block.create(std::min(h, rows), w, CV_32FC3);
+        // The three bands one after the other, rows rows each: each band's rows are copied whole
+        // into the file's blocks.
+        block.create(3 * std::min(h, rows), w, CV_32FC1);
     } catch (const cv::Exception&) {
         return SlopeWrite::WriteFailed;
     }
@@ -366,20 +661,22 @@ SlopeWrite WriteSlopeMap(GDALDatasetH ds, const SlopeDtm& dtm, const QString& pa
         // The model's rows the block's windows reach, and the block's rows that have full windows.
         const int top = std::max(0, first - kHalf), bottom = std::min(h, end + kHalf);
         cv::Mat in = window.rowRange(0, bottom - top);
-        cv::Mat out = block.rowRange(0, end - first);
+        const int planeRows = block.rows / 3;
         if (GDALRasterIO(band, GF_Read, 0, top, w, bottom - top, in.data, w, bottom - top, GDT_Float32, 0,
                          static_cast<GSpacing>(in.step)) != CE_None) {
             return SlopeWrite::ReadFailed;
         }
-        out.setTo(cv::Scalar::all(static_cast<float>(dtm.noData)));
+        block.setTo(cv::Scalar::all(static_cast<float>(dtm.noData)));
         const int from = std::max(first, kHalf), to = std::min(end, h - kHalf);
         if (fits && from < to) {
-            SlopeRows body(in, out, first - top, dtm.noData, dtm.geoTransform[1], dtm.geoTransform[5]);
+            SlopeRows body(in, block, first - top, planeRows, dtm.noData, dtm.geoTransform[1],
+                           dtm.geoTransform[5]);
             cv::parallel_for_(cv::Range(from - top, to - top), body);
         }
-        if (GDALDatasetRasterIO(output.Dataset(), GF_Write, 0, first, w, end - first, out.data, w,
-                                end - first, GDT_Float32, 3, nullptr, 3 * sizeof(float),
-                                static_cast<GSpacing>(out.step), sizeof(float)) != CE_None) {
+        if (GDALDatasetRasterIO(output.Dataset(), GF_Write, 0, first, w, end - first, block.data, w,
+                                end - first, GDT_Float32, 3, nullptr, sizeof(float),
+                                static_cast<GSpacing>(block.step),
+                                static_cast<GSpacing>(block.step) * planeRows) != CE_None) {
             return SlopeWrite::WriteFailed;
         }
     }
