@@ -102,7 +102,9 @@ __attribute__((target_clones("avx2", "default"))) void RunProgram::Run(int count
             const double* a = level[size_t(top - 1)];
             const double* b = level[size_t(top)];
             double* out = buffer(top - 1);
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC ivdep
+#endif
             for (int i = 0; i < n; ++i) {
                 out[i] = f(a[i], b[i]);
             }
