@@ -173,9 +173,10 @@ private:
 // and then chosen, without branches, so that a row's pixels are computed several at once.
 inline float IndexOf(float red, float nir, float L, bool inside) {
     const float index = (nir - red) / (nir + red + L) * (1.0f + L);
-    const bool none = !inside | std::isnan(red) | std::isnan(nir) | (red == -10000.0f) | (nir == -10000.0f) |
-                      (red + nir == 0.0f) | !std::isfinite(index);
-    return none ? kNoData : index;
+    // The tests are joined as integers with '|', not with '||', which would branch.
+    const int none = int(!inside) | int(std::isnan(red)) | int(std::isnan(nir)) | int(red == -10000.0f) |
+                     int(nir == -10000.0f) | int(red + nir == 0.0f) | int(!std::isfinite(index));
+    return none != 0 ? kNoData : index;
 }
 
 // The indices of a row of w pixels from their inputs; inside, when given, says which pixels lie
