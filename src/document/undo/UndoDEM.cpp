@@ -48,15 +48,24 @@ QString NewUndoFilePath(const QString& layerName) {
 // A file that is not finished is removed.
 class UndoFileWriter {
 public:
-    UndoFileWriter(const QString& layerName, cv::Size size) {
+    // compress: Zstandard at its fastest level, for files that are nearly all -10000; each band
+    // stored on its own, so that the runs of -10000 are not broken by the other band's cells.
+    UndoFileWriter(const QString& layerName, cv::Size size, bool compress = false) {
         m_path = NewUndoFilePath(layerName);
         GDALDriverH gtiff = GDALGetDriverByName("GTiff");
         if (m_path.isEmpty() || !gtiff ||
             !kv::RasterFitsOnDisk(m_path, size.width, size.height, 2, GDT_Float32)) {
             return;
         }
+        char** options = nullptr;
+        if (compress) {
+            options = CSLSetNameValue(options, "COMPRESS", "ZSTD");
+            options = CSLSetNameValue(options, "ZSTD_LEVEL", "1");
+            options = CSLSetNameValue(options, "INTERLEAVE", "BAND");
+        }
         m_dataset = GDALCreate(gtiff, QFile::encodeName(m_path).constData(), size.width, size.height, 2,
-                               GDT_Float32, nullptr);
+                               GDT_Float32, options);
+        CSLDestroy(options);
         if (!m_dataset) {
             kv::RemoveRasterFile(m_path);
             return;
@@ -259,21 +268,22 @@ CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, const cv::Mat& before, const cv:
             b = before(block);
             a = after(block);
         },
-        topLeft, outline, progress);
+        topLeft, outline, progress, false);
 }
 
 CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, cv::Size window, const BlockCells& cells, cv::Point topLeft,
-                   std::vector<cv::Point> outline, ProgressSink* progress)
+                   std::vector<cv::Point> outline, ProgressSink* progress, bool fewCells)
     : m_pDoc(doc) {
-    WriteOutlineRecord(dem, window, cells, topLeft, outline, progress);
+    WriteOutlineRecord(dem, window, cells, topLeft, outline, progress, fewCells);
 }
 
 void CUndoDEM::WriteOutlineRecord(CDEM* dem, cv::Size window, const BlockCells& cells, cv::Point topLeft,
-                                  const std::vector<cv::Point>& outline, ProgressSink* progress) {
+                                  const std::vector<cv::Point>& outline, ProgressSink* progress,
+                                  bool compress) {
     if (!dem || window.empty() || !cells) {
         return;
     }
-    UndoFileWriter file(dem->m_name, window);
+    UndoFileWriter file(dem->m_name, window, compress);
     file.WriteBands(window, progress, false, cells);
     file.SetValue("TL_X", topLeft.x);
     file.SetValue("TL_Y", topLeft.y);
