@@ -284,10 +284,10 @@ int EditDemAreaCells(CDEM& dem, const CPgon& worldArea, const DemChangeRule& rul
             // The images of a block hold the changed cells alone, before and after, and
             // kNotEdited elsewhere: the other cells under the mask keep their values, so writing
             // the changed ones back restores the window. Two images of the largest block asked
-            // for are filled once; a block's cells are cleared again when the next is made, and
-            // the block handed over is a view of them, valid until then.
+            // for are filled once; the cells a block set are cleared again when the next is made,
+            // and the block handed over is a view of them, valid until then.
             cv::Mat beforeCells, afterCells;
-            cv::Rect last;
+            std::vector<size_t> set;  // the cells set, as offsets into the images' rows
             auto cells = [&](const cv::Rect& block, cv::Mat& before, cv::Mat& after) {
                 if (beforeCells.cols < block.width || beforeCells.rows < block.height) {
                     const cv::Size size(std::max(beforeCells.cols, block.width),
@@ -296,26 +296,26 @@ int EditDemAreaCells(CDEM& dem, const CPgon& worldArea, const DemChangeRule& rul
                     beforeCells.setTo(kNotEdited);
                     afterCells.create(size, CV_32FC1);
                     afterCells.setTo(kNotEdited);
-                    last = cv::Rect();
+                    set.clear();
                 }
-                for (int r = 0; r < last.height; ++r) {
-                    float* b = beforeCells.ptr<float>(r);
-                    float* a = afterCells.ptr<float>(r);
-                    changesOf(last.y + r, last.x, last.x + last.width, [&](int c, float) {
-                        b[c - last.x] = kNotEdited;
-                        a[c - last.x] = kNotEdited;
-                    });
+                float* b = beforeCells.ptr<float>();
+                float* a = afterCells.ptr<float>();
+                for (const size_t k : set) {
+                    b[k] = kNotEdited;
+                    a[k] = kNotEdited;
                 }
+                set.clear();
+                const size_t stride = beforeCells.step1();
                 for (int r = 0; r < block.height; ++r) {
                     const float* v = values.ptr<float>(block.y + r);
-                    float* b = beforeCells.ptr<float>(r);
-                    float* a = afterCells.ptr<float>(r);
+                    const size_t row = size_t(r) * stride;
                     changesOf(block.y + r, block.x, block.x + block.width, [&](int c, float height) {
-                        b[c - block.x] = v[c];
-                        a[c - block.x] = height;
+                        const size_t k = row + size_t(c - block.x);
+                        b[k] = v[c];
+                        a[k] = height;
+                        set.push_back(k);
                     });
                 }
-                last = block;
                 before = beforeCells(cv::Rect(cv::Point(), block.size()));
                 after = afterCells(cv::Rect(cv::Point(), block.size()));
             };
