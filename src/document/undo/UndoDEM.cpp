@@ -48,8 +48,10 @@ QString NewUndoFilePath(const QString& layerName) {
 // A file that is not finished is removed.
 class UndoFileWriter {
 public:
-    // compress: Zstandard at its fastest level, for files that are nearly all -10000; each band
-    // stored on its own, so that the runs of -10000 are not broken by the other band's cells.
+    // compress: for files that are nearly all -10000, Zstandard at its fastest level, each band
+    // stored on its own so that the runs of -10000 are not broken by the other band's cells, in
+    // small tiles of which those that hold -10000 alone are not stored at all: their no data is
+    // -10000, which they read as.
     UndoFileWriter(const QString& layerName, cv::Size size, bool compress = false) {
         m_path = NewUndoFilePath(layerName);
         GDALDriverH gtiff = GDALGetDriverByName("GTiff");
@@ -62,6 +64,10 @@ public:
             options = CSLSetNameValue(options, "COMPRESS", "ZSTD");
             options = CSLSetNameValue(options, "ZSTD_LEVEL", "1");
             options = CSLSetNameValue(options, "INTERLEAVE", "BAND");
+            options = CSLSetNameValue(options, "TILED", "YES");
+            options = CSLSetNameValue(options, "BLOCKXSIZE", "128");
+            options = CSLSetNameValue(options, "BLOCKYSIZE", "128");
+            options = CSLSetNameValue(options, "SPARSE_OK", "TRUE");
         }
         m_dataset = GDALCreate(gtiff, QFile::encodeName(m_path).constData(), size.width, size.height, 2,
                                GDT_Float32, options);
@@ -71,7 +77,8 @@ public:
             return;
         }
         for (int band = 1; band <= 2; ++band) {
-            if (GDALSetRasterNoDataValue(GDALGetRasterBand(m_dataset, band), kNoData) != CE_None) {
+            if (GDALSetRasterNoDataValue(GDALGetRasterBand(m_dataset, band),
+                                         compress ? kUndoUntouched : kNoData) != CE_None) {
                 m_ok = false;
             }
         }

@@ -2,7 +2,8 @@
 // (extension "demundo", no data -9999) in this process's undo folder, so that the history costs
 // no memory however large the edited windows are. Band 1 holds the cells before the edit, band 2
 // the cells after it; cells of the window that the edit did not touch hold -10000 in both (an edit
-// that changes few cells may leave its unchanged cells at -10000 too, and compress the file).
+// that changes few cells may leave its unchanged cells at -10000 too, and compress the file, whose
+// no data is then -10000 and whose tiles of -10000 alone are left out).
 // Metadata: "TL_X" and "TL_Y", the window's top-left cell in the DEM grid, and for an outline
 // record "AOI_NVERS" and "AOI_VER_<i>_X" / "AOI_VER_<i>_Y", the outline's vertices relative to the
 // window. Applying a record writes back exactly the cells the edit touched: those inside the
