@@ -179,8 +179,8 @@ namespace {
 // Hands a window to the recorder: its cells block by block as cells(block, before, after) makes
 // them. True when there is no recorder or it takes the window.
 bool RecordWindow(CDEM& dem, const DemAreaPiece& piece, const cv::Rect& window,
-                  std::function<void(const cv::Rect&, cv::Mat&, cv::Mat&)> cells, ProgressSink* progress,
-                  const DemEditRecorder& record) {
+                  std::function<void(const cv::Rect&, cv::Mat&, cv::Mat&)> cells, bool fewCells,
+                  ProgressSink* progress, const DemEditRecorder& record) {
     if (!record) {
         return true;
     }
@@ -193,6 +193,7 @@ bool RecordWindow(CDEM& dem, const DemAreaPiece& piece, const cv::Rect& window,
         edit.contour.push_back(p - window.tl());
     }
     edit.cells = std::move(cells);
+    edit.fewCells = fewCells;
     return record(dem, edit) != 0;
 }
 
@@ -229,7 +230,7 @@ int CommitDemWindow(CDEM& dem, const DemAreaPiece& piece, const cv::Rect& window
         b = before(block);
         a = after(block);
     };
-    if (!RecordWindow(dem, piece, window, cells, progress, record)) {
+    if (!RecordWindow(dem, piece, window, cells, false, progress, record)) {
         return 0;
     }
     cv::Mat target = dem.m_grid(window);
@@ -280,21 +281,45 @@ int EditDemAreaCells(CDEM& dem, const CPgon& worldArea, const DemChangeRule& rul
                     }
                 }
             };
-            // The images of a block are made for it alone: the cells under the mask before, and
-            // after with the changes written over them. A block wholly under the mask is its
-            // cells as they stand: the grid changes only once the record is written.
+            // The images of a block hold the changed cells alone, before and after, and
+            // kNotEdited elsewhere: the other cells under the mask keep their values, so writing
+            // the changed ones back restores the window. Two images of the largest block asked
+            // for are filled once; the cells a block set are cleared again when the next is made,
+            // and the block handed over is a view of them, valid until then.
+            cv::Mat beforeCells, afterCells;
+            std::vector<size_t> set;  // the cells set, as offsets into the images' rows
             auto cells = [&](const cv::Rect& block, cv::Mat& before, cv::Mat& after) {
-                const cv::Mat under = mask(block);
-                before = size_t(cv::countNonZero(under)) == under.total() ? values(block)
-                                                                          : MaskedCopy(values(block), under);
-                after = before.clone();
-                for (int r = 0; r < block.height; ++r) {
-                    float* row = after.ptr<float>(r);
-                    changesOf(block.y + r, block.x, block.x + block.width,
-                              [&](int c, float height) { row[c - block.x] = height; });
+                if (beforeCells.cols < block.width || beforeCells.rows < block.height) {
+                    const cv::Size size(std::max(beforeCells.cols, block.width),
+                                        std::max(beforeCells.rows, block.height));
+                    beforeCells.create(size, CV_32FC1);
+                    beforeCells.setTo(kNotEdited);
+                    afterCells.create(size, CV_32FC1);
+                    afterCells.setTo(kNotEdited);
+                    set.clear();
                 }
+                float* b = beforeCells.ptr<float>();
+                float* a = afterCells.ptr<float>();
+                for (const size_t k : set) {
+                    b[k] = kNotEdited;
+                    a[k] = kNotEdited;
+                }
+                set.clear();
+                const size_t stride = beforeCells.step1();
+                for (int r = 0; r < block.height; ++r) {
+                    const float* v = values.ptr<float>(block.y + r);
+                    const size_t row = size_t(r) * stride;
+                    changesOf(block.y + r, block.x, block.x + block.width, [&](int c, float height) {
+                        const size_t k = row + size_t(c - block.x);
+                        b[k] = v[c];
+                        a[k] = height;
+                        set.push_back(k);
+                    });
+                }
+                before = beforeCells(cv::Rect(cv::Point(), block.size()));
+                after = afterCells(cv::Rect(cv::Point(), block.size()));
             };
-            if (!RecordWindow(dem, piece, window, cells, progress, record)) {
+            if (!RecordWindow(dem, piece, window, cells, true, progress, record)) {
                 return 0;
             }
             ForRowBands(window.height, [&](int first, int end) {

@@ -62,6 +62,8 @@ struct DemEditWindow {
     // kNotEdited where the edit does not reach: views of the edit's images where it made whole
     // images, otherwise made for the block alone.
     std::function<void(const cv::Rect& block, cv::Mat& before, cv::Mat& after)> cells;
+    // Whether the images hold few cells other than kNotEdited: a record worth compressing.
+    bool fewCells = false;
 };
 
 // Called for each window after its result is computed and before the grid changes: the place of

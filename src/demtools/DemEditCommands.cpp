@@ -234,7 +234,7 @@ DemEditRecorder UndoRecorder(CKelvaroDoc* doc, KvProgressDialog& progress, DemUn
         progress.SetCaption(QStringLiteral("Generate UNDO..."));
         progress.show();
         const CUndoDEM record(&dem, doc, edit.window.size(), edit.cells, edit.window.tl(), edit.contour,
-                              &progress);
+                              &progress, edit.fewCells);
         progress.hide();
         // A window whose cells could not be saved is not changed.
         return KeepUndoRecord(round, record);

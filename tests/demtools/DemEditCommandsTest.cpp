@@ -9,6 +9,8 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <limits>
 #include <map>
 
 #include "controls/SingleProgressDlg.h"
@@ -25,6 +27,7 @@
 #include "support/TestEnv.h"
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace {
 
@@ -305,6 +308,59 @@ TEST_F(DemEditCommandsTest, HoleThenGapClosingOnTheRealDemAndBothUndoneExactly) 
     EXPECT_EQ(cv::norm(dem->m_grid, holed, cv::NORM_INF), 0.0);
     doc.OnButtonDemundo();
     EXPECT_EQ(cv::norm(dem->m_grid, original, cv::NORM_INF), 0.0);
+}
+
+// Gap closing over a DEM of several blocks of the undo file, with holes in every block, a NaN
+// among them and valid cells that hold -10000: undo gives back every cell to the bit, redo the
+// closed grid, and undo again the original.
+TEST_F(DemEditCommandsTest, GapClosingOverManyBlocksIsUndoneAndRedoneExactly) {
+    kvtest::ScriptedInteraction ui;
+    const QString path = kvtest::NewTempFolder("gaps_blocks") + "/blocks.tif";
+    const int w = 2100, h = 1100;
+    cv::Mat original(h, w, CV_32FC1);
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c)
+            original.at<float>(r, c) = float(50.0 + 0.01 * c + 0.02 * r + ((c * 7 + r * 3) % 5) * 0.1);
+    cv::RNG rng(3);
+    for (int k = 0; k < 400; ++k)
+        cv::circle(original, {rng.uniform(0, w), rng.uniform(0, h)}, rng.uniform(1, 6), cv::Scalar(-9999.0),
+                   cv::FILLED);
+    original.at<float>(500, 1500) = std::numeric_limits<float>::quiet_NaN();
+    original(cv::Rect(1030, 10, 40, 3)).setTo(-10000.0f);
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), QFile::encodeName(path).constData(), w, h, 1,
+                                 GDT_Float32, nullptr);
+    ASSERT_NE(ds, nullptr);
+    double gt[6] = {1000.0, 2.0, 0.0, 5000.0, 0.0, -2.0};
+    GDALSetGeoTransform(ds, gt);
+    GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), -9999.0);
+    ASSERT_EQ(
+        GDALRasterIO(GDALGetRasterBand(ds, 1), GF_Write, 0, 0, w, h, original.data, w, h, GDT_Float32, 0, 0),
+        CE_None);
+    GDALClose(ds);
+
+    CKelvaroDoc doc;
+    ASSERT_EQ(doc.AddDEM(path, 0), 1);
+    CDEM* dem = doc.m_DEMs.begin()->second;
+    ASSERT_TRUE(dem->LoadData(nullptr));
+    const cv::Mat loaded = dem->m_grid.clone();
+    ui.AnswerModal(101);
+    PushArea(doc.m_pCad, {{-5, -5}, {w + 5, -5}, {w + 5, h + 5}, {-5, h + 5}});
+    CadScriptPushFinish(doc.m_pCad);
+    CmdDemGridGaps(doc.m_pCad);
+    ASSERT_EQ(doc.DemUndoHistory().Count(), 1);
+    EXPECT_EQ(CountNoData(dem->m_grid), 0);
+    const cv::Mat closed = dem->m_grid.clone();
+    auto same = [](const cv::Mat& a, const cv::Mat& b) {
+        return a.size() == b.size() && std::memcmp(a.data, b.data, a.total() * a.elemSize()) == 0;
+    };
+    ASSERT_FALSE(same(closed, loaded));
+
+    doc.OnButtonDemundo();
+    EXPECT_TRUE(same(dem->m_grid, loaded));
+    doc.OnButtonDemredo();
+    EXPECT_TRUE(same(dem->m_grid, closed));
+    doc.OnButtonDemundo();
+    EXPECT_TRUE(same(dem->m_grid, loaded));
 }
 
 TEST_F(DemEditCommandsTest, AnExistingClosedPolylineIsTheArea) {

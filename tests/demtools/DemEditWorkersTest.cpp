@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -216,10 +217,11 @@ TEST(CloseDemGaps, AreaWithoutValidCellsKeepsItsValues) {
     EXPECT_EQ(cv::norm(log.entries[0].before, log.entries[0].after, cv::NORM_INF), 0.0);
 }
 
-// The worker changes and records only the cells the filler fills, yet its grid and its undo
-// images are, to the bit, those of the rule on the whole window: the cells under the area before,
-// and the filler's image under it after. An area with a hole, away from the grid's corner, gaps of
-// every kind; a recorder that refuses leaves the grid alone.
+// The worker changes and records only the cells the filler fills, yet its grid is, to the bit,
+// that of the rule on the whole window, and its undo images hold exactly the cells that differ
+// between the rule's images (kNotEdited elsewhere), so that writing them back restores the grid.
+// An area with a hole, away from the grid's corner, gaps of every kind; a recorder that refuses
+// leaves the grid alone.
 TEST(CloseDemGaps, TheWorkerWritesAndRecordsWhatTheRuleGivesTheWholeWindow) {
     cv::Mat grid = MakeGrid(
         150, 130, [](int c, int r) { return 40.0 + 0.3 * c - 0.2 * r + ((c * 7 + r * 3) % 11) * 0.5; });
@@ -248,6 +250,36 @@ TEST(CloseDemGaps, TheWorkerWritesAndRecordsWhatTheRuleGivesTheWholeWindow) {
                std::equal(a.begin<float>(), a.end<float>(), b.begin<float>(),
                           [](float x, float y) { return std::memcmp(&x, &y, sizeof x) == 0; });
     };
+    auto bits = [](float v) {
+        uint32_t b = 0;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    // The rule's images cut down to the cells they change.
+    auto changedOnly = [&](const cv::Mat& from, const cv::Mat& to, cv::Mat* b, cv::Mat* a) {
+        *b = cv::Mat(from.size(), CV_32FC1, cv::Scalar(kNotEdited));
+        *a = b->clone();
+        for (int r = 0; r < from.rows; ++r) {
+            for (int c = 0; c < from.cols; ++c) {
+                if (bits(from.at<float>(r, c)) != bits(to.at<float>(r, c))) {
+                    b->at<float>(r, c) = from.at<float>(r, c);
+                    a->at<float>(r, c) = to.at<float>(r, c);
+                }
+            }
+        }
+    };
+    // The grid with the record's before image written back where it holds a cell.
+    auto undone = [&](const cv::Mat& now, const cv::Rect& at, const cv::Mat& recorded) {
+        cv::Mat restored = now.clone();
+        for (int r = 0; r < recorded.rows; ++r) {
+            for (int c = 0; c < recorded.cols; ++c) {
+                if (bits(recorded.at<float>(r, c)) != bits(kNotEdited)) {
+                    restored.at<float>(r + at.y, c + at.x) = recorded.at<float>(r, c);
+                }
+            }
+        }
+        return restored;
+    };
     ASSERT_GT(cv::countNonZero(after != before), 1000);
 
     WindowLog refusing;
@@ -259,23 +291,29 @@ TEST(CloseDemGaps, TheWorkerWritesAndRecordsWhatTheRuleGivesTheWholeWindow) {
     EXPECT_EQ(CloseDemGaps(*dem, area, nullptr, log.Recorder()), 1);
     ASSERT_EQ(log.entries.size(), 1u);
     EXPECT_EQ(log.entries[0].window, window);
-    EXPECT_TRUE(same(log.entries[0].before, before));
-    EXPECT_TRUE(same(log.entries[0].after, after));
+    cv::Mat changedBefore, changedAfter;
+    changedOnly(before, after, &changedBefore, &changedAfter);
+    EXPECT_TRUE(same(log.entries[0].before, changedBefore));
+    EXPECT_TRUE(same(log.entries[0].after, changedAfter));
     EXPECT_TRUE(same(dem->m_grid, expected));
+    EXPECT_TRUE(same(undone(dem->m_grid, window, log.entries[0].before), grid));
     EXPECT_EQ(At(dem->m_grid, 5, 5), kNoData);
     EXPECT_EQ(At(dem->m_grid, 110, 40), kNoData);
     EXPECT_EQ(dem->m_modified, 1);
 
-    // An area beyond every side of the grid: the record holds the whole grid as it was, NaN
-    // included, and the whole grid as it is after.
+    // An area beyond every side of the grid: the record spans the whole grid and holds its
+    // changed cells as they were, NaN included, and as they are after.
     auto whole = GridDem(grid);
     WindowLog wholeLog;
     EXPECT_EQ(
         CloseDemGaps(*whole, CellRect(*whole, -1, -1, grid.cols, grid.rows), nullptr, wholeLog.Recorder()),
         1);
     ASSERT_EQ(wholeLog.entries.size(), 1u);
-    EXPECT_TRUE(same(wholeLog.entries[0].before, grid));
-    EXPECT_TRUE(same(wholeLog.entries[0].after, whole->m_grid));
+    changedOnly(grid, whole->m_grid, &changedBefore, &changedAfter);
+    EXPECT_TRUE(same(wholeLog.entries[0].before, changedBefore));
+    EXPECT_TRUE(same(wholeLog.entries[0].after, changedAfter));
+    EXPECT_TRUE(
+        same(undone(whole->m_grid, cv::Rect(0, 0, grid.cols, grid.rows), wholeLog.entries[0].before), grid));
     EXPECT_TRUE(same(whole->m_grid, CloseDemGaps(grid, cv::Mat(grid.size(), CV_8UC1, cv::Scalar(255)))));
 }
 

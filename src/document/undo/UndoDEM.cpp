@@ -48,21 +48,37 @@ QString NewUndoFilePath(const QString& layerName) {
 // A file that is not finished is removed.
 class UndoFileWriter {
 public:
-    UndoFileWriter(const QString& layerName, cv::Size size) {
+    // compress: for files that are nearly all -10000, Zstandard at its fastest level, each band
+    // stored on its own so that the runs of -10000 are not broken by the other band's cells, in
+    // small tiles of which those that hold -10000 alone are not stored at all: their no data is
+    // -10000, which they read as.
+    UndoFileWriter(const QString& layerName, cv::Size size, bool compress = false) {
         m_path = NewUndoFilePath(layerName);
         GDALDriverH gtiff = GDALGetDriverByName("GTiff");
         if (m_path.isEmpty() || !gtiff ||
             !kv::RasterFitsOnDisk(m_path, size.width, size.height, 2, GDT_Float32)) {
             return;
         }
+        char** options = nullptr;
+        if (compress) {
+            options = CSLSetNameValue(options, "COMPRESS", "ZSTD");
+            options = CSLSetNameValue(options, "ZSTD_LEVEL", "1");
+            options = CSLSetNameValue(options, "INTERLEAVE", "BAND");
+            options = CSLSetNameValue(options, "TILED", "YES");
+            options = CSLSetNameValue(options, "BLOCKXSIZE", "128");
+            options = CSLSetNameValue(options, "BLOCKYSIZE", "128");
+            options = CSLSetNameValue(options, "SPARSE_OK", "TRUE");
+        }
         m_dataset = GDALCreate(gtiff, QFile::encodeName(m_path).constData(), size.width, size.height, 2,
-                               GDT_Float32, nullptr);
+                               GDT_Float32, options);
+        CSLDestroy(options);
         if (!m_dataset) {
             kv::RemoveRasterFile(m_path);
             return;
         }
         for (int band = 1; band <= 2; ++band) {
-            if (GDALSetRasterNoDataValue(GDALGetRasterBand(m_dataset, band), kNoData) != CE_None) {
+            if (GDALSetRasterNoDataValue(GDALGetRasterBand(m_dataset, band),
+                                         compress ? kUndoUntouched : kNoData) != CE_None) {
                 m_ok = false;
             }
         }
@@ -259,21 +275,22 @@ CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, const cv::Mat& before, const cv:
             b = before(block);
             a = after(block);
         },
-        topLeft, outline, progress);
+        topLeft, outline, progress, false);
 }
 
 CUndoDEM::CUndoDEM(CDEM* dem, CKelvaroDoc* doc, cv::Size window, const BlockCells& cells, cv::Point topLeft,
-                   std::vector<cv::Point> outline, ProgressSink* progress)
+                   std::vector<cv::Point> outline, ProgressSink* progress, bool fewCells)
     : m_pDoc(doc) {
-    WriteOutlineRecord(dem, window, cells, topLeft, outline, progress);
+    WriteOutlineRecord(dem, window, cells, topLeft, outline, progress, fewCells);
 }
 
 void CUndoDEM::WriteOutlineRecord(CDEM* dem, cv::Size window, const BlockCells& cells, cv::Point topLeft,
-                                  const std::vector<cv::Point>& outline, ProgressSink* progress) {
+                                  const std::vector<cv::Point>& outline, ProgressSink* progress,
+                                  bool compress) {
     if (!dem || window.empty() || !cells) {
         return;
     }
-    UndoFileWriter file(dem->m_name, window);
+    UndoFileWriter file(dem->m_name, window, compress);
     file.WriteBands(window, progress, false, cells);
     file.SetValue("TL_X", topLeft.x);
     file.SetValue("TL_Y", topLeft.y);

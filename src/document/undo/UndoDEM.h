@@ -1,7 +1,9 @@
 // One DEM edit's saved window: the cells before and after the edit in a two-band Float32 GeoTIFF
 // (extension "demundo", no data -9999) in this process's undo folder, so that the history costs
 // no memory however large the edited windows are. Band 1 holds the cells before the edit, band 2
-// the cells after it; cells of the window that the edit did not touch hold -10000 in both.
+// the cells after it; cells of the window that the edit did not touch hold -10000 in both (an edit
+// that changes few cells may leave its unchanged cells at -10000 too, and compress the file, whose
+// no data is then -10000 and whose tiles of -10000 alone are left out).
 // Metadata: "TL_X" and "TL_Y", the window's top-left cell in the DEM grid, and for an outline
 // record "AOI_NVERS" and "AOI_VER_<i>_X" / "AOI_VER_<i>_Y", the outline's vertices relative to the
 // window. Applying a record writes back exactly the cells the edit touched: those inside the
@@ -44,9 +46,11 @@ public:
     // Outline form with the window's cells made block by block, so that an edit that changes few
     // cells of a large window needs no image of the whole window: the same file as the images of
     // those blocks give. Refused unless the DEM, a window and the blocks are given, or when a
-    // block is not two single-channel Float32 images of the block's size.
+    // block is not two single-channel Float32 images of the block's size. With fewCells (blocks
+    // that hold -10000 nearly everywhere) the file is compressed, which makes it a fraction of
+    // the window's size at less cost than writing the window's cells uncompressed.
     CUndoDEM(CDEM* dem, CKelvaroDoc* doc, cv::Size window, const BlockCells& cells, cv::Point topLeft,
-             std::vector<cv::Point> outline, ProgressSink* progress = nullptr);
+             std::vector<cv::Point> outline, ProgressSink* progress = nullptr, bool fewCells = false);
     // Region form, which also performs the edit: the mask is 8-bit and two cells wider and higher
     // than the grid (cell (c + 1, r + 1) stands for grid cell (c, r)); every grid cell of the
     // rectangle under the mask is set to the value. The cells are saved first: the edit is made
@@ -83,7 +87,7 @@ public:
 
 private:
     void WriteOutlineRecord(CDEM* dem, cv::Size window, const BlockCells& cells, cv::Point topLeft,
-                            const std::vector<cv::Point>& outline, ProgressSink* progress);
+                            const std::vector<cv::Point>& outline, ProgressSink* progress, bool compress);
 };
 
 // File name of an undo record: "<layer>_<yyyymmdd>-<hhmmss>_<number>.demundo".
