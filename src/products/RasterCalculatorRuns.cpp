@@ -86,8 +86,14 @@ bool RunProgram::Compile(const mu::ParserBase& parser) {
 }
 
 // Where the processor has them, the chunks go through the wider vector registers: the same
-// operations on each cell (nothing is fused or reordered), so the same results bit for bit.
-__attribute__((target_clones("avx2", "default"))) void RunProgram::Run(int count, double* results) {
+// operations on each cell (nothing is fused or reordered), so the same results bit for bit. Clang
+// makes versions of free functions only.
+#if defined(__clang__)
+#define KV_VECTOR_VERSIONS
+#else
+#define KV_VECTOR_VERSIONS __attribute__((target_clones("avx2", "default")))
+#endif
+KV_VECTOR_VERSIONS void RunProgram::Run(int count, double* results) {
     // Each level of the stack is a chunk of cells: the variable's own cells while it only stands
     // there, the level's buffer once a token computed it.
     std::vector<const double*> level(static_cast<size_t>(m_depth));
